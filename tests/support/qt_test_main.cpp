@@ -1,0 +1,13 @@
+// Test entry point for Qt tests: offscreen platform, one QApplication for the process.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "test_env.h"
+
+int main(int argc, char** argv) {
+  vts::test::PrepareTestProcess(VTS_TEST_LABEL, VTS_TEST_ROOT_BASE);
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
