@@ -25,7 +25,7 @@ std::string Server() {
   return s ? s : "";
 }
 
-std::string Run(const std::string& cmd) {
+std::string Shell(const std::string& cmd) {
   std::string out;
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return out;
@@ -155,7 +155,7 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
 TEST_F(PulseEngineTest, DeviceUnloadedMidCaptureEndsTheStreamCleanly) {
   const std::string server = Server();
   const std::string name = "vts_gone_" + std::to_string(getpid());
-  const std::string module = Run("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
+  const std::string module = Shell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
                                  " sink_properties=device.description=Gone");
   ASSERT_FALSE(module.empty());
   auto engine = MakeEngine(1, 44100, 40);
@@ -180,7 +180,7 @@ TEST_F(PulseEngineTest, DeviceUnloadedMidCaptureEndsTheStreamCleanly) {
   };
   wait([&] { return blocks >= 3; }, std::chrono::seconds(10));
   EXPECT_GE(blocks, 3);
-  Run("pactl -s '" + server + "' unload-module " + module);
+  Shell("pactl -s '" + server + "' unload-module " + module);
   wait([&] { return !pending_.empty(); }, std::chrono::seconds(10));
   ASSERT_EQ(pending_.size(), 1u) << "no end mark after the device went";
   EXPECT_EQ(pending_[0].lParam, std::intptr_t(engine->EngineTag()));

@@ -6,6 +6,7 @@
 
 #include "audio/sound_works_was.h"
 #include "pulse_endpoints.h"
+#include "platform/thread_queue.h"
 #include "virtual_audio.h"
 
 namespace vts::test {

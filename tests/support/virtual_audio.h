@@ -42,6 +42,17 @@ class SoundLogRecorder {
 // Base fixture: a fresh virtual backend with no devices and a manual clock; the test
 // thread has a message queue. Collected descriptors are released at the end.
 class VirtualAudioTest : public ::testing::Test {
+ public:
+  // Interleaved float samples of a captured block.
+  static std::vector<float> Samples(const CBufferDescr& block);
+  // A playback buffer as a track makes one: 16-bit PCM, header at the block's start.
+  static CBufferDescr* MakePlaybackBuffer(std::uint32_t channels, std::uint32_t rate,
+                                          const std::vector<std::int16_t>& samples, std::uint32_t sender = 1);
+  static CBufferDescr* MakeSineBuffer(std::uint32_t channels, std::uint32_t rate, std::uint32_t frames,
+                                      double hz, double amplitude, std::uint64_t firstFrame = 0);
+  // Releases a collected message's descriptor.
+  static void Release(EngineMessage& m);
+
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -65,17 +76,6 @@ class VirtualAudioTest : public ::testing::Test {
                                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // Takes every message of kind `message` waiting now (others are kept).
   std::vector<EngineMessage> Take(std::uint32_t message);
-  // Releases a collected message's descriptor.
-  static void Release(EngineMessage& m);
-
-  // Interleaved float samples of a captured block.
-  static std::vector<float> Samples(const CBufferDescr& block);
-
-  // A playback buffer as a track makes one: 16-bit PCM, header at the block's start.
-  static CBufferDescr* MakePlaybackBuffer(std::uint32_t channels, std::uint32_t rate,
-                                          const std::vector<std::int16_t>& samples, std::uint32_t sender = 1);
-  static CBufferDescr* MakeSineBuffer(std::uint32_t channels, std::uint32_t rate, std::uint32_t frames,
-                                      double hz, double amplitude, std::uint64_t firstFrame = 0);
 
   std::shared_ptr<audio::VirtualEndpoints> virtual_;
   std::unique_ptr<SoundLogRecorder> log_;
