@@ -26,6 +26,7 @@ extern "C" {
 }
 
 #include "audio/endpoint.h"
+#include "audio/sound_log.h"
 #include "core/log.h"
 #include "platform/thread_queue.h"
 #include "utf16.h"
@@ -45,7 +46,7 @@ constexpr const char* kPlaybackNoInit = "Could not initialize playback device";
 constexpr const char* kCaptureLost = "Capture device lost. Check that device is present.";
 constexpr const char* kPlaybackLost = "Playback device lost. Check that device is present.";
 
-void SoundLog(const std::string& text) { WriteLog(LOG_SOUND, text); }
+void SoundLog(const std::string& text) { audio::WriteSoundLog(text); }
 
 // MulDiv: a × b / c rounded to nearest, in 64 bits.
 std::uint32_t MulDiv(std::uint32_t a, std::uint32_t b, std::uint32_t c) {
@@ -166,7 +167,6 @@ struct CSoundWorksWAS::Impl {
     if (it == list.end()) return;
     std::unique_ptr<SoundStream> s = std::move(*it);
     list.erase(it);
-    count = std::uint32_t(list.size());
     for (auto& c : s->clients) {
       if (c->audioClient) {
         c->audioClient->Stop();
@@ -176,6 +176,7 @@ struct CSoundWorksWAS::Impl {
     s->clients.clear();
     SoundLog("Stopping:");
     SoundLog(FriendlyName(*s));
+    count = std::uint32_t(list.size());  // after the release: a zero count means all is let go
   }
 
   // Channel layouts: the engine's and the endpoint's real channel counts.

@@ -250,6 +250,16 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
     return n;
   }
 
+  std::uint32_t QueuedFrames(const std::string& id) override {
+    std::lock_guard lock(mutex_);
+    auto d = FindLocked(id);
+    if (!d) return 0;
+    std::size_t n = 0;
+    for (auto& w : d->clients)
+      if (auto c = w.lock(); c && !c->loopback && c->initialized) n += c->queue.size() / c->format.channels;
+    return std::uint32_t(n);
+  }
+
   // --- used by clients, devices and timers ---
   std::mutex mutex_;
   std::condition_variable cv_;

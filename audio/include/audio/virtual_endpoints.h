@@ -97,6 +97,9 @@ class VirtualEndpoints : public EndpointBackend {
   virtual void ClearPlayed(const std::string& id) = 0;
   // Clients currently open on a device (activated and not yet destroyed).
   virtual int OpenClientCount(const std::string& id) = 0;
+  // Frames written by render clients of an output endpoint and not yet played (the sum of
+  // their paddings).
+  virtual std::uint32_t QueuedFrames(const std::string& id) = 0;
 };
 
 }  // namespace vts::audio
