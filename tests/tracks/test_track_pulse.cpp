@@ -192,7 +192,7 @@ TEST_F(TracksOnPulse, PcOnlyRecordingMatchesTheChunkThatThePcPlays) {
 TEST_F(TracksOnPulse, MicOnlyRecordsTheToneAtItsFrequency) {
   student_->inputDevice = u"vts_mic";
   student_->recordSources = CSoundTrack::kRecordInput;  // "Mic only"
-  std::vector<std::int16_t> tone(44100 * 3);
+  std::vector<std::int16_t> tone(44100 * 12);
   for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = std::int16_t(8000 * std::sin(2 * M_PI * 660 * double(i) / 44100));
   MasterPlays(tone, u"vts_mic_in");  // what is played into vts_mic_in, the microphone hears
   student_->ToggleRecord();
@@ -221,7 +221,7 @@ TEST_F(TracksOnPulse, MicrophoneUnloadedMidRecordingKeepsTheRecordingSoFar) {
                                   " master=vts_tracks_gone_feed.monitor");
   ASSERT_FALSE(sink.empty());
   ASSERT_FALSE(remap.empty());
-  std::vector<std::int16_t> tone(44100 * 4);
+  std::vector<std::int16_t> tone(44100 * 12);
   for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = std::int16_t(8000 * std::sin(2 * M_PI * 500 * double(i) / 44100));
   MasterPlays(tone, u"vts_tracks_gone_feed");
 

@@ -282,7 +282,10 @@ void CSoundTrack::RedrawWaveform(std::uint32_t firstFrame, std::uint32_t fpp) {
   view.bitmapWidth = bitmapWidth;
   view.bitmapHeight = bitmapHeight;
   view.channels = format.channels;
+  view.firstFrame = firstFrame;
   CChunkInfo* chunk = CurrentChunk();
+  view.hasChunk = chunk != nullptr;
+  view.lengthFrames = chunk ? chunk->length : 0;
   if (chunk != nullptr && chunk->length > 0) {
     LoadChunk(currentChunk);
     std::uint32_t firstColumn = firstFrame / fpp;
@@ -291,6 +294,7 @@ void CSoundTrack::RedrawWaveform(std::uint32_t firstFrame, std::uint32_t fpp) {
     if (endColumn - firstColumn > bitmapWidth) endColumn = firstColumn + bitmapWidth;
     view.samples = reinterpret_cast<const std::int16_t*>(chunk->data);
     view.frames = chunk->data ? chunk->dataSize / BlockAlign() : 0;
+    view.sampleCount = chunk->data ? chunk->dataSize / 2 : 0;
     view.firstColumn = firstColumn;
     // Columns past the loaded sound (a short temporary file) are not drawn.
     std::uint32_t loadedColumns = view.frames / fpp;

@@ -39,8 +39,12 @@ class CSoundTrack;
 // What a waveform redraw hands to the drawing: the current chunk's samples and the columns
 // to draw. Valid only during the call.
 struct WaveformView {
-  const std::int16_t* samples = nullptr;  // the current chunk's PCM (interleaved)
-  std::uint32_t frames = 0;               // frames at `samples` (the chunk's loaded frames)
+  bool hasChunk = false;                  // false: no current chunk (background and line only)
+  std::uint32_t firstFrame = 0;           // as asked of RedrawWaveform
+  std::uint32_t lengthFrames = 0;         // the chunk's length
+  const std::int16_t* samples = nullptr;  // the current chunk's PCM (interleaved), or null
+  std::uint32_t frames = 0;               // whole frames at `samples` (the loaded part)
+  std::size_t sampleCount = 0;            // 16-bit values readable at `samples`
   std::uint32_t channels = 0;
   std::uint32_t firstColumn = 0;          // column of the chunk drawn at x = 0
   std::uint32_t columns = 0;              // columns to draw (0: background and centre line only)
@@ -141,6 +145,8 @@ class CSoundTrack {
   void CreateEngine(std::uint32_t channels, std::uint32_t samplesPerSec);
   CSoundWorksWAS* Engine() { return engine.get(); }
 
+  // Posts TRACK_NOTIFY_POSITION (the waveform window's clicks and seeks).
+  void NotifyPosition() { Notify(TRACK_NOTIFY_POSITION); }
   // Waveform drawing (set by the window before use; may stay null).
   void SetWaveformDrawer(IWaveformDrawer* drawer) { waveformDrawer = drawer; }
 
