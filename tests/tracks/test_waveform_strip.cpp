@@ -549,3 +549,38 @@ TEST_F(WaveformMouse, BarDragOutsideTheBarStopsAtItsEnds) {
 
 }  // namespace
 }  // namespace vts
+
+namespace vts {
+namespace {
+
+TEST(WaveformDraw, WithoutAStripTheViewStillFollowsTheChunk) {
+  std::recursive_mutex lock;
+  CWaveformStrip strip(lock);
+  int requests = 0;
+  strip.SetRepaintRequest([&] { ++requests; });
+  const std::vector<int16_t> s(10000, 100);
+  WaveformChunk chunk = MakeWaveformChunk(s.data(), s.size() * 2, 1, 16, 10000);
+  strip.RedrawWaveform(1000, 0, &chunk);
+  std::lock_guard guard(lock);
+  EXPECT_EQ(strip.View().framesPerPixel, 64u);
+  EXPECT_EQ(strip.View().viewStartFrame, 960u);
+  EXPECT_EQ(strip.View().viewFrames, 0u);  // a strip of width 0 holds no columns
+  EXPECT_TRUE(strip.DrawingImage().isNull());
+  EXPECT_EQ(requests, 0);
+}
+
+TEST(WaveformDraw, ChunkFromBytesReadsOnly16BitSamples) {
+  const std::vector<int16_t> s(100, 5);
+  const WaveformChunk c16 = MakeWaveformChunk(s.data(), 199, 2, 16, 50);
+  EXPECT_EQ(c16.samples, s.data());
+  EXPECT_EQ(c16.sampleCount, 99u);  // a trailing odd byte is no sample
+  EXPECT_EQ(c16.channels, 2u);
+  EXPECT_EQ(c16.lengthFrames, 50u);
+  const WaveformChunk c8 = MakeWaveformChunk(s.data(), 200, 1, 8, 200);
+  EXPECT_EQ(c8.samples, nullptr);
+  EXPECT_EQ(c8.sampleCount, 0u);
+  EXPECT_EQ(c8.lengthFrames, 200u);
+}
+
+}  // namespace
+}  // namespace vts

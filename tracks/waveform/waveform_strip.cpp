@@ -37,6 +37,18 @@ void ProgressRange::SetRange(int64_t low, int64_t high) {
 
 void ProgressRange::SetPos(int64_t pos) { pos_ = Clamp(pos); }
 
+WaveformChunk MakeWaveformChunk(const void* data, size_t dataBytes, uint32_t channels,
+                                uint32_t bitsPerSample, uint32_t lengthFrames) {
+  WaveformChunk chunk;
+  chunk.channels = channels;
+  chunk.lengthFrames = lengthFrames;
+  if (data != nullptr && bitsPerSample == 16) {
+    chunk.samples = static_cast<const int16_t*>(data);
+    chunk.sampleCount = dataBytes / sizeof(int16_t);
+  }
+  return chunk;
+}
+
 // ---- CWaveformStrip --------------------------------------------------------------------
 
 CWaveformStrip::CWaveformStrip(std::recursive_mutex& lock) : lock_(lock) {}
@@ -155,12 +167,14 @@ void CWaveformStrip::RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel
   std::lock_guard guard(lock_);
   const uint32_t fpp = framesPerPixel == 0 ? kWaveformDefaultFramesPerPixel : framesPerPixel;
   view_.framesPerPixel = fpp;
-  if (drawing_.isNull()) return;  // no strip made yet
-
-  FillBackgroundLocked();
-  const int mid = drawing_.height() / 2;
-  auto* centre = reinterpret_cast<QRgb*>(drawing_.scanLine(mid));
-  std::fill(centre, centre + drawing_.width(), kWaveformLineColour);
+  // Without a strip yet (no window), the view fields still follow the chunk.
+  const bool haveStrip = !drawing_.isNull();
+  if (haveStrip) {
+    FillBackgroundLocked();
+    const int mid = drawing_.height() / 2;
+    auto* centre = reinterpret_cast<QRgb*>(drawing_.scanLine(mid));
+    std::fill(centre, centre + drawing_.width(), kWaveformLineColour);
+  }
 
   if (chunk != nullptr && chunk->lengthFrames > 0) {
     const int64_t firstColumn = firstFrame / fpp;
@@ -169,11 +183,11 @@ void CWaveformStrip::RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel
       endColumn = firstColumn + view_.stripWidth;
     // A first frame past the chunk's end shows no columns and covers no frames.
     if (endColumn < firstColumn) endColumn = firstColumn;
-    DrawColumnsLocked(firstColumn, endColumn, fpp, *chunk);
+    if (haveStrip) DrawColumnsLocked(firstColumn, endColumn, fpp, *chunk);
     view_.viewFrames = uint32_t((endColumn - firstColumn) * fpp);
     view_.viewStartFrame = uint32_t(firstColumn * fpp);
   }
-  PaintWaveform();
+  if (haveStrip) PaintWaveform();
 }
 
 int32_t CWaveformStrip::ClampColumn(int64_t column) const {

@@ -39,6 +39,11 @@ struct WaveformChunk {
   uint32_t lengthFrames = 0;         // the chunk's length in frames
 };
 
+// The chunk of a track as bytes: 16-bit PCM is read as samples; other sample sizes give a
+// chunk without samples (the view follows its length, no columns are drawn).
+WaveformChunk MakeWaveformChunk(const void* data, size_t dataBytes, uint32_t channels,
+                                uint32_t bitsPerSample, uint32_t lengthFrames);
+
 // Range and position with the semantics of a progress control: the range starts as
 // 0..100, the position is kept inside the range, a new range pulls the position into it.
 class ProgressRange {
@@ -98,7 +103,9 @@ class CWaveformStrip {
 
   // Draws the chunk from a frame at a zoom (0 = 64) into the drawing picture, then paints.
   // chunk null means there is no current chunk: background and centre line only, and the
-  // view fields stay; a chunk of length 0 draws the same.
+  // view fields stay; a chunk of length 0 draws the same. Before SetStripRect (no window)
+  // only the view fields are set. The caller keeps the samples stable for the call (hold
+  // Lock() if it is also the lock that guards the chunk's data).
   void RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel, const WaveformChunk* chunk);
   // Composes (drawing + selection + play line) and asks the widget to repaint.
   void PaintWaveform();
