@@ -397,7 +397,7 @@ class WaveformMouse : public ::testing::Test {
     host.RedrawWaveform(0, 256);
     host.redraws = 0;
   }
-  WaveformView View() {
+  WaveformViewState View() {
     std::lock_guard guard(host.lock);
     return host.strip.View();
   }

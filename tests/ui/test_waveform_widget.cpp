@@ -51,7 +51,7 @@ class WaveformWidgetTest : public ::testing::Test {
     widget->show();
     QCoreApplication::processEvents();
   }
-  WaveformView View() {
+  WaveformViewState View() {
     std::lock_guard guard(host.lock);
     return host.strip.View();
   }

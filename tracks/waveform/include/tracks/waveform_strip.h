@@ -63,7 +63,7 @@ class ProgressRange {
 
 // The waveform fields of a track. Frames are counted from the start of the current chunk;
 // pixel values are columns of the strip.
-struct WaveformView {
+struct WaveformViewState {
   uint32_t framesPerPixel = 256;  // zoom; 0 is taken as 64 everywhere
   uint32_t viewStartFrame = 0;    // first frame shown (a multiple of the zoom after a redraw)
   uint32_t viewFrames = 0;        // frames covered by the drawn columns
@@ -90,8 +90,8 @@ class CWaveformStrip {
   std::recursive_mutex& Lock() const { return lock_; }
 
   // Fields for direct use under Lock().
-  WaveformView& View() { return view_; }
-  const WaveformView& View() const { return view_; }
+  WaveformViewState& View() { return view_; }
+  const WaveformViewState& View() const { return view_; }
   ProgressRange& Bar() { return bar_; }
 
   // The dialog's background picture; the strip's part of it is copied under every redraw.
@@ -144,7 +144,7 @@ class CWaveformStrip {
   int32_t ClampColumn(int64_t column) const;
 
   std::recursive_mutex& lock_;
-  WaveformView view_;
+  WaveformViewState view_;
   ProgressRange bar_;
   QImage background_;
   QImage drawing_;
