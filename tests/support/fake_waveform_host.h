@@ -61,6 +61,11 @@ class FakeWaveformHost : public IWaveformHost {
     return true;
   }
   void NotifyPosition() override { ++positionNotices; }
+  void WaveformStateChanged() override {
+    std::lock_guard guard(lock);
+    ++stateChanges;
+    mirroredCursor = strip.View().cursorFrame;
+  }
 
   std::recursive_mutex lock;
   CWaveformStrip strip;
@@ -77,6 +82,8 @@ class FakeWaveformHost : public IWaveformHost {
   int splits = 0;
   uint32_t splitAt = 0;
   int positionNotices = 0;
+  int stateChanges = 0;
+  uint32_t mirroredCursor = 0;  // the cursor as a track that mirrors the fields would see it
 };
 
 }  // namespace vts::test

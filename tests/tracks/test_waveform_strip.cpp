@@ -474,6 +474,20 @@ TEST_F(WaveformMouse, DragSelections) {
   EXPECT_EQ(BarPos(), 40 * 256);
 }
 
+TEST_F(WaveformMouse, EveryMouseOperationReportsTheChangedState) {
+  host.strip.OnLeftButtonDown(host, 10, false);
+  EXPECT_EQ(host.stateChanges, 1);
+  host.strip.OnLeftDrag(host, 20);
+  EXPECT_EQ(host.mirroredCursor, 20u * 256);
+  host.strip.OnWaveformMouse(host, false, 20);
+  host.strip.OnRightButtonDown(host, 5);
+  host.strip.OnRightDrag(host, 6);
+  host.strip.OnRightButtonUp(host);
+  host.strip.OnBarPress(host, 171, 342);
+  EXPECT_EQ(host.stateChanges, 7);
+  EXPECT_EQ(host.mirroredCursor, 45000u);
+}
+
 TEST_F(WaveformMouse, ControlClickSplitsAtTheClickedPosition) {
   host.strip.OnLeftButtonDown(host, 50, true);
   EXPECT_EQ(host.splits, 1);

@@ -251,8 +251,11 @@ void CWaveformStrip::OnLeftButtonDown(IWaveformHost& host, int x, bool control) 
 
 void CWaveformStrip::OnWaveformMouse(IWaveformHost& host, bool down, int x) {
   if (!down) {
-    std::lock_guard guard(lock_);
-    if (view_.cursorFrame < view_.anchorFrame) view_.anchorFrame = view_.cursorFrame;
+    {
+      std::lock_guard guard(lock_);
+      if (view_.cursorFrame < view_.anchorFrame) view_.anchorFrame = view_.cursorFrame;
+    }
+    host.WaveformStateChanged();
     return;
   }
   const std::optional<uint32_t> chunkFrames = host.CurrentChunkFrames();
@@ -265,29 +268,39 @@ void CWaveformStrip::OnWaveformMouse(IWaveformHost& host, bool down, int x) {
     bar_.SetPos(position);
     PaintWaveform();
   }
+  host.WaveformStateChanged();
   host.NotifyPosition();
 }
 
 void CWaveformStrip::OnLeftDrag(IWaveformHost& host, int x) {
   const std::optional<uint32_t> chunkFrames = host.CurrentChunkFrames();
-  std::lock_guard guard(lock_);
-  // The anchor stays where the button went down; no notification while dragging.
-  view_.cursorFrame =
-      ClampToChunk(int64_t(view_.viewStartFrame) + int64_t(x) * Fpp(), chunkFrames);
-  bar_.SetPos(view_.cursorFrame);
-  PaintWaveform();
+  {
+    std::lock_guard guard(lock_);
+    // The anchor stays where the button went down; no notification while dragging.
+    view_.cursorFrame =
+        ClampToChunk(int64_t(view_.viewStartFrame) + int64_t(x) * Fpp(), chunkFrames);
+    bar_.SetPos(view_.cursorFrame);
+    PaintWaveform();
+  }
+  host.WaveformStateChanged();
 }
 
 void CWaveformStrip::OnRightButtonDown(IWaveformHost& host, int x) {
   if (!host.CurrentChunkFrames()) return;
-  std::lock_guard guard(lock_);
-  view_.dragAnchor = int32_t(std::clamp<int64_t>(int64_t(x) * Fpp(), 0,
-                                                 std::numeric_limits<int32_t>::max()));
+  {
+    std::lock_guard guard(lock_);
+    view_.dragAnchor = int32_t(std::clamp<int64_t>(int64_t(x) * Fpp(), 0,
+                                                   std::numeric_limits<int32_t>::max()));
+  }
+  host.WaveformStateChanged();
 }
 
 void CWaveformStrip::OnRightButtonUp(IWaveformHost& host) {
-  std::lock_guard guard(lock_);
-  view_.dragAnchor = -1;
+  {
+    std::lock_guard guard(lock_);
+    view_.dragAnchor = -1;
+  }
+  host.WaveformStateChanged();
 }
 
 void CWaveformStrip::OnRightDrag(IWaveformHost& host, int x) {
@@ -309,6 +322,7 @@ void CWaveformStrip::OnRightDrag(IWaveformHost& host, int x) {
     view_.dragAnchor = int32_t(std::clamp<int64_t>(p, std::numeric_limits<int32_t>::min() + 1,
                                                    std::numeric_limits<int32_t>::max()));
   }
+  host.WaveformStateChanged();
   host.RedrawWaveform(uint32_t(newStart), fpp);
 }
 
@@ -341,6 +355,7 @@ void CWaveformStrip::SeekToBarPosition(IWaveformHost& host) {
     newStart = int64_t(position) - int64_t(view_.stripWidth) * fpp / 3;
     if (newStart < 0) newStart = 0;
   }
+  host.WaveformStateChanged();
   if (host.IsPlaying())
     host.Play();
   else

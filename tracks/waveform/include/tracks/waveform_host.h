@@ -28,6 +28,10 @@ class IWaveformHost {
   virtual bool SplitCurrentChunk() = 0;
   // Post the position notification (code 8, lParam the track) to the notification target.
   virtual void NotifyPosition() = 0;
+  // Called after every mouse or bar operation that changed the strip's view fields (cursor,
+  // anchor, their columns, the bar's position, the position-set flag, the drag anchor). A
+  // track that keeps its own copies of those fields takes them over here.
+  virtual void WaveformStateChanged() {}
 };
 
 }  // namespace vts
