@@ -4,7 +4,9 @@
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 namespace vts {
@@ -44,25 +46,44 @@ void WaveformWidget::requestRepaint() {
 void WaveformWidget::RunRepaint() {
   // Cleared before reading, so a change made from here on posts a new repaint.
   repaintPending_.store(false);
-  ++repaintsRun_;
-  int64_t low = 0, high = 0, pos = 0;
-  {
-    std::lock_guard guard(strip_.Lock());
-    low = strip_.Bar().Low();
-    high = strip_.Bar().High();
-    pos = strip_.Bar().Pos();
+  std::unique_lock guard(strip_.Lock(), std::try_to_lock);
+  if (!guard.owns_lock()) {
+    RetryLater();
+    return;
   }
+  ++repaintsRun_;
+  const int64_t low = strip_.Bar().Low();
+  const int64_t high = strip_.Bar().High();
+  const int64_t pos = strip_.Bar().Pos();
+  guard.unlock();
   bar_->setRange(low, high);
   bar_->setPosition(pos);
   update(0, 0, width(), int(kWaveformStripHeight));
 }
 
+void WaveformWidget::RetryLater() {
+  QTimer::singleShot(kRetryMs, this, [this] { requestRepaint(); });
+}
+
 void WaveformWidget::paintEvent(QPaintEvent*) {
+  // The GUI thread never waits for the track's lock: a thread that holds it may itself be
+  // waiting for the GUI (a message box). Then the last picture is shown and a repaint follows.
+  {
+    std::unique_lock guard(strip_.Lock(), std::try_to_lock);
+    if (guard.owns_lock()) {
+      strip_.Compose();
+      const QImage& picture = strip_.CompositionImage();
+      if (shown_.size() != picture.size() || shown_.format() != picture.format())
+        shown_ = QImage(picture.size(), picture.format());
+      if (!picture.isNull())
+        std::memcpy(shown_.bits(), picture.constBits(), size_t(picture.sizeInBytes()));
+    } else {
+      RetryLater();
+    }
+  }
+  if (shown_.isNull()) return;
   QPainter painter(this);
-  std::lock_guard guard(strip_.Lock());
-  strip_.Compose();
-  const QImage& picture = strip_.CompositionImage();
-  if (!picture.isNull()) painter.drawImage(0, 0, picture);
+  painter.drawImage(0, 0, shown_);
 }
 
 void WaveformWidget::mousePressEvent(QMouseEvent* event) {

@@ -13,7 +13,10 @@ namespace vts {
 
 // Lives on the GUI thread. The strip's repaint request (made under the strip's lock from any
 // thread, the core thread while recording or playing) only posts a repaint; at most one is
-// pending at a time. Painting takes the strip's lock for the composition alone.
+// pending at a time. Painting takes the strip's lock for the composition alone and never
+// waits for it: while another thread holds it, the last picture stays and a repaint is
+// retried shortly. Mouse handling takes the lock briefly (the host's operations run
+// outside it).
 class WaveformWidget : public QWidget {
  public:
   // The strip's size must be set (CWaveformStrip::SetStripRect) before; the widget takes
@@ -36,12 +39,16 @@ class WaveformWidget : public QWidget {
 
  private:
   void RunRepaint();
+  void RetryLater();
+
+  static constexpr int kRetryMs = 20;
 
   IWaveformHost& host_;
   CWaveformStrip& strip_;
   PositionBar* bar_ = nullptr;
   std::atomic<bool> repaintPending_{false};
   int repaintsRun_ = 0;
+  QImage shown_;  // the last composed picture (GUI thread)
 };
 
 }  // namespace vts

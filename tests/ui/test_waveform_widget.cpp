@@ -253,6 +253,37 @@ TEST_F(WaveformWidgetTest, DrawingWhileTheGuiPaintsStaysConsistent) {
   SUCCEED();
 }
 
+TEST_F(WaveformWidgetTest, PaintNeverWaitsForALockHeldElsewhere) {
+  Make(490, 200000);
+  std::atomic<bool> held{false}, release{false};
+  std::thread other([&] {
+    std::lock_guard guard(host.lock);  // e.g. the core thread waiting for a message box
+    {
+      std::lock_guard inner(host.lock);
+      host.strip.View().cursorFrame = 250 * 256;
+      host.strip.View().anchorFrame = 250 * 256;
+    }
+    host.strip.PaintWaveform();
+    held = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  });
+  while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  widget->repaint();  // must return although the lock is taken
+  QCoreApplication::processEvents();
+  release = true;
+  other.join();
+  // Once the lock is free the retried repaint shows the new cursor column.
+  bool shown = false;
+  for (int i = 0; i < 200 && !shown; ++i) {
+    QTest::qWait(10);
+    const QImage img = widget->grab(QRect(0, 0, 490, 52)).toImage();
+    std::lock_guard guard(host.lock);
+    shown = (img.pixel(250, 3) | 0xFF000000u) == host.strip.CompositionImage().pixel(250, 3) &&
+            host.strip.CompositionImage().pixel(250, 3) != host.strip.DrawingImage().pixel(250, 3);
+  }
+  EXPECT_TRUE(shown);
+}
+
 TEST(PositionBar, ProgressSemanticsAndFill) {
   PositionBar bar;
   bar.resize(200, 7);
