@@ -116,6 +116,7 @@ void CWaveformStrip::DrawColumnsLocked(int64_t firstColumn, int64_t endColumn, u
   const int h = drawing_.height();
   const int w = drawing_.width();
   const int scale = int(65536 / uint32_t(h));
+  if (scale == 0) return;  // a strip taller than the sample range has no scale
   const int mid = h / 2;
   // Frames that have data: never past the chunk's length nor past its samples.
   const int64_t dataFrames =
