@@ -233,7 +233,10 @@ class PulseClient final : public AudioClient {
       attr.fragsize = tenMsBytes;
       pa_stream_set_read_callback(stream_, &PulseClient::OnRequest, this);
       const std::string& source = loopback_ ? info_.monitorSource : info_.name;
-      rc = pa_stream_connect_record(stream_, source.c_str(), &attr, streamFlags);
+      // Ask the source for 10 ms fragments; otherwise an idle source (a null sink's monitor)
+      // hands out its data in bursts of its own, much larger latency.
+      rc = pa_stream_connect_record(stream_, source.c_str(), &attr,
+                                    pa_stream_flags_t(streamFlags | PA_STREAM_ADJUST_LATENCY));
     }
     if (rc < 0) {
       DropStreamLocked();

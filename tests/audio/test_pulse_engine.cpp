@@ -3,6 +3,7 @@
 // These tests fail (never skip) when the server cannot be reached.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -135,6 +136,12 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
   const double perBlockMs = spanMs / double(frames.size() - 1);
   EXPECT_GT(perBlockMs, 25.0);
   EXPECT_LT(perBlockMs, 60.0);
+  // Blocks come one at a time, not in bursts: the typical gap is one period.
+  std::vector<double> gaps;
+  for (std::size_t i = 1; i < arrivalsMs.size(); ++i) gaps.push_back(double(arrivalsMs[i] - arrivalsMs[i - 1]));
+  std::sort(gaps.begin(), gaps.end());
+  EXPECT_GT(gaps[gaps.size() / 2], 20.0);
+  EXPECT_LT(gaps[gaps.size() / 2], 60.0);
   std::uint64_t total = 0;
   for (std::size_t i = 1; i < frames.size(); ++i) {
     total += frames[i];
