@@ -255,8 +255,8 @@ struct CSoundWorksWAS::Impl {
       audio::AudioClient& ac = *client->audioClient;
       if (ac.Initialize(flags, BufferDurationUs(), client->mixFormat) != audio::Status::Ok)
         throw SetupError("Could not initialize capture device");
-      if (ac.SetEventCallback(MakeEventCallback(*client)) != audio::Status::Ok)
-        throw SetupError("Could not SetEventHandle");
+      // Capture is driven by the period timer; the endpoint's event only has to exist.
+      if (ac.SetEventCallback([] {}) != audio::Status::Ok) throw SetupError("Could not SetEventHandle");
       if (ac.GetBufferSize(&client->bufferFrames) != audio::Status::Ok) throw SetupError("Could not GetBufferSize");
       if (ac.GetService() != audio::Status::Ok) throw SetupError("Could not GetService IAudioCaptureClient");
       client->hasCaptureClient = true;
@@ -583,7 +583,7 @@ struct CSoundWorksWAS::Impl {
     }
     playbackThreadId->store(0);
     plat::EndQueue([](const plat::Msg& m) {
-      if (m.message == WM_ENGINE_COMMAND && m.wParam != 8)
+      if (m.message == WM_ENGINE_COMMAND && (m.wParam == 6 || m.wParam == 9 || m.wParam == 11 || m.wParam == 12))
         ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(m.lParam));
     });
   }
@@ -697,6 +697,9 @@ void CSoundWorksWAS::Start() {
   if (d.started) return;
   d.started = true;
   d.playbackThread = std::thread([&d] { d.PlaybackThreadProc(); });
+  // Endpoint events are posted to the playback thread: it must have its queue before any
+  // stream can signal one, or the first event would be lost.
+  while (d.playbackThreadId->load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   if (d.timer) {
     d.captureRun = true;
     d.captureThread = std::thread([&d] { d.CaptureThreadProc(); });
