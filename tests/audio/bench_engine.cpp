@@ -48,11 +48,13 @@ CBufferDescr* SineBuffer(std::uint32_t frames, std::uint64_t first) {
   h->frames = frames;
   h->bitsPerSample = 16;
   auto* s = reinterpret_cast<std::int16_t*>(SamplesBehind(h));
-  for (std::uint32_t i = 0; i < frames; ++i) s[i] = std::int16_t(16000 * std::sin(2 * M_PI * 1000.0 * double(first + i) / 44100));
+  for (std::uint32_t i = 0; i < frames; ++i)
+    s[i] = std::int16_t(16000 * std::sin(2 * M_PI * 1000.0 * double(first + i) / 44100));
   return b;
 }
 
-std::unique_ptr<CSoundWorksWAS> Engine(EngineStateBlock* state, std::shared_ptr<audio::EndpointBackend> backend) {
+std::unique_ptr<CSoundWorksWAS> Engine(EngineStateBlock* state,
+                                       std::shared_ptr<audio::EndpointBackend> backend) {
   auto e = std::make_unique<CSoundWorksWAS>(state, std::move(backend));
   e->SetFormat(1, 44100, 16, 40);
   e->ownerThreadId = plat::CurrentThreadId();
@@ -78,7 +80,8 @@ void VirtualCapture(int seconds) {
     const auto t0 = Clock::now();
     v->Advance(20);
     plat::Msg msg;
-    while (plat::PeekMessage(&msg, true) || (step % 2 == 1 && plat::GetMessageTimeout(&msg, std::chrono::milliseconds(100)))) {
+    while (plat::PeekMessage(&msg, true) ||
+           (step % 2 == 1 && plat::GetMessageTimeout(&msg, std::chrono::milliseconds(100)))) {
       if (msg.message != WM_SOUND_IN || !msg.wParam) continue;
       auto* d = reinterpret_cast<CBufferDescr*>(msg.wParam);
       latencyUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
@@ -94,10 +97,10 @@ void VirtualCapture(int seconds) {
   plat::Msg msg;
   while (plat::PeekMessage(&msg, true))
     if (msg.message == WM_SOUND_IN) ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
-  std::printf("virtual capture: %zu blocks, %.1f s of audio in %.3f s wall\n", latencyUs.size(), double(frames) / 44100,
-              wall);
-  std::printf("  capture-to-post latency: median %.1f us, p99 %.1f us, max %.1f us\n", Percentile(latencyUs, 0.5),
-              Percentile(latencyUs, 0.99), Percentile(latencyUs, 1.0));
+  std::printf("virtual capture: %zu blocks, %.1f s of audio in %.3f s wall\n", latencyUs.size(),
+              double(frames) / 44100, wall);
+  std::printf("  capture-to-post latency: median %.1f us, p99 %.1f us, max %.1f us\n",
+              Percentile(latencyUs, 0.5), Percentile(latencyUs, 0.99), Percentile(latencyUs, 1.0));
   std::printf("  CPU per second of audio: %.3f ms (incl. the virtual source's synthesis)\n",
               cpu * 1000.0 / (double(frames) / 44100));
 }
@@ -133,7 +136,8 @@ void VirtualPlayback(int seconds) {
     if (!any) {
       v->Advance(10);
       v->ClearPlayed("spk");
-      if (plat::GetMessageTimeout(&msg, std::chrono::milliseconds(50)) && msg.message == WM_SOUND_OUT) {
+      if (plat::GetMessageTimeout(&msg, std::chrono::milliseconds(50)) &&
+          msg.message == WM_SOUND_OUT) {
         ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
         ++returned;
         if (sent < total) next();
@@ -142,8 +146,10 @@ void VirtualPlayback(int seconds) {
   }
   const double cpu = CpuSeconds() - cpu0;
   engine->StopPlayback(u"spk");
-  std::printf("virtual playback: %u buffers, CPU per second of audio: %.3f ms (incl. the virtual sink's mixing)\n",
-              returned, cpu * 1000.0 / (double(total) * 0.04));
+  std::printf(
+      "virtual playback: %u buffers, CPU per second of audio: %.3f ms (incl. the virtual sink's "
+      "mixing)\n",
+      returned, cpu * 1000.0 / (double(total) * 0.04));
 }
 
 void PulseLoop(int seconds) {
@@ -180,7 +186,8 @@ void PulseLoop(int seconds) {
     } else if (msg.message == WM_SOUND_IN && msg.wParam) {
       ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
       auto now = Clock::now();
-      if (blocks++ > 0) gapsMs.push_back(std::chrono::duration<double, std::milli>(now - last).count());
+      if (blocks++ > 0)
+        gapsMs.push_back(std::chrono::duration<double, std::milli>(now - last).count());
       last = now;
     }
   }
@@ -188,10 +195,12 @@ void PulseLoop(int seconds) {
   const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
   player->StopPlayback(u"vts_speaker");
   recorder->StopCapture(u"vts_speaker");
-  std::printf("pulse play + loopback capture: %u buffers out, %u blocks in over %.2f s\n", returned, blocks, wall);
+  std::printf("pulse play + loopback capture: %u buffers out, %u blocks in over %.2f s\n", returned,
+              blocks, wall);
   std::printf("  block gap: median %.1f ms, p1 %.1f ms, p99 %.1f ms\n", Percentile(gapsMs, 0.5),
               Percentile(gapsMs, 0.01), Percentile(gapsMs, 0.99));
-  std::printf("  CPU per second of audio (both engines, client side): %.3f ms\n", cpu * 1000.0 / wall);
+  std::printf("  CPU per second of audio (both engines, client side): %.3f ms\n",
+              cpu * 1000.0 / wall);
 }
 
 }  // namespace

@@ -54,7 +54,8 @@ class PulseEngineTest : public ::testing::Test {
         ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
   }
 
-  std::unique_ptr<CSoundWorksWAS> MakeEngine(std::uint32_t channels, std::uint32_t rate, std::uint32_t periodMs) {
+  std::unique_ptr<CSoundWorksWAS> MakeEngine(std::uint32_t channels, std::uint32_t rate,
+                                             std::uint32_t periodMs) {
     auto e = std::make_unique<CSoundWorksWAS>(&state_, audio::DefaultBackend());
     e->SetFormat(channels, rate, 16, periodMs);
     e->ownerThreadId = plat::CurrentThreadId();
@@ -80,7 +81,8 @@ TEST_F(PulseEngineTest, BackendIsPulseAndListsTheNullDevicesWithDescriptions) {
   EXPECT_TRUE(has(outs, {u"vts_speaker", u"VTS_Speaker"}));
   EXPECT_TRUE(has(outs, {u"vts_mic_in", u"VTS_Mic_Feed"}));
   EXPECT_TRUE(has(ins, {u"vts_mic", u"VTS_Microphone"}));
-  for (auto& e : ins) EXPECT_EQ(e.id.find(u".monitor"), std::u16string::npos);  // monitors are loopback only
+  for (auto& e : ins)
+    EXPECT_EQ(e.id.find(u".monitor"), std::u16string::npos);  // monitors are loopback only
   EXPECT_EQ(engine->GetDefaultDevice(DataFlow::Render).id, u"vts_speaker");
   EXPECT_EQ(engine->GetDefaultDevice(DataFlow::Capture).id, u"vts_mic");
 }
@@ -108,7 +110,8 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
   std::vector<std::uint32_t> frames;
   const auto start = std::chrono::steady_clock::now();
   const auto deadline = start + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline && (returned < kBuffers || captured.size() < 44100 * 3)) {
+  while (std::chrono::steady_clock::now() < deadline &&
+         (returned < kBuffers || captured.size() < 44100 * 3)) {
     plat::Msg msg;
     if (!plat::GetMessageTimeout(&msg, std::chrono::milliseconds(50))) continue;
     auto* d = reinterpret_cast<CBufferDescr*>(msg.wParam);
@@ -121,8 +124,9 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
       auto s = VirtualAudioTest::Samples(*d);
       captured.insert(captured.end(), s.begin(), s.end());
       frames.push_back(CapturedHeader(*d)->frames);
-      arrivalsMs.push_back(std::uint64_t(
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count()));
+      arrivalsMs.push_back(std::uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::steady_clock::now() - start)
+                                             .count()));
       ReleaseBufferDescr(d);
     }
   }
@@ -138,7 +142,8 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
   EXPECT_LT(perBlockMs, 60.0);
   // Blocks come one at a time, not in bursts: the typical gap is one period.
   std::vector<double> gaps;
-  for (std::size_t i = 1; i < arrivalsMs.size(); ++i) gaps.push_back(double(arrivalsMs[i] - arrivalsMs[i - 1]));
+  for (std::size_t i = 1; i < arrivalsMs.size(); ++i)
+    gaps.push_back(double(arrivalsMs[i] - arrivalsMs[i - 1]));
   std::sort(gaps.begin(), gaps.end());
   EXPECT_GT(gaps[gaps.size() / 2], 20.0);
   EXPECT_LT(gaps[gaps.size() / 2], 60.0);
@@ -162,8 +167,9 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
 TEST_F(PulseEngineTest, DeviceUnloadedMidCaptureEndsTheStreamCleanly) {
   const std::string server = Server();
   const std::string name = "vts_gone_" + std::to_string(getpid());
-  const std::string module = Shell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
-                                 " sink_properties=device.description=Gone");
+  const std::string module =
+      Shell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
+            " sink_properties=device.description=Gone");
   ASSERT_FALSE(module.empty());
   auto engine = MakeEngine(1, 44100, 40);
   const std::u16string id(name.begin(), name.end());
@@ -202,7 +208,8 @@ TEST_F(PulseEngineTest, DeviceUnloadedMidCaptureEndsTheStreamCleanly) {
 TEST_F(PulseEngineTest, MissingDeviceGivesItsLogTextAndAnEndMark) {
   auto engine = MakeEngine(1, 44100, 40);
   engine->StartCapture(u"no_such_device", 0, 1);
-  EXPECT_TRUE(observer_->Contains("Could not create capture Device. Check that device is present."));
+  EXPECT_TRUE(
+      observer_->Contains("Could not create capture Device. Check that device is present."));
   EXPECT_EQ(engine->GetCaptureStreamCount(), 0u);
   plat::Msg msg;
   ASSERT_TRUE(plat::GetMessageTimeout(&msg, std::chrono::seconds(5)));
