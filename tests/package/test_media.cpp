@@ -236,8 +236,9 @@ TEST_F(MediaFixture, HeaderWriterAndSampleRoundTrip) {
   ASSERT_EQ(ParseWav(file, info), WavStatus::Ok);
   const Bytes samples(file.begin() + info.dataOffset, file.begin() + info.dataOffset + info.dataBytes);
   ASSERT_TRUE(BuildWavHeader(info.format, info.dataBytes / info.format.blockAlign, h));
-  Bytes saved(h.begin(), h.end());
-  saved.insert(saved.end(), samples.begin(), samples.end());
+  Bytes saved(h.size() + samples.size());
+  std::copy(h.begin(), h.end(), saved.begin());
+  std::copy(samples.begin(), samples.end(), saved.begin() + h.size());
   test::WriteBytes(dir + "/saved.wav", saved);
   std::string out;
   EXPECT_EQ(test::Run("sox --i -s " + Q(dir + "/saved.wav"), &out), 0);
