@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "platform/named_mutex.h"
@@ -461,6 +462,29 @@ TEST_F(MediaFixture, EncodesAtTheTrackSettings) {
     EXPECT_NEAR(Frequency(dir + "/enc.wav"), 440, 15);
     unlink((dir + "/enc.wav").c_str());
   }
+}
+
+// The settings are LAME's own at 64 kbit/s CBR mono: the command line with the same options
+// writes the very same bytes.
+TEST_F(MediaFixture, EncodingEqualsTheLameCommandLine) {
+  const std::string wavPath = Sox("speech.wav", "-r 44100 -c 1 -b 16");
+  const Bytes wav = test::ReadBytes(wavPath);
+  WavInfo info;
+  ASSERT_EQ(ParseWav(wav, info), WavStatus::Ok);
+  Mp3StreamEncoder enc;
+  ASSERT_EQ(enc.Init(44100, 1), Mp3EncodeError::None);
+  std::vector<std::int16_t> pcm(info.dataBytes / 2);
+  std::memcpy(pcm.data(), wav.data() + info.dataOffset, info.dataBytes);
+  Bytes ours;
+  for (std::size_t done = 0; done < pcm.size();) {
+    const std::size_t n = std::min(enc.SamplesPerChunk(), pcm.size() - done);
+    ASSERT_TRUE(enc.Encode(pcm.data() + done, n, ours));
+    done += n;
+  }
+  ASSERT_TRUE(enc.Finish(ours));
+  const std::string lamePath = dir + "/lame.mp3";
+  ASSERT_EQ(test::Run("lame --quiet -m m -b 64 --cbr -t -o " + Q(wavPath) + " " + Q(lamePath)), 0);
+  EXPECT_TRUE(ours == test::ReadBytes(lamePath));
 }
 
 TEST(Mp3Encoder, RefusedSettings) {
