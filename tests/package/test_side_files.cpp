@@ -72,7 +72,7 @@ TEST(SideFileCif, ReadFileCases) {
   EXPECT_EQ(ReadCifFile(dir + "/missing.cif", recs), SideFileStatus::OpenFailed);
   EXPECT_EQ(ReadCifFile(dir, recs), SideFileStatus::OpenFailed);
   test::WriteBytes(dir + "/empty.cif", {});
-  EXPECT_EQ(ReadCifFile(dir + "/empty.cif", recs), SideFileStatus::BadSize);
+  EXPECT_EQ(ReadCifFile(dir + "/empty.cif", recs), SideFileStatus::Empty);
   test::WriteBytes(dir + "/twelve.cif", Bytes(12, 0));
   EXPECT_EQ(ReadCifFile(dir + "/twelve.cif", recs), SideFileStatus::BadSize);
   test::WriteBytes(dir + "/ok.cif", Cif({{0, 1000}, {1000, 500}}));
