@@ -120,21 +120,24 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
 bool WritePackage(const std::string& packagePath, const PackageParts& parts, std::string* error) {
   const bool ok = WriteArchiveReplacing(packagePath, error, [&](ZipHandle* h) {
     if (parts.hasTexts) {
-      const ZipResult rc = AddZipEntryInternal(
-          h->writer, parts.title + ".txt", ZipSource::FromMemory(parts.texts.data(), parts.texts.size()));
+      const ZipResult rc =
+          AddZipEntryInternal(h->writer, parts.title + ".txt",
+                              ZipSource::FromMemory(parts.texts.data(), parts.texts.size()));
       if (rc != ZR_OK) {
         SetError(error, ZipError("the texts could not be added", rc));
         return false;
       }
     }
-    ZipResult rc = AddZipEntryInternal(h->writer, parts.title + ".mpa", ZipSource::FromFile(parts.mpaPath));
+    ZipResult rc =
+        AddZipEntryInternal(h->writer, parts.title + ".mpa", ZipSource::FromFile(parts.mpaPath));
     if (rc != ZR_OK) {
       SetError(error, ZipError("the sound could not be added", rc));
       return false;
     }
     if (!parts.chunkList.empty()) {
-      rc = AddZipEntryInternal(h->writer, parts.title + ".cif",
-                               ZipSource::FromMemory(parts.chunkList.data(), parts.chunkList.size()));
+      rc = AddZipEntryInternal(
+          h->writer, parts.title + ".cif",
+          ZipSource::FromMemory(parts.chunkList.data(), parts.chunkList.size()));
       if (rc != ZR_OK) {
         SetError(error, ZipError("the chunk list could not be added", rc));
         return false;
@@ -146,7 +149,8 @@ bool WritePackage(const std::string& packagePath, const PackageParts& parts, std
   return ok;
 }
 
-bool BuildPackageFromFolder(const std::string& folder, const std::string& packagePath, std::string* error) {
+bool BuildPackageFromFolder(const std::string& folder, const std::string& packagePath,
+                            std::string* error) {
   DIR* d = ::opendir(folder.c_str());
   if (!d) {
     SetError(error, "cannot read the folder " + folder);
@@ -166,7 +170,8 @@ bool BuildPackageFromFolder(const std::string& folder, const std::string& packag
       if (ext == ".wav") continue;
       if (folder + "/" + n == packagePath) continue;  // an older copy of the package itself
       const std::string entry = ext == ".mp3" ? n.substr(0, n.size() - 4) + ".mpa" : n;
-      const ZipResult rc = AddZipEntryInternal(h->writer, entry, ZipSource::FromFile(folder + "/" + n));
+      const ZipResult rc =
+          AddZipEntryInternal(h->writer, entry, ZipSource::FromFile(folder + "/" + n));
       if (rc != ZR_OK) {
         SetError(error, ZipError(("the file " + n + " could not be added").c_str(), rc));
         return false;

@@ -51,9 +51,11 @@ double Seconds(F&& f) {
 }
 
 // The track's save loop: chunks of SamplesPerChunk() samples through the encoder into a file.
-bool EncodeOurs(const std::vector<std::uint8_t>& wav, const vts::media::WavInfo& info, const std::string& out) {
+bool EncodeOurs(const std::vector<std::uint8_t>& wav, const vts::media::WavInfo& info,
+                const std::string& out) {
   vts::media::Mp3StreamEncoder enc;
-  if (enc.Init(info.format.samplesPerSec, info.format.channels) != vts::media::Mp3EncodeError::None) return false;
+  if (enc.Init(info.format.samplesPerSec, info.format.channels) != vts::media::Mp3EncodeError::None)
+    return false;
   std::FILE* f = std::fopen(out.c_str(), "wb");
   if (!f) return false;
   const auto* samples = reinterpret_cast<const std::int16_t*>(wav.data() + info.dataOffset);
@@ -63,7 +65,8 @@ bool EncodeOurs(const std::vector<std::uint8_t>& wav, const vts::media::WavInfo&
   for (std::size_t done = 0; ok && done < total;) {
     const std::size_t n = std::min(enc.SamplesPerChunk(), total - done);
     mp3.clear();
-    ok = enc.Encode(samples + done, n, mp3) && std::fwrite(mp3.data(), 1, mp3.size(), f) == mp3.size();
+    ok = enc.Encode(samples + done, n, mp3) &&
+         std::fwrite(mp3.data(), 1, mp3.size(), f) == mp3.size();
     done += n;
   }
   mp3.clear();
@@ -121,7 +124,8 @@ int main(int argc, char** argv) {
   const std::vector<std::uint8_t> wav = Slurp(wavPath);
   vts::media::WavInfo info;
   if (vts::media::ParseWav(wav, info) != vts::media::WavStatus::Ok) return 1;
-  const double seconds = static_cast<double>(info.dataBytes) / info.format.blockAlign / info.format.samplesPerSec;
+  const double seconds =
+      static_cast<double>(info.dataBytes) / info.format.blockAlign / info.format.samplesPerSec;
 
   const std::string oursMp3 = dir + "/enc-ours.mp3", lameMp3 = dir + "/enc-lame.mp3";
   std::vector<double> encOurs, encLame, decOurs, decRaw, decLame;
@@ -129,9 +133,8 @@ int main(int argc, char** argv) {
     bool ok = true;
     encOurs.push_back(Seconds([&] { ok = EncodeOurs(wav, info, oursMp3); }));
     if (!ok) std::fprintf(stderr, "our encoder failed\n");
-    encLame.push_back(Seconds([&] {
-      Sh("lame --quiet -m m -b 64 --cbr -t -o '" + wavPath + "' '" + lameMp3 + "'");
-    }));
+    encLame.push_back(Seconds(
+        [&] { Sh("lame --quiet -m m -b 64 --cbr -t -o '" + wavPath + "' '" + lameMp3 + "'"); }));
   }
   const std::vector<std::uint8_t> mp3 = Slurp(oursMp3);
   for (int r = 0; r < runs; ++r) {
@@ -143,10 +146,13 @@ int main(int argc, char** argv) {
       }
     }));
     decRaw.push_back(Seconds([&] { RawMadDecode(mp3); }));
-    decLame.push_back(Seconds([&] { Sh("lame --quiet --decode '" + oursMp3 + "' '" + dir + "/dec-lame.wav'"); }));
+    decLame.push_back(
+        Seconds([&] { Sh("lame --quiet --decode '" + oursMp3 + "' '" + dir + "/dec-lame.wav'"); }));
   }
-  std::printf("\nMP3 of %.0f s of speech-like sound (mono 44.1 kHz); ours %.1f MB, lame %.1f MB; %d runs, median\n",
-              seconds, Slurp(oursMp3).size() / 1e6, Slurp(lameMp3).size() / 1e6, runs);
+  std::printf(
+      "\nMP3 of %.0f s of speech-like sound (mono 44.1 kHz); ours %.1f MB, lame %.1f MB; %d runs, "
+      "median\n",
+      seconds, Slurp(oursMp3).size() / 1e6, Slurp(lameMp3).size() / 1e6, runs);
   auto row = [&](const char* what, const std::vector<double>& s) {
     const double m = Median(s);
     std::printf("  %-34s %8.3f s  %7.1fx real time   (min %.3f, max %.3f)\n", what, m, seconds / m,

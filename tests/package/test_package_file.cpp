@@ -42,12 +42,15 @@ struct PackageFixture : ::testing::Test {
   Bytes sound = test::RandomBytes(20000, 1);
   void SetUp() override { ASSERT_EQ(mkdir(temp.c_str(), 0755), 0); }
 
-  Bytes MakeZip(const std::vector<std::pair<std::string, Bytes>>& entries, bool withFolder = false) {
+  Bytes MakeZip(const std::vector<std::pair<std::string, Bytes>>& entries,
+                bool withFolder = false) {
     const std::string path = dir + "/made.zip";
     ZipHandle* h = CreateZipWriter(path);
     if (withFolder) AddZipEntryInternal(h->writer, "x.folder", ZipSource::Folder());
     for (const auto& [name, data] : entries) {
-      EXPECT_EQ(AddZipEntryInternal(h->writer, name, ZipSource::FromMemory(data.data(), data.size())), ZR_OK);
+      EXPECT_EQ(
+          AddZipEntryInternal(h->writer, name, ZipSource::FromMemory(data.data(), data.size())),
+          ZR_OK);
     }
     EXPECT_EQ(CloseZipWriter(h), ZR_OK);
     return test::ReadBytes(path);
@@ -55,12 +58,14 @@ struct PackageFixture : ::testing::Test {
 };
 
 TEST_F(PackageFixture, UnpackNamesEntriesAfterTheTitle) {
-  test::WriteBytes(dir + "/lesson.vxb",
-                   MakeZip({{"x.mpa", sound}, {"x.cif", cif}, {"x.txt", texts}, {"README", {1}}}, true));
+  test::WriteBytes(
+      dir + "/lesson.vxb",
+      MakeZip({{"x.mpa", sound}, {"x.cif", cif}, {"x.txt", texts}, {"README", {1}}}, true));
   test::WriteBytes(temp + "/lesson.cif", {9, 9, 9});  // a stale file is replaced
   ASSERT_EQ(chmod((temp + "/lesson.cif").c_str(), 0444), 0);
   std::string error;
-  EXPECT_EQ(UnpackPackage(dir + "/lesson.vxb", temp, "lesson", &error), temp + "/lesson.mp3") << error;
+  EXPECT_EQ(UnpackPackage(dir + "/lesson.vxb", temp, "lesson", &error), temp + "/lesson.mp3")
+      << error;
   EXPECT_EQ(Listing(temp), "lesson.cif\nlesson.mp3\nlesson.txt\n");
   EXPECT_EQ(test::ReadBytes(temp + "/lesson.mp3"), sound);
   EXPECT_EQ(test::ReadBytes(temp + "/lesson.cif"), cif);
@@ -100,7 +105,8 @@ TEST_F(PackageFixture, WriteHasTextsSoundChunkListInOrder) {
   PackageParts parts{"work", true, texts, mpa, cif};
   std::string error;
   ASSERT_TRUE(WritePackage(dir + "/work.vxb", parts, &error)) << error;
-  EXPECT_EQ(EntryNames(dir + "/work.vxb"), (std::vector<std::string>{"work.txt", "work.mpa", "work.cif"}));
+  EXPECT_EQ(EntryNames(dir + "/work.vxb"),
+            (std::vector<std::string>{"work.txt", "work.mpa", "work.cif"}));
   EXPECT_EQ(Listing(dir), "temp\nwork.vxb\n");  // no work.mpa left beside it
   EXPECT_EQ(test::Run("unzip -t " + test::Q(dir + "/work.vxb") + " >/dev/null"), 0);
 

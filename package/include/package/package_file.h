@@ -21,10 +21,10 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
                           const std::string& title, std::string* error = nullptr);
 
 struct PackageParts {
-  std::string title;                      // entry names: title.txt, title.mpa, title.cif
-  bool hasTexts = false;                  // whether the texts entry is written
-  std::span<const std::uint8_t> texts;    // the ".txt" body
-  std::string mpaPath;                    // the encoded MP3 file; deleted once added
+  std::string title;                        // entry names: title.txt, title.mpa, title.cif
+  bool hasTexts = false;                    // whether the texts entry is written
+  std::span<const std::uint8_t> texts;      // the ".txt" body
+  std::string mpaPath;                      // the encoded MP3 file; deleted once added
   std::span<const std::uint8_t> chunkList;  // the ".cif" body; empty: no ".cif" entry
 };
 
@@ -32,7 +32,8 @@ struct PackageParts {
 // in this order. False with `error` set when anything failed; the previous file at
 // `packagePath` is then untouched and no partial file remains. The MP3 file is removed in
 // both cases.
-bool WritePackage(const std::string& packagePath, const PackageParts& parts, std::string* error = nullptr);
+bool WritePackage(const std::string& packagePath, const PackageParts& parts,
+                  std::string* error = nullptr);
 
 // Packs the files of `folder` (sorted by name, no sub-folders): ".mp3" files under the name
 // with ".mpa", ".wav" files left out, every other file under its own name.
