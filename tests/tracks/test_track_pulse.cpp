@@ -258,7 +258,11 @@ TEST_F(TracksOnPulse, MicrophoneUnloadedMidRecordingKeepsTheRecordingSoFar) {
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 15, 20s));
   gone.UnloadMicrophone();
   std::this_thread::sleep_for(500ms);
-  std::uint32_t kept = student_->CurrentChunk()->length;
+  std::uint32_t kept = 0;
+  {
+    std::lock_guard lock(student_->bufferLock);  // the core thread may still append
+    kept = student_->CurrentChunk()->length;
+  }
   student_->ToggleRecord();
   EXPECT_TRUE(student_->WaitForRecordingEnd());
   master_->StopPlayback();
