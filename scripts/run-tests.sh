@@ -5,7 +5,7 @@
 # (builds without the Qt targets). VTS_SANITIZERS=0 skips the sanitizer pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-JOBS="$(nproc 2>/dev/null || echo 4)"
+JOBS="${VTS_JOBS:-$(nproc 2>/dev/null || echo 4)}"
 START=$SECONDS
 phase() { echo "== run-tests: $1 (at $((SECONDS - START)) s)"; }
 
