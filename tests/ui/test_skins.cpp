@@ -138,3 +138,23 @@ TEST(SkinCache, LoadsOncePerNameAndOverridesReplace) {
 
 }  // namespace
 }  // namespace vts::ui
+
+namespace vts::ui {
+namespace {
+
+TEST(Art, BackgroundIsLightUnderTheStripsAndSuitsTheTextColours) {
+  res::InitArt();
+  const QImage bg = QImage(res::ArtPath("BACKGROUND")).convertToFormat(QImage::Format_RGB32);
+  auto lightness = [&](int x, int y) { return bg.pixelColor(x, y).lightness(); };
+  // Under the Master strip (12, 125) 490 x 52 and the Student strip (88, 279) 342 x 52.
+  for (QPoint p : {QPoint(13, 126), QPoint(250, 150), QPoint(500, 175), QPoint(90, 281),
+                   QPoint(429, 329)})
+    EXPECT_GT(lightness(p.x(), p.y()), 200) << p.x() << "," << p.y();
+  EXPECT_GT(lightness(225, 63), 180) << "small time: black text on a light field";
+  EXPECT_LT(lightness(60, 207), 60) << "large time: white text on a dark field";
+  EXPECT_LT(lightness(470, 350), 80) << "IN / OUT: white on dark";
+  EXPECT_LT(lightness(240, 210), 40) << "LED bezel";
+}
+
+}  // namespace
+}  // namespace vts::ui
