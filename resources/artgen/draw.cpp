@@ -289,16 +289,16 @@ QImage DrawBackground() {
 
   // Small time display (length of the current Master chunk): a light LCD at (190, 53).
   inset(QRectF(186, 50, 76, 26), QColor(0xdf, 0xe9, 0xd4), 4);
-  // Master strip panel; the waveform strip covers (12, 125) 490 x 52.
-  panel(QRectF(5, 112, 506, 73), kMasterBottom, QStringLiteral("Original sound"));
+  // Master strip panel; the strip window covers (12, 125) 490 x 66 (strip, gap, position bar).
+  panel(QRectF(5, 112, 506, 80), kMasterBottom, QStringLiteral("Original sound"));
   // The strips draw black columns over what lies beneath them: keep it light.
   inset(QRectF(11, 124, 492, 54), QColor(0xfb, 0xfc, 0xfd), 2);
   // Large time display (play position): dark at (10, 195).
-  inset(QRectF(6, 191, 108, 31), QColor(0x0c, 0x11, 0x15), 4);
+  inset(QRectF(6, 194, 108, 29), QColor(0x0c, 0x11, 0x15), 4);
   // LED chunk number bezel around (224, 192) 64 x 40.
-  inset(QRectF(218, 188, 76, 48), QColor(0x0a, 0x0d, 0x10), 5);
-  // Student strip panel; the strip covers (88, 279) 342 x 52.
-  panel(QRectF(83, 265, 354, 74), kStudentBottom, QStringLiteral("Recorded sound"));
+  inset(QRectF(218, 193, 76, 44), QColor(0x0a, 0x0d, 0x10), 5);
+  // Student strip panel; the strip window covers (88, 279) 342 x 66.
+  panel(QRectF(83, 265, 354, 84), kStudentBottom, QStringLiteral("Recorded sound"));
   inset(QRectF(87, 278, 344, 54), QColor(0xfb, 0xfc, 0xfd), 2);
 
   // Row bands: Master row (y 359) amber, Student row (y 416) blue.
