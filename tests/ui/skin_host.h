@@ -27,7 +27,7 @@ class SkinHost : public QWidget, public ISkinHost {
     return true;
   }
   void OnNotify(int id, int code) override { notifies.emplace_back(id, code); }
-  void OnVScroll(int, int, QWidget*) override {}
+  void OnVScroll(int code, int position, QWidget*) override { scrolls.emplace_back(code, position); }
   void OnContextMenu(QWidget*, QPoint) override { ++contextMenus; }
 
   QImage& Background() { return background_; }
@@ -35,6 +35,7 @@ class SkinHost : public QWidget, public ISkinHost {
 
   std::vector<std::pair<int, int>> commands;
   std::vector<std::pair<int, int>> notifies;
+  std::vector<std::pair<int, int>> scrolls;
   int contextMenus = 0;
   int contextMenuEvents = 0;
 
