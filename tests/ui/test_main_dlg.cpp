@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <cmath>
 #include <QDropEvent>
 #include <QFontMetrics>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QSet>
 #include <QTest>
 
+#include "fake_waveform_host.h"
 #include "platform/message_box.h"
 #include "skin_host.h"
 #include "test_env.h"
@@ -23,6 +25,7 @@
 #include "ui/led_number.h"
 #include "ui/main_dlg.h"
 #include "ui/transparent_button.h"
+#include "ui/waveform_widget.h"
 
 namespace vts::ui {
 namespace {
@@ -336,6 +339,46 @@ TEST_F(MainDlgTest, ScreenshotAtStart) {
                   dlg->childAt(c) != nullptr);
     }
   }
+}
+
+
+TEST_F(MainDlgTest, ScreenshotWithTheWaveformStripsInTheirPlaces) {
+  // The strips as the start-up places them: Master (12, 125) 490 wide, Student (88, 279) 342.
+  vts::test::FakeWaveformHost master, student;
+  struct Place {
+    vts::test::FakeWaveformHost* host;
+    int x, y, width;
+    uint32_t frames;
+  };
+  std::vector<std::unique_ptr<WaveformWidget>> strips;
+  for (const Place& p : {Place{&master, 12, 125, 490, 44100}, Place{&student, 88, 279, 342, 30000}}) {
+    p.host->strip.SetBackground(*dlg->GetScrollBarCtrl(ISkinHost::kBackgroundKey));
+    p.host->strip.SetStripRect(p.x, p.y, p.width);
+    p.host->SetChunk(p.frames);
+    for (size_t i = 0; i < p.host->samples.size(); ++i)  // a speech-like envelope
+      p.host->samples[i] = int16_t(14000.0 * std::sin(i * 0.05) *
+                                   std::fabs(std::sin(i * 0.00021 * (p.x == 12 ? 1.0 : 1.7))));
+    auto w = std::make_unique<WaveformWidget>(*p.host, dlg.get());
+    w->move(p.x, p.y);
+    w->show();
+    p.host->RedrawWaveform(0, 128);
+    strips.push_back(std::move(w));
+  }
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  QTest::qWait(50);
+  const QImage shot = Shot();
+  QDir().mkpath(VTS_BINARY_DIR "/ui-screens");
+  EXPECT_TRUE(shot.save(VTS_BINARY_DIR "/ui-screens/main_window_strips.png"));
+  // No control of the template lies on a strip window.
+  for (const auto& w : strips) {
+    for (const ControlTemplate& t : DialogTemplate()) {
+      QWidget* c = dlg->Control(t.id);
+      if (!c || !c->isVisibleTo(dlg.get())) continue;
+      EXPECT_FALSE(c->geometry().intersects(w->geometry())) << t.id;
+    }
+  }
+  strips.clear();
 }
 
 }  // namespace
