@@ -3,6 +3,7 @@
 // filled in by their own files as those features land; until then they do nothing.
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QMetaObject>
 #include <array>
 
 #include "ui/dialog_messages.h"
@@ -117,9 +118,20 @@ bool CMainDlg::ClickControl(int controlId, bool rightClick) {
 }
 
 intptr_t CMainDlg::SendMessage(unsigned message, uintptr_t wParam, intptr_t lParam) {
+  if (m_messageObserver) m_messageObserver(message, wParam, lParam);
   for (const MessageEntry& e : MessageTable())
     if (e.message == message) return (this->*e.handler)(wParam, lParam);
   return 0;
+}
+
+void CMainDlg::PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) {
+  QMetaObject::invokeMethod(
+      this, [this, message, wParam, lParam] { SendMessage(message, wParam, lParam); },
+      Qt::QueuedConnection);
+}
+
+void CMainDlg::SetMessageObserver(std::function<void(unsigned, uintptr_t, intptr_t)> observer) {
+  m_messageObserver = std::move(observer);
 }
 
 void CMainDlg::SetDispatchObserver(std::function<void(int, int)> observer) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QThread>
 #include <cmath>
+#include <thread>
 #include <QDropEvent>
 #include <QFontMetrics>
 #include <QLineEdit>
@@ -201,6 +203,46 @@ TEST_F(MainDlgTest, EnterNeverClosesTheDialog) {
   QTest::keyClicks(dlg->MasterTextEdit(), "b");
   EXPECT_EQ(dlg->MasterTextEdit()->toPlainText(), "a\nb");
   EXPECT_TRUE(dlg->isVisible());
+}
+
+TEST_F(MainDlgTest, EscapeAndTheWindowManagersCloseRunTheExitPath) {
+  std::vector<std::pair<int, int>> seen;
+  dlg->SetDispatchObserver([&](int id, int code) { seen.emplace_back(id, code); });
+  // With nothing to save the exit path closes at once.
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  QTest::keyClick(dlg.get(), Qt::Key_Escape);
+  EXPECT_FALSE(dlg->isVisible());
+  EXPECT_EQ(dlg->result(), QDialog::Accepted);
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  dlg->close();
+  EXPECT_FALSE(dlg->isVisible());
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  dlg->Button(1049)->click();
+  EXPECT_FALSE(dlg->isVisible());
+  const std::vector<std::pair<int, int>> expected = {{1049, BN_CLICKED}};
+  EXPECT_EQ(seen, expected) << "only the button goes through the table; Esc and close call the path";
+}
+
+TEST_F(MainDlgTest, MessagesPostedFromAnotherThreadArriveInOrderOnTheGuiThread) {
+  std::vector<uintptr_t> codes;
+  bool onGuiThread = true;
+  dlg->SetMessageObserver([&](unsigned message, uintptr_t code, intptr_t) {
+    if (message != WM_TRACKNOTIFY) return;
+    onGuiThread = onGuiThread && QThread::currentThread() == qApp->thread();
+    codes.push_back(code);
+  });
+  std::thread sender([&] {
+    for (uintptr_t code = 0; code < 50; ++code) dlg->PostMessage(WM_TRACKNOTIFY, code % 11, 0);
+  });
+  sender.join();
+  for (int i = 0; i < 200 && codes.size() < 50; ++i) QTest::qWait(10);
+  ASSERT_EQ(codes.size(), 50u);
+  for (uintptr_t i = 0; i < 50; ++i) EXPECT_EQ(codes[i], i % 11);
+  EXPECT_TRUE(onGuiThread);
+  EXPECT_EQ(dlg->SendMessage(0x9999, 1, 2), 0) << "an unknown message is ignored";
 }
 
 TEST_F(MainDlgTest, InAndOutAreWhiteAtTheirPoints) {

@@ -67,8 +67,13 @@ class CMainDlg : public QDialog, public ISkinHost {
   bool ClickControl(int controlId, bool rightClick);
   // A window message by number (the classroom bus and the tracks' notices arrive here).
   intptr_t SendMessage(unsigned message, uintptr_t wParam, intptr_t lParam);
+  // Any thread: queues the message for the GUI thread, in order per sender (a posted
+  // window message). Dropped when the window is gone before it runs.
+  void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam);
   // Sees every dispatched command (id, code) before its handler runs; for tests and logs.
   void SetDispatchObserver(std::function<void(int, int)> observer);
+  // Sees every window message (number, wParam, lParam) before its handler runs.
+  void SetMessageObserver(std::function<void(unsigned, uintptr_t, intptr_t)> observer);
 
   // ISkinHost.
   const QImage* GetScrollBarCtrl(uint32_t key) const override;
@@ -214,6 +219,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   uint32_t m_busy = 0;
   uint32_t m_linkResult = 0;
   std::function<void(int, int)> m_dispatchObserver;
+  std::function<void(unsigned, uintptr_t, intptr_t)> m_messageObserver;
 
   // Controls.
   std::map<int, QWidget*> m_controls;
