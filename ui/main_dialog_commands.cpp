@@ -7,7 +7,7 @@
 #include <array>
 
 #include "ui/dialog_messages.h"
-#include "ui/main_dlg.h"
+#include "ui/main_dialog.h"
 
 namespace vts::ui {
 

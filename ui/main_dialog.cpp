@@ -1,5 +1,5 @@
 // The recorder window: construction, controls of the template, art, closing, keys, mouse.
-#include "ui/main_dlg.h"
+#include "ui/main_dialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -9,7 +9,7 @@
 
 #include "platform/message_box.h"
 #include "ui/gdi_font.h"
-#include "ui/main_dlg.h"
+#include "ui/main_dialog.h"
 
 namespace vts::ui {
 namespace {
