@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QThread>
+#include <QTimer>
 #include <cmath>
 #include <thread>
 #include <QDropEvent>
@@ -25,7 +26,7 @@
 #include "ui/gdi_font.h"
 #include "ui/graphic_slider.h"
 #include "ui/led_number.h"
-#include "ui/main_dlg.h"
+#include "ui/main_dialog.h"
 #include "ui/transparent_button.h"
 #include "ui/waveform_widget.h"
 
@@ -421,6 +422,21 @@ TEST_F(MainDlgTest, ScreenshotWithTheWaveformStripsInTheirPlaces) {
     }
   }
   strips.clear();
+}
+
+}  // namespace
+}  // namespace vts::ui
+
+#include "main_dlg.h"
+
+namespace vts::ui {
+namespace {
+
+TEST(ApplicationEntry, TheApplicationsDialogIsTheRecorderWindow) {
+  ::CMainDlg dlg;
+  EXPECT_EQ(dlg.size(), QSize(516, 470));
+  QTimer::singleShot(0, &dlg, [&] { dlg.Button(1049)->click(); });
+  EXPECT_EQ(dlg.DoModal(), QDialog::Accepted);
 }
 
 }  // namespace

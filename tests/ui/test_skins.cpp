@@ -5,7 +5,7 @@
 #include <QImage>
 
 #include "resources/art.h"
-#include "ui/main_dlg.h"
+#include "ui/main_dialog.h"
 #include "ui/skin.h"
 
 namespace vts::ui {
