@@ -2,11 +2,11 @@
 // through the back buffer) and the dropping of files on it.
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QFontMetrics>
 #include <QMimeData>
 #include <QPainter>
 
+#include "core/paths.h"
 #include "platform/message_box.h"
 #include "ui/gdi_font.h"
 #include "ui/main_dialog.h"
@@ -129,9 +129,9 @@ void CMainDlg::OnDropFiles(const QList<QUrl>& urls) {
     }
   }
   if (path.isEmpty()) return;
-  const QString extension = QFileInfo(path).suffix().toUpper();
-  if (extension != QLatin1String("MP3") && extension != QLatin1String("WAV") &&
-      extension != QLatin1String("VXB")) {
+  const std::string utf8 = path.toStdString();
+  if (!ExtensionEquals(utf8, "MP3") && !ExtensionEquals(utf8, "WAV") &&
+      !ExtensionEquals(utf8, "VXB")) {
     plat::MessageBox(u"Unsupported file format.", u"Recorder", plat::MB_OK);
     return;
   }
