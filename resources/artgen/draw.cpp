@@ -108,6 +108,38 @@ QRectF GlyphBox(const QRectF& area, qreal size) {
   return QRectF(area.center().x() - size / 2, area.center().y() - size / 2, size, size);
 }
 
+// A keyed bitmap has no alpha: smooth edges are flattened onto the colour the bitmap sits on
+// in the window (its matte), and what is mostly transparent becomes the key colour.
+QImage KeyOut(const QImage& argb, QColor matte) {
+  QImage out(argb.size(), QImage::Format_ARGB32_Premultiplied);
+  const QImage src = argb.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  for (int y = 0; y < src.height(); ++y) {
+    const auto* in = reinterpret_cast<const QRgb*>(src.constScanLine(y));
+    auto* o = reinterpret_cast<QRgb*>(out.scanLine(y));
+    for (int x = 0; x < src.width(); ++x) {
+      const int a = qAlpha(in[x]);
+      if (a < 96) {
+        o[x] = kKeyColour;
+        continue;
+      }
+      const int inv = 255 - a;
+      int r = qRed(in[x]) + matte.red() * inv / 255;
+      int g = qGreen(in[x]) + matte.green() * inv / 255;
+      int b = qBlue(in[x]) + matte.blue() * inv / 255;
+      // Never produce the key colour by accident.
+      if (qRgb(r, g, b) == kKeyColour) g = 1;
+      o[x] = qRgb(std::min(r, 255), std::min(g, 255), std::min(b, 255));
+    }
+  }
+  out.setPixel(0, 0, kKeyColour);
+  return out;
+}
+
+// The Master row band that the keyed Master play button sits on.
+const QColor kMasterRowMatte(0x40, 0x36, 0x2d);
+// The dark socket under the recording light.
+const QColor kLightSocketMatte(0x0c, 0x10, 0x14);
+
 QFont LabelFont(int pixelSize, bool bold) {
   QFont f("Liberation Sans");
   f.setPixelSize(pixelSize);
@@ -121,17 +153,15 @@ QFont LabelFont(int pixelSize, bool bold) {
 QImage DrawSkin(const SkinSpec& s, bool down) {
   const bool keyed = s.depth == Depth::Keyed24;
   QImage img(s.width, s.height, QImage::Format_ARGB32_Premultiplied);
-  img.fill(keyed ? QColor::fromRgb(kKeyColour) : QColor(Qt::transparent));
+  img.fill(Qt::transparent);
   QPainter p(&img);
-  // A keyed skin has no soft edge: its outline must not blend into the key colour.
-  p.setRenderHint(QPainter::Antialiasing, !keyed);
+  p.setRenderHint(QPainter::Antialiasing);
 
   const qreal w = s.width, h = s.height;
   const qreal shift = down ? 1.0 : 0.0;
   QRectF body(1, 0.5 + shift, w - 2, h - 2.5);
-  if (keyed) body = QRectF(0, shift, w - 1, h - 2);
   QPainterPath shape = ShapePath(s.shape, body);
-  if (!down && !keyed) p.fillPath(shape.translated(0, 1.5), QColor(0, 0, 0, 95));
+  if (!down) p.fillPath(shape.translated(0, 1.5), QColor(0, 0, 0, 95));
 
   const bool split = s.shape == Shape::Split;
   const bool vertical = split && s.height > s.width;
@@ -180,7 +210,7 @@ QImage DrawSkin(const SkinSpec& s, bool down) {
   } else {
     FillFace(p, shape, body, base, down);
   }
-  QPen border(base.border, keyed ? 1.0 : 1.0);
+  QPen border(base.border, 1.0);
   if (split) border.setColor(first.border);
   p.strokePath(shape, border);
 
@@ -233,7 +263,7 @@ QImage DrawSkin(const SkinSpec& s, bool down) {
     }
   }
   p.end();
-  return img;
+  return keyed ? KeyOut(img, kMasterRowMatte) : img;
 }
 
 QImage DrawBackground() {
@@ -406,18 +436,18 @@ QImage DrawLedDigits() {
 
 QImage DrawLedLight() {
   QImage img(20, 20, QImage::Format_ARGB32_Premultiplied);
-  img.fill(QColor::fromRgb(kKeyColour));
+  img.fill(Qt::transparent);
   QPainter p(&img);
-  p.setRenderHint(QPainter::Antialiasing, false);
+  p.setRenderHint(QPainter::Antialiasing);
   p.setPen(QColor(0x5a, 0x08, 0x0c));
   QRadialGradient g(QPointF(8, 7), 10);
   g.setColorAt(0, QColor(0xff, 0xb0, 0xa8));
   g.setColorAt(0.35, QColor(0xf2, 0x2a, 0x2a));
   g.setColorAt(1, QColor(0x9c, 0x0e, 0x12));
   p.setBrush(g);
-  p.drawEllipse(QRect(2, 2, 15, 15));
+  p.drawEllipse(QRectF(2.5, 2.5, 15, 15));
   p.end();
-  return img;
+  return KeyOut(img, kLightSocketMatte);
 }
 
 QImage DrawSliderBody() {

@@ -5,6 +5,7 @@
 #include <QImage>
 
 #include "resources/art.h"
+#include "ui/dialog_template.h"
 #include "ui/main_dialog.h"
 #include "ui/skin.h"
 
@@ -70,6 +71,10 @@ TEST(Art, EveryBitmapOfTheListExistsAtItsSizeAndDepth) {
 }
 
 TEST(Art, EverySkinTheWindowCanAskForExistsUpAndDownAtItsSize) {
+  const QStringList names = CMainDlg::SkinNames();
+  for (const ControlTemplate& t : DialogTemplate())
+    if (t.kind == ControlKind::Button)
+      EXPECT_TRUE(names.contains(QString::fromLatin1(t.text))) << t.text;
   for (const QString& name : CMainDlg::SkinNames()) {
     SCOPED_TRACE(name.toStdString());
     const QSize expected = ExpectedSkinSize(name);
