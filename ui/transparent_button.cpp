@@ -38,6 +38,8 @@ void CTransparentButton::SetSwapped(bool swapped) {
 }
 
 const Skin& CTransparentButton::CurrentImage() const {
+  // A latched button without a "D" skin keeps showing its "U" skin rather than nothing.
+  if (m_up.IsNull()) return m_down;
   return (isDown() && !m_down.IsNull()) ? m_down : m_up;
 }
 

@@ -66,6 +66,14 @@ TEST_F(ButtonTest, SwappedExchangesUpAndDown) {
   EXPECT_TRUE(Near(b->grab().toImage().pixelColor(8, 8), Qt::red));
 }
 
+TEST_F(ButtonTest, LatchedButtonWithoutADownSkinKeepsItsUpSkin) {
+  OverrideSkin("T10U", Solid({16, 16}, Qt::red));
+  CTransparentButton* b = MakeButton("T10");
+  b->SetSwapped(true);
+  ASSERT_TRUE(b->LoadBitmaps(1020, &host));
+  EXPECT_TRUE(Near(b->grab().toImage().pixelColor(8, 8), Qt::red));
+}
+
 TEST_F(ButtonTest, ColourKeyedSkinShowsTheBackgroundThrough) {
   // 24-bit skin: magenta (its top-left colour) is transparent, yellow is drawn.
   QImage keyed = Solid({20, 20}, QColor(255, 0, 255), QImage::Format_RGB32);
