@@ -369,6 +369,15 @@ TEST_F(MainDlgTest, ScreenshotAtStart) {
   const QImage shot = Shot();
   QDir().mkpath(VTS_BINARY_DIR "/ui-screens");
   EXPECT_TRUE(shot.save(VTS_BINARY_DIR "/ui-screens/main_window.png"));
+  // Nothing visible covers what the background reserves for the painted texts.
+  for (QRect reserved : {QRect(190, 53, 70, 20), QRect(10, 195, 100, 25), QRect(463, 345, 16, 11),
+                         QRect(482, 345, 26, 11)}) {
+    for (const ControlTemplate& t : DialogTemplate()) {
+      QWidget* c = dlg->Control(t.id);
+      if (c && c->isVisibleTo(dlg.get()))
+        EXPECT_FALSE(c->geometry().intersects(reserved)) << t.id << " over " << reserved.x();
+    }
+  }
   // Visible skinned buttons are painted (not left black), hidden ones leave the background.
   for (const ControlTemplate& t : DialogTemplate()) {
     if (t.kind != ControlKind::Button) continue;
