@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <future>
 #include <memory>
@@ -426,6 +427,71 @@ TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
   EXPECT_FALSE(student_->recording);
   EXPECT_GE(student_->CurrentChunk()->length, kept);
   EXPECT_EQ(student_->CurrentChunk()->dataSize, student_->CurrentChunk()->length * 2);
+}
+
+}  // namespace
+}  // namespace vts
+
+// ------------------------------------------------------------------ mixing of two streams
+
+namespace vts {
+namespace {
+
+// A captured block as the engine makes one, frames of a two-value pattern.
+CBufferDescr* PatternBlock(std::uint32_t streamIndex, float even, float odd) {
+  CBufferDescr* b = MakeBufferDescr(kPeriodFrames * 4 + kCapturedBlockExtraBytes);
+  b->kind = kSoundBlockKind;
+  b->trackIndex = -1;
+  SoundBlockHeader* h = CapturedHeader(*b);
+  std::memset(h, 0, sizeof *h);
+  h->channels = 1;
+  h->samplesPerSec = 44100;
+  h->streamIndex = streamIndex;
+  h->encoding = kEncodingFloat;
+  h->frames = kPeriodFrames;
+  h->bitsPerSample = 32;
+  auto* s = reinterpret_cast<float*>(SamplesBehind(h));
+  for (std::uint32_t i = 0; i < kPeriodFrames; ++i) s[i] = (i % 2) ? odd : even;
+  b->used = kPeriodFrames * 4;
+  return b;
+}
+
+TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
+  audio::VirtualEndpoints::Instance()->Reset();
+  RecordGain() = kUnityGain;
+  plat::EnsureQueue();
+  EngineStateBlock state;
+  // This thread owns the track but takes no engine message: the blocks come from the test.
+  auto track = std::make_unique<CSoundTrack>(plat::CurrentThreadId(), "Student", &state);
+  track->inputDevice = u"virtual_mic";
+  track->outputDevice = u"virtual_speaker";
+  track->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+  track->ToggleRecord();
+  ASSERT_EQ(track->Engine()->GetCaptureStreamCount(), 2u);
+
+  track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));  // waits for its partner
+  EXPECT_EQ(track->CurrentChunk()->length, 0u);
+  track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));  // stream 0 again: the first goes alone
+  EXPECT_EQ(track->CurrentChunk()->length, kPeriodFrames);
+  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));  // completes the pair: mixed
+  ASSERT_EQ(track->CurrentChunk()->length, 2 * kPeriodFrames);
+  const auto* s = reinterpret_cast<const std::int16_t*>(track->CurrentChunk()->data);
+  // Alone: 0.1 and 0.2 (ratio 1:2); mixed: 0.4 and 0.2 (ratio 2:1), whatever the gain.
+  EXPECT_NEAR(double(s[1]) / s[0], 2.0, 0.01);
+  EXPECT_NEAR(double(s[kPeriodFrames]) / s[kPeriodFrames + 1], 2.0, 0.01);
+  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));
+  track->OnCapturedBlock(nullptr);  // an end mark flushes what is pending
+  EXPECT_EQ(track->CurrentChunk()->length, 3 * kPeriodFrames);
+
+  track->StopAll();
+  plat::Msg msg;
+  while (plat::PeekMessage(&msg, true))
+    if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT)
+      ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+  track.reset();
+  while (plat::PeekMessage(&msg, true))
+    if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT)
+      ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
 }
 
 }  // namespace
