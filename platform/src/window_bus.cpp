@@ -602,6 +602,7 @@ void BusWindow::Impl::IoLoop() {
     int n = ::poll(fds.data(), fds.size(), timeout);
     if (n < 0 && errno != EINTR) break;
     if (fds[0].revents) break;  // closing
+    const std::size_t polled = conns.size();
     if (fds[1].revents & POLLIN) {
       for (;;) {
         int c = ::accept4(listenFd.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -621,7 +622,8 @@ void BusWindow::Impl::IoLoop() {
     std::vector<Connection> keep;
     for (std::size_t i = 0; i < conns.size(); ++i) {
       Connection& c = conns[i];
-      short rev = fds[i + 2].revents;
+      // Connections accepted just now were not polled: try them as if readable.
+      short rev = i < polled ? fds[i + 2].revents : static_cast<short>(POLLIN);
       bool drop = false;
       if (rev & (POLLIN | POLLHUP | POLLERR)) {
         for (;;) {
