@@ -4,10 +4,12 @@
 
 #include <csignal>
 #include <cstring>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "classroom_double.h"
+#include "platform/named_mutex.h"
 #include "platform/shared_memory.h"
 #include "process_helper.h"
 #include "test_env.h"
@@ -125,6 +127,22 @@ TEST(ClassroomSharedMemory, FrameworkDoubleInAnotherProcess) {
   usb.reset();
   study.reset();
   EXPECT_EQ(plat::SharedMemory::OpenExisting(test::kStudySharedMemoryName), nullptr);
+}
+
+TEST(ClassroomSharedMemory, FrameworkWritesTheTargetPathOnlyUnderTheRecordMutex) {
+  plat::NamedMutex mutex(test::kRecordMutexName);
+  ASSERT_TRUE(mutex.Lock());  // the recorder is reading the slot
+  std::string dir = test::MakeTempDir("mutex");
+  test::ChildProcess framework;
+  ASSERT_TRUE(framework.Start(CLASSROOM_DOUBLE, {"shm", "--usb", "--slot", "2=E:\\late.vxb", "--ready", dir + "/ready"}));
+  auto usb = [] { return plat::SharedMemory::OpenExisting(test::kUsbSharedMemoryName); };
+  ASSERT_TRUE(test::WaitUntil([&] { return usb() != nullptr; }, 30s));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(test::ReadFile(dir + "/ready").empty()) << "wrote while the mutex was held";
+  EXPECT_EQ(usb()->Data()[1068], 0);
+  mutex.Unlock();
+  ASSERT_FALSE(test::WaitForFile(dir + "/ready", 30s).empty());
+  EXPECT_STREQ(reinterpret_cast<const char*>(usb()->Data() + 1068), "E:\\late.vxb");
 }
 
 TEST(ClassroomSharedMemory, SlotsAreSeparateAndCutToTheirSize) {

@@ -1,6 +1,8 @@
 // Classroom daemon and framework double.
 #include "classroom_double.h"
 
+#include "platform/named_mutex.h"
+
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
@@ -15,7 +17,12 @@ std::size_t SlotOffset(unsigned position) {
 // Holds "GP_MYRECORDMUTEX" while the framework touches the USB shared memory.
 class RecordMutexGuard {
  public:
-  RecordMutexGuard() {}
+  RecordMutexGuard() : mutex_(kRecordMutexName), lock_(mutex_) {}
+  bool Held() const { return lock_.OwnsLock(); }
+
+ private:
+  plat::NamedMutex mutex_;
+  plat::NamedMutexLock lock_;
 };
 
 }  // namespace
@@ -203,6 +210,7 @@ bool ClassroomFrameworkDouble::CreateUsbSharedMemory(std::string* error) {
 bool ClassroomFrameworkDouble::SetTargetPath(unsigned position, const std::string& path) {
   if (!usb_ || usb_->Size() < kUsbSharedMemoryBytes) return false;
   RecordMutexGuard lock;
+  if (!lock.Held()) return false;
   std::uint8_t* slot = usb_->Data() + SlotOffset(position);
   std::memset(slot, 0, kUsbSlotBytes);
   std::memcpy(slot, path.data(), std::min(path.size(), kUsbSlotBytes - 1));
@@ -212,6 +220,7 @@ bool ClassroomFrameworkDouble::SetTargetPath(unsigned position, const std::strin
 std::vector<std::uint8_t> ClassroomFrameworkDouble::ReadSlot(unsigned position) const {
   if (!usb_ || usb_->Size() < kUsbSharedMemoryBytes) return {};
   RecordMutexGuard lock;
+  if (!lock.Held()) return {};
   const std::uint8_t* slot = usb_->Data() + SlotOffset(position);
   return std::vector<std::uint8_t>(slot, slot + kUsbSlotBytes);
 }

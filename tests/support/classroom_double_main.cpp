@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "classroom_double.h"
+#include "platform/utf.h"
 
 using namespace vts;
 
@@ -68,7 +69,7 @@ Args Parse(int argc, char** argv, int first) {
 
 long long Number(const std::string& s) { return std::strtoll(s.c_str(), nullptr, 0); }
 
-std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+std::u16string Widen(const std::string& s) { return plat::Utf8ToUtf16(s); }
 
 void WriteFileAtomically(const std::string& path, const std::string& text) {
   std::string tmp = path + ".tmp";
@@ -160,9 +161,7 @@ int Shm(const Args& a) {
   if (a.Has("--ready")) WriteFileAtomically(a.Get("--ready"), "ready\n");
   RunFor(Number(a.Get("--lifetime-ms", "60000")), [] { return false; });
   if (a.Has("--out")) {
-    std::string out;
-    for (char16_t c : fw.ReadSentWorkPath()) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    WriteFileAtomically(a.Get("--out"), out);
+    WriteFileAtomically(a.Get("--out"), plat::Utf16ToUtf8(fw.ReadSentWorkPath()));
   }
   return 0;
 }
