@@ -799,7 +799,9 @@ bool BusWindow::SetText(const std::u16string& text) {
 }
 
 std::size_t BusWindow::DispatchPending() {
-  Impl& w = *impl_;
+  // Kept alive here, so a handler that ends the window only ends the dispatching early.
+  std::shared_ptr<Impl> keep = impl_;
+  Impl& w = *keep;
   w.ownerThread = std::this_thread::get_id();
   std::size_t budget;
   {

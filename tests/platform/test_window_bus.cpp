@@ -308,6 +308,37 @@ TEST(WindowBusStale, ADeadRegistrantIsIgnoredAndCleanedUp) {
   waitpid(child, nullptr, 0);
 }
 
+TEST(WindowBusRobustness, BadRegistrationFilesAreIgnored) {
+  auto real = plat::BusWindow::Create("Real", u"", nullptr);
+  ASSERT_TRUE(real);
+  const std::string folder = plat::WindowBusFolder();
+  auto write = [&](const std::string& name, const std::string& body) {
+    FILE* f = std::fopen((folder + "/" + name).c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(body.data(), 1, body.size(), f);
+    std::fclose(f);
+  };
+  char self[32];
+  std::snprintf(self, sizeof self, "%016llx", static_cast<unsigned long long>(std::uint64_t(getpid()) << 32 | 0xFFFF));
+  const std::string pid = std::to_string(getpid());
+  // Our own pid with another start time: a process that died and whose pid came back.
+  const std::string reused = "VTSWIN 1\nid " + std::string(self) + "\npid " + pid +
+                             "\nstart 1\ncreated 1\nclass 5265616c\ntext \n";
+  write(std::string(self) + ".win", reused);
+  write("0000000000000001.win", std::string("\x00\xff garbage \n\n", 14));
+  write("0000000000000002.win", "VTSWIN 1\nid 0000000000000002\npid " + pid + "\nstart 5\nclass zz\ntext 41\n");
+  write("0000000000000003.win", "VTSWIN 1\n" + std::string(20000, 'x') + "\n");
+  write("0000000000000004.win", "VTSWIN 1\nid 0000000000000009\npid " + pid + "\nstart 0\ncreated 0\nclass 52\ntext \n");
+  ASSERT_EQ(symlink("/etc/hostname", (folder + "/0000000000000005.win").c_str()), 0);
+  write("notes.txt", "hello");
+
+  auto all = plat::ListWindows();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].id, real->Id());
+  EXPECT_EQ(plat::FindWindow("Real", u""), real->Id());
+  EXPECT_NE(access((folder + "/" + self + ".win").c_str(), F_OK), 0) << "the dead registration was removed";
+}
+
 TEST(WindowBusRobustness, GarbageOnTheSocketLeavesTheWindowWorking) {
   LocalWindow w;
   ASSERT_TRUE(w.Start("Sturdy", u""));
@@ -427,6 +458,30 @@ TEST(WindowBusInProcess, QueueIsBoundedAndClosingFailsWaitingSenders) {
   sender.join();
   EXPECT_EQ(sendOutcome, 0);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 20s);
+}
+
+TEST(WindowBusInProcess, AHandlerMayEndItsOwnWindow) {
+  std::unique_ptr<plat::BusWindow> w;
+  int handled = 0;
+  w = plat::BusWindow::Create("Closing", u"", [&](const plat::WindowMessage& m) {
+    ++handled;
+    if (m.message == plat::WM_CLOSE) w.reset();
+    return plat::LRESULT{0};
+  });
+  ASSERT_TRUE(w);
+  plat::BusWindow* raw = w.get();
+  ASSERT_TRUE(plat::PostMessage(w->Id(), plat::WM_CLOSE, 0, 0));
+  std::atomic<int> late{-1};
+  std::thread sender([&, id = w->Id()] {
+    plat::LRESULT r;
+    late = plat::SendMessage(id, 0x400, 0, 0, &r, 25s) ? 1 : 0;
+  });
+  ASSERT_TRUE(test::WaitUntil([&] { return raw->PendingCount() == 2; }, kLong));
+  EXPECT_EQ(raw->DispatchPending(), 1u);
+  sender.join();
+  EXPECT_EQ(handled, 1);
+  EXPECT_EQ(late, 0);
+  EXPECT_EQ(plat::FindWindow("Closing", u""), 0u);
 }
 
 TEST(WindowBusPaths, WorksWhenTheRuntimeFolderPathIsLong) {

@@ -15,7 +15,8 @@
 //
 // Threading: the free functions may be called from any thread. A BusWindow's methods may be
 // called from any thread; its handler runs only inside DispatchPending()/WaitAndDispatch().
-// Do not destroy a BusWindow from inside its own handler.
+// A handler may destroy its own BusWindow (the messages still waiting are then dropped and
+// their senders get a failure).
 #pragma once
 
 #include <chrono>
