@@ -8,7 +8,8 @@ namespace vts::plat {
 
 std::string DefaultRawInputLibraryPath() { return ProgramFolder() + "/" + kRawInputLibraryName; }
 
-RawInputLibrary::Status RawInputLibrary::Load(const std::string& absolutePath, std::string* detail) {
+RawInputLibrary::Status RawInputLibrary::Load(const std::string& absolutePath,
+                                              std::string* detail) {
   if (status_ == Status::Loaded) return status_;
   if (absolutePath.empty() || absolutePath[0] != '/') {
     // A bare or relative name would make dlopen search; only the file beside us will do.
@@ -22,7 +23,8 @@ RawInputLibrary::Status RawInputLibrary::Load(const std::string& absolutePath, s
   }
   handle_ = h;
   select_ = reinterpret_cast<SelectRawInputDevicesFn>(dlsym(h, "SelectRawInputDevices"));
-  unsubscribe_ = reinterpret_cast<UnsubscribeRawInputDevicesFn>(dlsym(h, "UnsubscribeRawInputDevices"));
+  unsubscribe_ =
+      reinterpret_cast<UnsubscribeRawInputDevicesFn>(dlsym(h, "UnsubscribeRawInputDevices"));
   deinitialize_ = reinterpret_cast<DeinitializeRawInputFn>(dlsym(h, "DeinitializeRawInput"));
   if (!select_) {
     if (detail) *detail = "SelectRawInputDevices not found in " + absolutePath;
@@ -31,8 +33,9 @@ RawInputLibrary::Status RawInputLibrary::Load(const std::string& absolutePath, s
   return status_ = Status::Loaded;
 }
 
-bool RawInputLibrary::Select(std::uint64_t window, std::uint32_t uiThreadId, std::uint32_t processId,
-                             std::uint32_t position, const RawInputRect& area) const {
+bool RawInputLibrary::Select(std::uint64_t window, std::uint32_t uiThreadId,
+                             std::uint32_t processId, std::uint32_t position,
+                             const RawInputRect& area) const {
   if (!select_) return false;
   select_(window, uiThreadId, processId, position, area);
   return true;

@@ -1,14 +1,14 @@
 // The raw-input library: keeps each position's subscription (window, UI thread, process,
 // screen area) and logs every call to <runtime>/rawinput.log, one line per call. Input
 // devices are not routed to positions.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "platform/known_folders.h"
 #include "platform/rawinput.h"
@@ -38,16 +38,18 @@ void LogLine(const std::string& line) {
 
 }  // namespace
 
-RAWINPUT_EXPORT int SelectRawInputDevices(std::uint64_t window, std::uint32_t uiThreadId, std::uint32_t processId,
-                                          std::uint32_t position, vts::plat::RawInputRect area) {
+RAWINPUT_EXPORT int SelectRawInputDevices(std::uint64_t window, std::uint32_t uiThreadId,
+                                          std::uint32_t processId, std::uint32_t position,
+                                          vts::plat::RawInputRect area) {
   std::lock_guard lock(g_mutex);
   g_subscriptions[position] = Subscription{window, uiThreadId, processId, area};
   char buf[256];
   std::snprintf(buf, sizeof buf,
-                "select position=%" PRIu32 " window=0x%016" PRIx64 " thread=%" PRIu32 " process=%" PRIu32
-                " area=%" PRId32 ",%" PRId32 ",%" PRId32 ",%" PRId32 " subscriptions=%zu",
-                position, window, uiThreadId, processId, area.left, area.top, area.right, area.bottom,
-                g_subscriptions.size());
+                "select position=%" PRIu32 " window=0x%016" PRIx64 " thread=%" PRIu32
+                " process=%" PRIu32 " area=%" PRId32 ",%" PRId32 ",%" PRId32 ",%" PRId32
+                " subscriptions=%zu",
+                position, window, uiThreadId, processId, area.left, area.top, area.right,
+                area.bottom, g_subscriptions.size());
   LogLine(buf);
   return 1;
 }

@@ -1,15 +1,15 @@
 // Named shared memory as mmap of <runtime>/shm/NAME, kept alive by the holders' shared locks.
 #include "platform/shared_memory.h"
 
-#include <cerrno>
-#include <cstring>
-#include <random>
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
 
 #include "platform/known_folders.h"
 
@@ -65,7 +65,8 @@ SharedMemory::~SharedMemory() {
   if (fd_ >= 0) close(fd_);  // releases our shared lock
 }
 
-std::unique_ptr<SharedMemory> SharedMemory::OpenExisting(const std::string& name, std::string* error) {
+std::unique_ptr<SharedMemory> SharedMemory::OpenExisting(const std::string& name,
+                                                         std::string* error) {
   if (!ValidName(name)) {
     SetError(error, "invalid shared memory name");
     return nullptr;
@@ -110,11 +111,12 @@ std::unique_ptr<SharedMemory> SharedMemory::OpenExisting(const std::string& name
     close(fd);
     return nullptr;
   }
-  return std::unique_ptr<SharedMemory>(new SharedMemory(name, fd, static_cast<std::uint8_t*>(p), size));
+  return std::unique_ptr<SharedMemory>(
+      new SharedMemory(name, fd, static_cast<std::uint8_t*>(p), size));
 }
 
-std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, std::size_t size, bool* alreadyExisted,
-                                                   std::string* error) {
+std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, std::size_t size,
+                                                   bool* alreadyExisted, std::string* error) {
   if (alreadyExisted) *alreadyExisted = false;
   if (!ValidName(name) || size == 0 || size > kMaxSize) {
     SetError(error, "invalid shared memory name or size");
@@ -126,7 +128,8 @@ std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, std:
     return nullptr;
   }
   // Creators take turns, so two of them never both replace a stale file.
-  int turn = open((folder + "/.create.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  int turn =
+      open((folder + "/.create.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (turn < 0) {
     SetError(error, Errno("open"));
     return nullptr;
@@ -175,7 +178,8 @@ std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, std:
       unlink(tmp.c_str());
       continue;
     }
-    return std::unique_ptr<SharedMemory>(new SharedMemory(name, fd, static_cast<std::uint8_t*>(p), size));
+    return std::unique_ptr<SharedMemory>(
+        new SharedMemory(name, fd, static_cast<std::uint8_t*>(p), size));
   }
   SetError(error, "cannot create " + name);
   return nullptr;

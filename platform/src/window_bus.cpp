@@ -3,6 +3,16 @@
 // and sends keep their order); a send is answered when the handler has run.
 #include "platform/window_bus.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -13,16 +23,6 @@
 #include <map>
 #include <mutex>
 #include <thread>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <time.h>
-#include <unistd.h>
 
 #include "platform/known_folders.h"
 
@@ -108,7 +108,8 @@ struct Fd {
 };
 
 int MsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   if (left <= 0) return 0;
   return left > 1000000 ? 1000000 : static_cast<int>(left);
 }
@@ -126,9 +127,12 @@ bool ParseIdName(const std::string& name, const char* suffix, WindowId* id) {
   for (std::size_t i = 0; i < 16; ++i) {
     char c = name[i];
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else
+      return false;
     v = (v << 4) | static_cast<WindowId>(d);
   }
   if (v == 0) return false;
@@ -163,7 +167,9 @@ bool Unhex(const std::string& s, std::vector<std::uint8_t>* out) {
   return true;
 }
 
-char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+char16_t FoldAscii(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 
 bool EqualsNoCase(const std::u16string& a, const std::u16string& b) {
   if (a.size() != b.size()) return false;
@@ -172,7 +178,9 @@ bool EqualsNoCase(const std::u16string& a, const std::u16string& b) {
   return true;
 }
 
-std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string Widen(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
 
 // Start time of a process (clock ticks since boot), 0 when it does not run or is a zombie.
 std::uint64_t ProcessStartTime(std::uint32_t pid) {
@@ -206,7 +214,8 @@ std::uint64_t ProcessStartTime(std::uint32_t pid) {
 std::uint64_t RealtimeNs() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<std::uint64_t>(ts.tv_nsec);
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull +
+         static_cast<std::uint64_t>(ts.tv_nsec);
 }
 
 // A socket address for a path; paths too long for sun_path go through /proc/self/fd of
@@ -287,7 +296,8 @@ std::string FormatRegistration(const Registration& r) {
   s += "pid " + std::to_string(r.pid) + "\n";
   s += "start " + std::to_string(r.startTime) + "\n";
   s += "created " + std::to_string(r.createdNs) + "\n";
-  s += "class " + Hex(reinterpret_cast<const std::uint8_t*>(r.className.data()), r.className.size()) + "\n";
+  s += "class " +
+       Hex(reinterpret_cast<const std::uint8_t*>(r.className.data()), r.className.size()) + "\n";
   std::vector<std::uint8_t> t;
   for (char16_t c : r.text) {
     t.push_back(static_cast<std::uint8_t>(c & 0xFF));
@@ -339,7 +349,8 @@ bool ParseRegistration(const std::string& s, Registration* r) {
       r->className.assign(bytes.begin(), bytes.end());
       seen |= 8;
     } else if (key == "text") {
-      if (!Unhex(value, &bytes) || bytes.size() % 2 || bytes.size() / 2 > kMaxTextUnits) return false;
+      if (!Unhex(value, &bytes) || bytes.size() % 2 || bytes.size() / 2 > kMaxTextUnits)
+        return false;
       r->text.clear();
       for (std::size_t i = 0; i < bytes.size(); i += 2)
         r->text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
@@ -353,7 +364,8 @@ bool ReadSmallFile(const std::string& path, std::string* out) {
   Fd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (!f) return false;
   struct stat st;
-  if (fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > static_cast<off_t>(kMaxRegistrationBytes))
+  if (fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_size > static_cast<off_t>(kMaxRegistrationBytes))
     return false;
   out->assign(static_cast<std::size_t>(st.st_size), '\0');
   std::size_t got = 0;
@@ -610,7 +622,8 @@ void BusWindow::Impl::IoLoop() {
         Fd cfd(c);
         ucred cred{};
         socklen_t cl = sizeof cred;
-        if (getsockopt(c, SOL_SOCKET, SO_PEERCRED, &cred, &cl) != 0 || cred.uid != geteuid()) continue;
+        if (getsockopt(c, SOL_SOCKET, SO_PEERCRED, &cred, &cl) != 0 || cred.uid != geteuid())
+          continue;
         if (conns.size() >= kMaxConnections) continue;
         Connection conn;
         conn.fd = std::move(cfd);
@@ -716,8 +729,9 @@ BusWindow::~BusWindow() {
   if (impl_) impl_->Close();
 }
 
-std::unique_ptr<BusWindow> BusWindow::Create(const std::string& className, const std::u16string& text,
-                                             Handler handler, Wake wake, std::string* error) {
+std::unique_ptr<BusWindow> BusWindow::Create(const std::string& className,
+                                             const std::u16string& text, Handler handler, Wake wake,
+                                             std::string* error) {
   auto fail = [&](const std::string& why) -> std::unique_ptr<BusWindow> {
     if (error) *error = why;
     return nullptr;
@@ -855,8 +869,9 @@ std::string WindowBusFolder() {
 namespace {
 
 // One request over a fresh connection; the answer's status and result.
-bool Transact(WindowId window, std::uint16_t kind, std::uint32_t message, WPARAM wParam, LPARAM lParam,
-              const COPYDATASTRUCT* cds, std::chrono::milliseconds timeout, LRESULT* result) {
+bool Transact(WindowId window, std::uint16_t kind, std::uint32_t message, WPARAM wParam,
+              LPARAM lParam, const COPYDATASTRUCT* cds, std::chrono::milliseconds timeout,
+              LRESULT* result) {
   if (result) *result = 0;
   if (window == 0) return false;
   std::string folder = WindowBusFolder();
@@ -892,8 +907,8 @@ bool Transact(WindowId window, std::uint16_t kind, std::uint32_t message, WPARAM
 
 // A send to a window of this process: called at once on the window's owner thread (as a
 // window procedure would be), else queued and waited for.
-bool SendLocal(const std::shared_ptr<BusWindow::Impl>& w, WindowMessage msg, std::chrono::milliseconds timeout,
-               LRESULT* result) {
+bool SendLocal(const std::shared_ptr<BusWindow::Impl>& w, WindowMessage msg,
+               std::chrono::milliseconds timeout, LRESULT* result) {
   msg.sent = true;
   msg.senderProcessId = static_cast<std::uint32_t>(::getpid());
   if (w->ownerThread.load() == std::this_thread::get_id()) {
@@ -972,8 +987,8 @@ bool PostMessage(WindowId window, std::uint32_t message, WPARAM wParam, LPARAM l
   return Transact(window, kKindPost, message, wParam, lParam, nullptr, kPostTimeout, nullptr);
 }
 
-bool SendMessage(WindowId window, std::uint32_t message, WPARAM wParam, LPARAM lParam, LRESULT* result,
-                 std::chrono::milliseconds timeout) {
+bool SendMessage(WindowId window, std::uint32_t message, WPARAM wParam, LPARAM lParam,
+                 LRESULT* result, std::chrono::milliseconds timeout) {
   if (result) *result = 0;
   if (auto local = FindLocal(window)) {
     WindowMessage m;
@@ -985,8 +1000,8 @@ bool SendMessage(WindowId window, std::uint32_t message, WPARAM wParam, LPARAM l
   return Transact(window, kKindSend, message, wParam, lParam, nullptr, timeout, result);
 }
 
-bool SendCopyData(WindowId window, WPARAM wParam, ULONG_PTR dwData, const void* data, std::uint32_t cbData,
-                  LRESULT* result, std::chrono::milliseconds timeout) {
+bool SendCopyData(WindowId window, WPARAM wParam, ULONG_PTR dwData, const void* data,
+                  std::uint32_t cbData, LRESULT* result, std::chrono::milliseconds timeout) {
   if (result) *result = 0;
   if (cbData > kMaxCopyDataBytes || (cbData > 0 && data == nullptr)) return false;
   if (auto local = FindLocal(window)) {

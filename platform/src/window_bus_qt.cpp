@@ -12,8 +12,8 @@ const QEvent::Type kDispatchEvent = static_cast<QEvent::Type>(QEvent::registerEv
 
 }  // namespace
 
-QtBusWindow::QtBusWindow(const std::string& className, const std::u16string& text, BusWindow::Handler handler,
-                         QObject* parent)
+QtBusWindow::QtBusWindow(const std::string& className, const std::u16string& text,
+                         BusWindow::Handler handler, QObject* parent)
     : QObject(parent), posted_(std::make_shared<std::atomic<bool>>(false)) {
   auto posted = posted_;
   QObject* self = this;

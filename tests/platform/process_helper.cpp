@@ -1,16 +1,16 @@
 // Child processes for cross-process tests.
 #include "process_helper.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -30,8 +30,8 @@ std::vector<std::string> Environment(const std::vector<std::string>& extra) {
   return env;
 }
 
-pid_t Spawn(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& extra,
-            int stdoutFd) {
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
+            const std::vector<std::string>& extra, int stdoutFd) {
   std::vector<std::string> argStore{program};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv;

@@ -1,10 +1,11 @@
 // Child processes for cross-process tests: the classroom-double program, with bounded waits.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <functional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace vts::test {
@@ -30,16 +31,18 @@ class ChildProcess {
 };
 
 // Runs the program to its end and returns its exit status (-1 on failure); *out gets stdout.
-int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string* out = nullptr,
-               const std::vector<std::string>& env = {});
+int RunProgram(const std::string& program, const std::vector<std::string>& args,
+               std::string* out = nullptr, const std::vector<std::string>& env = {});
 
 // Waits until the file exists and is not empty; its contents (or "" on time-out).
-std::string WaitForFile(const std::string& path, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+std::string WaitForFile(const std::string& path,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 // The file's contents ("" when missing).
 std::string ReadFile(const std::string& path);
 
 // Waits until `pred` holds, polling.
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+bool WaitUntil(const std::function<bool()>& pred,
+               std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 }  // namespace vts::test

@@ -1,10 +1,10 @@
 // Raw-input library: loaded by absolute path only, its subscription recorded, missing
 // library and missing function reported.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 #include "platform/known_folders.h"
 #include "platform/rawinput.h"
@@ -36,14 +36,14 @@ TEST(RawInput, LoadedBesideTheProgramRecordsTheSubscription) {
   ASSERT_TRUE(lib.Deinitialize());
 
   std::string p = std::to_string(pid);
-  EXPECT_EQ(Log(),
-            "select position=1 window=0x0000123400000007 thread=3 process=" + p +
-                " area=960,0,1920,1080 subscriptions=1\n"
-                "select position=2 window=0x0000123400000008 thread=4 process=" + p +
-                " area=0,0,960,1080 subscriptions=2\n"
-                "unsubscribe position=1 removed subscriptions=1\n"
-                "unsubscribe position=1 none subscriptions=1\n"
-                "deinitialize dropped=1\n");
+  EXPECT_EQ(Log(), "select position=1 window=0x0000123400000007 thread=3 process=" + p +
+                       " area=960,0,1920,1080 subscriptions=1\n"
+                       "select position=2 window=0x0000123400000008 thread=4 process=" +
+                       p +
+                       " area=0,0,960,1080 subscriptions=2\n"
+                       "unsubscribe position=1 removed subscriptions=1\n"
+                       "unsubscribe position=1 none subscriptions=1\n"
+                       "deinitialize dropped=1\n");
 }
 
 TEST(RawInput, TheBuiltLibraryLoadsByItsAbsolutePath) {
@@ -57,7 +57,8 @@ TEST(RawInput, MissingLibraryOrFunctionIsReported) {
     plat::RawInputLibrary::Status want;
   };
   const Case cases[] = {
-      {plat::ProgramFolder() + "/no-such-librawinput.so", plat::RawInputLibrary::Status::LibraryMissing},
+      {plat::ProgramFolder() + "/no-such-librawinput.so",
+       plat::RawInputLibrary::Status::LibraryMissing},
       // A bare name would be looked up on the search path: refused even though one exists.
       {"librawinput.so", plat::RawInputLibrary::Status::LibraryMissing},
       {"./librawinput.so", plat::RawInputLibrary::Status::LibraryMissing},

@@ -1,12 +1,12 @@
 // Named shared memory: absent mappings, two processes on one mapping, the life of a mapping,
 // and the classroom's two mappings as the framework double makes them.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
 #include <thread>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "classroom_double.h"
 #include "platform/named_mutex.h"
@@ -35,14 +35,16 @@ TEST(SharedMemory, TwoProcessesSeeEachOthersBytes) {
   ASSERT_TRUE(mine);
   EXPECT_FALSE(existed);
   ASSERT_EQ(mine->Size(), 4096u);
-  for (std::size_t i = 0; i < mine->Size(); ++i) ASSERT_EQ(mine->Data()[i], 0) << "a new mapping is zeroed";
+  for (std::size_t i = 0; i < mine->Size(); ++i)
+    ASSERT_EQ(mine->Data()[i], 0) << "a new mapping is zeroed";
   std::memcpy(mine->Data() + 100, "parent", 7);
 
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     auto theirs = plat::SharedMemory::OpenExisting("PAIR");
-    if (!theirs || theirs->Size() != 4096 || std::memcmp(theirs->Data() + 100, "parent", 7) != 0) _exit(1);
+    if (!theirs || theirs->Size() != 4096 || std::memcmp(theirs->Data() + 100, "parent", 7) != 0)
+      _exit(1);
     std::memcpy(theirs->Data() + 4000, "child", 6);
     _exit(0);
   }
@@ -90,7 +92,8 @@ TEST(SharedMemory, AMappingEndsWithItsLastHolder) {
     pause();
     _exit(0);
   }
-  ASSERT_TRUE(test::WaitUntil([] { return access((test::TestRoot() + "/held").c_str(), F_OK) == 0; }, 30s));
+  ASSERT_TRUE(
+      test::WaitUntil([] { return access((test::TestRoot() + "/held").c_str(), F_OK) == 0; }, 30s));
   EXPECT_TRUE(plat::SharedMemory::OpenExisting("KILLED"));
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
@@ -100,9 +103,10 @@ TEST(SharedMemory, AMappingEndsWithItsLastHolder) {
 TEST(ClassroomSharedMemory, FrameworkDoubleInAnotherProcess) {
   std::string dir = test::MakeTempDir("fw");
   test::ChildProcess framework;
-  ASSERT_TRUE(framework.Start(CLASSROOM_DOUBLE, {"shm", "--usb", "--study", "4096", "--slot", "1=C:\\Work\\one.vxb",
-                                                 "--slot", "2=D:\\Work\\two.vxb", "--ready", dir + "/ready", "--out",
-                                                 dir + "/sent"}));
+  ASSERT_TRUE(
+      framework.Start(CLASSROOM_DOUBLE,
+                      {"shm", "--usb", "--study", "4096", "--slot", "1=C:\\Work\\one.vxb", "--slot",
+                       "2=D:\\Work\\two.vxb", "--ready", dir + "/ready", "--out", dir + "/sent"}));
   ASSERT_FALSE(test::WaitForFile(dir + "/ready", 30s).empty());
 
   auto usb = plat::SharedMemory::OpenExisting(test::kUsbSharedMemoryName);
@@ -134,7 +138,8 @@ TEST(ClassroomSharedMemory, FrameworkWritesTheTargetPathOnlyUnderTheRecordMutex)
   ASSERT_TRUE(mutex.Lock());  // the recorder is reading the slot
   std::string dir = test::MakeTempDir("mutex");
   test::ChildProcess framework;
-  ASSERT_TRUE(framework.Start(CLASSROOM_DOUBLE, {"shm", "--usb", "--slot", "2=E:\\late.vxb", "--ready", dir + "/ready"}));
+  ASSERT_TRUE(framework.Start(
+      CLASSROOM_DOUBLE, {"shm", "--usb", "--slot", "2=E:\\late.vxb", "--ready", dir + "/ready"}));
   auto usb = [] { return plat::SharedMemory::OpenExisting(test::kUsbSharedMemoryName); };
   ASSERT_TRUE(test::WaitUntil([&] { return usb() != nullptr; }, 30s));
   std::this_thread::sleep_for(300ms);

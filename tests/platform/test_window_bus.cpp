@@ -1,17 +1,16 @@
 // Window bus: finding windows, posting and sending across processes, order, time-outs,
 // WM_COPYDATA, dead registrants and garbage on the socket.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
 #include <numeric>
 #include <sstream>
 #include <thread>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "classroom_double.h"
 #include "platform/window_bus.h"
@@ -107,7 +106,8 @@ struct LocalWindow {
 
 TEST(WindowBusFind, ByClassTextOrBothCaseInsensitively) {
   plat::LRESULT none = 0;
-  auto daemon = plat::BusWindow::Create("QZ_Main_WKDaemon", u"", [&](const plat::WindowMessage&) { return none; });
+  auto daemon = plat::BusWindow::Create("QZ_Main_WKDaemon", u"",
+                                        [&](const plat::WindowMessage&) { return none; });
   auto rec1 = plat::BusWindow::Create("RecorderDialog", u"_1VoxtrailstudyUser", nullptr);
   auto rec2 = plat::BusWindow::Create("RecorderDialog", u"_2VoxtrailstudyUser", nullptr);
   ASSERT_TRUE(daemon && rec1 && rec2);
@@ -157,10 +157,12 @@ TEST(WindowBusCrossProcess, PostsArriveInOrderWithTheirArguments) {
 
   ASSERT_TRUE(plat::PostMessage(daemon.id, test::WM_DAEMONNOTIFY, test::kDaemonNotifyPosition, 2));
   // Negative and full-width arguments survive the trip.
-  ASSERT_TRUE(plat::PostMessage(daemon.id, test::WM_REMOTECONTROL, static_cast<plat::WPARAM>(-3), -1));
+  ASSERT_TRUE(
+      plat::PostMessage(daemon.id, test::WM_REMOTECONTROL, static_cast<plat::WPARAM>(-3), -1));
   ASSERT_TRUE(plat::PostMessage(daemon.id, test::WM_REMOTECONTROL, 1008, 0x7FFFFFFFFFFFll));
   const int kBurst = 300;
-  for (int i = 0; i < kBurst; ++i) ASSERT_TRUE(plat::PostMessage(daemon.id, test::WM_SETSLIDERLEVEL, 1, i));
+  for (int i = 0; i < kBurst; ++i)
+    ASSERT_TRUE(plat::PostMessage(daemon.id, test::WM_SETSLIDERLEVEL, 1, i));
   ASSERT_TRUE(daemon.WaitForLines(3 + kBurst));
 
   auto lines = daemon.Received();
@@ -206,7 +208,8 @@ TEST(WindowBusCrossProcess, CopyDataPayloadRoundTrip) {
   ASSERT_TRUE(framework.SendCopyText(w.id, 2, "", &result));
   EXPECT_EQ(result, 0);
   std::vector<std::uint8_t> big(plat::kMaxCopyDataBytes + 1);
-  EXPECT_FALSE(plat::SendCopyData(w.id, 0, 1, big.data(), static_cast<std::uint32_t>(big.size()), &result));
+  EXPECT_FALSE(
+      plat::SendCopyData(w.id, 0, 1, big.data(), static_cast<std::uint32_t>(big.size()), &result));
 }
 
 TEST(WindowBusCrossProcess, BinaryCopyDataFromAnotherProcessReachesTheHandler) {
@@ -216,15 +219,17 @@ TEST(WindowBusCrossProcess, BinaryCopyDataFromAnotherProcessReachesTheHandler) {
 
   // A payload with NULs and every byte value, large enough to need several socket reads.
   std::vector<std::uint8_t> payload(300 * 1024);
-  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+  for (std::size_t i = 0; i < payload.size(); ++i)
+    payload[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
 
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     WindowId target = plat::FindWindow("", u"_1VoxtrailstudyUser");
     plat::LRESULT r = 0;
-    bool ok = target != 0 && plat::SendCopyData(target, 0x1234, 77, payload.data(),
-                                                static_cast<std::uint32_t>(payload.size()), &r, 20s);
+    bool ok =
+        target != 0 && plat::SendCopyData(target, 0x1234, 77, payload.data(),
+                                          static_cast<std::uint32_t>(payload.size()), &r, 20s);
     _exit(ok && r == 1 ? 0 : 1);
   }
   int status = 0;
@@ -275,7 +280,9 @@ TEST(WindowBusCrossProcess, SendFailsWhenTheReceiverEndsWhileWaiting) {
 TEST(WindowBusStale, ADeadRegistrantIsIgnoredAndCleanedUp) {
   std::string dir = test::MakeTempDir("dead");
   std::string out;
-  ASSERT_EQ(test::RunProgram(CLASSROOM_DOUBLE, {"register-and-die", "--text", "Ghost", "--ready", dir + "/id"}), 0);
+  ASSERT_EQ(test::RunProgram(CLASSROOM_DOUBLE,
+                             {"register-and-die", "--text", "Ghost", "--ready", dir + "/id"}),
+            0);
   WindowId ghost = std::strtoull(test::ReadFile(dir + "/id").c_str(), nullptr, 16);
   ASSERT_NE(ghost, 0u);
   std::string base = plat::WindowBusFolder() + "/" + [&] {
@@ -319,16 +326,19 @@ TEST(WindowBusRobustness, BadRegistrationFilesAreIgnored) {
     std::fclose(f);
   };
   char self[32];
-  std::snprintf(self, sizeof self, "%016llx", static_cast<unsigned long long>(std::uint64_t(getpid()) << 32 | 0xFFFF));
+  std::snprintf(self, sizeof self, "%016llx",
+                static_cast<unsigned long long>(std::uint64_t(getpid()) << 32 | 0xFFFF));
   const std::string pid = std::to_string(getpid());
   // Our own pid with another start time: a process that died and whose pid came back.
   const std::string reused = "VTSWIN 1\nid " + std::string(self) + "\npid " + pid +
                              "\nstart 1\ncreated 1\nclass 5265616c\ntext \n";
   write(std::string(self) + ".win", reused);
   write("0000000000000001.win", std::string("\x00\xff garbage \n\n", 14));
-  write("0000000000000002.win", "VTSWIN 1\nid 0000000000000002\npid " + pid + "\nstart 5\nclass zz\ntext 41\n");
+  write("0000000000000002.win",
+        "VTSWIN 1\nid 0000000000000002\npid " + pid + "\nstart 5\nclass zz\ntext 41\n");
   write("0000000000000003.win", "VTSWIN 1\n" + std::string(20000, 'x') + "\n");
-  write("0000000000000004.win", "VTSWIN 1\nid 0000000000000009\npid " + pid + "\nstart 0\ncreated 0\nclass 52\ntext \n");
+  write("0000000000000004.win",
+        "VTSWIN 1\nid 0000000000000009\npid " + pid + "\nstart 0\ncreated 0\nclass 52\ntext \n");
   ASSERT_EQ(symlink("/etc/hostname", (folder + "/0000000000000005.win").c_str()), 0);
   write("notes.txt", "hello");
 
@@ -336,7 +346,8 @@ TEST(WindowBusRobustness, BadRegistrationFilesAreIgnored) {
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(all[0].id, real->Id());
   EXPECT_EQ(plat::FindWindow("Real", u""), real->Id());
-  EXPECT_NE(access((folder + "/" + self + ".win").c_str(), F_OK), 0) << "the dead registration was removed";
+  EXPECT_NE(access((folder + "/" + self + ".win").c_str(), F_OK), 0)
+      << "the dead registration was removed";
 }
 
 TEST(WindowBusRobustness, GarbageOnTheSocketLeavesTheWindowWorking) {
@@ -359,7 +370,8 @@ TEST(WindowBusRobustness, GarbageOnTheSocketLeavesTheWindowWorking) {
     }
     return s;
   };
-  if (path.size() >= sizeof(sockaddr_un::sun_path)) GTEST_SKIP() << "test root too deep for a raw connect";
+  if (path.size() >= sizeof(sockaddr_un::sun_path))
+    GTEST_SKIP() << "test root too deep for a raw connect";
 
   auto header = [](std::uint32_t magic, std::uint16_t kind, std::uint16_t flags, std::uint32_t cb) {
     std::vector<std::uint8_t> h(56, 0);
@@ -370,15 +382,15 @@ TEST(WindowBusRobustness, GarbageOnTheSocketLeavesTheWindowWorking) {
     return h;
   };
   std::vector<std::vector<std::uint8_t>> garbage = {
-      {},                                              // connect and hang up
-      {1, 2, 3},                                       // a truncated header
-      std::vector<std::uint8_t>(56, 0xFF),             // a header of noise
-      header(0x31575456, 9, 0, 0),                     // unknown kind
-      header(0x31575456, 1, 1, 10),                    // copy data on a post
-      header(0x31575456, 2, 1, 0xFFFFFFFF),            // a payload far over the limit
-      header(0x31575456, 2, 0, 5),                     // payload bytes without the flag
-      header(0x31575456, 2, 1, 100),                   // a payload announced but never sent
-      std::vector<std::uint8_t>(100000, 0x41),         // a flood
+      {},                                       // connect and hang up
+      {1, 2, 3},                                // a truncated header
+      std::vector<std::uint8_t>(56, 0xFF),      // a header of noise
+      header(0x31575456, 9, 0, 0),              // unknown kind
+      header(0x31575456, 1, 1, 10),             // copy data on a post
+      header(0x31575456, 2, 1, 0xFFFFFFFF),     // a payload far over the limit
+      header(0x31575456, 2, 0, 5),              // payload bytes without the flag
+      header(0x31575456, 2, 1, 100),            // a payload announced but never sent
+      std::vector<std::uint8_t>(100000, 0x41),  // a flood
   };
   for (const auto& g : garbage) {
     int s = connectRaw();
@@ -417,10 +429,11 @@ TEST(WindowBusRobustness, GarbageOnTheSocketLeavesTheWindowWorking) {
 
 TEST(WindowBusInProcess, SendFromTheOwnerThreadCallsTheHandlerAtOnce) {
   int calls = 0;
-  std::unique_ptr<plat::BusWindow> w = plat::BusWindow::Create("Self", u"", [&](const plat::WindowMessage& m) {
-    ++calls;
-    return static_cast<plat::LRESULT>(m.wParam * 2);
-  });
+  std::unique_ptr<plat::BusWindow> w =
+      plat::BusWindow::Create("Self", u"", [&](const plat::WindowMessage& m) {
+        ++calls;
+        return static_cast<plat::LRESULT>(m.wParam * 2);
+      });
   ASSERT_TRUE(w);
   plat::LRESULT r = 0;
   ASSERT_TRUE(plat::SendMessage(w->Id(), 0x400, 21, 0, &r, 1s));  // nobody dispatches: no deadlock
@@ -439,7 +452,8 @@ TEST(WindowBusInProcess, SendFromTheOwnerThreadCallsTheHandlerAtOnce) {
 }
 
 TEST(WindowBusInProcess, QueueIsBoundedAndClosingFailsWaitingSenders) {
-  auto w = plat::BusWindow::Create("Full", u"", [](const plat::WindowMessage&) { return plat::LRESULT{0}; });
+  auto w = plat::BusWindow::Create("Full", u"",
+                                   [](const plat::WindowMessage&) { return plat::LRESULT{0}; });
   ASSERT_TRUE(w);
   std::thread sender;
   std::atomic<int> sendOutcome{-1};
@@ -491,12 +505,14 @@ TEST(WindowBusPaths, WorksWhenTheRuntimeFolderPathIsLong) {
   std::string env = "VOXTRAILSTUDY_ROOT=" + root;
   std::string dir = test::MakeTempDir("longlog");
   test::ChildProcess daemon;
-  ASSERT_TRUE(daemon.Start(CLASSROOM_DOUBLE, {"window", "--log", dir + "/log", "--ready", dir + "/ready"}, {env}));
+  ASSERT_TRUE(daemon.Start(CLASSROOM_DOUBLE,
+                           {"window", "--log", dir + "/log", "--ready", dir + "/ready"}, {env}));
   ASSERT_FALSE(test::WaitForFile(dir + "/ready", kLong).empty());
   std::string out;
-  ASSERT_EQ(test::RunProgram(CLASSROOM_DOUBLE, {"send", "--class", test::kDaemonClassName, "0x590", "9", "1"}, &out,
-                             {env}),
-            0);
+  ASSERT_EQ(
+      test::RunProgram(CLASSROOM_DOUBLE,
+                       {"send", "--class", test::kDaemonClassName, "0x590", "9", "1"}, &out, {env}),
+      0);
   auto lines = Lines(test::ReadFile(dir + "/log"));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], Expected(true, 0x590, 9, 1));
@@ -508,7 +524,9 @@ TEST(ClassroomDouble, DaemonRecordsTheNoticeAndFrameworkReachesARecorderWindow) 
   test::ClassroomWindowDouble daemon;
   ASSERT_TRUE(daemon.Start());
   // A "recorder" in another process tells the daemon its position.
-  ASSERT_EQ(test::RunProgram(CLASSROOM_DOUBLE, {"post", "--class", test::kDaemonClassName, "0x590", "9", "2"}), 0);
+  ASSERT_EQ(test::RunProgram(CLASSROOM_DOUBLE,
+                             {"post", "--class", test::kDaemonClassName, "0x590", "9", "2"}),
+            0);
   test::ReceivedMessage m;
   ASSERT_TRUE(daemon.WaitFor(test::WM_DAEMONNOTIFY, kLong, &m));
   EXPECT_EQ(m.wParam, test::kDaemonNotifyPosition);
@@ -517,11 +535,13 @@ TEST(ClassroomDouble, DaemonRecordsTheNoticeAndFrameworkReachesARecorderWindow) 
 
   // The framework finds the position-1 recorder window by its text.
   RemoteWindow recorder;
-  ASSERT_TRUE(recorder.Start({"--class", "RecorderDialog", "--text", "_1VoxtrailstudyUser", "--reply", "1"}));
+  ASSERT_TRUE(recorder.Start(
+      {"--class", "RecorderDialog", "--text", "_1VoxtrailstudyUser", "--reply", "1"}));
   EXPECT_EQ(test::ClassroomFrameworkDouble::FindRecorder(1), recorder.id);
   EXPECT_EQ(test::ClassroomFrameworkDouble::FindRecorder(2), 0u);
   WindowId target = test::ClassroomFrameworkDouble::FindRecorder(1);
-  ASSERT_TRUE(test::ClassroomFrameworkDouble::PostFrameworkRequest(target, test::kFrameworkTakeTargetPath));
+  ASSERT_TRUE(
+      test::ClassroomFrameworkDouble::PostFrameworkRequest(target, test::kFrameworkTakeTargetPath));
   ASSERT_TRUE(test::ClassroomFrameworkDouble::PostRemoteControl(target, -6, 0));
   ASSERT_TRUE(test::ClassroomFrameworkDouble::PostSliderLevel(target, 0, 1));
   plat::LRESULT r = 0;
@@ -535,7 +555,8 @@ TEST(ClassroomDouble, DaemonRecordsTheNoticeAndFrameworkReachesARecorderWindow) 
   EXPECT_EQ(lines[2], Expected(false, 0x498, 0, 1));
   EXPECT_EQ(lines[3].rfind("send msg=0x4a wParam=0 lParam=0 dwData=1 data=", 0), 0u);
   EXPECT_EQ(lines[4], Expected(false, 0x52E, 4, 0));
-  EXPECT_EQ(test::DestinationText({{5, {192, 168, 0, 7}}, {12, {10, 0, 0, 1}}}), "5|192.168.0.7|12|10.0.0.1|");
+  EXPECT_EQ(test::DestinationText({{5, {192, 168, 0, 7}}, {12, {10, 0, 0, 1}}}),
+            "5|192.168.0.7|12|10.0.0.1|");
 }
 
 }  // namespace

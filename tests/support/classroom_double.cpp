@@ -1,11 +1,11 @@
 // Classroom daemon and framework double.
 #include "classroom_double.h"
 
-#include "platform/named_mutex.h"
-
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+
+#include "platform/named_mutex.h"
 
 namespace vts::test {
 namespace {
@@ -34,8 +34,9 @@ std::u16string RecorderWindowText(unsigned position) {
 
 std::string DescribeMessage(const ReceivedMessage& m) {
   char buf[160];
-  std::snprintf(buf, sizeof buf, "%s msg=0x%x wParam=%lld lParam=%lld", m.sent ? "send" : "post", m.message,
-                static_cast<long long>(static_cast<std::intptr_t>(m.wParam)), static_cast<long long>(m.lParam));
+  std::snprintf(buf, sizeof buf, "%s msg=0x%x wParam=%lld lParam=%lld", m.sent ? "send" : "post",
+                m.message, static_cast<long long>(static_cast<std::intptr_t>(m.wParam)),
+                static_cast<long long>(m.lParam));
   std::string line = buf;
   if (m.hasCopyData) {
     line += " dwData=" + std::to_string(m.dwData) + " data=";
@@ -52,10 +53,11 @@ std::string DescribeMessage(const ReceivedMessage& m) {
 
 ClassroomWindowDouble::~ClassroomWindowDouble() { Stop(); }
 
-bool ClassroomWindowDouble::Start(const std::string& className, const std::u16string& text, std::string* error) {
+bool ClassroomWindowDouble::Start(const std::string& className, const std::u16string& text,
+                                  std::string* error) {
   if (window_) return true;
-  window_ = plat::BusWindow::Create(className, text, [this](const plat::WindowMessage& m) { return Handle(m); },
-                                    {}, error);
+  window_ = plat::BusWindow::Create(
+      className, text, [this](const plat::WindowMessage& m) { return Handle(m); }, {}, error);
   if (!window_) return false;
   stop_ = false;
   thread_ = std::thread([this] { Run(); });
@@ -157,7 +159,8 @@ bool ClassroomWindowDouble::WaitFor(std::uint32_t message, std::chrono::millisec
   return found;
 }
 
-bool ClassroomWindowDouble::WaitForCount(std::size_t count, std::chrono::milliseconds timeout) const {
+bool ClassroomWindowDouble::WaitForCount(std::size_t count,
+                                         std::chrono::milliseconds timeout) const {
   std::unique_lock l(mutex_);
   return cv_.wait_for(l, timeout, [&] { return received_.size() >= count; });
 }
@@ -167,8 +170,9 @@ bool ClassroomWindowDouble::WaitForCount(std::size_t count, std::chrono::millise
 std::string DestinationText(const std::vector<Destination>& list) {
   std::string s;
   for (const auto& d : list) {
-    s += std::to_string(d.number) + "|" + std::to_string(d.address[0]) + "." + std::to_string(d.address[1]) + "." +
-         std::to_string(d.address[2]) + "." + std::to_string(d.address[3]) + "|";
+    s += std::to_string(d.number) + "|" + std::to_string(d.address[0]) + "." +
+         std::to_string(d.address[1]) + "." + std::to_string(d.address[2]) + "." +
+         std::to_string(d.address[3]) + "|";
   }
   return s;
 }
@@ -183,21 +187,26 @@ bool ClassroomFrameworkDouble::PostFrameworkRequest(plat::WindowId recorder, pla
 
 bool ClassroomFrameworkDouble::PostRemoteControl(plat::WindowId recorder, std::intptr_t command,
                                                  plat::LPARAM argument) {
-  return plat::PostMessage(recorder, WM_REMOTECONTROL, static_cast<plat::WPARAM>(command), argument);
+  return plat::PostMessage(recorder, WM_REMOTECONTROL, static_cast<plat::WPARAM>(command),
+                           argument);
 }
 
-bool ClassroomFrameworkDouble::PostSliderLevel(plat::WindowId recorder, plat::WPARAM slider, plat::LPARAM level) {
+bool ClassroomFrameworkDouble::PostSliderLevel(plat::WindowId recorder, plat::WPARAM slider,
+                                               plat::LPARAM level) {
   return plat::PostMessage(recorder, WM_SETSLIDERLEVEL, slider, level);
 }
 
-bool ClassroomFrameworkDouble::SendCopyText(plat::WindowId recorder, plat::ULONG_PTR dwData, const std::string& text,
-                                            plat::LRESULT* result, std::chrono::milliseconds timeout) {
-  return plat::SendCopyData(recorder, 0, dwData, text.data(), static_cast<std::uint32_t>(text.size()), result,
-                            timeout);
+bool ClassroomFrameworkDouble::SendCopyText(plat::WindowId recorder, plat::ULONG_PTR dwData,
+                                            const std::string& text, plat::LRESULT* result,
+                                            std::chrono::milliseconds timeout) {
+  return plat::SendCopyData(recorder, 0, dwData, text.data(),
+                            static_cast<std::uint32_t>(text.size()), result, timeout);
 }
 
-bool ClassroomFrameworkDouble::SendDestinations(plat::WindowId recorder, const std::vector<Destination>& list,
-                                                plat::LRESULT* result, std::chrono::milliseconds timeout) {
+bool ClassroomFrameworkDouble::SendDestinations(plat::WindowId recorder,
+                                                const std::vector<Destination>& list,
+                                                plat::LRESULT* result,
+                                                std::chrono::milliseconds timeout) {
   return SendCopyText(recorder, kCopyDataDestinations, DestinationText(list), result, timeout);
 }
 

@@ -41,8 +41,8 @@ constexpr const char* kRecordMutexName = "GP_MYRECORDMUTEX";
 
 constexpr std::size_t kUsbSharedMemoryBytes = 2069;
 constexpr std::size_t kUsbSlotBytes = 1001;
-constexpr std::size_t kUsbSlotOffsetPos01 = 67;    // target path of positions 0 and 1
-constexpr std::size_t kUsbSlotOffsetPos2 = 1068;   // target path of position 2
+constexpr std::size_t kUsbSlotOffsetPos01 = 67;   // target path of positions 0 and 1
+constexpr std::size_t kUsbSlotOffsetPos2 = 1068;  // target path of position 2
 
 // "_%uVoxtrailstudyUser": the text of a recorder window at position 1 or 2.
 std::u16string RecorderWindowText(unsigned position);
@@ -83,7 +83,8 @@ class ClassroomWindowDouble {
   std::vector<ReceivedMessage> Received() const;
   // Waits until a message with that number has arrived (counting from the first one
   // received); true and a copy in *out when it did.
-  bool WaitFor(std::uint32_t message, std::chrono::milliseconds timeout, ReceivedMessage* out = nullptr) const;
+  bool WaitFor(std::uint32_t message, std::chrono::milliseconds timeout,
+               ReceivedMessage* out = nullptr) const;
   // Waits until `count` messages have arrived in all.
   bool WaitForCount(std::size_t count, std::chrono::milliseconds timeout) const;
   // Called (on the window's thread) after each message is recorded.
@@ -119,7 +120,8 @@ class ClassroomFrameworkDouble {
   static plat::WindowId FindRecorder(unsigned position);
 
   static bool PostFrameworkRequest(plat::WindowId recorder, plat::WPARAM request);
-  static bool PostRemoteControl(plat::WindowId recorder, std::intptr_t command, plat::LPARAM argument);
+  static bool PostRemoteControl(plat::WindowId recorder, std::intptr_t command,
+                                plat::LPARAM argument);
   static bool PostSliderLevel(plat::WindowId recorder, plat::WPARAM slider, plat::LPARAM level);
   // WM_COPYDATA with dwData (1: destination list) and the text's bytes (no NUL added).
   static bool SendCopyText(plat::WindowId recorder, plat::ULONG_PTR dwData, const std::string& text,

@@ -18,16 +18,17 @@
 //       writes the sent-work path found in VOXTRAILSTUDY_SHAREDMEM (UTF-8) to --out.
 //   classroom-double register-and-die [--class C] [--text T] [--ready FILE]
 //       registers a window and ends at once without unregistering (a crashed program).
+#include <unistd.h>
+
 #include <atomic>
 #include <csignal>
-#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "classroom_double.h"
@@ -58,8 +59,10 @@ Args Parse(int argc, char** argv, int first) {
     if (s == "--hang" || s == "--usb") {
       a.options[s] = "1";
     } else if (s.rfind("--", 0) == 0 && i + 1 < argc) {
-      if (s == "--slot") a.slots.push_back(argv[++i]);
-      else a.options[s] = argv[++i];
+      if (s == "--slot")
+        a.slots.push_back(argv[++i]);
+      else
+        a.options[s] = argv[++i];
     } else {
       a.positional.push_back(s);
     }
@@ -86,8 +89,11 @@ void RunFor(long long lifetimeMs, const std::function<bool()>& done) {
 }
 
 plat::WindowId FindTarget(const Args& a) {
-  if (a.Has("--position")) return test::ClassroomFrameworkDouble::FindRecorder(static_cast<unsigned>(Number(a.Get("--position"))));
-  return plat::FindWindow(a.Get("--class", a.Has("--text") ? "" : test::kDaemonClassName), Widen(a.Get("--text")));
+  if (a.Has("--position"))
+    return test::ClassroomFrameworkDouble::FindRecorder(
+        static_cast<unsigned>(Number(a.Get("--position"))));
+  return plat::FindWindow(a.Get("--class", a.Has("--text") ? "" : test::kDaemonClassName),
+                          Widen(a.Get("--text")));
 }
 
 int Window(const Args& a) {
@@ -129,14 +135,16 @@ int PostOrSend(const std::string& verb, const Args& a) {
   bool ok = false;
   if (verb == "copydata") {
     if (a.positional.size() != 2) return 2;
-    ok = test::ClassroomFrameworkDouble::SendCopyText(target, static_cast<plat::ULONG_PTR>(Number(a.positional[0])),
-                                                      a.positional[1], &result, timeout);
+    ok = test::ClassroomFrameworkDouble::SendCopyText(
+        target, static_cast<plat::ULONG_PTR>(Number(a.positional[0])), a.positional[1], &result,
+        timeout);
   } else {
     if (a.positional.size() != 3) return 2;
     auto msg = static_cast<std::uint32_t>(Number(a.positional[0]));
     auto wp = static_cast<plat::WPARAM>(Number(a.positional[1]));
     auto lp = static_cast<plat::LPARAM>(Number(a.positional[2]));
-    ok = verb == "post" ? plat::PostMessage(target, msg, wp, lp) : plat::SendMessage(target, msg, wp, lp, &result, timeout);
+    ok = verb == "post" ? plat::PostMessage(target, msg, wp, lp)
+                        : plat::SendMessage(target, msg, wp, lp, &result, timeout);
   }
   if (ok && verb != "post") std::printf("%lld\n", static_cast<long long>(result));
   return ok ? 0 : 1;
@@ -149,13 +157,15 @@ int Shm(const Args& a) {
     std::fprintf(stderr, "classroom-double: %s\n", error.c_str());
     return 1;
   }
-  if (a.Has("--study") && !fw.CreateStudySharedMemory(static_cast<std::size_t>(Number(a.Get("--study"))), &error)) {
+  if (a.Has("--study") &&
+      !fw.CreateStudySharedMemory(static_cast<std::size_t>(Number(a.Get("--study"))), &error)) {
     std::fprintf(stderr, "classroom-double: %s\n", error.c_str());
     return 1;
   }
   for (const auto& s : a.slots) {
     auto eq = s.find('=');
-    if (eq == std::string::npos || !fw.SetTargetPath(static_cast<unsigned>(Number(s.substr(0, eq))), s.substr(eq + 1)))
+    if (eq == std::string::npos ||
+        !fw.SetTargetPath(static_cast<unsigned>(Number(s.substr(0, eq))), s.substr(eq + 1)))
       return 2;
   }
   if (a.Has("--ready")) WriteFileAtomically(a.Get("--ready"), "ready\n");
@@ -167,7 +177,8 @@ int Shm(const Args& a) {
 }
 
 int RegisterAndDie(const Args& a) {
-  auto w = plat::BusWindow::Create(a.Get("--class", test::kDaemonClassName), Widen(a.Get("--text")), nullptr);
+  auto w = plat::BusWindow::Create(a.Get("--class", test::kDaemonClassName), Widen(a.Get("--text")),
+                                   nullptr);
   if (!w) return 1;
   if (a.Has("--ready")) {
     char id[32];
@@ -184,7 +195,8 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGINT, OnSignal);
   if (argc < 2) {
-    std::fprintf(stderr, "usage: classroom-double window|post|send|copydata|shm|register-and-die ...\n");
+    std::fprintf(stderr,
+                 "usage: classroom-double window|post|send|copydata|shm|register-and-die ...\n");
     return 2;
   }
   std::string verb = argv[1];

@@ -20,12 +20,14 @@ class SharedMemory {
  public:
   // Opens a mapping that another holder keeps (OpenFileMapping + MapViewOfFile of all of
   // it). nullptr and a reason in *error when there is none or it cannot be mapped.
-  static std::unique_ptr<SharedMemory> OpenExisting(const std::string& name, std::string* error = nullptr);
+  static std::unique_ptr<SharedMemory> OpenExisting(const std::string& name,
+                                                    std::string* error = nullptr);
 
   // Creates the mapping with `size` zero bytes, or opens the live one of that name
   // (CreateFileMapping; *alreadyExisted tells which; an existing one keeps its own size).
   static std::unique_ptr<SharedMemory> Create(const std::string& name, std::size_t size,
-                                              bool* alreadyExisted = nullptr, std::string* error = nullptr);
+                                              bool* alreadyExisted = nullptr,
+                                              std::string* error = nullptr);
 
   ~SharedMemory();  // unmaps and lets go of the mapping
   SharedMemory(const SharedMemory&) = delete;

@@ -59,7 +59,7 @@ struct WindowMessage {
   std::uint32_t message = 0;
   WPARAM wParam = 0;
   LPARAM lParam = 0;
-  bool sent = false;               // true: the sender waits for the handler's result
+  bool sent = false;  // true: the sender waits for the handler's result
   bool hasCopyData = false;
   COPYDATASTRUCT copyData;
   std::vector<std::uint8_t> payload;
