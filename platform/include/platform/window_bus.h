@@ -122,7 +122,10 @@ bool IsWindow(WindowId window);
 bool GetWindowInfo(WindowId window, WindowInfo* info);
 
 // Queues a message for the window and returns at once (the receiver's handler runs later).
-// False when the window does not exist, its queue is full, or it did not take the message.
+// False when the window does not exist, its queue is full, or it did not take the message;
+// then whatever wParam/lParam hand over stays the sender's. For a window of this process
+// the arguments are passed as they are (pointers stay valid), so threads of the program may
+// notify their window this way, in per-sender order.
 bool PostMessage(WindowId window, std::uint32_t message, WPARAM wParam, LPARAM lParam);
 
 // Delivers a message and waits up to `timeout` for the handler's result. False when the
