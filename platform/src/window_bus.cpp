@@ -573,6 +573,8 @@ bool CheckHeader(const std::vector<std::uint8_t>& b, std::size_t* total) {
   std::uint32_t cb = GetU32(p + 48);
   if (!(flags & kFlagCopyData) && cb != 0) return false;
   if ((flags & kFlagCopyData) && kind != kKindSend) return false;
+  // WM_COPYDATA's lParam is a pointer the bus makes itself: never take one from outside.
+  if (((flags & kFlagCopyData) != 0) != (GetU32(p + 16) == WM_COPYDATA)) return false;
   if (cb > kMaxCopyDataBytes) return false;
   *total = kRequestHeaderBytes + cb;
   return true;
@@ -976,6 +978,7 @@ bool GetWindowInfo(WindowId window, WindowInfo* info) {
 }
 
 bool PostMessage(WindowId window, std::uint32_t message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COPYDATA) return false;  // only SendCopyData carries it
   if (auto local = FindLocal(window)) {
     Pending p;
     p.msg.message = message;
@@ -990,6 +993,7 @@ bool PostMessage(WindowId window, std::uint32_t message, WPARAM wParam, LPARAM l
 bool SendMessage(WindowId window, std::uint32_t message, WPARAM wParam, LPARAM lParam,
                  LRESULT* result, std::chrono::milliseconds timeout) {
   if (result) *result = 0;
+  if (message == WM_COPYDATA) return false;  // only SendCopyData carries it
   if (auto local = FindLocal(window)) {
     WindowMessage m;
     m.message = message;

@@ -77,7 +77,7 @@ struct LocalWindow {
   bool Start(const std::string& cls, const std::u16string& text) {
     window = plat::BusWindow::Create(cls, text, [this](const plat::WindowMessage& m) {
       plat::WindowMessage copy = m;
-      if (m.hasCopyData) {
+      if (m.message == plat::WM_COPYDATA) {
         // Keep what the handler saw through lParam, the way a recorder reads it.
         const auto* cds = reinterpret_cast<const plat::COPYDATASTRUCT*>(m.lParam);
         const auto* p = static_cast<const std::uint8_t*>(cds->lpData);
@@ -203,6 +203,10 @@ TEST(WindowBusCrossProcess, CopyDataPayloadRoundTrip) {
   auto lines = w.Received();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "send msg=0x4a wParam=0 lParam=0 dwData=1 data=" + hex);
+
+  // Only SendCopyData carries WM_COPYDATA: a bare lParam would reach a handler as a pointer.
+  EXPECT_FALSE(plat::PostMessage(w.id, plat::WM_COPYDATA, 0, 0x1000));
+  EXPECT_FALSE(plat::SendMessage(w.id, plat::WM_COPYDATA, 0, 0x1000, &result));
 
   // Empty and oversized payloads.
   ASSERT_TRUE(framework.SendCopyText(w.id, 2, "", &result));
@@ -373,24 +377,41 @@ TEST(WindowBusRobustness, GarbageOnTheSocketLeavesTheWindowWorking) {
   if (path.size() >= sizeof(sockaddr_un::sun_path))
     GTEST_SKIP() << "test root too deep for a raw connect";
 
-  auto header = [](std::uint32_t magic, std::uint16_t kind, std::uint16_t flags, std::uint32_t cb) {
+  // Each request is well-formed but for the one fault it names (it is addressed to the window).
+  const WindowId target = w.window->Id();
+  auto header = [target](std::uint32_t magic, std::uint16_t kind, std::uint16_t flags,
+                         std::uint32_t cb, std::uint32_t message = 0x400) {
     std::vector<std::uint8_t> h(56, 0);
+    std::uint64_t pointer = 0xDEADBEEF;
+    std::memcpy(h.data() + 8, &target, 8);
     std::memcpy(h.data(), &magic, 4);
     std::memcpy(h.data() + 4, &kind, 2);
     std::memcpy(h.data() + 6, &flags, 2);
+    std::memcpy(h.data() + 16, &message, 4);
+    std::memcpy(h.data() + 32, &pointer, 8);
     std::memcpy(h.data() + 48, &cb, 4);
     return h;
   };
+  auto withPayload = [](std::vector<std::uint8_t> h, std::size_t n) {
+    h.resize(h.size() + n, 0x5A);
+    return h;
+  };
+  const std::uint32_t kCopy = plat::WM_COPYDATA;
   std::vector<std::vector<std::uint8_t>> garbage = {
-      {},                                       // connect and hang up
-      {1, 2, 3},                                // a truncated header
-      std::vector<std::uint8_t>(56, 0xFF),      // a header of noise
-      header(0x31575456, 9, 0, 0),              // unknown kind
-      header(0x31575456, 1, 1, 10),             // copy data on a post
-      header(0x31575456, 2, 1, 0xFFFFFFFF),     // a payload far over the limit
-      header(0x31575456, 2, 0, 5),              // payload bytes without the flag
-      header(0x31575456, 2, 1, 100),            // a payload announced but never sent
-      std::vector<std::uint8_t>(100000, 0x41),  // a flood
+      {},                                                    // connect and hang up
+      {1, 2, 3},                                             // a truncated header
+      std::vector<std::uint8_t>(56, 0xFF),                   // a header of noise
+      header(0x31575456, 9, 0, 0),                           // unknown kind
+      withPayload(header(0x31575456, 1, 1, 10, kCopy), 10),  // copy data on a post
+      withPayload(header(0x31575456, 2, 1, plat::kMaxCopyDataBytes + 1, kCopy),
+                  plat::kMaxCopyDataBytes + 1),            // one byte over the limit, all sent
+      header(0x31575456, 2, 1, 0xFFFFFFFF, kCopy),         // a payload far over the limit
+      withPayload(header(0x31575456, 2, 0, 5), 5),         // payload bytes without the flag
+      header(0x31575456, 2, 1, 100, kCopy),                // a payload announced but never sent
+      header(0x31575456, 2, 0, 0, kCopy),                  // WM_COPYDATA with a bare lParam
+      header(0x31575456, 1, 0, 0, kCopy),                  // ... posted
+      withPayload(header(0x31575456, 2, 1, 4, 0x400), 4),  // a payload on another message
+      std::vector<std::uint8_t>(100000, 0x41),             // a flood
   };
   for (const auto& g : garbage) {
     int s = connectRaw();

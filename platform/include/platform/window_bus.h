@@ -135,7 +135,9 @@ bool SendMessage(WindowId window, std::uint32_t message, WPARAM wParam, LPARAM l
                  LRESULT* result, std::chrono::milliseconds timeout = kDefaultSendTimeout);
 
 // Sends WM_COPYDATA: wParam (by convention the sender's window), dwData and the bytes.
-// Payloads over kMaxCopyDataBytes are refused.
+// Payloads over kMaxCopyDataBytes are refused. WM_COPYDATA travels only this way:
+// PostMessage and SendMessage refuse it, and the bus drops a WM_COPYDATA from outside that
+// has no payload, so a handler's lParam always points to a real COPYDATASTRUCT.
 bool SendCopyData(WindowId window, WPARAM wParam, ULONG_PTR dwData, const void* data,
                   std::uint32_t cbData, LRESULT* result,
                   std::chrono::milliseconds timeout = kDefaultSendTimeout);
