@@ -51,6 +51,16 @@ TEST(RawInput, TheBuiltLibraryLoadsByItsAbsolutePath) {
   EXPECT_EQ(lib.Load(RAWINPUT_LIBRARY), plat::RawInputLibrary::Status::Loaded);
 }
 
+#ifdef RECORDER_FOLDER
+TEST(RawInput, TheBuildPutsTheLibraryBesideTheRecorder) {
+  plat::RawInputLibrary lib;
+  std::string detail;
+  EXPECT_EQ(lib.Load(std::string(RECORDER_FOLDER) + "/" + plat::kRawInputLibraryName, &detail),
+            plat::RawInputLibrary::Status::Loaded)
+      << detail;
+}
+#endif
+
 TEST(RawInput, MissingLibraryOrFunctionIsReported) {
   struct Case {
     std::string path;
