@@ -561,6 +561,7 @@ struct Connection {
   std::vector<std::uint8_t> buf;
   std::size_t want = kRequestHeaderBytes;
   bool headerChecked = false;
+  std::uint32_t peerPid = 0;  // from the kernel, not from the request
 };
 
 // Parses a complete header; false for anything malformed. Sets the total size wanted.
@@ -629,6 +630,7 @@ void BusWindow::Impl::IoLoop() {
         if (conns.size() >= kMaxConnections) continue;
         Connection conn;
         conn.fd = std::move(cfd);
+        conn.peerPid = static_cast<std::uint32_t>(cred.pid);
         conn.deadline = Clock::now() + kRequestReadLimit;
         conns.push_back(std::move(conn));
       }
@@ -671,7 +673,7 @@ void BusWindow::Impl::IoLoop() {
         Pending pending;
         WindowMessage& m = pending.msg;
         m.message = GetU32(p + 16);
-        m.senderProcessId = GetU32(p + 20);
+        m.senderProcessId = c.peerPid;
         m.wParam = static_cast<WPARAM>(GetU64(p + 24));
         m.lParam = static_cast<LPARAM>(GetU64(p + 32));
         m.sent = kind == kKindSend;
