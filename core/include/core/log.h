@@ -3,6 +3,7 @@
 // each log file every 10 seconds and once at exit.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -27,5 +28,27 @@ constexpr LogId LOG_WAVE_MANAGER = 12;
 // Without a running log thread the line is dropped.
 void WriteLog(LogId id, const char* text);
 inline void WriteLog(LogId id, const std::string& text) { WriteLog(id, text.c_str()); }
+
+// Start and stop of logging (the application object does both; tests may too).
+struct LogOptions {
+  std::chrono::milliseconds flushInterval{10000};  // the log thread's file rewrite tick
+  std::string folder;                              // empty: GetLogFolder()
+};
+
+// Creates the log registry, computes and creates the log folder (with its parents), registers
+// the twelve logs (emptying their files) and starts the log thread. Returns once the thread
+// accepts lines. Call once; a second call without StopLogging does nothing.
+void InitLogging(const LogOptions& options = {});
+
+// Stops the log thread after every line posted before this call, writes each log file a last
+// time and frees the logs. Lines written afterwards are dropped. Safe without InitLogging.
+void StopLogging();
+
+// Test aid: waits (up to `timeout`) until the log thread has handled every line posted
+// before the call and rewritten every log file. False when no log thread runs or on timeout.
+bool FlushLogs(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// The folder of the log files (no trailing "/"): see log_manager.h for the rule.
+std::string GetLogFolder();
 
 }  // namespace vts

@@ -1,0 +1,198 @@
+// Named logs: line format, trimming at the limit on whole lines, the folder rule, and the
+// log thread's writes (tick, final write at stop, unknown ids dropped).
+#include "core/log_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/known_folders.h"
+#include "test_env.h"
+
+using namespace vts;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+  auto until = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < until) {
+    if (done()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return done();
+}
+
+const char* const kFileNames[] = {
+    "DispanoUDPNetwork.log", "DispanoTCPNetwork.log", "DispanoServ.log", "DispanoScreen.log",
+    "DispanoSound.log",      "DispanoUpdate.log",     "DispanoLogic.log", "DispanoInput.log",
+    "UDPDumpIn.log",         "UDPDumpOut.log",        "Kestrin.log",     "WavManager.log",
+};
+
+// A line of exactly `size` bytes with CR LF, numbered.
+std::string FixedLine(int n, size_t size) {
+  std::string s = "L" + std::to_string(n) + " ";
+  s.resize(size - 2, 'x');
+  return s + "\r\n";
+}
+
+}  // namespace
+
+TEST(LogLine, HasTheDateTimeFormatAndEndsInCrLf) {
+  std::string line = FormatLogLine("abc");
+  std::regex re(R"(^\d\d\.\d\d\.\d{4} \| \d\d:\d\d:\d\d:\d{3} \| abc\r\n$)");
+  EXPECT_TRUE(std::regex_match(line, re)) << line;
+  EXPECT_EQ(FormatLogLine("").substr(FormatLogLine("").size() - 5), " | \r\n");
+}
+
+TEST(LogLine, OverlongTextIsCutToTheBufferAndKeepsItsLineEnd) {
+  std::string text(10000, 'a');
+  text[4060] = '\xC3';  // a two-byte character across the cut must not be split
+  text[4061] = '\xA9';
+  std::string line = FormatLogLine(text.c_str());
+  EXPECT_LE(line.size(), kLogLineBufferBytes - 1);
+  EXPECT_GE(line.size(), kLogLineBufferBytes - 8);
+  EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+  std::string body = line.substr(0, line.size() - 2);
+  EXPECT_NE(static_cast<unsigned char>(body.back()) & 0xC0, 0xC0u);
+}
+
+TEST(LogFile, TrimmingDropsTheOldestQuarterOnWholeLines) {
+  std::string dir = test::MakeTempDir("trim");
+  CLogFile log(dir + "/t.log", "T");
+  const size_t kLine = 100;
+  const int kFits = static_cast<int>((kLogLimitBytes - 1) / kLine);  // lines that fit with the NUL
+  for (int i = 0; i < kFits; ++i) log.AppendLine(FixedLine(i, kLine));
+  ASSERT_EQ(log.Text().size(), kFits * kLine);
+
+  log.AppendLine(FixedLine(kFits, kLine));
+  // The cut starts at a quarter of the used length and ends after the next CR LF.
+  size_t quarter = (kFits * kLine) / 4;
+  int firstKept = static_cast<int>(quarter / kLine) + 1;
+  const std::string& text = log.Text();
+  EXPECT_EQ(text.substr(0, kLine), FixedLine(firstKept, kLine));
+  EXPECT_EQ(text.size(), (kFits + 1 - firstKept) * kLine);
+  EXPECT_EQ(text.substr(text.size() - kLine), FixedLine(kFits, kLine));
+
+  log.Flush();
+  EXPECT_EQ(ReadFile(dir + "/t.log"), text);
+}
+
+TEST(LogFile, TrimmingIgnoresLoneLineFeedsInsideLines) {
+  std::string dir = test::MakeTempDir("trim2");
+  CLogFile log(dir + "/t.log", "T");
+  // Each line carries a lone LF and a lone CR in its text.
+  std::string body = "head\nmid\rtail";
+  int n = 0;
+  while (log.Text().size() < kLogLimitBytes - 4096) log.Write((body + std::to_string(n++)).c_str());
+  while (log.Text().size() >= kLogLimitBytes - 4096) log.Write((body + std::to_string(n++)).c_str());
+  const std::string& text = log.Text();
+  EXPECT_TRUE(std::regex_search(text.substr(0, 40), std::regex(R"(^\d\d\.\d\d\.\d{4} \| )"))) << text.substr(0, 40);
+  EXPECT_LT(text.size(), kLogLimitBytes);
+}
+
+TEST(LogFile, StartsEmptyAndWritesItsTextOnFlushAndDestruction) {
+  std::string dir = test::MakeTempDir("lf");
+  std::string path = dir + "/a.log";
+  std::ofstream(path) << "left over from an earlier run\r\n";
+  {
+    CLogFile log(path, "A");
+    EXPECT_EQ(ReadFile(path), "");
+    log.AppendLine("one\r\n");
+    log.Flush();
+    EXPECT_EQ(ReadFile(path), "one\r\n");
+    log.TruncateFile();
+    EXPECT_EQ(ReadFile(path), "");
+    log.AppendLine("two\r\n");
+  }
+  EXPECT_EQ(ReadFile(path), "one\r\ntwo\r\n");
+}
+
+TEST(LogFolder, FolderRule) {
+  const std::string base = plat::CommonAppDataFolder() + "/";
+  struct Case {
+    const char* program;
+    const char* folder;
+  } cases[] = {
+      {"/opt/Lectorine/Lectorine", "Lectorine"},
+      {"/opt/x/Debug/Lectorine", "Mentavo"},
+      {"/opt/x/RELEASE/Lectorine", "Mentavo"},
+      {"/opt/x/ReLeAsE/Lectorine", "Mentavo"},
+      {"/opt/x/Debugger/Lectorine", "Debugger"},
+      {"/Lectorine", "Mentavo"},
+      {"Lectorine", "Mentavo"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LogFolderForProgram(c.program), base + c.folder + "/Logs") << c.program;
+  EXPECT_EQ(GetLogFolder(), LogFolderForProgram(plat::ProgramPath()));
+}
+
+TEST(LogThread, WritesTwelveFilesOnTickAndAtStopDroppingUnknownIds) {
+  std::string folder = test::MakeTempDir("logs") + "/deep/chain/Logs";  // parents are created
+  plat::CreateFolderChain(folder);
+  std::ofstream(folder + "/DispanoSound.log") << "old text\r\n";
+  InitLogging(LogOptions{50ms, folder});
+  for (const char* name : kFileNames) EXPECT_EQ(ReadFile(folder + "/" + name), "") << name;
+
+  WriteLog(LOG_SOUND, "hello sound");
+  WriteLog(1, "id one is no log");
+  WriteLog(99, "nor is 99");
+  EXPECT_TRUE(WaitFor([&] { return ReadFile(folder + "/DispanoSound.log").find("hello sound") != std::string::npos; }));
+
+  WriteLog(LOG_WAVE_MANAGER, std::string("the very last line"));
+  StopLogging();  // final write, well before the next tick would matter
+  std::string wave = ReadFile(folder + "/WavManager.log");
+  EXPECT_NE(wave.find("| the very last line\r\n"), std::string::npos) << wave;
+  for (const char* name : kFileNames) {
+    std::string content = ReadFile(folder + "/" + name);
+    EXPECT_EQ(content.find("id one"), std::string::npos);
+    EXPECT_EQ(content.find("nor is 99"), std::string::npos);
+  }
+  WriteLog(LOG_SOUND, "after stop");  // dropped, no crash
+  StopLogging();                      // harmless twice
+  EXPECT_EQ(ReadFile(folder + "/DispanoSound.log").find("after stop"), std::string::npos);
+}
+
+TEST(LogThread, EveryLineFromManyThreadsReachesTheFileInSenderOrder) {
+  std::string folder = test::MakeTempDir("logs2");
+  InitLogging(LogOptions{10000ms, folder});
+  constexpr int kThreads = 6, kEach = 500;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kEach; ++i) WriteLog(LOG_MAIN, "t" + std::to_string(t) + " n" + std::to_string(i));
+    });
+  }
+  for (auto& th : threads) th.join();
+  ASSERT_TRUE(FlushLogs());
+  std::string text = ReadFile(folder + "/DispanoServ.log");
+  StopLogging();
+  std::vector<int> next(kThreads, 0);
+  std::istringstream lines(text);
+  std::string line;
+  int count = 0;
+  std::regex re(R"(^\d\d\.\d\d\.\d{4} \| \d\d:\d\d:\d\d:\d{3} \| t(\d) n(\d+)\r$)");
+  while (std::getline(lines, line)) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, re)) << line;
+    int t = std::stoi(m[1]);
+    ASSERT_EQ(std::stoi(m[2]), next[t]++);
+    ++count;
+  }
+  EXPECT_EQ(count, kThreads * kEach);
+}
+
+TEST(LogThread, WithoutLoggingWritesAreDroppedAndFlushReportsIt) {
+  WriteLog(LOG_MAIN, "nobody listens");
+  EXPECT_FALSE(FlushLogs(100ms));
+}

@@ -1,0 +1,54 @@
+// The waveform strip window of a track: shows the strip's composed picture in rows 0-51,
+// carries the position bar at row 59, and turns mouse input into the strip's rules.
+#pragma once
+
+#include <QWidget>
+#include <atomic>
+
+#include "tracks/waveform_host.h"
+#include "tracks/waveform_strip.h"
+#include "ui/position_bar.h"
+
+namespace vts {
+
+// Lives on the GUI thread. The strip's repaint request (made under the strip's lock from any
+// thread, the core thread while recording or playing) only posts a repaint; at most one is
+// pending at a time. Painting takes the strip's lock for the composition alone and never
+// waits for it: while another thread holds it, the last picture stays and a repaint is
+// retried shortly. Mouse handling takes the lock briefly (the host's operations run
+// outside it).
+class WaveformWidget : public QWidget {
+ public:
+  // The strip's size must be set (CWaveformStrip::SetStripRect) before; the widget takes
+  // the strip's width, is 66 pixels high, and should be placed at the strip's (x, y).
+  explicit WaveformWidget(IWaveformHost& host, QWidget* parent = nullptr);
+  ~WaveformWidget() override;
+
+  PositionBar* positionBar() const { return bar_; }
+
+  // Thread-safe; requests made while one is pending are merged into it.
+  void requestRepaint();
+  // Repaints that the posted requests ran so far (GUI thread).
+  int repaintsRun() const { return repaintsRun_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  void RunRepaint();
+  void RetryLater();
+
+  static constexpr int kRetryMs = 20;
+
+  IWaveformHost& host_;
+  CWaveformStrip& strip_;
+  PositionBar* bar_ = nullptr;
+  std::atomic<bool> repaintPending_{false};
+  int repaintsRun_ = 0;
+  QImage shown_;  // the last composed picture (GUI thread)
+};
+
+}  // namespace vts
