@@ -1,6 +1,7 @@
 // The recorder's command line over an argument vector.
 #include "core/command_line.h"
 
+#include "core/data_folder.h"
 #include "core/settings_files.h"
 
 namespace vts {
@@ -130,6 +131,13 @@ StartDeviceNames DecideStartDeviceNames(const CommandLineSwitches& switches,
     check(names.inputName, true);
   }
   return names;
+}
+
+StartDeviceNames DecideStartDeviceNames(const CommandLineSwitches& switches,
+                                        const DeviceNameCheck& check) {
+  const std::string folder = GetDataFolder();
+  GrantDataFolderAccess(folder);
+  return DecideStartDeviceNames(switches, folder, check);
 }
 
 }  // namespace vts

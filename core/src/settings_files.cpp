@@ -1,6 +1,8 @@
 // Settings files of the data folder: reading without exceptions, writing whole and atomically.
 #include "core/settings_files.h"
 
+#include "core/data_folder.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -390,6 +392,8 @@ DataFolderSettings LoadDataFolderSettings(const std::string& dataFolder) {
   settings.urlList = LoadUrlList(dataFolder + "/" + kUrlListFileName);
   return settings;
 }
+
+DataFolderSettings LoadDataFolderSettings() { return LoadDataFolderSettings(GetDataFolder()); }
 
 bool SaveDataFolderSettings(const DataFolderSettings& settings,
                             const std::string& waveSettingsPath, std::u16string_view outputName,

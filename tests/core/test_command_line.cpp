@@ -1,11 +1,13 @@
 // Command line: switches over an argument vector, the file named at start, start devices.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "core/command_line.h"
+#include "core/product_name.h"
 #include "core/settings_files.h"
 #include "test_env.h"
 
@@ -238,6 +240,26 @@ TEST(StartDevices, EachPositionReadsItsOwnFile) {
   EXPECT_EQ(DecideStartDeviceNames(ParseSwitches({"/_m"}), folder, nullptr).outputName, u"zero");
   EXPECT_EQ(DecideStartDeviceNames(ParseSwitches({"/Pos:1"}), folder, nullptr).outputName, u"one");
   EXPECT_EQ(DecideStartDeviceNames(ParseSwitches({"/_s"}), folder, nullptr).outputName, u"two");
+}
+
+}  // namespace
+}  // namespace vts
+
+namespace vts {
+namespace {
+
+TEST(StartDevices, UseTheDataFolderOfTheMachine) {
+  // The test process's VOXTRAILSTUDY_ROOT holds the common application-data folder.
+  const std::string folder = test::TestRoot() + "/data/" + GetProductNameUtf8();
+  const auto names = DecideStartDeviceNames(ParseSwitches({"/_s"}), nullptr);
+  EXPECT_EQ(names.settingsPath, folder + "/VoxtrailstudySt2.ini");
+  struct stat st {};
+  EXPECT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+
+  const DataFolderSettings settings = LoadDataFolderSettings();
+  EXPECT_EQ(settings.pathsFilePath, folder + "/RecorderPaths.json");
+  EXPECT_EQ(::stat((folder + "/URLList.txt").c_str(), &st), 0);
 }
 
 }  // namespace

@@ -82,4 +82,9 @@ StartDeviceNames DecideStartDeviceNames(const CommandLineSwitches& switches,
                                         const std::string& dataFolder,
                                         const DeviceNameCheck& check);
 
+// The same on the data folder of this machine: creates it and opens its access rights first
+// (once per start), then decides the names.
+StartDeviceNames DecideStartDeviceNames(const CommandLineSwitches& switches,
+                                        const DeviceNameCheck& check);
+
 }  // namespace vts

@@ -98,6 +98,8 @@ struct DataFolderSettings {
 
 // Start: loads "RecorderPaths.json" and "URLList.txt" from `dataFolder` (which must exist).
 DataFolderSettings LoadDataFolderSettings(const std::string& dataFolder);
+// The same from the data folder of this machine (created when missing).
+DataFolderSettings LoadDataFolderSettings();
 
 // End: writes "RecorderPaths.json" and then the wave-device settings file at
 // `waveSettingsPath` (skipped when that path is empty). True when both were written.
