@@ -125,7 +125,8 @@ StartDeviceNames DecideStartDeviceNames(const CommandLineSwitches& switches,
   names.outputName = ProvisionalDeviceName(switches);
   names.inputName = names.outputName;
   names.settingsPath = WaveDeviceSettingsPath(dataFolder, switches.position);
-  names.settingsRead = ReadWaveDeviceSettings(names.outputName, names.inputName, names.settingsPath);
+  names.settingsRead =
+      ReadWaveDeviceSettings(names.outputName, names.inputName, names.settingsPath);
   if (check) {
     check(names.outputName, false);
     check(names.inputName, true);

@@ -1,8 +1,6 @@
 // Settings files of the data folder: reading without exceptions, writing whole and atomically.
 #include "core/settings_files.h"
 
-#include "core/data_folder.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <random>
+
+#include "core/data_folder.h"
 
 namespace vts {
 
@@ -68,8 +68,7 @@ std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t cp = text[i];
     if (cp >= 0xD800 && cp <= 0xDBFF) {
-      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
-        return std::nullopt;
+      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return std::nullopt;
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
@@ -395,9 +394,8 @@ DataFolderSettings LoadDataFolderSettings(const std::string& dataFolder) {
 
 DataFolderSettings LoadDataFolderSettings() { return LoadDataFolderSettings(GetDataFolder()); }
 
-bool SaveDataFolderSettings(const DataFolderSettings& settings,
-                            const std::string& waveSettingsPath, std::u16string_view outputName,
-                            std::u16string_view inputName) {
+bool SaveDataFolderSettings(const DataFolderSettings& settings, const std::string& waveSettingsPath,
+                            std::u16string_view outputName, std::u16string_view inputName) {
   bool ok = !settings.pathsFilePath.empty() &&
             WriteRecorderPaths(settings.pathsDocument, settings.pathsFilePath);
   if (!waveSettingsPath.empty())

@@ -1,7 +1,6 @@
 // Settings files of the data folder: exact contents, broken files, atomic writes, round trips.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -64,9 +63,12 @@ TEST(WaveDeviceSettings, TextHasTheMemberOrderIndentAndFinalNewline) {
 
 TEST(WaveDeviceSettings, IdsRoundTripExactlyWithoutTrailingNul) {
   const std::string path = test::MakeTempDir("wave") + "/Voxtrailstudy.ini";
-  const std::vector<std::u16string> ids = {
-      u"", u"vts_speaker", u"Mikrofon (Gerät) \"2\" \\ back", u"\u00e9\u4e2d\U0001F3A4",
-      std::u16string(1, u'\x01'), u"tab\tnewline\n"};
+  const std::vector<std::u16string> ids = {u"",
+                                           u"vts_speaker",
+                                           u"Mikrofon (Gerät) \"2\" \\ back",
+                                           u"\u00e9\u4e2d\U0001F3A4",
+                                           std::u16string(1, u'\x01'),
+                                           u"tab\tnewline\n"};
   for (const auto& out : ids) {
     for (const auto& in : {ids[1], ids[3]}) {
       ASSERT_TRUE(WriteWaveDeviceSettings(out, in, path));
@@ -284,7 +286,8 @@ TEST(RecorderPaths, LastOpenPathOfHandEditedDocuments) {
       {R"({"Main":{"LastOpenPath":[47,97,0,"junk after the end"]}})", u"/a"},
       {R"({"Main":{"LastOpenPath":[47,65535,0]}})", u"/\xFFFF"},
   };
-  for (const auto& c : cases) EXPECT_EQ(GetLastOpenPath(SettingsJson::parse(c.json)), c.path) << c.json;
+  for (const auto& c : cases)
+    EXPECT_EQ(GetLastOpenPath(SettingsJson::parse(c.json)), c.path) << c.json;
 }
 
 TEST(RecorderPaths, DocumentThatCannotBeDumpedLeavesTheFileAlone) {
@@ -398,8 +401,8 @@ TEST(DataFolder, EmptyFolderEndStartAgain) {
   // End without having opened a file.
   ASSERT_TRUE(SaveDataFolderSettings(settings, devices.settingsPath, devices.outputName,
                                      devices.inputName));
-  EXPECT_EQ(FolderEntries(folder),
-            (std::vector<std::string>{"RecorderPaths.json", "URLList.txt", "VoxtrailstudySt1.ini"}));
+  EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{"RecorderPaths.json", "URLList.txt",
+                                                             "VoxtrailstudySt1.ini"}));
   EXPECT_EQ(ReadFile(folder + "/RecorderPaths.json"), "null\n");
   EXPECT_EQ(ReadFile(folder + "/URLList.txt"), "");
   EXPECT_EQ(ReadFile(folder + "/VoxtrailstudySt1.ini"),
@@ -456,7 +459,9 @@ TEST(SettingsFuzz, MutatedFilesLoadOrAreRefusedWithoutCrashing) {
   const std::string seeds[] = {*WaveDeviceSettingsText(u"vts_speaker", u"vts_mic"),
                                document.dump(4) + "\n",
                                kBom + Utf16Le(u"A\r\nhttps://a.example/\r\n")};
-  const char tokens[] = "{}[]\":,\\u0 \xFF\xFE\x00\xC3\xED\xA0\x80" "0123456789eE.-+nulltruefalse";
+  const char tokens[] =
+      "{}[]\":,\\u0 \xFF\xFE\x00\xC3\xED\xA0\x80"
+      "0123456789eE.-+nulltruefalse";
   std::mt19937 random(20261209);
   for (int round = 0; round < 3000; ++round) {
     std::string bytes = seeds[round % 3];
@@ -464,10 +469,18 @@ TEST(SettingsFuzz, MutatedFilesLoadOrAreRefusedWithoutCrashing) {
     for (int e = 0; e < edits && !bytes.empty(); ++e) {
       const std::size_t at = random() % bytes.size();
       switch (random() % 4) {
-        case 0: bytes[at] = tokens[random() % (sizeof tokens - 1)]; break;
-        case 1: bytes.erase(at, 1 + random() % 16); break;
-        case 2: bytes.insert(at, 1 + random() % 4, tokens[random() % (sizeof tokens - 1)]); break;
-        case 3: bytes.resize(at); break;
+        case 0:
+          bytes[at] = tokens[random() % (sizeof tokens - 1)];
+          break;
+        case 1:
+          bytes.erase(at, 1 + random() % 16);
+          break;
+        case 2:
+          bytes.insert(at, 1 + random() % 4, tokens[random() % (sizeof tokens - 1)]);
+          break;
+        case 3:
+          bytes.resize(at);
+          break;
       }
     }
     WriteFile(ini, bytes);

@@ -92,7 +92,8 @@ TEST_F(StartDevicesVirtual, ChosenDevicesComeBackAtTheNextStart) {
   {
     auto engine = Engine();
     DataFolderSettings settings = LoadDataFolderSettings(folder_);
-    const auto names = DecideStartDeviceNames(ParseSwitches({"/Pos:1"}), folder_, CheckWith(*engine));
+    const auto names =
+        DecideStartDeviceNames(ParseSwitches({"/Pos:1"}), folder_, CheckWith(*engine));
     EXPECT_EQ(names.outputName, u"spk_b");
     // The user picks the other devices; the end writes them.
     ASSERT_TRUE(SaveDataFolderSettings(settings, names.settingsPath, u"spk_a", u"mic_b"));
@@ -104,8 +105,9 @@ TEST_F(StartDevicesVirtual, ChosenDevicesComeBackAtTheNextStart) {
   EXPECT_EQ(names.inputName, u"mic_b");
   // The chosen speaker is gone at the following start: the default takes its place.
   Virtual().RemoveDevice("spk_a");
-  EXPECT_EQ(DecideStartDeviceNames(ParseSwitches({"/Pos:1"}), folder_, CheckWith(*engine)).outputName,
-            u"spk_b");
+  EXPECT_EQ(
+      DecideStartDeviceNames(ParseSwitches({"/Pos:1"}), folder_, CheckWith(*engine)).outputName,
+      u"spk_b");
 }
 
 #else  // VTS_START_DEVICES_PULSE
@@ -141,7 +143,8 @@ TEST_F(StartDevicesPulse, PlaceholdersAndUnknownIdsTakeTheServersDefaults) {
   EXPECT_EQ(names.outputName, defaultOut);
   EXPECT_EQ(names.inputName, defaultIn);
 
-  WriteText(names.settingsPath, R"({"Wave":{"WaveDeviceOut":"no_such_sink","WaveDeviceIn":"no_such_source"}})");
+  WriteText(names.settingsPath,
+            R"({"Wave":{"WaveDeviceOut":"no_such_sink","WaveDeviceIn":"no_such_source"}})");
   names = DecideStartDeviceNames(ParseSwitches({"/Pos:2"}), folder_, CheckWith(*engine_));
   EXPECT_EQ(names.outputName, defaultOut);
   EXPECT_EQ(names.inputName, defaultIn);

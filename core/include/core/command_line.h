@@ -70,8 +70,8 @@ std::string WaveDeviceSettingsPath(const std::string& dataFolder, std::uint32_t 
 using DeviceNameCheck = std::function<void(std::u16string& name, bool input)>;
 
 struct StartDeviceNames {
-  std::string settingsPath;  // the wave-device settings file of this instance
-  bool settingsRead = false; // the file existed and was valid JSON
+  std::string settingsPath;   // the wave-device settings file of this instance
+  bool settingsRead = false;  // the file existed and was valid JSON
   std::u16string outputName;
   std::u16string inputName;
 };

@@ -10,10 +10,9 @@
 // The functions hold no state; callers on any thread may use them on different paths.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -86,9 +85,9 @@ bool WriteUrlList(std::u16string_view text, const std::string& path);
 
 // What the core loads from the data folder at start and writes back at the end.
 struct DataFolderSettings {
-  std::string pathsFilePath;                // full path of "RecorderPaths.json"
-  SettingsJson pathsDocument;               // null when the file was missing or broken
-  std::optional<std::u16string> urlList;    // "URLList.txt" without its mark; none if not loaded
+  std::string pathsFilePath;              // full path of "RecorderPaths.json"
+  SettingsJson pathsDocument;             // null when the file was missing or broken
+  std::optional<std::u16string> urlList;  // "URLList.txt" without its mark; none if not loaded
 
   // The URL list's length in UTF-16 units (0 when not loaded).
   std::uint32_t UrlListLength() const {
@@ -103,9 +102,8 @@ DataFolderSettings LoadDataFolderSettings();
 
 // End: writes "RecorderPaths.json" and then the wave-device settings file at
 // `waveSettingsPath` (skipped when that path is empty). True when both were written.
-bool SaveDataFolderSettings(const DataFolderSettings& settings,
-                            const std::string& waveSettingsPath, std::u16string_view outputName,
-                            std::u16string_view inputName);
+bool SaveDataFolderSettings(const DataFolderSettings& settings, const std::string& waveSettingsPath,
+                            std::u16string_view outputName, std::u16string_view inputName);
 
 // --- helpers ---------------------------------------------------------------------------------
 
