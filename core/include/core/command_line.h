@@ -18,6 +18,8 @@
 
 namespace vts {
 
+class CAppCore;
+
 // Paths longer than this (in UTF-16 units, the limit the file lookup works with) are no
 // file named at start.
 inline constexpr std::size_t kMaxStartFilePathUnits = 260;
@@ -86,5 +88,15 @@ StartDeviceNames DecideStartDeviceNames(const CommandLineSwitches& switches,
 // (once per start), then decides the names.
 StartDeviceNames DecideStartDeviceNames(const CommandLineSwitches& switches,
                                         const DeviceNameCheck& check);
+
+// The command line of the instance, put into the core: role flags, position, position-given,
+// streaming and mixer-input fields, the classroom-managed flag cleared, the wave-device
+// settings path and both device names (decided on the machine's data folder, checked by
+// `check`, normally the Master track's SelectDevice), which also go to the tracks and the
+// video manager through SetAudioDeviceNames. Called once by the main dialog's
+// initialisation, on the UI thread, before the window is set up. Returns true.
+// Part of the core-object library (vts_appcore).
+bool ParseCommandLine(CAppCore& core, const std::vector<std::string>& arguments,
+                      const DeviceNameCheck& check);
 
 }  // namespace vts
