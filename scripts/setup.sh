@@ -15,6 +15,7 @@ PACKAGES=(
   libmp3lame-dev libmad0-dev zlib1g-dev nlohmann-json3-dev libpulse-dev
   pulseaudio pulseaudio-utils
   sox lame ffmpeg zip unzip python3
+  clang libclang-rt-14-dev
   fonts-liberation2 fonts-dejavu-core
 )
 

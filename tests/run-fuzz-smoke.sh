@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (tests/fuzz, a project of its own) and runs each one
+# for a short while (VTS_FUZZ_SECONDS, default 20) from seed inputs made here. Fails when a
+# target finds a crash.
+set -euo pipefail
+SRC="@PROJECT_SOURCE_DIR@"
+OUT="@CMAKE_BINARY_DIR@/fuzz"
+SECONDS_EACH="${VTS_FUZZ_SECONDS:-20}"
+
+if ! command -v clang++ >/dev/null; then
+  echo "fuzz: clang++ is missing (scripts/setup.sh installs it)" >&2
+  exit 1
+fi
+cmake -S "$SRC/tests/fuzz" -B "$OUT" -G Ninja -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$OUT" -j3
+
+# Seeds: small archives of the kinds the reader must take, and side files.
+SEEDS="$OUT/seeds"
+rm -rf "$SEEDS"
+mkdir -p "$SEEDS/zip/in/sub" "$SEEDS/side"
+printf 'hello\r\n' >"$SEEDS/zip/in/a.txt"
+head -c 3000 /dev/urandom >"$SEEDS/zip/in/a.mpa"
+printf '\0\0\0\0\xe8\3\0\0' >"$SEEDS/zip/in/sub/a.cif"
+(cd "$SEEDS/zip/in" && zip -q -r ../deflated.zip . && zip -q -0 -r ../stored.zip . \
+  && zip -q -fz- -r - . | cat >../descriptors.zip)
+python3 - "$SEEDS/zip" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1] + "/python.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("x.txt", "\ufeffone\r\ntwo\r\n".encode("utf-16-le"))
+    z.writestr("d/", b"")
+PY
+rm -rf "$SEEDS/zip/in"
+printf '\xff\xfea\0\r\0\n\0\r\0\n\0b\0\r\0\n\0' >"$SEEDS/side/texts.txt"
+printf 'caf\xc3\xa9\r\nline\r\n' >"$SEEDS/side/eight-bit.txt"
+printf '\0\0\0\0\xe8\3\0\0\xe8\3\0\0\xf4\1\0\0' >"$SEEDS/side/chunks.cif"
+
+status=0
+run() {
+  local target="$1" seeds="$2"
+  local corpus="$OUT/corpus/$target"
+  mkdir -p "$corpus"
+  echo "fuzz: $target for ${SECONDS_EACH}s"
+  if ! (cd "$OUT" && "./$target" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 \
+      -max_len=200000 -print_final_stats=1 "$corpus" "$seeds" 2>"$OUT/$target.log"); then
+    echo "fuzz: $target FAILED, see $OUT/$target.log" >&2
+    tail -40 "$OUT/$target.log" >&2
+    status=1
+  else
+    grep -E 'stat::number_of_executed_units|Done' "$OUT/$target.log" | tail -2
+  fi
+}
+run fuzz_zip_reader "$SEEDS/zip"
+run fuzz_side_files "$SEEDS/side"
+exit $status

@@ -1,0 +1,78 @@
+// The chunk-list (".cif") and chunk-text (".txt") side files: parsing, building, reading and
+// writing. The track object's ReadChunkList / BuildChunkList / WriteChunkList /
+// ReadChunkTexts / BuildChunkTexts call these and keep the chunk list itself.
+//
+// ".cif": 8-byte records {u32 start ms, u32 length ms}, little-endian, no header.
+// ".txt": UTF-16LE, byte-order mark, then each chunk's text followed by CR LF; a file without
+// the mark is read as 8-bit text (UTF-8 here, where the Windows program had the OEM page).
+//
+// Pure functions and plain file I/O; safe to call from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vts {
+
+struct CifRecord {
+  std::uint32_t startMs = 0;
+  std::uint32_t lengthMs = 0;
+};
+
+// Largest ".cif" a track reads: 1,048,576 chunks. Larger files are refused, not allocated.
+inline constexpr std::uint64_t kMaxCifBytes = 8ull * 1024 * 1024;
+// Largest ".txt" read; one byte more is refused.
+inline constexpr std::uint64_t kMaxTxtBytes = 10'000'000;
+// A text read from a ".txt" is cut to this many UTF-16 units (8-bit files: bytes before
+// conversion), never inside a character.
+inline constexpr std::size_t kMaxChunkTextUnits = 1023;
+
+// frames = samplesPerSec * ms / 1000 and ms = frames * 1000 / samplesPerSec, in unsigned 64-bit
+// arithmetic with truncating division; results beyond u32 saturate at 0xFFFFFFFF, and a rate
+// of 0 gives 0.
+std::uint32_t MsToFrames(std::uint32_t ms, std::uint32_t samplesPerSec);
+std::uint32_t FramesToMs(std::uint64_t frames, std::uint32_t samplesPerSec);
+
+enum class SideFileStatus {
+  Ok,
+  OpenFailed,  // missing or unreadable file
+  BadSize,     // ".cif": 0 bytes or not a multiple of 8
+  TooLarge,    // over kMaxCifBytes / kMaxTxtBytes
+  ReadFailed,  // read error or the file changed size while being read
+};
+
+// The records of a ".cif" body; false (and no records) for a size of 0 or not a multiple of 8,
+// or over kMaxCifBytes.
+bool ParseCif(std::span<const std::uint8_t> body, std::vector<CifRecord>& records);
+SideFileStatus ReadCifFile(const std::string& path, std::vector<CifRecord>& records);
+
+// The ".cif" body for chunks of the given lengths in frames: starts are the running sums of
+// the lengths (contiguous from 0, whatever the chunks' own starts say). Empty when there are
+// no chunks, when the lengths add up to 0 frames, or when the rate is 0.
+std::vector<std::uint8_t> BuildCifBody(std::span<const std::uint32_t> lengthsFrames,
+                                       std::uint32_t samplesPerSec);
+
+// The ".txt" body: FF FE, then every text followed by CR LF. A line break inside a text
+// (CR LF, a lone CR or a lone LF) is written as one space, so the file keeps one line per chunk.
+std::vector<std::uint8_t> BuildTxtBody(std::span<const std::u16string> texts);
+
+// The texts of a ".txt" body, line i for chunk i. Never fails: a body of fewer than 2 bytes is
+// an 8-bit text. A trailing odd byte of a UTF-16 body is ignored. The caller appends chunks
+// when there are more lines than chunks and leaves chunks beyond the last line unchanged.
+std::vector<std::u16string> ParseTxt(std::span<const std::uint8_t> body);
+SideFileStatus ReadTxtFile(const std::string& path, std::vector<std::u16string>& texts);
+
+// Writes `bytes` to `path` safely: into a temporary file in the same folder, flushed to disk,
+// then renamed over `path`. On failure `path` is untouched and no temporary file remains.
+bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// A temporary name beside `path` for writing a whole file before renaming it over `path`
+// ("<path>.tmp-XXXXXX", created empty with mode 0644). Empty on failure.
+std::string CreateSiblingTempFile(const std::string& path);
+// fsync()s `tempPath` and renames it over `path`; on failure removes `tempPath`.
+bool CommitSiblingTempFile(const std::string& tempPath, const std::string& path);
+
+}  // namespace vts

@@ -1,0 +1,290 @@
+// MP3 decoding with libmad into a WAV file, and LAME stream encoding.
+#include "tracks/media/mp3.h"
+
+#include <fcntl.h>
+#include <lame/lame.h>
+#include <mad.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/named_mutex.h"
+#include "tracks/media/wav_file.h"
+
+namespace vts::media {
+namespace {
+
+constexpr std::uint64_t kMaxMp3Bytes = 0x7FFFFFFFull;
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::size_t guard) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uint64_t>(st.st_size) > kMaxMp3Bytes) {
+    ::close(fd);
+    return false;
+  }
+  const std::size_t size = static_cast<std::size_t>(st.st_size);
+  out.assign(size + guard, 0);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t r = ::read(fd, out.data() + done, size - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  ::close(fd);
+  if (done != size) return false;
+  return true;
+}
+
+// Bytes of an ID3v2 tag at the start of the file (0 when there is none).
+std::size_t Id3v2Size(const std::uint8_t* p, std::size_t n) {
+  if (n < 10 || std::memcmp(p, "ID3", 3) != 0) return 0;
+  if ((p[6] | p[7] | p[8] | p[9]) & 0x80) return 0;
+  std::size_t size = (std::size_t{p[6]} << 21) | (std::size_t{p[7]} << 14) | (std::size_t{p[8]} << 7) | p[9];
+  size += 10;
+  if (p[5] & 0x10) size += 10;  // footer
+  return std::min(size, n);
+}
+
+// A LAME/Xing information frame carries no sound: "Xing" or "Info" right after its side info.
+bool IsInfoFrame(const unsigned char* frame, const unsigned char* next) {
+  const std::size_t n = static_cast<std::size_t>(next - frame);
+  const std::size_t limit = std::min<std::size_t>(n, 4 + 32 + 2 + 4);
+  for (std::size_t i = 4; i + 4 <= limit; ++i) {
+    if (std::memcmp(frame + i, "Xing", 4) == 0 || std::memcmp(frame + i, "Info", 4) == 0) return true;
+  }
+  return false;
+}
+
+inline std::int16_t ToPcm16(mad_fixed_t s) {
+  s += 1L << (MAD_F_FRACBITS - 16);  // round
+  if (s >= MAD_F_ONE) s = MAD_F_ONE - 1;
+  if (s < -MAD_F_ONE) s = -MAD_F_ONE;
+  return static_cast<std::int16_t>(s >> (MAD_F_FRACBITS + 1 - 16));
+}
+
+bool WriteAll(int fd, const void* data, std::size_t n) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+struct MadState {
+  mad_stream stream;
+  mad_frame frame;
+  mad_synth synth;
+  MadState() {
+    mad_stream_init(&stream);
+    mad_frame_init(&frame);
+    mad_synth_init(&synth);
+  }
+  ~MadState() {
+    mad_synth_finish(&synth);
+    mad_frame_finish(&frame);
+    mad_stream_finish(&stream);
+  }
+};
+
+}  // namespace
+
+Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wavPath,
+                               const Mp3DecodeProgress& progress) {
+  std::vector<std::uint8_t> mp3;
+  if (!ReadWholeFile(mp3Path, mp3, MAD_BUFFER_GUARD)) return Mp3DecodeResult::OpenFailed;
+  const std::size_t size = mp3.size() - MAD_BUFFER_GUARD;
+  const std::size_t skip = Id3v2Size(mp3.data(), size);
+
+  std::string temp = wavPath + ".tmp-XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return Mp3DecodeResult::WriteFailed;
+  ::fchmod(fd, 0644);
+  auto fail = [&](Mp3DecodeResult r) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return r;
+  };
+  std::array<std::uint8_t, 44> header{};
+  if (!WriteAll(fd, header.data(), header.size())) return fail(Mp3DecodeResult::WriteFailed);
+
+  auto state = std::make_unique<MadState>();
+  mad_stream_buffer(&state->stream, mp3.data() + skip, mp3.size() - skip);
+  const unsigned char* realEnd = mp3.data() + size;
+  PcmFormat format;
+  std::uint64_t frames = 0;
+  std::uint32_t mpegFrames = 0;
+  bool first = true;
+  std::vector<std::int16_t> pcm;
+  std::vector<std::uint8_t> pending;
+  pending.reserve(1 << 20);
+  for (;;) {
+    if (mad_frame_decode(&state->frame, &state->stream) != 0) {
+      if (MAD_RECOVERABLE(state->stream.error)) continue;  // damaged frame or junk: skip
+      break;                                              // MAD_ERROR_BUFLEN: the end
+    }
+    if (state->stream.this_frame >= realEnd) break;
+    const mad_header& h = state->frame.header;
+    if (first) {
+      first = false;
+      format.channels = static_cast<std::uint16_t>(MAD_NCHANNELS(&h));
+      format.samplesPerSec = h.samplerate;
+      format.bitsPerSample = 16;
+      format.blockAlign = static_cast<std::uint16_t>(format.channels * 2);
+      format.avgBytesPerSec = format.samplesPerSec * format.blockAlign;
+      if (IsInfoFrame(state->stream.this_frame, state->stream.next_frame)) continue;
+    }
+    if (h.samplerate != format.samplesPerSec) return fail(Mp3DecodeResult::FormatChanged);
+    mad_synth_frame(&state->synth, &state->frame);
+    const mad_pcm& p = state->synth.pcm;
+    for (unsigned i = 0; i < p.length; ++i) {
+      const mad_fixed_t l = p.samples[0][i];
+      const mad_fixed_t r = p.channels > 1 ? p.samples[1][i] : l;
+      if (format.channels == 1) {
+        pcm.push_back(ToPcm16(p.channels > 1 ? (l / 2 + r / 2) : l));
+      } else {
+        pcm.push_back(ToPcm16(l));
+        pcm.push_back(ToPcm16(r));
+      }
+    }
+    frames += p.length;
+    ++mpegFrames;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm.data());
+    pending.insert(pending.end(), bytes, bytes + pcm.size() * 2);  // little-endian host
+    pcm.clear();
+    if (pending.size() >= (1u << 20)) {
+      if (!WriteAll(fd, pending.data(), pending.size())) return fail(Mp3DecodeResult::WriteFailed);
+      pending.clear();
+    }
+    if (progress && (mpegFrames % 256) == 0) {
+      progress(static_cast<std::uint32_t>(state->stream.this_frame - mp3.data()),
+               static_cast<std::uint32_t>(size), mpegFrames);
+    }
+  }
+  if (frames == 0) return fail(Mp3DecodeResult::NoAudio);
+  if (!WriteAll(fd, pending.data(), pending.size())) return fail(Mp3DecodeResult::WriteFailed);
+  if (!BuildWavHeader(format, frames, header)) return fail(Mp3DecodeResult::WriteFailed);
+  if (::pwrite(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size()) ||
+      ::fsync(fd) != 0) {
+    return fail(Mp3DecodeResult::WriteFailed);
+  }
+  if (::close(fd) != 0 || std::rename(temp.c_str(), wavPath.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return Mp3DecodeResult::WriteFailed;
+  }
+  if (progress) progress(static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(size), mpegFrames);
+  return Mp3DecodeResult::Ok;
+}
+
+bool DecodeMp3ForLoading(const std::string& mp3Path, const std::string& wavPath) {
+  plat::NamedMutex mutex(plat::kMp3DecodeMutexName);
+  plat::NamedMutexLock hold(mutex);  // without the lock file, decode anyway: only speed suffers
+  const int existing = ::open(wavPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (existing >= 0) {
+    ::close(existing);
+    return true;  // decoded by an earlier load
+  }
+  if (::access(mp3Path.c_str(), F_OK) != 0) return false;
+  return DecodeMp3ToWav(mp3Path, wavPath, [](std::uint32_t, std::uint32_t, std::uint32_t) {}) ==
+         Mp3DecodeResult::Ok;
+}
+
+const char* Mp3EncodeErrorText(Mp3EncodeError e) {
+  switch (e) {
+    case Mp3EncodeError::None: return "";
+    case Mp3EncodeError::BadChannelCount: return "Incorrect number of channels in the file";
+    case Mp3EncodeError::InitFailed: return "Bad format reported during encoder initialization";
+    case Mp3EncodeError::CannotCreate: return "Unable to save to requested destination";
+  }
+  return "";
+}
+
+struct Mp3StreamEncoder::Lame {
+  lame_global_flags* gf = nullptr;
+  std::vector<unsigned char> buffer;
+  ~Lame() {
+    if (gf) lame_close(gf);
+  }
+};
+
+Mp3StreamEncoder::Mp3StreamEncoder() = default;
+Mp3StreamEncoder::~Mp3StreamEncoder() { Close(); }
+
+Mp3EncodeError Mp3StreamEncoder::Init(std::uint32_t samplesPerSec, std::uint16_t channels) {
+  Close();
+  if (channels == 0) return Mp3EncodeError::BadChannelCount;
+  if (channels > 2) return Mp3EncodeError::InitFailed;
+  // The sound keeps its rate: one MP3 has none but these (LAME would quietly resample).
+  static constexpr std::uint32_t kMp3Rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+  if (std::find(std::begin(kMp3Rates), std::end(kMp3Rates), samplesPerSec) == std::end(kMp3Rates)) {
+    return Mp3EncodeError::InitFailed;
+  }
+  auto lame = std::make_unique<Lame>();
+  lame->gf = lame_init();
+  if (!lame->gf) return Mp3EncodeError::InitFailed;
+  lame_global_flags* gf = lame->gf;
+  lame_set_in_samplerate(gf, static_cast<int>(samplesPerSec));
+  lame_set_out_samplerate(gf, static_cast<int>(samplesPerSec));
+  lame_set_num_channels(gf, channels);
+  lame_set_mode(gf, channels == 1 ? MONO : STEREO);
+  lame_set_VBR(gf, vbr_off);
+  lame_set_brate(gf, 64 * channels);
+  lame_set_copyright(gf, 0);
+  lame_set_original(gf, 0);
+  lame_set_error_protection(gf, 0);
+  lame_set_extension(gf, 0);
+  lame_set_bWriteVbrTag(gf, 0);  // written front to back: no information frame to fill in later
+  if (samplesPerSec == 0 || lame_init_params(gf) < 0) return Mp3EncodeError::InitFailed;
+  channels_ = channels;
+  samplesPerChunk_ = 1152u * channels;
+  outputSize_ = samplesPerChunk_ * 5 / 4 + 7200;
+  lame->buffer.resize(outputSize_);
+  lame_ = std::move(lame);
+  return Mp3EncodeError::None;
+}
+
+bool Mp3StreamEncoder::Encode(const std::int16_t* samples, std::size_t sampleCount,
+                              std::vector<std::uint8_t>& out) {
+  if (!lame_ || sampleCount > samplesPerChunk_ || (sampleCount > 0 && !samples)) return false;
+  const int frames = static_cast<int>(sampleCount / channels_);
+  if (frames == 0) return true;
+  auto* buf = lame_->buffer.data();
+  const int size = static_cast<int>(lame_->buffer.size());
+  int n;
+  if (channels_ == 1) {
+    n = lame_encode_buffer(lame_->gf, samples, samples, frames, buf, size);
+  } else {
+    n = lame_encode_buffer_interleaved(lame_->gf, const_cast<short*>(samples), frames, buf, size);
+  }
+  if (n < 0) return false;
+  out.insert(out.end(), buf, buf + n);
+  return true;
+}
+
+bool Mp3StreamEncoder::Finish(std::vector<std::uint8_t>& out) {
+  if (!lame_) return false;
+  const int n = lame_encode_flush(lame_->gf, lame_->buffer.data(), static_cast<int>(lame_->buffer.size()));
+  if (n < 0) return false;
+  out.insert(out.end(), lame_->buffer.data(), lame_->buffer.data() + n);
+  return true;
+}
+
+void Mp3StreamEncoder::Close() {
+  lame_.reset();
+  channels_ = 0;
+  samplesPerChunk_ = outputSize_ = 0;
+}
+
+}  // namespace vts::media

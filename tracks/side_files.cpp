@@ -1,0 +1,308 @@
+// Chunk-list and chunk-text side files.
+#include "tracks/side_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+
+namespace vts {
+namespace {
+
+constexpr char16_t kBom = 0xFEFF;
+constexpr char16_t kCr = 0x0D;
+constexpr char16_t kLf = 0x0A;
+
+std::uint32_t Saturate(std::uint64_t v) {
+  return v > std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
+                                                       : static_cast<std::uint32_t>(v);
+}
+
+// Appends UTF-8 `s` as UTF-16; invalid bytes become U+FFFD.
+void AppendUtf8(std::u16string& out, const std::uint8_t* s, std::size_t n) {
+  static constexpr char32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
+  std::size_t i = 0;
+  while (i < n) {
+    const std::uint8_t b = s[i];
+    char32_t c = 0xFFFD;
+    std::size_t len = 1;
+    const std::size_t need = b < 0x80           ? 0
+                             : (b >> 5) == 0x06 ? 1
+                             : (b >> 4) == 0x0E ? 2
+                             : (b >> 3) == 0x1E ? 3
+                                                : 9;
+    if (need == 0) {
+      c = b;
+    } else if (need <= 3 && n - i > need) {
+      char32_t v = b & (0x3F >> need);
+      bool ok = true;
+      for (std::size_t k = 1; k <= need && ok; ++k) {
+        ok = (s[i + k] & 0xC0) == 0x80;
+        v = (v << 6) | (s[i + k] & 0x3F);
+      }
+      if (ok && v >= kMin[need] && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
+        c = v;
+        len = need + 1;
+      }
+    }
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    i += len;
+  }
+}
+
+// Length of at most `limit` bytes of UTF-8 that does not end inside a character.
+std::size_t CutUtf8(const std::uint8_t* s, std::size_t n, std::size_t limit) {
+  if (n <= limit) return n;
+  std::size_t cut = limit;
+  // Back off over continuation bytes to the start of the character that would be split.
+  std::size_t back = 0;
+  while (cut > 0 && back < 3 && (s[cut] & 0xC0) == 0x80) {
+    --cut;
+    ++back;
+  }
+  if ((s[cut] & 0xC0) == 0x80) return limit;  // not UTF-8 anyway: plain byte cut
+  return cut;
+}
+
+// Splits `units` (already terminated) into lines at CR; a LF right after a CR belongs to the
+// break, a LF right before it is dropped.
+template <typename Unit, typename MakeText>
+std::vector<std::u16string> SplitLines(const std::vector<Unit>& units, MakeText makeText) {
+  std::vector<std::u16string> lines;
+  std::size_t start = 0;
+  const std::size_t n = units.size();
+  while (start < n) {
+    std::size_t cr = start;
+    while (cr < n && units[cr] != kCr) ++cr;
+    if (cr >= n) break;  // text behind the last CR is not a line
+    std::size_t end = cr;
+    if (end > start && units[end - 1] == kLf) --end;
+    lines.push_back(makeText(units.data() + start, end - start));
+    start = cr + 1;
+    if (start < n && units[start] == kLf) ++start;
+  }
+  return lines;
+}
+
+// Ends the body with a line break unless it ends with CR or CR LF already.
+template <typename Unit>
+void Terminate(std::vector<Unit>& units) {
+  const std::size_t n = units.size();
+  const bool endsWithBreak =
+      (n >= 1 && units[n - 1] == kCr) || (n >= 2 && units[n - 2] == kCr && units[n - 1] == kLf);
+  if (!endsWithBreak) {
+    units.push_back(static_cast<Unit>(kCr));
+    units.push_back(static_cast<Unit>(kLf));
+  }
+}
+
+// Reads the whole regular file at `path`, refusing sizes over `maxBytes`.
+SideFileStatus ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
+                             std::vector<std::uint8_t>& out) {
+  out.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return SideFileStatus::OpenFailed;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return SideFileStatus::OpenFailed;
+  }
+  const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+  if (size > maxBytes) {
+    ::close(fd);
+    return SideFileStatus::TooLarge;
+  }
+  out.resize(static_cast<std::size_t>(size));
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t r = ::read(fd, out.data() + done, out.size() - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  // One more byte means the file grew while we read it: its contents are not one snapshot.
+  std::uint8_t extra;
+  const bool grew = done == out.size() && ::read(fd, &extra, 1) > 0;
+  ::close(fd);
+  if (done != out.size() || grew) {
+    out.clear();
+    return SideFileStatus::ReadFailed;
+  }
+  return SideFileStatus::Ok;
+}
+
+bool WriteAllFd(int fd, const std::uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::uint32_t MsToFrames(std::uint32_t ms, std::uint32_t samplesPerSec) {
+  return Saturate(std::uint64_t{samplesPerSec} * ms / 1000);
+}
+
+std::uint32_t FramesToMs(std::uint64_t frames, std::uint32_t samplesPerSec) {
+  if (samplesPerSec == 0) return 0;
+  // frames * 1000 cannot overflow for any frame count a u32 chunk list can add up to; beyond
+  // that, saturate rather than wrap.
+  if (frames > std::numeric_limits<std::uint64_t>::max() / 1000) {
+    return std::numeric_limits<std::uint32_t>::max();
+  }
+  return Saturate(frames * 1000 / samplesPerSec);
+}
+
+bool ParseCif(std::span<const std::uint8_t> body, std::vector<CifRecord>& records) {
+  records.clear();
+  if (body.empty() || body.size() % 8 != 0 || body.size() > kMaxCifBytes) return false;
+  records.reserve(body.size() / 8);
+  for (std::size_t i = 0; i < body.size(); i += 8) {
+    const std::uint8_t* p = body.data() + i;
+    CifRecord r;
+    r.startMs = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+                std::uint32_t{p[3]} << 24;
+    r.lengthMs = std::uint32_t{p[4]} | std::uint32_t{p[5]} << 8 | std::uint32_t{p[6]} << 16 |
+                 std::uint32_t{p[7]} << 24;
+    records.push_back(r);
+  }
+  return true;
+}
+
+SideFileStatus ReadCifFile(const std::string& path, std::vector<CifRecord>& records) {
+  records.clear();
+  std::vector<std::uint8_t> body;
+  const SideFileStatus st = ReadWholeFile(path, kMaxCifBytes, body);
+  if (st != SideFileStatus::Ok) return st;
+  return ParseCif(body, records) ? SideFileStatus::Ok : SideFileStatus::BadSize;
+}
+
+std::vector<std::uint8_t> BuildCifBody(std::span<const std::uint32_t> lengthsFrames,
+                                       std::uint32_t samplesPerSec) {
+  std::vector<std::uint8_t> body;
+  if (lengthsFrames.empty() || samplesPerSec == 0) return body;
+  body.resize(lengthsFrames.size() * 8);
+  std::uint64_t sum = 0;
+  std::uint8_t* p = body.data();
+  for (std::uint32_t len : lengthsFrames) {
+    const std::uint32_t startMs = FramesToMs(sum, samplesPerSec);
+    const std::uint32_t lengthMs = FramesToMs(len, samplesPerSec);
+    for (int k = 0; k < 4; ++k) {
+      p[k] = static_cast<std::uint8_t>(startMs >> (8 * k));
+      p[4 + k] = static_cast<std::uint8_t>(lengthMs >> (8 * k));
+    }
+    p += 8;
+    sum += len;
+  }
+  if (sum == 0) body.clear();
+  return body;
+}
+
+std::vector<std::uint8_t> BuildTxtBody(std::span<const std::u16string> texts) {
+  std::uint64_t size = 2;
+  for (const std::u16string& t : texts) size += 2 * std::uint64_t{t.size()} + 4;
+  std::vector<std::uint8_t> body;
+  body.reserve(static_cast<std::size_t>(size));
+  auto put = [&body](char16_t u) {
+    body.push_back(static_cast<std::uint8_t>(u & 0xFF));
+    body.push_back(static_cast<std::uint8_t>(u >> 8));
+  };
+  put(kBom);
+  for (const std::u16string& t : texts) {
+    for (std::size_t i = 0; i < t.size(); ++i) {
+      char16_t u = t[i];
+      if (u == kCr) {
+        if (i + 1 < t.size() && t[i + 1] == kLf) ++i;
+        u = u' ';
+      } else if (u == kLf) {
+        u = u' ';
+      }
+      put(u);
+    }
+    put(kCr);
+    put(kLf);
+  }
+  return body;
+}
+
+std::vector<std::u16string> ParseTxt(std::span<const std::uint8_t> body) {
+  if (body.size() >= 2 && body[0] == 0xFF && body[1] == 0xFE) {
+    std::vector<char16_t> units;
+    units.reserve(body.size() / 2 + 2);
+    for (std::size_t i = 2; i + 1 < body.size(); i += 2) {
+      units.push_back(static_cast<char16_t>(body[i] | (body[i + 1] << 8)));
+    }
+    Terminate(units);
+    return SplitLines(units, [](const char16_t* s, std::size_t n) {
+      if (n > kMaxChunkTextUnits) {
+        n = kMaxChunkTextUnits;
+        // Keep a surrogate pair whole: drop a high surrogate whose partner was cut off.
+        if (s[n - 1] >= 0xD800 && s[n - 1] <= 0xDBFF) --n;
+      }
+      return std::u16string(s, n);
+    });
+  }
+  std::vector<std::uint8_t> bytes(body.begin(), body.end());
+  Terminate(bytes);
+  return SplitLines(bytes, [](const std::uint8_t* s, std::size_t n) {
+    std::u16string text;
+    AppendUtf8(text, s, CutUtf8(s, n, kMaxChunkTextUnits));
+    return text;
+  });
+}
+
+SideFileStatus ReadTxtFile(const std::string& path, std::vector<std::u16string>& texts) {
+  texts.clear();
+  std::vector<std::uint8_t> body;
+  const SideFileStatus st = ReadWholeFile(path, kMaxTxtBytes, body);
+  if (st != SideFileStatus::Ok) return st;
+  texts = ParseTxt(body);
+  return SideFileStatus::Ok;
+}
+
+std::string CreateSiblingTempFile(const std::string& path) {
+  if (path.empty()) return {};
+  std::string tmpl = path + ".tmp-XXXXXX";
+  const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+  if (fd < 0) return {};
+  ::fchmod(fd, 0644);
+  ::close(fd);
+  return tmpl;
+}
+
+bool CommitSiblingTempFile(const std::string& tempPath, const std::string& path) {
+  const int fd = ::open(tempPath.c_str(), O_RDWR | O_CLOEXEC);
+  bool ok = fd >= 0 && ::fsync(fd) == 0;
+  if (fd >= 0 && ::close(fd) != 0) ok = false;
+  if (ok) ok = std::rename(tempPath.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(tempPath.c_str());
+  return ok;
+}
+
+bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes) {
+  const std::string temp = CreateSiblingTempFile(path);
+  if (temp.empty()) return false;
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  bool ok = fd >= 0 && WriteAllFd(fd, bytes.data(), bytes.size());
+  if (fd >= 0 && ::close(fd) != 0) ok = false;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return CommitSiblingTempFile(temp, path);
+}
+
+}  // namespace vts
