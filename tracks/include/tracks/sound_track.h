@@ -31,7 +31,6 @@
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
 #include "tracks/record_math.h"
-#include "tracks/waveform_strip.h"  // [chunk editing] the strip member below
 
 namespace vts {
 
@@ -236,9 +235,6 @@ class CSoundTrack {
   // Left button down (click) or up in the waveform at column x; the cursor stays in the chunk.
   void OnWaveformMouse(bool down, int x);
 
-  // ---- [chunk editing] the waveform strip (pictures and view state, guarded by bufferLock).
-  // CTrackWaveform (tracks/track_waveform.h) links it to the track and to its window.
-  CWaveformStrip waveformStrip{bufferLock};
   // Composes selection and play line over the drawn strip and asks the window to repaint.
   void PaintWaveform() { Repaint(); }
   // ---- [chunk editing] end
