@@ -644,10 +644,11 @@ TEST_F(ChunkEditing, ClicksKeepTheCursorInTheChunk) {
 }
 
 TEST_F(ChunkEditing, TheStripDrawsTheTracksChunkAndItsClicksReachTheTrack) {
+  CTrackWaveform link(*track_);
+  link.SetStripRect(12, 125, 200);
   const Bytes wav = MakeWav(60000, 1);
   OpenSource(wav);
   SetChunks({{0, 60000, u""}});
-  CTrackWaveform link(*track_, 12, 125, 200);
   track_->RedrawWaveform(0, 256);
   CWaveformStrip& strip = link.WaveformStrip();
   {
@@ -684,7 +685,8 @@ TEST_F(ChunkEditing, TheStripDrawsTheTracksChunkAndItsClicksReachTheTrack) {
 
 TEST_F(ChunkEditing, TheStripLetsGoOfTheTrack) {
   {
-    CTrackWaveform link(*track_, 0, 0, 100);
+    CTrackWaveform link(*track_);
+    link.SetStripRect(0, 0, 100);
     EXPECT_EQ(track_->waveformDrawer, &link);
   }
   EXPECT_EQ(track_->waveformDrawer, nullptr);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -107,6 +108,34 @@ double ZeroCrossingHz(const std::int16_t* s, std::size_t n) {
   return ups > 1 ? (ups - 1) * 44100.0 / double(last - first) : 0;
 }
 
+// A speaker and a microphone of the test's own (a null sink, and a source remapped from its
+// monitor), so that other tests playing to the shared devices at the same time cannot mix
+// into what this test records. Unloaded again at the end.
+class PrivateDevices {
+ public:
+  explicit PrivateDevices(const std::string& name) : name_(name) {
+    const std::string s = "pactl -s '" + Server() + "' ";
+    sink_ = Shell(s + "load-module module-null-sink sink_name=" + name +
+                  " sink_properties=device.description=" + name);
+    source_ = Shell(s + "load-module module-remap-source source_name=" + name + "_mic master=" + name +
+                    ".monitor source_properties=device.description=" + name + "_mic");
+  }
+  ~PrivateDevices() {
+    UnloadMicrophone();
+    if (!sink_.empty()) Shell("pactl -s '" + Server() + "' unload-module " + sink_);
+  }
+  void UnloadMicrophone() {
+    if (!source_.empty()) Shell("pactl -s '" + Server() + "' unload-module " + source_);
+    source_.clear();
+  }
+  bool Ok() const { return !sink_.empty() && !source_.empty(); }
+  std::u16string Speaker() const { return std::u16string(name_.begin(), name_.end()); }
+  std::u16string Microphone() const { return Speaker() + u"_mic"; }
+
+ private:
+  std::string name_, sink_, source_;
+};
+
 class TracksOnPulse : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -149,13 +178,15 @@ TEST_F(TracksOnPulse, PcOnlyRecordingMatchesTheChunkThatThePcPlays) {
   std::vector<std::int16_t> source = ReadWavSamples(wav);
   ASSERT_EQ(source.size(), std::size_t(2.5 * 44100));
 
-  student_->outputDevice = u"vts_speaker";
+  PrivateDevices pc("vts_tracks_pc_" + std::to_string(getpid()));
+  ASSERT_TRUE(pc.Ok());
+  student_->outputDevice = pc.Speaker();
   student_->recordSources = CSoundTrack::kRecordLoopback;  // "PC only"
   student_->ToggleRecord();
   ASSERT_TRUE(student_->recording);
   // The capture stream is running once its first block is in.
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 1, 20s));
-  MasterPlays(source, u"vts_speaker");
+  MasterPlays(source, pc.Speaker());
   ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, 1, 20s));
   int blocks = studentLog_.Count(TRACK_NOTIFY_DATA);
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, blocks + 12, 20s));  // the tail of it
@@ -190,11 +221,13 @@ TEST_F(TracksOnPulse, PcOnlyRecordingMatchesTheChunkThatThePcPlays) {
 }
 
 TEST_F(TracksOnPulse, MicOnlyRecordsTheToneAtItsFrequency) {
-  student_->inputDevice = u"vts_mic";
+  PrivateDevices mic("vts_tracks_mic_" + std::to_string(getpid()));
+  ASSERT_TRUE(mic.Ok());
+  student_->inputDevice = mic.Microphone();
   student_->recordSources = CSoundTrack::kRecordInput;  // "Mic only"
   std::vector<std::int16_t> tone(44100 * 12);
   for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = std::int16_t(8000 * std::sin(2 * M_PI * 660 * double(i) / 44100));
-  MasterPlays(tone, u"vts_mic_in");  // what is played into vts_mic_in, the microphone hears
+  MasterPlays(tone, mic.Speaker());  // what is played into the feed, the microphone hears
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 40, 30s));  // 1.6 s of sound
   student_->ToggleRecord();
@@ -213,29 +246,22 @@ TEST_F(TracksOnPulse, MicOnlyRecordsTheToneAtItsFrequency) {
 }
 
 TEST_F(TracksOnPulse, MicrophoneUnloadedMidRecordingKeepsTheRecordingSoFar) {
-  const std::string s = "'" + Server() + "'";
-  const std::string sink = Shell("pactl -s " + s +
-                                 " load-module module-null-sink sink_name=vts_tracks_gone_feed");
-  const std::string remap = Shell("pactl -s " + s +
-                                  " load-module module-remap-source source_name=vts_tracks_gone_mic"
-                                  " master=vts_tracks_gone_feed.monitor");
-  ASSERT_FALSE(sink.empty());
-  ASSERT_FALSE(remap.empty());
+  PrivateDevices gone("vts_tracks_gone_" + std::to_string(getpid()));
+  ASSERT_TRUE(gone.Ok());
   std::vector<std::int16_t> tone(44100 * 12);
   for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = std::int16_t(8000 * std::sin(2 * M_PI * 500 * double(i) / 44100));
-  MasterPlays(tone, u"vts_tracks_gone_feed");
+  MasterPlays(tone, gone.Speaker());
 
-  student_->inputDevice = u"vts_tracks_gone_mic";
+  student_->inputDevice = gone.Microphone();
   student_->recordSources = CSoundTrack::kRecordInput;
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 15, 20s));
-  Shell("pactl -s " + s + " unload-module " + remap);
+  gone.UnloadMicrophone();
   std::this_thread::sleep_for(500ms);
   std::uint32_t kept = student_->CurrentChunk()->length;
   student_->ToggleRecord();
   EXPECT_TRUE(student_->WaitForRecordingEnd());
   master_->StopPlayback();
-  Shell("pactl -s " + s + " unload-module " + sink);
 
   EXPECT_FALSE(student_->recording);
   CChunkInfo* chunk = student_->CurrentChunk();

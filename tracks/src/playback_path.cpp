@@ -162,6 +162,9 @@ void CSoundTrack::StopPlayback() {
     if (paused) TogglePause();
     ToggleRecord();
   }
+  // Under the buffer lock, so that a buffer coming back right now cannot also end the
+  // playback (a second code 5) or queue a successor into the stopped stream.
+  std::lock_guard lock(bufferLock);
   if (playing) {
     engine->StopPlayback(outputDevice);
     ++playGeneration;
@@ -173,6 +176,7 @@ void CSoundTrack::StopPlayback() {
 
 void CSoundTrack::StopAll() {
   StopChosenCaptures();
+  std::lock_guard lock(bufferLock);
   engine->StopPlayback(outputDevice);
   ++playGeneration;
   recording = false;

@@ -51,7 +51,7 @@ void CSoundTrack::StopChosenCaptures() {
 }
 
 void CSoundTrack::EndMarkArrived(std::uint32_t engineTag) {
-  if (engineTag != 0 && engine && engineTag != engine->EngineTag()) return;  // another engine's
+  if (engineTag != 0 && engineTag != this->engineTag) return;  // another engine's
   std::lock_guard lock(endMarkMutex);
   if (expectedEndMarks > 0) --expectedEndMarks;
   if (expectedEndMarks == 0 && !recording) {

@@ -21,8 +21,8 @@ bool RouteSoundMessage(const plat::Msg& msg, CSoundTrack* master, CSoundTrack* s
     auto* block = reinterpret_cast<CBufferDescr*>(msg.wParam);
     // The Master's own end marks (its transport stops capture too) tell only the Master
     // that its stops are through; the Student would ignore them.
-    if (block == nullptr && master != nullptr && master->Engine() != nullptr &&
-        static_cast<std::uint32_t>(msg.lParam) == master->Engine()->EngineTag()) {
+    if (block == nullptr && master != nullptr &&
+        static_cast<std::uint32_t>(msg.lParam) == master->EngineTag()) {
       master->OnCapturedBlock(nullptr, static_cast<std::uint32_t>(msg.lParam));
       return true;
     }

@@ -82,7 +82,12 @@ void CSoundTrack::CreateEngine(std::uint32_t channels, std::uint32_t samplesPerS
   fresh->soundOutMessage = WM_SOUND_OUT;
   fresh->soundInMessage = WM_SOUND_IN;
   fresh->Start();
+  engineTag = fresh->EngineTag();
   engine = std::move(fresh);
+  // End marks of the old engine no longer concern this track.
+  std::lock_guard lock(endMarkMutex);
+  expectedEndMarks = 0;
+  endMarkCv.notify_all();
 }
 
 // ---------------------------------------------------------------- notifications, hooks

@@ -17,11 +17,16 @@ struct CChunkInfo {
   std::uint32_t length = 0;  // frames
   std::string fileName;      // temporary file in the track's folder, no folder part; empty:
                              // the sound comes from the source WAV file
-  std::uint8_t* data = nullptr;  // malloc'd PCM while loaded, null when unloaded
+  // PCM while loaded, null when unloaded. Set it to a malloc'd block (dataMapped false) or
+  // let Reserve grow it; free it only with Unload().
+  std::uint8_t* data = nullptr;
   std::uint32_t dataSize = 0;      // bytes of PCM in data
   std::uint32_t dataCapacity = 0;  // bytes allocated at data
   std::uint32_t playOffset = 0;    // byte offset of the next byte to hand to the engine
   std::u16string text;
+  // True when `data` is a page mapping made by Reserve: a growing recording is then
+  // remapped in place of being copied, so an append never copies the chunk.
+  bool dataMapped = false;
 
   bool IsLoaded() const { return data != nullptr; }
   // Frees the PCM bytes (the chunk becomes unloaded).

@@ -146,6 +146,8 @@ class CSoundTrack {
   // Replaces the engine by a new one in the given format (construction, loading).
   void CreateEngine(std::uint32_t channels, std::uint32_t samplesPerSec);
   CSoundWorksWAS* Engine() { return engine.get(); }
+  // The tag of the current engine (the lParam of its WM_SOUND_IN); safe on any thread.
+  std::uint32_t EngineTag() const { return engineTag; }
 
   // Posts TRACK_NOTIFY_POSITION (the waveform window's clicks and seeks).
   void NotifyPosition() { Notify(TRACK_NOTIFY_POSITION); }
@@ -265,6 +267,7 @@ class CSoundTrack {
   // Playback generation: buffers of an earlier Play (or of a stopped one) that come back
   // late are released without moving the position. Stored in the descriptor's reserved1.
   std::atomic<std::uint32_t> playGeneration{1};
+  std::atomic<std::uint32_t> engineTag{0};
 
   // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
   bool SoundFromSource(const CChunkInfo* chunk) const;
