@@ -59,7 +59,10 @@ class Connection {
     ctx_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Voxtrailstudy");
     if (!ctx_) return nullptr;
     pa_context_set_state_callback(
-        ctx_, [](pa_context*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
+        ctx_,
+        [](pa_context*, void* loop) {
+          pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+        },
         loop_);
     if (pa_context_connect(ctx_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
       DropContextLocked();
@@ -196,7 +199,8 @@ class PulseClient final : public AudioClient {
     return format->channels && format->samplesPerSec ? Status::Ok : Status::Failed;
   }
 
-  Status Initialize(std::uint32_t flags, std::uint64_t bufferDurationUs, const MixFormat& format) override {
+  Status Initialize(std::uint32_t flags, std::uint64_t bufferDurationUs,
+                    const MixFormat& format) override {
     LoopLock lock(conn_->Loop());
     if (stream_) return Status::Failed;
     pa_context* ctx = conn_->ReadyContextLocked();
@@ -208,12 +212,15 @@ class PulseClient final : public AudioClient {
     frameBytes_ = format.BlockAlign();
     rate_ = format.samplesPerSec;
     pa_channel_map map = info_.map;
-    if (map.channels != ss.channels) pa_channel_map_init_extend(&map, ss.channels, PA_CHANNEL_MAP_DEFAULT);
+    if (map.channels != ss.channels)
+      pa_channel_map_init_extend(&map, ss.channels, PA_CHANNEL_MAP_DEFAULT);
     stream_ = pa_stream_new(ctx, loopback_ ? "Voxtrailstudy loopback" : "Voxtrailstudy", &ss, &map);
     if (!stream_) return Status::Failed;
     pa_stream_set_state_callback(stream_, &PulseClient::OnState, this);
-    const std::uint32_t bufferFrames = std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
-    const std::uint32_t tenMsBytes = std::max<std::uint32_t>(format.samplesPerSec / 100, 1) * frameBytes_;
+    const std::uint32_t bufferFrames =
+        std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
+    const std::uint32_t tenMsBytes =
+        std::max<std::uint32_t>(format.samplesPerSec / 100, 1) * frameBytes_;
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(-1);
@@ -227,13 +234,17 @@ class PulseClient final : public AudioClient {
       attr.minreq = tenMsBytes;
       attr.prebuf = frameBytes_;  // play as soon as anything is there, also after an underrun
       pa_stream_set_write_callback(stream_, &PulseClient::OnRequest, this);
-      rc = pa_stream_connect_playback(stream_, info_.name.c_str(), &attr, streamFlags, nullptr, nullptr);
+      rc = pa_stream_connect_playback(stream_, info_.name.c_str(), &attr, streamFlags, nullptr,
+                                      nullptr);
     } else {
       attr.maxlength = bufferFrames * frameBytes_;
       attr.fragsize = tenMsBytes;
       pa_stream_set_read_callback(stream_, &PulseClient::OnRequest, this);
       const std::string& source = loopback_ ? info_.monitorSource : info_.name;
-      rc = pa_stream_connect_record(stream_, source.c_str(), &attr, streamFlags);
+      // Ask the source for 10 ms fragments; otherwise an idle source (a null sink's monitor)
+      // hands out its data in bursts of its own, much larger latency.
+      rc = pa_stream_connect_record(stream_, source.c_str(), &attr,
+                                    pa_stream_flags_t(streamFlags | PA_STREAM_ADJUST_LATENCY));
     }
     if (rc < 0) {
       DropStreamLocked();
@@ -251,7 +262,8 @@ class PulseClient final : public AudioClient {
     }
     bufferFrames_ = bufferFrames;
     if (const pa_buffer_attr* a = pa_stream_get_buffer_attr(stream_)) {
-      if (flow_ == DataFlow::Render && !loopback_ && a->tlength >= frameBytes_) bufferFrames_ = a->tlength / frameBytes_;
+      if (flow_ == DataFlow::Render && !loopback_ && a->tlength >= frameBytes_)
+        bufferFrames_ = a->tlength / frameBytes_;
     }
     return Status::Ok;
   }
@@ -287,7 +299,8 @@ class PulseClient final : public AudioClient {
     if (flow_ == DataFlow::Render && !loopback_) {
       std::size_t writable = pa_stream_writable_size(stream_);
       if (writable == std::size_t(-1)) return Status::DeviceLost;
-      std::uint32_t freeFrames = std::uint32_t(std::min<std::size_t>(writable / frameBytes_, bufferFrames_));
+      std::uint32_t freeFrames =
+          std::uint32_t(std::min<std::size_t>(writable / frameBytes_, bufferFrames_));
       *frames = bufferFrames_ - freeFrames;
     } else {
       std::size_t readable = pa_stream_readable_size(stream_);
@@ -313,13 +326,14 @@ class PulseClient final : public AudioClient {
     outstanding_ = 0;
     if (Status s = StateLocked(); s != Status::Ok) return s;
     if (framesWritten == 0) return Status::Ok;
-    if (pa_stream_write(stream_, scratch_.data(), std::size_t(framesWritten) * frameBytes_, nullptr, 0,
-                        PA_SEEK_RELATIVE) < 0)
+    if (pa_stream_write(stream_, scratch_.data(), std::size_t(framesWritten) * frameBytes_, nullptr,
+                        0, PA_SEEK_RELATIVE) < 0)
       return StateLocked() == Status::Ok ? Status::Failed : Status::DeviceLost;
     return Status::Ok;
   }
 
-  Status GetCaptureBuffer(const float** data, std::uint32_t* frames, std::uint64_t* positionUs) override {
+  Status GetCaptureBuffer(const float** data, std::uint32_t* frames,
+                          std::uint64_t* positionUs) override {
     LoopLock lock(conn_->Loop());
     *frames = 0;
     if (Status s = StateLocked(); s != Status::Ok) return s;
@@ -350,7 +364,8 @@ class PulseClient final : public AudioClient {
     if (!peeked_) return Status::Failed;
     peeked_ = false;
     framesRead_ += frames;
-    if (!stream_ || pa_stream_drop(stream_) < 0) return StateLocked() == Status::Ok ? Status::Failed : Status::DeviceLost;
+    if (!stream_ || pa_stream_drop(stream_) < 0)
+      return StateLocked() == Status::Ok ? Status::Failed : Status::DeviceLost;
     return Status::Ok;
   }
 

@@ -38,10 +38,13 @@ namespace {
 // Posted by an endpoint's event to the playback thread; lParam: the client's token.
 constexpr std::uint32_t kRenderEventMessage = plat::WM_USER + 0x71;
 
-constexpr const char* kCaptureNoDevice = "Could not create capture Device. Check that device is present.";
-constexpr const char* kCaptureNoClient = "Could not activate capture AudioClient. Check that device is present.";
+constexpr const char* kCaptureNoDevice =
+    "Could not create capture Device. Check that device is present.";
+constexpr const char* kCaptureNoClient =
+    "Could not activate capture AudioClient. Check that device is present.";
 constexpr const char* kNoMixFormat = "Could not get mix format. Check that device is operational.";
-constexpr const char* kPlaybackNoClient = "Could not create playback AudioClient. Check that device is present.";
+constexpr const char* kPlaybackNoClient =
+    "Could not create playback AudioClient. Check that device is present.";
 constexpr const char* kPlaybackNoInit = "Could not initialize playback device";
 constexpr const char* kCaptureLost = "Capture device lost. Check that device is present.";
 constexpr const char* kPlaybackLost = "Playback device lost. Check that device is present.";
@@ -131,7 +134,8 @@ struct CSoundWorksWAS::Impl {
   std::unique_ptr<audio::PeriodTimer> timer;
 
   std::thread playbackThread;
-  std::shared_ptr<std::atomic<plat::ThreadId>> playbackThreadId = std::make_shared<std::atomic<plat::ThreadId>>(0);
+  std::shared_ptr<std::atomic<plat::ThreadId>> playbackThreadId =
+      std::make_shared<std::atomic<plat::ThreadId>>(0);
   std::thread captureThread;
   std::atomic<bool> captureRun{false};
   bool started = false;
@@ -139,7 +143,9 @@ struct CSoundWorksWAS::Impl {
 
   // --- shared stream entries ---
 
-  std::string FriendlyName(const SoundStream& s) const { return s.device ? s.device->FriendlyName() : std::string(); }
+  std::string FriendlyName(const SoundStream& s) const {
+    return s.device ? s.device->FriendlyName() : std::string();
+  }
 
   static SoundStream* Find(StreamList& list, const std::u16string& id) {
     for (auto& s : list)
@@ -186,15 +192,16 @@ struct CSoundWorksWAS::Impl {
     swr_free(&c.resampler);
     AVChannelLayout engineLayout{}, endpointLayout{};
     av_channel_layout_default(&engineLayout, int(std::max<std::uint32_t>(channels, 1)));
-    av_channel_layout_default(&endpointLayout, int(std::max<std::uint32_t>(c.mixFormat.channels, 1)));
+    av_channel_layout_default(&endpointLayout,
+                              int(std::max<std::uint32_t>(c.mixFormat.channels, 1)));
     const int endpointRate = int(c.mixFormat.samplesPerSec);
     int rc;
     if (capture) {
-      rc = swr_alloc_set_opts2(&c.resampler, &engineLayout, AV_SAMPLE_FMT_FLT, int(rate), &endpointLayout,
-                               AV_SAMPLE_FMT_FLT, endpointRate, 0, nullptr);
+      rc = swr_alloc_set_opts2(&c.resampler, &engineLayout, AV_SAMPLE_FMT_FLT, int(rate),
+                               &endpointLayout, AV_SAMPLE_FMT_FLT, endpointRate, 0, nullptr);
     } else {
-      rc = swr_alloc_set_opts2(&c.resampler, &endpointLayout, AV_SAMPLE_FMT_FLT, endpointRate, &engineLayout,
-                               AV_SAMPLE_FMT_S16, int(rate), 0, nullptr);
+      rc = swr_alloc_set_opts2(&c.resampler, &endpointLayout, AV_SAMPLE_FMT_FLT, endpointRate,
+                               &engineLayout, AV_SAMPLE_FMT_S16, int(rate), 0, nullptr);
     }
     av_channel_layout_uninit(&engineLayout);
     av_channel_layout_uninit(&endpointLayout);
@@ -248,22 +255,27 @@ struct CSoundWorksWAS::Impl {
     if (stream.device->Flow() == DataFlow::Render) flags |= audio::kStreamFlagLoopback;
     client->audioClient = stream.device->Activate();
     if (!client->audioClient) return fail(kCaptureNoClient);
-    if (client->audioClient->GetMixFormat(&client->mixFormat) != audio::Status::Ok) return fail(kNoMixFormat);
+    if (client->audioClient->GetMixFormat(&client->mixFormat) != audio::Status::Ok)
+      return fail(kNoMixFormat);
     SetupResampler(*client, self->channels, self->samplesPerSec, true);
     bool listed = false;
     try {
       audio::AudioClient& ac = *client->audioClient;
       if (ac.Initialize(flags, BufferDurationUs(), client->mixFormat) != audio::Status::Ok)
         throw SetupError("Could not initialize capture device");
-      if (ac.SetEventCallback(MakeEventCallback(*client)) != audio::Status::Ok)
+      // Capture is driven by the period timer; the endpoint's event only has to exist.
+      if (ac.SetEventCallback([] {}) != audio::Status::Ok)
         throw SetupError("Could not SetEventHandle");
-      if (ac.GetBufferSize(&client->bufferFrames) != audio::Status::Ok) throw SetupError("Could not GetBufferSize");
-      if (ac.GetService() != audio::Status::Ok) throw SetupError("Could not GetService IAudioCaptureClient");
+      if (ac.GetBufferSize(&client->bufferFrames) != audio::Status::Ok)
+        throw SetupError("Could not GetBufferSize");
+      if (ac.GetService() != audio::Status::Ok)
+        throw SetupError("Could not GetService IAudioCaptureClient");
       client->hasCaptureClient = true;
       StreamClient* raw = client.get();
       stream.clients.push_front(std::move(client));
       listed = true;
-      if (raw->audioClient->Start() != audio::Status::Ok) throw SetupError("Could not Start AudioClient");
+      if (raw->audioClient->Start() != audio::Status::Ok)
+        throw SetupError("Could not Start AudioClient");
     } catch (const SetupError& e) {
       SoundLog(e.what());
       if (listed) stream.clients.pop_front();
@@ -280,9 +292,13 @@ struct CSoundWorksWAS::Impl {
     PostEndMark();
   }
 
-  void PostEndMark() { plat::PostThreadMessage(self->ownerThreadId, self->soundInMessage, 0, plat::LPARAM(self->EngineTag())); }
+  void PostEndMark() {
+    plat::PostThreadMessage(self->ownerThreadId, self->soundInMessage, 0,
+                            plat::LPARAM(self->EngineTag()));
+  }
 
-  void PostCapturedBlock(const float* samples, std::uint32_t k, const SoundStream& stream, const StreamClient& c) {
+  void PostCapturedBlock(const float* samples, std::uint32_t k, const SoundStream& stream,
+                         const StreamClient& c) {
     const std::uint32_t bytes = 4 * self->channels * k;
     CBufferDescr* block = MakeBufferDescr(bytes + kCapturedBlockExtraBytes);
     block->kind = kSoundBlockKind;
@@ -312,11 +328,12 @@ struct CSoundWorksWAS::Impl {
     SoundBlockHeader* rh = CapturedHeader(*raw);
     const std::uint32_t n = rh->frames;
     const auto* input = reinterpret_cast<const std::uint8_t*>(SamplesBehind(rh));
-    const std::int64_t out = av_rescale_rnd(n, c.engineRate, std::max<std::uint32_t>(c.mixFormat.samplesPerSec, 1),
-                                            AV_ROUND_UP);
+    const std::int64_t out = av_rescale_rnd(
+        n, c.engineRate, std::max<std::uint32_t>(c.mixFormat.samplesPerSec, 1), AV_ROUND_UP);
     std::vector<float> output(std::size_t(out) * std::max<std::uint32_t>(c.engineChannels, 1));
     auto* outPtr = reinterpret_cast<std::uint8_t*>(output.data());
-    int k = c.resampler ? swr_convert(c.resampler, &outPtr, int(out), &input, int(n)) : AVERROR(EINVAL);
+    int k =
+        c.resampler ? swr_convert(c.resampler, &outPtr, int(out), &input, int(n)) : AVERROR(EINVAL);
     if (k < 0) {
       char text[512];
       av_strerror(k, text, sizeof text);
@@ -342,7 +359,8 @@ struct CSoundWorksWAS::Impl {
     if (st != audio::Status::Ok) return ReadResult::Empty;
     if (frames == 0) return ReadResult::Empty;
     const std::uint32_t blockAlign = c->mixFormat.BlockAlign();
-    const std::uint32_t d = MulDiv(self->framesPerPeriod, c->mixFormat.samplesPerSec, self->samplesPerSec);
+    const std::uint32_t d =
+        MulDiv(self->framesPerPeriod, c->mixFormat.samplesPerSec, self->samplesPerSec);
     const std::uint32_t bytes = blockAlign * frames;
     if (!c->rawBlock) {
       c->rawBlock = MakeBufferDescr(blockAlign * (frames + d) + kCapturedBlockExtraBytes);
@@ -357,7 +375,8 @@ struct CSoundWorksWAS::Impl {
       SoundBlockHeader* h = CapturedHeader(*raw);
       const std::size_t room = raw->data->size - std::size_t(SamplesBehind(h) - raw->data->data);
       if (std::size_t(raw->used) + bytes > room) {
-        CBufferDescr* bigger = MakeBufferDescr(raw->used + bytes + blockAlign * d + kCapturedBlockExtraBytes);
+        CBufferDescr* bigger =
+            MakeBufferDescr(raw->used + bytes + blockAlign * d + kCapturedBlockExtraBytes);
         SoundBlockHeader* nh = CapturedHeader(*bigger);
         std::memcpy(nh, h, sizeof *h);
         std::memcpy(SamplesBehind(nh), SamplesBehind(h), raw->used);
@@ -394,7 +413,8 @@ struct CSoundWorksWAS::Impl {
     for (const auto& id : lost) {
       // What was gathered before the device went is delivered, then the stream ends.
       if (SoundStream* s = Find(captureStreams, id)) {
-        if (StreamClient* c = s->Newest(); c && c->rawBlock && CapturedHeader(*c->rawBlock)->frames > 0) {
+        if (StreamClient* c = s->Newest();
+            c && c->rawBlock && CapturedHeader(*c->rawBlock)->frames > 0) {
           CBufferDescr* raw = c->rawBlock;
           c->rawBlock = nullptr;
           ConvertCapturedBlock(raw, *c, *s);
@@ -474,15 +494,17 @@ struct CSoundWorksWAS::Impl {
 
   StreamClient* FindRenderClient(SoundStream& s, const SoundBlockHeader& h) {
     for (auto& c : s.clients)
-      if (c->keyReserved == h.reserved && c->keySender == h.sender && c->streamIndex == h.streamIndex &&
-          c->engineChannels == h.channels && c->engineRate == h.samplesPerSec)
+      if (c->keyReserved == h.reserved && c->keySender == h.sender &&
+          c->streamIndex == h.streamIndex && c->engineChannels == h.channels &&
+          c->engineRate == h.samplesPerSec)
         return c.get();
     return nullptr;
   }
 
   // Opens a render client for the stream. On failure returns null and has disposed of the
   // buffer: released when the stream had to end, handed back when only the client failed.
-  StreamClient* OpenRenderClient(SoundStream& stream, const SoundBlockHeader& h, CBufferDescr* buffer) {
+  StreamClient* OpenRenderClient(SoundStream& stream, const SoundBlockHeader& h,
+                                 CBufferDescr* buffer) {
     auto client = std::make_unique<StreamClient>();
     client->stream = &stream;
     client->state = state;
@@ -500,17 +522,20 @@ struct CSoundWorksWAS::Impl {
     };
     if (stream.device) client->audioClient = stream.device->Activate();
     if (!client->audioClient) return end(kPlaybackNoClient);
-    if (client->audioClient->GetMixFormat(&client->mixFormat) != audio::Status::Ok) return end(kNoMixFormat);
+    if (client->audioClient->GetMixFormat(&client->mixFormat) != audio::Status::Ok)
+      return end(kNoMixFormat);
     SetupResampler(*client, self->channels, self->samplesPerSec, false);
-    if (client->audioClient->Initialize(audio::kStreamFlagEventCallback, BufferDurationUs(), client->mixFormat) !=
-        audio::Status::Ok)
+    if (client->audioClient->Initialize(audio::kStreamFlagEventCallback, BufferDurationUs(),
+                                        client->mixFormat) != audio::Status::Ok)
       return end(kPlaybackNoInit);
     try {
       audio::AudioClient& ac = *client->audioClient;
       if (ac.SetEventCallback(MakeEventCallback(*client)) != audio::Status::Ok)
         throw SetupError("Could not SetEventHandle");
-      if (ac.GetBufferSize(&client->bufferFrames) != audio::Status::Ok) throw SetupError("Could not GetBufferSize");
-      if (ac.GetService() != audio::Status::Ok) throw SetupError("Could not GetService IAudioCaptureClient");
+      if (ac.GetBufferSize(&client->bufferFrames) != audio::Status::Ok)
+        throw SetupError("Could not GetBufferSize");
+      if (ac.GetService() != audio::Status::Ok)
+        throw SetupError("Could not GetService IAudioCaptureClient");
     } catch (const SetupError& e) {
       // Never into the caller's thread: log, drop the client, give the buffer back.
       SoundLog(e.what());
@@ -577,21 +602,26 @@ struct CSoundWorksWAS::Impl {
         ServiceRenderEvent(std::uint32_t(msg.lParam));
       } else if (msg.message == WM_ENGINE_COMMAND) {
         auto* b = reinterpret_cast<CBufferDescr*>(msg.lParam);
-        if (msg.wParam == 6 || msg.wParam == 11 || msg.wParam == 12) self->Playback(b, msg.wParam == 12);
-        else if (msg.wParam == 9) ReleaseBufferDescr(b);
+        if (msg.wParam == 6 || msg.wParam == 11 || msg.wParam == 12)
+          self->Playback(b, msg.wParam == 12);
+        else if (msg.wParam == 9)
+          ReleaseBufferDescr(b);
       }
     }
     playbackThreadId->store(0);
     plat::EndQueue([](const plat::Msg& m) {
-      if (m.message == WM_ENGINE_COMMAND && m.wParam != 8)
+      if (m.message == WM_ENGINE_COMMAND &&
+          (m.wParam == 6 || m.wParam == 9 || m.wParam == 11 || m.wParam == 12))
         ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(m.lParam));
     });
   }
 };
 
-CSoundWorksWAS::CSoundWorksWAS(EngineStateBlock* state) : CSoundWorksWAS(state, audio::DefaultBackend()) {}
+CSoundWorksWAS::CSoundWorksWAS(EngineStateBlock* state)
+    : CSoundWorksWAS(state, audio::DefaultBackend()) {}
 
-CSoundWorksWAS::CSoundWorksWAS(EngineStateBlock* state, std::shared_ptr<audio::EndpointBackend> backend)
+CSoundWorksWAS::CSoundWorksWAS(EngineStateBlock* state,
+                               std::shared_ptr<audio::EndpointBackend> backend)
     : impl_(std::make_unique<Impl>()) {
   impl_->self = this;
   impl_->state = state;
@@ -653,7 +683,8 @@ SoundDeviceEntry CSoundWorksWAS::GetDefaultDevice(DataFlow flow) {
   return {audio::ToUtf16(e->id), audio::ToUtf16(e->name)};
 }
 
-void CSoundWorksWAS::StartCapture(const std::u16string& id, std::uint32_t streamId, std::uint32_t sourceTag) {
+void CSoundWorksWAS::StartCapture(const std::u16string& id, std::uint32_t streamId,
+                                  std::uint32_t sourceTag) {
   impl_->StartCapture(id, streamId, sourceTag);
 }
 
@@ -685,7 +716,8 @@ void CSoundWorksWAS::SetFormat(std::uint32_t channelCount, std::uint32_t rate, s
     if (impl_->timer) impl_->timer->Arm(std::max<std::uint32_t>(period / 2, 1));
   }
   char text[256];
-  std::snprintf(text, sizeof text, "Settings sound format: channels: %u, sampling rate: %u", channelCount, rate);
+  std::snprintf(text, sizeof text, "Settings sound format: channels: %u, sampling rate: %u",
+                channelCount, rate);
   SoundLog(text);
 }
 
@@ -697,6 +729,9 @@ void CSoundWorksWAS::Start() {
   if (d.started) return;
   d.started = true;
   d.playbackThread = std::thread([&d] { d.PlaybackThreadProc(); });
+  // Endpoint events are posted to the playback thread: it must have its queue before any
+  // stream can signal one, or the first event would be lost.
+  while (d.playbackThreadId->load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   if (d.timer) {
     d.captureRun = true;
     d.captureThread = std::thread([&d] { d.CaptureThreadProc(); });

@@ -8,7 +8,8 @@ std::string ToUtf8(const std::u16string& text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -57,8 +58,10 @@ std::u16string ToUtf16(const std::string& text) {
     }
     bool ok = i + extra < n;
     for (int k = 1; ok && k <= extra; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) ok = false;
-      else c = (c << 6) | (s[i + k] & 0x3F);
+      if ((s[i + k] & 0xC0) != 0x80)
+        ok = false;
+      else
+        c = (c << 6) | (s[i + k] & 0x3F);
     }
     if (!ok || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
       out += char16_t(0xFFFD);

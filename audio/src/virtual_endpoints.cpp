@@ -44,8 +44,8 @@ struct ClientState {
   // Render: frames queued for the device. Capture: frames waiting to be read.
   std::deque<float> queue;
   std::uint64_t queueStartFrame = 0;  // capture: device frame of queue's first frame
-  std::vector<float> scratch;          // render buffer / capture packet handed out
-  std::uint32_t outstanding = 0;       // frames handed out by Get*Buffer
+  std::vector<float> scratch;         // render buffer / capture packet handed out
+  std::uint32_t outstanding = 0;      // frames handed out by Get*Buffer
 };
 
 struct TimerState {
@@ -67,7 +67,8 @@ class VirtualClient final : public AudioClient {
   ~VirtualClient() override;
 
   Status GetMixFormat(MixFormat* format) override;
-  Status Initialize(std::uint32_t flags, std::uint64_t bufferDurationUs, const MixFormat& format) override;
+  Status Initialize(std::uint32_t flags, std::uint64_t bufferDurationUs,
+                    const MixFormat& format) override;
   Status SetEventCallback(std::function<void()> callback) override;
   Status GetBufferSize(std::uint32_t* frames) override;
   Status GetService() override;
@@ -77,7 +78,8 @@ class VirtualClient final : public AudioClient {
   Status GetCurrentPadding(std::uint32_t* frames) override;
   Status GetRenderBuffer(std::uint32_t frames, float** data) override;
   Status ReleaseRenderBuffer(std::uint32_t framesWritten) override;
-  Status GetCaptureBuffer(const float** data, std::uint32_t* frames, std::uint64_t* positionUs) override;
+  Status GetCaptureBuffer(const float** data, std::uint32_t* frames,
+                          std::uint64_t* positionUs) override;
   Status ReleaseCaptureBuffer(std::uint32_t frames) override;
 
  private:
@@ -256,7 +258,8 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
     if (!d) return 0;
     std::size_t n = 0;
     for (auto& w : d->clients)
-      if (auto c = w.lock(); c && !c->loopback && c->initialized) n += c->queue.size() / c->format.channels;
+      if (auto c = w.lock(); c && !c->loopback && c->initialized)
+        n += c->queue.size() / c->format.channels;
     return std::uint32_t(n);
   }
 
@@ -274,9 +277,10 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
   std::shared_ptr<ClientState> NewClientLocked(const std::shared_ptr<DeviceState>& d) {
     auto c = std::make_shared<ClientState>();
     c->device = d;
-    d->clients.erase(std::remove_if(d->clients.begin(), d->clients.end(),
-                                    [](const std::weak_ptr<ClientState>& w) { return w.expired(); }),
-                     d->clients.end());
+    d->clients.erase(
+        std::remove_if(d->clients.begin(), d->clients.end(),
+                       [](const std::weak_ptr<ClientState>& w) { return w.expired(); }),
+        d->clients.end());
     d->clients.push_back(c);
     return c;
   }
@@ -303,7 +307,8 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
         devices_.push_back(d);
       };
       add({"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}});
-      add({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000, VirtualSource::Sine(440.0, 0.25f)});
+      add({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
+           VirtualSource::Sine(440.0, 0.25f)});
       defaultRender_ = "virtual_speaker";
       defaultCapture_ = "virtual_mic";
     }
@@ -327,7 +332,8 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
     if (removed_.size() > 16) removed_.erase(removed_.begin());
   }
 
-  static float SourceSample(const VirtualDeviceSpec& spec, std::uint64_t frame, std::uint32_t channel) {
+  static float SourceSample(const VirtualDeviceSpec& spec, std::uint64_t frame,
+                            std::uint32_t channel) {
     const VirtualSource& s = spec.source;
     switch (s.kind) {
       case VirtualSource::Kind::Silence:
@@ -353,7 +359,8 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
   }
 
   // Moves every device from `fromUs` to `toUs`; collects the event callbacks to call.
-  void MoveDevicesLocked(std::uint64_t fromUs, std::uint64_t toUs, std::vector<std::function<void()>>* signals) {
+  void MoveDevicesLocked(std::uint64_t fromUs, std::uint64_t toUs,
+                         std::vector<std::function<void()>>* signals) {
     for (auto& d : devices_) {
       const std::uint32_t rate = d->spec.samplesPerSec;
       const std::uint32_t ch = d->spec.channels;
@@ -378,7 +385,8 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
         if (anyRunning) {
           d->played.insert(d->played.end(), mix.begin(), mix.end());
           const std::size_t cap = std::size_t(kPlayedCapSeconds) * rate * ch;
-          if (d->played.size() > cap) d->played.erase(d->played.begin(), d->played.begin() + (d->played.size() - cap));
+          if (d->played.size() > cap)
+            d->played.erase(d->played.begin(), d->played.begin() + (d->played.size() - cap));
         }
         for (auto& c : live) {
           if (!c->loopback || !c->started) continue;
@@ -422,7 +430,8 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
         if (nowUs_ >= targetUs) return;
         std::uint64_t next = targetUs;
         for (auto& w : timers_)
-          if (auto t = w.lock(); t && t->armed && t->alive) next = std::min(next, std::max(t->nextDueUs, nowUs_));
+          if (auto t = w.lock(); t && t->armed && t->alive)
+            next = std::min(next, std::max(t->nextDueUs, nowUs_));
         if (next == nowUs_) {
           // A timer is due now: fire it without moving the clock.
         } else {
@@ -436,9 +445,10 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
           t->nextDueUs = nowUs_ + std::max<std::uint64_t>(t->intervalUs, 1);
           fired.push_back(t);
         }
-        timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
-                                     [](const std::weak_ptr<TimerState>& w) { return w.expired(); }),
-                      timers_.end());
+        timers_.erase(
+            std::remove_if(timers_.begin(), timers_.end(),
+                           [](const std::weak_ptr<TimerState>& w) { return w.expired(); }),
+            timers_.end());
       }
       cv_.notify_all();
       for (auto& f : signals) f();
@@ -459,7 +469,8 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
     while (!tickerStop_) {
       cv_.wait_for(lock, std::chrono::milliseconds(5));
       if (tickerStop_ || manual_) continue;
-      auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - realBase_);
+      auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+          std::chrono::steady_clock::now() - realBase_);
       std::uint64_t target = realBaseUs_ + std::uint64_t(elapsed.count());
       lock.unlock();
       AdvanceTo(target, false);
@@ -495,9 +506,9 @@ std::unique_ptr<AudioClient> VirtualDevice::Activate() {
 
 // --- client ---
 
-#define VC_CHECK(step)                                                    \
-  std::lock_guard lock(owner_->mutex_);                                   \
-  if (!state_->device->present) return Status::DeviceLost;                \
+#define VC_CHECK(step)                                     \
+  std::lock_guard lock(owner_->mutex_);                    \
+  if (!state_->device->present) return Status::DeviceLost; \
   if (owner_->ShouldFailLocked(state_->device->spec.id, VirtualFailure::step)) return Status::Failed
 
 VirtualClient::~VirtualClient() {
@@ -521,17 +532,20 @@ Status VirtualClient::GetMixFormat(MixFormat* format) {
   return Status::Ok;
 }
 
-Status VirtualClient::Initialize(std::uint32_t flags, std::uint64_t bufferDurationUs, const MixFormat& format) {
+Status VirtualClient::Initialize(std::uint32_t flags, std::uint64_t bufferDurationUs,
+                                 const MixFormat& format) {
   VC_CHECK(Initialize);
   const auto& spec = state_->device->spec;
   if (state_->initialized) return Status::Failed;
   const bool loopback = (flags & kStreamFlagLoopback) != 0;
   if (loopback && spec.flow != DataFlow::Render) return Status::Failed;
-  if (format.channels != spec.channels || format.samplesPerSec != spec.samplesPerSec || format.bitsPerSample != 32)
+  if (format.channels != spec.channels || format.samplesPerSec != spec.samplesPerSec ||
+      format.bitsPerSample != 32)
     return Status::Failed;
   state_->format = format;
   state_->loopback = loopback;
-  state_->bufferFrames = std::uint32_t((bufferDurationUs * spec.samplesPerSec + kUsPerSec - 1) / kUsPerSec);
+  state_->bufferFrames =
+      std::uint32_t((bufferDurationUs * spec.samplesPerSec + kUsPerSec - 1) / kUsPerSec);
   if (state_->bufferFrames == 0) state_->bufferFrames = spec.samplesPerSec / 100;
   state_->initialized = true;
   return Status::Ok;
@@ -589,9 +603,11 @@ Status VirtualClient::GetCurrentPadding(std::uint32_t* frames) {
 Status VirtualClient::GetRenderBuffer(std::uint32_t frames, float** data) {
   std::lock_guard lock(owner_->mutex_);
   if (!state_->device->present) return Status::DeviceLost;
-  if (!state_->serviced || state_->loopback || state_->device->spec.flow != DataFlow::Render) return Status::Failed;
+  if (!state_->serviced || state_->loopback || state_->device->spec.flow != DataFlow::Render)
+    return Status::Failed;
   const std::uint32_t padding = std::uint32_t(state_->queue.size() / state_->format.channels);
-  if (frames > state_->bufferFrames - std::min(padding, state_->bufferFrames)) return Status::Failed;
+  if (frames > state_->bufferFrames - std::min(padding, state_->bufferFrames))
+    return Status::Failed;
   state_->scratch.assign(std::size_t(frames) * state_->format.channels, 0.0f);
   state_->outstanding = frames;
   *data = state_->scratch.data();
@@ -608,7 +624,8 @@ Status VirtualClient::ReleaseRenderBuffer(std::uint32_t framesWritten) {
   return Status::Ok;
 }
 
-Status VirtualClient::GetCaptureBuffer(const float** data, std::uint32_t* frames, std::uint64_t* positionUs) {
+Status VirtualClient::GetCaptureBuffer(const float** data, std::uint32_t* frames,
+                                       std::uint64_t* positionUs) {
   VC_CHECK(GetBuffer);
   *frames = 0;
   if (!state_->serviced) return Status::Failed;

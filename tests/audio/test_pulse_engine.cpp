@@ -3,6 +3,7 @@
 // These tests fail (never skip) when the server cannot be reached.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -53,7 +54,8 @@ class PulseEngineTest : public ::testing::Test {
         ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
   }
 
-  std::unique_ptr<CSoundWorksWAS> MakeEngine(std::uint32_t channels, std::uint32_t rate, std::uint32_t periodMs) {
+  std::unique_ptr<CSoundWorksWAS> MakeEngine(std::uint32_t channels, std::uint32_t rate,
+                                             std::uint32_t periodMs) {
     auto e = std::make_unique<CSoundWorksWAS>(&state_, audio::DefaultBackend());
     e->SetFormat(channels, rate, 16, periodMs);
     e->ownerThreadId = plat::CurrentThreadId();
@@ -79,17 +81,31 @@ TEST_F(PulseEngineTest, BackendIsPulseAndListsTheNullDevicesWithDescriptions) {
   EXPECT_TRUE(has(outs, {u"vts_speaker", u"VTS_Speaker"}));
   EXPECT_TRUE(has(outs, {u"vts_mic_in", u"VTS_Mic_Feed"}));
   EXPECT_TRUE(has(ins, {u"vts_mic", u"VTS_Microphone"}));
-  for (auto& e : ins) EXPECT_EQ(e.id.find(u".monitor"), std::u16string::npos);  // monitors are loopback only
+  for (auto& e : ins)
+    EXPECT_EQ(e.id.find(u".monitor"), std::u16string::npos);  // monitors are loopback only
   EXPECT_EQ(engine->GetDefaultDevice(DataFlow::Render).id, u"vts_speaker");
   EXPECT_EQ(engine->GetDefaultDevice(DataFlow::Capture).id, u"vts_mic");
 }
 
 TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
+  // A speaker sink of this test's own (a null sink like vts_speaker), so that pulse tests
+  // running in parallel cannot mix their sound into this one.
+  const std::string server = Server();
+  const std::string name = "vts_speaker_" + std::to_string(getpid());
+  const std::string module =
+      Shell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
+            " sink_properties=device.description=VTS_Speaker_Test");
+  ASSERT_FALSE(module.empty());
+  struct Unload {
+    std::string cmd;
+    ~Unload() { Shell(cmd); }
+  } unload{"pactl -s '" + server + "' unload-module " + module};
+  const std::u16string speaker(name.begin(), name.end());
   auto player = MakeEngine(1, 44100, 40);
   auto recorder = MakeEngine(1, 44100, 40);
-  recorder->StartCapture(u"vts_speaker", 0, 3);
+  recorder->StartCapture(speaker, 0, 3);
   ASSERT_EQ(recorder->GetCaptureStreamCount(), 1u);
-  player->StartPlayback(u"vts_speaker");
+  player->StartPlayback(speaker);
 
   constexpr double kHz = 1000.0, kAmp = 0.5;
   constexpr std::uint32_t kBuffers = 75;  // 3 s of 40 ms buffers
@@ -107,7 +123,8 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
   std::vector<std::uint32_t> frames;
   const auto start = std::chrono::steady_clock::now();
   const auto deadline = start + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline && (returned < kBuffers || captured.size() < 44100 * 3)) {
+  while (std::chrono::steady_clock::now() < deadline &&
+         (returned < kBuffers || captured.size() < 44100 * 3)) {
     plat::Msg msg;
     if (!plat::GetMessageTimeout(&msg, std::chrono::milliseconds(50))) continue;
     auto* d = reinterpret_cast<CBufferDescr*>(msg.wParam);
@@ -120,13 +137,14 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
       auto s = VirtualAudioTest::Samples(*d);
       captured.insert(captured.end(), s.begin(), s.end());
       frames.push_back(CapturedHeader(*d)->frames);
-      arrivalsMs.push_back(std::uint64_t(
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count()));
+      arrivalsMs.push_back(std::uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::steady_clock::now() - start)
+                                             .count()));
       ReleaseBufferDescr(d);
     }
   }
-  player->StopPlayback(u"vts_speaker");
-  recorder->StopCapture(u"vts_speaker");
+  player->StopPlayback(speaker);
+  recorder->StopCapture(speaker);
   ASSERT_EQ(returned, kBuffers);
   ASSERT_GT(frames.size(), 40u);
 
@@ -135,6 +153,13 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
   const double perBlockMs = spanMs / double(frames.size() - 1);
   EXPECT_GT(perBlockMs, 25.0);
   EXPECT_LT(perBlockMs, 60.0);
+  // Blocks come one at a time, not in bursts: the typical gap is one period.
+  std::vector<double> gaps;
+  for (std::size_t i = 1; i < arrivalsMs.size(); ++i)
+    gaps.push_back(double(arrivalsMs[i] - arrivalsMs[i - 1]));
+  std::sort(gaps.begin(), gaps.end());
+  EXPECT_GT(gaps[gaps.size() / 2], 20.0);
+  EXPECT_LT(gaps[gaps.size() / 2], 60.0);
   std::uint64_t total = 0;
   for (std::size_t i = 1; i < frames.size(); ++i) {
     total += frames[i];
@@ -155,8 +180,9 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
 TEST_F(PulseEngineTest, DeviceUnloadedMidCaptureEndsTheStreamCleanly) {
   const std::string server = Server();
   const std::string name = "vts_gone_" + std::to_string(getpid());
-  const std::string module = Shell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
-                                 " sink_properties=device.description=Gone");
+  const std::string module =
+      Shell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
+            " sink_properties=device.description=Gone");
   ASSERT_FALSE(module.empty());
   auto engine = MakeEngine(1, 44100, 40);
   const std::u16string id(name.begin(), name.end());
@@ -192,10 +218,48 @@ TEST_F(PulseEngineTest, DeviceUnloadedMidCaptureEndsTheStreamCleanly) {
   engine.reset();
 }
 
+TEST_F(PulseEngineTest, DeviceUnloadedMidPlaybackEndsTheRenderStream) {
+  const std::string server = Server();
+  const std::string name = "vts_gone_out_" + std::to_string(getpid());
+  const std::string module =
+      Shell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
+            " sink_properties=device.description=GoneOut");
+  ASSERT_FALSE(module.empty());
+  auto engine = MakeEngine(1, 44100, 40);
+  const std::u16string id(name.begin(), name.end());
+  engine->StartPlayback(id);
+  std::uint64_t frame = 0;
+  auto next = [&] {
+    engine->Playback(VirtualAudioTest::MakeSineBuffer(1, 44100, 1764, 440, 0.5, frame), false);
+    frame += 1764;
+  };
+  for (int i = 0; i < 4; ++i) next();
+  int returned = 0;
+  const auto until = [&](auto done, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      plat::Msg msg;
+      if (!plat::GetMessageTimeout(&msg, std::chrono::milliseconds(20))) continue;
+      if (msg.message != WM_SOUND_OUT) continue;
+      ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+      ++returned;
+      next();
+    }
+  };
+  until([&] { return returned >= 10; }, std::chrono::seconds(10));
+  ASSERT_GE(returned, 10);
+  Shell("pactl -s '" + server + "' unload-module " + module);
+  until([&] { return engine->GetPlaybackStreamCount() == 0; }, std::chrono::seconds(10));
+  EXPECT_EQ(engine->GetPlaybackStreamCount(), 0u);
+  EXPECT_TRUE(observer_->Contains("Playback device lost. Check that device is present."));
+  engine.reset();
+}
+
 TEST_F(PulseEngineTest, MissingDeviceGivesItsLogTextAndAnEndMark) {
   auto engine = MakeEngine(1, 44100, 40);
   engine->StartCapture(u"no_such_device", 0, 1);
-  EXPECT_TRUE(observer_->Contains("Could not create capture Device. Check that device is present."));
+  EXPECT_TRUE(
+      observer_->Contains("Could not create capture Device. Check that device is present."));
   EXPECT_EQ(engine->GetCaptureStreamCount(), 0u);
   plat::Msg msg;
   ASSERT_TRUE(plat::GetMessageTimeout(&msg, std::chrono::seconds(5)));

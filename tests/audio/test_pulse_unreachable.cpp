@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "audio/sound_works_was.h"
-#include "pulse_endpoints.h"
 #include "platform/thread_queue.h"
+#include "pulse_endpoints.h"
 #include "virtual_audio.h"
 
 namespace vts::test {

@@ -105,8 +105,7 @@ TEST_F(SoundWorksTest, SelectDeviceKeepsListedIdsAndReplacesOthersByTheDefault) 
       {u"spk1", false, u"spk1"},  // listed: unchanged
       {u"x", false, u"spk2"},     // placeholder: the default
       {u"SPK1", false, u"spk2"},  // case counts
-      {u"spk1 ", false, u"spk2"},
-      {u"", false, u"spk2"},
+      {u"spk1 ", false, u"spk2"}, {u"", false, u"spk2"},
       {u"spk1", true, u"mic1"},  // an output id is no input
       {u"mic1", true, u"mic1"},
   };
@@ -291,7 +290,8 @@ TEST_F(SoundWorksTest, LoopbackCapturesExactlyWhatTheEnginePlayed) {
   while (p0 < played.size() && played[p0] == 0.0f) ++p0;
   ASSERT_LT(start, captured.size());
   ASSERT_GE(captured.size() - start, played.size() - p0);
-  for (std::size_t i = 0; i < played.size() - p0; ++i) ASSERT_NEAR(captured[start + i], played[p0 + i], 1e-6) << i;
+  for (std::size_t i = 0; i < played.size() - p0; ++i)
+    ASSERT_NEAR(captured[start + i], played[p0 + i], 1e-6) << i;
 }
 
 TEST_F(SoundWorksTest, DeviceRemovedMidCaptureEndsTheStreamWithItsEndMark) {
@@ -335,7 +335,8 @@ struct CaptureFailureCase {
   const char* text;
 };
 
-class CaptureFailureTest : public VirtualAudioTest, public ::testing::WithParamInterface<CaptureFailureCase> {};
+class CaptureFailureTest : public VirtualAudioTest,
+                           public ::testing::WithParamInterface<CaptureFailureCase> {};
 
 TEST_P(CaptureFailureTest, EndsTheStreamWithItsLogTextAndOneEndMark) {
   AddInput("mic", "Mic", VirtualSource::Silence());
@@ -356,10 +357,12 @@ TEST_P(CaptureFailureTest, EndsTheStreamWithItsLogTextAndOneEndMark) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, CaptureFailureTest,
     ::testing::Values(
-        CaptureFailureCase{VirtualFailure::GetDevice, "Could not create capture Device. Check that device is present."},
+        CaptureFailureCase{VirtualFailure::GetDevice,
+                           "Could not create capture Device. Check that device is present."},
         CaptureFailureCase{VirtualFailure::Activate,
                            "Could not activate capture AudioClient. Check that device is present."},
-        CaptureFailureCase{VirtualFailure::GetMixFormat, "Could not get mix format. Check that device is operational."},
+        CaptureFailureCase{VirtualFailure::GetMixFormat,
+                           "Could not get mix format. Check that device is operational."},
         CaptureFailureCase{VirtualFailure::Initialize, "Could not initialize capture device"},
         CaptureFailureCase{VirtualFailure::SetEventHandle, "Could not SetEventHandle"},
         CaptureFailureCase{VirtualFailure::GetBufferSize, "Could not GetBufferSize"},
@@ -519,7 +522,8 @@ struct RenderFailureCase {
   bool streamEnds;  // else the buffer comes back and the stream stays
 };
 
-class RenderFailureTest : public VirtualAudioTest, public ::testing::WithParamInterface<RenderFailureCase> {};
+class RenderFailureTest : public VirtualAudioTest,
+                          public ::testing::WithParamInterface<RenderFailureCase> {};
 
 TEST_P(RenderFailureTest, LogsItsTextAndNeverLeaksTheBuffer) {
   AddOutput("spk", "Speaker");
@@ -552,16 +556,19 @@ TEST_P(RenderFailureTest, LogsItsTextAndNeverLeaksTheBuffer) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, RenderFailureTest,
     ::testing::Values(
-        RenderFailureCase{VirtualFailure::GetDevice, "Could not create playback AudioClient. Check that device is present.",
+        RenderFailureCase{VirtualFailure::GetDevice,
+                          "Could not create playback AudioClient. Check that device is present.",
                           true},
-        RenderFailureCase{VirtualFailure::Activate, "Could not create playback AudioClient. Check that device is present.",
+        RenderFailureCase{VirtualFailure::Activate,
+                          "Could not create playback AudioClient. Check that device is present.",
                           true},
-        RenderFailureCase{VirtualFailure::GetMixFormat, "Could not get mix format. Check that device is operational.",
-                          true},
+        RenderFailureCase{VirtualFailure::GetMixFormat,
+                          "Could not get mix format. Check that device is operational.", true},
         RenderFailureCase{VirtualFailure::Initialize, "Could not initialize playback device", true},
         RenderFailureCase{VirtualFailure::SetEventHandle, "Could not SetEventHandle", false},
         RenderFailureCase{VirtualFailure::GetBufferSize, "Could not GetBufferSize", false},
-        RenderFailureCase{VirtualFailure::GetService, "Could not GetService IAudioCaptureClient", false}));
+        RenderFailureCase{VirtualFailure::GetService, "Could not GetService IAudioCaptureClient",
+                          false}));
 
 TEST_F(SoundWorksTest, DeviceRemovedMidPlaybackEndsTheRenderStream) {
   AddOutput("spk", "Speaker");

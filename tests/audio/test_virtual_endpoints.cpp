@@ -100,7 +100,8 @@ TEST_F(VirtualEndpointsTest, LoopbackReturnsExactlyWhatTheOutputPlayed) {
 }
 
 TEST_F(VirtualEndpointsTest, CaptureIsAFunctionOfTheClock) {
-  v->AddDevice({"mic", "Mic", DataFlow::Capture, 1, 48000, VirtualSource::Scripted({0.1f, 0.2f, 0.3f}, true)});
+  v->AddDevice({"mic", "Mic", DataFlow::Capture, 1, 48000,
+                VirtualSource::Scripted({0.1f, 0.2f, 0.3f}, true)});
   MixFormat fmt;
   auto c = Open("mic", kStreamFlagEventCallback, &fmt);
   ASSERT_TRUE(c);
@@ -180,7 +181,8 @@ TEST_F(VirtualEndpointsTest, AdvanceWaitsUntilTheTimerOwnerWaitsAgain) {
     }
   });
   // The first tick (at arming) is taken before the clock moves.
-  for (int i = 0; i < 5000 && passes.load() < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int i = 0; i < 5000 && passes.load() < 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   v->Advance(100);  // at once, then at 20, 40, 60, 80, 100
   EXPECT_EQ(passes.load(), 6);
   run = false;

@@ -52,7 +52,8 @@ void VirtualAudioTest::TearDown() {
   virtual_->Reset(false);
 }
 
-std::unique_ptr<CSoundWorksWAS> VirtualAudioTest::MakeEngine(std::uint32_t channels, std::uint32_t rate,
+std::unique_ptr<CSoundWorksWAS> VirtualAudioTest::MakeEngine(std::uint32_t channels,
+                                                             std::uint32_t rate,
                                                              std::uint32_t periodMs) {
   auto engine = std::make_unique<CSoundWorksWAS>(&state_, virtual_);
   engine->SetFormat(channels, rate, 16, periodMs);
@@ -63,13 +64,14 @@ std::unique_ptr<CSoundWorksWAS> VirtualAudioTest::MakeEngine(std::uint32_t chann
   return engine;
 }
 
-void VirtualAudioTest::AddOutput(const std::string& id, const std::string& name, std::uint32_t channels,
-                                 std::uint32_t rate) {
+void VirtualAudioTest::AddOutput(const std::string& id, const std::string& name,
+                                 std::uint32_t channels, std::uint32_t rate) {
   virtual_->AddDevice({id, name, DataFlow::Render, channels, rate, {}});
 }
 
-void VirtualAudioTest::AddInput(const std::string& id, const std::string& name, const audio::VirtualSource& source,
-                                std::uint32_t channels, std::uint32_t rate) {
+void VirtualAudioTest::AddInput(const std::string& id, const std::string& name,
+                                const audio::VirtualSource& source, std::uint32_t channels,
+                                std::uint32_t rate) {
   virtual_->AddDevice({id, name, DataFlow::Capture, channels, rate, source});
 }
 
@@ -121,7 +123,8 @@ std::vector<float> VirtualAudioTest::Samples(const CBufferDescr& block) {
 }
 
 CBufferDescr* VirtualAudioTest::MakePlaybackBuffer(std::uint32_t channels, std::uint32_t rate,
-                                                   const std::vector<std::int16_t>& samples, std::uint32_t sender) {
+                                                   const std::vector<std::int16_t>& samples,
+                                                   std::uint32_t sender) {
   const std::uint32_t bytes = std::uint32_t(samples.size() * 2);
   CBufferDescr* b = MakeBufferDescr(bytes + kSoundHeaderBytes);
   b->kind = kSoundBlockKind;
@@ -139,12 +142,14 @@ CBufferDescr* VirtualAudioTest::MakePlaybackBuffer(std::uint32_t channels, std::
   return b;
 }
 
-CBufferDescr* VirtualAudioTest::MakeSineBuffer(std::uint32_t channels, std::uint32_t rate, std::uint32_t frames,
-                                               double hz, double amplitude, std::uint64_t firstFrame) {
+CBufferDescr* VirtualAudioTest::MakeSineBuffer(std::uint32_t channels, std::uint32_t rate,
+                                               std::uint32_t frames, double hz, double amplitude,
+                                               std::uint64_t firstFrame) {
   std::vector<std::int16_t> s(std::size_t(frames) * channels);
   for (std::uint32_t i = 0; i < frames; ++i) {
     double v = amplitude * std::sin(2.0 * M_PI * hz * double(firstFrame + i) / rate);
-    for (std::uint32_t c = 0; c < channels; ++c) s[std::size_t(i) * channels + c] = std::int16_t(std::lround(v * 32767));
+    for (std::uint32_t c = 0; c < channels; ++c)
+      s[std::size_t(i) * channels + c] = std::int16_t(std::lround(v * 32767));
   }
   return MakePlaybackBuffer(channels, rate, s);
 }

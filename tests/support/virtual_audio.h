@@ -47,9 +47,11 @@ class VirtualAudioTest : public ::testing::Test {
   static std::vector<float> Samples(const CBufferDescr& block);
   // A playback buffer as a track makes one: 16-bit PCM, header at the block's start.
   static CBufferDescr* MakePlaybackBuffer(std::uint32_t channels, std::uint32_t rate,
-                                          const std::vector<std::int16_t>& samples, std::uint32_t sender = 1);
-  static CBufferDescr* MakeSineBuffer(std::uint32_t channels, std::uint32_t rate, std::uint32_t frames,
-                                      double hz, double amplitude, std::uint64_t firstFrame = 0);
+                                          const std::vector<std::int16_t>& samples,
+                                          std::uint32_t sender = 1);
+  static CBufferDescr* MakeSineBuffer(std::uint32_t channels, std::uint32_t rate,
+                                      std::uint32_t frames, double hz, double amplitude,
+                                      std::uint64_t firstFrame = 0);
   // Releases a collected message's descriptor.
   static void Release(EngineMessage& m);
 

@@ -82,6 +82,7 @@ class Transport : public ::testing::Test {
   void StopRecording() {
     student_->ToggleRecord();
     ASSERT_TRUE(student_->WaitForRecordingEnd());
+    EXPECT_EQ(student_->droppedBlocks, 0u) << "every recorded block reached its chunk";
   }
 
   EngineStateBlock state_;
@@ -271,7 +272,9 @@ TEST_F(Transport, ReplaceOnRecordEmptiesTheChunkFirst) {
   chunk->start = 5000;
   student_->replaceOnRecord = true;
   student_->ToggleRecord();
-  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2));
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2))
+      << "recording " << student_->recording << ", capture streams "
+      << student_->Engine()->GetCaptureStreamCount() << ", routed " << core_.Routed();
   StopRecording();
   EXPECT_EQ(chunk->start, 0u);
   EXPECT_LT(chunk->length, 60000u) << "the old sound is gone";

@@ -91,20 +91,27 @@ bool CSoundTrack::PrepareRecordTarget() {
     WriteLog(LOG_WAVE_MANAGER, "Recording not started: the track has no current chunk");
     return false;
   }
+  {
+    std::lock_guard lock(bufferLock);
+    if (replaceOnRecord) {
+      chunk->Unload();
+      chunk->length = 0;
+      chunk->start = 0;
+      playFrame = 0;
+    }
+    // Appending to a chunk whose sound is not in memory would later overwrite its file with
+    // the new part alone.
+    if (chunk->length > 0 && !chunk->IsLoaded() && (!LoadChunk(currentChunk) || !chunk->IsLoaded())) {
+      WriteLog(LOG_WAVE_MANAGER, "Recording not started: the current chunk's sound cannot be loaded");
+      return false;
+    }
+  }
+  // The target and the flag are set together under the end-mark lock: an end mark of the
+  // stop just before, arriving now, must not take the new recording's target away.
+  std::lock_guard marks(endMarkMutex);
   std::lock_guard lock(bufferLock);
-  if (replaceOnRecord) {
-    chunk->Unload();
-    chunk->length = 0;
-    chunk->start = 0;
-    playFrame = 0;
-  }
-  // Appending to a chunk whose sound is not in memory would later overwrite its file with
-  // the new part alone.
-  if (chunk->length > 0 && !chunk->IsLoaded() && (!LoadChunk(currentChunk) || !chunk->IsLoaded())) {
-    WriteLog(LOG_WAVE_MANAGER, "Recording not started: the current chunk's sound cannot be loaded");
-    return false;
-  }
   recordTarget = chunk;
+  recording = true;
   return true;
 }
 
@@ -117,9 +124,8 @@ void CSoundTrack::ToggleRecord() {
   if (!recording) {
     WaitForRecordingEnd();  // an earlier recording's last blocks go to its own chunk
     StopAll();
-    if (PrepareRecordTarget()) {
+    if (PrepareRecordTarget()) {  // sets `recording`
       StartChosenCaptures();
-      recording = true;
       modified = true;
     }
   } else {

@@ -17,7 +17,8 @@ namespace vts {
 
 // Thread messages posted by a sound engine to its owner thread (wParam: CBufferDescr* or 0).
 constexpr std::uint32_t WM_SOUND_OUT = 0x400 + 0x8F;  // a playback buffer is finished
-constexpr std::uint32_t WM_SOUND_IN = 0x400 + 0x90;   // a captured block, or 0: a capture stream ended
+constexpr std::uint32_t WM_SOUND_IN =
+    0x400 + 0x90;  // a captured block, or 0: a capture stream ended
 // Commands to an engine's playback thread (wParam 6/11/12 play lParam, 9 release lParam).
 constexpr std::uint32_t WM_ENGINE_COMMAND = 0x470;
 
@@ -70,14 +71,15 @@ static_assert(offsetof(SoundBlockHeader, timestampLo) == 40);
 
 // One buffer in flight (plain structure, fields in this order).
 struct CBufferDescr {
-  std::uint32_t kind = 0;      // kSoundBlockKind for every sound block; 0 at creation
-  std::uint32_t size = 0;      // bytes of the data block (playback: samples + 48; captured: samples + 64)
-  std::uint32_t used = 0;      // captured: sample bytes written; playback: frames consumed
+  std::uint32_t kind = 0;  // kSoundBlockKind for every sound block; 0 at creation
+  std::uint32_t size =
+      0;  // bytes of the data block (playback: samples + 48; captured: samples + 64)
+  std::uint32_t used = 0;  // captured: sample bytes written; playback: frames consumed
   std::uint32_t reserved1 = 0;
-  std::uint32_t ownerId = 0;   // the making track's owner id; 0 in captured blocks
-  std::int32_t trackIndex = 0;  // 0 Master, 1 Student; -1 in captured blocks
+  std::uint32_t ownerId = 0;         // the making track's owner id; 0 in captured blocks
+  std::int32_t trackIndex = 0;       // 0 Master, 1 Student; -1 in captured blocks
   std::vector<std::uint32_t> spare;  // always empty
-  std::uint32_t origin = 0;    // 0 playback, 2 captured
+  std::uint32_t origin = 0;          // 0 playback, 2 captured
   std::uint32_t reserved2 = 0;
   std::uint32_t reserved3 = 0;
   std::shared_ptr<CBufferData> data;

@@ -45,7 +45,8 @@ class AudioClient {
   virtual Status GetMixFormat(MixFormat* format) = 0;
   // Shared mode; `bufferDurationUs` of endpoint buffer; flags kStreamFlag*; loopback only
   // on an output endpoint.
-  virtual Status Initialize(std::uint32_t flags, std::uint64_t bufferDurationUs, const MixFormat& format) = 0;
+  virtual Status Initialize(std::uint32_t flags, std::uint64_t bufferDurationUs,
+                            const MixFormat& format) = 0;
   // Called (from any thread) whenever the endpoint wants service.
   virtual Status SetEventCallback(std::function<void()> callback) = 0;
   virtual Status GetBufferSize(std::uint32_t* frames) = 0;
@@ -63,7 +64,8 @@ class AudioClient {
 
   // Capture: the next packet (frames 0 when nothing waits) and the position, in
   // microseconds of the endpoint's clock, of its first frame.
-  virtual Status GetCaptureBuffer(const float** data, std::uint32_t* frames, std::uint64_t* positionUs) = 0;
+  virtual Status GetCaptureBuffer(const float** data, std::uint32_t* frames,
+                                  std::uint64_t* positionUs) = 0;
   virtual Status ReleaseCaptureBuffer(std::uint32_t frames) = 0;
 };
 

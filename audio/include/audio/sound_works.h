@@ -35,7 +35,8 @@ class CSoundWorksBase {
   virtual std::vector<SoundDeviceEntry> GetOutputDevices() = 0;
   virtual std::vector<SoundDeviceEntry> GetInputDevices() = 0;
   // Capture of an input endpoint, or loopback capture of an output endpoint.
-  virtual void StartCapture(const std::u16string& id, std::uint32_t streamId, std::uint32_t sourceTag) = 0;
+  virtual void StartCapture(const std::u16string& id, std::uint32_t streamId,
+                            std::uint32_t sourceTag) = 0;
   // Always posts WM_SOUND_IN with wParam 0 afterwards, also for an id that never started.
   virtual void StopCapture(const std::u16string& id) = 0;
   virtual void StartPlayback(const std::u16string& id) = 0;
@@ -45,8 +46,8 @@ class CSoundWorksBase {
   // released by the engine when it cannot be played.
   virtual void Playback(CBufferDescr* buffer, bool flag) = 0;
   virtual void Reserved8() = 0;
-  virtual void SetFormat(std::uint32_t channels, std::uint32_t samplesPerSec, std::uint32_t bitsPerSample,
-                         std::uint32_t periodMs) = 0;
+  virtual void SetFormat(std::uint32_t channels, std::uint32_t samplesPerSec,
+                         std::uint32_t bitsPerSample, std::uint32_t periodMs) = 0;
   virtual std::uint32_t GetCaptureStreamCount() = 0;
   virtual std::uint32_t GetPlaybackStreamCount() = 0;
   virtual void SetUserPair1(std::uint32_t value0, std::int32_t value1);

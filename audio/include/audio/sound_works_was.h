@@ -31,7 +31,8 @@ class CSoundWorksWAS : public CSoundWorksBase {
 
   std::vector<SoundDeviceEntry> GetOutputDevices() override;
   std::vector<SoundDeviceEntry> GetInputDevices() override;
-  void StartCapture(const std::u16string& id, std::uint32_t streamId, std::uint32_t sourceTag) override;
+  void StartCapture(const std::u16string& id, std::uint32_t streamId,
+                    std::uint32_t sourceTag) override;
   void StopCapture(const std::u16string& id) override;
   void StartPlayback(const std::u16string& id) override;
   void StopPlayback(const std::u16string& id) override;

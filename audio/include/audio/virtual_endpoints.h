@@ -18,15 +18,15 @@ namespace vts::audio {
 
 // Steps at which a device can be told to fail.
 enum class VirtualFailure {
-  GetDevice,       // the device cannot be opened (engine: missing device)
-  Activate,        // no audio client
+  GetDevice,  // the device cannot be opened (engine: missing device)
+  Activate,   // no audio client
   GetMixFormat,
   Initialize,
   SetEventHandle,
   GetBufferSize,
   GetService,
   Start,
-  GetBuffer,       // capture: a packet cannot be read
+  GetBuffer,  // capture: a packet cannot be read
 };
 
 struct VirtualSource {

@@ -1,0 +1,84 @@
+// CAppCore: the one object that owns the recorder's working parts (core thread, role flags,
+// device names, stream destinations, the tracks, video manager, pipes and settings as they
+// are added), reached through g_pAppCore.
+//
+// Threading: built and destroyed on the UI thread. Role flags, position and device names are
+// written on the UI thread during the dialog's initialisation; client id, stream pipe handle,
+// mixer value and stream position only by the core thread. `coreLock` guards the stream pipe
+// writes and the destination list.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/core_thread.h"
+#include "platform/thread_queue.h"
+
+namespace vts {
+
+// One receiver of the stream: a number and an IPv4 address a.b.c.d.
+struct StreamDestination {
+  std::uint32_t number = 0;
+  std::uint8_t a = 0, b = 0, c = 0, d = 0;
+};
+static_assert(sizeof(StreamDestination) == 8);
+constexpr std::uint32_t kMaxStreamDestinations = 256;
+
+class CAppCore {
+ public:
+  // Starts the core thread and creates the data folder. Throws std::runtime_error when the
+  // core thread cannot start (a fatal start-up failure for the caller to report).
+  CAppCore();
+  ~CAppCore();
+  CAppCore(const CAppCore&) = delete;
+  CAppCore& operator=(const CAppCore&) = delete;
+
+  // Gives new device names (endpoint ids) to the tracks and the video manager; an empty name
+  // leaves that side unchanged.
+  void SetAudioDeviceNames(const std::u16string& outputName, const std::u16string& inputName);
+
+  // Replaces the destination list (at most 256 entries are kept), under the core lock.
+  void SetStreamDestinations(const std::vector<StreamDestination>& list);
+
+  plat::ThreadId CoreThreadId() const { return coreThread.Id(); }
+
+  // ---- plain fields, in the order of the design ----
+  std::u16string outputDeviceName;  // U+FFFF until set
+  std::u16string inputDeviceName;   // U+FFFF until set
+  std::string waveDeviceSettingsPath;
+  std::string programFolder;  // with its trailing "/"
+  std::string studentWorkTarget;
+  std::uint32_t studentFlag = 0;
+  std::uint32_t teacherFlag = 0;
+  std::atomic<std::uint32_t> streamingFlag{0};
+  std::uint32_t position = 0;
+  std::uint32_t classroomManaged = 0;
+  std::uint32_t positionGiven = 0;
+  std::uint32_t mixerInput = 0;  // 0 none, 1 "Mic", 2 "Mix"
+  std::uint32_t mixerValue = 0xFFFFFFFFu;
+  plat::WPARAM streamPipeHandle = 0;
+
+  // In-process clipboard of the text edits.
+  std::mutex clipboardLock;
+  std::u16string clipboard;
+
+  CCoreThread coreThread;
+
+  std::array<StreamDestination, kMaxStreamDestinations> streamDestinations{};
+  std::uint32_t destinationCount = 0;
+  std::recursive_mutex coreLock;
+
+  std::uint32_t clientId = 0;
+  std::uint32_t streamPosition = 0;
+
+  std::string dataFolder;
+};
+
+// Valid from the end of the application object's construction to the start of its destruction.
+extern CAppCore* g_pAppCore;
+
+}  // namespace vts

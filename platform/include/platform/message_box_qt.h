@@ -1,0 +1,33 @@
+// The message-box service's Qt front end: boxes are shown on the GUI thread (QMessageBox);
+// a background thread that asks waits for the answer. Once BeginShutdown ran (the GUI loop no
+// longer runs), no box is shown: the text is logged and the default answer returned, and
+// threads still waiting are released with the default answer, so shutdown never deadlocks.
+//
+// Threading: construct and install on the GUI thread after the QApplication exists; Show from
+// any thread; BeginShutdown from the GUI thread.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/message_box.h"
+
+namespace vts::plat {
+
+class QtMessageBoxService : public IMessageBoxService {
+ public:
+  // `log` receives "caption: text" of every box answered without being shown.
+  explicit QtMessageBoxService(std::function<void(const std::string&)> log = {});
+  ~QtMessageBoxService() override;
+
+  int Show(const std::u16string& text, const std::u16string& caption, unsigned type) override;
+  void BeginShutdown();
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace vts::plat

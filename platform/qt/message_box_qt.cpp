@@ -1,0 +1,139 @@
+// Qt front end of the message-box service.
+#include "platform/message_box_qt.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
+#include <QThread>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/utf.h"
+
+namespace vts::plat {
+
+struct QtMessageBoxService::State {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool shuttingDown = false;
+  std::function<void(const std::string&)> log;
+};
+
+namespace {
+
+struct Request {
+  bool done = false;
+  int answer = 0;
+};
+
+int RunBox(const std::u16string& text, const std::u16string& caption, unsigned type) {
+  QMessageBox box;
+  box.setWindowTitle(QString::fromStdU16String(caption));
+  box.setText(QString::fromStdU16String(text));
+  switch (type & 0xF0) {
+    case MB_ICONERROR:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case MB_ICONQUESTION:
+      box.setIcon(QMessageBox::Question);
+      break;
+    case MB_ICONWARNING:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case MB_ICONINFORMATION:
+      box.setIcon(QMessageBox::Information);
+      break;
+    default:
+      break;
+  }
+  switch (type & 0xF) {
+    case MB_OKCANCEL:
+      box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+      box.setDefaultButton(QMessageBox::Ok);
+      break;
+    case MB_YESNOCANCEL:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+      box.setDefaultButton(QMessageBox::Yes);
+      break;
+    case MB_YESNO:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      box.setDefaultButton(QMessageBox::Yes);
+      break;
+    default:
+      box.setStandardButtons(QMessageBox::Ok);
+      break;
+  }
+  box.exec();
+  switch (box.standardButton(box.clickedButton())) {
+    case QMessageBox::Ok:
+      return IDOK;
+    case QMessageBox::Cancel:
+      return IDCANCEL;
+    case QMessageBox::Yes:
+      return IDYES;
+    case QMessageBox::No:
+      return IDNO;
+    default:
+      return DefaultAnswer(type);
+  }
+}
+
+int AnswerUnshown(QtMessageBoxService::State& s, const std::u16string& text, const std::u16string& caption,
+                  unsigned type) {
+  if (s.log) s.log(Utf16ToUtf8(caption) + ": " + Utf16ToUtf8(text));
+  return DefaultAnswer(type);
+}
+
+}  // namespace
+
+QtMessageBoxService::QtMessageBoxService(std::function<void(const std::string&)> log)
+    : state_(std::make_shared<State>()) {
+  state_->log = std::move(log);
+}
+
+QtMessageBoxService::~QtMessageBoxService() { BeginShutdown(); }
+
+void QtMessageBoxService::BeginShutdown() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->shuttingDown = true;
+  }
+  state_->cv.notify_all();
+}
+
+int QtMessageBoxService::Show(const std::u16string& text, const std::u16string& caption, unsigned type) {
+  std::shared_ptr<State> s = state_;
+  QCoreApplication* app = QCoreApplication::instance();
+  {
+    std::lock_guard lock(s->mutex);
+    if (s->shuttingDown || !app) return AnswerUnshown(*s, text, caption, type);
+  }
+  if (QThread::currentThread() == app->thread()) return RunBox(text, caption, type);
+
+  auto req = std::make_shared<Request>();
+  QMetaObject::invokeMethod(
+      app,
+      [s, req, text, caption, type] {
+        {
+          std::lock_guard lock(s->mutex);
+          if (s->shuttingDown) return;  // the asker was released already
+        }
+        int answer = RunBox(text, caption, type);
+        {
+          std::lock_guard lock(s->mutex);
+          req->answer = answer;
+          req->done = true;
+        }
+        s->cv.notify_all();
+      },
+      Qt::QueuedConnection);
+
+  std::unique_lock lock(s->mutex);
+  s->cv.wait(lock, [&] { return req->done || s->shuttingDown; });
+  if (req->done) return req->answer;
+  lock.unlock();
+  return AnswerUnshown(*s, text, caption, type);
+}
+
+}  // namespace vts::plat

@@ -1,0 +1,84 @@
+// Qt message boxes: a background thread's box appears on the GUI thread and its answer comes
+// back; after BeginShutdown nobody waits and the text is logged.
+#include "platform/message_box_qt.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+using namespace vts::plat;
+using namespace std::chrono_literals;
+
+namespace {
+
+QMessageBox* VisibleBox() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
+  }
+  return nullptr;
+}
+
+// Runs the GUI loop until `done` or about 30 s passed.
+bool PumpUntil(const std::function<bool()>& done) {
+  auto until = std::chrono::steady_clock::now() + 30s;
+  while (!done() && std::chrono::steady_clock::now() < until) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(2ms);
+  }
+  return done();
+}
+
+}  // namespace
+
+TEST(QtMessageBox, BackgroundAskerWaitsForTheAnswerGivenOnTheGuiThread) {
+  QtMessageBoxService service;
+  std::atomic<int> answer{0};
+  std::thread asker([&] { answer = service.Show(u"Save the recording?", u"Lectorine", MB_YESNOCANCEL | MB_ICONQUESTION); });
+
+  QString title, text;
+  int buttons = 0;
+  // The box runs its own loop; click from inside it.
+  QTimer clicker;
+  QObject::connect(&clicker, &QTimer::timeout, [&] {
+    if (QMessageBox* box = VisibleBox()) {
+      title = box->windowTitle();
+      text = box->text();
+      buttons = static_cast<int>(box->buttons().size());
+      box->button(QMessageBox::No)->click();
+    }
+  });
+  clicker.start(10);
+  EXPECT_TRUE(PumpUntil([&] { return answer.load() != 0; }));
+  asker.join();
+  EXPECT_EQ(answer.load(), IDNO);
+  EXPECT_EQ(title, "Lectorine");
+  EXPECT_EQ(text, "Save the recording?");
+  EXPECT_EQ(buttons, 3);
+}
+
+TEST(QtMessageBox, ShutdownReleasesWaitersAndLogsLaterBoxes) {
+  std::vector<std::string> logged;
+  std::mutex m;
+  QtMessageBoxService service([&](const std::string& s) {
+    std::lock_guard lock(m);
+    logged.push_back(s);
+  });
+  // The GUI loop is not pumped: the asker waits until shutdown releases it.
+  auto waiting = std::async(std::launch::async, [&] { return service.Show(u"Pipe Data", u"Recorder", MB_YESNO); });
+  EXPECT_EQ(waiting.wait_for(100ms), std::future_status::timeout);
+  service.BeginShutdown();
+  ASSERT_EQ(waiting.wait_for(30s), std::future_status::ready);
+  EXPECT_EQ(waiting.get(), IDNO);
+  EXPECT_EQ(service.Show(u"late", u"Attention", MB_OK), IDOK);
+  QApplication::processEvents();  // the queued request finds the shutdown and shows nothing
+  EXPECT_EQ(VisibleBox(), nullptr);
+  std::lock_guard lock(m);
+  EXPECT_EQ(logged, (std::vector<std::string>{"Recorder: Pipe Data", "Attention: late"}));
+}

@@ -1,0 +1,59 @@
+// The recorder's entry point: QApplication, the application object, the main dialog, and
+// SIGTERM/SIGINT turned into the dialog's close.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <cstdlib>
+#include <memory>
+
+#include "core/log.h"
+#include "core/product_name.h"
+#include "platform/message_box_qt.h"
+#include "platform/utf.h"
+#include "voxtrailstudy_app.h"
+
+int main(int argc, char** argv) {
+  // Blocked before any thread starts, so every thread inherits the mask and the signals
+  // arrive only through the signalfd on the UI thread.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  int signalFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+
+  QApplication qapp(argc, argv);
+  auto boxes = std::make_shared<vts::plat::QtMessageBoxService>(
+      [](const std::string& line) { vts::WriteLog(vts::LOG_MAIN, line); });
+  vts::plat::SetMessageBoxService(boxes);
+
+  int status = 0;
+  {
+    CVoxtrailstudyApp app;
+    if (!app.StartedOk()) {
+      vts::plat::MessageBox(vts::plat::Utf8ToUtf16("The program cannot start: " + app.StartError() + "."),
+                            vts::GetProductName(), vts::plat::MB_OK | vts::plat::MB_ICONERROR);
+      status = EXIT_FAILURE;
+    } else {
+      std::unique_ptr<QSocketNotifier> notifier;
+      if (signalFd >= 0) {
+        notifier = std::make_unique<QSocketNotifier>(signalFd, QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, [&app, signalFd] {
+          signalfd_siginfo info;
+          while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+          }
+          app.RequestClose();
+        });
+      }
+      app.InitInstance();
+    }
+    // The GUI loop has ended: boxes asked for from now on are logged and answered by default.
+    boxes->BeginShutdown();
+  }
+  vts::plat::SetMessageBoxService(nullptr);
+  if (signalFd >= 0) close(signalFd);
+  return status;
+}

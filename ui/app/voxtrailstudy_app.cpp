@@ -1,0 +1,48 @@
+// The application object's start-up and shutdown orders.
+#include "voxtrailstudy_app.h"
+
+#include <QTimer>
+#include <new>
+#include <stdexcept>
+
+#include "core/app_core.h"
+#include "core/file_associations.h"
+#include "core/log.h"
+#include "main_dlg.h"
+#include "platform/process.h"
+
+CVoxtrailstudyApp::CVoxtrailstudyApp() {
+  // A debugged process runs on one processor, so timings stay reproducible.
+  if (vts::plat::IsDebuggerAttached()) vts::plat::RestrictToFirstProcessor();
+  vts::InitLogging();
+  try {
+    vts::g_pAppCore = new vts::CAppCore();
+  } catch (const std::bad_alloc&) {
+    startError_ = "out of memory";
+  } catch (const std::exception& e) {
+    startError_ = e.what();
+  }
+}
+
+CVoxtrailstudyApp::~CVoxtrailstudyApp() {
+  delete vts::g_pAppCore;
+  vts::g_pAppCore = nullptr;
+  vts::StopLogging();
+}
+
+bool CVoxtrailstudyApp::StartedOk() const { return vts::g_pAppCore != nullptr; }
+
+bool CVoxtrailstudyApp::InitInstance() {
+  mainDlg_ = new CMainDlg();
+  vts::RegisterFileTypes();
+  if (closeRequested_) QTimer::singleShot(0, mainDlg_, [dlg = mainDlg_] { dlg->close(); });
+  mainDlg_->DoModal();
+  delete mainDlg_;
+  mainDlg_ = nullptr;
+  return false;
+}
+
+void CVoxtrailstudyApp::RequestClose() {
+  closeRequested_ = true;
+  if (mainDlg_) mainDlg_->close();
+}

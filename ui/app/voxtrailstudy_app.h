@@ -1,0 +1,35 @@
+// CVoxtrailstudyApp: the application object. Its constructor starts logging and creates the
+// core object; InitInstance runs the main dialog; its destructor deletes the core object and
+// stops logging last.
+//
+// Threading: UI thread only. Construct it after the QApplication.
+#pragma once
+
+#include <string>
+
+class CMainDlg;
+
+class CVoxtrailstudyApp {
+ public:
+  CVoxtrailstudyApp();
+  ~CVoxtrailstudyApp();
+  CVoxtrailstudyApp(const CVoxtrailstudyApp&) = delete;
+  CVoxtrailstudyApp& operator=(const CVoxtrailstudyApp&) = delete;
+
+  // False when the core object could not be created; StartError() says why.
+  bool StartedOk() const;
+  const std::string& StartError() const { return startError_; }
+
+  // Creates the main dialog, registers the file types, runs the dialog and deletes it.
+  // Returns false always: no other message loop runs afterwards.
+  bool InitInstance();
+
+  // Asks the running main dialog to close (SIGTERM, SIGINT); remembered when no dialog runs
+  // yet, so the dialog then closes as soon as it starts.
+  void RequestClose();
+
+ private:
+  CMainDlg* mainDlg_ = nullptr;
+  bool closeRequested_ = false;
+  std::string startError_;
+};
