@@ -303,9 +303,9 @@ bool CSoundTrack::DeleteSelection() {
   anchorFrame = std::min(cursorFrame.load(), chunk->length);
   cursorFrame = std::min(cursorFrame.load(), chunk->length);
   LoadChunk(currentChunk);
+  SetProgressRange(chunk->length);
   RedrawWaveform(0, framesPerPixel);
   Repaint();
-  SetProgressRange(chunk->length);
   if (result != WavCutResult::Ok) {
     const std::string why = WavCutResultText(result);
     WriteLog(LOG_WAVE_MANAGER, "Erasing in \"" + sourcePath + "\" failed: " + why);
