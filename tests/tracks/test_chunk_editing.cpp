@@ -564,6 +564,22 @@ TEST_F(ChunkEditing, ReadSourceDataStopsAtTheEndOfTheSound) {
   EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
 }
 
+// A chunk list may reach past the sound: the cut stops at the end of the "data" chunk and
+// what follows it (another chunk of the file) is kept.
+TEST_F(ChunkEditing, EraseStopsAtTheEndOfTheSound) {
+  const Bytes wav = MakeWav(30000, 1, 20);
+  OpenSource(wav);
+  SetChunks({{0, 25000, u""}, {25000, 10000, u""}}, 1);
+  Select(3000, 8000);
+  ASSERT_TRUE(track_->DeleteSelection());
+  Bytes expected = wav;
+  expected.erase(expected.begin() + 44 + 2 * 28000, expected.begin() + 44 + 2 * 30000);
+  PutU32(expected, 4, GetU32(wav, 4) - 4000);
+  PutU32(expected, 40, 56000);
+  EXPECT_EQ(ReadFile(path_), expected);
+  EXPECT_EQ(Layout(), (Layouts{{0, 25000}, {25000, 8000}}));
+}
+
 // ------------------------------------------------------------------ received audio
 
 TEST_F(ChunkEditing, ReceivedAudioReplacesAtZeroAndLeavesSilenceInGaps) {
@@ -681,6 +697,20 @@ TEST_F(ChunkEditing, TheStripDrawsTheTracksChunkAndItsClicksReachTheTrack) {
   std::lock_guard lock(strip.Lock());
   EXPECT_EQ(strip.View().cursorFrame, 0u);
   EXPECT_EQ(strip.Bar().High(), 12800);
+}
+
+// Run under the address sanitizer this shows reads past the loaded sound.
+TEST_F(ChunkEditing, RedrawsOfAChunkLongerThanItsSoundStayInItsData) {
+  CTrackWaveform link(*track_);
+  link.SetStripRect(0, 0, 300);
+  OpenSource(MakeWav(30000, 1));
+  SetChunks({{29000, 5000, u""}});  // 1000 frames of sound behind a length of 5000
+  ASSERT_EQ(track_->CurrentChunk()->dataSize, 2000u);
+  for (std::uint32_t first : {0u, 960u, 999u, 1000u, 4999u, 5000u, 90000u}) {
+    for (std::uint32_t fpp : {0u, 1u, 3u, 256u}) track_->RedrawWaveform(first, fpp);
+  }
+  std::lock_guard lock(link.Strip().Lock());
+  EXPECT_EQ(link.Strip().View().viewFrames, 0u) << "a first frame past the end shows nothing";
 }
 
 TEST_F(ChunkEditing, TheStripLetsGoOfTheTrack) {
