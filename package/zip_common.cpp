@@ -1,6 +1,7 @@
 // Shared ZIP helpers: times, text conversion, file I/O, entry-name safety, handle closing.
-#include <cerrno>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "package/zip.h"
 #include "zip_internal.h"

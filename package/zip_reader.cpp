@@ -88,8 +88,8 @@ class ZipArchiveReader {
  public:
   int fd = -1;
   bool ownsFd = true;
-  std::uint64_t start = 0;     // where the source begins in the file
-  std::uint64_t size = 0;      // bytes of the source from `start`
+  std::uint64_t start = 0;  // where the source begins in the file
+  std::uint64_t size = 0;   // bytes of the source from `start`
   std::string baseFolder;
   std::uint32_t entryCount = 0;
   std::uint64_t centralStart = 0;  // absolute positions within the source
@@ -129,8 +129,7 @@ class ZipArchiveReader {
     r.commentLen = Get16(b + 32);
     r.externalAttributes = Get32(b + 38);
     r.localHeaderOffset = Get32(b + 42);
-    const std::uint64_t total =
-        kCentralLen + std::uint64_t{r.nameLen} + r.extraLen + r.commentLen;
+    const std::uint64_t total = kCentralLen + std::uint64_t{r.nameLen} + r.extraLen + r.commentLen;
     if (pos + total > centralEnd) return false;
     r.name.assign(r.nameLen, '\0');
     return r.nameLen == 0 || Read(pos + kCentralLen, r.name.data(), r.nameLen);
@@ -143,8 +142,8 @@ class ZipArchiveReader {
       currentPos = centralStart;
     }
     while (currentIndex < index) {
-      const std::uint64_t next = currentPos + kCentralLen + current.nameLen + current.extraLen +
-                                 current.commentLen;
+      const std::uint64_t next =
+          currentPos + kCentralLen + current.nameLen + current.extraLen + current.commentLen;
       CentralRecord r;
       if (!ReadCentral(next, r)) return false;
       current = std::move(r);
@@ -256,7 +255,8 @@ class ZipArchiveReader {
     if (c.method == 0) {
       if (c.compressedSize != c.uncompressedSize) return ZR_CORRUPT;
       while (compressedLeft > 0) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), compressedLeft));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), compressedLeft));
         if (!Read(pos, in.data(), n)) return ZR_WRITE;
         pos += n;
         compressedLeft -= n;
@@ -272,7 +272,8 @@ class ZipArchiveReader {
       bool ended = false;
       while (!ended) {
         if (zs.avail_in == 0 && compressedLeft > 0) {
-          const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), compressedLeft));
+          const std::size_t n =
+              static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), compressedLeft));
           if (!Read(pos, in.data(), n)) {
             rc = ZR_WRITE;
             break;
@@ -288,8 +289,8 @@ class ZipArchiveReader {
         const std::size_t got = out.size() - zs.avail_out;
         if (z == Z_STREAM_END) {
           ended = true;
-        } else if (z == Z_BUF_ERROR || (z == Z_OK && got == 0 && zs.avail_in == 0 &&
-                                        compressedLeft == 0)) {
+        } else if (z == Z_BUF_ERROR ||
+                   (z == Z_OK && got == 0 && zs.avail_in == 0 && compressedLeft == 0)) {
           rc = ZR_CORRUPT;  // the compressed data ends before the deflate stream does
           break;
         } else if (z != Z_OK) {
@@ -345,7 +346,8 @@ ZipHandle* OpenZipReader(const ZipInputSource& source, ZipResult* error) {
   if (r->size < kEndRecordLen) return fail(ZR_NO_END_RECORD, r);
 
   // The end record, searched backwards from the end of the file.
-  const std::size_t span = static_cast<std::size_t>(std::min<std::uint64_t>(r->size, kEndSearchSpan));
+  const std::size_t span =
+      static_cast<std::size_t>(std::min<std::uint64_t>(r->size, kEndSearchSpan));
   std::vector<std::uint8_t> tail(span);
   const std::uint64_t tailPos = r->size - span;
   if (!r->Read(tailPos, tail.data(), span)) return fail(ZR_NO_END_RECORD, r);
@@ -438,8 +440,8 @@ ZipResult ExtractZipEntry(ZipHandle* handle, int index, const std::string& path)
   const std::string& rawName = r->current.name;
   if (!IsSafeZipEntryName(rawName)) return SetLast(ZR_UNSAFE_NAME);
 
-  const bool isFolder = (info.attributes & kFileAttrDirectory) || rawName.back() == '/' ||
-                        rawName.back() == '\\';
+  const bool isFolder =
+      (info.attributes & kFileAttrDirectory) || rawName.back() == '/' || rawName.back() == '\\';
   if (isFolder) {
     return SetLast(MakeFolderChain(r->baseFolder, rawName) ? ZR_OK : ZR_NOFILE);
   }

@@ -56,7 +56,8 @@ bool IsStoredExtension(const std::string& name) {
   std::string ext = name.substr(dot);
   std::transform(ext.begin(), ext.end(), ext.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  static const char* const kStored[] = {".z", ".zip", ".zoo", ".arc", ".lzh", ".arj", ".gz", ".tgz"};
+  static const char* const kStored[] = {".z",   ".zip", ".zoo", ".arc",
+                                        ".lzh", ".arj", ".gz",  ".tgz"};
   for (const char* s : kStored) {
     if (ext == s) return true;
   }
@@ -456,7 +457,8 @@ ZipResult AddZipEntry(ZipHandle* handle, const std::u16string& name, const ZipSo
     rc = ZR_NOT_SET_UP;
   } else {
     auto utf8 = Utf16ToUtf8(name);
-    rc = (!utf8 || utf8->size() > kMaxNameBytes) ? ZR_ARGS : AddEntry(handle->writer, *utf8, source);
+    rc =
+        (!utf8 || utf8->size() > kMaxNameBytes) ? ZR_ARGS : AddEntry(handle->writer, *utf8, source);
   }
   t_lastError = rc;
   return rc;

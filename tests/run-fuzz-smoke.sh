@@ -18,7 +18,7 @@ cmake --build "$OUT" -j3
 # Seeds: small archives of the kinds the reader must take, and side files.
 SEEDS="$OUT/seeds"
 rm -rf "$SEEDS"
-mkdir -p "$SEEDS/zip/in/sub" "$SEEDS/side"
+mkdir -p "$SEEDS/zip/in/sub" "$SEEDS/side" "$SEEDS/wav"
 printf 'hello\r\n' >"$SEEDS/zip/in/a.txt"
 head -c 3000 /dev/urandom >"$SEEDS/zip/in/a.mpa"
 printf '\0\0\0\0\xe8\3\0\0' >"$SEEDS/zip/in/sub/a.cif"
@@ -34,6 +34,11 @@ rm -rf "$SEEDS/zip/in"
 printf '\xff\xfea\0\r\0\n\0\r\0\n\0b\0\r\0\n\0' >"$SEEDS/side/texts.txt"
 printf 'caf\xc3\xa9\r\nline\r\n' >"$SEEDS/side/eight-bit.txt"
 printf '\0\0\0\0\xe8\3\0\0\xe8\3\0\0\xf4\1\0\0' >"$SEEDS/side/chunks.cif"
+
+sox -q -n -r 8000 -c 1 -b 16 "$SEEDS/wav/mono.wav" synth 0.01 sine 440
+sox -q -n -r 8000 -c 2 -b 16 "$SEEDS/wav/stereo.wav" synth 0.01 sine 440
+sox -q -n -r 8000 -c 1 -b 8 "$SEEDS/wav/eight.wav" synth 0.01 sine 440
+sox -q -n -r 8000 -c 2 -b 24 "$SEEDS/wav/extensible.wav" synth 0.01 sine 440
 
 status=0
 run() {
@@ -52,4 +57,5 @@ run() {
 }
 run fuzz_zip_reader "$SEEDS/zip"
 run fuzz_side_files "$SEEDS/side"
+run fuzz_wav_parser "$SEEDS/wav"
 exit $status

@@ -187,6 +187,7 @@ SideFileStatus ReadCifFile(const std::string& path, std::vector<CifRecord>& reco
   std::vector<std::uint8_t> body;
   const SideFileStatus st = ReadWholeFile(path, kMaxCifBytes, body);
   if (st != SideFileStatus::Ok) return st;
+  if (body.empty()) return SideFileStatus::Empty;
   return ParseCif(body, records) ? SideFileStatus::Ok : SideFileStatus::BadSize;
 }
 

@@ -62,7 +62,8 @@ bool WriteOurs(const Files& f, const std::string& zip) {
   if (!h) return false;
   bool ok = true;
   for (const std::string& n : f.names) {
-    ok = ok && vts::AddZipEntryInternal(h->writer, n, vts::ZipSource::FromFile(f.dir + "/" + n)) == vts::ZR_OK;
+    ok = ok && vts::AddZipEntryInternal(h->writer, n, vts::ZipSource::FromFile(f.dir + "/" + n)) ==
+                   vts::ZR_OK;
   }
   return vts::CloseZipWriter(h) == vts::ZR_OK && ok;
 }
@@ -112,10 +113,12 @@ void Bench(const char* label, const Files& f, int runs) {
     rUnzip.push_back(Seconds([&] { Sh("unzip -q -o '" + ours + "' -d '" + outUnzip + "'"); }));
   }
   for (const std::string& n : f.names) {
-    if (Slurp(outOurs + "/" + n) != Slurp(f.dir + "/" + n)) std::fprintf(stderr, "MISMATCH %s\n", n.c_str());
+    if (Slurp(outOurs + "/" + n) != Slurp(f.dir + "/" + n))
+      std::fprintf(stderr, "MISMATCH %s\n", n.c_str());
   }
-  std::printf("\n%s: %.1f MB in %zu entries; archive ours %.1f MB, zip -8 %.1f MB; %d runs, median\n",
-              label, mb, f.names.size(), SizeOf(ours) / 1e6, SizeOf(theirs) / 1e6, runs);
+  std::printf(
+      "\n%s: %.1f MB in %zu entries; archive ours %.1f MB, zip -8 %.1f MB; %d runs, median\n",
+      label, mb, f.names.size(), SizeOf(ours) / 1e6, SizeOf(theirs) / 1e6, runs);
   auto row = [&](const char* what, const std::vector<double>& s) {
     const double m = Median(s);
     std::printf("  %-28s %8.3f s  %8.1f MB/s   (min %.3f, max %.3f)\n", what, m, mb / m,
@@ -168,17 +171,20 @@ int main(int argc, char** argv) {
       for (std::uint32_t v : rec) {
         for (int k = 0; k < 4; ++k) cif.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
       }
-      const std::string line = "Sentence " + std::to_string(i + 1) + ": the teacher reads, you repeat.\r\n";
+      const std::string line =
+          "Sentence " + std::to_string(i + 1) + ": the teacher reads, you repeat.\r\n";
       for (char c : line) {
         txt.push_back(static_cast<std::uint8_t>(c));
         txt.push_back(0);
       }
     }
-    std::ofstream(dir + "/lesson.cif", std::ios::binary).write(reinterpret_cast<char*>(cif.data()), cif.size());
-    std::ofstream(dir + "/lesson.txt", std::ios::binary).write(reinterpret_cast<char*>(txt.data()), txt.size());
+    std::ofstream(dir + "/lesson.cif", std::ios::binary)
+        .write(reinterpret_cast<char*>(cif.data()), cif.size());
+    std::ofstream(dir + "/lesson.txt", std::ios::binary)
+        .write(reinterpret_cast<char*>(txt.data()), txt.size());
   }
-  Bench("package (texts, MP3, chunk list)", Files{dir, "lesson", {"lesson.txt", "lesson.mpa", "lesson.cif"}},
-        runs);
+  Bench("package (texts, MP3, chunk list)",
+        Files{dir, "lesson", {"lesson.txt", "lesson.mpa", "lesson.cif"}}, runs);
   if (wav) Bench("PCM WAV of the same hour", Files{dir, "lesson", {"lesson.wav"}}, runs);
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "platform/named_mutex.h"
@@ -84,22 +85,33 @@ TEST(WavParse, TableOfFiles) {
     bool clamped = false, scanned = false;
   };
   const Case cases[] = {
-      {"canonical mono", Riff([](Bytes& b) { AddFmt(b, {}); AddChunk(b, "data", 400, 400); }), WavStatus::Ok, 44,
-       400},
-      {"stereo", Riff([](Bytes& b) { AddFmt(b, {.channels = 2}); AddChunk(b, "data", 400, 400); }), WavStatus::Ok,
-       44, 400},
-      {"18-byte fmt", Riff([](Bytes& b) { AddFmt(b, {.size = 18}); AddChunk(b, "data", 400, 400); }),
+      {"canonical mono", Riff([](Bytes& b) {
+         AddFmt(b, {});
+         AddChunk(b, "data", 400, 400);
+       }),
+       WavStatus::Ok, 44, 400},
+      {"stereo", Riff([](Bytes& b) {
+         AddFmt(b, {.channels = 2});
+         AddChunk(b, "data", 400, 400);
+       }),
+       WavStatus::Ok, 44, 400},
+      {"18-byte fmt", Riff([](Bytes& b) {
+         AddFmt(b, {.size = 18});
+         AddChunk(b, "data", 400, 400);
+       }),
        WavStatus::Ok, 46, 400},
       {"LIST before data", Riff([](Bytes& b) {
          AddFmt(b, {});
          AddChunk(b, "LIST", 26, 26);
          AddChunk(b, "data", 400, 400);
-       }), WavStatus::Ok, 78, 400},
+       }),
+       WavStatus::Ok, 78, 400},
       {"odd chunk padded", Riff([](Bytes& b) {
          AddFmt(b, {});
          AddChunk(b, "junk", 3, 3);
          AddChunk(b, "data", 400, 400);
-       }), WavStatus::Ok, 56, 400},
+       }),
+       WavStatus::Ok, 56, 400},
       {"'data' inside another chunk is not the data", Riff([](Bytes& b) {
          AddFmt(b, {});
          Tag(b, "LIST");
@@ -107,40 +119,81 @@ TEST(WavParse, TableOfFiles) {
          Tag(b, "data");
          Put32(b, 0x7FFFFFFF);
          AddChunk(b, "data", 200, 200);
-       }), WavStatus::Ok, 60, 200},
-      {"data before fmt", Riff([](Bytes& b) { AddChunk(b, "data", 40, 40); AddFmt(b, {}); }), WavStatus::Ok, 20,
-       40},
-      {"data size past the end clamped", Riff([](Bytes& b) { AddFmt(b, {}); AddChunk(b, "data", 100000, 400); }),
+       }),
+       WavStatus::Ok, 60, 200},
+      {"data before fmt", Riff([](Bytes& b) {
+         AddChunk(b, "data", 40, 40);
+         AddFmt(b, {});
+       }),
+       WavStatus::Ok, 20, 40},
+      {"data size past the end clamped", Riff([](Bytes& b) {
+         AddFmt(b, {});
+         AddChunk(b, "data", 100000, 400);
+       }),
        WavStatus::Ok, 44, 400, true},
-      {"half frame dropped", Riff([](Bytes& b) { AddFmt(b, {.channels = 2}); AddChunk(b, "data", 401, 401); }),
+      {"half frame dropped", Riff([](Bytes& b) {
+         AddFmt(b, {.channels = 2});
+         AddChunk(b, "data", 401, 401);
+       }),
        WavStatus::Ok, 44, 400},
       {"broken chunk size: found by scan", Riff([](Bytes& b) {
          AddFmt(b, {});
          AddChunk(b, "LIST", 0xFFFFFF00, 10);
          AddChunk(b, "data", 400, 400);
-       }), WavStatus::Ok, 62, 400, false, true},
-      {"8-bit", Riff([](Bytes& b) { AddFmt(b, {.bits = 8}); AddChunk(b, "data", 400, 400); }),
+       }),
+       WavStatus::Ok, 62, 400, false, true},
+      {"8-bit", Riff([](Bytes& b) {
+         AddFmt(b, {.bits = 8});
+         AddChunk(b, "data", 400, 400);
+       }),
        WavStatus::Unsupported},
-      {"24-bit", Riff([](Bytes& b) { AddFmt(b, {.bits = 24}); AddChunk(b, "data", 402, 402); }),
+      {"24-bit", Riff([](Bytes& b) {
+         AddFmt(b, {.bits = 24});
+         AddChunk(b, "data", 402, 402);
+       }),
        WavStatus::Unsupported},
-      {"3 channels", Riff([](Bytes& b) { AddFmt(b, {.channels = 3}); AddChunk(b, "data", 402, 402); }),
+      {"3 channels", Riff([](Bytes& b) {
+         AddFmt(b, {.channels = 3});
+         AddChunk(b, "data", 402, 402);
+       }),
        WavStatus::Unsupported},
-      {"block align wrong", Riff([](Bytes& b) { AddFmt(b, {.blockAlign = 4}); AddChunk(b, "data", 400, 400); }),
+      {"block align wrong", Riff([](Bytes& b) {
+         AddFmt(b, {.blockAlign = 4});
+         AddChunk(b, "data", 400, 400);
+       }),
        WavStatus::Unsupported},
-      {"float", Riff([](Bytes& b) { AddFmt(b, {.tag = 3, .bits = 32}); AddChunk(b, "data", 400, 400); }),
+      {"float", Riff([](Bytes& b) {
+         AddFmt(b, {.tag = 3, .bits = 32});
+         AddChunk(b, "data", 400, 400);
+       }),
        WavStatus::NotPcm},
-      {"extensible", Riff([](Bytes& b) { AddFmt(b, {.tag = 0xFFFE, .size = 40}); AddChunk(b, "data", 400, 400); }),
+      {"extensible", Riff([](Bytes& b) {
+         AddFmt(b, {.tag = 0xFFFE, .size = 40});
+         AddChunk(b, "data", 400, 400);
+       }),
        WavStatus::NotPcm},
-      {"zero rate", Riff([](Bytes& b) { AddFmt(b, {.rate = 0}); AddChunk(b, "data", 400, 400); }),
+      {"zero rate", Riff([](Bytes& b) {
+         AddFmt(b, {.rate = 0});
+         AddChunk(b, "data", 400, 400);
+       }),
        WavStatus::ZeroRate},
-      {"no data", Riff([](Bytes& b) { AddFmt(b, {}); AddChunk(b, "LIST", 4, 4); }), WavStatus::NoData},
-      {"empty data", Riff([](Bytes& b) { AddFmt(b, {}); AddChunk(b, "data", 0, 0); }), WavStatus::EmptyData},
+      {"no data", Riff([](Bytes& b) {
+         AddFmt(b, {});
+         AddChunk(b, "LIST", 4, 4);
+       }),
+       WavStatus::NoData},
+      {"empty data", Riff([](Bytes& b) {
+         AddFmt(b, {});
+         AddChunk(b, "data", 0, 0);
+       }),
+       WavStatus::EmptyData},
       {"fmt of 14 bytes", Riff([](Bytes& b) {
          Tag(b, "fmt ");
          Put32(b, 14);
          for (int i = 0; i < 14; ++i) b.push_back(1);
          AddChunk(b, "data", 4, 4);
-       }), WavStatus::NoFormat},
+       }),
+       WavStatus::NoFormat},
       {"no fmt", Riff([](Bytes& b) { AddChunk(b, "data", 4, 4); }), WavStatus::NoFormat},
       {"not RIFF", test::ToBytes("RIFX\0\0\0\0WAVEfmt "s), WavStatus::NotRiff},
       {"MP3 bytes", test::ToBytes("ID3\3\0\0\0\0\0\0\xff\xfb\x90\x64"s), WavStatus::NotRiff},
@@ -167,7 +220,9 @@ struct MediaFixture : ::testing::Test {
   }
   std::string Sox(const std::string& name, const std::string& args) {
     const std::string path = dir + "/" + name;
-    EXPECT_EQ(test::Run("sox -q -n " + args + " " + Q(path) + " synth 1.5 sine 440 gain -3 2>&1"), 0) << args;
+    EXPECT_EQ(test::Run("sox -q -n " + args + " " + Q(path) + " synth 1.5 sine 440 gain -3 2>&1"),
+              0)
+        << args;
     return path;
   }
   // The frequency sox hears in a WAV.
@@ -187,8 +242,10 @@ TEST_F(MediaFixture, SoxFilesThroughTheDescriptor) {
     std::uint32_t rate;
   };
   const Case cases[] = {
-      {"-r 44100 -c 1 -b 16", WavStatus::Ok, 1, 44100},   {"-r 22050 -c 2 -b 16", WavStatus::Ok, 2, 22050},
-      {"-r 44100 -c 1 -b 8", WavStatus::Unsupported, 0, 0}, {"-r 44100 -c 2 -b 24", WavStatus::NotPcm, 0, 0},
+      {"-r 44100 -c 1 -b 16", WavStatus::Ok, 1, 44100},
+      {"-r 22050 -c 2 -b 16", WavStatus::Ok, 2, 22050},
+      {"-r 44100 -c 1 -b 8", WavStatus::Unsupported, 0, 0},
+      {"-r 44100 -c 2 -b 24", WavStatus::NotPcm, 0, 0},
       {"-r 44100 -c 1 -e floating-point -b 32", WavStatus::NotPcm, 0, 0},
   };
   int n = 0;
@@ -221,9 +278,10 @@ TEST_F(MediaFixture, HeaderWriterAndSampleRoundTrip) {
   f.bitsPerSample = 16;
   std::array<std::uint8_t, 44> h{};
   ASSERT_TRUE(BuildWavHeader(f, 1000, h));
-  const Bytes expected = {'R', 'I', 'F', 'F', 0xF4, 0x07, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                          16, 0, 0, 0, 1, 0, 1, 0, 0x44, 0xAC, 0, 0, 0x88, 0x58, 0x01, 0,
-                          2, 0, 16, 0, 'd', 'a', 't', 'a', 0xD0, 0x07, 0, 0};
+  const Bytes expected = {'R', 'I', 'F',  'F',  0xF4, 0x07, 0,    0,    'W',  'A', 'V',
+                          'E', 'f', 'm',  't',  ' ',  16,   0,    0,    0,    1,   0,
+                          1,   0,   0x44, 0xAC, 0,    0,    0x88, 0x58, 0x01, 0,   2,
+                          0,   16,  0,    'd',  'a',  't',  'a',  0xD0, 0x07, 0,   0};
   EXPECT_EQ(Bytes(h.begin(), h.end()), expected);
   ASSERT_TRUE(BuildWavHeader(f, 0, h));  // all chunks of length 0: header with data size 0
   EXPECT_EQ(test::Le32(Bytes(h.begin(), h.end()), 40), 0u);
@@ -234,10 +292,12 @@ TEST_F(MediaFixture, HeaderWriterAndSampleRoundTrip) {
   Bytes file = test::ReadBytes(src);
   WavInfo info;
   ASSERT_EQ(ParseWav(file, info), WavStatus::Ok);
-  const Bytes samples(file.begin() + info.dataOffset, file.begin() + info.dataOffset + info.dataBytes);
+  const Bytes samples(file.begin() + info.dataOffset,
+                      file.begin() + info.dataOffset + info.dataBytes);
   ASSERT_TRUE(BuildWavHeader(info.format, info.dataBytes / info.format.blockAlign, h));
-  Bytes saved(h.begin(), h.end());
-  saved.insert(saved.end(), samples.begin(), samples.end());
+  Bytes saved(h.size() + samples.size());
+  std::copy(h.begin(), h.end(), saved.begin());
+  std::copy(samples.begin(), samples.end(), saved.begin() + h.size());
   test::WriteBytes(dir + "/saved.wav", saved);
   std::string out;
   EXPECT_EQ(test::Run("sox --i -s " + Q(dir + "/saved.wav"), &out), 0);
@@ -265,7 +325,8 @@ TEST_F(MediaFixture, DecodesLameFiles) {
   const Case cases[] = {
       {"mono 44.1k", "-r 44100 -c 1 -b 16", "-m m -b 64", 1, 44100},
       {"stereo 48k", "-r 48000 -c 2 -b 16", "-m s -b 128", 2, 48000},
-      {"mono 22.05k (MPEG-2) with ID3v2", "-r 22050 -c 1 -b 16", "-m m -b 32 --tt Lesson --add-id3v2", 1, 22050},
+      {"mono 22.05k (MPEG-2) with ID3v2", "-r 22050 -c 1 -b 16",
+       "-m m -b 32 --tt Lesson --add-id3v2", 1, 22050},
       {"joint stereo VBR", "-r 44100 -c 2 -b 16", "-V 5", 2, 44100},
   };
   int n = 0;
@@ -276,10 +337,11 @@ TEST_F(MediaFixture, DecodesLameFiles) {
     ASSERT_EQ(test::Run("lame --quiet " + c.lameArgs + " " + Q(wav) + " " + Q(mp3)), 0);
     const std::string out = dir + "/out" + std::to_string(n++) + ".wav";
     std::uint32_t lastTotal = 0, calls = 0;
-    ASSERT_EQ(DecodeMp3ToWav(mp3, out, [&](std::uint32_t, std::uint32_t total, std::uint32_t) {
-                lastTotal = total;
-                ++calls;
-              }),
+    ASSERT_EQ(DecodeMp3ToWav(mp3, out,
+                             [&](std::uint32_t, std::uint32_t total, std::uint32_t) {
+                               lastTotal = total;
+                               ++calls;
+                             }),
               Mp3DecodeResult::Ok);
     EXPECT_GT(calls, 0u);
     EXPECT_EQ(lastTotal, test::ReadBytes(mp3).size());
@@ -383,9 +445,11 @@ struct FrameHeader {
   int version, bitrateIndex, rateIndex, mode, copyright, original;
 };
 std::vector<FrameHeader> WalkFrames(const Bytes& mp3) {
-  static const int kKbps1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+  static const int kKbps1[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                 112, 128, 160, 192, 224, 256, 320, 0};
   static const int kKbps2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
-  static const int kRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+  static const int kRates[4][3] = {
+      {11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
   std::vector<FrameHeader> frames;
   std::size_t p = 0;
   while (p + 4 <= mp3.size()) {
@@ -433,7 +497,8 @@ TEST_F(MediaFixture, EncodesAtTheTrackSettings) {
     Bytes mp3;
     std::size_t done = 0;
     while (done < frames) {
-      const std::size_t n = std::min<std::size_t>(enc.SamplesPerChunk() / c.channels - 7, frames - done);
+      const std::size_t n =
+          std::min<std::size_t>(enc.SamplesPerChunk() / c.channels - 7, frames - done);
       ASSERT_TRUE(enc.Encode(pcm.data() + done * c.channels, n * c.channels, mp3));
       done += n;
     }
@@ -462,6 +527,29 @@ TEST_F(MediaFixture, EncodesAtTheTrackSettings) {
   }
 }
 
+// The settings are LAME's own at 64 kbit/s CBR mono: the command line with the same options
+// writes the very same bytes.
+TEST_F(MediaFixture, EncodingEqualsTheLameCommandLine) {
+  const std::string wavPath = Sox("speech.wav", "-r 44100 -c 1 -b 16");
+  const Bytes wav = test::ReadBytes(wavPath);
+  WavInfo info;
+  ASSERT_EQ(ParseWav(wav, info), WavStatus::Ok);
+  Mp3StreamEncoder enc;
+  ASSERT_EQ(enc.Init(44100, 1), Mp3EncodeError::None);
+  std::vector<std::int16_t> pcm(info.dataBytes / 2);
+  std::memcpy(pcm.data(), wav.data() + info.dataOffset, info.dataBytes);
+  Bytes ours;
+  for (std::size_t done = 0; done < pcm.size();) {
+    const std::size_t n = std::min(enc.SamplesPerChunk(), pcm.size() - done);
+    ASSERT_TRUE(enc.Encode(pcm.data() + done, n, ours));
+    done += n;
+  }
+  ASSERT_TRUE(enc.Finish(ours));
+  const std::string lamePath = dir + "/lame.mp3";
+  ASSERT_EQ(test::Run("lame --quiet -m m -b 64 --cbr -t -o " + Q(wavPath) + " " + Q(lamePath)), 0);
+  EXPECT_TRUE(ours == test::ReadBytes(lamePath));
+}
+
 TEST(Mp3Encoder, RefusedSettings) {
   Mp3StreamEncoder enc;
   EXPECT_EQ(enc.Init(44100, 0), Mp3EncodeError::BadChannelCount);
@@ -475,10 +563,12 @@ TEST(Mp3Encoder, RefusedSettings) {
   ASSERT_EQ(enc.Init(44100, 1), Mp3EncodeError::None);
   std::vector<std::int16_t> tooMany(enc.SamplesPerChunk() + 1);
   EXPECT_FALSE(enc.Encode(tooMany.data(), tooMany.size(), out));
-  EXPECT_STREQ(Mp3EncodeErrorText(Mp3EncodeError::BadChannelCount), "Incorrect number of channels in the file");
+  EXPECT_STREQ(Mp3EncodeErrorText(Mp3EncodeError::BadChannelCount),
+               "Incorrect number of channels in the file");
   EXPECT_STREQ(Mp3EncodeErrorText(Mp3EncodeError::InitFailed),
                "Bad format reported during encoder initialization");
-  EXPECT_STREQ(Mp3EncodeErrorText(Mp3EncodeError::CannotCreate), "Unable to save to requested destination");
+  EXPECT_STREQ(Mp3EncodeErrorText(Mp3EncodeError::CannotCreate),
+               "Unable to save to requested destination");
 }
 
 }  // namespace

@@ -36,10 +36,14 @@ TEST(SideFileUnits, MillisecondFrameConversions) {
   struct Case {
     std::uint32_t ms, rate, frames;
   };
-  const Case toFrames[] = {{1000, 44100, 44100}, {500, 44100, 22050}, {1, 44100, 44},
-                           {0xFFFFFFFF, 1000, 0xFFFFFFFF}, {0xFFFFFFFF, 44100, 0xFFFFFFFF},
+  const Case toFrames[] = {{1000, 44100, 44100},
+                           {500, 44100, 22050},
+                           {1, 44100, 44},
+                           {0xFFFFFFFF, 1000, 0xFFFFFFFF},
+                           {0xFFFFFFFF, 44100, 0xFFFFFFFF},
                            {1000, 0, 0}};
-  for (const Case& c : toFrames) EXPECT_EQ(MsToFrames(c.ms, c.rate), c.frames) << c.ms << "@" << c.rate;
+  for (const Case& c : toFrames)
+    EXPECT_EQ(MsToFrames(c.ms, c.rate), c.frames) << c.ms << "@" << c.rate;
   EXPECT_EQ(FramesToMs(1, 44100), 0u);
   EXPECT_EQ(FramesToMs(44100, 44100), 1000u);
   EXPECT_EQ(FramesToMs(0xFFFFFFFFull, 44100), 97391548u);  // needs 64-bit products
@@ -72,7 +76,7 @@ TEST(SideFileCif, ReadFileCases) {
   EXPECT_EQ(ReadCifFile(dir + "/missing.cif", recs), SideFileStatus::OpenFailed);
   EXPECT_EQ(ReadCifFile(dir, recs), SideFileStatus::OpenFailed);
   test::WriteBytes(dir + "/empty.cif", {});
-  EXPECT_EQ(ReadCifFile(dir + "/empty.cif", recs), SideFileStatus::BadSize);
+  EXPECT_EQ(ReadCifFile(dir + "/empty.cif", recs), SideFileStatus::Empty);
   test::WriteBytes(dir + "/twelve.cif", Bytes(12, 0));
   EXPECT_EQ(ReadCifFile(dir + "/twelve.cif", recs), SideFileStatus::BadSize);
   test::WriteBytes(dir + "/ok.cif", Cif({{0, 1000}, {1000, 500}}));
@@ -106,7 +110,9 @@ TEST(SideFileCif, BuildWritesContiguousStarts) {
       {"all zero lengths", {0, 0, 0}, 44100, {}},
       {"no chunks", {}, 44100, {}},
       {"rate 0", {100}, 0, {}},
-      {"beyond u32 ms saturates", {0xFFFFFFFF, 0xFFFFFFFF, 5}, 1000,
+      {"beyond u32 ms saturates",
+       {0xFFFFFFFF, 0xFFFFFFFF, 5},
+       1000,
        Cif({{0, 0xFFFFFFFF}, {0xFFFFFFFF, 0xFFFFFFFF}, {0xFFFFFFFF, 5}})},
   };
   for (const Case& c : cases) EXPECT_EQ(BuildCifBody(c.lengths, c.rate), c.expected) << c.what;
@@ -114,15 +120,20 @@ TEST(SideFileCif, BuildWritesContiguousStarts) {
 
 TEST(SideFileTxt, BuildBody) {
   const std::vector<std::u16string> texts = {u"a", u"", u"b"};
-  const Bytes expected = {0xFF, 0xFE, 0x61, 0, 0x0D, 0, 0x0A, 0, 0x0D, 0, 0x0A, 0, 0x62, 0, 0x0D, 0, 0x0A, 0};
+  const Bytes expected = {0xFF, 0xFE, 0x61, 0,    0x0D, 0,    0x0A, 0,    0x0D,
+                          0,    0x0A, 0,    0x62, 0,    0x0D, 0,    0x0A, 0};
   EXPECT_EQ(BuildTxtBody(texts), expected);
   EXPECT_EQ(BuildTxtBody({}), (Bytes{0xFF, 0xFE}));
   // Line breaks inside a text are written as one space each.
   struct Case {
     std::u16string text, written;
   };
-  const Case cases[] = {{u"a\r\nb", u"a b"},       {u"a\nb", u"a b"},   {u"a\rb", u"a b"},
-                        {u"a\r\n\r\nb", u"a  b"}, {u"\n", u" "},        {u"x\r", u"x "},
+  const Case cases[] = {{u"a\r\nb", u"a b"},
+                        {u"a\nb", u"a b"},
+                        {u"a\rb", u"a b"},
+                        {u"a\r\n\r\nb", u"a  b"},
+                        {u"\n", u" "},
+                        {u"x\r", u"x "},
                         {u"\u00e9\U0001F3A4", u"\u00e9\U0001F3A4"}};
   for (const Case& c : cases) {
     const std::vector<std::u16string> one = {c.text};
@@ -151,17 +162,21 @@ TEST(SideFileTxt, ParseCases) {
       {"ends with a lone CR", Utf16Body(u"a\r\nb\r"), {u"a", u"b"}},
       {"ends with a lone LF", Utf16Body(u"a\r\nb\n"), {u"a", u"b"}},
       {"CR inside then text", Utf16Body(u"a\rb"), {u"a", u"b"}},
-      {"odd size: last byte ignored", [] {
+      {"odd size: last byte ignored",
+       [] {
          Bytes b = Utf16Body(u"ab\r\n");
          b.push_back(0x41);
          return b;
-       }(), {u"ab"}},
+       }(),
+       {u"ab"}},
       {"odd size: BOM and one byte", {0xFF, 0xFE, 0x41}, {u""}},
       {"line of 1500 units cut", Utf16Body(long1500 + u"\r\n"), {std::u16string(1023, u'x')}},
       {"surrogate pair not split", Utf16Body(pairAtCut + u"\r\n"), {std::u16string(1022, u'y')}},
       {"zero bytes", {}, {u""}},
       {"one byte", {0x41}, {u"A"}},
-      {"8-bit UTF-8 text", test::ToBytes("caf\xC3\xA9\r\nna\xC3\xAFve\r\n"), {u"caf\u00e9", u"na\u00efve"}},
+      {"8-bit UTF-8 text",
+       test::ToBytes("caf\xC3\xA9\r\nna\xC3\xAFve\r\n"),
+       {u"caf\u00e9", u"na\u00efve"}},
       {"8-bit last line without break", test::ToBytes("one\r\ntwo"), {u"one", u"two"}},
       {"8-bit LF before CR dropped", test::ToBytes("a\n\r\nb\r\n"), {u"a", u"b"}},
       {"8-bit invalid bytes", test::ToBytes("\xFF\xC3(\r\n"), {u"\uFFFD\uFFFD("}},

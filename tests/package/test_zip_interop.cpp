@@ -17,7 +17,6 @@ namespace {
 using test::Bytes;
 using test::Q;
 
-
 std::string ToUtf8(const std::u16string& s) {
   std::string out;
   for (char16_t c : s) {
@@ -105,8 +104,8 @@ void ExpectEqualToUnzip(const std::string& zipPath, std::size_t expectedEntries,
     std::string data;
     ExpectUnzipOk(test::Run("unzip -p " + Q(zipPath) + " " + Q(n) + " 2>/dev/null", &data),
                   warningsAllowed);
-    EXPECT_TRUE(it->second == test::ToBytes(data)) << n << ": " << it->second.size() << " vs "
-                                                    << data.size();
+    EXPECT_TRUE(it->second == test::ToBytes(data))
+        << n << ": " << it->second.size() << " vs " << data.size();
   }
 }
 
@@ -115,7 +114,8 @@ struct InteropFixture : ::testing::Test {
   Bytes text = test::TextBytes(200000, 11);
   Bytes noise = test::RandomBytes(300000, 12);
   void SetUp() override {
-    ASSERT_EQ(test::Run("command -v zip unzip python3 >/dev/null"), 0) << "zip, unzip and python3 are needed";
+    ASSERT_EQ(test::Run("command -v zip unzip python3 >/dev/null"), 0)
+        << "zip, unzip and python3 are needed";
     ASSERT_EQ(mkdir((dir + "/src").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((dir + "/src/sub").c_str(), 0755), 0);
     test::WriteBytes(dir + "/src/talk.txt", text);
@@ -134,7 +134,8 @@ TEST_F(InteropFixture, OurArchivePassesUnzipAndPython) {
   ASSERT_EQ(AddZipEntry(h, u"talk.mpa", ZipSource::FromFile(dir + "/src/talk.mpa")), ZR_OK);
   ASSERT_EQ(AddZipEntry(h, u"talk.cif", ZipSource::FromMemory(cif.data(), cif.size())), ZR_OK);
   ASSERT_EQ(AddZipEntry(h, u"sub", ZipSource::Folder()), ZR_OK);
-  ASSERT_EQ(AddZipEntry(h, u"sub\\empty.cif", ZipSource::FromFile(dir + "/src/sub/empty.cif")), ZR_OK);
+  ASSERT_EQ(AddZipEntry(h, u"sub\\empty.cif", ZipSource::FromFile(dir + "/src/sub/empty.cif")),
+            ZR_OK);
   ASSERT_EQ(AddZipEntry(h, u"sub/inner.zip", ZipSource::FromFile(dir + "/src/talk.mpa")), ZR_OK);
   ASSERT_EQ(AddZipEntry(h, u"le\u00e7on.txt", ZipSource::FromMemory("x", 1)), ZR_OK);
   ASSERT_EQ(CloseZipWriter(h), ZR_OK);
@@ -151,7 +152,8 @@ TEST_F(InteropFixture, OurArchivePassesUnzipAndPython) {
       "assert bad is None, bad\n"
       "# no UTF-8 flag (the names are in the system's 8-bit encoding): Python decodes cp437\n"
       "names = [i.filename.encode('cp437').decode('utf-8') for i in z.infolist()]\n"
-      "assert names == ['talk.txt', 'talk.mpa', 'talk.cif', 'sub/', 'sub/empty.cif', 'sub/inner.zip', 'le\\xe7on.txt'], names\n"
+      "assert names == ['talk.txt', 'talk.mpa', 'talk.cif', 'sub/', 'sub/empty.cif', "
+      "'sub/inner.zip', 'le\\xe7on.txt'], names\n"
       "assert z.read('talk.mpa') == open(sys.argv[2] + '/talk.mpa', 'rb').read()\n"
       "assert z.read('talk.txt') == open(sys.argv[2] + '/talk.txt', 'rb').read()\n"
       "assert z.getinfo('sub/').is_dir()\n"
@@ -159,7 +161,10 @@ TEST_F(InteropFixture, OurArchivePassesUnzipAndPython) {
       "print('ok')\n";
   test::WriteBytes(dir + "/check.py", test::ToBytes(py));
   out.clear();
-  EXPECT_EQ(test::Run("python3 " + Q(dir + "/check.py") + " " + Q(zip) + " " + Q(dir + "/src") + " 2>&1", &out), 0)
+  EXPECT_EQ(
+      test::Run("python3 " + Q(dir + "/check.py") + " " + Q(zip) + " " + Q(dir + "/src") + " 2>&1",
+                &out),
+      0)
       << out;
   ExpectEqualToUnzip(zip, 7);
 }
@@ -210,7 +215,8 @@ TEST_F(InteropFixture, ReadsPythonArchives) {
       "        def write(s, b): return s.f.write(b)\n"
       "        def seekable(s): return False\n"
       "    with open(out, 'wb') as f:\n"
-      "        with zipfile.ZipFile(Sink(f), 'w', zipfile.ZIP_DEFLATED, compresslevel=8) as z: fill(z)\n"
+      "        with zipfile.ZipFile(Sink(f), 'w', zipfile.ZIP_DEFLATED, compresslevel=8) as z: "
+      "fill(z)\n"
       "else:\n"
       "    with zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED) as z: fill(z)\n"
       "if mode == 'prefixed':\n"
@@ -221,9 +227,9 @@ TEST_F(InteropFixture, ReadsPythonArchives) {
     SCOPED_TRACE(mode);
     const std::string zip = dir + "/py-" + mode + ".zip";
     std::string out;
-    ASSERT_EQ(test::Run("python3 " + Q(dir + "/make.py") + " " + Q(dir + "/src") + " " + Q(zip) + " " + mode +
-                      " 2>&1",
-                  &out),
+    ASSERT_EQ(test::Run("python3 " + Q(dir + "/make.py") + " " + Q(dir + "/src") + " " + Q(zip) +
+                            " " + mode + " 2>&1",
+                        &out),
               0)
         << out;
     ExpectEqualToUnzip(zip, 5, std::string(mode) == "prefixed");
@@ -257,7 +263,8 @@ TEST_F(InteropFixture, ExtractsInfoZipArchiveToDisk) {
       continue;
     }
     EXPECT_EQ(ExtractZipEntry(h, i, "out/" + name), ZR_OK) << name;
-    EXPECT_EQ(test::ReadBytes(base + "/out/" + name), test::ReadBytes(dir + "/src/" + name)) << name;
+    EXPECT_EQ(test::ReadBytes(base + "/out/" + name), test::ReadBytes(dir + "/src/" + name))
+        << name;
     ++files;
   }
   EXPECT_EQ(files, 4);

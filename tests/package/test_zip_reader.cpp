@@ -26,7 +26,8 @@ Bytes MakeArchive(const std::string& path, const std::vector<Entry>& entries) {
   ZipHandle* h = CreateZipWriter(path);
   EXPECT_NE(h, nullptr);
   for (const Entry& e : entries) {
-    const ZipSource src = e.folder ? ZipSource::Folder() : ZipSource::FromMemory(e.data.data(), e.data.size());
+    const ZipSource src =
+        e.folder ? ZipSource::Folder() : ZipSource::FromMemory(e.data.data(), e.data.size());
     EXPECT_EQ(AddZipEntryInternal(h->writer, e.name, src), ZR_OK) << e.name;
   }
   EXPECT_EQ(CloseZipWriter(h), ZR_OK);
@@ -237,8 +238,8 @@ TEST_F(ReaderFixture, TruncatedAndBitFlippedArchives) {
 }
 
 TEST_F(ReaderFixture, DamagedEntriesAreRefused) {
-  const Bytes zip = MakeArchive(dir + "/p.zip", {{"s.zip", test::TextBytes(4000, 6)},
-                                                 {"d.txt", test::TextBytes(4000, 7)}});
+  const Bytes zip = MakeArchive(
+      dir + "/p.zip", {{"s.zip", test::TextBytes(4000, 6)}, {"d.txt", test::TextBytes(4000, 7)}});
   const auto l = test::ParseLayout(zip);
   auto dataOf = [&](int i) { return l.local[i] + 30 + Le16(zip, l.local[i] + 26) + 17; };
   struct Case {
@@ -249,38 +250,49 @@ TEST_F(ReaderFixture, DamagedEntriesAreRefused) {
     ZipResult readResult;
   };
   const Case cases[] = {
-      {"local method differs", [&](Bytes& b) { test::SetLe16(b, l.local[1] + 8, 0); }, 1, ZR_CORRUPT,
-       ZR_CORRUPT},
-      {"unknown method", [&](Bytes& b) {
+      {"local method differs", [&](Bytes& b) { test::SetLe16(b, l.local[1] + 8, 0); }, 1,
+       ZR_CORRUPT, ZR_CORRUPT},
+      {"unknown method",
+       [&](Bytes& b) {
          test::SetLe16(b, l.local[1] + 8, 12);
          test::SetLe16(b, l.central[1] + 10, 12);
-       }, 1, ZR_CORRUPT, ZR_CORRUPT},
+       },
+       1, ZR_CORRUPT, ZR_CORRUPT},
       {"local CRC differs", [&](Bytes& b) { b[l.local[0] + 14] ^= 1; }, 0, ZR_CORRUPT, ZR_CORRUPT},
       {"local name length differs", [&](Bytes& b) { test::SetLe16(b, l.local[0] + 26, 4); }, 0,
        ZR_CORRUPT, ZR_CORRUPT},
       {"no local signature", [&](Bytes& b) { b[l.local[1]] = 0; }, 1, ZR_CORRUPT, ZR_CORRUPT},
       {"stored data damaged", [&](Bytes& b) { b[dataOf(0) + 100] ^= 0x20; }, 0, ZR_OK, ZR_CORRUPT},
       {"deflated data damaged", [&](Bytes& b) { b[dataOf(1) + 20] ^= 0x55; }, 1, ZR_OK, -2},
-      {"central CRC wrong", [&](Bytes& b) {
+      {"central CRC wrong",
+       [&](Bytes& b) {
          b[l.central[1] + 16] ^= 1;
          b[l.local[1] + 14] ^= 1;
-       }, 1, ZR_OK, ZR_CORRUPT},
-      {"stored sizes disagree", [&](Bytes& b) {
+       },
+       1, ZR_OK, ZR_CORRUPT},
+      {"stored sizes disagree",
+       [&](Bytes& b) {
          test::SetLe32(b, l.central[0] + 24, 3999);
          test::SetLe32(b, l.local[0] + 22, 3999);
-       }, 0, ZR_OK, ZR_CORRUPT},
-      {"compressed size past the end", [&](Bytes& b) {
+       },
+       0, ZR_OK, ZR_CORRUPT},
+      {"compressed size past the end",
+       [&](Bytes& b) {
          test::SetLe32(b, l.central[1] + 20, 0x7FFFFFFF);
          test::SetLe32(b, l.local[1] + 18, 0x7FFFFFFF);
-       }, 1, ZR_CORRUPT, ZR_CORRUPT},
-      {"encrypted flag", [&](Bytes& b) {
+       },
+       1, ZR_CORRUPT, ZR_CORRUPT},
+      {"encrypted flag",
+       [&](Bytes& b) {
          b[l.central[1] + 8] |= 1;
          b[l.local[1] + 6] |= 1;
-       }, 1, ZR_OK, ZR_CORRUPT},
-      {"local header offset past the end", [&](Bytes& b) { test::SetLe32(b, l.central[1] + 42, 0xFFFFFF00); },
-       1, ZR_CORRUPT, ZR_CORRUPT},
-      {"name length runs out of the directory", [&](Bytes& b) { test::SetLe16(b, l.central[1] + 28, 0xFFFF); },
-       1, ZR_CORRUPT, ZR_CORRUPT},
+       },
+       1, ZR_OK, ZR_CORRUPT},
+      {"local header offset past the end",
+       [&](Bytes& b) { test::SetLe32(b, l.central[1] + 42, 0xFFFFFF00); }, 1, ZR_CORRUPT,
+       ZR_CORRUPT},
+      {"name length runs out of the directory",
+       [&](Bytes& b) { test::SetLe16(b, l.central[1] + 28, 0xFFFF); }, 1, ZR_CORRUPT, ZR_CORRUPT},
   };
   for (const Case& c : cases) {
     Bytes b = zip;
@@ -322,10 +334,11 @@ TEST_F(ReaderFixture, BombIsBoundedByDeclaredSize) {
   OpenBytes(o, dir + "/bomb.zip", zip);
   ASSERT_NE(o.h, nullptr);
   std::size_t handedOut = 0;
-  EXPECT_EQ(ReadZipEntryData(o.h, 0, [&](std::span<const std::uint8_t> p) {
-              handedOut += p.size();
-              return true;
-            }),
+  EXPECT_EQ(ReadZipEntryData(o.h, 0,
+                             [&](std::span<const std::uint8_t> p) {
+                               handedOut += p.size();
+                               return true;
+                             }),
             ZR_CORRUPT);
   EXPECT_LE(handedOut, 1000u);
   EXPECT_EQ(ExtractZipEntry(o.h, 0, dir + "/bomb.out"), ZR_CORRUPT);
@@ -352,13 +365,13 @@ TEST_F(ReaderFixture, TraversalNamesCreateNothingOutside) {
     bool safe;
   };
   const Case cases[] = {
-      {"../evil.txt", false, false},     {"a/../../evil.txt", false, false},
-      {"/abs/evil.txt", false, false},   {"..\\evil.txt", false, false},
-      {"C:evil.txt", false, false},      {"../up/", true, false},
-      {"in/../../up2/", true, false},    {"sub\\..\\..\\up3", true, false},
-      {"/rooted/", true, false},         {"ok/../fine.txt", false, false},
-      {"a..b.txt", false, true},         {"...", false, true},
-      {"dir/./inner/", true, true},      {"deep/er/", true, true},
+      {"../evil.txt", false, false},   {"a/../../evil.txt", false, false},
+      {"/abs/evil.txt", false, false}, {"..\\evil.txt", false, false},
+      {"C:evil.txt", false, false},    {"../up/", true, false},
+      {"in/../../up2/", true, false},  {"sub\\..\\..\\up3", true, false},
+      {"/rooted/", true, false},       {"ok/../fine.txt", false, false},
+      {"a..b.txt", false, true},       {"...", false, true},
+      {"dir/./inner/", true, true},    {"deep/er/", true, true},
   };
   std::vector<Entry> entries;
   for (const Case& c : cases) entries.push_back({c.name, test::ToBytes("x"), c.folder});
@@ -418,28 +431,34 @@ TEST_F(ReaderFixture, ExtendedTimestampFieldIsBoundsChecked) {
   };
   const Case cases[] = {
       {"all three", [](Bytes&) {}, mtime, mtime, mtime},
-      {"flags 1, one time", [&](Bytes& b) {
+      {"flags 1, one time",
+       [&](Bytes& b) {
          b[ut + 4] = 1;
          test::SetLe16(b, ut + 2, 5);
          b[ut + 9] = 'Z';  // the rest of the 17 bytes becomes a 4-byte sub-field stub
          b[ut + 10] = 'Z';
          test::SetLe16(b, ut + 11, 4);
-       }, mtime, dosTime, dosTime},
+       },
+       mtime, dosTime, dosTime},
       {"size larger than the extra data", [&](Bytes& b) { test::SetLe16(b, ut + 2, 200); }, dosTime,
        dosTime, dosTime},
-      {"flags promise more than the size holds", [&](Bytes& b) {
+      {"flags promise more than the size holds",
+       [&](Bytes& b) {
          b[ut + 4] = 7;
          test::SetLe16(b, ut + 2, 5);
          b[ut + 9] = 'Z';
          b[ut + 10] = 'Z';
          test::SetLe16(b, ut + 11, 4);
-       }, mtime, dosTime, dosTime},
-      {"empty UT", [&](Bytes& b) {
+       },
+       mtime, dosTime, dosTime},
+      {"empty UT",
+       [&](Bytes& b) {
          test::SetLe16(b, ut + 2, 0);
          b[ut + 4] = 'Z';
          b[ut + 5] = 'Z';
          test::SetLe16(b, ut + 6, 9);
-       }, dosTime, dosTime, dosTime},
+       },
+       dosTime, dosTime, dosTime},
   };
   for (const Case& c : cases) {
     Bytes b = zip;

@@ -35,7 +35,8 @@ TEST_F(WriterFixture, MemoryEntryIsWrittenFieldByField) {
   const Bytes zip = WriteArchive([](ZipHandle* h) {
     ASSERT_EQ(AddZipEntry(h, u"abc.txt", ZipSource::FromMemory("abc", 3)), ZR_OK);
   });
-  const std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>("abc"), 3));
+  const std::uint32_t crc =
+      static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>("abc"), 3));
   ASSERT_EQ(crc, 0x352441C2u);
 
   // Local header.
@@ -114,7 +115,8 @@ TEST_F(WriterFixture, MemoryEntryIsWrittenFieldByField) {
 
 TEST_F(WriterFixture, EmptyArchiveIsTheEndRecordAlone) {
   const Bytes zip = WriteArchive([](ZipHandle*) {});
-  const Bytes expected = {0x50, 0x4B, 0x05, 0x06, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const Bytes expected = {0x50, 0x4B, 0x05, 0x06, 0, 0, 0, 0, 0, 0, 0,
+                          0,    0,    0,    0,    0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(zip, expected);
 }
 
@@ -125,14 +127,21 @@ TEST_F(WriterFixture, NamesAndStoreOrDeflateRule) {
     std::uint16_t method;
   };
   const Case cases[] = {
-      {u"sub\\dir\\a.txt", "sub/dir/a.txt", 8}, {u"x.ZIP", "x.ZIP", 0}, {u"y.Gz", "y.Gz", 0},
-      {u"t.tgz", "t.tgz", 0},   {u"v.Z", "v.Z", 0},       {u"x.zipx", "x.zipx", 8},
-      {u"name", "name", 8},     {u"a.b/c", "a.b/c", 8},    {u"le\u00e7on.mpa", "le\xc3\xa7on.mpa", 8},
+      {u"sub\\dir\\a.txt", "sub/dir/a.txt", 8},
+      {u"x.ZIP", "x.ZIP", 0},
+      {u"y.Gz", "y.Gz", 0},
+      {u"t.tgz", "t.tgz", 0},
+      {u"v.Z", "v.Z", 0},
+      {u"x.zipx", "x.zipx", 8},
+      {u"name", "name", 8},
+      {u"a.b/c", "a.b/c", 8},
+      {u"le\u00e7on.mpa", "le\xc3\xa7on.mpa", 8},
   };
   const Bytes payload = test::TextBytes(1000, 1);
   const Bytes zip = WriteArchive([&](ZipHandle* h) {
     for (const Case& c : cases) {
-      ASSERT_EQ(AddZipEntry(h, c.given, ZipSource::FromMemory(payload.data(), payload.size())), ZR_OK);
+      ASSERT_EQ(AddZipEntry(h, c.given, ZipSource::FromMemory(payload.data(), payload.size())),
+                ZR_OK);
     }
   });
   const auto layout = test::ParseLayout(zip);

@@ -1,11 +1,12 @@
 // Helpers for the package tests.
 #include "zip_test_util.h"
 
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <sys/wait.h>
 
 namespace vts::test {
 
@@ -60,8 +61,8 @@ Bytes RandomBytes(std::size_t n, std::uint32_t seed) {
 }
 
 Bytes TextBytes(std::size_t n, std::uint32_t seed) {
-  static const char* const kWords[] = {"the ", "teacher ", "reads ", "a ", "sentence ", "and ",
-                                       "student ", "repeats ", "it ", "slowly.\r\n"};
+  static const char* const kWords[] = {"the ", "teacher ", "reads ",   "a ",  "sentence ",
+                                       "and ", "student ", "repeats ", "it ", "slowly.\r\n"};
   Bytes b;
   std::uint32_t x = seed + 7;
   while (b.size() < n) {

@@ -48,7 +48,8 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std:
 std::size_t Id3v2Size(const std::uint8_t* p, std::size_t n) {
   if (n < 10 || std::memcmp(p, "ID3", 3) != 0) return 0;
   if ((p[6] | p[7] | p[8] | p[9]) & 0x80) return 0;
-  std::size_t size = (std::size_t{p[6]} << 21) | (std::size_t{p[7]} << 14) | (std::size_t{p[8]} << 7) | p[9];
+  std::size_t size =
+      (std::size_t{p[6]} << 21) | (std::size_t{p[7]} << 14) | (std::size_t{p[8]} << 7) | p[9];
   size += 10;
   if (p[5] & 0x10) size += 10;  // footer
   return std::min(size, n);
@@ -59,7 +60,8 @@ bool IsInfoFrame(const unsigned char* frame, const unsigned char* next) {
   const std::size_t n = static_cast<std::size_t>(next - frame);
   const std::size_t limit = std::min<std::size_t>(n, 4 + 32 + 2 + 4);
   for (std::size_t i = 4; i + 4 <= limit; ++i) {
-    if (std::memcmp(frame + i, "Xing", 4) == 0 || std::memcmp(frame + i, "Info", 4) == 0) return true;
+    if (std::memcmp(frame + i, "Xing", 4) == 0 || std::memcmp(frame + i, "Info", 4) == 0)
+      return true;
   }
   return false;
 }
@@ -133,7 +135,7 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
   for (;;) {
     if (mad_frame_decode(&state->frame, &state->stream) != 0) {
       if (MAD_RECOVERABLE(state->stream.error)) continue;  // damaged frame or junk: skip
-      break;                                              // MAD_ERROR_BUFLEN: the end
+      break;                                               // MAD_ERROR_BUFLEN: the end
     }
     if (state->stream.this_frame >= realEnd) break;
     const mad_header& h = state->frame.header;
@@ -184,7 +186,8 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
     ::unlink(temp.c_str());
     return Mp3DecodeResult::WriteFailed;
   }
-  if (progress) progress(static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(size), mpegFrames);
+  if (progress)
+    progress(static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(size), mpegFrames);
   return Mp3DecodeResult::Ok;
 }
 
@@ -203,10 +206,14 @@ bool DecodeMp3ForLoading(const std::string& mp3Path, const std::string& wavPath)
 
 const char* Mp3EncodeErrorText(Mp3EncodeError e) {
   switch (e) {
-    case Mp3EncodeError::None: return "";
-    case Mp3EncodeError::BadChannelCount: return "Incorrect number of channels in the file";
-    case Mp3EncodeError::InitFailed: return "Bad format reported during encoder initialization";
-    case Mp3EncodeError::CannotCreate: return "Unable to save to requested destination";
+    case Mp3EncodeError::None:
+      return "";
+    case Mp3EncodeError::BadChannelCount:
+      return "Incorrect number of channels in the file";
+    case Mp3EncodeError::InitFailed:
+      return "Bad format reported during encoder initialization";
+    case Mp3EncodeError::CannotCreate:
+      return "Unable to save to requested destination";
   }
   return "";
 }
@@ -227,7 +234,8 @@ Mp3EncodeError Mp3StreamEncoder::Init(std::uint32_t samplesPerSec, std::uint16_t
   if (channels == 0) return Mp3EncodeError::BadChannelCount;
   if (channels > 2) return Mp3EncodeError::InitFailed;
   // The sound keeps its rate: one MP3 has none but these (LAME would quietly resample).
-  static constexpr std::uint32_t kMp3Rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+  static constexpr std::uint32_t kMp3Rates[] = {8000,  11025, 12000, 16000, 22050,
+                                                24000, 32000, 44100, 48000};
   if (std::find(std::begin(kMp3Rates), std::end(kMp3Rates), samplesPerSec) == std::end(kMp3Rates)) {
     return Mp3EncodeError::InitFailed;
   }
@@ -275,7 +283,8 @@ bool Mp3StreamEncoder::Encode(const std::int16_t* samples, std::size_t sampleCou
 
 bool Mp3StreamEncoder::Finish(std::vector<std::uint8_t>& out) {
   if (!lame_) return false;
-  const int n = lame_encode_flush(lame_->gf, lame_->buffer.data(), static_cast<int>(lame_->buffer.size()));
+  const int n =
+      lame_encode_flush(lame_->gf, lame_->buffer.data(), static_cast<int>(lame_->buffer.size()));
   if (n < 0) return false;
   out.insert(out.end(), lame_->buffer.data(), lame_->buffer.data() + n);
   return true;

@@ -14,7 +14,9 @@ namespace {
 
 using ReadFn = std::function<bool(std::uint64_t offset, void* out, std::size_t n)>;
 
-std::uint16_t Get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t Get16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 std::uint32_t Get32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
          std::uint32_t{p[3]} << 24;
@@ -33,7 +35,8 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
 bool ScanForData(const ReadFn& read, std::uint64_t fileSize, std::uint64_t& tagOffset) {
   std::uint8_t w[32];
   for (std::uint64_t pos = 36; pos + 4 <= fileSize; pos += sizeof w - 3) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof w, fileSize - pos));
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof w, fileSize - pos));
     if (!read(pos, w, n)) return false;
     for (std::size_t i = 0; i + 4 <= n; ++i) {
       if (std::memcmp(w + i, "data", 4) == 0) {
@@ -107,15 +110,24 @@ WavStatus Parse(const ReadFn& read, std::uint64_t fileSize, WavInfo& info) {
 
 const char* WavStatusText(WavStatus s) {
   switch (s) {
-    case WavStatus::Ok: return "ok";
-    case WavStatus::ReadFailed: return "the file cannot be read as a WAV file";
-    case WavStatus::NotRiff: return "not a RIFF WAVE file";
-    case WavStatus::NoFormat: return "the WAV file has no format chunk";
-    case WavStatus::NotPcm: return "the WAV file is not PCM";
-    case WavStatus::Unsupported: return "only 16-bit mono or stereo WAV files can be played";
-    case WavStatus::ZeroRate: return "the WAV file has a sample rate of 0";
-    case WavStatus::NoData: return "the WAV file has no data chunk";
-    case WavStatus::EmptyData: return "the WAV file holds no sound";
+    case WavStatus::Ok:
+      return "ok";
+    case WavStatus::ReadFailed:
+      return "the file cannot be read as a WAV file";
+    case WavStatus::NotRiff:
+      return "not a RIFF WAVE file";
+    case WavStatus::NoFormat:
+      return "the WAV file has no format chunk";
+    case WavStatus::NotPcm:
+      return "the WAV file is not PCM";
+    case WavStatus::Unsupported:
+      return "only 16-bit mono or stereo WAV files can be played";
+    case WavStatus::ZeroRate:
+      return "the WAV file has a sample rate of 0";
+    case WavStatus::NoData:
+      return "the WAV file has no data chunk";
+    case WavStatus::EmptyData:
+      return "the WAV file holds no sound";
   }
   return "unknown";
 }
@@ -169,7 +181,8 @@ bool BuildWavHeader(const PcmFormat& format, std::uint64_t totalFrames,
   return true;
 }
 
-std::uint32_t ClampFrames(std::uint64_t startFrame, std::uint64_t frames, std::uint64_t totalFrames) {
+std::uint32_t ClampFrames(std::uint64_t startFrame, std::uint64_t frames,
+                          std::uint64_t totalFrames) {
   if (startFrame >= totalFrames) return 0;
   const std::uint64_t n = std::min(frames, totalFrames - startFrame);
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(n, 0xFFFFFFFFu));

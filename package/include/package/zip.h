@@ -27,11 +27,11 @@ inline constexpr ZipResult ZR_FAILED = 0x40000;      // the writer failed earlie
 inline constexpr ZipResult ZR_ENDED = 0x50000;       // the writer has already been closed
 inline constexpr ZipResult ZR_WRONG_KIND = 0x80000;  // reader handle given to the writer or back
 inline constexpr ZipResult ZR_NOT_SET_UP = 0x1000000;
-inline constexpr ZipResult ZR_SEEK = 0x2000000;      // the output could not be repositioned
+inline constexpr ZipResult ZR_SEEK = 0x2000000;  // the output could not be repositioned
 inline constexpr ZipResult ZR_NOT_SEEKABLE = 0x4000000;
 // Only on opening a reader:
-inline constexpr ZipResult ZR_NO_END_RECORD = -1;    // read failure or no end record
-inline constexpr ZipResult ZR_NOT_ZIP = -103;        // not a valid archive
+inline constexpr ZipResult ZR_NO_END_RECORD = -1;  // read failure or no end record
+inline constexpr ZipResult ZR_NOT_ZIP = -103;      // not a valid archive
 
 class ZipArchiveReader;
 class ZipArchiveWriter;
@@ -58,8 +58,8 @@ inline constexpr std::uint32_t kFileAttrNormal = 0x80;
 inline constexpr std::size_t kZipMaxInfoNameUnits = 259;
 
 struct ZipEntryInfo {
-  int index = 0;             // the entry's index; for index -1, the number of entries
-  std::u16string name;       // at most kZipMaxInfoNameUnits units, never a split character
+  int index = 0;        // the entry's index; for index -1, the number of entries
+  std::u16string name;  // at most kZipMaxInfoNameUnits units, never a split character
   std::uint32_t attributes = 0;
   // Seconds since 1970-01-01 00:00 UTC.
   std::int64_t accessTime = 0;
@@ -78,10 +78,10 @@ inline constexpr std::uint64_t kZipUnknownLength = ~std::uint64_t{0};
 // The input of one entry.
 struct ZipSource {
   ZipSourceKind kind = ZipSourceKind::Memory;
-  int fd = -1;                   // Handle: an open descriptor, stays the caller's
-  std::string path;              // FileName: UTF-8 path, opened and closed by the writer
-  const void* data = nullptr;    // Memory
-  std::uint64_t length = 0;      // Memory: bytes; Handle: size when it cannot be measured
+  int fd = -1;                 // Handle: an open descriptor, stays the caller's
+  std::string path;            // FileName: UTF-8 path, opened and closed by the writer
+  const void* data = nullptr;  // Memory
+  std::uint64_t length = 0;    // Memory: bytes; Handle: size when it cannot be measured
 
   static ZipSource FromHandle(int fd, std::uint64_t length = kZipUnknownLength);
   static ZipSource FromFile(std::string path);
@@ -109,7 +109,7 @@ ZipResult CloseZipWriter(ZipHandle* handle);
 // Where an archive is read from: an open descriptor, read from `startOffset` on.
 struct ZipInputSource {
   int fd = -1;
-  bool ownsFd = true;            // closed by CloseZipReader (and on a failed open)
+  bool ownsFd = true;  // closed by CloseZipReader (and on a failed open)
   std::uint64_t startOffset = 0;
 };
 

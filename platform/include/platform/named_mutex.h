@@ -1,7 +1,7 @@
-// Machine-wide named locks in place of Windows named mutexes ("Global\VoxtrailstudyMP3DecodeMutex"):
-// flock() on a file of that name under RuntimeFolder()/locks, so every process of the user's
-// session shares it, and the kernel releases it when the holding process dies (like an
-// abandoned mutex).
+// Machine-wide named locks in place of Windows named mutexes
+// ("Global\VoxtrailstudyMP3DecodeMutex"): flock() on a file of that name under
+// RuntimeFolder()/locks, so every process of the user's session shares it, and the kernel releases
+// it when the holding process dies (like an abandoned mutex).
 //
 // Threading: one NamedMutex object may be used from several threads; like a Windows mutex it
 // is owned by the thread that locked it and may be locked again by that thread (each Lock

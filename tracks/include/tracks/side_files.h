@@ -39,7 +39,8 @@ std::uint32_t FramesToMs(std::uint64_t frames, std::uint32_t samplesPerSec);
 enum class SideFileStatus {
   Ok,
   OpenFailed,  // missing or unreadable file
-  BadSize,     // ".cif": 0 bytes or not a multiple of 8
+  Empty,       // ".cif" of 0 bytes: the track refuses it, the video manager takes an empty list
+  BadSize,     // ".cif": not a multiple of 8
   TooLarge,    // over kMaxCifBytes / kMaxTxtBytes
   ReadFailed,  // read error or the file changed size while being read
 };

@@ -20,10 +20,10 @@ using Mp3DecodeProgress =
 
 enum class Mp3DecodeResult {
   Ok = 0,
-  OpenFailed = 1,    // the MP3 cannot be read (or is over 2 GiB)
-  NoAudio = 2,       // no decodable MPEG audio frame
-  FormatChanged = 3, // the sample rate changes inside the stream
-  WriteFailed = 4,   // the WAV cannot be created or written (or would pass 4 GiB)
+  OpenFailed = 1,     // the MP3 cannot be read (or is over 2 GiB)
+  NoAudio = 2,        // no decodable MPEG audio frame
+  FormatChanged = 3,  // the sample rate changes inside the stream
+  WriteFailed = 4,    // the WAV cannot be created or written (or would pass 4 GiB)
 };
 
 // Decodes `mp3Path` into a WAV file at `wavPath` (16-bit PCM, the first frame's rate and
@@ -42,9 +42,9 @@ bool DecodeMp3ForLoading(const std::string& mp3Path, const std::string& wavPath)
 // Errors of EncodeMp3 as the track reports them.
 enum class Mp3EncodeError {
   None = 0,
-  BadChannelCount = 1,   // "Incorrect number of channels in the file"
-  InitFailed = 2,        // "Bad format reported during encoder initialization"
-  CannotCreate = 3,      // "Unable to save to requested destination"
+  BadChannelCount = 1,  // "Incorrect number of channels in the file"
+  InitFailed = 2,       // "Bad format reported during encoder initialization"
+  CannotCreate = 3,     // "Unable to save to requested destination"
 };
 // The texts of the message box (caption "MP3 encoding error"); empty for None.
 const char* Mp3EncodeErrorText(Mp3EncodeError e);

@@ -32,14 +32,14 @@ struct WavInfo {
 
 enum class WavStatus {
   Ok,
-  ReadFailed,    // too short to be a WAV, or a read error
-  NotRiff,       // no "RIFF" ... "WAVE"
-  NoFormat,      // no "fmt " chunk of at least 16 bytes
-  NotPcm,        // format tag other than 1
-  Unsupported,   // not 1-2 channels of 16 bits with block align channels x 2
+  ReadFailed,   // too short to be a WAV, or a read error
+  NotRiff,      // no "RIFF" ... "WAVE"
+  NoFormat,     // no "fmt " chunk of at least 16 bytes
+  NotPcm,       // format tag other than 1
+  Unsupported,  // not 1-2 channels of 16 bits with block align channels x 2
   ZeroRate,
-  NoData,        // no "data" chunk
-  EmptyData,     // a "data" chunk without a whole frame
+  NoData,     // no "data" chunk
+  EmptyData,  // a "data" chunk without a whole frame
 };
 
 const char* WavStatusText(WavStatus s);
@@ -56,6 +56,7 @@ bool BuildWavHeader(const PcmFormat& format, std::uint64_t totalFrames,
 
 // Clamps a range of frames to the frames a source holds: the frames of [startFrame,
 // startFrame + frames) that exist (0 when the start lies past the end).
-std::uint32_t ClampFrames(std::uint64_t startFrame, std::uint64_t frames, std::uint64_t totalFrames);
+std::uint32_t ClampFrames(std::uint64_t startFrame, std::uint64_t frames,
+                          std::uint64_t totalFrames);
 
 }  // namespace vts::media

@@ -1,0 +1,184 @@
+// The package file: unpacking, writing through a temporary file, packing a folder.
+#include "package/package_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+#include "package/zip.h"
+#include "zip_internal.h"
+
+namespace vts {
+namespace {
+
+void SetError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+std::string ZipError(const char* what, ZipResult rc) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%s (archive error 0x%X)", what, static_cast<unsigned>(rc));
+  return buf;
+}
+
+// The extension of the last part of a path ("" when it has none), lower-cased.
+std::string LowerExtension(const std::string& name) {
+  const std::size_t slash = name.find_last_of("/\\");
+  const std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
+  const std::size_t dot = file.rfind('.');
+  if (dot == std::string::npos) return {};
+  std::string ext = file.substr(dot);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
+}
+
+// A temporary file beside `path` for the new archive.
+std::string SiblingTemp(const std::string& path) {
+  std::string t = path + ".tmp-XXXXXX";
+  const int fd = ::mkostemp(t.data(), O_CLOEXEC);
+  if (fd < 0) return {};
+  ::fchmod(fd, 0644);
+  ::close(fd);
+  return t;
+}
+
+bool Commit(const std::string& temp, const std::string& path) {
+  const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && ::fsync(fd) == 0;
+  if (fd >= 0) ::close(fd);
+  return ok && std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+// Runs `fill` on a new archive at a temporary path and renames it over `path` on success.
+template <typename Fill>
+bool WriteArchiveReplacing(const std::string& path, std::string* error, Fill fill) {
+  const std::string temp = SiblingTemp(path);
+  if (temp.empty()) {
+    SetError(error, "cannot create a file in the folder of " + path);
+    return false;
+  }
+  ZipHandle* h = CreateZipWriter(temp);
+  if (!h) {
+    ::unlink(temp.c_str());
+    SetError(error, "cannot create " + temp);
+    return false;
+  }
+  bool ok = fill(h);
+  const ZipResult closed = CloseZipWriter(h);
+  if (ok && closed != ZR_OK) {
+    SetError(error, ZipError("the archive could not be completed", closed));
+    ok = false;
+  }
+  if (ok && !Commit(temp, path)) {
+    SetError(error, "cannot replace " + path);
+    ok = false;
+  }
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace
+
+std::string UnpackPackage(const std::string& packagePath, const std::string& folder,
+                          const std::string& title, std::string* error) {
+  ZipResult rc = ZR_OK;
+  ZipHandle* h = OpenZipReaderFile(packagePath, &rc);
+  if (!h) {
+    SetError(error, ZipError("the package cannot be opened", rc));
+    return {};
+  }
+  const std::string base = folder + "/" + title;
+  for (int i = 0;; ++i) {
+    ZipEntryInfo info;
+    if (GetZipEntryInfo(h, i, info) != ZR_OK) break;
+    if (info.attributes & kFileAttrDirectory) continue;
+    const auto utf8 = zipdetail::Utf16ToUtf8(info.name);
+    if (!utf8) continue;
+    const std::string ext = LowerExtension(*utf8);
+    if (ext.empty()) continue;
+    const std::string target = base + ext;
+    ::chmod(target.c_str(), 0644);
+    ::unlink(target.c_str());
+    if (ExtractZipEntry(h, i, target) == ZR_OK) ::chmod(target.c_str(), 0644);
+  }
+  CloseZipReader(h);
+  const std::string mp3 = base + ".mp3";
+  if (std::rename((base + ".mpa").c_str(), mp3.c_str()) != 0) {
+    SetError(error, "the package holds no sound");
+    return {};
+  }
+  return mp3;
+}
+
+bool WritePackage(const std::string& packagePath, const PackageParts& parts, std::string* error) {
+  const bool ok = WriteArchiveReplacing(packagePath, error, [&](ZipHandle* h) {
+    if (parts.hasTexts) {
+      const ZipResult rc =
+          AddZipEntryInternal(h->writer, parts.title + ".txt",
+                              ZipSource::FromMemory(parts.texts.data(), parts.texts.size()));
+      if (rc != ZR_OK) {
+        SetError(error, ZipError("the texts could not be added", rc));
+        return false;
+      }
+    }
+    ZipResult rc =
+        AddZipEntryInternal(h->writer, parts.title + ".mpa", ZipSource::FromFile(parts.mpaPath));
+    if (rc != ZR_OK) {
+      SetError(error, ZipError("the sound could not be added", rc));
+      return false;
+    }
+    if (!parts.chunkList.empty()) {
+      rc = AddZipEntryInternal(
+          h->writer, parts.title + ".cif",
+          ZipSource::FromMemory(parts.chunkList.data(), parts.chunkList.size()));
+      if (rc != ZR_OK) {
+        SetError(error, ZipError("the chunk list could not be added", rc));
+        return false;
+      }
+    }
+    return true;
+  });
+  ::unlink(parts.mpaPath.c_str());
+  return ok;
+}
+
+bool BuildPackageFromFolder(const std::string& folder, const std::string& packagePath,
+                            std::string* error) {
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) {
+    SetError(error, "cannot read the folder " + folder);
+    return false;
+  }
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(d)) {
+    const std::string n = e->d_name;
+    struct stat st {};
+    if (::stat((folder + "/" + n).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(n);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  return WriteArchiveReplacing(packagePath, error, [&](ZipHandle* h) {
+    for (const std::string& n : names) {
+      const std::string ext = LowerExtension(n);
+      if (ext == ".wav") continue;
+      if (folder + "/" + n == packagePath) continue;  // an older copy of the package itself
+      const std::string entry = ext == ".mp3" ? n.substr(0, n.size() - 4) + ".mpa" : n;
+      const ZipResult rc =
+          AddZipEntryInternal(h->writer, entry, ZipSource::FromFile(folder + "/" + n));
+      if (rc != ZR_OK) {
+        SetError(error, ZipError(("the file " + n + " could not be added").c_str(), rc));
+        return false;
+      }
+    }
+    return true;
+  });
+}
+
+}  // namespace vts
