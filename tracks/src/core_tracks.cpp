@@ -1,6 +1,7 @@
 // The core object's two tracks and their routing.
 #include "tracks/core_tracks.h"
 
+#include "audio/buffer_descr.h"
 #include "tracks/sound_routing.h"
 #include "tracks/sound_track.h"
 
@@ -19,14 +20,20 @@ CCoreTracks::CCoreTracks(plat::ThreadId coreThreadId, EngineStateBlock* stateBlo
 
 CCoreTracks::~CCoreTracks() { DeleteTracks(); }
 
-void CCoreTracks::DeleteTracks() {
-  CSoundTrack* master = nullptr;
-  CSoundTrack* student = nullptr;
+void CCoreTracks::StopAndDrain() {
+  if (drained_) return;
+  drained_ = true;
   for (CSoundTrack* t : {master_, student_}) {
     if (t == nullptr) continue;
     t->StopAll();
     t->WaitForRecordingEnd();  // the last blocks still land in their chunk
   }
+}
+
+void CCoreTracks::DeleteTracks() {
+  StopAndDrain();
+  CSoundTrack* master = nullptr;
+  CSoundTrack* student = nullptr;
   {
     std::lock_guard lock(routeLock_);
     master = master_;
