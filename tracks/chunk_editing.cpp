@@ -77,7 +77,8 @@ void CSoundTrack::SelectChunk(int index) {
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
 }
 
-void CSoundTrack::ReadSourceData(std::uint32_t startFrame, std::uint32_t frames, CChunkInfo* chunk) {
+void CSoundTrack::ReadSourceData(std::uint32_t startFrame, std::uint32_t frames,
+                                 CChunkInfo* chunk) {
   if (sourceFile < 0 || chunk == nullptr) return;
   // A chunk list may reach past the sound; what follows the "data" chunk is not sound.
   const std::uint64_t align = BlockAlign();

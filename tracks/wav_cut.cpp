@@ -76,11 +76,16 @@ void SetEditFileIo(const FileIo* io) { g_editIo.store(io); }
 
 const char* WavCutResultText(WavCutResult result) {
   switch (result) {
-    case WavCutResult::Ok: return "ok";
-    case WavCutResult::BadRange: return "the range lies outside the file";
-    case WavCutResult::MoveFailed: return "moving the sound after the range failed";
-    case WavCutResult::HeaderFailed: return "writing the new sizes failed";
-    case WavCutResult::TruncateFailed: return "shortening the file failed";
+    case WavCutResult::Ok:
+      return "ok";
+    case WavCutResult::BadRange:
+      return "the range lies outside the file";
+    case WavCutResult::MoveFailed:
+      return "moving the sound after the range failed";
+    case WavCutResult::HeaderFailed:
+      return "writing the new sizes failed";
+    case WavCutResult::TruncateFailed:
+      return "shortening the file failed";
   }
   return "unknown";
 }
@@ -88,13 +93,14 @@ const char* WavCutResultText(WavCutResult result) {
 WavCutResult CutWavRange(int fd, const WavCut& cut, const FileIo& io, std::uint64_t pieceBytes) {
   std::uint64_t fileSize = 0;
   if (io.fstatSize(fd, &fileSize) != 0) return WavCutResult::MoveFailed;
-  if (cut.cutStart >= cut.cutEnd || cut.cutEnd > fileSize || cut.dataSizeOffset + 4 > cut.cutStart ||
-      pieceBytes == 0)
+  if (cut.cutStart >= cut.cutEnd || cut.cutEnd > fileSize ||
+      cut.dataSizeOffset + 4 > cut.cutStart || pieceBytes == 0)
     return WavCutResult::BadRange;
   const std::uint64_t removed = cut.cutEnd - cut.cutStart;
 
   // Upwards from the cut: each piece is read before anything at or after it is written.
-  std::vector<std::uint8_t> piece(size_t(std::min(pieceBytes, std::max<std::uint64_t>(fileSize - cut.cutEnd, 1))));
+  std::vector<std::uint8_t> piece(
+      size_t(std::min(pieceBytes, std::max<std::uint64_t>(fileSize - cut.cutEnd, 1))));
   for (std::uint64_t from = cut.cutEnd; from < fileSize;) {
     const std::uint64_t n = std::min<std::uint64_t>(piece.size(), fileSize - from);
     if (!ReadFully(io, fd, piece.data(), n, from)) return WavCutResult::MoveFailed;

@@ -2,9 +2,8 @@
 // erase (sizes, tail bytes, later chunks, failures that must not shorten the file), the
 // whole-file view, received audio, chunk switching that cannot save, the clamped cursor, and
 // the track's link to its waveform strip.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -329,7 +328,8 @@ TEST_P(Erase, ShrinksTheFileMovesTheTailAndShiftsLaterChunks) {
   EXPECT_EQ(GetU32(after, 4), after.size() - 8);
   EXPECT_EQ(after, expected) << "head, sizes and tail byte for byte";
 
-  EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 10000 - c.cutFrames}, {20000 - c.cutFrames, 10000}}));
+  EXPECT_EQ(Layout(),
+            (Layouts{{0, 10000}, {10000, 10000 - c.cutFrames}, {20000 - c.cutFrames, 10000}}));
   EXPECT_EQ(track_->dataBytes, 30000u * align - removed);
   EXPECT_EQ(track_->audioModified, 1u);
   EXPECT_EQ(track_->anchorFrame, track_->cursorFrame);

@@ -24,8 +24,8 @@ struct FileIo {
 const FileIo& SystemFileIo();
 
 struct WavCut {
-  std::uint64_t cutStart = 0;  // first byte taken out (file offset)
-  std::uint64_t cutEnd = 0;    // first byte kept after the cut
+  std::uint64_t cutStart = 0;        // first byte taken out (file offset)
+  std::uint64_t cutEnd = 0;          // first byte kept after the cut
   std::uint64_t dataSizeOffset = 0;  // offset of the "data" chunk's size field
   std::uint32_t newDataBytes = 0;
   std::uint32_t newRiffSize = 0;  // written at offset 4
