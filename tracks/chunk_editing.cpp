@@ -49,7 +49,7 @@ void CSoundTrack::SelectChunk(int index) {
   anchorPixel = 0;
   anchorFrame = 0;  // the selection belongs to the chunk that is left
   playFrame = 0;
-  if (index >= ChunkCount()) return;
+  if (index < -1 || index >= ChunkCount()) return;  // -1 is "no chunk"; others do nothing
   WaitForRecordingEnd();
   {
     std::lock_guard lock(bufferLock);

@@ -548,6 +548,9 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   EXPECT_EQ(track_->progressRange, 8000u);
 
   track_->tempFolder = folder;
+  track_->SelectChunk(-7);
+  track_->SelectChunk(2);
+  EXPECT_EQ(track_->currentChunk, 0) << "indices outside the list change nothing";
   track_->SelectChunk(1);
   EXPECT_EQ(track_->currentChunk, 1);
   EXPECT_FALSE(track_->Chunk(0)->IsLoaded());
