@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr std::uint32_t kFrames = 1764;             // one 40 ms period at 44100 Hz
+constexpr std::uint32_t kFrames = 1764;              // one 40 ms period at 44100 Hz
 constexpr std::uint32_t kTenMinutes = 10 * 60 * 25;  // blocks
 
 // A captured block as the engine makes one: header at the first 16-byte aligned address,
@@ -45,7 +45,8 @@ CBufferDescr* CapturedBlock(std::uint32_t streamIndex, std::uint64_t firstFrame,
   h->frames = kFrames;
   h->bitsPerSample = 32;
   auto* s = reinterpret_cast<float*>(SamplesBehind(h));
-  for (std::uint32_t i = 0; i < kFrames; ++i) s[i] = float(0.2 * std::sin(2 * M_PI * hz * double(firstFrame + i) / 44100));
+  for (std::uint32_t i = 0; i < kFrames; ++i)
+    s[i] = float(0.2 * std::sin(2 * M_PI * hz * double(firstFrame + i) / 44100));
   b->used = kFrames * 4;
   return b;
 }
@@ -65,7 +66,7 @@ long RssKiB() {
 }
 
 long PeakRssKiB() {
-  rusage u {};
+  rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return u.ru_maxrss;
 }
@@ -90,11 +91,11 @@ double ThreadCpuUs() {
 }
 
 struct RecordRun {
-  double perBlockUs;      // mean over the run, one stream
-  double perBlockCpuUs;   // the same in thread CPU time (no time spent preempted)
+  double perBlockUs;     // mean over the run, one stream
+  double perBlockCpuUs;  // the same in thread CPU time (no time spent preempted)
   double worstBlockCpuUs;
-  double perPairUs;       // mean over the run, microphone + loopback (two blocks mixed)
-  double worstBlockUs;    // the slowest single block of the one-stream run
+  double perPairUs;     // mean over the run, microphone + loopback (two blocks mixed)
+  double worstBlockUs;  // the slowest single block of the one-stream run
   long peakRssKiB;
   long rssBeforeKiB, rssAfterRecordKiB, rssAfterSwitchKiB;
 };
@@ -170,7 +171,8 @@ double RunPlayback(plat::ThreadId self, EngineStateBlock* state) {
   const std::uint32_t frames = kTenMinutes * kFrames / 10;  // one minute
   chunk->Reserve(std::uint64_t(frames) * 2, kChunkGrowStep);
   for (std::uint32_t i = 0; i < frames; ++i)
-    reinterpret_cast<std::int16_t*>(chunk->data)[i] = std::int16_t(8000 * std::sin(2 * M_PI * 440 * i / 44100.0));
+    reinterpret_cast<std::int16_t*>(chunk->data)[i] =
+        std::int16_t(8000 * std::sin(2 * M_PI * 440 * i / 44100.0));
   chunk->dataSize = frames * 2;
   chunk->length = frames;
   // No output device: the engine releases what it is handed, so only the track's own work
@@ -222,17 +224,23 @@ int main(int argc, char** argv) {
     after.push_back(double(r.rssAfterRecordKiB));
     switched.push_back(double(r.rssAfterSwitchKiB));
     play.push_back(RunPlayback(self, &state));
-    std::printf("run %d: record %.2f us/block (worst %.0f us), pair %.2f us, play %.2f us/buffer, "
-                "RSS %ld -> %ld KiB recorded -> %ld KiB after switch, peak %ld KiB\n",
-                i + 1, r.perBlockUs, r.worstBlockUs, r.perPairUs, play.back(), r.rssBeforeKiB,
-                r.rssAfterRecordKiB, r.rssAfterSwitchKiB, r.peakRssKiB);
+    std::printf(
+        "run %d: record %.2f us/block (worst %.0f us), pair %.2f us, play %.2f us/buffer, "
+        "RSS %ld -> %ld KiB recorded -> %ld KiB after switch, peak %ld KiB\n",
+        i + 1, r.perBlockUs, r.worstBlockUs, r.perPairUs, play.back(), r.rssBeforeKiB,
+        r.rssAfterRecordKiB, r.rssAfterSwitchKiB, r.peakRssKiB);
   }
   std::printf("median over %d runs (one period = 40000 us, a block every 20000 us):\n", runs);
-  std::printf("  recording path, one stream:      %8.2f us per block (worst block %.0f us)\n", Median(block), Median(worst));
-  std::printf("  recording path, one stream, CPU: %8.2f us per block (worst block %.0f us)\n", Median(cpu), Median(cpuWorst));
+  std::printf("  recording path, one stream:      %8.2f us per block (worst block %.0f us)\n",
+              Median(block), Median(worst));
+  std::printf("  recording path, one stream, CPU: %8.2f us per block (worst block %.0f us)\n",
+              Median(cpu), Median(cpuWorst));
   std::printf("  recording path, two streams:     %8.2f us per mixed pair\n", Median(pair));
   std::printf("  playback path:                   %8.2f us per returned buffer\n", Median(play));
-  std::printf("  10-minute recording (%.1f MB of PCM): RSS %.0f -> %.0f KiB, after chunk switch %.0f KiB, peak %.0f KiB\n",
-              kTenMinutes * double(kFrames) * 2 / 1e6, Median(before), Median(after), Median(switched), Median(peak));
+  std::printf(
+      "  10-minute recording (%.1f MB of PCM): RSS %.0f -> %.0f KiB, after chunk switch %.0f KiB, "
+      "peak %.0f KiB\n",
+      kTenMinutes * double(kFrames) * 2 / 1e6, Median(before), Median(after), Median(switched),
+      Median(peak));
   return 0;
 }

@@ -70,7 +70,8 @@ TEST_F(AppCoreTracks, MasterPlaysAndStudentRecordsThroughTheCoreThread) {
   student->ToggleRecord();
   EXPECT_TRUE(student->WaitForRecordingEnd());
   EXPECT_EQ(student->droppedBlocks, 0u);
-  EXPECT_EQ(studentLog_.Count(TRACK_NOTIFY_PLAY_ENDED), 0) << "the Master's buffers are not the Student's";
+  EXPECT_EQ(studentLog_.Count(TRACK_NOTIFY_PLAY_ENDED), 0)
+      << "the Master's buffers are not the Student's";
   EXPECT_GE(student->CurrentChunk()->length, 15u * 1764 - 200);
 }
 
@@ -78,7 +79,8 @@ TEST_F(AppCoreTracks, DescriptorThatNeitherTrackTakesIsReleasedByTheCoreThread) 
   CBufferDescr* descr = MakeBufferDescr(100);
   descr->ownerId = 0xBEEF;
   std::weak_ptr<CBufferData> data = descr->data;
-  ASSERT_TRUE(plat::PostThreadMessage(core_->CoreThreadId(), WM_SOUND_OUT, reinterpret_cast<plat::WPARAM>(descr), 0));
+  ASSERT_TRUE(plat::PostThreadMessage(core_->CoreThreadId(), WM_SOUND_OUT,
+                                      reinterpret_cast<plat::WPARAM>(descr), 0));
   for (int i = 0; i < 500 && !data.expired(); ++i) std::this_thread::sleep_for(10ms);
   EXPECT_TRUE(data.expired());
 }

@@ -12,7 +12,8 @@ CCoreTracks::CCoreTracks(plat::ThreadId coreThreadId, EngineStateBlock* stateBlo
   master->trackIndex = 0;
   auto* student = new CSoundTrack(coreThreadId, "Student", stateBlock);
   student->trackIndex = 1;
-  for (CSoundTrack* t : {master, student}) t->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+  for (CSoundTrack* t : {master, student})
+    t->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
   std::lock_guard lock(routeLock_);
   master_ = master;
   student_ = student;

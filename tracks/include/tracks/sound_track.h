@@ -46,8 +46,8 @@ struct WaveformView {
   std::uint32_t frames = 0;               // whole frames at `samples` (the loaded part)
   std::size_t sampleCount = 0;            // 16-bit values readable at `samples`
   std::uint32_t channels = 0;
-  std::uint32_t firstColumn = 0;          // column of the chunk drawn at x = 0
-  std::uint32_t columns = 0;              // columns to draw (0: background and centre line only)
+  std::uint32_t firstColumn = 0;  // column of the chunk drawn at x = 0
+  std::uint32_t columns = 0;      // columns to draw (0: background and centre line only)
   std::uint32_t framesPerPixel = 0;
   std::uint32_t bitmapWidth = 0;
   std::uint32_t bitmapHeight = 0;
