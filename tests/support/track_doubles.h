@@ -42,11 +42,11 @@ class NotifyLog : public INotifyWindow {
     auto c = Codes();
     return static_cast<int>(std::count(c.begin(), c.end(), code));
   }
-  bool WaitForCount(std::uint32_t code, int count, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+  bool WaitForCount(std::uint32_t code, int count,
+                    std::chrono::milliseconds limit = std::chrono::seconds(60)) {
     std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, limit, [&] {
-      return std::count(codes_.begin(), codes_.end(), code) >= count;
-    });
+    return cv_.wait_for(lock, limit,
+                        [&] { return std::count(codes_.begin(), codes_.end(), code) >= count; });
   }
   void Clear() {
     std::lock_guard lock(mutex_);

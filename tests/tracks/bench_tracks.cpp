@@ -3,6 +3,7 @@
 // 10-minute recording, before and after a chunk switch.
 // Usage: bench_tracks [runs]   (virtual backend; prints medians over the runs)
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr std::uint32_t kFrames = 1764;             // one 40 ms period at 44100 Hz
+constexpr std::uint32_t kFrames = 1764;              // one 40 ms period at 44100 Hz
 constexpr std::uint32_t kTenMinutes = 10 * 60 * 25;  // blocks
 
 // A captured block as the engine makes one: header at the first 16-byte aligned address,
@@ -44,7 +45,8 @@ CBufferDescr* CapturedBlock(std::uint32_t streamIndex, std::uint64_t firstFrame,
   h->frames = kFrames;
   h->bitsPerSample = 32;
   auto* s = reinterpret_cast<float*>(SamplesBehind(h));
-  for (std::uint32_t i = 0; i < kFrames; ++i) s[i] = float(0.2 * std::sin(2 * M_PI * hz * double(firstFrame + i) / 44100));
+  for (std::uint32_t i = 0; i < kFrames; ++i)
+    s[i] = float(0.2 * std::sin(2 * M_PI * hz * double(firstFrame + i) / 44100));
   b->used = kFrames * 4;
   return b;
 }
@@ -64,7 +66,7 @@ long RssKiB() {
 }
 
 long PeakRssKiB() {
-  rusage u {};
+  rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return u.ru_maxrss;
 }
@@ -82,10 +84,18 @@ double Median(std::vector<double> v) {
   return v.empty() ? 0 : v[v.size() / 2];
 }
 
+double ThreadCpuUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
+}
+
 struct RecordRun {
-  double perBlockUs;      // mean over the run, one stream
-  double perPairUs;       // mean over the run, microphone + loopback (two blocks mixed)
-  double worstBlockUs;    // the slowest single block of the one-stream run
+  double perBlockUs;     // mean over the run, one stream
+  double perBlockCpuUs;  // the same in thread CPU time (no time spent preempted)
+  double worstBlockCpuUs;
+  double perPairUs;     // mean over the run, microphone + loopback (two blocks mixed)
+  double worstBlockUs;  // the slowest single block of the one-stream run
   long peakRssKiB;
   long rssBeforeKiB, rssAfterRecordKiB, rssAfterSwitchKiB;
 };
@@ -106,18 +116,24 @@ RecordRun RunRecording(plat::ThreadId self, EngineStateBlock* state) {
 
   // One stream: 10 minutes of blocks.
   std::vector<CBufferDescr*> ready;
-  double worst = 0, total = 0;
+  double worst = 0, total = 0, cpuTotal = 0, cpuWorst = 0;
   for (std::uint32_t i = 0; i < kTenMinutes; ++i) {
     CBufferDescr* b = CapturedBlock(0, std::uint64_t(i) * kFrames, 440);
+    double c0 = ThreadCpuUs();
     auto t0 = Clock::now();
     track->OnCapturedBlock(b, 0);
     double us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+    double cpu = ThreadCpuUs() - c0;
     total += us;
     worst = std::max(worst, us);
+    cpuTotal += cpu;
+    cpuWorst = std::max(cpuWorst, cpu);
     if ((i & 255) == 0) DrainQueue();
   }
   r.perBlockUs = total / kTenMinutes;
   r.worstBlockUs = worst;
+  r.perBlockCpuUs = cpuTotal / kTenMinutes;
+  r.worstBlockCpuUs = cpuWorst;
   r.rssAfterRecordKiB = RssKiB();
   r.peakRssKiB = PeakRssKiB();
 
@@ -155,7 +171,8 @@ double RunPlayback(plat::ThreadId self, EngineStateBlock* state) {
   const std::uint32_t frames = kTenMinutes * kFrames / 10;  // one minute
   chunk->Reserve(std::uint64_t(frames) * 2, kChunkGrowStep);
   for (std::uint32_t i = 0; i < frames; ++i)
-    reinterpret_cast<std::int16_t*>(chunk->data)[i] = std::int16_t(8000 * std::sin(2 * M_PI * 440 * i / 44100.0));
+    reinterpret_cast<std::int16_t*>(chunk->data)[i] =
+        std::int16_t(8000 * std::sin(2 * M_PI * 440 * i / 44100.0));
   chunk->dataSize = frames * 2;
   chunk->length = frames;
   // No output device: the engine releases what it is handed, so only the track's own work
@@ -193,11 +210,13 @@ int main(int argc, char** argv) {
   plat::ThreadId self = plat::CurrentThreadId();
   EngineStateBlock state;
 
-  std::vector<double> block, pair, worst, play;
+  std::vector<double> block, pair, worst, play, cpu, cpuWorst;
   std::vector<double> peak, before, after, switched;
   for (int i = 0; i < runs; ++i) {
     RecordRun r = RunRecording(self, &state);
     block.push_back(r.perBlockUs);
+    cpu.push_back(r.perBlockCpuUs);
+    cpuWorst.push_back(r.worstBlockCpuUs);
     pair.push_back(r.perPairUs);
     worst.push_back(r.worstBlockUs);
     peak.push_back(double(r.peakRssKiB));
@@ -205,16 +224,23 @@ int main(int argc, char** argv) {
     after.push_back(double(r.rssAfterRecordKiB));
     switched.push_back(double(r.rssAfterSwitchKiB));
     play.push_back(RunPlayback(self, &state));
-    std::printf("run %d: record %.2f us/block (worst %.0f us), pair %.2f us, play %.2f us/buffer, "
-                "RSS %ld -> %ld KiB recorded -> %ld KiB after switch, peak %ld KiB\n",
-                i + 1, r.perBlockUs, r.worstBlockUs, r.perPairUs, play.back(), r.rssBeforeKiB,
-                r.rssAfterRecordKiB, r.rssAfterSwitchKiB, r.peakRssKiB);
+    std::printf(
+        "run %d: record %.2f us/block (worst %.0f us), pair %.2f us, play %.2f us/buffer, "
+        "RSS %ld -> %ld KiB recorded -> %ld KiB after switch, peak %ld KiB\n",
+        i + 1, r.perBlockUs, r.worstBlockUs, r.perPairUs, play.back(), r.rssBeforeKiB,
+        r.rssAfterRecordKiB, r.rssAfterSwitchKiB, r.peakRssKiB);
   }
   std::printf("median over %d runs (one period = 40000 us, a block every 20000 us):\n", runs);
-  std::printf("  recording path, one stream:      %8.2f us per block (worst block %.0f us)\n", Median(block), Median(worst));
+  std::printf("  recording path, one stream:      %8.2f us per block (worst block %.0f us)\n",
+              Median(block), Median(worst));
+  std::printf("  recording path, one stream, CPU: %8.2f us per block (worst block %.0f us)\n",
+              Median(cpu), Median(cpuWorst));
   std::printf("  recording path, two streams:     %8.2f us per mixed pair\n", Median(pair));
   std::printf("  playback path:                   %8.2f us per returned buffer\n", Median(play));
-  std::printf("  10-minute recording (%.1f MB of PCM): RSS %.0f -> %.0f KiB, after chunk switch %.0f KiB, peak %.0f KiB\n",
-              kTenMinutes * double(kFrames) * 2 / 1e6, Median(before), Median(after), Median(switched), Median(peak));
+  std::printf(
+      "  10-minute recording (%.1f MB of PCM): RSS %.0f -> %.0f KiB, after chunk switch %.0f KiB, "
+      "peak %.0f KiB\n",
+      kTenMinutes * double(kFrames) * 2 / 1e6, Median(before), Median(after), Median(switched),
+      Median(peak));
   return 0;
 }

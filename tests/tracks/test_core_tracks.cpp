@@ -100,7 +100,8 @@ TEST_F(CoreTracks, MasterPlaysWhileTheStudentRecordsBothThroughTheCoreThread) {
   CChunkInfo* chunk = master->AddChunk();
   master->SelectChunk(0);
   std::vector<std::int16_t> tone(44100);
-  for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = std::int16_t(6000 * std::sin(2 * M_PI * 1000 * i / 44100.0));
+  for (std::size_t i = 0; i < tone.size(); ++i)
+    tone[i] = std::int16_t(6000 * std::sin(2 * M_PI * 1000 * i / 44100.0));
   test::FillChunk(chunk, tone);
   masterLog_.Clear();
 
@@ -110,7 +111,8 @@ TEST_F(CoreTracks, MasterPlaysWhileTheStudentRecordsBothThroughTheCoreThread) {
   student->ToggleRecord();
   ASSERT_TRUE(student->WaitForRecordingEnd());
   EXPECT_EQ(master->playFrame, chunk->length);
-  EXPECT_EQ(studentLog_.Count(TRACK_NOTIFY_REFRESH), 0) << "the Master's buffers never reach the Student";
+  EXPECT_EQ(studentLog_.Count(TRACK_NOTIFY_REFRESH), 0)
+      << "the Master's buffers never reach the Student";
   EXPECT_EQ(studentLog_.Count(TRACK_NOTIFY_PLAY_ENDED), 0);
   EXPECT_GT(student->CurrentChunk()->length, 15u * 1764);
   tracks.DeleteTracks();
@@ -138,7 +140,6 @@ TEST_F(CoreTracks, TeardownWhileBlocksAreQueuedLetsNoneReachADeletedTrack) {
   std::this_thread::sleep_for(100ms);
   core_.tracks_ = nullptr;
   tracks.reset();
-
 }
 
 TEST_F(CoreTracks, ForeignDescriptorIsReleasedByTheCore) {

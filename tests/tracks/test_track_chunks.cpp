@@ -1,18 +1,17 @@
 // The track object's chunk list, its private temporary folder and chunk files, and its
 // notifications.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <set>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -120,7 +119,8 @@ TEST_F(TrackChunks, AddChunkMakesAnEmptyUniqueWavFile) {
   for (int i = 0; i < 20; ++i) {
     CChunkInfo* chunk = track->AddChunk();
     ASSERT_NE(chunk, nullptr);
-    EXPECT_TRUE(std::regex_match(chunk->fileName, std::regex("Wav[0-9A-F]{1,4}\\.tmp"))) << chunk->fileName;
+    EXPECT_TRUE(std::regex_match(chunk->fileName, std::regex("Wav[0-9A-F]{1,4}\\.tmp")))
+        << chunk->fileName;
     EXPECT_EQ(chunk->length, 0u);
     EXPECT_EQ(chunk->start, 0u);
     EXPECT_FALSE(chunk->IsLoaded());

@@ -3,13 +3,13 @@
 // records a tone from the microphone; the microphone disappears mid-recording.
 // These tests fail (never skip) when the server cannot be reached.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -44,8 +44,12 @@ std::string Shell(const std::string& cmd) {
 
 // A 16-bit mono 44100 Hz WAV file, written the plain way, and read back the same way.
 void WriteWav(const std::string& path, const std::vector<std::int16_t>& s) {
-  auto u32 = [](std::ofstream& f, std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [](std::ofstream& f, std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+  auto u32 = [](std::ofstream& f, std::uint32_t v) {
+    f.write(reinterpret_cast<const char*>(&v), 4);
+  };
+  auto u16 = [](std::ofstream& f, std::uint16_t v) {
+    f.write(reinterpret_cast<const char*>(&v), 2);
+  };
   std::ofstream f(path, std::ios::binary);
   std::uint32_t bytes = std::uint32_t(s.size() * 2);
   f.write("RIFF", 4);
@@ -86,7 +90,8 @@ std::vector<std::int16_t> Sweep(double seconds) {
   return s;
 }
 
-double Correlation(const std::int16_t* a, const std::int16_t* b, std::size_t n, std::size_t stride = 1) {
+double Correlation(const std::int16_t* a, const std::int16_t* b, std::size_t n,
+                   std::size_t stride = 1) {
   double ab = 0, aa = 0, bb = 0;
   for (std::size_t i = 0; i < n; i += stride) {
     ab += double(a[i]) * b[i];
@@ -117,8 +122,9 @@ class PrivateDevices {
     const std::string s = "pactl -s '" + Server() + "' ";
     sink_ = Shell(s + "load-module module-null-sink sink_name=" + name +
                   " sink_properties=device.description=" + name);
-    source_ = Shell(s + "load-module module-remap-source source_name=" + name + "_mic master=" + name +
-                    ".monitor source_properties=device.description=" + name + "_mic");
+    source_ =
+        Shell(s + "load-module module-remap-source source_name=" + name + "_mic master=" + name +
+              ".monitor source_properties=device.description=" + name + "_mic");
   }
   ~PrivateDevices() {
     UnloadMicrophone();
@@ -208,7 +214,8 @@ TEST_F(TracksOnPulse, PcOnlyRecordingMatchesTheChunkThatThePcPlays) {
     double c = Correlation(source.data() + from, rec + lag + from, window, 4);
     if (c > best) best = c, bestLag = lag;
   }
-  for (std::size_t lag = bestLag > 8 ? bestLag - 8 : 0; lag <= bestLag + 8 && lag + from + window <= recFrames; ++lag) {
+  for (std::size_t lag = bestLag > 8 ? bestLag - 8 : 0;
+       lag <= bestLag + 8 && lag + from + window <= recFrames; ++lag) {
     double c = Correlation(source.data() + from, rec + lag + from, window);
     if (c > best) best = c, bestLag = lag;
   }
@@ -226,7 +233,8 @@ TEST_F(TracksOnPulse, MicOnlyRecordsTheToneAtItsFrequency) {
   student_->inputDevice = mic.Microphone();
   student_->recordSources = CSoundTrack::kRecordInput;  // "Mic only"
   std::vector<std::int16_t> tone(44100 * 12);
-  for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = std::int16_t(8000 * std::sin(2 * M_PI * 660 * double(i) / 44100));
+  for (std::size_t i = 0; i < tone.size(); ++i)
+    tone[i] = std::int16_t(8000 * std::sin(2 * M_PI * 660 * double(i) / 44100));
   MasterPlays(tone, mic.Speaker());  // what is played into the feed, the microphone hears
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 40, 30s));  // 1.6 s of sound
@@ -249,7 +257,8 @@ TEST_F(TracksOnPulse, MicrophoneUnloadedMidRecordingKeepsTheRecordingSoFar) {
   PrivateDevices gone("vts_tracks_gone_" + std::to_string(getpid()));
   ASSERT_TRUE(gone.Ok());
   std::vector<std::int16_t> tone(44100 * 12);
-  for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = std::int16_t(8000 * std::sin(2 * M_PI * 500 * double(i) / 44100));
+  for (std::size_t i = 0; i < tone.size(); ++i)
+    tone[i] = std::int16_t(8000 * std::sin(2 * M_PI * 500 * double(i) / 44100));
   MasterPlays(tone, gone.Speaker());
 
   student_->inputDevice = gone.Microphone();
@@ -258,7 +267,11 @@ TEST_F(TracksOnPulse, MicrophoneUnloadedMidRecordingKeepsTheRecordingSoFar) {
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 15, 20s));
   gone.UnloadMicrophone();
   std::this_thread::sleep_for(500ms);
-  std::uint32_t kept = student_->CurrentChunk()->length;
+  std::uint32_t kept = 0;
+  {
+    std::lock_guard lock(student_->bufferLock);  // the core thread may still append
+    kept = student_->CurrentChunk()->length;
+  }
   student_->ToggleRecord();
   EXPECT_TRUE(student_->WaitForRecordingEnd());
   master_->StopPlayback();

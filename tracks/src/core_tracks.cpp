@@ -1,6 +1,7 @@
 // The core object's two tracks and their routing.
 #include "tracks/core_tracks.h"
 
+#include "audio/buffer_descr.h"
 #include "tracks/sound_routing.h"
 #include "tracks/sound_track.h"
 
@@ -11,7 +12,8 @@ CCoreTracks::CCoreTracks(plat::ThreadId coreThreadId, EngineStateBlock* stateBlo
   master->trackIndex = 0;
   auto* student = new CSoundTrack(coreThreadId, "Student", stateBlock);
   student->trackIndex = 1;
-  for (CSoundTrack* t : {master, student}) t->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+  for (CSoundTrack* t : {master, student})
+    t->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
   std::lock_guard lock(routeLock_);
   master_ = master;
   student_ = student;
@@ -19,14 +21,20 @@ CCoreTracks::CCoreTracks(plat::ThreadId coreThreadId, EngineStateBlock* stateBlo
 
 CCoreTracks::~CCoreTracks() { DeleteTracks(); }
 
-void CCoreTracks::DeleteTracks() {
-  CSoundTrack* master = nullptr;
-  CSoundTrack* student = nullptr;
+void CCoreTracks::StopAndDrain() {
+  if (drained_) return;
+  drained_ = true;
   for (CSoundTrack* t : {master_, student_}) {
     if (t == nullptr) continue;
     t->StopAll();
     t->WaitForRecordingEnd();  // the last blocks still land in their chunk
   }
+}
+
+void CCoreTracks::DeleteTracks() {
+  StopAndDrain();
+  CSoundTrack* master = nullptr;
+  CSoundTrack* student = nullptr;
   {
     std::lock_guard lock(routeLock_);
     master = master_;

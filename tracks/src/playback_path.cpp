@@ -19,7 +19,8 @@ std::uint64_t TickMs() {
 
 CBufferDescr* CSoundTrack::MakePlayBuffer(CChunkInfo* chunk) {
   std::lock_guard lock(bufferLock);
-  if (chunk == nullptr || chunk->data == nullptr || chunk->playOffset >= chunk->dataSize) return nullptr;
+  if (chunk == nullptr || chunk->data == nullptr || chunk->playOffset >= chunk->dataSize)
+    return nullptr;
   std::uint32_t n = std::min(engine->bytesPerPeriod, chunk->dataSize - chunk->playOffset);
   n -= n % BlockAlign();  // whole frames only
   if (n < 1) return nullptr;
@@ -59,7 +60,8 @@ void CSoundTrack::Play() {
   engine->StartPlayback(outputDevice);
   // A cursor right of a short waveform lies past the chunk's end: play from the end.
   if (playFrame > chunk->length) playFrame = chunk->length;
-  chunk->playOffset = std::min<std::uint64_t>(std::uint64_t(playFrame) * BlockAlign(), chunk->dataSize);
+  chunk->playOffset =
+      std::min<std::uint64_t>(std::uint64_t(playFrame) * BlockAlign(), chunk->dataSize);
 
   int queued = 0;
   for (int i = 0; i < 2; ++i) {

@@ -46,8 +46,8 @@ int ApplyAutoGain(std::int16_t* samples, std::size_t count) {
 MonoS16Converter::MonoS16Converter() {
   AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
   SwrContext* ctx = nullptr;
-  if (swr_alloc_set_opts2(&ctx, &mono, AV_SAMPLE_FMT_S16, 44100, &mono, AV_SAMPLE_FMT_FLT, 44100,
-                          0, nullptr) < 0 ||
+  if (swr_alloc_set_opts2(&ctx, &mono, AV_SAMPLE_FMT_S16, 44100, &mono, AV_SAMPLE_FMT_FLT, 44100, 0,
+                          nullptr) < 0 ||
       ctx == nullptr) {
     swr_free(&ctx);
     return;

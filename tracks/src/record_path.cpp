@@ -101,8 +101,10 @@ bool CSoundTrack::PrepareRecordTarget() {
     }
     // Appending to a chunk whose sound is not in memory would later overwrite its file with
     // the new part alone.
-    if (chunk->length > 0 && !chunk->IsLoaded() && (!LoadChunk(currentChunk) || !chunk->IsLoaded())) {
-      WriteLog(LOG_WAVE_MANAGER, "Recording not started: the current chunk's sound cannot be loaded");
+    if (chunk->length > 0 && !chunk->IsLoaded() &&
+        (!LoadChunk(currentChunk) || !chunk->IsLoaded())) {
+      WriteLog(LOG_WAVE_MANAGER,
+               "Recording not started: the current chunk's sound cannot be loaded");
       return false;
     }
   }
@@ -168,10 +170,9 @@ void CSoundTrack::OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag) 
       converted->trackIndex = -1;
       SoundBlockHeader* out = CapturedHeader(*converted);
       std::memset(out, 0, sizeof *out);
-      int n = resampler.Convert(reinterpret_cast<const float*>(SamplesBehind(in)),
-                                static_cast<int>(frames),
-                                reinterpret_cast<std::int16_t*>(SamplesBehind(out)),
-                                static_cast<int>(frames));
+      int n = resampler.Convert(
+          reinterpret_cast<const float*>(SamplesBehind(in)), static_cast<int>(frames),
+          reinterpret_cast<std::int16_t*>(SamplesBehind(out)), static_cast<int>(frames));
       if (n >= 0) {
         out->channels = 1;
         out->samplesPerSec = 44100;

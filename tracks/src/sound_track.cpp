@@ -254,7 +254,8 @@ void CSoundTrack::SelectChunk(int index) {
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
 }
 
-void CSoundTrack::ReadSourceData(std::uint32_t startFrame, std::uint32_t frames, CChunkInfo* chunk) {
+void CSoundTrack::ReadSourceData(std::uint32_t startFrame, std::uint32_t frames,
+                                 CChunkInfo* chunk) {
   if (sourceFile < 0 || chunk == nullptr) return;
   std::uint64_t bytes = std::uint64_t(BlockAlign()) * frames;
   if (bytes == 0 || bytes > UINT32_MAX) return;

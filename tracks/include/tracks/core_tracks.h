@@ -10,19 +10,22 @@
 #include <mutex>
 #include <string>
 
-#include "audio/buffer_descr.h"
 #include "platform/thread_queue.h"
 
 namespace vts {
 
 class CSoundTrack;
+struct EngineStateBlock;
 
 class CCoreTracks {
  public:
   // Makes the Master track ("Master", index 0), then the Student track ("Student", index 1),
   // both owned by `coreThreadId`; both record from the microphone and the PC output (3).
   CCoreTracks(plat::ThreadId coreThreadId, EngineStateBlock* stateBlock);
-  // Stops both tracks, lets their last blocks arrive, stops routing to them, then deletes
+  // Stops both tracks and waits (bounded) until their last blocks and end marks have been
+  // delivered; the core thread must still deliver to them meanwhile. Idempotent.
+  void StopAndDrain();
+  // StopAndDrain, then stops routing to the tracks and deletes
   // the Master track and then the Student track. The object stays usable for Route (which
   // then only releases), so the core thread may go on until it is stopped; destroy the
   // object after the core thread ended. Idempotent.
@@ -45,6 +48,7 @@ class CCoreTracks {
   std::mutex routeLock_;
   CSoundTrack* master_ = nullptr;
   CSoundTrack* student_ = nullptr;
+  bool drained_ = false;
 };
 
 }  // namespace vts

@@ -34,8 +34,8 @@ class INotifyWindow {
 };
 
 struct NotifyTarget {
-  plat::ThreadId threadId = 0;       // 0: none
-  INotifyWindow* window = nullptr;   // null: none
+  plat::ThreadId threadId = 0;      // 0: none
+  INotifyWindow* window = nullptr;  // null: none
   std::uint32_t message = 0;
 };
 

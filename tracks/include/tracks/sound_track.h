@@ -10,7 +10,10 @@
 //   one at a time.
 // - `bufferLock` guards the chunk array's memory and the loaded PCM while it is read or
 //   changed across threads: cutting play buffers, appending recorded blocks, drawing the
-//   waveform, deleting chunks. Hooks (IWaveformDrawer) may be called with it held.
+//   waveform, deleting chunks. Hooks (IWaveformDrawer) may be called with it held. Other
+//   code that reads a chunk's length or data while a recording or playback runs holds it.
+// - A chunk switch, a save or a free after a recording first calls WaitForRecordingEnd, so
+//   the recording's last blocks are in its chunk (SelectChunk and FreeChunks do).
 // - Notifications are posted, never sent: a track never waits for the dialog.
 #pragma once
 
@@ -47,8 +50,8 @@ struct WaveformView {
   std::uint32_t frames = 0;               // whole frames at `samples` (the loaded part)
   std::size_t sampleCount = 0;            // 16-bit values readable at `samples`
   std::uint32_t channels = 0;
-  std::uint32_t firstColumn = 0;          // column of the chunk drawn at x = 0
-  std::uint32_t columns = 0;              // columns to draw (0: background and centre line only)
+  std::uint32_t firstColumn = 0;  // column of the chunk drawn at x = 0
+  std::uint32_t columns = 0;      // columns to draw (0: background and centre line only)
   std::uint32_t framesPerPixel = 0;
   std::uint32_t bitmapWidth = 0;
   std::uint32_t bitmapHeight = 0;
