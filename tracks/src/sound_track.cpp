@@ -228,56 +228,7 @@ void CSoundTrack::Close() {
   Notify(TRACK_NOTIFY_REFRESH);
 }
 
-void CSoundTrack::SelectChunk(int index) {
-  StopAll();
-  cursorPixel = 0;
-  cursorFrame = 0;
-  playFrame = 0;
-  if (index >= ChunkCount()) return;
-  WaitForRecordingEnd();
-  {
-    std::lock_guard lock(bufferLock);
-    if (CChunkInfo* old = CurrentChunk()) {
-      // A chunk that cannot be written stays in memory rather than being lost; it is
-      // written again when it is left the next time.
-      if (SaveChunk(currentChunk)) old->Unload();
-    }
-    if (recordTarget != nullptr && recordTarget != Chunk(index)) recordTarget = nullptr;
-    currentChunk = index;
-  }
-  if (index != -1) {
-    LoadChunk(index);
-    SetProgressRange(Chunk(index)->length);
-    SetProgressPos(0);
-  }
-  RedrawWaveform(0, framesPerPixel);
-  Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
-}
-
-void CSoundTrack::ReadSourceData(std::uint32_t startFrame, std::uint32_t frames,
-                                 CChunkInfo* chunk) {
-  if (sourceFile < 0 || chunk == nullptr) return;
-  std::uint64_t bytes = std::uint64_t(BlockAlign()) * frames;
-  if (bytes == 0 || bytes > UINT32_MAX) return;
-  auto* buffer = static_cast<std::uint8_t*>(std::calloc(1, bytes));
-  if (buffer == nullptr) return;
-  off_t offset = off_t(dataOffset) + off_t(BlockAlign()) * off_t(startFrame);
-  std::uint64_t done = 0;
-  while (done < bytes) {
-    ssize_t n = ::pread(sourceFile, buffer + done, bytes - done, offset + off_t(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += std::uint64_t(n);
-  }
-  if (done == 0) {
-    std::free(buffer);
-    return;
-  }
-  std::lock_guard lock(bufferLock);
-  chunk->Unload();
-  chunk->data = buffer;
-  chunk->dataSize = chunk->dataCapacity = static_cast<std::uint32_t>(done);
-}
+// SelectChunk and ReadSourceData: tracks/chunk_editing.cpp.
 
 void CSoundTrack::RedrawWaveform(std::uint32_t firstFrame, std::uint32_t fpp) {
   if (fpp == 0) fpp = 64;

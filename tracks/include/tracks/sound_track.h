@@ -110,10 +110,12 @@ class CSoundTrack {
   bool SaveChunk(int index);
   void FreeChunks();
   void Close();
-  // Makes `index` current: stops the transport, saves and unloads the old current chunk
-  // (kept loaded when it cannot be saved), loads the new one. Posts code 0.
+  // Makes `index` current: stops the transport, saves and unloads the old current chunk and
+  // loads the new one. When the old chunk cannot be saved it stays current and loaded (its
+  // sound is not dropped). Posts code 0. Defined in chunk_editing.cpp.
   void SelectChunk(int index);
-  // Reads the chunk's frames from the source file (tracks loaded from a file).
+  // Reads the chunk's frames from the source file (tracks loaded from a file); frames past
+  // the source's "data" chunk are not read. Defined in chunk_editing.cpp.
   void ReadSourceData(std::uint32_t startFrame, std::uint32_t frames, CChunkInfo* chunk);
   // Redraws the current chunk from `firstFrame` at `framesPerPixel` (0: 64).
   void RedrawWaveform(std::uint32_t firstFrame, std::uint32_t framesPerPixel);
@@ -265,6 +267,33 @@ class CSoundTrack {
   // Counters for tests and the benchmark.
   std::atomic<std::uint64_t> droppedBlocks{0};  // recorded blocks that could not be kept
 
+  // ---- [chunk editing] bookmarks, merging, whole-file mode, erase, received audio
+  // (tracks/chunk_editing.cpp). UI thread, except WriteSamplesAt (core thread).
+  // Inserts a bookmark at the cursor. False (nothing changes) in whole-file mode, with the
+  // cursor at 0, or when the chunk's sound does not come from the source file.
+  bool SplitCurrentChunk();
+  // Splits chunk `index` at `frame`; false when nothing was split (see SplitCurrentChunk).
+  bool SplitChunk(int index, std::uint32_t frame);
+  // Removes the bookmark after chunk `index`; false when nothing was merged (bad index, the
+  // last chunk, or chunks whose sound does not come from the source file).
+  bool MergeChunkWithNext(int index);
+  // Shows the whole source as one chunk (on) or brings the real list back (off). False when
+  // the mode is already so, or (on) when the track has no source file.
+  bool SetWholeFileMode(bool on);
+  // Cuts the selection out of the source WAV file in place. False when nothing was cut.
+  bool DeleteSelection();
+  // Received audio into the current chunk at `firstFrame` (0 starts it afresh). False (the
+  // block dropped) for no current chunk, a block of no whole frames, one that would pass
+  // kMaxReceivedBytes, or one that does not fit in memory.
+  bool WriteSamplesAt(std::uint32_t firstFrame, std::uint32_t byteCount, const std::uint8_t* samples);
+  static constexpr std::uint64_t kMaxReceivedBytes = 1ull << 30;  // about 3 h of mono 44.1 kHz
+  // Left button down (click) or up in the waveform at column x; the cursor stays in the chunk.
+  void OnWaveformMouse(bool down, int x);
+
+  // Composes selection and play line over the drawn strip and asks the window to repaint.
+  void PaintWaveform() { Repaint(); }
+  // ---- [chunk editing] end
+
  private:
   void Notify(std::uint32_t code);
   void SetProgressRange(std::uint32_t range);
@@ -292,6 +321,13 @@ class CSoundTrack {
   // late are released without moving the position. Stored in the descriptor's reserved1.
   std::atomic<std::uint32_t> playGeneration{1};
   std::atomic<std::uint32_t> engineTag{0};
+
+  // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
+  bool SoundFromSource(const CChunkInfo* chunk) const;
+  bool MakeWholeFileChunk();
+  // Takes the source frames [first, end) out of every chunk of both lists.
+  void RemoveSourceFrames(std::uint64_t first, std::uint64_t end);
+  // ---- [chunk editing] end
 };
 
 }  // namespace vts

@@ -35,7 +35,7 @@ class CTrackWaveform : public IWaveformHost, public IWaveformDrawer {
   void RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel) override;
   bool IsPlaying() override { return track_.playing; }
   void Play() override { track_.Play(); }
-  bool SplitCurrentChunk() override { return false; }  // chunk editing is not wired here
+  bool SplitCurrentChunk() override { return track_.SplitCurrentChunk(); }  // Ctrl+click
   void NotifyPosition() override { track_.NotifyPosition(); }
   void WaveformStateChanged() override;
 
