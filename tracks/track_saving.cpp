@@ -275,14 +275,16 @@ bool CSoundTrack::SaveAsync(const std::string& path) {
 
 void CSoundTrack::SaveThreadProc(SaveRequest* request) {
   CSoundTrack* track = request->track;
+  bool ok = false;
   try {
-    track->SaveTrack(request->path);
+    ok = track->SaveTrack(request->path);
   } catch (const std::exception& e) {
     SaveFailed(request->path, e.what());
   } catch (...) {
     SaveFailed(request->path, "unexpected error");
   }
   delete request;
+  track->lastSaveOk = ok;
   track->Notify(TRACK_NOTIFY_SAVED);
 }
 

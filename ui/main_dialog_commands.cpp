@@ -201,7 +201,6 @@ void CMainDlg::OnRClickSeqPlay() {}
 void CMainDlg::OnRClickSeqRec() {}
 
 // Messages.
-intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) { return 0; }
 intptr_t CMainDlg::OnSetSliderLevel(uintptr_t wParam, intptr_t lParam) { return 0; }
 intptr_t CMainDlg::OnFrameworkRequest(uintptr_t wParam, intptr_t lParam) { return 0; }
 intptr_t CMainDlg::OnRemoteControl(uintptr_t wParam, intptr_t lParam) { return 0; }

@@ -180,6 +180,8 @@ class CSoundTrack {
   bool SaveAsync(const std::string& path);
   // Runs SaveTrack, frees the request, posts TRACK_NOTIFY_SAVED whatever the outcome.
   static void SaveThreadProc(SaveRequest* request);
+  // The outcome of the last SaveThreadProc, set before its TRACK_NOTIFY_SAVED is posted.
+  std::atomic<bool> lastSaveOk{false};
   // Saves as WAV, MP3 (".mp3") or package (".vxb"). Every file is written beside its target
   // and renamed over it only when complete; on failure the old file stays, a message box
   // tells why and `modified` stays set.
