@@ -53,15 +53,19 @@ ENV
   echo "pulse-test-server: running at $server"
   ;;
 stop)
+  # A server that is gone, or a zombie nobody reaped yet, counts as stopped.
+  alive() { [ -n "$1" ] && [ -d "/proc/$1" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$1/status" 2>/dev/null; }
+  wait_gone() { for _ in $(seq 1 "$2"); do alive "$1" || return 0; sleep 0.1; done; ! alive "$1"; }
+  pid=""
+  [ -f "$dir/pulse/pid" ] && pid="$(cat "$dir/pulse/pid" 2>/dev/null || true)"
   if [ -f "$dir/env" ]; then
     # shellcheck disable=SC1091
     . "$dir/env"
     pactl -s "$PULSE_SERVER" exit >/dev/null 2>&1 || true
-    pid_file="$dir/pulse/pid"
-    for _ in $(seq 1 50); do
-      [ -f "$pid_file" ] && kill -0 "$(cat "$pid_file")" 2>/dev/null || break
-      sleep 0.1
-    done
+  fi
+  if [ -n "$pid" ] && ! wait_gone "$pid" 50; then
+    kill -TERM "$pid" 2>/dev/null || true
+    wait_gone "$pid" 20 || kill -KILL "$pid" 2>/dev/null || true
   fi
   ;;
 esac

@@ -1,32 +1,46 @@
 #!/usr/bin/env bash
 # Sets up (packages, build) and runs every test: unit, ui (offscreen Qt) and pulse (against a
-# private PulseAudio server started here and stopped at the end), then a short fuzz run and,
-# when VTS_SANITIZERS=1, the unit tests again under AddressSanitizer and ThreadSanitizer.
+# private PulseAudio server started here and stopped at the end), then a short fuzz run and
+# the unit tests again under AddressSanitizer+UndefinedBehaviorSanitizer and ThreadSanitizer
+# (builds without the Qt targets). VTS_SANITIZERS=0 skips the sanitizer pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-ROOT="$(pwd)"
-JOBS="$(nproc 2>/dev/null || echo 4)"
+JOBS="${VTS_JOBS:-$(nproc 2>/dev/null || echo 4)}"
+START=$SECONDS
+phase() { echo "== run-tests: $1 (at $((SECONDS - START)) s)"; }
 
+phase "setup and build"
 scripts/setup.sh build
 
 PULSE_DIR="$(mktemp -d /tmp/vts-pulse-XXXXXX)"
 cleanup() { scripts/pulse-test-server.sh stop "$PULSE_DIR" || true; rm -rf "$PULSE_DIR"; }
 trap cleanup EXIT
+phase "private PulseAudio server"
 scripts/pulse-test-server.sh start "$PULSE_DIR"
 # shellcheck disable=SC1091
 . "$PULSE_DIR/env"
 
 status=0
+phase "tests"
 (cd build && ctest -j "$JOBS" --output-on-failure --timeout 300) || status=1
 
 if [ -x build/tests/run-fuzz-smoke.sh ]; then
+  phase "fuzz smoke run"
   build/tests/run-fuzz-smoke.sh || status=1
 fi
 
-if [ "${VTS_SANITIZERS:-0}" = "1" ]; then
+if [ "${VTS_SANITIZERS:-1}" != "0" ]; then
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
+  export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:${UBSAN_OPTIONS:-}"
+  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:${TSAN_OPTIONS:-}"
+  # ThreadSanitizer needs the classic address-space layout on kernels with high mmap entropy.
+  norandom=()
+  if setarch "$(uname -m)" -R true 2>/dev/null; then norandom=(setarch "$(uname -m)" -R); fi
   for s in address thread; do
-    VTS_CMAKE_ARGS="-DVTS_SANITIZE=$s -DVTS_BUILD_BENCHMARKS=OFF" scripts/setup.sh "build-$s"
-    (cd "build-$s" && ctest -j "$JOBS" -L unit --output-on-failure --timeout 600) || status=1
+    phase "unit tests under the $s sanitizer"
+    VTS_CMAKE_ARGS="-DVTS_SANITIZE=$s -DVTS_BUILD_UI=OFF -DVTS_BUILD_BENCHMARKS=OFF" scripts/setup.sh "build-$s"
+    (cd "build-$s" && "${norandom[@]}" ctest -j "$JOBS" -L unit --output-on-failure --timeout 600) || status=1
   done
 fi
+phase "done, status $status"
 exit $status

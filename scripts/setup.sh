@@ -16,7 +16,7 @@ PACKAGES=(
   pulseaudio pulseaudio-utils
   sox lame ffmpeg zip unzip python3
   clang libclang-rt-14-dev
-  fonts-liberation2 fonts-dejavu-core
+  fonts-liberation2 fonts-dejavu-core fonts-dejavu-extra
 )
 
 as_root() {
@@ -35,6 +35,6 @@ if [ "${#missing[@]}" -gt 0 ]; then
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-JOBS="$(nproc 2>/dev/null || echo 4)"
+JOBS="${VTS_JOBS:-$(nproc 2>/dev/null || echo 4)}"
 cmake -S . -B "$BUILD_DIR" -G Ninja ${VTS_CMAKE_ARGS:-}
 cmake --build "$BUILD_DIR" -j "$JOBS"

@@ -219,8 +219,9 @@ class PulseClient final : public AudioClient {
     pa_stream_set_state_callback(stream_, &PulseClient::OnState, this);
     const std::uint32_t bufferFrames =
         std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
-    const std::uint32_t tenMsBytes =
-        std::max<std::uint32_t>(format.samplesPerSec / 100, 1) * frameBytes_;
+    // Service granularity: an eighth of the buffer (half a period: the buffer holds four),
+    // at most what the engine needs and few enough wake-ups to stay cheap.
+    const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 8, 1) * frameBytes_;
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(-1);
@@ -231,18 +232,18 @@ class PulseClient final : public AudioClient {
     int rc;
     if (flow_ == DataFlow::Render && !loopback_) {
       attr.tlength = bufferFrames * frameBytes_;
-      attr.minreq = tenMsBytes;
+      attr.minreq = serviceBytes;
       attr.prebuf = frameBytes_;  // play as soon as anything is there, also after an underrun
       pa_stream_set_write_callback(stream_, &PulseClient::OnRequest, this);
       rc = pa_stream_connect_playback(stream_, info_.name.c_str(), &attr, streamFlags, nullptr,
                                       nullptr);
     } else {
       attr.maxlength = bufferFrames * frameBytes_;
-      attr.fragsize = tenMsBytes;
+      attr.fragsize = serviceBytes;
       pa_stream_set_read_callback(stream_, &PulseClient::OnRequest, this);
       const std::string& source = loopback_ ? info_.monitorSource : info_.name;
-      // Ask the source for 10 ms fragments; otherwise an idle source (a null sink's monitor)
-      // hands out its data in bursts of its own, much larger latency.
+      // Ask the source for fragments of that size; otherwise an idle source (a null sink's
+      // monitor) hands out its data in bursts of its own, much larger latency.
       rc = pa_stream_connect_record(stream_, source.c_str(), &attr,
                                     pa_stream_flags_t(streamFlags | PA_STREAM_ADJUST_LATENCY));
     }

@@ -125,7 +125,7 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
       std::lock_guard lock(mutex_);
       tickerStop_ = true;
     }
-    cv_.notify_all();
+    tickerCv_.notify_all();
     if (ticker_.joinable()) ticker_.join();
   }
 
@@ -467,7 +467,7 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
   void TickerLoop() {
     std::unique_lock lock(mutex_);
     while (!tickerStop_) {
-      cv_.wait_for(lock, std::chrono::milliseconds(5));
+      tickerCv_.wait_for(lock, std::chrono::milliseconds(5));
       if (tickerStop_ || manual_) continue;
       auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
           std::chrono::steady_clock::now() - realBase_);
@@ -488,6 +488,7 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
   std::chrono::steady_clock::time_point realBase_ = std::chrono::steady_clock::now();
   std::uint64_t realBaseUs_ = 0;
   bool tickerStop_ = false;
+  std::condition_variable tickerCv_;
   std::thread ticker_;
 };
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <dirent.h>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -111,6 +112,14 @@ TEST(RecorderProcess, StartAndSignalLeaveLogsDataFolderAndOneOpenWithEntry) {
                                    "DispanoScreen.log", "DispanoSound.log", "DispanoUpdate.log",
                                    "DispanoLogic.log", "DispanoInput.log", "UDPDumpIn.log", "UDPDumpOut.log",
                                    "Kestrin.log", "WavManager.log"}));
+
+  // Every line that reached a log has the log line format.
+  const std::regex line(R"(\d\d\.\d\d\.\d{4} \| \d\d:\d\d:\d\d:\d{3} \| [^\r\n]*\r\n)");
+  for (const std::string& file : FilesIn(dataFolder + "/Logs")) {
+    std::string text = ReadText(dataFolder + "/Logs/" + file);
+    std::string rest = std::regex_replace(text, line, "");
+    EXPECT_EQ(rest, "") << file;
+  }
 
   setenv("VOXTRAILSTUDY_ROOT", root.c_str(), 1);
   for (const char* x : {".vxb", ".mp3", ".wav"}) {

@@ -5,7 +5,7 @@
 //    playback (44.1 kHz mono buffers -> 48 kHz stereo endpoint);
 //  - with PULSE_SERVER set: CPU per second of audio for a tone played to vts_speaker and
 //    captured back by loopback, and the spread of the block arrivals.
-// Usage: bench_audio_engine [seconds-of-audio]   (default 60)
+// Usage: bench_audio_engine [seconds-of-audio [virtual|pulse]]   (default 60, both)
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "audio/buffer_descr.h"
@@ -136,11 +137,14 @@ void VirtualPlayback(int seconds) {
     if (!any) {
       v->Advance(10);
       v->ClearPlayed("spk");
-      if (plat::GetMessageTimeout(&msg, std::chrono::milliseconds(50)) &&
-          msg.message == WM_SOUND_OUT) {
-        ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
-        ++returned;
-        if (sent < total) next();
+      // Wait (bounded) until the playback thread has refilled the endpoint after the event.
+      for (int i = 0; i < 200 && v->QueuedFrames("spk") < 7680 - 480 - 64 && sent < total; ++i) {
+        if (plat::GetMessageTimeout(&msg, std::chrono::milliseconds(1)) &&
+            msg.message == WM_SOUND_OUT) {
+          ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+          ++returned;
+          if (sent < total) next();
+        }
       }
     }
   }
@@ -207,9 +211,12 @@ void PulseLoop(int seconds) {
 
 int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
+  const std::string only = argc > 2 ? argv[2] : "";
   plat::EnsureQueue();
-  VirtualCapture(seconds);
-  VirtualPlayback(seconds);
-  PulseLoop(std::min(seconds, 10));
+  if (only.empty() || only == "virtual") {
+    VirtualCapture(seconds);
+    VirtualPlayback(seconds);
+  }
+  if (only.empty() || only == "pulse") PulseLoop(std::min(seconds, 10));
   return 0;
 }

@@ -88,11 +88,24 @@ TEST_F(PulseEngineTest, BackendIsPulseAndListsTheNullDevicesWithDescriptions) {
 }
 
 TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
+  // A speaker sink of this test's own (a null sink like vts_speaker), so that pulse tests
+  // running in parallel cannot mix their sound into this one.
+  const std::string server = Server();
+  const std::string name = "vts_speaker_" + std::to_string(getpid());
+  const std::string module =
+      Shell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
+            " sink_properties=device.description=VTS_Speaker_Test");
+  ASSERT_FALSE(module.empty());
+  struct Unload {
+    std::string cmd;
+    ~Unload() { Shell(cmd); }
+  } unload{"pactl -s '" + server + "' unload-module " + module};
+  const std::u16string speaker(name.begin(), name.end());
   auto player = MakeEngine(1, 44100, 40);
   auto recorder = MakeEngine(1, 44100, 40);
-  recorder->StartCapture(u"vts_speaker", 0, 3);
+  recorder->StartCapture(speaker, 0, 3);
   ASSERT_EQ(recorder->GetCaptureStreamCount(), 1u);
-  player->StartPlayback(u"vts_speaker");
+  player->StartPlayback(speaker);
 
   constexpr double kHz = 1000.0, kAmp = 0.5;
   constexpr std::uint32_t kBuffers = 75;  // 3 s of 40 ms buffers
@@ -130,8 +143,8 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
       ReleaseBufferDescr(d);
     }
   }
-  player->StopPlayback(u"vts_speaker");
-  recorder->StopCapture(u"vts_speaker");
+  player->StopPlayback(speaker);
+  recorder->StopCapture(speaker);
   ASSERT_EQ(returned, kBuffers);
   ASSERT_GT(frames.size(), 40u);
 
@@ -202,6 +215,43 @@ TEST_F(PulseEngineTest, DeviceUnloadedMidCaptureEndsTheStreamCleanly) {
   // The engine is still usable afterwards.
   engine->StartCapture(u"vts_mic", 0, 1);
   EXPECT_EQ(engine->GetCaptureStreamCount(), 1u);
+  engine.reset();
+}
+
+TEST_F(PulseEngineTest, DeviceUnloadedMidPlaybackEndsTheRenderStream) {
+  const std::string server = Server();
+  const std::string name = "vts_gone_out_" + std::to_string(getpid());
+  const std::string module =
+      Shell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
+            " sink_properties=device.description=GoneOut");
+  ASSERT_FALSE(module.empty());
+  auto engine = MakeEngine(1, 44100, 40);
+  const std::u16string id(name.begin(), name.end());
+  engine->StartPlayback(id);
+  std::uint64_t frame = 0;
+  auto next = [&] {
+    engine->Playback(VirtualAudioTest::MakeSineBuffer(1, 44100, 1764, 440, 0.5, frame), false);
+    frame += 1764;
+  };
+  for (int i = 0; i < 4; ++i) next();
+  int returned = 0;
+  const auto until = [&](auto done, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      plat::Msg msg;
+      if (!plat::GetMessageTimeout(&msg, std::chrono::milliseconds(20))) continue;
+      if (msg.message != WM_SOUND_OUT) continue;
+      ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+      ++returned;
+      next();
+    }
+  };
+  until([&] { return returned >= 10; }, std::chrono::seconds(10));
+  ASSERT_GE(returned, 10);
+  Shell("pactl -s '" + server + "' unload-module " + module);
+  until([&] { return engine->GetPlaybackStreamCount() == 0; }, std::chrono::seconds(10));
+  EXPECT_EQ(engine->GetPlaybackStreamCount(), 0u);
+  EXPECT_TRUE(observer_->Contains("Playback device lost. Check that device is present."));
   engine.reset();
 }
 

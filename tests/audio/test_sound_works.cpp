@@ -490,8 +490,8 @@ TEST_F(SoundWorksTest, PlaybackChainPlaysTheToneAtTheEndpointRate) {
   int returned = 0;
   for (int step = 0; step < 50; ++step) {  // one second; each returned buffer brings the next
     virtual_->Advance(20);
-    // Let the engine refill the endpoint before the clock moves on (bounded).
-    for (int wait = 0; wait < 500; ++wait) {
+    // Let the engine refill the endpoint before the clock moves on (bounded, generous for a loaded machine).
+    for (int wait = 0; wait < 5000; ++wait) {
       for (auto& m : Take(WM_SOUND_OUT)) {
         Release(m);
         ++returned;
