@@ -16,7 +16,7 @@ PACKAGES=(
   pulseaudio pulseaudio-utils
   sox lame ffmpeg zip unzip python3
   clang libclang-rt-14-dev
-  fonts-liberation2 fonts-dejavu-core
+  fonts-liberation2 fonts-dejavu-core fonts-dejavu-extra
 )
 
 as_root() {

@@ -1,16 +1,13 @@
-// The main dialog (a first, minimal shell: a fixed-size dialog titled with the variant name).
-//
-// Contract with the application object: it creates the dialog on the UI thread, runs it with
-// DoModal() and deletes it afterwards; SIGTERM/SIGINT arrive as close() on the dialog, so the
-// dialog's own close path is the one orderly exit.
+// The recorder window as the application object creates and runs it: created on the UI
+// thread, run with DoModal() and deleted afterwards. A close() (the window manager, or a
+// termination signal turned into one) runs the window's exit path.
 #pragma once
 
-#include <QDialog>
+#include "ui/main_dialog.h"
 
-class CMainDlg : public QDialog {
-  Q_OBJECT
+class CMainDlg : public vts::ui::CMainDlg {
  public:
-  explicit CMainDlg(QWidget* parent = nullptr);
-  // Runs the dialog modally; returns its result.
-  int DoModal();
+  explicit CMainDlg(QWidget* parent = nullptr) : vts::ui::CMainDlg(parent) {}
+  // Runs the window modally; returns its result.
+  int DoModal() { return exec(); }
 };

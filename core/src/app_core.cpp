@@ -7,10 +7,44 @@
 #include "core/data_folder.h"
 #include "core/log.h"
 #include "platform/known_folders.h"
+#include "tracks/core_tracks.h"
+#include "tracks/sound_track.h"
 
 namespace vts {
 
 CAppCore* g_pAppCore = nullptr;
+
+namespace {
+
+// One track as the core thread sees it.
+class TrackHandler : public ITrackSoundHandlers {
+ public:
+  explicit TrackHandler(CSoundTrack* track) : track_(track) {}
+  void OnBufferPlayed(plat::WPARAM* descr) override {
+    auto* d = reinterpret_cast<CBufferDescr*>(*descr);
+    track_->OnBufferPlayed(&d);
+    *descr = reinterpret_cast<plat::WPARAM>(d);
+  }
+  void OnCapturedBlock(plat::WPARAM descr) override { OnCapturedBlockFrom(descr, 0); }
+  void OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) override {
+    track_->OnCapturedBlock(reinterpret_cast<CBufferDescr*>(descr), static_cast<std::uint32_t>(engineTag));
+  }
+  bool TakesEndMark(plat::LPARAM engineTag) override {
+    return static_cast<std::uint32_t>(engineTag) == track_->EngineTag();
+  }
+
+ private:
+  CSoundTrack* track_;
+};
+
+void ReleaseSoundDescr(plat::WPARAM descr) { ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(descr)); }
+
+}  // namespace
+
+struct CAppCore::TrackHandlers {
+  TrackHandler master;
+  TrackHandler student;
+};
 
 CAppCore::CAppCore() {
   // 1. Device names unset; the program's folder with its trailing "/".
@@ -24,16 +58,25 @@ CAppCore::CAppCore() {
   // 3. The core thread runs before anything that reports to it exists.
   if (!coreThread.Start()) throw std::runtime_error("the core thread could not be started");
 
-  // 4.-6. Engine-state block, Master and Student tracks, video manager: created here, in this
-  //       order, each with coreThread.Id() as owner thread; then
-  //       coreThread.SetTrackHandlers(master, student).
+  // 4. The engine-state block.
+  SetSoundPayloadReleaser(ReleaseSoundDescr);
+  engineState = new EngineStateBlock;
+  // 5. The Master track, then the Student track, owned by the core thread; the core thread
+  //    hands them their engines' messages from now on.
+  tracks_ = std::make_unique<CCoreTracks>(coreThread.Id(), engineState);
+  masterTrack = tracks_->Master();
+  studentTrack = tracks_->Student();
+  trackHandlers_.reset(new TrackHandlers{TrackHandler(masterTrack), TrackHandler(studentTrack)});
+  coreThread.SetTrackHandlers(&trackHandlers_->master, &trackHandlers_->student);
+  // 6. Video manager: here.
 
   // 7. The data folder.
   dataFolder = GetDataFolder();
 
   // 8.-10. Settings files, pipe channels (target coreThread.Id()), mixer state: here.
 
-  // 11.
+  // 11. (Both tracks record from the microphone and the PC output, input source 3: set when
+  //     CCoreTracks made them.)
   mixerInput = 0;
   mixerValue = 0xFFFFFFFFu;
 }
@@ -45,7 +88,15 @@ CAppCore::~CAppCore() {
   // 5. Barrier: from here on the core thread calls no track handler, so the tracks (then the
   //    video manager and the engine-state block) can be deleted safely right after it. Sound
   //    messages still queued are released by the core thread.
+  //    First the tracks stop and their last blocks still arrive (the handlers are needed
+  //    for that), then the barrier, then the Master track, the Student track, (the video
+  //    manager,) the engine-state block.
+  if (tracks_) tracks_->StopAndDrain();
   coreThread.SetTrackHandlers(nullptr, nullptr);
+  if (tracks_) tracks_->DeleteTracks();
+  masterTrack = studentTrack = nullptr;
+  delete engineState;  // every engine that held it is gone
+  engineState = nullptr;
 
   // 6. URL list text: freed with its owner.
 
@@ -56,8 +107,7 @@ CAppCore::~CAppCore() {
 void CAppCore::SetAudioDeviceNames(const std::u16string& outputName, const std::u16string& inputName) {
   // Hands the names to both tracks, the video manager and its video window (an empty name
   // leaves that side alone). The core's own two names are written by the command line.
-  (void)outputName;
-  (void)inputName;
+  if (tracks_) tracks_->SetAudioDeviceNames(outputName, inputName);
 }
 
 void CAppCore::SetStreamDestinations(const std::vector<StreamDestination>& list) {

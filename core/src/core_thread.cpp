@@ -100,7 +100,7 @@ void CCoreThread::Run(std::promise<void>* ready) {
         HandleSoundOut(msg.wParam);
         break;
       case WM_SOUND_IN:
-        HandleSoundIn(msg.wParam);
+        HandleSoundIn(msg.wParam, msg.lParam);
         break;
       case WM_CORE_IFACE_PIPE:
         // Nothing is ever sent or understood on this pipe: keep the handle, free any data.
@@ -142,17 +142,21 @@ void CCoreThread::HandleSoundOut(plat::WPARAM descr) {
   if (v != 0) ReleaseSound(v);
 }
 
-void CCoreThread::HandleSoundIn(plat::WPARAM descr) {
+void CCoreThread::HandleSoundIn(plat::WPARAM descr, plat::LPARAM engineTag) {
+  if (descr == 0 && master_ && master_->TakesEndMark(engineTag)) {
+    master_->OnCapturedBlockFrom(0, engineTag);
+    return;
+  }
   const bool streaming = stream_.isStreaming && stream_.sendStreamBlock && stream_.isStreaming();
   if (!student_) {
     ReleaseSound(descr);
     return;
   }
   if (!streaming) {
-    student_->OnCapturedBlock(descr);
+    student_->OnCapturedBlockFrom(descr, engineTag);
     return;
   }
-  if (descr != 0) student_->OnCapturedBlock(descr);
+  if (descr != 0) student_->OnCapturedBlockFrom(descr, engineTag);
   if (!stream_.sendStreamBlock(descr == 0)) {
     plat::MessageBox(u"StreamingMode will be disabled", u"Error streaming", plat::MB_OK);
     if (stream_.stopStreaming) stream_.stopStreaming();

@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,6 +20,10 @@
 #include "platform/thread_queue.h"
 
 namespace vts {
+
+class CSoundTrack;
+class CCoreTracks;
+struct EngineStateBlock;
 
 // One receiver of the stream: a number and an IPv4 address a.b.c.d.
 struct StreamDestination {
@@ -68,6 +73,13 @@ class CAppCore {
 
   CCoreThread coreThread;
 
+  // Shared by both tracks, the video manager and every sound engine; owned here.
+  EngineStateBlock* engineState = nullptr;
+  // The Master track ("Master", index 0) and the Student track ("Student", index 1), owned
+  // here; null after the destruction's step 5.
+  CSoundTrack* masterTrack = nullptr;
+  CSoundTrack* studentTrack = nullptr;
+
   std::array<StreamDestination, kMaxStreamDestinations> streamDestinations{};
   std::uint32_t destinationCount = 0;
   std::recursive_mutex coreLock;
@@ -76,6 +88,11 @@ class CAppCore {
   std::uint32_t streamPosition = 0;
 
   std::string dataFolder;
+
+ private:
+  struct TrackHandlers;  // the core thread's view of the two tracks
+  std::unique_ptr<CCoreTracks> tracks_;
+  std::unique_ptr<TrackHandlers> trackHandlers_;
 };
 
 // Valid from the end of the application object's construction to the start of its destruction.

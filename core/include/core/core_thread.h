@@ -14,14 +14,14 @@
 #include <mutex>
 #include <thread>
 
+#include "audio/buffer_descr.h"
 #include "platform/thread_queue.h"
 
 namespace vts {
 
 constexpr std::uint32_t WM_CORE_IFACE_PIPE = plat::WM_USER + 0x8D;   // 0x48D
 constexpr std::uint32_t WM_CORE_STREAM_PIPE = plat::WM_USER + 0x8E;  // 0x48E
-constexpr std::uint32_t WM_SOUND_OUT = plat::WM_USER + 0x8F;         // 0x48F
-constexpr std::uint32_t WM_SOUND_IN = plat::WM_USER + 0x90;          // 0x490
+// WM_SOUND_OUT (0x48F) and WM_SOUND_IN (0x490) come from the sound engine's header.
 
 // Pipe events: lParam 0 connected, 0xFFFFFFFF disconnected, else a heap block made with
 // AllocPipeBlock (u32 length, then that many bytes) that the receiver frees with FreePipeBlock.
@@ -39,6 +39,11 @@ class ITrackSoundHandlers {
   virtual void OnBufferPlayed(plat::WPARAM* descr) = 0;
   // A captured block (the receiver releases it), or 0 when capture stopped.
   virtual void OnCapturedBlock(plat::WPARAM descr) = 0;
+  // The same with WM_SOUND_IN's lParam, the tag of the engine that posted it.
+  virtual void OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) { OnCapturedBlock(descr); }
+  // True for the end mark (wParam 0) of this track's own engine: the Master's stops end no
+  // capture of the Student, so the Master takes its own end marks.
+  virtual bool TakesEndMark(plat::LPARAM engineTag) { return false; }
 
  protected:
   ~ITrackSoundHandlers() = default;
@@ -89,7 +94,7 @@ class CCoreThread {
   void Run(std::promise<void>* ready);
   void Apply(std::function<void()> change);  // runs `change` on the core thread, waits
   void HandleSoundOut(plat::WPARAM descr);
-  void HandleSoundIn(plat::WPARAM descr);
+  void HandleSoundIn(plat::WPARAM descr, plat::LPARAM engineTag);
 
   std::thread thread_;
   plat::ThreadId id_ = 0;

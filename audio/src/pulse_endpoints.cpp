@@ -1,0 +1,502 @@
+// The PulseAudio endpoint backend over a threaded main loop. Every wait on the server is
+// bounded, so a missing or stuck server gives failures, never a hang.
+#include "pulse_endpoints.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "system_timer.h"
+
+namespace vts::audio {
+namespace {
+
+constexpr auto kConnectTimeout = std::chrono::milliseconds(2000);
+constexpr auto kOperationTimeout = std::chrono::milliseconds(2000);
+constexpr auto kRetryInterval = std::chrono::milliseconds(1000);
+
+struct DeviceInfo {
+  std::string name;
+  std::string description;
+  std::string monitorSource;  // sinks
+  bool isMonitor = false;     // sources
+  pa_sample_spec spec{};
+  pa_channel_map map{};
+};
+
+// The shared connection: one threaded main loop and one context per backend.
+class Connection {
+ public:
+  Connection() : loop_(pa_threaded_mainloop_new()) {
+    if (loop_ && pa_threaded_mainloop_start(loop_) < 0) {
+      pa_threaded_mainloop_free(loop_);
+      loop_ = nullptr;
+    }
+  }
+  ~Connection() {
+    if (!loop_) return;
+    pa_threaded_mainloop_lock(loop_);
+    DropContextLocked();
+    pa_threaded_mainloop_unlock(loop_);
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+  }
+
+  pa_threaded_mainloop* Loop() const { return loop_; }
+
+  // With the loop locked: a ready context, connecting (bounded) when needed; null when the
+  // server cannot be reached.
+  pa_context* ReadyContextLocked() {
+    if (!loop_) return nullptr;
+    if (ctx_ && pa_context_get_state(ctx_) == PA_CONTEXT_READY) return ctx_;
+    DropContextLocked();
+    auto now = std::chrono::steady_clock::now();
+    if (lastFailure_ && now - *lastFailure_ < kRetryInterval) return nullptr;
+    ctx_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Voxtrailstudy");
+    if (!ctx_) return nullptr;
+    pa_context_set_state_callback(
+        ctx_,
+        [](pa_context*, void* loop) {
+          pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+        },
+        loop_);
+    if (pa_context_connect(ctx_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+      DropContextLocked();
+      lastFailure_ = now;
+      return nullptr;
+    }
+    const auto deadline = now + kConnectTimeout;
+    for (;;) {
+      pa_context_state_t st = pa_context_get_state(ctx_);
+      if (st == PA_CONTEXT_READY) {
+        lastFailure_.reset();
+        return ctx_;
+      }
+      if (!PA_CONTEXT_IS_GOOD(st) || std::chrono::steady_clock::now() > deadline) break;
+      UnlockedSleep();
+    }
+    DropContextLocked();
+    lastFailure_ = std::chrono::steady_clock::now();
+    return nullptr;
+  }
+
+  // With the loop locked: waits (bounded) for an operation; unrefs it. False on time-out.
+  bool WaitLocked(pa_operation* op) {
+    if (!op) return false;
+    const auto deadline = std::chrono::steady_clock::now() + kOperationTimeout;
+    bool done = true;
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        pa_operation_cancel(op);
+        done = false;
+        break;
+      }
+      UnlockedSleep();
+    }
+    pa_operation_unref(op);
+    return done;
+  }
+
+  // Lets the main loop run for a moment while the caller waits.
+  void UnlockedSleep() {
+    pa_threaded_mainloop_unlock(loop_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    pa_threaded_mainloop_lock(loop_);
+  }
+
+ private:
+  void DropContextLocked() {
+    if (!ctx_) return;
+    pa_context_set_state_callback(ctx_, nullptr, nullptr);
+    pa_context_disconnect(ctx_);
+    pa_context_unref(ctx_);
+    ctx_ = nullptr;
+  }
+
+  pa_threaded_mainloop* loop_;
+  pa_context* ctx_ = nullptr;
+  std::optional<std::chrono::steady_clock::time_point> lastFailure_;
+};
+
+class LoopLock {
+ public:
+  explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) {
+    if (loop_) pa_threaded_mainloop_lock(loop_);
+  }
+  ~LoopLock() {
+    if (loop_) pa_threaded_mainloop_unlock(loop_);
+  }
+
+ private:
+  pa_threaded_mainloop* loop_;
+};
+
+DeviceInfo FromSink(const pa_sink_info* i) {
+  DeviceInfo d;
+  d.name = i->name ? i->name : "";
+  d.description = i->description ? i->description : "";
+  d.monitorSource = i->monitor_source_name ? i->monitor_source_name : "";
+  d.spec = i->sample_spec;
+  d.map = i->channel_map;
+  return d;
+}
+
+DeviceInfo FromSource(const pa_source_info* i) {
+  DeviceInfo d;
+  d.name = i->name ? i->name : "";
+  d.description = i->description ? i->description : "";
+  d.isMonitor = i->monitor_of_sink != PA_INVALID_INDEX;
+  d.spec = i->sample_spec;
+  d.map = i->channel_map;
+  return d;
+}
+
+// With the loop locked.
+std::vector<DeviceInfo> ListLocked(Connection& conn, DataFlow flow) {
+  std::vector<DeviceInfo> out;
+  pa_context* ctx = conn.ReadyContextLocked();
+  if (!ctx) return out;
+  pa_operation* op;
+  if (flow == DataFlow::Render) {
+    op = pa_context_get_sink_info_list(
+        ctx,
+        [](pa_context*, const pa_sink_info* i, int eol, void* ud) {
+          if (eol == 0 && i) static_cast<std::vector<DeviceInfo>*>(ud)->push_back(FromSink(i));
+        },
+        &out);
+  } else {
+    op = pa_context_get_source_info_list(
+        ctx,
+        [](pa_context*, const pa_source_info* i, int eol, void* ud) {
+          if (eol == 0 && i) static_cast<std::vector<DeviceInfo>*>(ud)->push_back(FromSource(i));
+        },
+        &out);
+  }
+  if (!conn.WaitLocked(op)) return {};
+  if (flow == DataFlow::Capture)
+    std::erase_if(out, [](const DeviceInfo& d) { return d.isMonitor; });
+  return out;
+}
+
+class PulseClient final : public AudioClient {
+ public:
+  PulseClient(std::shared_ptr<Connection> conn, DeviceInfo info, DataFlow flow)
+      : conn_(std::move(conn)), info_(std::move(info)), flow_(flow) {}
+
+  ~PulseClient() override {
+    LoopLock lock(conn_->Loop());
+    DropStreamLocked();
+  }
+
+  Status GetMixFormat(MixFormat* format) override {
+    format->channels = info_.spec.channels;
+    format->samplesPerSec = info_.spec.rate;
+    format->bitsPerSample = 32;
+    return format->channels && format->samplesPerSec ? Status::Ok : Status::Failed;
+  }
+
+  Status Initialize(std::uint32_t flags, std::uint64_t bufferDurationUs,
+                    const MixFormat& format) override {
+    LoopLock lock(conn_->Loop());
+    if (stream_) return Status::Failed;
+    pa_context* ctx = conn_->ReadyContextLocked();
+    if (!ctx) return Status::DeviceLost;
+    loopback_ = (flags & kStreamFlagLoopback) != 0;
+    if (loopback_ && flow_ != DataFlow::Render) return Status::Failed;
+    pa_sample_spec ss{PA_SAMPLE_FLOAT32LE, format.samplesPerSec, std::uint8_t(format.channels)};
+    if (!pa_sample_spec_valid(&ss)) return Status::Failed;
+    frameBytes_ = format.BlockAlign();
+    rate_ = format.samplesPerSec;
+    pa_channel_map map = info_.map;
+    if (map.channels != ss.channels)
+      pa_channel_map_init_extend(&map, ss.channels, PA_CHANNEL_MAP_DEFAULT);
+    stream_ = pa_stream_new(ctx, loopback_ ? "Voxtrailstudy loopback" : "Voxtrailstudy", &ss, &map);
+    if (!stream_) return Status::Failed;
+    pa_stream_set_state_callback(stream_, &PulseClient::OnState, this);
+    const std::uint32_t bufferFrames =
+        std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
+    // Service granularity: an eighth of the buffer (half a period: the buffer holds four),
+    // at most what the engine needs and few enough wake-ups to stay cheap.
+    const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 8, 1) * frameBytes_;
+    pa_buffer_attr attr;
+    attr.maxlength = std::uint32_t(-1);
+    attr.tlength = std::uint32_t(-1);
+    attr.prebuf = std::uint32_t(-1);
+    attr.minreq = std::uint32_t(-1);
+    attr.fragsize = std::uint32_t(-1);
+    const auto streamFlags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
+    int rc;
+    if (flow_ == DataFlow::Render && !loopback_) {
+      attr.tlength = bufferFrames * frameBytes_;
+      attr.minreq = serviceBytes;
+      attr.prebuf = frameBytes_;  // play as soon as anything is there, also after an underrun
+      pa_stream_set_write_callback(stream_, &PulseClient::OnRequest, this);
+      rc = pa_stream_connect_playback(stream_, info_.name.c_str(), &attr, streamFlags, nullptr,
+                                      nullptr);
+    } else {
+      attr.maxlength = bufferFrames * frameBytes_;
+      attr.fragsize = serviceBytes;
+      pa_stream_set_read_callback(stream_, &PulseClient::OnRequest, this);
+      const std::string& source = loopback_ ? info_.monitorSource : info_.name;
+      // Ask the source for fragments of that size; otherwise an idle source (a null sink's
+      // monitor) hands out its data in bursts of its own, much larger latency.
+      rc = pa_stream_connect_record(stream_, source.c_str(), &attr,
+                                    pa_stream_flags_t(streamFlags | PA_STREAM_ADJUST_LATENCY));
+    }
+    if (rc < 0) {
+      DropStreamLocked();
+      return Status::Failed;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
+    for (;;) {
+      pa_stream_state_t st = pa_stream_get_state(stream_);
+      if (st == PA_STREAM_READY) break;
+      if (!PA_STREAM_IS_GOOD(st) || std::chrono::steady_clock::now() > deadline) {
+        DropStreamLocked();
+        return Status::Failed;
+      }
+      conn_->UnlockedSleep();
+    }
+    bufferFrames_ = bufferFrames;
+    if (const pa_buffer_attr* a = pa_stream_get_buffer_attr(stream_)) {
+      if (flow_ == DataFlow::Render && !loopback_ && a->tlength >= frameBytes_)
+        bufferFrames_ = a->tlength / frameBytes_;
+    }
+    return Status::Ok;
+  }
+
+  Status SetEventCallback(std::function<void()> callback) override {
+    LoopLock lock(conn_->Loop());
+    if (!stream_) return Status::Failed;
+    callback_ = std::move(callback);
+    return Status::Ok;
+  }
+
+  Status GetBufferSize(std::uint32_t* frames) override {
+    if (!bufferFrames_) return Status::Failed;
+    *frames = bufferFrames_;
+    return Status::Ok;
+  }
+
+  Status GetService() override { return stream_ ? Status::Ok : Status::Failed; }
+
+  Status Start() override { return Cork(false); }
+  Status Stop() override { return Cork(true); }
+
+  Status Reset() override {
+    LoopLock lock(conn_->Loop());
+    if (Status s = StateLocked(); s != Status::Ok) return s;
+    if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    return Status::Ok;
+  }
+
+  Status GetCurrentPadding(std::uint32_t* frames) override {
+    LoopLock lock(conn_->Loop());
+    if (Status s = StateLocked(); s != Status::Ok) return s;
+    if (flow_ == DataFlow::Render && !loopback_) {
+      std::size_t writable = pa_stream_writable_size(stream_);
+      if (writable == std::size_t(-1)) return Status::DeviceLost;
+      std::uint32_t freeFrames =
+          std::uint32_t(std::min<std::size_t>(writable / frameBytes_, bufferFrames_));
+      *frames = bufferFrames_ - freeFrames;
+    } else {
+      std::size_t readable = pa_stream_readable_size(stream_);
+      if (readable == std::size_t(-1)) return Status::DeviceLost;
+      *frames = std::uint32_t(readable / frameBytes_);
+    }
+    return Status::Ok;
+  }
+
+  Status GetRenderBuffer(std::uint32_t frames, float** data) override {
+    LoopLock lock(conn_->Loop());
+    if (Status s = StateLocked(); s != Status::Ok) return s;
+    if (flow_ != DataFlow::Render || loopback_) return Status::Failed;
+    scratch_.assign(std::size_t(frames) * frameBytes_ / sizeof(float), 0.0f);
+    outstanding_ = frames;
+    *data = scratch_.data();
+    return Status::Ok;
+  }
+
+  Status ReleaseRenderBuffer(std::uint32_t framesWritten) override {
+    LoopLock lock(conn_->Loop());
+    if (framesWritten > outstanding_) return Status::Failed;
+    outstanding_ = 0;
+    if (Status s = StateLocked(); s != Status::Ok) return s;
+    if (framesWritten == 0) return Status::Ok;
+    if (pa_stream_write(stream_, scratch_.data(), std::size_t(framesWritten) * frameBytes_, nullptr,
+                        0, PA_SEEK_RELATIVE) < 0)
+      return StateLocked() == Status::Ok ? Status::Failed : Status::DeviceLost;
+    return Status::Ok;
+  }
+
+  Status GetCaptureBuffer(const float** data, std::uint32_t* frames,
+                          std::uint64_t* positionUs) override {
+    LoopLock lock(conn_->Loop());
+    *frames = 0;
+    if (Status s = StateLocked(); s != Status::Ok) return s;
+    const void* p = nullptr;
+    std::size_t bytes = 0;
+    if (pa_stream_peek(stream_, &p, &bytes) < 0) return Status::Failed;
+    if (bytes == 0) return Status::Ok;
+    peeked_ = true;
+    const std::uint32_t n = std::uint32_t(bytes / frameBytes_);
+    if (!p || n * frameBytes_ != bytes) {
+      // A hole (or a fragment that is not whole frames): deliver silence / whole frames.
+      scratch_.assign(std::size_t(n) * frameBytes_ / sizeof(float), 0.0f);
+      if (p) std::memcpy(scratch_.data(), p, std::size_t(n) * frameBytes_);
+      p = scratch_.data();
+    }
+    *data = static_cast<const float*>(p);
+    *frames = n;
+    if (positionUs) *positionUs = framesRead_ * 1000000 / rate_;
+    if (n == 0) {
+      pa_stream_drop(stream_);
+      peeked_ = false;
+    }
+    return Status::Ok;
+  }
+
+  Status ReleaseCaptureBuffer(std::uint32_t frames) override {
+    LoopLock lock(conn_->Loop());
+    if (!peeked_) return Status::Failed;
+    peeked_ = false;
+    framesRead_ += frames;
+    if (!stream_ || pa_stream_drop(stream_) < 0)
+      return StateLocked() == Status::Ok ? Status::Failed : Status::DeviceLost;
+    return Status::Ok;
+  }
+
+ private:
+  static void OnState(pa_stream* s, void* self) {
+    auto* c = static_cast<PulseClient*>(self);
+    pa_stream_state_t st = pa_stream_get_state(s);
+    if ((st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED) && c->callback_) c->callback_();
+  }
+  static void OnRequest(pa_stream*, std::size_t, void* self) {
+    auto* c = static_cast<PulseClient*>(self);
+    if (c->callback_) c->callback_();
+  }
+
+  Status StateLocked() {
+    if (!stream_) return Status::Failed;
+    pa_stream_state_t st = pa_stream_get_state(stream_);
+    if (st == PA_STREAM_READY) return Status::Ok;
+    return PA_STREAM_IS_GOOD(st) ? Status::Failed : Status::DeviceLost;
+  }
+
+  Status Cork(bool cork) {
+    LoopLock lock(conn_->Loop());
+    if (Status s = StateLocked(); s != Status::Ok) return s;
+    if (pa_operation* op = pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr)) {
+      pa_operation_unref(op);
+      return Status::Ok;
+    }
+    return Status::Failed;
+  }
+
+  void DropStreamLocked() {
+    if (!stream_) return;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+  }
+
+  std::shared_ptr<Connection> conn_;
+  DeviceInfo info_;
+  DataFlow flow_;
+  pa_stream* stream_ = nullptr;
+  bool loopback_ = false;
+  std::uint32_t frameBytes_ = 0;
+  std::uint32_t rate_ = 0;
+  std::uint32_t bufferFrames_ = 0;
+  std::function<void()> callback_;
+  std::vector<float> scratch_;
+  std::uint32_t outstanding_ = 0;
+  bool peeked_ = false;
+  std::uint64_t framesRead_ = 0;
+};
+
+class PulseDevice final : public Device {
+ public:
+  PulseDevice(std::shared_ptr<Connection> conn, DeviceInfo info, DataFlow flow)
+      : conn_(std::move(conn)), info_(std::move(info)), flow_(flow) {}
+  const std::string& Id() const override { return info_.name; }
+  std::string FriendlyName() const override { return info_.description; }
+  DataFlow Flow() const override { return flow_; }
+  std::unique_ptr<AudioClient> Activate() override {
+    // The endpoint must still be there: a client never silently opens another device.
+    {
+      LoopLock lock(conn_->Loop());
+      bool present = false;
+      for (const auto& d : ListLocked(*conn_, flow_)) present |= d.name == info_.name;
+      if (!present) return nullptr;
+    }
+    return std::make_unique<PulseClient>(conn_, info_, flow_);
+  }
+
+ private:
+  std::shared_ptr<Connection> conn_;
+  DeviceInfo info_;
+  DataFlow flow_;
+};
+
+class PulseBackend final : public EndpointBackend {
+ public:
+  PulseBackend() : conn_(std::make_shared<Connection>()) {}
+  const char* Name() const override { return "pulse"; }
+
+  std::vector<EndpointInfo> EnumerateEndpoints(DataFlow flow) override {
+    LoopLock lock(conn_->Loop());
+    std::vector<EndpointInfo> out;
+    for (auto& d : ListLocked(*conn_, flow)) out.push_back({d.name, d.description, flow});
+    return out;
+  }
+
+  std::optional<EndpointInfo> GetDefaultEndpoint(DataFlow flow) override {
+    LoopLock lock(conn_->Loop());
+    pa_context* ctx = conn_->ReadyContextLocked();
+    if (!ctx) return std::nullopt;
+    std::pair<std::string, std::string> names;
+    pa_operation* op = pa_context_get_server_info(
+        ctx,
+        [](pa_context*, const pa_server_info* i, void* ud) {
+          auto* n = static_cast<std::pair<std::string, std::string>*>(ud);
+          if (!i) return;
+          n->first = i->default_sink_name ? i->default_sink_name : "";
+          n->second = i->default_source_name ? i->default_source_name : "";
+        },
+        &names);
+    if (!conn_->WaitLocked(op)) return std::nullopt;
+    const std::string& want = flow == DataFlow::Render ? names.first : names.second;
+    for (auto& d : ListLocked(*conn_, flow))
+      if (d.name == want) return EndpointInfo{d.name, d.description, flow};
+    return std::nullopt;
+  }
+
+  std::shared_ptr<Device> GetDevice(const std::string& id) override {
+    LoopLock lock(conn_->Loop());
+    for (DataFlow flow : {DataFlow::Render, DataFlow::Capture})
+      for (auto& d : ListLocked(*conn_, flow))
+        if (d.name == id) return std::make_shared<PulseDevice>(conn_, d, flow);
+    return nullptr;
+  }
+
+  std::unique_ptr<PeriodTimer> CreatePeriodTimer() override { return MakeSystemTimer(); }
+  std::uint64_t NowMs() override { return MonotonicMs(); }
+
+ private:
+  std::shared_ptr<Connection> conn_;
+};
+
+}  // namespace
+
+std::shared_ptr<EndpointBackend> MakePulseBackend() { return std::make_shared<PulseBackend>(); }
+
+}  // namespace vts::audio

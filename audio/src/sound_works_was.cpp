@@ -1,0 +1,761 @@
+// The sound engine over the endpoint layer: stream lists, device lists, the format, the
+// capture thread (half-period passes) and the playback thread (endpoint events).
+#include "audio/sound_works_was.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/mathematics.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include "audio/endpoint.h"
+#include "audio/sound_log.h"
+#include "core/log.h"
+#include "platform/thread_queue.h"
+#include "utf16.h"
+
+namespace vts {
+
+namespace {
+
+// Posted by an endpoint's event to the playback thread; lParam: the client's token.
+constexpr std::uint32_t kRenderEventMessage = plat::WM_USER + 0x71;
+
+constexpr const char* kCaptureNoDevice =
+    "Could not create capture Device. Check that device is present.";
+constexpr const char* kCaptureNoClient =
+    "Could not activate capture AudioClient. Check that device is present.";
+constexpr const char* kNoMixFormat = "Could not get mix format. Check that device is operational.";
+constexpr const char* kPlaybackNoClient =
+    "Could not create playback AudioClient. Check that device is present.";
+constexpr const char* kPlaybackNoInit = "Could not initialize playback device";
+constexpr const char* kCaptureLost = "Capture device lost. Check that device is present.";
+constexpr const char* kPlaybackLost = "Playback device lost. Check that device is present.";
+
+void SoundLog(const std::string& text) { audio::WriteSoundLog(text); }
+
+// MulDiv: a × b / c rounded to nearest, in 64 bits.
+std::uint32_t MulDiv(std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+  if (c == 0) return 0;
+  return std::uint32_t((std::uint64_t(a) * b + c / 2) / c);
+}
+
+struct SoundStream;
+
+struct StreamClient {
+  std::unique_ptr<audio::AudioClient> audioClient;
+  bool hasRenderClient = false;
+  bool hasCaptureClient = false;
+  std::uint32_t bufferEvent = 0;  // token of the endpoint event; 0 without one
+  SoundStream* stream = nullptr;
+  std::uint8_t flag = 0;
+  std::function<void(CBufferDescr*)> onBufferEnd;
+  audio::MixFormat mixFormat;
+  std::deque<CBufferDescr*> queue;
+  SwrContext* resampler = nullptr;
+  EngineStateBlock* state = nullptr;
+  std::uint32_t keyReserved = 0;
+  std::uint32_t keySender = 0;
+  std::uint32_t streamIndex = 0;
+  std::uint32_t engineChannels = 0;
+  std::uint32_t engineRate = 0;
+  CBufferDescr* convertedBlock = nullptr;
+  CBufferDescr* rawBlock = nullptr;
+  std::uint64_t lastDelivery = 0;
+  std::uint32_t bufferFrames = 0;
+  std::shared_ptr<std::atomic<bool>> eventPending = std::make_shared<std::atomic<bool>>(false);
+
+  StreamClient() = default;
+  StreamClient(const StreamClient&) = delete;
+  StreamClient& operator=(const StreamClient&) = delete;
+  // Releasing a client: the endpoint client, the blocks being built and every queued
+  // buffer (no end-of-buffer call for them), the resampler.
+  ~StreamClient() {
+    audioClient.reset();
+    ReleaseBufferDescr(convertedBlock);
+    ReleaseBufferDescr(rawBlock);
+    for (CBufferDescr* b : queue) ReleaseBufferDescr(b);
+    queue.clear();
+    swr_free(&resampler);
+  }
+};
+
+struct SoundStream {
+  std::u16string id;
+  std::shared_ptr<audio::Device> device;
+  std::list<std::unique_ptr<StreamClient>> clients;  // newest first
+  std::uint32_t streamId = 0;
+  std::uint32_t sourceTag = 0;
+
+  StreamClient* Newest() { return clients.empty() ? nullptr : clients.front().get(); }
+};
+
+using StreamList = std::list<std::unique_ptr<SoundStream>>;
+
+// A set-up step that failed after the client was initialised.
+struct SetupError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+enum class ReadResult { Empty, More, Lost };
+enum class FeedResult { Done, Lost };
+
+}  // namespace
+
+struct CSoundWorksWAS::Impl {
+  CSoundWorksWAS* self = nullptr;
+  std::shared_ptr<audio::EndpointBackend> backend;
+  EngineStateBlock* state = nullptr;
+
+  std::recursive_mutex renderLock;
+  std::recursive_mutex captureLock;
+  StreamList renderStreams;
+  StreamList captureStreams;
+  std::atomic<std::uint32_t> renderCount{0};
+  std::atomic<std::uint32_t> captureCount{0};
+
+  std::unique_ptr<audio::PeriodTimer> timer;
+
+  std::thread playbackThread;
+  std::shared_ptr<std::atomic<plat::ThreadId>> playbackThreadId =
+      std::make_shared<std::atomic<plat::ThreadId>>(0);
+  std::thread captureThread;
+  std::atomic<bool> captureRun{false};
+  bool started = false;
+  std::uint32_t nextEventToken = 1;
+
+  // --- shared stream entries ---
+
+  std::string FriendlyName(const SoundStream& s) const {
+    return s.device ? s.device->FriendlyName() : std::string();
+  }
+
+  static SoundStream* Find(StreamList& list, const std::u16string& id) {
+    for (auto& s : list)
+      if (s->id == id) return s.get();
+    return nullptr;
+  }
+
+  bool StartStream(StreamList& list, std::atomic<std::uint32_t>& count, const std::u16string& id,
+                   std::uint32_t streamId) {
+    if (id.empty() || Find(list, id)) return false;
+    auto s = std::make_unique<SoundStream>();
+    s->id = id;
+    s->streamId = streamId;
+    s->device = backend ? backend->GetDevice(audio::ToUtf8(id)) : nullptr;
+    SoundStream* raw = s.get();
+    list.push_back(std::move(s));
+    count = std::uint32_t(list.size());
+    SoundLog("Starting:");
+    SoundLog(FriendlyName(*raw));
+    return true;
+  }
+
+  void StopStream(StreamList& list, std::atomic<std::uint32_t>& count, const std::u16string& id) {
+    auto it = std::find_if(list.begin(), list.end(), [&](const auto& s) { return s->id == id; });
+    if (it == list.end()) return;
+    std::unique_ptr<SoundStream> s = std::move(*it);
+    list.erase(it);
+    for (auto& c : s->clients) {
+      if (c->audioClient) {
+        c->audioClient->Stop();
+        c->audioClient->Reset();
+      }
+    }
+    s->clients.clear();
+    SoundLog("Stopping:");
+    SoundLog(FriendlyName(*s));
+    count = std::uint32_t(list.size());  // after the release: a zero count means all is let go
+  }
+
+  // Channel layouts: the engine's and the endpoint's real channel counts.
+  bool SetupResampler(StreamClient& c, std::uint32_t channels, std::uint32_t rate, bool capture) {
+    c.engineChannels = channels;
+    c.engineRate = rate;
+    swr_free(&c.resampler);
+    AVChannelLayout engineLayout{}, endpointLayout{};
+    av_channel_layout_default(&engineLayout, int(std::max<std::uint32_t>(channels, 1)));
+    av_channel_layout_default(&endpointLayout,
+                              int(std::max<std::uint32_t>(c.mixFormat.channels, 1)));
+    const int endpointRate = int(c.mixFormat.samplesPerSec);
+    int rc;
+    if (capture) {
+      rc = swr_alloc_set_opts2(&c.resampler, &engineLayout, AV_SAMPLE_FMT_FLT, int(rate),
+                               &endpointLayout, AV_SAMPLE_FMT_FLT, endpointRate, 0, nullptr);
+    } else {
+      rc = swr_alloc_set_opts2(&c.resampler, &endpointLayout, AV_SAMPLE_FMT_FLT, endpointRate,
+                               &engineLayout, AV_SAMPLE_FMT_S16, int(rate), 0, nullptr);
+    }
+    av_channel_layout_uninit(&engineLayout);
+    av_channel_layout_uninit(&endpointLayout);
+    if (rc < 0 || swr_init(c.resampler) < 0) {
+      swr_free(&c.resampler);
+      return false;
+    }
+    return true;
+  }
+
+  std::function<void()> MakeEventCallback(StreamClient& c) {
+    c.bufferEvent = nextEventToken++;
+    if (nextEventToken == 0) nextEventToken = 1;
+    // The callback may run on a backend thread after the client (or the engine) is gone:
+    // it holds only shared flags and posts a message.
+    return [threadId = playbackThreadId, pending = c.eventPending, token = c.bufferEvent] {
+      if (pending->exchange(true)) return;
+      if (!plat::PostThreadMessage(threadId->load(), kRenderEventMessage, 0, plat::LPARAM(token)))
+        pending->store(false);
+    };
+  }
+
+  std::uint64_t BufferDurationUs() const { return std::uint64_t(self->periodMs * 4.0 * 1000.0); }
+
+  // --- capture ---
+
+  void StartCapture(const std::u16string& id, std::uint32_t streamId, std::uint32_t sourceTag) {
+    if (id.empty()) return;
+    std::lock_guard lock(captureLock);
+    if (!StartStream(captureStreams, captureCount, id, streamId)) return;
+    SoundStream& stream = *captureStreams.back();
+    std::uint32_t sameId = 0;
+    for (auto& s : captureStreams) sameId += s->streamId == streamId ? 1 : 0;
+    stream.sourceTag = sourceTag;
+
+    auto client = std::make_unique<StreamClient>();
+    client->stream = &stream;
+    client->state = state;
+    client->keyReserved = 0;
+    client->keySender = streamId;
+    client->streamIndex = sameId - 1;
+    client->lastDelivery = backend->NowMs();
+
+    auto fail = [&](const char* text) {
+      SoundLog(text);
+      client.reset();
+      self->StopCapture(id);
+    };
+    if (!stream.device) return fail(kCaptureNoDevice);
+    std::uint32_t flags = audio::kStreamFlagEventCallback;
+    if (stream.device->Flow() == DataFlow::Render) flags |= audio::kStreamFlagLoopback;
+    client->audioClient = stream.device->Activate();
+    if (!client->audioClient) return fail(kCaptureNoClient);
+    if (client->audioClient->GetMixFormat(&client->mixFormat) != audio::Status::Ok)
+      return fail(kNoMixFormat);
+    SetupResampler(*client, self->channels, self->samplesPerSec, true);
+    bool listed = false;
+    try {
+      audio::AudioClient& ac = *client->audioClient;
+      if (ac.Initialize(flags, BufferDurationUs(), client->mixFormat) != audio::Status::Ok)
+        throw SetupError("Could not initialize capture device");
+      // Capture is driven by the period timer; the endpoint's event only has to exist.
+      if (ac.SetEventCallback([] {}) != audio::Status::Ok)
+        throw SetupError("Could not SetEventHandle");
+      if (ac.GetBufferSize(&client->bufferFrames) != audio::Status::Ok)
+        throw SetupError("Could not GetBufferSize");
+      if (ac.GetService() != audio::Status::Ok)
+        throw SetupError("Could not GetService IAudioCaptureClient");
+      client->hasCaptureClient = true;
+      StreamClient* raw = client.get();
+      stream.clients.push_front(std::move(client));
+      listed = true;
+      if (raw->audioClient->Start() != audio::Status::Ok)
+        throw SetupError("Could not Start AudioClient");
+    } catch (const SetupError& e) {
+      SoundLog(e.what());
+      if (listed) stream.clients.pop_front();
+      client.reset();
+      self->StopCapture(id);
+    }
+  }
+
+  void StopCapture(const std::u16string& id) {
+    {
+      std::lock_guard lock(captureLock);
+      StopStream(captureStreams, captureCount, id);
+    }
+    PostEndMark();
+  }
+
+  void PostEndMark() {
+    plat::PostThreadMessage(self->ownerThreadId, self->soundInMessage, 0,
+                            plat::LPARAM(self->EngineTag()));
+  }
+
+  void PostCapturedBlock(const float* samples, std::uint32_t k, const SoundStream& stream,
+                         const StreamClient& c) {
+    const std::uint32_t bytes = 4 * self->channels * k;
+    CBufferDescr* block = MakeBufferDescr(bytes + kCapturedBlockExtraBytes);
+    block->kind = kSoundBlockKind;
+    block->origin = 2;
+    block->used = 0;
+    block->trackIndex = -1;
+    SoundBlockHeader* h = CapturedHeader(*block);
+    std::memset(h, 0, sizeof *h);
+    h->channels = self->channels;
+    h->samplesPerSec = self->samplesPerSec;
+    h->userValue = stream.streamId < 4 ? self->userValues_[stream.streamId] : 0;
+    h->sender = stream.streamId;
+    h->streamIndex = c.streamIndex;
+    h->frames = k;
+    h->encoding = kEncodingFloat;
+    h->bitsPerSample = 32;
+    if (bytes) std::memcpy(SamplesBehind(h), samples, bytes);
+    block->used = bytes;
+    block->size = bytes + kCapturedBlockExtraBytes;
+    if (!plat::PostThreadMessage(self->ownerThreadId, self->soundInMessage, plat::WPARAM(block),
+                                 plat::LPARAM(self->EngineTag())))
+      ReleaseBufferDescr(block);
+  }
+
+  void ConvertCapturedBlock(CBufferDescr* raw, StreamClient& c, const SoundStream& stream) {
+    raw->used = 0;
+    SoundBlockHeader* rh = CapturedHeader(*raw);
+    const std::uint32_t n = rh->frames;
+    const auto* input = reinterpret_cast<const std::uint8_t*>(SamplesBehind(rh));
+    const std::int64_t out = av_rescale_rnd(
+        n, c.engineRate, std::max<std::uint32_t>(c.mixFormat.samplesPerSec, 1), AV_ROUND_UP);
+    std::vector<float> output(std::size_t(out) * std::max<std::uint32_t>(c.engineChannels, 1));
+    auto* outPtr = reinterpret_cast<std::uint8_t*>(output.data());
+    int k =
+        c.resampler ? swr_convert(c.resampler, &outPtr, int(out), &input, int(n)) : AVERROR(EINVAL);
+    if (k < 0) {
+      char text[512];
+      av_strerror(k, text, sizeof text);
+      SoundLog(text);
+    } else {
+      PostCapturedBlock(output.data(), std::uint32_t(k), stream, c);
+    }
+    ReleaseBufferDescr(raw);
+  }
+
+  ReadResult ReadCapturePacket(SoundStream& stream) {
+    StreamClient* c = stream.Newest();
+    if (!c || !c->hasCaptureClient) return ReadResult::Empty;
+    audio::AudioClient& ac = *c->audioClient;
+    std::uint32_t padding = 0;
+    if (ac.GetCurrentPadding(&padding) == audio::Status::DeviceLost) return ReadResult::Lost;
+    const float* data = nullptr;
+    std::uint32_t frames = 0;
+    std::uint64_t position = 0;
+    audio::Status st = ac.GetCaptureBuffer(&data, &frames, &position);
+    if (st == audio::Status::DeviceLost) return ReadResult::Lost;
+    // A failed read ends this pass for the stream: retrying at once would only spin.
+    if (st != audio::Status::Ok) return ReadResult::Empty;
+    if (frames == 0) return ReadResult::Empty;
+    const std::uint32_t blockAlign = c->mixFormat.BlockAlign();
+    const std::uint32_t d =
+        MulDiv(self->framesPerPeriod, c->mixFormat.samplesPerSec, self->samplesPerSec);
+    const std::uint32_t bytes = blockAlign * frames;
+    if (!c->rawBlock) {
+      c->rawBlock = MakeBufferDescr(blockAlign * (frames + d) + kCapturedBlockExtraBytes);
+      SoundBlockHeader* h = CapturedHeader(*c->rawBlock);
+      std::memset(h, 0, sizeof *h);
+      h->SetTimestamp(position);
+      h->streamIndex = c->streamIndex;
+    }
+    // Keep every copy inside the block: a packet larger than the first one grows it.
+    {
+      CBufferDescr* raw = c->rawBlock;
+      SoundBlockHeader* h = CapturedHeader(*raw);
+      const std::size_t room = raw->data->size - std::size_t(SamplesBehind(h) - raw->data->data);
+      if (std::size_t(raw->used) + bytes > room) {
+        CBufferDescr* bigger =
+            MakeBufferDescr(raw->used + bytes + blockAlign * d + kCapturedBlockExtraBytes);
+        SoundBlockHeader* nh = CapturedHeader(*bigger);
+        std::memcpy(nh, h, sizeof *h);
+        std::memcpy(SamplesBehind(nh), SamplesBehind(h), raw->used);
+        bigger->used = raw->used;
+        ReleaseBufferDescr(raw);
+        c->rawBlock = bigger;
+      }
+    }
+    SoundBlockHeader* h = CapturedHeader(*c->rawBlock);
+    h->frames += frames;
+    std::memcpy(SamplesBehind(h) + c->rawBlock->used, data, bytes);
+    c->rawBlock->used += bytes;
+    if (h->frames >= d) {
+      CBufferDescr* raw = c->rawBlock;
+      c->rawBlock = nullptr;
+      ConvertCapturedBlock(raw, *c, stream);
+    }
+    if (ac.ReleaseCaptureBuffer(frames) == audio::Status::DeviceLost) return ReadResult::Lost;
+    return ReadResult::More;
+  }
+
+  void CapturePass() {
+    std::lock_guard lock(captureLock);
+    std::vector<std::u16string> lost;
+    for (auto& s : captureStreams) {
+      // Bounded: an endpoint cannot hold more than its buffer, but never spin on a bad one.
+      for (int i = 0; i < 10000; ++i) {
+        ReadResult r = ReadCapturePacket(*s);
+        if (r == ReadResult::More) continue;
+        if (r == ReadResult::Lost) lost.push_back(s->id);
+        break;
+      }
+    }
+    for (const auto& id : lost) {
+      // What was gathered before the device went is delivered, then the stream ends.
+      if (SoundStream* s = Find(captureStreams, id)) {
+        if (StreamClient* c = s->Newest();
+            c && c->rawBlock && CapturedHeader(*c->rawBlock)->frames > 0) {
+          CBufferDescr* raw = c->rawBlock;
+          c->rawBlock = nullptr;
+          ConvertCapturedBlock(raw, *c, *s);
+        }
+      }
+      SoundLog(kCaptureLost);
+      self->StopCapture(id);
+    }
+  }
+
+  void CaptureThreadProc() {
+    while (captureRun.load()) {
+      timer->Wait();
+      if (!captureRun.load()) break;
+      if (captureCount.load() != 0) CapturePass();
+    }
+  }
+
+  // --- playback ---
+
+  void ReturnBuffer(CBufferDescr* b) {
+    if (!plat::PostThreadMessage(self->ownerThreadId, self->soundOutMessage, plat::WPARAM(b), 0))
+      ReleaseBufferDescr(b);
+  }
+
+  FeedResult FeedRenderStream(StreamClient& c) {
+    while (!c.queue.empty()) {
+      CBufferDescr* b = c.queue.front();
+      if (!b) break;
+      if (!c.audioClient || !c.hasRenderClient) {
+        c.queue.pop_front();
+        c.onBufferEnd(b);
+        continue;
+      }
+      std::uint32_t padding = 0;
+      audio::Status st = c.audioClient->GetCurrentPadding(&padding);
+      if (st == audio::Status::DeviceLost) return FeedResult::Lost;
+      if (st != audio::Status::Ok) break;
+      const std::uint32_t freeFrames = c.bufferFrames - std::min(padding, c.bufferFrames);
+      if (freeFrames == 0) break;
+      SoundBlockHeader* h = PlaybackHeader(*b);
+      const std::uint32_t remaining = h->frames > b->used ? h->frames - b->used : 0;
+      const std::uint32_t endpointRate = std::max<std::uint32_t>(c.mixFormat.samplesPerSec, 1);
+      const std::uint32_t engineRate = std::max<std::uint32_t>(c.engineRate, 1);
+      std::int64_t want = av_rescale_rnd(remaining, endpointRate, engineRate, AV_ROUND_UP);
+      want = std::min<std::int64_t>(want, freeFrames);
+      std::int64_t take = av_rescale_rnd(want, engineRate, endpointRate, AV_ROUND_UP);
+      take = std::min<std::int64_t>(take, remaining);
+      float* out = nullptr;
+      st = c.audioClient->GetRenderBuffer(freeFrames, &out);
+      if (st == audio::Status::DeviceLost) return FeedResult::Lost;
+      if (st != audio::Status::Ok) break;
+      int written = 0;
+      if (c.resampler) {
+        const std::uint8_t* input = SamplesBehind(h) + std::size_t(b->used) * c.engineChannels * 2;
+        auto* outPtr = reinterpret_cast<std::uint8_t*>(out);
+        written = swr_convert(c.resampler, &outPtr, int(freeFrames), &input, int(take));
+        if (written < 0) written = 0;
+      }
+      st = c.audioClient->ReleaseRenderBuffer(std::uint32_t(written));
+      if (st == audio::Status::DeviceLost) return FeedResult::Lost;
+      b->used += std::uint32_t(take);
+      if (b->used >= h->frames) {
+        c.queue.pop_front();
+        c.onBufferEnd(b);
+        continue;
+      }
+      if (written == 0 && take == 0) break;  // nothing moved: wait for the next event
+    }
+    return FeedResult::Done;
+  }
+
+  void RenderLost(const std::u16string& id) {
+    SoundLog(kPlaybackLost);
+    self->StopPlayback(id);
+  }
+
+  StreamClient* FindRenderClient(SoundStream& s, const SoundBlockHeader& h) {
+    for (auto& c : s.clients)
+      if (c->keyReserved == h.reserved && c->keySender == h.sender &&
+          c->streamIndex == h.streamIndex && c->engineChannels == h.channels &&
+          c->engineRate == h.samplesPerSec)
+        return c.get();
+    return nullptr;
+  }
+
+  // Opens a render client for the stream. On failure returns null and has disposed of the
+  // buffer: released when the stream had to end, handed back when only the client failed.
+  StreamClient* OpenRenderClient(SoundStream& stream, const SoundBlockHeader& h,
+                                 CBufferDescr* buffer) {
+    auto client = std::make_unique<StreamClient>();
+    client->stream = &stream;
+    client->state = state;
+    client->streamIndex = h.streamIndex;
+    client->keyReserved = h.reserved;
+    client->keySender = h.sender;
+    client->onBufferEnd = [this](CBufferDescr* b) { ReturnBuffer(b); };
+    const std::u16string id = stream.id;
+    auto end = [&](const char* text) -> StreamClient* {
+      SoundLog(text);
+      client.reset();
+      self->StopPlayback(id);
+      ReleaseBufferDescr(buffer);
+      return nullptr;
+    };
+    if (stream.device) client->audioClient = stream.device->Activate();
+    if (!client->audioClient) return end(kPlaybackNoClient);
+    if (client->audioClient->GetMixFormat(&client->mixFormat) != audio::Status::Ok)
+      return end(kNoMixFormat);
+    SetupResampler(*client, self->channels, self->samplesPerSec, false);
+    if (client->audioClient->Initialize(audio::kStreamFlagEventCallback, BufferDurationUs(),
+                                        client->mixFormat) != audio::Status::Ok)
+      return end(kPlaybackNoInit);
+    try {
+      audio::AudioClient& ac = *client->audioClient;
+      if (ac.SetEventCallback(MakeEventCallback(*client)) != audio::Status::Ok)
+        throw SetupError("Could not SetEventHandle");
+      if (ac.GetBufferSize(&client->bufferFrames) != audio::Status::Ok)
+        throw SetupError("Could not GetBufferSize");
+      if (ac.GetService() != audio::Status::Ok)
+        throw SetupError("Could not GetService IAudioCaptureClient");
+    } catch (const SetupError& e) {
+      // Never into the caller's thread: log, drop the client, give the buffer back.
+      SoundLog(e.what());
+      client.reset();
+      ReturnBuffer(buffer);
+      return nullptr;
+    }
+    client->hasRenderClient = true;
+    stream.clients.push_front(std::move(client));
+    return stream.clients.front().get();
+  }
+
+  void Playback(CBufferDescr* buffer) {
+    if (!buffer) return;
+    std::lock_guard lock(renderLock);
+    SoundBlockHeader* h = PlaybackHeader(*buffer);
+    if (renderStreams.empty() || !h || buffer->data->size < kSoundHeaderBytes) {
+      ReleaseBufferDescr(buffer);  // cannot be played: never leak it
+      return;
+    }
+    SoundStream& stream = *renderStreams.front();
+    const std::u16string id = stream.id;
+    StreamClient* c = FindRenderClient(stream, *h);
+    if (!c) {
+      c = OpenRenderClient(stream, *h, buffer);
+      if (!c) return;
+    }
+    if (h->encoding != kEncodingPcm16) {
+      // The compressed path is not built; nothing else can be done with the buffer.
+      ReleaseBufferDescr(buffer);
+      return;
+    }
+    // Frames beyond the data block would read past it: clamp to what the block holds.
+    const std::size_t frameBytes = std::size_t(std::max<std::uint32_t>(c->engineChannels, 1)) * 2;
+    const std::size_t maxFrames = (buffer->data->size - kSoundHeaderBytes) / frameBytes;
+    if (h->frames > maxFrames) h->frames = std::uint32_t(maxFrames);
+    c->queue.push_back(buffer);
+    if (FeedRenderStream(*c) == FeedResult::Lost) return RenderLost(id);
+    c->audioClient->Start();
+  }
+
+  void ServiceRenderEvent(std::uint32_t token) {
+    std::lock_guard lock(renderLock);
+    for (auto& s : renderStreams)
+      for (auto& c : s->clients)
+        if (c->bufferEvent == token) {
+          c->eventPending->store(false);
+          if (FeedRenderStream(*c) == FeedResult::Lost) RenderLost(s->id);
+          return;
+        }
+  }
+
+  void PlaybackThreadProc() {
+    plat::CreateQueueByPostingToSelf();
+    playbackThreadId->store(plat::CurrentThreadId());
+    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), -15);  // only with the right to
+    const auto period = std::chrono::milliseconds(std::max<long>(1, long(self->periodMs)));
+    for (;;) {
+      plat::Msg msg;
+      bool got = plat::GetMessageTimeout(&msg, period);
+      if (msg.message == plat::WM_QUIT) break;
+      if (!got) continue;
+      if (msg.message == kRenderEventMessage) {
+        ServiceRenderEvent(std::uint32_t(msg.lParam));
+      } else if (msg.message == WM_ENGINE_COMMAND) {
+        auto* b = reinterpret_cast<CBufferDescr*>(msg.lParam);
+        if (msg.wParam == 6 || msg.wParam == 11 || msg.wParam == 12)
+          self->Playback(b, msg.wParam == 12);
+        else if (msg.wParam == 9)
+          ReleaseBufferDescr(b);
+      }
+    }
+    playbackThreadId->store(0);
+    plat::EndQueue([](const plat::Msg& m) {
+      if (m.message == WM_ENGINE_COMMAND &&
+          (m.wParam == 6 || m.wParam == 9 || m.wParam == 11 || m.wParam == 12))
+        ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(m.lParam));
+    });
+  }
+};
+
+CSoundWorksWAS::CSoundWorksWAS(EngineStateBlock* state)
+    : CSoundWorksWAS(state, audio::DefaultBackend()) {}
+
+CSoundWorksWAS::CSoundWorksWAS(EngineStateBlock* state,
+                               std::shared_ptr<audio::EndpointBackend> backend)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->self = this;
+  impl_->state = state;
+  impl_->backend = std::move(backend);
+  SoundLog("Using WAS on Windows Vista/7/8/10");
+  if (impl_->backend) impl_->timer = impl_->backend->CreatePeriodTimer();
+}
+
+CSoundWorksWAS::~CSoundWorksWAS() {
+  Impl& d = *impl_;
+  if (d.playbackThread.joinable()) {
+    // The thread may still be creating its queue: post until it takes the quit.
+    while (!(d.playbackThreadId->load() != 0 &&
+             plat::PostThreadMessage(d.playbackThreadId->load(), plat::WM_QUIT, 0, 0)))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    d.playbackThread.join();
+  }
+  d.captureRun = false;
+  if (d.timer) d.timer->Wake();
+  if (d.captureThread.joinable()) d.captureThread.join();
+  for (;;) {
+    std::lock_guard lock(d.renderLock);
+    if (d.renderStreams.empty()) break;
+    d.StopStream(d.renderStreams, d.renderCount, d.renderStreams.front()->id);
+  }
+  for (;;) {
+    {
+      std::lock_guard lock(d.captureLock);
+      if (d.captureStreams.empty()) break;
+      d.StopStream(d.captureStreams, d.captureCount, d.captureStreams.front()->id);
+    }
+    d.PostEndMark();
+  }
+  d.timer.reset();
+}
+
+std::vector<SoundDeviceEntry> EnumerateDevices(audio::EndpointBackend* backend, DataFlow flow) {
+  std::vector<SoundDeviceEntry> out;
+  if (!backend) return out;
+  for (const auto& e : backend->EnumerateEndpoints(flow)) {
+    if (e.id.empty()) continue;  // endpoints without an id are skipped
+    out.push_back({audio::ToUtf16(e.id), audio::ToUtf16(e.name)});
+  }
+  return out;
+}
+
+std::vector<SoundDeviceEntry> CSoundWorksWAS::GetOutputDevices() {
+  return EnumerateDevices(impl_->backend.get(), DataFlow::Render);
+}
+
+std::vector<SoundDeviceEntry> CSoundWorksWAS::GetInputDevices() {
+  return EnumerateDevices(impl_->backend.get(), DataFlow::Capture);
+}
+
+SoundDeviceEntry CSoundWorksWAS::GetDefaultDevice(DataFlow flow) {
+  if (!impl_->backend) return {};
+  auto e = impl_->backend->GetDefaultEndpoint(flow);
+  if (!e) return {};
+  return {audio::ToUtf16(e->id), audio::ToUtf16(e->name)};
+}
+
+void CSoundWorksWAS::StartCapture(const std::u16string& id, std::uint32_t streamId,
+                                  std::uint32_t sourceTag) {
+  impl_->StartCapture(id, streamId, sourceTag);
+}
+
+void CSoundWorksWAS::StopCapture(const std::u16string& id) { impl_->StopCapture(id); }
+
+void CSoundWorksWAS::StartPlayback(const std::u16string& id) {
+  std::lock_guard lock(impl_->renderLock);
+  impl_->StartStream(impl_->renderStreams, impl_->renderCount, id, 0);
+}
+
+void CSoundWorksWAS::StopPlayback(const std::u16string& id) {
+  std::lock_guard lock(impl_->renderLock);
+  impl_->StopStream(impl_->renderStreams, impl_->renderCount, id);
+}
+
+void CSoundWorksWAS::Playback(CBufferDescr* buffer, bool) { impl_->Playback(buffer); }
+
+void CSoundWorksWAS::SetFormat(std::uint32_t channelCount, std::uint32_t rate, std::uint32_t bits,
+                               std::uint32_t period) {
+  {
+    std::lock_guard lock(impl_->captureLock);
+    channels = channelCount;
+    samplesPerSec = rate;
+    bitsPerSample = bits;
+    bytesPerFrame = channelCount * bits / 8;
+    periodMs = double(period);
+    framesPerPeriod = std::uint32_t(double(rate) * double(period) / 1000.0);
+    bytesPerPeriod = framesPerPeriod * bytesPerFrame;
+    if (impl_->timer) impl_->timer->Arm(std::max<std::uint32_t>(period / 2, 1));
+  }
+  char text[256];
+  std::snprintf(text, sizeof text, "Settings sound format: channels: %u, sampling rate: %u",
+                channelCount, rate);
+  SoundLog(text);
+}
+
+std::uint32_t CSoundWorksWAS::GetCaptureStreamCount() { return impl_->captureCount.load(); }
+std::uint32_t CSoundWorksWAS::GetPlaybackStreamCount() { return impl_->renderCount.load(); }
+
+void CSoundWorksWAS::Start() {
+  Impl& d = *impl_;
+  if (d.started) return;
+  d.started = true;
+  d.playbackThread = std::thread([&d] { d.PlaybackThreadProc(); });
+  // Endpoint events are posted to the playback thread: it must have its queue before any
+  // stream can signal one, or the first event would be lost.
+  while (d.playbackThreadId->load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (d.timer) {
+    d.captureRun = true;
+    d.captureThread = std::thread([&d] { d.CaptureThreadProc(); });
+  }
+}
+
+void CSoundWorksWAS::CheckSendDelay(CBufferDescr* block) {
+  if (!block) return;
+  SoundBlockHeader* h = CapturedHeader(*block);
+  if (!h) return;
+  std::lock_guard lock(impl_->captureLock);
+  for (auto& s : impl_->captureStreams) {
+    StreamClient* c = s->Newest();
+    if (!c || c->streamIndex != h->streamIndex) continue;
+    const std::uint64_t now = impl_->backend->NowMs();
+    const std::uint32_t gap = std::uint32_t(now - c->lastDelivery);
+    if (gap > 2 * periodMs) {
+      char text[64];
+      std::snprintf(text, sizeof text, "Send stream double delay: %u", gap);
+      SoundLog(text);
+    }
+    c->lastDelivery = now;
+    return;
+  }
+}
+
+}  // namespace vts

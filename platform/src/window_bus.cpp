@@ -1,0 +1,1027 @@
+// Window bus: registrations in <runtime>/windows, one listening socket per window, one
+// request per connection. A post is acknowledged once it is queued (so a sender's posts
+// and sends keep their order); a send is answered when the handler has run.
+#include "platform/window_bus.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "platform/known_folders.h"
+
+namespace vts::plat {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kRequestMagic = 0x31575456;  // "VTW1"
+constexpr std::uint32_t kReplyMagic = 0x31525456;    // "VTR1"
+constexpr std::size_t kRequestHeaderBytes = 56;
+constexpr std::size_t kReplyBytes = 16;
+constexpr std::uint16_t kKindPost = 1;
+constexpr std::uint16_t kKindSend = 2;
+constexpr std::uint16_t kFlagCopyData = 1;
+
+enum ReplyStatus : std::uint32_t {
+  kStatusOk = 0,
+  kStatusQueueFull = 1,
+  kStatusNoWindow = 2,
+  kStatusBadRequest = 3,
+};
+
+// A sender gets this long to hand over a whole request; slower (or silent) peers are dropped.
+constexpr std::chrono::milliseconds kRequestReadLimit{5000};
+// Connections one window serves at once; more are refused.
+constexpr std::size_t kMaxConnections = 64;
+// A post waits this long for the receiver's bus thread to take it.
+constexpr std::chrono::milliseconds kPostTimeout{3000};
+constexpr std::size_t kMaxClassBytes = 256;
+constexpr std::size_t kMaxTextUnits = 1024;
+constexpr std::size_t kMaxRegistrationBytes = 8192;
+
+// ---------------------------------------------------------------- little-endian fields
+
+void PutU16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void PutU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void PutU64(std::uint8_t* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+std::uint16_t GetU16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+std::uint32_t GetU32(const std::uint8_t* p) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+std::uint64_t GetU64(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+// ---------------------------------------------------------------- small helpers
+
+struct Fd {
+  int fd = -1;
+  Fd() = default;
+  explicit Fd(int f) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd(Fd&& o) noexcept : fd(o.fd) { o.fd = -1; }
+  Fd& operator=(Fd&& o) noexcept {
+    if (this != &o) {
+      reset();
+      fd = o.fd;
+      o.fd = -1;
+    }
+    return *this;
+  }
+  ~Fd() { reset(); }
+  void reset() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+  explicit operator bool() const { return fd >= 0; }
+};
+
+int MsLeft(Clock::time_point deadline) {
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  return left > 1000000 ? 1000000 : static_cast<int>(left);
+}
+
+std::string IdName(WindowId id) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(id));
+  return buf;
+}
+
+bool ParseIdName(const std::string& name, const char* suffix, WindowId* id) {
+  std::size_t sl = std::strlen(suffix);
+  if (name.size() != 16 + sl || name.compare(16, sl, suffix) != 0) return false;
+  WindowId v = 0;
+  for (std::size_t i = 0; i < 16; ++i) {
+    char c = name[i];
+    int d;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else
+      return false;
+    v = (v << 4) | static_cast<WindowId>(d);
+  }
+  if (v == 0) return false;
+  *id = v;
+  return true;
+}
+
+std::string Hex(const std::uint8_t* data, std::size_t n) {
+  static const char* digits = "0123456789abcdef";
+  std::string s;
+  s.reserve(n * 2);
+  for (std::size_t i = 0; i < n; ++i) {
+    s.push_back(digits[data[i] >> 4]);
+    s.push_back(digits[data[i] & 15]);
+  }
+  return s;
+}
+
+bool Unhex(const std::string& s, std::vector<std::uint8_t>* out) {
+  if (s.size() % 2) return false;
+  out->clear();
+  auto val = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  for (std::size_t i = 0; i < s.size(); i += 2) {
+    int a = val(s[i]), b = val(s[i + 1]);
+    if (a < 0 || b < 0) return false;
+    out->push_back(static_cast<std::uint8_t>(a * 16 + b));
+  }
+  return true;
+}
+
+char16_t FoldAscii(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
+
+bool EqualsNoCase(const std::u16string& a, const std::u16string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  return true;
+}
+
+std::u16string Widen(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+// Start time of a process (clock ticks since boot), 0 when it does not run or is a zombie.
+std::uint64_t ProcessStartTime(std::uint32_t pid) {
+  if (pid == 0) return 0;
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
+  Fd f(::open(path, O_RDONLY | O_CLOEXEC));
+  if (!f) return 0;
+  char buf[1024];
+  ssize_t n = ::read(f.fd, buf, sizeof buf - 1);
+  if (n <= 0) return 0;
+  buf[n] = 0;
+  char* close = std::strrchr(buf, ')');
+  if (!close) return 0;
+  // After ") " come: state (field 3) ... starttime (field 22).
+  char* p = close + 1;
+  int field = 2;
+  char state = 0;
+  std::uint64_t start = 0;
+  while (*p && field < 22) {
+    while (*p == ' ') ++p;
+    ++field;
+    if (field == 3) state = *p;
+    if (field == 22) start = std::strtoull(p, nullptr, 10);
+    while (*p && *p != ' ') ++p;
+  }
+  if (state == 'Z' || state == 'X' || field != 22) return 0;
+  return start;
+}
+
+std::uint64_t RealtimeNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull +
+         static_cast<std::uint64_t>(ts.tv_nsec);
+}
+
+// A socket address for a path; paths too long for sun_path go through /proc/self/fd of
+// their folder (dirFd keeps that folder open until the caller is done).
+bool SocketAddress(const std::string& folder, const std::string& name, sockaddr_un* addr,
+                   socklen_t* len, Fd* dirFd) {
+  std::memset(addr, 0, sizeof *addr);
+  addr->sun_family = AF_UNIX;
+  std::string path = folder + "/" + name;
+  if (path.size() >= sizeof addr->sun_path) {
+    *dirFd = Fd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!*dirFd) return false;
+    path = "/proc/self/fd/" + std::to_string(dirFd->fd) + "/" + name;
+    if (path.size() >= sizeof addr->sun_path) return false;
+  }
+  std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
+  *len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+  return true;
+}
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t n, Clock::time_point deadline) {
+  while (n > 0) {
+    ssize_t w = ::send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (w > 0) {
+      data += w;
+      n -= static_cast<std::size_t>(w);
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      int ms = MsLeft(deadline);
+      if (ms == 0) return false;
+      pollfd p{fd, POLLOUT, 0};
+      if (::poll(&p, 1, ms) < 0 && errno != EINTR) return false;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+bool ReadAll(int fd, std::uint8_t* data, std::size_t n, Clock::time_point deadline) {
+  while (n > 0) {
+    ssize_t r = ::recv(fd, data, n, MSG_DONTWAIT);
+    if (r > 0) {
+      data += r;
+      n -= static_cast<std::size_t>(r);
+      continue;
+    }
+    if (r == 0) return false;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      int ms = MsLeft(deadline);
+      if (ms == 0) return false;
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, ms) < 0 && errno != EINTR) return false;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- registrations
+
+struct Registration {
+  WindowId id = 0;
+  std::uint32_t pid = 0;
+  std::uint64_t startTime = 0;
+  std::uint64_t createdNs = 0;
+  std::string className;
+  std::u16string text;
+};
+
+std::string FormatRegistration(const Registration& r) {
+  std::string s = "VTSWIN 1\n";
+  s += "id " + IdName(r.id) + "\n";
+  s += "pid " + std::to_string(r.pid) + "\n";
+  s += "start " + std::to_string(r.startTime) + "\n";
+  s += "created " + std::to_string(r.createdNs) + "\n";
+  s += "class " +
+       Hex(reinterpret_cast<const std::uint8_t*>(r.className.data()), r.className.size()) + "\n";
+  std::vector<std::uint8_t> t;
+  for (char16_t c : r.text) {
+    t.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    t.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  s += "text " + Hex(t.data(), t.size()) + "\n";
+  return s;
+}
+
+bool ParseNumber(const std::string& s, std::uint64_t* v) {
+  if (s.empty() || s.size() > 20) return false;
+  std::uint64_t x = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    x = x * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  *v = x;
+  return true;
+}
+
+bool ParseRegistration(const std::string& s, Registration* r) {
+  if (s.compare(0, 9, "VTSWIN 1\n") != 0) return false;
+  std::size_t pos = 9;
+  int seen = 0;
+  while (pos < s.size()) {
+    std::size_t nl = s.find('\n', pos);
+    if (nl == std::string::npos) return false;
+    std::string line = s.substr(pos, nl - pos);
+    pos = nl + 1;
+    std::size_t sp = line.find(' ');
+    if (sp == std::string::npos) return false;
+    std::string key = line.substr(0, sp), value = line.substr(sp + 1);
+    std::uint64_t n = 0;
+    std::vector<std::uint8_t> bytes;
+    if (key == "id") {
+      if (!ParseIdName(value, "", &r->id)) return false;
+      seen |= 1;
+    } else if (key == "pid") {
+      if (!ParseNumber(value, &n) || n == 0 || n > 0xFFFFFFFFu) return false;
+      r->pid = static_cast<std::uint32_t>(n);
+      seen |= 2;
+    } else if (key == "start") {
+      if (!ParseNumber(value, &r->startTime)) return false;
+      seen |= 4;
+    } else if (key == "created") {
+      if (!ParseNumber(value, &r->createdNs)) return false;
+    } else if (key == "class") {
+      if (!Unhex(value, &bytes) || bytes.size() > kMaxClassBytes) return false;
+      r->className.assign(bytes.begin(), bytes.end());
+      seen |= 8;
+    } else if (key == "text") {
+      if (!Unhex(value, &bytes) || bytes.size() % 2 || bytes.size() / 2 > kMaxTextUnits)
+        return false;
+      r->text.clear();
+      for (std::size_t i = 0; i < bytes.size(); i += 2)
+        r->text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+      seen |= 16;
+    }
+  }
+  return seen == 31;
+}
+
+bool ReadSmallFile(const std::string& path, std::string* out) {
+  Fd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!f) return false;
+  struct stat st;
+  if (fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_size > static_cast<off_t>(kMaxRegistrationBytes))
+    return false;
+  out->assign(static_cast<std::size_t>(st.st_size), '\0');
+  std::size_t got = 0;
+  while (got < out->size()) {
+    ssize_t n = ::read(f.fd, out->data() + got, out->size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  out->resize(got);
+  return true;
+}
+
+bool WriteRegistration(const std::string& folder, const Registration& r) {
+  std::string final = folder + "/" + IdName(r.id) + ".win";
+  std::string tmp = folder + "/." + IdName(r.id) + ".tmp" + std::to_string(RealtimeNs() % 1000000);
+  std::string body = FormatRegistration(r);
+  Fd f(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!f) return false;
+  bool ok = ::write(f.fd, body.data(), body.size()) == static_cast<ssize_t>(body.size());
+  f.reset();
+  if (!ok || ::rename(tmp.c_str(), final.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool RegistrationAlive(const Registration& r) {
+  std::uint64_t start = ProcessStartTime(r.pid);
+  return start != 0 && start == r.startTime;
+}
+
+// Removes a dead window's files, unless someone re-registered the id meanwhile.
+void RemoveStale(const std::string& folder, WindowId id, const std::string& seenBody) {
+  std::string win = folder + "/" + IdName(id) + ".win";
+  std::string now;
+  if (ReadSmallFile(win, &now) && now != seenBody) return;
+  ::unlink((folder + "/" + IdName(id) + ".sock").c_str());
+  ::unlink(win.c_str());
+}
+
+// Reads one registration by id; false when absent, unreadable or dead (then cleaned up).
+bool LoadLive(const std::string& folder, WindowId id, Registration* r) {
+  std::string body;
+  if (!ReadSmallFile(folder + "/" + IdName(id) + ".win", &body)) return false;
+  if (!ParseRegistration(body, r) || r->id != id) return false;
+  if (!RegistrationAlive(*r)) {
+    RemoveStale(folder, id, body);
+    return false;
+  }
+  return true;
+}
+
+std::vector<Registration> LoadAllLive(const std::string& folder) {
+  std::vector<Registration> out;
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return out;
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
+  ::closedir(d);
+  for (const auto& name : names) {
+    WindowId id;
+    if (ParseIdName(name, ".win", &id)) {
+      Registration r;
+      if (LoadLive(folder, id, &r)) out.push_back(std::move(r));
+    } else if (ParseIdName(name, ".sock", &id)) {
+      // A socket without a registration is a window that died while registering.
+      struct stat st;
+      if (::stat((folder + "/" + IdName(id) + ".win").c_str(), &st) != 0 &&
+          ProcessStartTime(static_cast<std::uint32_t>(id >> 32)) == 0)
+        ::unlink((folder + "/" + name).c_str());
+    }
+  }
+  return out;
+}
+
+Fd ConnectTo(const std::string& folder, WindowId id, Clock::time_point deadline) {
+  sockaddr_un addr;
+  socklen_t len = 0;
+  Fd dirFd;
+  if (!SocketAddress(folder, IdName(id) + ".sock", &addr, &len, &dirFd)) return Fd();
+  Fd s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!s) return Fd();
+  for (;;) {
+    if (::connect(s.fd, reinterpret_cast<sockaddr*>(&addr), len) == 0) return s;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) {
+      // The listener's backlog is full: try again shortly, within the time allowed.
+      if (MsLeft(deadline) == 0) return Fd();
+      ::usleep(2000);
+      continue;
+    }
+    if (errno == EINPROGRESS) {
+      pollfd p{s.fd, POLLOUT, 0};
+      if (::poll(&p, 1, MsLeft(deadline)) <= 0) return Fd();
+      int err = 0;
+      socklen_t el = sizeof err;
+      if (getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &err, &el) != 0 || err != 0) return Fd();
+      return s;
+    }
+    return Fd();
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the window
+
+namespace bus_detail {
+
+struct LocalReply {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  bool delivered = false;
+  LRESULT result = 0;
+  void Finish(bool ok, LRESULT r) {
+    std::lock_guard l(m);
+    done = true;
+    delivered = ok;
+    result = r;
+    cv.notify_all();
+  }
+};
+
+struct Pending {
+  WindowMessage msg;
+  Fd replyTo;                         // a remote sender waiting for the result
+  std::shared_ptr<LocalReply> local;  // a sender of this process waiting
+};
+
+}  // namespace bus_detail
+
+using bus_detail::LocalReply;
+using bus_detail::Pending;
+
+struct BusWindow::Impl {
+  std::string folder;
+  WindowId id = 0;
+  pid_t pid = 0;  // a forked child sees our memory but not our threads
+  Handler handler;
+  Wake wake;
+
+  mutable std::mutex regMutex;  // the registration's class and text
+  Registration reg;
+
+  mutable std::mutex qMutex;
+  std::condition_variable qCv;
+  std::deque<Pending> queue;
+  bool closed = false;
+  std::atomic<std::thread::id> ownerThread;
+
+  Fd listenFd;
+  Fd wakeFd;
+  std::thread io;
+
+  void IoLoop();
+  // Takes one message into the queue (moving from p only then); false when the queue is
+  // full or the window closed.
+  bool Enqueue(Pending& p);
+  void Reply(Pending& p, bool delivered, LRESULT result);
+  void Close();
+};
+
+namespace {
+
+std::mutex g_localMutex;
+std::map<WindowId, std::weak_ptr<BusWindow::Impl>> g_local;
+std::atomic<std::uint32_t> g_serial{0};
+
+std::shared_ptr<BusWindow::Impl> FindLocal(WindowId id) {
+  std::lock_guard l(g_localMutex);
+  auto it = g_local.find(id);
+  if (it == g_local.end()) return nullptr;
+  auto w = it->second.lock();
+  if (w && w->pid != ::getpid()) return nullptr;
+  return w;
+}
+
+void SendReplyFrame(int fd, std::uint32_t status, LRESULT result) {
+  std::uint8_t buf[kReplyBytes];
+  PutU32(buf, kReplyMagic);
+  PutU32(buf + 4, status);
+  PutU64(buf + 8, static_cast<std::uint64_t>(result));
+  // The socket's buffer is empty at this point; a sender that went away is simply lost.
+  (void)::send(fd, buf, sizeof buf, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+struct Connection {
+  Fd fd;
+  Clock::time_point deadline;
+  std::vector<std::uint8_t> buf;
+  std::size_t want = kRequestHeaderBytes;
+  bool headerChecked = false;
+  std::uint32_t peerPid = 0;  // from the kernel, not from the request
+};
+
+// Parses a complete header; false for anything malformed. Sets the total size wanted.
+bool CheckHeader(const std::vector<std::uint8_t>& b, std::size_t* total) {
+  const std::uint8_t* p = b.data();
+  if (GetU32(p) != kRequestMagic) return false;
+  std::uint16_t kind = GetU16(p + 4), flags = GetU16(p + 6);
+  if (kind != kKindPost && kind != kKindSend) return false;
+  if (flags & ~kFlagCopyData) return false;
+  std::uint32_t cb = GetU32(p + 48);
+  if (!(flags & kFlagCopyData) && cb != 0) return false;
+  if ((flags & kFlagCopyData) && kind != kKindSend) return false;
+  // WM_COPYDATA's lParam is a pointer the bus makes itself: never take one from outside.
+  if (((flags & kFlagCopyData) != 0) != (GetU32(p + 16) == WM_COPYDATA)) return false;
+  if (cb > kMaxCopyDataBytes) return false;
+  *total = kRequestHeaderBytes + cb;
+  return true;
+}
+
+}  // namespace
+
+bool BusWindow::Impl::Enqueue(Pending& p) {
+  {
+    std::lock_guard l(qMutex);
+    if (closed || queue.size() >= kMaxQueuedMessages) return false;
+    queue.push_back(std::move(p));
+  }
+  qCv.notify_all();
+  if (wake) wake();
+  return true;
+}
+
+void BusWindow::Impl::Reply(Pending& p, bool delivered, LRESULT result) {
+  if (p.replyTo) {
+    if (delivered) SendReplyFrame(p.replyTo.fd, kStatusOk, result);
+    p.replyTo.reset();  // closing without an answer tells the sender it failed
+  }
+  if (p.local) p.local->Finish(delivered, result);
+}
+
+void BusWindow::Impl::IoLoop() {
+  std::vector<Connection> conns;
+  for (;;) {
+    std::vector<pollfd> fds;
+    fds.push_back({wakeFd.fd, POLLIN, 0});
+    fds.push_back({listenFd.fd, POLLIN, 0});
+    int timeout = -1;
+    for (auto& c : conns) {
+      fds.push_back({c.fd.fd, POLLIN, 0});
+      int ms = MsLeft(c.deadline);
+      timeout = timeout < 0 ? ms : std::min(timeout, ms);
+    }
+    int n = ::poll(fds.data(), fds.size(), timeout);
+    if (n < 0 && errno != EINTR) break;
+    if (fds[0].revents) break;  // closing
+    const std::size_t polled = conns.size();
+    if (fds[1].revents & POLLIN) {
+      for (;;) {
+        int c = ::accept4(listenFd.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (c < 0) break;
+        Fd cfd(c);
+        ucred cred{};
+        socklen_t cl = sizeof cred;
+        if (getsockopt(c, SOL_SOCKET, SO_PEERCRED, &cred, &cl) != 0 || cred.uid != geteuid())
+          continue;
+        if (conns.size() >= kMaxConnections) continue;
+        Connection conn;
+        conn.fd = std::move(cfd);
+        conn.peerPid = static_cast<std::uint32_t>(cred.pid);
+        conn.deadline = Clock::now() + kRequestReadLimit;
+        conns.push_back(std::move(conn));
+      }
+    }
+    // Read what arrived; finished, broken or overdue connections leave the list.
+    std::vector<Connection> keep;
+    for (std::size_t i = 0; i < conns.size(); ++i) {
+      Connection& c = conns[i];
+      // Connections accepted just now were not polled: try them as if readable.
+      short rev = i < polled ? fds[i + 2].revents : static_cast<short>(POLLIN);
+      bool drop = false;
+      if (rev & (POLLIN | POLLHUP | POLLERR)) {
+        for (;;) {
+          std::size_t have = c.buf.size();
+          if (have >= c.want) break;
+          c.buf.resize(c.want);
+          ssize_t r = ::recv(c.fd.fd, c.buf.data() + have, c.want - have, MSG_DONTWAIT);
+          if (r <= 0) {
+            c.buf.resize(have);
+            if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) drop = true;
+            break;
+          }
+          c.buf.resize(have + static_cast<std::size_t>(r));
+          if (!c.headerChecked && c.buf.size() == kRequestHeaderBytes) {
+            std::size_t total = 0;
+            if (!CheckHeader(c.buf, &total)) {
+              SendReplyFrame(c.fd.fd, kStatusBadRequest, 0);
+              drop = true;
+              break;
+            }
+            c.headerChecked = true;
+            c.want = total;
+          }
+        }
+      }
+      if (!drop && c.headerChecked && c.buf.size() == c.want) {
+        const std::uint8_t* p = c.buf.data();
+        std::uint16_t kind = GetU16(p + 4), flags = GetU16(p + 6);
+        WindowId target = GetU64(p + 8);
+        Pending pending;
+        WindowMessage& m = pending.msg;
+        m.message = GetU32(p + 16);
+        m.senderProcessId = c.peerPid;
+        m.wParam = static_cast<WPARAM>(GetU64(p + 24));
+        m.lParam = static_cast<LPARAM>(GetU64(p + 32));
+        m.sent = kind == kKindSend;
+        if (flags & kFlagCopyData) {
+          m.hasCopyData = true;
+          m.copyData.dwData = static_cast<ULONG_PTR>(GetU64(p + 40));
+          m.payload.assign(c.buf.begin() + kRequestHeaderBytes, c.buf.end());
+        }
+        if (target != id) {
+          SendReplyFrame(c.fd.fd, kStatusNoWindow, 0);
+        } else if (kind == kKindPost) {
+          SendReplyFrame(c.fd.fd, Enqueue(pending) ? kStatusOk : kStatusQueueFull, 0);
+        } else {
+          // A queued send keeps its connection open until the handler's result goes back.
+          pending.replyTo = std::move(c.fd);
+          if (!Enqueue(pending)) SendReplyFrame(pending.replyTo.fd, kStatusQueueFull, 0);
+        }
+        continue;  // this connection is done (its fd closed or handed to the queue)
+      }
+      if (!drop && MsLeft(c.deadline) == 0) drop = true;
+      if (!drop) keep.push_back(std::move(c));
+    }
+    conns = std::move(keep);
+  }
+}
+
+void BusWindow::Impl::Close() {
+  {
+    std::lock_guard l(qMutex);
+    if (closed) return;
+    closed = true;
+  }
+  {
+    std::lock_guard l(g_localMutex);
+    g_local.erase(id);
+  }
+  if (wakeFd) {
+    std::uint64_t one = 1;
+    (void)::write(wakeFd.fd, &one, sizeof one);
+  }
+  if (io.joinable()) io.join();
+  ::unlink((folder + "/" + IdName(id) + ".win").c_str());
+  ::unlink((folder + "/" + IdName(id) + ".sock").c_str());
+  listenFd.reset();
+  std::deque<Pending> left;
+  {
+    std::lock_guard l(qMutex);
+    left.swap(queue);
+  }
+  for (auto& p : left) Reply(p, false, 0);
+  qCv.notify_all();
+}
+
+BusWindow::BusWindow(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+BusWindow::~BusWindow() {
+  if (impl_) impl_->Close();
+}
+
+std::unique_ptr<BusWindow> BusWindow::Create(const std::string& className,
+                                             const std::u16string& text, Handler handler, Wake wake,
+                                             std::string* error) {
+  auto fail = [&](const std::string& why) -> std::unique_ptr<BusWindow> {
+    if (error) *error = why;
+    return nullptr;
+  };
+  if (className.size() > kMaxClassBytes) return fail("class name too long");
+  if (text.size() > kMaxTextUnits) return fail("window text too long");
+  std::string folder = WindowBusFolder();
+  if (folder.empty()) return fail("the runtime folder is not private to this user");
+  LoadAllLive(folder);  // sweeps registrations of dead processes
+
+  auto impl = std::make_shared<Impl>();
+  impl->folder = folder;
+  std::uint32_t pid = static_cast<std::uint32_t>(::getpid());
+  impl->pid = static_cast<pid_t>(pid);
+  impl->id = (static_cast<WindowId>(pid) << 32) | (++g_serial);
+  impl->handler = std::move(handler);
+  impl->wake = std::move(wake);
+  impl->ownerThread = std::this_thread::get_id();
+  impl->reg.id = impl->id;
+  impl->reg.pid = pid;
+  impl->reg.startTime = ProcessStartTime(pid);
+  impl->reg.createdNs = RealtimeNs();
+  impl->reg.className = className;
+  impl->reg.text = text;
+
+  std::string sockName = IdName(impl->id) + ".sock";
+  sockaddr_un addr;
+  socklen_t len = 0;
+  Fd dirFd;
+  if (!SocketAddress(folder, sockName, &addr, &len, &dirFd)) return fail("socket path unusable");
+  impl->listenFd = Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!impl->listenFd) return fail(std::string("socket: ") + std::strerror(errno));
+  ::unlink((folder + "/" + sockName).c_str());  // left by a dead process with our pid
+  if (::bind(impl->listenFd.fd, reinterpret_cast<sockaddr*>(&addr), len) != 0)
+    return fail(std::string("bind: ") + std::strerror(errno));
+  ::chmod((folder + "/" + sockName).c_str(), 0600);
+  if (::listen(impl->listenFd.fd, 64) != 0) {
+    ::unlink((folder + "/" + sockName).c_str());
+    return fail(std::string("listen: ") + std::strerror(errno));
+  }
+  impl->wakeFd = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!impl->wakeFd) {
+    ::unlink((folder + "/" + sockName).c_str());
+    return fail("eventfd failed");
+  }
+  if (!WriteRegistration(folder, impl->reg)) {
+    ::unlink((folder + "/" + sockName).c_str());
+    return fail("cannot write the window registration");
+  }
+  {
+    std::lock_guard l(g_localMutex);
+    g_local[impl->id] = impl;
+  }
+  Impl* raw = impl.get();
+  impl->io = std::thread([raw] { raw->IoLoop(); });
+  return std::unique_ptr<BusWindow>(new BusWindow(std::move(impl)));
+}
+
+WindowId BusWindow::Id() const { return impl_->id; }
+
+std::string BusWindow::ClassName() const {
+  std::lock_guard l(impl_->regMutex);
+  return impl_->reg.className;
+}
+
+std::u16string BusWindow::Text() const {
+  std::lock_guard l(impl_->regMutex);
+  return impl_->reg.text;
+}
+
+bool BusWindow::SetText(const std::u16string& text) {
+  if (text.size() > kMaxTextUnits) return false;
+  std::lock_guard l(impl_->regMutex);
+  Registration r = impl_->reg;
+  r.text = text;
+  if (!WriteRegistration(impl_->folder, r)) return false;
+  impl_->reg = r;
+  return true;
+}
+
+std::size_t BusWindow::DispatchPending() {
+  // Kept alive here, so a handler that ends the window only ends the dispatching early.
+  std::shared_ptr<Impl> keep = impl_;
+  Impl& w = *keep;
+  w.ownerThread = std::this_thread::get_id();
+  std::size_t budget;
+  {
+    std::lock_guard l(w.qMutex);
+    budget = w.queue.size();
+  }
+  std::size_t done = 0;
+  while (done < budget) {
+    Pending p;
+    {
+      std::lock_guard l(w.qMutex);
+      if (w.queue.empty()) break;
+      p = std::move(w.queue.front());
+      w.queue.pop_front();
+    }
+    if (p.msg.hasCopyData) {
+      p.msg.copyData.cbData = static_cast<std::uint32_t>(p.msg.payload.size());
+      p.msg.copyData.lpData = p.msg.payload.empty() ? nullptr : p.msg.payload.data();
+      p.msg.lParam = reinterpret_cast<LPARAM>(&p.msg.copyData);
+    }
+    LRESULT r = w.handler ? w.handler(p.msg) : 0;
+    w.Reply(p, true, r);
+    ++done;
+  }
+  return done;
+}
+
+std::size_t BusWindow::WaitAndDispatch(std::chrono::milliseconds timeout) {
+  {
+    std::unique_lock l(impl_->qMutex);
+    impl_->qCv.wait_for(l, timeout, [&] { return !impl_->queue.empty() || impl_->closed; });
+  }
+  return DispatchPending();
+}
+
+std::size_t BusWindow::PendingCount() const {
+  std::lock_guard l(impl_->qMutex);
+  return impl_->queue.size();
+}
+
+// ---------------------------------------------------------------- senders
+
+std::string WindowBusFolder() {
+  std::string runtime = RuntimeFolder();
+  if (runtime.empty()) return std::string();
+  std::string folder = runtime + "/windows";
+  if (!EnsurePrivateFolder(folder)) return std::string();
+  return folder;
+}
+
+namespace {
+
+// One request over a fresh connection; the answer's status and result.
+bool Transact(WindowId window, std::uint16_t kind, std::uint32_t message, WPARAM wParam,
+              LPARAM lParam, const COPYDATASTRUCT* cds, std::chrono::milliseconds timeout,
+              LRESULT* result) {
+  if (result) *result = 0;
+  if (window == 0) return false;
+  std::string folder = WindowBusFolder();
+  if (folder.empty()) return false;
+  Registration reg;
+  if (!LoadLive(folder, window, &reg)) return false;
+  auto deadline = Clock::now() + timeout;
+  Fd s = ConnectTo(folder, window, deadline);
+  if (!s) return false;
+
+  std::vector<std::uint8_t> frame(kRequestHeaderBytes + (cds ? cds->cbData : 0));
+  std::uint8_t* p = frame.data();
+  PutU32(p, kRequestMagic);
+  PutU16(p + 4, kind);
+  PutU16(p + 6, cds ? kFlagCopyData : 0);
+  PutU64(p + 8, window);
+  PutU32(p + 16, message);
+  PutU32(p + 20, static_cast<std::uint32_t>(::getpid()));
+  PutU64(p + 24, static_cast<std::uint64_t>(wParam));
+  PutU64(p + 32, static_cast<std::uint64_t>(lParam));
+  PutU64(p + 40, cds ? static_cast<std::uint64_t>(cds->dwData) : 0);
+  PutU32(p + 48, cds ? cds->cbData : 0);
+  PutU32(p + 52, 0);
+  if (cds && cds->cbData) std::memcpy(p + kRequestHeaderBytes, cds->lpData, cds->cbData);
+  if (!WriteAll(s.fd, frame.data(), frame.size(), deadline)) return false;
+
+  std::uint8_t reply[kReplyBytes];
+  if (!ReadAll(s.fd, reply, sizeof reply, deadline)) return false;
+  if (GetU32(reply) != kReplyMagic || GetU32(reply + 4) != kStatusOk) return false;
+  if (result) *result = static_cast<LRESULT>(GetU64(reply + 8));
+  return true;
+}
+
+// A send to a window of this process: called at once on the window's owner thread (as a
+// window procedure would be), else queued and waited for.
+bool SendLocal(const std::shared_ptr<BusWindow::Impl>& w, WindowMessage msg,
+               std::chrono::milliseconds timeout, LRESULT* result) {
+  msg.sent = true;
+  msg.senderProcessId = static_cast<std::uint32_t>(::getpid());
+  if (w->ownerThread.load() == std::this_thread::get_id()) {
+    if (msg.hasCopyData) {
+      msg.copyData.cbData = static_cast<std::uint32_t>(msg.payload.size());
+      msg.copyData.lpData = msg.payload.empty() ? nullptr : msg.payload.data();
+      msg.lParam = reinterpret_cast<LPARAM>(&msg.copyData);
+    }
+    LRESULT r = w->handler ? w->handler(msg) : 0;
+    if (result) *result = r;
+    return true;
+  }
+  Pending p;
+  p.msg = std::move(msg);
+  auto reply = std::make_shared<LocalReply>();
+  p.local = reply;
+  if (!w->Enqueue(p)) return false;
+  std::unique_lock l(reply->m);
+  if (!reply->cv.wait_for(l, timeout, [&] { return reply->done; })) return false;
+  if (!reply->delivered) return false;
+  if (result) *result = reply->result;
+  return true;
+}
+
+}  // namespace
+
+WindowId FindWindow(const std::string& className, const std::u16string& text) {
+  std::string folder = WindowBusFolder();
+  if (folder.empty()) return 0;
+  WindowId best = 0;
+  std::uint64_t bestCreated = 0;
+  std::u16string wantClass = Widen(className);
+  for (const auto& r : LoadAllLive(folder)) {
+    if (!className.empty() && !EqualsNoCase(Widen(r.className), wantClass)) continue;
+    if (!text.empty() && !EqualsNoCase(r.text, text)) continue;
+    if (best == 0 || r.createdNs > bestCreated || (r.createdNs == bestCreated && r.id > best)) {
+      best = r.id;
+      bestCreated = r.createdNs;
+    }
+  }
+  return best;
+}
+
+std::vector<WindowInfo> ListWindows() {
+  std::vector<WindowInfo> out;
+  std::string folder = WindowBusFolder();
+  if (folder.empty()) return out;
+  for (auto& r : LoadAllLive(folder)) out.push_back({r.id, r.className, r.text, r.pid});
+  return out;
+}
+
+bool IsWindow(WindowId window) {
+  WindowInfo info;
+  return GetWindowInfo(window, &info);
+}
+
+bool GetWindowInfo(WindowId window, WindowInfo* info) {
+  if (window == 0) return false;
+  std::string folder = WindowBusFolder();
+  if (folder.empty()) return false;
+  Registration r;
+  if (!LoadLive(folder, window, &r)) return false;
+  if (info) *info = {r.id, r.className, r.text, r.pid};
+  return true;
+}
+
+bool PostMessage(WindowId window, std::uint32_t message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COPYDATA) return false;  // only SendCopyData carries it
+  if (auto local = FindLocal(window)) {
+    Pending p;
+    p.msg.message = message;
+    p.msg.wParam = wParam;
+    p.msg.lParam = lParam;
+    p.msg.senderProcessId = static_cast<std::uint32_t>(::getpid());
+    return local->Enqueue(p);
+  }
+  return Transact(window, kKindPost, message, wParam, lParam, nullptr, kPostTimeout, nullptr);
+}
+
+bool SendMessage(WindowId window, std::uint32_t message, WPARAM wParam, LPARAM lParam,
+                 LRESULT* result, std::chrono::milliseconds timeout) {
+  if (result) *result = 0;
+  if (message == WM_COPYDATA) return false;  // only SendCopyData carries it
+  if (auto local = FindLocal(window)) {
+    WindowMessage m;
+    m.message = message;
+    m.wParam = wParam;
+    m.lParam = lParam;
+    return SendLocal(local, std::move(m), timeout, result);
+  }
+  return Transact(window, kKindSend, message, wParam, lParam, nullptr, timeout, result);
+}
+
+bool SendCopyData(WindowId window, WPARAM wParam, ULONG_PTR dwData, const void* data,
+                  std::uint32_t cbData, LRESULT* result, std::chrono::milliseconds timeout) {
+  if (result) *result = 0;
+  if (cbData > kMaxCopyDataBytes || (cbData > 0 && data == nullptr)) return false;
+  if (auto local = FindLocal(window)) {
+    WindowMessage m;
+    m.message = WM_COPYDATA;
+    m.wParam = wParam;
+    m.hasCopyData = true;
+    m.copyData.dwData = dwData;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    m.payload.assign(bytes, bytes + cbData);
+    return SendLocal(local, std::move(m), timeout, result);
+  }
+  COPYDATASTRUCT cds{dwData, cbData, data};
+  return Transact(window, kKindSend, WM_COPYDATA, wParam, 0, &cds, timeout, result);
+}
+
+}  // namespace vts::plat

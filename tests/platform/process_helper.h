@@ -1,0 +1,48 @@
+// Child processes for cross-process tests: the classroom-double program, with bounded waits.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vts::test {
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();  // terminates and reaps a child still running
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts the program with the arguments; `env` entries "K=V" are added to ours.
+  bool Start(const std::string& program, const std::vector<std::string>& args,
+             const std::vector<std::string>& env = {});
+  // Waits for the child's end; its exit status, or -1 on time-out / signal.
+  int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  void Terminate();  // SIGTERM, then waits
+  void Kill();       // SIGKILL, then waits
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Runs the program to its end and returns its exit status (-1 on failure); *out gets stdout.
+int RunProgram(const std::string& program, const std::vector<std::string>& args,
+               std::string* out = nullptr, const std::vector<std::string>& env = {});
+
+// Waits until the file exists and is not empty; its contents (or "" on time-out).
+std::string WaitForFile(const std::string& path,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// The file's contents ("" when missing).
+std::string ReadFile(const std::string& path);
+
+// Waits until `pred` holds, polling.
+bool WaitUntil(const std::function<bool()>& pred,
+               std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+}  // namespace vts::test

@@ -1,0 +1,730 @@
+// Chunk editing on fixture WAV files the tests write: bookmarks (split), merging, the in-place
+// erase (sizes, tail bytes, later chunks, failures that must not shorten the file), the
+// whole-file view, received audio, chunk switching that cannot save, the clamped cursor, and
+// the track's link to its waveform strip.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/message_box.h"
+#include "test_env.h"
+#include "track_doubles.h"
+#include "tracks/media/wav_file.h"
+#include "tracks/sound_track.h"
+#include "tracks/track_waveform.h"
+#include "tracks/wav_cut.h"
+
+namespace vts {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Codes = std::vector<std::uint32_t>;
+
+void PutU16(Bytes& b, std::size_t at, std::uint16_t v) {
+  b[at] = std::uint8_t(v);
+  b[at + 1] = std::uint8_t(v >> 8);
+}
+void PutU32(Bytes& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = std::uint8_t(v >> (8 * i));
+}
+std::uint32_t GetU32(const Bytes& b, std::size_t at) {
+  return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16 |
+         std::uint32_t(b[at + 3]) << 24;
+}
+
+// Every sample different, so a moved byte in the wrong place shows.
+std::int16_t SampleAt(std::size_t i) { return std::int16_t((i * 7919 + 13) % 65521 - 32760); }
+
+// A 16-bit PCM WAV: 44-byte header, `frames` frames, then `trailer` bytes of a "LIST" chunk.
+Bytes MakeWav(std::uint32_t frames, std::uint16_t channels, std::uint32_t trailer = 0) {
+  const std::uint32_t align = 2u * channels;
+  const std::uint32_t data = frames * align;
+  Bytes b(44 + data + (trailer ? 8 + trailer : 0));
+  std::memcpy(&b[0], "RIFF", 4);
+  PutU32(b, 4, std::uint32_t(b.size() - 8));
+  std::memcpy(&b[8], "WAVEfmt ", 8);
+  PutU32(b, 16, 16);
+  PutU16(b, 20, 1);
+  PutU16(b, 22, channels);
+  PutU32(b, 24, 44100);
+  PutU32(b, 28, 44100 * align);
+  PutU16(b, 32, std::uint16_t(align));
+  PutU16(b, 34, 16);
+  std::memcpy(&b[36], "data", 4);
+  PutU32(b, 40, data);
+  for (std::size_t i = 0; i < std::size_t(frames) * channels; ++i) {
+    const auto v = std::uint16_t(SampleAt(i));
+    PutU16(b, 44 + 2 * i, v);
+  }
+  if (trailer) {
+    std::memcpy(&b[44 + data], "LIST", 4);
+    PutU32(b, 48 + data, trailer);
+    for (std::uint32_t i = 0; i < trailer; ++i) b[52 + data + i] = std::uint8_t(0xA0 + i % 50);
+  }
+  return b;
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// The bytes of frames [first, first + frames) of a fixture's data.
+Bytes FramesOf(const Bytes& wav, std::uint32_t align, std::uint64_t first, std::uint64_t frames) {
+  return Bytes(wav.begin() + 44 + first * align, wav.begin() + 44 + (first + frames) * align);
+}
+
+Bytes ChunkBytes(const CChunkInfo* chunk) {
+  if (chunk == nullptr || chunk->data == nullptr) return {};
+  return Bytes(chunk->data, chunk->data + chunk->dataSize);
+}
+
+struct ChunkSpec {
+  std::uint32_t start;
+  std::uint32_t length;
+  const char16_t* text;
+};
+
+class ChunkEditing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    boxes_ = std::make_shared<plat::RecordingMessageBoxService>();
+    plat::SetMessageBoxService(boxes_);
+    dir_ = test::MakeTempDir("edit");
+    track_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
+    track_->trackIndex = 0;
+    track_->notifyTarget = log_.Target();
+    core_.Attach(track_.get(), nullptr);
+  }
+  void TearDown() override {
+    SetEditFileIo(nullptr);
+    core_.Detach();
+    track_.reset();
+    plat::SetMessageBoxService(nullptr);
+  }
+
+  // Opens a fixture as the track's source, as a load would leave it.
+  void OpenSource(const Bytes& wav) {
+    path_ = dir_ + "/source.wav";
+    WriteFile(path_, wav);
+    const int fd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    media::WavInfo info;
+    ASSERT_EQ(media::ReadWavInfo(fd, info), media::WavStatus::Ok);
+    track_->sourceFile = fd;
+    track_->sourcePath = path_;
+    track_->dataOffset = std::uint32_t(info.dataOffset);
+    track_->dataBytes = info.dataBytes;
+    track_->format.formatTag = 1;
+    track_->format.channels = info.format.channels;
+    track_->format.samplesPerSec = info.format.samplesPerSec;
+    track_->format.avgBytesPerSec = info.format.avgBytesPerSec;
+    track_->format.blockAlign = info.format.blockAlign;
+    track_->format.bitsPerSample = info.format.bitsPerSample;
+    ASSERT_EQ(::pread(fd, track_->wavHeader, 36, 0), 36);
+  }
+
+  // Chunks read from the source file (no temporary files), chunk 0 current.
+  void SetChunks(const std::vector<ChunkSpec>& specs, int current = 0) {
+    track_->FreeChunks();
+    for (const ChunkSpec& s : specs) {
+      auto chunk = std::make_unique<CChunkInfo>();
+      chunk->start = s.start;
+      chunk->length = s.length;
+      chunk->text = s.text;
+      track_->chunks.push_back(std::move(chunk));
+    }
+    track_->SelectChunk(current);
+    track_->modified = false;
+    log_.Clear();
+  }
+
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> Layout(
+      const std::vector<std::unique_ptr<CChunkInfo>>& list) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
+    for (const auto& c : list) out.emplace_back(c->start, c->length);
+    return out;
+  }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> Layout() { return Layout(track_->chunks); }
+
+  void Select(std::uint32_t anchor, std::uint32_t cursor) {
+    track_->anchorFrame = anchor;
+    track_->cursorFrame = cursor;
+  }
+
+  EngineStateBlock state_;
+  test::CoreThreadDouble core_;
+  test::NotifyLog log_;
+  std::shared_ptr<plat::RecordingMessageBoxService> boxes_;
+  std::unique_ptr<CSoundTrack> track_;
+  std::string dir_;
+  std::string path_;
+};
+
+using Layouts = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+// ------------------------------------------------------------------ bookmarks
+
+TEST_F(ChunkEditing, SplitAtTheCursorInsertsAChunkReadFromTheSource) {
+  const Bytes wav = MakeWav(30000, 1);
+  OpenSource(wav);
+  SetChunks({{0, 10000, u"a"}, {10000, 10000, u"b"}, {20000, 10000, u"c"}}, 1);
+  track_->cursorFrame = 1000;
+  ASSERT_TRUE(track_->SplitCurrentChunk());
+
+  EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 1000}, {11000, 9000}, {20000, 10000}}));
+  EXPECT_EQ(track_->Chunk(1)->text, u"b");
+  EXPECT_EQ(track_->Chunk(2)->text, u"");
+  EXPECT_TRUE(track_->Chunk(2)->fileName.empty());
+  EXPECT_TRUE(track_->modified);
+  EXPECT_EQ(track_->currentChunk, 1);
+  EXPECT_EQ(track_->cursorFrame, 0u);
+  EXPECT_EQ(track_->progressRange, 1000u);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(wav, 2, 10000, 1000));
+  EXPECT_FALSE(track_->Chunk(2)->IsLoaded());
+  EXPECT_EQ(log_.Codes(), Codes{0});
+
+  track_->SelectChunk(2);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(2)), FramesOf(wav, 2, 11000, 9000));
+}
+
+TEST_F(ChunkEditing, SplitRefusals) {
+  OpenSource(MakeWav(30000, 1));
+  SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
+  track_->cursorFrame = 0;
+  EXPECT_FALSE(track_->SplitCurrentChunk()) << "cursor at 0";
+  EXPECT_FALSE(track_->SplitChunk(0, 10000)) << "frame at the length";
+  EXPECT_FALSE(track_->SplitChunk(5, 10)) << "no such chunk";
+  EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 20000}}));
+  EXPECT_FALSE(track_->modified);
+
+  ASSERT_TRUE(track_->SetWholeFileMode(true));
+  track_->cursorFrame = 500;
+  EXPECT_FALSE(track_->SplitCurrentChunk()) << "whole-file view";
+  EXPECT_EQ(track_->ChunkCount(), 1);
+}
+
+TEST_F(ChunkEditing, SplittingAnEarlierChunkKeepsTheCurrentChunkCurrent) {
+  OpenSource(MakeWav(30000, 1));
+  SetChunks({{0, 10000, u""}, {10000, 10000, u""}, {20000, 10000, u"c"}}, 2);
+  ASSERT_TRUE(track_->SplitChunk(0, 4000));
+  EXPECT_EQ(track_->currentChunk, 3);
+  EXPECT_EQ(track_->CurrentChunk()->text, u"c");
+  EXPECT_FALSE(track_->Chunk(0)->IsLoaded()) << "only the current chunk is in memory";
+}
+
+TEST_F(ChunkEditing, MergeJoinsTextsAndSoundAndPutsTheCursorAtTheJoin) {
+  const Bytes wav = MakeWav(30000, 2);
+  OpenSource(wav);
+  SetChunks({{0, 12000, u"A"}, {12000, 18000, u"B"}});
+  ASSERT_TRUE(track_->MergeChunkWithNext(0));
+  EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
+  EXPECT_EQ(track_->Chunk(0)->text, u"AB");
+  EXPECT_EQ(track_->currentChunk, 0);
+  EXPECT_EQ(track_->cursorFrame, 12000u);
+  EXPECT_EQ(track_->anchorFrame, 12000u);
+  EXPECT_EQ(track_->progressPos, 12000u);
+  EXPECT_TRUE(track_->modified);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
+  EXPECT_EQ(log_.Codes(), (Codes{0, 0}));
+
+  EXPECT_FALSE(track_->MergeChunkWithNext(0)) << "a single chunk";
+  SetChunks({{0, 100, u""}, {100, 100, u""}, {200, 100, u""}});
+  EXPECT_FALSE(track_->MergeChunkWithNext(2)) << "the last chunk";
+  EXPECT_FALSE(track_->MergeChunkWithNext(-1));
+  EXPECT_EQ(track_->ChunkCount(), 3);
+}
+
+TEST_F(ChunkEditing, MergeBeforeTheCurrentChunkKeepsItsIndexRight) {
+  OpenSource(MakeWav(30000, 1));
+  SetChunks({{0, 100, u"x"}, {100, 100, u"y"}, {200, 100, u"z"}}, 2);
+  ASSERT_TRUE(track_->MergeChunkWithNext(0));
+  EXPECT_EQ(track_->ChunkCount(), 2);
+  EXPECT_EQ(track_->currentChunk, 0) << "the merged chunk is selected";
+  EXPECT_EQ(track_->Chunk(1)->text, u"z");
+}
+
+// A recording (chunks in temporary files) has no source to read a split or joined chunk from.
+TEST_F(ChunkEditing, SplitAndMergeWithoutASourceFileAreRefused) {
+  for (int i = 0; i < 2; ++i) {
+    CChunkInfo* chunk = track_->AddChunk();
+    ASSERT_NE(chunk, nullptr);
+    track_->SelectChunk(i);
+    test::FillChunk(chunk, std::vector<std::int16_t>(5000, std::int16_t(100 + i)));
+  }
+  track_->SelectChunk(0);
+  const Bytes before = ChunkBytes(track_->Chunk(0));
+  ASSERT_EQ(before.size(), 10000u);
+  track_->cursorFrame = 2000;
+  log_.Clear();
+
+  EXPECT_FALSE(track_->SplitCurrentChunk());
+  EXPECT_FALSE(track_->SplitChunk(0, 2000));
+  EXPECT_FALSE(track_->MergeChunkWithNext(0));
+  EXPECT_FALSE(track_->SetWholeFileMode(true));
+  EXPECT_FALSE(track_->DeleteSelection());
+
+  EXPECT_EQ(track_->ChunkCount(), 2);
+  EXPECT_EQ(Layout(), (Layouts{{0, 5000}, {0, 5000}}));
+  EXPECT_EQ(ChunkBytes(track_->Chunk(0)), before);
+  EXPECT_EQ(track_->cursorFrame, 2000u);
+  EXPECT_FALSE(track_->modified);
+  EXPECT_TRUE(log_.Codes().empty());
+  track_->SelectChunk(1);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(1)).size(), 10000u) << "the second recording is intact";
+}
+
+TEST_F(ChunkEditing, AChunkWithItsOwnFileOnASourceTrackIsNotSplit) {
+  OpenSource(MakeWav(30000, 1));
+  SetChunks({{0, 10000, u""}});
+  track_->Chunk(0)->fileName = "Wav1234.tmp";
+  EXPECT_FALSE(track_->SplitChunk(0, 10));
+  EXPECT_EQ(track_->ChunkCount(), 1);
+}
+
+// ------------------------------------------------------------------ erase
+
+struct EraseCase {
+  std::uint16_t channels;
+  std::uint32_t trailer;  // bytes of a chunk after "data", which must move along
+  std::uint32_t anchor;
+  std::uint32_t cursor;
+  std::uint32_t cutFrames;  // what is taken out
+};
+
+class Erase : public ChunkEditing, public ::testing::WithParamInterface<EraseCase> {};
+
+TEST_P(Erase, ShrinksTheFileMovesTheTailAndShiftsLaterChunks) {
+  const EraseCase c = GetParam();
+  const std::uint32_t align = 2u * c.channels;
+  const Bytes wav = MakeWav(30000, c.channels, c.trailer);
+  OpenSource(wav);
+  SetChunks({{0, 10000, u""}, {10000, 10000, u""}, {20000, 10000, u""}}, 1);
+  Select(c.anchor, c.cursor);
+  ASSERT_TRUE(track_->DeleteSelection());
+
+  const std::uint64_t removed = std::uint64_t(c.cutFrames) * align;
+  Bytes expected = wav;
+  const std::size_t cutAt = 44 + std::size_t(10000 + c.anchor) * align;
+  expected.erase(expected.begin() + cutAt, expected.begin() + cutAt + removed);
+  PutU32(expected, 4, GetU32(wav, 4) - std::uint32_t(removed));
+  PutU32(expected, 40, GetU32(wav, 40) - std::uint32_t(removed));
+  const Bytes after = ReadFile(path_);
+  ASSERT_EQ(after.size(), wav.size() - removed);
+  EXPECT_EQ(GetU32(after, 4), after.size() - 8);
+  EXPECT_EQ(after, expected) << "head, sizes and tail byte for byte";
+
+  EXPECT_EQ(Layout(),
+            (Layouts{{0, 10000}, {10000, 10000 - c.cutFrames}, {20000 - c.cutFrames, 10000}}));
+  EXPECT_EQ(track_->dataBytes, 30000u * align - removed);
+  EXPECT_EQ(track_->audioModified, 1u);
+  EXPECT_EQ(track_->anchorFrame, track_->cursorFrame);
+  EXPECT_EQ(track_->progressRange, 10000 - c.cutFrames);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(expected, align, 10000, 10000 - c.cutFrames));
+  track_->SelectChunk(2);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(2)), FramesOf(wav, align, 20000, 10000)) << "later sound";
+  EXPECT_TRUE(boxes_->Boxes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Erase,
+                         ::testing::Values(EraseCase{1, 0, 2000, 5000, 3000},
+                                           EraseCase{2, 0, 2000, 5000, 3000},
+                                           EraseCase{1, 37, 0, 1, 1},
+                                           // cursor at or past the end: up to the last frame
+                                           EraseCase{2, 26, 4000, 10000, 5999},
+                                           EraseCase{1, 0, 4000, 60000, 5999}));
+
+TEST_F(ChunkEditing, EraseRefusalsLeaveTheFileAlone) {
+  const Bytes wav = MakeWav(30000, 1);
+  OpenSource(wav);
+  SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
+  Select(10000, 300);
+  EXPECT_FALSE(track_->DeleteSelection()) << "anchor at the length";
+  EXPECT_EQ(track_->anchorFrame, 300u) << "the anchor comes back to the cursor";
+  Select(5000, 5000);
+  EXPECT_FALSE(track_->DeleteSelection()) << "empty selection";
+  Select(6000, 5000);
+  EXPECT_FALSE(track_->DeleteSelection()) << "anchor after the cursor";
+  EXPECT_EQ(ReadFile(path_), wav);
+  EXPECT_EQ(track_->audioModified, 0u);
+}
+
+// The real chunk list behind the whole-file view follows the cut too.
+TEST_F(ChunkEditing, EraseInTheWholeFileViewShiftsTheKeptChunks) {
+  OpenSource(MakeWav(30000, 1));
+  SetChunks({{0, 10000, u""}, {10000, 10000, u""}, {20000, 10000, u""}});
+  ASSERT_TRUE(track_->SetWholeFileMode(true));
+  Select(15000, 18000);
+  ASSERT_TRUE(track_->DeleteSelection());
+  EXPECT_EQ(Layout(), (Layouts{{0, 27000}}));
+  ASSERT_TRUE(track_->SetWholeFileMode(false));
+  EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 7000}, {17000, 10000}}));
+}
+
+// Fails the n-th call of one file operation.
+struct Failing {
+  static inline int readsLeft = -1, writesLeft = -1;
+  static inline bool failTruncate = false;
+  static void Reset() {
+    readsLeft = writesLeft = -1;
+    failTruncate = false;
+  }
+  static ssize_t Read(int fd, void* b, size_t n, off_t o) {
+    if (readsLeft == 0) return errno = EIO, -1;
+    if (readsLeft > 0) --readsLeft;
+    return ::pread(fd, b, n, o);
+  }
+  static ssize_t Write(int fd, const void* b, size_t n, off_t o) {
+    if (writesLeft == 0) return errno = ENOSPC, -1;
+    if (writesLeft > 0) --writesLeft;
+    return ::pwrite(fd, b, n, o);
+  }
+  static int Truncate(int fd, off_t length) {
+    if (failTruncate) return errno = EIO, -1;
+    return ::ftruncate(fd, length);
+  }
+  static FileIo Io() {
+    FileIo io = SystemFileIo();
+    io.pread = Read;
+    io.pwrite = Write;
+    io.ftruncate = Truncate;
+    return io;
+  }
+};
+
+struct CutFailure {
+  int readsBefore;   // reads that succeed before one fails (-1: none fails)
+  int writesBefore;  // writes likewise
+  WavCutResult expected;
+  std::uint64_t movedBytes;  // tail bytes already at their new place
+};
+
+class CutFailures : public ::testing::TestWithParam<CutFailure> {};
+
+// A failure part way never shortens the file nor changes its sizes, and every byte after
+// the cut is still in the file: moved, or at its old place.
+TEST_P(CutFailures, NeverShortenTheFileNorLoseTheTail) {
+  const CutFailure f = GetParam();
+  const std::string path = test::MakeTempDir("cut") + "/f.wav";
+  const Bytes wav = MakeWav(20000, 1, 10);  // 40062 bytes
+  WriteFile(path, wav);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  WavCut cut;
+  cut.cutStart = 44 + 2000;
+  cut.cutEnd = 44 + 5000;  // 3000 bytes out; the tail is 35018 bytes, 9 pieces of 4000
+  cut.dataSizeOffset = 40;
+  cut.newDataBytes = 40000 - 3000;
+  cut.newRiffSize = GetU32(wav, 4) - 3000;
+  Failing::Reset();
+  Failing::readsLeft = f.readsBefore;
+  Failing::writesLeft = f.writesBefore;
+  const FileIo io = Failing::Io();
+  EXPECT_EQ(CutWavRange(fd, cut, io, 4000), f.expected);
+  ::close(fd);
+
+  const Bytes after = ReadFile(path);
+  ASSERT_EQ(after.size(), wav.size()) << "not shortened";
+  EXPECT_EQ(GetU32(after, 4), GetU32(wav, 4));
+  EXPECT_EQ(GetU32(after, 40), GetU32(wav, 40));
+  const std::size_t tail = wav.size() - cut.cutEnd;
+  for (std::size_t i = 0; i < tail; ++i) {
+    const std::uint8_t want = wav[cut.cutEnd + i];
+    const std::uint8_t got = i < f.movedBytes ? after[cut.cutStart + i] : after[cut.cutEnd + i];
+    ASSERT_EQ(got, want) << "tail byte " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CutFailures,
+                         ::testing::Values(CutFailure{0, -1, WavCutResult::MoveFailed, 0},
+                                           CutFailure{4, -1, WavCutResult::MoveFailed, 16000},
+                                           CutFailure{-1, 0, WavCutResult::MoveFailed, 0},
+                                           CutFailure{-1, 5, WavCutResult::MoveFailed, 20000},
+                                           // the tail moved; the first size write fails
+                                           CutFailure{-1, 9, WavCutResult::HeaderFailed, 35018}));
+
+TEST_F(ChunkEditing, AFailedEraseIsReportedAndKeepsTheChunks) {
+  const Bytes wav = MakeWav(30000, 1);
+  OpenSource(wav);
+  SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
+  Failing::Reset();
+  Failing::writesLeft = 0;
+  static FileIo io = Failing::Io();
+  SetEditFileIo(&io);
+  Select(1000, 3000);
+  EXPECT_FALSE(track_->DeleteSelection());
+  SetEditFileIo(nullptr);
+
+  EXPECT_EQ(ReadFile(path_), wav);
+  EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 20000}}));
+  EXPECT_EQ(track_->dataBytes, 60000u);
+  EXPECT_EQ(track_->audioModified, 0u);
+  ASSERT_EQ(boxes_->Boxes().size(), 1u);
+  EXPECT_EQ(boxes_->Boxes()[0].text, u"Could not erase the selection in the sound file.");
+  EXPECT_TRUE(track_->Chunk(0)->IsLoaded()) << "the chunk is back in memory";
+}
+
+TEST_F(ChunkEditing, AFileThatCannotBeShortenedStillHoldsTheCutSound) {
+  const Bytes wav = MakeWav(30000, 1);
+  OpenSource(wav);
+  SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
+  Failing::Reset();
+  Failing::failTruncate = true;
+  static FileIo io = Failing::Io();
+  SetEditFileIo(&io);
+  Select(1000, 3000);
+  EXPECT_FALSE(track_->DeleteSelection()) << "reported";
+  SetEditFileIo(nullptr);
+  const Bytes after = ReadFile(path_);
+  EXPECT_EQ(after.size(), wav.size());
+  EXPECT_EQ(GetU32(after, 40), 60000u - 4000u) << "the sizes tell the cut";
+  EXPECT_EQ(Layout(), (Layouts{{0, 8000}, {8000, 20000}}));
+  EXPECT_EQ(boxes_->Boxes().size(), 1u);
+}
+
+// ------------------------------------------------------------------ whole-file view
+
+TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
+  const Bytes wav = MakeWav(30000, 2);
+  OpenSource(wav);
+  SetChunks({{0, 10000, u"one"}, {10000, 5000, u"two"}, {15000, 15000, u"three"}}, 2);
+  track_->modified = true;  // unsaved bookmarks stay unsaved across the view
+
+  ASSERT_TRUE(track_->SetWholeFileMode(true));
+  EXPECT_TRUE(track_->wholeFileMode);
+  EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
+  EXPECT_EQ(Layout(track_->keptChunks), (Layouts{{0, 10000}, {10000, 5000}, {15000, 15000}}));
+  EXPECT_EQ(track_->currentChunk, 0);
+  EXPECT_EQ(track_->framesPerPixel, 64u);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
+  for (const auto& kept : track_->keptChunks) EXPECT_FALSE(kept->IsLoaded());
+  EXPECT_EQ(log_.Codes().back(), 2u);
+  EXPECT_FALSE(track_->SetWholeFileMode(true)) << "already on: the kept list must survive";
+  EXPECT_EQ(track_->keptChunks.size(), 3u);
+
+  log_.Clear();
+  ASSERT_TRUE(track_->SetWholeFileMode(false));
+  EXPECT_FALSE(track_->wholeFileMode);
+  EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 5000}, {15000, 15000}}));
+  EXPECT_TRUE(track_->keptChunks.empty());
+  EXPECT_EQ(track_->Chunk(2)->text, u"three");
+  EXPECT_EQ(track_->currentChunk, 0);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 10000));
+  EXPECT_EQ(log_.Codes().back(), 2u);
+  EXPECT_TRUE(track_->modified);
+  EXPECT_FALSE(track_->SetWholeFileMode(false)) << "already off: the chunks must survive";
+  EXPECT_EQ(track_->ChunkCount(), 3);
+}
+
+// ------------------------------------------------------------------ chunk switching
+
+TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
+  for (int i = 0; i < 2; ++i) ASSERT_NE(track_->AddChunk(), nullptr);
+  track_->SelectChunk(0);
+  const std::vector<std::int16_t> recording(8000, 4321);
+  test::FillChunk(track_->Chunk(0), recording);
+  const std::string folder = track_->tempFolder;
+  track_->tempFolder = dir_ + "/gone/";  // writes fail
+  log_.Clear();
+  track_->SelectChunk(1);
+  EXPECT_EQ(track_->currentChunk, 0) << "not switched";
+  ASSERT_TRUE(track_->Chunk(0)->IsLoaded());
+  EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u);
+  EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
+  EXPECT_EQ(track_->progressRange, 8000u);
+
+  track_->tempFolder = folder;
+  track_->SelectChunk(-7);
+  track_->SelectChunk(2);
+  EXPECT_EQ(track_->currentChunk, 0) << "indices outside the list change nothing";
+  track_->SelectChunk(1);
+  EXPECT_EQ(track_->currentChunk, 1);
+  EXPECT_FALSE(track_->Chunk(0)->IsLoaded());
+  track_->SelectChunk(0);
+  EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u) << "written when it was left";
+}
+
+TEST_F(ChunkEditing, ReadSourceDataStopsAtTheEndOfTheSound) {
+  const Bytes wav = MakeWav(30000, 1, 100);
+  OpenSource(wav);
+  SetChunks({{25000, 10000, u""}, {40000, 500, u""}});
+  EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 2, 25000, 5000)) << "no LIST bytes";
+  track_->SelectChunk(1);
+  EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
+}
+
+// A chunk list may reach past the sound: the cut stops at the end of the "data" chunk and
+// what follows it (another chunk of the file) is kept.
+TEST_F(ChunkEditing, EraseStopsAtTheEndOfTheSound) {
+  const Bytes wav = MakeWav(30000, 1, 20);
+  OpenSource(wav);
+  SetChunks({{0, 25000, u""}, {25000, 10000, u""}}, 1);
+  Select(3000, 8000);
+  ASSERT_TRUE(track_->DeleteSelection());
+  Bytes expected = wav;
+  expected.erase(expected.begin() + 44 + 2 * 28000, expected.begin() + 44 + 2 * 30000);
+  PutU32(expected, 4, GetU32(wav, 4) - 4000);
+  PutU32(expected, 40, 56000);
+  EXPECT_EQ(ReadFile(path_), expected);
+  EXPECT_EQ(Layout(), (Layouts{{0, 25000}, {25000, 8000}}));
+}
+
+// ------------------------------------------------------------------ received audio
+
+TEST_F(ChunkEditing, ReceivedAudioReplacesAtZeroAndLeavesSilenceInGaps) {
+  ASSERT_NE(track_->AddChunk(), nullptr);
+  track_->SelectChunk(0);
+  test::FillChunk(track_->Chunk(0), std::vector<std::int16_t>(3000, 99));
+  log_.Clear();
+  const std::vector<std::int16_t> block(1000, 500);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(block.data());
+  ASSERT_TRUE(track_->WriteSamplesAt(0, 2000, bytes));
+  CChunkInfo* chunk = track_->Chunk(0);
+  EXPECT_EQ(chunk->length, 1000u) << "frame 0 starts the chunk afresh";
+  ASSERT_TRUE(track_->WriteSamplesAt(5000, 2000, bytes));
+  EXPECT_EQ(chunk->length, 6000u);
+  EXPECT_EQ(chunk->dataSize, 12000u);
+  EXPECT_EQ(chunk->dataCapacity, kChunkGrowStep);
+  const auto* s = reinterpret_cast<const std::int16_t*>(chunk->data);
+  EXPECT_EQ(s[999], 500);
+  EXPECT_EQ(s[1000], 0);
+  EXPECT_EQ(s[4999], 0);
+  EXPECT_EQ(s[5000], 500);
+  EXPECT_EQ(track_->framesPerPixel, 128u);
+  EXPECT_TRUE(log_.Codes().empty()) << "no notification";
+}
+
+TEST_F(ChunkEditing, ReceivedBlocksThatCannotBeTakenAreDropped) {
+  const std::vector<std::uint8_t> block(64, 1);
+  EXPECT_FALSE(track_->WriteSamplesAt(0, 64, block.data())) << "no current chunk";
+  ASSERT_NE(track_->AddChunk(), nullptr);
+  track_->SelectChunk(0);
+  ASSERT_TRUE(track_->WriteSamplesAt(0, 64, block.data()));
+  struct Case {
+    std::uint32_t firstFrame, bytes;
+    const char* why;
+  } cases[] = {
+      {32, 63, "not whole frames"},
+      {0xFFFFFFFFu, 2, "wraps in 32 bits"},
+      {0x7FFFFFFFu, 64, "past the cap"},
+      {std::uint32_t(CSoundTrack::kMaxReceivedBytes / 2), 2, "just past the cap"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(track_->WriteSamplesAt(c.firstFrame, c.bytes, block.data())) << c.why;
+  }
+  EXPECT_FALSE(track_->WriteSamplesAt(32, 2, nullptr)) << "no samples";
+  CChunkInfo* chunk = track_->Chunk(0);
+  EXPECT_EQ(chunk->length, 32u) << "unchanged";
+  EXPECT_EQ(chunk->dataSize, 64u);
+
+  track_->format.channels = 2;
+  track_->format.blockAlign = 4;
+  EXPECT_FALSE(track_->WriteSamplesAt(16, 6, block.data())) << "half a stereo frame";
+  ASSERT_TRUE(track_->WriteSamplesAt(16, 8, block.data()));
+  EXPECT_EQ(chunk->length, 18u) << "frames, not samples";
+}
+
+// ------------------------------------------------------------------ the waveform
+
+TEST_F(ChunkEditing, ClicksKeepTheCursorInTheChunk) {
+  ASSERT_NE(track_->AddChunk(), nullptr);
+  track_->SelectChunk(0);
+  test::FillChunk(track_->Chunk(0), std::vector<std::int16_t>(5000, 1));
+  track_->framesPerPixel = 256;
+  track_->viewStartFrame = 0;
+  log_.Clear();
+  track_->OnWaveformMouse(true, 10);
+  EXPECT_EQ(track_->cursorFrame, 2560u);
+  EXPECT_EQ(track_->anchorFrame, 2560u);
+  EXPECT_EQ(track_->progressPos, 2560u);
+  track_->OnWaveformMouse(true, 100);  // right of the short waveform
+  EXPECT_EQ(track_->cursorFrame, 5000u);
+  EXPECT_EQ(track_->anchorFrame, 5000u);
+  track_->OnWaveformMouse(true, -3);
+  EXPECT_EQ(track_->cursorFrame, 0u);
+  EXPECT_EQ(log_.Codes(), (Codes{8, 8, 8}));
+  track_->anchorFrame = 3000;
+  track_->OnWaveformMouse(false, 0);
+  EXPECT_EQ(track_->anchorFrame, 0u) << "the anchor comes to a cursor left of it";
+}
+
+TEST_F(ChunkEditing, TheStripDrawsTheTracksChunkAndItsClicksReachTheTrack) {
+  CTrackWaveform link(*track_);
+  link.SetStripRect(12, 125, 200);
+  const Bytes wav = MakeWav(60000, 1);
+  OpenSource(wav);
+  SetChunks({{0, 60000, u""}});
+  track_->RedrawWaveform(0, 256);
+  CWaveformStrip& strip = link.WaveformStrip();
+  {
+    std::lock_guard lock(strip.Lock());
+    ASSERT_EQ(strip.DrawingImage().width(), 200);
+    EXPECT_EQ(strip.View().viewFrames, 200u * 256u);
+    EXPECT_EQ(strip.Bar().High(), 60000);
+    int strokes = 0;  // column pixels off the centre line
+    for (int x = 0; x < 200; ++x)
+      for (int y = 0; y < 52; ++y)
+        if (y != 26 && strip.DrawingImage().pixel(x, y) == kWaveformLineColour) ++strokes;
+    EXPECT_GT(strokes, 200);
+  }
+
+  log_.Clear();
+  strip.OnLeftButtonDown(link, 100, false);
+  EXPECT_EQ(track_->cursorFrame, 25600u);
+  EXPECT_EQ(track_->anchorFrame, 25600u);
+  EXPECT_EQ(track_->progressPos, 25600u);
+  EXPECT_EQ(log_.Codes(), Codes{8});
+  strip.OnLeftDrag(link, -40);  // dragged left of the strip while held
+  EXPECT_EQ(track_->cursorFrame, 0u);
+  EXPECT_EQ(track_->anchorFrame, 25600u);
+  strip.OnWaveformMouse(link, false, -40);
+  EXPECT_EQ(track_->anchorFrame, 0u);
+
+  // The track's own changes reach the strip: Ctrl+click splits and the cursor goes home.
+  strip.OnLeftButtonDown(link, 50, true);
+  EXPECT_EQ(Layout(), (Layouts{{0, 12800}, {12800, 47200}}));
+  std::lock_guard lock(strip.Lock());
+  EXPECT_EQ(strip.View().cursorFrame, 0u);
+  EXPECT_EQ(strip.Bar().High(), 12800);
+}
+
+// Run under the address sanitizer this shows reads past the loaded sound.
+TEST_F(ChunkEditing, RedrawsOfAChunkLongerThanItsSoundStayInItsData) {
+  CTrackWaveform link(*track_);
+  link.SetStripRect(0, 0, 300);
+  OpenSource(MakeWav(30000, 1));
+  SetChunks({{29000, 5000, u""}});  // 1000 frames of sound behind a length of 5000
+  ASSERT_EQ(track_->CurrentChunk()->dataSize, 2000u);
+  for (std::uint32_t first : {0u, 960u, 999u, 1000u, 4999u, 5000u, 90000u}) {
+    for (std::uint32_t fpp : {0u, 1u, 3u, 256u}) track_->RedrawWaveform(first, fpp);
+  }
+  std::lock_guard lock(link.Strip().Lock());
+  EXPECT_EQ(link.Strip().View().viewFrames, 0u) << "a first frame past the end shows nothing";
+}
+
+TEST_F(ChunkEditing, TheStripLetsGoOfTheTrack) {
+  {
+    CTrackWaveform link(*track_);
+    link.SetStripRect(0, 0, 100);
+    EXPECT_EQ(track_->waveformDrawer, &link);
+  }
+  EXPECT_EQ(track_->waveformDrawer, nullptr);
+  track_->RedrawWaveform(0, 64);  // no window: nothing to draw into, no crash
+}
+
+}  // namespace
+}  // namespace vts

@@ -1,0 +1,255 @@
+// The track object's chunk list, its private temporary folder and chunk files, and its
+// notifications.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/product_name.h"
+#include "platform/known_folders.h"
+#include "platform/message_box.h"
+#include "test_env.h"
+#include "track_doubles.h"
+#include "tracks/sound_track.h"
+#include "tracks/temp_folder.h"
+
+namespace vts {
+namespace {
+
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* e = readdir(dir)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+std::string TrackFolder(const std::string& name) {
+  return plat::TempFolder() + "/Voxtrailstudy/TempSnd/" + name + "/";
+}
+
+class TrackChunks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    boxes_ = std::make_shared<plat::RecordingMessageBoxService>();
+    plat::SetMessageBoxService(boxes_);
+  }
+  void TearDown() override {
+    core_.Attach(nullptr, nullptr);
+    plat::SetMessageBoxService(nullptr);
+  }
+  std::unique_ptr<CSoundTrack> MakeTrack(const std::string& name = "Student") {
+    auto t = std::make_unique<CSoundTrack>(core_.Id(), name, &state_);
+    t->trackIndex = 1;
+    core_.Attach(nullptr, t.get());
+    return t;
+  }
+
+  EngineStateBlock state_;
+  test::CoreThreadDouble core_;
+  std::shared_ptr<plat::RecordingMessageBoxService> boxes_;
+};
+
+TEST_F(TrackChunks, FolderIsPrivateEmptiedAtStartAndLeftEmpty) {
+  const std::string folder = TrackFolder("Student");
+  ASSERT_TRUE(plat::CreateFolderChain(folder, 0700));
+  std::ofstream(folder + "stale.tmp") << "old";
+  {
+    auto track = MakeTrack();
+    EXPECT_EQ(track->TempFolderPath(), folder);
+    EXPECT_TRUE(Entries(folder).empty()) << "emptied at start";
+    for (const std::string& level : {plat::TempFolder() + "/Voxtrailstudy",
+                                     plat::TempFolder() + "/Voxtrailstudy/TempSnd", folder}) {
+      struct stat st {};
+      ASSERT_EQ(lstat(level.c_str(), &st), 0) << level;
+      EXPECT_TRUE(S_ISDIR(st.st_mode)) << level;
+      EXPECT_EQ(st.st_mode & 0777, 0700u) << level;
+      EXPECT_EQ(st.st_uid, geteuid()) << level;
+    }
+    ASSERT_NE(track->AddChunk(), nullptr);
+    EXPECT_EQ(Entries(folder).size(), 1u);
+  }
+  struct stat st {};
+  EXPECT_EQ(stat(folder.c_str(), &st), 0) << "the folder itself stays";
+  EXPECT_TRUE(Entries(folder).empty()) << "emptied at destruction";
+}
+
+TEST_F(TrackChunks, FolderThatIsALinkIsNeverUsedNorEmptied) {
+  // Someone placed a link where the track's folder goes; what it points at must survive.
+  const std::string elsewhere = test::MakeTempDir("victim");
+  std::ofstream(elsewhere + "/precious.txt") << "keep me";
+  ASSERT_TRUE(plat::CreateFolderChain(plat::TempFolder() + "/Voxtrailstudy/TempSnd", 0700));
+  const std::string link = TrackFolder("Linked");
+  ASSERT_EQ(symlink(elsewhere.c_str(), link.substr(0, link.size() - 1).c_str()), 0);
+  {
+    auto track = MakeTrack("Linked");
+    EXPECT_TRUE(track->TempFolderPath().empty());
+    EXPECT_EQ(track->AddChunk(), nullptr);
+    EXPECT_EQ(track->ChunkCount(), 0);
+  }
+  EXPECT_EQ(Entries(elsewhere), std::vector<std::string>{"precious.txt"});
+}
+
+TEST_F(TrackChunks, RenamedFolderFollowsTheInstanceName) {
+  auto track = MakeTrack();
+  track->GetTempSoundFolder("Student2");
+  track->ClearTempSoundFolder();
+  EXPECT_EQ(track->TempFolderPath(), TrackFolder("Student2"));
+  ASSERT_NE(track->AddChunk(), nullptr);
+  EXPECT_EQ(Entries(TrackFolder("Student2")).size(), 1u);
+}
+
+TEST_F(TrackChunks, AddChunkMakesAnEmptyUniqueWavFile) {
+  auto track = MakeTrack();
+  std::set<std::string> names;
+  for (int i = 0; i < 20; ++i) {
+    CChunkInfo* chunk = track->AddChunk();
+    ASSERT_NE(chunk, nullptr);
+    EXPECT_TRUE(std::regex_match(chunk->fileName, std::regex("Wav[0-9A-F]{1,4}\\.tmp")))
+        << chunk->fileName;
+    EXPECT_EQ(chunk->length, 0u);
+    EXPECT_EQ(chunk->start, 0u);
+    EXPECT_FALSE(chunk->IsLoaded());
+    struct stat st {};
+    ASSERT_EQ(stat((track->TempFolderPath() + chunk->fileName).c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+    names.insert(chunk->fileName);
+  }
+  EXPECT_EQ(names.size(), 20u);
+  EXPECT_EQ(track->ChunkCount(), 20);
+}
+
+TEST_F(TrackChunks, LoadChunkEdgeCases) {
+  auto track = MakeTrack();
+  EXPECT_FALSE(track->LoadChunk(-1));
+  EXPECT_FALSE(track->LoadChunk(0));
+  CChunkInfo* chunk = track->AddChunk();
+  EXPECT_TRUE(track->LoadChunk(0)) << "length 0: nothing to do";
+  EXPECT_FALSE(chunk->IsLoaded());
+  EXPECT_TRUE(boxes_->Boxes().empty());
+
+  chunk->length = 100;
+  ASSERT_EQ(unlink((track->TempFolderPath() + chunk->fileName).c_str()), 0);
+  EXPECT_FALSE(track->LoadChunk(0));
+  ASSERT_EQ(boxes_->Boxes().size(), 1u);
+  EXPECT_EQ(boxes_->Boxes()[0].text, u"Could not open file in LoadChunk");
+  EXPECT_EQ(boxes_->Boxes()[0].caption, std::u16string(GetProductName()));
+  EXPECT_EQ(boxes_->Boxes()[0].type, plat::MB_OK | plat::MB_ICONWARNING);
+}
+
+TEST_F(TrackChunks, SaveAndLoadRoundTrip) {
+  auto track = MakeTrack();
+  CChunkInfo* chunk = track->AddChunk();
+  std::vector<std::int16_t> samples(50000);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = std::int16_t(i * 7);
+  test::FillChunk(chunk, samples);
+  EXPECT_FALSE(track->SaveChunk(1));
+  EXPECT_FALSE(track->SaveChunk(-1));
+  ASSERT_TRUE(track->SaveChunk(0));
+  chunk->Unload();
+  ASSERT_TRUE(track->LoadChunk(0));
+  ASSERT_EQ(chunk->dataSize, samples.size() * 2);
+  EXPECT_EQ(chunk->dataCapacity, chunk->dataSize);
+  EXPECT_EQ(0, memcmp(chunk->data, samples.data(), chunk->dataSize));
+}
+
+TEST_F(TrackChunks, ShortWriteFailsAndTheChunkStaysLoaded) {
+  // A full disk: the file size limit stops the write part way.
+  auto track = MakeTrack();
+  track->AddChunk();
+  track->AddChunk();
+  track->SelectChunk(0);
+  CChunkInfo* chunk = track->Chunk(0);
+  std::vector<std::int16_t> samples(200000, 1234);
+  test::FillChunk(chunk, samples);
+
+  struct rlimit old {};
+  getrlimit(RLIMIT_FSIZE, &old);
+  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 64 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool saved = track->SaveChunk(0);
+  track->SelectChunk(1);  // leaving the chunk must not drop its sound
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(saved);
+  ASSERT_TRUE(chunk->IsLoaded());
+  EXPECT_EQ(chunk->dataSize, samples.size() * 2);
+  // With room again, leaving the chunk writes it whole.
+  track->SelectChunk(0);
+  track->SelectChunk(1);
+  EXPECT_FALSE(chunk->IsLoaded());
+  struct stat st {};
+  ASSERT_EQ(stat((track->TempFolderPath() + chunk->fileName).c_str(), &st), 0);
+  EXPECT_EQ(std::uint64_t(st.st_size), samples.size() * 2);
+}
+
+TEST_F(TrackChunks, SelectChunkKeepsOnlyTheCurrentChunkInMemory) {
+  test::NotifyLog log;  // outlives the track, which posts as it goes
+  auto track = MakeTrack();
+  track->notifyTarget = log.Target();
+  for (int i = 0; i < 3; ++i) track->AddChunk();
+  track->SelectChunk(0);
+  test::FillChunk(track->Chunk(0), std::vector<std::int16_t>(10000, 5));
+  track->SelectChunk(2);
+  EXPECT_FALSE(track->Chunk(0)->IsLoaded());
+  EXPECT_EQ(track->currentChunk, 2);
+  track->SelectChunk(0);
+  ASSERT_TRUE(track->Chunk(0)->IsLoaded());
+  EXPECT_EQ(track->Chunk(0)->dataSize, 20000u);
+  EXPECT_EQ(track->progressRange, 10000u);
+  track->SelectChunk(3);  // equal to the count: only stops and resets the positions
+  EXPECT_EQ(track->currentChunk, 0);
+  EXPECT_EQ(log.Codes(), (std::vector<std::uint32_t>{0, 0, 0}));
+}
+
+TEST_F(TrackChunks, NotifiesThreadAndWindowAndClosesFormat) {
+  test::NotifyLog log;  // outlives the track, which posts as it goes
+  auto track = MakeTrack();
+  plat::EnsureQueue();
+  track->notifyTarget = NotifyTarget{plat::CurrentThreadId(), &log, WM_TRACKNOTIFY};
+  EXPECT_EQ(track->format.channels, 1);
+  EXPECT_EQ(track->format.samplesPerSec, 44100u);
+  EXPECT_EQ(track->format.blockAlign, 2);
+  track->Close();
+  EXPECT_EQ(track->format.channels, 0);
+  EXPECT_EQ(track->format.samplesPerSec, 0u);
+  EXPECT_EQ(log.Codes(), std::vector<std::uint32_t>{TRACK_NOTIFY_REFRESH});
+  plat::Msg msg;
+  ASSERT_TRUE(plat::PeekMessage(&msg, true));
+  EXPECT_EQ(msg.message, WM_TRACKNOTIFY);
+  EXPECT_EQ(msg.wParam, plat::WPARAM(TRACK_NOTIFY_REFRESH));
+  EXPECT_EQ(msg.lParam, reinterpret_cast<plat::LPARAM>(track.get()));
+  EXPECT_FALSE(plat::PeekMessage(&msg, true));
+}
+
+TEST(TrackIds, EachTrackHasItsOwnOwnerId) {
+  EngineStateBlock state;
+  test::CoreThreadDouble core;
+  CSoundTrack a(core.Id(), "Master", &state);
+  CSoundTrack b(core.Id(), "Student", &state);
+  EXPECT_NE(a.ownerId, 0u);
+  EXPECT_EQ(b.ownerId, a.ownerId + 1);
+  EXPECT_EQ(a.recordSources, CSoundTrack::kRecordInput);
+  EXPECT_EQ(a.framesPerPixel, 256u);
+  EXPECT_EQ(a.currentChunk, -1);
+}
+
+}  // namespace
+}  // namespace vts

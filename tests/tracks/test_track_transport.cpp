@@ -1,0 +1,498 @@
+// Recording and playback on the virtual backend: the notification sequences, what lands in
+// the chunks, and the faults that must stay mended (late blocks, no chunk to record into,
+// a cursor past the end, descriptors nobody takes).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "audio/virtual_endpoints.h"
+#include "platform/known_folders.h"
+#include "test_env.h"
+#include "track_doubles.h"
+#include "tracks/sound_track.h"
+
+namespace vts {
+namespace {
+
+using namespace std::chrono_literals;
+using Codes = std::vector<std::uint32_t>;
+
+constexpr std::uint32_t kPeriodFrames = 1764;  // 40 ms at 44100 Hz
+// At least n blocks' worth (blocks converted from a 48000 Hz endpoint vary by a few frames).
+constexpr std::uint32_t MinFrames(std::uint32_t n) { return n * kPeriodFrames - 200; }
+
+std::vector<std::int16_t> Tone(std::size_t frames, double hz, double amplitude = 12000) {
+  std::vector<std::int16_t> s(frames);
+  for (std::size_t i = 0; i < frames; ++i)
+    s[i] = std::int16_t(amplitude * std::sin(2 * M_PI * hz * double(i) / 44100));
+  return s;
+}
+
+// Power of one frequency in a signal (Goertzel), relative to the signal's power.
+double ToneShare(const std::int16_t* s, std::size_t n, double hz) {
+  double w = 2 * M_PI * hz / 44100, coeff = 2 * std::cos(w), q1 = 0, q2 = 0, energy = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    double q0 = coeff * q1 - q2 + s[i];
+    q2 = q1;
+    q1 = q0;
+    energy += double(s[i]) * s[i];
+  }
+  double power = q1 * q1 + q2 * q2 - coeff * q1 * q2;
+  return energy > 0 ? power / (energy * double(n) / 2) : 0;
+}
+
+class Transport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    audio::VirtualEndpoints::Instance()->Reset();
+    RecordGain() = kUnityGain;
+    master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
+    student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
+    master_->trackIndex = 0;
+    student_->trackIndex = 1;
+    for (CSoundTrack* t : {master_.get(), student_.get()}) {
+      t->outputDevice = u"virtual_speaker";
+      t->inputDevice = u"virtual_mic";
+    }
+    master_->notifyTarget = masterLog_.Target();
+    student_->notifyTarget = studentLog_.Target();
+    core_.Attach(master_.get(), student_.get());
+  }
+  void TearDown() override {
+    core_.Release();
+    core_.Detach();
+    master_.reset();
+    student_.reset();
+  }
+  CChunkInfo* MasterChunk(const std::vector<std::int16_t>& samples) {
+    CChunkInfo* chunk = master_->AddChunk();
+    master_->SelectChunk(master_->ChunkCount() - 1);
+    test::FillChunk(chunk, samples);
+    masterLog_.Clear();
+    return chunk;
+  }
+  void StopRecording() {
+    student_->ToggleRecord();
+    ASSERT_TRUE(student_->WaitForRecordingEnd());
+    EXPECT_EQ(student_->droppedBlocks, 0u) << "every recorded block reached its chunk";
+  }
+
+  EngineStateBlock state_;
+  test::CoreThreadDouble core_;
+  test::NotifyLog masterLog_, studentLog_;  // outlive the tracks
+  std::unique_ptr<CSoundTrack> master_, student_;
+};
+
+// ------------------------------------------------------------------ notification sequences
+
+struct SequenceCase {
+  const char* what;
+  std::function<void(Transport&, CSoundTrack&, test::NotifyLog&)> run;
+  Codes expected;  // without the per-block codes 4 and 10
+  int minData;     // code 10 at least this often
+};
+
+class Sequences : public Transport {
+ public:
+  using Transport::master_;
+  using Transport::masterLog_;
+  using Transport::student_;
+  using Transport::studentLog_;
+};
+
+TEST_F(Sequences, RecordingCodes) {
+  const SequenceCase cases[] = {
+      {"record then stop",
+       [](Transport&, CSoundTrack& t, test::NotifyLog& log) {
+         t.ToggleRecord();
+         ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_DATA, 3));
+         t.ToggleRecord();
+       },
+       {7, 1, 7, 0},
+       3},
+      {"pause and resume during a recording",
+       [](Transport&, CSoundTrack& t, test::NotifyLog& log) {
+         t.ToggleRecord();
+         ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_DATA, 2));
+         t.TogglePause();
+         EXPECT_TRUE(t.recording && t.paused);
+         t.TogglePause();
+         EXPECT_TRUE(t.recording && !t.paused);
+         int before = log.Count(TRACK_NOTIFY_DATA);
+         ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_DATA, before + 2));
+         t.ToggleRecord();
+       },
+       {7, 1, 6, 7, 7, 0},
+       4},
+      {"stop while paused resumes first",
+       [](Transport&, CSoundTrack& t, test::NotifyLog& log) {
+         t.ToggleRecord();
+         t.TogglePause();
+         t.ToggleRecord();
+       },
+       {7, 1, 6, 7, 7, 0},
+       0},
+      {"play stops a recording",
+       [](Transport&, CSoundTrack& t, test::NotifyLog& log) {
+         t.ToggleRecord();
+         ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_DATA, 2));
+         t.Play();
+         ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, 1));
+       },
+       {7, 1, 7, 0, 7, 5},
+       2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    studentLog_.Clear();
+    c.run(*this, *student_, studentLog_);
+    ASSERT_TRUE(student_->WaitForRecordingEnd());
+    student_->WaitForRecordingEnd();
+    std::this_thread::sleep_for(50ms);  // a wrong late code would show up here
+    EXPECT_EQ(studentLog_.CodesWithout({4, 10}), c.expected);
+    EXPECT_GE(studentLog_.Count(TRACK_NOTIFY_DATA), c.minData);
+    // Code 10 only while recording: never after the last 0.
+    Codes all = studentLog_.Codes();
+    auto lastIdle = std::find(all.rbegin(), all.rend(), 0u);
+    EXPECT_TRUE(std::find(all.rbegin(), lastIdle, 10u) == lastIdle);
+    student_->StopAll();
+    student_->WaitForRecordingEnd();
+  }
+}
+
+TEST_F(Sequences, PlaybackCodes) {
+  struct PlayCase {
+    const char* what;
+    std::uint32_t frames;
+    std::uint32_t cursor;
+    std::function<void(CSoundTrack&, test::NotifyLog&)> run;
+    Codes expected;  // every code, 4 included
+  };
+  auto playToEnd = [](CSoundTrack& t, test::NotifyLog& log) {
+    t.Play();
+    ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, 1));
+    std::this_thread::sleep_for(100ms);  // the REFRESH after the end, and nothing more
+  };
+  const PlayCase cases[] = {
+      {"four and a half periods: 7, a 4 per buffer, one 5 before the last 4",
+       kPeriodFrames * 9 / 2,
+       0,
+       playToEnd,
+       {7, 4, 4, 4, 4, 5, 4}},
+      {"shorter than a period: one buffer", 1000, 0, playToEnd, {7, 5, 4}},
+      {"from the cursor: the rest only",
+       kPeriodFrames * 4,
+       kPeriodFrames * 2,
+       playToEnd,
+       {7, 4, 5, 4}},
+      {"cursor right of the end: ends at once with its code", 1000, 50000, playToEnd, {7, 5}},
+      {"empty chunk ends at once", 0, 0, playToEnd, {7, 5}},
+      {"stopping a track that does not play posts nothing",
+       kPeriodFrames,
+       0,
+       [](CSoundTrack& t, test::NotifyLog&) { t.StopPlayback(); },
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CChunkInfo* chunk = MasterChunk(Tone(c.frames, 1000));
+    master_->cursorFrame = c.cursor;
+    c.run(*master_, masterLog_);
+    EXPECT_EQ(masterLog_.Codes(), c.expected);
+    EXPECT_FALSE(master_->playing);
+    if (c.expected.size() > 2) {
+      EXPECT_EQ(master_->playFrame, chunk->length);
+    }
+  }
+}
+
+TEST_F(Sequences, PauseAndResumePlayback) {
+  MasterChunk(Tone(kPeriodFrames * 40, 1000));
+  master_->Play();
+  ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_REFRESH, 3));
+  master_->TogglePause();
+  EXPECT_TRUE(master_->playing);
+  EXPECT_TRUE(master_->paused);
+  std::uint32_t pausedAt = master_->playFrame;
+  EXPECT_GE(pausedAt, 3 * kPeriodFrames);
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(master_->playFrame, pausedAt) << "nothing moves while paused";
+  master_->TogglePause();
+  EXPECT_FALSE(master_->paused);
+  EXPECT_GE(master_->playFrame, pausedAt) << "resumes where it paused, not at the cursor";
+  int refreshes = masterLog_.Count(TRACK_NOTIFY_REFRESH);
+  ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_REFRESH, refreshes + 2));
+  master_->StopPlayback();
+  EXPECT_EQ(masterLog_.CodesWithout({4}), (Codes{7, 5, 7, 5}));
+}
+
+// ------------------------------------------------------------------ what is recorded
+
+TEST_F(Transport, MicrophoneToneIsRecordedAsSixteenBitMonoWithGain) {
+  student_->recordSources = CSoundTrack::kRecordInput;
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 25));
+  StopRecording();
+  CChunkInfo* chunk = student_->CurrentChunk();
+  ASSERT_NE(chunk, nullptr);
+  ASSERT_TRUE(chunk->IsLoaded());
+  EXPECT_EQ(chunk->dataSize, chunk->length * 2);
+  EXPECT_GE(chunk->length, MinFrames(25));
+  EXPECT_EQ(student_->playFrame, chunk->length);
+  const auto* s = reinterpret_cast<const std::int16_t*>(chunk->data);
+  // The 0.25 tone comes up with the gain: the last half second peaks near 30719.
+  int peak = 0;
+  for (std::uint32_t i = chunk->length - 22050; i < chunk->length; ++i)
+    peak = std::max(peak, std::abs(int(s[i])));
+  EXPECT_GT(peak, 28000);
+  EXPECT_LE(peak, 30719);
+  EXPECT_GT(ToneShare(s + chunk->length - 22050, 22050, 440), 0.9);
+  EXPECT_EQ(student_->droppedBlocks, 0u);
+}
+
+TEST_F(Transport, BothSourcesAreMixed) {
+  // The Master plays 1000 Hz to the speaker; the Student hears it by loopback and the
+  // microphone's 440 Hz at once.
+  MasterChunk(Tone(44100 * 3, 1000, 8000));
+  student_->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+  master_->Play();
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 30));
+  StopRecording();
+  master_->StopPlayback();
+  CChunkInfo* chunk = student_->CurrentChunk();
+  ASSERT_NE(chunk, nullptr);
+  const auto* s = reinterpret_cast<const std::int16_t*>(chunk->data);
+  std::uint32_t n = 22050, from = chunk->length - n - kPeriodFrames * 2;
+  double mic = ToneShare(s + from, n, 440), pc = ToneShare(s + from, n, 1000);
+  EXPECT_GT(mic, 0.1) << "microphone part";
+  EXPECT_GT(pc, 0.1) << "loopback part";
+  EXPECT_GT(mic + pc, 0.8);
+  // One block per period of the pair, not one per stream.
+  EXPECT_LE(chunk->length, (studentLog_.Count(TRACK_NOTIFY_DATA) + 3) * kPeriodFrames);
+}
+
+TEST_F(Transport, ReplaceOnRecordEmptiesTheChunkFirst) {
+  CChunkInfo* chunk = student_->AddChunk();
+  student_->SelectChunk(0);
+  test::FillChunk(chunk, std::vector<std::int16_t>(60000, 777));
+  chunk->start = 5000;
+  student_->replaceOnRecord = true;
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2))
+      << "recording " << student_->recording << ", capture streams "
+      << student_->Engine()->GetCaptureStreamCount() << ", routed " << core_.Routed();
+  StopRecording();
+  EXPECT_EQ(chunk->start, 0u);
+  EXPECT_LT(chunk->length, 60000u) << "the old sound is gone";
+  EXPECT_NE(reinterpret_cast<std::int16_t*>(chunk->data)[100], 777);
+}
+
+TEST_F(Transport, RecordingAppendsWithoutReplace) {
+  CChunkInfo* chunk = student_->AddChunk();
+  student_->SelectChunk(0);
+  test::FillChunk(chunk, std::vector<std::int16_t>(10000, 777));
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2));
+  StopRecording();
+  EXPECT_GE(chunk->length, 10000u + MinFrames(2));
+  EXPECT_EQ(reinterpret_cast<std::int16_t*>(chunk->data)[9999], 777);
+}
+
+// ------------------------------------------------------------------ mended faults
+
+TEST_F(Transport, LateBlocksLandInTheRecordedChunkNotInTheNextCurrentOne) {
+  student_->AddChunk();
+  student_->AddChunk();
+  student_->SelectChunk(0);
+  core_.Hold();  // a busy core thread: blocks and end marks queue up behind it
+  student_->ToggleRecord();
+  std::this_thread::sleep_for(400ms);
+  student_->ToggleRecord();
+  auto switched = std::async(std::launch::async, [this] { student_->SelectChunk(1); });
+  EXPECT_EQ(switched.wait_for(200ms), std::future_status::timeout)
+      << "the switch waits for the end marks";
+  core_.Release();
+  switched.get();
+  CChunkInfo* recorded = student_->Chunk(0);
+  CChunkInfo* next = student_->Chunk(1);
+  EXPECT_GE(recorded->length, MinFrames(5));
+  EXPECT_EQ(next->length, 0u);
+  EXPECT_FALSE(next->IsLoaded() && next->dataSize > 0);
+  EXPECT_FALSE(recorded->IsLoaded()) << "saved and unloaded by the switch";
+  struct stat st {};
+  ASSERT_EQ(stat((student_->TempFolderPath() + recorded->fileName).c_str(), &st), 0);
+  EXPECT_EQ(std::uint64_t(st.st_size), std::uint64_t(recorded->length) * 2);
+}
+
+TEST_F(Transport, FreeingChunksRightAfterAStopLosesNothingAndCrashesNothing) {
+  student_->AddChunk();
+  student_->SelectChunk(0);
+  core_.Hold();
+  student_->ToggleRecord();
+  std::this_thread::sleep_for(300ms);
+  auto freed = std::async(std::launch::async, [this] { student_->FreeChunks(); });
+  std::this_thread::sleep_for(100ms);
+  core_.Release();
+  freed.get();
+  EXPECT_EQ(student_->ChunkCount(), 0);
+  EXPECT_EQ(student_->currentChunk, -1);
+  EXPECT_EQ(student_->droppedBlocks, 0u) << "every block reached its chunk before it was freed";
+}
+
+TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
+  struct Case {
+    const char* what;
+    std::function<void(CSoundTrack&)> prepare;
+  } cases[] = {
+      {"the folder cannot take a chunk file", [](CSoundTrack& t) { t.tempFolder.clear(); }},
+      {"chunks but none current", [](CSoundTrack& t) { t.AddChunk(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto track = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
+    test::NotifyLog log;
+    track->notifyTarget = log.Target();
+    track->inputDevice = u"virtual_mic";
+    c.prepare(*track);
+    int chunksBefore = track->ChunkCount();
+    core_.Attach(master_.get(), track.get());
+    track->ToggleRecord();
+    EXPECT_FALSE(track->recording);
+    EXPECT_EQ(track->ChunkCount(), chunksBefore);
+    EXPECT_EQ(track->Engine()->GetCaptureStreamCount(), 0u);
+    EXPECT_EQ(log.Codes(), (Codes{7, 0}));
+    track->WaitForRecordingEnd();
+    core_.Attach(master_.get(), student_.get());
+    track.reset();
+  }
+}
+
+TEST_F(Transport, DescriptorThatNeitherTrackTakesIsReleased) {
+  MasterChunk(Tone(1000, 1000));
+  struct Case {
+    const char* what;
+    std::uint32_t ownerId;
+    bool studentHasChunk;
+  } cases[] = {
+      {"owner id of neither track", 999, true},
+      {"the Student's buffer while it has no current chunk", 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CBufferDescr* descr = MakeBufferDescr(100 + kSoundHeaderBytes);
+    descr->ownerId = c.ownerId ? c.ownerId : student_->ownerId;
+    std::weak_ptr<CBufferData> data = descr->data;
+    plat::Msg msg{WM_SOUND_OUT, reinterpret_cast<plat::WPARAM>(descr), 0};
+    EXPECT_TRUE(RouteSoundMessage(msg, master_.get(), student_.get()));
+    EXPECT_TRUE(data.expired());
+  }
+  EXPECT_TRUE(masterLog_.Codes().empty()) << "the Master did not act on it";
+}
+
+TEST_F(Transport, ChunkSwitchAfterRecordingReleasesItsMemory) {
+  student_->AddChunk();
+  student_->AddChunk();
+  student_->SelectChunk(0);
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 5));
+  StopRecording();
+  EXPECT_GE(student_->Chunk(0)->dataCapacity, kChunkGrowStep);
+  student_->SelectChunk(1);
+  EXPECT_FALSE(student_->Chunk(0)->IsLoaded());
+  EXPECT_EQ(student_->Chunk(0)->dataCapacity, 0u);
+}
+
+TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
+  student_->recordSources = CSoundTrack::kRecordInput;
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 5));
+  audio::VirtualEndpoints::Instance()->RemoveDevice("virtual_mic");
+  std::this_thread::sleep_for(200ms);
+  std::uint32_t kept = 0;
+  {
+    std::lock_guard lock(student_->bufferLock);  // the core thread may still append
+    kept = student_->CurrentChunk()->length;
+  }
+  EXPECT_GE(kept, MinFrames(5));
+  StopRecording();
+  EXPECT_FALSE(student_->recording);
+  EXPECT_GE(student_->CurrentChunk()->length, kept);
+  EXPECT_EQ(student_->CurrentChunk()->dataSize, student_->CurrentChunk()->length * 2);
+}
+
+}  // namespace
+}  // namespace vts
+
+// ------------------------------------------------------------------ mixing of two streams
+
+namespace vts {
+namespace {
+
+// A captured block as the engine makes one, frames of a two-value pattern.
+CBufferDescr* PatternBlock(std::uint32_t streamIndex, float even, float odd) {
+  CBufferDescr* b = MakeBufferDescr(kPeriodFrames * 4 + kCapturedBlockExtraBytes);
+  b->kind = kSoundBlockKind;
+  b->trackIndex = -1;
+  SoundBlockHeader* h = CapturedHeader(*b);
+  std::memset(h, 0, sizeof *h);
+  h->channels = 1;
+  h->samplesPerSec = 44100;
+  h->streamIndex = streamIndex;
+  h->encoding = kEncodingFloat;
+  h->frames = kPeriodFrames;
+  h->bitsPerSample = 32;
+  auto* s = reinterpret_cast<float*>(SamplesBehind(h));
+  for (std::uint32_t i = 0; i < kPeriodFrames; ++i) s[i] = (i % 2) ? odd : even;
+  b->used = kPeriodFrames * 4;
+  return b;
+}
+
+TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
+  audio::VirtualEndpoints::Instance()->Reset();
+  RecordGain() = kUnityGain;
+  plat::EnsureQueue();
+  EngineStateBlock state;
+  // This thread owns the track but takes no engine message: the blocks come from the test.
+  auto track = std::make_unique<CSoundTrack>(plat::CurrentThreadId(), "Student", &state);
+  track->inputDevice = u"virtual_mic";
+  track->outputDevice = u"virtual_speaker";
+  track->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+  track->ToggleRecord();
+  ASSERT_EQ(track->Engine()->GetCaptureStreamCount(), 2u);
+
+  track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));  // waits for its partner
+  EXPECT_EQ(track->CurrentChunk()->length, 0u);
+  track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));  // stream 0 again: the first goes alone
+  EXPECT_EQ(track->CurrentChunk()->length, kPeriodFrames);
+  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));  // completes the pair: mixed
+  ASSERT_EQ(track->CurrentChunk()->length, 2 * kPeriodFrames);
+  const auto* s = reinterpret_cast<const std::int16_t*>(track->CurrentChunk()->data);
+  // Alone: 0.1 and 0.2 (ratio 1:2); mixed: 0.4 and 0.2 (ratio 2:1), whatever the gain.
+  EXPECT_NEAR(double(s[1]) / s[0], 2.0, 0.01);
+  EXPECT_NEAR(double(s[kPeriodFrames]) / s[kPeriodFrames + 1], 2.0, 0.01);
+  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));
+  track->OnCapturedBlock(nullptr);  // an end mark flushes what is pending
+  EXPECT_EQ(track->CurrentChunk()->length, 3 * kPeriodFrames);
+
+  track->StopAll();
+  plat::Msg msg;
+  while (plat::PeekMessage(&msg, true))
+    if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT)
+      ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+  track.reset();
+  while (plat::PeekMessage(&msg, true))
+    if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT)
+      ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+}
+
+}  // namespace
+}  // namespace vts

@@ -1,0 +1,283 @@
+// One track of the recorder (Master or Student): its chunk list with only the current chunk
+// in memory, a private folder of temporary chunk files, its own sound engine, the recording
+// path (capture, mixing, conversion to 16-bit mono, automatic gain) and the playback path
+// (a chunk cut into one-period buffers, two kept queued).
+//
+// Threading:
+// - The UI thread calls the transport (ToggleRecord, TogglePause, Play, StopPlayback,
+//   StopAll), the chunk operations and the waveform operations.
+// - The core thread (the engine's owner thread) calls OnBufferPlayed and OnCapturedBlock,
+//   one at a time.
+// - `bufferLock` guards the chunk array's memory and the loaded PCM while it is read or
+//   changed across threads: cutting play buffers, appending recorded blocks, drawing the
+//   waveform, deleting chunks. Hooks (IWaveformDrawer) may be called with it held. Other
+//   code that reads a chunk's length or data while a recording or playback runs holds it.
+// - A chunk switch, a save or a free after a recording first calls WaitForRecordingEnd, so
+//   the recording's last blocks are in its chunk (SelectChunk and FreeChunks do).
+// - Notifications are posted, never sent: a track never waits for the dialog.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "audio/buffer_descr.h"
+#include "audio/sound_works_was.h"
+#include "platform/thread_queue.h"
+#include "tracks/chunk_info.h"
+#include "tracks/notify.h"
+#include "tracks/record_math.h"
+
+namespace vts {
+
+class CSoundTrack;
+
+// What a waveform redraw hands to the drawing: the current chunk's samples and the columns
+// to draw. Valid only during the call.
+struct WaveformView {
+  bool hasChunk = false;                  // false: no current chunk (background and line only)
+  std::uint32_t firstFrame = 0;           // as asked of RedrawWaveform
+  std::uint32_t lengthFrames = 0;         // the chunk's length
+  const std::int16_t* samples = nullptr;  // the current chunk's PCM (interleaved), or null
+  std::uint32_t frames = 0;               // whole frames at `samples` (the loaded part)
+  std::size_t sampleCount = 0;            // 16-bit values readable at `samples`
+  std::uint32_t channels = 0;
+  std::uint32_t firstColumn = 0;  // column of the chunk drawn at x = 0
+  std::uint32_t columns = 0;      // columns to draw (0: background and centre line only)
+  std::uint32_t framesPerPixel = 0;
+  std::uint32_t bitmapWidth = 0;
+  std::uint32_t bitmapHeight = 0;
+};
+
+// The waveform window's drawing, built with the window. Called from the UI thread or the
+// core thread; DrawWaveform runs with the track's bufferLock held and must only draw into
+// the track's images (no waiting on the UI thread); the other calls only schedule work.
+class IWaveformDrawer {
+ public:
+  virtual ~IWaveformDrawer() = default;
+  // Fill the bitmap from the background, draw the centre line and `view.columns` columns.
+  virtual void DrawWaveform(CSoundTrack& track, const WaveformView& view) = 0;
+  // Compose the selection and play line over the bitmap and show it (PaintWaveform(none)).
+  virtual void RepaintWaveform(CSoundTrack& track) = 0;
+  // The position bar's range or position changed (track.progressRange, track.progressPos).
+  virtual void ProgressChanged(CSoundTrack& track) {}
+};
+
+// The body of the WAVE "fmt " chunk.
+struct PcmFormat {
+  std::uint16_t formatTag = 0;
+  std::uint16_t channels = 0;
+  std::uint32_t samplesPerSec = 0;
+  std::uint32_t avgBytesPerSec = 0;
+  std::uint16_t blockAlign = 0;
+  std::uint16_t bitsPerSample = 0;
+};
+
+class CSoundTrack {
+ public:
+  // Record sources (recordSources bits).
+  static constexpr std::uint32_t kRecordInput = 1;     // the capture (microphone) device
+  static constexpr std::uint32_t kRecordLoopback = 2;  // loopback of the output device
+  static constexpr std::uint32_t kSourceTagInput = 1;
+  static constexpr std::uint32_t kSourceTagOutput = 3;
+  static constexpr std::uint32_t kEnginePeriodMs = 40;
+  // How long a chunk switch, a save or a free waits for a stopped recording's last blocks.
+  static constexpr std::chrono::milliseconds kRecordingEndWait{3000};
+
+  CSoundTrack(plat::ThreadId ownerThreadId, const std::string& name, EngineStateBlock* stateBlock);
+  ~CSoundTrack();
+  CSoundTrack(const CSoundTrack&) = delete;
+  CSoundTrack& operator=(const CSoundTrack&) = delete;
+
+  // --- temporary folder and chunks ---
+  // Makes "<temp>/Voxtrailstudy/TempSnd/<name>/" (private to the user) the track's folder.
+  void GetTempSoundFolder(const std::string& name);
+  void ClearTempSoundFolder();
+  // A new empty chunk with a fresh temporary file, appended; null (and logged) when no file
+  // could be made.
+  CChunkInfo* AddChunk();
+  bool LoadChunk(int index);
+  // Writes the chunk's loaded PCM to its temporary file. False for a bad index, a file that
+  // cannot be created or a short write (the chunk stays loaded then).
+  bool SaveChunk(int index);
+  void FreeChunks();
+  void Close();
+  // Makes `index` current: stops the transport, saves and unloads the old current chunk and
+  // loads the new one. When the old chunk cannot be saved it stays current and loaded (its
+  // sound is not dropped). Posts code 0. Defined in chunk_editing.cpp.
+  void SelectChunk(int index);
+  // Reads the chunk's frames from the source file (tracks loaded from a file); frames past
+  // the source's "data" chunk are not read. Defined in chunk_editing.cpp.
+  void ReadSourceData(std::uint32_t startFrame, std::uint32_t frames, CChunkInfo* chunk);
+  // Redraws the current chunk from `firstFrame` at `framesPerPixel` (0: 64).
+  void RedrawWaveform(std::uint32_t firstFrame, std::uint32_t framesPerPixel);
+
+  // The chunk at `index`, or null.
+  CChunkInfo* Chunk(int index);
+  CChunkInfo* CurrentChunk() { return Chunk(currentChunk); }
+  int ChunkCount() const { return static_cast<int>(chunks.size()); }
+  const std::string& TempFolderPath() const { return tempFolder; }
+
+  // --- recording ---
+  void ToggleRecord();
+  void TogglePause();
+  // The core thread's WM_SOUND_IN: a captured block (owned from now on) or null, the end
+  // mark of a stopped capture stream. `engineTag` is the message's lParam (the engine that
+  // posted it; 0 when unknown): only this track's own end marks end its recording.
+  void OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag = 0);
+  CBufferDescr* MixPendingBlocks();
+  void AppendRecorded(CBufferDescr* block);
+  // Waits (bounded) until a stopped recording's last blocks have been appended. Returns
+  // false on time-out. Does not wait on the owner thread (it delivers them).
+  bool WaitForRecordingEnd(std::chrono::milliseconds limit = kRecordingEndWait);
+
+  // --- playback ---
+  void Play();
+  void StopPlayback();
+  void StopAll();
+  // The core thread's WM_SOUND_OUT: consumes *slot (sets it to null) when it is ours.
+  void OnBufferPlayed(CBufferDescr** slot);
+  CBufferDescr* MakePlayBuffer(CChunkInfo* chunk);
+
+  // Replaces the engine by a new one in the given format (construction, loading).
+  void CreateEngine(std::uint32_t channels, std::uint32_t samplesPerSec);
+  CSoundWorksWAS* Engine() { return engine.get(); }
+  // The tag of the current engine (the lParam of its WM_SOUND_IN); safe on any thread.
+  std::uint32_t EngineTag() const { return engineTag; }
+
+  // Posts TRACK_NOTIFY_POSITION (the waveform window's clicks and seeks).
+  void NotifyPosition() { Notify(TRACK_NOTIFY_POSITION); }
+  // Waveform drawing (set by the window before use; may stay null).
+  void SetWaveformDrawer(IWaveformDrawer* drawer) { waveformDrawer = drawer; }
+
+  // --- public state read and written by the dialog, the core and the other track parts ---
+  std::vector<std::unique_ptr<CChunkInfo>> keptChunks;  // real list while wholeFileMode
+  std::vector<std::unique_ptr<CChunkInfo>> chunks;
+  bool wholeFileMode = false;
+  std::recursive_mutex bufferLock;
+  std::string sourcePath;  // file the track was loaded from; empty when none
+  NotifyTarget notifyTarget;
+
+  std::atomic<std::int32_t> cursorPixel{0};
+  std::atomic<std::uint32_t> cursorFrame{0};
+  std::atomic<std::int32_t> anchorPixel{0};
+  std::atomic<std::uint32_t> anchorFrame{0};
+  std::atomic<std::uint32_t> playFrame{0};
+  bool replaceOnRecord = false;
+  std::atomic<std::int32_t> currentChunk{-1};
+  std::int32_t chunksToSave = 0;
+
+  int sourceFile = -1;  // open source WAV (read/write), -1 when none
+  std::uint32_t dataBytes = 0;
+  std::uint32_t dataOffset = 0;
+  std::uint32_t audioModified = 0;
+  bool isMp3 = false;
+  bool isPackage = false;
+  std::thread loadThread, saveThread;
+
+  std::u16string outputDevice;  // endpoint ids; the output device is also the loopback source
+  std::u16string inputDevice;
+
+  std::string tempFolder;  // with trailing "/"; empty when the folder is not usable
+
+  std::atomic<std::uint32_t> viewStartFrame{0};
+  std::atomic<std::uint32_t> viewFrames{0};
+  std::atomic<std::uint32_t> framesPerPixel{256};
+  std::uint32_t bitmapWidth = 0;
+  std::uint32_t bitmapHeight = 0;
+  // The position bar (range 0..progressRange, position progressPos).
+  std::atomic<std::uint32_t> progressRange{0};
+  std::atomic<std::uint32_t> progressPos{0};
+
+  EngineStateBlock* stateBlock = nullptr;
+  plat::ThreadId ownerThreadId = 0;
+  std::uint8_t wavHeader[36] = {};
+  PcmFormat format;  // mirrors the last 16 bytes of wavHeader
+  bool textsPresent = false;
+
+  std::atomic<bool> recording{false};
+  std::atomic<bool> playing{false};
+  std::atomic<bool> paused{false};
+  std::int32_t trackIndex = 0;  // 0 Master, 1 Student
+  std::atomic<bool> modified{false};
+
+  std::unique_ptr<CSoundWorksWAS> engine;
+  std::atomic<std::uint32_t> recordSources{kRecordInput};
+  std::uint32_t ownerId = 0;  // stamped into every playback buffer; unique per track
+
+  IWaveformDrawer* waveformDrawer = nullptr;
+
+  // Counters for tests and the benchmark.
+  std::atomic<std::uint64_t> droppedBlocks{0};  // recorded blocks that could not be kept
+
+  // ---- [chunk editing] bookmarks, merging, whole-file mode, erase, received audio
+  // (tracks/chunk_editing.cpp). UI thread, except WriteSamplesAt (core thread).
+  // Inserts a bookmark at the cursor. False (nothing changes) in whole-file mode, with the
+  // cursor at 0, or when the chunk's sound does not come from the source file.
+  bool SplitCurrentChunk();
+  // Splits chunk `index` at `frame`; false when nothing was split (see SplitCurrentChunk).
+  bool SplitChunk(int index, std::uint32_t frame);
+  // Removes the bookmark after chunk `index`; false when nothing was merged (bad index, the
+  // last chunk, or chunks whose sound does not come from the source file).
+  bool MergeChunkWithNext(int index);
+  // Shows the whole source as one chunk (on) or brings the real list back (off). False when
+  // the mode is already so, or (on) when the track has no source file.
+  bool SetWholeFileMode(bool on);
+  // Cuts the selection out of the source WAV file in place. False when nothing was cut.
+  bool DeleteSelection();
+  // Received audio into the current chunk at `firstFrame` (0 starts it afresh). False (the
+  // block dropped) for no current chunk, a block of no whole frames, one that would pass
+  // kMaxReceivedBytes, or one that does not fit in memory.
+  bool WriteSamplesAt(std::uint32_t firstFrame, std::uint32_t byteCount, const std::uint8_t* samples);
+  static constexpr std::uint64_t kMaxReceivedBytes = 1ull << 30;  // about 3 h of mono 44.1 kHz
+  // Left button down (click) or up in the waveform at column x; the cursor stays in the chunk.
+  void OnWaveformMouse(bool down, int x);
+
+  // Composes selection and play line over the drawn strip and asks the window to repaint.
+  void PaintWaveform() { Repaint(); }
+  // ---- [chunk editing] end
+
+ private:
+  void Notify(std::uint32_t code);
+  void SetProgressRange(std::uint32_t range);
+  void SetProgressPos(std::uint32_t pos);
+  void Repaint();
+  void StartCaptureOn(const std::u16string& device, std::uint32_t tag);
+  void StopCaptureOn(const std::u16string& device);
+  void StartChosenCaptures();
+  void StopChosenCaptures();
+  void EndMarkArrived(std::uint32_t engineTag);
+  bool PrepareRecordTarget();
+  std::uint32_t BlockAlign() const { return format.blockAlign ? format.blockAlign : 1; }
+
+  std::unordered_map<std::uint32_t, CBufferDescr*> pendingBlocks;  // core thread only
+  MonoS16Converter resampler;
+
+  // The chunk a recording writes into: fixed when it starts, kept until its end marks are
+  // in, so late blocks never land in a chunk made current later. Guarded by bufferLock.
+  CChunkInfo* recordTarget = nullptr;
+  std::mutex endMarkMutex;
+  std::condition_variable endMarkCv;
+  int expectedEndMarks = 0;  // capture stops whose end mark has not arrived yet
+
+  // Playback generation: buffers of an earlier Play (or of a stopped one) that come back
+  // late are released without moving the position. Stored in the descriptor's reserved1.
+  std::atomic<std::uint32_t> playGeneration{1};
+  std::atomic<std::uint32_t> engineTag{0};
+
+  // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
+  bool SoundFromSource(const CChunkInfo* chunk) const;
+  bool MakeWholeFileChunk();
+  // Takes the source frames [first, end) out of every chunk of both lists.
+  void RemoveSourceFrames(std::uint64_t first, std::uint64_t end);
+  // ---- [chunk editing] end
+};
+
+}  // namespace vts

@@ -1,0 +1,66 @@
+// Chunk record: memory of the loaded PCM.
+//
+// A recording grows its chunk by 1 MiB steps for as long as it runs. Grown with realloc,
+// every step past the allocator's mapping threshold can copy the whole chunk (tens of
+// milliseconds at ten minutes), on the core thread, once per step. Large chunks therefore
+// live in page mappings that grow by mremap, which moves no bytes.
+#include "tracks/chunk_info.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace vts {
+namespace {
+
+constexpr std::uint64_t kMapFrom = 256 * 1024;  // smaller blocks stay with malloc
+
+}  // namespace
+
+CChunkInfo::~CChunkInfo() { Unload(); }
+
+void CChunkInfo::Unload() {
+  if (data != nullptr) {
+    if (dataMapped) {
+      ::munmap(data, dataCapacity);
+    } else {
+      std::free(data);
+    }
+  }
+  data = nullptr;
+  dataMapped = false;
+  dataSize = 0;
+  dataCapacity = 0;
+  playOffset = 0;
+}
+
+bool CChunkInfo::Reserve(std::uint64_t bytes, std::uint32_t step) {
+  if (bytes <= dataCapacity && data != nullptr) return true;
+  std::uint64_t capacity = dataCapacity;
+  while (capacity < bytes || capacity == 0) capacity += step;
+  if (capacity > UINT32_MAX) return false;  // sizes are 32-bit throughout the track
+  if (capacity < kMapFrom && !dataMapped) {
+    void* grown = std::realloc(data, static_cast<std::size_t>(capacity));
+    if (grown == nullptr) return false;
+    data = static_cast<std::uint8_t*>(grown);
+  } else if (dataMapped) {
+    void* grown = ::mremap(data, dataCapacity, static_cast<std::size_t>(capacity), MREMAP_MAYMOVE);
+    if (grown == MAP_FAILED) return false;
+    data = static_cast<std::uint8_t*>(grown);
+  } else {
+    void* mapped = ::mmap(nullptr, static_cast<std::size_t>(capacity), PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return false;
+    if (data != nullptr) {
+      std::memcpy(mapped, data, dataSize);
+      std::free(data);
+    }
+    data = static_cast<std::uint8_t*>(mapped);
+    dataMapped = true;
+  }
+  dataCapacity = static_cast<std::uint32_t>(capacity);
+  return true;
+}
+
+}  // namespace vts

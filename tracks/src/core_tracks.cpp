@@ -1,0 +1,62 @@
+// The core object's two tracks and their routing.
+#include "tracks/core_tracks.h"
+
+#include "audio/buffer_descr.h"
+#include "tracks/sound_routing.h"
+#include "tracks/sound_track.h"
+
+namespace vts {
+
+CCoreTracks::CCoreTracks(plat::ThreadId coreThreadId, EngineStateBlock* stateBlock) {
+  auto* master = new CSoundTrack(coreThreadId, "Master", stateBlock);
+  master->trackIndex = 0;
+  auto* student = new CSoundTrack(coreThreadId, "Student", stateBlock);
+  student->trackIndex = 1;
+  for (CSoundTrack* t : {master, student})
+    t->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+  std::lock_guard lock(routeLock_);
+  master_ = master;
+  student_ = student;
+}
+
+CCoreTracks::~CCoreTracks() { DeleteTracks(); }
+
+void CCoreTracks::StopAndDrain() {
+  if (drained_) return;
+  drained_ = true;
+  for (CSoundTrack* t : {master_, student_}) {
+    if (t == nullptr) continue;
+    t->StopAll();
+    t->WaitForRecordingEnd();  // the last blocks still land in their chunk
+  }
+}
+
+void CCoreTracks::DeleteTracks() {
+  StopAndDrain();
+  CSoundTrack* master = nullptr;
+  CSoundTrack* student = nullptr;
+  {
+    std::lock_guard lock(routeLock_);
+    master = master_;
+    student = student_;
+    master_ = student_ = nullptr;
+  }
+  // Their engines' final end marks now find no track and are dropped by Route.
+  delete master;
+  delete student;
+}
+
+bool CCoreTracks::Route(const plat::Msg& msg) {
+  std::lock_guard lock(routeLock_);
+  return RouteSoundMessage(msg, master_, student_);
+}
+
+void CCoreTracks::SetAudioDeviceNames(const std::u16string& output, const std::u16string& input) {
+  for (CSoundTrack* t : {master_, student_}) {
+    if (t == nullptr) continue;
+    if (!output.empty()) t->outputDevice = output;
+    if (!input.empty()) t->inputDevice = input;
+  }
+}
+
+}  // namespace vts

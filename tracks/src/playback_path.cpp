@@ -1,0 +1,189 @@
+// The playback path: the current chunk cut into one-period buffers, two kept queued in the
+// engine, the next one queued whenever one comes back, the end of the chunk reported.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "core/log.h"
+#include "tracks/sound_track.h"
+
+namespace vts {
+namespace {
+
+std::uint64_t TickMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+CBufferDescr* CSoundTrack::MakePlayBuffer(CChunkInfo* chunk) {
+  std::lock_guard lock(bufferLock);
+  if (chunk == nullptr || chunk->data == nullptr || chunk->playOffset >= chunk->dataSize)
+    return nullptr;
+  std::uint32_t n = std::min(engine->bytesPerPeriod, chunk->dataSize - chunk->playOffset);
+  n -= n % BlockAlign();  // whole frames only
+  if (n < 1) return nullptr;
+  CBufferDescr* descr = MakeBufferDescr(n + kSoundHeaderBytes);
+  descr->kind = kSoundBlockKind;
+  descr->used = 0;
+  descr->ownerId = ownerId;
+  descr->trackIndex = trackIndex;
+  descr->reserved1 = playGeneration;
+  SoundBlockHeader* header = PlaybackHeader(*descr);
+  std::memset(header, 0, sizeof *header);
+  header->channels = format.channels;
+  header->samplesPerSec = format.samplesPerSec;
+  // Identifies the sender; the word holds the low half of the address.
+  header->sender = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(this));
+  header->encoding = kEncodingPcm16;
+  header->frames = n / BlockAlign();
+  header->bitsPerSample = format.bitsPerSample;
+  header->SetTimestamp(TickMs());
+  std::memcpy(SamplesBehind(header), chunk->data + chunk->playOffset, n);
+  chunk->playOffset += n;
+  return descr;
+}
+
+void CSoundTrack::Play() {
+  if (recording) {
+    if (paused) TogglePause();
+    ToggleRecord();
+  }
+  std::unique_lock lock(bufferLock);
+  if (!paused) playFrame = cursorFrame.load();
+  engine->StopPlayback(outputDevice);
+  ++playGeneration;  // buffers of an earlier run that still come back are stale
+  CChunkInfo* chunk = CurrentChunk();
+  if (chunk == nullptr) return;
+  LoadChunk(currentChunk);
+  engine->StartPlayback(outputDevice);
+  // A cursor right of a short waveform lies past the chunk's end: play from the end.
+  if (playFrame > chunk->length) playFrame = chunk->length;
+  chunk->playOffset =
+      std::min<std::uint64_t>(std::uint64_t(playFrame) * BlockAlign(), chunk->dataSize);
+
+  int queued = 0;
+  for (int i = 0; i < 2; ++i) {
+    CBufferDescr* descr = MakePlayBuffer(chunk);
+    if (descr == nullptr) {
+      WriteLog(LOG_WAVE_MANAGER, "Next buffer is zero in precache");
+      continue;
+    }
+    descr->trackIndex = trackIndex;
+    WriteLog(LOG_WAVE_MANAGER, "Precaching sound buffer");
+    engine->Playback(descr, false);
+    ++queued;
+  }
+  playing = true;
+  paused = false;
+  Notify(TRACK_NOTIFY_RUNNING);
+  if (queued == 0) {
+    // Nothing to play: no buffer will come back to end the playback, so end it here.
+    chunk->playOffset = 0;
+    playing = false;
+    lock.unlock();
+    engine->StopPlayback(outputDevice);
+    Notify(TRACK_NOTIFY_PLAY_ENDED);
+  }
+}
+
+void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {
+  if (slot == nullptr || *slot == nullptr) return;
+  CBufferDescr* descr = *slot;
+  std::unique_lock lock(bufferLock);
+  CChunkInfo* chunk = CurrentChunk();
+  if (chunk == nullptr) return;
+  if (descr->ownerId != ownerId) return;  // the other track's
+  *slot = nullptr;
+  if (descr->reserved1 != playGeneration) {
+    ReleaseBufferDescr(descr);  // from a playback that was stopped or restarted since
+    return;
+  }
+  playFrame += (descr->size - kSoundHeaderBytes) / BlockAlign();
+  SetProgressPos(playFrame);
+
+  bool queuedNext = false;
+  if (playing && !paused) {
+    if (CBufferDescr* next = MakePlayBuffer(chunk)) {
+      engine->Playback(next, false);
+      queuedNext = true;
+    }
+  }
+  bool ended = false;
+  if (!queuedNext && playFrame >= chunk->length && playing) {
+    chunk->playOffset = 0;
+    playing = false;
+    ++playGeneration;  // the other buffer still out (if any) ends nothing more
+    ended = true;
+  }
+
+  // Keep the play position in view.
+  std::uint32_t start = viewStartFrame, width = viewFrames, half = width / 2, pos = playFrame;
+  std::uint32_t length = chunk->length;
+  std::uint32_t first = start;
+  if (start + half < pos && start + width < length) {
+    first = pos - half;
+    if (length >= width && first > length - width) first = length - width;
+  } else if (pos < start) {
+    first = pos;
+  }
+  lock.unlock();
+  ReleaseBufferDescr(descr);
+  if (ended) Notify(TRACK_NOTIFY_PLAY_ENDED);
+  RedrawWaveform(first, framesPerPixel);
+  Notify(TRACK_NOTIFY_REFRESH);
+}
+
+void CSoundTrack::TogglePause() {
+  if (playing) {
+    if (!paused) {
+      StopPlayback();
+      playing = true;
+      paused = true;
+    } else {
+      Play();
+      paused = false;
+    }
+  }
+  if (recording) {
+    if (paused) {
+      Notify(TRACK_NOTIFY_RUNNING);
+      StartChosenCaptures();
+      paused = false;
+    } else {
+      Notify(TRACK_NOTIFY_PAUSED);
+      StopChosenCaptures();
+      paused = true;
+    }
+  }
+}
+
+void CSoundTrack::StopPlayback() {
+  if (recording) {
+    if (paused) TogglePause();
+    ToggleRecord();
+  }
+  // Under the buffer lock, so that a buffer coming back right now cannot also end the
+  // playback (a second code 5) or queue a successor into the stopped stream.
+  std::lock_guard lock(bufferLock);
+  if (playing) {
+    engine->StopPlayback(outputDevice);
+    ++playGeneration;
+    playing = false;
+    Notify(TRACK_NOTIFY_PLAY_ENDED);
+  }
+  paused = false;
+}
+
+void CSoundTrack::StopAll() {
+  StopChosenCaptures();
+  std::lock_guard lock(bufferLock);
+  engine->StopPlayback(outputDevice);
+  ++playGeneration;
+  recording = false;
+  playing = false;
+  paused = false;
+}
+
+}  // namespace vts

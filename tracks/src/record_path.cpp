@@ -1,0 +1,261 @@
+// The recording path: capture streams on the chosen sources, mixing of their blocks,
+// conversion to 16-bit mono 44100 Hz, automatic gain, appending to the recorded chunk.
+#include <algorithm>
+#include <cstring>
+
+#include "core/log.h"
+#include "platform/thread_queue.h"
+#include "tracks/sound_track.h"
+
+namespace vts {
+
+// ---------------------------------------------------------------- capture streams
+
+void CSoundTrack::StartCaptureOn(const std::u16string& device, std::uint32_t tag) {
+  if (device.empty()) return;  // the engine does nothing (and posts nothing) for it
+  // A start that fails posts an end mark of its own; count it first, take it back when the
+  // stream did open (then nothing is posted).
+  {
+    std::lock_guard lock(endMarkMutex);
+    ++expectedEndMarks;
+  }
+  std::uint32_t before = engine->GetCaptureStreamCount();
+  engine->StartCapture(device, 0, tag);
+  if (engine->GetCaptureStreamCount() > before) {
+    std::lock_guard lock(endMarkMutex);
+    if (expectedEndMarks > 0) --expectedEndMarks;
+  }
+}
+
+void CSoundTrack::StopCaptureOn(const std::u16string& device) {
+  {
+    std::lock_guard lock(endMarkMutex);
+    ++expectedEndMarks;  // every stop posts one end mark, also for a device not capturing
+  }
+  engine->StopCapture(device);
+}
+
+void CSoundTrack::StartChosenCaptures() {
+  std::uint32_t sources = recordSources;
+  if (sources & kRecordInput) StartCaptureOn(inputDevice, kSourceTagInput);
+  // The same endpoint twice would be one stream; don't ask for it.
+  if ((sources & kRecordLoopback) && !((sources & kRecordInput) && outputDevice == inputDevice)) {
+    StartCaptureOn(outputDevice, kSourceTagOutput);
+  }
+}
+
+void CSoundTrack::StopChosenCaptures() {
+  std::uint32_t sources = recordSources;
+  if (sources & kRecordInput) StopCaptureOn(inputDevice);
+  if (sources & kRecordLoopback) StopCaptureOn(outputDevice);
+}
+
+void CSoundTrack::EndMarkArrived(std::uint32_t engineTag) {
+  if (engineTag != 0 && engineTag != this->engineTag) return;  // another engine's
+  std::lock_guard lock(endMarkMutex);
+  if (expectedEndMarks > 0) --expectedEndMarks;
+  if (expectedEndMarks == 0 && !recording) {
+    std::lock_guard dataLock(bufferLock);
+    recordTarget = nullptr;
+  }
+  endMarkCv.notify_all();
+}
+
+bool CSoundTrack::WaitForRecordingEnd(std::chrono::milliseconds limit) {
+  if (plat::CurrentThreadId() == ownerThreadId) return true;  // we deliver them ourselves
+  std::unique_lock lock(endMarkMutex);
+  bool done = endMarkCv.wait_for(lock, limit, [this] { return expectedEndMarks == 0; });
+  if (!done) {
+    WriteLog(LOG_WAVE_MANAGER, "Recording end marks missing after stop; going on without them");
+    expectedEndMarks = 0;
+  }
+  if (!recording) {
+    std::lock_guard dataLock(bufferLock);
+    recordTarget = nullptr;
+  }
+  return done;
+}
+
+// ---------------------------------------------------------------- transport
+
+bool CSoundTrack::PrepareRecordTarget() {
+  if (chunks.empty()) {
+    if (AddChunk() == nullptr) {
+      WriteLog(LOG_WAVE_MANAGER, "Recording not started: no chunk could be added to record into");
+      return false;
+    }
+    currentChunk = 0;
+  }
+  CChunkInfo* chunk = CurrentChunk();
+  if (chunk == nullptr) {
+    WriteLog(LOG_WAVE_MANAGER, "Recording not started: the track has no current chunk");
+    return false;
+  }
+  {
+    std::lock_guard lock(bufferLock);
+    if (replaceOnRecord) {
+      chunk->Unload();
+      chunk->length = 0;
+      chunk->start = 0;
+      playFrame = 0;
+    }
+    // Appending to a chunk whose sound is not in memory would later overwrite its file with
+    // the new part alone.
+    if (chunk->length > 0 && !chunk->IsLoaded() &&
+        (!LoadChunk(currentChunk) || !chunk->IsLoaded())) {
+      WriteLog(LOG_WAVE_MANAGER,
+               "Recording not started: the current chunk's sound cannot be loaded");
+      return false;
+    }
+  }
+  // The target and the flag are set together under the end-mark lock: an end mark of the
+  // stop just before, arriving now, must not take the new recording's target away.
+  std::lock_guard marks(endMarkMutex);
+  std::lock_guard lock(bufferLock);
+  recordTarget = chunk;
+  recording = true;
+  return true;
+}
+
+void CSoundTrack::ToggleRecord() {
+  if (playing) {
+    engine->StopPlayback(outputDevice);
+    playing = false;
+    ++playGeneration;
+  }
+  if (!recording) {
+    WaitForRecordingEnd();  // an earlier recording's last blocks go to its own chunk
+    StopAll();
+    if (PrepareRecordTarget()) {  // sets `recording`
+      StartChosenCaptures();
+      modified = true;
+    }
+  } else {
+    if (paused) TogglePause();
+    recording = false;
+    StopChosenCaptures();
+    RedrawWaveform(0, framesPerPixel);
+  }
+  Notify(TRACK_NOTIFY_RUNNING);
+  Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
+}
+
+// ---------------------------------------------------------------- captured blocks (core thread)
+
+void CSoundTrack::OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag) {
+  CBufferDescr* mixed = nullptr;
+  if (block != nullptr) {
+    std::uint32_t key = CapturedHeader(*block)->streamIndex;
+    if (pendingBlocks.count(key) != 0) mixed = MixPendingBlocks();
+    pendingBlocks[key] = block;
+    if (mixed == nullptr && pendingBlocks.size() >= engine->GetCaptureStreamCount()) {
+      mixed = MixPendingBlocks();
+    }
+  } else {
+    mixed = MixPendingBlocks();
+  }
+
+  if (mixed != nullptr) {
+    SoundBlockHeader* in = CapturedHeader(*mixed);
+    std::uint32_t frames = in->frames;
+    // 44100 Hz to 44100 Hz: the output count is the input count.
+    CBufferDescr* converted = nullptr;
+    try {
+      converted = MakeBufferDescr(frames * 2 + kCapturedBlockExtraBytes);
+    } catch (const std::bad_alloc&) {
+      converted = nullptr;
+    }
+    if (converted != nullptr) {
+      converted->kind = kSoundBlockKind;
+      converted->trackIndex = -1;
+      SoundBlockHeader* out = CapturedHeader(*converted);
+      std::memset(out, 0, sizeof *out);
+      int n = resampler.Convert(
+          reinterpret_cast<const float*>(SamplesBehind(in)), static_cast<int>(frames),
+          reinterpret_cast<std::int16_t*>(SamplesBehind(out)), static_cast<int>(frames));
+      if (n >= 0) {
+        out->channels = 1;
+        out->samplesPerSec = 44100;
+        out->frames = static_cast<std::uint32_t>(n);
+        out->bitsPerSample = 16;
+        converted->used = static_cast<std::uint32_t>(n) * 2;
+      } else {
+        ReleaseBufferDescr(converted);
+        converted = nullptr;
+        ++droppedBlocks;
+      }
+    } else {
+      ++droppedBlocks;
+    }
+    ReleaseBufferDescr(mixed);
+    if (converted != nullptr) AppendRecorded(converted);
+  }
+
+  if (block == nullptr) EndMarkArrived(engineTag);
+}
+
+CBufferDescr* CSoundTrack::MixPendingBlocks() {
+  if (pendingBlocks.empty()) return nullptr;
+  CBufferDescr* base = nullptr;
+  for (auto& [key, candidate] : pendingBlocks) {
+    if (base == nullptr || candidate->used > base->used) base = candidate;
+  }
+  SoundBlockHeader* baseHeader = CapturedHeader(*base);
+  auto* baseSamples = reinterpret_cast<float*>(SamplesBehind(baseHeader));
+  std::size_t baseCount = std::size_t(baseHeader->frames) * std::max(1u, baseHeader->channels);
+  for (auto& [key, other] : pendingBlocks) {
+    if (other == base) continue;
+    SoundBlockHeader* header = CapturedHeader(*other);
+    std::size_t count = std::size_t(header->frames) * std::max(1u, header->channels);
+    MixSamples(baseSamples, reinterpret_cast<const float*>(SamplesBehind(header)),
+               std::min(count, baseCount));
+    ReleaseBufferDescr(other);
+  }
+  pendingBlocks.clear();
+  return base;
+}
+
+void CSoundTrack::AppendRecorded(CBufferDescr* block) {
+  SoundBlockHeader* header = CapturedHeader(*block);
+  std::uint32_t used = block->used;
+  std::uint32_t frames = header->frames;
+  bool redraw = false;
+  {
+    std::lock_guard lock(bufferLock);
+    CChunkInfo* chunk = recordTarget;
+    if (chunk == nullptr) {
+      // The recording's chunk is gone (freed) or was given up after a time-out.
+      ++droppedBlocks;
+      ReleaseBufferDescr(block);
+      return;
+    }
+    if (!chunk->Reserve(std::uint64_t(chunk->dataSize) + used, kChunkGrowStep)) {
+      ++droppedBlocks;
+      ReleaseBufferDescr(block);
+      return;
+    }
+    auto* samples = reinterpret_cast<std::int16_t*>(SamplesBehind(header));
+    ApplyAutoGain(samples, used / 2);
+    std::memcpy(chunk->data + chunk->dataSize, samples, used);
+    chunk->dataSize += used;
+    playFrame += used / BlockAlign();
+    chunk->length += frames;
+    redraw = chunk == CurrentChunk();
+  }
+  ReleaseBufferDescr(block);
+  progressRange = playFrame.load();
+  SetProgressPos(playFrame);
+
+  if (redraw) {
+    // The newest sound stays at four fifths of the strip.
+    std::uint32_t width = static_cast<std::uint32_t>(std::uint64_t(bitmapWidth) * 4 / 5);
+    std::uint32_t first = 0;
+    CChunkInfo* chunk = CurrentChunk();
+    std::uint32_t length = chunk ? chunk->length : 0;
+    if (playFrame / 128 > width) first = length > 128 * width ? length - 128 * width : 0;
+    RedrawWaveform(first, 128);
+  }
+  if (recording) Notify(TRACK_NOTIFY_DATA);
+}
+
+}  // namespace vts

@@ -1,0 +1,269 @@
+// The track object: chunk list, temporary chunk files, notifications, waveform state.
+#include "tracks/sound_track.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/log.h"
+#include "core/product_name.h"
+#include "platform/message_box.h"
+#include "tracks/temp_folder.h"
+
+namespace vts {
+namespace {
+
+std::atomic<std::uint32_t> g_nextOwnerId{0};
+
+void PutU16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = std::uint8_t(v);
+  p[1] = std::uint8_t(v >> 8);
+}
+void PutU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
+}
+
+}  // namespace
+
+CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name,
+                         EngineStateBlock* stateBlockIn) {
+  pendingBlocks.reserve(8);
+  pendingBlocks.max_load_factor(1.0f);
+  format.channels = 1;
+  format.samplesPerSec = 44100;
+  format.avgBytesPerSec = 88200;
+  format.blockAlign = 2;
+  format.bitsPerSample = 16;
+  PutU16(wavHeader + 22, format.channels);
+  PutU32(wavHeader + 24, format.samplesPerSec);
+  PutU32(wavHeader + 28, format.avgBytesPerSec);
+  PutU16(wavHeader + 32, format.blockAlign);
+  PutU16(wavHeader + 34, format.bitsPerSample);
+
+  stateBlock = stateBlockIn;
+  ownerThreadId = ownerThreadIdIn;
+  ownerId = ++g_nextOwnerId;
+
+  CreateEngine(format.channels, format.samplesPerSec);
+  if (!resampler.Valid()) WriteLog(LOG_SOUND, "Could not initialise the recording resampler");
+
+  framesPerPixel = 256;
+  GetTempSoundFolder(name);
+  ClearTempSoundFolder();
+}
+
+CSoundTrack::~CSoundTrack() {
+  if (loadThread.joinable()) loadThread.join();
+  if (saveThread.joinable()) saveThread.join();
+  FreeChunks();
+  if (wholeFileMode) {
+    // The real list comes back so that it is freed too.
+    chunks = std::move(keptChunks);
+    keptChunks.clear();
+    wholeFileMode = false;
+    FreeChunks();
+  }
+  Close();
+  for (auto& [key, block] : pendingBlocks) ReleaseBufferDescr(block);
+  pendingBlocks.clear();
+  ClearTempSoundFolder();
+  engine.reset();  // posts a final end mark per capture stream to the owner thread
+}
+
+void CSoundTrack::CreateEngine(std::uint32_t channels, std::uint32_t samplesPerSec) {
+  engine.reset();
+  auto fresh = std::make_unique<CSoundWorksWAS>(stateBlock);
+  fresh->SetFormat(channels, samplesPerSec, 16, kEnginePeriodMs);
+  fresh->ownerThreadId = ownerThreadId;
+  fresh->soundOutMessage = WM_SOUND_OUT;
+  fresh->soundInMessage = WM_SOUND_IN;
+  fresh->Start();
+  engineTag = fresh->EngineTag();
+  engine = std::move(fresh);
+  // End marks of the old engine no longer concern this track.
+  std::lock_guard lock(endMarkMutex);
+  expectedEndMarks = 0;
+  endMarkCv.notify_all();
+}
+
+// ---------------------------------------------------------------- notifications, hooks
+
+void CSoundTrack::Notify(std::uint32_t code) {
+  PostNotification(notifyTarget, code, reinterpret_cast<plat::LPARAM>(this));
+}
+
+void CSoundTrack::SetProgressRange(std::uint32_t range) {
+  progressRange = range;
+  if (waveformDrawer) waveformDrawer->ProgressChanged(*this);
+}
+
+void CSoundTrack::SetProgressPos(std::uint32_t pos) {
+  progressPos = pos;
+  if (waveformDrawer) waveformDrawer->ProgressChanged(*this);
+}
+
+void CSoundTrack::Repaint() {
+  if (waveformDrawer) waveformDrawer->RepaintWaveform(*this);
+}
+
+// ---------------------------------------------------------------- temporary folder
+
+void CSoundTrack::GetTempSoundFolder(const std::string& name) {
+  std::string why;
+  std::string folder = MakeTrackTempFolder(name, &why);
+  if (folder.empty()) {
+    WriteLog(LOG_WAVE_MANAGER, "Temporary folder not usable: " + why);
+  }
+  tempFolder = folder;
+}
+
+void CSoundTrack::ClearTempSoundFolder() { ClearPrivateFolder(tempFolder); }
+
+// ---------------------------------------------------------------- chunks
+
+CChunkInfo* CSoundTrack::Chunk(int index) {
+  if (index < 0 || index >= static_cast<int>(chunks.size())) return nullptr;
+  return chunks[static_cast<std::size_t>(index)].get();
+}
+
+CChunkInfo* CSoundTrack::AddChunk() {
+  std::string name = CreateUniqueTempFile(tempFolder, "Wav");
+  if (name.empty()) {
+    int error = errno;
+    WriteLog(LOG_WAVE_MANAGER, std::string("Could not create a temporary chunk file in \"") +
+                                   tempFolder + "\": " + std::strerror(error));
+    return nullptr;
+  }
+  auto chunk = std::make_unique<CChunkInfo>();
+  chunk->fileName = name;
+  CChunkInfo* added = chunk.get();
+  std::lock_guard lock(bufferLock);
+  chunks.push_back(std::move(chunk));
+  return added;
+}
+
+bool CSoundTrack::LoadChunk(int index) {
+  CChunkInfo* chunk = Chunk(index);
+  if (chunk == nullptr) return false;
+  std::lock_guard lock(bufferLock);
+  if (chunk->length == 0 || chunk->IsLoaded()) return true;
+  if (sourceFile >= 0 && chunk->fileName.empty()) {
+    ReadSourceData(chunk->start, chunk->length, chunk);
+    return true;
+  }
+  std::string path = tempFolder + chunk->fileName;
+  int fd = tempFolder.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    plat::MessageBox(u"Could not open file in LoadChunk", GetProductName(),
+                     plat::MB_OK | plat::MB_ICONWARNING);
+    return false;
+  }
+  struct stat st {};
+  std::uint64_t size = (::fstat(fd, &st) == 0 && st.st_size > 0) ? std::uint64_t(st.st_size) : 0;
+  void* buffer = size <= UINT32_MAX ? std::malloc(size ? size : 1) : nullptr;
+  if (buffer == nullptr) {
+    ::close(fd);
+    plat::MessageBox(u"Memory allocation error in LoadChunk", GetProductName(),
+                     plat::MB_OK | plat::MB_ICONWARNING);
+    return false;
+  }
+  std::uint64_t done = 0;
+  while (done < size) {
+    ssize_t n = ::read(fd, static_cast<std::uint8_t*>(buffer) + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += std::uint64_t(n);
+  }
+  ::close(fd);
+  chunk->data = static_cast<std::uint8_t*>(buffer);
+  chunk->dataSize = chunk->dataCapacity = static_cast<std::uint32_t>(done);
+  chunk->playOffset = 0;
+  return true;
+}
+
+bool CSoundTrack::SaveChunk(int index) {
+  CChunkInfo* chunk = Chunk(index);
+  if (chunk == nullptr) return false;
+  std::lock_guard lock(bufferLock);
+  if (!chunk->IsLoaded() || sourceFile >= 0) return true;
+  if (tempFolder.empty() || chunk->fileName.empty()) return false;
+  if (!WriteWholeFile(tempFolder + chunk->fileName, chunk->data, chunk->dataSize)) {
+    int error = errno;
+    WriteLog(LOG_WAVE_MANAGER, std::string("Could not write chunk file ") + chunk->fileName + ": " +
+                                   std::strerror(error));
+    return false;
+  }
+  return true;
+}
+
+void CSoundTrack::FreeChunks() {
+  if (playing) StopPlayback();
+  if (recording) ToggleRecord();
+  // The stopped recording's last blocks must not land in freed memory.
+  WaitForRecordingEnd();
+  std::lock_guard lock(bufferLock);
+  recordTarget = nullptr;
+  chunks.clear();
+  currentChunk = -1;
+}
+
+void CSoundTrack::Close() {
+  if (sourceFile >= 0) {
+    ::close(sourceFile);
+    sourceFile = -1;
+  }
+  sourcePath.clear();
+  std::memset(wavHeader, 0, sizeof wavHeader);
+  format = PcmFormat{};
+  cursorFrame = 0;
+  cursorPixel = 0;
+  anchorFrame = 0;
+  anchorPixel = 0;
+  playFrame = 0;
+  viewFrames = 0;
+  Notify(TRACK_NOTIFY_REFRESH);
+}
+
+// SelectChunk and ReadSourceData: tracks/chunk_editing.cpp.
+
+void CSoundTrack::RedrawWaveform(std::uint32_t firstFrame, std::uint32_t fpp) {
+  if (fpp == 0) fpp = 64;
+  framesPerPixel = fpp;
+  std::lock_guard lock(bufferLock);
+  WaveformView view;
+  view.framesPerPixel = fpp;
+  view.bitmapWidth = bitmapWidth;
+  view.bitmapHeight = bitmapHeight;
+  view.channels = format.channels;
+  view.firstFrame = firstFrame;
+  CChunkInfo* chunk = CurrentChunk();
+  view.hasChunk = chunk != nullptr;
+  view.lengthFrames = chunk ? chunk->length : 0;
+  if (chunk != nullptr && chunk->length > 0) {
+    LoadChunk(currentChunk);
+    std::uint32_t firstColumn = firstFrame / fpp;
+    std::uint32_t endColumn = chunk->length / fpp;
+    if (endColumn < firstColumn) endColumn = firstColumn;
+    if (endColumn - firstColumn > bitmapWidth) endColumn = firstColumn + bitmapWidth;
+    view.samples = reinterpret_cast<const std::int16_t*>(chunk->data);
+    view.frames = chunk->data ? chunk->dataSize / BlockAlign() : 0;
+    view.sampleCount = chunk->data ? chunk->dataSize / 2 : 0;
+    view.firstColumn = firstColumn;
+    // Columns past the loaded sound (a short temporary file) are not drawn.
+    std::uint32_t loadedColumns = view.frames / fpp;
+    std::uint32_t drawEnd = std::min(endColumn, std::max(loadedColumns, firstColumn));
+    view.columns = drawEnd - firstColumn;
+    viewFrames = (endColumn - firstColumn) * fpp;
+    viewStartFrame = firstColumn * fpp;
+    if (waveformDrawer) waveformDrawer->DrawWaveform(*this, view);
+  } else if (waveformDrawer) {
+    waveformDrawer->DrawWaveform(*this, view);
+  }
+  Repaint();
+}
+
+}  // namespace vts

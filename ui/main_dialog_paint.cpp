@@ -1,0 +1,142 @@
+// The recorder window's painting (background, logo, version, labels, time displays, all
+// through the back buffer) and the dropping of files on it.
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFontMetrics>
+#include <QMimeData>
+#include <QPainter>
+
+#include "core/paths.h"
+#include "platform/message_box.h"
+#include "ui/gdi_font.h"
+#include "ui/main_dialog.h"
+
+namespace vts::ui {
+namespace {
+
+// Where the Parts' pixels put the texts.
+constexpr QPoint kInLabel(463, 345);
+constexpr QPoint kOutLabel(482, 345);
+const QRect kSmallTimeShown(190, 53, 70, 20);
+const QRect kLargeTimeShown(10, 195, 100, 25);
+
+QFont MakeLargeTimeFont() { return MakeGdiFont(QStringLiteral("Arial"), 30, 12, 400); }
+
+void DrawTextAt(QPainter& p, QPoint at, const QString& text) {
+  p.drawText(QRect(at, QSize(4096, 4096)), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+             text);
+}
+
+}  // namespace
+
+QString CMainDlg::FormatTime(uint32_t ms) {
+  return QStringLiteral("%1:%2.%3")
+      .arg(ms / 60000u, 2, 10, QLatin1Char('0'))
+      .arg(ms / 1000u % 60u, 2, 10, QLatin1Char('0'))
+      .arg(ms / 100u % 10u);
+}
+
+void CMainDlg::SetTimeSources(std::function<uint32_t()> chunkLengthMs,
+                              std::function<uint32_t()> playPositionMs) {
+  m_chunkLengthMs = std::move(chunkLengthMs);
+  m_playPositionMs = std::move(playPositionMs);
+  DrawTime();
+  DrawLargeTime();
+}
+
+void CMainDlg::DrawTime() { update(kSmallTimeShown); }
+void CMainDlg::DrawLargeTime() { update(kLargeTimeShown); }
+
+void CMainDlg::paintEvent(QPaintEvent*) {
+  QPainter target(this);
+  PaintBackground(target);
+}
+
+void CMainDlg::PaintBackground(QPainter& target) {
+  if (m_backBuffer.size() != m_windowSize)
+    m_backBuffer = QImage(m_windowSize, QImage::Format_ARGB32_Premultiplied);
+  m_backBuffer.fill(Qt::black);
+  QPainter p(&m_backBuffer);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  // 1. Background, 2. logo at (10, 10).
+  p.drawImage(0, 0, m_background);
+  if (!m_logo.isNull()) p.drawImage(10, 10, m_logo);
+
+  // 3. Version: beside the logo, its bottom near the logo's; at (20, 10) without one.
+  p.setFont(m_versionFont);
+  const QFontMetrics vm(m_versionFont);
+  const int textHeight = vm.height();
+  const int logoWidth = m_logo.isNull() ? 0 : m_logo.width();
+  const int logoHeight = m_logo.isNull() ? 0 : m_logo.height();
+  const int vx = logoWidth + 20;
+  const int vy = logoHeight > 0 ? logoHeight - textHeight + 12 : 10;
+  p.setPen(QColor(0xd6, 0xde, 0xe6));
+  DrawTextAt(p, QPoint(vx, vy), m_versionText);
+
+  // 4. Level labels in white.
+  p.setFont(m_labelFont);
+  p.setPen(Qt::white);
+  DrawTextAt(p, kInLabel, QStringLiteral("IN"));
+  DrawTextAt(p, kOutLabel, QStringLiteral("OUT"));
+
+  // 5. Time displays: current Master chunk's length (black), play position (white).
+  p.setFont(m_timeFont);
+  p.setPen(Qt::black);
+  p.save();
+  p.setClipRect(kSmallTimeShown);
+  DrawTextAt(p, kSmallTimeShown.topLeft(), FormatTime(m_chunkLengthMs ? m_chunkLengthMs() : 0));
+  p.restore();
+  p.setFont(MakeLargeTimeFont());
+  p.setPen(Qt::white);
+  p.save();
+  p.setClipRect(kLargeTimeShown);
+  DrawTextAt(p, kLargeTimeShown.topLeft(),
+             FormatTime(m_playPositionMs ? m_playPositionMs() / 100u * 100u : 0));
+  p.restore();
+  p.end();
+
+  // 6. One copy onto the window.
+  target.setCompositionMode(QPainter::CompositionMode_Source);
+  target.drawImage(0, 0, m_backBuffer);
+}
+
+void CMainDlg::dragEnterEvent(QDragEnterEvent* event) {
+  const QMimeData* data = event->mimeData();
+  if (data && data->hasUrls()) {
+    for (const QUrl& u : data->urls()) {
+      if (u.isLocalFile()) {
+        event->acceptProposedAction();
+        return;
+      }
+    }
+  }
+  event->ignore();
+}
+
+void CMainDlg::dropEvent(QDropEvent* event) {
+  const QMimeData* data = event->mimeData();
+  if (!data || !data->hasUrls()) return event->ignore();
+  event->acceptProposedAction();
+  OnDropFiles(data->urls());
+}
+
+void CMainDlg::OnDropFiles(const QList<QUrl>& urls) {
+  QString path;
+  for (const QUrl& u : urls) {
+    if (u.isLocalFile()) {
+      path = u.toLocalFile();
+      break;
+    }
+  }
+  if (path.isEmpty()) return;
+  const std::string utf8 = path.toStdString();
+  if (!ExtensionEquals(utf8, "MP3") && !ExtensionEquals(utf8, "WAV") &&
+      !ExtensionEquals(utf8, "VXB")) {
+    plat::MessageBox(u"Unsupported file format.", u"Recorder", plat::MB_OK);
+    return;
+  }
+  if (!ConfirmDiscard()) return;
+  OpenMedia(path);
+}
+
+}  // namespace vts::ui
