@@ -38,7 +38,9 @@ void Put32(Bytes& b, std::uint32_t v) {
   Put16(b, v & 0xFFFF);
   Put16(b, v >> 16);
 }
-void PutTag(Bytes& b, const char* tag) { b.insert(b.end(), tag, tag + 4); }
+void PutTag(Bytes& b, const char* tag) {
+  for (int i = 0; i < 4; ++i) b.push_back(std::uint8_t(tag[i]));
+}
 
 // A WAV file as some other program may have written it.
 struct WavSpec {
@@ -66,7 +68,7 @@ Bytes MakeWav(const WavSpec& s, const Bytes& pcm) {
     PutTag(body, "INFO");
     PutTag(body, "ISFT");
     Put32(body, 5);
-    body.insert(body.end(), {'t', 'e', 's', 't', 0, 0});  // odd size, padded
+    for (char c : {'t', 'e', 's', 't', '\0', '\0'}) body.push_back(std::uint8_t(c));  // odd, padded
   };
   if (s.listBeforeFmt) list();
   PutTag(body, "fmt ");
@@ -453,7 +455,7 @@ TEST_F(TrackLoadSave, BadInputFailsCleanlyOrLoadsWhatCanBePlayed) {
 
 TEST_F(TrackLoadSave, ShortOrMissingPathsFail) {
   auto track = MakeTrack();
-  for (const std::string path : {std::string("a.b"), std::string(""), dir_ + "missing.wav",
+  for (const std::string& path : {std::string("a.b"), std::string(""), dir_ + "missing.wav",
                                  dir_ + "missing.mp3", dir_ + "missing.vxb"}) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(track->LoadTrack(path));
