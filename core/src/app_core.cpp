@@ -72,8 +72,10 @@ CAppCore::CAppCore() {
 
   // 7. The data folder.
   dataFolder = GetDataFolder();
+  settings = LoadDataFolderSettings(dataFolder);
 
-  // 8.-10. Settings files, pipe channels (target coreThread.Id()), mixer state: here.
+  // 8.-10. ("URLList.txt" came with the settings above.) Pipe channels (target
+  //        coreThread.Id()), mixer state: here.
 
   // 11. (Both tracks record from the microphone and the PC output, input source 3: set when
   //     CCoreTracks made them.)
@@ -82,7 +84,10 @@ CAppCore::CAppCore() {
 }
 
 CAppCore::~CAppCore() {
-  // 1.-4. Settings files and mixer state written, pipe channels stopped and deleted: here,
+  // 1.-2. The paths document and, once the command line has named it, the wave-device file.
+  SaveDataFolderSettings(settings, waveDeviceSettingsPath, outputDeviceName, inputDeviceName);
+
+  // 3.-4. Mixer state written, pipe channels stopped and deleted: here,
   //       before the tracks go, so no new pipe event arrives.
 
   // 5. Barrier: from here on the core thread calls no track handler, so the tracks (then the

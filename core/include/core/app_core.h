@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/core_thread.h"
+#include "core/settings_files.h"
 #include "platform/thread_queue.h"
 
 namespace vts {
@@ -55,6 +56,9 @@ class CAppCore {
   std::u16string outputDeviceName;  // U+FFFF until set
   std::u16string inputDeviceName;   // U+FFFF until set
   std::string waveDeviceSettingsPath;
+  // "RecorderPaths.json" (document and path) and "URLList.txt", loaded at start; the paths
+  // document is written back at the end.
+  DataFolderSettings settings;
   std::string programFolder;  // with its trailing "/"
   std::string studentWorkTarget;
   std::uint32_t studentFlag = 0;
