@@ -10,7 +10,10 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 
+#include "platform/rawinput.h"
+#include "platform/window_bus_qt.h"
 #include "resources/art.h"
+#include "tracks/track_waveform.h"
 #include "ui/dialog_messages.h"
 #include "ui/dialog_template.h"
 #include "ui/gdi_font.h"
@@ -71,7 +74,7 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   m_videoMode = 0;
 }
 
-CMainDlg::~CMainDlg() = default;
+CMainDlg::~CMainDlg() { ReleaseStartResources(); }
 
 void CMainDlg::CreateControls() {
   for (const ControlTemplate& t : DialogTemplate()) {

@@ -171,14 +171,6 @@ void CMainDlg::OnBnClickedMasterErase() {}
 // Transport: main_dialog_transport.cpp.
 
 // Messages.
-// The transport's and the exit path's part of the tracks' notices (the full reaction
-// comes with the dialog's notification handling).
-intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
-  if (code == 2 || code == 3) setEnabled(true);  // a load or save disabled the window
-  if (code == 5) OnPlaybackEnded(sender);
-  if (code == 3) OnSaveFinished(sender);
-  return 0;
-}
 intptr_t CMainDlg::OnSetSliderLevel(uintptr_t wParam, intptr_t lParam) { return 0; }
 intptr_t CMainDlg::OnFrameworkRequest(uintptr_t wParam, intptr_t lParam) { return 0; }
 intptr_t CMainDlg::OnRemoteControl(uintptr_t wParam, intptr_t lParam) { return 0; }

@@ -43,6 +43,17 @@ std::string MasterFileStem(const std::string& path) {
   return name.substr(0, dot);
 }
 
+// How the track's last save ended: its own word when it keeps one, else whether the save
+// cleared its modified flag (a failed save leaves it set).
+template <typename T>
+bool LastSaveOk(const T& track) {
+  if constexpr (requires(const T& t) { bool(t.lastSaveOk); }) {
+    return bool(track.lastSaveOk) && !track.modified;
+  } else {
+    return !track.modified;
+  }
+}
+
 }  // namespace
 
 std::string CMainDlg::StudentWorkName(const LocalTime& now, bool* fromMaster) const {
@@ -97,7 +108,7 @@ void CMainDlg::OnBnClickedExit() {
   QThread::msleep(50);
 
   // 2. A linked teacher closes at once; a linked student cannot close.
-  if (m_peerWindow != 0) {
+  if (m_linkedPeer != 0) {
     if (teacher) {
       OnOK();
       return;
@@ -206,7 +217,7 @@ void CMainDlg::OnSaveFinished(std::intptr_t sender) {
   auto it = Tx().pendingSaves.find(track);
   if (it == Tx().pendingSaves.end()) return;
   // A failed save leaves the track modified (and the old file in place).
-  const bool ok = !track->modified && (it->second.empty() || Exists(it->second));
+  const bool ok = LastSaveOk(*track) && (it->second.empty() || Exists(it->second));
   Tx().pendingSaves.erase(it);
   if (!ok) {
     Tx().saveFailed = true;

@@ -53,8 +53,8 @@ void CMainDlg::SetVideo(IMasterVideo* video) {
 void CMainDlg::OnVideoWindowGone() { m_videoMode = 0; }
 
 void CMainDlg::Mirror(int controlId, int flag) {
-  if (m_peerWindow != 0)
-    plat::PostMessage(m_peerWindow, WM_REMOTECONTROL, static_cast<plat::WPARAM>(controlId),
+  if (m_linkedPeer != 0)
+    plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, static_cast<plat::WPARAM>(controlId),
                       static_cast<plat::LPARAM>(flag));
 }
 

@@ -8,6 +8,11 @@
 class CMainDlg : public vts::ui::CMainDlg {
  public:
   explicit CMainDlg(QWidget* parent = nullptr) : vts::ui::CMainDlg(parent) {}
-  // Runs the window modally; returns its result.
-  int DoModal() { return exec(); }
+  // Starts the window up and runs it modally; returns its result, or the quit code that the
+  // start-up asked for (the modal run does not start then).
+  int DoModal() {
+    OnInitDialog();
+    if (QuitRequested()) return QuitCode();
+    return exec();
+  }
 };

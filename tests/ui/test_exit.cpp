@@ -35,6 +35,7 @@ class Exit : public WindowTest {
   std::string Works() const { return plat::DriveCRoot() + "/StudentWorks/"; }
   // The track's save has finished (as the track reports it).
   void SaveDone(CSoundTrack* t, bool ok) {
+    t->lastSaveOk = ok;
     if (ok) {
       t->modified = false;
       // The file the track wrote.

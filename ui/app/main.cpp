@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
         });
       }
       app.InitInstance();
+      status = app.ExitCode();
     }
     // The GUI loop has ended: boxes asked for from now on are logged and answered by default.
     boxes->BeginShutdown();

@@ -37,6 +37,7 @@ bool CVoxtrailstudyApp::InitInstance() {
   vts::RegisterFileTypes();
   if (closeRequested_) QTimer::singleShot(0, mainDlg_, [dlg = mainDlg_] { dlg->close(); });
   mainDlg_->DoModal();
+  if (mainDlg_->QuitRequested()) exitCode_ = mainDlg_->QuitCode() & 0xFF;
   delete mainDlg_;
   mainDlg_ = nullptr;
   return false;

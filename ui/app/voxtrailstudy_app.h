@@ -23,6 +23,8 @@ class CVoxtrailstudyApp {
   // Creates the main dialog, registers the file types, runs the dialog and deletes it.
   // Returns false always: no other message loop runs afterwards.
   bool InitInstance();
+  // The process exit status the window asked for (its start-up may end the program).
+  int ExitCode() const { return exitCode_; }
 
   // Asks the running main dialog to close (SIGTERM, SIGINT); remembered when no dialog runs
   // yet, so the dialog then closes as soon as it starts.
@@ -31,5 +33,6 @@ class CVoxtrailstudyApp {
  private:
   CMainDlg* mainDlg_ = nullptr;
   bool closeRequested_ = false;
+  int exitCode_ = 0;
   std::string startError_;
 };

@@ -18,6 +18,8 @@
 #include <map>
 #include <memory>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "ui/skin.h"
 
@@ -29,6 +31,11 @@ class QGroupBox;
 namespace vts {
 class CSoundTrack;
 class CAppCore;
+class CTrackWaveform;
+}
+namespace vts::plat {
+class RawInputLibrary;
+class QtBusWindow;
 }
 
 namespace vts::ui {
@@ -224,8 +231,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   // The tracks worked on (default: the core's).
   void SetTracks(CSoundTrack* master, CSoundTrack* student);
   // The linked peer window (0: none) that every press is mirrored to.
-  void SetPeerWindow(std::uint64_t peer) { m_peerWindow = peer; }
-  std::uint64_t PeerWindow() const { return m_peerWindow; }
+  void SetPeerWindow(std::uint64_t peer) { m_linkedPeer = peer; }
+  std::uint64_t PeerWindow() const { return m_linkedPeer; }
   void SetLinkResult(std::uint32_t result) { m_linkResult = result; }
   bool VideoMode() const { return m_videoMode != 0; }
   bool CloseAfterSave() const { return m_closeAfterSave != 0; }
@@ -287,8 +294,65 @@ class CMainDlg : public QDialog, public ISkinHost {
   bool StartSave(CSoundTrack* track, const std::string& path);
   LocalTime Now() const;
   mutable std::shared_ptr<TransportState> m_tx;  // made on first use
-  std::uint64_t m_peerWindow = 0;
   // ---- [transport, files, exit] end
+
+  // ---- [init, notify] main_dialog_init.cpp, main_dialog_notify.cpp
+ public:
+  struct ScreenRect {
+    int left = 0, top = 0, right = 0, bottom = 0;
+  };
+  // What the start-up reads of the machine; every part may be replaced (tests).
+  struct StartEnvironment {
+    std::vector<std::string> arguments;  // the command line after the program name
+    bool argumentsGiven = false;         // false: QCoreApplication's arguments
+    std::vector<ScreenRect> screens;     // empty: Qt's screen list (first = primary)
+    std::function<bool()> anotherCopyRuns;  // empty: a scan of the running processes
+    std::string rawInputLibraryPath;        // empty: the library beside the program
+  };
+  void SetStartEnvironment(StartEnvironment environment);
+  // The start-up of the window, once, before it is run (DoModal calls it).
+  bool OnInitDialog();
+  // A quit asked for during the start-up (exit status 255 for -1); the modal run then ends
+  // at once. -1 / 0 when none.
+  bool QuitRequested() const { return m_quitRequested; }
+  int QuitCode() const { return m_quitCode; }
+  // Where the window goes: centred on the screen, or for a student at position 1 or 2 on
+  // its half of one screen or on its own screen of two.
+  static QPoint PlaceWindow(const std::vector<ScreenRect>& screens, QSize window,
+                            bool student, uint32_t position);
+  // The raw-input library's screen area of position 1 or 2.
+  static ScreenRect RawInputArea(const std::vector<ScreenRect>& screens, uint32_t position);
+  // The file named at start, resolved (wildcards, letter case) to an existing file; empty
+  // when none.
+  static QString ResolveStartFile(const std::vector<std::string>& arguments);
+  // Shown tooltips (control id -> text) as registered at start.
+  const std::map<int, QString>& Tooltips() const { return m_tooltips; }
+  QWidget* WaveformWindow(int track) const;
+
+ private:
+  struct NotifyRelay;
+  void PostQuit(int code);
+  // The destructor's part: the raw-input library's unsubscription, the notices' relay.
+  void ReleaseStartResources();
+  void CreateWaveformWindows();
+  void ShowFileName(bool videoMode);
+  void UpdateChunkNumber();
+  void SetRecordLookSkins(bool recording);
+  void AddToolTip(int controlId, const QString& text);
+  StartEnvironment m_startEnvironment;
+  bool m_initDone = false;
+  bool m_quitRequested = false;
+  int m_quitCode = 0;
+  std::map<int, QString> m_tooltips;
+  std::vector<ScreenRect> m_monitors;  // at most 2
+  std::unique_ptr<plat::RawInputLibrary> m_rawInput;
+  std::unique_ptr<plat::QtBusWindow> m_busWindow;
+  std::unique_ptr<CTrackWaveform> m_trackWaveform[2];
+  QWidget* m_waveformWindow[2] = {nullptr, nullptr};
+  NotifyRelay* m_notifyRelay = nullptr;  // handed to the tracks; outlives the window
+  // The linked peer window that waveform positions go to (0: none).
+  uint64_t m_linkedPeer = 0;
+  // ---- [init, notify] end
 
  private:
   void CreateControls();

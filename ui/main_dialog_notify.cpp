@@ -1,0 +1,131 @@
+// The recorder window's reaction to the tracks' notices (WM_TRACKNOTIFY): button looks, the
+// chunk number, the recording light, the file name, the end of a load or a save, and the
+// waveform position for a linked window. GUI thread only; the notices are posted, so each
+// reaction runs after the handler that caused it and may see a state that moved on.
+#include <QLineEdit>
+
+#include "core/app_core.h"
+#include "core/log.h"
+#include "platform/window_bus.h"
+#include "tracks/notify.h"
+#include "tracks/sound_track.h"
+#include "ui/dialog_messages.h"
+#include "ui/led_number.h"
+#include "ui/recording_light.h"
+#include "ui/transparent_button.h"
+#include "ui/main_dialog.h"
+
+namespace vts::ui {
+
+void CMainDlg::UpdateChunkNumber() {
+  CSoundTrack* student = g_pAppCore ? g_pAppCore->studentTrack : nullptr;
+  const int current = student ? student->currentChunk.load() : -1;
+  m_chunkNumber->SetNumber((current == -1 ? 0 : current) + 1);
+  m_chunkNumber->update();
+}
+
+void CMainDlg::SetRecordLookSkins(bool recording) {
+  SetButtonSkin(1017, recording ? QStringLiteral("BUTRECORDSTOP") : QStringLiteral("BUTREC"));
+  SetButtonSkin(1038,
+                recording ? QStringLiteral("HBUTPLAYRECSTOP") : QStringLiteral("HBUTPLAYREC"));
+  SetButtonSkin(1040,
+                recording ? QStringLiteral("VBUTPLAYRECSTOP") : QStringLiteral("VBUTPLAYREC"));
+}
+
+void CMainDlg::ShowFileName(bool videoMode) {
+  // The video's path is not reachable from here yet; the edit then stays as it is.
+  if (videoMode) return;
+  CSoundTrack* master = g_pAppCore ? g_pAppCore->masterTrack : nullptr;
+  if (!master) return;
+  const std::string& path = master->sourcePath;
+  if (path.empty()) {
+    m_fileNameEdit->clear();
+    return;
+  }
+  const std::size_t slash = path.rfind('/');
+  // A name without a folder leaves the edit as it was.
+  if (slash == std::string::npos) return;
+  m_fileNameEdit->setText(QString::fromStdString(path.substr(slash + 1)));
+}
+
+intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
+  CAppCore* core = g_pAppCore;
+  CSoundTrack* master = core ? core->masterTrack : nullptr;
+  CSoundTrack* student = core ? core->studentTrack : nullptr;
+  const bool fromMaster = master && sender == reinterpret_cast<intptr_t>(master);
+  const bool fromStudent = student && sender == reinterpret_cast<intptr_t>(student);
+
+  switch (code) {
+    case TRACK_NOTIFY_IDLE:
+      UpdateChunkNumber();
+      SetRecordLookSkins(false);
+      m_recordingLight->hide();
+      break;
+    case TRACK_NOTIFY_RECORDING:
+      UpdateChunkNumber();
+      SetRecordLookSkins(true);
+      break;
+    case TRACK_NOTIFY_LOADED:
+      if (!m_videoMode && master) {
+        // The load thread has posted its last word: collect it without waiting.
+        if (fromMaster && master->loadThread.joinable()) master->loadThread.detach();
+        master->RedrawWaveform(0, 256);
+      }
+      ShowFileName(m_videoMode != 0);
+      setEnabled(true);
+      DrawTime();
+      if (student) student->replaceOnRecord = master && master->ChunkCount() > 0;
+      raise();
+      break;
+    case TRACK_NOTIFY_SAVED: {
+      // Only the thread that reported is collected: another track's save may still run,
+      // and its track must still be able to wait for it.
+      CSoundTrack* saved = fromMaster ? master : fromStudent ? student : nullptr;
+      if (saved && saved->saveThread.joinable()) saved->saveThread.detach();
+      ShowFileName(m_videoMode != 0);
+      setEnabled(true);
+      // Closes the window when the exit path waits for this save and every one succeeded.
+      OnSaveFinished(sender);
+      break;
+    }
+    case TRACK_NOTIFY_REFRESH:
+      DrawTime();
+      DrawLargeTime();
+      break;
+    case TRACK_NOTIFY_PLAY_ENDED:
+      // The transport's reaction to an ended playback, then the looks it leaves.
+      OnPlaybackEnded(sender);
+      break;
+    case TRACK_NOTIFY_PAUSED:
+      if (student && student->recording) SetButtonSkin(1034, QStringLiteral("BUTPAUSEREC"));
+      else SetButtonSkin(1034, Button(1034) ? Button(1034)->text() : QString());
+      if (master && !m_videoMode)
+        SetButtonSkin(1012, master->playing && !master->paused ? QStringLiteral("MBUTPAUSE")
+                                                               : QStringLiteral("MBUTPLAY"));
+      break;
+    case TRACK_NOTIFY_RUNNING:
+      SetButtonSkin(1034, QStringLiteral("BUTPAUSE"));
+      if (master && !m_videoMode)
+        SetButtonSkin(1012, master->playing && !master->paused ? QStringLiteral("MBUTPAUSE")
+                                                               : QStringLiteral("MBUTPLAY"));
+      break;
+    case TRACK_NOTIFY_POSITION:
+      if (m_linkedPeer) {
+        if (fromMaster)
+          plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1008, master->cursorFrame.load());
+        else if (fromStudent)
+          plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1009, student->cursorFrame.load());
+        else if (sender != 0)
+          plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1010, 0);
+      }
+      break;
+    case TRACK_NOTIFY_DATA:
+      m_recordingLight->show();
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+}  // namespace vts::ui
