@@ -122,8 +122,9 @@ bool CSoundTrack::LoadTrack(const std::string& path) {
   if (status != media::WavStatus::Ok) return fail(media::WavStatusText(status));
   if (info.dataOffset > UINT32_MAX) return fail("the sound starts past 4 GiB");
   if (info.dataClamped) {
-    WriteLog(LOG_WAVE_MANAGER, "\"" + path + "\": the data size passes the end of the file; "
-                               "only the sound present is used");
+    WriteLog(LOG_WAVE_MANAGER, "\"" + path +
+                                   "\": the data size passes the end of the file; "
+                                   "only the sound present is used");
   }
   format.formatTag = info.format.formatTag;
   format.channels = info.format.channels;
@@ -173,8 +174,8 @@ bool CSoundTrack::ReadChunkList(const std::string& path) {
       auto chunk = std::make_unique<CChunkInfo>();
       chunk->start = MsToFrames(r.startMs, format.samplesPerSec);
       // Records are taken as they stand, but a chunk never reaches past the sound.
-      chunk->length =
-          media::ClampFrames(chunk->start, MsToFrames(r.lengthMs, format.samplesPerSec), totalFrames);
+      chunk->length = media::ClampFrames(chunk->start, MsToFrames(r.lengthMs, format.samplesPerSec),
+                                         totalFrames);
       chunks.push_back(std::move(chunk));
     }
     currentChunk = 0;

@@ -301,8 +301,7 @@ bool CSoundTrack::SaveTrack(const std::string& path) {
   }
   chunksToSave = ChunkCount();
 
-  const std::string soundPath =
-      WithExtension(path, asPackage ? "mpa" : asMp3 ? "mp3" : "wav");
+  const std::string soundPath = WithExtension(path, asPackage ? "mpa" : asMp3 ? "mp3" : "wav");
   const std::string textsPath = WithExtension(path, "txt");
   const std::string packagePath = WithExtension(path, "vxb");
   std::vector<std::uint8_t> texts;

@@ -2,6 +2,9 @@
 #include "core/app_core.h"
 #include "core/command_line.h"
 
+#include "audio/device_select.h"
+#include "tracks/sound_track.h"
+
 namespace vts {
 
 bool ParseCommandLine(CAppCore& core, const std::vector<std::string>& arguments,
@@ -29,6 +32,14 @@ bool ParseCommandLine(CAppCore& core, const std::vector<std::string>& arguments,
   // TODO(stream pipe): with switches.mixerInputSwitch, the stream peer gets the mixer-input
   // message (type 1081) through the core thread once the stream pipe channel exists.
   return true;
+}
+
+bool ParseCommandLine(CAppCore& core, const std::vector<std::string>& arguments) {
+  CSoundWorksWAS* engine = core.masterTrack ? core.masterTrack->Engine() : nullptr;
+  DeviceNameCheck check;
+  if (engine)
+    check = [engine](std::u16string& name, bool input) { SelectDevice(*engine, name, input); };
+  return ParseCommandLine(core, arguments, check);
 }
 
 }  // namespace vts

@@ -10,6 +10,8 @@
 #include "core/command_line.h"
 #include "core/data_folder.h"
 #include "core/settings_files.h"
+#include "audio/sound_works_was.h"
+#include "tracks/sound_track.h"
 #include "test_env.h"
 
 namespace vts {
@@ -76,6 +78,26 @@ TEST(CoreCommandLine, EmptyDataFolderEndAndStartAgain) {
   }
   CAppCore core;
   EXPECT_EQ(GetLastOpenPath(core.settings.pathsDocument), u"/home/u/lesson.wav");
+}
+
+// The recorder's own path: the Master track's engine checks the names (virtual backend with
+// its stock devices).
+TEST(CoreCommandLine, MasterTrackEngineChecksTheNamesAndTheTracksGetThem) {
+  const std::string folder = GetDataFolder();
+  std::ofstream(folder + "/VoxtrailstudySt1.ini")
+      << R"({"Wave":{"WaveDeviceOut":"unplugged_speaker","WaveDeviceIn":"virtual_mic"}})";
+  CAppCore core;
+  ASSERT_NE(core.masterTrack, nullptr);
+  ASSERT_TRUE(ParseCommandLine(core, {"/Pos:1", "/home/u/Streams/x.wav"}));
+  const auto expectedOut = core.masterTrack->Engine()->GetDefaultDevice(DataFlow::Render).id;
+  ASSERT_FALSE(expectedOut.empty());
+  EXPECT_EQ(core.outputDeviceName, expectedOut);
+  EXPECT_EQ(core.inputDeviceName, u"virtual_mic");
+  EXPECT_EQ(core.streamingFlag.load(), 0u);
+  EXPECT_EQ(core.masterTrack->outputDevice, expectedOut);
+  EXPECT_EQ(core.studentTrack->outputDevice, expectedOut);
+  EXPECT_EQ(core.masterTrack->inputDevice, u"virtual_mic");
+  EXPECT_EQ(core.studentTrack->inputDevice, u"virtual_mic");
 }
 
 TEST(CoreCommandLine, CoreWithoutCommandLineWritesNoDeviceFile) {

@@ -98,5 +98,8 @@ StartDeviceNames DecideStartDeviceNames(const CommandLineSwitches& switches,
 // Part of the core-object library (vts_appcore).
 bool ParseCommandLine(CAppCore& core, const std::vector<std::string>& arguments,
                       const DeviceNameCheck& check);
+// The same with the Master track's device check (its engine's device lists and default
+// endpoints); without a Master track the names stay as the settings file left them.
+bool ParseCommandLine(CAppCore& core, const std::vector<std::string>& arguments);
 
 }  // namespace vts
