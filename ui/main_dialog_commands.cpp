@@ -149,19 +149,11 @@ void CMainDlg::OnNotify(int controlId, int code) { Dispatch(controlId, code); }
 void CMainDlg::OnVScroll(int code, int position, QWidget* slider) {}
 void CMainDlg::OnContextMenu(QWidget* window, QPoint point) {}
 
-bool CMainDlg::ConfirmDiscard() { return true; }
-void CMainDlg::OpenMedia(const QString& path) {}
 
-// The exit path with nothing to save or ask about: the window closes at once.
-void CMainDlg::OnBnClickedExit() { OnOK(); }
+// The exit path: main_dialog_exit.cpp.
 void CMainDlg::OnBnClickedMinimize() { showMinimized(); }
 
-// Opening and saving.
-void CMainDlg::OnBnClickedOpen() {}
-void CMainDlg::OnBnClickedSaveWav() {}
-void CMainDlg::OnBnClickedSaveBm() {}
-void CMainDlg::OnRClickSaveBm() {}
-void CMainDlg::OnBnClickedCloseWav() {}
+// Opening and saving: main_dialog_files.cpp.
 // Classroom.
 void CMainDlg::OnBnClickedSendWav() {}
 // Editing and small commands.
@@ -176,29 +168,7 @@ void CMainDlg::OnBnClickedClear() {}
 void CMainDlg::OnEnChangeMasterText() {}
 void CMainDlg::OnEnChangeStudentText() {}
 void CMainDlg::OnBnClickedMasterErase() {}
-// Transport.
-void CMainDlg::OnBnClickedRec() {}
-void CMainDlg::OnBnClickedPrev() {}
-void CMainDlg::OnBnClickedPlay() {}
-void CMainDlg::OnBnClickedNextB() {}
-void CMainDlg::OnBnClickedStop() {}
-void CMainDlg::OnBnClickedPause() {}
-void CMainDlg::OnBnClickedRepeat() {}
-void CMainDlg::OnBnClickedMasterNext() {}
-void CMainDlg::OnBnClickedMasterPlay() {}
-void CMainDlg::OnBnClickedMasterPrev() {}
-void CMainDlg::OnBnClickedMasterStop() {}
-void CMainDlg::OnBnClickedMasterPause() {}
-void CMainDlg::OnBnClickedSimPlay() {}
-void CMainDlg::OnBnClickedSimRec() {}
-void CMainDlg::OnBnClickedSeqPlay() {}
-void CMainDlg::OnBnClickedSeqRec() {}
-void CMainDlg::OnBnClickedNextChunk() {}
-void CMainDlg::OnBnClickedPrevChunk() {}
-void CMainDlg::OnRClickSimPlay() {}
-void CMainDlg::OnRClickSimRec() {}
-void CMainDlg::OnRClickSeqPlay() {}
-void CMainDlg::OnRClickSeqRec() {}
+// Transport: main_dialog_transport.cpp.
 
 // Messages.
 intptr_t CMainDlg::OnSetSliderLevel(uintptr_t wParam, intptr_t lParam) { return 0; }

@@ -84,16 +84,8 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       if (saved && saved->saveThread.joinable()) saved->saveThread.detach();
       ShowFileName(m_videoMode != 0);
       setEnabled(true);
-      if (m_closeAfterSave) {
-        // Closing after a failed save would lose the work: the window stays open and the
-        // next exit runs the whole path again (the track has told the user why).
-        if (saved && saved->lastSaveOk) {
-          OnOK();
-        } else {
-          m_closeAfterSave = 0;
-          WriteLog(LOG_MAIN, "The save before closing failed; the window stays open");
-        }
-      }
+      // Closes the window when the exit path waits for this save and every one succeeded.
+      OnSaveFinished(sender);
       break;
     }
     case TRACK_NOTIFY_REFRESH:
@@ -102,10 +94,7 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       break;
     case TRACK_NOTIFY_PLAY_ENDED:
       // The transport's reaction to an ended playback, then the looks it leaves.
-      SetButtonSkin(1019, QStringLiteral("BUTNEXTB"));
-      if (master && !m_videoMode)
-        SetButtonSkin(1012, master->playing && !master->paused ? QStringLiteral("MBUTPAUSE")
-                                                               : QStringLiteral("MBUTPLAY"));
+      OnPlaybackEnded(sender);
       break;
     case TRACK_NOTIFY_PAUSED:
       if (student && student->recording) SetButtonSkin(1034, QStringLiteral("BUTPAUSEREC"));

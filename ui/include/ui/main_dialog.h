@@ -29,6 +29,8 @@ class QPlainTextEdit;
 class QGroupBox;
 
 namespace vts {
+class CSoundTrack;
+class CAppCore;
 class CTrackWaveform;
 }
 namespace vts::plat {
@@ -37,6 +39,9 @@ class QtBusWindow;
 }
 
 namespace vts::ui {
+
+class TrackOps;
+class IMasterVideo;
 
 class CTransparentButton;
 class CStaticLedNumber;
@@ -201,6 +206,95 @@ class CMainDlg : public QDialog, public ISkinHost {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
+  // ---- [transport, files, exit] main_dialog_transport.cpp, main_dialog_files.cpp,
+  // main_dialog_exit.cpp
+ public:
+  // What a file dialog is asked: open (filters of the open dialog) or save.
+  struct FileDialogRequest {
+    bool save = false;
+    QString initialFolder;  // empty: none
+    QString proposedName;   // save: the proposed full path
+    QStringList filters;    // Qt filter texts, "name (patterns)"
+    int filterIndex = 0;    // 0-based
+    QString defaultSuffix;  // save: "vxb"
+  };
+  // Returns the chosen path, empty when cancelled.
+  using FileDialogFn = std::function<QString(const FileDialogRequest&)>;
+  struct LocalTime {
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0;
+  };
+  void SetFileDialog(FileDialogFn fileDialog);
+  void SetClock(std::function<LocalTime()> clock);
+  void SetTrackOps(std::shared_ptr<TrackOps> ops);
+  // The Master side's video (none: video files are refused).
+  void SetVideo(IMasterVideo* video);
+  // The tracks worked on (default: the core's).
+  void SetTracks(CSoundTrack* master, CSoundTrack* student);
+  // The linked peer window (0: none) that every press is mirrored to.
+  void SetPeerWindow(std::uint64_t peer) { m_linkedPeer = peer; }
+  std::uint64_t PeerWindow() const { return m_linkedPeer; }
+  void SetLinkResult(std::uint32_t result) { m_linkResult = result; }
+  bool VideoMode() const { return m_videoMode != 0; }
+  bool CloseAfterSave() const { return m_closeAfterSave != 0; }
+
+  static QStringList OpenFilters();
+  static QStringList SaveFilters();
+  // The proposed Save-As name: the track's path, or the student-work folder and the time;
+  // with the extension "vxb".
+  static std::string ProposedSaveName(const std::string& trackPath, const LocalTime& now);
+  // The folder "StudentWorks" under drive c:'s root, with its trailing "/".
+  static std::string StudentWorksFolder();
+  // Moves an existing `path` aside to its name with " - Old" before its last "."; never
+  // replaces a file already there. False when nothing was moved.
+  static bool MoveAsideOld(const std::string& path);
+  // The automatic save's name of the student's work; empty when none can be made.
+  // `fromMaster`: the name was made from the Master file's name.
+  std::string StudentWorkName(const LocalTime& now, bool* fromMaster = nullptr) const;
+
+  // The time displays read the Master track (or the video).
+  void UseTrackTimes();
+  void UpdateMasterPlayButton();
+  // A playback-ended notice (code 5) from `sender`; a save-finished notice (code 3).
+  void OnPlaybackEnded(std::intptr_t sender);
+  void OnSaveFinished(std::intptr_t sender);
+  // The video window went away (closed, replaced or failed).
+  void OnVideoWindowGone();
+  // Save-As of one track; true when a save was started.
+  bool SaveTrackAs(CSoundTrack* track);
+
+ private:
+  struct TransportState;
+  CSoundTrack* MasterTrack() const;
+  CSoundTrack* StudentTrack() const;
+  CAppCore* Core() const;
+  TransportState& Tx() const;
+  TrackOps& Ops() const;
+  IMasterVideo* Video() const;
+  bool VideoOn() const;
+  void Mirror(int controlId, int flag);
+  void StepNext(CSoundTrack& track);
+  void StepPrev(CSoundTrack& track);
+  int MasterCount() const;
+  int MasterPosition() const;
+  void StartVideo();
+  void StopMaster();
+  // The dialog's own stop or pause of a playing track: its code 5 is not an end.
+  void StopTrack(CSoundTrack& track);
+  void PauseTrack(CSoundTrack& track);
+  void PlayMaster();
+  void Redraw(bool large);
+  void NextChunkSteps();
+  void SeqPlay();
+  void SeqRec();
+  void SimPlay();
+  void SimRec();
+  bool MasterConfirmation();  // true when a save was started
+  void ShowUrlMenu();
+  void ShowBusy();
+  bool StartSave(CSoundTrack* track, const std::string& path);
+  LocalTime Now() const;
+  mutable std::shared_ptr<TransportState> m_tx;  // made on first use
+  // ---- [transport, files, exit] end
 
   // ---- [init, notify] main_dialog_init.cpp, main_dialog_notify.cpp
  public:
@@ -234,8 +328,6 @@ class CMainDlg : public QDialog, public ISkinHost {
   // Shown tooltips (control id -> text) as registered at start.
   const std::map<int, QString>& Tooltips() const { return m_tooltips; }
   QWidget* WaveformWindow(int track) const;
-  // The exit path's wish to close when the save it started has finished.
-  void SetCloseAfterSave(bool on) { m_closeAfterSave = on ? 1 : 0; }
 
  private:
   struct NotifyRelay;

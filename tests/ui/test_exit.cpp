@@ -1,0 +1,260 @@
+// The exit path: every answer of its prompts, close-after-save only when every started save
+// finished and succeeded, the linked windows, and the classroom's automatic save with its
+// file names.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/known_folders.h"
+#include "transport_fixture.h"
+
+namespace vts::ui::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Exit : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    dlg->show();
+  }
+  bool Closed() const { return !dlg->isVisible() && dlg->result() == QDialog::Accepted; }
+  std::vector<std::u16string> Captions() const {
+    std::vector<std::u16string> out;
+    for (const auto& b : boxes->Boxes()) out.push_back(b.caption);
+    return out;
+  }
+  std::vector<std::u16string> Texts() const {
+    std::vector<std::u16string> out;
+    for (const auto& b : boxes->Boxes()) out.push_back(b.text);
+    return out;
+  }
+  void Exit_() { dlg->Dispatch(1049, BN_CLICKED); }
+  std::string Works() const { return plat::DriveCRoot() + "/StudentWorks/"; }
+  // The track's save has finished (as the track reports it).
+  void SaveDone(CSoundTrack* t, bool ok) {
+    t->lastSaveOk = ok;
+    if (ok) {
+      t->modified = false;
+      // The file the track wrote.
+      for (const std::string& path : ops->savedPaths) {
+        fs::create_directories(fs::path(path).parent_path());
+        if (!fs::exists(path)) std::ofstream(path) << "PK";
+      }
+    }
+    Notify(3, Sender(t));
+  }
+};
+
+TEST_F(Exit, NothingToSaveClosesAtOnce) {
+  Exit_();
+  EXPECT_TRUE(Closed());
+  EXPECT_TRUE(boxes->Boxes().empty());
+}
+
+TEST_F(Exit, StudentModifiedAndNoClosesAtOnce) {
+  student->modified = true;
+  boxes->ScriptAnswers({plat::IDNO});
+  Exit_();
+  EXPECT_TRUE(Closed());
+  EXPECT_EQ(Texts(), (std::vector<std::u16string>{u"Do you want to save student track?"}));
+  EXPECT_EQ(Captions(), (std::vector<std::u16string>{u"Student track unsaved data"}));
+}
+
+TEST_F(Exit, StudentCancelKeepsTheWindowOpen) {
+  student->modified = true;
+  boxes->ScriptAnswers({plat::IDCANCEL});
+  Exit_();
+  EXPECT_FALSE(Closed());
+}
+
+TEST_F(Exit, ACancelledSaveDialogKeepsTheWindowOpenAndALaterSaveDoesNotCloseIt) {
+  student->modified = true;
+  boxes->ScriptAnswers({plat::IDYES});
+  answers = {QString()};
+  Exit_();
+  EXPECT_FALSE(Closed());
+  EXPECT_FALSE(dlg->CloseAfterSave());
+  // An ordinary save later on finishes: the window stays.
+  answers = {QString::fromStdString(Works() + "x.vxb")};
+  ASSERT_TRUE(dlg->SaveTrackAs(student));
+  SaveDone(student, true);
+  EXPECT_FALSE(Closed());
+}
+
+TEST_F(Exit, StudentSavedClosesWhenTheSaveSucceeded) {
+  student->modified = true;
+  boxes->ScriptAnswers({plat::IDYES});
+  answers = {QString::fromStdString(Works() + "s.vxb")};
+  Exit_();
+  EXPECT_FALSE(Closed());
+  EXPECT_TRUE(dlg->CloseAfterSave());
+  SaveDone(student, true);
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(Exit, AFailedSaveKeepsTheWindowOpenAndTheNextExitRunsThePathAgain) {
+  student->modified = true;
+  boxes->ScriptAnswers({plat::IDYES});
+  answers = {QString::fromStdString(Works() + "s.vxb")};
+  Exit_();
+  SaveDone(student, false);
+  EXPECT_FALSE(Closed());
+  EXPECT_FALSE(dlg->CloseAfterSave());
+  boxes->Clear();
+  boxes->ScriptAnswers({plat::IDNO});
+  Exit_();
+  EXPECT_EQ(boxes->Boxes().size(), 1u);
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(Exit, TwoSavesCloseOnlyAfterBoth) {
+  master->audioModified = 1;
+  student->modified = true;
+  boxes->ScriptAnswers({plat::IDYES, plat::IDYES});
+  answers = {QString::fromStdString(Works() + "m.vxb"), QString::fromStdString(Works() + "s.vxb")};
+  Exit_();
+  ASSERT_EQ(ops->savedPaths.size(), 2u);
+  SaveDone(master, true);
+  EXPECT_FALSE(Closed()) << "the Student's save still runs";
+  SaveDone(student, true);
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(Exit, CancelToTheFirstPromptStillAsksTheStudentThenStaysOpen) {
+  master->audioModified = 1;
+  student->modified = true;
+  boxes->ScriptAnswers({plat::IDCANCEL, plat::IDNO});
+  Exit_();
+  EXPECT_EQ(Texts(), (std::vector<std::u16string>{u"Do you want to save updated audio data?",
+                                                  u"Do you want to save student track?"}));
+  EXPECT_EQ(Captions()[0], u"Master track unsaved data");
+  EXPECT_FALSE(Closed());
+}
+
+TEST_F(Exit, BookmarkPromptLeadsToTheMasterConfirmation) {
+  // Bookmarks changed with the Student modified: told to save the Student first.
+  master->modified = true;
+  student->modified = true;
+  boxes->ScriptAnswers({plat::IDYES, plat::IDOK, plat::IDNO});
+  Exit_();
+  EXPECT_EQ(Texts(), (std::vector<std::u16string>{u"Do you want to save bookmark and text information?",
+                                                  u"Use blue save button to save student track first",
+                                                  u"Do you want to save student track?"}));
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(Exit, BookmarkPromptYesYesSavesTheMasterAndWaitsForIt) {
+  master->modified = true;
+  boxes->ScriptAnswers({plat::IDYES, plat::IDYES});
+  answers = {QString::fromStdString(Works() + "m.vxb")};
+  Exit_();
+  EXPECT_EQ(Captions(), (std::vector<std::u16string>{u"Master track unsaved data", u"Confirm"}));
+  EXPECT_FALSE(Closed());
+  SaveDone(master, true);
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(Exit, VideoChunkDataAskedWithItsCaption) {
+  FakeVideo video;
+  video.modifiedData = true;
+  dlg->SetVideo(&video);
+  boxes->ScriptAnswers({plat::IDNO});
+  Exit_();
+  EXPECT_EQ(Captions(), (std::vector<std::u16string>{u"Unsaved data"}));
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(Exit, ALinkedStudentCannotCloseALinkedTeacherClosesAtOnce) {
+  dlg->SetPeerWindow(12345);
+  core->studentFlag = 1;
+  student->modified = true;
+  Exit_();
+  dlg->reject();  // Esc
+  EXPECT_FALSE(Closed());
+  EXPECT_TRUE(boxes->Boxes().empty());
+  core->studentFlag = 0;
+  core->teacherFlag = 1;
+  Exit_();
+  EXPECT_TRUE(Closed());
+  EXPECT_TRUE(boxes->Boxes().empty());
+}
+
+class ClassroomExit : public Exit {
+ protected:
+  void SetUp() override {
+    Exit::SetUp();
+    core->classroomManaged = 1;
+    core->studentFlag = 1;
+  }
+};
+
+TEST_F(ClassroomExit, WithAMasterFileTheWorkIsNamedAfterTimeLessonAndPosition) {
+  now = {2024, 4, 3, 9, 5};
+  core->position = 2;
+  master->sourcePath = "/lessons/unit1.mp3";
+  Exit_();
+  EXPECT_TRUE(boxes->Boxes().empty()) << "no prompts under the classroom";
+  ASSERT_EQ(ops->savedPaths, (std::vector<std::string>{Works() + "240403_0905_unit1_Stud2.vxb"}));
+  EXPECT_TRUE(fs::is_directory(Works())) << "the folder is made when missing";
+  EXPECT_EQ(std::count(ops->calls.begin(), ops->calls.end(), "Close M"), 1);
+  EXPECT_FALSE(Closed());
+  SaveDone(student, true);
+  EXPECT_TRUE(Closed());
+
+  core->position = 0;
+  master->sourcePath = "/lessons/unit1.mp3";
+  EXPECT_EQ(dlg->StudentWorkName(now), Works() + "240403_0905_unit1.vxb");
+}
+
+TEST_F(ClassroomExit, WithoutAMasterFileTheFirstFreeNumberedNameAfterTheTarget) {
+  const std::string target = plat::TempFolder() + "/Class/";
+  fs::create_directories(target);
+  std::ofstream(target + "1StudentsWorks.vxb") << "x";
+  core->studentWorkTarget = target;
+  core->position = 0;
+  EXPECT_EQ(dlg->StudentWorkName(now), target + "1StudentsWorks[1].vxb");
+  std::ofstream(target + "1StudentsWorks[1].vxb") << "x";
+  EXPECT_EQ(dlg->StudentWorkName(now), target + "1StudentsWorks[2].vxb");
+  core->position = 2;
+  EXPECT_EQ(dlg->StudentWorkName(now), target + "2StudentsWorks.vxb");
+}
+
+TEST_F(ClassroomExit, WithNoUsableTargetTheNumberedNamesGoToTheStudentWorksFolder) {
+  // A Master path without an extension and an empty target: the numbered names in the
+  // student-work folder, which is made.
+  master->sourcePath = "/lessons/noext";
+  core->studentWorkTarget.clear();
+  core->position = 1;
+  Exit_();
+  EXPECT_EQ(ops->savedPaths, (std::vector<std::string>{Works() + "1StudentsWorks.vxb"}));
+  EXPECT_TRUE(fs::is_directory(Works()));
+  // A target whose folder is missing is made.
+  core->studentWorkTarget = plat::TempFolder() + "/new/place/";
+  EXPECT_EQ(dlg->StudentWorkName(now), core->studentWorkTarget + "1StudentsWorks.vxb");
+  EXPECT_TRUE(fs::is_directory(core->studentWorkTarget));
+}
+
+TEST_F(ClassroomExit, ASecondCloseWhileTheAutomaticSaveRunsIsIgnored) {
+  master->sourcePath = "/lessons/unit1.mp3";
+  Exit_();
+  ASSERT_EQ(ops->savedPaths.size(), 1u);
+  Exit_();
+  dlg->reject();
+  EXPECT_EQ(ops->savedPaths.size(), 1u);
+  EXPECT_FALSE(Closed());
+  SaveDone(student, true);
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(ClassroomExit, AnAutomaticSaveThatCannotStartKeepsModifiedWorkOpen) {
+  student->modified = true;
+  ops->saveStarts = false;
+  Exit_();
+  EXPECT_FALSE(Closed());
+}
+
+}  // namespace
+}  // namespace vts::ui::test

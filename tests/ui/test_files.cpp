@@ -1,0 +1,189 @@
+// Opening and saving lessons: the file dialogs' texts, the proposed name, the " - Old"
+// move that never replaces a file, video files, and the waits for a running save.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/known_folders.h"
+#include "transport_fixture.h"
+
+namespace vts::ui::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Calls = std::vector<std::string>;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class Files : public WindowTest {
+ protected:
+  std::string Folder() {
+    const std::string f = plat::TempFolder() + "/files-test/";
+    fs::create_directories(f);
+    return f;
+  }
+};
+
+TEST_F(Files, FileDialogsCarryTheFilterTexts) {
+  EXPECT_EQ(CMainDlg::OpenFilters(),
+            (QStringList{"All supported files (*.wav *.mp3 *.vxb *.avi *.mpg *.mpeg *.mp4 *.mkv)",
+                         "All sound files(WAV, MP3, VXB) (*.wav *.mp3 *.vxb)",
+                         "All video files (*.avi *.mpg *.mpeg *.mp4 *.mkv)"}));
+  EXPECT_EQ(CMainDlg::SaveFilters(),
+            (QStringList{"Standard MP3 files (*.mp3)", "Windows WAV files (*.wav)",
+                         "Voxtrailstudy Package VXB File (*.vxb)",
+                         "All sound files (*.mp3 *.wav *.vxb)", "All files (*)"}));
+}
+
+TEST_F(Files, UntitledSaveProposesTheStudentWorksNameWithTheLocalTime) {
+  const std::string works = plat::DriveCRoot() + "/StudentWorks/";
+  EXPECT_EQ(CMainDlg::StudentWorksFolder(), works);
+  EXPECT_EQ(CMainDlg::ProposedSaveName("", {2025, 1, 9, 14, 7}), works + "250109_1407_.vxb");
+  EXPECT_EQ(CMainDlg::ProposedSaveName("/lessons/a.mp3", {2025, 1, 9, 14, 7}), "/lessons/a.vxb");
+  EXPECT_EQ(CMainDlg::ProposedSaveName("/lessons/plain", {2025, 1, 9, 14, 7}),
+            "/lessons/plain.vxb");
+
+  answers = {QString()};  // cancelled
+  EXPECT_FALSE(dlg->SaveTrackAs(student));
+  ASSERT_EQ(requests.size(), 1u);
+  const CMainDlg::FileDialogRequest& r = requests[0];
+  EXPECT_TRUE(r.save);
+  EXPECT_EQ(r.proposedName.toStdString(), works + "250109_1407_.vxb");
+  EXPECT_EQ(r.initialFolder.toStdString(), works);
+  EXPECT_EQ(r.filterIndex, 2);
+  EXPECT_EQ(r.defaultSuffix, "vxb");
+  EXPECT_TRUE(ops->savedPaths.empty()) << "a cancelled dialog saves nothing";
+}
+
+TEST_F(Files, SavingOverAFileMovesItAsideFirstAndNeverReplacesAnOldOne) {
+  const std::string dir = Folder();
+  WriteText(dir + "a.mp3", "first");
+  answers = {QString::fromStdString(dir + "a.mp3")};
+  ASSERT_TRUE(dlg->SaveTrackAs(student));
+  EXPECT_EQ(ReadAll(dir + "a - Old.mp3"), "first");
+  EXPECT_FALSE(fs::exists(dir + "a.mp3"));
+  EXPECT_EQ(ops->savedPaths, (std::vector<std::string>{dir + "a.mp3"}));
+  EXPECT_FALSE(dlg->isEnabled());
+  EXPECT_EQ(dlg->FileNameEdit()->text(), "Please wait...");
+
+  // A second save over a.mp3 while "a - Old.mp3" exists keeps both files as they are.
+  WriteText(dir + "a.mp3", "second");
+  EXPECT_FALSE(CMainDlg::MoveAsideOld(dir + "a.mp3"));
+  EXPECT_EQ(ReadAll(dir + "a - Old.mp3"), "first");
+  EXPECT_EQ(ReadAll(dir + "a.mp3"), "second");
+  // A name without an extension gets the mark at its end.
+  WriteText(dir + "plain", "x");
+  EXPECT_TRUE(CMainDlg::MoveAsideOld(dir + "plain"));
+  EXPECT_TRUE(fs::exists(dir + "plain - Old"));
+}
+
+TEST_F(Files, OpeningChoosesVideoByTheExtensionAndAudioOtherwise) {
+  // Without a video side, a video file is refused with a message.
+  answers = {QStringLiteral("/lessons/lesson.mpeg")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  EXPECT_FALSE(dlg->VideoMode());
+  ASSERT_EQ(boxes->Boxes().size(), 1u);
+
+  FakeVideo video;
+  dlg->SetVideo(&video);
+  answers = {QStringLiteral("/lessons/lesson.MKV")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  EXPECT_TRUE(dlg->VideoMode());
+  EXPECT_EQ(video.calls.back(), "Open /lessons/lesson.MKV");
+
+  // Another lesson: the video window goes and video mode with it.
+  ops->calls.clear();
+  answers = {QStringLiteral("/lessons/lesson.mp4.wav")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  EXPECT_FALSE(dlg->VideoMode());
+  EXPECT_FALSE(video.open);
+  EXPECT_EQ(ops->calls.back(), "StartLoad M /lessons/lesson.mp4.wav");
+  EXPECT_FALSE(dlg->isEnabled());
+
+  // A path without "." only sets the Student to its first chunk.
+  ops->calls.clear();
+  answers = {QStringLiteral("/lessons/noextension")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  EXPECT_EQ(std::count(ops->calls.begin(), ops->calls.end(), "StartLoad M /lessons/noextension"), 0);
+}
+
+TEST_F(Files, VideoModeIsClearedWheneverTheVideoWindowGoes) {
+  FakeVideo video;
+  dlg->SetVideo(&video);
+  answers = {QStringLiteral("/l/a.avi")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  ASSERT_TRUE(dlg->VideoMode());
+  dlg->Dispatch(1041, BN_CLICKED);  // BUTCLOSEWAV
+  EXPECT_FALSE(dlg->VideoMode());
+  EXPECT_FALSE(video.open);
+
+  answers = {QStringLiteral("/l/a.avi")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  ASSERT_TRUE(dlg->VideoMode());
+  dlg->OnVideoWindowGone();  // the window closed itself
+  EXPECT_FALSE(dlg->VideoMode());
+
+  answers = {QStringLiteral("/l/a.avi")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  dlg->SetVideo(nullptr);
+  EXPECT_FALSE(dlg->VideoMode());
+}
+
+TEST_F(Files, OpeningAnotherLessonWaitsForTheMastersRunningSave) {
+  master->sourcePath = "/lessons/old.wav";
+  master->audioModified = 1;
+  ops->saveThreadMs = 300;
+  // Yes to saving the changed audio, a name for it, then the lesson to open.
+  boxes->ScriptAnswers({plat::IDYES});
+  answers = {QString::fromStdString(Folder() + "old.vxb"), QStringLiteral("/lessons/new.wav")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  ASSERT_TRUE(ops->saveDone) << "the save ended before the Master was closed";
+  const auto close = std::find(ops->calls.begin(), ops->calls.end(), "Close M");
+  const auto wait = std::find(ops->calls.begin(), ops->calls.end(), "WaitForSave M");
+  ASSERT_NE(close, ops->calls.end());
+  EXPECT_LT(wait, close);
+}
+
+TEST_F(Files, ConfirmDiscardAsksAboutModifiedMasterData) {
+  master->modified = true;
+  boxes->ScriptAnswers({plat::IDNO});
+  answers = {QStringLiteral("/lessons/x.wav")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  ASSERT_EQ(boxes->Boxes().size(), 1u);
+  EXPECT_EQ(boxes->Boxes()[0].text, u"All unsaved data will be lost. Continue?");
+  EXPECT_EQ(boxes->Boxes()[0].caption, u"Unsaved data");
+  EXPECT_TRUE(requests.empty()) << "No: no open dialog";
+}
+
+TEST_F(Files, SaveBookmarksAsksTheStudentToBeSavedFirst) {
+  student->modified = true;
+  dlg->Dispatch(1021, BN_CLICKED);
+  ASSERT_EQ(boxes->Boxes().size(), 1u);
+  EXPECT_EQ(boxes->Boxes()[0].text, u"Use blue save button to save student track first");
+  EXPECT_EQ(boxes->Boxes()[0].caption, u"Attention");
+  EXPECT_TRUE(requests.empty());
+}
+
+TEST_F(Files, RightClickOnSaveBookmarksWritesTheSideFilesBesideTheMedia) {
+  const std::string dir = Folder();
+  WriteText(dir + "lesson.wav", "RIFF");
+  master->sourcePath = dir + "lesson.wav";
+  master->sourceFile = ::open(master->sourcePath.c_str(), O_RDONLY);
+  master->textsPresent = true;
+  boxes->ScriptAnswers({plat::IDYES});
+  dlg->Dispatch(1021, NM_RCLICK);
+  EXPECT_EQ(ops->calls, (Calls{"WriteChunkList M " + dir + "lesson.cif", "BuildChunkTexts M"}));
+  EXPECT_EQ(ReadAll(dir + "lesson.txt"), std::string("t\0", 2));
+}
+
+}  // namespace
+}  // namespace vts::ui::test

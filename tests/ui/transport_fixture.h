@@ -1,0 +1,206 @@
+// The recorder window over the real core and tracks (virtual sound), with a track-operation
+// double that keeps a log of every call and moves the tracks' flags as the tracks would,
+// a video double, a recording message-box service and a scripted file dialog.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QString>
+#include <deque>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/virtual_endpoints.h"
+#include "core/app_core.h"
+#include "platform/message_box.h"
+#include "tracks/sound_track.h"
+#include "ui/dialog_messages.h"
+#include "ui/main_dialog.h"
+#include "ui/master_video.h"
+#include "ui/track_ops.h"
+#include "ui/transparent_button.h"
+
+namespace vts::ui::test {
+
+class LoggingOps : public TrackOps {
+ public:
+  CSoundTrack* master = nullptr;
+  std::vector<std::string> calls;
+  bool loadSave = true;       // the build can load and save
+  bool saveStarts = true;     // SaveAsync starts a save
+  int saveThreadMs = 0;       // > 0: the save runs on the track's thread this long
+  std::vector<std::string> savedPaths;
+
+  std::string Name(const CSoundTrack& t) const { return &t == master ? "M" : "S"; }
+  void Log(const std::string& what, const CSoundTrack& t, const std::string& arg = {}) {
+    calls.push_back(what + " " + Name(t) + (arg.empty() ? "" : " " + arg));
+  }
+  void Play(CSoundTrack& t) override {
+    Log("Play", t);
+    t.recording = false;
+    t.playing = true;
+    t.paused = false;
+  }
+  void StopPlayback(CSoundTrack& t) override {
+    Log("StopPlayback", t);
+    t.recording = false;
+    t.playing = false;
+    t.paused = false;
+  }
+  void ToggleRecord(CSoundTrack& t) override {
+    Log("ToggleRecord", t);
+    t.recording = !t.recording;
+  }
+  void TogglePause(CSoundTrack& t) override {
+    Log("TogglePause", t);
+    if (t.playing) t.paused = !t.paused;
+  }
+  void SelectChunk(CSoundTrack& t, int index) override {
+    Log("SelectChunk", t, std::to_string(index));
+    // A chunk switch stops the track silently.
+    t.recording = false;
+    t.playing = false;
+    t.paused = false;
+    if (index >= 0 && index < t.ChunkCount()) t.currentChunk = index;
+  }
+  int AddChunk(CSoundTrack& t) override {
+    Log("AddChunk", t);
+    return TrackOps::AddChunk(t);
+  }
+  void Close(CSoundTrack& t) override {
+    Log("Close", t);
+    t.sourcePath.clear();
+  }
+  void FreeChunks(CSoundTrack& t) override { Log("FreeChunks", t); }
+  void RedrawWaveform(CSoundTrack& t, std::uint32_t, std::uint32_t) override { Log("Redraw", t); }
+  bool StartLoad(CSoundTrack& t, const std::string& path) override {
+    Log("StartLoad", t, path);
+    return loadSave;
+  }
+  bool SaveAsync(CSoundTrack& t, const std::string& path) override {
+    Log("SaveAsync", t, path);
+    if (!saveStarts) return false;
+    savedPaths.push_back(path);
+    if (saveThreadMs > 0) {
+      if (t.saveThread.joinable()) t.saveThread.join();
+      const int ms = saveThreadMs;
+      t.saveThread = std::thread([ms, this, &t] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        saveDone = true;
+      });
+    }
+    return true;
+  }
+  void WaitForSave(CSoundTrack& t) override {
+    Log("WaitForSave", t);
+    TrackOps::WaitForSave(t);
+  }
+  bool WriteChunkList(CSoundTrack& t, const std::string& path) override {
+    Log("WriteChunkList", t, path);
+    return true;
+  }
+  std::vector<std::uint8_t> BuildChunkTexts(CSoundTrack& t) override {
+    Log("BuildChunkTexts", t);
+    return {'t', 0};
+  }
+  bool BuildPackage(CSoundTrack& t, const std::string& path) override {
+    Log("BuildPackage", t, path);
+    return true;
+  }
+  bool CanLoadAndSave() const override { return loadSave; }
+  std::atomic<bool> saveDone{false};
+};
+
+class FakeVideo : public IMasterVideo {
+ public:
+  bool playing = false, halted = true, modifiedData = false, open = false;
+  int chunkCount = 0, current = -1;
+  std::vector<std::string> calls;
+  bool Open(const std::string& path) override {
+    calls.push_back("Open " + path);
+    open = true;
+    return true;
+  }
+  void Stop() override {
+    calls.push_back("Stop");
+    playing = false;
+    halted = true;
+  }
+  void Start() override {
+    calls.push_back("Start");
+    playing = true;
+    halted = false;
+  }
+  void TogglePause() override { calls.push_back("TogglePause"); halted = !halted; }
+  bool FramesHalted() const override { return halted; }
+  bool Playing() const override { return playing; }
+  void NextChunk() override { calls.push_back("NextChunk"); ++current; }
+  void PrevChunk() override { calls.push_back("PrevChunk"); --current; }
+  int ChunkCount() const override { return chunkCount; }
+  int CurrentChunk() const override { return current; }
+  std::uint32_t CurrentChunkLengthMs() const override { return 0; }
+  std::uint32_t PlayOffsetMs() const override { return 0; }
+  void CloseWindow() override { calls.push_back("CloseWindow"); open = false; }
+  bool ChunkDataModified() const override { return modifiedData; }
+  bool WriteChunkFile() override { return true; }
+  bool TextsLoaded() const override { return false; }
+  std::vector<std::uint8_t> BuildChunkTexts() override { return {}; }
+  std::string MediaPath() const override { return {}; }
+  std::intptr_t SenderId() const override { return reinterpret_cast<std::intptr_t>(this); }
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    audio::VirtualEndpoints::Instance()->Reset();
+    core = std::make_unique<CAppCore>();
+    core->SetAudioDeviceNames(u"virtual_speaker", u"virtual_mic");
+    g_pAppCore = core.get();
+    master = core->masterTrack;
+    student = core->studentTrack;
+    ops = std::make_shared<LoggingOps>();
+    ops->master = master;
+    boxes = std::make_shared<plat::RecordingMessageBoxService>();
+    plat::SetMessageBoxService(boxes);
+    dlg = std::make_unique<CMainDlg>();
+    dlg->SetTrackOps(ops);
+    dlg->SetFileDialog([this](const CMainDlg::FileDialogRequest& r) {
+      requests.push_back(r);
+      if (answers.empty()) return QString();
+      QString a = answers.front();
+      answers.pop_front();
+      return a;
+    });
+    dlg->SetClock([this] { return now; });
+  }
+  void TearDown() override {
+    for (CSoundTrack* t : {master, student})
+      if (t->saveThread.joinable()) t->saveThread.join();
+    dlg.reset();
+    plat::SetMessageBoxService(nullptr);
+    g_pAppCore = nullptr;
+    core.reset();
+  }
+  // Makes `n` empty chunks on the track, the first current.
+  void MakeChunks(CSoundTrack* t, int n) {
+    for (int i = 0; i < n; ++i) ASSERT_NE(t->AddChunk(), nullptr);
+    t->currentChunk = 0;
+  }
+  intptr_t Sender(CSoundTrack* t) { return reinterpret_cast<intptr_t>(t); }
+  void Notify(uintptr_t code, intptr_t sender) { dlg->SendMessage(WM_TRACKNOTIFY, code, sender); }
+
+  std::unique_ptr<CAppCore> core;
+  CSoundTrack* master = nullptr;
+  CSoundTrack* student = nullptr;
+  std::shared_ptr<LoggingOps> ops;
+  std::shared_ptr<plat::RecordingMessageBoxService> boxes;
+  std::unique_ptr<CMainDlg> dlg;
+  std::vector<CMainDlg::FileDialogRequest> requests;
+  std::deque<QString> answers;
+  CMainDlg::LocalTime now{2025, 1, 9, 14, 7};
+};
+
+}  // namespace vts::ui::test

@@ -1,0 +1,41 @@
+// The Master side's video, as the recorder window drives it: the video manager and its
+// window. The window works without one (video files are then refused with a message); the
+// video subsystem implements it. GUI thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vts::ui {
+
+class IMasterVideo {
+ public:
+  virtual ~IMasterVideo() = default;
+  // Opens the file: the window moves right by half its width, the video opens at its left.
+  virtual bool Open(const std::string& path) = 0;
+  virtual void Stop() = 0;
+  // Playing on, paused off, sound stream started, seek to the slider, frames running.
+  virtual void Start() = 0;
+  // Paused toggled, the sound voice stopped, frames halted := paused.
+  virtual void TogglePause() = 0;
+  virtual bool FramesHalted() const = 0;
+  virtual bool Playing() const = 0;
+  virtual void NextChunk() = 0;
+  virtual void PrevChunk() = 0;
+  virtual int ChunkCount() const = 0;
+  virtual int CurrentChunk() const = 0;
+  virtual std::uint32_t CurrentChunkLengthMs() const = 0;
+  virtual std::uint32_t PlayOffsetMs() const = 0;
+  // Deletes the video window and empties the chunk list.
+  virtual void CloseWindow() = 0;
+  virtual bool ChunkDataModified() const = 0;
+  virtual bool WriteChunkFile() = 0;
+  virtual bool TextsLoaded() const = 0;
+  virtual std::vector<std::uint8_t> BuildChunkTexts() = 0;
+  virtual std::string MediaPath() const = 0;
+  // The sender value of its notices (the lParam of WM_TRACKNOTIFY).
+  virtual std::intptr_t SenderId() const = 0;
+};
+
+}  // namespace vts::ui

@@ -1,0 +1,233 @@
+// The recorder window's exit path, the one routine every way of closing runs: stop, treat
+// a linked window, save the student's work on its own when the classroom manages this
+// copy, ask about unsaved data, and close now or once the saves it started have finished.
+// The window closes after saving only when every one of those saves succeeded; a save
+// dialog that was cancelled keeps it open.
+#include <QThread>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "core/app_core.h"
+#include "main_dialog_state.h"
+#include "platform/message_box.h"
+#include "tracks/sound_track.h"
+#include "ui/main_dialog.h"
+#include "ui/master_video.h"
+#include "ui/track_ops.h"
+
+namespace vts::ui {
+namespace {
+
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+// Makes the folder of `pathPrefix` (the part up to its last "/"); true when it is there.
+bool EnsureFolderOf(const std::string& pathPrefix) {
+  const std::size_t slash = pathPrefix.rfind('/');
+  if (slash == std::string::npos) return true;
+  const std::string folder = pathPrefix.substr(0, slash + 1);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return std::filesystem::is_directory(folder, ec);
+}
+
+// The Master file's name: the text between its path's last "/" and the name's last ".";
+// empty when the name has no ".".
+std::string MasterFileStem(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return {};
+  return name.substr(0, dot);
+}
+
+// How the track's last save ended: its own word when it keeps one, else whether the save
+// cleared its modified flag (a failed save leaves it set).
+template <typename T>
+bool LastSaveOk(const T& track) {
+  if constexpr (requires(const T& t) { bool(t.lastSaveOk); }) {
+    return bool(track.lastSaveOk) && !track.modified;
+  } else {
+    return !track.modified;
+  }
+}
+
+}  // namespace
+
+std::string CMainDlg::StudentWorkName(const LocalTime& now, bool* fromMaster) const {
+  if (fromMaster) *fromMaster = false;
+  CAppCore* core = Core();
+  CSoundTrack* m = MasterTrack();
+  const unsigned position = core ? core->position : 0;
+
+  // With a Master file: in the student-work folder, after the time and the lesson's name.
+  const std::string stem = m ? MasterFileStem(m->sourcePath) : std::string();
+  if (!stem.empty()) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month,
+                  now.day, now.hour, now.minute);
+    std::string name = StudentWorksFolder() + stamp + stem;
+    if (position == 1 || position == 2) name += "_Stud" + std::to_string(position);
+    name += ".vxb";
+    if (EnsureFolderOf(name)) {
+      if (fromMaster) *fromMaster = true;
+      return name;
+    }
+  }
+
+  // Without one (or without a usable folder for it): numbered names after the classroom's
+  // target path, used as given; without a target, in the student-work folder.
+  std::string target = core ? core->studentWorkTarget : std::string();
+  if (target.empty()) target = StudentWorksFolder();
+  if (!EnsureFolderOf(target)) return {};
+  const unsigned n = position == 0 ? 1 : position;
+  std::string name = target + std::to_string(n) + "StudentsWorks.vxb";
+  for (unsigned i = 1; Exists(name); ++i) {
+    if (i > 100000) return {};
+    name = target + std::to_string(n) + "StudentsWorks[" + std::to_string(i) + "].vxb";
+  }
+  return name;
+}
+
+void CMainDlg::OnBnClickedExit() {
+  // While the saves of an earlier exit run, closing again would start them once more.
+  if (!Tx().pendingSaves.empty()) return;
+
+  CSoundTrack* m = MasterTrack();
+  CSoundTrack* s = StudentTrack();
+  CAppCore* core = Core();
+  const bool student = core && core->studentFlag != 0;
+  const bool teacher = core && core->teacherFlag != 0;
+
+  // 1. Everything stops.
+  if (IMasterVideo* v = Video()) v->Stop();
+  if (m) StopTrack(*m);
+  if (s) StopTrack(*s);
+  QThread::msleep(50);
+
+  // 2. A linked teacher closes at once; a linked student cannot close.
+  if (m_linkedPeer != 0) {
+    if (teacher) {
+      OnOK();
+      return;
+    }
+    if (student) return;
+  }
+
+  // 3. A student whose lesson came over the link: the received lesson file goes.
+  if (m_linkResult != 0 && student) {
+    if (m && !m->sourcePath.empty()) {
+      const std::string path = m->sourcePath;
+      Ops().Close(*m);
+      ::unlink(path.c_str());
+    }
+    OnOK();
+    return;
+  }
+
+  Tx().saveFailed = false;
+  bool saveStarted = false;
+  bool saveMissed = false;  // a save was wanted but did not start (cancelled or refused)
+  auto started = [&](CSoundTrack* track, bool ok) {
+    if (!ok) {
+      saveMissed = true;
+      return;
+    }
+    saveStarted = true;
+    Tx().pendingSaves[track] = std::string();
+  };
+
+  // 4. Under the classroom, the student's work is saved on its own.
+  const bool managed = core && core->classroomManaged != 0;
+  if (managed && student && s) {
+    bool fromMaster = false;
+    const std::string name = StudentWorkName(Now(), &fromMaster);
+    if (name.empty()) {
+      if (s->modified) saveMissed = true;
+    } else {
+      if (fromMaster && m) Ops().Close(*m);
+      const bool ok = StartSave(s, name);
+      if (ok) {
+        saveStarted = true;
+        Tx().pendingSaves[s] = name;
+      } else if (s->modified) {
+        saveMissed = true;
+      }
+    }
+  }
+
+  // 5./6. Without the classroom, the user is asked.
+  if (!managed) {
+    bool mayClose = true;
+    if (m && m->audioModified != 0) {
+      const int answer =
+          plat::MessageBox(u"Do you want to save updated audio data?", u"Master track unsaved data",
+                           plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
+      if (answer == plat::IDYES) started(m, SaveTrackAs(m));
+      if (answer == plat::IDCANCEL) mayClose = false;
+    }
+    if (m && m->modified && !saveStarted) {
+      const int answer = plat::MessageBox(u"Do you want to save bookmark and text information?",
+                                          u"Master track unsaved data",
+                                          plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
+      if (answer == plat::IDYES && MasterConfirmation()) started(m, true);
+      if (answer == plat::IDCANCEL) mayClose = false;
+    }
+    if (IMasterVideo* v = Video(); v && v->ChunkDataModified()) {
+      const int answer = plat::MessageBox(u"Do you want to save bookmark and text information?",
+                                          u"Unsaved data",
+                                          plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
+      if (answer == plat::IDYES && MasterConfirmation()) started(m, true);
+      if (answer == plat::IDCANCEL) mayClose = false;
+    }
+    if (s && s->modified) {
+      const int answer =
+          plat::MessageBox(u"Do you want to save student track?", u"Student track unsaved data",
+                           plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
+      if (answer == plat::IDYES) started(s, SaveTrackAs(s));
+      if (answer == plat::IDCANCEL) return;
+    }
+    if (!mayClose) return;
+  }
+
+  // 7. Close now, or when the saves are done; never when a wanted save did not start.
+  if (saveMissed) {
+    m_closeAfterSave = 0;
+    return;
+  }
+  if (saveStarted) {
+    m_closeAfterSave = 1;
+    return;
+  }
+  OnOK();
+}
+
+void CMainDlg::OnSaveFinished(std::intptr_t sender) {
+  CSoundTrack* m = MasterTrack();
+  CSoundTrack* s = StudentTrack();
+  CSoundTrack* track = nullptr;
+  if (m && sender == reinterpret_cast<std::intptr_t>(m)) track = m;
+  if (s && sender == reinterpret_cast<std::intptr_t>(s)) track = s;
+  if (!track) return;
+  // The thread posts this notice as its last act: it ends at once.
+  Ops().WaitForSave(*track);
+
+  auto it = Tx().pendingSaves.find(track);
+  if (it == Tx().pendingSaves.end()) return;
+  // A failed save leaves the track modified (and the old file in place).
+  const bool ok = LastSaveOk(*track) && (it->second.empty() || Exists(it->second));
+  Tx().pendingSaves.erase(it);
+  if (!ok) {
+    Tx().saveFailed = true;
+    m_closeAfterSave = 0;
+  }
+  if (!Tx().pendingSaves.empty()) return;
+  const bool close = m_closeAfterSave != 0 && !Tx().saveFailed;
+  m_closeAfterSave = 0;
+  Tx().saveFailed = false;
+  if (close) OnOK();
+}
+
+}  // namespace vts::ui

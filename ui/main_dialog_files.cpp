@@ -1,0 +1,394 @@
+// The recorder window's files: opening a lesson on the Master side (an audio file on the
+// Master track or a video), closing it, Save-As of either track, the chunk list and texts
+// beside the Master's media, the URL part of the open button, and the time sources.
+// Loading and saving run on the tracks' own threads; the window stays disabled with
+// "Please wait..." until their notice.
+#include <QCursor>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QUrl>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "core/app_core.h"
+#include "core/paths.h"
+#include "core/product_name.h"
+#include "core/settings_files.h"
+#include "platform/known_folders.h"
+#include "platform/message_box.h"
+#include "tracks/chunk_info.h"
+#include "tracks/sound_track.h"
+#include "main_dialog_state.h"
+#include "ui/dialog_messages.h"
+#include "ui/main_dialog.h"
+#include "ui/master_video.h"
+#include "ui/track_ops.h"
+#include "ui/transparent_button.h"
+
+namespace vts::ui {
+namespace {
+
+// The right part of the open button (from this many pixels on) opens the URL menu.
+constexpr int kUrlPartOffset = 68;
+const char* const kStartPage = "about:blank";
+
+bool IsVideoExtension(std::string ext) {
+  if (ext.size() > 15) ext.resize(15);
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext == "AVI" || ext == "MPG" || ext == "MPEG" || ext == "MP4" || ext == "MKV";
+}
+
+// Writes the whole file or nothing: beside it first, renamed over it when complete.
+// Silently skipped when it cannot be written.
+void WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  const std::string temp = path + ".part";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  std::size_t done = 0;
+  bool ok = true;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) ok = false;
+  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
+}
+
+// The path with everything from its file name's last "." replaced by `dotExt`.
+std::string WithSideExtension(const std::string& path, const char* dotExt) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return path.substr(0, dot) + dotExt;
+}
+
+QString DefaultFileDialog(QWidget* owner, const CMainDlg::FileDialogRequest& request) {
+  QFileDialog dialog(owner);
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setNameFilters(request.filters);
+  if (request.filterIndex >= 0 && request.filterIndex < request.filters.size())
+    dialog.selectNameFilter(request.filters[request.filterIndex]);
+  if (!request.initialFolder.isEmpty()) dialog.setDirectory(request.initialFolder);
+  if (request.save) {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    // Asking before replacing is not needed: an existing file is moved aside to " - Old".
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!request.proposedName.isEmpty()) dialog.selectFile(request.proposedName);
+  } else {
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+  }
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
+}  // namespace
+
+// --- injectable pieces --------------------------------------------------------------------
+
+void CMainDlg::SetFileDialog(FileDialogFn fileDialog) { Tx().fileDialog = std::move(fileDialog); }
+void CMainDlg::SetClock(std::function<LocalTime()> clock) { Tx().clock = std::move(clock); }
+
+CMainDlg::LocalTime CMainDlg::Now() const {
+  if (Tx().clock) return Tx().clock();
+  const QDateTime now = QDateTime::currentDateTime();
+  return LocalTime{static_cast<unsigned>(now.date().year()), static_cast<unsigned>(now.date().month()),
+                   static_cast<unsigned>(now.date().day()), static_cast<unsigned>(now.time().hour()),
+                   static_cast<unsigned>(now.time().minute())};
+}
+
+QStringList CMainDlg::OpenFilters() {
+  return {QStringLiteral("All supported files (*.wav *.mp3 *.vxb *.avi *.mpg *.mpeg *.mp4 *.mkv)"),
+          QStringLiteral("All sound files(WAV, MP3, VXB) (*.wav *.mp3 *.vxb)"),
+          QStringLiteral("All video files (*.avi *.mpg *.mpeg *.mp4 *.mkv)")};
+}
+
+QStringList CMainDlg::SaveFilters() {
+  return {QStringLiteral("Standard MP3 files (*.mp3)"),
+          QStringLiteral("Windows WAV files (*.wav)"),
+          QStringLiteral("Voxtrailstudy Package VXB File (*.vxb)"),
+          QStringLiteral("All sound files (*.mp3 *.wav *.vxb)"),
+          QStringLiteral("All files (*)")};
+}
+
+std::string CMainDlg::StudentWorksFolder() { return plat::DriveCRoot() + "/StudentWorks/"; }
+
+std::string CMainDlg::ProposedSaveName(const std::string& trackPath, const LocalTime& now) {
+  std::string name = trackPath;
+  if (name.empty()) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month,
+                  now.day, now.hour, now.minute);
+    name = StudentWorksFolder() + stamp;
+  }
+  ReplaceExtension(name, "vxb");
+  return name;
+}
+
+bool CMainDlg::MoveAsideOld(const std::string& path) {
+  if (::access(path.c_str(), F_OK) != 0) return false;
+  const std::size_t slash = path.rfind('/');
+  std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+  const std::string old = path.substr(0, dot) + " - Old" + path.substr(dot);
+  // Never over a file already there: renameat2 refuses, link refuses.
+  if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, old.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::link(path.c_str(), old.c_str()) != 0) return false;
+  return ::unlink(path.c_str()) == 0;
+}
+
+// --- time displays ------------------------------------------------------------------------
+
+void CMainDlg::UseTrackTimes() {
+  SetTimeSources(
+      [this]() -> uint32_t {
+        if (VideoOn()) return Video()->CurrentChunkLengthMs();
+        CSoundTrack* m = MasterTrack();
+        if (!m) return 0;
+        const CChunkInfo* chunk = m->CurrentChunk();
+        const std::uint32_t rate = m->format.samplesPerSec;
+        if (!chunk || rate == 0) return 0;
+        return static_cast<uint32_t>(std::uint64_t(chunk->length) * 1000u / rate);
+      },
+      [this]() -> uint32_t {
+        if (VideoOn()) return Video()->PlayOffsetMs();
+        CSoundTrack* m = MasterTrack();
+        if (!m || m->format.samplesPerSec == 0) return 0;
+        return static_cast<uint32_t>(std::uint64_t(m->playFrame) * 10u / m->format.samplesPerSec * 100u);
+      });
+}
+
+// --- opening ------------------------------------------------------------------------------
+
+void CMainDlg::ShowBusy() {
+  setEnabled(false);
+  if (MasterTextEdit()) MasterTextEdit()->clear();
+  if (FileNameEdit()) FileNameEdit()->setText(QStringLiteral("Please wait..."));
+}
+
+bool CMainDlg::ConfirmDiscard() {
+  CSoundTrack* m = MasterTrack();
+  if (!m) return true;
+  if (m->audioModified != 0 &&
+      plat::MessageBox(u"Do you want to save updated audio data?", u"Unsaved data",
+                       plat::MB_YESNO | plat::MB_ICONQUESTION) == plat::IDYES) {
+    SaveTrackAs(m);
+  }
+  if (!m->modified) return true;
+  return plat::MessageBox(u"All unsaved data will be lost. Continue?", u"Unsaved data",
+                          plat::MB_YESNO | plat::MB_ICONQUESTION) == plat::IDYES;
+}
+
+void CMainDlg::OnBnClickedOpen() {
+  OnCommand(1035, BN_CLICKED);
+  OnCommand(1036, BN_CLICKED);
+  if (CTransparentButton* button = Button(1027)) {
+    const QPoint at = button->mapFromGlobal(QCursor::pos());
+    if (button->rect().contains(at) && at.x() >= kUrlPartOffset) {
+      ShowUrlMenu();
+      return;
+    }
+  }
+  if (!ConfirmDiscard()) return;
+
+  FileDialogRequest request;
+  request.filters = OpenFilters();
+  request.filterIndex = 0;
+  if (CAppCore* core = Core()) {
+    if (auto last = GetLastOpenPath(core->settings.pathsDocument)) {
+      const QString lastPath = QString::fromStdU16String(*last);
+      const QFileInfo info(lastPath);
+      request.initialFolder = info.isDir() ? lastPath : info.absolutePath();
+    }
+  }
+  const QString chosen =
+      Tx().fileDialog ? Tx().fileDialog(request) : DefaultFileDialog(this, request);
+  if (chosen.isEmpty()) return;
+
+  if (CSoundTrack* m = MasterTrack()) {
+    Ops().WaitForSave(*m);  // a save of the old lesson finishes before it is closed
+    Ops().Close(*m);
+  }
+  if (IMasterVideo* v = Video()) v->CloseWindow();
+  OnVideoWindowGone();
+  if (CAppCore* core = Core()) SetLastOpenPath(core->settings.pathsDocument, chosen.toStdU16String());
+  OpenMedia(chosen);
+  if (CSoundTrack* s = StudentTrack()) s->textsPresent = false;
+}
+
+void CMainDlg::OpenMedia(const QString& pathText) {
+  CSoundTrack* m = MasterTrack();
+  CSoundTrack* s = StudentTrack();
+  if (!m || !s) return;
+  if (!m_chunkLengthMs) UseTrackTimes();
+  Ops().SelectChunk(*s, 0);
+  const std::string path = pathText.toStdString();
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos) return;
+
+  if (IsVideoExtension(path.substr(dot + 1))) {
+    IMasterVideo* v = Video();
+    if (!v) {
+      OnVideoWindowGone();
+      plat::MessageBox(u"Video files cannot be played by this version of the program.",
+                       GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
+      return;
+    }
+    m_videoMode = 1;
+    if (!v->Open(path)) OnVideoWindowGone();
+    return;
+  }
+  m_videoMode = 0;
+  Ops().WaitForSave(*m);
+  if (!Ops().StartLoad(*m, path)) {
+    plat::MessageBox(u"Files cannot be loaded by this version of the program.", GetProductName(),
+                     plat::MB_OK | plat::MB_ICONERROR);
+    return;
+  }
+  ShowBusy();
+}
+
+void CMainDlg::ShowUrlMenu() {
+  QMenu menu(this);
+  menu.addAction(QStringLiteral("Blank page"))->setData(1);
+  std::vector<QString> urls;
+  if (CAppCore* core = Core(); core && core->settings.urlList && !core->settings.urlList->empty()) {
+    menu.addSeparator();
+    const QStringList lines =
+        QString::fromStdU16String(*core->settings.urlList).split(QStringLiteral("\r\n"));
+    for (int i = 0; i + 1 < lines.size(); i += 2) {
+      menu.addAction(lines[i])->setData(static_cast<int>(urls.size()) + 2);
+      urls.push_back(lines[i + 1]);
+    }
+  }
+  menu.addSeparator();
+  QAction* manage = menu.addAction(QStringLiteral("Manage URL List..."));
+  manage->setData(65535);
+  manage->setEnabled(false);  // the URL-list dialog is not part of this window yet
+  QAction* chosen = menu.exec(QCursor::pos());
+  if (!chosen) return;
+  const int id = chosen->data().toInt();
+  if (id == 1) {
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kStartPage)));
+  } else if (id >= 2 && id - 2 < static_cast<int>(urls.size())) {
+    QDesktopServices::openUrl(QUrl::fromUserInput(urls[id - 2]));
+  }
+}
+
+// --- saving -------------------------------------------------------------------------------
+
+bool CMainDlg::StartSave(CSoundTrack* track, const std::string& path) {
+  if (!Ops().CanLoadAndSave()) {
+    plat::MessageBox(u"Files cannot be saved by this version of the program.", GetProductName(),
+                     plat::MB_OK | plat::MB_ICONERROR);
+    return false;
+  }
+  if (!Ops().SaveAsync(*track, path)) return false;
+  ShowBusy();
+  return true;
+}
+
+bool CMainDlg::SaveTrackAs(CSoundTrack* track) {
+  if (!track) return false;
+  FileDialogRequest request;
+  request.save = true;
+  request.proposedName = QString::fromStdString(ProposedSaveName(track->sourcePath, Now()));
+  request.initialFolder = QString::fromStdString(StudentWorksFolder());
+  request.filters = SaveFilters();
+  request.filterIndex = 2;
+  request.defaultSuffix = QStringLiteral("vxb");
+  const QString chosenText =
+      Tx().fileDialog ? Tx().fileDialog(request) : DefaultFileDialog(this, request);
+  if (chosenText.isEmpty()) return false;
+  std::string chosen = chosenText.toStdString();
+  if (GetExtensionOfPath(chosen).empty()) chosen += ".vxb";
+  MoveAsideOld(chosen);
+  return StartSave(track, chosen);
+}
+
+void CMainDlg::OnBnClickedSaveWav() { SaveTrackAs(StudentTrack()); }
+
+bool CMainDlg::MasterConfirmation() {
+  CSoundTrack* m = MasterTrack();
+  CSoundTrack* s = StudentTrack();
+  if (!m || !s) return false;
+  if (s->modified) {
+    plat::MessageBox(u"Use blue save button to save student track first", u"Attention",
+                     plat::MB_OK | plat::MB_ICONWARNING);
+    return false;
+  }
+  return plat::MessageBox(u"Do you want to save all changes of the master track?", u"Confirm",
+                          plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION) == plat::IDYES &&
+         SaveTrackAs(m);
+}
+
+void CMainDlg::OnBnClickedSaveBm() { MasterConfirmation(); }
+
+void CMainDlg::OnRClickSaveBm() {
+  if (plat::MessageBox(u"Are you sure to save bookmarks and text in external files cif and txt?",
+                       GetProductName(), plat::MB_YESNO | plat::MB_ICONQUESTION) != plat::IDYES)
+    return;
+  if (VideoOn()) {
+    IMasterVideo* v = Video();
+    v->WriteChunkFile();
+    if (v->TextsLoaded()) {
+      const std::string txt = WithSideExtension(v->MediaPath(), ".txt");
+      if (!txt.empty()) WriteWholeFile(txt, v->BuildChunkTexts());
+    }
+    return;
+  }
+  CSoundTrack* m = MasterTrack();
+  if (!m || m->sourceFile < 0) return;
+  const std::string& path = m->sourcePath;
+  const std::string cif = WithSideExtension(path, ".cif");
+  if (cif.empty()) return;
+  std::string txt = path;
+  ReplaceExtension(txt, "txt");
+  if (m->isPackage) {
+    // A package's side files live in it: written into its folder, then packed again.
+    if (m->tempFolder.empty()) return;
+    Ops().WriteChunkList(*m, m->tempFolder + GetFileNameOfPath(cif));
+    if (m->textsPresent) WriteWholeFile(m->tempFolder + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
+    std::string package = path;
+    ReplaceExtension(package, "vxb");
+    Ops().BuildPackage(*m, package);
+  } else {
+    Ops().WriteChunkList(*m, cif);
+  }
+  if (m->textsPresent) WriteWholeFile(txt, Ops().BuildChunkTexts(*m));
+}
+
+void CMainDlg::OnBnClickedCloseWav() {
+  if (MasterTextEdit()) MasterTextEdit()->clear();
+  if (VideoOn()) {
+    Video()->CloseWindow();
+    OnVideoWindowGone();
+  } else if (CSoundTrack* m = MasterTrack()) {
+    Ops().WaitForSave(*m);
+    Ops().FreeChunks(*m);
+    Ops().Close(*m);
+    Ops().RedrawWaveform(*m, 0, 0);
+  }
+  if (FileNameEdit()) FileNameEdit()->clear();
+}
+
+}  // namespace vts::ui

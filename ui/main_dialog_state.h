@@ -1,0 +1,30 @@
+// The recorder window's working state of its transport, file and exit handlers (private to
+// those files).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <map>
+#include <string>
+
+#include "ui/main_dialog.h"
+#include "ui/track_ops.h"
+
+namespace vts::ui {
+
+struct CMainDlg::TransportState {
+  CSoundTrack* master = nullptr;  // null: the core's
+  CSoundTrack* student = nullptr;
+  std::shared_ptr<TrackOps> ops = std::make_shared<TrackOps>();
+  IMasterVideo* video = nullptr;
+  FileDialogFn fileDialog;
+  std::function<LocalTime()> clock;
+  // Saves started by the exit path that have not reported back yet; the window closes
+  // when the last one has finished and every one of them succeeded.
+  std::map<CSoundTrack*, std::string> pendingSaves;  // track -> the file it saves to
+  bool saveFailed = false;
+  // Per sender: playback-ended notices still to come from stops the window made itself.
+  std::map<std::intptr_t, int> ownStops;
+};
+
+}  // namespace vts::ui
