@@ -12,6 +12,8 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTimer>
+#include <cstdlib>
+#include <fstream>
 #include <mutex>
 
 #include "core/app_core.h"
@@ -92,13 +94,27 @@ std::vector<CMainDlg::ScreenRect> QtScreens() {
   return list;
 }
 
-// Running processes of the recorder program (named after the variant), this one included
-// when it is one.
+// The VOXTRAILSTUDY_ROOT a process runs with (empty when none or unreadable).
+std::string RootOfProcess(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+  std::string entry;
+  while (std::getline(in, entry, '\0'))
+    if (entry.rfind("VOXTRAILSTUDY_ROOT=", 0) == 0) return entry.substr(19);
+  return {};
+}
+
+// Running copies of the recorder program (named after the variant), this one included. A
+// relocated root is a machine of its own: only copies with the same root count, so that
+// separate roots (tests, parallel set-ups) never end each other.
 std::size_t RecorderCopies() {
   const std::string name = GetProductNameUtf8();
-  std::size_t count = plat::FindProcessesByExeName(name).size();
   const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-  if (self.toStdString() == name) ++count;
+  if (self.toStdString() != name) return 1;  // a host of the window that is no copy
+  const char* rootValue = std::getenv("VOXTRAILSTUDY_ROOT");
+  const std::string root = rootValue ? rootValue : "";
+  std::size_t count = 1;
+  for (pid_t pid : plat::FindProcessesByExeName(name))
+    if (RootOfProcess(pid) == root) ++count;
   return count;
 }
 
