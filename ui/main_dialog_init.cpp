@@ -126,8 +126,8 @@ void CMainDlg::SetStartEnvironment(StartEnvironment environment) {
 
 QPoint CMainDlg::PlaceWindow(const std::vector<ScreenRect>& screens, QSize window, bool student,
                              uint32_t position) {
-  const ScreenRect screen = screens.empty() ? ScreenRect{0, 0, window.width(), window.height()}
-                                            : screens.front();
+  const ScreenRect screen =
+      screens.empty() ? ScreenRect{0, 0, window.width(), window.height()} : screens.front();
   const int screenWidth = screen.right - screen.left;
   const int screenHeight = screen.bottom - screen.top;
   int x = (screenWidth - window.width()) / 2;
@@ -243,9 +243,8 @@ bool CMainDlg::OnInitDialog() {
   const bool student = core && core->studentFlag;
 
   // A second copy at position 0 ends at once, before it is shown.
-  const bool otherCopy = m_startEnvironment.anotherCopyRuns
-                             ? m_startEnvironment.anotherCopyRuns()
-                             : RecorderCopies() > 1;
+  const bool otherCopy = m_startEnvironment.anotherCopyRuns ? m_startEnvironment.anotherCopyRuns()
+                                                            : RecorderCopies() > 1;
   if (otherCopy && position == 0) {
     PostQuit(-1);
     return true;
@@ -277,8 +276,8 @@ bool CMainDlg::OnInitDialog() {
     WriteLog(LOG_MAIN, "The window is not reachable by the classroom: " + m_busWindow->Error());
 
   if (position != 0) {
-    const std::u16string text = u"_" + plat::Utf8ToUtf16(std::to_string(position)) +
-                                u"VoxtrailstudyUser";
+    const std::u16string text =
+        u"_" + plat::Utf8ToUtf16(std::to_string(position)) + u"VoxtrailstudyUser";
     setWindowTitle(QString::fromStdU16String(text));
     if (m_busWindow->Window()) m_busWindow->Window()->SetText(text);
 

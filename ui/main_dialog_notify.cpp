@@ -11,9 +11,9 @@
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/led_number.h"
+#include "ui/main_dialog.h"
 #include "ui/recording_light.h"
 #include "ui/transparent_button.h"
-#include "ui/main_dialog.h"
 
 namespace vts::ui {
 
@@ -97,17 +97,15 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       OnPlaybackEnded(sender);
       break;
     case TRACK_NOTIFY_PAUSED:
-      if (student && student->recording) SetButtonSkin(1034, QStringLiteral("BUTPAUSEREC"));
-      else SetButtonSkin(1034, Button(1034) ? Button(1034)->text() : QString());
-      if (master && !m_videoMode)
-        SetButtonSkin(1012, master->playing && !master->paused ? QStringLiteral("MBUTPAUSE")
-                                                               : QStringLiteral("MBUTPLAY"));
+      if (student && student->recording)
+        SetButtonSkin(1034, QStringLiteral("BUTPAUSEREC"));
+      else
+        SetButtonSkin(1034, Button(1034) ? Button(1034)->text() : QString());
+      UpdateMasterPlayButton();
       break;
     case TRACK_NOTIFY_RUNNING:
       SetButtonSkin(1034, QStringLiteral("BUTPAUSE"));
-      if (master && !m_videoMode)
-        SetButtonSkin(1012, master->playing && !master->paused ? QStringLiteral("MBUTPAUSE")
-                                                               : QStringLiteral("MBUTPLAY"));
+      UpdateMasterPlayButton();
       break;
     case TRACK_NOTIFY_POSITION:
       if (m_linkedPeer) {

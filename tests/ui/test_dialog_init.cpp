@@ -61,8 +61,8 @@ class DialogInitTest : public ::testing::Test {
   }
 
   // Runs the start-up with these arguments; no other copy runs unless said.
-  void Start(std::vector<std::string> args, Screens screens = kOneScreen,
-             bool otherCopy = false, std::string library = VTS_TEST_RAWINPUT_LIBRARY) {
+  void Start(std::vector<std::string> args, Screens screens = kOneScreen, bool otherCopy = false,
+             std::string library = VTS_TEST_RAWINPUT_LIBRARY) {
     CMainDlg::StartEnvironment env;
     env.arguments = std::move(args);
     env.argumentsGiven = true;

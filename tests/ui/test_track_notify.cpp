@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "classroom_double.h"
 #include "core/app_core.h"
 #include "platform/message_box.h"
 #include "test_env.h"
@@ -147,6 +148,21 @@ TEST_F(TrackNotifyTest, LoadThreadIsCollectedWithoutWaiting) {
   const std::string dir = test::MakeTempDir("load");
   master->StartLoad(dir + "/missing.wav");  // fails, and still posts code 2
   ASSERT_TRUE(SpinUntil([&] { return !master->loadThread.joinable(); }));
+}
+
+TEST_F(TrackNotifyTest, PositionGoesToTheLinkedPeerOnly) {
+  test::ClassroomWindowDouble peer;
+  ASSERT_TRUE(peer.Start("#32770", u"peer"));
+  student->cursorFrame = 4410;
+  Notify(TRACK_NOTIFY_POSITION, student);  // no peer yet: nothing
+  dlg->SetPeerWindow(peer.Id());
+  Notify(TRACK_NOTIFY_POSITION, student);
+  test::ReceivedMessage m;
+  ASSERT_TRUE(peer.WaitFor(test::WM_REMOTECONTROL, std::chrono::seconds(10), &m));
+  EXPECT_EQ(m.wParam, 1009u);
+  EXPECT_EQ(m.lParam, 4410);
+  EXPECT_FALSE(peer.WaitForCount(2, std::chrono::milliseconds(300)));
+  EXPECT_EQ(peer.Received().size(), 1u);
 }
 
 TEST_F(TrackNotifyTest, UnknownCodesChangeNothing) {
