@@ -5,12 +5,13 @@ include(GoogleTest)
 set(VTS_TEST_ROOT_BASE "${CMAKE_BINARY_DIR}/test-root")
 file(MAKE_DIRECTORY "${VTS_TEST_ROOT_BASE}")
 
-# vts_add_gtest(NAME <target> LABEL <unit|ui|pulse> SOURCES ... [LIBS ...] [TIMEOUT s])
+# vts_add_gtest(NAME <target> LABEL <unit|ui|pulse> SOURCES ... [LIBS ...] [TIMEOUT s]
+#               [RESOURCE_LOCK name])
 #   unit:  no display, no sound server (virtual audio backend)
 #   ui:    Qt on the offscreen platform; main() creates the QApplication
 #   pulse: needs the private PulseAudio server started by scripts/run-tests.sh
 function(vts_add_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   if(NOT T_LABEL)
     set(T_LABEL unit)
   endif()
@@ -32,10 +33,16 @@ function(vts_add_gtest)
     VTS_TEST_ROOT_BASE="${VTS_TEST_ROOT_BASE}"
     VTS_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     VTS_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  # RESOURCE_LOCK: tests that must not run beside each other (the recorder program's copies
+  # see each other).
+  set(lock "")
+  if(T_RESOURCE_LOCK)
+    set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ${lock})
 endfunction()
 
 # vts_add_benchmark(NAME <target> SOURCES ... [LIBS ...]): a program the README names;

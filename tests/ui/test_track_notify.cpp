@@ -1,0 +1,195 @@
+// The recorder window's reaction to the tracks' notices, on a real core whose tracks run on
+// the virtual sound backend: chunk number, recording light, button looks, file name, the
+// end of a load, and the end of a save that may close the window only when it succeeded.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <chrono>
+#include <thread>
+
+#include "core/app_core.h"
+#include "platform/message_box.h"
+#include "test_env.h"
+#include "tracks/notify.h"
+#include "tracks/sound_track.h"
+#include "ui/dialog_messages.h"
+#include "ui/led_number.h"
+#include "ui/main_dialog.h"
+#include "ui/transparent_button.h"
+
+namespace vts::ui {
+namespace {
+
+class TrackNotifyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    boxes = std::make_shared<plat::RecordingMessageBoxService>();
+    plat::SetMessageBoxService(boxes);
+    g_pAppCore = new CAppCore();
+    master = g_pAppCore->masterTrack;
+    student = g_pAppCore->studentTrack;
+    dlg = std::make_unique<CMainDlg>();
+    CMainDlg::StartEnvironment env;
+    env.arguments = {"/_t"};
+    env.argumentsGiven = true;
+    env.screens = {{0, 0, 1920, 1080}};
+    env.anotherCopyRuns = [] { return false; };
+    dlg->SetStartEnvironment(env);
+    dlg->OnInitDialog();
+    dlg->show();
+  }
+  void TearDown() override {
+    dlg.reset();
+    delete g_pAppCore;
+    g_pAppCore = nullptr;
+    plat::SetMessageBoxService(nullptr);
+  }
+
+  void Notify(uint32_t code, CSoundTrack* sender) {
+    dlg->SendMessage(WM_TRACKNOTIFY, code, reinterpret_cast<intptr_t>(sender));
+  }
+  QString Skin(int id) { return dlg->Button(id)->text(); }
+  bool LightShown() { return !dlg->RecordingLight()->isHidden(); }
+  // Runs the event loop until `done` or a generous limit.
+  template <class F>
+  bool SpinUntil(F done, int limitMs = 20000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+      if (t.elapsed() > limitMs) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+
+  std::shared_ptr<plat::RecordingMessageBoxService> boxes;
+  CSoundTrack* master = nullptr;
+  CSoundTrack* student = nullptr;
+  std::unique_ptr<CMainDlg> dlg;
+};
+
+TEST_F(TrackNotifyTest, IdleShowsTheStudentsChunkNumber) {
+  ASSERT_EQ(student->currentChunk.load(), -1);
+  dlg->ChunkNumber()->SetNumber(7);
+  Notify(TRACK_NOTIFY_IDLE, master);
+  EXPECT_EQ(dlg->ChunkNumber()->Number(), 1);  // "01"
+  ASSERT_NE(student->AddChunk(), nullptr);
+  ASSERT_NE(student->AddChunk(), nullptr);
+  student->currentChunk = 1;
+  Notify(TRACK_NOTIFY_RECORDING, master);  // whichever track sent it
+  EXPECT_EQ(dlg->ChunkNumber()->Number(), 2);
+}
+
+TEST_F(TrackNotifyTest, RecordingLightFollowsDataAndIdle) {
+  EXPECT_FALSE(LightShown());
+  Notify(TRACK_NOTIFY_DATA, student);
+  EXPECT_TRUE(LightShown());
+  Notify(TRACK_NOTIFY_RECORDING, student);
+  EXPECT_TRUE(LightShown());  // code 1 keeps it
+  Notify(TRACK_NOTIFY_IDLE, student);
+  EXPECT_FALSE(LightShown());
+}
+
+TEST_F(TrackNotifyTest, RecordAndIdleSwapTheRecordLooks) {
+  Notify(TRACK_NOTIFY_RECORDING, student);
+  EXPECT_EQ(Skin(1017), "BUTRECORDSTOP");
+  EXPECT_EQ(Skin(1038), "HBUTPLAYRECSTOP");
+  EXPECT_EQ(Skin(1040), "VBUTPLAYRECSTOP");
+  Notify(TRACK_NOTIFY_IDLE, student);
+  EXPECT_EQ(Skin(1017), "BUTREC");
+  EXPECT_EQ(Skin(1038), "HBUTPLAYREC");
+  EXPECT_EQ(Skin(1040), "VBUTPLAYREC");
+}
+
+TEST_F(TrackNotifyTest, PauseLookOnlyWhileTheStudentRecords) {
+  Notify(TRACK_NOTIFY_PAUSED, student);
+  EXPECT_EQ(Skin(1034), "BUTPAUSE");  // not recording: the look stays
+  student->recording = true;
+  Notify(TRACK_NOTIFY_PAUSED, student);
+  EXPECT_EQ(Skin(1034), "BUTPAUSEREC");
+  student->recording = false;
+  Notify(TRACK_NOTIFY_RUNNING, student);
+  EXPECT_EQ(Skin(1034), "BUTPAUSE");
+}
+
+TEST_F(TrackNotifyTest, PlayEndedResetsNextAndMasterPlayLooks) {
+  dlg->SetButtonSkin(1019, "BUTNEXT");
+  dlg->SetButtonSkin(1012, "MBUTPAUSE");
+  Notify(TRACK_NOTIFY_PLAY_ENDED, master);
+  EXPECT_EQ(Skin(1019), "BUTNEXTB");
+  EXPECT_EQ(Skin(1012), "MBUTPLAY");
+}
+
+TEST_F(TrackNotifyTest, LoadedShowsTheFileNameAndReenablesTheWindow) {
+  dlg->FileNameEdit()->setText("old");
+  dlg->setEnabled(false);
+  master->sourcePath = "/lessons/unit1.wav";
+  Notify(TRACK_NOTIFY_LOADED, master);
+  EXPECT_EQ(dlg->FileNameEdit()->text(), "unit1.wav");
+  EXPECT_TRUE(dlg->isEnabled());
+  EXPECT_FALSE(student->replaceOnRecord);  // the Master has no chunks
+  // A name without a folder leaves the edit; none empties it.
+  master->sourcePath = "bare.wav";
+  Notify(TRACK_NOTIFY_LOADED, master);
+  EXPECT_EQ(dlg->FileNameEdit()->text(), "unit1.wav");
+  master->sourcePath.clear();
+  ASSERT_NE(master->AddChunk(), nullptr);
+  Notify(TRACK_NOTIFY_LOADED, master);
+  EXPECT_EQ(dlg->FileNameEdit()->text(), "");
+  EXPECT_TRUE(student->replaceOnRecord);
+}
+
+TEST_F(TrackNotifyTest, LoadThreadIsCollectedWithoutWaiting) {
+  const std::string dir = test::MakeTempDir("load");
+  master->StartLoad(dir + "/missing.wav");  // fails, and still posts code 2
+  ASSERT_TRUE(SpinUntil([&] { return !master->loadThread.joinable(); }));
+}
+
+TEST_F(TrackNotifyTest, UnknownCodesChangeNothing) {
+  dlg->ChunkNumber()->SetNumber(5);
+  for (uint32_t code : {9u, 11u, 100u}) EXPECT_EQ(dlg->SendMessage(WM_TRACKNOTIFY, code, 0), 0);
+  EXPECT_EQ(dlg->ChunkNumber()->Number(), 5);
+}
+
+// The exit path's save: the window closes when it has succeeded, and only then.
+TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
+  ASSERT_NE(student->AddChunk(), nullptr);
+  student->SelectChunk(0);
+  const std::string dir = test::MakeTempDir("save");
+
+  // A save that cannot be written: the window stays open and enabled.
+  dlg->SetCloseAfterSave(true);
+  student->SaveAsync(dir + "/no/such/folder/work.wav");
+  ASSERT_TRUE(SpinUntil([&] { return !student->saveThread.joinable(); }));
+  EXPECT_TRUE(dlg->isVisible());
+  EXPECT_TRUE(dlg->isEnabled());
+  // Its flag went with it: a later plain save does not close the window.
+  student->SaveAsync(dir + "/plain.wav");
+  ASSERT_TRUE(SpinUntil([&] { return !student->saveThread.joinable(); }));
+  EXPECT_TRUE(dlg->isVisible());
+
+  // The next exit's save succeeds: the window closes.
+  dlg->SetCloseAfterSave(true);
+  student->SaveAsync(dir + "/work.wav");
+  ASSERT_TRUE(SpinUntil([&] { return !dlg->isVisible(); }));
+  EXPECT_TRUE(student->lastSaveOk);
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(dir + "/work.wav")));
+  EXPECT_EQ(dlg->result(), QDialog::Accepted);
+}
+
+TEST_F(TrackNotifyTest, WithoutCloseAfterSaveTheWindowStays) {
+  ASSERT_NE(student->AddChunk(), nullptr);
+  student->SelectChunk(0);
+  dlg->setEnabled(false);
+  student->SaveAsync(test::MakeTempDir("keep") + "/work.wav");
+  ASSERT_TRUE(SpinUntil([&] { return !student->saveThread.joinable(); }));
+  EXPECT_TRUE(dlg->isVisible());
+  EXPECT_TRUE(dlg->isEnabled());
+}
+
+}  // namespace
+}  // namespace vts::ui
