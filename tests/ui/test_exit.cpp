@@ -258,3 +258,25 @@ TEST_F(ClassroomExit, AnAutomaticSaveThatCannotStartKeepsModifiedWorkOpen) {
 
 }  // namespace
 }  // namespace vts::ui::test
+
+namespace vts::ui::test {
+namespace {
+
+TEST_F(ClassroomExit, AFailedAutomaticSaveKeepsOnlyUnsavedWorkOpen) {
+  // Nothing recorded: a failed save loses nothing, the window closes.
+  Exit_();
+  ASSERT_EQ(ops->savedPaths.size(), 1u);
+  SaveDone(student, false);
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(ClassroomExit, AFailedAutomaticSaveOfRecordedWorkKeepsTheWindowOpen) {
+  student->modified = true;
+  Exit_();
+  SaveDone(student, false);
+  EXPECT_FALSE(Closed());
+  EXPECT_FALSE(dlg->CloseAfterSave());
+}
+
+}  // namespace
+}  // namespace vts::ui::test
