@@ -141,7 +141,8 @@ void CMainDlg::OnBnClickedExit() {
 
   // 4. Under the classroom, the student's work is saved on its own.
   const bool managed = core && core->classroomManaged != 0;
-  if (managed && student && s) {
+  // A Student track without any chunk holds no work (its save could only fail).
+  if (managed && student && s && s->ChunkCount() > 0) {
     bool fromMaster = false;
     const std::string name = StudentWorkName(Now(), &fromMaster);
     if (name.empty()) {

@@ -188,6 +188,7 @@ class ClassroomExit : public Exit {
     Exit::SetUp();
     core->classroomManaged = 1;
     core->studentFlag = 1;
+    MakeChunks(student, 1);
   }
 };
 
@@ -261,6 +262,13 @@ TEST_F(ClassroomExit, AnAutomaticSaveThatCannotStartKeepsModifiedWorkOpen) {
 
 namespace vts::ui::test {
 namespace {
+
+TEST_F(ClassroomExit, AStudentWithoutChunksHasNoWorkToSave) {
+  student->FreeChunks();
+  Exit_();
+  EXPECT_TRUE(ops->savedPaths.empty());
+  EXPECT_TRUE(Closed());
+}
 
 TEST_F(ClassroomExit, AFailedAutomaticSaveKeepsOnlyUnsavedWorkOpen) {
   // Nothing recorded: a failed save loses nothing, the window closes.
