@@ -155,29 +155,36 @@ TEST_F(TrackNotifyTest, UnknownCodesChangeNothing) {
   EXPECT_EQ(dlg->ChunkNumber()->Number(), 5);
 }
 
-// The exit path's save: the window closes when it has succeeded, and only then.
+// The exit path's automatic save of a classroom-managed student: the window closes when the
+// save has succeeded, and only then.
 TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
   ASSERT_NE(student->AddChunk(), nullptr);
   student->SelectChunk(0);
+  student->modified = true;
+  g_pAppCore->studentFlag = 1;
+  g_pAppCore->classroomManaged = 1;
   const std::string dir = test::MakeTempDir("save");
 
-  // A save that cannot be written: the window stays open and enabled.
-  dlg->SetCloseAfterSave(true);
-  student->SaveAsync(dir + "/no/such/folder/work.wav");
+  // A target below a plain file cannot be written (not even by root): the save fails, the
+  // window stays open and enabled.
+  QFile blocker(QString::fromStdString(dir + "/plain-file"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  g_pAppCore->studentWorkTarget = dir + "/plain-file/";
+  dlg->Dispatch(1049, BN_CLICKED);
+  ASSERT_TRUE(SpinUntil([&] { return !dlg->CloseAfterSave(); }));
   ASSERT_TRUE(SpinUntil([&] { return !student->saveThread.joinable(); }));
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(student->lastSaveOk);
   EXPECT_TRUE(dlg->isVisible());
   EXPECT_TRUE(dlg->isEnabled());
-  // Its flag went with it: a later plain save does not close the window.
-  student->SaveAsync(dir + "/plain.wav");
-  ASSERT_TRUE(SpinUntil([&] { return !student->saveThread.joinable(); }));
-  EXPECT_TRUE(dlg->isVisible());
 
   // The next exit's save succeeds: the window closes.
-  dlg->SetCloseAfterSave(true);
-  student->SaveAsync(dir + "/work.wav");
+  g_pAppCore->studentWorkTarget = dir + "/";
+  dlg->Dispatch(1049, BN_CLICKED);
   ASSERT_TRUE(SpinUntil([&] { return !dlg->isVisible(); }));
   EXPECT_TRUE(student->lastSaveOk);
-  EXPECT_TRUE(QFile::exists(QString::fromStdString(dir + "/work.wav")));
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(dir + "/1StudentsWorks.vxb")));
   EXPECT_EQ(dlg->result(), QDialog::Accepted);
 }
 

@@ -328,8 +328,6 @@ class CMainDlg : public QDialog, public ISkinHost {
   // Shown tooltips (control id -> text) as registered at start.
   const std::map<int, QString>& Tooltips() const { return m_tooltips; }
   QWidget* WaveformWindow(int track) const;
-  // The exit path's wish to close when the save it started has finished.
-  void SetCloseAfterSave(bool on) { m_closeAfterSave = on ? 1 : 0; }
 
  private:
   struct NotifyRelay;
