@@ -136,22 +136,24 @@ void CMainDlg::OnBnClickedExit() {
       return;
     }
     saveStarted = true;
-    Tx().pendingSaves[track] = std::string();
+    Tx().pendingSaves[track] = TransportState::PendingSave{};
   };
 
   // 4. Under the classroom, the student's work is saved on its own.
   const bool managed = core && core->classroomManaged != 0;
-  if (managed && student && s) {
+  // A Student track without any chunk holds no work (its save could only fail).
+  if (managed && student && s && s->ChunkCount() > 0) {
     bool fromMaster = false;
     const std::string name = StudentWorkName(Now(), &fromMaster);
     if (name.empty()) {
       if (s->modified) saveMissed = true;
     } else {
       if (fromMaster && m) Ops().Close(*m);
+      const bool atStake = s->modified;
       const bool ok = StartSave(s, name);
       if (ok) {
         saveStarted = true;
-        Tx().pendingSaves[s] = name;
+        Tx().pendingSaves[s] = TransportState::PendingSave{name, atStake};
       } else if (s->modified) {
         saveMissed = true;
       }
@@ -215,9 +217,18 @@ void CMainDlg::OnSaveFinished(std::intptr_t sender) {
   Ops().WaitForSave(*track);
 
   auto it = Tx().pendingSaves.find(track);
-  if (it == Tx().pendingSaves.end()) return;
-  // A failed save leaves the track modified (and the old file in place).
-  const bool ok = LastSaveOk(*track) && (it->second.empty() || Exists(it->second));
+  if (it == Tx().pendingSaves.end()) {
+    // A save the exit path did not start, with the flag set from elsewhere: it decides.
+    if (m_closeAfterSave != 0 && Tx().pendingSaves.empty()) {
+      m_closeAfterSave = 0;
+      if (LastSaveOk(*track)) OnOK();
+    }
+    return;
+  }
+  // A failed save leaves the track modified (and the old file in place). Only a failure
+  // that loses work keeps the window open.
+  const bool saved = LastSaveOk(*track) && (it->second.path.empty() || Exists(it->second.path));
+  const bool ok = saved || !it->second.workAtStake;
   Tx().pendingSaves.erase(it);
   if (!ok) {
     Tx().saveFailed = true;

@@ -21,7 +21,11 @@ struct CMainDlg::TransportState {
   std::function<LocalTime()> clock;
   // Saves started by the exit path that have not reported back yet; the window closes
   // when the last one has finished and every one of them succeeded.
-  std::map<CSoundTrack*, std::string> pendingSaves;  // track -> the file it saves to
+  struct PendingSave {
+    std::string path;       // empty: not known here (chosen in the Save-As dialog)
+    bool workAtStake = true;  // the track held unsaved work when the save started
+  };
+  std::map<CSoundTrack*, PendingSave> pendingSaves;
   bool saveFailed = false;
   // Per sender: playback-ended notices still to come from stops the window made itself.
   std::map<std::intptr_t, int> ownStops;

@@ -188,6 +188,7 @@ class ClassroomExit : public Exit {
     Exit::SetUp();
     core->classroomManaged = 1;
     core->studentFlag = 1;
+    MakeChunks(student, 1);
   }
 };
 
@@ -254,6 +255,35 @@ TEST_F(ClassroomExit, AnAutomaticSaveThatCannotStartKeepsModifiedWorkOpen) {
   ops->saveStarts = false;
   Exit_();
   EXPECT_FALSE(Closed());
+}
+
+}  // namespace
+}  // namespace vts::ui::test
+
+namespace vts::ui::test {
+namespace {
+
+TEST_F(ClassroomExit, AStudentWithoutChunksHasNoWorkToSave) {
+  student->FreeChunks();
+  Exit_();
+  EXPECT_TRUE(ops->savedPaths.empty());
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(ClassroomExit, AFailedAutomaticSaveKeepsOnlyUnsavedWorkOpen) {
+  // Nothing recorded: a failed save loses nothing, the window closes.
+  Exit_();
+  ASSERT_EQ(ops->savedPaths.size(), 1u);
+  SaveDone(student, false);
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(ClassroomExit, AFailedAutomaticSaveOfRecordedWorkKeepsTheWindowOpen) {
+  student->modified = true;
+  Exit_();
+  SaveDone(student, false);
+  EXPECT_FALSE(Closed());
+  EXPECT_FALSE(dlg->CloseAfterSave());
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // stops told apart from real ends, the right-click variants and the chunk stepping.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
+#include "platform/window_bus.h"
 #include "transport_fixture.h"
 
 namespace vts::ui::test {
@@ -137,6 +140,24 @@ TEST_F(Transport, RightClickOnAModeButtonStartsItsModeOneChunkOn) {
     for (CSoundTrack* t : {master, student}) t->playing = t->recording = false;
     dlg->Dispatch(1036, BN_CLICKED);
   }
+}
+
+TEST_F(Transport, EveryPressIsMirroredToTheLinkedPeerOnceAndARightClickAsOneMessage) {
+  std::vector<std::pair<plat::WPARAM, plat::LPARAM>> got;
+  auto peer = plat::BusWindow::Create("VtsPeerTest", u"peer", [&](const plat::WindowMessage& m) {
+    if (m.message == WM_REMOTECONTROL) got.emplace_back(m.wParam, m.lParam);
+    return plat::LRESULT(0);
+  });
+  ASSERT_NE(peer, nullptr);
+  dlg->SetPeerWindow(peer->Id());
+  MakeChunks(master, 3);
+  dlg->Dispatch(1038, NM_RCLICK);  // the chunk step and the mode start inside: no own mirror
+  dlg->Dispatch(1018, BN_CLICKED);
+  dlg->Dispatch(1034, BN_CLICKED);
+  for (int i = 0; i < 50 && got.size() < 3; ++i) peer->WaitAndDispatch(std::chrono::milliseconds(100));
+  peer->WaitAndDispatch(std::chrono::milliseconds(200));
+  const std::vector<std::pair<plat::WPARAM, plat::LPARAM>> expected = {{1038, 1}, {1018, 0}, {1034, 0}};
+  EXPECT_EQ(got, expected);
 }
 
 TEST_F(Transport, NextBWithoutAMasterStepsTheStudentAloneAndGoesOnRecording) {
