@@ -21,6 +21,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -152,6 +153,55 @@ class CSoundTrack {
   CSoundWorksWAS* Engine() { return engine.get(); }
   // The tag of the current engine (the lParam of its WM_SOUND_IN); safe on any thread.
   std::uint32_t EngineTag() const { return engineTag; }
+
+  // ---- [load/save] loading and saving (tracks/track_loading.cpp, tracks/track_saving.cpp).
+  // LoadTrack and SaveTrack run on one-shot threads (or, SaveTrack, synchronously on the UI
+  // thread); the dialog keeps the transport stopped meanwhile.
+  struct LoadRequest {
+    CSoundTrack* track = nullptr;
+    std::string path;
+    std::uint32_t word = 1;
+  };
+  using SaveRequest = LoadRequest;
+  // Runs LoadTrack, frees the request, posts TRACK_NOTIFY_LOADED whatever the outcome.
+  static void LoadThreadProc(LoadRequest* request);
+  // Waits for the previous load thread and starts LoadThreadProc on `loadThread`.
+  void StartLoad(const std::string& path);
+  // Loads a WAV (16-bit PCM, 1 or 2 channels), an MP3 or a ".vxb" package as the track's
+  // source, with its chunk list and texts. No message box; false leaves the track closed and
+  // without chunks.
+  bool LoadTrack(const std::string& path);
+  // Side files: replace the chunk list by a ".cif" (false: the list is left empty), by one
+  // chunk covering the source, or set the texts from a ".txt".
+  bool ReadChunkList(const std::string& path);
+  bool MakeSingleChunk();
+  bool ReadChunkTexts(const std::string& path);
+
+  // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on `saveThread`.
+  bool SaveAsync(const std::string& path);
+  // Runs SaveTrack, frees the request, posts TRACK_NOTIFY_SAVED whatever the outcome.
+  static void SaveThreadProc(SaveRequest* request);
+  // Saves as WAV, MP3 (".mp3") or package (".vxb"). Every file is written beside its target
+  // and renamed over it only when complete; on failure the old file stays, a message box
+  // tells why and `modified` stays set.
+  bool SaveTrack(const std::string& path);
+  bool SaveWav(const std::string& path);
+  // `error`: 0 none, 1 bad channel count, 2 encoder initialisation, 3 destination cannot be
+  // written, 4 the encoder failed on the sound.
+  bool EncodeMp3(const std::string& path, int* error);
+  static constexpr int kMp3ErrorEncodeFailed = 4;
+  // The ".cif" body of the first chunksToSave chunks (all when 0); empty sets chunksToSave 0.
+  std::vector<std::uint8_t> BuildChunkList();
+  // Writes the chunk list (all chunks) to `path`; nothing to write still succeeds.
+  bool WriteChunkList(const std::string& path);
+  // The ".txt" body of every chunk's text.
+  std::vector<std::uint8_t> BuildChunkTexts();
+  // Packs the temporary folder into a package at `path` (bookmark save of a package).
+  bool BuildPackage(const std::string& path);
+  // Called with false when an asynchronous save starts; the dialog enables itself again on
+  // TRACK_NOTIFY_SAVED. May stay empty.
+  std::function<void(bool enabled)> windowDisabledWhileSaving;
+  // ---- [load/save] end
 
   // Posts TRACK_NOTIFY_POSITION (the waveform window's clicks and seeks).
   void NotifyPosition() { Notify(TRACK_NOTIFY_POSITION); }

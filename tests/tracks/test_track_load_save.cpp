@@ -1,0 +1,866 @@
+// Loading and saving a track: WAV, MP3 and ".vxb" round trips, a table of bad inputs, safe
+// saving (the old file survives every failure), and the load and save threads' codes.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/product_name.h"
+#include "package/zip.h"
+#include "platform/message_box.h"
+#include "platform/utf.h"
+#include "test_env.h"
+#include "track_doubles.h"
+#include "tracks/side_files.h"
+#include "tracks/sound_track.h"
+
+namespace vts {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put16(Bytes& b, std::uint32_t v) {
+  b.push_back(std::uint8_t(v));
+  b.push_back(std::uint8_t(v >> 8));
+}
+void Put32(Bytes& b, std::uint32_t v) {
+  Put16(b, v & 0xFFFF);
+  Put16(b, v >> 16);
+}
+void PutTag(Bytes& b, const char* tag) {
+  for (int i = 0; i < 4; ++i) b.push_back(std::uint8_t(tag[i]));
+}
+
+// A WAV file as some other program may have written it.
+struct WavSpec {
+  std::uint16_t tag = 1;
+  std::uint16_t channels = 1;
+  std::uint32_t rate = 44100;
+  std::uint16_t bits = 16;
+  int blockAlign = -1;         // -1: channels x bits / 8
+  std::uint32_t fmtSize = 16;  // 18: with cbSize
+  bool listBeforeFmt = false;
+  bool listBeforeData = false;
+  bool listAfterData = false;
+  std::int64_t declaredDataBytes = -1;  // -1: the real size
+  bool noData = false;
+};
+
+Bytes MakeWav(const WavSpec& s, const Bytes& pcm) {
+  const std::uint16_t align =
+      s.blockAlign >= 0 ? std::uint16_t(s.blockAlign) : std::uint16_t(s.channels * s.bits / 8);
+  Bytes body;
+  PutTag(body, "WAVE");
+  auto list = [&] {
+    PutTag(body, "LIST");
+    Put32(body, 18);
+    PutTag(body, "INFO");
+    PutTag(body, "ISFT");
+    Put32(body, 5);
+    // The text "data" in it catches a byte scan taking the LIST for the sound.
+    for (char c : {'d', 'a', 't', 'a', '\0', '\0'}) body.push_back(std::uint8_t(c));  // odd, padded
+  };
+  if (s.listBeforeFmt) list();
+  PutTag(body, "fmt ");
+  Put32(body, s.fmtSize);
+  Put16(body, s.tag);
+  Put16(body, s.channels);
+  Put32(body, s.rate);
+  Put32(body, s.rate * align);
+  Put16(body, align);
+  Put16(body, s.bits);
+  for (std::uint32_t i = 16; i < s.fmtSize; ++i) body.push_back(0);
+  if (s.listBeforeData) list();
+  if (!s.noData) {
+    PutTag(body, "data");
+    Put32(body, s.declaredDataBytes >= 0 ? std::uint32_t(s.declaredDataBytes)
+                                         : std::uint32_t(pcm.size()));
+    body.insert(body.end(), pcm.begin(), pcm.end());
+    if (pcm.size() & 1) body.push_back(0);
+  }
+  if (s.listAfterData) list();
+  Bytes file;
+  PutTag(file, "RIFF");
+  Put32(file, std::uint32_t(body.size()));
+  file.insert(file.end(), body.begin(), body.end());
+  return file;
+}
+
+Bytes Pcm16(const std::vector<std::int16_t>& samples) {
+  Bytes b(samples.size() * 2);
+  std::memcpy(b.data(), samples.data(), b.size());
+  return b;
+}
+
+// Deterministic noise-like samples (every bit pattern matters for "identical").
+std::vector<std::int16_t> Noise(std::size_t count, std::uint32_t seed = 1) {
+  std::vector<std::int16_t> s(count);
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (auto& v : s) {
+    x = x * 1664525u + 1013904223u;
+    v = std::int16_t(x >> 16);
+  }
+  return s;
+}
+
+std::vector<std::int16_t> Tone(std::size_t count, double amplitude) {
+  std::vector<std::int16_t> s(count);
+  for (std::size_t i = 0; i < count; ++i)
+    s[i] = std::int16_t(amplitude * std::sin(2 * M_PI * 440.0 * double(i) / 44100.0));
+  return s;
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* e = readdir(dir)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+Bytes Cif(std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> records) {
+  Bytes b;
+  for (auto [start, length] : records) {
+    Put32(b, start);
+    Put32(b, length);
+  }
+  return b;
+}
+
+std::vector<std::string> ZipEntryNames(const std::string& path) {
+  std::vector<std::string> names;
+  ZipHandle* h = OpenZipReaderFile(path);
+  if (h == nullptr) return names;
+  for (int i = 0;; ++i) {
+    ZipEntryInfo info;
+    if (GetZipEntryInfo(h, i, info) != ZR_OK) break;
+    names.push_back(plat::Utf16ToUtf8(info.name));
+  }
+  CloseZipReader(h);
+  return names;
+}
+
+double Rms(const std::int16_t* s, std::size_t n) {
+  double sum = 0;
+  for (std::size_t i = 0; i < n; ++i) sum += double(s[i]) * s[i];
+  return n ? std::sqrt(sum / double(n)) : 0;
+}
+
+// Limits the size of every file this process writes, for a full disk without a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    handler_ = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old_;
+    small.rlim_cur = bytes;
+    ok_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, handler_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  struct rlimit old_ {};
+  sighandler_t handler_;
+  bool ok_ = false;
+};
+
+class TrackLoadSave : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    boxes_ = std::make_shared<plat::RecordingMessageBoxService>();
+    plat::SetMessageBoxService(boxes_);
+    dir_ = test::MakeTempDir("files") + "/";
+  }
+  void TearDown() override {
+    core_.Attach(nullptr, nullptr);
+    plat::SetMessageBoxService(nullptr);
+  }
+  // Tracks named "Master" are routed as the Master, others as the Student (their capture
+  // stops' end marks must arrive). A track is detached before it is destroyed.
+  struct Detacher {
+    TrackLoadSave* fixture;
+    void operator()(CSoundTrack* t) const {
+      if (fixture->master_ == t) fixture->master_ = nullptr;
+      if (fixture->student_ == t) fixture->student_ = nullptr;
+      fixture->core_.Attach(fixture->master_, fixture->student_);
+      delete t;
+    }
+  };
+  using TrackPtr = std::unique_ptr<CSoundTrack, Detacher>;
+  TrackPtr MakeTrack(const std::string& name = "Master") {
+    TrackPtr t(new CSoundTrack(core_.Id(), name, &state_), Detacher{this});
+    t->notifyTarget = log_.Target();
+    (name == "Master" ? master_ : student_) = t.get();
+    core_.Attach(master_, student_);
+    return t;
+  }
+  // A track loaded from a mono 44100 Hz WAV of `samples`, with optional side files.
+  TrackPtr Loaded(const std::string& name, const std::vector<std::int16_t>& samples,
+                  const Bytes* cif = nullptr, const Bytes* txt = nullptr) {
+    const std::string path = dir_ + name;
+    WriteFile(path, MakeWav({}, Pcm16(samples)));
+    std::string base = path.substr(0, path.rfind('.'));
+    if (cif) WriteFile(base + ".cif", *cif);
+    if (txt) WriteFile(base + ".txt", *txt);
+    auto track = MakeTrack();
+    EXPECT_TRUE(track->LoadTrack(path));
+    return track;
+  }
+  std::vector<std::u16string> Texts(CSoundTrack& t) {
+    std::vector<std::u16string> texts;
+    for (int i = 0; i < t.ChunkCount(); ++i) texts.push_back(t.Chunk(i)->text);
+    return texts;
+  }
+  std::vector<std::uint32_t> Lengths(CSoundTrack& t) {
+    std::vector<std::uint32_t> v;
+    for (int i = 0; i < t.ChunkCount(); ++i) v.push_back(t.Chunk(i)->length);
+    return v;
+  }
+
+  EngineStateBlock state_;
+  test::CoreThreadDouble core_;
+  CSoundTrack* master_ = nullptr;
+  CSoundTrack* student_ = nullptr;
+  test::NotifyLog log_;
+  std::shared_ptr<plat::RecordingMessageBoxService> boxes_;
+  std::string dir_;
+};
+
+// ------------------------------------------------------------------ WAV round trips
+
+TEST_F(TrackLoadSave, WavRoundTripKeepsEverySampleAndTheSideFiles) {
+  // Stereo at 48 kHz with a LIST chunk on either side of the sound: the saved file is the
+  // plain 44-byte header and exactly the same sample bytes.
+  WavSpec spec;
+  spec.channels = 2;
+  spec.rate = 48000;
+  spec.fmtSize = 18;
+  spec.listBeforeData = true;
+  spec.listAfterData = true;
+  const Bytes pcm = Pcm16(Noise(2 * 72000));
+  WriteFile(dir_ + "lesson.wav", MakeWav(spec, pcm));
+  WriteFile(dir_ + "lesson.cif", Cif({{0, 500}, {500, 700}, {1200, 300}}));
+  const std::vector<std::u16string> texts = {u"one", u"", u"dr\u00e9i"};
+  WriteFile(dir_ + "lesson.txt", BuildTxtBody(texts));
+
+  auto track = MakeTrack();
+  ASSERT_TRUE(track->LoadTrack(dir_ + "lesson.wav"));
+  EXPECT_EQ(track->format.channels, 2);
+  EXPECT_EQ(track->format.samplesPerSec, 48000u);
+  EXPECT_EQ(track->dataBytes, pcm.size());
+  EXPECT_EQ(Lengths(*track), (std::vector<std::uint32_t>{24000, 33600, 14400}));
+  EXPECT_EQ(Texts(*track), texts);
+  EXPECT_TRUE(track->textsPresent);
+  EXPECT_EQ(track->currentChunk, 0);
+  EXPECT_EQ(track->sourcePath, dir_ + "lesson.wav");
+
+  track->Chunk(1)->text = u"two\r\nlines";
+  track->modified = true;
+  ASSERT_TRUE(track->SaveTrack(dir_ + "copy.wave"));  // the extension becomes "wav"
+  EXPECT_FALSE(track->modified);
+  EXPECT_FALSE(Exists(dir_ + "copy.wave"));
+  EXPECT_EQ(ReadFile(dir_ + "copy.wav"), MakeWav({.channels = 2, .rate = 48000}, pcm));
+  std::vector<std::u16string> saved;
+  ASSERT_EQ(ReadTxtFile(dir_ + "copy.txt", saved), SideFileStatus::Ok);
+  EXPECT_EQ(saved, (std::vector<std::u16string>{u"one", u"two lines", u"dr\u00e9i"}));
+  EXPECT_FALSE(Exists(dir_ + "copy.cif")) << "a WAV save writes no chunk list";
+  EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"copy.txt", "copy.wav", "lesson.cif",
+                                                     "lesson.txt", "lesson.wav"}));
+  EXPECT_TRUE(boxes_->Boxes().empty());
+}
+
+TEST_F(TrackLoadSave, WavWithoutSideFilesIsOneChunkAndCanBeSavedOverItself) {
+  const auto samples = Noise(30000, 7);
+  auto track = Loaded("solo.wav", samples);
+  EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{30000});
+  EXPECT_FALSE(track->textsPresent);
+  // The source stays readable while its file is replaced.
+  ASSERT_TRUE(track->SaveTrack(dir_ + "solo.wav"));
+  EXPECT_EQ(ReadFile(dir_ + "solo.wav"), MakeWav({}, Pcm16(samples)));
+  ASSERT_TRUE(track->SaveTrack(dir_ + "solo.wav"));
+  EXPECT_EQ(ReadFile(dir_ + "solo.wav"), MakeWav({}, Pcm16(samples)));
+}
+
+TEST_F(TrackLoadSave, RecordedChunksAreSavedInOrderFromTheirTemporaryFiles) {
+  auto track = MakeTrack("Student");
+  const auto a = Noise(5000, 1), b = Noise(7001, 2);
+  for (const auto* s : {&a, &b}) {
+    CChunkInfo* chunk = track->AddChunk();
+    ASSERT_NE(chunk, nullptr);
+    test::FillChunk(chunk, *s);
+    ASSERT_TRUE(track->SaveChunk(track->ChunkCount() - 1));
+    chunk->Unload();
+  }
+  track->SelectChunk(1);
+  std::vector<std::int16_t> all = a;
+  all.insert(all.end(), b.begin(), b.end());
+  ASSERT_TRUE(track->SaveTrack(dir_ + "take.wav"));
+  EXPECT_EQ(ReadFile(dir_ + "take.wav"), MakeWav({}, Pcm16(all)));
+  EXPECT_TRUE(track->CurrentChunk()->IsLoaded()) << "the current chunk is in memory again";
+  EXPECT_FALSE(track->Chunk(0)->IsLoaded()) << "other chunks are unloaded after the save";
+}
+
+TEST_F(TrackLoadSave, ChunksOfLengthZeroSaveAnEmptyWavAndNoChunkList) {
+  auto track = MakeTrack("Student");
+  ASSERT_NE(track->AddChunk(), nullptr);
+  ASSERT_NE(track->AddChunk(), nullptr);
+  ASSERT_TRUE(track->SaveTrack(dir_ + "empty.wav"));
+  EXPECT_EQ(ReadFile(dir_ + "empty.wav"), MakeWav({}, {}));
+  EXPECT_TRUE(track->BuildChunkList().empty());
+  EXPECT_EQ(track->chunksToSave, 0);
+  track->modified = true;
+  EXPECT_TRUE(track->WriteChunkList(dir_ + "empty.cif"));
+  EXPECT_FALSE(Exists(dir_ + "empty.cif"));
+  EXPECT_FALSE(track->modified);
+}
+
+// ------------------------------------------------------------------ side files on load
+
+TEST_F(TrackLoadSave, ChunkListReadingOnLoad) {
+  struct Case {
+    const char* name;
+    Bytes cif;
+    std::vector<std::uint32_t> lengths;
+  };
+  // 2 s of sound at 44100 Hz.
+  const std::vector<Case> cases = {
+      {"two records", Cif({{0, 1000}, {1000, 500}}), {44100, 22050}},
+      {"12 bytes: refused, one chunk", Bytes(12, 0), {88200}},
+      {"0 bytes: refused, one chunk", Bytes{}, {88200}},
+      {"past the end: clamped", Cif({{1500, 1000}, {3000, 10}}), {22050, 0}},
+      {"huge length", Cif({{0, 0xFFFFFFFFu}}), {88200}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto track = Loaded("c.wav", Noise(88200), &c.cif);
+    EXPECT_EQ(Lengths(*track), c.lengths);
+    EXPECT_FALSE(track->modified);
+  }
+}
+
+TEST_F(TrackLoadSave, TextsWithMoreLinesThanChunksAddChunks) {
+  const Bytes cif = Cif({{0, 100}});
+  const Bytes txt = BuildTxtBody(std::vector<std::u16string>{u"a", u"b", u"c"});
+  auto track = Loaded("t.wav", Noise(44100), &cif, &txt);
+  EXPECT_EQ(Lengths(*track), (std::vector<std::uint32_t>{4410, 0, 0}));
+  EXPECT_EQ(Texts(*track), (std::vector<std::u16string>{u"a", u"b", u"c"}));
+}
+
+// ------------------------------------------------------------------ bad input
+
+TEST_F(TrackLoadSave, BadInputFailsCleanlyOrLoadsWhatCanBePlayed) {
+  const Bytes pcm = Pcm16(Noise(4410));
+  Bytes truncatedPackage;
+  {
+    // A real package cut in half.
+    auto track = Loaded("whole.wav", Noise(44100));
+    ASSERT_TRUE(track->SaveTrack(dir_ + "whole.vxb"));
+    truncatedPackage = ReadFile(dir_ + "whole.vxb");
+    truncatedPackage.resize(truncatedPackage.size() / 2);
+  }
+  Bytes flippedPackage = ReadFile(dir_ + "whole.vxb");
+  for (std::size_t i = 40; i < flippedPackage.size(); i += 97) flippedPackage[i] ^= 0x5A;
+
+  struct Case {
+    const char* name;
+    std::string file;
+    Bytes bytes;
+    bool loads;
+    std::uint32_t frames;  // when it loads
+  };
+  const std::vector<Case> cases = {
+      {"18-byte fmt", "a.wav", MakeWav({.fmtSize = 18}, pcm), true, 4410},
+      {"LIST before fmt", "b.wav", MakeWav({.listBeforeFmt = true}, pcm), true, 4410},
+      {"LIST before data", "c.wav", MakeWav({.listBeforeData = true}, pcm), true, 4410},
+      {"data size past the end: clamped", "d.wav", MakeWav({.declaredDataBytes = 1000000}, pcm),
+       true, 4410},
+      {"data size of odd bytes: whole frames", "e.wav",
+       [&] {
+         Bytes b = MakeWav({}, pcm);
+         b.pop_back();
+         return b;
+       }(),
+       true, 4409},
+      {"8-bit", "f.wav", MakeWav({.bits = 8}, pcm), false, 0},
+      {"24-bit", "g.wav", MakeWav({.bits = 24}, Bytes(4410 * 3, 1)), false, 0},
+      {"32-bit float", "h.wav", MakeWav({.tag = 3, .bits = 32}, pcm), false, 0},
+      {"3 channels", "i.wav", MakeWav({.channels = 3}, Bytes(6 * 100, 0)), false, 0},
+      {"block align not channels x 2", "j.wav", MakeWav({.channels = 2, .blockAlign = 2}, pcm),
+       false, 0},
+      {"zero rate", "k.wav", MakeWav({.rate = 0}, pcm), false, 0},
+      {"no data chunk", "l.wav", MakeWav({.noData = true}, pcm), false, 0},
+      {"empty data", "m.wav", MakeWav({}, {}), false, 0},
+      {"not RIFF", "n.wav", Bytes(100, 'x'), false, 0},
+      {"truncated header", "o.wav",
+       [&] {
+         Bytes b = MakeWav({}, pcm);
+         b.resize(30);
+         return b;
+       }(),
+       false, 0},
+      {"empty file", "p.wav", Bytes{}, false, 0},
+      {"truncated package", "q.vxb", truncatedPackage, false, 0},
+      {"bit-flipped package", "r.vxb", flippedPackage, false, 0},
+      {"package that is no archive", "s.vxb", Bytes(300, 0x50), false, 0},
+      {"MP3 that is noise", "t.mp3", Bytes(5000, 0x33), false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(dir_ + c.file, c.bytes);
+    // Each load follows a good one: nothing of the earlier file may be left behind.
+    auto track = Loaded("good.wav", Noise(2000));
+    ASSERT_EQ(track->ChunkCount(), 1);
+    const bool loaded = track->LoadTrack(dir_ + c.file);
+    EXPECT_EQ(loaded, c.loads);
+    if (loaded) {
+      EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{c.frames});
+      EXPECT_EQ(track->dataBytes, c.frames * 2);
+      ASSERT_TRUE(track->CurrentChunk()->IsLoaded());
+      EXPECT_EQ(0, std::memcmp(track->CurrentChunk()->data, pcm.data(), c.frames * 2));
+    } else {
+      EXPECT_EQ(track->ChunkCount(), 0);
+      EXPECT_EQ(track->currentChunk, -1);
+      EXPECT_EQ(track->sourceFile, -1);
+      EXPECT_TRUE(track->sourcePath.empty());
+      EXPECT_EQ(track->format.channels, 0);
+      EXPECT_TRUE(Entries(track->TempFolderPath()).empty()) << "nothing unpacked is kept";
+    }
+  }
+  EXPECT_TRUE(boxes_->Boxes().empty()) << "a load shows no message box";
+}
+
+TEST_F(TrackLoadSave, ShortOrMissingPathsFail) {
+  auto track = MakeTrack();
+  for (const std::string& path : {std::string("a.b"), std::string(""), dir_ + "missing.wav",
+                                  dir_ + "missing.mp3", dir_ + "missing.vxb"}) {
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(track->LoadTrack(path));
+    EXPECT_EQ(track->ChunkCount(), 0);
+  }
+}
+
+TEST_F(TrackLoadSave, FailedLoadAlsoDropsTheWholeFileView) {
+  const Bytes cif = Cif({{0, 100}, {100, 100}});
+  auto track = Loaded("v.wav", Noise(44100), &cif);
+  {
+    std::lock_guard lock(track->bufferLock);
+    track->keptChunks = std::move(track->chunks);
+    track->chunks.clear();
+    track->chunks.push_back(std::make_unique<CChunkInfo>());
+    track->wholeFileMode = true;
+  }
+  EXPECT_FALSE(track->LoadTrack(dir_ + "nothing.wav"));
+  EXPECT_FALSE(track->wholeFileMode);
+  EXPECT_TRUE(track->keptChunks.empty());
+  EXPECT_EQ(track->ChunkCount(), 0);
+}
+
+// ------------------------------------------------------------------ MP3 and package
+
+TEST_F(TrackLoadSave, PackageRoundTripKeepsChunksTextsAndWhereTheSoundIs) {
+  // Silence, a tone, silence: one second each, as three chunks with texts.
+  std::vector<std::int16_t> samples(44100, 0);
+  const auto tone = Tone(44100, 12000);
+  samples.insert(samples.end(), tone.begin(), tone.end());
+  samples.insert(samples.end(), 44100, 0);
+  const Bytes cif = Cif({{0, 1000}, {1000, 1000}, {2000, 1000}});
+  const std::vector<std::u16string> texts = {u"quiet", u"tone \u00fc", u""};
+  const Bytes txt = BuildTxtBody(texts);
+  auto track = Loaded("src.wav", samples, &cif, &txt);
+  ASSERT_EQ(track->ChunkCount(), 3);
+
+  ASSERT_TRUE(track->SaveTrack(dir_ + "work.vxb"));
+  EXPECT_EQ(ZipEntryNames(dir_ + "work.vxb"),
+            (std::vector<std::string>{"work.txt", "work.mpa", "work.cif"}));
+  EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"src.cif", "src.txt", "src.wav", "work.vxb"}))
+      << "no MP3 or temporary file is left beside the package";
+
+  auto again = MakeTrack("Student");
+  ASSERT_TRUE(again->LoadTrack(dir_ + "work.vxb"));
+  EXPECT_TRUE(again->isPackage);
+  EXPECT_EQ(again->format.samplesPerSec, 44100u);
+  EXPECT_EQ(again->format.channels, 1);
+  EXPECT_EQ(Texts(*again), texts);
+  EXPECT_EQ(Entries(again->TempFolderPath()),
+            (std::vector<std::string>{"work.cif", "work.mp3", "work.txt", "work.wav"}));
+  // The decoded sound may be longer by the encoder's delay and padding, never shorter.
+  const std::uint32_t total = again->dataBytes / 2;
+  EXPECT_GE(total, samples.size());
+  EXPECT_LE(total, samples.size() + 3 * 1152);
+  ASSERT_EQ(again->ChunkCount(), 3);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(again->Chunk(i)->start, std::uint32_t(44100 * i));
+    EXPECT_EQ(again->Chunk(i)->length, 44100u);
+  }
+  // Each chunk still holds its part of the sound: the delay shifts it by far less than the
+  // 100 ms left out at the chunks' edges.
+  std::vector<double> rms;
+  for (int i = 0; i < 3; ++i) {
+    again->SelectChunk(i);
+    CChunkInfo* c = again->CurrentChunk();
+    ASSERT_TRUE(c->IsLoaded());
+    const auto* s = reinterpret_cast<const std::int16_t*>(c->data);
+    rms.push_back(Rms(s + 4410, c->dataSize / 2 - 2 * 4410));
+  }
+  EXPECT_LT(rms[0], 200);
+  EXPECT_GT(rms[1], 6000);
+  EXPECT_LT(rms[2], 200);
+}
+
+TEST_F(TrackLoadSave, PackageChunkListIsContiguousWhateverTheStartsSay) {
+  const Bytes cif = Cif({{0, 1000}, {2000, 1000}});  // a gap
+  auto track = Loaded("gap.wav", Noise(3 * 44100), &cif);
+  ASSERT_TRUE(track->SaveTrack(dir_ + "gap.vxb"));
+  auto again = MakeTrack("Student");
+  ASSERT_TRUE(again->LoadTrack(dir_ + "gap.vxb"));
+  std::vector<CifRecord> records;
+  ASSERT_EQ(ReadCifFile(again->TempFolderPath() + "gap.cif", records), SideFileStatus::Ok);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].startMs, 0u);
+  EXPECT_EQ(records[1].startMs, 1000u);
+  EXPECT_EQ(records[1].lengthMs, 1000u);
+  EXPECT_FALSE(again->textsPresent) << "no texts, no texts entry";
+  EXPECT_EQ(ZipEntryNames(dir_ + "gap.vxb"), (std::vector<std::string>{"gap.mpa", "gap.cif"}));
+}
+
+TEST_F(TrackLoadSave, Mp3SaveAndLoadInBothChannelModes) {
+  for (std::uint16_t channels : {1, 2}) {
+    SCOPED_TRACE(channels);
+    const std::uint32_t frames = 2 * 22050;
+    WriteFile(dir_ + "in.wav",
+              MakeWav({.channels = channels, .rate = 22050}, Pcm16(Tone(frames * channels, 8000))));
+    auto track = MakeTrack();
+    ASSERT_TRUE(track->LoadTrack(dir_ + "in.wav"));
+    ASSERT_TRUE(track->SaveTrack(dir_ + "out.MP3"));
+    const Bytes mp3 = ReadFile(dir_ + "out.mp3");  // the extension is replaced
+    ASSERT_EQ(::rename((dir_ + "out.mp3").c_str(), (dir_ + "out.MP3").c_str()), 0);
+    ASSERT_GT(mp3.size(), 4u);
+    // 2 s at 64 kbit/s per channel, give or take the first and last frames.
+    EXPECT_NEAR(double(mp3.size()), 2 * 8000.0 * channels, 2500.0 * channels);
+
+    auto again = MakeTrack("Student");
+    ASSERT_TRUE(again->LoadTrack(dir_ + "out.MP3")) << "upper-case extension is an MP3 too";
+    EXPECT_TRUE(again->isMp3);
+    EXPECT_EQ(again->format.channels, channels);
+    EXPECT_EQ(again->format.samplesPerSec, 22050u);
+    EXPECT_GE(again->dataBytes / again->format.blockAlign, frames);
+  }
+}
+
+TEST_F(TrackLoadSave, BuildPackagePacksTheTemporaryFolder) {
+  auto track = Loaded("p.wav", Noise(44100));
+  ASSERT_TRUE(track->SaveTrack(dir_ + "p.vxb"));
+  ASSERT_TRUE(track->LoadTrack(dir_ + "p.vxb"));
+  ASSERT_TRUE(track->WriteChunkList(track->TempFolderPath() + "p.cif"));
+  ASSERT_TRUE(track->BuildPackage(dir_ + "p.vxb"));
+  EXPECT_EQ(ZipEntryNames(dir_ + "p.vxb"), (std::vector<std::string>{"p.cif", "p.mpa"}));
+  ASSERT_TRUE(track->LoadTrack(dir_ + "p.vxb"));
+  EXPECT_EQ(track->ChunkCount(), 1);
+}
+
+// ------------------------------------------------------------------ safe saving
+
+TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
+  // Ten seconds of noise; the texts are big and varied so that the package is clearly
+  // larger than its MP3.
+  const auto samples = Noise(10 * 44100, 3);
+  Bytes cif;
+  for (std::uint32_t i = 0; i < 10; ++i) {
+    Put32(cif, i * 1000);
+    Put32(cif, 1000);
+  }
+  std::vector<std::u16string> texts;
+  std::uint32_t x = 5;
+  for (int i = 0; i < 10; ++i) {
+    std::u16string t;
+    for (int k = 0; k < 1000; ++k) {
+      x = x * 1664525u + 1013904223u;
+      t.push_back(char16_t(0x4E00 + (x >> 16) % 0x5000));
+    }
+    texts.push_back(t);
+  }
+  const Bytes txt = BuildTxtBody(texts);
+  auto track = Loaded("big.wav", samples, &cif, &txt);
+  ASSERT_TRUE(track->SaveTrack(dir_ + "probe.vxb"));
+  const std::size_t packageBytes = ReadFile(dir_ + "probe.vxb").size();
+  ASSERT_TRUE(track->SaveTrack(dir_ + "probe.mp3"));
+  const std::size_t mp3Bytes = ReadFile(dir_ + "probe.mp3").size();
+  ASSERT_GT(packageBytes, mp3Bytes + 4096);
+
+  struct Case {
+    const char* name;
+    std::string target;
+    rlim_t limit;
+    std::u16string text;
+    std::u16string caption;
+  };
+  const std::u16string product = GetProductName();
+  const std::vector<Case> cases = {
+      {"WAV", "old.wav", 100000, u"Unable to save to requested destination", product},
+      {"MP3", "old.mp3", 20000, u"Unable to save to requested destination", u"MP3 encoding error"},
+      {"package: the sound", "old.vxb", 20000, u"Unable to save to requested destination",
+       u"MP3 encoding error"},
+      {"package: the archive", "old.vxb", (packageBytes + mp3Bytes) / 2,
+       u"Unable to save to requested destination", product},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes old(5000, 0xAB);
+    WriteFile(dir_ + c.target, old);
+    WriteFile(dir_ + "old.txt", old);
+    boxes_->Clear();
+    log_.Clear();
+    track->modified = true;
+    bool saved;
+    {
+      FileSizeLimit limit(c.limit);
+      ASSERT_TRUE(limit.ok());
+      saved = track->SaveTrack(dir_ + c.target);
+    }
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(track->modified) << "unsaved work stays marked";
+    EXPECT_EQ(ReadFile(dir_ + c.target), old) << "the old file is untouched";
+    EXPECT_EQ(ReadFile(dir_ + "old.txt"), old);
+    std::vector<std::string> expected = {"big.cif",   "big.txt",   "big.wav",  "old.txt",
+                                         "probe.mp3", "probe.txt", "probe.vxb"};
+    expected.push_back(c.target);
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    EXPECT_EQ(Entries(dir_), expected) << "no partial file is left";
+    const auto boxes = boxes_->Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, c.text);
+    EXPECT_EQ(boxes[0].caption, c.caption);
+    EXPECT_EQ(boxes[0].type, plat::MB_OK | plat::MB_ICONWARNING);
+    // The track goes on working: with room again the same save succeeds.
+    ASSERT_TRUE(track->SaveTrack(dir_ + c.target));
+    EXPECT_FALSE(track->modified);
+    ::unlink((dir_ + c.target).c_str());
+  }
+}
+
+TEST_F(TrackLoadSave, TextsThatCannotBeWrittenKeepBothOldFiles) {
+  std::vector<std::u16string> texts;
+  for (int i = 0; i < 20; ++i) texts.push_back(std::u16string(1000, char16_t(u'a' + i)));
+  const Bytes txt = BuildTxtBody(texts);
+  auto track = Loaded("short.wav", Noise(2000), nullptr, &txt);
+  ASSERT_TRUE(track->textsPresent);
+  const Bytes old(3000, 0xCD);
+  WriteFile(dir_ + "out.wav", old);
+  WriteFile(dir_ + "out.txt", old);
+  track->modified = true;
+  {
+    FileSizeLimit limit(10000);  // the sound fits, the texts do not
+    ASSERT_TRUE(limit.ok());
+    EXPECT_FALSE(track->SaveTrack(dir_ + "out.wav"));
+  }
+  EXPECT_TRUE(track->modified);
+  EXPECT_EQ(ReadFile(dir_ + "out.wav"), old);
+  EXPECT_EQ(ReadFile(dir_ + "out.txt"), old);
+  EXPECT_EQ(Entries(dir_),
+            (std::vector<std::string>{"out.txt", "out.wav", "short.txt", "short.wav"}));
+  ASSERT_EQ(boxes_->Boxes().size(), 1u);
+  EXPECT_EQ(boxes_->Boxes()[0].text, u"Unable to save to requested destination");
+}
+
+TEST_F(TrackLoadSave, ChunkWhoseSoundIsGoneFailsTheSaveMidway) {
+  auto track = MakeTrack("Student");
+  for (int i = 0; i < 3; ++i) {
+    CChunkInfo* chunk = track->AddChunk();
+    ASSERT_NE(chunk, nullptr);
+    test::FillChunk(chunk, Noise(20000, i));
+    ASSERT_TRUE(track->SaveChunk(i));
+    chunk->Unload();
+  }
+  track->SelectChunk(0);
+  // The third chunk's file vanished: the first two are written before the save notices.
+  ASSERT_EQ(::unlink((track->TempFolderPath() + track->Chunk(2)->fileName).c_str()), 0);
+  const Bytes old(100, 1);
+  for (const char* name : {"s.wav", "s.mp3"}) {
+    SCOPED_TRACE(name);
+    WriteFile(dir_ + name, old);
+    track->modified = true;
+    EXPECT_FALSE(track->SaveTrack(dir_ + name));
+    EXPECT_TRUE(track->modified);
+    EXPECT_EQ(ReadFile(dir_ + name), old);
+  }
+  EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"s.mp3", "s.wav"}));
+}
+
+TEST_F(TrackLoadSave, CurrentChunkThatCannotBeWrittenFailsWithItsMessage) {
+  auto track = MakeTrack("Student");
+  CChunkInfo* chunk = track->AddChunk();
+  ASSERT_NE(chunk, nullptr);
+  track->SelectChunk(0);
+  test::FillChunk(chunk, Noise(1000));
+  // A folder where the chunk's file should be: it cannot be written, even by root.
+  const std::string file = track->TempFolderPath() + chunk->fileName;
+  ASSERT_EQ(::unlink(file.c_str()), 0);
+  ASSERT_EQ(::mkdir(file.c_str(), 0700), 0);
+  track->modified = true;
+  EXPECT_FALSE(track->SaveTrack(dir_ + "x.wav"));
+  EXPECT_FALSE(Exists(dir_ + "x.wav"));
+  EXPECT_TRUE(track->modified);
+  const auto boxes = boxes_->Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, u"Could not save chunk");
+  EXPECT_EQ(boxes[0].caption, std::u16string(GetProductName()));
+  EXPECT_TRUE(chunk->IsLoaded()) << "its sound is still in memory";
+  ::rmdir(file.c_str());
+}
+
+TEST_F(TrackLoadSave, Mp3ErrorsShowTheirTexts) {
+  struct Case {
+    const char* name;
+    std::uint16_t channels;
+    std::uint32_t rate;
+    std::string target;
+    std::u16string text;  // empty: no box
+  };
+  const std::vector<Case> cases = {
+      {"no channels", 0, 44100, dir_ + "a.mp3", u"Incorrect number of channels in the file"},
+      {"rate MP3 does not have", 1, 3000, dir_ + "b.mp3",
+       u"Bad format reported during encoder initialization"},
+      {"folder that does not exist", 1, 44100, dir_ + "none/c.mp3",
+       u"Unable to save to requested destination"},
+      {"more than two channels", 3, 44100, dir_ + "d.mp3", u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto track = MakeTrack("Student");
+    CChunkInfo* chunk = track->AddChunk();
+    ASSERT_NE(chunk, nullptr);
+    test::FillChunk(chunk, Noise(6000));
+    track->format.channels = c.channels;
+    track->format.samplesPerSec = c.rate;
+    track->format.blockAlign = std::uint16_t(2 * std::max<int>(c.channels, 1));
+    chunk->length = chunk->dataSize / track->format.blockAlign;
+    boxes_->Clear();
+    EXPECT_FALSE(track->SaveTrack(c.target));
+    const auto boxes = boxes_->Boxes();
+    if (c.text.empty()) {
+      EXPECT_TRUE(boxes.empty());
+    } else {
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, c.text);
+      EXPECT_EQ(boxes[0].caption, u"MP3 encoding error");
+    }
+    EXPECT_FALSE(Exists(c.target));
+  }
+  EXPECT_EQ(Entries(dir_), std::vector<std::string>{});
+}
+
+TEST_F(TrackLoadSave, WriteChunkListCountsChunksAddedAfterASave) {
+  const Bytes cif = Cif({{0, 500}, {500, 500}});
+  auto track = Loaded("w.wav", Noise(44100), &cif);
+  ASSERT_TRUE(track->SaveTrack(dir_ + "w2.wav"));
+  EXPECT_EQ(track->chunksToSave, 2);
+  {
+    std::lock_guard lock(track->bufferLock);
+    auto extra = std::make_unique<CChunkInfo>();
+    extra->start = 44100;
+    extra->length = 4410;
+    track->chunks.push_back(std::move(extra));
+  }
+  track->modified = true;
+  ASSERT_TRUE(track->WriteChunkList(dir_ + "w2.cif"));
+  EXPECT_FALSE(track->modified);
+  EXPECT_EQ(ReadFile(dir_ + "w2.cif"), Cif({{0, 500}, {500, 500}, {1000, 100}}));
+}
+
+// ------------------------------------------------------------------ the threads' codes
+
+TEST_F(TrackLoadSave, LoadAndSaveThreadsPostTheirCodeWhateverTheOutcome) {
+  WriteFile(dir_ + "ok.wav", MakeWav({}, Pcm16(Noise(4410))));
+  WriteFile(dir_ + "bad.wav", Bytes(64, 7));
+  auto track = MakeTrack();
+  int disabled = 0;
+  track->windowDisabledWhileSaving = [&](bool enabled) { disabled += enabled ? 0 : 1; };
+
+  struct Step {
+    const char* name;
+    bool save;
+    std::string path;
+  };
+  const std::vector<Step> steps = {
+      {"good load", false, dir_ + "ok.wav"},      {"good save", true, dir_ + "copy.wav"},
+      {"failed load", false, dir_ + "bad.wav"},   {"failed save", true, dir_ + "no/where.wav"},
+      {"missing file", false, dir_ + "gone.mp3"}, {"good load again", false, dir_ + "copy.wav"},
+  };
+  int loads = 0, saves = 0;
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    if (s.save) {
+      EXPECT_TRUE(track->SaveAsync(s.path));
+      ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_SAVED, ++saves));
+      track->saveThread.join();
+    } else {
+      track->StartLoad(s.path);
+      ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_LOADED, ++loads));
+      track->loadThread.join();
+    }
+  }
+  EXPECT_EQ(disabled, 2);
+  EXPECT_EQ(log_.Count(TRACK_NOTIFY_LOADED), 4);
+  EXPECT_EQ(log_.Count(TRACK_NOTIFY_SAVED), 2);
+  EXPECT_EQ(track->ChunkCount(), 1);
+  EXPECT_EQ(ReadFile(dir_ + "copy.wav"), ReadFile(dir_ + "ok.wav"));
+  // A good load ends with idle then loaded; its first notice is the refresh of the close.
+  log_.Clear();
+  track->StartLoad(dir_ + "ok.wav");
+  ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_LOADED, 1));
+  track->loadThread.join();
+  const auto codes = log_.Codes();
+  ASSERT_GE(codes.size(), 3u);
+  EXPECT_EQ(codes.front(), TRACK_NOTIFY_REFRESH);
+  EXPECT_EQ(codes[codes.size() - 2], TRACK_NOTIFY_IDLE);
+  EXPECT_EQ(codes.back(), TRACK_NOTIFY_LOADED);
+}
+
+TEST_F(TrackLoadSave, StartingAnotherLoadWaitsForTheRunningOne) {
+  WriteFile(dir_ + "a.wav", MakeWav({}, Pcm16(Noise(44100, 1))));
+  WriteFile(dir_ + "b.wav", MakeWav({}, Pcm16(Noise(22050, 2))));
+  auto track = MakeTrack();
+  track->StartLoad(dir_ + "a.wav");
+  track->StartLoad(dir_ + "b.wav");  // never two load threads on one track
+  ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_LOADED, 2));
+  track->loadThread.join();
+  EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{22050});
+}
+
+}  // namespace
+}  // namespace vts

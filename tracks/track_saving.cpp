@@ -1,0 +1,482 @@
+// Saving a track as a PCM WAV, as an MP3 (LAME) or as a ".vxb" package, and its chunk list
+// alone. Nothing is written over an existing file until the new one is complete: every file
+// is written under a temporary name beside its target, flushed, and renamed over it last.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+
+#include "core/log.h"
+#include "core/paths.h"
+#include "core/product_name.h"
+#include "package/package_file.h"
+#include "platform/message_box.h"
+#include "platform/utf.h"
+#include "tracks/media/mp3.h"
+#include "tracks/media/wav_file.h"
+#include "tracks/side_files.h"
+#include "tracks/sound_track.h"
+
+namespace vts {
+namespace {
+
+constexpr const char16_t* kCannotSaveText = u"Unable to save to requested destination";
+constexpr const char16_t* kMp3Caption = u"MP3 encoding error";
+
+void SaveFailed(const std::string& path, const std::string& why) {
+  WriteLog(LOG_WAVE_MANAGER, "Could not save \"" + path + "\": " + why);
+}
+
+void Warn(const std::u16string& text, const std::u16string& caption) {
+  plat::MessageBox(text, caption, plat::MB_OK | plat::MB_ICONWARNING);
+}
+
+std::string WithExtension(std::string path, std::string_view ext) {
+  ReplaceExtension(path, ext);
+  return path;
+}
+
+// The file name's extension upper-cased when it has exactly three characters, else "".
+std::string KindOf(const std::string& path) {
+  std::string ext = GetExtensionOfPath(path);
+  if (ext.size() != 3) return {};
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// A new file beside `target`, open for writing; removed again by Discard unless committed.
+struct SiblingFile {
+  std::string path;
+  int fd = -1;
+
+  bool Open(const std::string& target) {
+    path = CreateSiblingTempFile(target);
+    if (path.empty()) return false;
+    fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+      ::unlink(path.c_str());
+      path.clear();
+      return false;
+    }
+    return true;
+  }
+  // Flushes and closes the descriptor; false when either reports a write error (a full
+  // disk may only show here).
+  bool CloseFd() {
+    if (fd < 0) return true;
+    const bool synced = ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    fd = -1;
+    return synced && closed;
+  }
+  void Discard() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    if (!path.empty()) ::unlink(path.c_str());
+    path.clear();
+  }
+  bool Commit(const std::string& target) {
+    if (!CloseFd()) {
+      Discard();
+      return false;
+    }
+    const bool ok = CommitSiblingTempFile(path, target);  // removes the file on failure
+    path.clear();
+    return ok;
+  }
+  ~SiblingFile() { Discard(); }
+};
+
+// The chunk's PCM for a save: loaded, whole frames, no more than its length. Null (nothing
+// written) when the sound of a chunk with frames cannot be had. `loadedHere` tells whether
+// the save loaded it (and so unloads it again).
+const std::uint8_t* ChunkSound(CSoundTrack& track, int index, std::uint32_t& bytes,
+                               bool& loadedHere) {
+  bytes = 0;
+  CChunkInfo* chunk = track.Chunk(index);
+  if (chunk == nullptr) return nullptr;
+  loadedHere = !chunk->IsLoaded();
+  if (!track.LoadChunk(index)) return nullptr;
+  static const std::uint8_t kNothing = 0;
+  if (chunk->length == 0) return chunk->data ? chunk->data : &kNothing;
+  const std::uint32_t align = track.format.blockAlign ? track.format.blockAlign : 1;
+  const std::uint64_t wanted = std::uint64_t(chunk->length) * align;
+  if (chunk->data == nullptr || chunk->dataSize < wanted) return nullptr;
+  bytes = static_cast<std::uint32_t>(wanted);
+  return chunk->data;
+}
+
+// Unloads a chunk the save loaded, except the current one. A chunk that was in memory
+// before stays there: its sound may exist nowhere else (a temporary file that could not be
+// written).
+void DoneWithChunk(CSoundTrack& track, int index, bool loadedHere) {
+  if (!loadedHere || index == track.currentChunk) return;
+  std::lock_guard lock(track.bufferLock);
+  if (CChunkInfo* chunk = track.Chunk(index)) chunk->Unload();
+}
+
+media::PcmFormat MediaFormat(const PcmFormat& f) {
+  media::PcmFormat m;
+  m.formatTag = 1;
+  m.channels = f.channels;
+  m.samplesPerSec = f.samplesPerSec;
+  m.avgBytesPerSec = f.avgBytesPerSec;
+  m.blockAlign = f.blockAlign;
+  m.bitsPerSample = f.bitsPerSample;
+  return m;
+}
+
+// Writes the WAV into `out`: a header, then the chunks' PCM in order. `why` tells a failure.
+bool WriteWav(CSoundTrack& track, SiblingFile& out, std::string& why) {
+  std::uint64_t totalFrames = 0;
+  for (int i = 0; i < track.chunksToSave; ++i) {
+    if (CChunkInfo* c = track.Chunk(i)) totalFrames += c->length;
+  }
+  std::array<std::uint8_t, 44> header{};
+  if (!media::BuildWavHeader(MediaFormat(track.format), totalFrames, header)) {
+    why = "the sound is too long for a WAV file";
+    return false;
+  }
+  if (!WriteAll(out.fd, header.data(), header.size())) {
+    why = std::string("write failed: ") + std::strerror(errno);
+    return false;
+  }
+  for (int i = 0; i < track.chunksToSave; ++i) {
+    std::uint32_t bytes = 0;
+    bool loadedHere = false;
+    const std::uint8_t* pcm = ChunkSound(track, i, bytes, loadedHere);
+    if (pcm == nullptr) {
+      DoneWithChunk(track, i, loadedHere);
+      why = "the sound of chunk " + std::to_string(i + 1) + " cannot be read";
+      return false;
+    }
+    const bool ok = WriteAll(out.fd, pcm, bytes);
+    const int error = errno;
+    DoneWithChunk(track, i, loadedHere);
+    if (!ok) {
+      why = std::string("write failed: ") + std::strerror(error);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Encodes the chunks into `out`; `error` as EncodeMp3 reports it.
+bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why) {
+  const std::uint16_t channels = track.format.channels;
+  media::Mp3StreamEncoder encoder;
+  const media::Mp3EncodeError init = encoder.Init(track.format.samplesPerSec, channels);
+  if (init != media::Mp3EncodeError::None) {
+    error = static_cast<int>(init);
+    why = media::Mp3EncodeErrorText(init);
+    return false;
+  }
+  std::vector<std::uint8_t> mp3;
+  mp3.reserve(encoder.OutputBufferSize());
+  auto flush = [&]() {
+    if (!WriteAll(out.fd, mp3.data(), mp3.size())) {
+      error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
+      why = std::string("write failed: ") + std::strerror(errno);
+      return false;
+    }
+    mp3.clear();
+    return true;
+  };
+  const std::size_t framesPerCall = encoder.SamplesPerChunk() / channels;
+  for (int i = 0; i < track.chunksToSave; ++i) {
+    std::uint32_t bytes = 0;
+    bool loadedHere = false;
+    const std::uint8_t* pcm = ChunkSound(track, i, bytes, loadedHere);
+    if (pcm == nullptr) {
+      DoneWithChunk(track, i, loadedHere);
+      error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
+      why = "the sound of chunk " + std::to_string(i + 1) + " cannot be read";
+      return false;
+    }
+    const auto* samples = reinterpret_cast<const std::int16_t*>(pcm);
+    const std::size_t frames = bytes / (2u * channels);
+    bool ok = true;
+    for (std::size_t done = 0; ok && done < frames;) {
+      const std::size_t n = std::min(framesPerCall, frames - done);
+      if (!encoder.Encode(samples + done * channels, n * channels, mp3)) {
+        error = CSoundTrack::kMp3ErrorEncodeFailed;
+        why = "the encoder failed in chunk " + std::to_string(i + 1);
+        ok = false;
+        break;
+      }
+      done += n;
+      ok = flush();
+    }
+    DoneWithChunk(track, i, loadedHere);
+    if (!ok) return false;
+  }
+  if (!encoder.Finish(mp3)) {
+    error = CSoundTrack::kMp3ErrorEncodeFailed;
+    why = "the encoder could not finish the stream";
+    return false;
+  }
+  if (!flush()) return false;
+  encoder.Close();
+  return true;
+}
+
+// EncodeMp3's checks before anything is written; false with `error` set when it must fail.
+bool Mp3Possible(const CSoundTrack& track, int& error, std::string& why) {
+  error = 0;
+  if (track.chunksToSave == 0) {
+    why = "there are no chunks";
+    return false;
+  }
+  if (track.format.channels > 2) {
+    why = "more than two channels";
+    return false;
+  }
+  if (track.format.channels == 0) {
+    error = static_cast<int>(media::Mp3EncodeError::BadChannelCount);
+    why = media::Mp3EncodeErrorText(media::Mp3EncodeError::BadChannelCount);
+    return false;
+  }
+  return true;
+}
+
+std::u16string Mp3ErrorText(int error) {
+  if (error == CSoundTrack::kMp3ErrorEncodeFailed) return u"The sound could not be encoded";
+  return plat::Utf8ToUtf16(media::Mp3EncodeErrorText(static_cast<media::Mp3EncodeError>(error)));
+}
+
+}  // namespace
+
+bool CSoundTrack::SaveAsync(const std::string& path) {
+  if (windowDisabledWhileSaving) windowDisabledWhileSaving(false);
+  if (saveThread.joinable()) saveThread.join();
+  saveThread = std::thread(&CSoundTrack::SaveThreadProc, new SaveRequest{this, path, 1});
+  return true;
+}
+
+void CSoundTrack::SaveThreadProc(SaveRequest* request) {
+  CSoundTrack* track = request->track;
+  try {
+    track->SaveTrack(request->path);
+  } catch (const std::exception& e) {
+    SaveFailed(request->path, e.what());
+  } catch (...) {
+    SaveFailed(request->path, "unexpected error");
+  }
+  delete request;
+  track->Notify(TRACK_NOTIFY_SAVED);
+}
+
+bool CSoundTrack::SaveTrack(const std::string& path) {
+  StopPlayback();
+  const std::string kind = KindOf(path);
+  const bool asPackage = kind == "VXB";
+  const bool asMp3 = kind == "MP3" || asPackage;
+
+  if (currentChunk >= 0 && !SaveChunk(currentChunk)) {
+    Warn(u"Could not save chunk", GetProductName());
+    SaveFailed(path, "the current chunk could not be written to its temporary file");
+    return false;
+  }
+  chunksToSave = ChunkCount();
+
+  const std::string soundPath = WithExtension(path, asPackage ? "mpa" : asMp3 ? "mp3" : "wav");
+  const std::string textsPath = WithExtension(path, "txt");
+  const std::string packagePath = WithExtension(path, "vxb");
+  std::vector<std::uint8_t> texts;
+  if (textsPresent) texts = BuildChunkTexts();
+
+  // The sound, complete under a temporary name.
+  SiblingFile sound;
+  std::string why;
+  if (asMp3) {
+    int error = 0;
+    bool ok = Mp3Possible(*this, error, why);
+    if (ok && !sound.Open(asPackage ? packagePath : soundPath)) {
+      error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
+      why = std::string("cannot create a file beside it: ") + std::strerror(errno);
+      ok = false;
+    }
+    if (ok) ok = WriteMp3(*this, sound, error, why);
+    if (!ok) {
+      sound.Discard();
+      if (error != 0) Warn(Mp3ErrorText(error), kMp3Caption);
+      SaveFailed(path, why);
+      return false;
+    }
+  } else {
+    bool ok = chunksToSave > 0;
+    if (!ok) why = "there are no chunks";
+    if (ok && !sound.Open(soundPath)) {
+      why = std::string("cannot create a file beside it: ") + std::strerror(errno);
+      ok = false;
+    }
+    if (ok) ok = WriteWav(*this, sound, why);
+    if (!ok) {
+      sound.Discard();
+      if (chunksToSave > 0) Warn(kCannotSaveText, GetProductName());
+      SaveFailed(path, why);
+      return false;
+    }
+  }
+
+  if (asPackage) {
+    if (!sound.CloseFd()) {
+      sound.Discard();
+      Warn(kCannotSaveText, GetProductName());
+      SaveFailed(path, "the MP3 could not be completed");
+      return false;
+    }
+    const std::vector<std::uint8_t> cif = BuildChunkList();
+    std::string title = GetFileNameOfPath(packagePath);
+    title.resize(title.rfind('.'));
+    PackageParts parts;
+    parts.title = title;
+    parts.hasTexts = textsPresent;
+    parts.texts = texts;
+    parts.mpaPath = sound.path;
+    parts.chunkList = cif;
+    sound.path.clear();  // WritePackage removes it in every case
+    if (!WritePackage(packagePath, parts, &why)) {
+      Warn(kCannotSaveText, GetProductName());
+      SaveFailed(packagePath, why);
+      return false;
+    }
+  } else {
+    // The texts are made complete too before either file replaces its old version.
+    SiblingFile textsFile;
+    if (textsPresent) {
+      if (!textsFile.Open(textsPath) || !WriteAll(textsFile.fd, texts.data(), texts.size())) {
+        why = std::string("cannot write the texts: ") + std::strerror(errno);
+        textsFile.Discard();
+        sound.Discard();
+        Warn(kCannotSaveText, GetProductName());
+        SaveFailed(textsPath, why);
+        return false;
+      }
+    }
+    if (!sound.Commit(soundPath)) {
+      Warn(kCannotSaveText, GetProductName());
+      SaveFailed(soundPath, std::string("cannot replace the file: ") + std::strerror(errno));
+      return false;
+    }
+    if (textsPresent && !textsFile.Commit(textsPath)) {
+      Warn(kCannotSaveText, GetProductName());
+      SaveFailed(textsPath, std::string("cannot replace the file: ") + std::strerror(errno));
+      return false;
+    }
+  }
+
+  audioModified = 0;
+  modified = false;
+  return true;
+}
+
+bool CSoundTrack::SaveWav(const std::string& path) {
+  if (chunksToSave == 0) return false;
+  SiblingFile out;
+  std::string why;
+  if (!out.Open(path)) {
+    SaveFailed(path, std::string("cannot create a file beside it: ") + std::strerror(errno));
+    return false;
+  }
+  if (!WriteWav(*this, out, why)) {
+    out.Discard();
+    SaveFailed(path, why);
+    return false;
+  }
+  if (!out.Commit(path)) {
+    SaveFailed(path, std::string("cannot replace the file: ") + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool CSoundTrack::EncodeMp3(const std::string& path, int* error) {
+  int code = 0;
+  std::string why;
+  SiblingFile out;
+  bool ok = Mp3Possible(*this, code, why);
+  if (ok && !out.Open(path)) {
+    code = static_cast<int>(media::Mp3EncodeError::CannotCreate);
+    ok = false;
+  }
+  if (ok) ok = WriteMp3(*this, out, code, why);
+  if (ok && !out.Commit(path)) {
+    code = static_cast<int>(media::Mp3EncodeError::CannotCreate);
+    ok = false;
+  }
+  if (!ok) {
+    out.Discard();
+    SaveFailed(path, why.empty() ? "cannot write the file" : why);
+  }
+  if (error) *error = code;
+  return ok;
+}
+
+std::vector<std::uint8_t> CSoundTrack::BuildChunkList() {
+  if (chunksToSave == 0) chunksToSave = ChunkCount();
+  std::vector<std::uint32_t> lengths;
+  {
+    std::lock_guard lock(bufferLock);
+    const int count = std::min(chunksToSave, ChunkCount());
+    lengths.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    for (int i = 0; i < count; ++i) lengths.push_back(Chunk(i)->length);
+  }
+  std::vector<std::uint8_t> body = BuildCifBody(lengths, format.samplesPerSec);
+  if (body.empty()) chunksToSave = 0;
+  return body;
+}
+
+bool CSoundTrack::WriteChunkList(const std::string& path) {
+  // Every chunk counts: the count of an earlier save would drop bookmarks added since.
+  chunksToSave = ChunkCount();
+  const std::vector<std::uint8_t> body = BuildChunkList();
+  if (!body.empty() && !ReplaceFileContents(path, body)) {
+    SaveFailed(path, std::string("cannot write the chunk list: ") + std::strerror(errno));
+    return false;
+  }
+  modified = false;
+  return true;
+}
+
+std::vector<std::uint8_t> CSoundTrack::BuildChunkTexts() {
+  std::vector<std::u16string> texts;
+  {
+    std::lock_guard lock(bufferLock);
+    texts.reserve(chunks.size());
+    for (const auto& chunk : chunks) texts.push_back(chunk->text);
+  }
+  return BuildTxtBody(texts);
+}
+
+bool CSoundTrack::BuildPackage(const std::string& path) {
+  std::string why;
+  if (tempFolder.empty() ||
+      !BuildPackageFromFolder(tempFolder.substr(0, tempFolder.size() - 1), path, &why)) {
+    SaveFailed(path, why.empty() ? "the temporary folder is not usable" : why);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vts
