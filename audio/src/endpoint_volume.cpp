@@ -3,7 +3,8 @@
 
 namespace vts::audio {
 
-std::unique_ptr<EndpointVolume> OpenEndpointVolume(EndpointBackend& backend, const std::string& id) {
+std::unique_ptr<EndpointVolume> OpenEndpointVolume(EndpointBackend& backend,
+                                                   const std::string& id) {
   if (id.empty()) return nullptr;
   std::shared_ptr<Device> device = backend.GetDevice(id);
   if (!device) return nullptr;

@@ -502,7 +502,9 @@ class PulseVolume final : public EndpointVolume {
     std::uint8_t channels = 0;
   };
 
-  static void OnDone(pa_context*, int success, void* ok) { *static_cast<int*>(ok) = success ? 1 : 0; }
+  static void OnDone(pa_context*, int success, void* ok) {
+    *static_cast<int*>(ok) = success ? 1 : 0;
+  }
 
   // With the loop locked: the endpoint's volume and mute. Failed when the server cannot be
   // reached or does not answer; DeviceLost when it has no such endpoint.

@@ -556,8 +556,8 @@ std::unique_ptr<EndpointVolume> VirtualDevice::ActivateEndpointVolume() {
 
 // --- endpoint volume ---
 
-#define VV_CHECK()                                \
-  std::lock_guard lock(owner_->mutex_);           \
+#define VV_CHECK()                                 \
+  std::lock_guard lock(owner_->mutex_);            \
   if (!state_->present) return Status::DeviceLost; \
   if (owner_->ShouldFailLocked(id_, VirtualFailure::VolumeCall)) return Status::Failed
 

@@ -160,8 +160,8 @@ TEST_F(EndpointVolumeTest, TrackOpensTheVolumeOfAnEndpointByIdOrGivesNull) {
   struct Case {
     const char16_t* id;
     bool opens;
-  } cases[] = {{u"virtual_speaker", true}, {u"virtual_mic", true}, {u"", false},
-               {u"no_such_device", false}};
+  } cases[] = {
+      {u"virtual_speaker", true}, {u"virtual_mic", true}, {u"", false}, {u"no_such_device", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.id, c.id + std::char_traits<char16_t>::length(c.id)));
     // Whatever *out held before is released first.

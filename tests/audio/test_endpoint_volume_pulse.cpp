@@ -48,8 +48,9 @@ class PulseVolumeTest : public ::testing::Test {
     sinkModule_ = Pactl("load-module module-null-sink sink_name=" + sink_ +
                         " sink_properties=device.description=VTS_Volume_Speaker");
     ASSERT_FALSE(sinkModule_.empty());
-    sourceModule_ = Pactl("load-module module-remap-source source_name=" + source_ + " master=" +
-                          sink_ + ".monitor source_properties=device.description=VTS_Volume_Mic");
+    sourceModule_ =
+        Pactl("load-module module-remap-source source_name=" + source_ + " master=" + sink_ +
+              ".monitor source_properties=device.description=VTS_Volume_Mic");
     ASSERT_FALSE(sourceModule_.empty());
     backend_ = MakePulseBackend();
   }
@@ -73,7 +74,8 @@ TEST_F(PulseVolumeTest, LevelAndMuteRoundTripOnASinkAndASource) {
     DataFlow flow;
     const char* kind;  // pactl's word
   };
-  for (const Case& c : {Case{sink_, DataFlow::Render, "sink"}, Case{source_, DataFlow::Capture, "source"}}) {
+  for (const Case& c :
+       {Case{sink_, DataFlow::Render, "sink"}, Case{source_, DataFlow::Capture, "source"}}) {
     SCOPED_TRACE(c.id);
     auto vol = OpenEndpointVolume(*backend_, c.id);
     ASSERT_TRUE(vol);
@@ -85,7 +87,8 @@ TEST_F(PulseVolumeTest, LevelAndMuteRoundTripOnASinkAndASource) {
     ASSERT_EQ(vol->GetMasterVolumeLevelScalar(&level), Status::Ok);
     EXPECT_NEAR(level, 0.3f, 1.0 / 65536);
     // The level is what desktop mixers show as the percentage.
-    EXPECT_NE(Pactl(std::string("get-") + c.kind + "-volume " + c.id).find("30%"), std::string::npos)
+    EXPECT_NE(Pactl(std::string("get-") + c.kind + "-volume " + c.id).find("30%"),
+              std::string::npos)
         << Pactl(std::string("get-") + c.kind + "-volume " + c.id);
     // Setting what was read keeps it exactly.
     ASSERT_EQ(vol->SetMasterVolumeLevelScalar(level), Status::Ok);
@@ -153,7 +156,10 @@ TEST(PulseVolumeServerGone, CallsFailWithoutHanging) {
   ASSERT_NE(mkdtemp(dirTemplate), nullptr);
   const std::string dir = dirTemplate;
   const std::string script = std::string(VTS_SOURCE_DIR) + "/scripts/pulse-test-server.sh";
-  ASSERT_EQ(std::system(("env -u PULSE_SERVER '" + script + "' start '" + dir + "' >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(
+      std::system(
+          ("env -u PULSE_SERVER '" + script + "' start '" + dir + "' >/dev/null 2>&1").c_str()),
+      0);
   struct Stop {
     std::string cmd;
     ~Stop() { std::system(cmd.c_str()); }
@@ -165,8 +171,10 @@ TEST(PulseVolumeServerGone, CallsFailWithoutHanging) {
   struct Restore {
     std::string value;
     ~Restore() {
-      if (value.empty()) unsetenv("PULSE_SERVER");
-      else setenv("PULSE_SERVER", value.c_str(), 1);
+      if (value.empty())
+        unsetenv("PULSE_SERVER");
+      else
+        setenv("PULSE_SERVER", value.c_str(), 1);
     }
   } restore{saved};
 

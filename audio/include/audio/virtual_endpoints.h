@@ -26,7 +26,7 @@ enum class VirtualFailure {
   GetBufferSize,
   GetService,
   Start,
-  GetBuffer,  // capture: a packet cannot be read
+  GetBuffer,       // capture: a packet cannot be read
   ActivateVolume,  // the endpoint's volume control cannot be opened
   VolumeCall,      // a get or set of the endpoint's volume or mute fails
 };
