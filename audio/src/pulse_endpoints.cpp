@@ -5,6 +5,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -423,6 +424,147 @@ class PulseClient final : public AudioClient {
   std::uint64_t framesRead_ = 0;
 };
 
+// An endpoint's volume on the server: a sink's or a source's own volume and mute. The scalar
+// is the volume as desktop mixers show it, a straight fraction of PA_VOLUME_NORM (the
+// server's cubic volume curve), so that 0.3 here is the 30 % a mixer shows; set then get
+// gives back the same server volume. Levels above 100 % (over-amplified by a mixer) read
+// as 1.0. Setting the level scales all channels, keeping their balance.
+class PulseVolume final : public EndpointVolume {
+ public:
+  PulseVolume(std::shared_ptr<Connection> conn, std::string name, DataFlow flow)
+      : conn_(std::move(conn)), name_(std::move(name)), flow_(flow) {}
+  const std::string& Id() const override { return name_; }
+  DataFlow Flow() const override { return flow_; }
+
+  Status GetMasterVolumeLevelScalar(float* level) override {
+    LoopLock lock(conn_->Loop());
+    State st;
+    if (Status s = QueryLocked(&st); s != Status::Ok) return s;
+    const pa_volume_t v = pa_cvolume_max(&st.volume);
+    *level = v >= PA_VOLUME_NORM ? 1.0f : float(double(v) / PA_VOLUME_NORM);
+    return Status::Ok;
+  }
+
+  Status SetMasterVolumeLevelScalar(float level) override {
+    if (!(level >= 0.0f && level <= 1.0f)) return Status::Failed;
+    LoopLock lock(conn_->Loop());
+    State st;
+    if (Status s = QueryLocked(&st); s != Status::Ok) return s;
+    const auto v = pa_volume_t(std::lround(double(level) * PA_VOLUME_NORM));
+    pa_cvolume cv = st.volume;
+    if (!pa_cvolume_valid(&cv)) pa_cvolume_set(&cv, st.channels ? st.channels : 1, v);
+    pa_cvolume_scale(&cv, v);
+    pa_context* ctx = conn_->ReadyContextLocked();
+    if (!ctx) return Status::Failed;
+    int ok = 0;
+    pa_operation* op =
+        flow_ == DataFlow::Render
+            ? pa_context_set_sink_volume_by_name(ctx, name_.c_str(), &cv, &PulseVolume::OnDone, &ok)
+            : pa_context_set_source_volume_by_name(ctx, name_.c_str(), &cv, &PulseVolume::OnDone,
+                                                   &ok);
+    return FinishLocked(op, &ok);
+  }
+
+  Status GetMute(bool* muted) override {
+    LoopLock lock(conn_->Loop());
+    State st;
+    if (Status s = QueryLocked(&st); s != Status::Ok) return s;
+    *muted = st.muted;
+    return Status::Ok;
+  }
+
+  Status SetMute(bool muted) override {
+    LoopLock lock(conn_->Loop());
+    pa_context* ctx = conn_->ReadyContextLocked();
+    if (!ctx) return Status::Failed;
+    int ok = 0;
+    pa_operation* op =
+        flow_ == DataFlow::Render
+            ? pa_context_set_sink_mute_by_name(ctx, name_.c_str(), muted, &PulseVolume::OnDone, &ok)
+            : pa_context_set_source_mute_by_name(ctx, name_.c_str(), muted, &PulseVolume::OnDone,
+                                                 &ok);
+    return FinishLocked(op, &ok);
+  }
+
+  // With the loop locked: whether the endpoint is there (a sink, or a source that is not a
+  // monitor).
+  bool PresentLocked() {
+    State st;
+    return QueryLocked(&st) == Status::Ok;
+  }
+
+ private:
+  struct State {
+    bool found = false;
+    bool isMonitor = false;
+    pa_cvolume volume{};
+    bool muted = false;
+    std::uint8_t channels = 0;
+  };
+
+  static void OnDone(pa_context*, int success, void* ok) {
+    *static_cast<int*>(ok) = success ? 1 : 0;
+  }
+
+  // With the loop locked: the endpoint's volume and mute. Failed when the server cannot be
+  // reached or does not answer; DeviceLost when it has no such endpoint.
+  Status QueryLocked(State* st) {
+    pa_context* ctx = conn_->ReadyContextLocked();
+    if (!ctx) return Status::Failed;
+    bool answered = false;
+    struct Ud {
+      State* st;
+      bool* answered;
+    } ud{st, &answered};
+    pa_operation* op;
+    if (flow_ == DataFlow::Render) {
+      op = pa_context_get_sink_info_by_name(
+          ctx, name_.c_str(),
+          [](pa_context*, const pa_sink_info* i, int eol, void* p) {
+            auto* u = static_cast<Ud*>(p);
+            *u->answered = true;
+            if (eol != 0 || !i) return;
+            u->st->found = true;
+            u->st->volume = i->volume;
+            u->st->muted = i->mute != 0;
+            u->st->channels = i->sample_spec.channels;
+          },
+          &ud);
+    } else {
+      op = pa_context_get_source_info_by_name(
+          ctx, name_.c_str(),
+          [](pa_context*, const pa_source_info* i, int eol, void* p) {
+            auto* u = static_cast<Ud*>(p);
+            *u->answered = true;
+            if (eol != 0 || !i) return;
+            u->st->found = true;
+            u->st->isMonitor = i->monitor_of_sink != PA_INVALID_INDEX;
+            u->st->volume = i->volume;
+            u->st->muted = i->mute != 0;
+            u->st->channels = i->sample_spec.channels;
+          },
+          &ud);
+    }
+    if (!conn_->WaitLocked(op) || !answered) return Status::Failed;
+    if (!st->found || st->isMonitor) return Status::DeviceLost;
+    return Status::Ok;
+  }
+
+  // With the loop locked: waits (bounded) for a set operation. A refused set on an endpoint
+  // that is gone is DeviceLost.
+  Status FinishLocked(pa_operation* op, int* ok) {
+    if (!conn_->WaitLocked(op)) return Status::Failed;
+    if (*ok) return Status::Ok;
+    State st;
+    Status s = QueryLocked(&st);
+    return s == Status::DeviceLost ? Status::DeviceLost : Status::Failed;
+  }
+
+  std::shared_ptr<Connection> conn_;
+  std::string name_;
+  DataFlow flow_;
+};
+
 class PulseDevice final : public Device {
  public:
   PulseDevice(std::shared_ptr<Connection> conn, DeviceInfo info, DataFlow flow)
@@ -439,6 +581,12 @@ class PulseDevice final : public Device {
       if (!present) return nullptr;
     }
     return std::make_unique<PulseClient>(conn_, info_, flow_);
+  }
+  std::unique_ptr<EndpointVolume> ActivateEndpointVolume() override {
+    auto volume = std::make_unique<PulseVolume>(conn_, info_.name, flow_);
+    LoopLock lock(conn_->Loop());
+    if (!volume->PresentLocked()) return nullptr;
+    return volume;
   }
 
  private:

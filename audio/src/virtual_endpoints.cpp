@@ -28,6 +28,9 @@ struct ClientState;
 struct DeviceState {
   VirtualDeviceSpec spec;
   bool present = true;
+  float volume = 1.0f;  // endpoint master volume
+  bool muted = false;
+  float Gain() const { return muted ? 0.0f : volume; }
   std::deque<float> played;
   std::vector<std::weak_ptr<ClientState>> clients;
 };
@@ -95,6 +98,24 @@ class VirtualDevice final : public Device {
   std::string FriendlyName() const override;
   DataFlow Flow() const override { return state_->spec.flow; }
   std::unique_ptr<AudioClient> Activate() override;
+  std::unique_ptr<EndpointVolume> ActivateEndpointVolume() override;
+
+ private:
+  std::shared_ptr<VirtualEndpointsImpl> owner_;
+  std::shared_ptr<DeviceState> state_;
+  std::string id_;
+};
+
+class VirtualVolume final : public EndpointVolume {
+ public:
+  VirtualVolume(std::shared_ptr<VirtualEndpointsImpl> owner, std::shared_ptr<DeviceState> state)
+      : owner_(std::move(owner)), state_(std::move(state)), id_(state_->spec.id) {}
+  const std::string& Id() const override { return id_; }
+  DataFlow Flow() const override { return state_->spec.flow; }
+  Status GetMasterVolumeLevelScalar(float* level) override;
+  Status SetMasterVolumeLevelScalar(float level) override;
+  Status GetMute(bool* muted) override;
+  Status SetMute(bool muted) override;
 
  private:
   std::shared_ptr<VirtualEndpointsImpl> owner_;
@@ -263,6 +284,23 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
     return std::uint32_t(n);
   }
 
+  bool SetVolumeState(const std::string& id, float level, bool muted) override {
+    std::lock_guard lock(mutex_);
+    auto d = FindLocked(id);
+    if (!d || !(level >= 0.0f && level <= 1.0f)) return false;
+    d->volume = level;
+    d->muted = muted;
+    return true;
+  }
+  bool VolumeState(const std::string& id, float* level, bool* muted) override {
+    std::lock_guard lock(mutex_);
+    auto d = FindLocked(id);
+    if (!d) return false;
+    if (level) *level = d->volume;
+    if (muted) *muted = d->muted;
+    return true;
+  }
+
   // --- used by clients, devices and timers ---
   std::mutex mutex_;
   std::condition_variable cv_;
@@ -382,6 +420,8 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
           c->queue.erase(c->queue.begin(), c->queue.begin() + take);
           if (c->callback) signals->push_back(c->callback);
         }
+        if (const float gain = d->Gain(); gain != 1.0f)
+          for (float& v : mix) v *= gain;
         if (anyRunning) {
           d->played.insert(d->played.end(), mix.begin(), mix.end());
           const std::size_t cap = std::size_t(kPlayedCapSeconds) * rate * ch;
@@ -399,8 +439,10 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
         for (auto& c : live) {
           if (!c->started) continue;
           if (c->queue.empty()) c->queueStartFrame = a;
+          const float gain = d->Gain();
           for (std::uint64_t f = a; f < b; ++f)
-            for (std::uint32_t k = 0; k < ch; ++k) c->queue.push_back(SourceSample(d->spec, f, k));
+            for (std::uint32_t k = 0; k < ch; ++k)
+              c->queue.push_back(gain * SourceSample(d->spec, f, k));
           TrimCapture(*c, ch);
           if (c->callback) signals->push_back(c->callback);
         }
@@ -503,6 +545,45 @@ std::unique_ptr<AudioClient> VirtualDevice::Activate() {
   std::lock_guard lock(owner_->mutex_);
   if (!state_->present || owner_->ShouldFailLocked(id_, VirtualFailure::Activate)) return nullptr;
   return std::make_unique<VirtualClient>(owner_, owner_->NewClientLocked(state_));
+}
+
+std::unique_ptr<EndpointVolume> VirtualDevice::ActivateEndpointVolume() {
+  std::lock_guard lock(owner_->mutex_);
+  if (!state_->present || owner_->ShouldFailLocked(id_, VirtualFailure::ActivateVolume))
+    return nullptr;
+  return std::make_unique<VirtualVolume>(owner_, state_);
+}
+
+// --- endpoint volume ---
+
+#define VV_CHECK()                                 \
+  std::lock_guard lock(owner_->mutex_);            \
+  if (!state_->present) return Status::DeviceLost; \
+  if (owner_->ShouldFailLocked(id_, VirtualFailure::VolumeCall)) return Status::Failed
+
+Status VirtualVolume::GetMasterVolumeLevelScalar(float* level) {
+  VV_CHECK();
+  *level = state_->volume;
+  return Status::Ok;
+}
+
+Status VirtualVolume::SetMasterVolumeLevelScalar(float level) {
+  VV_CHECK();
+  if (!(level >= 0.0f && level <= 1.0f)) return Status::Failed;
+  state_->volume = level;
+  return Status::Ok;
+}
+
+Status VirtualVolume::GetMute(bool* muted) {
+  VV_CHECK();
+  *muted = state_->muted;
+  return Status::Ok;
+}
+
+Status VirtualVolume::SetMute(bool muted) {
+  VV_CHECK();
+  state_->muted = muted;
+  return Status::Ok;
 }
 
 // --- client ---

@@ -69,6 +69,21 @@ class AudioClient {
   virtual Status ReleaseCaptureBuffer(std::uint32_t frames) = 0;
 };
 
+// An endpoint's own master volume and mute, as the system mixer shows them (not a stream's).
+// Levels are scalars from 0.0 to 1.0; a level outside that range (or NaN) is refused with
+// Failed and changes nothing. DeviceLost: the endpoint went away. Used by one thread at a
+// time; every call is bounded.
+class EndpointVolume {
+ public:
+  virtual ~EndpointVolume() = default;
+  virtual const std::string& Id() const = 0;
+  virtual DataFlow Flow() const = 0;
+  virtual Status GetMasterVolumeLevelScalar(float* level) = 0;
+  virtual Status SetMasterVolumeLevelScalar(float level) = 0;
+  virtual Status GetMute(bool* muted) = 0;
+  virtual Status SetMute(bool muted) = 0;
+};
+
 class Device {
  public:
   virtual ~Device() = default;
@@ -77,6 +92,8 @@ class Device {
   virtual DataFlow Flow() const = 0;
   // A new client on this endpoint; null when the endpoint is gone or cannot serve one.
   virtual std::unique_ptr<AudioClient> Activate() = 0;
+  // The endpoint's volume control; null when the endpoint is gone or has none.
+  virtual std::unique_ptr<EndpointVolume> ActivateEndpointVolume() { return nullptr; }
 };
 
 // Auto-reset periodic timer (the capture thread's half-period wake-up).
@@ -108,5 +125,9 @@ class EndpointBackend {
 // The process's backend, chosen once: VTS_AUDIO_BACKEND=virtual gives the virtual backend,
 // anything else (or unset) PulseAudio.
 std::shared_ptr<EndpointBackend> DefaultBackend();
+
+// GetDevice(id) and its volume control: null for an empty or unknown id, or an endpoint
+// without one.
+std::unique_ptr<EndpointVolume> OpenEndpointVolume(EndpointBackend& backend, const std::string& id);
 
 }  // namespace vts::audio

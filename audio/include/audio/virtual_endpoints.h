@@ -26,7 +26,9 @@ enum class VirtualFailure {
   GetBufferSize,
   GetService,
   Start,
-  GetBuffer,  // capture: a packet cannot be read
+  GetBuffer,       // capture: a packet cannot be read
+  ActivateVolume,  // the endpoint's volume control cannot be opened
+  VolumeCall,      // a get or set of the endpoint's volume or mute fails
 };
 
 struct VirtualSource {
@@ -100,6 +102,12 @@ class VirtualEndpoints : public EndpointBackend {
   // Frames written by render clients of an output endpoint and not yet played (the sum of
   // their paddings).
   virtual std::uint32_t QueuedFrames(const std::string& id) = 0;
+
+  // The endpoint's master volume (0.0-1.0) and mute, as the system mixer would set them; a
+  // new device starts at 1.0, not muted. What a device plays and what a capture device
+  // delivers is scaled by its volume (silence when muted). False: no such device.
+  virtual bool SetVolumeState(const std::string& id, float level, bool muted) = 0;
+  virtual bool VolumeState(const std::string& id, float* level, bool* muted) = 0;
 };
 
 }  // namespace vts::audio

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "audio/buffer_descr.h"
+#include "audio/endpoint.h"  // [endpoint volume]
 #include "audio/sound_works_was.h"
 #include "platform/thread_queue.h"
 #include "tracks/chunk_info.h"
@@ -295,6 +296,18 @@ class CSoundTrack {
   // Composes selection and play line over the drawn strip and asks the window to repaint.
   void PaintWaveform() { Repaint(); }
   // ---- [chunk editing] end
+
+  // ---- [endpoint volume] the endpoints' own volume and mute (tracks/endpoint_volume.cpp)
+  // Opens the volume control of the endpoint `deviceId` (an output or capture endpoint id)
+  // on the process's backend into *out, which is set to null first and stays null for an
+  // empty or unknown id or an endpoint without one. Returns whether *out was opened.
+  static bool GetEndpointVolume(const std::u16string& deviceId,
+                                std::unique_ptr<audio::EndpointVolume>* out);
+  // The volume controls of outputDevice and inputDevice, opened by the dialog with
+  // GetEndpointVolume (null until then); released with the track. UI thread.
+  std::unique_ptr<audio::EndpointVolume> outputVolume;
+  std::unique_ptr<audio::EndpointVolume> inputVolume;
+  // ---- [endpoint volume] end
 
  private:
   void Notify(std::uint32_t code);
