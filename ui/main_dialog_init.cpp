@@ -16,6 +16,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "audio/endpoint.h"
 #include "core/app_core.h"
 #include "core/command_line.h"
 #include "core/log.h"
@@ -29,6 +30,7 @@
 #include "tracks/sound_track.h"
 #include "tracks/track_waveform.h"
 #include "ui/dialog_messages.h"
+#include "ui/graphic_slider.h"
 #include "ui/main_dialog.h"
 #include "ui/transparent_button.h"
 #include "ui/waveform_widget.h"
@@ -241,6 +243,21 @@ bool CMainDlg::OnInitDialog() {
   if (core) ParseCommandLine(*core, arguments, DeviceNameCheck{});
   const uint32_t position = core ? core->position : 0;
   const bool student = core && core->studentFlag;
+
+  // The level sliders show the endpoints' own volumes (0 without a volume control).
+  if (core && core->masterTrack) {
+    CSoundTrack* m = core->masterTrack;
+    auto show = [](CGraphicSlider* slider, std::unique_ptr<audio::EndpointVolume>& volume,
+                   const std::u16string& device) {
+      if (!volume) CSoundTrack::GetEndpointVolume(device, &volume);
+      float level = 0.0f;
+      if (!volume || volume->GetMasterVolumeLevelScalar(&level) != audio::Status::Ok) level = 0;
+      slider->SetThumbOffset(static_cast<int>(static_cast<float>(slider->Travel()) *
+                                              std::min(1.0f, level)));
+    };
+    show(m_volumeSlider, m->outputVolume, m->outputDevice);
+    show(m_inputSlider, m->inputVolume, m->inputDevice);
+  }
 
   // A second copy at position 0 ends at once, before it is shown.
   const bool otherCopy = m_startEnvironment.anotherCopyRuns ? m_startEnvironment.anotherCopyRuns()

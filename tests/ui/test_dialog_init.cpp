@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "audio/endpoint.h"
 #include "classroom_double.h"
 #include "core/app_core.h"
 #include "platform/known_folders.h"
@@ -21,6 +22,7 @@
 #include "test_env.h"
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
+#include "ui/graphic_slider.h"
 #include "ui/main_dialog.h"
 
 namespace vts::ui {
@@ -209,6 +211,22 @@ TEST_F(DialogInitTest, TracksReportToTheWindowAndStripsAreShown) {
   EXPECT_EQ(dlg->WaveformWindow(1)->geometry().topLeft(), QPoint(88, 279));
   EXPECT_EQ(dlg->WaveformWindow(1)->width(), 342);
   EXPECT_FALSE(dlg->WaveformWindow(0)->isHidden());
+}
+
+TEST_F(DialogInitTest, SlidersShowTheEndpointVolumes) {
+  Start({"/_t"});
+  CSoundTrack* m = g_pAppCore->masterTrack;
+  struct Pair {
+    CGraphicSlider* slider;
+    audio::EndpointVolume* volume;
+  };
+  for (Pair p : {Pair{dlg->VolumeSlider(), m->outputVolume.get()},
+                 Pair{dlg->InputSlider(), m->inputVolume.get()}}) {
+    float level = 0;
+    if (p.volume) p.volume->GetMasterVolumeLevelScalar(&level);
+    EXPECT_EQ(p.slider->ThumbOffset(),
+              static_cast<int>(static_cast<float>(p.slider->Travel()) * std::min(1.0f, level)));
+  }
 }
 
 TEST_F(DialogInitTest, TeacherShowsSendAndNeverTellsTheDaemon) {
