@@ -490,14 +490,18 @@ TEST_F(SoundWorksTest, PlaybackChainPlaysTheToneAtTheEndpointRate) {
   int returned = 0;
   for (int step = 0; step < 50; ++step) {  // one second; each returned buffer brings the next
     virtual_->Advance(20);
-    // Let the engine refill the endpoint before the clock moves on (bounded, generous for a loaded machine).
+    // Let the engine refill the endpoint before the clock moves on, as a real device's pace
+    // would (bounded, generous for a loaded machine). This holds to the end: after the last
+    // buffer is handed over the engine still has up to four buffers to write, and moving the
+    // clock without waiting would play silence. A buffer comes back only once all of it is
+    // in the endpoint, so when all 25 are back there is nothing left to refill.
     for (int wait = 0; wait < 5000; ++wait) {
       for (auto& m : Take(WM_SOUND_OUT)) {
         Release(m);
         ++returned;
         if (frame < 44100) next();
       }
-      if (frame >= 44100 || virtual_->QueuedFrames("spk") > 7680 - 960) break;
+      if (returned >= 25 || virtual_->QueuedFrames("spk") > 7680 - 960) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
