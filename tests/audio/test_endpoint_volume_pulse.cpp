@@ -10,28 +10,16 @@
 #include <cstdlib>
 #include <string>
 
+#include "pulse_util.h"
 #include "audio/endpoint.h"
 #include "pulse_endpoints.h"
 
 namespace vts::audio {
 namespace {
 
-std::string Server() {
-  const char* s = std::getenv("VTS_PULSE_TEST_SERVER");
-  if (!s || !*s) s = std::getenv("PULSE_SERVER");
-  return s ? s : "";
-}
+std::string Server() { return test::PulseTestServer(); }
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  std::array<char, 256> buf;
-  while (fgets(buf.data(), buf.size(), p)) out += buf.data();
-  pclose(p);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
+std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
 
 // A null sink and a capture source (its monitor, remapped) of this test's own.
 class PulseVolumeTest : public ::testing::Test {

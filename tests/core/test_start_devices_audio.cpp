@@ -155,8 +155,16 @@ TEST_F(StartDevicesPulse, ListedSinkAndSourceComeBackAtTheNextStart) {
   const auto inputs = engine_->GetInputDevices();
   ASSERT_FALSE(outputs.empty());
   ASSERT_FALSE(inputs.empty());
-  // The last listed ones, so that a default would not pass by chance where there are several.
-  const std::u16string out = outputs.back().id, in = inputs.back().id;
+  // The test server's own fixed devices (other tests load and unload devices of their own
+  // meanwhile); the sink is not the default one, so a default cannot pass by chance.
+  const std::u16string out = u"vts_mic_in", in = u"vts_mic";
+  auto listed = [](const auto& list, const std::u16string& id) {
+    for (const auto& d : list)
+      if (d.id == id) return true;
+    return false;
+  };
+  ASSERT_TRUE(listed(outputs, out));
+  ASSERT_TRUE(listed(inputs, in));
   DataFolderSettings settings = LoadDataFolderSettings(folder_);
   ASSERT_TRUE(SaveDataFolderSettings(settings, WaveDeviceSettingsPath(folder_, 1), out, in));
   const auto names = DecideStartDeviceNames(ParseSwitches({"/_p"}), folder_, CheckWith(*engine_));

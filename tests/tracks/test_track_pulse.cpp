@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "pulse_util.h"
 #include "test_env.h"
 #include "track_doubles.h"
 #include "tracks/sound_track.h"
@@ -25,22 +26,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Server() {
-  const char* s = std::getenv("VTS_PULSE_TEST_SERVER");
-  if (!s || !*s) s = std::getenv("PULSE_SERVER");
-  return s ? s : "";
-}
+std::string Server() { return test::PulseTestServer(); }
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  std::array<char, 256> buf;
-  while (fgets(buf.data(), buf.size(), p)) out += buf.data();
-  pclose(p);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
+std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
 
 // A 16-bit mono 44100 Hz WAV file, written the plain way, and read back the same way.
 void WriteWav(const std::string& path, const std::vector<std::int16_t>& s) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "pulse_util.h"
 #include "core/app_core.h"
 #include "platform/message_box.h"
 #include "test_env.h"
@@ -28,22 +29,9 @@
 namespace vts::ui {
 namespace {
 
-std::string Server() {
-  const char* s = std::getenv("VTS_PULSE_TEST_SERVER");
-  if (!s || !*s) s = std::getenv("PULSE_SERVER");
-  return s ? s : "";
-}
+std::string Server() { return test::PulseTestServer(); }
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  std::array<char, 256> buf;
-  while (fgets(buf.data(), buf.size(), p)) out += buf.data();
-  pclose(p);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
+std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
 
 void WriteWav(const std::string& path, const std::vector<std::int16_t>& s) {
   auto u32 = [](std::ofstream& f, std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
