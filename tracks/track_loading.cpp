@@ -206,6 +206,22 @@ bool CSoundTrack::MakeSingleChunk() {
   return true;
 }
 
+bool CSoundTrack::SetChunkText(const std::u16string& text) {
+  CChunkInfo* chunk = CurrentChunk();
+  if (chunk == nullptr) {
+    chunk = AddChunk();
+    if (chunk == nullptr) return false;
+    currentChunk = ChunkCount() - 1;
+  }
+  {
+    std::lock_guard lock(bufferLock);
+    // The text ends at its first NUL, as a C string would.
+    chunk->text = text.substr(0, text.find(u'\0'));
+  }
+  modified = true;
+  return true;
+}
+
 bool CSoundTrack::ReadChunkTexts(const std::string& path) {
   std::vector<std::u16string> texts;
   if (ReadTxtFile(path, texts) != SideFileStatus::Ok) return false;

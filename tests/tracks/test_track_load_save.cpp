@@ -380,6 +380,18 @@ TEST_F(TrackLoadSave, TextsWithMoreLinesThanChunksAddChunks) {
   EXPECT_EQ(Texts(*track), (std::vector<std::u16string>{u"a", u"b", u"c"}));
 }
 
+TEST_F(TrackLoadSave, ChunkTextGoesToTheCurrentChunkAndAddsOneWhenThereIsNone) {
+  auto track = MakeTrack("Student");
+  track->GetTempSoundFolder("StudentTexts");
+  ASSERT_EQ(track->ChunkCount(), 0);
+  ASSERT_TRUE(track->SetChunkText(u"first"));
+  ASSERT_EQ(track->ChunkCount(), 1);
+  EXPECT_EQ(track->currentChunk.load(), 0);
+  EXPECT_TRUE(track->modified.load());
+  ASSERT_TRUE(track->SetChunkText(std::u16string(u"second\0tail", 11)));
+  EXPECT_EQ(Texts(*track), (std::vector<std::u16string>{u"second"})) << "replaced, cut at NUL";
+}
+
 // ------------------------------------------------------------------ bad input
 
 TEST_F(TrackLoadSave, BadInputFailsCleanlyOrLoadsWhatCanBePlayed) {

@@ -176,6 +176,10 @@ class CSoundTrack {
   bool ReadChunkList(const std::string& path);
   bool MakeSingleChunk();
   bool ReadChunkTexts(const std::string& path);
+  // Sets the current chunk's text (the text edits call it on every change); without a current
+  // chunk one is added and made current first. Marks the track modified. False only when no
+  // chunk could be added.
+  bool SetChunkText(const std::u16string& text);
 
   // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on `saveThread`.
   bool SaveAsync(const std::string& path);
