@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "pulse_util.h"
@@ -112,6 +113,19 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     Relay relay(dlg.get());
     master->notifyTarget = NotifyTarget{0, &relay, WM_TRACKNOTIFY};
     student->notifyTarget = NotifyTarget{0, &relay, WM_TRACKNOTIFY};
+    // On every way out of this block (a failed ASSERT too) the tracks stop and stop
+    // notifying before the relay and the dialog go.
+    struct Detach {
+      CSoundTrack* m;
+      CSoundTrack* s;
+      ~Detach() {
+        if (s->recording) s->ToggleRecord();
+        m->StopAll();
+        s->StopAll();
+        m->notifyTarget = NotifyTarget{};
+        s->notifyTarget = NotifyTarget{};
+      }
+    } detach{master, student};
     std::deque<QString> answers;
     dlg->SetFileDialog([&](const CMainDlg::FileDialogRequest&) {
       QString a = answers.empty() ? QString() : answers.front();
@@ -148,7 +162,16 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return student->recording.load(); }, 20000))
         << "the Master's end starts the recording";
     EXPECT_EQ(dlg->TransportMode(), 5u);
-    QTest::qWait(2500);
+    // About 2.5 s of sound; a busy server may deliver the first blocks late, so wait for the
+    // sound itself rather than for the clock.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+          std::lock_guard lock(student->bufferLock);
+          CChunkInfo* c = student->CurrentChunk();
+          return c && c->length >= 44100u * 5 / 2;
+        },
+        20000))
+        << "the microphone's sound reaches the Student";
 
     // Step to chunk 3 (the recording stops with the switch), then save the Student.
     dlg->Dispatch(1025, BN_CLICKED);
@@ -177,8 +200,6 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     const std::size_t n = 22050, from = chunk->length - n - 4410;
     EXPECT_NEAR(ZeroCrossingHz(rec + from, n), 660.0, 10.0);
     EXPECT_EQ(master->Chunk(0)->length, 0u) << "nothing was recorded in the first chunk";
-    master->notifyTarget = NotifyTarget{};
-    student->notifyTarget = NotifyTarget{};
   }
   core.reset();
   g_pAppCore = nullptr;
