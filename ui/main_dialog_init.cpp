@@ -238,9 +238,9 @@ bool CMainDlg::OnInitDialog() {
     arguments = CommandLineArguments(static_cast<int>(argv.size()), argv.data());
   }
 
-  // The command line decides role, position and devices. Device names are taken as the
-  // settings give them (no device check is wired yet).
-  if (core) ParseCommandLine(*core, arguments, DeviceNameCheck{});
+  // The command line decides role, position and devices; stored device names are checked
+  // against the Master engine's endpoints (an unknown one becomes the default endpoint).
+  if (core) ParseCommandLine(*core, arguments);
   const uint32_t position = core ? core->position : 0;
   const bool student = core && core->studentFlag;
 
