@@ -32,7 +32,7 @@ fi
 if [ "${VTS_SANITIZERS:-1}" != "0" ]; then
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:${UBSAN_OPTIONS:-}"
-  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:${TSAN_OPTIONS:-}"
+  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/tests/tsan.supp:${TSAN_OPTIONS:-}"
   # ThreadSanitizer needs the classic address-space layout on kernels with high mmap entropy.
   norandom=()
   if setarch "$(uname -m)" -R true 2>/dev/null; then norandom=(setarch "$(uname -m)" -R); fi
