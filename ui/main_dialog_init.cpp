@@ -18,6 +18,7 @@
 
 #include "audio/endpoint.h"
 #include "core/app_core.h"
+#include "video/video_manager.h"
 #include "core/command_line.h"
 #include "core/log.h"
 #include "core/product_name.h"
@@ -336,6 +337,10 @@ bool CMainDlg::OnInitDialog() {
     m_notifyRelay->dialog = this;
     for (CSoundTrack* track : {core->masterTrack, core->studentTrack})
       if (track) track->notifyTarget = NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY};
+    if (core->videoManager) {
+      core->videoManager->notifyTarget = NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY};
+      SetVideo(core->videoManager);
+    }
   }
 
   bool fileOpened = false;

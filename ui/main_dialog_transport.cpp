@@ -8,7 +8,7 @@
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
 #include "main_dialog_state.h"
-#include "ui/master_video.h"
+#include "video/master_video.h"
 #include "ui/track_ops.h"
 
 namespace vts::ui {

@@ -19,7 +19,7 @@
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
-#include "ui/master_video.h"
+#include "video/master_video.h"
 #include "ui/track_ops.h"
 #include "ui/transparent_button.h"
 
@@ -119,7 +119,7 @@ class FakeVideo : public IMasterVideo {
   bool playing = false, halted = true, modifiedData = false, open = false;
   int chunkCount = 0, current = -1;
   std::vector<std::string> calls;
-  bool Open(const std::string& path) override {
+  bool Open(const std::string& path, void*) override {
     calls.push_back("Open " + path);
     open = true;
     return true;
@@ -150,6 +150,13 @@ class FakeVideo : public IMasterVideo {
   std::vector<std::uint8_t> BuildChunkTexts() override { return {}; }
   std::string MediaPath() const override { return {}; }
   std::intptr_t SenderId() const override { return reinterpret_cast<std::intptr_t>(this); }
+  bool MediaOpened() const override { return open; }
+  std::string OpenError() const override { return {}; }
+  bool InsertBookmark() override { return false; }
+  void RemoveBookmark() override {}
+  void SetWholeFile(bool) override {}
+  std::u16string CurrentChunkText() const override { return {}; }
+  void SetCurrentChunkText(const std::u16string&) override {}
 };
 
 class WindowTest : public ::testing::Test {

@@ -32,6 +32,7 @@ namespace vts {
 class CSoundTrack;
 class CAppCore;
 class CTrackWaveform;
+class IMasterVideo;
 }
 namespace vts::plat {
 class RawInputLibrary;
@@ -41,7 +42,6 @@ class QtBusWindow;
 namespace vts::ui {
 
 class TrackOps;
-class IMasterVideo;
 
 class CTransparentButton;
 class CStaticLedNumber;
