@@ -267,10 +267,28 @@ void CVideoSiteWindow::SeekMs(std::uint32_t ms) {
     std::lock_guard lock(decodeLock_);
     if (!format_ || videoIndex_ < 0) return;
     AVStream* vs = format_->streams[videoIndex_];
-    const std::int64_t target = startPts_ + av_rescale_q(ms, AVRational{1, 1000}, vs->time_base);
+    const std::int64_t target =
+        startPts_ + av_rescale_q_rnd(ms, AVRational{1, 1000}, vs->time_base, AV_ROUND_DOWN);
     // Backward to the keyframe at or before the target; the frames up to it are decoded
-    // and not drawn.
-    av_seek_frame(format_, videoIndex_, target, AVSEEK_FLAG_BACKWARD);
+    // and not drawn. Containers without an index (MPEG program streams) may land after the
+    // target: then the seek goes further back until the first video packet is not later.
+    std::int64_t probe = target;
+    const std::int64_t second = av_rescale_q(1, AVRational{1, 1}, vs->time_base);
+    for (int attempt = 0; attempt < 6; ++attempt) {
+      if (av_seek_frame(format_, videoIndex_, probe, AVSEEK_FLAG_BACKWARD) < 0) break;
+      std::int64_t first = AV_NOPTS_VALUE;
+      for (int n = 0; n < 4096 && av_read_frame(format_, packet_) >= 0; ++n) {
+        const bool video = packet_->stream_index == videoIndex_;
+        if (video) first = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+        av_packet_unref(packet_);
+        if (video) break;
+      }
+      if (first == AV_NOPTS_VALUE || first <= target || probe < startPts_ - second) {
+        av_seek_frame(format_, videoIndex_, probe, AVSEEK_FLAG_BACKWARD);
+        break;
+      }
+      probe -= second << attempt;
+    }
     currentPts_ = target;
     seekTargetPts_ = target;
     nextSoundMs_ = ms;
@@ -306,7 +324,11 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
   while (avcodec_receive_frame(videoCodec_, videoFrame_) >= 0) {
     any = true;
     const std::int64_t pts = videoFrame_->best_effort_timestamp;
-    const bool early = pts != AV_NOPTS_VALUE && seekTargetPts_ != INT64_MIN && pts < seekTargetPts_;
+    // A frame that ends before the sought time is decoded, not drawn.
+    const std::int64_t frameLength =
+        av_rescale_q(frameInterval_.load(), AVRational{1, 10'000'000}, AVRational{tbNum_, tbDen_});
+    const bool early = pts != AV_NOPTS_VALUE && seekTargetPts_ != INT64_MIN &&
+                       pts + std::max<std::int64_t>(frameLength, 1) <= seekTargetPts_;
     if (!early) {
       if (pts != AV_NOPTS_VALUE) currentPts_ = pts;  // no stamp: the last position holds
       seekTargetPts_ = INT64_MIN;
@@ -365,6 +387,7 @@ bool CVideoSiteWindow::ReceiveSound(bool* gotSound) {
       if (got > 0) {
         buffer->samples.resize(std::size_t(got) * 2);  // what the conversion gave, no more
         buffer->startMs = ms;
+        soundFramesSubmitted_ += std::uint64_t(got);
         const std::uint32_t count = ++queuedBuffers_;
         voice_->SubmitSourceBuffer(std::move(buffer));
         if (count > 2) voice_->Start();
@@ -390,6 +413,8 @@ void CVideoSiteWindow::DecodeNext(int mode) {
         avcodec_send_packet(soundCodec_, nullptr);
         ReceiveSound(&gotSound);
       }
+      // What is queued plays out even when fewer buffers than the start threshold are left.
+      if (voice_ && queuedBuffers_.load() > 0 && halted.load() == 0) voice_->Start();
       eof_.store(true);
       return;
     }

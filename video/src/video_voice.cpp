@@ -168,7 +168,11 @@ void VideoVoice::ThreadProc() {
       if (quit_) break;
       if (flushRequested_) {
         flushRequested_ = false;
-        for (auto& b : queue_) ended.push_back(std::move(b));
+        for (auto& b : queue_) {
+          framesFlushed_ += b->Frames();
+          ended.push_back(std::move(b));
+        }
+        if (!ended.empty()) framesFlushed_ -= std::min<std::uint64_t>(usedInFront_, framesFlushed_);
         queue_.clear();
         usedInFront_ = 0;
         writtenEndMs_.reset();

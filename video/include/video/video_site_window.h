@@ -143,6 +143,8 @@ class CVideoSiteWindow : public D2DAbility {
   bool HasVoice() const;
   VideoVoice* Voice() const { return voice_.get(); }
   std::uint32_t QueuedSoundBuffers() const { return queuedBuffers_.load(); }
+  // Sound frames handed to the voice since the open.
+  std::uint64_t SoundFramesSubmitted() const { return soundFramesSubmitted_.load(); }
   ExecutorThread& FirstExecutor() { return *first_; }
   ExecutorThread& SecondExecutor() { return *second_; }
 
@@ -198,6 +200,7 @@ class CVideoSiteWindow : public D2DAbility {
   std::string openError_;
   std::unique_ptr<VideoVoice> voice_;
   std::atomic<std::uint32_t> queuedBuffers_{0};
+  std::atomic<std::uint64_t> soundFramesSubmitted_{0};
 
   std::unique_ptr<ExecutorThread> first_;
   std::unique_ptr<ExecutorThread> second_;

@@ -56,6 +56,8 @@ class VideoVoice {
   std::optional<std::int64_t> PlayedPositionMs();
   // Source frames handed to the endpoint since creation (tests compare it with the decoded).
   std::uint64_t FramesConsumed() const { return framesConsumed_.load(); }
+  // Source frames handed back unplayed by flushes.
+  std::uint64_t FramesFlushed() const { return framesFlushed_.load(); }
   std::uint32_t SampleRate() const { return rate_; }
 
  private:
@@ -80,6 +82,7 @@ class VideoVoice {
   bool quit_ = false;
   std::atomic<bool> started_{false};
   std::atomic<std::uint64_t> framesConsumed_{0};
+  std::atomic<std::uint64_t> framesFlushed_{0};
   std::optional<std::int64_t> writtenEndMs_;  // media ms at the end of what was handed over
   std::thread thread_;
 };
