@@ -33,6 +33,7 @@
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
 #include "ui/main_dialog.h"
+#include "tracks/transport.h"
 #include "ui/transparent_button.h"
 #include "ui/waveform_widget.h"
 
@@ -225,7 +226,7 @@ bool CMainDlg::OnInitDialog() {
   setWindowTitle(QStringLiteral("Recorder"));
   m_dragAnchor = QPoint(-1, -1);
   m_videoMode = 0;
-  m_transportMode = 0;
+  SetMode(vts::TransportMode::None);
 
   const std::vector<ScreenRect> screens =
       m_startEnvironment.screens.empty() ? QtScreens() : m_startEnvironment.screens;

@@ -21,7 +21,7 @@
 namespace vts::ui {
 
 void CMainDlg::UpdateChunkNumber() {
-  CSoundTrack* student = g_pAppCore ? g_pAppCore->studentTrack : nullptr;
+  CSoundTrack* student = StudentTrack();
   const int current = student ? student->currentChunk.load() : -1;
   m_chunkNumber->SetNumber((current == -1 ? 0 : current) + 1);
   m_chunkNumber->update();
@@ -36,7 +36,7 @@ void CMainDlg::SetRecordLookSkins(bool recording) {
 }
 
 void CMainDlg::ShowFileName(bool videoMode) {
-  CSoundTrack* master = g_pAppCore ? g_pAppCore->masterTrack : nullptr;
+  CSoundTrack* master = MasterTrack();
   IMasterVideo* video = Video();
   if (videoMode ? !video : !master) return;
   const std::string path = videoMode ? video->MediaPath() : master->sourcePath;
@@ -51,9 +51,8 @@ void CMainDlg::ShowFileName(bool videoMode) {
 }
 
 intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
-  CAppCore* core = g_pAppCore;
-  CSoundTrack* master = core ? core->masterTrack : nullptr;
-  CSoundTrack* student = core ? core->studentTrack : nullptr;
+  CSoundTrack* master = MasterTrack();
+  CSoundTrack* student = StudentTrack();
   const bool fromMaster = master && sender == reinterpret_cast<intptr_t>(master);
   const bool fromStudent = student && sender == reinterpret_cast<intptr_t>(student);
 

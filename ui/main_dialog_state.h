@@ -3,10 +3,11 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <map>
+#include <memory>
 #include <string>
 
+#include "tracks/transport.h"
 #include "ui/main_dialog.h"
 #include "ui/track_ops.h"
 
@@ -15,20 +16,19 @@ namespace vts::ui {
 struct CMainDlg::TransportState {
   CSoundTrack* master = nullptr;  // null: the core's
   CSoundTrack* student = nullptr;
-  std::shared_ptr<TrackOps> ops = std::make_shared<TrackOps>();
+  // The modes, the own stops and the shared steps; holds the track operations.
+  CTransport transport;
   IMasterVideo* video = nullptr;
   FileDialogFn fileDialog;
   std::function<LocalTime()> clock;
   // Saves started by the exit path that have not reported back yet; the window closes
   // when the last one has finished and every one of them succeeded.
   struct PendingSave {
-    std::string path;       // empty: not known here (chosen in the Save-As dialog)
+    std::string path;         // empty: not known here (chosen in the Save-As dialog)
     bool workAtStake = true;  // the track held unsaved work when the save started
   };
   std::map<CSoundTrack*, PendingSave> pendingSaves;
   bool saveFailed = false;
-  // Per sender: playback-ended notices still to come from stops the window made itself.
-  std::map<std::intptr_t, int> ownStops;
 };
 
 }  // namespace vts::ui

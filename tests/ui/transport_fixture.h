@@ -29,9 +29,9 @@ class LoggingOps : public TrackOps {
  public:
   CSoundTrack* master = nullptr;
   std::vector<std::string> calls;
-  bool loadSave = true;       // the build can load and save
-  bool saveStarts = true;     // SaveAsync starts a save
-  int saveThreadMs = 0;       // > 0: the save runs on the track's thread this long
+  bool loadSave = true;    // the build can load and save
+  bool saveStarts = true;  // SaveAsync starts a save
+  int saveThreadMs = 0;    // > 0: the save runs on the track's thread this long
   std::vector<std::string> savedPaths;
 
   std::string Name(const CSoundTrack& t) const { return &t == master ? "M" : "S"; }
@@ -40,12 +40,14 @@ class LoggingOps : public TrackOps {
   }
   void Play(CSoundTrack& t) override {
     Log("Play", t);
+    t.BeginPlayGeneration();
     t.recording = false;
     t.playing = true;
     t.paused = false;
   }
   void StopPlayback(CSoundTrack& t) override {
     Log("StopPlayback", t);
+    if (t.playing) t.BeginPlayGeneration();
     t.recording = false;
     t.playing = false;
     t.paused = false;
@@ -56,11 +58,15 @@ class LoggingOps : public TrackOps {
   }
   void TogglePause(CSoundTrack& t) override {
     Log("TogglePause", t);
-    if (t.playing) t.paused = !t.paused;
+    if (t.playing) {
+      t.BeginPlayGeneration();  // a pause stops, a resume plays
+      t.paused = !t.paused;
+    }
   }
   void SelectChunk(CSoundTrack& t, int index) override {
     Log("SelectChunk", t, std::to_string(index));
     // A chunk switch stops the track silently.
+    t.BeginPlayGeneration();
     t.recording = false;
     t.playing = false;
     t.paused = false;
@@ -118,6 +124,7 @@ class FakeVideo : public IMasterVideo {
  public:
   bool playing = false, halted = true, modifiedData = false, open = false;
   int chunkCount = 0, current = -1;
+  std::uint32_t generation = 0;
   std::vector<std::string> calls;
   bool Open(const std::string& path, void*) override {
     calls.push_back("Open " + path);
@@ -126,24 +133,38 @@ class FakeVideo : public IMasterVideo {
   }
   void Stop() override {
     calls.push_back("Stop");
+    if (playing) ++generation;
     playing = false;
     halted = true;
   }
   void Start() override {
     calls.push_back("Start");
+    ++generation;
     playing = true;
     halted = false;
   }
-  void TogglePause() override { calls.push_back("TogglePause"); halted = !halted; }
+  void TogglePause() override {
+    calls.push_back("TogglePause");
+    halted = !halted;
+  }
   bool FramesHalted() const override { return halted; }
   bool Playing() const override { return playing; }
-  void NextChunk() override { calls.push_back("NextChunk"); ++current; }
-  void PrevChunk() override { calls.push_back("PrevChunk"); --current; }
+  void NextChunk() override {
+    calls.push_back("NextChunk");
+    ++current;
+  }
+  void PrevChunk() override {
+    calls.push_back("PrevChunk");
+    --current;
+  }
   int ChunkCount() const override { return chunkCount; }
   int CurrentChunk() const override { return current; }
   std::uint32_t CurrentChunkLengthMs() const override { return 0; }
   std::uint32_t PlayOffsetMs() const override { return 0; }
-  void CloseWindow() override { calls.push_back("CloseWindow"); open = false; }
+  void CloseWindow() override {
+    calls.push_back("CloseWindow");
+    open = false;
+  }
   bool ChunkDataModified() const override { return modifiedData; }
   bool WriteChunkFile() override { return true; }
   bool TextsLoaded() const override { return false; }
@@ -157,6 +178,13 @@ class FakeVideo : public IMasterVideo {
   void SetWholeFile(bool) override {}
   std::u16string CurrentChunkText() const override { return {}; }
   void SetCurrentChunkText(const std::u16string&) override {}
+  std::uint32_t PlayGeneration() const override { return generation; }
+  // The video's chunk ends by itself.
+  void EndPlayback() {
+    playing = false;
+    halted = true;
+    ++generation;
+  }
 };
 
 class WindowTest : public ::testing::Test {
@@ -197,6 +225,12 @@ class WindowTest : public ::testing::Test {
     t->currentChunk = 0;
   }
   intptr_t Sender(CSoundTrack* t) { return reinterpret_cast<intptr_t>(t); }
+  // The track's chunk ends by itself, as its last buffer coming back ends it.
+  void EndPlayback(CSoundTrack* t) {
+    t->playing = false;
+    t->paused = false;
+    t->BeginPlayGeneration();
+  }
   void Notify(uintptr_t code, intptr_t sender) { dlg->SendMessage(WM_TRACKNOTIFY, code, sender); }
 
   std::unique_ptr<CAppCore> core;

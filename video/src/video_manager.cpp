@@ -165,7 +165,10 @@ void CVideoManager::CloseWindow() {
     wholeFile_ = false;
     currentChunk_ = 0;
   }
-  if (playing.exchange(0)) engine_->StopPlayback(outputDevice_);
+  if (playing.exchange(0)) {
+    ++playGeneration_;
+    engine_->StopPlayback(outputDevice_);
+  }
   paused.store(0);
   old.reset();
 }
@@ -301,7 +304,7 @@ void CVideoManager::PrevChunk() {
 }
 
 void CVideoManager::Stop() {
-  playing.store(0);
+  if (playing.exchange(0)) ++playGeneration_;
   engine_->StopPlayback(outputDevice_);
   {
     std::lock_guard lock(lock_);
@@ -317,6 +320,7 @@ void CVideoManager::Stop() {
 }
 
 void CVideoManager::Start() {
+  ++playGeneration_;
   playing.store(1);
   paused.store(0);
   engine_->StartPlayback(outputDevice_);

@@ -1,31 +1,29 @@
 // The Master side's video, as the recorder window drives it: the video manager and its
-// window. The recorder window works without one (video files are then refused with a
-// message); the video library implements it. GUI thread only.
+// window. The transport drives it as the Master source; the window adds opening, closing,
+// the side files and the editing commands. The recorder window works without one (video
+// files are then refused with a message); the video library implements it. GUI thread only.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "tracks/master_source.h"
+
 namespace vts {
 
-class IMasterVideo {
+// As a Master source: Start sets playing on and paused off, starts the sound stream, seeks to
+// the slider and lets the frames run; TogglePause toggles paused, stops the sound voice and
+// halts the frames while paused; Running is frames not halted.
+class IMasterVideo : public IMasterSource {
  public:
-  virtual ~IMasterVideo() = default;
+  ~IMasterVideo() override = default;
   // Opens the file: `owner` (the recorder window) moves right by half its width, the video
   // opens at its left. The open completes later with notices 0 and 2.
   virtual bool Open(const std::string& path, void* owner) = 0;
-  virtual void Stop() = 0;
-  // Playing on, paused off, sound stream started, seek to the slider, frames running.
-  virtual void Start() = 0;
-  // Paused toggled, the sound voice stopped, frames halted := paused.
-  virtual void TogglePause() = 0;
   virtual bool FramesHalted() const = 0;
-  virtual bool Playing() const = 0;
-  virtual void NextChunk() = 0;
-  virtual void PrevChunk() = 0;
-  virtual int ChunkCount() const = 0;
-  virtual int CurrentChunk() const = 0;
+  bool Running() const override { return !FramesHalted(); }
+  bool HasMedia() const override { return true; }
   virtual std::uint32_t CurrentChunkLengthMs() const = 0;
   virtual std::uint32_t PlayOffsetMs() const = 0;
   // Deletes the video window and empties the chunk list.
@@ -35,8 +33,6 @@ class IMasterVideo {
   virtual bool TextsLoaded() const = 0;
   virtual std::vector<std::uint8_t> BuildChunkTexts() = 0;
   virtual std::string MediaPath() const = 0;
-  // The sender value of its notices (the lParam of WM_TRACKNOTIFY).
-  virtual std::intptr_t SenderId() const = 0;
 
   // After notice 2: whether the media opened (false: the open failed, OpenError says why).
   virtual bool MediaOpened() const = 0;

@@ -73,6 +73,7 @@ class CVideoManager : public IMasterVideo {
   std::vector<std::uint8_t> BuildChunkTexts() override;
   std::string MediaPath() const override;
   std::intptr_t SenderId() const override { return reinterpret_cast<std::intptr_t>(this); }
+  std::uint32_t PlayGeneration() const override { return playGeneration_.load(); }
   bool MediaOpened() const override;
   std::string OpenError() const override;
   bool InsertBookmark() override;
@@ -129,6 +130,9 @@ class CVideoManager : public IMasterVideo {
   std::unique_ptr<CSoundWorksWAS> engine_;
   std::u16string outputDevice_;
   std::uint32_t currentChunk_ = 0;
+  // Moves on at every start, stop and end of a playback (the transport tells its own stops
+  // from real ends by it).
+  std::atomic<std::uint32_t> playGeneration_{0};
   std::uint8_t haltedAtThumbTrack_ = 0xFF;  // 0xFF: no thumb drag runs
 };
 
