@@ -423,9 +423,9 @@ void CVideoManager::HelperTick(bool trackbarHandled) {
       const std::int64_t pos = window_->PositionMs();
       const std::uint32_t rel = pos > std::int64_t(c.startMs) ? std::uint32_t(pos - c.startMs) : 0;
       // The file's end before the chunk's end ends the chunk too.
-      const bool fileEnded =
-          window_->EndOfFile() && (window_->QueuedSoundBuffers() == 0 || !window_->HasVoice() ||
-                                   !window_->Voice()->Started());
+      // The file's end counts once its last sound was heard and its last frame drawn.
+      const bool fileEnded = window_->EndOfFile() && window_->SoundInHandMs() <= 0 &&
+                             window_->SecondExecutor().QueuedCount() == 0;
       if (rel < c.lengthMs && !fileEnded) {
         c.offsetMs = rel;
         if (!trackbarHandled) SetTrackbar(int(double(rel) / double(c.lengthMs) * 1000.0));

@@ -20,6 +20,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "audio/endpoint.h"
 #include "platform/utf.h"
@@ -256,10 +257,10 @@ void CVideoSiteWindow::CloseMediaStreams() {
 
 // ---- positions and seeking ----
 
-std::int64_t CVideoSiteWindow::PositionMs() {
-  std::lock_guard lock(decodeLock_);
-  const std::int64_t rel = std::max<std::int64_t>(currentPts_ - startPts_, 0);
-  return rel * 1000 * tbNum_ / tbDen_;
+std::int64_t CVideoSiteWindow::PositionMs() { return shownMs_.load(); }
+
+std::int64_t CVideoSiteWindow::SoundInHandMs() const {
+  return voice_ && voice_->Started() ? voice_->BufferedMs() : 0;
 }
 
 void CVideoSiteWindow::SeekMs(std::uint32_t ms) {
@@ -291,6 +292,8 @@ void CVideoSiteWindow::SeekMs(std::uint32_t ms) {
     }
     currentPts_ = target;
     seekTargetPts_ = target;
+    ++seekGeneration_;  // frames decoded before this seek are not drawn any more
+    shownMs_.store(ms);
     nextSoundMs_ = ms;
     avcodec_flush_buffers(videoCodec_);
     avcodec_flush_buffers(soundCodec_);
@@ -345,9 +348,14 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
                     out->linesize);
           const std::int64_t posMs =
               std::max<std::int64_t>(currentPts_ - startPts_, 0) * 1000 * tbNum_ / tbDen_;
-          second_->Post([this, out, posMs] {
-            ShowFrame(out->data[0], out->width, out->height, out->linesize[0]);
-            if (onFrameDrawn) onFrameDrawn(posMs);
+          const std::uint32_t generation = seekGeneration_.load();
+          second_->Post([this, out, posMs, generation] {
+            WaitForVoice(posMs);
+            if (generation == seekGeneration_.load()) {
+              ShowFrame(out->data[0], out->width, out->height, out->linesize[0]);
+              shownMs_.store(posMs);
+              if (onFrameDrawn) onFrameDrawn(posMs);
+            }
             AVFrame* f = out;
             av_frame_free(&f);
           });
@@ -473,25 +481,31 @@ void CVideoSiteWindow::TimerThreadFunc() {
     if (deadlineNs_ <= now - 4 * intervalNs) deadlineNs_ = now + intervalNs;
     ArmTimer(deadlineNs_);
     if (halted.load() != 0 || !run_.load()) continue;
-    // Held to the sound: a frame ahead of what the speaker plays waits a tick, one behind is
-    // followed by another.
+    // Decoding runs on the frame clock; each frame is then shown when the voice plays its
+    // time (WaitForVoice). Reading on is also what feeds the voice, so it is never held for
+    // the picture: a voice short of sound gets an extra decode, a long line of frames
+    // waiting to be drawn none.
     int decodes = 1;
-    if (voice_ && voice_->Started()) {
-      if (auto played = voice_->PlayedPositionMs()) {
-        const std::int64_t lead = PositionMs() - *played;
-        const std::int64_t intervalMs = intervalNs / 1'000'000;
-        if (lead > intervalMs)
-          decodes = 0;
-        else if (lead < -2 * intervalMs)
-          decodes = 2;
-      }
-    }
-    if (first_->QueuedCount() > 4) decodes = 0;  // decoding lags: don't pile up jobs
+    if (voice_ && voice_->Started() && voice_->BufferedMs() < 150) decodes = 2;
+    if (second_->QueuedCount() >= 8 || first_->QueuedCount() > 4) decodes = 0;
     for (int i = 0; i < decodes; ++i) first_->Post([this] { DecodeNext(2); });
   }
 }
 
 // ---- drawing ----
+
+void CVideoSiteWindow::WaitForVoice(std::int64_t positionMs) {
+  // Bounded: a frame never waits longer than a second, and not at all without a playing voice.
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (run_.load() && halted.load() == 0 && std::chrono::steady_clock::now() < limit) {
+    VideoVoice* v = voice_.get();
+    if (!v || !v->Started()) return;
+    const auto played = v->PlayedPositionMs();
+    if (!played || *played >= positionMs || positionMs - *played > 1000) return;
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::min<std::int64_t>(positionMs - *played, 10)));
+  }
+}
 
 void CVideoSiteWindow::ShowFrame(const std::uint8_t* pixels, int width, int height, int stride) {
   {

@@ -116,6 +116,17 @@ std::optional<std::int64_t> VideoVoice::PlayedPositionMs() {
   return *writtenEndMs_ - std::int64_t(padding) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
 }
 
+std::int64_t VideoVoice::BufferedMs() {
+  std::lock_guard lock(mutex_);
+  std::uint64_t frames = 0;
+  for (const auto& b : queue_) frames += b->Frames();
+  frames -= std::min<std::uint64_t>(usedInFront_, frames);
+  std::uint32_t padding = 0;
+  if (client_->GetCurrentPadding(&padding) != audio::Status::Ok) padding = 0;
+  return std::int64_t(frames * 1000 / std::max<std::uint32_t>(rate_, 1)) +
+         std::int64_t(padding) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
+}
+
 void VideoVoice::Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended) {
   while (!queue_.empty() && started_.load()) {
     VoiceBuffer& b = *queue_.front();

@@ -129,8 +129,11 @@ class CVideoSiteWindow : public D2DAbility {
   const std::string& OpenError() const { return openError_; }
   // The container's duration in microseconds (0 when none is open).
   std::int64_t DurationUs() const { return durationUs_; }
-  // The last decoded frame's position in ms from the video's start.
+  // The position in ms from the video's start of the frame on show (what the voice plays
+  // along with); a seek sets it to the time sought.
   std::int64_t PositionMs();
+  // Sound handed to a playing voice and not yet heard, in ms (0 without one).
+  std::int64_t SoundInHandMs() const;
   // True once the end of the file was read and drained (cleared by a seek).
   bool EndOfFile() const { return eof_.load(); }
   std::int64_t FrameInterval() const { return frameInterval_; }
@@ -169,6 +172,8 @@ class CVideoSiteWindow : public D2DAbility {
   bool ReceiveVideo(bool* drew);
   bool ReceiveSound(bool* gotSound);
   void OnBufferEnd(std::unique_ptr<VoiceBuffer> buffer);
+  // On the drawing thread: waits (bounded) until the voice plays the frame's time.
+  void WaitForVoice(std::int64_t positionMs);
 
   std::shared_ptr<audio::EndpointBackend> backend_;
   std::unique_ptr<IVideoFrameHost> frame_;
@@ -197,6 +202,8 @@ class CVideoSiteWindow : public D2DAbility {
   bool drained_ = false;
   std::atomic<bool> eof_{false};
   std::atomic<bool> open_{false};
+  std::atomic<std::int64_t> shownMs_{0};
+  std::atomic<std::uint32_t> seekGeneration_{0};
   std::string openError_;
   std::unique_ptr<VideoVoice> voice_;
   std::atomic<std::uint32_t> queuedBuffers_{0};

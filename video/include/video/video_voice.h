@@ -54,6 +54,8 @@ class VideoVoice {
   // Media position (ms) of the sound leaving the speaker now; empty before any sound was
   // handed to the endpoint since the last flush.
   std::optional<std::int64_t> PlayedPositionMs();
+  // Sound in hand: queued here and waiting in the endpoint, in ms.
+  std::int64_t BufferedMs();
   // Source frames handed to the endpoint since creation (tests compare it with the decoded).
   std::uint64_t FramesConsumed() const { return framesConsumed_.load(); }
   // Source frames handed back unplayed by flushes.
