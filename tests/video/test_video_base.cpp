@@ -171,7 +171,7 @@ TEST(D2DAbility, AFailedResizeOrPresentDiscardsAndTheNextDrawingMakesEverythingA
   s.SetTarget(&t);
   s.Resize(320, 200);
   const auto generation = s.DeviceGeneration();
-  s.Resize(1 << 20, 1 << 20);  // no image that large can be made
+  s.Resize(1 << 27, 1);  // wider than an image row can be: refused before any allocation
   EXPECT_FALSE(s.HasResources());
   s.Resize(320, 200);
   EXPECT_TRUE(s.HasResources());

@@ -115,9 +115,11 @@ CVideoSiteWindow::~CVideoSiteWindow() {
   // Nothing new is queued now; the executors' destruction joins their workers after the
   // job that runs (jobs still waiting are dropped, as none is needed any more).
   halted.store(1);
-  first_->Stop();  // the running job ends; a late buffer end only queues into the stopped one
-  voice_.reset();
+  // The running jobs end; a late buffer end only queues into the stopped executor.
+  first_->Stop();
   second_->Stop();
+  voicePtr_.store(nullptr);
+  voice_.reset();
   first_.reset();
   second_.reset();
   if (created_) CloseMediaStreams();
@@ -184,7 +186,16 @@ bool CVideoSiteWindow::OpenMediaStreams() {
     if (!codec) return nullptr;
     AVCodecContext* c = avcodec_alloc_context3(codec);
     if (!c) return nullptr;
-    if (avcodec_parameters_to_context(c, s->codecpar) < 0 || avcodec_open2(c, codec, nullptr) < 0) {
+    if (avcodec_parameters_to_context(c, s->codecpar) < 0) {
+      avcodec_free_context(&c);
+      return nullptr;
+    }
+    // Decoder threads: a seek decodes every frame from the keyframe before it.
+    if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+      c->thread_count = 0;
+      c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    }
+    if (avcodec_open2(c, codec, nullptr) < 0) {
       avcodec_free_context(&c);
       return nullptr;
     }
@@ -234,12 +245,14 @@ bool CVideoSiteWindow::OpenMediaStreams() {
     voice_ = VideoVoice::Create(
         backend_, plat::Utf16ToUtf8(outputDeviceName), std::uint32_t(sampleRate_),
         [this](std::unique_ptr<VoiceBuffer> b) { OnBufferEnd(std::move(b)); });
+    voicePtr_.store(voice_.get());  // published to the other threads once it is whole
   }
   return true;
 }
 
 void CVideoSiteWindow::CloseMediaStreams() {
   halted.store(1);
+  voicePtr_.store(nullptr);
   voice_.reset();
   std::lock_guard lock(decodeLock_);
   sws_freeContext(scaler_);
@@ -260,7 +273,7 @@ void CVideoSiteWindow::CloseMediaStreams() {
 std::int64_t CVideoSiteWindow::PositionMs() { return shownMs_.load(); }
 
 std::int64_t CVideoSiteWindow::SoundInHandMs() const {
-  return voice_ && voice_->Started() ? voice_->BufferedMs() : 0;
+  return Voice() && Voice()->Started() ? Voice()->BufferedMs() : 0;
 }
 
 void CVideoSiteWindow::SeekMs(std::uint32_t ms) {
@@ -300,9 +313,9 @@ void CVideoSiteWindow::SeekMs(std::uint32_t ms) {
     drained_ = false;
     eof_.store(false);
   }
-  if (voice_) {
-    voice_->FlushSourceBuffers();
-    voice_->Stop();
+  if (VideoVoice* v = Voice()) {
+    v->FlushSourceBuffers();
+    v->Stop();
   }
 }
 
@@ -315,10 +328,10 @@ void CVideoSiteWindow::SetTime(std::uint32_t ms) {
 }
 
 void CVideoSiteWindow::StopVoice() {
-  if (voice_) voice_->Stop();
+  if (VideoVoice* v = Voice()) v->Stop();
 }
 
-bool CVideoSiteWindow::HasVoice() const { return voice_ != nullptr; }
+bool CVideoSiteWindow::HasVoice() const { return Voice() != nullptr; }
 
 // ---- decoding ----
 
@@ -385,7 +398,7 @@ bool CVideoSiteWindow::ReceiveSound(bool* gotSound) {
         seekTargetPts_ == INT64_MIN
             ? INT64_MIN
             : std::max<std::int64_t>(seekTargetPts_ - startPts_, 0) * 1000 * tbNum_ / tbDen_;
-    if (voice_ && resampler_ && n > 0 && nextSoundMs_ > targetMs) {
+    if (Voice() && resampler_ && n > 0 && nextSoundMs_ > targetMs) {
       auto buffer = std::make_unique<VoiceBuffer>();
       const int room = swr_get_out_samples(resampler_, n);
       buffer->samples.resize(std::size_t(std::max(room, n)) * 2);
@@ -397,8 +410,8 @@ bool CVideoSiteWindow::ReceiveSound(bool* gotSound) {
         buffer->startMs = ms;
         soundFramesSubmitted_ += std::uint64_t(got);
         const std::uint32_t count = ++queuedBuffers_;
-        voice_->SubmitSourceBuffer(std::move(buffer));
-        if (count > 2) voice_->Start();
+        Voice()->SubmitSourceBuffer(std::move(buffer));
+        if (count > 2) Voice()->Start();
         *gotSound = true;
       }
     }
@@ -422,7 +435,7 @@ void CVideoSiteWindow::DecodeNext(int mode) {
         ReceiveSound(&gotSound);
       }
       // What is queued plays out even when fewer buffers than the start threshold are left.
-      if (voice_ && queuedBuffers_.load() > 0 && halted.load() == 0) voice_->Start();
+      if (Voice() && queuedBuffers_.load() > 0 && halted.load() == 0) Voice()->Start();
       eof_.store(true);
       return;
     }
@@ -486,7 +499,7 @@ void CVideoSiteWindow::TimerThreadFunc() {
     // the picture: a voice short of sound gets an extra decode, a long line of frames
     // waiting to be drawn none.
     int decodes = 1;
-    if (voice_ && voice_->Started() && voice_->BufferedMs() < 150) decodes = 2;
+    if (Voice() && Voice()->Started() && Voice()->BufferedMs() < 150) decodes = 2;
     if (second_->QueuedCount() >= 8 || first_->QueuedCount() > 4) decodes = 0;
     for (int i = 0; i < decodes; ++i) first_->Post([this] { DecodeNext(2); });
   }
@@ -498,7 +511,7 @@ void CVideoSiteWindow::WaitForVoice(std::int64_t positionMs) {
   // Bounded: a frame never waits longer than a second, and not at all without a playing voice.
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (run_.load() && halted.load() == 0 && std::chrono::steady_clock::now() < limit) {
-    VideoVoice* v = voice_.get();
+    VideoVoice* v = Voice();
     if (!v || !v->Started()) return;
     const auto played = v->PlayedPositionMs();
     if (!played || *played >= positionMs || positionMs - *played > 1000) return;

@@ -144,7 +144,7 @@ class CVideoSiteWindow : public D2DAbility {
   // The voice, when there is one (none without a sound server or device).
   void StopVoice();
   bool HasVoice() const;
-  VideoVoice* Voice() const { return voice_.get(); }
+  VideoVoice* Voice() const { return voicePtr_.load(); }
   std::uint32_t QueuedSoundBuffers() const { return queuedBuffers_.load(); }
   // Sound frames handed to the voice since the open.
   std::uint64_t SoundFramesSubmitted() const { return soundFramesSubmitted_.load(); }
@@ -205,7 +205,8 @@ class CVideoSiteWindow : public D2DAbility {
   std::atomic<std::int64_t> shownMs_{0};
   std::atomic<std::uint32_t> seekGeneration_{0};
   std::string openError_;
-  std::unique_ptr<VideoVoice> voice_;
+  std::unique_ptr<VideoVoice> voice_;  // made by the open job, destroyed by the destructor
+  std::atomic<VideoVoice*> voicePtr_{nullptr};
   std::atomic<std::uint32_t> queuedBuffers_{0};
   std::atomic<std::uint64_t> soundFramesSubmitted_{0};
 
