@@ -307,6 +307,7 @@ void CVideoSiteWindow::SeekMs(std::uint32_t ms) {
     seekTargetPts_ = target;
     ++seekGeneration_;  // frames decoded before this seek are not drawn any more
     shownMs_.store(ms);
+    decodedMs_.store(ms);
     nextSoundMs_ = ms;
     avcodec_flush_buffers(videoCodec_);
     avcodec_flush_buffers(soundCodec_);
@@ -362,6 +363,7 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
           const std::int64_t posMs =
               std::max<std::int64_t>(currentPts_ - startPts_, 0) * 1000 * tbNum_ / tbDen_;
           const std::uint32_t generation = seekGeneration_.load();
+          decodedMs_.store(posMs);
           second_->Post([this, out, posMs, generation] {
             WaitForVoice(posMs);
             if (generation == seekGeneration_.load()) {
@@ -495,13 +497,20 @@ void CVideoSiteWindow::TimerThreadFunc() {
     ArmTimer(deadlineNs_);
     if (halted.load() != 0 || !run_.load()) continue;
     // Decoding runs on the frame clock; each frame is then shown when the voice plays its
-    // time (WaitForVoice). Reading on is also what feeds the voice, so it is never held for
-    // the picture: a voice short of sound gets an extra decode, a long line of frames
-    // waiting to be drawn none.
-    int decodes = 1;
-    if (Voice() && Voice()->Started() && Voice()->BufferedMs() < 150) decodes = 2;
-    if (second_->QueuedCount() >= 8 || first_->QueuedCount() > 4) decodes = 0;
-    for (int i = 0; i < decodes; ++i) first_->Post([this] { DecodeNext(2); });
+    // time (WaitForVoice). Reading on is also what feeds the voice, so the picture never
+    // holds it: a voice short of sound gets a decode up to the next sound (containers may
+    // carry the sound well behind the picture), a long line of frames waiting to be drawn
+    // no further frame.
+    if (first_->QueuedCount() > 4) continue;  // decoding lags: don't pile up jobs
+    VideoVoice* v = Voice();
+    if (v && (!v->Started() || v->BufferedMs() < 150)) first_->Post([this] { DecodeNext(1); });
+    if (second_->QueuedCount() < 8) {
+      first_->Post([this] { DecodeNext(2); });
+      // Frames behind the sound catch up with a second decode in this tick.
+      const auto played = v && v->Started() ? v->PlayedPositionMs() : std::nullopt;
+      if (played && decodedMs_.load() < *played + intervalNs / 1'000'000)
+        first_->Post([this] { DecodeNext(2); });
+    }
   }
 }
 
@@ -512,7 +521,13 @@ void CVideoSiteWindow::WaitForVoice(std::int64_t positionMs) {
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (run_.load() && halted.load() == 0 && std::chrono::steady_clock::now() < limit) {
     VideoVoice* v = Voice();
-    if (!v || !v->Started()) return;
+    if (!v) return;
+    if (!v->Started()) {
+      // The sound has not started yet: the picture waits for it, unless there is none left.
+      if (eof_.load() && queuedBuffers_.load() <= 2) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      continue;
+    }
     const auto played = v->PlayedPositionMs();
     if (!played || *played >= positionMs || positionMs - *played > 1000) return;
     std::this_thread::sleep_for(

@@ -203,6 +203,7 @@ class CVideoSiteWindow : public D2DAbility {
   std::atomic<bool> eof_{false};
   std::atomic<bool> open_{false};
   std::atomic<std::int64_t> shownMs_{0};
+  std::atomic<std::int64_t> decodedMs_{0};  // the newest frame queued for drawing
   std::atomic<std::uint32_t> seekGeneration_{0};
   std::string openError_;
   std::unique_ptr<VideoVoice> voice_;  // made by the open job, destroyed by the destructor
