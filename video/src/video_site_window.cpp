@@ -30,6 +30,11 @@ namespace vts {
 
 namespace {
 
+// Sound in hand (voice queue and endpoint) below which the decoding reads on for sound, and
+// up to which it then reads.
+constexpr std::int64_t kSoundLowMs = 150;
+constexpr std::int64_t kSoundTargetMs = 250;
+
 std::int64_t MonotonicNs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -460,6 +465,16 @@ void CVideoSiteWindow::DecodeNext(int mode) {
   }
 }
 
+void CVideoSiteWindow::FillSound() {
+  // Up to a comfortable lead; bounded so that a file without sound ahead cannot hold the
+  // decoding thread.
+  for (int i = 0; i < 64 && !eof_.load() && halted.load() == 0; ++i) {
+    VideoVoice* v = Voice();
+    if (!v || (v->Started() && v->BufferedMs() >= kSoundTargetMs)) return;
+    DecodeNext(1);
+  }
+}
+
 void CVideoSiteWindow::OnBufferEnd(std::unique_ptr<VoiceBuffer> buffer) {
   buffer.reset();
   const std::uint32_t left = --queuedBuffers_;
@@ -503,7 +518,8 @@ void CVideoSiteWindow::TimerThreadFunc() {
     // no further frame.
     if (first_->QueuedCount() > 4) continue;  // decoding lags: don't pile up jobs
     VideoVoice* v = Voice();
-    if (v && (!v->Started() || v->BufferedMs() < 150)) first_->Post([this] { DecodeNext(1); });
+    if (v && (!v->Started() || v->BufferedMs() < kSoundLowMs))
+      first_->Post([this] { FillSound(); });
     if (second_->QueuedCount() < 8) {
       first_->Post([this] { DecodeNext(2); });
       // Frames behind the sound catch up with a second decode in this tick.

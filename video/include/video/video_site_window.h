@@ -172,6 +172,8 @@ class CVideoSiteWindow : public D2DAbility {
   bool ReceiveVideo(bool* drew);
   bool ReceiveSound(bool* gotSound);
   void OnBufferEnd(std::unique_ptr<VoiceBuffer> buffer);
+  // Decodes up to the next sounds until the voice holds a comfortable lead.
+  void FillSound();
   // On the drawing thread: waits (bounded) until the voice plays the frame's time.
   void WaitForVoice(std::int64_t positionMs);
 
