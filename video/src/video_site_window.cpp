@@ -369,15 +369,15 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
               std::max<std::int64_t>(currentPts_ - startPts_, 0) * 1000 * tbNum_ / tbDen_;
           const std::uint32_t generation = seekGeneration_.load();
           decodedMs_.store(posMs);
-          second_->Post([this, out, posMs, generation] {
+          // The drawing job owns the frame: freed when it ran, or when it is dropped unrun.
+          std::shared_ptr<AVFrame> frame(out, [](AVFrame* f) { av_frame_free(&f); });
+          second_->Post([this, frame, posMs, generation] {
             WaitForVoice(posMs);
             if (generation == seekGeneration_.load()) {
-              ShowFrame(out->data[0], out->width, out->height, out->linesize[0]);
+              ShowFrame(frame->data[0], frame->width, frame->height, frame->linesize[0]);
               shownMs_.store(posMs);
               if (onFrameDrawn) onFrameDrawn(posMs);
             }
-            AVFrame* f = out;
-            av_frame_free(&f);
           });
           out = nullptr;
           *drew = true;
