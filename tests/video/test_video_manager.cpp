@@ -309,3 +309,63 @@ TEST_F(VideoManagerTest, ReplacingOrClosingTheWindowWhilePlayingIsSafe) {
 
 }  // namespace
 }  // namespace vts
+
+namespace vts {
+namespace {
+
+// A window system that records what the manager asks of the dialog's window.
+class RecordingWindows : public IVideoWindowSystem {
+ public:
+  WindowRect owner{100, 50, 700, 520};
+  WindowRect screen{0, 0, 1600, 900};
+  std::vector<std::pair<int, int>> moves;
+  std::vector<WindowRect> frames;
+  bool OwnerRect(void*, WindowRect* r) override {
+    *r = owner;
+    return true;
+  }
+  void MoveOwner(void*, int x, int y) override {
+    moves.emplace_back(x, y);
+    owner = {x, y, x + owner.Width(), y + (owner.bottom - owner.top)};
+  }
+  WindowRect ScreenRect(void*) override { return screen; }
+  std::unique_ptr<IVideoFrameHost> CreateFrame(CVideoSiteWindow& site, void* owner, int x, int y,
+                                               int width, int height) override {
+    frames.push_back({x, y, x + width, y + height});
+    return HeadlessVideoWindowSystem()->CreateFrame(site, owner, x, y, width, height);
+  }
+};
+
+TEST(VideoManagerWindows, TheDialogMovesRightOnceAndBothWindowsStayOnTheScreen) {
+  audio::VirtualEndpoints::Instance()->Reset();
+  struct Case {
+    WindowRect owner;
+    std::pair<int, int> move;  // where the dialog goes
+    int videoLeft;
+  } cases[] = {
+      {{700, 50, 1300, 520}, {1000, 50}, 400},   // half of 600 to the right, the video at its left
+      {{100, 50, 700, 520}, {600, 50}, 0},       // the video would start off the screen's left
+      {{1200, 50, 1800, 520}, {1000, 50}, 400},  // a dialog hanging over the right edge
+  };
+  for (const Case& c : cases) {
+    auto windows = std::make_shared<RecordingWindows>();
+    windows->owner = c.owner;
+    CVideoManager manager(nullptr, audio::VirtualEndpoints::Instance(), windows);
+    int dummy;
+    manager.Open("/nowhere/a.mp4", &dummy);
+    manager.Open("/nowhere/b.mp4", &dummy);  // a second open does not move it again
+    ASSERT_EQ(windows->moves.size(), 1u);
+    EXPECT_EQ(windows->moves[0], c.move);
+    ASSERT_EQ(windows->frames.size(), 2u);
+    for (const WindowRect& f : windows->frames) {
+      EXPECT_EQ(f.left, c.videoLeft);
+      EXPECT_EQ(f.Width(), c.owner.Width());
+      EXPECT_EQ(f.bottom - f.top, 400);
+      EXPECT_GE(f.left, windows->screen.left);
+      EXPECT_LE(windows->owner.right, windows->screen.right);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vts
