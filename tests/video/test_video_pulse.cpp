@@ -57,31 +57,68 @@ void ExpectWholeTone(const std::vector<float>& captured, double seconds) {
   EXPECT_NEAR(rms[(first + last) / 2], 0.125 / std::sqrt(2.0), 0.03);
 }
 
-TEST(VideoPulse, TheVideosSineReachesTheSpeakerWithoutGaps) {
-  const std::string server = test::PulseTestServer();
-  ASSERT_FALSE(server.empty()) << "start scripts/pulse-test-server.sh (scripts/run-tests.sh does)";
-  setenv("PULSE_SERVER", server.c_str(), 1);
-  plat::EnsureQueue();
-  const std::string name = "vts_video_speaker_" + std::to_string(getpid());
-  const std::string module =
-      test::RunShell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name);
-  ASSERT_FALSE(module.empty());
-  struct Unload {
-    std::string cmd;
-    ~Unload() { test::RunShell(cmd); }
-  } unload{"pactl -s '" + server + "' unload-module " + module};
+// A speaker sink of the test's own (parallel pulse tests cannot mix into it) and a loopback
+// capture of its monitor, mono 44100 Hz, delivered to the test thread.
+class VideoPulse : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server = test::PulseTestServer();
+    ASSERT_FALSE(server.empty())
+        << "start scripts/pulse-test-server.sh (scripts/run-tests.sh does)";
+    setenv("PULSE_SERVER", server.c_str(), 1);
+    plat::EnsureQueue();
+    const std::string name = "vts_video_speaker_" + std::to_string(getpid());
+    module =
+        test::RunShell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name);
+    ASSERT_FALSE(module.empty());
+    speaker.assign(name.begin(), name.end());
+    recorder = std::make_unique<CSoundWorksWAS>(&state, audio::DefaultBackend());
+    recorder->SetFormat(1, 44100, 16, 40);
+    recorder->ownerThreadId = plat::CurrentThreadId();
+    recorder->soundOutMessage = WM_SOUND_OUT;
+    recorder->soundInMessage = WM_SOUND_IN;
+    recorder->Start();
+    recorder->StartCapture(speaker, 0, 3);
+  }
+  void TearDown() override {
+    if (recorder) recorder->StopCapture(speaker);
+    recorder.reset();
+    plat::Msg m;
+    while (plat::PeekMessage(&m, true))
+      if ((m.message == WM_SOUND_IN || m.message == WM_SOUND_OUT) && m.wParam)
+        ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(m.wParam));
+    if (!module.empty()) test::RunShell("pactl -s '" + server + "' unload-module " + module);
+  }
+  // Takes one message: captured sound is appended, other messages are returned.
+  bool Next(plat::Msg* msg) {
+    if (!plat::GetMessageTimeout(msg, std::chrono::milliseconds(20))) return false;
+    auto* d = reinterpret_cast<CBufferDescr*>(msg->wParam);
+    if (msg->message == WM_SOUND_IN || msg->message == WM_SOUND_OUT) {
+      if (msg->message == WM_SOUND_IN && d) {
+        auto s = test::VirtualAudioTest::Samples(*d);
+        captured.insert(captured.end(), s.begin(), s.end());
+      }
+      if (d) ReleaseBufferDescr(d);
+      return false;
+    }
+    return true;
+  }
+  // The monitor's last half second still arrives after playback ended.
+  void CaptureTail() {
+    const std::size_t want = captured.size() + 44100 / 2;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    plat::Msg m;
+    while (captured.size() < want && std::chrono::steady_clock::now() < end) Next(&m);
+  }
 
-  // The speaker's monitor, captured by loopback from the start.
+  std::string server, module;
+  std::u16string speaker;
   EngineStateBlock state;
-  CSoundWorksWAS recorder(&state, audio::DefaultBackend());
-  recorder.SetFormat(1, 44100, 16, 40);
-  recorder.ownerThreadId = plat::CurrentThreadId();
-  recorder.soundOutMessage = WM_SOUND_OUT;
-  recorder.soundInMessage = WM_SOUND_IN;
-  recorder.Start();
-  const std::u16string speaker(name.begin(), name.end());
-  recorder.StartCapture(speaker, 0, 3);
+  std::unique_ptr<CSoundWorksWAS> recorder;
+  std::vector<float> captured;
+};
 
+TEST_F(VideoPulse, TheVideosSineReachesTheSpeakerWithoutGaps) {
   test::VideoSpec spec;
   spec.seconds = 4;
   spec.sineHz = 1000;
@@ -92,7 +129,6 @@ TEST(VideoPulse, TheVideosSineReachesTheSpeakerWithoutGaps) {
   std::atomic<bool> opened{false};
   site.OpenSourceFileName(test::MakeVideo(spec), [&] { opened = true; });
 
-  std::vector<float> captured;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
   bool started = false;
   while (std::chrono::steady_clock::now() < deadline &&
@@ -104,43 +140,13 @@ TEST(VideoPulse, TheVideosSineReachesTheSpeakerWithoutGaps) {
       started = true;
     }
     plat::Msg msg;
-    if (!plat::GetMessageTimeout(&msg, std::chrono::milliseconds(20))) continue;
-    auto* d = reinterpret_cast<CBufferDescr*>(msg.wParam);
-    if (msg.message == WM_SOUND_IN && d) {
-      auto s = test::VirtualAudioTest::Samples(*d);
-      captured.insert(captured.end(), s.begin(), s.end());
-    }
-    if (d) ReleaseBufferDescr(d);
+    Next(&msg);
   }
-  recorder.StopCapture(speaker);
   site.halted = 1;
-
   ExpectWholeTone(captured, 4.0);
 }
 
-TEST(VideoPulse, AVideoPlayedByTheManagerSoundsWholeToItsEndInEachContainer) {
-  const std::string server = test::PulseTestServer();
-  ASSERT_FALSE(server.empty()) << "start scripts/pulse-test-server.sh (scripts/run-tests.sh does)";
-  setenv("PULSE_SERVER", server.c_str(), 1);
-  plat::EnsureQueue();
-  const std::string name = "vts_video_speaker_m" + std::to_string(getpid());
-  const std::string module =
-      test::RunShell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name);
-  ASSERT_FALSE(module.empty());
-  struct Unload {
-    std::string cmd;
-    ~Unload() { test::RunShell(cmd); }
-  } unload{"pactl -s '" + server + "' unload-module " + module};
-  EngineStateBlock state;
-  CSoundWorksWAS recorder(&state, audio::DefaultBackend());
-  recorder.SetFormat(1, 44100, 16, 40);
-  recorder.ownerThreadId = plat::CurrentThreadId();
-  recorder.soundOutMessage = WM_SOUND_OUT;
-  recorder.soundInMessage = WM_SOUND_IN;
-  recorder.Start();
-  const std::u16string speaker(name.begin(), name.end());
-  recorder.StartCapture(speaker, 0, 3);
-
+TEST_F(VideoPulse, AVideoPlayedByTheManagerSoundsWholeToItsEndInEachContainer) {
   for (const char* container : {"mp4", "mkv", "avi", "mpg"}) {
     SCOPED_TRACE(container);
     test::VideoSpec spec;
@@ -152,41 +158,19 @@ TEST(VideoPulse, AVideoPlayedByTheManagerSoundsWholeToItsEndInEachContainer) {
     manager.notifyTarget = NotifyTarget{plat::CurrentThreadId(), nullptr, WM_TRACKNOTIFY};
     manager.Open(test::MakeVideo(spec), nullptr);
 
-    std::vector<float> captured;
+    captured.clear();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
     bool ended = false;
     while (std::chrono::steady_clock::now() < deadline && !ended) {
       plat::Msg msg;
-      if (!plat::GetMessageTimeout(&msg, std::chrono::milliseconds(20))) continue;
-      if (msg.message == WM_TRACKNOTIFY) {
-        if (msg.wParam == TRACK_NOTIFY_LOADED) manager.Start();
-        if (msg.wParam == TRACK_NOTIFY_PLAY_ENDED && !manager.Playing()) ended = true;
-        continue;
-      }
-      auto* d = reinterpret_cast<CBufferDescr*>(msg.wParam);
-      if (msg.message == WM_SOUND_IN && d) {
-        auto s = test::VirtualAudioTest::Samples(*d);
-        captured.insert(captured.end(), s.begin(), s.end());
-      }
-      if (d) ReleaseBufferDescr(d);
+      if (!Next(&msg) || msg.message != WM_TRACKNOTIFY) continue;
+      if (msg.wParam == TRACK_NOTIFY_LOADED) manager.Start();
+      if (msg.wParam == TRACK_NOTIFY_PLAY_ENDED && !manager.Playing()) ended = true;
     }
     ASSERT_TRUE(ended);
-    // The monitor's last half second still arrives after the stop.
-    const std::size_t want = captured.size() + 44100 / 2;
-    const auto tail = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (captured.size() < want && std::chrono::steady_clock::now() < tail) {
-      plat::Msg msg;
-      if (!plat::GetMessageTimeout(&msg, std::chrono::milliseconds(20))) continue;
-      auto* d = reinterpret_cast<CBufferDescr*>(msg.wParam);
-      if (msg.message == WM_SOUND_IN && d) {
-        auto s = test::VirtualAudioTest::Samples(*d);
-        captured.insert(captured.end(), s.begin(), s.end());
-      }
-      if (msg.message != WM_TRACKNOTIFY && d) ReleaseBufferDescr(d);
-    }
+    CaptureTail();
     ExpectWholeTone(captured, 3.0);
   }
-  recorder.StopCapture(speaker);
 }
 
 }  // namespace

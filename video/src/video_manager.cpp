@@ -52,12 +52,7 @@ CVideoManager::CVideoManager(EngineStateBlock* state,
 CVideoManager::~CVideoManager() {
   plat::PostThreadMessage(helperThreadId_.load(), kHelperQuit, 0, 0);
   if (helper_.joinable()) helper_.join();
-  std::unique_ptr<CVideoSiteWindow> old;
-  {
-    std::lock_guard lock(lock_);
-    old = std::move(window_);
-  }
-  old.reset();
+  DetachWindow().reset();  // outside the lock: its jobs may be waiting for it
   engine_.reset();
 }
 
@@ -93,16 +88,11 @@ bool CVideoManager::Open(const std::string& path, void* owner) {
     if (screen.Width() > 0) videoX = std::max(videoX, screen.left);
     top = rect.top;
   }
-  std::unique_ptr<CVideoSiteWindow> old;
   auto fresh = std::make_unique<CVideoSiteWindow>(engine_.get(), state_, backend_);
   fresh->outputDeviceName = outputDevice_;
+  std::unique_ptr<CVideoSiteWindow> old = DetachWindow();
   {
     std::lock_guard lock(lock_);
-    old = std::move(window_);
-    chunks_.clear();
-    keptChunks_.clear();
-    wholeFile_ = false;
-    currentChunk_ = 0;
     durationMs_.store(0);
     mediaPath_ = path;
   }
@@ -155,16 +145,17 @@ std::string CVideoManager::OpenError() const {
   return window_ ? window_->OpenError() : std::string();
 }
 
+std::unique_ptr<CVideoSiteWindow> CVideoManager::DetachWindow() {
+  std::lock_guard lock(lock_);
+  chunks_.clear();
+  keptChunks_.clear();
+  wholeFile_ = false;
+  currentChunk_ = 0;
+  return std::move(window_);
+}
+
 void CVideoManager::CloseWindow() {
-  std::unique_ptr<CVideoSiteWindow> old;
-  {
-    std::lock_guard lock(lock_);
-    old = std::move(window_);
-    chunks_.clear();
-    keptChunks_.clear();
-    wholeFile_ = false;
-    currentChunk_ = 0;
-  }
+  std::unique_ptr<CVideoSiteWindow> old = DetachWindow();
   if (playing.exchange(0)) {
     ++playGeneration_;
     engine_->StopPlayback(outputDevice_);

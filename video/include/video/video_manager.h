@@ -110,6 +110,9 @@ class CVideoManager : public IMasterVideo {
   void SetTrackbar(int pos);
   int TrackbarPos();
   void SeekChunkStart();  // with the lock held
+  // Takes the window out and empties the chunk lists, under the lock; the caller destroys
+  // the window outside it (the window's jobs may be waiting for the lock).
+  std::unique_ptr<CVideoSiteWindow> DetachWindow();
 
   mutable std::recursive_mutex lock_;
   std::unique_ptr<CVideoSiteWindow> window_;
