@@ -380,6 +380,26 @@ TEST_F(TrackLoadSave, TextsWithMoreLinesThanChunksAddChunks) {
   EXPECT_EQ(Texts(*track), (std::vector<std::u16string>{u"a", u"b", u"c"}));
 }
 
+TEST_F(TrackLoadSave, SideFilesOfMillionsOfRecordsMakeAtMost65535Chunks) {
+  Bytes cif;
+  for (std::uint32_t i = 0; i < 1'000'000; ++i) {
+    Put32(cif, 0);
+    Put32(cif, 1);
+  }
+  Bytes txt = {0xFF, 0xFE};
+  for (int i = 0; i < 2'470'000; ++i) txt.insert(txt.end(), {'\r', 0, '\n', 0});
+  const struct {
+    const char* what;
+    const Bytes* cif;
+    const Bytes* txt;
+  } cases[] = {{"chunk list", &cif, nullptr}, {"texts", nullptr, &txt}, {"both", &cif, &txt}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto track = Loaded("many.wav", Noise(4410), c.cif, c.txt);
+    EXPECT_EQ(track->ChunkCount(), 65535);
+  }
+}
+
 TEST_F(TrackLoadSave, ChunkTextGoesToTheCurrentChunkAndAddsOneWhenThereIsNone) {
   auto track = MakeTrack("Student");
   track->GetTempSoundFolder("StudentTexts");
