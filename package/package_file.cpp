@@ -103,7 +103,7 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
     if (GetZipEntryInfo(h, i, info) != ZR_OK) break;
     if (info.attributes & kFileAttrDirectory) continue;
     const auto utf8 = zipdetail::Utf16ToUtf8(info.name);
-    if (!utf8) continue;
+    if (!utf8 || !IsSafeZipEntryName(*utf8)) continue;  // as the reader's extraction refuses it
     const std::string ext = LowerExtension(*utf8);
     if (ext.empty()) continue;
     // The reader never produces more than the declared size, so the declared sizes bind.
