@@ -323,8 +323,7 @@ bool CMainDlg::SaveTrackAs(CSoundTrack* track) {
   request.proposedName =
       QFileInfo(QString::fromStdString(ProposedSaveName(track->sourcePath, Now())))
           .absoluteFilePath();
-  request.initialFolder =
-      QFileInfo(QString::fromStdString(StudentWorksFolder())).absoluteFilePath();
+  request.initialFolder = QString::fromStdString(StudentWorksFolder());
   request.filters = SaveFilters();
   request.filterIndex = 2;
   request.defaultSuffix = QStringLiteral("vxb");
