@@ -77,8 +77,8 @@ bool WaitUntilRunning(pid_t pid, const std::string& root) {
 }
 
 // Exit status, or -1 when it did not end in time (then it is killed).
-int WaitForExit(pid_t pid) {
-  auto until = std::chrono::steady_clock::now() + 60s;
+int WaitForExit(pid_t pid, std::chrono::seconds limit) {
+  auto until = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < until) {
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid)

@@ -3,6 +3,8 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,8 +28,8 @@ inline pid_t StartRecorder(const std::string& root) { return StartRecorder(Recor
 // written); false when the program ended first or not in a minute.
 bool WaitUntilRunning(pid_t pid, const std::string& root);
 
-// Exit status, or -1 when it did not end in a minute (then it is killed).
-int WaitForExit(pid_t pid);
+// Exit status, or -1 when it did not end in `limit` (then it is killed).
+int WaitForExit(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(60));
 
 // Whether the process still runs (it is not reaped).
 bool StillRunning(pid_t pid);
