@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz_files.h"
 #include "tracks/media/mp3.h"
 #include "tracks/media/wav_file.h"
 
@@ -16,21 +17,11 @@ namespace {
 
 std::string g_base;
 
-void Write(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/vts-fuzz-mp3-XXXXXX";
-  const char* made = mkdtemp(tmpl);
-  if (!made) abort();
-  g_base = made;
-  setenv("VOXTRAILSTUDY_ROOT", made, 1);  // the decode lock's file
+  g_base = vts::fuzz::MakeScratchFolder("mp3");
+  setenv("VOXTRAILSTUDY_ROOT", g_base.c_str(), 1);  // the decode lock's file
   return 0;
 }
 
@@ -38,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string mp3 = g_base + "/in.mp3";
   const std::string wav = g_base + "/in.wav";
   unlink(wav.c_str());
-  Write(mp3, data, size);
+  vts::fuzz::WriteInput(mp3, data, size);
   if (vts::media::DecodeMp3ForLoading(mp3, wav)) {
     const int fd = open(wav.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) abort();

@@ -10,18 +10,12 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz_files.h"
 #include "package/package_file.h"
 
 namespace {
 
 std::string g_base;
-
-void Write(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
-  }
-}
 
 // Checks the folder and empties it: only the title's files, each within the bound. In the
 // outer folder, the package and the unpacking folder stay.
@@ -47,17 +41,14 @@ void CheckAndEmpty(const std::string& folder, bool outer) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/vts-fuzz-unpack-XXXXXX";
-  const char* made = mkdtemp(tmpl);
-  if (!made) abort();
-  g_base = made;
+  g_base = vts::fuzz::MakeScratchFolder("unpack");
   mkdir((g_base + "/out").c_str(), 0700);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string package = g_base + "/in.vxb";
-  Write(package, data, size);
+  vts::fuzz::WriteInput(package, data, size);
   std::string error;
   const std::string mp3 = vts::UnpackPackage(package, g_base + "/out", "t", &error);
   if (!mp3.empty() && mp3 != g_base + "/out/t.mp3") abort();

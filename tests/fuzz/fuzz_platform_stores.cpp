@@ -9,19 +9,13 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz_files.h"
 #include "platform/known_folders.h"
 #include "platform/notice.h"
 #include "platform/registry.h"
 #include "platform/window_bus.h"
 
 namespace {
-
-void Write(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
-  }
-}
 
 // Removes what the previous input left (the moved-aside copies) so the folder stays small.
 void Empty(const std::string& folder) {
@@ -36,10 +30,8 @@ void Empty(const std::string& folder) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/vts-fuzz-stores-XXXXXX";
-  const char* root = mkdtemp(tmpl);
-  if (!root) abort();
-  setenv("VOXTRAILSTUDY_ROOT", root, 1);
+  const std::string root = vts::fuzz::MakeScratchFolder("stores");
+  setenv("VOXTRAILSTUDY_ROOT", root.c_str(), 1);
   vts::plat::SetNoticeSink([](const std::string&) {});
   return 0;
 }
@@ -49,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string store = RegistryFile(Hive::HKEY_CURRENT_USER);
   if (!CreateFolderChain(store.substr(0, store.rfind('/')), 0700)) abort();
   Empty(store.substr(0, store.rfind('/')));
-  Write(store, data, size);
+  vts::fuzz::WriteInput(store, data, size);
   RegListKeys(Hive::HKEY_CURRENT_USER);
   RegListValues(Hive::HKEY_CURRENT_USER, "Software\\Classes");
   if (!RegSetString(Hive::HKEY_CURRENT_USER, "Software\\Fuzz", "v", "x")) abort();
@@ -58,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string windows = WindowBusFolder();
   if (!CreateFolderChain(windows, 0700)) abort();
   Empty(windows);
-  Write(windows + "/0000000100000001.win", data, size);
+  vts::fuzz::WriteInput(windows + "/0000000100000001.win", data, size);
   ListWindows();
   FindWindow("Any", u"");
   return 0;

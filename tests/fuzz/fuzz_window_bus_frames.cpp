@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz_files.h"
 #include "platform/known_folders.h"
 #include "platform/window_bus.h"
 
@@ -35,10 +36,7 @@ int Connect() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/vts-fuzz-bus-XXXXXX";
-  const char* root = mkdtemp(tmpl);
-  if (!root) abort();
-  setenv("VOXTRAILSTUDY_ROOT", root, 1);
+  setenv("VOXTRAILSTUDY_ROOT", vts::fuzz::MakeScratchFolder("bus").c_str(), 1);
   g_window = vts::plat::BusWindow::Create("FuzzWindow", u"", [](const vts::plat::WindowMessage&) {
                ++g_received;
                return vts::plat::LRESULT{7};
