@@ -11,9 +11,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -167,11 +169,35 @@ TEST_F(HostileFiles, EachBadFileIsToldAndCostsNeitherTheProgramNorTheMachine) {
   std::uint32_t x = 1;
   for (auto& byte : noise) byte = static_cast<std::uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
 
+  // Ten seconds of sound as MP3 (its WAV is about ten times larger).
+  Bytes lessonMp3;
+  {
+    Bytes wav = Wav();
+    const std::uint32_t pcm = 20 * 44100;
+    wav.resize(44);
+    for (std::uint32_t i = 0; i < pcm; ++i)
+      wav.push_back(static_cast<std::uint8_t>((i * 37) % 251));
+    for (int k : {4, 40}) {
+      const std::uint32_t v = k == 4 ? 36 + pcm : pcm;
+      for (int b = 0; b < 4; ++b) wav[k + b] = static_cast<std::uint8_t>(v >> (8 * b));
+    }
+    WriteFile(scratch + "/lesson.wav", wav);
+    ASSERT_EQ(std::system(("lame --quiet -m m -b 64 '" + scratch + "/lesson.wav' '" + scratch +
+                           "/lesson.mp3'")
+                              .c_str()),
+              0);
+    lessonMp3 = Text(ReadText(scratch + "/lesson.mp3"));
+    ::unlink((scratch + "/lesson.wav").c_str());
+    ::unlink((scratch + "/lesson.mp3").c_str());
+  }
+  ASSERT_GT(lessonMp3.size(), 40000u);
+
   struct Case {
     const char* file;
     std::function<void(const std::string&)> make;  // writes the file (and side files)
     std::string told;  // the text that must reach the main log: a box, or the cut
     std::string log = "DispanoServ.log";
+    rlim_t fileLimit = 0;  // > 0: no file of the program may grow past it (a full disk)
   };
   auto bytes = [&](const char* name, Bytes b) {
     return [name, b](const std::string& dir) { WriteFile(dir + "/" + name, b); };
@@ -210,6 +236,16 @@ TEST_F(HostileFiles, EachBadFileIsToldAndCostsNeitherTheProgramNorTheMachine) {
          WriteFile(dir + "/records.cif", manyRecords);
        },
        "only its first 65535 chunks are used", "WavManager.log"},
+      // A disk that fills: the package's sound cannot be unpacked, or its WAV not decoded.
+      {"full-unpack.vxb",
+       [&](const std::string& dir) {
+         ASSERT_TRUE(Zip(dir + "/full-unpack.vxb", {{"x.mpa", lessonMp3}}, scratch));
+       },
+       box("full-unpack.vxb", "the entry \"x.mpa\" could not be written"), "DispanoServ.log",
+       lessonMp3.size() / 2},
+      {"full-decode.mp3", bytes("full-decode.mp3", lessonMp3),
+       box("full-decode.mp3", "the MP3 could not be decoded"), "DispanoServ.log",
+       lessonMp3.size() * 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -217,7 +253,10 @@ TEST_F(HostileFiles, EachBadFileIsToldAndCostsNeitherTheProgramNorTheMachine) {
     const std::set<std::string> before = Listing(files);
     const std::string root = MakeTempDir("root");
     const std::string home = MakeTempDir("home");  // HOME and TMPDIR: must stay empty
+    std::optional<FileSizeLimit> limit;            // the program inherits it, and SIGXFSZ ignored
+    if (c.fileLimit) limit.emplace(c.fileLimit);
     const Running run{StartRecorder(RecorderStart{root, {files + "/" + c.file}, home})};
+    limit.reset();
     const pid_t pid = run.pid;
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(WaitUntilRunning(pid, root));
@@ -231,6 +270,10 @@ TEST_F(HostileFiles, EachBadFileIsToldAndCostsNeitherTheProgramNorTheMachine) {
     EXPECT_EQ(Listing(files), before) << "nothing written beside the file";
     EXPECT_EQ(Listing(home), std::set<std::string>{}) << "nothing written outside the root";
     EXPECT_EQ(Listing(scratch), std::set<std::string>{});
+    if (c.fileLimit) {
+      EXPECT_EQ(Listing(root + "/tmp/Voxtrailstudy/TempSnd/Master0"), std::set<std::string>{})
+          << "no partial file stays";
+    }
   }
   // The slip's names lead nowhere outside the unpacking folder.
   EXPECT_EQ(access((files + "/../evil.mpa").c_str(), F_OK), -1);
