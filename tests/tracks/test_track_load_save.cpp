@@ -618,6 +618,7 @@ TEST_F(TrackLoadSave, FullDiskDuringUnpackingOrDecodingFailsTheLoadAndLeavesNoFi
       EXPECT_FALSE(track->LoadTrack(dir_ + c.file));
     }
     EXPECT_NE(track->loadError.find(c.why), std::string::npos) << track->loadError;
+    EXPECT_TRUE(boxes_->Boxes().empty()) << "the load tells the window, never the user itself";
     EXPECT_EQ(Entries(track->TempFolderPath()), std::vector<std::string>{});
     EXPECT_TRUE(track->LoadTrack(dir_ + c.file)) << "with room, the same file loads";
     EXPECT_TRUE(track->loadError.empty());
