@@ -89,6 +89,7 @@ void VideoVoice::Start() {
   std::lock_guard lock(mutex_);
   if (started_.load() || deviceLost_) return;
   started_.store(true);
+  anchorMs_.reset();
   client_->Start();
   wake_.notify_one();
 }
@@ -97,6 +98,7 @@ void VideoVoice::Stop() {
   std::lock_guard lock(mutex_);
   if (!started_.load()) return;
   started_.store(false);
+  anchorMs_.reset();  // the position stands still while stopped
   client_->Stop();
 }
 
@@ -113,7 +115,24 @@ std::optional<std::int64_t> VideoVoice::PlayedPositionMs() {
   if (!writtenEndMs_) return std::nullopt;
   std::uint32_t padding = 0;
   if (client_->GetCurrentPadding(&padding) != audio::Status::Ok) padding = 0;
-  return *writtenEndMs_ - std::int64_t(padding) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
+  const std::int64_t raw =
+      *writtenEndMs_ - std::int64_t(padding) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
+  // An endpoint reports its padding in steps (a sound server takes its data in blocks):
+  // the position runs on the clock between them and is pulled gently towards each report,
+  // so that frames paced by it come evenly, not in bursts.
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+  if (!anchorMs_ || !started_.load()) {
+    anchorPosMs_ = raw;
+    anchorMs_ = now;
+    return raw;
+  }
+  const std::int64_t predicted = anchorPosMs_ + (now - *anchorMs_);
+  const std::int64_t error = raw - predicted;
+  anchorPosMs_ = (error > 250 || error < -250) ? raw : predicted + error / 8;
+  anchorMs_ = now;
+  return std::min(anchorPosMs_, *writtenEndMs_);
 }
 
 std::int64_t VideoVoice::BufferedMs() {
@@ -187,6 +206,7 @@ void VideoVoice::ThreadProc() {
         queue_.clear();
         usedInFront_ = 0;
         writtenEndMs_.reset();
+        anchorMs_.reset();
         swr_convert(resampler_, nullptr, 0, nullptr, 0);  // nothing of the old sound stays
         swr_init(resampler_);
       } else if (!deviceLost_) {

@@ -86,6 +86,9 @@ class VideoVoice {
   std::atomic<std::uint64_t> framesConsumed_{0};
   std::atomic<std::uint64_t> framesFlushed_{0};
   std::optional<std::int64_t> writtenEndMs_;  // media ms at the end of what was handed over
+  // The played position on the clock: where it stood at the steady-clock ms `anchorMs_`.
+  std::optional<std::int64_t> anchorMs_;
+  std::int64_t anchorPosMs_ = 0;
   std::thread thread_;
 };
 
