@@ -205,3 +205,30 @@ TEST_F(VideoSite, SoundHandedToTheVoiceIsPlayedOrFlushedAcrossPauseAndSeek) {
 
 }  // namespace
 }  // namespace vts
+
+namespace vts {
+namespace {
+
+TEST_F(VideoSite, ThePicturePlaysOnWithoutAVoiceOrWhenItsDeviceGoes) {
+  for (bool deviceAtStart : {false, true}) {
+    SCOPED_TRACE(deviceAtStart ? "device removed while playing" : "no output device");
+    backend->Reset(deviceAtStart);
+    Open(MakeVideo({}));
+    ASSERT_TRUE(site->IsOpen());
+    EXPECT_EQ(site->HasVoice(), deviceAtStart);
+    site->halted = 0;
+    if (deviceAtStart) {
+      ASSERT_TRUE(WaitFor([&] { return site->PositionMs() >= 500; }));
+      backend->RemoveDevice("virtual_speaker");
+    }
+    // The whole 3 s file is drawn in about its own time, never held for the missing sound.
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor([&] { return site->PositionMs() >= 2900; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(15));
+    site->halted = 1;
+    site.reset();
+  }
+}
+
+}  // namespace
+}  // namespace vts

@@ -278,7 +278,8 @@ void CVideoSiteWindow::CloseMediaStreams() {
 std::int64_t CVideoSiteWindow::PositionMs() { return shownMs_.load(); }
 
 std::int64_t CVideoSiteWindow::SoundInHandMs() const {
-  return Voice() && Voice()->Started() ? Voice()->BufferedMs() : 0;
+  VideoVoice* v = LiveVoice();
+  return v && v->Started() ? v->BufferedMs() : 0;
 }
 
 void CVideoSiteWindow::SeekMs(std::uint32_t ms) {
@@ -335,6 +336,11 @@ void CVideoSiteWindow::SetTime(std::uint32_t ms) {
 
 void CVideoSiteWindow::StopVoice() {
   if (VideoVoice* v = Voice()) v->Stop();
+}
+
+VideoVoice* CVideoSiteWindow::LiveVoice() const {
+  VideoVoice* v = voicePtr_.load();
+  return v && !v->Lost() ? v : nullptr;
 }
 
 bool CVideoSiteWindow::HasVoice() const { return Voice() != nullptr; }
@@ -469,7 +475,7 @@ void CVideoSiteWindow::FillSound() {
   // Up to a comfortable lead; bounded so that a file without sound ahead cannot hold the
   // decoding thread.
   for (int i = 0; i < 64 && !eof_.load() && halted.load() == 0; ++i) {
-    VideoVoice* v = Voice();
+    VideoVoice* v = LiveVoice();
     if (!v || (v->Started() && v->BufferedMs() >= kSoundTargetMs)) return;
     DecodeNext(1);
   }
@@ -517,7 +523,7 @@ void CVideoSiteWindow::TimerThreadFunc() {
     // carry the sound well behind the picture), a long line of frames waiting to be drawn
     // no further frame.
     if (first_->QueuedCount() > 4) continue;  // decoding lags: don't pile up jobs
-    VideoVoice* v = Voice();
+    VideoVoice* v = LiveVoice();
     if (v && (!v->Started() || v->BufferedMs() < kSoundLowMs))
       first_->Post([this] { FillSound(); });
     if (second_->QueuedCount() < 8) {
@@ -536,7 +542,7 @@ void CVideoSiteWindow::WaitForVoice(std::int64_t positionMs) {
   // Bounded: a frame never waits longer than a second, and not at all without a playing voice.
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (run_.load() && halted.load() == 0 && std::chrono::steady_clock::now() < limit) {
-    VideoVoice* v = Voice();
+    VideoVoice* v = LiveVoice();
     if (!v) return;
     if (!v->Started()) {
       // The sound has not started yet: the picture waits for it, unless there is none left.

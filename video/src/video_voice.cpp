@@ -87,7 +87,7 @@ void VideoVoice::SubmitSourceBuffer(std::unique_ptr<VoiceBuffer> buffer) {
 
 void VideoVoice::Start() {
   std::lock_guard lock(mutex_);
-  if (started_.load() || deviceLost_) return;
+  if (started_.load() || deviceLost_.load()) return;
   started_.store(true);
   anchorMs_.reset();
   client_->Start();
@@ -152,7 +152,7 @@ void VideoVoice::Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended) {
     std::uint32_t padding = 0;
     audio::Status st = client_->GetCurrentPadding(&padding);
     if (st != audio::Status::Ok) {
-      if (st == audio::Status::DeviceLost) deviceLost_ = true;
+      if (st == audio::Status::DeviceLost) deviceLost_.store(true);
       return;
     }
     const std::uint32_t freeFrames = bufferFrames_ - std::min(padding, bufferFrames_);
@@ -168,7 +168,7 @@ void VideoVoice::Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended) {
       float* out = nullptr;
       st = client_->GetRenderBuffer(freeFrames, &out);
       if (st != audio::Status::Ok) {
-        if (st == audio::Status::DeviceLost) deviceLost_ = true;
+        if (st == audio::Status::DeviceLost) deviceLost_.store(true);
         return;
       }
       const std::uint8_t* in =
@@ -209,10 +209,10 @@ void VideoVoice::ThreadProc() {
         anchorMs_.reset();
         swr_convert(resampler_, nullptr, 0, nullptr, 0);  // nothing of the old sound stays
         swr_init(resampler_);
-      } else if (!deviceLost_) {
+      } else if (!deviceLost_.load()) {
         Feed(ended);
       }
-      if (deviceLost_) {
+      if (deviceLost_.load()) {
         // The endpoint went: every buffer comes back so that nothing waits on it.
         for (auto& b : queue_) ended.push_back(std::move(b));
         queue_.clear();

@@ -145,6 +145,8 @@ class CVideoSiteWindow : public D2DAbility {
   void StopVoice();
   bool HasVoice() const;
   VideoVoice* Voice() const { return voicePtr_.load(); }
+  // The voice while its endpoint is there; null without one, or once it went away.
+  VideoVoice* LiveVoice() const;
   std::uint32_t QueuedSoundBuffers() const { return queuedBuffers_.load(); }
   // Sound frames handed to the voice since the open.
   std::uint64_t SoundFramesSubmitted() const { return soundFramesSubmitted_.load(); }

@@ -51,6 +51,8 @@ class VideoVoice {
   void Stop();
   void FlushSourceBuffers();
   bool Started() const { return started_.load(); }
+  // The endpoint went away: the voice plays nothing more (the picture goes on without it).
+  bool Lost() const { return deviceLost_.load(); }
   // Media position (ms) of the sound leaving the speaker now; empty before any sound was
   // handed to the endpoint since the last flush.
   std::optional<std::int64_t> PlayedPositionMs();
@@ -80,7 +82,7 @@ class VideoVoice {
   std::deque<std::unique_ptr<VoiceBuffer>> queue_;
   std::uint32_t usedInFront_ = 0;  // frames of the front buffer already handed over
   bool flushRequested_ = false;
-  bool deviceLost_ = false;
+  std::atomic<bool> deviceLost_{false};
   bool quit_ = false;
   std::atomic<bool> started_{false};
   std::atomic<std::uint64_t> framesConsumed_{0};
