@@ -197,7 +197,7 @@ bool CVideoSiteWindow::OpenMediaStreams() {
     }
     // Decoder threads: a seek decodes every frame from the keyframe before it.
     if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-      c->thread_count = 0;
+      c->thread_count = 3;  // seeks need the speed; more threads cost more than they give
       c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     }
     if (avcodec_open2(c, codec, nullptr) < 0) {
