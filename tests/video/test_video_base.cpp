@@ -12,6 +12,7 @@
 #include "video/d2d_ability.h"
 #include "video/executor_thread.h"
 #include "video/video_site_window.h"
+#include "video_fixtures.h"
 
 namespace vts {
 namespace {
@@ -38,15 +39,7 @@ struct Gate {
   }
 };
 
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::seconds limit = std::chrono::seconds(20)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using test::WaitFor;
 
 TEST(ExecutorThread, RunsJobsOneAtATimeInPostingOrderOffThePostingThreads) {
   ExecutorThread exec(1);

@@ -21,15 +21,7 @@ namespace {
 using test::MakeVideo;
 using test::VideoSpec;
 
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::seconds limit = std::chrono::seconds(30)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using test::WaitFor;
 
 class VideoSite : public ::testing::Test {
  protected:

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QImage>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "video/video_site_window.h"
 
@@ -20,6 +22,17 @@ struct VideoSpec {
   int keyframeInterval = 0;  // 0: the encoder's default
   double sineHz = 440.0;
 };
+
+// Polls `pred` until it holds or `limit` passes; false on the limit.
+template <typename Pred>
+bool WaitFor(Pred pred, std::chrono::seconds limit = std::chrono::seconds(30)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 // The file for `spec`, made once per build (shared by the test processes; written whole
 // and then renamed into place). Fails the calling test when ffmpeg fails.
