@@ -30,7 +30,10 @@ bool WriteAll(int fd, const void* data, std::size_t n) {
   while (n > 0) {
     ssize_t w = ::write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
+    if (w <= 0) {
+      if (w == 0) errno = ENOSPC;
+      return false;
+    }
     p += w;
     n -= static_cast<std::size_t>(w);
   }

@@ -22,6 +22,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/socket.h"
 
@@ -270,37 +271,14 @@ bool ParseRegistration(const std::string& s, Registration* r) {
 }
 
 bool ReadSmallFile(const std::string& path, std::string* out) {
-  Fd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (!f) return false;
-  struct stat st;
-  if (fstat(f.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_size > static_cast<off_t>(kMaxRegistrationBytes))
-    return false;
-  out->assign(static_cast<std::size_t>(st.st_size), '\0');
-  std::size_t got = 0;
-  while (got < out->size()) {
-    ssize_t n = ::read(f.get(), out->data() + got, out->size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  out->resize(got);
-  return true;
+  ReadFileOptions options;
+  options.maxBytes = kMaxRegistrationBytes;
+  options.followSymlink = false;
+  return ReadWholeFile(path, out, options) == ReadFileStatus::kOk;
 }
 
 bool WriteRegistration(const std::string& folder, const Registration& r) {
-  std::string final = folder + "/" + IdName(r.id) + ".win";
-  std::string tmp = folder + "/." + IdName(r.id) + ".tmp" + std::to_string(RealtimeNs() % 1000000);
-  std::string body = FormatRegistration(r);
-  Fd f(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (!f) return false;
-  bool ok = ::write(f.get(), body.data(), body.size()) == static_cast<ssize_t>(body.size());
-  f.reset();
-  if (!ok || ::rename(tmp.c_str(), final.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  return true;
+  return WriteFileAtomically(folder + "/" + IdName(r.id) + ".win", FormatRegistration(r), 0600);
 }
 
 bool RegistrationAlive(const Registration& r) {
