@@ -13,6 +13,7 @@
 
 #include "package/zip.h"
 #include "platform/files.h"
+#include "platform/utf.h"
 #include "zip_internal.h"
 
 namespace vts {
@@ -82,7 +83,7 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
     ZipEntryInfo info;
     if (GetZipEntryInfo(h, i, info) != ZR_OK) break;
     if (info.attributes & kFileAttrDirectory) continue;
-    const auto utf8 = zipdetail::Utf16ToUtf8(info.name);
+    const auto utf8 = plat::Utf16ToUtf8(info.name, plat::InvalidUtf::kRefuse);
     if (!utf8) continue;
     const std::string ext = LowerExtension(*utf8);
     if (ext.empty()) continue;

@@ -9,93 +9,11 @@
 
 #include "core/data_folder.h"
 #include "platform/files.h"
+#include "platform/utf.h"
 
 namespace vts {
 
-namespace settings_text {
-
-std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    char32_t cp;
-    std::size_t extra;
-    if (b0 < 0x80) {
-      cp = b0;
-      extra = 0;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-      cp = b0 & 0x1F;
-      extra = 1;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      cp = b0 & 0x0F;
-      extra = 2;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      cp = b0 & 0x07;
-      extra = 3;
-    } else {
-      return std::nullopt;
-    }
-    if (extra > 0 && i + extra >= text.size()) return std::nullopt;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto b = static_cast<unsigned char>(text[i + k]);
-      if ((b & 0xC0) != 0x80) return std::nullopt;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return std::nullopt;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += extra + 1;
-  }
-  return out;
-}
-
-std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF) {
-      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return std::nullopt;
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-      return std::nullopt;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
-
-}  // namespace settings_text
-
 namespace {
-
-using settings_text::Utf16ToUtf8;
-using settings_text::Utf8ToUtf16;
 
 // Deeper documents are refused at load: writing them back would recurse without bound.
 constexpr std::size_t kMaxJsonDepth = 64;
@@ -141,7 +59,7 @@ const SettingsJson* StringMember(const SettingsJson& object, const char* name) {
 
 // The name as the core keeps it: no trailing NUL (older writers stored the terminator).
 std::optional<std::u16string> DeviceNameFromJson(const SettingsJson& value) {
-  auto name = Utf8ToUtf16(value.get_ref<const std::string&>());
+  auto name = plat::Utf8ToUtf16(value.get_ref<const std::string&>(), plat::InvalidUtf::kRefuse);
   if (!name) return std::nullopt;
   while (!name->empty() && name->back() == u'\0') name->pop_back();
   return name;
@@ -187,8 +105,8 @@ bool ReadWaveDeviceSettings(std::u16string& outputName, std::u16string& inputNam
 
 std::optional<std::string> WaveDeviceSettingsText(std::u16string_view outputName,
                                                   std::u16string_view inputName) {
-  auto out = Utf16ToUtf8(outputName);
-  auto in = Utf16ToUtf8(inputName);
+  auto out = plat::Utf16ToUtf8(outputName, plat::InvalidUtf::kRefuse);
+  auto in = plat::Utf16ToUtf8(inputName, plat::InvalidUtf::kRefuse);
   if (!out || !in) return std::nullopt;
   SettingsJson document = SettingsJson::object();
   SettingsJson& wave = document["Wave"];
