@@ -1,8 +1,6 @@
 // Loading a track: a WAV, an MP3 (decoded into the temporary folder) or a ".vxb" package
 // (unpacked into the temporary folder) becomes the track's open source WAV, with its chunk
 // list and texts from the side files.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +10,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "package/package_file.h"
+#include "platform/fd.h"
 #include "tracks/media/mp3.h"
 #include "tracks/media/wav_file.h"
 #include "tracks/side_files.h"
@@ -114,7 +113,7 @@ bool CSoundTrack::LoadTrack(const std::string& path) {
   }
 
   // Read and write: chunk editing cuts sound out of the source in place.
-  sourceFile = ::open(wavPath.c_str(), O_RDWR | O_CLOEXEC);
+  sourceFile = plat::OpenFile(wavPath, plat::kOpenReadWrite).release();
   if (sourceFile < 0) return fail(std::string("cannot open the WAV: ") + std::strerror(errno));
 
   media::WavInfo info;

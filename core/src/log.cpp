@@ -1,16 +1,13 @@
 // Named logs and the log thread.
-#include "core/log_manager.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <future>
 
+#include "core/log_manager.h"
+#include "platform/fd.h"
 #include "platform/known_folders.h"
 
 namespace vts {
@@ -54,7 +51,8 @@ void ReleasePayload(const plat::Msg& m) {
   }
 }
 
-void LogThreadProc(LogManager* manager, std::chrono::milliseconds interval, std::promise<void>* ready) {
+void LogThreadProc(LogManager* manager, std::chrono::milliseconds interval,
+                   std::promise<void>* ready) {
   plat::CreateQueueByPostingToSelf();
   manager->threadId = plat::CurrentThreadId();
   std::uintptr_t timer = plat::SetThreadTimer(kFlushTimerId, interval);
@@ -105,14 +103,14 @@ std::string Upper(std::string s) {
 
 CLogFile::CLogFile(const std::string& path, const std::string& displayName)
     : path_(path), displayName_(displayName) {
-  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ >= 0) [[maybe_unused]] int r = ftruncate(fd_, 0);
+  fd_ = plat::OpenFile(path, plat::kOpenWrite | plat::kOpenCreate, 0644).release();
+  if (fd_ >= 0) plat::TruncateFile(fd_, 0);
   text_.reserve(kLogCapacityStep);
 }
 
 CLogFile::~CLogFile() {
   Flush();
-  if (fd_ >= 0) close(fd_);
+  plat::UniqueFd{fd_}.reset();  // closes it
 }
 
 void CLogFile::Write(const char* text) { AppendLine(FormatLogLine(text)); }
@@ -132,17 +130,13 @@ void CLogFile::AppendLine(std::string_view line) {
 
 void CLogFile::Flush() {
   if (fd_ < 0) return;
-  std::size_t done = 0;
-  while (done < text_.size()) {
-    ssize_t w = pwrite(fd_, text_.data() + done, text_.size() - done, static_cast<off_t>(done));
-    if (w <= 0) break;
-    done += static_cast<std::size_t>(w);
-  }
-  [[maybe_unused]] int r = ftruncate(fd_, static_cast<off_t>(done));
+  // A write that fails leaves the file as long as what was written before it.
+  const std::size_t done = plat::WritePrefixAt(fd_, text_.data(), text_.size(), 0);
+  plat::TruncateFile(fd_, done);
 }
 
 void CLogFile::TruncateFile() {
-  if (fd_ >= 0) [[maybe_unused]] int r = ftruncate(fd_, 0);
+  if (fd_ >= 0) plat::TruncateFile(fd_, 0);
 }
 
 // ---- formatting and folder ---------------------------------------------------------------
@@ -153,11 +147,12 @@ std::string FormatLogLine(const char* text) {
   tm local{};
   localtime_r(&ts.tv_sec, &local);
   char prefix[64];
-  int p = std::snprintf(prefix, sizeof prefix, "%02u.%02u.%02u | %02u:%02u:%02u:%03u | ",
-                        static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_mon + 1),
-                        static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_hour),
-                        static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec),
-                        static_cast<unsigned>(ts.tv_nsec / 1000000));
+  int p = std::snprintf(
+      prefix, sizeof prefix, "%02u.%02u.%02u | %02u:%02u:%02u:%03u | ",
+      static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_mon + 1),
+      static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_hour),
+      static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec),
+      static_cast<unsigned>(ts.tv_nsec / 1000000));
   std::string_view body = text ? std::string_view(text) : std::string_view();
   const std::size_t room = kLogLineBufferBytes - 1 - static_cast<std::size_t>(p) - 2;
   if (body.size() > room) {
@@ -196,7 +191,8 @@ std::string GetLogFolder() { return LogFolderForProgram(plat::ProgramPath()); }
 
 LogManager::LogManager(std::string folder) : folder_(std::move(folder)) {}
 
-void LogManager::RegisterLog(LogId id, const std::string& fileName, const std::string& displayName) {
+void LogManager::RegisterLog(LogId id, const std::string& fileName,
+                             const std::string& displayName) {
   auto log = std::make_shared<CLogFile>(folder_ + "/" + fileName, displayName);
   std::lock_guard lock(mutex_);
   logs_[id] = std::move(log);
@@ -221,7 +217,8 @@ void WriteLog(LogId id, const char* text) {
   std::size_t n = std::strlen(text) + 1;
   char* copy = new char[n];
   std::memcpy(copy, text, n);
-  if (!plat::PostThreadMessage(target, WM_LOG_LINE, static_cast<plat::WPARAM>(static_cast<std::uint16_t>(id)),
+  if (!plat::PostThreadMessage(target, WM_LOG_LINE,
+                               static_cast<plat::WPARAM>(static_cast<std::uint16_t>(id)),
                                reinterpret_cast<plat::LPARAM>(copy))) {
     delete[] copy;  // not delivered: still ours
   }
