@@ -1,11 +1,6 @@
 // The package file: unpacking, writing through a temporary file, packing a folder.
 #include "package/package_file.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -88,9 +83,9 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
     const std::string ext = LowerExtension(*utf8);
     if (ext.empty()) continue;
     const std::string target = base + ext;
-    ::chmod(target.c_str(), 0644);
-    ::unlink(target.c_str());
-    if (ExtractZipEntry(h, i, target) == ZR_OK) ::chmod(target.c_str(), 0644);
+    plat::SetFileMode(target, 0644);
+    plat::RemoveFile(target);
+    if (ExtractZipEntry(h, i, target) == ZR_OK) plat::SetFileMode(target, 0644);
   }
   CloseZipReader(h);
   const std::string mp3 = base + ".mp3";
@@ -129,24 +124,23 @@ bool WritePackage(const std::string& packagePath, const PackageParts& parts, std
     }
     return true;
   });
-  ::unlink(parts.mpaPath.c_str());
+  plat::RemoveFile(parts.mpaPath);
   return ok;
 }
 
 bool BuildPackageFromFolder(const std::string& folder, const std::string& packagePath,
                             std::string* error) {
-  DIR* d = ::opendir(folder.c_str());
-  if (!d) {
+  std::vector<std::string> all;
+  if (!plat::ListFolder(folder, &all)) {
     SetError(error, "cannot read the folder " + folder);
     return false;
   }
   std::vector<std::string> names;
-  while (dirent* e = ::readdir(d)) {
-    const std::string n = e->d_name;
-    struct stat st {};
-    if (::stat((folder + "/" + n).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(n);
+  for (const std::string& n : all) {
+    plat::FileStatus st;
+    if (plat::StatPath(folder + "/" + n, &st) && st.kind == plat::FileKind::kRegular)
+      names.push_back(n);
   }
-  ::closedir(d);
   std::sort(names.begin(), names.end());
   return WriteArchiveReplacing(packagePath, error, [&](ZipHandle* h) {
     for (const std::string& n : names) {

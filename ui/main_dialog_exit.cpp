@@ -4,14 +4,13 @@
 // The window closes after saving only when every one of those saves succeeded; a save
 // dialog that was cancelled keeps it open.
 #include <QThread>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "core/app_core.h"
 #include "main_dialog_state.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "tracks/sound_track.h"
 #include "ui/main_dialog.h"
@@ -66,8 +65,8 @@ std::string CMainDlg::StudentWorkName(const LocalTime& now, bool* fromMaster) co
   const std::string stem = m ? MasterFileStem(m->sourcePath) : std::string();
   if (!stem.empty()) {
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month,
-                  now.day, now.hour, now.minute);
+    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month, now.day,
+                  now.hour, now.minute);
     std::string name = StudentWorksFolder() + stamp + stem;
     if (position == 1 || position == 2) name += "_Stud" + std::to_string(position);
     name += ".vxb";
@@ -121,7 +120,7 @@ void CMainDlg::OnBnClickedExit() {
     if (m && !m->sourcePath.empty()) {
       const std::string path = m->sourcePath;
       Ops().Close(*m);
-      ::unlink(path.c_str());
+      plat::RemoveFile(path);
     }
     OnOK();
     return;
@@ -178,9 +177,9 @@ void CMainDlg::OnBnClickedExit() {
       if (answer == plat::IDCANCEL) mayClose = false;
     }
     if (IMasterVideo* v = Video(); v && v->ChunkDataModified()) {
-      const int answer = plat::MessageBox(u"Do you want to save bookmark and text information?",
-                                          u"Unsaved data",
-                                          plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
+      const int answer =
+          plat::MessageBox(u"Do you want to save bookmark and text information?", u"Unsaved data",
+                           plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
       if (answer == plat::IDYES && MasterConfirmation()) started(m, true);
       if (answer == plat::IDCANCEL) mayClose = false;
     }

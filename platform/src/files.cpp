@@ -244,6 +244,9 @@ void FillStatus(const struct stat& st, FileStatus* status) {
   status->size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
   status->mode = st.st_mode & 07777;
   status->ownedByThisUser = st.st_uid == ::geteuid();
+  status->accessTime = static_cast<std::int64_t>(st.st_atime);
+  status->modificationTime = static_cast<std::int64_t>(st.st_mtime);
+  status->changeTime = static_cast<std::int64_t>(st.st_ctime);
 }
 
 }  // namespace

@@ -107,6 +107,9 @@ struct FileStatus {
   std::uint64_t size = 0;
   unsigned mode = 0;             // permission bits
   bool ownedByThisUser = false;  // owned by the process's effective user
+  std::int64_t accessTime = 0;   // seconds since 1970
+  std::int64_t modificationTime = 0;
+  std::int64_t changeTime = 0;
 };
 
 // Facts about path (about a symbolic link itself unless followSymlink); false when absent.
