@@ -18,11 +18,14 @@
 
 #include "pulse_util.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "track_doubles.h"
 #include "tracks/sound_track.h"
 
 namespace vts {
 namespace {
+
+using ::vts::test::WriteWav;
 
 using namespace std::chrono_literals;
 
@@ -30,31 +33,7 @@ std::string Server() { return test::PulseTestServer(); }
 
 std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
 
-// A 16-bit mono 44100 Hz WAV file, written the plain way, and read back the same way.
-void WriteWav(const std::string& path, const std::vector<std::int16_t>& s) {
-  auto u32 = [](std::ofstream& f, std::uint32_t v) {
-    f.write(reinterpret_cast<const char*>(&v), 4);
-  };
-  auto u16 = [](std::ofstream& f, std::uint16_t v) {
-    f.write(reinterpret_cast<const char*>(&v), 2);
-  };
-  std::ofstream f(path, std::ios::binary);
-  std::uint32_t bytes = std::uint32_t(s.size() * 2);
-  f.write("RIFF", 4);
-  u32(f, bytes + 36);
-  f.write("WAVEfmt ", 8);
-  u32(f, 16);
-  u16(f, 1);
-  u16(f, 1);
-  u32(f, 44100);
-  u32(f, 88200);
-  u16(f, 2);
-  u16(f, 16);
-  f.write("data", 4);
-  u32(f, bytes);
-  f.write(reinterpret_cast<const char*>(s.data()), bytes);
-}
-
+// 16-bit mono 44100 Hz WAV files are written by test::WriteWav and read back the plain way.
 std::vector<std::int16_t> ReadWavSamples(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   std::vector<char> all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());

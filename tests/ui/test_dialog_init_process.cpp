@@ -16,12 +16,15 @@
 #include "platform/known_folders.h"
 #include "platform/window_bus.h"
 #include "test_env.h"
+#include "test_files.h"
 
 extern char** environ;
 using namespace std::chrono_literals;
 
 namespace vts {
 namespace {
+
+using ::vts::test::ReadFile;
 
 // Started in this test's own root, so its windows are on the same bus.
 pid_t StartRecorder(std::vector<std::string> args) {
@@ -67,13 +70,6 @@ bool WaitForRecorderWindow(unsigned position, pid_t pid) {
     std::this_thread::sleep_for(20ms);
   }
   return false;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 TEST(RecorderStartUp, ASecondCopyAtPosition0EndsAt255) {

@@ -1,9 +1,11 @@
 // Opening and saving lessons: the file dialogs' texts, the proposed name, the " - Old"
 // move that never replaces a file, video files, and the waits for a running save.
+#include "test_files.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 
@@ -13,16 +15,11 @@
 namespace vts::ui::test {
 namespace {
 
+using ::vts::test::WriteText;
+std::string ReadAll(const std::string& path) { return ::vts::test::ReadFile(path); }
+
 namespace fs = std::filesystem;
 using Calls = std::vector<std::string>;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 class Files : public WindowTest {
  protected:
@@ -113,7 +110,8 @@ TEST_F(Files, OpeningChoosesVideoByTheExtensionAndAudioOtherwise) {
   ops->calls.clear();
   answers = {QStringLiteral("/lessons/noextension")};
   dlg->Dispatch(1027, BN_CLICKED);
-  EXPECT_EQ(std::count(ops->calls.begin(), ops->calls.end(), "StartLoad M /lessons/noextension"), 0);
+  EXPECT_EQ(std::count(ops->calls.begin(), ops->calls.end(), "StartLoad M /lessons/noextension"),
+            0);
 }
 
 TEST_F(Files, VideoModeIsClearedWheneverTheVideoWindowGoes) {
