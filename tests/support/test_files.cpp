@@ -78,9 +78,22 @@ std::uint64_t FileSize(const std::string& path) {
   return ec ? 0 : static_cast<std::uint64_t>(size);
 }
 
-Bytes MakeWav(const WavSpec& s, const Bytes& pcm) {
+void AppendFmtChunk(Bytes& b, const WavSpec& s) {
   const std::uint16_t align =
       s.blockAlign >= 0 ? std::uint16_t(s.blockAlign) : std::uint16_t(s.channels * s.bits / 8);
+  PutTag(b, "fmt ");
+  PutLe32(b, s.fmtSize);
+  PutLe16(b, s.tag);
+  PutLe16(b, s.channels);
+  PutLe32(b, s.rate);
+  PutLe32(b, s.rate * align);
+  PutLe16(b, align);
+  PutLe16(b, s.bits);
+  for (std::uint32_t i = 16; i < s.fmtSize; ++i) b.push_back(0);
+  if (s.fmtSize & 1) b.push_back(0);
+}
+
+Bytes MakeWav(const WavSpec& s, const Bytes& pcm) {
   Bytes body;
   PutTag(body, "WAVE");
   auto list = [&] {
@@ -93,15 +106,7 @@ Bytes MakeWav(const WavSpec& s, const Bytes& pcm) {
     for (char c : {'d', 'a', 't', 'a', '\0', '\0'}) body.push_back(std::uint8_t(c));  // odd, padded
   };
   if (s.listBeforeFmt) list();
-  PutTag(body, "fmt ");
-  PutLe32(body, s.fmtSize);
-  PutLe16(body, s.tag);
-  PutLe16(body, s.channels);
-  PutLe32(body, s.rate);
-  PutLe32(body, s.rate * align);
-  PutLe16(body, align);
-  PutLe16(body, s.bits);
-  for (std::uint32_t i = 16; i < s.fmtSize; ++i) body.push_back(0);
+  AppendFmtChunk(body, s);
   if (s.listBeforeData) list();
   if (!s.noData) {
     PutTag(body, "data");

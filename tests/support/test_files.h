@@ -49,6 +49,8 @@ struct WavSpec {
   Bytes trailer;  // when not empty: a "LIST" chunk of these bytes after everything
 };
 Bytes MakeWav(const WavSpec& spec, const Bytes& pcm);
+// The "fmt " chunk of the spec (padded to an even size).
+void AppendFmtChunk(Bytes& b, const WavSpec& spec);
 // Samples as little-endian bytes.
 Bytes Pcm16(const std::vector<std::int16_t>& samples);
 // A 16-bit mono 44100 Hz WAV file of the samples.

@@ -29,27 +29,7 @@ using test::PutLe16;
 using test::PutLe32;
 using test::PutTag;
 
-struct Fmt {
-  std::uint16_t tag = 1, channels = 1;
-  std::uint32_t rate = 44100;
-  std::uint16_t bits = 16;
-  int blockAlign = -1;
-  std::uint32_t size = 16;
-};
-
-void AddFmt(Bytes& b, const Fmt& f) {
-  PutTag(b, "fmt ");
-  PutLe32(b, f.size);
-  const std::uint16_t align = f.blockAlign >= 0 ? f.blockAlign : f.channels * f.bits / 8;
-  PutLe16(b, f.tag);
-  PutLe16(b, f.channels);
-  PutLe32(b, f.rate);
-  PutLe32(b, f.rate * align);
-  PutLe16(b, align);
-  PutLe16(b, f.bits);
-  for (std::uint32_t i = 16; i < f.size; ++i) b.push_back(0);
-  if (f.size & 1) b.push_back(0);
-}
+void AddFmt(Bytes& b, const test::WavSpec& f) { test::AppendFmtChunk(b, f); }
 void AddChunk(Bytes& b, const char* tag, std::uint32_t declared, std::size_t actual) {
   PutTag(b, tag);
   PutLe32(b, declared);
@@ -88,7 +68,7 @@ TEST(WavParse, TableOfFiles) {
        }),
        WavStatus::Ok, 44, 400},
       {"18-byte fmt", Riff([](Bytes& b) {
-         AddFmt(b, {.size = 18});
+         AddFmt(b, {.fmtSize = 18});
          AddChunk(b, "data", 400, 400);
        }),
        WavStatus::Ok, 46, 400},
@@ -160,7 +140,7 @@ TEST(WavParse, TableOfFiles) {
        }),
        WavStatus::NotPcm},
       {"extensible", Riff([](Bytes& b) {
-         AddFmt(b, {.tag = 0xFFFE, .size = 40});
+         AddFmt(b, {.tag = 0xFFFE, .fmtSize = 40});
          AddChunk(b, "data", 400, 400);
        }),
        WavStatus::NotPcm},
