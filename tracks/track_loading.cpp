@@ -133,7 +133,7 @@ bool CSoundTrack::LoadTrack(const std::string& path) {
   format.bitsPerSample = info.format.bitsPerSample;
   // The header as a plain 16-byte "fmt " WAV has it, whatever chunks the file had first.
   std::uint8_t riffSize[4] = {};
-  if (::pread(sourceFile, riffSize, 4, 4) != 4) std::memset(riffSize, 0, 4);
+  if (plat::ReadAt(sourceFile, riffSize, 4, 4) != 4) std::memset(riffSize, 0, 4);
   std::memcpy(wavHeader, "RIFF", 4);
   std::memcpy(wavHeader + 4, riffSize, 4);
   std::memcpy(wavHeader + 8, "WAVEfmt ", 8);
