@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "platform/registry.h"
+#include "process_helper.h"
 #include "test_env.h"
 #include "test_files.h"
 
@@ -60,20 +61,6 @@ bool WaitUntilRunning(pid_t pid, const std::string& root) {
   return false;
 }
 
-// Exit status, or -1 when it did not end in time (then it is killed).
-int WaitForExit(pid_t pid) {
-  auto until = std::chrono::steady_clock::now() + 60s;
-  while (std::chrono::steady_clock::now() < until) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::this_thread::sleep_for(20ms);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
-
 std::set<std::string> FilesIn(const std::string& folder) {
   std::set<std::string> out;
   if (DIR* d = opendir(folder.c_str())) {
@@ -98,7 +85,7 @@ TEST(RecorderProcess, StartAndSignalLeaveLogsDataFolderAndOneOpenWithEntry) {
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(WaitUntilRunning(pid, root)) << "the recorder did not come up";
     kill(pid, signal);
-    EXPECT_EQ(WaitForExit(pid), 0) << "signal " << signal;
+    EXPECT_EQ(vts::test::WaitForExitOrKill(pid), 0) << "signal " << signal;
   }
 
   // The program lives in a folder named after the variant: its logs lie in the data folder.

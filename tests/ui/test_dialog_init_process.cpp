@@ -15,6 +15,7 @@
 #include "classroom_double.h"
 #include "platform/known_folders.h"
 #include "platform/window_bus.h"
+#include "process_helper.h"
 #include "test_env.h"
 #include "test_files.h"
 
@@ -47,20 +48,6 @@ pid_t StartRecorder(std::vector<std::string> args) {
   return pid;
 }
 
-// Exit status, or -1 when it did not end in time (then it is killed).
-int WaitForExit(pid_t pid, std::chrono::seconds limit = 60s) {
-  auto until = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < until) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::this_thread::sleep_for(20ms);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
-
 bool WaitForRecorderWindow(unsigned position, pid_t pid) {
   auto until = std::chrono::steady_clock::now() + 60s;
   while (std::chrono::steady_clock::now() < until) {
@@ -79,11 +66,11 @@ TEST(RecorderStartUp, ASecondCopyAtPosition0EndsAt255) {
 
   const pid_t second = StartRecorder({});
   ASSERT_GT(second, 0);
-  EXPECT_EQ(WaitForExit(second), 255);
+  EXPECT_EQ(test::WaitForExitOrKill(second), 255);
 
   // The copy with a position stays and ends normally.
   kill(first, SIGTERM);
-  EXPECT_EQ(WaitForExit(first), 0);
+  EXPECT_EQ(test::WaitForExitOrKill(first), 0);
 }
 
 TEST(RecorderStartUp, AStudentWithoutPosTellsTheDaemonAndSubscribesRawInput) {
