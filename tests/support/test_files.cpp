@@ -72,6 +72,14 @@ bool PathExists(const std::string& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+    names.push_back(e.path().filename().string());
+  return names;
+}
+
 std::uint64_t FileSize(const std::string& path) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);

@@ -30,6 +30,8 @@ Bytes ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);
 void WriteText(const std::string& path, const std::string& text);
 bool PathExists(const std::string& path);
+// The names in a folder (without "." and ".."), in no particular order; none when missing.
+std::vector<std::string> FolderEntries(const std::string& folder);
 std::uint64_t FileSize(const std::string& path);  // 0 when missing
 
 // A WAV file as some program may have written it (the defaults: 16-bit mono PCM at 44100 Hz

@@ -56,14 +56,7 @@ Bytes ReadFile(const std::string& path) { return test::ReadBytes(path); }
 bool Exists(const std::string& path) { return test::PathExists(path); }
 
 std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* e = readdir(dir)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    closedir(dir);
-  }
+  std::vector<std::string> names = test::FolderEntries(folder);
   std::sort(names.begin(), names.end());
   return names;
 }

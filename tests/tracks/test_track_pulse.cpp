@@ -26,6 +26,7 @@ namespace vts {
 namespace {
 
 using ::vts::test::WriteWav;
+using ::vts::test::ZeroCrossingHz;
 
 using namespace std::chrono_literals;
 
@@ -66,18 +67,6 @@ double Correlation(const std::int16_t* a, const std::int16_t* b, std::size_t n,
     bb += double(b[i]) * b[i];
   }
   return (aa > 0 && bb > 0) ? ab / std::sqrt(aa * bb) : 0;
-}
-
-double ZeroCrossingHz(const std::int16_t* s, std::size_t n) {
-  int ups = 0;
-  std::size_t first = 0, last = 0;
-  for (std::size_t i = 1; i < n; ++i)
-    if (s[i - 1] < 0 && s[i] >= 0) {
-      if (ups == 0) first = i;
-      last = i;
-      ++ups;
-    }
-  return ups > 1 ? (ups - 1) * 44100.0 / double(last - first) : 0;
 }
 
 // A speaker and a microphone of the test's own (a null sink, and a source remapped from its

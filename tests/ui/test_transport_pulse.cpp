@@ -32,22 +32,11 @@ namespace vts::ui {
 namespace {
 
 using ::vts::test::WriteWav;
+using ::vts::test::ZeroCrossingHz;
 
 std::string Server() { return test::PulseTestServer(); }
 
 std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
-
-double ZeroCrossingHz(const std::int16_t* s, std::size_t n) {
-  int ups = 0;
-  std::size_t first = 0, last = 0;
-  for (std::size_t i = 1; i < n; ++i)
-    if (s[i - 1] < 0 && s[i] >= 0) {
-      if (ups == 0) first = i;
-      last = i;
-      ++ups;
-    }
-  return ups > 1 ? (ups - 1) * 44100.0 / double(last - first) : 0;
-}
 
 // Hands the tracks' notices to the window's queue, as the start-up does.
 class Relay : public INotifyWindow {
