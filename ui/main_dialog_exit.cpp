@@ -22,16 +22,6 @@ namespace {
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-// Makes the folder of `pathPrefix` (the part up to its last "/"); true when it is there.
-bool EnsureFolderOf(const std::string& pathPrefix) {
-  const std::size_t slash = pathPrefix.rfind('/');
-  if (slash == std::string::npos) return true;
-  const std::string folder = pathPrefix.substr(0, slash + 1);
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  return std::filesystem::is_directory(folder, ec);
-}
-
 // The Master file's name: the text between its path's last "/" and the name's last ".";
 // empty when the name has no ".".
 std::string MasterFileStem(const std::string& path) {
@@ -54,6 +44,15 @@ bool LastSaveOk(const T& track) {
 }
 
 }  // namespace
+
+bool EnsureFolderOf(const std::string& pathPrefix) {
+  const std::size_t slash = pathPrefix.rfind('/');
+  if (slash == std::string::npos) return true;
+  const std::string folder = pathPrefix.substr(0, slash + 1);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return std::filesystem::is_directory(folder, ec);
+}
 
 std::string CMainDlg::StudentWorkName(const LocalTime& now, bool* fromMaster) const {
   if (fromMaster) *fromMaster = false;

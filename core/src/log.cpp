@@ -9,6 +9,7 @@
 #include "core/log_manager.h"
 #include "platform/fd.h"
 #include "platform/known_folders.h"
+#include "platform/notice.h"
 
 namespace vts {
 
@@ -237,12 +238,15 @@ void InitLogging(const LogOptions& options) {
   started.wait();
   g_pLogManager.store(manager);
   g_logThreadId.store(manager->threadId.load(), std::memory_order_release);
+  // The platform layer's news (a store moved aside, say) belongs in the main log.
+  plat::SetNoticeSink([](const std::string& line) { WriteLog(LOG_MAIN, line); });
 }
 
 void StopLogging() {
   std::lock_guard life(g_lifeMutex);
   LogManager* manager = g_pLogManager.load();
   if (!manager) return;
+  plat::SetNoticeSink({});
   plat::PostThreadMessage(manager->threadId, plat::WM_QUIT, 0, 0);
   manager->thread.join();
   g_logThreadId.store(0, std::memory_order_release);

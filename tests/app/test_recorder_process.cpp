@@ -17,49 +17,14 @@
 #include <thread>
 
 #include "platform/registry.h"
-#include "process_helper.h"
+#include "recorder_process.h"
 #include "test_env.h"
-#include "test_files.h"
 
-extern char** environ;
 using namespace std::chrono_literals;
 
 namespace {
 
-std::string ReadText(const std::string& path) { return vts::test::ReadFile(path); }
-
-pid_t StartRecorder(const std::string& root) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    std::string s = *e;
-    if (s.rfind("VOXTRAILSTUDY_ROOT=", 0) == 0 || s.rfind("QT_QPA_PLATFORM=", 0) == 0) continue;
-    env.push_back(s);
-  }
-  env.push_back("VOXTRAILSTUDY_ROOT=" + root);
-  env.push_back("QT_QPA_PLATFORM=offscreen");
-  std::vector<char*> envp;
-  for (auto& s : env) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::string exe = VTS_RECORDER_PATH;
-  char* argv[] = {exe.data(), nullptr};
-  pid_t pid = -1;
-  if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
-  return pid;
-}
-
-// The last thing the start-up writes before the dialog runs is the machine hive.
-bool WaitUntilRunning(pid_t pid, const std::string& root) {
-  auto until = std::chrono::steady_clock::now() + 60s;
-  while (std::chrono::steady_clock::now() < until) {
-    if (ReadText(root + "/registry/machine/HKEY_LOCAL_MACHINE.json")
-            .find("RegisteredApplications") != std::string::npos)
-      return true;
-    int status;
-    if (waitpid(pid, &status, WNOHANG) == pid) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return false;
-}
+using namespace vts::test;
 
 std::set<std::string> FilesIn(const std::string& folder) {
   std::set<std::string> out;
@@ -85,7 +50,7 @@ TEST(RecorderProcess, StartAndSignalLeaveLogsDataFolderAndOneOpenWithEntry) {
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(WaitUntilRunning(pid, root)) << "the recorder did not come up";
     kill(pid, signal);
-    EXPECT_EQ(vts::test::WaitForExitOrKill(pid), 0) << "signal " << signal;
+    EXPECT_EQ(WaitForExit(pid), 0) << "signal " << signal;
   }
 
   // The program lives in a folder named after the variant: its logs lie in the data folder.

@@ -109,15 +109,6 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int WaitForExitOrKill(pid_t pid, std::chrono::milliseconds timeout) {
-  int status = 0;
-  if (WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeout))
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  return -1;
-}
-
 std::string WaitForFile(const std::string& path, std::chrono::milliseconds timeout) {
   std::string text;
   WaitUntil([&] { return !(text = ReadFile(path)).empty(); }, timeout);

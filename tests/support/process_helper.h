@@ -1,5 +1,4 @@
-// Child processes for cross-process tests (the classroom-double program, the recorder), with
-// bounded waits.
+// Child processes for cross-process tests (the classroom-double program), with bounded waits.
 #pragma once
 
 #include <sys/types.h>
@@ -32,10 +31,6 @@ class ChildProcess {
  private:
   pid_t pid_ = -1;
 };
-
-// Waits for the end of a child started by other means: its exit status, 128 + the signal that
-// ended it, or -1 when it did not end in time (it is then killed).
-int WaitForExitOrKill(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // Runs the program to its end and returns its exit status (-1 on failure); *out gets stdout.
 int RunProgram(const std::string& program, const std::vector<std::string>& args,

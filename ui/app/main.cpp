@@ -2,6 +2,7 @@
 // SIGTERM/SIGINT turned into the dialog's close.
 #include <QApplication>
 #include <QSocketNotifier>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 
@@ -19,8 +20,14 @@ int main(int argc, char** argv) {
   const int signalFd = stopSignals.get();
 
   QApplication qapp(argc, argv);
+  // Every box is in the main log, on disk at once: what the user was told stays findable
+  // even when the program is ended while the box is up.
   auto boxes = std::make_shared<vts::plat::QtMessageBoxService>(
-      [](const std::string& line) { vts::WriteLog(vts::LOG_MAIN, line); });
+      [](const std::string& line) { vts::WriteLog(vts::LOG_MAIN, line); },
+      [](const std::string& line) {
+        vts::WriteLog(vts::LOG_MAIN, "Message box " + line);
+        vts::FlushLogs(std::chrono::seconds(1));
+      });
   vts::plat::SetMessageBoxService(boxes);
 
   int status = 0;
