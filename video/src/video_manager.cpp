@@ -2,15 +2,13 @@
 // helper thread's position ticks and trackbar handling.
 #include "video/video_manager.h"
 
-#include <sys/timerfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 
 #include "audio/buffer_descr.h"
 #include "audio/endpoint.h"
 #include "audio/sound_works_was.h"
+#include "platform/waitable_timer.h"
 #include "tracks/side_files.h"
 #include "video/video_voice.h"
 
@@ -436,31 +434,15 @@ void CVideoManager::HelperTick(bool trackbarHandled) {
 
 void CVideoManager::HelperThread() {
   plat::CreateQueueByPostingToSelf();
-  int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-  (void)kHelperTimerName;  // the timer's label; each manager has a timer of its own
-  if (timer >= 0) {
-    itimerspec spec{};
-    spec.it_value.tv_nsec = kHelperTickNs;
-    spec.it_interval.tv_nsec = kHelperTickNs;
-    timerfd_settime(timer, 0, &spec, nullptr);
-  }
+  // The 50 ms tick: a timer of this manager's own.
+  plat::WaitableTimer timer(kHelperTimerName);
+  timer.ArmIn(kHelperTickNs, kHelperTickNs);
   helperThreadId_.store(plat::CurrentThreadId());
   for (;;) {
-    // Wakes at the timer's next expiry, or for a message.
-    std::int64_t waitMs = 50;
-    if (timer >= 0) {
-      itimerspec left{};
-      timerfd_gettime(timer, &left);
-      waitMs =
-          (left.it_value.tv_sec * 1'000'000'000LL + left.it_value.tv_nsec + 999'999) / 1'000'000;
-    }
+    // Wakes at the timer's next expiry, or for a message, taking at most one.
     plat::Msg msg;
-    plat::GetMessageTimeout(&msg,
-                            std::chrono::milliseconds(std::clamp<std::int64_t>(waitMs, 1, 50)));
-    if (timer >= 0) {
-      std::uint64_t expirations;
-      (void)!read(timer, &expirations, sizeof expirations);
-    }
+    plat::GetMessageTimeout(&msg, std::chrono::milliseconds(std::max(timer.MsUntilNext(50), 1)));
+    timer.TakeExpiries();
     bool trackbarHandled = false;
     if (msg.message == kHelperQuit) break;
     if (msg.message == WM_HSCROLL) {
@@ -493,7 +475,6 @@ void CVideoManager::HelperThread() {
     }
     HelperTick(trackbarHandled);
   }
-  if (timer >= 0) close(timer);
   plat::EndQueue([](const plat::Msg& m) {
     if (m.message == WM_SOUND_OUT && m.wParam)
       ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(m.wParam));

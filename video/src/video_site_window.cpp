@@ -10,11 +10,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
-
 #include <QPainter>
 #include <algorithm>
 #include <cstdio>
@@ -34,12 +29,6 @@ namespace {
 // up to which it then reads.
 constexpr std::int64_t kSoundLowMs = 150;
 constexpr std::int64_t kSoundTargetMs = 250;
-
-std::int64_t MonotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return std::int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
 
 void LogOpenFailure(const char* text) {
   std::fprintf(stderr, "%s\n", text);
@@ -106,16 +95,12 @@ CVideoSiteWindow::CVideoSiteWindow(CSoundWorksWAS*, EngineStateBlock*,
     : backend_(backend ? std::move(backend) : audio::DefaultBackend()) {
   first_ = std::make_unique<ExecutorThread>(1);
   second_ = std::make_unique<ExecutorThread>(1);
-  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   timerThread_ = std::thread([this] { TimerThreadFunc(); });
 }
 
 CVideoSiteWindow::~CVideoSiteWindow() {
   run_.store(false);
-  if (wakeFd_ >= 0) {
-    std::uint64_t one = 1;
-    (void)!write(wakeFd_, &one, sizeof one);
-  }
+  frameTimer_.Wake();
   if (timerThread_.joinable()) timerThread_.join();
   // Nothing new is queued now; the executors' destruction joins their workers after the
   // job that runs (jobs still waiting are dropped, as none is needed any more).
@@ -130,8 +115,6 @@ CVideoSiteWindow::~CVideoSiteWindow() {
   if (created_) CloseMediaStreams();
   SetTarget(nullptr);
   frame_.reset();
-  if (timerFd_ >= 0) close(timerFd_);
-  if (wakeFd_ >= 0) close(wakeFd_);
 }
 
 bool CVideoSiteWindow::Create(IVideoWindowSystem& windows, void* owner, int x, int y, int width,
@@ -156,11 +139,8 @@ void CVideoSiteWindow::OpenSourceFileName(const std::string& path,
 void CVideoSiteWindow::OpenJob(std::function<void()> completion) {
   if (OpenMediaStreams()) {
     halted.store(1);
-    deadlineNs_ = MonotonicNs() + frameInterval_.load() * 100;
-    timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-    if (timerFd_ >= 0) ArmTimer(deadlineNs_);
-    std::uint64_t one = 1;
-    (void)!write(wakeFd_, &one, sizeof one);  // the timer thread now waits on the timer
+    deadlineNs_ = plat::MonotonicNs() + frameInterval_.load() * 100;
+    frameTimer_.ArmAt(deadlineNs_);  // one frame from now, once; re-armed as it fires
     open_.store(true);
   }
   if (completion) completion();
@@ -489,33 +469,16 @@ void CVideoSiteWindow::OnBufferEnd(std::unique_ptr<VoiceBuffer> buffer) {
 
 // ---- frame timer ----
 
-void CVideoSiteWindow::ArmTimer(std::int64_t deadlineNs) {
-  itimerspec spec{};
-  spec.it_value.tv_sec = deadlineNs / 1'000'000'000;
-  spec.it_value.tv_nsec = deadlineNs % 1'000'000'000;
-  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
-}
-
 void CVideoSiteWindow::TimerThreadFunc() {
   while (run_.load()) {
-    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, POLLIN, 0}};
-    int nfds = 1;
-    if (open_.load() && timerFd_ >= 0) fds[nfds++] = {timerFd_, POLLIN, 0};
-    // Before the open job made the timer this waits on the wake-up alone.
-    if (poll(fds, nfds, 500) <= 0) continue;
-    if (fds[0].revents & POLLIN) {
-      std::uint64_t v;
-      (void)!read(wakeFd_, &v, sizeof v);
-    }
-    if (nfds < 2 || !(fds[1].revents & POLLIN)) continue;
-    std::uint64_t expirations = 0;
-    (void)!read(timerFd_, &expirations, sizeof expirations);
+    // Until the open job arms it the timer never fires: this waits in 500 ms slices.
+    if (!frameTimer_.Wait(500) || !run_.load()) continue;
     const std::int64_t intervalNs = frameInterval_.load() * 100;
-    const std::int64_t now = MonotonicNs();
+    const std::int64_t now = plat::MonotonicNs();
     // Absolute deadlines keep the rate; after a halt or a long stall the schedule restarts.
     deadlineNs_ += intervalNs;
     if (deadlineNs_ <= now - 4 * intervalNs) deadlineNs_ = now + intervalNs;
-    ArmTimer(deadlineNs_);
+    frameTimer_.ArmAt(deadlineNs_);
     if (halted.load() != 0 || !run_.load()) continue;
     // Decoding runs on the frame clock; each frame is then shown when the voice plays its
     // time (WaitForVoice). Reading on is also what feeds the voice, so the picture never

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/thread_queue.h"
+#include "platform/waitable_timer.h"
 #include "video/d2d_ability.h"
 #include "video/executor_thread.h"
 
@@ -170,7 +171,6 @@ class CVideoSiteWindow : public D2DAbility {
   bool OpenMediaStreams();
   void CloseMediaStreams();
   void TimerThreadFunc();
-  void ArmTimer(std::int64_t deadlineNs);
   bool ReceiveVideo(bool* drew);
   bool ReceiveSound(bool* gotSound);
   void OnBufferEnd(std::unique_ptr<VoiceBuffer> buffer);
@@ -219,10 +219,8 @@ class CVideoSiteWindow : public D2DAbility {
   std::unique_ptr<ExecutorThread> second_;
   std::string mediaPath_;
 
-  // Frame timer: a timerfd of its own ("FrameRate Timer"), armed on absolute deadlines.
-  const char* timerName_ = "FrameRate Timer";
-  int timerFd_ = -1;
-  int wakeFd_ = -1;
+  // The frame timer, a timer of its own for each window, armed on absolute deadlines.
+  plat::WaitableTimer frameTimer_{"FrameRate Timer"};
   std::atomic<std::int64_t> frameInterval_{0};
   std::int64_t deadlineNs_ = 0;
   std::atomic<bool> run_{true};
