@@ -139,8 +139,9 @@ void CVideoSiteWindow::OpenSourceFileName(const std::string& path,
 void CVideoSiteWindow::OpenJob(std::function<void()> completion) {
   if (OpenMediaStreams()) {
     halted.store(1);
-    deadlineNs_ = plat::MonotonicNs() + frameInterval_.load() * 100;
-    frameTimer_.ArmAt(deadlineNs_);  // one frame from now, once; re-armed as it fires
+    const std::int64_t first = plat::MonotonicNs() + frameInterval_.load() * 100;
+    deadlineNs_.store(first);
+    frameTimer_.ArmAt(first);  // one frame from now, once; re-armed as it fires
     open_.store(true);
   }
   if (completion) completion();
@@ -476,9 +477,10 @@ void CVideoSiteWindow::TimerThreadFunc() {
     const std::int64_t intervalNs = frameInterval_.load() * 100;
     const std::int64_t now = plat::MonotonicNs();
     // Absolute deadlines keep the rate; after a halt or a long stall the schedule restarts.
-    deadlineNs_ += intervalNs;
-    if (deadlineNs_ <= now - 4 * intervalNs) deadlineNs_ = now + intervalNs;
-    frameTimer_.ArmAt(deadlineNs_);
+    std::int64_t next = deadlineNs_.load() + intervalNs;
+    if (next <= now - 4 * intervalNs) next = now + intervalNs;
+    deadlineNs_.store(next);
+    frameTimer_.ArmAt(next);
     if (halted.load() != 0 || !run_.load()) continue;
     // Decoding runs on the frame clock; each frame is then shown when the voice plays its
     // time (WaitForVoice). Reading on is also what feeds the voice, so the picture never

@@ -222,7 +222,7 @@ class CVideoSiteWindow : public D2DAbility {
   // The frame timer, a timer of its own for each window, armed on absolute deadlines.
   plat::WaitableTimer frameTimer_{"FrameRate Timer"};
   std::atomic<std::int64_t> frameInterval_{0};
-  std::int64_t deadlineNs_ = 0;
+  std::atomic<std::int64_t> deadlineNs_{0};  // set by the open job, then the timer thread
   std::atomic<bool> run_{true};
   std::thread timerThread_;
 
