@@ -95,5 +95,30 @@ TEST_F(TrackWaveform, RecordingKeepsTheNewestSoundInView) {
   EXPECT_EQ(waveform_->Strip().Bar().Pos(), track_->playFrame.load());
 }
 
+TEST_F(TrackWaveform, BlocksArrivingAfterTheStopKeepTheStripAtTheRecordingsStart) {
+  // A word, then silence: the stop shows the recording from its start. Blocks still queued
+  // behind a busy core thread at the stop must not scroll the strip to the silent tail
+  // (which looks like an empty recording: only the centre line).
+  auto& virt = *audio::VirtualEndpoints::Instance();
+  virt.SetManualClock(true);
+  std::vector<float> word(48000);  // 1 s at the microphone's 48 kHz
+  for (std::size_t i = 0; i < word.size(); ++i) word[i] = 0.5f * float(std::sin(i * 0.06));
+  virt.SetSource("virtual_mic", audio::VirtualSource::Scripted(word));
+  track_->inputDevice = u"virtual_mic";
+  track_->recordSources = CSoundTrack::kRecordInput;
+  track_->ToggleRecord();
+  ASSERT_TRUE(track_->recording);
+  for (int ms = 0; ms < 3000; ms += 20) virt.Advance(20);
+  ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_DATA, 60));
+  core_.Hold();
+  for (int ms = 0; ms < 200; ms += 20) virt.Advance(20);  // blocks queue up
+  track_->ToggleRecord();
+  core_.Release();
+  ASSERT_TRUE(track_->WaitForRecordingEnd());
+  EXPECT_EQ(track_->viewStartFrame, 0u);
+  EXPECT_GE(DarkColumns(), 300) << "the word at the recording's start is shown";
+  virt.SetManualClock(false);
+}
+
 }  // namespace
 }  // namespace vts
