@@ -336,7 +336,7 @@ bool CMainDlg::OnInitDialog() {
     m_notifyRelay = new NotifyRelay;
     m_notifyRelay->dialog = this;
     for (CSoundTrack* track : {core->masterTrack, core->studentTrack})
-      if (track) track->notifyTarget = NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY};
+      if (track) track->SetNotifyTarget(NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY});
   }
 
   bool fileOpened = false;
@@ -377,7 +377,7 @@ void CMainDlg::ReleaseStartResources() {
   }
   if (g_pAppCore) {
     for (CSoundTrack* track : {g_pAppCore->masterTrack, g_pAppCore->studentTrack}) {
-      if (track && track->notifyTarget.window == m_notifyRelay) track->notifyTarget = {};
+      if (track && track->GetNotifyTarget().window == m_notifyRelay) track->SetNotifyTarget({});
     }
   }
   // The widgets go before the strips they show; the strips' drawers before the tracks.

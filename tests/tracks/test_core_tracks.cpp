@@ -94,8 +94,8 @@ TEST_F(CoreTracks, MasterPlaysWhileTheStudentRecordsBothThroughTheCoreThread) {
   tracks.SetAudioDeviceNames(u"virtual_speaker", u"virtual_mic");
   CSoundTrack* master = tracks.Master();
   CSoundTrack* student = tracks.Student();
-  master->notifyTarget = masterLog_.Target();
-  student->notifyTarget = studentLog_.Target();
+  master->SetNotifyTarget(masterLog_.Target());
+  student->SetNotifyTarget(studentLog_.Target());
   core_.tracks_ = &tracks;
   CChunkInfo* chunk = master->AddChunk();
   master->SelectChunk(0);

@@ -223,7 +223,7 @@ class TrackLoadSave : public ::testing::Test {
   using TrackPtr = std::unique_ptr<CSoundTrack, Detacher>;
   TrackPtr MakeTrack(const std::string& name = "Master") {
     TrackPtr t(new CSoundTrack(core_.Id(), name, &state_), Detacher{this});
-    t->notifyTarget = log_.Target();
+    t->SetNotifyTarget(log_.Target());
     (name == "Master" ? master_ : student_) = t.get();
     core_.Attach(master_, student_);
     return t;

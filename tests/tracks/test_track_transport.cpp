@@ -62,8 +62,8 @@ class Transport : public ::testing::Test {
       t->outputDevice = u"virtual_speaker";
       t->inputDevice = u"virtual_mic";
     }
-    master_->notifyTarget = masterLog_.Target();
-    student_->notifyTarget = studentLog_.Target();
+    master_->SetNotifyTarget(masterLog_.Target());
+    student_->SetNotifyTarget(studentLog_.Target());
     core_.Attach(master_.get(), student_.get());
   }
   void TearDown() override {
@@ -360,7 +360,7 @@ TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
     SCOPED_TRACE(c.what);
     auto track = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
     test::NotifyLog log;
-    track->notifyTarget = log.Target();
+    track->SetNotifyTarget(log.Target());
     track->inputDevice = u"virtual_mic";
     c.prepare(*track);
     int chunksBefore = track->ChunkCount();
@@ -492,6 +492,36 @@ TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
   while (plat::PeekMessage(&msg, true))
     if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT)
       ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+}
+
+}  // namespace
+}  // namespace vts
+
+namespace vts {
+namespace {
+
+// The window sets the notice target on its thread while the core thread posts: once
+// SetNotifyTarget has returned, the old target gets nothing more (its window may go).
+TEST(NotifyTargetChange, ANewTargetTakesOverWhileAnotherThreadPosts) {
+  audio::VirtualEndpoints::Instance()->Reset();
+  EngineStateBlock state;
+  CSoundTrack track(0, "Student", &state);
+  test::NotifyLog first, second, last;
+  track.SetNotifyTarget(first.Target());
+  std::atomic<bool> run{true};
+  std::thread poster([&] {
+    while (run) track.NotifyPosition();
+  });
+  for (int i = 0; i < 2000; ++i) track.SetNotifyTarget((i % 2 ? first : second).Target());
+  track.SetNotifyTarget(last.Target());
+  const int firstSeen = first.Count(TRACK_NOTIFY_POSITION);
+  const int secondSeen = second.Count(TRACK_NOTIFY_POSITION);
+  ASSERT_TRUE(last.WaitForCount(TRACK_NOTIFY_POSITION, 100));
+  run = false;
+  poster.join();
+  EXPECT_EQ(first.Count(TRACK_NOTIFY_POSITION), firstSeen);
+  EXPECT_EQ(second.Count(TRACK_NOTIFY_POSITION), secondSeen);
+  track.SetNotifyTarget({});
 }
 
 }  // namespace

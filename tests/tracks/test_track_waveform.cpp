@@ -17,7 +17,7 @@ class TrackWaveform : public ::testing::Test {
   void SetUp() override {
     audio::VirtualEndpoints::Instance()->Reset();
     track_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
-    track_->notifyTarget = log_.Target();
+    track_->SetNotifyTarget(log_.Target());
     core_.Attach(nullptr, track_.get());
     waveform_ = std::make_unique<CTrackWaveform>(*track_);
     QImage background(400, 100, QImage::Format_RGB32);

@@ -111,8 +111,8 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   {
     auto dlg = std::make_unique<CMainDlg>();
     Relay relay(dlg.get());
-    master->notifyTarget = NotifyTarget{0, &relay, WM_TRACKNOTIFY};
-    student->notifyTarget = NotifyTarget{0, &relay, WM_TRACKNOTIFY};
+    master->SetNotifyTarget(NotifyTarget{0, &relay, WM_TRACKNOTIFY});
+    student->SetNotifyTarget(NotifyTarget{0, &relay, WM_TRACKNOTIFY});
     // On every way out of this block (a failed ASSERT too) the tracks stop and stop
     // notifying before the relay and the dialog go.
     struct Detach {
@@ -122,8 +122,8 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
         if (s->recording) s->ToggleRecord();
         m->StopAll();
         s->StopAll();
-        m->notifyTarget = NotifyTarget{};
-        s->notifyTarget = NotifyTarget{};
+        m->SetNotifyTarget(NotifyTarget{});
+        s->SetNotifyTarget(NotifyTarget{});
       }
     } detach{master, student};
     std::deque<QString> answers;

@@ -93,7 +93,18 @@ void CSoundTrack::CreateEngine(std::uint32_t channels, std::uint32_t samplesPerS
 // ---------------------------------------------------------------- notifications, hooks
 
 void CSoundTrack::Notify(std::uint32_t code) {
+  std::lock_guard lock(notifyMutex);
   PostNotification(notifyTarget, code, reinterpret_cast<plat::LPARAM>(this));
+}
+
+void CSoundTrack::SetNotifyTarget(const NotifyTarget& target) {
+  std::lock_guard lock(notifyMutex);
+  notifyTarget = target;
+}
+
+NotifyTarget CSoundTrack::GetNotifyTarget() const {
+  std::lock_guard lock(notifyMutex);
+  return notifyTarget;
 }
 
 void CSoundTrack::SetProgressRange(std::uint32_t range) {

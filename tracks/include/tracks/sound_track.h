@@ -14,7 +14,8 @@
 //   code that reads a chunk's length or data while a recording or playback runs holds it.
 // - A chunk switch, a save or a free after a recording first calls WaitForRecordingEnd, so
 //   the recording's last blocks are in its chunk (SelectChunk and FreeChunks do).
-// - Notifications are posted, never sent: a track never waits for the dialog.
+// - Notifications are posted, never sent: a track never waits for the dialog. Their target
+//   is set from any thread through SetNotifyTarget (its own lock, held while posting).
 #pragma once
 
 #include <atomic>
@@ -214,6 +215,11 @@ class CSoundTrack {
   std::function<void(bool enabled)> windowDisabledWhileSaving;
   // ---- [load/save] end
 
+  // Where the track's notices go. Any thread. When SetNotifyTarget returns, no notice is
+  // being posted to the old target any more, so its window may go.
+  void SetNotifyTarget(const NotifyTarget& target);
+  NotifyTarget GetNotifyTarget() const;
+
   // Posts TRACK_NOTIFY_POSITION (the waveform window's clicks and seeks).
   void NotifyPosition() { Notify(TRACK_NOTIFY_POSITION); }
   // Waveform drawing (set by the window before use; may stay null).
@@ -225,7 +231,6 @@ class CSoundTrack {
   bool wholeFileMode = false;
   std::recursive_mutex bufferLock;
   std::string sourcePath;  // file the track was loaded from; empty when none
-  NotifyTarget notifyTarget;
 
   std::atomic<std::int32_t> cursorPixel{0};
   std::atomic<std::uint32_t> cursorFrame{0};
@@ -330,6 +335,9 @@ class CSoundTrack {
   void EndMarkArrived(std::uint32_t engineTag);
   bool PrepareRecordTarget();
   std::uint32_t BlockAlign() const { return format.blockAlign ? format.blockAlign : 1; }
+
+  mutable std::mutex notifyMutex;  // held while a notice is posted (posting never blocks)
+  NotifyTarget notifyTarget;       // guarded by notifyMutex
 
   std::unordered_map<std::uint32_t, CBufferDescr*> pendingBlocks;  // core thread only
   MonoS16Converter resampler;
