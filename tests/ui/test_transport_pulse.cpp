@@ -182,14 +182,14 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     const std::string package = dir + "/work.vxb";
     answers = {QString::fromStdString(package)};
     dlg->Dispatch(1023, BN_CLICKED);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled() && !student->saveThread.joinable(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled() && !student->SavePending(); }, 30000));
     ASSERT_TRUE(student->lastSaveOk);
     ASSERT_EQ(::access(package.c_str(), F_OK), 0);
 
     // The package on the Master: 3 chunks, the tone in the second.
     answers = {QString::fromStdString(package)};
     dlg->Dispatch(1027, BN_CLICKED);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled() && !master->loadThread.joinable(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled() && !master->LoadPending(); }, 30000));
     ASSERT_EQ(master->ChunkCount(), 3);
     master->SelectChunk(1);
     CChunkInfo* chunk = master->CurrentChunk();

@@ -91,9 +91,9 @@ class LoggingOps : public TrackOps {
     if (!saveStarts) return false;
     savedPaths.push_back(path);
     if (saveThreadMs > 0) {
-      if (t.saveThread.joinable()) t.saveThread.join();
+      JoinSave();
       const int ms = saveThreadMs;
-      t.saveThread = std::thread([ms, this, &t] {
+      saveThread = std::thread([ms, this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         saveDone = true;
       });
@@ -102,8 +102,14 @@ class LoggingOps : public TrackOps {
   }
   void WaitForSave(CSoundTrack& t) override {
     Log("WaitForSave", t);
+    JoinSave();
     TrackOps::WaitForSave(t);
   }
+  // The save that SaveAsync stands for, on a thread of its own.
+  void JoinSave() {
+    if (saveThread.joinable()) saveThread.join();
+  }
+  std::thread saveThread;
   bool WriteChunkList(CSoundTrack& t, const std::string& path) override {
     Log("WriteChunkList", t, path);
     return true;
@@ -205,8 +211,7 @@ class WindowTest : public ::testing::Test {
     dlg->SetClock([this] { return now; });
   }
   void TearDown() override {
-    for (CSoundTrack* t : {master, student})
-      if (t->saveThread.joinable()) t->saveThread.join();
+    ops->JoinSave();
     dlg.reset();
     plat::SetMessageBoxService(nullptr);
     g_pAppCore = nullptr;

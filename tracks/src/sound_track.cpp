@@ -57,8 +57,8 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
 }
 
 CSoundTrack::~CSoundTrack() {
-  if (loadThread.joinable()) loadThread.join();
-  if (saveThread.joinable()) saveThread.join();
+  WaitForLoad();
+  WaitForSave();
   FreeChunks();
   if (wholeFileMode) {
     // The real list comes back so that it is freed too.
@@ -95,6 +95,14 @@ void CSoundTrack::CreateEngine(std::uint32_t channels, std::uint32_t samplesPerS
 void CSoundTrack::Notify(std::uint32_t code) {
   std::lock_guard lock(notifyMutex);
   PostNotification(notifyTarget, code, reinterpret_cast<plat::LPARAM>(this));
+}
+
+void CSoundTrack::WaitForLoad() {
+  if (loadThread.joinable()) loadThread.join();
+}
+
+void CSoundTrack::WaitForSave() {
+  if (saveThread.joinable()) saveThread.join();
 }
 
 void CSoundTrack::SetNotifyTarget(const NotifyTarget& target) {

@@ -171,8 +171,16 @@ class CSoundTrack {
   using SaveRequest = LoadRequest;
   // Runs LoadTrack, frees the request, posts TRACK_NOTIFY_LOADED whatever the outcome.
   static void LoadThreadProc(LoadRequest* request);
-  // Waits for the previous load thread and starts LoadThreadProc on `loadThread`.
+  // Waits for the previous load thread and starts LoadThreadProc on the track's load thread.
   void StartLoad(const std::string& path);
+  // The track owns its load and save threads and joins them (at the latest when it goes).
+  // UI thread. Waiting collects a thread that has ended; the notice of a load or save is
+  // its thread's last act, so waiting on it there returns at once.
+  void WaitForLoad();
+  void WaitForSave();
+  // A load or save thread was started and has not been waited for.
+  bool LoadPending() const { return loadThread.joinable(); }
+  bool SavePending() const { return saveThread.joinable(); }
   // Loads a WAV (16-bit PCM, 1 or 2 channels), an MP3 or a ".vxb" package as the track's
   // source, with its chunk list and texts. No message box; false leaves the track closed and
   // without chunks.
@@ -187,7 +195,7 @@ class CSoundTrack {
   // chunk could be added.
   bool SetChunkText(const std::u16string& text);
 
-  // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on `saveThread`.
+  // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on the save thread.
   bool SaveAsync(const std::string& path);
   // Runs SaveTrack, frees the request, posts TRACK_NOTIFY_SAVED whatever the outcome.
   static void SaveThreadProc(SaveRequest* request);
@@ -247,7 +255,6 @@ class CSoundTrack {
   std::uint32_t audioModified = 0;
   bool isMp3 = false;
   bool isPackage = false;
-  std::thread loadThread, saveThread;
 
   std::u16string outputDevice;  // endpoint ids; the output device is also the loopback source
   std::u16string inputDevice;
@@ -302,7 +309,8 @@ class CSoundTrack {
   // Received audio into the current chunk at `firstFrame` (0 starts it afresh). False (the
   // block dropped) for no current chunk, a block of no whole frames, one that would pass
   // kMaxReceivedBytes, or one that does not fit in memory.
-  bool WriteSamplesAt(std::uint32_t firstFrame, std::uint32_t byteCount, const std::uint8_t* samples);
+  bool WriteSamplesAt(std::uint32_t firstFrame, std::uint32_t byteCount,
+                      const std::uint8_t* samples);
   static constexpr std::uint64_t kMaxReceivedBytes = 1ull << 30;  // about 3 h of mono 44.1 kHz
   // Left button down (click) or up in the waveform at column x; the cursor stays in the chunk.
   void OnWaveformMouse(bool down, int x);
@@ -335,6 +343,8 @@ class CSoundTrack {
   void EndMarkArrived(std::uint32_t engineTag);
   bool PrepareRecordTarget();
   std::uint32_t BlockAlign() const { return format.blockAlign ? format.blockAlign : 1; }
+
+  std::thread loadThread, saveThread;  // UI thread only; joined, never detached
 
   mutable std::mutex notifyMutex;  // held while a notice is posted (posting never blocks)
   NotifyTarget notifyTarget;       // guarded by notifyMutex
