@@ -2,8 +2,10 @@
 // clicks move the track's cursor and post the position code, recording keeps the view.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <memory>
+#include <thread>
 
 #include "audio/virtual_endpoints.h"
 #include "track_doubles.h"
@@ -93,6 +95,31 @@ TEST_F(TrackWaveform, RecordingKeepsTheNewestSoundInView) {
   EXPECT_GE(DarkColumns(), 300);
   std::lock_guard lock(track_->bufferLock);
   EXPECT_EQ(waveform_->Strip().Bar().Pos(), track_->playFrame.load());
+}
+
+TEST_F(TrackWaveform, AClickDuringACoreThreadRedrawIsKept) {
+  // The core thread redraws while playing or recording; each redraw shows the track's
+  // positions. A click made at the same time must never be undone by it.
+  CChunkInfo* chunk = track_->AddChunk();
+  track_->SelectChunk(0);
+  test::FillChunk(chunk, std::vector<std::int16_t>(342 * 256, 1000));
+  track_->RedrawWaveform(0, 256);
+  std::atomic<bool> run{true};
+  std::thread core([&] {
+    while (run) track_->RedrawWaveform(0, 256);
+  });
+  int lost = 0;
+  for (int i = 0; i < 3000; ++i) {
+    const int x = 1 + i % 300;
+    waveform_->Strip().OnLeftButtonDown(*waveform_, x, false);
+    waveform_->Strip().OnWaveformMouse(*waveform_, false, x);
+    if (track_->cursorFrame != std::uint32_t(x) * 256 ||
+        track_->anchorFrame != std::uint32_t(x) * 256)
+      ++lost;
+  }
+  run = false;
+  core.join();
+  EXPECT_EQ(lost, 0);
 }
 
 TEST_F(TrackWaveform, BlocksArrivingAfterTheStopKeepTheStripAtTheRecordingsStart) {
