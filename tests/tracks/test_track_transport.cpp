@@ -289,7 +289,7 @@ TEST_F(Transport, ReplaceOnRecordEmptiesTheChunkFirst) {
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2))
       << "recording " << student_->recording << ", capture streams "
-      << student_->Engine()->GetCaptureStreamCount() << ", routed " << core_.Routed();
+      << student_->Engine()->GetCaptureStreamCount();
   StopRecording();
   EXPECT_EQ(chunk->start, 0u);
   EXPECT_LT(chunk->length, 60000u) << "the old sound is gone";
@@ -391,8 +391,9 @@ TEST_F(Transport, DescriptorThatNeitherTrackTakesIsReleased) {
     CBufferDescr* descr = MakeBufferDescr(100 + kSoundHeaderBytes);
     descr->ownerId = c.ownerId ? c.ownerId : student_->ownerId;
     std::weak_ptr<CBufferData> data = descr->data;
-    plat::Msg msg{WM_SOUND_OUT, reinterpret_cast<plat::WPARAM>(descr), 0};
-    EXPECT_TRUE(RouteSoundMessage(msg, master_.get(), student_.get()));
+    ASSERT_TRUE(plat::PostThreadMessage(core_.Id(), WM_SOUND_OUT,
+                                        reinterpret_cast<plat::WPARAM>(descr), 0));
+    core_.Core().Apply([] {});  // everything posted before has been handled
     EXPECT_TRUE(data.expired());
   }
   EXPECT_TRUE(masterLog_.Codes().empty()) << "the Master did not act on it";
