@@ -16,6 +16,7 @@
 #include "audio/virtual_endpoints.h"
 #include "platform/known_folders.h"
 #include "test_env.h"
+#include "tone_share.h"
 #include "track_doubles.h"
 #include "tracks/sound_track.h"
 
@@ -24,6 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Codes = std::vector<std::uint32_t>;
+using test::ToneShare;
 
 constexpr std::uint32_t kPeriodFrames = 1764;  // 40 ms at 44100 Hz
 // At least n blocks' worth (blocks converted from a 48000 Hz endpoint vary by a few frames).
@@ -34,19 +36,6 @@ std::vector<std::int16_t> Tone(std::size_t frames, double hz, double amplitude =
   for (std::size_t i = 0; i < frames; ++i)
     s[i] = std::int16_t(amplitude * std::sin(2 * M_PI * hz * double(i) / 44100));
   return s;
-}
-
-// Power of one frequency in a signal (Goertzel), relative to the signal's power.
-double ToneShare(const std::int16_t* s, std::size_t n, double hz) {
-  double w = 2 * M_PI * hz / 44100, coeff = 2 * std::cos(w), q1 = 0, q2 = 0, energy = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    double q0 = coeff * q1 - q2 + s[i];
-    q2 = q1;
-    q1 = q0;
-    energy += double(s[i]) * s[i];
-  }
-  double power = q1 * q1 + q2 * q2 - coeff * q1 * q2;
-  return energy > 0 ? power / (energy * double(n) / 2) : 0;
 }
 
 class Transport : public ::testing::Test {

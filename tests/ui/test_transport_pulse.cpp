@@ -8,18 +8,19 @@
 #include <QApplication>
 #include <QTest>
 #include <array>
-#include <deque>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "pulse_util.h"
 #include "core/app_core.h"
+#include "notify_relay.h"
 #include "platform/message_box.h"
+#include "pulse_util.h"
 #include "test_env.h"
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
@@ -35,8 +36,12 @@ std::string Server() { return test::PulseTestServer(); }
 std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
 
 void WriteWav(const std::string& path, const std::vector<std::int16_t>& s) {
-  auto u32 = [](std::ofstream& f, std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [](std::ofstream& f, std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+  auto u32 = [](std::ofstream& f, std::uint32_t v) {
+    f.write(reinterpret_cast<const char*>(&v), 4);
+  };
+  auto u16 = [](std::ofstream& f, std::uint16_t v) {
+    f.write(reinterpret_cast<const char*>(&v), 2);
+  };
   std::ofstream f(path, std::ios::binary);
   const std::uint32_t bytes = std::uint32_t(s.size() * 2);
   f.write("RIFF", 4);
@@ -66,17 +71,7 @@ double ZeroCrossingHz(const std::int16_t* s, std::size_t n) {
   return ups > 1 ? (ups - 1) * 44100.0 / double(last - first) : 0;
 }
 
-// Hands the tracks' notices to the window's queue, as the start-up does.
-class Relay : public INotifyWindow {
- public:
-  explicit Relay(CMainDlg* dlg) : dlg_(dlg) {}
-  void PostNotify(std::uint32_t message, plat::WPARAM w, plat::LPARAM l) override {
-    dlg_->PostMessage(message, w, l);
-  }
-
- private:
-  CMainDlg* dlg_;
-};
+using test::Relay;
 
 TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   ASSERT_FALSE(Server().empty()) << "PULSE_SERVER / VTS_PULSE_TEST_SERVER not set: start "
@@ -99,7 +94,8 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   WriteWav(dir + "/lesson.wav", lesson);
   {
     std::ofstream cif(dir + "/lesson.cif", std::ios::binary);
-    for (std::uint32_t r : {0u, 500u, 500u, 500u, 1000u, 500u}) cif.write(reinterpret_cast<const char*>(&r), 4);
+    for (std::uint32_t r : {0u, 500u, 500u, 500u, 1000u, 500u})
+      cif.write(reinterpret_cast<const char*>(&r), 4);
   }
 
   auto core = std::make_unique<CAppCore>();
@@ -151,9 +147,12 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
 
     // A tone into the microphone, then sequential recording one chunk on (right click):
     // the Master plays chunk 2, at its end the Student records.
-    const std::string toneCmd = "sox -q -n -t raw -r 44100 -e signed -b 16 -c 1 - synth 30 sine 660 vol 0.3 | "
-                                "pacat -s '" + Server() + "' --device=vts_mic_in --raw --format=s16le "
-                                "--rate=44100 --channels=1 >/dev/null 2>&1 & echo $!";
+    const std::string toneCmd =
+        "sox -q -n -t raw -r 44100 -e signed -b 16 -c 1 - synth 30 sine 660 vol 0.3 | "
+        "pacat -s '" +
+        Server() +
+        "' --device=vts_mic_in --raw --format=s16le "
+        "--rate=44100 --channels=1 >/dev/null 2>&1 & echo $!";
     const std::string tonePid = Shell(toneCmd);
     dlg->Dispatch(1038, NM_RCLICK);
     EXPECT_EQ(dlg->TransportMode(), 5u);
@@ -182,7 +181,8 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     const std::string package = dir + "/work.vxb";
     answers = {QString::fromStdString(package)};
     dlg->Dispatch(1023, BN_CLICKED);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled() && !student->SavePending(); }, 30000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return dlg->isEnabled() && !student->SavePending(); }, 30000));
     ASSERT_TRUE(student->lastSaveOk);
     ASSERT_EQ(::access(package.c_str(), F_OK), 0);
 

@@ -17,9 +17,11 @@
 #include <vector>
 
 #include "core/app_core.h"
+#include "notify_relay.h"
 #include "platform/message_box.h"
 #include "pulse_util.h"
 #include "test_env.h"
+#include "tone_share.h"
 #include "track_doubles.h"
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
@@ -44,19 +46,6 @@ std::vector<std::int16_t> Tones(std::initializer_list<std::pair<double, double>>
   return s;
 }
 
-// Share of the window's power at `hz` (Goertzel).
-double Share(const std::int16_t* s, std::size_t n, double hz) {
-  double w = 2 * M_PI * hz / kRate, coeff = 2 * std::cos(w), q1 = 0, q2 = 0, energy = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    double q0 = coeff * q1 - q2 + s[i];
-    q2 = q1;
-    q1 = q0;
-    energy += double(s[i]) * s[i];
-  }
-  double power = q1 * q1 + q2 * q2 - coeff * q1 * q2;
-  return energy > 1e3 * double(n) ? power / (energy * double(n) / 2) : 0;
-}
-
 struct Part {
   double seconds = 0;
   bool head = false, tail = false;  // the marker tones at its two ends
@@ -74,8 +63,8 @@ std::vector<Part> MasterParts(const std::vector<std::int16_t>& rec) {
   };
   for (std::size_t at = 0; at + kWindow <= rec.size(); at += kWindow) {
     const std::int16_t* w = rec.data() + at;
-    const double h = Share(w, kWindow, 1600), b = Share(w, kWindow, 440),
-                 t = Share(w, kWindow, 2400);
+    const double h = test::ToneShare(w, kWindow, 1600), b = test::ToneShare(w, kWindow, 440),
+                 t = test::ToneShare(w, kWindow, 2400);
     if (h + b + t > 0.2) {
       run += 1 + gap;
       gap = 0;
@@ -89,17 +78,6 @@ std::vector<Part> MasterParts(const std::vector<std::int16_t>& rec) {
   close();
   return parts;
 }
-
-class Relay : public INotifyWindow {
- public:
-  explicit Relay(CMainDlg* dlg) : dlg_(dlg) {}
-  void PostNotify(std::uint32_t message, plat::WPARAM w, plat::LPARAM l) override {
-    dlg_->PostMessage(message, w, l);
-  }
-
- private:
-  CMainDlg* dlg_;
-};
 
 // The speaker's monitor recorded to a file from before the press on.
 class MonitorRecording {
@@ -157,7 +135,7 @@ class ModesOnPulse : public ::testing::Test {
     master = core->masterTrack;
     student = core->studentTrack;
     dlg = std::make_unique<CMainDlg>();
-    relay = std::make_unique<Relay>(dlg.get());
+    relay = std::make_unique<test::Relay>(dlg.get());
     for (CSoundTrack* t : {master, student})
       t->SetNotifyTarget(NotifyTarget{0, relay.get(), WM_TRACKNOTIFY});
     dir = test::MakeTempDir("modes");
@@ -195,7 +173,7 @@ class ModesOnPulse : public ::testing::Test {
   CSoundTrack* master = nullptr;
   CSoundTrack* student = nullptr;
   std::unique_ptr<CMainDlg> dlg;
-  std::unique_ptr<Relay> relay;
+  std::unique_ptr<test::Relay> relay;
   std::string dir;
   std::string sink, sinkModule;
 };
