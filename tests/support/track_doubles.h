@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -45,11 +46,25 @@ class NotifyLog : public INotifyWindow {
     auto c = Codes();
     return static_cast<int>(std::count(c.begin(), c.end(), code));
   }
+  // Waits until `code` came `count` times. With a clock set (the virtual backend's manual
+  // clock), time moves only by it: each step moves the sound on by a period.
   bool WaitForCount(std::uint32_t code, int count,
                     std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    if (clock_) {
+      for (auto waited = std::chrono::milliseconds(0); waited < limit; waited += clockStep_) {
+        if (Count(code) >= count) return true;
+        clock_();
+      }
+      return Count(code) >= count;
+    }
     std::unique_lock lock(mutex_);
     return cv_.wait_for(lock, limit,
                         [&] { return std::count(codes_.begin(), codes_.end(), code) >= count; });
+  }
+  // The step WaitForCount takes while it waits (null: real time).
+  void SetClock(std::function<void()> step, std::chrono::milliseconds stepLength) {
+    clock_ = std::move(step);
+    clockStep_ = stepLength;
   }
   void Clear() {
     std::lock_guard lock(mutex_);
@@ -61,6 +76,8 @@ class NotifyLog : public INotifyWindow {
  private:
   mutable std::mutex mutex_;
   std::condition_variable cv_;
+  std::function<void()> clock_;
+  std::chrono::milliseconds clockStep_{20};
   std::vector<std::uint32_t> codes_;
   std::vector<plat::LPARAM> senders_;
 };

@@ -42,6 +42,10 @@ class Transport : public ::testing::Test {
  protected:
   void SetUp() override {
     audio::VirtualEndpoints::Instance()->Reset();
+    // Time moves only when a test moves it: no result depends on how busy the machine is.
+    audio::VirtualEndpoints::Instance()->SetManualClock(true);
+    for (test::NotifyLog* log : {&masterLog_, &studentLog_})
+      log->SetClock([this] { Run(20); }, 20ms);
     RecordGain() = kUnityGain;
     master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
     student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
@@ -60,6 +64,16 @@ class Transport : public ::testing::Test {
     core_.Detach();
     master_.reset();
     student_.reset();
+    audio::VirtualEndpoints::Instance()->SetManualClock(false);
+  }
+  // Moves the sound on by `ms` and lets the core thread handle what that brought.
+  void Run(int ms) {
+    Advance(ms);
+    core_.Core().Apply([] {});
+  }
+  // Moves the sound on only (while the core thread is held, what it brings queues up).
+  void Advance(int ms) {
+    for (int t = 0; t < ms; t += 20) audio::VirtualEndpoints::Instance()->Advance(20);
   }
   CChunkInfo* MasterChunk(const std::vector<std::int16_t>& samples) {
     CChunkInfo* chunk = master_->AddChunk();
@@ -145,7 +159,7 @@ TEST_F(Sequences, RecordingCodes) {
     c.run(*this, *student_, studentLog_);
     ASSERT_TRUE(student_->WaitForRecordingEnd());
     student_->WaitForRecordingEnd();
-    std::this_thread::sleep_for(50ms);  // a wrong late code would show up here
+    Run(100);  // a wrong late code would show up here
     EXPECT_EQ(studentLog_.CodesWithout({4, 10}), c.expected);
     EXPECT_GE(studentLog_.Count(TRACK_NOTIFY_DATA), c.minData);
     // Code 10 only while recording: never after the last 0.
@@ -165,10 +179,10 @@ TEST_F(Sequences, PlaybackCodes) {
     std::function<void(CSoundTrack&, test::NotifyLog&)> run;
     Codes expected;  // every code, 4 included
   };
-  auto playToEnd = [](CSoundTrack& t, test::NotifyLog& log) {
+  auto playToEnd = [this](CSoundTrack& t, test::NotifyLog& log) {
     t.Play();
     ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, 1));
-    std::this_thread::sleep_for(100ms);  // the REFRESH after the end, and nothing more
+    Run(100);  // the REFRESH after the end, and nothing more
   };
   const PlayCase cases[] = {
       {"four and a half periods: 7, a 4 per buffer, one 5 before the last 4",
@@ -212,7 +226,7 @@ TEST_F(Sequences, PauseAndResumePlayback) {
   EXPECT_TRUE(master_->paused);
   std::uint32_t pausedAt = master_->playFrame;
   EXPECT_GE(pausedAt, 3 * kPeriodFrames);
-  std::this_thread::sleep_for(150ms);
+  Run(150);
   EXPECT_EQ(master_->playFrame, pausedAt) << "nothing moves while paused";
   master_->TogglePause();
   EXPECT_FALSE(master_->paused);
@@ -304,7 +318,7 @@ TEST_F(Transport, LateBlocksLandInTheRecordedChunkNotInTheNextCurrentOne) {
   student_->SelectChunk(0);
   core_.Hold();  // a busy core thread: blocks and end marks queue up behind it
   student_->ToggleRecord();
-  std::this_thread::sleep_for(400ms);
+  Advance(400);
   student_->ToggleRecord();
   auto switched = std::async(std::launch::async, [this] { student_->SelectChunk(1); });
   EXPECT_EQ(switched.wait_for(200ms), std::future_status::timeout)
@@ -327,7 +341,7 @@ TEST_F(Transport, FreeingChunksRightAfterAStopLosesNothingAndCrashesNothing) {
   student_->SelectChunk(0);
   core_.Hold();
   student_->ToggleRecord();
-  std::this_thread::sleep_for(300ms);
+  Advance(300);
   auto freed = std::async(std::launch::async, [this] { student_->FreeChunks(); });
   std::this_thread::sleep_for(100ms);
   core_.Release();
@@ -406,7 +420,7 @@ TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 5));
   audio::VirtualEndpoints::Instance()->RemoveDevice("virtual_mic");
-  std::this_thread::sleep_for(200ms);
+  Run(200);
   std::uint32_t kept = 0;
   {
     std::lock_guard lock(student_->bufferLock);  // the core thread may still append
