@@ -29,10 +29,10 @@
 #include "platform/window_bus_qt.h"
 #include "tracks/sound_track.h"
 #include "tracks/track_waveform.h"
+#include "tracks/transport.h"
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
 #include "ui/main_dialog.h"
-#include "tracks/transport.h"
 #include "ui/transparent_button.h"
 #include "ui/waveform_widget.h"
 
@@ -200,7 +200,7 @@ void CMainDlg::CreateWaveformWindows() {
     CSoundTrack* track;
     int x, y, width;
   };
-  const Place places[2] = {{core->masterTrack, 12, 125, 490}, {core->studentTrack, 88, 279, 342}};
+  const Place places[2] = {{MasterTrack(), 12, 125, 490}, {StudentTrack(), 88, 279, 342}};
   for (int i = 0; i < 2; ++i) {
     const Place& p = places[i];
     if (!p.track) continue;
@@ -246,15 +246,14 @@ bool CMainDlg::OnInitDialog() {
   const bool student = core && core->studentFlag;
 
   // The level sliders show the endpoints' own volumes (0 without a volume control).
-  if (core && core->masterTrack) {
-    CSoundTrack* m = core->masterTrack;
+  if (CSoundTrack* m = core ? MasterTrack() : nullptr) {
     auto show = [](CGraphicSlider* slider, std::unique_ptr<audio::EndpointVolume>& volume,
                    const std::u16string& device) {
       if (!volume) CSoundTrack::GetEndpointVolume(device, &volume);
       float level = 0.0f;
       if (!volume || volume->GetMasterVolumeLevelScalar(&level) != audio::Status::Ok) level = 0;
-      slider->SetThumbOffset(static_cast<int>(static_cast<float>(slider->Travel()) *
-                                              std::min(1.0f, level)));
+      slider->SetThumbOffset(
+          static_cast<int>(static_cast<float>(slider->Travel()) * std::min(1.0f, level)));
     };
     show(m_volumeSlider, m->outputVolume, m->outputDevice);
     show(m_inputSlider, m->inputVolume, m->inputDevice);
@@ -335,7 +334,7 @@ bool CMainDlg::OnInitDialog() {
   if (core) {
     m_notifyRelay = new NotifyRelay;
     m_notifyRelay->dialog = this;
-    for (CSoundTrack* track : {core->masterTrack, core->studentTrack})
+    for (CSoundTrack* track : {MasterTrack(), StudentTrack()})
       if (track) track->SetNotifyTarget(NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY});
   }
 
@@ -376,7 +375,7 @@ void CMainDlg::ReleaseStartResources() {
     m_notifyRelay->dialog = nullptr;
   }
   if (g_pAppCore) {
-    for (CSoundTrack* track : {g_pAppCore->masterTrack, g_pAppCore->studentTrack}) {
+    for (CSoundTrack* track : {MasterTrack(), StudentTrack()}) {
       if (track && track->GetNotifyTarget().window == m_notifyRelay) track->SetNotifyTarget({});
     }
   }
