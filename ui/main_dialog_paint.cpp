@@ -69,7 +69,11 @@ void CMainDlg::PaintBackground(QPainter& target) {
   if (m_backBuffer.size() != m_windowSize)
     m_backBuffer = QImage(m_windowSize, QImage::Format_ARGB32_Premultiplied);
   QPainter p(&m_backBuffer);
-  if (target.hasClipping()) p.setClipRegion(target.clipRegion());
+  // Texts outside the repainted region are not laid out at all.
+  const bool clipped = target.hasClipping();
+  const QRegion clip = clipped ? target.clipRegion() : QRegion();
+  auto needed = [&](const QRect& r) { return !clipped || clip.intersects(r); };
+  if (clipped) p.setClipRegion(clip);
   p.setCompositionMode(QPainter::CompositionMode_Source);
   p.fillRect(m_backBuffer.rect(), Qt::black);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
@@ -87,28 +91,35 @@ void CMainDlg::PaintBackground(QPainter& target) {
   const int vx = logoWidth + 20;
   const int vy = logoHeight > 0 ? logoHeight - textHeight + 12 : 10;
   p.setPen(QColor(0xd6, 0xde, 0xe6));
-  DrawTextAt(p, QPoint(vx, vy), m_versionText);
+  if (needed(QRect(vx, vy, m_windowSize.width(), textHeight)))
+    DrawTextAt(p, QPoint(vx, vy), m_versionText);
 
   // 4. Level labels in white.
   p.setFont(m_labelFont);
   p.setPen(Qt::white);
-  DrawTextAt(p, kInLabel, QStringLiteral("IN"));
-  DrawTextAt(p, kOutLabel, QStringLiteral("OUT"));
+  if (needed(QRect(kInLabel, QPoint(kOutLabel.x() + 40, kOutLabel.y() + 30)))) {
+    DrawTextAt(p, kInLabel, QStringLiteral("IN"));
+    DrawTextAt(p, kOutLabel, QStringLiteral("OUT"));
+  }
 
   // 5. Time displays: current Master chunk's length (black), play position (white).
-  p.setFont(m_timeFont);
-  p.setPen(Qt::black);
-  p.save();
-  p.setClipRect(kSmallTimeShown);
-  DrawTextAt(p, kSmallTimeShown.topLeft(), FormatTime(m_chunkLengthMs ? m_chunkLengthMs() : 0));
-  p.restore();
-  p.setFont(MakeLargeTimeFont());
-  p.setPen(Qt::white);
-  p.save();
-  p.setClipRect(kLargeTimeShown);
-  DrawTextAt(p, kLargeTimeShown.topLeft(),
-             FormatTime(m_playPositionMs ? m_playPositionMs() / 100u * 100u : 0));
-  p.restore();
+  if (needed(kSmallTimeShown)) {
+    p.setFont(m_timeFont);
+    p.setPen(Qt::black);
+    p.save();
+    p.setClipRect(kSmallTimeShown);
+    DrawTextAt(p, kSmallTimeShown.topLeft(), FormatTime(m_chunkLengthMs ? m_chunkLengthMs() : 0));
+    p.restore();
+  }
+  if (needed(kLargeTimeShown)) {
+    p.setFont(MakeLargeTimeFont());
+    p.setPen(Qt::white);
+    p.save();
+    p.setClipRect(kLargeTimeShown);
+    DrawTextAt(p, kLargeTimeShown.topLeft(),
+               FormatTime(m_playPositionMs ? m_playPositionMs() / 100u * 100u : 0));
+    p.restore();
+  }
   p.end();
 
   // 6. One copy onto the window.
