@@ -22,8 +22,11 @@ scripts/pulse-test-server.sh start "$PULSE_DIR"
 . "$PULSE_DIR/env"
 
 status=0
+# A test that skips itself is a failure here unless the README names it.
+no_skips() { python3 scripts/check-no-skips.py "$1" README.md; }
 phase "tests"
-(cd build && ctest -j "$JOBS" --output-on-failure --timeout 300) || status=1
+(cd build && ctest -j "$JOBS" --output-on-failure --timeout 300 --output-junit junit.xml) || status=1
+no_skips build/junit.xml || status=1
 
 if [ -x build/tests/run-fuzz-smoke.sh ]; then
   phase "fuzz smoke run"
@@ -39,12 +42,15 @@ if [ "${VTS_SANITIZERS:-1}" != "0" ]; then
   if setarch "$(uname -m)" -R true 2>/dev/null; then norandom=(setarch "$(uname -m)" -R); fi
   phase "unit tests under the address sanitizer"
   VTS_CMAKE_ARGS="-DVTS_SANITIZE=address -DVTS_BUILD_UI=OFF -DVTS_BUILD_BENCHMARKS=OFF" scripts/setup.sh build-address
-  (cd build-address && ctest -j "$JOBS" -L unit --output-on-failure --timeout 600) || status=1
+  (cd build-address && "${norandom[@]}" ctest -j "$JOBS" -L unit --output-on-failure --timeout 600 \
+    --output-junit junit.xml) || status=1
+  no_skips build-address/junit.xml || status=1
   # The window's threads meet the tracks' threads: its tests run under the thread sanitizer too.
   phase "unit and window tests under the thread sanitizer"
   VTS_CMAKE_ARGS="-DVTS_SANITIZE=thread -DVTS_BUILD_BENCHMARKS=OFF" scripts/setup.sh build-thread
   (cd build-thread && QT_QPA_PLATFORM=offscreen "${norandom[@]}" ctest -j "$JOBS" -L "unit|ui" \
-    --output-on-failure --timeout 600) || status=1
+    --output-on-failure --timeout 600 --output-junit junit.xml) || status=1
+  no_skips build-thread/junit.xml || status=1
 fi
 phase "done, status $status"
 exit $status

@@ -13,6 +13,9 @@
 
 namespace vts::ui {
 
+// Makes the folder of `pathPrefix` (the part up to its last "/"); true when it is there.
+bool EnsureFolderOf(const std::string& pathPrefix);
+
 struct CMainDlg::TransportState {
   CSoundTrack* master = nullptr;  // null: the core's
   CSoundTrack* student = nullptr;

@@ -29,9 +29,10 @@ class LoggingOps : public TrackOps {
  public:
   CSoundTrack* master = nullptr;
   std::vector<std::string> calls;
-  bool loadSave = true;    // the build can load and save
-  bool saveStarts = true;  // SaveAsync starts a save
-  int saveThreadMs = 0;    // > 0: the save runs on the track's thread this long
+  bool loadSave = true;         // the build can load and save
+  bool saveStarts = true;       // SaveAsync starts a save
+  int saveThreadMs = 0;         // > 0: the save runs on a thread of its own this long
+  bool sideWritesFail = false;  // WriteChunkList and BuildPackage fail (a full disk)
   std::vector<std::string> savedPaths;
 
   std::string Name(const CSoundTrack& t) const { return &t == master ? "M" : "S"; }
@@ -112,7 +113,7 @@ class LoggingOps : public TrackOps {
   std::thread saveThread;
   bool WriteChunkList(CSoundTrack& t, const std::string& path) override {
     Log("WriteChunkList", t, path);
-    return true;
+    return !sideWritesFail;
   }
   std::vector<std::uint8_t> BuildChunkTexts(CSoundTrack& t) override {
     Log("BuildChunkTexts", t);
@@ -120,7 +121,7 @@ class LoggingOps : public TrackOps {
   }
   bool BuildPackage(CSoundTrack& t, const std::string& path) override {
     Log("BuildPackage", t, path);
-    return true;
+    return !sideWritesFail;
   }
   bool CanLoadAndSave() const override { return loadSave; }
   std::atomic<bool> saveDone{false};

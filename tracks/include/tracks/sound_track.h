@@ -239,6 +239,9 @@ class CSoundTrack {
   bool wholeFileMode = false;
   std::recursive_mutex bufferLock;
   std::string sourcePath;  // file the track was loaded from; empty when none
+  // Why the last load failed, in plain words; empty after a successful one. Written by the
+  // load thread before it posts TRACK_NOTIFY_LOADED, read after that notice.
+  std::string loadError;
 
   std::atomic<std::int32_t> cursorPixel{0};
   std::atomic<std::uint32_t> cursorFrame{0};
