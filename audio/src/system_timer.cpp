@@ -32,6 +32,12 @@ class SystemTimer final : public PeriodTimer {
     timerfd_settime(timerFd_, 0, &spec, nullptr);
   }
 
+  void Disarm() override {
+    if (timerFd_ < 0) return;
+    itimerspec none{};
+    timerfd_settime(timerFd_, 0, &none, nullptr);
+  }
+
   void Wait() override {
     pollfd fds[2] = {{timerFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     for (;;) {
