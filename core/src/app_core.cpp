@@ -6,6 +6,7 @@
 
 #include "core/data_folder.h"
 #include "core/log.h"
+#include "core/track_sound_handler.h"
 #include "platform/known_folders.h"
 #include "tracks/core_tracks.h"
 #include "tracks/sound_track.h"

@@ -17,7 +17,7 @@
 
 #include "core/core_thread.h"
 #include "platform/thread_queue.h"
-#include "tracks/core_tracks.h"
+#include "core/track_sound_handler.h"
 #include "tracks/notify.h"
 #include "tracks/sound_track.h"
 

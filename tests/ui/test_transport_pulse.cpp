@@ -22,6 +22,7 @@
 #include "platform/message_box.h"
 #include "pulse_util.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
 #include "tracks/sound_track.h"
@@ -31,45 +32,12 @@
 namespace vts::ui {
 namespace {
 
+using ::vts::test::WriteWav;
+using ::vts::test::ZeroCrossingHz;
+
 std::string Server() { return test::PulseTestServer(); }
 
 std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
-
-void WriteWav(const std::string& path, const std::vector<std::int16_t>& s) {
-  auto u32 = [](std::ofstream& f, std::uint32_t v) {
-    f.write(reinterpret_cast<const char*>(&v), 4);
-  };
-  auto u16 = [](std::ofstream& f, std::uint16_t v) {
-    f.write(reinterpret_cast<const char*>(&v), 2);
-  };
-  std::ofstream f(path, std::ios::binary);
-  const std::uint32_t bytes = std::uint32_t(s.size() * 2);
-  f.write("RIFF", 4);
-  u32(f, bytes + 36);
-  f.write("WAVEfmt ", 8);
-  u32(f, 16);
-  u16(f, 1);
-  u16(f, 1);
-  u32(f, 44100);
-  u32(f, 88200);
-  u16(f, 2);
-  u16(f, 16);
-  f.write("data", 4);
-  u32(f, bytes);
-  f.write(reinterpret_cast<const char*>(s.data()), bytes);
-}
-
-double ZeroCrossingHz(const std::int16_t* s, std::size_t n) {
-  int ups = 0;
-  std::size_t first = 0, last = 0;
-  for (std::size_t i = 1; i < n; ++i)
-    if (s[i - 1] < 0 && s[i] >= 0) {
-      if (ups == 0) first = i;
-      last = i;
-      ++ups;
-    }
-  return ups > 1 ? (ups - 1) * 44100.0 / double(last - first) : 0;
-}
 
 using test::Relay;
 

@@ -39,21 +39,6 @@ void CCoreTracks::DeleteTracks() {
   delete student;
 }
 
-void CTrackSoundHandler::OnBufferPlayed(plat::WPARAM* descr) {
-  auto* d = reinterpret_cast<CBufferDescr*>(*descr);
-  track_->OnBufferPlayed(&d);
-  *descr = reinterpret_cast<plat::WPARAM>(d);
-}
-
-void CTrackSoundHandler::OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) {
-  track_->OnCapturedBlock(reinterpret_cast<CBufferDescr*>(descr),
-                          static_cast<std::uint32_t>(engineTag));
-}
-
-bool CTrackSoundHandler::TakesEndMark(plat::LPARAM engineTag) {
-  return static_cast<std::uint32_t>(engineTag) == track_->EngineTag();
-}
-
 void CCoreTracks::SetAudioDeviceNames(const std::u16string& output, const std::u16string& input) {
   for (CSoundTrack* t : {master_, student_}) {
     if (t == nullptr) continue;

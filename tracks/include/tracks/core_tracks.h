@@ -1,8 +1,8 @@
 // The core object's two tracks: the Master and the Student track made with the core thread
 // as their owner, their input source, and a teardown that lets their last blocks arrive.
 // The core thread (CCoreThread) routes WM_SOUND_OUT and WM_SOUND_IN to them through a
-// CTrackSoundHandler each; its handler swap is the barrier after which none reaches a
-// deleted track.
+// CTrackSoundHandler each (core/track_sound_handler.h); its handler swap is the barrier
+// after which none reaches a deleted track.
 //
 // Threading: construct, SetAudioDeviceNames and destroy on the UI thread.
 #pragma once
@@ -10,26 +10,12 @@
 #include <mutex>
 #include <string>
 
-#include "core/core_thread.h"
 #include "platform/thread_queue.h"
 
 namespace vts {
 
 class CSoundTrack;
 struct EngineStateBlock;
-
-// One track as the core thread sees it: played buffers, captured blocks and end marks.
-class CTrackSoundHandler final : public ITrackSoundHandlers {
- public:
-  explicit CTrackSoundHandler(CSoundTrack* track) : track_(track) {}
-  void OnBufferPlayed(plat::WPARAM* descr) override;
-  void OnCapturedBlock(plat::WPARAM descr) override { OnCapturedBlockFrom(descr, 0); }
-  void OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) override;
-  bool TakesEndMark(plat::LPARAM engineTag) override;
-
- private:
-  CSoundTrack* track_;
-};
 
 class CCoreTracks {
  public:
