@@ -31,7 +31,7 @@ class LoggingOps : public TrackOps {
   std::vector<std::string> calls;
   bool loadSave = true;         // the build can load and save
   bool saveStarts = true;       // SaveAsync starts a save
-  int saveThreadMs = 0;         // > 0: the save runs on the track's thread this long
+  int saveThreadMs = 0;         // > 0: the save runs on a thread of its own this long
   bool sideWritesFail = false;  // WriteChunkList and BuildPackage fail (a full disk)
   std::vector<std::string> savedPaths;
 
@@ -92,9 +92,9 @@ class LoggingOps : public TrackOps {
     if (!saveStarts) return false;
     savedPaths.push_back(path);
     if (saveThreadMs > 0) {
-      if (t.saveThread.joinable()) t.saveThread.join();
+      JoinSave();
       const int ms = saveThreadMs;
-      t.saveThread = std::thread([ms, this, &t] {
+      saveThread = std::thread([ms, this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         saveDone = true;
       });
@@ -103,8 +103,14 @@ class LoggingOps : public TrackOps {
   }
   void WaitForSave(CSoundTrack& t) override {
     Log("WaitForSave", t);
+    JoinSave();
     TrackOps::WaitForSave(t);
   }
+  // The save that SaveAsync stands for, on a thread of its own.
+  void JoinSave() {
+    if (saveThread.joinable()) saveThread.join();
+  }
+  std::thread saveThread;
   bool WriteChunkList(CSoundTrack& t, const std::string& path) override {
     Log("WriteChunkList", t, path);
     return !sideWritesFail;
@@ -213,8 +219,7 @@ class WindowTest : public ::testing::Test {
     dlg->SetClock([this] { return now; });
   }
   void TearDown() override {
-    for (CSoundTrack* t : {master, student})
-      if (t->saveThread.joinable()) t->saveThread.join();
+    ops->JoinSave();
     dlg.reset();
     plat::SetMessageBoxService(nullptr);
     g_pAppCore = nullptr;

@@ -88,7 +88,7 @@ bool TrackOps::SaveAsync(CSoundTrack& track, const std::string& path) {
   return SaveAsyncOn(track, path);
 }
 void TrackOps::WaitForSave(CSoundTrack& track) {
-  if (track.saveThread.joinable()) track.saveThread.join();
+  track.WaitForSave();
 }
 bool TrackOps::WriteChunkList(CSoundTrack& track, const std::string& path) {
   return WriteChunkListOn(track, path);

@@ -371,6 +371,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   QIcon m_icon;
   std::function<uint32_t()> m_chunkLengthMs;
   std::function<uint32_t()> m_playPositionMs;
+  QString m_shownTime, m_shownLargeTime;  // the texts the time displays show now
 
   // State.
   QPoint m_dragAnchor{-1, -1};
