@@ -147,8 +147,6 @@ bool CMainDlg::OnCommand(int controlId, int notifyCode) {
 
 void CMainDlg::OnNotify(int controlId, int code) { Dispatch(controlId, code); }
 
-void CMainDlg::OnVScroll(int code, int position, QWidget* slider) {}
-void CMainDlg::OnContextMenu(QWidget* window, QPoint point) {}
 
 void CMainDlg::EnableControls(bool enable) {
   constexpr int kClear = 1044;
@@ -173,18 +171,7 @@ void CMainDlg::OnBnClickedMinimize() { showMinimized(); }
 // Opening and saving: main_dialog_files.cpp.
 // Classroom.
 void CMainDlg::OnBnClickedSendWav() {}
-// Editing and small commands.
-void CMainDlg::OnBnClickedMixer() {}
-void CMainDlg::OnBnClickedInsertBm() {}
-void CMainDlg::OnRClickInsertBm() {}
-void CMainDlg::OnBnClickedRemoveBm() {}
-void CMainDlg::OnDblClkChunkNumber() {}
-void CMainDlg::OnBnClickedPlus() {}
-void CMainDlg::OnBnClickedMinus() {}
-void CMainDlg::OnBnClickedClear() {}
-void CMainDlg::OnEnChangeMasterText() {}
-void CMainDlg::OnEnChangeStudentText() {}
-void CMainDlg::OnBnClickedMasterErase() {}
+// Editing, levels and devices: main_dialog_editing.cpp, main_dialog_devices.cpp.
 // Transport: main_dialog_transport.cpp.
 
 // Messages.

@@ -181,7 +181,7 @@ void CMainDlg::UseTrackTimes() {
 
 void CMainDlg::ShowBusy() {
   setEnabled(false);
-  if (MasterTextEdit()) MasterTextEdit()->clear();
+  SetEditText(MasterTextEdit(), QString());
   if (FileNameEdit()) FileNameEdit()->setText(QStringLiteral("Please wait..."));
 }
 
@@ -378,7 +378,7 @@ void CMainDlg::OnRClickSaveBm() {
 }
 
 void CMainDlg::OnBnClickedCloseWav() {
-  if (MasterTextEdit()) MasterTextEdit()->clear();
+  SetEditText(MasterTextEdit(), QString());
   if (VideoOn()) {
     Video()->CloseWindow();
     OnVideoWindowGone();

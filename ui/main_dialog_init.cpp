@@ -32,6 +32,7 @@
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
 #include "ui/main_dialog.h"
+#include "ui/own_clipboard_edit.h"
 #include "ui/transparent_button.h"
 #include "ui/wait_window.h"
 #include "ui/waveform_widget.h"
@@ -248,16 +249,8 @@ bool CMainDlg::OnInitDialog() {
   // The level sliders show the endpoints' own volumes (0 without a volume control).
   if (core && core->masterTrack) {
     CSoundTrack* m = core->masterTrack;
-    auto show = [](CGraphicSlider* slider, std::unique_ptr<audio::EndpointVolume>& volume,
-                   const std::u16string& device) {
-      if (!volume) CSoundTrack::GetEndpointVolume(device, &volume);
-      float level = 0.0f;
-      if (!volume || volume->GetMasterVolumeLevelScalar(&level) != audio::Status::Ok) level = 0;
-      slider->SetThumbOffset(static_cast<int>(static_cast<float>(slider->Travel()) *
-                                              std::min(1.0f, level)));
-    };
-    show(m_volumeSlider, m->outputVolume, m->outputDevice);
-    show(m_inputSlider, m->inputVolume, m->inputDevice);
+    ShowEndpointLevel(m_volumeSlider, m->outputVolume, m->outputDevice);
+    ShowEndpointLevel(m_inputSlider, m->inputVolume, m->inputDevice);
   }
 
   // A second copy at position 0 ends at once, before it is shown.
@@ -324,6 +317,12 @@ bool CMainDlg::OnInitDialog() {
         PostQuit(-1);
         break;
     }
+  }
+
+  // In a classroom position only text cut or copied inside the program is pasted.
+  if (position == 1 || position == 2) {
+    for (QPlainTextEdit* e : {m_masterText, m_studentText})
+      if (auto* own = qobject_cast<COwnClipboardEdit*>(e)) own->SetPrivateClipboard(true);
   }
 
   // Caption-less, at its place.

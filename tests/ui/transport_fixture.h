@@ -29,9 +29,9 @@ class LoggingOps : public TrackOps {
  public:
   CSoundTrack* master = nullptr;
   std::vector<std::string> calls;
-  bool loadSave = true;       // the build can load and save
-  bool saveStarts = true;     // SaveAsync starts a save
-  int saveThreadMs = 0;       // > 0: the save runs on the track's thread this long
+  bool loadSave = true;    // the build can load and save
+  bool saveStarts = true;  // SaveAsync starts a save
+  int saveThreadMs = 0;    // > 0: the save runs on the track's thread this long
   std::vector<std::string> savedPaths;
 
   std::string Name(const CSoundTrack& t) const { return &t == master ? "M" : "S"; }
@@ -75,7 +75,11 @@ class LoggingOps : public TrackOps {
     t.sourcePath.clear();
   }
   void FreeChunks(CSoundTrack& t) override { Log("FreeChunks", t); }
-  void RedrawWaveform(CSoundTrack& t, std::uint32_t, std::uint32_t) override { Log("Redraw", t); }
+  void RedrawWaveform(CSoundTrack& t, std::uint32_t first, std::uint32_t fpp) override {
+    Log("Redraw", t, std::to_string(first) + " " + std::to_string(fpp));
+    t.viewStartFrame = first;
+    t.framesPerPixel = fpp;
+  }
   bool StartLoad(CSoundTrack& t, const std::string& path) override {
     Log("StartLoad", t, path);
     return loadSave;
@@ -111,6 +115,32 @@ class LoggingOps : public TrackOps {
     return true;
   }
   bool CanLoadAndSave() const override { return loadSave; }
+  bool splitSucceeds = true;
+  bool SplitCurrentChunk(CSoundTrack& t) override {
+    Log("SplitCurrentChunk", t);
+    return splitSucceeds;
+  }
+  bool MergeChunkWithNext(CSoundTrack& t, int index) override {
+    Log("MergeChunkWithNext", t, std::to_string(index));
+    return true;
+  }
+  bool SetWholeFileMode(CSoundTrack& t, bool on) override {
+    Log("SetWholeFileMode", t, on ? "on" : "off");
+    return true;
+  }
+  bool DeleteSelection(CSoundTrack& t) override {
+    Log("DeleteSelection", t);
+    return true;
+  }
+  void StopAll(CSoundTrack& t) override {
+    Log("StopAll", t);
+    t.playing = false;
+    t.recording = false;
+  }
+  bool SetChunkText(CSoundTrack& t, const std::u16string& text) override {
+    Log("SetChunkText", t, QString::fromStdU16String(text).toStdString());
+    return TrackOps::SetChunkText(t, text);
+  }
   std::atomic<bool> saveDone{false};
 };
 
@@ -134,22 +164,57 @@ class FakeVideo : public IMasterVideo {
     playing = true;
     halted = false;
   }
-  void TogglePause() override { calls.push_back("TogglePause"); halted = !halted; }
+  void TogglePause() override {
+    calls.push_back("TogglePause");
+    halted = !halted;
+  }
   bool FramesHalted() const override { return halted; }
   bool Playing() const override { return playing; }
-  void NextChunk() override { calls.push_back("NextChunk"); ++current; }
-  void PrevChunk() override { calls.push_back("PrevChunk"); --current; }
+  void NextChunk() override {
+    calls.push_back("NextChunk");
+    ++current;
+  }
+  void PrevChunk() override {
+    calls.push_back("PrevChunk");
+    --current;
+  }
   int ChunkCount() const override { return chunkCount; }
   int CurrentChunk() const override { return current; }
   std::uint32_t CurrentChunkLengthMs() const override { return 0; }
   std::uint32_t PlayOffsetMs() const override { return 0; }
-  void CloseWindow() override { calls.push_back("CloseWindow"); open = false; }
+  void CloseWindow() override {
+    calls.push_back("CloseWindow");
+    open = false;
+  }
   bool ChunkDataModified() const override { return modifiedData; }
   bool WriteChunkFile() override { return true; }
-  bool TextsLoaded() const override { return false; }
+  bool TextsLoaded() const override { return textsLoaded; }
   std::vector<std::uint8_t> BuildChunkTexts() override { return {}; }
   std::string MediaPath() const override { return {}; }
   std::intptr_t SenderId() const override { return reinterpret_cast<std::intptr_t>(this); }
+
+  // Editing: a chunk list of texts; the calls are logged.
+  bool insertSucceeds = true, wholeFile = false, textsLoaded = false;
+  std::vector<std::u16string> texts;
+  bool InsertBookmark() override {
+    calls.push_back("InsertBookmark");
+    return insertSucceeds;
+  }
+  void RemoveBookmark() override { calls.push_back("RemoveBookmark"); }
+  void SetWholeFileMode(bool on) override {
+    calls.push_back(on ? "WholeFile on" : "WholeFile off");
+    wholeFile = on;
+  }
+  std::u16string CurrentChunkText() const override {
+    return current >= 0 && current < static_cast<int>(texts.size()) ? texts[current] : u"";
+  }
+  bool SetCurrentChunkText(const std::u16string& text) override {
+    if (current < 0 || current >= static_cast<int>(texts.size())) return false;
+    texts[current] = text;
+    textsLoaded = true;
+    modifiedData = true;
+    return true;
+  }
 };
 
 class WindowTest : public ::testing::Test {

@@ -29,9 +29,13 @@ class QPlainTextEdit;
 class QGroupBox;
 
 namespace vts {
+struct SoundDeviceEntry;
 class CSoundTrack;
 class CAppCore;
 class CTrackWaveform;
+}
+namespace vts::audio {
+class EndpointVolume;
 }
 namespace vts::plat {
 class RawInputLibrary;
@@ -48,6 +52,10 @@ class CStaticLedNumber;
 class CGraphicSlider;
 class CRecordingLight;
 class WaitWindow;
+
+// Takes out every entry whose friendly name holds "VB-Audio Virtual Cable" (case-sensitive),
+// keeping the order of the rest; the number taken out.
+std::size_t RemoveVirtualCableDevices(std::vector<SoundDeviceEntry>& list);
 
 class CMainDlg : public QDialog, public ISkinHost {
   Q_OBJECT
@@ -136,6 +144,35 @@ class CMainDlg : public QDialog, public ISkinHost {
   // Enables or disables every button but BUTCLEAR, the file-name edit, the chunk number and
   // both chunk-text edits (the classroom's link and wait states).
   void EnableControls(bool enable);
+
+  // The chunk-text edits show the current chunks' texts (empty where a track has none).
+  void RefreshTexts();
+  // Sets an edit's text as the program does: no EN_CHANGE follows.
+  static void SetEditText(QPlainTextEdit* edit, const QString& text);
+
+  // The level sliders' right-click menus. An item: id (devices from 1, sources 0xFFFF0001
+  // to 0xFFFF0003), text, checked; or a separator.
+  struct MenuItem {
+    std::uint32_t id = 0;
+    QString text;
+    bool checked = false;
+    bool separator = false;
+  };
+  // Shows the items at a screen point and returns the chosen id, 0 when dismissed.
+  using PopupMenuFn = std::function<std::uint32_t(const std::vector<MenuItem>&, QPoint)>;
+  // Replaces the real popup menu (tests); empty: the real one.
+  void SetPopupMenu(PopupMenuFn menu);
+  void BuildContextMenu(QWidget* clicked, std::vector<MenuItem>& menu,
+                        const std::vector<SoundDeviceEntry>& outputs,
+                        const std::vector<SoundDeviceEntry>& inputs);
+  static void AddMenuItem(std::vector<MenuItem>& menu, std::uint32_t* position,
+                          const std::u16string& current,
+                          const std::vector<SoundDeviceEntry>& list);
+  // The slider's thumb from the endpoint's volume, opening the endpoint first when needed
+  // (0 without a volume control).
+  static void ShowEndpointLevel(CGraphicSlider* slider,
+                                std::unique_ptr<audio::EndpointVolume>& volume,
+                                const std::u16string& device);
 
   // The please-wait window (made by the start-up; null before it).
   WaitWindow* PleaseWait() const { return m_waitWindow; }
@@ -294,6 +331,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   void PauseTrack(CSoundTrack& track);
   void PlayMaster();
   void Redraw(bool large);
+  void ChunkNumberJump();
+  void Zoom(bool in);
   void NextChunkSteps();
   void SeqPlay();
   void SeqRec();
@@ -407,6 +446,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   QPlainTextEdit* m_studentText = nullptr;
   CRecordingLight* m_recordingLight = nullptr;
   WaitWindow* m_waitWindow = nullptr;
+  PopupMenuFn m_popupMenu;
 };
 
 }  // namespace vts::ui

@@ -36,6 +36,20 @@ class IMasterVideo {
   virtual std::string MediaPath() const = 0;
   // The sender value of its notices (the lParam of WM_TRACKNOTIFY).
   virtual std::intptr_t SenderId() const = 0;
+
+  // Editing. A bookmark at the video's position; false when nothing was inserted.
+  virtual bool InsertBookmark() = 0;
+  // The current chunk takes in the next one (stopped, then sought to its start); nothing on
+  // the last chunk. The chunk data is not marked modified.
+  virtual void RemoveBookmark() = 0;
+  // On: the chunk list is set aside for one whole-video chunk; off: it is restored. Posts
+  // the loaded notice (code 2) either way.
+  virtual void SetWholeFileMode(bool on) = 0;
+  // The current chunk's text (empty without one).
+  virtual std::u16string CurrentChunkText() const = 0;
+  // The current chunk's text := text, texts loaded, chunk data modified. False, with
+  // nothing changed, without a current chunk.
+  virtual bool SetCurrentChunkText(const std::u16string& text) = 0;
 };
 
 }  // namespace vts::ui
