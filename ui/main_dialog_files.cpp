@@ -3,6 +3,9 @@
 // beside the Master's media, the URL part of the open button, and the time sources.
 // Loading and saving run on the tracks' own threads; the window stays disabled with
 // "Please wait..." until their notice.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCursor>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -13,27 +16,27 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QUrl>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
 #include "core/app_core.h"
+#include "core/data_folder.h"
+#include "core/log.h"
 #include "core/paths.h"
 #include "core/product_name.h"
 #include "core/settings_files.h"
+#include "main_dialog_state.h"
 #include "platform/known_folders.h"
 #include "platform/message_box.h"
 #include "tracks/chunk_info.h"
 #include "tracks/sound_track.h"
-#include "main_dialog_state.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
 #include "ui/master_video.h"
 #include "ui/track_ops.h"
 #include "ui/transparent_button.h"
+#include "ui/url_list_dialog.h"
 
 namespace vts::ui {
 namespace {
@@ -110,9 +113,10 @@ void CMainDlg::SetClock(std::function<LocalTime()> clock) { Tx().clock = std::mo
 CMainDlg::LocalTime CMainDlg::Now() const {
   if (Tx().clock) return Tx().clock();
   const QDateTime now = QDateTime::currentDateTime();
-  return LocalTime{static_cast<unsigned>(now.date().year()), static_cast<unsigned>(now.date().month()),
-                   static_cast<unsigned>(now.date().day()), static_cast<unsigned>(now.time().hour()),
-                   static_cast<unsigned>(now.time().minute())};
+  return LocalTime{
+      static_cast<unsigned>(now.date().year()), static_cast<unsigned>(now.date().month()),
+      static_cast<unsigned>(now.date().day()), static_cast<unsigned>(now.time().hour()),
+      static_cast<unsigned>(now.time().minute())};
 }
 
 QStringList CMainDlg::OpenFilters() {
@@ -122,11 +126,9 @@ QStringList CMainDlg::OpenFilters() {
 }
 
 QStringList CMainDlg::SaveFilters() {
-  return {QStringLiteral("Standard MP3 files (*.mp3)"),
-          QStringLiteral("Windows WAV files (*.wav)"),
+  return {QStringLiteral("Standard MP3 files (*.mp3)"), QStringLiteral("Windows WAV files (*.wav)"),
           QStringLiteral("Voxtrailstudy Package VXB File (*.vxb)"),
-          QStringLiteral("All sound files (*.mp3 *.wav *.vxb)"),
-          QStringLiteral("All files (*)")};
+          QStringLiteral("All sound files (*.mp3 *.wav *.vxb)"), QStringLiteral("All files (*)")};
 }
 
 std::string CMainDlg::StudentWorksFolder() { return plat::DriveCRoot() + "/StudentWorks/"; }
@@ -135,8 +137,8 @@ std::string CMainDlg::ProposedSaveName(const std::string& trackPath, const Local
   std::string name = trackPath;
   if (name.empty()) {
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month,
-                  now.day, now.hour, now.minute);
+    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month, now.day,
+                  now.hour, now.minute);
     name = StudentWorksFolder() + stamp;
   }
   ReplaceExtension(name, "vxb");
@@ -150,7 +152,8 @@ bool CMainDlg::MoveAsideOld(const std::string& path) {
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
   const std::string old = path.substr(0, dot) + " - Old" + path.substr(dot);
   // Never over a file already there: renameat2 refuses, link refuses.
-  if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, old.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, old.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   if (::link(path.c_str(), old.c_str()) != 0) return false;
   return ::unlink(path.c_str()) == 0;
@@ -173,7 +176,8 @@ void CMainDlg::UseTrackTimes() {
         if (VideoOn()) return Video()->PlayOffsetMs();
         CSoundTrack* m = MasterTrack();
         if (!m || m->format.samplesPerSec == 0) return 0;
-        return static_cast<uint32_t>(std::uint64_t(m->playFrame) * 10u / m->format.samplesPerSec * 100u);
+        return static_cast<uint32_t>(std::uint64_t(m->playFrame) * 10u / m->format.samplesPerSec *
+                                     100u);
       });
 }
 
@@ -230,7 +234,8 @@ void CMainDlg::OnBnClickedOpen() {
   }
   if (IMasterVideo* v = Video()) v->CloseWindow();
   OnVideoWindowGone();
-  if (CAppCore* core = Core()) SetLastOpenPath(core->settings.pathsDocument, chosen.toStdU16String());
+  if (CAppCore* core = Core())
+    SetLastOpenPath(core->settings.pathsDocument, chosen.toStdU16String());
   OpenMedia(chosen);
   if (CSoundTrack* s = StudentTrack()) s->textsPresent = false;
 }
@@ -283,15 +288,42 @@ void CMainDlg::ShowUrlMenu() {
   menu.addSeparator();
   QAction* manage = menu.addAction(QStringLiteral("Manage URL List..."));
   manage->setData(65535);
-  manage->setEnabled(false);  // the URL-list dialog is not part of this window yet
   QAction* chosen = menu.exec(QCursor::pos());
   if (!chosen) return;
   const int id = chosen->data().toInt();
   if (id == 1) {
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(kStartPage)));
   } else if (id >= 2 && id - 2 < static_cast<int>(urls.size())) {
-    QDesktopServices::openUrl(QUrl::fromUserInput(urls[id - 2]));
+    const QUrl url = UrlToOpen(urls[id - 2]);
+    if (url.isValid()) {
+      QDesktopServices::openUrl(url);
+    } else {
+      WriteLog(LOG_MAIN, "URL list: not a web address, not opened: " + urls[id - 2].toStdString());
+    }
+  } else if (id == 65535) {
+    RunUrlListDialog();
   }
+}
+
+QUrl CMainDlg::UrlToOpen(const QString& text) {
+  // The list is plain text anyone may edit: only web addresses are handed on.
+  const QUrl url = QUrl::fromUserInput(text.trimmed());
+  const QString scheme = url.scheme().toLower();
+  if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+    return {};
+  return url;
+}
+
+void CMainDlg::RunUrlListDialog() {
+  CAppCore* core = Core();
+  const std::u16string text = core && core->settings.urlList ? *core->settings.urlList : u"";
+  CUrlListDlg dialog(text, this);
+  dialog.exec();
+  if (!core) return;
+  core->settings.urlList = dialog.Text();
+  const std::string path = GetDataFolder() + "/" + kUrlListFileName;
+  if (!WriteUrlList(dialog.Text(), path))
+    WriteLog(LOG_MAIN, "URL list: " + path + " could not be written");
 }
 
 // --- saving -------------------------------------------------------------------------------
@@ -367,7 +399,8 @@ void CMainDlg::OnRClickSaveBm() {
     // A package's side files live in it: written into its folder, then packed again.
     if (m->tempFolder.empty()) return;
     Ops().WriteChunkList(*m, m->tempFolder + GetFileNameOfPath(cif));
-    if (m->textsPresent) WriteWholeFile(m->tempFolder + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
+    if (m->textsPresent)
+      WriteWholeFile(m->tempFolder + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
     std::string package = path;
     ReplaceExtension(package, "vxb");
     Ops().BuildPackage(*m, package);

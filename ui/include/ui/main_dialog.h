@@ -174,6 +174,12 @@ class CMainDlg : public QDialog, public ISkinHost {
                                 std::unique_ptr<audio::EndpointVolume>& volume,
                                 const std::u16string& device);
 
+  // The URL-list dialog, run modally on the core's list; the edited list is kept by the core
+  // and written to "URLList.txt" in the data folder.
+  void RunUrlListDialog();
+  // What a URL menu entry opens: only http and https addresses (empty otherwise).
+  static QUrl UrlToOpen(const QString& text);
+
   // The please-wait window (made by the start-up; null before it).
   WaitWindow* PleaseWait() const { return m_waitWindow; }
   // The busy flag: while set the window shows the wait cursor.
