@@ -31,6 +31,7 @@
 #include "tracks/track_waveform.h"
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
+#include "ui/hint_window.h"
 #include "ui/main_dialog.h"
 #include "ui/own_clipboard_edit.h"
 #include "ui/transparent_button.h"
@@ -185,8 +186,10 @@ void CMainDlg::PostQuit(int code) {
 void CMainDlg::AddToolTip(int controlId, const QString& text) {
   QWidget* w = Control(controlId);
   // Hints only for controls that are shown.
-  if (!w || w->isHidden()) return;
-  w->setToolTip(text);
+  if (!w || w->isHidden() || !m_hintWindow) return;
+  // The control's window rectangle relative to the window's top-left corner.
+  const QRect area(w->mapTo(this, QPoint(0, 0)), w->size());
+  m_hintWindow->AddEntry(area, text, w);
   m_tooltips[controlId] = text;
 }
 
@@ -331,8 +334,7 @@ bool CMainDlg::OnInitDialog() {
   // The please-wait window: made centred on the screen, then kept 300 x 80 on the window.
   if (!m_waitWindow) {
     const ScreenRect s = screens.empty() ? ScreenRect{} : screens.front();
-    m_waitWindow =
-        new WaitWindow(this, QRect(s.left, s.top, s.right - s.left, s.bottom - s.top));
+    m_waitWindow = new WaitWindow(this, QRect(s.left, s.top, s.right - s.left, s.bottom - s.top));
     QFont waitFont;
     waitFont.setPixelSize(11);
     waitFont.setStyleStrategy(QFont::PreferAntialias);
@@ -341,6 +343,7 @@ bool CMainDlg::OnInitDialog() {
                                  at.y() + (m_windowSize.height() - 80) / 2, 300, 80));
   }
 
+  if (!m_hintWindow) m_hintWindow = new HintWindow(this);
   for (const Tip& t : kTips) AddToolTip(t.id, QString::fromUtf8(t.text));
 
   // The tracks' notices come to this window.

@@ -52,6 +52,7 @@ class CStaticLedNumber;
 class CGraphicSlider;
 class CRecordingLight;
 class WaitWindow;
+class HintWindow;
 
 // Takes out every entry whose friendly name holds "VB-Audio Virtual Cable" (case-sensitive),
 // keeping the order of the rest; the number taken out.
@@ -179,6 +180,9 @@ class CMainDlg : public QDialog, public ISkinHost {
   void RunUrlListDialog();
   // What a URL menu entry opens: only http and https addresses (empty otherwise).
   static QUrl UrlToOpen(const QString& text);
+
+  // The hover hints (made by the start-up; null before it).
+  HintWindow* Hints() const { return m_hintWindow; }
 
   // The please-wait window (made by the start-up; null before it).
   WaitWindow* PleaseWait() const { return m_waitWindow; }
@@ -452,6 +456,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   QPlainTextEdit* m_studentText = nullptr;
   CRecordingLight* m_recordingLight = nullptr;
   WaitWindow* m_waitWindow = nullptr;
+  HintWindow* m_hintWindow = nullptr;
   PopupMenuFn m_popupMenu;
 };
 
