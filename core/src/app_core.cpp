@@ -27,7 +27,8 @@ class TrackHandler : public ITrackSoundHandlers {
   }
   void OnCapturedBlock(plat::WPARAM descr) override { OnCapturedBlockFrom(descr, 0); }
   void OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) override {
-    track_->OnCapturedBlock(reinterpret_cast<CBufferDescr*>(descr), static_cast<std::uint32_t>(engineTag));
+    track_->OnCapturedBlock(reinterpret_cast<CBufferDescr*>(descr),
+                            static_cast<std::uint32_t>(engineTag));
   }
   bool TakesEndMark(plat::LPARAM engineTag) override {
     return static_cast<std::uint32_t>(engineTag) == track_->EngineTag();
@@ -37,7 +38,9 @@ class TrackHandler : public ITrackSoundHandlers {
   CSoundTrack* track_;
 };
 
-void ReleaseSoundDescr(plat::WPARAM descr) { ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(descr)); }
+void ReleaseSoundDescr(plat::WPARAM descr) {
+  ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(descr));
+}
 
 }  // namespace
 
@@ -51,7 +54,8 @@ CAppCore::CAppCore() {
   outputDeviceName = std::u16string(1, u'\uFFFF');
   inputDeviceName = std::u16string(1, u'\uFFFF');
   std::string program = plat::ProgramPath();
-  if (auto slash = program.find_last_of('/'); slash != std::string::npos) programFolder = program.substr(0, slash + 1);
+  if (auto slash = program.find_last_of('/'); slash != std::string::npos)
+    programFolder = program.substr(0, slash + 1);
 
   // 2. Lock, counters, flags and the destination list start at zero (member initialisers).
 
@@ -74,8 +78,12 @@ CAppCore::CAppCore() {
   dataFolder = GetDataFolder();
   settings = LoadDataFolderSettings(dataFolder);
 
-  // 8.-10. ("URLList.txt" came with the settings above.) Pipe channels (target
-  //        coreThread.Id()), mixer state: here.
+  // 8.-9. ("URLList.txt" came with the settings above.) Pipe channels (target
+  //       coreThread.Id()): here.
+
+  // 10. The endpoint levels remembered in "MixerData.bin" are applied (or read afresh).
+  mixerState = std::make_unique<CMixerState>();
+  mixerState->SerializeMixerState(false, dataFolder + "/" + kMixerDataFileName);
 
   // 11. (Both tracks record from the microphone and the PC output, input source 3: set when
   //     CCoreTracks made them.)
@@ -87,8 +95,12 @@ CAppCore::~CAppCore() {
   // 1.-2. The paths document and, once the command line has named it, the wave-device file.
   SaveDataFolderSettings(settings, waveDeviceSettingsPath, outputDeviceName, inputDeviceName);
 
-  // 3.-4. Mixer state written, pipe channels stopped and deleted: here,
-  //       before the tracks go, so no new pipe event arrives.
+  // 3. The endpoint levels read or applied at start are written back.
+  if (mixerState) mixerState->SerializeMixerState(true, "");
+  mixerState.reset();
+
+  // 4. Pipe channels stopped and deleted: here, before the tracks go, so no new pipe event
+  //    arrives.
 
   // 5. Barrier: from here on the core thread calls no track handler, so the tracks (then the
   //    video manager and the engine-state block) can be deleted safely right after it. Sound
@@ -109,7 +121,8 @@ CAppCore::~CAppCore() {
   coreThread.Stop();
 }
 
-void CAppCore::SetAudioDeviceNames(const std::u16string& outputName, const std::u16string& inputName) {
+void CAppCore::SetAudioDeviceNames(const std::u16string& outputName,
+                                   const std::u16string& inputName) {
   // Hands the names to both tracks, the video manager and its video window (an empty name
   // leaves that side alone). The core's own two names are written by the command line.
   if (tracks_) tracks_->SetAudioDeviceNames(outputName, inputName);
@@ -117,7 +130,8 @@ void CAppCore::SetAudioDeviceNames(const std::u16string& outputName, const std::
 
 void CAppCore::SetStreamDestinations(const std::vector<StreamDestination>& list) {
   std::lock_guard lock(coreLock);
-  destinationCount = static_cast<std::uint32_t>(std::min<std::size_t>(list.size(), kMaxStreamDestinations));
+  destinationCount =
+      static_cast<std::uint32_t>(std::min<std::size_t>(list.size(), kMaxStreamDestinations));
   std::copy_n(list.begin(), destinationCount, streamDestinations.begin());
 }
 
