@@ -116,19 +116,27 @@ void CMainDlg::OnContextMenu(QWidget* window, QPoint point) {
   if (id == 0) return;  // dismissed: nothing is written
 
   CAppCore* core = Core();
-  if (window == m_volumeSlider) {
-    if (id > outputs.size()) return;
-    const std::u16string& chosen = outputs[id - 1].id;
+  // A device goes to both tracks (their volume controls reopened on it) and to the core;
+  // the thumb shows its volume.
+  auto choose = [&](bool input, const std::u16string& chosen) {
     for (CSoundTrack* t : {m, s}) {
       if (!t) continue;
-      t->outputVolume.reset();
-      t->outputDevice = chosen;
+      (input ? t->inputVolume : t->outputVolume).reset();
+      (input ? t->inputDevice : t->outputDevice) = chosen;
     }
     if (core) {
-      core->SetAudioDeviceNames(chosen, u"");
-      core->outputDeviceName = chosen;
+      core->SetAudioDeviceNames(input ? u"" : chosen, input ? chosen : u"");
+      (input ? core->inputDeviceName : core->outputDeviceName) = chosen;
     }
-    ShowEndpointLevel(m_volumeSlider, m->outputVolume, m->outputDevice);
+    if (input) {
+      ShowEndpointLevel(m_inputSlider, m->inputVolume, m->inputDevice);
+    } else {
+      ShowEndpointLevel(m_volumeSlider, m->outputVolume, m->outputDevice);
+    }
+  };
+  if (window == m_volumeSlider) {
+    if (id > outputs.size()) return;
+    choose(false, outputs[id - 1].id);
   } else if (window == m_inputSlider) {
     if ((id & 0xFFFF0000u) == kSourceItemHigh) {
       for (CSoundTrack* t : {m, s})
@@ -136,17 +144,7 @@ void CMainDlg::OnContextMenu(QWidget* window, QPoint point) {
       update();
     } else {
       if (id > inputs.size()) return;
-      const std::u16string& chosen = inputs[id - 1].id;
-      for (CSoundTrack* t : {m, s}) {
-        if (!t) continue;
-        t->inputVolume.reset();
-        t->inputDevice = chosen;
-      }
-      if (core) {
-        core->SetAudioDeviceNames(u"", chosen);
-        core->inputDeviceName = chosen;
-      }
-      ShowEndpointLevel(m_inputSlider, m->inputVolume, m->inputDevice);
+      choose(true, inputs[id - 1].id);
     }
   } else {
     return;
