@@ -53,7 +53,12 @@ void HintWindow::OnTimer() {
   const std::optional<QPoint> cursor = m_env.cursor ? m_env.cursor() : QCursor::pos();
   if (!cursor || !m_owner) return;
   const QPoint p = *cursor - m_owner->frameGeometry().topLeft();
-  const bool active = m_env.ownerActive ? m_env.ownerActive() : m_owner->isActiveWindow();
+  // A popup menu or a modal dialog of the window counts as another window in front.
+  QWidget* modal = QApplication::activeModalWidget();
+  const bool active = m_env.ownerActive ? m_env.ownerActive()
+                                        : m_owner->isActiveWindow() &&
+                                              !QApplication::activePopupWidget() &&
+                                              (!modal || modal == m_owner);
   const std::uint64_t now = Now();
   if (p != m_lastPoint || !active) {
     m_restStart = now;
