@@ -87,7 +87,7 @@ CUrlListDlg::CUrlListDlg(const std::u16string& text, QWidget* parent) : QDialog(
   m_list = new QListWidget(this);
   m_list->setObjectName(QStringLiteral("1033"));
   m_list->setGeometry(DuToPixels(6, 72, 336, 228));
-  m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_list->addItems(ParseEntries(text));
   connect(m_list, &QListWidget::currentRowChanged, this,
           [this](int row) { OnSelectionChanged(row); });

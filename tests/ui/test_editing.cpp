@@ -326,6 +326,21 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   EXPECT_FALSE(master->textsPresent);
   EXPECT_EQ(ops->calls, Calls{});
 
+  // Opening a lesson empties the Master edit the same way.
+  dlg->MasterTextEdit()->setPlainText(QStringLiteral("left over"));
+  master->FreeChunks();
+  master->currentChunk = -1;
+  master->textsPresent = false;
+  master->modified = false;  // nothing to ask about
+  ops->calls.clear();
+  answers = {QStringLiteral("/lessons/next.wav")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  EXPECT_TRUE(dlg->MasterTextEdit()->toPlainText().isEmpty());
+  EXPECT_EQ(master->ChunkCount(), 0);
+  EXPECT_FALSE(master->textsPresent);
+  for (const std::string& call : ops->calls)
+    EXPECT_EQ(call.rfind("SetChunkText", 0), std::string::npos) << call;
+
   // With texts present the edits show the current chunks' texts, again without a change.
   MakeChunks(master, 2);
   MakeChunks(student, 2);
