@@ -92,7 +92,7 @@ void CMainDlg::OnRClickInsertBm() {
     b->update();
   }
   if (VideoOn()) {
-    Video()->SetWholeFileMode(m_bookmarksOff);
+    Video()->SetWholeFile(m_bookmarksOff);
   } else if (CSoundTrack* m = MasterTrack()) {
     Ops().SetWholeFileMode(*m, m_bookmarksOff);
   }
@@ -188,7 +188,9 @@ void CMainDlg::OnEnChangeMasterText() {
   if (!edit) return;
   const std::u16string text = ChunkTextOf(*edit);
   if (VideoOn()) {
-    Video()->SetCurrentChunkText(text);
+    // Without a current video chunk the text belongs nowhere: nothing changes.
+    const int current = Video()->CurrentChunk();
+    if (current >= 0 && current < Video()->ChunkCount()) Video()->SetCurrentChunkText(text);
   } else if (CSoundTrack* m = MasterTrack()) {
     m->textsPresent = true;
     Ops().SetChunkText(*m, text);

@@ -220,6 +220,7 @@ TEST_F(Editing, VideoModeGoesThroughTheVideo) {
   dlg->MasterTextEdit()->setPlainText(QStringLiteral("lost"));
   EXPECT_FALSE(video.textsLoaded);
   EXPECT_FALSE(video.modifiedData);
+  EXPECT_EQ(video.textSets, 0) << "nothing is handed to the video";
   EXPECT_EQ(video.texts, (std::vector<std::u16string>{u"first", u"second"}));
 
   video.current = 1;

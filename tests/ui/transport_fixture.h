@@ -201,20 +201,21 @@ class FakeVideo : public IMasterVideo {
     return insertSucceeds;
   }
   void RemoveBookmark() override { calls.push_back("RemoveBookmark"); }
-  void SetWholeFileMode(bool on) override {
+  void SetWholeFile(bool on) override {
     calls.push_back(on ? "WholeFile on" : "WholeFile off");
     wholeFile = on;
   }
   std::u16string CurrentChunkText() const override {
     return current >= 0 && current < static_cast<int>(texts.size()) ? texts[current] : u"";
   }
-  bool SetCurrentChunkText(const std::u16string& text) override {
-    if (current < 0 || current >= static_cast<int>(texts.size())) return false;
+  void SetCurrentChunkText(const std::u16string& text) override {
+    ++textSets;
+    if (current < 0 || current >= static_cast<int>(texts.size())) return;
     texts[current] = text;
     textsLoaded = true;
     modifiedData = true;
-    return true;
   }
+  int textSets = 0;
 };
 
 class WindowTest : public ::testing::Test {

@@ -37,19 +37,18 @@ class IMasterVideo {
   // The sender value of its notices (the lParam of WM_TRACKNOTIFY).
   virtual std::intptr_t SenderId() const = 0;
 
-  // Editing. A bookmark at the video's position; false when nothing was inserted.
+  // Splits the current chunk at the video's position; false when the position is not inside
+  // the chunk. Posts notice 0.
   virtual bool InsertBookmark() = 0;
-  // The current chunk takes in the next one (stopped, then sought to its start); nothing on
+  // Joins the current chunk with the next (their texts: the current one's stays); nothing on
   // the last chunk. The chunk data is not marked modified.
   virtual void RemoveBookmark() = 0;
-  // On: the chunk list is set aside for one whole-video chunk; off: it is restored. Posts
-  // the loaded notice (code 2) either way.
-  virtual void SetWholeFileMode(bool on) = 0;
-  // The current chunk's text (empty without one).
+  // On: the chunk list is set aside and replaced by one chunk over the whole video; off: the
+  // list set aside comes back. Posts notice 2.
+  virtual void SetWholeFile(bool on) = 0;
   virtual std::u16string CurrentChunkText() const = 0;
-  // The current chunk's text := text, texts loaded, chunk data modified. False, with
-  // nothing changed, without a current chunk.
-  virtual bool SetCurrentChunkText(const std::u16string& text) = 0;
+  // Sets the current chunk's text; texts loaded and chunk data modified become true.
+  virtual void SetCurrentChunkText(const std::u16string& text) = 0;
 };
 
 }  // namespace vts::ui
