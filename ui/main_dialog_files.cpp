@@ -3,9 +3,6 @@
 // beside the Master's media, the URL part of the open button, and the time sources.
 // Loading and saving run on the tracks' own threads; the window stays disabled with
 // "Please wait..." until their notice.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QCursor>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -16,6 +13,9 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QUrl>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -26,11 +26,11 @@
 #include "core/paths.h"
 #include "core/product_name.h"
 #include "core/settings_files.h"
-#include "main_dialog_state.h"
 #include "platform/known_folders.h"
 #include "platform/message_box.h"
 #include "tracks/chunk_info.h"
 #include "tracks/sound_track.h"
+#include "main_dialog_state.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
 #include "ui/master_video.h"
@@ -113,10 +113,9 @@ void CMainDlg::SetClock(std::function<LocalTime()> clock) { Tx().clock = std::mo
 CMainDlg::LocalTime CMainDlg::Now() const {
   if (Tx().clock) return Tx().clock();
   const QDateTime now = QDateTime::currentDateTime();
-  return LocalTime{
-      static_cast<unsigned>(now.date().year()), static_cast<unsigned>(now.date().month()),
-      static_cast<unsigned>(now.date().day()), static_cast<unsigned>(now.time().hour()),
-      static_cast<unsigned>(now.time().minute())};
+  return LocalTime{static_cast<unsigned>(now.date().year()), static_cast<unsigned>(now.date().month()),
+                   static_cast<unsigned>(now.date().day()), static_cast<unsigned>(now.time().hour()),
+                   static_cast<unsigned>(now.time().minute())};
 }
 
 QStringList CMainDlg::OpenFilters() {
@@ -126,9 +125,11 @@ QStringList CMainDlg::OpenFilters() {
 }
 
 QStringList CMainDlg::SaveFilters() {
-  return {QStringLiteral("Standard MP3 files (*.mp3)"), QStringLiteral("Windows WAV files (*.wav)"),
+  return {QStringLiteral("Standard MP3 files (*.mp3)"),
+          QStringLiteral("Windows WAV files (*.wav)"),
           QStringLiteral("Voxtrailstudy Package VXB File (*.vxb)"),
-          QStringLiteral("All sound files (*.mp3 *.wav *.vxb)"), QStringLiteral("All files (*)")};
+          QStringLiteral("All sound files (*.mp3 *.wav *.vxb)"),
+          QStringLiteral("All files (*)")};
 }
 
 std::string CMainDlg::StudentWorksFolder() { return plat::DriveCRoot() + "/StudentWorks/"; }
@@ -137,8 +138,8 @@ std::string CMainDlg::ProposedSaveName(const std::string& trackPath, const Local
   std::string name = trackPath;
   if (name.empty()) {
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month, now.day,
-                  now.hour, now.minute);
+    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month,
+                  now.day, now.hour, now.minute);
     name = StudentWorksFolder() + stamp;
   }
   ReplaceExtension(name, "vxb");
@@ -152,8 +153,7 @@ bool CMainDlg::MoveAsideOld(const std::string& path) {
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
   const std::string old = path.substr(0, dot) + " - Old" + path.substr(dot);
   // Never over a file already there: renameat2 refuses, link refuses.
-  if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, old.c_str(), RENAME_NOREPLACE) == 0)
-    return true;
+  if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, old.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   if (::link(path.c_str(), old.c_str()) != 0) return false;
   return ::unlink(path.c_str()) == 0;
@@ -176,8 +176,7 @@ void CMainDlg::UseTrackTimes() {
         if (VideoOn()) return Video()->PlayOffsetMs();
         CSoundTrack* m = MasterTrack();
         if (!m || m->format.samplesPerSec == 0) return 0;
-        return static_cast<uint32_t>(std::uint64_t(m->playFrame) * 10u / m->format.samplesPerSec *
-                                     100u);
+        return static_cast<uint32_t>(std::uint64_t(m->playFrame) * 10u / m->format.samplesPerSec * 100u);
       });
 }
 
@@ -234,8 +233,7 @@ void CMainDlg::OnBnClickedOpen() {
   }
   if (IMasterVideo* v = Video()) v->CloseWindow();
   OnVideoWindowGone();
-  if (CAppCore* core = Core())
-    SetLastOpenPath(core->settings.pathsDocument, chosen.toStdU16String());
+  if (CAppCore* core = Core()) SetLastOpenPath(core->settings.pathsDocument, chosen.toStdU16String());
   OpenMedia(chosen);
   if (CSoundTrack* s = StudentTrack()) s->textsPresent = false;
 }
@@ -399,8 +397,7 @@ void CMainDlg::OnRClickSaveBm() {
     // A package's side files live in it: written into its folder, then packed again.
     if (m->tempFolder.empty()) return;
     Ops().WriteChunkList(*m, m->tempFolder + GetFileNameOfPath(cif));
-    if (m->textsPresent)
-      WriteWholeFile(m->tempFolder + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
+    if (m->textsPresent) WriteWholeFile(m->tempFolder + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
     std::string package = path;
     ReplaceExtension(package, "vxb");
     Ops().BuildPackage(*m, package);

@@ -27,8 +27,7 @@ class TrackHandler : public ITrackSoundHandlers {
   }
   void OnCapturedBlock(plat::WPARAM descr) override { OnCapturedBlockFrom(descr, 0); }
   void OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) override {
-    track_->OnCapturedBlock(reinterpret_cast<CBufferDescr*>(descr),
-                            static_cast<std::uint32_t>(engineTag));
+    track_->OnCapturedBlock(reinterpret_cast<CBufferDescr*>(descr), static_cast<std::uint32_t>(engineTag));
   }
   bool TakesEndMark(plat::LPARAM engineTag) override {
     return static_cast<std::uint32_t>(engineTag) == track_->EngineTag();
@@ -38,9 +37,7 @@ class TrackHandler : public ITrackSoundHandlers {
   CSoundTrack* track_;
 };
 
-void ReleaseSoundDescr(plat::WPARAM descr) {
-  ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(descr));
-}
+void ReleaseSoundDescr(plat::WPARAM descr) { ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(descr)); }
 
 }  // namespace
 
@@ -54,8 +51,7 @@ CAppCore::CAppCore() {
   outputDeviceName = std::u16string(1, u'\uFFFF');
   inputDeviceName = std::u16string(1, u'\uFFFF');
   std::string program = plat::ProgramPath();
-  if (auto slash = program.find_last_of('/'); slash != std::string::npos)
-    programFolder = program.substr(0, slash + 1);
+  if (auto slash = program.find_last_of('/'); slash != std::string::npos) programFolder = program.substr(0, slash + 1);
 
   // 2. Lock, counters, flags and the destination list start at zero (member initialisers).
 
@@ -121,8 +117,7 @@ CAppCore::~CAppCore() {
   coreThread.Stop();
 }
 
-void CAppCore::SetAudioDeviceNames(const std::u16string& outputName,
-                                   const std::u16string& inputName) {
+void CAppCore::SetAudioDeviceNames(const std::u16string& outputName, const std::u16string& inputName) {
   // Hands the names to both tracks, the video manager and its video window (an empty name
   // leaves that side alone). The core's own two names are written by the command line.
   if (tracks_) tracks_->SetAudioDeviceNames(outputName, inputName);
@@ -130,8 +125,7 @@ void CAppCore::SetAudioDeviceNames(const std::u16string& outputName,
 
 void CAppCore::SetStreamDestinations(const std::vector<StreamDestination>& list) {
   std::lock_guard lock(coreLock);
-  destinationCount =
-      static_cast<std::uint32_t>(std::min<std::size_t>(list.size(), kMaxStreamDestinations));
+  destinationCount = static_cast<std::uint32_t>(std::min<std::size_t>(list.size(), kMaxStreamDestinations));
   std::copy_n(list.begin(), destinationCount, streamDestinations.begin());
 }
 

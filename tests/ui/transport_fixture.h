@@ -29,9 +29,9 @@ class LoggingOps : public TrackOps {
  public:
   CSoundTrack* master = nullptr;
   std::vector<std::string> calls;
-  bool loadSave = true;    // the build can load and save
-  bool saveStarts = true;  // SaveAsync starts a save
-  int saveThreadMs = 0;    // > 0: the save runs on the track's thread this long
+  bool loadSave = true;       // the build can load and save
+  bool saveStarts = true;     // SaveAsync starts a save
+  int saveThreadMs = 0;       // > 0: the save runs on the track's thread this long
   std::vector<std::string> savedPaths;
 
   std::string Name(const CSoundTrack& t) const { return &t == master ? "M" : "S"; }
@@ -164,28 +164,16 @@ class FakeVideo : public IMasterVideo {
     playing = true;
     halted = false;
   }
-  void TogglePause() override {
-    calls.push_back("TogglePause");
-    halted = !halted;
-  }
+  void TogglePause() override { calls.push_back("TogglePause"); halted = !halted; }
   bool FramesHalted() const override { return halted; }
   bool Playing() const override { return playing; }
-  void NextChunk() override {
-    calls.push_back("NextChunk");
-    ++current;
-  }
-  void PrevChunk() override {
-    calls.push_back("PrevChunk");
-    --current;
-  }
+  void NextChunk() override { calls.push_back("NextChunk"); ++current; }
+  void PrevChunk() override { calls.push_back("PrevChunk"); --current; }
   int ChunkCount() const override { return chunkCount; }
   int CurrentChunk() const override { return current; }
   std::uint32_t CurrentChunkLengthMs() const override { return 0; }
   std::uint32_t PlayOffsetMs() const override { return 0; }
-  void CloseWindow() override {
-    calls.push_back("CloseWindow");
-    open = false;
-  }
+  void CloseWindow() override { calls.push_back("CloseWindow"); open = false; }
   bool ChunkDataModified() const override { return modifiedData; }
   bool WriteChunkFile() override { return true; }
   bool TextsLoaded() const override { return textsLoaded; }
