@@ -2,7 +2,10 @@
 // and goes, where it stands and how large it is, and areas of hidden controls.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFontMetrics>
+#include <QMenu>
+#include <QTest>
 
 #include "ui/gdi_font.h"
 #include "ui/hint_window.h"
@@ -153,6 +156,45 @@ TEST(HintText, LinesAndTheTextLimit) {
   HintWindow hint(&owner);
   hint.AddEntry(QRect(0, 0, 1, 1), QString(300, QLatin1Char('h')));
   EXPECT_EQ(hint.Entries().back().text.size(), 249);
+}
+
+}  // namespace
+}  // namespace vts::ui
+
+namespace vts::ui {
+namespace {
+
+TEST(HintsInFront, APopupMenuOfTheWindowHidesTheHint) {
+  QWidget owner;
+  owner.setGeometry(100, 100, 500, 400);
+  owner.show();
+  QApplication::setActiveWindow(&owner);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&owner));
+  HintWindow hint(&owner);
+  std::uint64_t now = 1000;
+  HintWindow::Environment env;
+  env.nowMs = [&] { return now; };
+  env.cursor = [] { return std::optional<QPoint>(QPoint(130, 120)); };
+  env.screenAt = [](QPoint) { return QRect(0, 0, 1920, 1080); };
+  hint.SetEnvironment(env);  // the window's own activity
+  hint.AddEntry(QRect(0, 0, 100, 100), QStringLiteral("tip"));
+  auto tick = [&](int times) {
+    for (int i = 0; i < times; ++i, now += HintWindow::kTickMs) hint.OnTimer();
+  };
+  tick(10);
+  ASSERT_TRUE(hint.Visible());
+
+  QMenu menu(&owner);
+  menu.addAction(QStringLiteral("item"));
+  menu.popup(QPoint(200, 200));
+  ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }));
+  tick(1);
+  EXPECT_FALSE(hint.Visible());
+  tick(20);
+  EXPECT_FALSE(hint.Visible()) << "none while the menu is open";
+  menu.close();
+  tick(20);
+  EXPECT_TRUE(hint.Visible());
 }
 
 }  // namespace
