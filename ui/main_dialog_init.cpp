@@ -271,13 +271,16 @@ bool CMainDlg::OnInitDialog() {
 
   if (core) {
     const std::string n = std::to_string(position);
+    // The position's folders are emptied too: a killed run of this position left its files there.
     if (core->masterTrack) {
       core->masterTrack->ClearTempSoundFolder();
       core->masterTrack->GetTempSoundFolder("Master" + n);
+      core->masterTrack->ClearTempSoundFolder();
     }
     if (core->studentTrack) {
       core->studentTrack->ClearTempSoundFolder();
       core->studentTrack->GetTempSoundFolder("Student" + n);
+      core->studentTrack->ClearTempSoundFolder();
     }
   }
 
