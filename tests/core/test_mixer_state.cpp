@@ -271,6 +271,7 @@ TEST(MixerStateNoServer, AZeroBlockWhenTheServerCannotBeReached) {
 
 TEST(MixerStatePulse, TheServersDevicesAreRememberedAndRestoredUnmuted) {
   ASSERT_FALSE(test::PulseTestServer().empty()) << "no private PulseAudio server";
+  const test::ServerLevelsKeeper levels({"vts_speaker"}, {"vts_mic"});
   test::RunShell("pactl set-default-sink vts_speaker; pactl set-default-source vts_mic");
   test::RunShell("pactl set-sink-volume vts_speaker 59% && pactl set-sink-mute vts_speaker 0");
   test::RunShell("pactl set-source-volume vts_mic 35% && pactl set-source-mute vts_mic 0");

@@ -56,6 +56,8 @@ class DevicesPulse : public ::testing::Test {
       static char* argv[] = {name, nullptr};
       new QApplication(argc, argv);
     }
+    levels = std::make_unique<test::ServerLevelsKeeper>(std::vector<std::string>{"vts_speaker"},
+                                                        std::vector<std::string>{"vts_mic"});
     sinkModule = test::RunShell(
         "pactl load-module module-null-sink sink_name=vts_extra "
         "sink_properties=device.description=VTS_Extra");
@@ -86,10 +88,12 @@ class DevicesPulse : public ::testing::Test {
     plat::SetMessageBoxService(nullptr);
     if (!cableModule.empty()) test::RunShell("pactl unload-module " + cableModule);
     if (!sinkModule.empty()) test::RunShell("pactl unload-module " + sinkModule);
+    levels.reset();
   }
   std::unique_ptr<CAppCore> core;
   std::unique_ptr<CMainDlg> dlg;
   std::string sinkModule, cableModule, settingsPath;
+  std::unique_ptr<test::ServerLevelsKeeper> levels;
 };
 
 TEST_F(DevicesPulse, MenusListTheServersEndpointsAndAChoiceMovesEverything) {
