@@ -1,15 +1,13 @@
 // The endpoint mixer state: "MixerData.bin" and the levels it pins.
 #include "core/mixer_state.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 
 #include "audio/endpoint.h"
 #include "core/log.h"
 #include "core/settings_files.h"
+#include "platform/files.h"
 #include "platform/utf.h"
 
 namespace vts {
@@ -142,19 +140,17 @@ bool CMixerState::SerializeMixerState(bool save, const std::string& path) {
     ApplyMixerLevels(false, 0);
     ApplyMixerLevels(false, 1);
   };
-  const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  // Only the first 2116 bytes count; a file far larger is no mixer state.
+  std::string file;
+  plat::ReadFileOptions options;
+  options.maxBytes = 1 << 20;
+  if (plat::ReadWholeFile(m_path, &file, options) != plat::ReadFileStatus::kOk) {
     fresh();
     return false;
   }
   std::array<std::uint8_t, kMixerFileBytes> bytes{};
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
+  const std::size_t got = std::min(file.size(), bytes.size());
+  std::copy_n(reinterpret_cast<const std::uint8_t*>(file.data()), got, bytes.begin());
   if (got < 4 || GetU32(bytes.data()) != kMixerDataVersion) {
     fresh();
     return false;
