@@ -13,9 +13,10 @@
 #include "platform/message_box.h"
 #include "tracks/side_files.h"
 #include "tracks/sound_track.h"
+#include "tracks/transport.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
-#include "ui/master_video.h"
+#include "video/master_video.h"
 #include "ui/track_ops.h"
 #include "ui/transparent_button.h"
 
@@ -126,7 +127,7 @@ void CMainDlg::ChunkNumberJump() {
         // Stepping appends empty chunks until the Student matches the Master.
         while (s->currentChunk >= 0 && s->currentChunk < last) {
           const int before = s->currentChunk;
-          StepNext(*s);
+          Transport().StepNext(*s);
           if (s->currentChunk == before) break;  // no chunk could be added
         }
       }
