@@ -3,6 +3,8 @@
 // file names.
 #include <gtest/gtest.h>
 
+#include <QPlainTextEdit>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
 
@@ -140,9 +142,10 @@ TEST_F(Exit, BookmarkPromptLeadsToTheMasterConfirmation) {
   student->modified = true;
   boxes->ScriptAnswers({plat::IDYES, plat::IDOK, plat::IDNO});
   Exit_();
-  EXPECT_EQ(Texts(), (std::vector<std::u16string>{u"Do you want to save bookmark and text information?",
-                                                  u"Use blue save button to save student track first",
-                                                  u"Do you want to save student track?"}));
+  EXPECT_EQ(Texts(),
+            (std::vector<std::u16string>{u"Do you want to save bookmark and text information?",
+                                         u"Use blue save button to save student track first",
+                                         u"Do you want to save student track?"}));
   EXPECT_TRUE(Closed());
 }
 
@@ -154,6 +157,57 @@ TEST_F(Exit, BookmarkPromptYesYesSavesTheMasterAndWaitsForIt) {
   EXPECT_EQ(Captions(), (std::vector<std::u16string>{u"Master track unsaved data", u"Confirm"}));
   EXPECT_FALSE(Closed());
   SaveDone(master, true);
+  EXPECT_TRUE(Closed());
+}
+
+// Typed Master text and recorded Student work, as a user makes them in the window: No to
+// the Master, Yes (Return) to the Student. The save empties the Master's edit while it runs;
+// the typed text stays the Master's, comes back with the saved notice, and the Exit button
+// runs the exit path again, after a failed save as after a cancelled Save As.
+TEST_F(Exit, NoToTheMasterYesToTheStudentKeepsTheMasterTextAndTheExitButton) {
+  MakeChunks(master, 1);
+  MakeChunks(student, 1);
+  student->modified = true;
+  master->modified = false;
+  dlg->MasterTextEdit()->setFocus();
+  QTest::keyClicks(dlg->MasterTextEdit(), QStringLiteral("typed"));
+  ASSERT_TRUE(master->modified) << "typing a chunk text modifies the Master";
+  QWidget* exitButton = dlg->Button(1049);
+  ASSERT_NE(exitButton, nullptr);
+  const auto masterText = [&] { return master->CurrentChunk()->text; };
+
+  boxes->ScriptAnswers({plat::IDNO, plat::IDYES});
+  answers = {QString::fromStdString(Works() + "s.vxb")};
+  QTest::mouseClick(exitButton, Qt::LeftButton);
+  EXPECT_EQ(Texts(),
+            (std::vector<std::u16string>{u"Do you want to save bookmark and text information?",
+                                         u"Do you want to save student track?"}));
+  ASSERT_EQ(requests.size(), 1u) << "the Save As came";
+  ASSERT_EQ(ops->savedPaths, (std::vector<std::string>{Works() + "s.vxb"}));
+  EXPECT_FALSE(dlg->isEnabled()) << "disabled while the save runs";
+  EXPECT_EQ(masterText(), u"typed") << "emptying the edit is no edit of the Master";
+  SaveDone(student, false);
+  EXPECT_TRUE(dlg->isEnabled());
+  EXPECT_FALSE(Closed());
+  EXPECT_EQ(dlg->MasterTextEdit()->toPlainText(), QStringLiteral("typed"));
+  EXPECT_TRUE(master->modified);
+
+  // The Exit button runs the exit path again; a cancelled Save As leaves all as it was.
+  boxes->Clear();
+  boxes->ScriptAnswers({plat::IDNO, plat::IDYES});
+  answers = {QString()};
+  QTest::mouseClick(exitButton, Qt::LeftButton);
+  EXPECT_EQ(boxes->Boxes().size(), 2u) << "the exit path ran again";
+  EXPECT_EQ(requests.size(), 2u);
+  EXPECT_TRUE(dlg->isEnabled());
+  EXPECT_EQ(dlg->MasterTextEdit()->toPlainText(), QStringLiteral("typed"));
+  EXPECT_EQ(masterText(), u"typed");
+  EXPECT_FALSE(Closed());
+
+  boxes->Clear();
+  boxes->ScriptAnswers({plat::IDNO, plat::IDNO});
+  QTest::mouseClick(exitButton, Qt::LeftButton);
+  EXPECT_EQ(boxes->Boxes().size(), 2u);
   EXPECT_TRUE(Closed());
 }
 
