@@ -73,8 +73,11 @@ void RunQuietly(const char* tool, const std::string& arg) {
   posix_spawn_file_actions_destroy(&actions);
 }
 
-// A desktop-entry Exec argument: quoted, with the reserved characters escaped.
-std::string ExecQuote(const std::string& s) {
+std::string FileStem() { return Lower(GetProductNameUtf8()); }
+
+}  // namespace
+
+std::string DesktopExecQuote(const std::string& s) {
   std::string out = "\"";
   for (char c : s) {
     if (c == '"' || c == '`' || c == '$' || c == '\\') {
@@ -89,9 +92,12 @@ std::string ExecQuote(const std::string& s) {
   return out + "\"";
 }
 
-std::string FileStem() { return Lower(GetProductNameUtf8()); }
-
-}  // namespace
+bool WriteDesktopEntry(const std::string& fileName, const std::string& text) {
+  const std::string folder = plat::XdgDataHome() + "/applications";
+  if (!WriteIfChanged(folder + "/" + fileName, text)) return false;
+  RunQuietly("update-desktop-database", folder);
+  return true;
+}
 
 void RegisterOpenWithMru(const std::string& extension) {
   const std::string n = GetProductNameUtf8();
@@ -168,13 +174,13 @@ void RegisterDesktopIntegration(const std::string& programPath) {
       "Type=Application\n"
       "Name=" + n + "\n"
       "Comment=" + n + " language training tool\n"
-      "Exec=" + ExecQuote(programPath) + " %f\n"
+      "Exec=" + DesktopExecQuote(programPath) + " %f\n"
       "Terminal=false\n"
       "Categories=AudioVideo;Audio;Education;\n"
       "MimeType=" + vxbType + ";audio/x-wav;audio/wav;audio/vnd.wave;audio/mpeg;audio/x-mp3;\n";
 
   if (WriteIfChanged(MimePackagePath(), mime)) RunQuietly("update-mime-database", plat::XdgDataHome() + "/mime");
-  if (WriteIfChanged(DesktopEntryPath(), entry)) RunQuietly("update-desktop-database", plat::XdgDataHome() + "/applications");
+  WriteDesktopEntry(FileStem() + ".desktop", entry);
 }
 
 }  // namespace vts
