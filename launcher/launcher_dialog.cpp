@@ -23,8 +23,9 @@ QString PickFolderWithDialog(QWidget* parent, const QString& start) {
 }
 
 LauncherDialog::LauncherDialog(const DefaultFolders& folders, FolderPicker picker, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
+    // A modal frame: title and close box only.
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_picker(picker ? std::move(picker) : FolderPicker(PickFolderWithDialog)) {
   setWindowTitle(QStringLiteral("Voxtrailstudy Launcher"));
   QFont font(QStringLiteral("MS Shell Dlg"));

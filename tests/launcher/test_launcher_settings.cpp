@@ -11,6 +11,11 @@
 #include "test_env.h"
 
 namespace vts::launcher {
+
+void PrintTo(const DefaultFolders& f, std::ostream* os) {
+  *os << "{save \"" << f.save << "\", open \"" << f.open << "\"}";
+}
+
 namespace {
 
 using namespace std::string_literals;
