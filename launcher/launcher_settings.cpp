@@ -1,12 +1,7 @@
 // The launcher's settings file, arguments, recorder command lines and desktop entry.
 #include "launcher/launcher_settings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 
 #include "core/data_folder.h"
 #include "core/file_associations.h"
@@ -70,26 +65,9 @@ void ParsePathIni(std::string_view text, DefaultFolders& folders) {
 }
 
 bool ReadPathIni(const std::string& path, DefaultFolders& folders) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  std::string text;
-  struct stat st {};
-  bool whole = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-               static_cast<std::uint64_t>(st.st_size) <= kMaxPathIniBytes;
-  if (whole) {
-    text.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < text.size()) {
-      const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    whole = got == text.size();
-  }
-  ::close(fd);
-  if (!whole) return false;
-  ParsePathIni(text, folders);
+  const std::optional<std::string> text = ReadWholeFile(path, kMaxPathIniBytes);
+  if (!text) return false;
+  ParsePathIni(*text, folders);
   return true;
 }
 

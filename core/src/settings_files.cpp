@@ -139,14 +139,7 @@ bool ReadAll(int fd, std::string& out, std::size_t limit) {
 
 // The whole content of a regular file; none when it cannot be opened or read.
 std::optional<std::string> ReadRegularFile(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  std::string text;
-  text.reserve(static_cast<std::size_t>(st.st_size));
-  if (!ReadAll(fd.get(), text, SIZE_MAX)) return std::nullopt;
-  return text;
+  return ReadWholeFile(path, UINT64_MAX);
 }
 
 std::optional<SettingsJson> ParseJson(const std::string& text, std::size_t maxDepth) {
@@ -219,6 +212,20 @@ std::string WaveDeviceSettingsFileName(std::uint32_t position) {
     default:
       return "Voxtrailstudy.ini";
   }
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) return std::nullopt;
+  std::string text;
+  text.reserve(static_cast<std::size_t>(st.st_size));
+  // One byte past the limit shows a file that grew beyond it while being read.
+  const std::size_t limit = maxBytes >= SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(maxBytes) + 1;
+  if (!ReadAll(fd.get(), text, limit) || text.size() > maxBytes) return std::nullopt;
+  return text;
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes) {

@@ -24,6 +24,13 @@ void BecomeSubreaper() {
     throw std::runtime_error("cannot become a subreaper");
 }
 
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
 bool HasNoChildren() {
   int status = 0;
   return ::waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
@@ -49,10 +56,7 @@ void FakeRecorders::Export() const {
 }
 
 std::vector<RecorderStart> FakeRecorders::Records() const {
-  std::ifstream in(log_, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  const std::string text = ss.str();
+  const std::string text = ReadBytes(log_);
   std::vector<RecorderStart> out;
   std::size_t start = 0;
   for (std::size_t end = text.find('\x1e'); end != std::string::npos;

@@ -23,14 +23,8 @@ namespace vts::launcher {
 namespace {
 
 using test::FakeRecorders;
+using test::ReadBytes;
 using test::RecorderStart;
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 QString EditText(LauncherDialog& d, int id) {
   return static_cast<QLineEdit*>(d.Control(id))->text();

@@ -20,13 +20,6 @@ extern char** environ;
 namespace vts::test {
 namespace {
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 struct LauncherRun {
   int status = -1;
   std::string standardError;

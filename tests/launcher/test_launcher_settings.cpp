@@ -4,10 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "core/product_name.h"
 #include "launcher/launcher_settings.h"
+#include "launcher_test_util.h"
 #include "test_env.h"
 
 namespace vts::launcher {
@@ -19,13 +21,7 @@ void PrintTo(const DefaultFolders& f, std::ostream* os) {
 namespace {
 
 using namespace std::string_literals;
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using test::ReadBytes;
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -240,20 +236,27 @@ TEST(LauncherNames, RecorderDocumentsAndDesktopEntryFollowTheVariant) {
   std::string lower = n;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   EXPECT_EQ(LauncherDesktopEntryFileName(), lower + "-start.desktop");
-  EXPECT_EQ(LauncherDesktopEntryText("/opt/my apps/VoxtrailStart"),
-            "[Desktop Entry]\n"
-            "Type=Application\n"
-            "Name=" +
-                n +
-                " (two positions)\n"
-                "Exec=\"/opt/my apps/VoxtrailStart\" %f\n"
-                "Terminal=false\n"
-                "Categories=AudioVideo;Audio;Education;\n"
-                "Actions=DefaultFolders;\n"
-                "\n"
-                "[Desktop Action DefaultFolders]\n"
-                "Name=Default folders\n"
-                "Exec=\"/opt/my apps/VoxtrailStart\" setup\n");
+  // Group -> key -> value, as a desktop reads the entry.
+  std::map<std::string, std::map<std::string, std::string>> entry;
+  std::istringstream in(LauncherDesktopEntryText("/opt/my $apps/VoxtrailStart"));
+  std::string group, line;
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      group = line.substr(1, line.size() - 2);
+    } else {
+      const std::size_t eq = line.find('=');
+      ASSERT_NE(eq, std::string::npos) << line;
+      entry[group][line.substr(0, eq)] = line.substr(eq + 1);
+    }
+  }
+  const std::string quoted = "\"/opt/my \\\\$apps/VoxtrailStart\"";
+  EXPECT_EQ(entry["Desktop Entry"]["Type"], "Application");
+  EXPECT_EQ(entry["Desktop Entry"]["Name"], n + " (two positions)");
+  EXPECT_EQ(entry["Desktop Entry"]["Exec"], quoted + " %f");
+  EXPECT_EQ(entry["Desktop Entry"]["Actions"], "DefaultFolders;");
+  EXPECT_EQ(entry["Desktop Action DefaultFolders"]["Name"], "Default folders");
+  EXPECT_EQ(entry["Desktop Action DefaultFolders"]["Exec"], quoted + " setup");
 }
 
 }  // namespace
