@@ -125,6 +125,17 @@ std::vector<pid_t> Recorders(const std::string& root) {
   return out;
 }
 
+// Ends recorders of the root still running when the test leaves early.
+struct RecorderCleanup {
+  std::string root;
+  ~RecorderCleanup() {
+    for (pid_t pid : Recorders(root)) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
 TEST(LauncherRealWindows, StartsTwoRecordersSideBySide) {
   ASSERT_FALSE(PulseTestServer().empty()) << "the private PulseAudio server is not running";
   BecomeSubreaper();
@@ -132,6 +143,7 @@ TEST(LauncherRealWindows, StartsTwoRecordersSideBySide) {
   ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start (scripts/setup.sh installs it)";
 
   const std::string root = TestRoot();
+  const RecorderCleanup cleanup{root};
   ASSERT_TRUE(launcher::WritePathIni(launcher::PathIniPath(), {root + "/save", root + "/open"}));
   const std::string wav = MakeTempDir("lesson") + "/lesson one.wav";
   WriteWav(wav);
