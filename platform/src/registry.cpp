@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "platform/known_folders.h"
+#include "platform/notice.h"
 #include "platform/utf.h"
 
 namespace vts::plat {
@@ -22,6 +23,74 @@ namespace {
 using nlohmann::ordered_json;
 
 std::mutex g_mutex;  // flock is per open file; this keeps threads of one process in line too
+
+// A store deeper than this, or larger, is not one this program wrote: writing it back would
+// recurse without bound or fill the disk.
+constexpr int kMaxStoreDepth = 64;
+constexpr std::uintmax_t kMaxStoreBytes = 16u << 20;
+
+bool IsStringOrAbsent(const ordered_json& object, const char* name) {
+  auto it = object.find(name);
+  return it == object.end() || it->is_string();
+}
+
+// Why a parsed document is not a store (empty when it is one). Every access below relies on it.
+std::string StoreShapeProblem(const ordered_json& doc) {
+  if (!doc.is_object()) return "not a JSON object";
+  auto keys = doc.find("keys");
+  if (keys == doc.end() || !keys->is_array()) return "no \"keys\" list";
+  for (const auto& k : *keys) {
+    if (!k.is_object()) return "a key that is not an object";
+    auto path = k.find("path");
+    if (path == k.end() || !path->is_string()) return "a key without a text path";
+    auto values = k.find("values");
+    if (values == k.end() || !values->is_array()) return "a key without a \"values\" list";
+    for (const auto& v : *values) {
+      if (!v.is_object()) return "a value that is not an object";
+      auto name = v.find("name");
+      if (name == v.end() || !name->is_string()) return "a value without a text name";
+      if (!IsStringOrAbsent(v, "data")) return "a value whose data is not text";
+      auto type = v.find("type");
+      if (type != v.end() && !type->is_number_unsigned())
+        return "a value whose type is not a number";
+    }
+  }
+  return {};
+}
+
+// Reads the store at `path`: the document, or the reason it cannot be used.
+bool ReadStore(const std::string& path, ordered_json* doc, std::string* why) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return true;  // no store yet
+  in.seekg(0, std::ios::end);
+  const auto size = static_cast<std::uintmax_t>(in.tellg());
+  if (size > kMaxStoreBytes) {
+    *why = "larger than " + std::to_string(kMaxStoreBytes >> 20) + " MiB";
+    return false;
+  }
+  in.seekg(0);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  bool tooDeep = false;
+  ordered_json::parser_callback_t limit = [&](int depth, ordered_json::parse_event_t,
+                                              ordered_json&) {
+    if (depth > kMaxStoreDepth) tooDeep = true;
+    return !tooDeep;
+  };
+  ordered_json parsed = ordered_json::parse(ss.str(), limit, /*allow_exceptions=*/false);
+  if (tooDeep) {
+    *why = "nested deeper than " + std::to_string(kMaxStoreDepth) + " levels";
+    return false;
+  }
+  if (parsed.is_discarded()) {
+    *why = "not valid JSON";
+    return false;
+  }
+  *why = StoreShapeProblem(parsed);
+  if (!why->empty()) return false;
+  *doc = std::move(parsed);
+  return true;
+}
 
 std::string Fold(const std::string& s) {
   std::string out = s;
@@ -59,10 +128,12 @@ const char* HiveName(Hive h) {
 
 class LockedStore {
  public:
-  LockedStore(Hive hive, unsigned flags, bool forWrite) : guard_(g_mutex), path_(RegistryFile(hive, flags)) {
+  LockedStore(Hive hive, unsigned flags, bool forWrite)
+      : guard_(g_mutex), path_(RegistryFile(hive, flags)) {
     std::string folder = path_.substr(0, path_.find_last_of('/'));
     if (forWrite && !CreateFolderChain(folder, 0700)) return;
-    int fd = open((folder + "/.lock").c_str(), (forWrite ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC, 0600);
+    int fd = open((folder + "/.lock").c_str(), (forWrite ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC,
+                  0600);
     if (fd < 0) {
       if (forWrite) return;
     } else {
@@ -70,13 +141,13 @@ class LockedStore {
       lockFd_ = fd;
     }
     ok_ = true;
-    std::ifstream in(path_, std::ios::binary);
-    if (in) {
-      std::stringstream ss;
-      ss << in.rdbuf();
-      doc_ = ordered_json::parse(ss.str(), nullptr, false);
+    std::string why;
+    if (!ReadStore(path_, &doc_, &why)) {
+      // Kept beside the store for a person to look at; the program goes on with an empty one.
+      MoveUnreadableAside(path_, why);
+      doc_ = nullptr;
     }
-    if (!doc_.is_object() || !doc_.contains("keys") || !doc_["keys"].is_array()) {
+    if (!doc_.is_object()) {
       doc_ = ordered_json::object();
       doc_["keys"] = ordered_json::array();
     }
@@ -123,7 +194,7 @@ class LockedStore {
     {
       std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
       if (!out) return false;
-      out << doc_.dump(2) << "\n";
+      out << doc_.dump(2, ' ', false, ordered_json::error_handler_t::replace) << "\n";
       out.flush();
       if (!out) {
         unlink(tmp.c_str());
@@ -178,8 +249,8 @@ bool RegKeyExists(Hive hive, const std::string& keyPath, unsigned flags) {
   return store.ok() && store.FindKey(keyPath) != nullptr;
 }
 
-bool RegSetString(Hive hive, const std::string& keyPath, const std::string& name, const std::string& data,
-                  unsigned flags) {
+bool RegSetString(Hive hive, const std::string& keyPath, const std::string& name,
+                  const std::string& data, unsigned flags) {
   LockedStore store(hive, flags, true);
   if (!store.ok()) return false;
   ordered_json* key = store.CreateKey(keyPath);
@@ -203,20 +274,22 @@ bool RegSetString(Hive hive, const std::string& keyPath, const std::string& name
   return store.Save();
 }
 
-std::optional<std::string> RegGetString(Hive hive, const std::string& keyPath, const std::string& name,
-                                        unsigned flags) {
+std::optional<std::string> RegGetString(Hive hive, const std::string& keyPath,
+                                        const std::string& name, unsigned flags) {
   LockedStore store(hive, flags, false);
   if (!store.ok()) return std::nullopt;
   ordered_json* key = store.FindKey(keyPath);
   if (!key) return std::nullopt;
   std::string want = Fold(name);
   for (auto& v : (*key)["values"]) {
-    if (Fold(v["name"].get<std::string>()) == want && v.value("type", REG_SZ) == REG_SZ) return v.value("data", "");
+    if (Fold(v["name"].get<std::string>()) == want && v.value("type", REG_SZ) == REG_SZ)
+      return v.value("data", "");
   }
   return std::nullopt;
 }
 
-bool RegEnumValue(Hive hive, const std::string& keyPath, std::uint32_t index, RegValue* out, unsigned flags) {
+bool RegEnumValue(Hive hive, const std::string& keyPath, std::uint32_t index, RegValue* out,
+                  unsigned flags) {
   LockedStore store(hive, flags, false);
   if (!store.ok()) return false;
   ordered_json* key = store.FindKey(keyPath);
