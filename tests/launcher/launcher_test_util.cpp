@@ -55,13 +55,13 @@ void FakeRecorders::Export() const {
   ::setenv("VTS_FAKE_RECORDER_LOG", log_.c_str(), 1);
 }
 
-std::vector<RecorderStart> FakeRecorders::Records() const {
+std::vector<FakeRecorderStart> FakeRecorders::Records() const {
   const std::string text = ReadBytes(log_);
-  std::vector<RecorderStart> out;
+  std::vector<FakeRecorderStart> out;
   std::size_t start = 0;
   for (std::size_t end = text.find('\x1e'); end != std::string::npos;
        end = text.find('\x1e', start)) {
-    RecorderStart record;
+    FakeRecorderStart record;
     const std::string body = text.substr(start, end - start);
     std::vector<std::string> fields;
     std::size_t from = 0;
@@ -76,13 +76,13 @@ std::vector<RecorderStart> FakeRecorders::Records() const {
     out.push_back(record);
     start = end + 1;
   }
-  std::sort(out.begin(), out.end(), [](const RecorderStart& a, const RecorderStart& b) {
+  std::sort(out.begin(), out.end(), [](const FakeRecorderStart& a, const FakeRecorderStart& b) {
     return a.arguments < b.arguments;
   });
   return out;
 }
 
-std::vector<RecorderStart> FakeRecorders::Release() {
+std::vector<FakeRecorderStart> FakeRecorders::Release() {
   // Read and write at once: the open never blocks, and every reader, now or later, goes on.
   const int gate = ::open(fifo_.c_str(), O_RDWR | O_CLOEXEC);
   if (gate < 0) throw std::runtime_error("cannot open the FIFO");

@@ -8,10 +8,10 @@
 namespace vts::test {
 
 // One start of the fake recorder: its working folder and its arguments.
-struct RecorderStart {
+struct FakeRecorderStart {
   std::string workingFolder;
   std::vector<std::string> arguments;
-  bool operator==(const RecorderStart&) const = default;
+  bool operator==(const FakeRecorderStart&) const = default;
 };
 
 // Makes this process the reaper of every process it starts, also of those a launcher starts
@@ -36,11 +36,11 @@ class FakeRecorders {
   void Export() const;
 
   // The records written so far (none before Release).
-  std::vector<RecorderStart> Records() const;
+  std::vector<FakeRecorderStart> Records() const;
 
   // Opens the FIFO, so every fake started goes on, and reaps all children of this process;
   // the records then, ordered by their arguments.
-  std::vector<RecorderStart> Release();
+  std::vector<FakeRecorderStart> Release();
 
  private:
   std::string fifo_;

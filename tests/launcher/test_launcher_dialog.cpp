@@ -23,8 +23,8 @@ namespace vts::launcher {
 namespace {
 
 using test::FakeRecorders;
+using test::FakeRecorderStart;
 using test::ReadBytes;
-using test::RecorderStart;
 
 QString EditText(LauncherDialog& d, int id) {
   return static_cast<QLineEdit*>(d.Control(id))->text();
@@ -126,7 +126,7 @@ TEST_F(LauncherDialogTest, SetupShowsTheStoredFoldersAndAReadableFileShowsNoDial
   shown_ = false;
   EXPECT_EQ(Run({"/home/u/a.wav"}, [](LauncherDialog& d) { d.reject(); }), 0);
   EXPECT_FALSE(shown_);
-  const std::vector<RecorderStart> starts = fakes_->Release();
+  const std::vector<FakeRecorderStart> starts = fakes_->Release();
   ASSERT_EQ(starts.size(), 2u);
   EXPECT_EQ(starts[0].arguments, (std::vector<std::string>{"/Pos:1", "/home/u/a.wav"}));
   EXPECT_EQ(starts[1].arguments, (std::vector<std::string>{"/Pos:2", "/home/u/a.wav"}));
@@ -186,17 +186,17 @@ TEST_F(LauncherDialogTest, OkWritesTheExactBytesAndStartsBothRecorders) {
   EXPECT_EQ(ReadBytes(ini_), "[Main]\r\nPathSave=" + docs_ + "\r\nPathOpen=/srv/les sons\r\n\r\n");
   // The launcher has returned while both recorders wait.
   EXPECT_TRUE(fakes_->Records().empty());
-  const std::vector<RecorderStart> starts = fakes_->Release();
+  const std::vector<FakeRecorderStart> starts = fakes_->Release();
   ASSERT_EQ(starts.size(), 2u);
-  EXPECT_EQ(starts[0], (RecorderStart{cwd_, {"/Pos:1", file}}));
-  EXPECT_EQ(starts[1], (RecorderStart{cwd_, {"/Pos:2", file}}));
+  EXPECT_EQ(starts[0], (FakeRecorderStart{cwd_, {"/Pos:1", file}}));
+  EXPECT_EQ(starts[1], (FakeRecorderStart{cwd_, {"/Pos:2", file}}));
   EXPECT_TRUE(test::HasNoChildren());
 
   // The next start reads the file and shows no dialog.
   shown_ = false;
   Run({"/PXN"}, [](LauncherDialog& d) { d.reject(); });
   EXPECT_FALSE(shown_);
-  const std::vector<RecorderStart> again = fakes_->Release();
+  const std::vector<FakeRecorderStart> again = fakes_->Release();
   ASSERT_EQ(again.size(), 4u);  // the log keeps the first two, which sort first
   EXPECT_EQ(again[2].arguments, std::vector<std::string>{"/_p"});
   EXPECT_EQ(again[3].arguments, std::vector<std::string>{"/_s"});

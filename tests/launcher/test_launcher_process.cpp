@@ -109,7 +109,7 @@ TEST_F(LauncherProcess, StartsTwoRecordersWithTheirSwitchAndTheFileAndEndsFirst)
     EXPECT_EQ(run.standardError, "");
     // The launcher has ended while both recorders still wait.
     EXPECT_TRUE(fakes.Records().empty());
-    const std::vector<RecorderStart> starts = fakes.Release();
+    const std::vector<FakeRecorderStart> starts = fakes.Release();
     ASSERT_EQ(starts.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
       EXPECT_EQ(starts[i].arguments, c.expected[i]);

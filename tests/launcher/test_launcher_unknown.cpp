@@ -41,7 +41,7 @@ TEST(LauncherUnknownVariant, StartsTheRecorderUnknownAndUsesFoldersOfThatName) {
   EXPECT_TRUE(
       std::filesystem::is_regular_file(root + "/xdg-data/applications/unknown-start.desktop"));
 
-  const std::vector<test::RecorderStart> starts = fakes.Release();
+  const std::vector<test::FakeRecorderStart> starts = fakes.Release();
   ASSERT_EQ(starts.size(), 2u);
   EXPECT_EQ(starts[0].arguments, (std::vector<std::string>{"/Pos:1", "/a/b.wav"}));
   EXPECT_EQ(starts[1].arguments, (std::vector<std::string>{"/Pos:2", "/a/b.wav"}));

@@ -18,6 +18,7 @@
 #include "launcher_test_util.h"
 #include "platform/process.h"
 #include "pulse_util.h"
+#include "recorder_process.h"
 #include "test_env.h"
 
 extern char** environ;
@@ -199,15 +200,7 @@ TEST(LauncherRealWindows, StartsTwoRecordersSideBySide) {
 
   // Both end on SIGTERM, with status 0; they are this process's children now.
   for (pid_t r : recorders) ::kill(r, SIGTERM);
-  for (pid_t r : recorders) {
-    int s = -1;
-    const bool ended = WaitFor([&] { return ::waitpid(r, &s, WNOHANG) == r; }, 60s);
-    if (!ended) {
-      ::kill(r, SIGKILL);
-      ::waitpid(r, nullptr, 0);
-    }
-    EXPECT_TRUE(ended && WIFEXITED(s) && WEXITSTATUS(s) == 0) << "recorder " << r;
-  }
+  for (pid_t r : recorders) EXPECT_EQ(WaitForExit(r), 0) << "recorder " << r;
 }
 
 }  // namespace
