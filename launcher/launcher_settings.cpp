@@ -6,7 +6,7 @@
 #include "core/data_folder.h"
 #include "core/file_associations.h"
 #include "core/product_name.h"
-#include "core/settings_files.h"
+#include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/utf.h"
 
@@ -65,9 +65,11 @@ void ParsePathIni(std::string_view text, DefaultFolders& folders) {
 }
 
 bool ReadPathIni(const std::string& path, DefaultFolders& folders) {
-  const std::optional<std::string> text = ReadWholeFile(path, kMaxPathIniBytes);
-  if (!text) return false;
-  ParsePathIni(*text, folders);
+  std::string text;
+  plat::ReadFileOptions options;
+  options.maxBytes = kMaxPathIniBytes;
+  if (plat::ReadWholeFile(path, &text, options) != plat::ReadFileStatus::kOk) return false;
+  ParsePathIni(text, folders);
   return true;
 }
 
@@ -80,7 +82,7 @@ std::string PathIniText(const DefaultFolders& folders) {
 bool WritePathIni(const std::string& path, const DefaultFolders& folders) {
   const std::size_t slash = path.find_last_of('/');
   if (slash != std::string::npos && slash > 0) plat::CreateFolderChain(path.substr(0, slash));
-  return WriteFileAtomically(path, PathIniText(folders));
+  return plat::WriteFileAtomically(path, PathIniText(folders), plat::kModeUnderUmask);
 }
 
 LauncherArguments ParseLauncherArguments(const std::vector<std::string>& arguments) {

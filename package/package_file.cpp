@@ -1,11 +1,6 @@
 // The package file: unpacking, writing through a temporary file, packing a folder.
 #include "package/package_file.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -14,6 +9,8 @@
 #include <vector>
 
 #include "package/zip.h"
+#include "platform/files.h"
+#include "platform/utf.h"
 #include "zip_internal.h"
 
 namespace vts {
@@ -41,34 +38,17 @@ std::string LowerExtension(const std::string& name) {
   return ext;
 }
 
-// A temporary file beside `path` for the new archive.
-std::string SiblingTemp(const std::string& path) {
-  std::string t = path + ".tmp-XXXXXX";
-  const int fd = ::mkostemp(t.data(), O_CLOEXEC);
-  if (fd < 0) return {};
-  ::fchmod(fd, 0644);
-  ::close(fd);
-  return t;
-}
-
-bool Commit(const std::string& temp, const std::string& path) {
-  const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-  bool ok = fd >= 0 && ::fsync(fd) == 0;
-  if (fd >= 0) ::close(fd);
-  return ok && std::rename(temp.c_str(), path.c_str()) == 0;
-}
-
 // Runs `fill` on a new archive at a temporary path and renames it over `path` on success.
 template <typename Fill>
 bool WriteArchiveReplacing(const std::string& path, std::string* error, Fill fill) {
-  const std::string temp = SiblingTemp(path);
-  if (temp.empty()) {
+  plat::FileReplacement file;
+  if (!file.Open(path, 0644) || !file.Finish()) {
     SetError(error, "cannot create a file in the folder of " + path);
     return false;
   }
+  const std::string& temp = file.TempPath();
   ZipHandle* h = CreateZipWriter(temp);
   if (!h) {
-    ::unlink(temp.c_str());
     SetError(error, "cannot create " + temp);
     return false;
   }
@@ -78,11 +58,10 @@ bool WriteArchiveReplacing(const std::string& path, std::string* error, Fill fil
     SetError(error, ZipError("the archive could not be completed", closed));
     ok = false;
   }
-  if (ok && !Commit(temp, path)) {
+  if (ok && !file.Commit()) {
     SetError(error, "cannot replace " + path);
     ok = false;
   }
-  if (!ok) ::unlink(temp.c_str());
   return ok;
 }
 
@@ -102,7 +81,7 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
     ZipEntryInfo info;
     if (GetZipEntryInfo(h, i, info) != ZR_OK) break;
     if (info.attributes & kFileAttrDirectory) continue;
-    const auto utf8 = zipdetail::Utf16ToUtf8(info.name);
+    const auto utf8 = plat::Utf16ToUtf8(info.name, plat::InvalidUtf::kRefuse);
     if (!utf8 || !IsSafeZipEntryName(*utf8)) continue;  // as the reader's extraction refuses it
     const std::string ext = LowerExtension(*utf8);
     if (ext.empty()) continue;
@@ -118,23 +97,24 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
       break;
     }
     const std::string target = base + ext;
-    ::chmod(target.c_str(), 0644);
-    ::unlink(target.c_str());
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) continue;  // as a failed extraction: the entry is skipped
+    plat::SetFileMode(target, 0644);
+    plat::RemoveFile(target);
+    plat::UniqueFd fd =
+        plat::OpenFile(target, plat::kOpenWrite | plat::kOpenCreate | plat::kOpenExclusive, 0644);
+    if (!fd) continue;  // as a failed extraction: the entry is skipped
     int writeErrno = 0;
     rc = ReadZipEntryData(h, i, [&](std::span<const std::uint8_t> piece) {
       errno = 0;
-      if (zipdetail::WriteAll(fd, piece.data(), piece.size())) return true;
+      if (zipdetail::WriteAll(fd.get(), piece.data(), piece.size())) return true;
       writeErrno = errno != 0 ? errno : EIO;
       return false;
     });
-    if (::close(fd) != 0 && rc == ZR_OK) {
+    if (!fd.Close() && rc == ZR_OK) {
       writeErrno = errno;
       rc = ZR_WRITE;
     }
     if (rc == ZR_OK) continue;
-    ::unlink(target.c_str());  // never leave part of an entry behind
+    plat::RemoveFile(target);  // never leave part of an entry behind
     if (writeErrno != 0) {
       SetError(error,
                "the entry \"" + *utf8 + "\" could not be written: " + std::strerror(writeErrno));
@@ -143,7 +123,7 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
   }
   CloseZipReader(h);
   if (failed) {
-    for (const char* ext : {".mpa", ".cif", ".txt"}) ::unlink((base + ext).c_str());
+    for (const char* ext : {".mpa", ".cif", ".txt"}) plat::RemoveFile(base + ext);
     return {};
   }
   const std::string mp3 = base + ".mp3";
@@ -182,24 +162,23 @@ bool WritePackage(const std::string& packagePath, const PackageParts& parts, std
     }
     return true;
   });
-  ::unlink(parts.mpaPath.c_str());
+  plat::RemoveFile(parts.mpaPath);
   return ok;
 }
 
 bool BuildPackageFromFolder(const std::string& folder, const std::string& packagePath,
                             std::string* error) {
-  DIR* d = ::opendir(folder.c_str());
-  if (!d) {
+  std::vector<std::string> all;
+  if (!plat::ListFolder(folder, &all)) {
     SetError(error, "cannot read the folder " + folder);
     return false;
   }
   std::vector<std::string> names;
-  while (dirent* e = ::readdir(d)) {
-    const std::string n = e->d_name;
-    struct stat st {};
-    if (::stat((folder + "/" + n).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(n);
+  for (const std::string& n : all) {
+    plat::FileStatus st;
+    if (plat::StatPath(folder + "/" + n, &st) && st.kind == plat::FileKind::kRegular)
+      names.push_back(n);
   }
-  ::closedir(d);
   std::sort(names.begin(), names.end());
   return WriteArchiveReplacing(packagePath, error, [&](ZipHandle* h) {
     for (const std::string& n : names) {

@@ -2,10 +2,6 @@
 // capture thread (half-period passes) and the playback thread (endpoint events).
 #include "audio/sound_works_was.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -28,8 +24,9 @@ extern "C" {
 #include "audio/endpoint.h"
 #include "audio/sound_log.h"
 #include "core/log.h"
+#include "platform/process.h"
 #include "platform/thread_queue.h"
-#include "utf16.h"
+#include "platform/utf.h"
 
 namespace vts {
 
@@ -159,7 +156,7 @@ struct CSoundWorksWAS::Impl {
     auto s = std::make_unique<SoundStream>();
     s->id = id;
     s->streamId = streamId;
-    s->device = backend ? backend->GetDevice(audio::ToUtf8(id)) : nullptr;
+    s->device = backend ? backend->GetDevice(plat::Utf16ToUtf8(id)) : nullptr;
     SoundStream* raw = s.get();
     list.push_back(std::move(s));
     count = std::uint32_t(list.size());
@@ -591,7 +588,7 @@ struct CSoundWorksWAS::Impl {
   void PlaybackThreadProc() {
     plat::CreateQueueByPostingToSelf();
     playbackThreadId->store(plat::CurrentThreadId());
-    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), -15);  // only with the right to
+    plat::RaiseCurrentThreadPriority(-15);  // only with the right to
     const auto period = std::chrono::milliseconds(std::max<long>(1, long(self->periodMs)));
     for (;;) {
       plat::Msg msg;
@@ -663,7 +660,7 @@ std::vector<SoundDeviceEntry> EnumerateDevices(audio::EndpointBackend* backend, 
   if (!backend) return out;
   for (const auto& e : backend->EnumerateEndpoints(flow)) {
     if (e.id.empty()) continue;  // endpoints without an id are skipped
-    out.push_back({audio::ToUtf16(e.id), audio::ToUtf16(e.name)});
+    out.push_back({plat::Utf8ToUtf16(e.id), plat::Utf8ToUtf16(e.name)});
   }
   return out;
 }
@@ -680,7 +677,7 @@ SoundDeviceEntry CSoundWorksWAS::GetDefaultDevice(DataFlow flow) {
   if (!impl_->backend) return {};
   auto e = impl_->backend->GetDefaultEndpoint(flow);
   if (!e) return {};
-  return {audio::ToUtf16(e->id), audio::ToUtf16(e->name)};
+  return {plat::Utf8ToUtf16(e->id), plat::Utf8ToUtf16(e->name)};
 }
 
 void CSoundWorksWAS::StartCapture(const std::u16string& id, std::uint32_t streamId,

@@ -1,21 +1,14 @@
 // File associations in the registry store and the XDG desktop entry / MIME type.
 #include "core/file_associations.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "core/product_name.h"
+#include "platform/files.h"
 #include "platform/known_folders.h"
+#include "platform/process.h"
 #include "platform/registry.h"
-
-extern char** environ;
 
 namespace vts {
 namespace {
@@ -34,43 +27,13 @@ void SetBothViews(Hive hive, const std::string& key, const std::string& data) {
   plat::RegSetString(hive, key, "", data, plat::KEY_WOW64_64KEY);
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::string();
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 // Writes the file only when its text differs; true when it was written.
 bool WriteIfChanged(const std::string& path, const std::string& text) {
-  if (ReadText(path) == text) return false;
+  std::string old;
+  if (plat::ReadWholeFile(path, &old) == plat::ReadFileStatus::kOk && old == text) return false;
   std::string folder = path.substr(0, path.find_last_of('/'));
   if (!plat::CreateFolderChain(folder)) return false;
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out) return false;
-  }
-  return rename(tmp.c_str(), path.c_str()) == 0;
-}
-
-// Runs a desktop tool from PATH if it is there, quietly, and waits for it.
-void RunQuietly(const char* tool, const std::string& arg) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::string a0 = tool;
-  std::string a1 = arg;
-  char* argv[] = {a0.data(), a1.data(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, tool, &actions, nullptr, argv, environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-  }
-  posix_spawn_file_actions_destroy(&actions);
+  return plat::WriteFileAtomically(path, text, plat::kModeUnderUmask);
 }
 
 std::string FileStem() { return Lower(GetProductNameUtf8()); }
@@ -95,14 +58,15 @@ std::string DesktopExecQuote(const std::string& s) {
 bool WriteDesktopEntry(const std::string& fileName, const std::string& text) {
   const std::string folder = plat::XdgDataHome() + "/applications";
   if (!WriteIfChanged(folder + "/" + fileName, text)) return false;
-  RunQuietly("update-desktop-database", folder);
+  plat::RunQuietlyAndWait("update-desktop-database", {folder});
   return true;
 }
 
 void RegisterOpenWithMru(const std::string& extension) {
   const std::string n = GetProductNameUtf8();
   const std::string exe = n + ".exe";
-  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + extension + "\\OpenWithList";
+  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" +
+                          extension + "\\OpenWithList";
   if (!plat::RegCreateKey(Hive::HKEY_CURRENT_USER, key)) return;
 
   std::string mru;
@@ -131,7 +95,8 @@ void RegisterFileTypes(const std::string& programPath) {
 
   for (const char* x : kExtensions) RegisterOpenWithMru(x);
   for (const char* x : kExtensions) SetBothViews(Hive::HKEY_CLASSES_ROOT, x, d);
-  plat::RegSetString(Hive::HKEY_CURRENT_USER, "Software\\Classes\\Applications\\" + n + ".exe\\shell\\open\\command", "",
+  plat::RegSetString(Hive::HKEY_CURRENT_USER,
+                     "Software\\Classes\\Applications\\" + n + ".exe\\shell\\open\\command", "",
                      command);
   SetBothViews(Hive::HKEY_CLASSES_ROOT, d + "\\shell\\open\\command", command);
   SetBothViews(Hive::HKEY_CLASSES_ROOT, d + "\\DefaultIcon", icon);
@@ -152,9 +117,13 @@ void RegisterFileTypes(const std::string& programPath) {
   plat::RegSetString(lm, "Software\\RegisteredApplications", n, caps);
 }
 
-std::string DesktopEntryPath() { return plat::XdgDataHome() + "/applications/" + FileStem() + ".desktop"; }
+std::string DesktopEntryPath() {
+  return plat::XdgDataHome() + "/applications/" + FileStem() + ".desktop";
+}
 
-std::string MimePackagePath() { return plat::XdgDataHome() + "/mime/packages/" + FileStem() + "-vxb.xml"; }
+std::string MimePackagePath() {
+  return plat::XdgDataHome() + "/mime/packages/" + FileStem() + "-vxb.xml";
+}
 
 void RegisterDesktopIntegration(const std::string& programPath) {
   const std::string n = GetProductNameUtf8();
@@ -163,8 +132,12 @@ void RegisterDesktopIntegration(const std::string& programPath) {
   std::string mime =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-      "  <mime-type type=\"" + vxbType + "\">\n"
-      "    <comment>" + n + " package</comment>\n"
+      "  <mime-type type=\"" +
+      vxbType +
+      "\">\n"
+      "    <comment>" +
+      n +
+      " package</comment>\n"
       "    <glob pattern=\"*.vxb\"/>\n"
       "  </mime-type>\n"
       "</mime-info>\n";
@@ -172,14 +145,22 @@ void RegisterDesktopIntegration(const std::string& programPath) {
   std::string entry =
       "[Desktop Entry]\n"
       "Type=Application\n"
-      "Name=" + n + "\n"
-      "Comment=" + n + " language training tool\n"
-      "Exec=" + DesktopExecQuote(programPath) + " %f\n"
+      "Name=" +
+      n +
+      "\n"
+      "Comment=" +
+      n +
+      " language training tool\n"
+      "Exec=" +
+      DesktopExecQuote(programPath) +
+      " %f\n"
       "Terminal=false\n"
       "Categories=AudioVideo;Audio;Education;\n"
-      "MimeType=" + vxbType + ";audio/x-wav;audio/wav;audio/vnd.wave;audio/mpeg;audio/x-mp3;\n";
+      "MimeType=" +
+      vxbType + ";audio/x-wav;audio/wav;audio/vnd.wave;audio/mpeg;audio/x-mp3;\n";
 
-  if (WriteIfChanged(MimePackagePath(), mime)) RunQuietly("update-mime-database", plat::XdgDataHome() + "/mime");
+  if (WriteIfChanged(MimePackagePath(), mime))
+    plat::RunQuietlyAndWait("update-mime-database", {plat::XdgDataHome() + "/mime"});
   WriteDesktopEntry(FileStem() + ".desktop", entry);
 }
 

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/notice.h"
 #include "platform/utf.h"
@@ -190,22 +191,9 @@ class LockedStore {
   ordered_json& Doc() { return doc_; }
 
   bool Save() {
-    std::string tmp = path_ + ".tmp" + std::to_string(getpid());
-    {
-      std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-      if (!out) return false;
-      out << doc_.dump(2, ' ', false, ordered_json::error_handler_t::replace) << "\n";
-      out.flush();
-      if (!out) {
-        unlink(tmp.c_str());
-        return false;
-      }
-    }
-    if (rename(tmp.c_str(), path_.c_str()) != 0) {
-      unlink(tmp.c_str());
-      return false;
-    }
-    return true;
+    return WriteFileAtomically(
+        path_, doc_.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n",
+        kModeUnderUmask);
   }
 
  private:

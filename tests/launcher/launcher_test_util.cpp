@@ -16,19 +16,13 @@
 #include <stdexcept>
 
 #include "test_env.h"
+#include "test_files.h"
 
 namespace vts::test {
 
 void BecomeSubreaper() {
   if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
     throw std::runtime_error("cannot become a subreaper");
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 bool HasNoChildren() {
@@ -56,7 +50,7 @@ void FakeRecorders::Export() const {
 }
 
 std::vector<FakeRecorderStart> FakeRecorders::Records() const {
-  const std::string text = ReadBytes(log_);
+  const std::string text = ReadFile(log_);
   std::vector<FakeRecorderStart> out;
   std::size_t start = 0;
   for (std::size_t end = text.find('\x1e'); end != std::string::npos;

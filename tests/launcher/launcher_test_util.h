@@ -18,9 +18,6 @@ struct FakeRecorderStart {
 // detached; they can be waited for then.
 void BecomeSubreaper();
 
-// The file's bytes ("" when missing).
-std::string ReadBytes(const std::string& path);
-
 // True when this process has no child, running or ended.
 bool HasNoChildren();
 

@@ -17,6 +17,7 @@
 #include "launcher/launcher.h"
 #include "launcher_test_util.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "ui/dialog_units.h"
 
 namespace vts::launcher {
@@ -24,7 +25,7 @@ namespace {
 
 using test::FakeRecorders;
 using test::FakeRecorderStart;
-using test::ReadBytes;
+using test::ReadFile;
 
 QString EditText(LauncherDialog& d, int id) {
   return static_cast<QLineEdit*>(d.Control(id))->text();
@@ -106,7 +107,7 @@ TEST_F(LauncherDialogTest, ShowsWithTheDocumentsFolderForSetupOrAnUnreadableFile
     EXPECT_EQ(save.toStdString(), docs_);
     EXPECT_TRUE(std::filesystem::is_directory(docs_)) << "the documents folder is made";
     EXPECT_EQ(std::filesystem::exists(ini_), c.ini != nullptr) << "Cancel writes nothing";
-    if (c.ini) EXPECT_EQ(ReadBytes(ini_), c.ini);
+    if (c.ini) EXPECT_EQ(ReadFile(ini_), c.ini);
     EXPECT_TRUE(test::HasNoChildren()) << "Cancel starts nothing";
   }
 }
@@ -183,7 +184,7 @@ TEST_F(LauncherDialogTest, OkWritesTheExactBytesAndStartsBothRecorders) {
         Click(d, LauncherDialog::kIdOk);
       },
       [](QWidget*, const QString&) { return QStringLiteral("/srv/les sons"); });
-  EXPECT_EQ(ReadBytes(ini_), "[Main]\r\nPathSave=" + docs_ + "\r\nPathOpen=/srv/les sons\r\n\r\n");
+  EXPECT_EQ(ReadFile(ini_), "[Main]\r\nPathSave=" + docs_ + "\r\nPathOpen=/srv/les sons\r\n\r\n");
   // The launcher has returned while both recorders wait.
   EXPECT_TRUE(fakes_->Records().empty());
   const std::vector<FakeRecorderStart> starts = fakes_->Release();

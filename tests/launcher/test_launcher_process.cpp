@@ -14,6 +14,7 @@
 #include "launcher/launcher_settings.h"
 #include "launcher_test_util.h"
 #include "test_env.h"
+#include "test_files.h"
 
 extern char** environ;
 
@@ -63,7 +64,7 @@ LauncherRun RunLauncherProgram(const std::string& program, const std::vector<std
     if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
   }
   posix_spawn_file_actions_destroy(&actions);
-  run.standardError = ReadBytes(errPath);
+  run.standardError = ReadFile(errPath);
   return run;
 }
 
@@ -130,13 +131,13 @@ TEST_F(LauncherProcess, MissingRecorderGivesOneLineAndStatusZero) {
 TEST_F(LauncherProcess, WithoutADisplayForTheDialogSaysSoAndStartsNothing) {
   FakeRecorders fakes(folder_, GetProductNameUtf8());
   const std::string ini = root_ + "/data/" + GetProductNameUtf8() + "/VoxtrailstudyPath.ini";
-  const std::string before = ReadBytes(ini);
+  const std::string before = ReadFile(ini);
   const LauncherRun run =
       RunLauncherProgram(launcher_, {"setup"}, cwd_, root_, fakes.Environment());
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(std::count(run.standardError.begin(), run.standardError.end(), '\n'), 1)
       << run.standardError;
-  EXPECT_EQ(ReadBytes(ini), before);
+  EXPECT_EQ(ReadFile(ini), before);
   EXPECT_TRUE(HasNoChildren());
 }
 
@@ -146,7 +147,7 @@ TEST_F(LauncherProcess, WritesItsDesktopEntryOnlyWhenItChanged) {
   fakes.Release();
   const std::string entry =
       root_ + "/xdg-data/applications/" + launcher::LauncherDesktopEntryFileName();
-  EXPECT_EQ(ReadBytes(entry), launcher::LauncherDesktopEntryText(launcher_));
+  EXPECT_EQ(ReadFile(entry), launcher::LauncherDesktopEntryText(launcher_));
 
   // An entry with the same text is left alone; an outdated one is rewritten.
   const auto written = std::filesystem::last_write_time(entry);
@@ -158,7 +159,7 @@ TEST_F(LauncherProcess, WritesItsDesktopEntryOnlyWhenItChanged) {
   std::ofstream(entry, std::ios::trunc) << "[Desktop Entry]\nExec=/old/place\n";
   ASSERT_EQ(RunLauncherProgram(launcher_, {}, cwd_, root_, fakes.Environment()).status, 0);
   fakes.Release();
-  EXPECT_EQ(ReadBytes(entry), launcher::LauncherDesktopEntryText(launcher_));
+  EXPECT_EQ(ReadFile(entry), launcher::LauncherDesktopEntryText(launcher_));
 }
 
 }  // namespace

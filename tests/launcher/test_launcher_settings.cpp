@@ -11,6 +11,7 @@
 #include "launcher/launcher_settings.h"
 #include "launcher_test_util.h"
 #include "test_env.h"
+#include "test_files.h"
 
 namespace vts::launcher {
 
@@ -21,11 +22,7 @@ void PrintTo(const DefaultFolders& f, std::ostream* os) {
 namespace {
 
 using namespace std::string_literals;
-using test::ReadBytes;
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using test::ReadFile;
 
 struct IniCase {
   const char* name;
@@ -106,7 +103,7 @@ TEST(LauncherPathIni, ReadsAFileThatOpensAsReadEvenWithoutKeys) {
   int n = 0;
   for (const Case& c : cases) {
     const std::string path = folder + "/" + std::to_string(n++) + ".ini";
-    if (c.make) WriteBytes(path, c.bytes);
+    if (c.make) test::WriteText(path, c.bytes);
     DefaultFolders folders{"old", "old"};
     EXPECT_EQ(ReadPathIni(path, folders), c.ok) << c.name;
     EXPECT_EQ(folders.save, c.save) << c.name;
@@ -124,7 +121,7 @@ TEST(LauncherPathIni, WritesExactBytesThatReadBackTheSame) {
       << "the folder is made first";
 
   ASSERT_TRUE(WritePathIni(path, {"/home/u/save me", "/home/u/open"}));
-  EXPECT_EQ(ReadBytes(path), "[Main]\r\nPathSave=/home/u/save me\r\nPathOpen=/home/u/open\r\n\r\n");
+  EXPECT_EQ(ReadFile(path), "[Main]\r\nPathSave=/home/u/save me\r\nPathOpen=/home/u/open\r\n\r\n");
 
   const DefaultFolders roundTrips[] = {
       {"", ""},
@@ -157,7 +154,7 @@ TEST(LauncherPathIni, WritesEmptyWhatCouldNotBeReadBack) {
 
 TEST(LauncherPathIni, ReportsAFileThatCannotBeWritten) {
   const std::string folder = test::MakeTempDir("blocked");
-  WriteBytes(folder + "/file", "x");
+  test::WriteText(folder + "/file", "x");
   EXPECT_FALSE(WritePathIni(folder + "/file/VoxtrailstudyPath.ini", {"/s", "/o"}));
   // The former file stays whole when a write fails.
   const std::string path = folder + "/keep.ini";
@@ -165,7 +162,7 @@ TEST(LauncherPathIni, ReportsAFileThatCannotBeWritten) {
   ::chmod(folder.c_str(), 0500);
   if (::access(folder.c_str(), W_OK) != 0) {  // root may write anyway
     EXPECT_FALSE(WritePathIni(path, {"/t", "/p"}));
-    EXPECT_EQ(ReadBytes(path), "[Main]\r\nPathSave=/s\r\nPathOpen=/o\r\n\r\n");
+    EXPECT_EQ(ReadFile(path), "[Main]\r\nPathSave=/s\r\nPathOpen=/o\r\n\r\n");
   }
   ::chmod(folder.c_str(), 0700);
 }

@@ -20,6 +20,7 @@
 #include "pulse_util.h"
 #include "recorder_process.h"
 #include "test_env.h"
+#include "test_files.h"
 
 extern char** environ;
 using namespace std::chrono_literals;
@@ -33,15 +34,6 @@ std::vector<std::string> ReadNulSeparated(const std::string& path) {
   std::string item;
   while (std::getline(in, item, '\0')) out.push_back(item);
   return out;
-}
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit = 90s) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < until) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return condition();
 }
 
 // A private X server on a free display; ended with the object.
@@ -76,27 +68,6 @@ class XServer {
   pid_t pid_ = -1;
   std::string display_;
 };
-
-// 0.5 s of 44.1 kHz mono 16-bit silence.
-void WriteWav(const std::string& path) {
-  const std::uint32_t frames = 22050, dataBytes = frames * 2;
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(36 + dataBytes);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(1);
-  u32(44100);
-  u32(88200);
-  u16(2);
-  u16(16);
-  out.write("data", 4);
-  u32(dataBytes);
-  out << std::string(dataBytes, '\0');
-}
 
 struct Geometry {
   int x = -1, y = -1, w = -1, h = -1;
@@ -147,7 +118,7 @@ TEST(LauncherRealWindows, StartsTwoRecordersSideBySide) {
   const RecorderCleanup cleanup{root};
   ASSERT_TRUE(launcher::WritePathIni(launcher::PathIniPath(), {root + "/save", root + "/open"}));
   const std::string wav = MakeTempDir("lesson") + "/lesson one.wav";
-  WriteWav(wav);
+  WriteWav(wav, std::vector<std::int16_t>(22050));  // 0.5 s of silence
 
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
@@ -180,13 +151,13 @@ TEST(LauncherRealWindows, StartsTwoRecordersSideBySide) {
   };
   for (const Expected& e : expected) {
     Geometry seen;
-    WaitFor([&] { return (seen = WindowGeometry(x.Display(), e.title)) == e.geometry; });
+    WaitUntil([&] { return (seen = WindowGeometry(x.Display(), e.title)) == e.geometry; }, 90s);
     EXPECT_EQ(seen, e.geometry) << e.title << " at " << seen.x << "," << seen.y << " " << seen.w
                                 << "x" << seen.h;
   }
 
   std::vector<pid_t> recorders;
-  WaitFor([&] { return (recorders = Recorders(root)).size() == 2; });
+  WaitUntil([&] { return (recorders = Recorders(root)).size() == 2; }, 90s);
   ASSERT_EQ(recorders.size(), 2u);
   std::vector<std::vector<std::string>> commandLines;
   for (pid_t r : recorders) {

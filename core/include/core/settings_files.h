@@ -111,14 +111,4 @@ bool SaveDataFolderSettings(const DataFolderSettings& settings, const std::strin
 // `path`. False (and no temporary left behind) when any step fails.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes);
 
-// The whole content of a regular file of at most `maxBytes`; none when it cannot be opened
-// or read, is no regular file, or is larger.
-std::optional<std::string> ReadWholeFile(const std::string& path, std::uint64_t maxBytes);
-
-namespace settings_text {
-// Strict conversions: none for invalid input (bad UTF-8, unpaired surrogates).
-std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
-std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
-}  // namespace settings_text
-
 }  // namespace vts
