@@ -17,6 +17,7 @@
 
 #include "audio/endpoint.h"
 #include "core/app_core.h"
+#include "video/video_manager.h"
 #include "core/command_line.h"
 #include "core/log.h"
 #include "core/product_name.h"
@@ -28,6 +29,7 @@
 #include "platform/window_bus_qt.h"
 #include "tracks/sound_track.h"
 #include "tracks/track_waveform.h"
+#include "tracks/transport.h"
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
 #include "ui/main_dialog.h"
@@ -194,7 +196,7 @@ void CMainDlg::CreateWaveformWindows() {
     CSoundTrack* track;
     int x, y, width;
   };
-  const Place places[2] = {{core->masterTrack, 12, 125, 490}, {core->studentTrack, 88, 279, 342}};
+  const Place places[2] = {{MasterTrack(), 12, 125, 490}, {StudentTrack(), 88, 279, 342}};
   for (int i = 0; i < 2; ++i) {
     const Place& p = places[i];
     if (!p.track) continue;
@@ -219,7 +221,7 @@ bool CMainDlg::OnInitDialog() {
   setWindowTitle(QStringLiteral("Recorder"));
   m_dragAnchor = QPoint(-1, -1);
   m_videoMode = 0;
-  m_transportMode = 0;
+  SetMode(vts::TransportMode::None);
 
   const std::vector<ScreenRect> screens =
       m_startEnvironment.screens.empty() ? QtScreens() : m_startEnvironment.screens;
@@ -240,8 +242,7 @@ bool CMainDlg::OnInitDialog() {
   const bool student = core && core->studentFlag;
 
   // The level sliders show the endpoints' own volumes (0 without a volume control).
-  if (core && core->masterTrack) {
-    CSoundTrack* m = core->masterTrack;
+  if (CSoundTrack* m = core ? MasterTrack() : nullptr) {
     auto show = [](CGraphicSlider* slider, std::unique_ptr<audio::EndpointVolume>& volume,
                    const std::u16string& device) {
       if (!volume) CSoundTrack::GetEndpointVolume(device, &volume);
@@ -332,8 +333,12 @@ bool CMainDlg::OnInitDialog() {
   if (core) {
     m_notifyRelay = new NotifyRelay;
     m_notifyRelay->dialog = this;
-    for (CSoundTrack* track : {core->masterTrack, core->studentTrack})
-      if (track) track->notifyTarget = NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY};
+    for (CSoundTrack* track : {MasterTrack(), StudentTrack()})
+      if (track) track->SetNotifyTarget(NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY});
+    if (core->videoManager) {
+      core->videoManager->notifyTarget = NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY};
+      SetVideo(core->videoManager);
+    }
   }
 
   bool fileOpened = false;
@@ -373,8 +378,8 @@ void CMainDlg::ReleaseStartResources() {
     m_notifyRelay->dialog = nullptr;
   }
   if (g_pAppCore) {
-    for (CSoundTrack* track : {g_pAppCore->masterTrack, g_pAppCore->studentTrack}) {
-      if (track && track->notifyTarget.window == m_notifyRelay) track->notifyTarget = {};
+    for (CSoundTrack* track : {MasterTrack(), StudentTrack()}) {
+      if (track && track->GetNotifyTarget().window == m_notifyRelay) track->SetNotifyTarget({});
     }
   }
   // The widgets go before the strips they show; the strips' drawers before the tracks.

@@ -129,6 +129,7 @@ class VirtualTimer final : public PeriodTimer {
       : owner_(std::move(owner)), state_(std::move(state)) {}
   ~VirtualTimer() override;
   void Arm(std::uint32_t intervalMs) override;
+  void Disarm() override;
   void Wait() override;
   void Wake() override;
 
@@ -750,6 +751,15 @@ void VirtualTimer::Arm(std::uint32_t intervalMs) {
     state_->armed = true;
     state_->pending = 1;  // fires at once
     state_->nextDueUs = owner_->nowUs_ + std::max<std::uint64_t>(state_->intervalUs, 1);
+  }
+  owner_->cv_.notify_all();
+}
+
+void VirtualTimer::Disarm() {
+  {
+    std::lock_guard lock(owner_->mutex_);
+    state_->armed = false;
+    state_->pending = 0;
   }
   owner_->cv_.notify_all();
 }

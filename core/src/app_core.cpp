@@ -6,9 +6,11 @@
 
 #include "core/data_folder.h"
 #include "core/log.h"
+#include "core/track_sound_handler.h"
 #include "platform/known_folders.h"
 #include "tracks/core_tracks.h"
 #include "tracks/sound_track.h"
+#include "video/video_manager.h"
 
 namespace vts {
 
@@ -16,34 +18,15 @@ CAppCore* g_pAppCore = nullptr;
 
 namespace {
 
-// One track as the core thread sees it.
-class TrackHandler : public ITrackSoundHandlers {
- public:
-  explicit TrackHandler(CSoundTrack* track) : track_(track) {}
-  void OnBufferPlayed(plat::WPARAM* descr) override {
-    auto* d = reinterpret_cast<CBufferDescr*>(*descr);
-    track_->OnBufferPlayed(&d);
-    *descr = reinterpret_cast<plat::WPARAM>(d);
-  }
-  void OnCapturedBlock(plat::WPARAM descr) override { OnCapturedBlockFrom(descr, 0); }
-  void OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) override {
-    track_->OnCapturedBlock(reinterpret_cast<CBufferDescr*>(descr), static_cast<std::uint32_t>(engineTag));
-  }
-  bool TakesEndMark(plat::LPARAM engineTag) override {
-    return static_cast<std::uint32_t>(engineTag) == track_->EngineTag();
-  }
-
- private:
-  CSoundTrack* track_;
-};
-
-void ReleaseSoundDescr(plat::WPARAM descr) { ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(descr)); }
+void ReleaseSoundDescr(plat::WPARAM descr) {
+  ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(descr));
+}
 
 }  // namespace
 
 struct CAppCore::TrackHandlers {
-  TrackHandler master;
-  TrackHandler student;
+  CTrackSoundHandler master;
+  CTrackSoundHandler student;
 };
 
 CAppCore::CAppCore() {
@@ -51,7 +34,8 @@ CAppCore::CAppCore() {
   outputDeviceName = std::u16string(1, u'\uFFFF');
   inputDeviceName = std::u16string(1, u'\uFFFF');
   std::string program = plat::ProgramPath();
-  if (auto slash = program.find_last_of('/'); slash != std::string::npos) programFolder = program.substr(0, slash + 1);
+  if (auto slash = program.find_last_of('/'); slash != std::string::npos)
+    programFolder = program.substr(0, slash + 1);
 
   // 2. Lock, counters, flags and the destination list start at zero (member initialisers).
 
@@ -66,9 +50,11 @@ CAppCore::CAppCore() {
   tracks_ = std::make_unique<CCoreTracks>(coreThread.Id(), engineState);
   masterTrack = tracks_->Master();
   studentTrack = tracks_->Student();
-  trackHandlers_.reset(new TrackHandlers{TrackHandler(masterTrack), TrackHandler(studentTrack)});
+  trackHandlers_.reset(
+      new TrackHandlers{CTrackSoundHandler(masterTrack), CTrackSoundHandler(studentTrack)});
   coreThread.SetTrackHandlers(&trackHandlers_->master, &trackHandlers_->student);
-  // 6. Video manager: here.
+  // 6. The video manager (its helper thread and sound engine start with it).
+  videoManager = new CVideoManager(engineState);
 
   // 7. The data folder.
   dataFolder = GetDataFolder();
@@ -100,6 +86,8 @@ CAppCore::~CAppCore() {
   coreThread.SetTrackHandlers(nullptr, nullptr);
   if (tracks_) tracks_->DeleteTracks();
   masterTrack = studentTrack = nullptr;
+  delete videoManager;
+  videoManager = nullptr;
   delete engineState;  // every engine that held it is gone
   engineState = nullptr;
 
@@ -109,15 +97,18 @@ CAppCore::~CAppCore() {
   coreThread.Stop();
 }
 
-void CAppCore::SetAudioDeviceNames(const std::u16string& outputName, const std::u16string& inputName) {
+void CAppCore::SetAudioDeviceNames(const std::u16string& outputName,
+                                   const std::u16string& inputName) {
   // Hands the names to both tracks, the video manager and its video window (an empty name
   // leaves that side alone). The core's own two names are written by the command line.
   if (tracks_) tracks_->SetAudioDeviceNames(outputName, inputName);
+  if (videoManager && !outputName.empty()) videoManager->SetOutputDevice(outputName);
 }
 
 void CAppCore::SetStreamDestinations(const std::vector<StreamDestination>& list) {
   std::lock_guard lock(coreLock);
-  destinationCount = static_cast<std::uint32_t>(std::min<std::size_t>(list.size(), kMaxStreamDestinations));
+  destinationCount =
+      static_cast<std::uint32_t>(std::min<std::size_t>(list.size(), kMaxStreamDestinations));
   std::copy_n(list.begin(), destinationCount, streamDestinations.begin());
 }
 

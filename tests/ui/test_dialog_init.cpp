@@ -213,8 +213,8 @@ TEST_F(DialogInitTest, TooltipsOnlyOnShownControls) {
 TEST_F(DialogInitTest, TracksReportToTheWindowAndStripsAreShown) {
   Start({"/_t"});
   for (CSoundTrack* t : {g_pAppCore->masterTrack, g_pAppCore->studentTrack}) {
-    EXPECT_NE(t->notifyTarget.window, nullptr);
-    EXPECT_EQ(t->notifyTarget.message, WM_TRACKNOTIFY);
+    EXPECT_NE(t->GetNotifyTarget().window, nullptr);
+    EXPECT_EQ(t->GetNotifyTarget().message, WM_TRACKNOTIFY);
   }
   ASSERT_NE(dlg->WaveformWindow(0), nullptr);
   ASSERT_NE(dlg->WaveformWindow(1), nullptr);

@@ -102,6 +102,8 @@ class PeriodTimer {
   virtual ~PeriodTimer() = default;
   // Fires at once, then every `intervalMs`.
   virtual void Arm(std::uint32_t intervalMs) = 0;
+  // No more ticks until the next Arm (a Wait meanwhile returns only on Wake).
+  virtual void Disarm() = 0;
   // Blocks until the timer fired (or Wake was called).
   virtual void Wait() = 0;
   // Lets a current or the next Wait return without a tick (used when the owner stops).

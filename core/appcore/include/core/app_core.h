@@ -24,6 +24,7 @@ namespace vts {
 
 class CSoundTrack;
 class CCoreTracks;
+class CVideoManager;
 struct EngineStateBlock;
 
 // One receiver of the stream: a number and an IPv4 address a.b.c.d.
@@ -83,6 +84,8 @@ class CAppCore {
   // here; null after the destruction's step 5.
   CSoundTrack* masterTrack = nullptr;
   CSoundTrack* studentTrack = nullptr;
+  // The Master side's video, owned here; made after the tracks, deleted after them.
+  CVideoManager* videoManager = nullptr;
 
   std::array<StreamDestination, kMaxStreamDestinations> streamDestinations{};
   std::uint32_t destinationCount = 0;
