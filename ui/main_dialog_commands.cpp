@@ -8,6 +8,7 @@
 
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
+#include "ui/transparent_button.h"
 
 namespace vts::ui {
 
@@ -146,8 +147,22 @@ bool CMainDlg::OnCommand(int controlId, int notifyCode) {
 
 void CMainDlg::OnNotify(int controlId, int code) { Dispatch(controlId, code); }
 
-void CMainDlg::OnVScroll(int code, int position, QWidget* slider) {}
-void CMainDlg::OnContextMenu(QWidget* window, QPoint point) {}
+void CMainDlg::EnableControls(bool enable) {
+  constexpr int kClear = 1044;
+  for (const auto& [id, button] : m_buttons)
+    if (id != kClear) button->setEnabled(enable);
+  for (int id : {1028, 1026, 1031, 1045})
+    if (QWidget* w = Control(id)) w->setEnabled(enable);
+}
+
+void CMainDlg::SetBusy(bool busy) {
+  m_busy = busy ? 1 : 0;
+  if (busy) {
+    setCursor(Qt::WaitCursor);
+  } else {
+    unsetCursor();
+  }
+}
 
 
 // The exit path: main_dialog_exit.cpp.
@@ -156,18 +171,7 @@ void CMainDlg::OnBnClickedMinimize() { showMinimized(); }
 // Opening and saving: main_dialog_files.cpp.
 // Classroom.
 void CMainDlg::OnBnClickedSendWav() {}
-// Editing and small commands.
-void CMainDlg::OnBnClickedMixer() {}
-void CMainDlg::OnBnClickedInsertBm() {}
-void CMainDlg::OnRClickInsertBm() {}
-void CMainDlg::OnBnClickedRemoveBm() {}
-void CMainDlg::OnDblClkChunkNumber() {}
-void CMainDlg::OnBnClickedPlus() {}
-void CMainDlg::OnBnClickedMinus() {}
-void CMainDlg::OnBnClickedClear() {}
-void CMainDlg::OnEnChangeMasterText() {}
-void CMainDlg::OnEnChangeStudentText() {}
-void CMainDlg::OnBnClickedMasterErase() {}
+// Editing, levels and devices: main_dialog_editing.cpp, main_dialog_devices.cpp.
 // Transport: main_dialog_transport.cpp.
 
 // Messages.

@@ -32,8 +32,12 @@
 #include "tracks/transport.h"
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
+#include "ui/hint_window.h"
 #include "ui/main_dialog.h"
+#include "ui/own_clipboard_edit.h"
+#include "tracks/transport.h"
 #include "ui/transparent_button.h"
+#include "ui/wait_window.h"
 #include "ui/waveform_widget.h"
 
 namespace vts::ui {
@@ -180,8 +184,10 @@ void CMainDlg::PostQuit(int code) {
 void CMainDlg::AddToolTip(int controlId, const QString& text) {
   QWidget* w = Control(controlId);
   // Hints only for controls that are shown.
-  if (!w || w->isHidden()) return;
-  w->setToolTip(text);
+  if (!w || w->isHidden() || !m_hintWindow) return;
+  // The control's window rectangle relative to the window's top-left corner.
+  const QRect area(w->mapTo(this, QPoint(0, 0)), w->size());
+  m_hintWindow->AddEntry(area, text, w);
   m_tooltips[controlId] = text;
 }
 
@@ -243,16 +249,8 @@ bool CMainDlg::OnInitDialog() {
 
   // The level sliders show the endpoints' own volumes (0 without a volume control).
   if (CSoundTrack* m = core ? MasterTrack() : nullptr) {
-    auto show = [](CGraphicSlider* slider, std::unique_ptr<audio::EndpointVolume>& volume,
-                   const std::u16string& device) {
-      if (!volume) CSoundTrack::GetEndpointVolume(device, &volume);
-      float level = 0.0f;
-      if (!volume || volume->GetMasterVolumeLevelScalar(&level) != audio::Status::Ok) level = 0;
-      slider->SetThumbOffset(
-          static_cast<int>(static_cast<float>(slider->Travel()) * std::min(1.0f, level)));
-    };
-    show(m_volumeSlider, m->outputVolume, m->outputDevice);
-    show(m_inputSlider, m->inputVolume, m->inputDevice);
+    ShowEndpointLevel(m_volumeSlider, m->outputVolume, m->outputDevice);
+    ShowEndpointLevel(m_inputSlider, m->inputVolume, m->inputDevice);
   }
 
   // A second copy at position 0 ends at once, before it is shown.
@@ -324,9 +322,28 @@ bool CMainDlg::OnInitDialog() {
     }
   }
 
+  // In a classroom position only text cut or copied inside the program is pasted.
+  if (position == 1 || position == 2) {
+    for (QPlainTextEdit* e : {m_masterText, m_studentText})
+      if (auto* own = qobject_cast<COwnClipboardEdit*>(e)) own->SetPrivateClipboard(true);
+  }
+
   // Caption-less, at its place.
   setGeometry(at.x(), at.y(), m_windowSize.width(), m_windowSize.height());
 
+  // The please-wait window: made centred on the screen, then kept 300 x 80 on the window.
+  if (!m_waitWindow) {
+    const ScreenRect s = screens.empty() ? ScreenRect{} : screens.front();
+    m_waitWindow = new WaitWindow(this, QRect(s.left, s.top, s.right - s.left, s.bottom - s.top));
+    QFont waitFont;
+    waitFont.setPixelSize(11);
+    waitFont.setStyleStrategy(QFont::PreferAntialias);
+    m_waitWindow->SetTextFont(waitFont);
+    m_waitWindow->SetPlace(QRect(at.x() + (m_windowSize.width() - 300) / 2,
+                                 at.y() + (m_windowSize.height() - 80) / 2, 300, 80));
+  }
+
+  if (!m_hintWindow) m_hintWindow = new HintWindow(this);
   for (const Tip& t : kTips) AddToolTip(t.id, QString::fromUtf8(t.text));
 
   // The tracks' notices come to this window.

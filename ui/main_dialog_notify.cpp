@@ -86,6 +86,7 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       ShowFileName(m_videoMode != 0);
       setEnabled(true);
       DrawTime();
+      RefreshTexts();
       if (student) student->replaceOnRecord = master && master->ChunkCount() > 0;
       raise();
       if (fromMaster && !m_videoMode) ReportFailedLoad();
@@ -99,6 +100,7 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       setEnabled(true);
       // Closes the window when the exit path waits for this save and every one succeeded.
       OnSaveFinished(sender);
+      RefreshTexts();
       break;
     }
     case TRACK_NOTIFY_REFRESH:

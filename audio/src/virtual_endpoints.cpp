@@ -165,6 +165,20 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
     return out;
   }
 
+  std::vector<EndpointInfo> AdapterLines(const std::string& outputId) override {
+    std::lock_guard lock(mutex_);
+    std::vector<EndpointInfo> out;
+    auto output = FindLocked(outputId);
+    if (!output || !output->present || output->spec.flow != DataFlow::Render ||
+        output->spec.card.empty())
+      return out;
+    for (auto& d : devices_)
+      if (d->present && d->spec.flow == DataFlow::Capture && d->spec.card == output->spec.card)
+        out.push_back(
+            {d->spec.id, d->spec.port.empty() ? d->spec.name : d->spec.port, DataFlow::Capture});
+    return out;
+  }
+
   std::optional<EndpointInfo> GetDefaultEndpoint(DataFlow flow) override {
     std::lock_guard lock(mutex_);
     const std::string& id = flow == DataFlow::Render ? defaultRender_ : defaultCapture_;

@@ -60,8 +60,12 @@ CAppCore::CAppCore() {
   dataFolder = GetDataFolder();
   settings = LoadDataFolderSettings(dataFolder);
 
-  // 8.-10. ("URLList.txt" came with the settings above.) Pipe channels (target
-  //        coreThread.Id()), mixer state: here.
+  // 8.-9. ("URLList.txt" came with the settings above.) Pipe channels (target
+  //       coreThread.Id()): here.
+
+  // 10. The endpoint levels remembered in "MixerData.bin" are applied (or read afresh).
+  mixerState = std::make_unique<CMixerState>();
+  mixerState->SerializeMixerState(false, dataFolder + "/" + kMixerDataFileName);
 
   // 11. (Both tracks record from the microphone and the PC output, input source 3: set when
   //     CCoreTracks made them.)
@@ -73,8 +77,12 @@ CAppCore::~CAppCore() {
   // 1.-2. The paths document and, once the command line has named it, the wave-device file.
   SaveDataFolderSettings(settings, waveDeviceSettingsPath, outputDeviceName, inputDeviceName);
 
-  // 3.-4. Mixer state written, pipe channels stopped and deleted: here,
-  //       before the tracks go, so no new pipe event arrives.
+  // 3. The endpoint levels read or applied at start are written back.
+  if (mixerState) mixerState->SerializeMixerState(true, "");
+  mixerState.reset();
+
+  // 4. Pipe channels stopped and deleted: here, before the tracks go, so no new pipe event
+  //    arrives.
 
   // 5. Barrier: from here on the core thread calls no track handler, so the tracks (then the
   //    video manager and the engine-state block) can be deleted safely right after it. Sound

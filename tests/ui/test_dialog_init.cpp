@@ -25,7 +25,9 @@
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
+#include "ui/hint_window.h"
 #include "ui/main_dialog.h"
+#include "ui/wait_window.h"
 
 namespace vts::ui {
 namespace {
@@ -112,6 +114,18 @@ TEST_F(DialogInitTest, TheWindowGoesWhereItsPositionSays) {
   Start({"/_p"}, kOneScreen);
   EXPECT_EQ(dlg->pos(), QPoint(1182, 305));
   EXPECT_EQ(dlg->size(), QSize(516, 470));
+}
+
+TEST_F(DialogInitTest, PleaseWaitWindowIsMadeHiddenAndKeptOnTheWindow) {
+  Start({"/_p"}, kOneScreen);
+  WaitWindow* wait = dlg->PleaseWait();
+  ASSERT_NE(wait, nullptr);
+  EXPECT_FALSE(wait->isVisible());
+  EXPECT_TRUE(wait->Text().isEmpty());
+  // 300 x 80 centred on the window at (1182, 305), 516 x 470.
+  EXPECT_EQ(wait->Place(), QRect(1182 + 108, 305 + 195, 300, 80));
+  wait->ShowWait(0);
+  EXPECT_EQ(wait->geometry(), QRect(1290, 500, 300, 80));
 }
 
 TEST_F(DialogInitTest, TwoScreensPutPosition2OnTheFirst) {
@@ -207,7 +221,14 @@ TEST_F(DialogInitTest, TooltipsOnlyOnShownControls) {
   EXPECT_EQ(tips.at(1045), QStringLiteral("Student text"));
   EXPECT_EQ(tips.count(1041), 0u);  // BUTCLOSEWAV is hidden
   EXPECT_EQ(tips.count(1029), 0u);  // BUTMIXER is hidden
-  EXPECT_EQ(dlg->Control(1027)->toolTip(), tips.at(1027));
+  // The hint areas: the controls' rectangles in the window, in the order registered.
+  ASSERT_NE(dlg->Hints(), nullptr);
+  const auto& entries = dlg->Hints()->Entries();
+  ASSERT_EQ(entries.size(), 16u);
+  EXPECT_EQ(entries[0].rect, dlg->Control(1027)->geometry());
+  EXPECT_EQ(entries[0].text, tips.at(1027));
+  EXPECT_EQ(entries.back().text, QStringLiteral("Student text"));
+  EXPECT_TRUE(dlg->Control(1027)->toolTip().isEmpty()) << "the window's own hints only";
 }
 
 TEST_F(DialogInitTest, TracksReportToTheWindowAndStripsAreShown) {

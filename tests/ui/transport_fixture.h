@@ -82,7 +82,11 @@ class LoggingOps : public TrackOps {
     t.sourcePath.clear();
   }
   void FreeChunks(CSoundTrack& t) override { Log("FreeChunks", t); }
-  void RedrawWaveform(CSoundTrack& t, std::uint32_t, std::uint32_t) override { Log("Redraw", t); }
+  void RedrawWaveform(CSoundTrack& t, std::uint32_t first, std::uint32_t fpp) override {
+    Log("Redraw", t, std::to_string(first) + " " + std::to_string(fpp));
+    t.viewStartFrame = first;
+    t.framesPerPixel = fpp;
+  }
   bool StartLoad(CSoundTrack& t, const std::string& path) override {
     Log("StartLoad", t, path);
     return loadSave;
@@ -124,6 +128,32 @@ class LoggingOps : public TrackOps {
     return !sideWritesFail;
   }
   bool CanLoadAndSave() const override { return loadSave; }
+  bool splitSucceeds = true;
+  bool SplitCurrentChunk(CSoundTrack& t) override {
+    Log("SplitCurrentChunk", t);
+    return splitSucceeds;
+  }
+  bool MergeChunkWithNext(CSoundTrack& t, int index) override {
+    Log("MergeChunkWithNext", t, std::to_string(index));
+    return true;
+  }
+  bool SetWholeFileMode(CSoundTrack& t, bool on) override {
+    Log("SetWholeFileMode", t, on ? "on" : "off");
+    return true;
+  }
+  bool DeleteSelection(CSoundTrack& t) override {
+    Log("DeleteSelection", t);
+    return true;
+  }
+  void StopAll(CSoundTrack& t) override {
+    Log("StopAll", t);
+    t.playing = false;
+    t.recording = false;
+  }
+  bool SetChunkText(CSoundTrack& t, const std::u16string& text) override {
+    Log("SetChunkText", t, QString::fromStdU16String(text).toStdString());
+    return TrackOps::SetChunkText(t, text);
+  }
   std::atomic<bool> saveDone{false};
 };
 
@@ -174,17 +204,36 @@ class FakeVideo : public IMasterVideo {
   }
   bool ChunkDataModified() const override { return modifiedData; }
   bool WriteChunkFile() override { return true; }
-  bool TextsLoaded() const override { return false; }
+  bool TextsLoaded() const override { return textsLoaded; }
   std::vector<std::uint8_t> BuildChunkTexts() override { return {}; }
   std::string MediaPath() const override { return {}; }
   std::intptr_t SenderId() const override { return reinterpret_cast<std::intptr_t>(this); }
+
+  // Editing: a chunk list of texts; the calls are logged.
+  bool insertSucceeds = true, wholeFile = false, textsLoaded = false;
+  std::vector<std::u16string> texts;
+  bool InsertBookmark() override {
+    calls.push_back("InsertBookmark");
+    return insertSucceeds;
+  }
+  void RemoveBookmark() override { calls.push_back("RemoveBookmark"); }
+  void SetWholeFile(bool on) override {
+    calls.push_back(on ? "WholeFile on" : "WholeFile off");
+    wholeFile = on;
+  }
+  std::u16string CurrentChunkText() const override {
+    return current >= 0 && current < static_cast<int>(texts.size()) ? texts[current] : u"";
+  }
+  void SetCurrentChunkText(const std::u16string& text) override {
+    ++textSets;
+    if (current < 0 || current >= static_cast<int>(texts.size())) return;
+    texts[current] = text;
+    textsLoaded = true;
+    modifiedData = true;
+  }
+  int textSets = 0;
   bool MediaOpened() const override { return open; }
   std::string OpenError() const override { return {}; }
-  bool InsertBookmark() override { return false; }
-  void RemoveBookmark() override {}
-  void SetWholeFile(bool) override {}
-  std::u16string CurrentChunkText() const override { return {}; }
-  void SetCurrentChunkText(const std::u16string&) override {}
   std::uint32_t PlayGeneration() const override { return generation; }
   // The video's chunk ends by itself.
   void EndPlayback() {

@@ -99,6 +99,16 @@ std::vector<std::uint8_t> TrackOps::BuildChunkTexts(CSoundTrack& track) {
 bool TrackOps::BuildPackage(CSoundTrack& track, const std::string& path) {
   return BuildPackageOn(track, path);
 }
+bool TrackOps::SplitCurrentChunk(CSoundTrack& track) { return track.SplitCurrentChunk(); }
+bool TrackOps::MergeChunkWithNext(CSoundTrack& track, int index) {
+  return track.MergeChunkWithNext(index);
+}
+bool TrackOps::SetWholeFileMode(CSoundTrack& track, bool on) { return track.SetWholeFileMode(on); }
+bool TrackOps::DeleteSelection(CSoundTrack& track) { return track.DeleteSelection(); }
+void TrackOps::StopAll(CSoundTrack& track) { track.StopAll(); }
+bool TrackOps::SetChunkText(CSoundTrack& track, const std::u16string& text) {
+  return track.SetChunkText(text);
+}
 bool TrackOps::CanLoadAndSave() const { return HasLoadSave<CSoundTrack>(); }
 
 }  // namespace vts

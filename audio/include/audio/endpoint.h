@@ -119,6 +119,10 @@ class EndpointBackend {
   virtual std::optional<EndpointInfo> GetDefaultEndpoint(DataFlow flow) = 0;
   // Null when no endpoint has that id.
   virtual std::shared_ptr<Device> GetDevice(const std::string& id) = 0;
+  // The sound adapter behind an output endpoint: the capture endpoints of the same card, in
+  // the backend's order, each named by its active port (its own name without one). Empty
+  // for an unknown output or one without a card.
+  virtual std::vector<EndpointInfo> AdapterLines(const std::string& outputId) = 0;
   virtual std::unique_ptr<PeriodTimer> CreatePeriodTimer() = 0;
   // Millisecond tick count of the backend's clock (monotonic; the virtual clock in tests).
   virtual std::uint64_t NowMs() = 0;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/core_thread.h"
+#include "core/mixer_state.h"
 #include "core/settings_files.h"
 #include "platform/thread_queue.h"
 
@@ -95,6 +96,8 @@ class CAppCore {
   std::uint32_t streamPosition = 0;
 
   std::string dataFolder;
+  // "MixerData.bin": loaded and applied at construction, saved at destruction.
+  std::unique_ptr<CMixerState> mixerState;
 
  private:
   struct TrackHandlers;  // the core thread's view of the two tracks
