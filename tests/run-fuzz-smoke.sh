@@ -15,10 +15,11 @@ cmake -S "$SRC/tests/fuzz" -B "$OUT" -G Ninja -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$OUT" -j3
 
-# Seeds: small archives of the kinds the reader must take, and side files.
+# Seeds: small archives of the kinds the reader must take, side files, WAV files and
+# stream-pipe traffic.
 SEEDS="$OUT/seeds"
 rm -rf "$SEEDS"
-mkdir -p "$SEEDS/zip/in/sub" "$SEEDS/side" "$SEEDS/wav"
+mkdir -p "$SEEDS/zip/in/sub" "$SEEDS/side" "$SEEDS/wav" "$SEEDS/stream"
 printf 'hello\r\n' >"$SEEDS/zip/in/a.txt"
 head -c 3000 /dev/urandom >"$SEEDS/zip/in/a.mpa"
 printf '\0\0\0\0\xe8\3\0\0' >"$SEEDS/zip/in/sub/a.cif"
@@ -40,6 +41,12 @@ sox -q -n -r 8000 -c 2 -b 16 "$SEEDS/wav/stereo.wav" synth 0.01 sine 440
 sox -q -n -r 8000 -c 1 -b 8 "$SEEDS/wav/eight.wav" synth 0.01 sine 440
 sox -q -n -r 8000 -c 2 -b 24 "$SEEDS/wav/extensible.wav" synth 0.01 sine 440
 
+# Stream-pipe messages (piece-size byte first), a destination text, a USB slot.
+printf '\x05\x08\0\0\0\x34\0\0\0\x07\0\0\0\x0a\0\0\0\x01\0\0\0H\0i\0\0\0' >"$SEEDS/stream/client-text.bin"
+printf '\x03\x1c\0\0\0\x02\0\0\0\0\0\0\0\0\0\0\0\x04\0\0\0\x01\0\0\0\0\0\0\0\x07\0\0\0\x10\x20\x30\x40' >"$SEEDS/stream/audio.bin"
+printf '\x015|192.168.0.7|12|10.0.0.1|' >"$SEEDS/stream/destinations.bin"
+head -c 2070 /dev/zero >"$SEEDS/stream/usb.bin"
+
 status=0
 run() {
   local target="$1" seeds="$2"
@@ -58,4 +65,5 @@ run() {
 run fuzz_zip_reader "$SEEDS/zip"
 run fuzz_side_files "$SEEDS/side"
 run fuzz_wav_parser "$SEEDS/wav"
+run fuzz_stream_protocol "$SEEDS/stream"
 exit $status

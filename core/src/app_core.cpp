@@ -6,6 +6,8 @@
 
 #include "core/data_folder.h"
 #include "core/log.h"
+#include "core/pipe_channel.h"
+#include "pipe_text_boxes.h"
 #include "platform/known_folders.h"
 #include "tracks/core_tracks.h"
 #include "tracks/sound_track.h"
@@ -74,8 +76,10 @@ CAppCore::CAppCore() {
   dataFolder = GetDataFolder();
   settings = LoadDataFolderSettings(dataFolder);
 
-  // 8.-10. ("URLList.txt" came with the settings above.) Pipe channels (target
-  //        coreThread.Id()), mixer state: here.
+  // 8.-9. ("URLList.txt" came with the settings above.) The two pipe channels, aimed at the
+  //       core thread.
+  StartPipeChannels();
+  // 10. Mixer state: here.
 
   // 11. (Both tracks record from the microphone and the PC output, input source 3: set when
   //     CCoreTracks made them.)
@@ -87,8 +91,9 @@ CAppCore::~CAppCore() {
   // 1.-2. The paths document and, once the command line has named it, the wave-device file.
   SaveDataFolderSettings(settings, waveDeviceSettingsPath, outputDeviceName, inputDeviceName);
 
-  // 3.-4. Mixer state written, pipe channels stopped and deleted: here,
-  //       before the tracks go, so no new pipe event arrives.
+  // 3.-4. Mixer state written: here. The pipe channels stop before the tracks go, so no
+  //       received audio reaches a deleted track.
+  StopPipeChannels();
 
   // 5. Barrier: from here on the core thread calls no track handler, so the tracks (then the
   //    video manager and the engine-state block) can be deleted safely right after it. Sound
