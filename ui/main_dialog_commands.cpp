@@ -2,12 +2,13 @@
 // the window's own. The transport, file, exit, classroom, editing and device handlers are
 // filled in by their own files as those features land; until then they do nothing.
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QMetaObject>
+#include <QPlainTextEdit>
 #include <array>
 
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
+#include "ui/transparent_button.h"
 
 namespace vts::ui {
 
@@ -75,25 +76,25 @@ std::span<const CMainDlg::MessageEntry> CMainDlg::MessageTable() {
 QStringList CMainDlg::SkinNames() {
   // The template's buttons, the paused look of MBUTPLAY (command 1033's pair) and every
   // look a handler switches a button to.
-  return {QStringLiteral("BUTOPENWAV"),    QStringLiteral("BUTSAVEWAV"),
-          QStringLiteral("BUTSENDWAV"),    QStringLiteral("BUTEXIT"),
-          QStringLiteral("BUTMINIMIZE"),   QStringLiteral("BUTPREVCHUNK"),
-          QStringLiteral("BUTNEXTCHUNK"),  QStringLiteral("BUTCUT"),
-          QStringLiteral("BUTMINUS"),      QStringLiteral("BUTPLUS"),
-          QStringLiteral("VBUTPLAYREC"),   QStringLiteral("VBUTPLAYPLAY"),
-          QStringLiteral("HBUTPLAYREC"),   QStringLiteral("HBUTPLAYPLAY"),
-          QStringLiteral("MBUTPREV"),      QStringLiteral("MBUTPLAY"),
-          QStringLiteral("MBUTSTOP"),      QStringLiteral("MBUTNEXT"),
-          QStringLiteral("MBUTERASE"),     QStringLiteral("BUTREMOVEBM"),
-          QStringLiteral("BUTINSERTBM"),   QStringLiteral("BUTSAVEBM"),
-          QStringLiteral("BUTCLOSEWAV"),   QStringLiteral("BUTMIXER"),
-          QStringLiteral("BUTPREV"),       QStringLiteral("BUTPAUSE"),
-          QStringLiteral("BUTPLAY"),       QStringLiteral("BUTSTOP"),
-          QStringLiteral("BUTNEXTB"),      QStringLiteral("BUTREC"),
-          QStringLiteral("BUTREPEAT"),     QStringLiteral("BUTCLEAR"),
-          QStringLiteral("MBUTPAUSE"),     QStringLiteral("BUTRECORDSTOP"),
+  return {QStringLiteral("BUTOPENWAV"),      QStringLiteral("BUTSAVEWAV"),
+          QStringLiteral("BUTSENDWAV"),      QStringLiteral("BUTEXIT"),
+          QStringLiteral("BUTMINIMIZE"),     QStringLiteral("BUTPREVCHUNK"),
+          QStringLiteral("BUTNEXTCHUNK"),    QStringLiteral("BUTCUT"),
+          QStringLiteral("BUTMINUS"),        QStringLiteral("BUTPLUS"),
+          QStringLiteral("VBUTPLAYREC"),     QStringLiteral("VBUTPLAYPLAY"),
+          QStringLiteral("HBUTPLAYREC"),     QStringLiteral("HBUTPLAYPLAY"),
+          QStringLiteral("MBUTPREV"),        QStringLiteral("MBUTPLAY"),
+          QStringLiteral("MBUTSTOP"),        QStringLiteral("MBUTNEXT"),
+          QStringLiteral("MBUTERASE"),       QStringLiteral("BUTREMOVEBM"),
+          QStringLiteral("BUTINSERTBM"),     QStringLiteral("BUTSAVEBM"),
+          QStringLiteral("BUTCLOSEWAV"),     QStringLiteral("BUTMIXER"),
+          QStringLiteral("BUTPREV"),         QStringLiteral("BUTPAUSE"),
+          QStringLiteral("BUTPLAY"),         QStringLiteral("BUTSTOP"),
+          QStringLiteral("BUTNEXTB"),        QStringLiteral("BUTREC"),
+          QStringLiteral("BUTREPEAT"),       QStringLiteral("BUTCLEAR"),
+          QStringLiteral("MBUTPAUSE"),       QStringLiteral("BUTRECORDSTOP"),
           QStringLiteral("HBUTPLAYRECSTOP"), QStringLiteral("VBUTPLAYRECSTOP"),
-          QStringLiteral("BUTPAUSEREC"),   QStringLiteral("BUTNEXT")};
+          QStringLiteral("BUTPAUSEREC"),     QStringLiteral("BUTNEXT")};
 }
 
 bool CMainDlg::Dispatch(int controlId, int code) {
@@ -149,6 +150,22 @@ void CMainDlg::OnNotify(int controlId, int code) { Dispatch(controlId, code); }
 void CMainDlg::OnVScroll(int code, int position, QWidget* slider) {}
 void CMainDlg::OnContextMenu(QWidget* window, QPoint point) {}
 
+void CMainDlg::EnableControls(bool enable) {
+  constexpr int kClear = 1044;
+  for (const auto& [id, button] : m_buttons)
+    if (id != kClear) button->setEnabled(enable);
+  for (int id : {1028, 1026, 1031, 1045})
+    if (QWidget* w = Control(id)) w->setEnabled(enable);
+}
+
+void CMainDlg::SetBusy(bool busy) {
+  m_busy = busy ? 1 : 0;
+  if (busy) {
+    setCursor(Qt::WaitCursor);
+  } else {
+    unsetCursor();
+  }
+}
 
 // The exit path: main_dialog_exit.cpp.
 void CMainDlg::OnBnClickedMinimize() { showMinimized(); }

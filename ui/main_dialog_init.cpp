@@ -33,6 +33,7 @@
 #include "ui/graphic_slider.h"
 #include "ui/main_dialog.h"
 #include "ui/transparent_button.h"
+#include "ui/wait_window.h"
 #include "ui/waveform_widget.h"
 
 namespace vts::ui {
@@ -327,6 +328,19 @@ bool CMainDlg::OnInitDialog() {
 
   // Caption-less, at its place.
   setGeometry(at.x(), at.y(), m_windowSize.width(), m_windowSize.height());
+
+  // The please-wait window: made centred on the screen, then kept 300 x 80 on the window.
+  if (!m_waitWindow) {
+    const ScreenRect s = screens.empty() ? ScreenRect{} : screens.front();
+    m_waitWindow =
+        new WaitWindow(this, QRect(s.left, s.top, s.right - s.left, s.bottom - s.top));
+    QFont waitFont;
+    waitFont.setPixelSize(11);
+    waitFont.setStyleStrategy(QFont::PreferAntialias);
+    m_waitWindow->SetTextFont(waitFont);
+    m_waitWindow->SetPlace(QRect(at.x() + (m_windowSize.width() - 300) / 2,
+                                 at.y() + (m_windowSize.height() - 80) / 2, 300, 80));
+  }
 
   for (const Tip& t : kTips) AddToolTip(t.id, QString::fromUtf8(t.text));
 

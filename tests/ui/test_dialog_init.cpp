@@ -24,6 +24,7 @@
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
 #include "ui/main_dialog.h"
+#include "ui/wait_window.h"
 
 namespace vts::ui {
 namespace {
@@ -115,6 +116,18 @@ TEST_F(DialogInitTest, TheWindowGoesWhereItsPositionSays) {
   Start({"/_p"}, kOneScreen);
   EXPECT_EQ(dlg->pos(), QPoint(1182, 305));
   EXPECT_EQ(dlg->size(), QSize(516, 470));
+}
+
+TEST_F(DialogInitTest, PleaseWaitWindowIsMadeHiddenAndKeptOnTheWindow) {
+  Start({"/_p"}, kOneScreen);
+  WaitWindow* wait = dlg->PleaseWait();
+  ASSERT_NE(wait, nullptr);
+  EXPECT_FALSE(wait->isVisible());
+  EXPECT_TRUE(wait->Text().isEmpty());
+  // 300 x 80 centred on the window at (1182, 305), 516 x 470.
+  EXPECT_EQ(wait->Place(), QRect(1182 + 108, 305 + 195, 300, 80));
+  wait->ShowWait(0);
+  EXPECT_EQ(wait->geometry(), QRect(1290, 500, 300, 80));
 }
 
 TEST_F(DialogInitTest, TwoScreensPutPosition2OnTheFirst) {

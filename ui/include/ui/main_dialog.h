@@ -47,6 +47,7 @@ class CTransparentButton;
 class CStaticLedNumber;
 class CGraphicSlider;
 class CRecordingLight;
+class WaitWindow;
 
 class CMainDlg : public QDialog, public ISkinHost {
   Q_OBJECT
@@ -131,6 +132,16 @@ class CMainDlg : public QDialog, public ISkinHost {
 
   // The dropped files (only the first local file counts).
   void OnDropFiles(const QList<QUrl>& urls);
+
+  // Enables or disables every button but BUTCLEAR, the file-name edit, the chunk number and
+  // both chunk-text edits (the classroom's link and wait states).
+  void EnableControls(bool enable);
+
+  // The please-wait window (made by the start-up; null before it).
+  WaitWindow* PleaseWait() const { return m_waitWindow; }
+  // The busy flag: while set the window shows the wait cursor.
+  void SetBusy(bool busy);
+  bool Busy() const { return m_busy != 0; }
 
   // Closing.
   void OnOK();
@@ -395,6 +406,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   QPlainTextEdit* m_masterText = nullptr;
   QPlainTextEdit* m_studentText = nullptr;
   CRecordingLight* m_recordingLight = nullptr;
+  WaitWindow* m_waitWindow = nullptr;
 };
 
 }  // namespace vts::ui
