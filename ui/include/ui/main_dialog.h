@@ -27,6 +27,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QGroupBox;
+class QTimer;
 
 namespace vts {
 class CSoundTrack;
@@ -196,6 +197,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   intptr_t OnFrameworkRequest(uintptr_t wParam, intptr_t lParam);
   intptr_t OnRemoteControl(uintptr_t wParam, intptr_t lParam);
   intptr_t OnCopyData(uintptr_t wParam, intptr_t lParam);
+  // The process that sent the window message being handled (0: this process or unknown).
+  void SetMessageSender(std::uint32_t processId);
   intptr_t OnSwallowMessage(uintptr_t wParam, intptr_t lParam);
 
  public slots:
@@ -283,6 +286,14 @@ class CMainDlg : public QDialog, public ISkinHost {
   IMasterVideo* Video() const;
   bool VideoOn() const;
   void Mirror(int controlId, int flag);
+  // ---- [classroom] main_dialog_classroom.cpp
+  void LinkStart(std::uint64_t peer, bool teacher, bool student);
+  void LinkEnd(std::uint32_t result, bool teacher, bool student);
+  void PlaceTrackCursor(CSoundTrack* track, std::intptr_t position);
+  std::uint32_t m_messageSenderPid = 0;
+  bool m_mirrorMuted = false;  // a press from the peer is not mirrored back to it
+  QTimer* m_peerWatch = nullptr;
+  // ---- [classroom] end
   void StepNext(CSoundTrack& track);
   void StepPrev(CSoundTrack& track);
   int MasterCount() const;
