@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "package/zip.h"
+#include "platform/files.h"
+#include "platform/utf.h"
 #include "zip_internal.h"
 
 namespace vts {
@@ -39,34 +41,17 @@ std::string LowerExtension(const std::string& name) {
   return ext;
 }
 
-// A temporary file beside `path` for the new archive.
-std::string SiblingTemp(const std::string& path) {
-  std::string t = path + ".tmp-XXXXXX";
-  const int fd = ::mkostemp(t.data(), O_CLOEXEC);
-  if (fd < 0) return {};
-  ::fchmod(fd, 0644);
-  ::close(fd);
-  return t;
-}
-
-bool Commit(const std::string& temp, const std::string& path) {
-  const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-  bool ok = fd >= 0 && ::fsync(fd) == 0;
-  if (fd >= 0) ::close(fd);
-  return ok && std::rename(temp.c_str(), path.c_str()) == 0;
-}
-
 // Runs `fill` on a new archive at a temporary path and renames it over `path` on success.
 template <typename Fill>
 bool WriteArchiveReplacing(const std::string& path, std::string* error, Fill fill) {
-  const std::string temp = SiblingTemp(path);
-  if (temp.empty()) {
+  plat::FileReplacement file;
+  if (!file.Open(path, 0644) || !file.Finish()) {
     SetError(error, "cannot create a file in the folder of " + path);
     return false;
   }
+  const std::string& temp = file.TempPath();
   ZipHandle* h = CreateZipWriter(temp);
   if (!h) {
-    ::unlink(temp.c_str());
     SetError(error, "cannot create " + temp);
     return false;
   }
@@ -76,11 +61,10 @@ bool WriteArchiveReplacing(const std::string& path, std::string* error, Fill fil
     SetError(error, ZipError("the archive could not be completed", closed));
     ok = false;
   }
-  if (ok && !Commit(temp, path)) {
+  if (ok && !file.Commit()) {
     SetError(error, "cannot replace " + path);
     ok = false;
   }
-  if (!ok) ::unlink(temp.c_str());
   return ok;
 }
 
@@ -99,7 +83,7 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
     ZipEntryInfo info;
     if (GetZipEntryInfo(h, i, info) != ZR_OK) break;
     if (info.attributes & kFileAttrDirectory) continue;
-    const auto utf8 = zipdetail::Utf16ToUtf8(info.name);
+    const auto utf8 = plat::Utf16ToUtf8(info.name, plat::InvalidUtf::kRefuse);
     if (!utf8) continue;
     const std::string ext = LowerExtension(*utf8);
     if (ext.empty()) continue;

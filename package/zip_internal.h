@@ -1,5 +1,5 @@
-// Helpers shared by the ZIP writer and reader: little-endian fields, times, text conversion,
-// whole-buffer file I/O.
+// Helpers shared by the ZIP writer and reader: little-endian fields, times, whole-buffer
+// file I/O.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/fd.h"
+#include "platform/utf.h"
 
 namespace vts::zipdetail {
 
@@ -39,15 +42,8 @@ std::uint32_t WriterUnixTime(std::tm local);
 // The DOS stamp read as UTC calendar fields (no time-zone conversion), as seconds since 1970.
 std::int64_t DosStampToUnix(std::uint16_t dosTime, std::uint16_t dosDate);
 
-// UTF-16 to UTF-8; nullopt on an unpaired surrogate.
-std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
-// UTF-8 to UTF-16, at most maxUnits units, never splitting a surrogate pair; bytes that are
-// not valid UTF-8 become U+FFFD.
-std::u16string Utf8ToUtf16(std::string_view text, std::size_t maxUnits);
-
-// write() of all n bytes (retrying short writes and EINTR).
-bool WriteAll(int fd, const void* data, std::size_t n);
-// pread() of up to n bytes at offset (retrying short reads and EINTR); bytes read, or -1.
-long long ReadAt(int fd, void* data, std::size_t n, std::uint64_t offset);
+// Whole-buffer file I/O.
+using plat::ReadAt;
+using plat::WriteAll;
 
 }  // namespace vts::zipdetail

@@ -234,7 +234,7 @@ class ZipArchiveReader {
     }
     out.compressedSize = c.compressedSize;
     out.uncompressedSize = c.uncompressedSize;
-    out.name = Utf8ToUtf16(c.name, kZipMaxInfoNameUnits);
+    out.name = *plat::Utf8ToUtf16(c.name, plat::InvalidUtf::kReplace, kZipMaxInfoNameUnits);
     cached = out;
     cachedIndex = index;
     info = out;

@@ -456,7 +456,7 @@ ZipResult AddZipEntry(ZipHandle* handle, const std::u16string& name, const ZipSo
   } else if (!handle->writer) {
     rc = ZR_NOT_SET_UP;
   } else {
-    auto utf8 = Utf16ToUtf8(name);
+    auto utf8 = plat::Utf16ToUtf8(name, plat::InvalidUtf::kRefuse);
     rc =
         (!utf8 || utf8->size() > kMaxNameBytes) ? ZR_ARGS : AddEntry(handle->writer, *utf8, source);
   }

@@ -1,13 +1,12 @@
 // Chunk-list and chunk-text side files.
 #include "tracks/side_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <limits>
+
+#include "platform/files.h"
 
 namespace vts {
 namespace {
@@ -107,47 +106,20 @@ void Terminate(std::vector<Unit>& units) {
 // Reads the whole regular file at `path`, refusing sizes over `maxBytes`.
 SideFileStatus ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
                              std::vector<std::uint8_t>& out) {
-  out.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SideFileStatus::OpenFailed;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return SideFileStatus::OpenFailed;
+  plat::ReadFileOptions options;
+  options.maxBytes = static_cast<std::size_t>(std::min<std::uint64_t>(maxBytes, SIZE_MAX));
+  switch (plat::ReadWholeFile(path, &out, options)) {
+    case plat::ReadFileStatus::kOk:
+      return SideFileStatus::Ok;
+    case plat::ReadFileStatus::kOpenFailed:
+    case plat::ReadFileStatus::kNotRegular:
+      return SideFileStatus::OpenFailed;
+    case plat::ReadFileStatus::kTooLarge:
+      return SideFileStatus::TooLarge;
+    case plat::ReadFileStatus::kReadFailed:
+      break;
   }
-  const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
-  if (size > maxBytes) {
-    ::close(fd);
-    return SideFileStatus::TooLarge;
-  }
-  out.resize(static_cast<std::size_t>(size));
-  std::size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t r = ::read(fd, out.data() + done, out.size() - done);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    done += static_cast<std::size_t>(r);
-  }
-  // One more byte means the file grew while we read it: its contents are not one snapshot.
-  std::uint8_t extra;
-  const bool grew = done == out.size() && ::read(fd, &extra, 1) > 0;
-  ::close(fd);
-  if (done != out.size() || grew) {
-    out.clear();
-    return SideFileStatus::ReadFailed;
-  }
-  return SideFileStatus::Ok;
-}
-
-bool WriteAllFd(int fd, const std::uint8_t* p, std::size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
+  return SideFileStatus::ReadFailed;
 }
 
 }  // namespace
@@ -274,36 +246,8 @@ SideFileStatus ReadTxtFile(const std::string& path, std::vector<std::u16string>&
   return SideFileStatus::Ok;
 }
 
-std::string CreateSiblingTempFile(const std::string& path) {
-  if (path.empty()) return {};
-  std::string tmpl = path + ".tmp-XXXXXX";
-  const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-  if (fd < 0) return {};
-  ::fchmod(fd, 0644);
-  ::close(fd);
-  return tmpl;
-}
-
-bool CommitSiblingTempFile(const std::string& tempPath, const std::string& path) {
-  const int fd = ::open(tempPath.c_str(), O_RDWR | O_CLOEXEC);
-  bool ok = fd >= 0 && ::fsync(fd) == 0;
-  if (fd >= 0 && ::close(fd) != 0) ok = false;
-  if (ok) ok = std::rename(tempPath.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(tempPath.c_str());
-  return ok;
-}
-
 bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes) {
-  const std::string temp = CreateSiblingTempFile(path);
-  if (temp.empty()) return false;
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  bool ok = fd >= 0 && WriteAllFd(fd, bytes.data(), bytes.size());
-  if (fd >= 0 && ::close(fd) != 0) ok = false;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return CommitSiblingTempFile(temp, path);
+  return plat::WriteFileAtomically(path, bytes, 0644);
 }
 
 }  // namespace vts

@@ -1,8 +1,6 @@
 // Saving a track as a PCM WAV, as an MP3 (LAME) or as a ".vxb" package, and its chunk list
 // alone. Nothing is written over an existing file until the new one is complete: every file
 // is written under a temporary name beside its target, flushed, and renamed over it last.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -15,6 +13,8 @@
 #include "core/paths.h"
 #include "core/product_name.h"
 #include "package/package_file.h"
+#include "platform/fd.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/utf.h"
 #include "tracks/media/mp3.h"
@@ -49,63 +49,10 @@ std::string KindOf(const std::string& path) {
   return ext;
 }
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
+using plat::WriteAll;
 
-// A new file beside `target`, open for writing; removed again by Discard unless committed.
-struct SiblingFile {
-  std::string path;
-  int fd = -1;
-
-  bool Open(const std::string& target) {
-    path = CreateSiblingTempFile(target);
-    if (path.empty()) return false;
-    fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) {
-      ::unlink(path.c_str());
-      path.clear();
-      return false;
-    }
-    return true;
-  }
-  // Flushes and closes the descriptor; false when either reports a write error (a full
-  // disk may only show here).
-  bool CloseFd() {
-    if (fd < 0) return true;
-    const bool synced = ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    fd = -1;
-    return synced && closed;
-  }
-  void Discard() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-    if (!path.empty()) ::unlink(path.c_str());
-    path.clear();
-  }
-  bool Commit(const std::string& target) {
-    if (!CloseFd()) {
-      Discard();
-      return false;
-    }
-    const bool ok = CommitSiblingTempFile(path, target);  // removes the file on failure
-    path.clear();
-    return ok;
-  }
-  ~SiblingFile() { Discard(); }
-};
+// A new file beside its target, open for writing; removed again unless committed.
+using SiblingFile = plat::FileReplacement;
 
 // The chunk's PCM for a save: loaded, whole frames, no more than its length. Null (nothing
 // written) when the sound of a chunk with frames cannot be had. `loadedHere` tells whether
@@ -157,7 +104,7 @@ bool WriteWav(CSoundTrack& track, SiblingFile& out, std::string& why) {
     why = "the sound is too long for a WAV file";
     return false;
   }
-  if (!WriteAll(out.fd, header.data(), header.size())) {
+  if (!WriteAll(out.Fd(), header.data(), header.size())) {
     why = std::string("write failed: ") + std::strerror(errno);
     return false;
   }
@@ -170,7 +117,7 @@ bool WriteWav(CSoundTrack& track, SiblingFile& out, std::string& why) {
       why = "the sound of chunk " + std::to_string(i + 1) + " cannot be read";
       return false;
     }
-    const bool ok = WriteAll(out.fd, pcm, bytes);
+    const bool ok = WriteAll(out.Fd(), pcm, bytes);
     const int error = errno;
     DoneWithChunk(track, i, loadedHere);
     if (!ok) {
@@ -194,7 +141,7 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why
   std::vector<std::uint8_t> mp3;
   mp3.reserve(encoder.OutputBufferSize());
   auto flush = [&]() {
-    if (!WriteAll(out.fd, mp3.data(), mp3.size())) {
+    if (!WriteAll(out.Fd(), mp3.data(), mp3.size())) {
       error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
       why = std::string("write failed: ") + std::strerror(errno);
       return false;
@@ -313,7 +260,7 @@ bool CSoundTrack::SaveTrack(const std::string& path) {
   if (asMp3) {
     int error = 0;
     bool ok = Mp3Possible(*this, error, why);
-    if (ok && !sound.Open(asPackage ? packagePath : soundPath)) {
+    if (ok && !sound.Open(asPackage ? packagePath : soundPath, 0644)) {
       error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
       why = std::string("cannot create a file beside it: ") + std::strerror(errno);
       ok = false;
@@ -328,7 +275,7 @@ bool CSoundTrack::SaveTrack(const std::string& path) {
   } else {
     bool ok = chunksToSave > 0;
     if (!ok) why = "there are no chunks";
-    if (ok && !sound.Open(soundPath)) {
+    if (ok && !sound.Open(soundPath, 0644)) {
       why = std::string("cannot create a file beside it: ") + std::strerror(errno);
       ok = false;
     }
@@ -342,7 +289,7 @@ bool CSoundTrack::SaveTrack(const std::string& path) {
   }
 
   if (asPackage) {
-    if (!sound.CloseFd()) {
+    if (!sound.Finish()) {
       sound.Discard();
       Warn(kCannotSaveText, GetProductName());
       SaveFailed(path, "the MP3 could not be completed");
@@ -355,9 +302,8 @@ bool CSoundTrack::SaveTrack(const std::string& path) {
     parts.title = title;
     parts.hasTexts = textsPresent;
     parts.texts = texts;
-    parts.mpaPath = sound.path;
     parts.chunkList = cif;
-    sound.path.clear();  // WritePackage removes it in every case
+    parts.mpaPath = sound.ReleaseTemp();  // WritePackage removes it in every case
     if (!WritePackage(packagePath, parts, &why)) {
       Warn(kCannotSaveText, GetProductName());
       SaveFailed(packagePath, why);
@@ -367,7 +313,8 @@ bool CSoundTrack::SaveTrack(const std::string& path) {
     // The texts are made complete too before either file replaces its old version.
     SiblingFile textsFile;
     if (textsPresent) {
-      if (!textsFile.Open(textsPath) || !WriteAll(textsFile.fd, texts.data(), texts.size())) {
+      if (!textsFile.Open(textsPath, 0644) ||
+          !WriteAll(textsFile.Fd(), texts.data(), texts.size())) {
         why = std::string("cannot write the texts: ") + std::strerror(errno);
         textsFile.Discard();
         sound.Discard();
@@ -376,12 +323,12 @@ bool CSoundTrack::SaveTrack(const std::string& path) {
         return false;
       }
     }
-    if (!sound.Commit(soundPath)) {
+    if (!sound.Commit()) {
       Warn(kCannotSaveText, GetProductName());
       SaveFailed(soundPath, std::string("cannot replace the file: ") + std::strerror(errno));
       return false;
     }
-    if (textsPresent && !textsFile.Commit(textsPath)) {
+    if (textsPresent && !textsFile.Commit()) {
       Warn(kCannotSaveText, GetProductName());
       SaveFailed(textsPath, std::string("cannot replace the file: ") + std::strerror(errno));
       return false;
@@ -397,7 +344,7 @@ bool CSoundTrack::SaveWav(const std::string& path) {
   if (chunksToSave == 0) return false;
   SiblingFile out;
   std::string why;
-  if (!out.Open(path)) {
+  if (!out.Open(path, 0644)) {
     SaveFailed(path, std::string("cannot create a file beside it: ") + std::strerror(errno));
     return false;
   }
@@ -406,7 +353,7 @@ bool CSoundTrack::SaveWav(const std::string& path) {
     SaveFailed(path, why);
     return false;
   }
-  if (!out.Commit(path)) {
+  if (!out.Commit()) {
     SaveFailed(path, std::string("cannot replace the file: ") + std::strerror(errno));
     return false;
   }
@@ -418,12 +365,12 @@ bool CSoundTrack::EncodeMp3(const std::string& path, int* error) {
   std::string why;
   SiblingFile out;
   bool ok = Mp3Possible(*this, code, why);
-  if (ok && !out.Open(path)) {
+  if (ok && !out.Open(path, 0644)) {
     code = static_cast<int>(media::Mp3EncodeError::CannotCreate);
     ok = false;
   }
   if (ok) ok = WriteMp3(*this, out, code, why);
-  if (ok && !out.Commit(path)) {
+  if (ok && !out.Commit()) {
     code = static_cast<int>(media::Mp3EncodeError::CannotCreate);
     ok = false;
   }

@@ -13,9 +13,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QUrl>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -24,11 +21,12 @@
 #include "core/paths.h"
 #include "core/product_name.h"
 #include "core/settings_files.h"
+#include "main_dialog_state.h"
+#include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/message_box.h"
 #include "tracks/chunk_info.h"
 #include "tracks/sound_track.h"
-#include "main_dialog_state.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
 #include "ui/master_video.h"
@@ -51,22 +49,7 @@ bool IsVideoExtension(std::string ext) {
 // Writes the whole file or nothing: beside it first, renamed over it when complete.
 // Silently skipped when it cannot be written.
 void WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  const std::string temp = path + ".part";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  std::size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0) ok = false;
-  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
+  (void)plat::WriteFileAtomically(path, bytes, 0644);
 }
 
 // The path with everything from its file name's last "." replaced by `dotExt`.
@@ -110,9 +93,10 @@ void CMainDlg::SetClock(std::function<LocalTime()> clock) { Tx().clock = std::mo
 CMainDlg::LocalTime CMainDlg::Now() const {
   if (Tx().clock) return Tx().clock();
   const QDateTime now = QDateTime::currentDateTime();
-  return LocalTime{static_cast<unsigned>(now.date().year()), static_cast<unsigned>(now.date().month()),
-                   static_cast<unsigned>(now.date().day()), static_cast<unsigned>(now.time().hour()),
-                   static_cast<unsigned>(now.time().minute())};
+  return LocalTime{
+      static_cast<unsigned>(now.date().year()), static_cast<unsigned>(now.date().month()),
+      static_cast<unsigned>(now.date().day()), static_cast<unsigned>(now.time().hour()),
+      static_cast<unsigned>(now.time().minute())};
 }
 
 QStringList CMainDlg::OpenFilters() {
@@ -122,11 +106,9 @@ QStringList CMainDlg::OpenFilters() {
 }
 
 QStringList CMainDlg::SaveFilters() {
-  return {QStringLiteral("Standard MP3 files (*.mp3)"),
-          QStringLiteral("Windows WAV files (*.wav)"),
+  return {QStringLiteral("Standard MP3 files (*.mp3)"), QStringLiteral("Windows WAV files (*.wav)"),
           QStringLiteral("Voxtrailstudy Package VXB File (*.vxb)"),
-          QStringLiteral("All sound files (*.mp3 *.wav *.vxb)"),
-          QStringLiteral("All files (*)")};
+          QStringLiteral("All sound files (*.mp3 *.wav *.vxb)"), QStringLiteral("All files (*)")};
 }
 
 std::string CMainDlg::StudentWorksFolder() { return plat::DriveCRoot() + "/StudentWorks/"; }
@@ -135,8 +117,8 @@ std::string CMainDlg::ProposedSaveName(const std::string& trackPath, const Local
   std::string name = trackPath;
   if (name.empty()) {
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month,
-                  now.day, now.hour, now.minute);
+    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month, now.day,
+                  now.hour, now.minute);
     name = StudentWorksFolder() + stamp;
   }
   ReplaceExtension(name, "vxb");
@@ -144,16 +126,13 @@ std::string CMainDlg::ProposedSaveName(const std::string& trackPath, const Local
 }
 
 bool CMainDlg::MoveAsideOld(const std::string& path) {
-  if (::access(path.c_str(), F_OK) != 0) return false;
+  if (!plat::PathExists(path)) return false;
   const std::size_t slash = path.rfind('/');
   std::size_t dot = path.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
   const std::string old = path.substr(0, dot) + " - Old" + path.substr(dot);
-  // Never over a file already there: renameat2 refuses, link refuses.
-  if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, old.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  if (::link(path.c_str(), old.c_str()) != 0) return false;
-  return ::unlink(path.c_str()) == 0;
+  // Never over a file already there.
+  return plat::RenameNoReplace(path, old);
 }
 
 // --- time displays ------------------------------------------------------------------------
@@ -173,7 +152,8 @@ void CMainDlg::UseTrackTimes() {
         if (VideoOn()) return Video()->PlayOffsetMs();
         CSoundTrack* m = MasterTrack();
         if (!m || m->format.samplesPerSec == 0) return 0;
-        return static_cast<uint32_t>(std::uint64_t(m->playFrame) * 10u / m->format.samplesPerSec * 100u);
+        return static_cast<uint32_t>(std::uint64_t(m->playFrame) * 10u / m->format.samplesPerSec *
+                                     100u);
       });
 }
 
@@ -230,7 +210,8 @@ void CMainDlg::OnBnClickedOpen() {
   }
   if (IMasterVideo* v = Video()) v->CloseWindow();
   OnVideoWindowGone();
-  if (CAppCore* core = Core()) SetLastOpenPath(core->settings.pathsDocument, chosen.toStdU16String());
+  if (CAppCore* core = Core())
+    SetLastOpenPath(core->settings.pathsDocument, chosen.toStdU16String());
   OpenMedia(chosen);
   if (CSoundTrack* s = StudentTrack()) s->textsPresent = false;
 }
@@ -367,7 +348,8 @@ void CMainDlg::OnRClickSaveBm() {
     // A package's side files live in it: written into its folder, then packed again.
     if (m->tempFolder.empty()) return;
     Ops().WriteChunkList(*m, m->tempFolder + GetFileNameOfPath(cif));
-    if (m->textsPresent) WriteWholeFile(m->tempFolder + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
+    if (m->textsPresent)
+      WriteWholeFile(m->tempFolder + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
     std::string package = path;
     ReplaceExtension(package, "vxb");
     Ops().BuildPackage(*m, package);

@@ -29,7 +29,7 @@ extern "C" {
 #include "audio/sound_log.h"
 #include "core/log.h"
 #include "platform/thread_queue.h"
-#include "utf16.h"
+#include "platform/utf.h"
 
 namespace vts {
 
@@ -159,7 +159,7 @@ struct CSoundWorksWAS::Impl {
     auto s = std::make_unique<SoundStream>();
     s->id = id;
     s->streamId = streamId;
-    s->device = backend ? backend->GetDevice(audio::ToUtf8(id)) : nullptr;
+    s->device = backend ? backend->GetDevice(plat::Utf16ToUtf8(id)) : nullptr;
     SoundStream* raw = s.get();
     list.push_back(std::move(s));
     count = std::uint32_t(list.size());
@@ -663,7 +663,7 @@ std::vector<SoundDeviceEntry> EnumerateDevices(audio::EndpointBackend* backend, 
   if (!backend) return out;
   for (const auto& e : backend->EnumerateEndpoints(flow)) {
     if (e.id.empty()) continue;  // endpoints without an id are skipped
-    out.push_back({audio::ToUtf16(e.id), audio::ToUtf16(e.name)});
+    out.push_back({plat::Utf8ToUtf16(e.id), plat::Utf8ToUtf16(e.name)});
   }
   return out;
 }
@@ -680,7 +680,7 @@ SoundDeviceEntry CSoundWorksWAS::GetDefaultDevice(DataFlow flow) {
   if (!impl_->backend) return {};
   auto e = impl_->backend->GetDefaultEndpoint(flow);
   if (!e) return {};
-  return {audio::ToUtf16(e->id), audio::ToUtf16(e->name)};
+  return {plat::Utf8ToUtf16(e->id), plat::Utf8ToUtf16(e->name)};
 }
 
 void CSoundWorksWAS::StartCapture(const std::u16string& id, std::uint32_t streamId,

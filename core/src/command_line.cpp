@@ -3,6 +3,7 @@
 
 #include "core/data_folder.h"
 #include "core/settings_files.h"
+#include "platform/utf.h"
 
 namespace vts {
 
@@ -17,7 +18,7 @@ std::string_view WithoutTrailingBlanks(std::string_view text) {
 
 // UTF-16 units the UTF-8 text takes; a text that is not UTF-8 counts one unit per byte.
 std::size_t Utf16Units(std::string_view text) {
-  const auto converted = settings_text::Utf8ToUtf16(text);
+  const auto converted = plat::Utf8ToUtf16(text, plat::InvalidUtf::kRefuse);
   return converted ? converted->size() : text.size();
 }
 

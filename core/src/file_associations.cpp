@@ -8,10 +8,9 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "core/product_name.h"
+#include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/registry.h"
 
@@ -34,26 +33,13 @@ void SetBothViews(Hive hive, const std::string& key, const std::string& data) {
   plat::RegSetString(hive, key, "", data, plat::KEY_WOW64_64KEY);
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::string();
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 // Writes the file only when its text differs; true when it was written.
 bool WriteIfChanged(const std::string& path, const std::string& text) {
-  if (ReadText(path) == text) return false;
+  std::string old;
+  if (plat::ReadWholeFile(path, &old) == plat::ReadFileStatus::kOk && old == text) return false;
   std::string folder = path.substr(0, path.find_last_of('/'));
   if (!plat::CreateFolderChain(folder)) return false;
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out) return false;
-  }
-  return rename(tmp.c_str(), path.c_str()) == 0;
+  return plat::WriteFileAtomically(path, text, plat::kModeUnderUmask);
 }
 
 // Runs a desktop tool from PATH if it is there, quietly, and waits for it.
@@ -96,7 +82,8 @@ std::string FileStem() { return Lower(GetProductNameUtf8()); }
 void RegisterOpenWithMru(const std::string& extension) {
   const std::string n = GetProductNameUtf8();
   const std::string exe = n + ".exe";
-  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + extension + "\\OpenWithList";
+  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" +
+                          extension + "\\OpenWithList";
   if (!plat::RegCreateKey(Hive::HKEY_CURRENT_USER, key)) return;
 
   std::string mru;
@@ -125,7 +112,8 @@ void RegisterFileTypes(const std::string& programPath) {
 
   for (const char* x : kExtensions) RegisterOpenWithMru(x);
   for (const char* x : kExtensions) SetBothViews(Hive::HKEY_CLASSES_ROOT, x, d);
-  plat::RegSetString(Hive::HKEY_CURRENT_USER, "Software\\Classes\\Applications\\" + n + ".exe\\shell\\open\\command", "",
+  plat::RegSetString(Hive::HKEY_CURRENT_USER,
+                     "Software\\Classes\\Applications\\" + n + ".exe\\shell\\open\\command", "",
                      command);
   SetBothViews(Hive::HKEY_CLASSES_ROOT, d + "\\shell\\open\\command", command);
   SetBothViews(Hive::HKEY_CLASSES_ROOT, d + "\\DefaultIcon", icon);
@@ -146,9 +134,13 @@ void RegisterFileTypes(const std::string& programPath) {
   plat::RegSetString(lm, "Software\\RegisteredApplications", n, caps);
 }
 
-std::string DesktopEntryPath() { return plat::XdgDataHome() + "/applications/" + FileStem() + ".desktop"; }
+std::string DesktopEntryPath() {
+  return plat::XdgDataHome() + "/applications/" + FileStem() + ".desktop";
+}
 
-std::string MimePackagePath() { return plat::XdgDataHome() + "/mime/packages/" + FileStem() + "-vxb.xml"; }
+std::string MimePackagePath() {
+  return plat::XdgDataHome() + "/mime/packages/" + FileStem() + "-vxb.xml";
+}
 
 void RegisterDesktopIntegration(const std::string& programPath) {
   const std::string n = GetProductNameUtf8();
@@ -157,8 +149,12 @@ void RegisterDesktopIntegration(const std::string& programPath) {
   std::string mime =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-      "  <mime-type type=\"" + vxbType + "\">\n"
-      "    <comment>" + n + " package</comment>\n"
+      "  <mime-type type=\"" +
+      vxbType +
+      "\">\n"
+      "    <comment>" +
+      n +
+      " package</comment>\n"
       "    <glob pattern=\"*.vxb\"/>\n"
       "  </mime-type>\n"
       "</mime-info>\n";
@@ -166,15 +162,24 @@ void RegisterDesktopIntegration(const std::string& programPath) {
   std::string entry =
       "[Desktop Entry]\n"
       "Type=Application\n"
-      "Name=" + n + "\n"
-      "Comment=" + n + " language training tool\n"
-      "Exec=" + ExecQuote(programPath) + " %f\n"
+      "Name=" +
+      n +
+      "\n"
+      "Comment=" +
+      n +
+      " language training tool\n"
+      "Exec=" +
+      ExecQuote(programPath) +
+      " %f\n"
       "Terminal=false\n"
       "Categories=AudioVideo;Audio;Education;\n"
-      "MimeType=" + vxbType + ";audio/x-wav;audio/wav;audio/vnd.wave;audio/mpeg;audio/x-mp3;\n";
+      "MimeType=" +
+      vxbType + ";audio/x-wav;audio/wav;audio/vnd.wave;audio/mpeg;audio/x-mp3;\n";
 
-  if (WriteIfChanged(MimePackagePath(), mime)) RunQuietly("update-mime-database", plat::XdgDataHome() + "/mime");
-  if (WriteIfChanged(DesktopEntryPath(), entry)) RunQuietly("update-desktop-database", plat::XdgDataHome() + "/applications");
+  if (WriteIfChanged(MimePackagePath(), mime))
+    RunQuietly("update-mime-database", plat::XdgDataHome() + "/mime");
+  if (WriteIfChanged(DesktopEntryPath(), entry))
+    RunQuietly("update-desktop-database", plat::XdgDataHome() + "/applications");
 }
 
 }  // namespace vts

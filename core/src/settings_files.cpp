@@ -1,10 +1,6 @@
 // Settings files of the data folder: reading without exceptions, writing whole and atomically.
 #include "core/settings_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -12,140 +8,20 @@
 #include <random>
 
 #include "core/data_folder.h"
+#include "platform/files.h"
+#include "platform/utf.h"
 
 namespace vts {
 
-namespace settings_text {
-
-std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    char32_t cp;
-    std::size_t extra;
-    if (b0 < 0x80) {
-      cp = b0;
-      extra = 0;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-      cp = b0 & 0x1F;
-      extra = 1;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      cp = b0 & 0x0F;
-      extra = 2;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      cp = b0 & 0x07;
-      extra = 3;
-    } else {
-      return std::nullopt;
-    }
-    if (extra > 0 && i + extra >= text.size()) return std::nullopt;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto b = static_cast<unsigned char>(text[i + k]);
-      if ((b & 0xC0) != 0x80) return std::nullopt;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return std::nullopt;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += extra + 1;
-  }
-  return out;
-}
-
-std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF) {
-      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return std::nullopt;
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-      return std::nullopt;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
-
-}  // namespace settings_text
-
 namespace {
-
-using settings_text::Utf16ToUtf8;
-using settings_text::Utf8ToUtf16;
 
 // Deeper documents are refused at load: writing them back would recurse without bound.
 constexpr std::size_t kMaxJsonDepth = 64;
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-bool ReadAll(int fd, std::string& out, std::size_t limit) {
-  char buffer[16384];
-  while (out.size() < limit) {
-    const std::size_t want = std::min(sizeof buffer, limit - out.size());
-    const ssize_t n = ::read(fd, buffer, want);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) break;
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // The whole content of a regular file; none when it cannot be opened or read.
 std::optional<std::string> ReadRegularFile(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   std::string text;
-  text.reserve(static_cast<std::size_t>(st.st_size));
-  if (!ReadAll(fd.get(), text, SIZE_MAX)) return std::nullopt;
+  if (plat::ReadWholeFile(path, &text) != plat::ReadFileStatus::kOk) return std::nullopt;
   return text;
 }
 
@@ -183,29 +59,10 @@ const SettingsJson* StringMember(const SettingsJson& object, const char* name) {
 
 // The name as the core keeps it: no trailing NUL (older writers stored the terminator).
 std::optional<std::u16string> DeviceNameFromJson(const SettingsJson& value) {
-  auto name = Utf8ToUtf16(value.get_ref<const std::string&>());
+  auto name = plat::Utf8ToUtf16(value.get_ref<const std::string&>(), plat::InvalidUtf::kRefuse);
   if (!name) return std::nullopt;
   while (!name->empty() && name->back() == u'\0') name->pop_back();
   return name;
-}
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-bool WriteAllBytes(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 }  // namespace
@@ -222,33 +79,8 @@ std::string WaveDeviceSettingsFileName(std::uint32_t position) {
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  if (path.empty()) return false;
-  static std::atomic<unsigned> counter{0};
-  static thread_local std::mt19937 random{std::random_device{}()};
-
-  std::string tempPath;
-  int raw = -1;
-  for (int attempt = 0; attempt < 16 && raw < 0; ++attempt) {
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%u.%08x", static_cast<long>(::getpid()),
-                  counter.fetch_add(1), static_cast<unsigned>(random()));
-    tempPath = path + suffix;
-    // 0666 under the umask, as a plain file creation gives.
-    raw = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (raw < 0 && errno != EEXIST) return false;
-  }
-  if (raw < 0) return false;
-  Fd fd(raw);
-  const bool written = WriteAllBytes(fd.get(), bytes) && ::fsync(fd.get()) == 0;
-  const bool closed = ::close(fd.release()) == 0;
-  if (!written || !closed || ::rename(tempPath.c_str(), path.c_str()) != 0) {
-    ::unlink(tempPath.c_str());
-    return false;
-  }
-  // Make the rename itself durable; a failure here no longer affects the content.
-  Fd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
-  return true;
+  // 0666 under the umask, as a plain file creation gives.
+  return plat::WriteFileAtomically(path, bytes, plat::kModeUnderUmask);
 }
 
 // --- wave-device settings ---------------------------------------------------------------
@@ -273,8 +105,8 @@ bool ReadWaveDeviceSettings(std::u16string& outputName, std::u16string& inputNam
 
 std::optional<std::string> WaveDeviceSettingsText(std::u16string_view outputName,
                                                   std::u16string_view inputName) {
-  auto out = Utf16ToUtf8(outputName);
-  auto in = Utf16ToUtf8(inputName);
+  auto out = plat::Utf16ToUtf8(outputName, plat::InvalidUtf::kRefuse);
+  auto in = plat::Utf16ToUtf8(inputName, plat::InvalidUtf::kRefuse);
   if (!out || !in) return std::nullopt;
   SettingsJson document = SettingsJson::object();
   SettingsJson& wave = document["Wave"];
@@ -346,17 +178,12 @@ void SetLastOpenPath(SettingsJson& document, std::u16string_view path) {
 
 std::optional<std::u16string> LoadUrlList(const std::string& path) {
   // A missing list is created empty, as the first start leaves it.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
-  if (fd.get() < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  if (size > kUrlListMaxBytes || size < 2) return std::nullopt;
+  if (!plat::CreateFileIfMissing(path)) return std::nullopt;
   std::string bytes;
-  // One byte more than the size checked, so a file that grew meanwhile is noticed.
-  if (!ReadAll(fd.get(), bytes, static_cast<std::size_t>(kUrlListMaxBytes) + 1))
-    return std::nullopt;
-  if (bytes.size() > kUrlListMaxBytes || bytes.size() < 2) return std::nullopt;
+  plat::ReadFileOptions limit;
+  limit.maxBytes = kUrlListMaxBytes;
+  if (plat::ReadWholeFile(path, &bytes, limit) != plat::ReadFileStatus::kOk) return std::nullopt;
+  if (bytes.size() < 2) return std::nullopt;
   if (static_cast<unsigned char>(bytes[0]) != 0xFF || static_cast<unsigned char>(bytes[1]) != 0xFE)
     return std::nullopt;
   std::u16string text;

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/utf.h"
 
@@ -59,10 +60,12 @@ const char* HiveName(Hive h) {
 
 class LockedStore {
  public:
-  LockedStore(Hive hive, unsigned flags, bool forWrite) : guard_(g_mutex), path_(RegistryFile(hive, flags)) {
+  LockedStore(Hive hive, unsigned flags, bool forWrite)
+      : guard_(g_mutex), path_(RegistryFile(hive, flags)) {
     std::string folder = path_.substr(0, path_.find_last_of('/'));
     if (forWrite && !CreateFolderChain(folder, 0700)) return;
-    int fd = open((folder + "/.lock").c_str(), (forWrite ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC, 0600);
+    int fd = open((folder + "/.lock").c_str(), (forWrite ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC,
+                  0600);
     if (fd < 0) {
       if (forWrite) return;
     } else {
@@ -118,24 +121,7 @@ class LockedStore {
 
   ordered_json& Doc() { return doc_; }
 
-  bool Save() {
-    std::string tmp = path_ + ".tmp" + std::to_string(getpid());
-    {
-      std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-      if (!out) return false;
-      out << doc_.dump(2) << "\n";
-      out.flush();
-      if (!out) {
-        unlink(tmp.c_str());
-        return false;
-      }
-    }
-    if (rename(tmp.c_str(), path_.c_str()) != 0) {
-      unlink(tmp.c_str());
-      return false;
-    }
-    return true;
-  }
+  bool Save() { return WriteFileAtomically(path_, doc_.dump(2) + "\n", kModeUnderUmask); }
 
  private:
   std::lock_guard<std::mutex> guard_;
@@ -178,8 +164,8 @@ bool RegKeyExists(Hive hive, const std::string& keyPath, unsigned flags) {
   return store.ok() && store.FindKey(keyPath) != nullptr;
 }
 
-bool RegSetString(Hive hive, const std::string& keyPath, const std::string& name, const std::string& data,
-                  unsigned flags) {
+bool RegSetString(Hive hive, const std::string& keyPath, const std::string& name,
+                  const std::string& data, unsigned flags) {
   LockedStore store(hive, flags, true);
   if (!store.ok()) return false;
   ordered_json* key = store.CreateKey(keyPath);
@@ -203,20 +189,22 @@ bool RegSetString(Hive hive, const std::string& keyPath, const std::string& name
   return store.Save();
 }
 
-std::optional<std::string> RegGetString(Hive hive, const std::string& keyPath, const std::string& name,
-                                        unsigned flags) {
+std::optional<std::string> RegGetString(Hive hive, const std::string& keyPath,
+                                        const std::string& name, unsigned flags) {
   LockedStore store(hive, flags, false);
   if (!store.ok()) return std::nullopt;
   ordered_json* key = store.FindKey(keyPath);
   if (!key) return std::nullopt;
   std::string want = Fold(name);
   for (auto& v : (*key)["values"]) {
-    if (Fold(v["name"].get<std::string>()) == want && v.value("type", REG_SZ) == REG_SZ) return v.value("data", "");
+    if (Fold(v["name"].get<std::string>()) == want && v.value("type", REG_SZ) == REG_SZ)
+      return v.value("data", "");
   }
   return std::nullopt;
 }
 
-bool RegEnumValue(Hive hive, const std::string& keyPath, std::uint32_t index, RegValue* out, unsigned flags) {
+bool RegEnumValue(Hive hive, const std::string& keyPath, std::uint32_t index, RegValue* out,
+                  unsigned flags) {
   LockedStore store(hive, flags, false);
   if (!store.ok()) return false;
   ordered_json* key = store.FindKey(keyPath);

@@ -9,8 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 
+#include "platform/files.h"
 #include "platform/known_folders.h"
 
 namespace vts::plat {
@@ -147,39 +147,33 @@ std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, std:
     }
     // Made complete under a temporary name, locked, then renamed into place, so nobody
     // ever opens a half-made mapping or one without a holder.
-    std::string tmp = folder + "/." + name + ".new" + std::to_string(getpid()) + "-" +
-                      std::to_string(std::random_device{}() & 0xFFFFFF);
-    int fd = open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    std::string path = folder + "/" + name;
+    FileReplacement file;
+    if (!file.Open(path, 0600)) {
       SetError(error, Errno("open"));
       return nullptr;
     }
+    const int fd = file.Fd();
     if (!TakeShared(fd) || ftruncate(fd, static_cast<off_t>(size)) != 0) {
       SetError(error, Errno("ftruncate"));
-      close(fd);
-      unlink(tmp.c_str());
       return nullptr;
     }
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (p == MAP_FAILED) {
       SetError(error, Errno("mmap"));
-      close(fd);
-      unlink(tmp.c_str());
       return nullptr;
     }
-    std::string path = folder + "/" + name;
     // Replace only a file nobody holds; if a live one appeared meanwhile, use that instead.
-    int old = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    bool liveAppeared = old >= 0 && HeldByOthers(old);
-    if (old >= 0) close(old);
-    if (liveAppeared || rename(tmp.c_str(), path.c_str()) != 0) {
+    UniqueFd old(open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    const bool liveAppeared = old && HeldByOthers(old.get());
+    old.reset();
+    UniqueFd kept;
+    if (liveAppeared || !file.CommitKeepingOpen(&kept)) {
       munmap(p, size);
-      close(fd);
-      unlink(tmp.c_str());
       continue;
     }
     return std::unique_ptr<SharedMemory>(
-        new SharedMemory(name, fd, static_cast<std::uint8_t*>(p), size));
+        new SharedMemory(name, kept.release(), static_cast<std::uint8_t*>(p), size));
   }
   SetError(error, "cannot create " + name);
   return nullptr;

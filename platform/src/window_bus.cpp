@@ -7,9 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -24,12 +22,15 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/files.h"
 #include "platform/known_folders.h"
+#include "platform/socket.h"
 
 namespace vts::plat {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Fd = UniqueFd;
 
 constexpr std::uint32_t kRequestMagic = 0x31575456;  // "VTW1"
 constexpr std::uint32_t kReplyMagic = 0x31525456;    // "VTR1"
@@ -83,36 +84,6 @@ std::uint64_t GetU64(const std::uint8_t* p) {
 }
 
 // ---------------------------------------------------------------- small helpers
-
-struct Fd {
-  int fd = -1;
-  Fd() = default;
-  explicit Fd(int f) : fd(f) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd(Fd&& o) noexcept : fd(o.fd) { o.fd = -1; }
-  Fd& operator=(Fd&& o) noexcept {
-    if (this != &o) {
-      reset();
-      fd = o.fd;
-      o.fd = -1;
-    }
-    return *this;
-  }
-  ~Fd() { reset(); }
-  void reset() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
-  explicit operator bool() const { return fd >= 0; }
-};
-
-int MsLeft(Clock::time_point deadline) {
-  auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  if (left <= 0) return 0;
-  return left > 1000000 ? 1000000 : static_cast<int>(left);
-}
 
 std::string IdName(WindowId id) {
   char buf[32];
@@ -190,7 +161,7 @@ std::uint64_t ProcessStartTime(std::uint32_t pid) {
   Fd f(::open(path, O_RDONLY | O_CLOEXEC));
   if (!f) return 0;
   char buf[1024];
-  ssize_t n = ::read(f.fd, buf, sizeof buf - 1);
+  ssize_t n = ::read(f.get(), buf, sizeof buf - 1);
   if (n <= 0) return 0;
   buf[n] = 0;
   char* close = std::strrchr(buf, ')');
@@ -216,67 +187,6 @@ std::uint64_t RealtimeNs() {
   clock_gettime(CLOCK_REALTIME, &ts);
   return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull +
          static_cast<std::uint64_t>(ts.tv_nsec);
-}
-
-// A socket address for a path; paths too long for sun_path go through /proc/self/fd of
-// their folder (dirFd keeps that folder open until the caller is done).
-bool SocketAddress(const std::string& folder, const std::string& name, sockaddr_un* addr,
-                   socklen_t* len, Fd* dirFd) {
-  std::memset(addr, 0, sizeof *addr);
-  addr->sun_family = AF_UNIX;
-  std::string path = folder + "/" + name;
-  if (path.size() >= sizeof addr->sun_path) {
-    *dirFd = Fd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!*dirFd) return false;
-    path = "/proc/self/fd/" + std::to_string(dirFd->fd) + "/" + name;
-    if (path.size() >= sizeof addr->sun_path) return false;
-  }
-  std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
-  *len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  return true;
-}
-
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t n, Clock::time_point deadline) {
-  while (n > 0) {
-    ssize_t w = ::send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (w > 0) {
-      data += w;
-      n -= static_cast<std::size_t>(w);
-      continue;
-    }
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      int ms = MsLeft(deadline);
-      if (ms == 0) return false;
-      pollfd p{fd, POLLOUT, 0};
-      if (::poll(&p, 1, ms) < 0 && errno != EINTR) return false;
-      continue;
-    }
-    return false;
-  }
-  return true;
-}
-
-bool ReadAll(int fd, std::uint8_t* data, std::size_t n, Clock::time_point deadline) {
-  while (n > 0) {
-    ssize_t r = ::recv(fd, data, n, MSG_DONTWAIT);
-    if (r > 0) {
-      data += r;
-      n -= static_cast<std::size_t>(r);
-      continue;
-    }
-    if (r == 0) return false;
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      int ms = MsLeft(deadline);
-      if (ms == 0) return false;
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, ms) < 0 && errno != EINTR) return false;
-      continue;
-    }
-    return false;
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------- registrations
@@ -361,37 +271,14 @@ bool ParseRegistration(const std::string& s, Registration* r) {
 }
 
 bool ReadSmallFile(const std::string& path, std::string* out) {
-  Fd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (!f) return false;
-  struct stat st;
-  if (fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_size > static_cast<off_t>(kMaxRegistrationBytes))
-    return false;
-  out->assign(static_cast<std::size_t>(st.st_size), '\0');
-  std::size_t got = 0;
-  while (got < out->size()) {
-    ssize_t n = ::read(f.fd, out->data() + got, out->size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  out->resize(got);
-  return true;
+  ReadFileOptions options;
+  options.maxBytes = kMaxRegistrationBytes;
+  options.followSymlink = false;
+  return ReadWholeFile(path, out, options) == ReadFileStatus::kOk;
 }
 
 bool WriteRegistration(const std::string& folder, const Registration& r) {
-  std::string final = folder + "/" + IdName(r.id) + ".win";
-  std::string tmp = folder + "/." + IdName(r.id) + ".tmp" + std::to_string(RealtimeNs() % 1000000);
-  std::string body = FormatRegistration(r);
-  Fd f(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (!f) return false;
-  bool ok = ::write(f.fd, body.data(), body.size()) == static_cast<ssize_t>(body.size());
-  f.reset();
-  if (!ok || ::rename(tmp.c_str(), final.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  return true;
+  return WriteFileAtomically(folder + "/" + IdName(r.id) + ".win", FormatRegistration(r), 0600);
 }
 
 bool RegistrationAlive(const Registration& r) {
@@ -443,32 +330,8 @@ std::vector<Registration> LoadAllLive(const std::string& folder) {
   return out;
 }
 
-Fd ConnectTo(const std::string& folder, WindowId id, Clock::time_point deadline) {
-  sockaddr_un addr;
-  socklen_t len = 0;
-  Fd dirFd;
-  if (!SocketAddress(folder, IdName(id) + ".sock", &addr, &len, &dirFd)) return Fd();
-  Fd s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!s) return Fd();
-  for (;;) {
-    if (::connect(s.fd, reinterpret_cast<sockaddr*>(&addr), len) == 0) return s;
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN) {
-      // The listener's backlog is full: try again shortly, within the time allowed.
-      if (MsLeft(deadline) == 0) return Fd();
-      ::usleep(2000);
-      continue;
-    }
-    if (errno == EINPROGRESS) {
-      pollfd p{s.fd, POLLOUT, 0};
-      if (::poll(&p, 1, MsLeft(deadline)) <= 0) return Fd();
-      int err = 0;
-      socklen_t el = sizeof err;
-      if (getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &err, &el) != 0 || err != 0) return Fd();
-      return s;
-    }
-    return Fd();
-  }
+Fd ConnectTo(const std::string& folder, WindowId id, Deadline deadline) {
+  return ConnectUnixSocket(folder + "/" + IdName(id) + ".sock", deadline);
 }
 
 }  // namespace
@@ -552,7 +415,7 @@ void SendReplyFrame(int fd, std::uint32_t status, LRESULT result) {
   PutU32(buf + 4, status);
   PutU64(buf + 8, static_cast<std::uint64_t>(result));
   // The socket's buffer is empty at this point; a sender that went away is simply lost.
-  (void)::send(fd, buf, sizeof buf, MSG_NOSIGNAL | MSG_DONTWAIT);
+  (void)SendNow(fd, buf, sizeof buf);
 }
 
 struct Connection {
@@ -596,7 +459,7 @@ bool BusWindow::Impl::Enqueue(Pending& p) {
 
 void BusWindow::Impl::Reply(Pending& p, bool delivered, LRESULT result) {
   if (p.replyTo) {
-    if (delivered) SendReplyFrame(p.replyTo.fd, kStatusOk, result);
+    if (delivered) SendReplyFrame(p.replyTo.get(), kStatusOk, result);
     p.replyTo.reset();  // closing without an answer tells the sender it failed
   }
   if (p.local) p.local->Finish(delivered, result);
@@ -606,11 +469,11 @@ void BusWindow::Impl::IoLoop() {
   std::vector<Connection> conns;
   for (;;) {
     std::vector<pollfd> fds;
-    fds.push_back({wakeFd.fd, POLLIN, 0});
-    fds.push_back({listenFd.fd, POLLIN, 0});
+    fds.push_back({wakeFd.get(), POLLIN, 0});
+    fds.push_back({listenFd.get(), POLLIN, 0});
     int timeout = -1;
     for (auto& c : conns) {
-      fds.push_back({c.fd.fd, POLLIN, 0});
+      fds.push_back({c.fd.get(), POLLIN, 0});
       int ms = MsLeft(c.deadline);
       timeout = timeout < 0 ? ms : std::min(timeout, ms);
     }
@@ -620,17 +483,14 @@ void BusWindow::Impl::IoLoop() {
     const std::size_t polled = conns.size();
     if (fds[1].revents & POLLIN) {
       for (;;) {
-        int c = ::accept4(listenFd.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (c < 0) break;
-        Fd cfd(c);
-        ucred cred{};
-        socklen_t cl = sizeof cred;
-        if (getsockopt(c, SOL_SOCKET, SO_PEERCRED, &cred, &cl) != 0 || cred.uid != geteuid())
-          continue;
+        PeerCredentials peer;
+        Fd cfd = AcceptUnixSocket(listenFd.get(), &peer);
+        if (!cfd) break;
+        if (!IsSameUser(peer)) continue;
         if (conns.size() >= kMaxConnections) continue;
         Connection conn;
         conn.fd = std::move(cfd);
-        conn.peerPid = static_cast<std::uint32_t>(cred.pid);
+        conn.peerPid = peer.pid;
         conn.deadline = Clock::now() + kRequestReadLimit;
         conns.push_back(std::move(conn));
       }
@@ -647,17 +507,17 @@ void BusWindow::Impl::IoLoop() {
           std::size_t have = c.buf.size();
           if (have >= c.want) break;
           c.buf.resize(c.want);
-          ssize_t r = ::recv(c.fd.fd, c.buf.data() + have, c.want - have, MSG_DONTWAIT);
-          if (r <= 0) {
-            c.buf.resize(have);
-            if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) drop = true;
+          std::size_t got = 0;
+          ReceiveStatus st = ReceiveSome(c.fd.get(), c.buf.data() + have, c.want - have, &got);
+          c.buf.resize(have + got);
+          if (st != ReceiveStatus::kData) {
+            if (st != ReceiveStatus::kWouldBlock) drop = true;
             break;
           }
-          c.buf.resize(have + static_cast<std::size_t>(r));
           if (!c.headerChecked && c.buf.size() == kRequestHeaderBytes) {
             std::size_t total = 0;
             if (!CheckHeader(c.buf, &total)) {
-              SendReplyFrame(c.fd.fd, kStatusBadRequest, 0);
+              SendReplyFrame(c.fd.get(), kStatusBadRequest, 0);
               drop = true;
               break;
             }
@@ -683,13 +543,13 @@ void BusWindow::Impl::IoLoop() {
           m.payload.assign(c.buf.begin() + kRequestHeaderBytes, c.buf.end());
         }
         if (target != id) {
-          SendReplyFrame(c.fd.fd, kStatusNoWindow, 0);
+          SendReplyFrame(c.fd.get(), kStatusNoWindow, 0);
         } else if (kind == kKindPost) {
-          SendReplyFrame(c.fd.fd, Enqueue(pending) ? kStatusOk : kStatusQueueFull, 0);
+          SendReplyFrame(c.fd.get(), Enqueue(pending) ? kStatusOk : kStatusQueueFull, 0);
         } else {
           // A queued send keeps its connection open until the handler's result goes back.
           pending.replyTo = std::move(c.fd);
-          if (!Enqueue(pending)) SendReplyFrame(pending.replyTo.fd, kStatusQueueFull, 0);
+          if (!Enqueue(pending)) SendReplyFrame(pending.replyTo.get(), kStatusQueueFull, 0);
         }
         continue;  // this connection is done (its fd closed or handed to the queue)
       }
@@ -712,7 +572,7 @@ void BusWindow::Impl::Close() {
   }
   if (wakeFd) {
     std::uint64_t one = 1;
-    (void)::write(wakeFd.fd, &one, sizeof one);
+    (void)::write(wakeFd.get(), &one, sizeof one);
   }
   if (io.joinable()) io.join();
   ::unlink((folder + "/" + IdName(id) + ".win").c_str());
@@ -762,27 +622,17 @@ std::unique_ptr<BusWindow> BusWindow::Create(const std::string& className,
   impl->reg.text = text;
 
   std::string sockName = IdName(impl->id) + ".sock";
-  sockaddr_un addr;
-  socklen_t len = 0;
-  Fd dirFd;
-  if (!SocketAddress(folder, sockName, &addr, &len, &dirFd)) return fail("socket path unusable");
-  impl->listenFd = Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!impl->listenFd) return fail(std::string("socket: ") + std::strerror(errno));
-  ::unlink((folder + "/" + sockName).c_str());  // left by a dead process with our pid
-  if (::bind(impl->listenFd.fd, reinterpret_cast<sockaddr*>(&addr), len) != 0)
-    return fail(std::string("bind: ") + std::strerror(errno));
-  ::chmod((folder + "/" + sockName).c_str(), 0600);
-  if (::listen(impl->listenFd.fd, 64) != 0) {
-    ::unlink((folder + "/" + sockName).c_str());
-    return fail(std::string("listen: ") + std::strerror(errno));
-  }
+  std::string sockPath = folder + "/" + sockName;
+  std::string why;
+  impl->listenFd = ListenUnixSocket(sockPath, 64, &why);
+  if (!impl->listenFd) return fail(why);
   impl->wakeFd = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!impl->wakeFd) {
-    ::unlink((folder + "/" + sockName).c_str());
+    ::unlink(sockPath.c_str());
     return fail("eventfd failed");
   }
   if (!WriteRegistration(folder, impl->reg)) {
-    ::unlink((folder + "/" + sockName).c_str());
+    ::unlink(sockPath.c_str());
     return fail("cannot write the window registration");
   }
   {
@@ -900,10 +750,10 @@ bool Transact(WindowId window, std::uint16_t kind, std::uint32_t message, WPARAM
   PutU32(p + 48, cds ? cds->cbData : 0);
   PutU32(p + 52, 0);
   if (cds && cds->cbData) std::memcpy(p + kRequestHeaderBytes, cds->lpData, cds->cbData);
-  if (!WriteAll(s.fd, frame.data(), frame.size(), deadline)) return false;
+  if (!SendAll(s.get(), frame.data(), frame.size(), deadline)) return false;
 
   std::uint8_t reply[kReplyBytes];
-  if (!ReadAll(s.fd, reply, sizeof reply, deadline)) return false;
+  if (!ReceiveExactly(s.get(), reply, sizeof reply, deadline)) return false;
   if (GetU32(reply) != kReplyMagic || GetU32(reply + 4) != kStatusOk) return false;
   if (result) *result = static_cast<LRESULT>(GetU64(reply + 8));
   return true;

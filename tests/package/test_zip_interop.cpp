@@ -8,6 +8,7 @@
 #include <map>
 
 #include "package/zip.h"
+#include "platform/utf.h"
 #include "test_env.h"
 #include "zip_test_util.h"
 
@@ -17,22 +18,7 @@ namespace {
 using test::Bytes;
 using test::Q;
 
-std::string ToUtf8(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string ToUtf8(const std::u16string& s) { return vts::plat::Utf16ToUtf8(s); }
 
 // Every entry through our reader: name -> data (folders -> empty, marked by a trailing "/").
 std::map<std::string, Bytes> ReadAll(const std::string& zipPath) {

@@ -1,11 +1,8 @@
 // MP3 decoding with libmad into a WAV file, and LAME stream encoding.
 #include "tracks/media/mp3.h"
 
-#include <fcntl.h>
 #include <lame/lame.h>
 #include <mad.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -13,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/files.h"
 #include "platform/named_mutex.h"
 #include "tracks/media/wav_file.h"
 
@@ -22,25 +20,10 @@ namespace {
 constexpr std::uint64_t kMaxMp3Bytes = 0x7FFFFFFFull;
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::size_t guard) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<std::uint64_t>(st.st_size) > kMaxMp3Bytes) {
-    ::close(fd);
-    return false;
-  }
-  const std::size_t size = static_cast<std::size_t>(st.st_size);
-  out.assign(size + guard, 0);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t r = ::read(fd, out.data() + done, size - done);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    done += static_cast<std::size_t>(r);
-  }
-  ::close(fd);
-  if (done != size) return false;
+  plat::ReadFileOptions options;
+  options.maxBytes = kMaxMp3Bytes;
+  if (plat::ReadWholeFile(path, &out, options) != plat::ReadFileStatus::kOk) return false;
+  out.resize(out.size() + guard, 0);
   return true;
 }
 
@@ -73,18 +56,6 @@ inline std::int16_t ToPcm16(mad_fixed_t s) {
   return static_cast<std::int16_t>(s >> (MAD_F_FRACBITS + 1 - 16));
 }
 
-bool WriteAll(int fd, const void* data, std::size_t n) {
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
-}
-
 struct MadState {
   mad_stream stream;
   mad_frame frame;
@@ -110,17 +81,14 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
   const std::size_t size = mp3.size() - MAD_BUFFER_GUARD;
   const std::size_t skip = Id3v2Size(mp3.data(), size);
 
-  std::string temp = wavPath + ".tmp-XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return Mp3DecodeResult::WriteFailed;
-  ::fchmod(fd, 0644);
+  plat::FileReplacement wav;
+  if (!wav.Open(wavPath, 0644)) return Mp3DecodeResult::WriteFailed;
   auto fail = [&](Mp3DecodeResult r) {
-    ::close(fd);
-    ::unlink(temp.c_str());
+    wav.Discard();
     return r;
   };
   std::array<std::uint8_t, 44> header{};
-  if (!WriteAll(fd, header.data(), header.size())) return fail(Mp3DecodeResult::WriteFailed);
+  if (!wav.Write(header.data(), header.size())) return fail(Mp3DecodeResult::WriteFailed);
 
   auto state = std::make_unique<MadState>();
   mad_stream_buffer(&state->stream, mp3.data() + skip, mp3.size() - skip);
@@ -167,7 +135,7 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
     pending.insert(pending.end(), bytes, bytes + pcm.size() * 2);  // little-endian host
     pcm.clear();
     if (pending.size() >= (1u << 20)) {
-      if (!WriteAll(fd, pending.data(), pending.size())) return fail(Mp3DecodeResult::WriteFailed);
+      if (!wav.Write(pending.data(), pending.size())) return fail(Mp3DecodeResult::WriteFailed);
       pending.clear();
     }
     if (progress && (mpegFrames % 256) == 0) {
@@ -176,16 +144,10 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
     }
   }
   if (frames == 0) return fail(Mp3DecodeResult::NoAudio);
-  if (!WriteAll(fd, pending.data(), pending.size())) return fail(Mp3DecodeResult::WriteFailed);
+  if (!wav.Write(pending.data(), pending.size())) return fail(Mp3DecodeResult::WriteFailed);
   if (!BuildWavHeader(format, frames, header)) return fail(Mp3DecodeResult::WriteFailed);
-  if (::pwrite(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size()) ||
-      ::fsync(fd) != 0) {
+  if (!wav.WriteAt(0, header.data(), header.size()) || !wav.Commit())
     return fail(Mp3DecodeResult::WriteFailed);
-  }
-  if (::close(fd) != 0 || std::rename(temp.c_str(), wavPath.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return Mp3DecodeResult::WriteFailed;
-  }
   if (progress)
     progress(static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(size), mpegFrames);
   return Mp3DecodeResult::Ok;
@@ -194,12 +156,8 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
 bool DecodeMp3ForLoading(const std::string& mp3Path, const std::string& wavPath) {
   plat::NamedMutex mutex(plat::kMp3DecodeMutexName);
   plat::NamedMutexLock hold(mutex);  // without the lock file, decode anyway: only speed suffers
-  const int existing = ::open(wavPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (existing >= 0) {
-    ::close(existing);
-    return true;  // decoded by an earlier load
-  }
-  if (::access(mp3Path.c_str(), F_OK) != 0) return false;
+  if (plat::CanOpenForReading(wavPath)) return true;  // decoded by an earlier load
+  if (!plat::PathExists(mp3Path)) return false;
   return DecodeMp3ToWav(mp3Path, wavPath, [](std::uint32_t, std::uint32_t, std::uint32_t) {}) ==
          Mp3DecodeResult::Ok;
 }

@@ -111,10 +111,4 @@ bool SaveDataFolderSettings(const DataFolderSettings& settings, const std::strin
 // `path`. False (and no temporary left behind) when any step fails.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes);
 
-namespace settings_text {
-// Strict conversions: none for invalid input (bad UTF-8, unpaired surrogates).
-std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
-std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
-}  // namespace settings_text
-
 }  // namespace vts

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace vts::plat {
 
@@ -37,6 +38,10 @@ class UniqueFd {
 // Reads exactly n bytes from a blocking descriptor, retrying short reads and interruptions.
 // False at end of file before n bytes or on an error.
 bool ReadExactly(int fd, void* data, std::size_t n);
+
+// Reads up to n bytes at offset, retrying short reads and interruptions; fewer only at end of
+// file. The count read, or -1 on an error.
+long long ReadAt(int fd, void* data, std::size_t n, std::uint64_t offset);
 
 // Writes all n bytes to a blocking descriptor, retrying short writes and interruptions.
 bool WriteAll(int fd, const void* data, std::size_t n);

@@ -70,10 +70,4 @@ SideFileStatus ReadTxtFile(const std::string& path, std::vector<std::u16string>&
 // then renamed over `path`. On failure `path` is untouched and no temporary file remains.
 bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
 
-// A temporary name beside `path` for writing a whole file before renaming it over `path`
-// ("<path>.tmp-XXXXXX", created empty with mode 0644). Empty on failure.
-std::string CreateSiblingTempFile(const std::string& path);
-// fsync()s `tempPath` and renames it over `path`; on failure removes `tempPath`.
-bool CommitSiblingTempFile(const std::string& tempPath, const std::string& path);
-
 }  // namespace vts

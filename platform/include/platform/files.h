@@ -1,0 +1,101 @@
+// Whole files: reading one as a single snapshot, replacing one atomically, and renaming
+// without overwriting.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/fd.h"
+
+namespace vts::plat {
+
+enum class ReadFileStatus {
+  kOk,
+  kOpenFailed,  // missing or not readable
+  kNotRegular,  // a folder, device, pipe ...
+  kTooLarge,    // over the caller's limit
+  kReadFailed,  // a read error, or the file changed size while being read
+};
+
+struct ReadFileOptions {
+  std::size_t maxBytes = SIZE_MAX;
+  bool followSymlink = true;  // false: a symbolic link at path is refused
+};
+
+// Reads the whole regular file at path into out (cleared on failure). Never blocks on a pipe
+// or device at path.
+ReadFileStatus ReadWholeFile(const std::string& path, std::string* out,
+                             const ReadFileOptions& options = {});
+ReadFileStatus ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out,
+                             const ReadFileOptions& options = {});
+
+// Creation mode of a replacement file: an exact mode, or what a plain creation gives
+// (0666 under the process's umask).
+constexpr int kModeUnderUmask = -1;
+
+// A new version of the file at path, written under a temporary name in the same folder and
+// put in place by Commit(): readers see the old file or the complete new one, never a part.
+// Destroying it without a successful Commit() removes the temporary file and leaves the old
+// file as it was. One thread at a time.
+class FileReplacement {
+ public:
+  FileReplacement() = default;
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+  ~FileReplacement() { Discard(); }
+
+  // Creates the temporary file (mode: exact, or kModeUnderUmask). False (with the reason) when the
+  // folder refuses it.
+  bool Open(const std::string& path, int mode, std::string* error = nullptr);
+  // The temporary file, for writers that take a path or a descriptor.
+  const std::string& TempPath() const { return temp_; }
+  int Fd() const { return fd_.get(); }
+
+  bool Write(const void* data, std::size_t n);
+  // Overwrites bytes already written (a header completed at the end).
+  bool WriteAt(std::uint64_t offset, const void* data, std::size_t n);
+  // Syncs and closes the descriptor, for writers that go on by path; false when a write
+  // error shows only now (a full disk).
+  bool Finish();
+  // Syncs the data, renames the temporary file over path and syncs the folder. On failure
+  // the temporary file is removed and the old file stays.
+  bool Commit(std::string* error = nullptr);
+  // Renames without syncing or closing, for a file used as shared memory: the descriptor
+  // (and any lock on it) goes to fd.
+  bool CommitKeepingOpen(UniqueFd* fd);
+  void Discard();
+  // Hands the temporary file to the caller, who removes it; nothing is renamed.
+  std::string ReleaseTemp();
+
+ private:
+  bool RenameIntoPlace(std::string* error);
+
+  std::string path_;
+  std::string temp_;
+  UniqueFd fd_;
+  bool failed_ = false;
+};
+
+// Replaces the file at path with bytes as one step (see FileReplacement).
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                         int mode = 0644, std::string* error = nullptr);
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, int mode = 0644,
+                         std::string* error = nullptr);
+
+// Creates an empty file at path (0666 under the umask) unless something is there already.
+bool CreateFileIfMissing(const std::string& path);
+
+// True when the file at path can be opened for reading now.
+bool CanOpenForReading(const std::string& path);
+
+// True when something (of any kind) is at path.
+bool PathExists(const std::string& path);
+
+// Renames from to to, failing (with errno EEXIST) when something is at to already.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
+}  // namespace vts::plat
