@@ -149,7 +149,8 @@ void CMainDlg::LinkEnd(std::uint32_t result, bool teacher, bool student) {
 
 void CMainDlg::PlaceTrackCursor(CSoundTrack* track, std::intptr_t position) {
   if (!track) return;
-  std::uint32_t frame = position < 0 ? 0 : static_cast<std::uint32_t>(std::min<std::intptr_t>(position, UINT32_MAX));
+  std::uint32_t frame =
+      position < 0 ? 0 : static_cast<std::uint32_t>(std::min<std::intptr_t>(position, UINT32_MAX));
   {
     std::lock_guard lock(track->bufferLock);
     CChunkInfo* chunk = track->CurrentChunk();
@@ -161,7 +162,8 @@ void CMainDlg::PlaceTrackCursor(CSoundTrack* track, std::intptr_t position) {
   track->PaintWaveform();
   const std::uint32_t perPixel = std::max<std::uint32_t>(1, track->framesPerPixel.load());
   const std::uint32_t viewStart = track->viewStartFrame.load();
-  track->cursorPixel = static_cast<std::int32_t>((static_cast<std::int64_t>(frame) - viewStart) / perPixel);
+  track->cursorPixel =
+      static_cast<std::int32_t>((static_cast<std::int64_t>(frame) - viewStart) / perPixel);
 }
 
 intptr_t CMainDlg::OnFrameworkRequest(uintptr_t wParam, intptr_t lParam) {
@@ -196,7 +198,8 @@ intptr_t CMainDlg::OnCopyData(uintptr_t wParam, intptr_t lParam) {
   const auto* data = reinterpret_cast<const plat::COPYDATASTRUCT*>(lParam);
   if (!data || data->dwData != 1) return 0;
   std::span<const std::uint8_t> text;
-  if (data->lpData && data->cbData) text = {static_cast<const std::uint8_t*>(data->lpData), data->cbData};
+  if (data->lpData && data->cbData)
+    text = {static_cast<const std::uint8_t*>(data->lpData), data->cbData};
   const std::vector<StreamDestination> list = ParseDestinationText(text);
   if (CAppCore* core = Core()) core->SetStreamDestinations(list);
   return 1;
@@ -207,8 +210,10 @@ void CMainDlg::OnBnClickedSendWav() {
   OnBnClickedStop();
   CSoundTrack* master = MasterTrack();
   if (!master) return;
-  const auto tick = static_cast<std::uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+  const auto tick =
+      static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
   const std::string path = plat::DocumentsFolder() + "/QOR" + std::to_string(tick) + ".vxb";
   // Only a saved lesson is announced; a failed save has shown its own message.
   if (!Ops().SaveTrack(*master, path)) {
@@ -221,7 +226,8 @@ void CMainDlg::OnBnClickedSendWav() {
     case SentWorkResult::kWritten:
       break;
     case SentWorkResult::kNoMapping:
-      plat::MessageBox(u"Error communicating to QOR framework", u"Communication problem", plat::MB_ICONWARNING);
+      plat::MessageBox(u"Error communicating to QOR framework", u"Communication problem",
+                       plat::MB_ICONWARNING);
       break;
     case SentWorkResult::kTooSmall:
       WriteLog(LOG_MAIN, "Send: the path does not fit VOXTRAILSTUDY_SHAREDMEM; not written");

@@ -30,7 +30,10 @@ std::string CPipeChannel::PipePath(const std::string& pipeName) {
 }
 
 CPipeChannel::CPipeChannel(std::string pipeName, plat::ThreadId targetThread, std::uint32_t message)
-    : name_(std::move(pipeName)), path_(PipePath(name_)), target_(targetThread), message_(message) {}
+    : name_(std::move(pipeName)),
+      path_(PipePath(name_)),
+      target_(targetThread),
+      message_(message) {}
 
 CPipeChannel::~CPipeChannel() { Stop(); }
 
@@ -40,7 +43,8 @@ bool CPipeChannel::Start(Mode mode) {
   mode_ = mode;
   running_ = true;
   try {
-    connectThread_ = std::thread(mode == Mode::kServer ? &CPipeChannel::ServeLoop : &CPipeChannel::ConnectLoop, this);
+    connectThread_ = std::thread(
+        mode == Mode::kServer ? &CPipeChannel::ServeLoop : &CPipeChannel::ConnectLoop, this);
   } catch (const std::system_error&) {
     running_ = false;  // inert: no thread, nothing to stop
     return false;
@@ -157,7 +161,8 @@ void CPipeChannel::ReadLoop(std::shared_ptr<Connection> c) {
   while (running_ && !c->broken) {
     if (!plat::WaitReadable(c->fd.get(), plat::DeadlineIn(kReadSlice))) continue;
     std::size_t got = 0;
-    const plat::ReceiveStatus status = plat::ReceiveSome(c->fd.get(), buffer.data(), buffer.size(), &got);
+    const plat::ReceiveStatus status =
+        plat::ReceiveSome(c->fd.get(), buffer.data(), buffer.size(), &got);
     if (status == plat::ReceiveStatus::kWouldBlock) continue;
     if (status != plat::ReceiveStatus::kData) break;
     const bool ok = framer.Feed({buffer.data(), got}, [&](std::span<const std::uint8_t> m) {
@@ -182,7 +187,8 @@ bool CPipeChannel::Write(plat::WPARAM handle, std::span<const std::uint8_t> byte
   }
   std::lock_guard write(c->writeLock);
   if (c->broken) return false;
-  if (plat::SendAll(c->fd.get(), bytes.data(), bytes.size(), plat::DeadlineIn(kWriteWait))) return true;
+  if (plat::SendAll(c->fd.get(), bytes.data(), bytes.size(), plat::DeadlineIn(kWriteWait)))
+    return true;
   // Part of the message may have gone: the peer's framing is lost, so the connection ends.
   c->broken = true;
   plat::ShutdownSocket(c->fd.get());

@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "core/app_core.h"
-#include "pipe_text_boxes.h"
 #include "core/log.h"
 #include "core/pipe_channel.h"
+#include "pipe_text_boxes.h"
 #include "platform/message_box.h"
 #include "tracks/sound_track.h"
 
@@ -24,13 +24,17 @@ void CAppCore::StartPipeChannels() {
   }
   CCoreThread::StreamHandlers handlers;
   handlers.sendStreamBlock = [this](bool final) { return SendStreamBlock(final); };
-  handlers.onStreamPipeData = [this](plat::WPARAM pipe, plat::LPARAM lParam) { OnStreamPipeData(pipe, lParam); };
+  handlers.onStreamPipeData = [this](plat::WPARAM pipe, plat::LPARAM lParam) {
+    OnStreamPipeData(pipe, lParam);
+  };
   handlers.isStreaming = [this] { return streamingFlag.load() != 0; };
   handlers.stopStreaming = [this] { streamingFlag = 0; };
   coreThread.SetStreamHandlers(std::move(handlers));
 
-  interfacePipe_ = std::make_unique<CPipeChannel>(kInterfacePipeName, coreThread.Id(), WM_CORE_IFACE_PIPE);
-  streamPipe_ = std::make_unique<CPipeChannel>(kStreamPipeName, coreThread.Id(), WM_CORE_STREAM_PIPE);
+  interfacePipe_ =
+      std::make_unique<CPipeChannel>(kInterfacePipeName, coreThread.Id(), WM_CORE_IFACE_PIPE);
+  streamPipe_ =
+      std::make_unique<CPipeChannel>(kStreamPipeName, coreThread.Id(), WM_CORE_STREAM_PIPE);
   if (!interfacePipe_->Start()) interfacePipe_.reset();
   if (!streamPipe_->Start()) streamPipe_.reset();
 }
@@ -110,7 +114,8 @@ void CAppCore::OnReceivedStreamMessage(std::span<const std::uint8_t> bytes) {
         track->SelectChunk(index);
       }
       if (ready && masterTrack->currentChunk.load() == index)
-        masterTrack->WriteSamplesAt(m.position, static_cast<std::uint32_t>(m.pcm.size()), m.pcm.data());
+        masterTrack->WriteSamplesAt(m.position, static_cast<std::uint32_t>(m.pcm.size()),
+                                    m.pcm.data());
       break;
     }
     case K::kMalformed:

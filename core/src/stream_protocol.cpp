@@ -46,7 +46,8 @@ std::uint32_t ParseNumber(const char* p, const char* end) {
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
   std::uint64_t v = 0;
-  for (; p != end && *p >= '0' && *p <= '9'; ++p) v = std::min<std::uint64_t>(v * 10 + (*p - '0'), 0xFFFFFFFFu);
+  for (; p != end && *p >= '0' && *p <= '9'; ++p)
+    v = std::min<std::uint64_t>(v * 10 + (*p - '0'), 0xFFFFFFFFu);
   return static_cast<std::uint32_t>(negative ? 0 - v : v);
 }
 

@@ -1,8 +1,6 @@
 // The pipe channel on real sockets: events and framing as a peer sends them, the 16 MiB cap,
 // reconnecting, writes through the connection (stale handles, a peer that stops reading),
 // server mode's 16 connections, and stopping with readers waiting or no peer at all.
-#include "core/pipe_channel.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "core/core_thread.h"
+#include "core/pipe_channel.h"
 #include "core/stream_protocol.h"
 #include "platform/known_folders.h"
 #include "platform/socket.h"

@@ -158,8 +158,9 @@ TEST_F(StreamLinkTest, EveryConnectGreetsAndANoticeFromBeforeThePeerFollowsOnce)
     SCOPED_TRACE(round);
     Peer peer;
     ASSERT_NE(peer.WaitConnected(), 0u);
-    EXPECT_EQ(peer.NextMessage(), (Bytes{0x36, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'V', 'o', 'x',
-                                         't', 'r', 'a', 'i', 'l', 's', 't', 'u', 'd', 'y', 0}));
+    EXPECT_EQ(peer.NextMessage(),
+              (Bytes{0x36, 0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   'V',
+                     'o',  'x', 't', 'r', 'a', 'i', 'l', 's', 't', 'u', 'd', 'y', 0}));
     EXPECT_EQ(peer.NextMessage(), (Bytes{0x34, 0, 0, 0}));
     if (round == 0) EXPECT_EQ(peer.NextMessage(), (Bytes{0x39, 0x04, 0, 0}));
     // While connected the notice goes out at once.
@@ -228,7 +229,8 @@ TEST_F(StreamLinkTest, ReceivedMessagesReachTheTracksOrAreDropped) {
   ASSERT_TRUE(WaitOnCore(*core, [&] { return core->mixerValue == 22; }));
   ASSERT_TRUE(peer.Send(Message(STREAM_MSG_TEXT, {'H', 0, 'i', 0, '!', 0})));
   const auto end = std::chrono::steady_clock::now() + kWait;
-  while (boxes->Boxes().empty() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(10ms);
+  while (boxes->Boxes().empty() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(10ms);
   ASSERT_EQ(boxes->Boxes().size(), 1u);
   EXPECT_EQ(boxes->Boxes()[0].text, u"Hi");
   EXPECT_EQ(boxes->Boxes()[0].caption, u"Pipe Data");
@@ -250,7 +252,8 @@ TEST_F(StreamLinkTest, StudentStreamGoesOutInBlocksWithTheDestinationList) {
     return student.WriteSamplesAt(0, 40000, reinterpret_cast<const std::uint8_t*>(pcm.data()));
   }));
   ASSERT_TRUE(OnCore(*core, [&] { return core->SendStreamBlock(false); }));
-  ASSERT_TRUE(OnCore(*core, [&] { return core->SendStreamBlock(false); }));  // not a full block more
+  ASSERT_TRUE(
+      OnCore(*core, [&] { return core->SendStreamBlock(false); }));  // not a full block more
   ASSERT_TRUE(OnCore(*core, [&] { return core->SendStreamBlock(true); }));
   ASSERT_TRUE(OnCore(*core, [&] { return core->SendStreamBlock(true); }));  // nothing left
 

@@ -1,14 +1,14 @@
 // The classroom link's wire formats: framing in pieces and its cap, the sent messages byte for
 // byte, the Student stream's blocks, the decoding of received messages (each malformed kind),
 // the destination text and the USB shared-memory slots.
-#include "core/stream_protocol.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <numeric>
 #include <string>
 #include <vector>
+
+#include "core/stream_protocol.h"
 
 using namespace vts;
 
@@ -61,7 +61,8 @@ TEST(PipeFramer, LengthOverTheCapFailsTheStream) {
   struct Case {
     std::uint32_t length;
     bool ok;
-  } cases[] = {{kMaxPipeMessageBytes, true}, {kMaxPipeMessageBytes + 1, false}, {0xFFFFFFFFu, false}};
+  } cases[] = {
+      {kMaxPipeMessageBytes, true}, {kMaxPipeMessageBytes + 1, false}, {0xFFFFFFFFu, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.length);
     PipeFramer framer;
@@ -80,15 +81,16 @@ TEST(PipeFramer, LengthOverTheCapFailsTheStream) {
 // ---- messages sent ----
 
 TEST(StreamMessages, FixedMessagesByteForByte) {
-  const Bytes hello = {0x1A, 0, 0, 0, 0x36, 0, 0, 0, 0,   0,   0,   0,   0,   0,   0,   0,  'V',
-                       'o',  'x', 't', 'r', 'a', 'i', 'l', 's', 't', 'u', 'd', 'y', 0};
+  const Bytes hello = {0x1A, 0,   0,   0,   0x36, 0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
+                       0,    'V', 'o', 'x', 't',  'r', 'a', 'i', 'l', 's', 't', 'u', 'd', 'y', 0};
   EXPECT_EQ(EncodeHello(), hello);
   EXPECT_EQ(EncodeClientIdRequest(), (Bytes{4, 0, 0, 0, 0x34, 0, 0, 0}));
   EXPECT_EQ(EncodeMixerInput(), (Bytes{4, 0, 0, 0, 0x39, 0x04, 0, 0}));
 }
 
 TEST(StreamMessages, RelayLayoutAndLengths) {
-  const std::vector<StreamDestination> dest = {{5, 192, 168, 0, 7}, {12, 10, 0, 0, 1}, {7, 1, 2, 3, 4}};
+  const std::vector<StreamDestination> dest = {
+      {5, 192, 168, 0, 7}, {12, 10, 0, 0, 1}, {7, 1, 2, 3, 4}};
   std::vector<std::int16_t> samples(kStreamBlockSamples);
   std::iota(samples.begin(), samples.end(), std::int16_t(-100));
   const Bytes m = EncodeRelay(3, 32768, dest, samples);
@@ -132,12 +134,18 @@ TEST(StreamBlocks, RecordingGrowsThenEnds) {
     std::vector<Step> steps;
   } cases[] = {
       {"20000 samples: one full block, then the rest",
-       {{8000, false, 0, 0}, {16384, false, 0, 0}, {16385, false, 0, 16384}, {20000, false, 16384, 0},
-        {20000, true, 16384, 3616}, {25000, false, 0, 16384}}},
+       {{8000, false, 0, 0},
+        {16384, false, 0, 0},
+        {16385, false, 0, 16384},
+        {20000, false, 16384, 0},
+        {20000, true, 16384, 3616},
+        {25000, false, 0, 16384}}},
       {"never past one block: nothing at all", {{16384, false, 0, 0}, {16384, true, 0, 0}}},
       {"empty chunk", {{0, false, 0, 0}, {0, true, 0, 0}}},
       {"exactly two blocks and one sample",
-       {{32769, false, 0, 16384}, {32769, false, 16384, 16384}, {32769, false, 32768, 0},
+       {{32769, false, 0, 16384},
+        {32769, false, 16384, 16384},
+        {32769, false, 32768, 0},
         {32769, true, 32768, 1}}},
       {"chunk cut below the position starts again",
        {{20000, false, 0, 16384}, {10000, false, 0, 0}, {10000, true, 0, 0}}},
@@ -175,8 +183,8 @@ Bytes Msg(std::uint32_t type, const Bytes& payload) {
   b.insert(b.end(), payload.begin(), payload.end());
   return b;
 }
-Bytes Audio(std::uint32_t chunk, std::uint32_t pos, std::uint32_t bytes, std::vector<std::uint32_t> ids,
-            std::size_t pcmPresent) {
+Bytes Audio(std::uint32_t chunk, std::uint32_t pos, std::uint32_t bytes,
+            std::vector<std::uint32_t> ids, std::size_t pcmPresent) {
   Bytes p;
   Put32(p, chunk);
   Put32(p, pos);
@@ -211,7 +219,8 @@ TEST(StreamMessages, ReceivedKindsAndMalformedOnes) {
       {"audio bytes past the end", Audio(0, 0, 9, {3}, 8), K::kMalformed},
       {"audio without entries or samples", Audio(0, 0, 0, {}, 0), K::kAudio},
       {"audio byte count wraps in 32 bits", Audio(0, 0, 0xFFFFFFF8u, {3}, 8), K::kMalformed},
-      {"audio chunk index past the cap", Audio(kMaxReceivedChunkIndex + 1, 0, 2, {}, 2), K::kMalformed},
+      {"audio chunk index past the cap", Audio(kMaxReceivedChunkIndex + 1, 0, 2, {}, 2),
+       K::kMalformed},
       {"audio chunk index at the cap", Audio(kMaxReceivedChunkIndex, 0, 2, {}, 2), K::kAudio},
       {"other type", Msg(77, {}), K::kOther},
   };
@@ -250,8 +259,8 @@ TEST(StreamMessages, AudioIsForTheClientNamed) {
     std::uint32_t client;
     bool taken;
   } cases[] = {
-      {{}, 0, true},      {{}, 7, true},     {{7}, 7, true},     {{3, 7}, 7, true},
-      {{3, 4}, 7, false}, {{0}, 0, false},   {{7}, 0, false},
+      {{}, 0, true},      {{}, 7, true},   {{7}, 7, true},  {{3, 7}, 7, true},
+      {{3, 4}, 7, false}, {{0}, 0, false}, {{7}, 0, false},
   };
   for (const Case& c : cases) {
     ReceivedStreamMessage m;
@@ -283,12 +292,14 @@ TEST(DestinationText, Records) {
   }
   // The text ends where cbData says, NUL or not.
   std::string cut = "1|1.2.3.4|2|5.6.7.8|";
-  EXPECT_EQ(ParseDestinationText({reinterpret_cast<const std::uint8_t*>(cut.data()), 12}).size(), 1u);
+  EXPECT_EQ(ParseDestinationText({reinterpret_cast<const std::uint8_t*>(cut.data()), 12}).size(),
+            1u);
 }
 
 TEST(DestinationText, AtMost256Records) {
   std::string text;
-  for (int i = 0; i < 300; ++i) text += std::to_string(i) + "|10.0.0." + std::to_string(i % 256) + "|";
+  for (int i = 0; i < 300; ++i)
+    text += std::to_string(i) + "|10.0.0." + std::to_string(i % 256) + "|";
   auto list = ParseDestinationText(Text(text));
   ASSERT_EQ(list.size(), kMaxStreamDestinations);
   EXPECT_EQ(list[255].number, 255u);
@@ -312,7 +323,8 @@ TEST(UsbSlots, PositionsReadTheirSlotAndConsumeIt) {
     std::string path;
     ASSERT_TRUE(TakeUsbSlot(mem, c.position, &path));
     EXPECT_EQ(path, "/srv/class/");
-    EXPECT_EQ(Bytes(mem.begin() + c.offset, mem.begin() + c.offset + kUsbSlotBytes), Bytes(kUsbSlotBytes, 0));
+    EXPECT_EQ(Bytes(mem.begin() + c.offset, mem.begin() + c.offset + kUsbSlotBytes),
+              Bytes(kUsbSlotBytes, 0));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(mem.data() + c.other)), "/other/");
     EXPECT_EQ(mem[66], 0x55);
   }

@@ -66,7 +66,7 @@ class PipeFramer {
 };
 
 // ---- messages sent by the recorder (each returned whole, its length field first) ----
-std::vector<std::uint8_t> EncodeHello();           // 54
+std::vector<std::uint8_t> EncodeHello();            // 54
 std::vector<std::uint8_t> EncodeClientIdRequest();  // 52
 std::vector<std::uint8_t> EncodeMixerInput();       // 1081
 // 55: n samples of chunk `chunkIndex` from `position`, addressed to `destinations`.
@@ -99,7 +99,7 @@ struct ReceivedStreamMessage {
   // kAudio
   std::uint32_t chunkIndex = 0;
   std::uint32_t position = 0;
-  std::span<const std::uint8_t> pcm;  // points into the decoded message
+  std::span<const std::uint8_t> pcm;    // points into the decoded message
   std::vector<std::uint32_t> entryIds;  // the second u32 of each entry
   // kClientId
   std::uint32_t clientId = 0;
