@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <future>
 #include <numeric>
@@ -318,4 +320,56 @@ TEST_F(StreamLinkTest, PeerKilledMidStreamGivesOneBoxAndARestartedPeerIsGreeted)
   ASSERT_NE(again.WaitConnected(), 0u);
   EXPECT_EQ(Get32(again.NextMessage(), 0), 54u);
   EXPECT_EQ(Get32(again.NextMessage(), 0), 52u);
+}
+
+namespace {
+// A box that stays open until the test lets it go.
+class OpenBox : public plat::IMessageBoxService {
+ public:
+  int Show(const std::u16string&, const std::u16string&, unsigned) override {
+    std::unique_lock lock(m);
+    open = true;
+    cv.notify_all();
+    cv.wait(lock, [this] { return released; });
+    return plat::IDOK;
+  }
+  void Release() {
+    std::lock_guard lock(m);
+    released = true;
+    cv.notify_all();
+  }
+  bool WaitOpen() {
+    std::unique_lock lock(m);
+    return cv.wait_for(lock, kWait, [this] { return open; });
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  bool open = false, released = false;
+};
+}  // namespace
+
+TEST_F(StreamLinkTest, AnOpenPipeDataBoxHoldsUpNeitherAudioNorTheStream) {
+  auto box = std::make_shared<OpenBox>();
+  plat::SetMessageBoxService(box);
+  Peer peer;
+  ASSERT_NE(peer.WaitConnected(), 0u);
+  peer.NextMessage();
+  peer.NextMessage();
+  ASSERT_TRUE(peer.Send(Message(STREAM_MSG_TEXT, {'W', 0, 0, 0})));
+  ASSERT_TRUE(box->WaitOpen());
+  // While the box is open, received audio still lands and a stream block still goes out.
+  ASSERT_TRUE(peer.Send(Audio(0, 0, std::vector<std::int16_t>(20000, 5), {})));
+  ASSERT_TRUE(WaitOnCore(*core, [&] {
+    std::lock_guard lock(core->masterTrack->bufferLock);
+    CChunkInfo* c = core->masterTrack->CurrentChunk();
+    return c && c->length == 20000;
+  }));
+  CSoundTrack& student = *core->studentTrack;
+  ASSERT_TRUE(OnCore(*core, [&] {
+    std::vector<std::int16_t> pcm(20000, 9);
+    return student.WriteSamplesAt(0, 40000, reinterpret_cast<const std::uint8_t*>(pcm.data())) &&
+           core->SendStreamBlock(false);
+  }));
+  EXPECT_EQ(Get32(peer.NextMessage(), 0), 55u);
+  box->Release();
 }
