@@ -214,7 +214,10 @@ void CMainDlg::OnBnClickedSendWav() {
       static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count());
-  const std::string path = plat::DocumentsFolder() + "/QOR" + std::to_string(tick) + ".vxb";
+  // A fresh account may have no documents folder yet; the lesson must not fail for that.
+  const std::string folder = plat::DocumentsFolder();
+  plat::CreateFolderChain(folder, 0700);
+  const std::string path = folder + "/QOR" + std::to_string(tick) + ".vxb";
   // Only a saved lesson is announced; a failed save has shown its own message.
   if (!Ops().SaveTrack(*master, path)) {
     WriteLog(LOG_MAIN, "Send: the lesson could not be saved as " + path);

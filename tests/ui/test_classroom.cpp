@@ -350,6 +350,8 @@ TEST_F(ClassroomTest, SendSavesToDocumentsAndTellsTheFramework) {
       {"saved, mapping too small", true, 8, {u"File saved in My Documents"}, false},
       {"save failed", false, 4096, {}, false},
   };
+  // A fresh account without a documents folder gets one.
+  std::filesystem::remove_all(plat::DocumentsFolder());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     boxes->Clear();
@@ -362,6 +364,7 @@ TEST_F(ClassroomTest, SendSavesToDocumentsAndTellsTheFramework) {
     for (const std::string& call : ops->calls)
       if (call.rfind("SaveTrack M ", 0) == 0) saved = call.substr(12);
     ASSERT_FALSE(saved.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(plat::DocumentsFolder()));
     EXPECT_TRUE(std::regex_match(
         saved, std::regex(std::regex_replace(plat::DocumentsFolder(),
                                              std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
