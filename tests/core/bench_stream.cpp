@@ -93,7 +93,8 @@ Result RunOnce(std::uint32_t minutes) {
   DrainingPeer peer;
   CAppCore core;
   std::vector<StreamDestination> many(kMaxStreamDestinations);
-  for (std::uint32_t i = 0; i < many.size(); ++i) many[i] = {i, 10, 0, std::uint8_t(i >> 8), std::uint8_t(i)};
+  for (std::uint32_t i = 0; i < many.size(); ++i)
+    many[i] = {i, 10, 0, std::uint8_t(i >> 8), std::uint8_t(i)};
   core.SetStreamDestinations(many);
   CSoundTrack* student = core.studentTrack;
   student->GetTempSoundFolder("StudentBench");
@@ -133,15 +134,18 @@ Result RunOnce(std::uint32_t minutes) {
       if (!core.SendStreamBlock(final)) std::fprintf(stderr, "bench_stream: a write failed\n");
       out.cpuSeconds += ThreadCpuSeconds() - t0;
     }
-    out.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    out.wallSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     out.audioSeconds = blocks * kBlockFrames / 44100.0;
     return out;
   });
   // Everything sent has arrived: a whole number of blocks plus the rest.
   const std::uint64_t samples = blocks * kBlockFrames;
-  const std::uint64_t expected = samples / kStreamBlockSamples + (samples % kStreamBlockSamples ? 1 : 0);
+  const std::uint64_t expected =
+      samples / kStreamBlockSamples + (samples % kStreamBlockSamples ? 1 : 0);
   const auto drained = std::chrono::steady_clock::now() + 60s;
-  while (peer.relays < expected && std::chrono::steady_clock::now() < drained) std::this_thread::sleep_for(10ms);
+  while (peer.relays < expected && std::chrono::steady_clock::now() < drained)
+    std::this_thread::sleep_for(10ms);
   r.bytes = peer.relayBytes;
   r.relays = peer.relays;
   return r;
@@ -167,15 +171,17 @@ int main(int argc, char** argv) {
     const Result r = RunOnce(minutes);
     const double bps = r.bytes / r.audioSeconds;
     const double us = r.cpuSeconds * 1e6 / r.audioSeconds;
-    std::printf("run %d: %.0f s of audio, %llu relays, %.0f bytes/s, stream CPU %.1f us per s of audio "
-                "(%.4f%% of a core), wall %.2f s\n",
-                i + 1, r.audioSeconds, static_cast<unsigned long long>(r.relays), bps, us, us / 1e4,
-                r.wallSeconds);
+    std::printf(
+        "run %d: %.0f s of audio, %llu relays, %.0f bytes/s, stream CPU %.1f us per s of audio "
+        "(%.4f%% of a core), wall %.2f s\n",
+        i + 1, r.audioSeconds, static_cast<unsigned long long>(r.relays), bps, us, us / 1e4,
+        r.wallSeconds);
     bytesPerSecond.push_back(bps);
     cpuUsPerSecond.push_back(us);
     cpuPercent.push_back(us / 1e4);
   }
-  std::printf("median: %.0f bytes/s, %.1f us CPU per s of audio = %.4f%% of a core (goal: under 1%%)\n",
-              Median(bytesPerSecond), Median(cpuUsPerSecond), Median(cpuPercent));
+  std::printf(
+      "median: %.0f bytes/s, %.1f us CPU per s of audio = %.4f%% of a core (goal: under 1%%)\n",
+      Median(bytesPerSecond), Median(cpuUsPerSecond), Median(cpuPercent));
   return 0;
 }

@@ -6,9 +6,9 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <numeric>
 #include <vector>
 
@@ -17,6 +17,7 @@
 #include "core/pipe_channel.h"
 #include "core/stream_protocol.h"
 #include "platform/message_box.h"
+#include "stream_messages.h"
 #include "tracks/sound_track.h"
 
 using namespace vts;
@@ -24,39 +25,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::Get32;
+using test::Message;
+using test::Put32;
 constexpr std::uint32_t kPeerMsg = plat::WM_USER + 0x301;
 constexpr auto kWait = 10s;
 
-void Put32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-std::uint32_t Get32(const Bytes& b, std::size_t at) {
-  std::uint32_t v;
-  std::memcpy(&v, b.data() + at, 4);
-  return v;
-}
-Bytes Message(std::uint32_t type, const Bytes& payload) {
-  Bytes b;
-  Put32(b, static_cast<std::uint32_t>(payload.size() + 4));
-  Put32(b, type);
-  b.insert(b.end(), payload.begin(), payload.end());
-  return b;
-}
 Bytes Audio(std::uint32_t chunk, std::uint32_t pos, const std::vector<std::int16_t>& pcm,
             const std::vector<std::uint32_t>& ids) {
-  Bytes p;
-  Put32(p, chunk);
-  Put32(p, pos);
-  Put32(p, static_cast<std::uint32_t>(pcm.size() * 2));
-  Put32(p, static_cast<std::uint32_t>(ids.size()));
-  for (auto id : ids) {
-    Put32(p, 1);
-    Put32(p, id);
-  }
-  const auto* raw = reinterpret_cast<const std::uint8_t*>(pcm.data());
-  p.insert(p.end(), raw, raw + pcm.size() * 2);
-  return Message(STREAM_MSG_AUDIO, p);
+  return test::AudioMessage(chunk, pos, pcm, ids);
 }
 
 // The stream peer: our own pipe channel in server mode, its events on the test thread.

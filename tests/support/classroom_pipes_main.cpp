@@ -38,6 +38,7 @@
 #include "core/stream_protocol.h"
 #include "platform/thread_queue.h"
 #include "platform/utf.h"
+#include "stream_messages.h"
 
 using namespace vts;
 using namespace std::chrono_literals;
@@ -49,22 +50,11 @@ constexpr std::uint32_t kSendLine = plat::WM_USER + 0x11;  // lParam: std::strin
 std::atomic<bool> g_stop{false};
 void OnSignal(int) { g_stop = true; }
 
-using Bytes = std::vector<std::uint8_t>;
-void Put32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-std::uint32_t Get32(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-Bytes Message(std::uint32_t type, const Bytes& payload) {
-  Bytes b;
-  Put32(b, static_cast<std::uint32_t>(payload.size() + 4));
-  Put32(b, type);
-  b.insert(b.end(), payload.begin(), payload.end());
-  return b;
-}
+using test::Bytes;
+using test::Get32;
+using test::Message;
+using test::Put32;
+
 std::string Hex(const std::uint8_t* p, std::size_t n) {
   static const char* digits = "0123456789abcdef";
   std::string s;
@@ -104,8 +94,8 @@ std::string DescribeRelay(const std::uint8_t* m, std::size_t n) {
   if (50 + 8ull * k + bytes != n) return s.str() + " BAD-LENGTH";
   const std::uint8_t* d = inner + 24;
   for (std::uint32_t i = 0; i < k; ++i, d += 8)
-    s << (i ? "," : "") << Get32(d) << "@" << int(d[4]) << "." << int(d[5]) << "." << int(d[6]) << "."
-      << int(d[7]);
+    s << (i ? "," : "") << Get32(d) << "@" << int(d[4]) << "." << int(d[5]) << "." << int(d[6])
+      << "." << int(d[7]);
   const std::size_t samples = bytes / 2;
   double sum = 0;
   std::size_t crossings = 0;
@@ -123,14 +113,11 @@ std::string DescribeRelay(const std::uint8_t* m, std::size_t n) {
   return s.str();
 }
 
-Bytes Sine(std::uint32_t samples, double hz) {
-  Bytes b;
-  for (std::uint32_t i = 0; i < samples; ++i) {
-    const auto v = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * hz * i / 44100.0));
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8));
-  }
-  return b;
+std::vector<std::int16_t> Sine(std::uint32_t samples, double hz) {
+  std::vector<std::int16_t> out(samples);
+  for (std::uint32_t i = 0; i < samples; ++i)
+    out[i] = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * hz * i / 44100.0));
+  return out;
 }
 
 // A line of standard input as a message; empty when it is not one.
@@ -156,18 +143,7 @@ Bytes Command(const std::string& line, bool* quit) {
     in >> chunk >> pos >> samples >> hz;
     std::vector<std::uint32_t> ids;
     for (std::uint32_t id; in >> id;) ids.push_back(id);
-    Bytes p;
-    Put32(p, chunk);
-    Put32(p, pos);
-    Put32(p, samples * 2);
-    Put32(p, static_cast<std::uint32_t>(ids.size()));
-    for (auto id : ids) {
-      Put32(p, 0);
-      Put32(p, id);
-    }
-    Bytes pcm = Sine(samples, hz);
-    p.insert(p.end(), pcm.begin(), pcm.end());
-    return Message(STREAM_MSG_AUDIO, p);
+    return test::AudioMessage(chunk, pos, Sine(samples, hz), ids);
   }
   if (word == "mixer") {
     std::uint32_t a = 0, b = 0;
@@ -221,7 +197,9 @@ int main(int argc, char** argv) {
     std::thread([self] {
       std::string line;
       while (std::getline(std::cin, line))
-        if (!plat::PostThreadMessage(self, kSendLine, 0, reinterpret_cast<plat::LPARAM>(new std::string(line)))) break;
+        if (!plat::PostThreadMessage(self, kSendLine, 0,
+                                     reinterpret_cast<plat::LPARAM>(new std::string(line))))
+          break;
       plat::PostThreadMessage(self, kSendLine, 0, 0);  // end of input
     }).detach();
   }
@@ -231,7 +209,9 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   bool quit = false;
   while (!g_stop && !quit) {
-    if (lifetimeMs > 0 && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(lifetimeMs)) break;
+    if (lifetimeMs > 0 &&
+        std::chrono::steady_clock::now() - start > std::chrono::milliseconds(lifetimeMs))
+      break;
     plat::Msg m;
     if (!plat::GetMessageTimeout(&m, 100ms)) continue;
     if (m.message == kSendLine) {
@@ -251,7 +231,8 @@ int main(int argc, char** argv) {
         for (auto& b : junk) b = static_cast<std::uint8_t>(random());
         channel.Write(m.wParam, Message(STREAM_MSG_TEXT, {'h', 0, 0, 0}));
         channel.Write(m.wParam, Message(4242, junk));
-        channel.Write(m.wParam, Bytes(junk.begin(), junk.begin() + std::min<std::size_t>(junk.size(), 3)));
+        channel.Write(m.wParam,
+                      Bytes(junk.begin(), junk.begin() + std::min<std::size_t>(junk.size(), 3)));
       }
       continue;
     }
@@ -267,8 +248,8 @@ int main(int argc, char** argv) {
     if (stream && type == STREAM_MSG_RELAY) {
       log.Line(DescribeRelay(body, n));
     } else {
-      log.Line("msg type=" + std::to_string(type) + " len=" + std::to_string(n) + " hex=" +
-               Hex(block, 4 + std::min<std::uint32_t>(n, 64)));
+      log.Line("msg type=" + std::to_string(type) + " len=" + std::to_string(n) +
+               " hex=" + Hex(block, 4 + std::min<std::uint32_t>(n, 64)));
     }
     if (stream && type == STREAM_MSG_CLIENT_ID) {
       Bytes p;
