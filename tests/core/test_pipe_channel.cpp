@@ -84,12 +84,16 @@ struct Listener {
 
 class PipeChannelTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    plat::EnsureQueue();
-    // Events of the channels of earlier tests (all ended by now) are not this test's.
+  static void DropEvents() {
     plat::Msg m;
     while (plat::PeekMessage(&m, true))
       if (m.message == kMsg) FreePipeBlock(m.lParam);
+  }
+  void TearDown() override { DropEvents(); }
+  void SetUp() override {
+    plat::EnsureQueue();
+    // Events of the channels of earlier tests (all ended by now) are not this test's.
+    DropEvents();
     name = std::string("test-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
   }
   std::string name;

@@ -103,11 +103,15 @@ bool WaitOnCore(CAppCore& core, F condition) {
 
 class StreamLinkTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    plat::EnsureQueue();
+  // What the peers heard and nobody read is freed.
+  static void DropPeerEvents() {
     plat::Msg m;
     while (plat::PeekMessage(&m, true))
       if (m.message == kPeerMsg) FreePipeBlock(m.lParam);
+  }
+  void SetUp() override {
+    plat::EnsureQueue();
+    DropPeerEvents();
     boxes = std::make_shared<plat::RecordingMessageBoxService>();
     plat::SetMessageBoxService(boxes);
     core = std::make_unique<CAppCore>();
@@ -117,6 +121,7 @@ class StreamLinkTest : public ::testing::Test {
   void TearDown() override {
     core.reset();
     plat::SetMessageBoxService(nullptr);
+    DropPeerEvents();
   }
   // A marker the core handles after everything sent before it: mixer value `n`.
   void Sync(Peer& peer, std::uint32_t n) {
