@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "package/zip.h"
@@ -79,20 +81,55 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
     return {};
   }
   const std::string base = folder + "/" + title;
-  for (int i = 0;; ++i) {
+  bool failed = false;
+  for (int i = 0; !failed; ++i) {
     ZipEntryInfo info;
     if (GetZipEntryInfo(h, i, info) != ZR_OK) break;
     if (info.attributes & kFileAttrDirectory) continue;
     const auto utf8 = plat::Utf16ToUtf8(info.name, plat::InvalidUtf::kRefuse);
-    if (!utf8) continue;
+    if (!utf8 || !IsSafeZipEntryName(*utf8)) continue;  // as the reader's extraction refuses it
     const std::string ext = LowerExtension(*utf8);
     if (ext.empty()) continue;
+    // The reader never produces more than the declared size, so the declared sizes bind.
+    const std::uint64_t inflated = info.uncompressedSize;
+    if (inflated > kMaxPackageEntryBytes &&
+        inflated > kMaxPackageEntryRatio * std::uint64_t{info.compressedSize}) {
+      SetError(error, "the entry \"" + *utf8 + "\" would unpack to " +
+                          std::to_string(inflated >> 20) + " MiB from " +
+                          std::to_string(info.compressedSize >> 10) +
+                          " KiB; it is not a lesson's sound");
+      failed = true;
+      break;
+    }
     const std::string target = base + ext;
     ::chmod(target.c_str(), 0644);
     ::unlink(target.c_str());
-    if (ExtractZipEntry(h, i, target) == ZR_OK) ::chmod(target.c_str(), 0644);
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) continue;  // as a failed extraction: the entry is skipped
+    int writeErrno = 0;
+    rc = ReadZipEntryData(h, i, [&](std::span<const std::uint8_t> piece) {
+      errno = 0;
+      if (zipdetail::WriteAll(fd, piece.data(), piece.size())) return true;
+      writeErrno = errno != 0 ? errno : EIO;
+      return false;
+    });
+    if (::close(fd) != 0 && rc == ZR_OK) {
+      writeErrno = errno;
+      rc = ZR_WRITE;
+    }
+    if (rc == ZR_OK) continue;
+    ::unlink(target.c_str());  // never leave part of an entry behind
+    if (writeErrno != 0) {
+      SetError(error,
+               "the entry \"" + *utf8 + "\" could not be written: " + std::strerror(writeErrno));
+      failed = true;
+    }
   }
   CloseZipReader(h);
+  if (failed) {
+    for (const char* ext : {".mpa", ".cif", ".txt"}) ::unlink((base + ext).c_str());
+    return {};
+  }
   const std::string mp3 = base + ".mp3";
   if (std::rename((base + ".mpa").c_str(), mp3.c_str()) != 0) {
     SetError(error, "the package holds no sound");

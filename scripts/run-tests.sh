@@ -21,8 +21,11 @@ scripts/pulse-test-server.sh start "$PULSE_DIR"
 . "$PULSE_DIR/env"
 
 status=0
+# A test that skips itself is a failure here unless the README names it.
+no_skips() { python3 scripts/check-no-skips.py "$1" README.md; }
 phase "tests"
-(cd build && ctest -j "$JOBS" --output-on-failure --timeout 300) || status=1
+(cd build && ctest -j "$JOBS" --output-on-failure --timeout 300 --output-junit junit.xml) || status=1
+no_skips build/junit.xml || status=1
 
 if [ -x build/tests/run-fuzz-smoke.sh ]; then
   phase "fuzz smoke run"
@@ -39,7 +42,9 @@ if [ "${VTS_SANITIZERS:-1}" != "0" ]; then
   for s in address thread; do
     phase "unit tests under the $s sanitizer"
     VTS_CMAKE_ARGS="-DVTS_SANITIZE=$s -DVTS_BUILD_UI=OFF -DVTS_BUILD_BENCHMARKS=OFF" scripts/setup.sh "build-$s"
-    (cd "build-$s" && "${norandom[@]}" ctest -j "$JOBS" -L unit --output-on-failure --timeout 600) || status=1
+    (cd "build-$s" && "${norandom[@]}" ctest -j "$JOBS" -L unit --output-on-failure --timeout 600 \
+      --output-junit junit.xml) || status=1
+    no_skips "build-$s/junit.xml" || status=1
   done
 fi
 phase "done, status $status"

@@ -1,6 +1,10 @@
 // Chunk-list and chunk-text side files.
 #include "tracks/side_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -72,16 +76,22 @@ std::size_t CutUtf8(const std::uint8_t* s, std::size_t n, std::size_t limit) {
 }
 
 // Splits `units` (already terminated) into lines at CR; a LF right after a CR belongs to the
-// break, a LF right before it is dropped.
+// break, a LF right before it is dropped. Lines past kMaxSideFileChunks set `cut` instead.
 template <typename Unit, typename MakeText>
-std::vector<std::u16string> SplitLines(const std::vector<Unit>& units, MakeText makeText) {
+std::vector<std::u16string> SplitLines(const std::vector<Unit>& units, MakeText makeText,
+                                       bool* cut) {
   std::vector<std::u16string> lines;
   std::size_t start = 0;
   const std::size_t n = units.size();
+  if (cut) *cut = false;
   while (start < n) {
     std::size_t cr = start;
     while (cr < n && units[cr] != kCr) ++cr;
     if (cr >= n) break;  // text behind the last CR is not a line
+    if (lines.size() == kMaxSideFileChunks) {
+      if (cut) *cut = true;
+      break;
+    }
     std::size_t end = cr;
     if (end > start && units[end - 1] == kLf) --end;
     lines.push_back(makeText(units.data() + start, end - start));
@@ -138,11 +148,14 @@ std::uint32_t FramesToMs(std::uint64_t frames, std::uint32_t samplesPerSec) {
   return Saturate(frames * 1000 / samplesPerSec);
 }
 
-bool ParseCif(std::span<const std::uint8_t> body, std::vector<CifRecord>& records) {
+bool ParseCif(std::span<const std::uint8_t> body, std::vector<CifRecord>& records, bool* cut) {
   records.clear();
+  if (cut) *cut = false;
   if (body.empty() || body.size() % 8 != 0 || body.size() > kMaxCifBytes) return false;
-  records.reserve(body.size() / 8);
-  for (std::size_t i = 0; i < body.size(); i += 8) {
+  const std::size_t count = std::min(body.size() / 8, kMaxSideFileChunks);
+  if (cut) *cut = count < body.size() / 8;
+  records.reserve(count);
+  for (std::size_t i = 0; i < count * 8; i += 8) {
     const std::uint8_t* p = body.data() + i;
     CifRecord r;
     r.startMs = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
@@ -154,13 +167,14 @@ bool ParseCif(std::span<const std::uint8_t> body, std::vector<CifRecord>& record
   return true;
 }
 
-SideFileStatus ReadCifFile(const std::string& path, std::vector<CifRecord>& records) {
+SideFileStatus ReadCifFile(const std::string& path, std::vector<CifRecord>& records, bool* cut) {
   records.clear();
+  if (cut) *cut = false;
   std::vector<std::uint8_t> body;
   const SideFileStatus st = ReadWholeFile(path, kMaxCifBytes, body);
   if (st != SideFileStatus::Ok) return st;
   if (body.empty()) return SideFileStatus::Empty;
-  return ParseCif(body, records) ? SideFileStatus::Ok : SideFileStatus::BadSize;
+  return ParseCif(body, records, cut) ? SideFileStatus::Ok : SideFileStatus::BadSize;
 }
 
 std::vector<std::uint8_t> BuildCifBody(std::span<const std::uint32_t> lengthsFrames,
@@ -211,7 +225,7 @@ std::vector<std::uint8_t> BuildTxtBody(std::span<const std::u16string> texts) {
   return body;
 }
 
-std::vector<std::u16string> ParseTxt(std::span<const std::uint8_t> body) {
+std::vector<std::u16string> ParseTxt(std::span<const std::uint8_t> body, bool* cut) {
   if (body.size() >= 2 && body[0] == 0xFF && body[1] == 0xFE) {
     std::vector<char16_t> units;
     units.reserve(body.size() / 2 + 2);
@@ -219,30 +233,37 @@ std::vector<std::u16string> ParseTxt(std::span<const std::uint8_t> body) {
       units.push_back(static_cast<char16_t>(body[i] | (body[i + 1] << 8)));
     }
     Terminate(units);
-    return SplitLines(units, [](const char16_t* s, std::size_t n) {
-      if (n > kMaxChunkTextUnits) {
-        n = kMaxChunkTextUnits;
-        // Keep a surrogate pair whole: drop a high surrogate whose partner was cut off.
-        if (s[n - 1] >= 0xD800 && s[n - 1] <= 0xDBFF) --n;
-      }
-      return std::u16string(s, n);
-    });
+    return SplitLines(
+        units,
+        [](const char16_t* s, std::size_t n) {
+          if (n > kMaxChunkTextUnits) {
+            n = kMaxChunkTextUnits;
+            // Keep a surrogate pair whole: drop a high surrogate whose partner was cut off.
+            if (s[n - 1] >= 0xD800 && s[n - 1] <= 0xDBFF) --n;
+          }
+          return std::u16string(s, n);
+        },
+        cut);
   }
   std::vector<std::uint8_t> bytes(body.begin(), body.end());
   Terminate(bytes);
-  return SplitLines(bytes, [](const std::uint8_t* s, std::size_t n) {
-    std::u16string text;
-    AppendUtf8(text, s, CutUtf8(s, n, kMaxChunkTextUnits));
-    return text;
-  });
+  return SplitLines(
+      bytes,
+      [](const std::uint8_t* s, std::size_t n) {
+        std::u16string text;
+        AppendUtf8(text, s, CutUtf8(s, n, kMaxChunkTextUnits));
+        return text;
+      },
+      cut);
 }
 
-SideFileStatus ReadTxtFile(const std::string& path, std::vector<std::u16string>& texts) {
+SideFileStatus ReadTxtFile(const std::string& path, std::vector<std::u16string>& texts, bool* cut) {
   texts.clear();
+  if (cut) *cut = false;
   std::vector<std::uint8_t> body;
   const SideFileStatus st = ReadWholeFile(path, kMaxTxtBytes, body);
   if (st != SideFileStatus::Ok) return st;
-  texts = ParseTxt(body);
+  texts = ParseTxt(body, cut);
   return SideFileStatus::Ok;
 }
 

@@ -46,8 +46,10 @@ void CSoundTrack::LoadThreadProc(LoadRequest* request) {
   try {
     track->LoadTrack(request->path);
   } catch (const std::exception& e) {
+    track->loadError = e.what();
     LoadFailed(request->path, e.what());
   } catch (...) {
+    track->loadError = "unexpected error";
     LoadFailed(request->path, "unexpected error");
   }
   delete request;
@@ -74,9 +76,11 @@ bool CSoundTrack::LoadTrack(const std::string& path) {
   audioModified = 0;
   modified = false;
   textsPresent = false;
+  loadError.clear();
 
   if (path.size() < 4) {
-    LoadFailed(path, "the name is too short");
+    loadError = "the name is too short";
+    LoadFailed(path, loadError);
     return false;
   }
   const std::string kind = LastThreeUpper(path);
@@ -93,6 +97,7 @@ bool CSoundTrack::LoadTrack(const std::string& path) {
   auto fail = [&](const std::string& why) {
     if (sourceFile >= 0) Close();
     ClearTempSoundFolder();
+    loadError = why;
     LoadFailed(path, why);
     return false;
   };
@@ -165,7 +170,12 @@ bool CSoundTrack::ReadChunkList(const std::string& path) {
   if (sourceFile < 0) return false;
   FreeChunks();
   std::vector<CifRecord> records;
-  if (ReadCifFile(path, records) != SideFileStatus::Ok) return false;
+  bool cut = false;
+  if (ReadCifFile(path, records, &cut) != SideFileStatus::Ok) return false;
+  if (cut) {
+    WriteLog(LOG_WAVE_MANAGER, "\"" + path + "\": only its first " +
+                                   std::to_string(kMaxSideFileChunks) + " chunks are used");
+  }
   const std::uint64_t totalFrames = dataBytes / BlockAlign();
   {
     std::lock_guard lock(bufferLock);
@@ -224,7 +234,12 @@ bool CSoundTrack::SetChunkText(const std::u16string& text) {
 
 bool CSoundTrack::ReadChunkTexts(const std::string& path) {
   std::vector<std::u16string> texts;
-  if (ReadTxtFile(path, texts) != SideFileStatus::Ok) return false;
+  bool cut = false;
+  if (ReadTxtFile(path, texts, &cut) != SideFileStatus::Ok) return false;
+  if (cut) {
+    WriteLog(LOG_WAVE_MANAGER, "\"" + path + "\": only its first " +
+                                   std::to_string(kMaxSideFileChunks) + " lines are used");
+  }
   std::lock_guard lock(bufferLock);
   for (std::size_t i = 0; i < texts.size(); ++i) {
     if (i == chunks.size()) chunks.push_back(std::make_unique<CChunkInfo>());

@@ -3,9 +3,9 @@
 // copy, ask about unsaved data, and close now or once the saves it started have finished.
 // The window closes after saving only when every one of those saves succeeded; a save
 // dialog that was cancelled keeps it open.
-#include <QThread>
 #include <unistd.h>
 
+#include <QThread>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -22,16 +22,6 @@ namespace vts::ui {
 namespace {
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-// Makes the folder of `pathPrefix` (the part up to its last "/"); true when it is there.
-bool EnsureFolderOf(const std::string& pathPrefix) {
-  const std::size_t slash = pathPrefix.rfind('/');
-  if (slash == std::string::npos) return true;
-  const std::string folder = pathPrefix.substr(0, slash + 1);
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  return std::filesystem::is_directory(folder, ec);
-}
 
 // The Master file's name: the text between its path's last "/" and the name's last ".";
 // empty when the name has no ".".
@@ -56,6 +46,15 @@ bool LastSaveOk(const T& track) {
 
 }  // namespace
 
+bool EnsureFolderOf(const std::string& pathPrefix) {
+  const std::size_t slash = pathPrefix.rfind('/');
+  if (slash == std::string::npos) return true;
+  const std::string folder = pathPrefix.substr(0, slash + 1);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return std::filesystem::is_directory(folder, ec);
+}
+
 std::string CMainDlg::StudentWorkName(const LocalTime& now, bool* fromMaster) const {
   if (fromMaster) *fromMaster = false;
   CAppCore* core = Core();
@@ -66,8 +65,8 @@ std::string CMainDlg::StudentWorkName(const LocalTime& now, bool* fromMaster) co
   const std::string stem = m ? MasterFileStem(m->sourcePath) : std::string();
   if (!stem.empty()) {
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month,
-                  now.day, now.hour, now.minute);
+    std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month, now.day,
+                  now.hour, now.minute);
     std::string name = StudentWorksFolder() + stamp + stem;
     if (position == 1 || position == 2) name += "_Stud" + std::to_string(position);
     name += ".vxb";
@@ -178,9 +177,9 @@ void CMainDlg::OnBnClickedExit() {
       if (answer == plat::IDCANCEL) mayClose = false;
     }
     if (IMasterVideo* v = Video(); v && v->ChunkDataModified()) {
-      const int answer = plat::MessageBox(u"Do you want to save bookmark and text information?",
-                                          u"Unsaved data",
-                                          plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
+      const int answer =
+          plat::MessageBox(u"Do you want to save bookmark and text information?", u"Unsaved data",
+                           plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
       if (answer == plat::IDYES && MasterConfirmation()) started(m, true);
       if (answer == plat::IDCANCEL) mayClose = false;
     }

@@ -3,6 +3,9 @@
 // beside the Master's media, the URL part of the open button, and the time sources.
 // Loading and saving run on the tracks' own threads; the window stays disabled with
 // "Please wait..." until their notice.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCursor>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -46,10 +49,29 @@ bool IsVideoExtension(std::string ext) {
   return ext == "AVI" || ext == "MPG" || ext == "MPEG" || ext == "MP4" || ext == "MKV";
 }
 
+// How writing one side file went.
+enum class SideWrite { Written, NotCreated, Failed };
+
 // Writes the whole file or nothing: beside it first, renamed over it when complete.
-// Silently skipped when it cannot be written.
-void WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  (void)plat::WriteFileAtomically(path, bytes, 0644);
+SideWrite WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  const std::string temp = path + ".part";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return SideWrite::NotCreated;
+  std::size_t done = 0;
+  bool ok = true;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) ok = false;
+  if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return SideWrite::Written;
+  ::unlink(temp.c_str());
+  return SideWrite::Failed;
 }
 
 // The path with everything from its file name's last "." replaced by `dotExt`.
@@ -240,6 +262,7 @@ void CMainDlg::OpenMedia(const QString& pathText) {
   }
   m_videoMode = 0;
   Ops().WaitForSave(*m);
+  m_lastLoadPath = path;
   if (!Ops().StartLoad(*m, path)) {
     plat::MessageBox(u"Files cannot be loaded by this version of the program.", GetProductName(),
                      plat::MB_OK | plat::MB_ICONERROR);
@@ -292,7 +315,11 @@ bool CMainDlg::SaveTrackAs(CSoundTrack* track) {
   if (!track) return false;
   FileDialogRequest request;
   request.save = true;
-  request.proposedName = QString::fromStdString(ProposedSaveName(track->sourcePath, Now()));
+  // The folder is made first, so that the name proposed in it can be taken as it stands.
+  EnsureFolderOf(StudentWorksFolder());
+  request.proposedName =
+      QFileInfo(QString::fromStdString(ProposedSaveName(track->sourcePath, Now())))
+          .absoluteFilePath();
   request.initialFolder = QString::fromStdString(StudentWorksFolder());
   request.filters = SaveFilters();
   request.filterIndex = 2;
@@ -328,35 +355,59 @@ void CMainDlg::OnRClickSaveBm() {
   if (plat::MessageBox(u"Are you sure to save bookmarks and text in external files cif and txt?",
                        GetProductName(), plat::MB_YESNO | plat::MB_ICONQUESTION) != plat::IDYES)
     return;
+  // What could not be written is told at the end; a text file that cannot even be created
+  // is skipped without a word.
+  std::vector<std::string> failed;
+  auto writeText = [&failed](const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    if (WriteWholeFile(path, bytes) == SideWrite::Failed) failed.push_back(path);
+  };
   if (VideoOn()) {
     IMasterVideo* v = Video();
     v->WriteChunkFile();
     if (v->TextsLoaded()) {
       const std::string txt = WithSideExtension(v->MediaPath(), ".txt");
-      if (!txt.empty()) WriteWholeFile(txt, v->BuildChunkTexts());
+      if (!txt.empty()) writeText(txt, v->BuildChunkTexts());
     }
-    return;
-  }
-  CSoundTrack* m = MasterTrack();
-  if (!m || m->sourceFile < 0) return;
-  const std::string& path = m->sourcePath;
-  const std::string cif = WithSideExtension(path, ".cif");
-  if (cif.empty()) return;
-  std::string txt = path;
-  ReplaceExtension(txt, "txt");
-  if (m->isPackage) {
-    // A package's side files live in it: written into its folder, then packed again.
-    if (m->tempFolder.empty()) return;
-    Ops().WriteChunkList(*m, m->tempFolder + GetFileNameOfPath(cif));
-    if (m->textsPresent)
-      WriteWholeFile(m->tempFolder + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
-    std::string package = path;
-    ReplaceExtension(package, "vxb");
-    Ops().BuildPackage(*m, package);
   } else {
-    Ops().WriteChunkList(*m, cif);
+    CSoundTrack* m = MasterTrack();
+    if (!m || m->sourceFile < 0) return;
+    const std::string& path = m->sourcePath;
+    const std::string cif = WithSideExtension(path, ".cif");
+    if (cif.empty()) return;
+    std::string txt = path;
+    ReplaceExtension(txt, "txt");
+    if (m->isPackage) {
+      // A package's side files live in it: written into its folder, then packed again.
+      if (m->tempFolder.empty()) return;
+      const std::string innerCif = m->tempFolder + GetFileNameOfPath(cif);
+      if (!Ops().WriteChunkList(*m, innerCif)) failed.push_back(innerCif);
+      if (m->textsPresent)
+        writeText(m->tempFolder + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
+      std::string package = path;
+      ReplaceExtension(package, "vxb");
+      if (!Ops().BuildPackage(*m, package)) failed.push_back(package);
+    } else if (!Ops().WriteChunkList(*m, cif)) {
+      failed.push_back(cif);
+    }
+    if (m->textsPresent) writeText(txt, Ops().BuildChunkTexts(*m));
   }
-  if (m->textsPresent) WriteWholeFile(txt, Ops().BuildChunkTexts(*m));
+  if (failed.empty()) return;
+  QString text = QStringLiteral("Could not write:");
+  for (const std::string& f : failed) text += QStringLiteral("\n") + QString::fromStdString(f);
+  plat::MessageBox(text.toStdU16String(), GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
+}
+
+void CMainDlg::ReportFailedLoad() {
+  CSoundTrack* m = MasterTrack();
+  if (!m || m->sourceFile >= 0 || m->loadError.empty()) return;
+  if (FileNameEdit()) FileNameEdit()->clear();
+  const std::string& path = m_lastLoadPath;
+  const QString name = QString::fromStdString(path.substr(path.rfind('/') + 1));
+  const QString why = QString::fromStdString(m->loadError);
+  const QString text = name.isEmpty()
+                           ? QStringLiteral("The file could not be opened: %1.").arg(why)
+                           : QStringLiteral("\"%1\" could not be opened: %2.").arg(name, why);
+  plat::MessageBox(text.toStdU16String(), GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
 }
 
 void CMainDlg::OnBnClickedCloseWav() {

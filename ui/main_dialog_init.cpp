@@ -253,8 +253,8 @@ bool CMainDlg::OnInitDialog() {
       if (!volume) CSoundTrack::GetEndpointVolume(device, &volume);
       float level = 0.0f;
       if (!volume || volume->GetMasterVolumeLevelScalar(&level) != audio::Status::Ok) level = 0;
-      slider->SetThumbOffset(static_cast<int>(static_cast<float>(slider->Travel()) *
-                                              std::min(1.0f, level)));
+      slider->SetThumbOffset(
+          static_cast<int>(static_cast<float>(slider->Travel()) * std::min(1.0f, level)));
     };
     show(m_volumeSlider, m->outputVolume, m->outputDevice);
     show(m_inputSlider, m->inputVolume, m->inputDevice);
@@ -275,13 +275,16 @@ bool CMainDlg::OnInitDialog() {
 
   if (core) {
     const std::string n = std::to_string(position);
+    // The position's folders are emptied too: a killed run of this position left its files there.
     if (core->masterTrack) {
       core->masterTrack->ClearTempSoundFolder();
       core->masterTrack->GetTempSoundFolder("Master" + n);
+      core->masterTrack->ClearTempSoundFolder();
     }
     if (core->studentTrack) {
       core->studentTrack->ClearTempSoundFolder();
       core->studentTrack->GetTempSoundFolder("Student" + n);
+      core->studentTrack->ClearTempSoundFolder();
     }
   }
 

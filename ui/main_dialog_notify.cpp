@@ -76,6 +76,7 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       DrawTime();
       if (student) student->replaceOnRecord = master && master->ChunkCount() > 0;
       raise();
+      if (fromMaster && !m_videoMode) ReportFailedLoad();
       break;
     case TRACK_NOTIFY_SAVED: {
       // Only the thread that reported is collected: another track's save may still run,

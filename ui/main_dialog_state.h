@@ -3,14 +3,17 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "ui/main_dialog.h"
 #include "ui/track_ops.h"
 
 namespace vts::ui {
+
+// Makes the folder of `pathPrefix` (the part up to its last "/"); true when it is there.
+bool EnsureFolderOf(const std::string& pathPrefix);
 
 struct CMainDlg::TransportState {
   CSoundTrack* master = nullptr;  // null: the core's
@@ -22,7 +25,7 @@ struct CMainDlg::TransportState {
   // Saves started by the exit path that have not reported back yet; the window closes
   // when the last one has finished and every one of them succeeded.
   struct PendingSave {
-    std::string path;       // empty: not known here (chosen in the Save-As dialog)
+    std::string path;         // empty: not known here (chosen in the Save-As dialog)
     bool workAtStake = true;  // the track held unsaved work when the save started
   };
   std::map<CSoundTrack*, PendingSave> pendingSaves;

@@ -1,6 +1,4 @@
 // Named logs and the log thread.
-#include "core/log_manager.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -11,7 +9,9 @@
 #include <cstring>
 #include <future>
 
+#include "core/log_manager.h"
 #include "platform/known_folders.h"
+#include "platform/notice.h"
 
 namespace vts {
 
@@ -54,7 +54,8 @@ void ReleasePayload(const plat::Msg& m) {
   }
 }
 
-void LogThreadProc(LogManager* manager, std::chrono::milliseconds interval, std::promise<void>* ready) {
+void LogThreadProc(LogManager* manager, std::chrono::milliseconds interval,
+                   std::promise<void>* ready) {
   plat::CreateQueueByPostingToSelf();
   manager->threadId = plat::CurrentThreadId();
   std::uintptr_t timer = plat::SetThreadTimer(kFlushTimerId, interval);
@@ -106,7 +107,8 @@ std::string Upper(std::string s) {
 CLogFile::CLogFile(const std::string& path, const std::string& displayName)
     : path_(path), displayName_(displayName) {
   fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ >= 0) [[maybe_unused]] int r = ftruncate(fd_, 0);
+  if (fd_ >= 0) [[maybe_unused]]
+    int r = ftruncate(fd_, 0);
   text_.reserve(kLogCapacityStep);
 }
 
@@ -142,7 +144,8 @@ void CLogFile::Flush() {
 }
 
 void CLogFile::TruncateFile() {
-  if (fd_ >= 0) [[maybe_unused]] int r = ftruncate(fd_, 0);
+  if (fd_ >= 0) [[maybe_unused]]
+    int r = ftruncate(fd_, 0);
 }
 
 // ---- formatting and folder ---------------------------------------------------------------
@@ -153,11 +156,12 @@ std::string FormatLogLine(const char* text) {
   tm local{};
   localtime_r(&ts.tv_sec, &local);
   char prefix[64];
-  int p = std::snprintf(prefix, sizeof prefix, "%02u.%02u.%02u | %02u:%02u:%02u:%03u | ",
-                        static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_mon + 1),
-                        static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_hour),
-                        static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec),
-                        static_cast<unsigned>(ts.tv_nsec / 1000000));
+  int p = std::snprintf(
+      prefix, sizeof prefix, "%02u.%02u.%02u | %02u:%02u:%02u:%03u | ",
+      static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_mon + 1),
+      static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_hour),
+      static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec),
+      static_cast<unsigned>(ts.tv_nsec / 1000000));
   std::string_view body = text ? std::string_view(text) : std::string_view();
   const std::size_t room = kLogLineBufferBytes - 1 - static_cast<std::size_t>(p) - 2;
   if (body.size() > room) {
@@ -196,7 +200,8 @@ std::string GetLogFolder() { return LogFolderForProgram(plat::ProgramPath()); }
 
 LogManager::LogManager(std::string folder) : folder_(std::move(folder)) {}
 
-void LogManager::RegisterLog(LogId id, const std::string& fileName, const std::string& displayName) {
+void LogManager::RegisterLog(LogId id, const std::string& fileName,
+                             const std::string& displayName) {
   auto log = std::make_shared<CLogFile>(folder_ + "/" + fileName, displayName);
   std::lock_guard lock(mutex_);
   logs_[id] = std::move(log);
@@ -221,7 +226,8 @@ void WriteLog(LogId id, const char* text) {
   std::size_t n = std::strlen(text) + 1;
   char* copy = new char[n];
   std::memcpy(copy, text, n);
-  if (!plat::PostThreadMessage(target, WM_LOG_LINE, static_cast<plat::WPARAM>(static_cast<std::uint16_t>(id)),
+  if (!plat::PostThreadMessage(target, WM_LOG_LINE,
+                               static_cast<plat::WPARAM>(static_cast<std::uint16_t>(id)),
                                reinterpret_cast<plat::LPARAM>(copy))) {
     delete[] copy;  // not delivered: still ours
   }
@@ -240,12 +246,15 @@ void InitLogging(const LogOptions& options) {
   started.wait();
   g_pLogManager.store(manager);
   g_logThreadId.store(manager->threadId.load(), std::memory_order_release);
+  // The platform layer's news (a store moved aside, say) belongs in the main log.
+  plat::SetNoticeSink([](const std::string& line) { WriteLog(LOG_MAIN, line); });
 }
 
 void StopLogging() {
   std::lock_guard life(g_lifeMutex);
   LogManager* manager = g_pLogManager.load();
   if (!manager) return;
+  plat::SetNoticeSink({});
   plat::PostThreadMessage(manager->threadId, plat::WM_QUIT, 0, 0);
   manager->thread.join();
   g_logThreadId.store(0, std::memory_order_release);

@@ -18,6 +18,7 @@ struct QtMessageBoxService::State {
   std::condition_variable cv;
   bool shuttingDown = false;
   std::function<void(const std::string&)> log;
+  std::function<void(const std::string&)> shown;
 };
 
 namespace {
@@ -79,17 +80,26 @@ int RunBox(const std::u16string& text, const std::u16string& caption, unsigned t
   }
 }
 
-int AnswerUnshown(QtMessageBoxService::State& s, const std::u16string& text, const std::u16string& caption,
-                  unsigned type) {
+// Shows the box on the GUI thread, telling `shown` first.
+int ShowBox(QtMessageBoxService::State& s, const std::u16string& text,
+            const std::u16string& caption, unsigned type) {
+  if (s.shown) s.shown(Utf16ToUtf8(caption) + ": " + Utf16ToUtf8(text));
+  return RunBox(text, caption, type);
+}
+
+int AnswerUnshown(QtMessageBoxService::State& s, const std::u16string& text,
+                  const std::u16string& caption, unsigned type) {
   if (s.log) s.log(Utf16ToUtf8(caption) + ": " + Utf16ToUtf8(text));
   return DefaultAnswer(type);
 }
 
 }  // namespace
 
-QtMessageBoxService::QtMessageBoxService(std::function<void(const std::string&)> log)
+QtMessageBoxService::QtMessageBoxService(std::function<void(const std::string&)> log,
+                                         std::function<void(const std::string&)> shown)
     : state_(std::make_shared<State>()) {
   state_->log = std::move(log);
+  state_->shown = std::move(shown);
 }
 
 QtMessageBoxService::~QtMessageBoxService() { BeginShutdown(); }
@@ -102,14 +112,15 @@ void QtMessageBoxService::BeginShutdown() {
   state_->cv.notify_all();
 }
 
-int QtMessageBoxService::Show(const std::u16string& text, const std::u16string& caption, unsigned type) {
+int QtMessageBoxService::Show(const std::u16string& text, const std::u16string& caption,
+                              unsigned type) {
   std::shared_ptr<State> s = state_;
   QCoreApplication* app = QCoreApplication::instance();
   {
     std::lock_guard lock(s->mutex);
     if (s->shuttingDown || !app) return AnswerUnshown(*s, text, caption, type);
   }
-  if (QThread::currentThread() == app->thread()) return RunBox(text, caption, type);
+  if (QThread::currentThread() == app->thread()) return ShowBox(*s, text, caption, type);
 
   auto req = std::make_shared<Request>();
   QMetaObject::invokeMethod(
@@ -119,7 +130,7 @@ int QtMessageBoxService::Show(const std::u16string& text, const std::u16string& 
           std::lock_guard lock(s->mutex);
           if (s->shuttingDown) return;  // the asker was released already
         }
-        int answer = RunBox(text, caption, type);
+        int answer = ShowBox(*s, text, caption, type);
         {
           std::lock_guard lock(s->mutex);
           req->answer = answer;

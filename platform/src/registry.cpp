@@ -15,6 +15,7 @@
 
 #include "platform/files.h"
 #include "platform/known_folders.h"
+#include "platform/notice.h"
 #include "platform/utf.h"
 
 namespace vts::plat {
@@ -23,6 +24,74 @@ namespace {
 using nlohmann::ordered_json;
 
 std::mutex g_mutex;  // flock is per open file; this keeps threads of one process in line too
+
+// A store deeper than this, or larger, is not one this program wrote: writing it back would
+// recurse without bound or fill the disk.
+constexpr int kMaxStoreDepth = 64;
+constexpr std::uintmax_t kMaxStoreBytes = 16u << 20;
+
+bool IsStringOrAbsent(const ordered_json& object, const char* name) {
+  auto it = object.find(name);
+  return it == object.end() || it->is_string();
+}
+
+// Why a parsed document is not a store (empty when it is one). Every access below relies on it.
+std::string StoreShapeProblem(const ordered_json& doc) {
+  if (!doc.is_object()) return "not a JSON object";
+  auto keys = doc.find("keys");
+  if (keys == doc.end() || !keys->is_array()) return "no \"keys\" list";
+  for (const auto& k : *keys) {
+    if (!k.is_object()) return "a key that is not an object";
+    auto path = k.find("path");
+    if (path == k.end() || !path->is_string()) return "a key without a text path";
+    auto values = k.find("values");
+    if (values == k.end() || !values->is_array()) return "a key without a \"values\" list";
+    for (const auto& v : *values) {
+      if (!v.is_object()) return "a value that is not an object";
+      auto name = v.find("name");
+      if (name == v.end() || !name->is_string()) return "a value without a text name";
+      if (!IsStringOrAbsent(v, "data")) return "a value whose data is not text";
+      auto type = v.find("type");
+      if (type != v.end() && !type->is_number_unsigned())
+        return "a value whose type is not a number";
+    }
+  }
+  return {};
+}
+
+// Reads the store at `path`: the document, or the reason it cannot be used.
+bool ReadStore(const std::string& path, ordered_json* doc, std::string* why) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return true;  // no store yet
+  in.seekg(0, std::ios::end);
+  const auto size = static_cast<std::uintmax_t>(in.tellg());
+  if (size > kMaxStoreBytes) {
+    *why = "larger than " + std::to_string(kMaxStoreBytes >> 20) + " MiB";
+    return false;
+  }
+  in.seekg(0);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  bool tooDeep = false;
+  ordered_json::parser_callback_t limit = [&](int depth, ordered_json::parse_event_t,
+                                              ordered_json&) {
+    if (depth > kMaxStoreDepth) tooDeep = true;
+    return !tooDeep;
+  };
+  ordered_json parsed = ordered_json::parse(ss.str(), limit, /*allow_exceptions=*/false);
+  if (tooDeep) {
+    *why = "nested deeper than " + std::to_string(kMaxStoreDepth) + " levels";
+    return false;
+  }
+  if (parsed.is_discarded()) {
+    *why = "not valid JSON";
+    return false;
+  }
+  *why = StoreShapeProblem(parsed);
+  if (!why->empty()) return false;
+  *doc = std::move(parsed);
+  return true;
+}
 
 std::string Fold(const std::string& s) {
   std::string out = s;
@@ -73,13 +142,13 @@ class LockedStore {
       lockFd_ = fd;
     }
     ok_ = true;
-    std::ifstream in(path_, std::ios::binary);
-    if (in) {
-      std::stringstream ss;
-      ss << in.rdbuf();
-      doc_ = ordered_json::parse(ss.str(), nullptr, false);
+    std::string why;
+    if (!ReadStore(path_, &doc_, &why)) {
+      // Kept beside the store for a person to look at; the program goes on with an empty one.
+      MoveUnreadableAside(path_, why);
+      doc_ = nullptr;
     }
-    if (!doc_.is_object() || !doc_.contains("keys") || !doc_["keys"].is_array()) {
+    if (!doc_.is_object()) {
       doc_ = ordered_json::object();
       doc_["keys"] = ordered_json::array();
     }
@@ -121,7 +190,11 @@ class LockedStore {
 
   ordered_json& Doc() { return doc_; }
 
-  bool Save() { return WriteFileAtomically(path_, doc_.dump(2) + "\n", kModeUnderUmask); }
+  // Text that is not valid UTF-8 is written replaced, never refused (the store stays writable).
+  bool Save() {
+    return WriteFileAtomically(path_, doc_.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n",
+                               kModeUnderUmask);
+  }
 
  private:
   std::lock_guard<std::mutex> guard_;

@@ -24,6 +24,7 @@
 
 #include "platform/files.h"
 #include "platform/known_folders.h"
+#include "platform/notice.h"
 #include "platform/socket.h"
 
 namespace vts::plat {
@@ -295,11 +296,23 @@ void RemoveStale(const std::string& folder, WindowId id, const std::string& seen
   ::unlink(win.c_str());
 }
 
-// Reads one registration by id; false when absent, unreadable or dead (then cleaned up).
+// Reads one registration by id; false when absent, unreadable (then moved aside, as no
+// window of ours wrote it: registrations appear whole, by rename) or dead (then cleaned up).
 bool LoadLive(const std::string& folder, WindowId id, Registration* r) {
+  const std::string path = folder + "/" + IdName(id) + ".win";
   std::string body;
-  if (!ReadSmallFile(folder + "/" + IdName(id) + ".win", &body)) return false;
-  if (!ParseRegistration(body, r) || r->id != id) return false;
+  if (!ReadSmallFile(path, &body)) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) {
+      MoveUnreadableAside(
+          path, "not a plain file of at most " + std::to_string(kMaxRegistrationBytes) + " bytes");
+    }
+    return false;
+  }
+  if (!ParseRegistration(body, r) || r->id != id) {
+    MoveUnreadableAside(path, "not a window registration");
+    return false;
+  }
   if (!RegistrationAlive(*r)) {
     RemoveStale(folder, id, body);
     return false;

@@ -1,6 +1,7 @@
 // The recorder program end to end: started with an empty VOXTRAILSTUDY_ROOT and ended by
 // SIGTERM or SIGINT, it exits 0 and leaves its twelve log files, the data folder and exactly
 // one open-with entry per extension.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -9,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <dirent.h>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -17,64 +17,14 @@
 #include <thread>
 
 #include "platform/registry.h"
+#include "recorder_process.h"
 #include "test_env.h"
 
-extern char** environ;
 using namespace std::chrono_literals;
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-pid_t StartRecorder(const std::string& root) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    std::string s = *e;
-    if (s.rfind("VOXTRAILSTUDY_ROOT=", 0) == 0 || s.rfind("QT_QPA_PLATFORM=", 0) == 0) continue;
-    env.push_back(s);
-  }
-  env.push_back("VOXTRAILSTUDY_ROOT=" + root);
-  env.push_back("QT_QPA_PLATFORM=offscreen");
-  std::vector<char*> envp;
-  for (auto& s : env) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::string exe = VTS_RECORDER_PATH;
-  char* argv[] = {exe.data(), nullptr};
-  pid_t pid = -1;
-  if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
-  return pid;
-}
-
-// The last thing the start-up writes before the dialog runs is the machine hive.
-bool WaitUntilRunning(pid_t pid, const std::string& root) {
-  auto until = std::chrono::steady_clock::now() + 60s;
-  while (std::chrono::steady_clock::now() < until) {
-    if (ReadText(root + "/registry/machine/HKEY_LOCAL_MACHINE.json").find("RegisteredApplications") != std::string::npos)
-      return true;
-    int status;
-    if (waitpid(pid, &status, WNOHANG) == pid) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return false;
-}
-
-// Exit status, or -1 when it did not end in time (then it is killed).
-int WaitForExit(pid_t pid) {
-  auto until = std::chrono::steady_clock::now() + 60s;
-  while (std::chrono::steady_clock::now() < until) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::this_thread::sleep_for(20ms);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
+using namespace vts::test;
 
 std::set<std::string> FilesIn(const std::string& folder) {
   std::set<std::string> out;
@@ -94,7 +44,8 @@ TEST(RecorderProcess, StartAndSignalLeaveLogsDataFolderAndOneOpenWithEntry) {
   const std::string name = VTS_VARIANT_NAME;
 
   for (int signal : {SIGTERM, SIGINT}) {
-    unlink((root + "/registry/machine/HKEY_LOCAL_MACHINE.json").c_str());  // rewritten by each start
+    unlink(
+        (root + "/registry/machine/HKEY_LOCAL_MACHINE.json").c_str());  // rewritten by each start
     pid_t pid = StartRecorder(root);
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(WaitUntilRunning(pid, root)) << "the recorder did not come up";
@@ -104,14 +55,15 @@ TEST(RecorderProcess, StartAndSignalLeaveLogsDataFolderAndOneOpenWithEntry) {
 
   // The program lives in a folder named after the variant: its logs lie in the data folder.
   const std::string dataFolder = root + "/data/" + name;
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat(dataFolder.c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
-  EXPECT_EQ(FilesIn(dataFolder + "/Logs"),
-            (std::set<std::string>{"DispanoUDPNetwork.log", "DispanoTCPNetwork.log", "DispanoServ.log",
-                                   "DispanoScreen.log", "DispanoSound.log", "DispanoUpdate.log",
-                                   "DispanoLogic.log", "DispanoInput.log", "UDPDumpIn.log", "UDPDumpOut.log",
-                                   "Kestrin.log", "WavManager.log"}));
+  EXPECT_EQ(
+      FilesIn(dataFolder + "/Logs"),
+      (std::set<std::string>{"DispanoUDPNetwork.log", "DispanoTCPNetwork.log", "DispanoServ.log",
+                             "DispanoScreen.log", "DispanoSound.log", "DispanoUpdate.log",
+                             "DispanoLogic.log", "DispanoInput.log", "UDPDumpIn.log",
+                             "UDPDumpOut.log", "Kestrin.log", "WavManager.log"}));
 
   // Every line that reached a log has the log line format.
   const std::regex line(R"(\d\d\.\d\d\.\d{4} \| \d\d:\d\d:\d\d:\d{3} \| [^\r\n]*\r\n)");
@@ -125,14 +77,16 @@ TEST(RecorderProcess, StartAndSignalLeaveLogsDataFolderAndOneOpenWithEntry) {
   for (const char* x : {".vxb", ".mp3", ".wav"}) {
     auto values = vts::plat::RegListValues(
         vts::plat::Hive::HKEY_CURRENT_USER,
-        std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\") + x + "\\OpenWithList");
+        std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\") + x +
+            "\\OpenWithList");
     ASSERT_EQ(values.size(), 2u) << x;
     EXPECT_EQ(values[0].name, "a");
     EXPECT_EQ(values[0].data, name + ".exe");
     EXPECT_EQ(values[1].name, "MRUList");
     EXPECT_EQ(values[1].data, "a");
   }
-  EXPECT_EQ(vts::plat::RegGetString(vts::plat::Hive::HKEY_CLASSES_ROOT, name + ".Document\\shell\\open\\command", ""),
+  EXPECT_EQ(vts::plat::RegGetString(vts::plat::Hive::HKEY_CLASSES_ROOT,
+                                    name + ".Document\\shell\\open\\command", ""),
             "\"" + std::string(VTS_RECORDER_PATH) + "\" \"%1\"");
   setenv("VOXTRAILSTUDY_ROOT", vts::test::TestRoot().c_str(), 1);
 }

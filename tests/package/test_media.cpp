@@ -358,6 +358,40 @@ TEST_F(MediaFixture, DecodesLameFiles) {
   }
 }
 
+// The decoder reads its input in blocks: a stream of many copies of one file, far longer than a
+// block, decodes to exactly as many frames as the copies hold, none lost or doubled at a seam.
+TEST_F(MediaFixture, DecodingAcrossReadBlocksLosesNoFrame) {
+  const std::string wav = Sox("piece.wav", "-r 44100 -c 1 -b 16");
+  const std::string one = dir + "/one.mp3";
+  // No bit reservoir and no information frame: every copy decodes on its own.
+  ASSERT_EQ(test::Run("lame --quiet -m m -b 64 --nores -t " + Q(wav) + " " + Q(one)), 0);
+  const Bytes piece = test::ReadBytes(one);
+  Bytes many;
+  const int copies = 2 * (1 << 20) / static_cast<int>(piece.size()) + 1;  // over two blocks
+  for (int i = 0; i < copies; ++i) many.insert(many.end(), piece.begin(), piece.end());
+  test::WriteBytes(dir + "/many.mp3", many);
+
+  auto framesOf = [&](const std::string& mp3, const std::string& out) -> std::uint64_t {
+    std::uint32_t lastDone = 0;
+    bool ordered = true;
+    EXPECT_EQ(DecodeMp3ToWav(mp3, out,
+                             [&](std::uint32_t done, std::uint32_t, std::uint32_t) {
+                               ordered &= done >= lastDone;
+                               lastDone = done;
+                             }),
+              Mp3DecodeResult::Ok);
+    EXPECT_TRUE(ordered) << "progress only moves forward";
+    EXPECT_EQ(lastDone, test::ReadBytes(mp3).size());
+    WavInfo info;
+    const Bytes decoded = test::ReadBytes(out);
+    EXPECT_EQ(ParseWav(decoded, info), WavStatus::Ok);
+    return info.format.blockAlign ? info.dataBytes / info.format.blockAlign : 0;
+  };
+  const std::uint64_t single = framesOf(one, dir + "/one.wav");
+  ASSERT_GT(single, 0u);
+  EXPECT_EQ(framesOf(dir + "/many.mp3", dir + "/many.wav"), single * copies);
+}
+
 TEST_F(MediaFixture, DecodeFailuresLeaveNoWav) {
   const std::string wav = Sox("a.wav", "-r 44100 -c 1 -b 16");
   const std::string mp3 = dir + "/a.mp3";

@@ -99,6 +99,48 @@ TEST_F(PackageFixture, UnpackFailures) {
   EXPECT_EQ(access((temp + "/d.mpa").c_str(), F_OK), -1);
 }
 
+// An entry that would inflate far beyond what it holds is a bomb, not sound: refused before a
+// byte of it is written. Below the size bound any ratio passes (texts compress well).
+TEST_F(PackageFixture, UnpackRefusesAnEntryThatInflatesBeyondItsBound) {
+  const struct {
+    const char* what;
+    std::size_t zeros;
+    bool refused;
+  } cases[] = {
+      {"1 MiB of zeros", std::size_t{1} << 20, false},
+      {"64 MiB of zeros", kMaxPackageEntryBytes, false},
+      {"64 MiB and a byte of zeros", kMaxPackageEntryBytes + 1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::WriteBytes(dir + "/bomb.vxb", MakeZip({{"x.cif", cif}, {"x.mpa", Bytes(c.zeros, 0)}}));
+    std::string error;
+    const std::string mp3 = UnpackPackage(dir + "/bomb.vxb", temp, "b", &error);
+    if (c.refused) {
+      EXPECT_EQ(mp3, "");
+      EXPECT_NE(error.find("\"x.mpa\" would unpack to 64 MiB"), std::string::npos) << error;
+      EXPECT_EQ(Listing(temp), "") << "nothing of the package stays";
+    } else {
+      EXPECT_EQ(mp3, temp + "/b.mp3") << error;
+      ::unlink(mp3.c_str());
+      ::unlink((temp + "/b.cif").c_str());
+    }
+  }
+}
+
+// A disk that fills while unpacking fails the whole package and leaves no part of a file.
+TEST_F(PackageFixture, UnpackOnAFullDiskFailsAndLeavesNothing) {
+  test::WriteBytes(dir + "/big.vxb", MakeZip({{"x.cif", cif}, {"x.mpa", sound}, {"x.txt", texts}}));
+  std::string error;
+  {
+    test::FileSizeLimit limit(sound.size() / 2);
+    ASSERT_TRUE(limit.ok());
+    EXPECT_EQ(UnpackPackage(dir + "/big.vxb", temp, "f", &error), "");
+  }
+  EXPECT_NE(error.find("\"x.mpa\" could not be written"), std::string::npos) << error;
+  EXPECT_EQ(Listing(temp), "");
+}
+
 TEST_F(PackageFixture, WriteHasTextsSoundChunkListInOrder) {
   const std::string mpa = dir + "/work.mpa";
   test::WriteBytes(mpa, sound);

@@ -90,8 +90,10 @@ TEST(SideFileCif, ReadFileCases) {
   EXPECT_EQ(ReadCifFile(huge, recs), SideFileStatus::TooLarge);
   EXPECT_TRUE(recs.empty());
   test::WriteBytes(dir + "/max.cif", Bytes(kMaxCifBytes, 0));
-  EXPECT_EQ(ReadCifFile(dir + "/max.cif", recs), SideFileStatus::Ok);
-  EXPECT_EQ(recs.size(), kMaxCifBytes / 8);
+  bool cut = false;
+  EXPECT_EQ(ReadCifFile(dir + "/max.cif", recs, &cut), SideFileStatus::Ok);
+  EXPECT_EQ(recs.size(), kMaxSideFileChunks);  // read whole, but no more chunks than a track takes
+  EXPECT_TRUE(cut);
   test::WriteBytes(dir + "/over.cif", Bytes(kMaxCifBytes + 8, 0));
   EXPECT_EQ(ReadCifFile(dir + "/over.cif", recs), SideFileStatus::TooLarge);
 }
@@ -185,6 +187,40 @@ TEST(SideFileTxt, ParseCases) {
       {"text behind last CR kept", Utf16Body(u"a\r\n\r\n"), {u"a", u""}},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseTxt(c.body), c.texts) << c.what;
+}
+
+// A side file cannot make more chunks than a track can show: the rest is dropped and said.
+TEST(SideFileLimits, AtMost65535ChunksFromEitherFile) {
+  const std::size_t kMax = kMaxSideFileChunks;
+  ASSERT_EQ(kMax, 65535u);
+  for (const std::size_t count : {kMax, kMax + 1, std::size_t{1000000}}) {
+    SCOPED_TRACE(count);
+    Bytes cif(count * 8, 0);
+    std::vector<CifRecord> records;
+    bool cut = true;
+    ASSERT_TRUE(ParseCif(cif, records, &cut));
+    EXPECT_EQ(records.size(), std::min(count, kMax));
+    EXPECT_EQ(cut, count > kMax);
+  }
+  struct Case {
+    const char* what;
+    Bytes body;
+    std::size_t lines;
+    bool cut;
+  };
+  Bytes wideLines = {0xFF, 0xFE};
+  for (int i = 0; i < 2'470'000; ++i) wideLines.insert(wideLines.end(), {'\r', 0, '\n', 0});
+  const Case cases[] = {
+      {"UTF-16, exactly the limit", Utf16Body(std::u16string(kMax, u'\r')), kMax, false},
+      {"UTF-16, 9.9 MB of empty lines", wideLines, kMax, true},
+      {"8-bit, one line too many", test::ToBytes(std::string(kMax + 1, '\r')), kMax, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool cut = false;
+    EXPECT_EQ(ParseTxt(c.body, &cut).size(), c.lines);
+    EXPECT_EQ(cut, c.cut);
+  }
 }
 
 TEST(SideFileTxt, ReadFileSizeLimit) {

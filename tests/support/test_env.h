@@ -1,6 +1,9 @@
 // Per-process test environment: isolated folders and the backend a test label implies.
 #pragma once
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <string>
 
 namespace vts::test {
@@ -15,5 +18,27 @@ const std::string& TestRoot();
 
 // A fresh empty folder below TestRoot(), for one test's files.
 std::string MakeTempDir(const std::string& hint = "t");
+
+// Limits the size of every file this process writes, for a full disk without a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    handler_ = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old_;
+    small.rlim_cur = bytes;
+    ok_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, handler_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  struct rlimit old_ {};
+  sighandler_t handler_;
+  bool ok_ = false;
+};
 
 }  // namespace vts::test

@@ -176,28 +176,6 @@ double Rms(const std::int16_t* s, std::size_t n) {
   return n ? std::sqrt(sum / double(n)) : 0;
 }
 
-// Limits the size of every file this process writes, for a full disk without a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    handler_ = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old_;
-    small.rlim_cur = bytes;
-    ok_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    signal(SIGXFSZ, handler_);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  struct rlimit old_ {};
-  sighandler_t handler_;
-  bool ok_ = false;
-};
-
 class TrackLoadSave : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -378,6 +356,26 @@ TEST_F(TrackLoadSave, TextsWithMoreLinesThanChunksAddChunks) {
   auto track = Loaded("t.wav", Noise(44100), &cif, &txt);
   EXPECT_EQ(Lengths(*track), (std::vector<std::uint32_t>{4410, 0, 0}));
   EXPECT_EQ(Texts(*track), (std::vector<std::u16string>{u"a", u"b", u"c"}));
+}
+
+TEST_F(TrackLoadSave, SideFilesOfMillionsOfRecordsMakeAtMost65535Chunks) {
+  Bytes cif;
+  for (std::uint32_t i = 0; i < 1'000'000; ++i) {
+    Put32(cif, 0);
+    Put32(cif, 1);
+  }
+  Bytes txt = {0xFF, 0xFE};
+  for (int i = 0; i < 2'470'000; ++i) txt.insert(txt.end(), {'\r', 0, '\n', 0});
+  const struct {
+    const char* what;
+    const Bytes* cif;
+    const Bytes* txt;
+  } cases[] = {{"chunk list", &cif, nullptr}, {"texts", nullptr, &txt}, {"both", &cif, &txt}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto track = Loaded("many.wav", Noise(4410), c.cif, c.txt);
+    EXPECT_EQ(track->ChunkCount(), 65535);
+  }
 }
 
 TEST_F(TrackLoadSave, ChunkTextGoesToTheCurrentChunkAndAddsOneWhenThereIsNone) {
@@ -593,6 +591,40 @@ TEST_F(TrackLoadSave, Mp3SaveAndLoadInBothChannelModes) {
   }
 }
 
+// A disk that fills while a package is unpacked or its MP3 decoded fails the load, says why
+// and leaves nothing in the temporary folder.
+TEST_F(TrackLoadSave, FullDiskDuringUnpackingOrDecodingFailsTheLoadAndLeavesNoFile) {
+  {
+    auto track = Loaded("src.wav", Tone(5 * 44100, 8000));
+    ASSERT_TRUE(track->SaveTrack(dir_ + "lesson.vxb"));
+    ASSERT_TRUE(track->SaveTrack(dir_ + "lesson.mp3"));
+  }
+  const std::size_t mp3Bytes = ReadFile(dir_ + "lesson.mp3").size();
+  ASSERT_GT(mp3Bytes, 20000u);
+  const struct {
+    const char* file;
+    rlim_t limit;
+    const char* why;
+  } cases[] = {
+      {"lesson.vxb", mp3Bytes / 2, "could not be written"},  // the ".mpa" does not fit
+      {"lesson.mp3", mp3Bytes * 2, "could not be decoded"},  // the WAV (ten times larger) does not
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto track = MakeTrack();
+    {
+      test::FileSizeLimit limit(c.limit);
+      ASSERT_TRUE(limit.ok());
+      EXPECT_FALSE(track->LoadTrack(dir_ + c.file));
+    }
+    EXPECT_NE(track->loadError.find(c.why), std::string::npos) << track->loadError;
+    EXPECT_TRUE(boxes_->Boxes().empty()) << "the load tells the window, never the user itself";
+    EXPECT_EQ(Entries(track->TempFolderPath()), std::vector<std::string>{});
+    EXPECT_TRUE(track->LoadTrack(dir_ + c.file)) << "with room, the same file loads";
+    EXPECT_TRUE(track->loadError.empty());
+  }
+}
+
 TEST_F(TrackLoadSave, BuildPackagePacksTheTemporaryFolder) {
   auto track = Loaded("p.wav", Noise(44100));
   ASSERT_TRUE(track->SaveTrack(dir_ + "p.vxb"));
@@ -659,7 +691,7 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
     track->modified = true;
     bool saved;
     {
-      FileSizeLimit limit(c.limit);
+      test::FileSizeLimit limit(c.limit);
       ASSERT_TRUE(limit.ok());
       saved = track->SaveTrack(dir_ + c.target);
     }
@@ -696,7 +728,7 @@ TEST_F(TrackLoadSave, TextsThatCannotBeWrittenKeepBothOldFiles) {
   WriteFile(dir_ + "out.txt", old);
   track->modified = true;
   {
-    FileSizeLimit limit(10000);  // the sound fits, the texts do not
+    test::FileSizeLimit limit(10000);  // the sound fits, the texts do not
     ASSERT_TRUE(limit.ok());
     EXPECT_FALSE(track->SaveTrack(dir_ + "out.wav"));
   }

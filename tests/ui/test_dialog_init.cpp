@@ -3,6 +3,7 @@
 // the classroom finds, the temporary folders, tooltips, the file named at start and the
 // classroom daemon's notice.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -197,6 +198,21 @@ TEST_F(DialogInitTest, TracksGetFoldersNamedAfterThePosition) {
   Start({"/_s"});
   EXPECT_NE(g_pAppCore->masterTrack->TempFolderPath().find("/Master2/"), std::string::npos);
   EXPECT_NE(g_pAppCore->studentTrack->TempFolderPath().find("/Student2/"), std::string::npos);
+}
+
+// Files a killed run left in the position's folders are gone once the window is up.
+TEST_F(DialogInitTest, LeftoversOfAKilledRunAreDeletedAtStart) {
+  const std::string base = plat::TempFolder() + "/Voxtrailstudy/TempSnd/";
+  for (const char* name : {"Master2", "Student2"}) {
+    ASSERT_TRUE(plat::EnsurePrivateFolder(plat::TempFolder() + "/Voxtrailstudy") &&
+                plat::EnsurePrivateFolder(base.substr(0, base.size() - 1)) &&
+                plat::EnsurePrivateFolder(base + name));
+    std::ofstream(base + name + "/WavBEEF.tmp") << "left by a killed run";
+  }
+  Start({"/_s"});
+  for (const char* name : {"Master2", "Student2"}) {
+    EXPECT_EQ(access((base + name + "/WavBEEF.tmp").c_str(), F_OK), -1) << name;
+  }
 }
 
 TEST_F(DialogInitTest, TooltipsOnlyOnShownControls) {

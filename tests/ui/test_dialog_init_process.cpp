@@ -3,7 +3,6 @@
 // position and subscribes to the raw-input library beside the program.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,9 +14,9 @@
 #include "classroom_double.h"
 #include "platform/known_folders.h"
 #include "platform/window_bus.h"
+#include "recorder_process.h"
 #include "test_env.h"
 
-extern char** environ;
 using namespace std::chrono_literals;
 
 namespace vts {
@@ -25,38 +24,9 @@ namespace {
 
 // Started in this test's own root, so its windows are on the same bus.
 pid_t StartRecorder(std::vector<std::string> args) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    std::string s = *e;
-    if (s.rfind("QT_QPA_PLATFORM=", 0) == 0) continue;
-    env.push_back(s);
-  }
-  env.push_back("QT_QPA_PLATFORM=offscreen");
-  std::vector<char*> envp;
-  for (auto& s : env) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::string exe = VTS_RECORDER_PATH;
-  std::vector<char*> argv{exe.data()};
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
-  return pid;
+  return test::StartRecorder(test::RecorderStart{test::TestRoot(), std::move(args)});
 }
-
-// Exit status, or -1 when it did not end in time (then it is killed).
-int WaitForExit(pid_t pid, std::chrono::seconds limit = 60s) {
-  auto until = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < until) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::this_thread::sleep_for(20ms);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
+using test::WaitForExit;
 
 bool WaitForRecorderWindow(unsigned position, pid_t pid) {
   auto until = std::chrono::steady_clock::now() + 60s;

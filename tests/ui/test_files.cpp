@@ -1,13 +1,17 @@
 // Opening and saving lessons: the file dialogs' texts, the proposed name, the " - Old"
 // move that never replaces a file, video files, and the waits for a running save.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "core/product_name.h"
 #include "platform/known_folders.h"
+#include "test_env.h"
+#include "tracks/notify.h"
 #include "transport_fixture.h"
 
 namespace vts::ui::test {
@@ -23,6 +27,8 @@ std::string ReadAll(const std::string& path) {
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
+
+std::u16string Q(const std::string& s) { return QString::fromStdString(s).toStdU16String(); }
 
 class Files : public WindowTest {
  protected:
@@ -62,6 +68,7 @@ TEST_F(Files, UntitledSaveProposesTheStudentWorksNameWithTheLocalTime) {
   EXPECT_EQ(r.filterIndex, 2);
   EXPECT_EQ(r.defaultSuffix, "vxb");
   EXPECT_TRUE(ops->savedPaths.empty()) << "a cancelled dialog saves nothing";
+  EXPECT_TRUE(fs::is_directory(works)) << "the proposed name's folder is made before it is shown";
 }
 
 TEST_F(Files, SavingOverAFileMovesItAsideFirstAndNeverReplacesAnOldOne) {
@@ -113,7 +120,8 @@ TEST_F(Files, OpeningChoosesVideoByTheExtensionAndAudioOtherwise) {
   ops->calls.clear();
   answers = {QStringLiteral("/lessons/noextension")};
   dlg->Dispatch(1027, BN_CLICKED);
-  EXPECT_EQ(std::count(ops->calls.begin(), ops->calls.end(), "StartLoad M /lessons/noextension"), 0);
+  EXPECT_EQ(std::count(ops->calls.begin(), ops->calls.end(), "StartLoad M /lessons/noextension"),
+            0);
 }
 
 TEST_F(Files, VideoModeIsClearedWheneverTheVideoWindowGoes) {
@@ -183,6 +191,81 @@ TEST_F(Files, RightClickOnSaveBookmarksWritesTheSideFilesBesideTheMedia) {
   dlg->Dispatch(1021, NM_RCLICK);
   EXPECT_EQ(ops->calls, (Calls{"WriteChunkList M " + dir + "lesson.cif", "BuildChunkTexts M"}));
   EXPECT_EQ(ReadAll(dir + "lesson.txt"), std::string("t\0", 2));
+}
+
+// Whatever could not be written is named in one box; a text file that cannot even be created
+// stays silent.
+TEST_F(Files, RightClickSaveTellsWhichSideFilesCouldNotBeWritten) {
+  const std::string dir = Folder();
+  WriteText(dir + "lesson.wav", "RIFF");
+  master->sourcePath = dir + "lesson.wav";
+  master->sourceFile = ::open(master->sourcePath.c_str(), O_RDONLY);
+  master->textsPresent = true;
+  const std::string cif = dir + "lesson.cif", txt = dir + "lesson.txt";
+  const std::string inner = master->TempFolderPath() + "lesson.cif";
+  const struct {
+    const char* what;
+    bool package;
+    bool opsFail;
+    bool textFull;
+    bool textNotCreated;
+    std::u16string text;  // empty: no box
+  } cases[] = {
+      {"all written", false, false, false, false, u""},
+      {"chunk list fails", false, true, false, false, u"Could not write:\n" + Q(cif)},
+      {"text file fills the disk", false, false, true, false, u"Could not write:\n" + Q(txt)},
+      {"text file cannot be created", false, false, false, true, u""},
+      {"package fails", true, true, false, false,
+       u"Could not write:\n" + Q(inner) + u"\n" + Q(dir + "lesson.vxb")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(txt + ".part");
+    if (c.textNotCreated) fs::create_directories(txt + ".part");  // the file cannot be made there
+    ops->sideWritesFail = c.opsFail;
+    master->isPackage = c.package;
+    boxes->Clear();
+    boxes->ScriptAnswers({plat::IDYES});
+    {
+      std::optional<vts::test::FileSizeLimit> full;
+      if (c.textFull) full.emplace(1);
+      dlg->Dispatch(1021, NM_RCLICK);
+    }
+    ASSERT_GE(boxes->Boxes().size(), 1u);  // the question
+    if (c.text.empty()) {
+      EXPECT_EQ(boxes->Boxes().size(), 1u);
+    } else {
+      ASSERT_EQ(boxes->Boxes().size(), 2u);
+      EXPECT_EQ(boxes->Boxes()[1].text, c.text);
+      EXPECT_EQ(boxes->Boxes()[1].caption, std::u16string(GetProductName()));
+    }
+    EXPECT_FALSE(fs::is_regular_file(txt + ".part")) << "no partial text file stays";
+  }
+  fs::remove_all(txt + ".part");
+}
+
+// A failed load is told once, by the window, with the file's name and the reason; the name
+// edit does not show a file that did not open.
+TEST_F(Files, FailedLoadShowsOneBoxWithTheNameAndTheReason) {
+  answers = {QStringLiteral("/lessons/broken.wav")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  EXPECT_EQ(dlg->FileNameEdit()->text(), "Please wait...");
+  master->loadError = "the file is not a PCM WAV";
+  Notify(TRACK_NOTIFY_LOADED, Sender(master));
+  ASSERT_EQ(boxes->Boxes().size(), 1u);
+  EXPECT_EQ(boxes->Boxes()[0].text,
+            u"\"broken.wav\" could not be opened: the file is not a PCM WAV.");
+  EXPECT_EQ(boxes->Boxes()[0].caption, std::u16string(GetProductName()));
+  EXPECT_EQ(dlg->FileNameEdit()->text(), "");
+  EXPECT_TRUE(dlg->isEnabled());
+
+  // A load that succeeded, and the Student's notices, tell nothing.
+  boxes->Clear();
+  master->loadError.clear();
+  Notify(TRACK_NOTIFY_LOADED, Sender(master));
+  student->loadError = "not the Master's";
+  Notify(TRACK_NOTIFY_LOADED, Sender(student));
+  EXPECT_TRUE(boxes->Boxes().empty());
 }
 
 }  // namespace

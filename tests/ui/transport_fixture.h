@@ -29,9 +29,10 @@ class LoggingOps : public TrackOps {
  public:
   CSoundTrack* master = nullptr;
   std::vector<std::string> calls;
-  bool loadSave = true;       // the build can load and save
-  bool saveStarts = true;     // SaveAsync starts a save
-  int saveThreadMs = 0;       // > 0: the save runs on the track's thread this long
+  bool loadSave = true;         // the build can load and save
+  bool saveStarts = true;       // SaveAsync starts a save
+  int saveThreadMs = 0;         // > 0: the save runs on the track's thread this long
+  bool sideWritesFail = false;  // WriteChunkList and BuildPackage fail (a full disk)
   std::vector<std::string> savedPaths;
 
   std::string Name(const CSoundTrack& t) const { return &t == master ? "M" : "S"; }
@@ -100,7 +101,7 @@ class LoggingOps : public TrackOps {
   }
   bool WriteChunkList(CSoundTrack& t, const std::string& path) override {
     Log("WriteChunkList", t, path);
-    return true;
+    return !sideWritesFail;
   }
   std::vector<std::uint8_t> BuildChunkTexts(CSoundTrack& t) override {
     Log("BuildChunkTexts", t);
@@ -108,7 +109,7 @@ class LoggingOps : public TrackOps {
   }
   bool BuildPackage(CSoundTrack& t, const std::string& path) override {
     Log("BuildPackage", t, path);
-    return true;
+    return !sideWritesFail;
   }
   bool CanLoadAndSave() const override { return loadSave; }
   std::atomic<bool> saveDone{false};
@@ -134,16 +135,28 @@ class FakeVideo : public IMasterVideo {
     playing = true;
     halted = false;
   }
-  void TogglePause() override { calls.push_back("TogglePause"); halted = !halted; }
+  void TogglePause() override {
+    calls.push_back("TogglePause");
+    halted = !halted;
+  }
   bool FramesHalted() const override { return halted; }
   bool Playing() const override { return playing; }
-  void NextChunk() override { calls.push_back("NextChunk"); ++current; }
-  void PrevChunk() override { calls.push_back("PrevChunk"); --current; }
+  void NextChunk() override {
+    calls.push_back("NextChunk");
+    ++current;
+  }
+  void PrevChunk() override {
+    calls.push_back("PrevChunk");
+    --current;
+  }
   int ChunkCount() const override { return chunkCount; }
   int CurrentChunk() const override { return current; }
   std::uint32_t CurrentChunkLengthMs() const override { return 0; }
   std::uint32_t PlayOffsetMs() const override { return 0; }
-  void CloseWindow() override { calls.push_back("CloseWindow"); open = false; }
+  void CloseWindow() override {
+    calls.push_back("CloseWindow");
+    open = false;
+  }
   bool ChunkDataModified() const override { return modifiedData; }
   bool WriteChunkFile() override { return true; }
   bool TextsLoaded() const override { return false; }

@@ -1,7 +1,10 @@
 // MP3 decoding with libmad into a WAV file, and LAME stream encoding.
 #include "tracks/media/mp3.h"
 
+#include <fcntl.h>
 #include <lame/lame.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <mad.h>
 
 #include <algorithm>
@@ -19,23 +22,46 @@ namespace {
 
 constexpr std::uint64_t kMaxMp3Bytes = 0x7FFFFFFFull;
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::size_t guard) {
-  plat::ReadFileOptions options;
-  options.maxBytes = kMaxMp3Bytes;
-  if (plat::ReadWholeFile(path, &out, options) != plat::ReadFileStatus::kOk) return false;
-  out.resize(out.size() + guard, 0);
-  return true;
+// The MP3 is read in blocks of this size: its memory does not grow with the file.
+constexpr std::size_t kReadBlockBytes = 1u << 20;
+
+// Reads up to `n` bytes at the file position; the count read (less only at the end), or -1.
+ssize_t ReadSome(int fd, std::uint8_t* p, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t r = ::read(fd, p + done, n - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return static_cast<ssize_t>(done);
 }
 
-// Bytes of an ID3v2 tag at the start of the file (0 when there is none).
-std::size_t Id3v2Size(const std::uint8_t* p, std::size_t n) {
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Bytes of an ID3v2 tag at the start of a file of `fileSize` bytes, from its first `n` bytes
+// (0 when there is none).
+std::size_t Id3v2Size(const std::uint8_t* p, std::size_t n, std::size_t fileSize) {
   if (n < 10 || std::memcmp(p, "ID3", 3) != 0) return 0;
   if ((p[6] | p[7] | p[8] | p[9]) & 0x80) return 0;
   std::size_t size =
       (std::size_t{p[6]} << 21) | (std::size_t{p[7]} << 14) | (std::size_t{p[8]} << 7) | p[9];
   size += 10;
   if (p[5] & 0x10) size += 10;  // footer
-  return std::min(size, n);
+  return std::min(size, fileSize);
 }
 
 // A LAME/Xing information frame carries no sound: "Xing" or "Info" right after its side info.
@@ -76,10 +102,20 @@ struct MadState {
 
 Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wavPath,
                                const Mp3DecodeProgress& progress) {
-  std::vector<std::uint8_t> mp3;
-  if (!ReadWholeFile(mp3Path, mp3, MAD_BUFFER_GUARD)) return Mp3DecodeResult::OpenFailed;
-  const std::size_t size = mp3.size() - MAD_BUFFER_GUARD;
-  const std::size_t skip = Id3v2Size(mp3.data(), size);
+  InputFile input(mp3Path);
+  if (input.fd() < 0) return Mp3DecodeResult::OpenFailed;
+  struct stat st {};
+  if (::fstat(input.fd(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uint64_t>(st.st_size) > kMaxMp3Bytes) {
+    return Mp3DecodeResult::OpenFailed;
+  }
+  const std::size_t size = static_cast<std::size_t>(st.st_size);
+  std::uint8_t id3[10] = {};
+  const ssize_t headBytes = ReadSome(input.fd(), id3, sizeof id3);
+  if (headBytes < 0) return Mp3DecodeResult::OpenFailed;
+  const std::size_t skip = Id3v2Size(id3, static_cast<std::size_t>(headBytes), size);
+  if (::lseek(input.fd(), static_cast<off_t>(skip), SEEK_SET) != static_cast<off_t>(skip))
+    return Mp3DecodeResult::OpenFailed;
 
   plat::FileReplacement wav;
   if (!wav.Open(wavPath, 0644)) return Mp3DecodeResult::WriteFailed;
@@ -91,8 +127,12 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
   if (!wav.Write(header.data(), header.size())) return fail(Mp3DecodeResult::WriteFailed);
 
   auto state = std::make_unique<MadState>();
-  mad_stream_buffer(&state->stream, mp3.data() + skip, mp3.size() - skip);
-  const unsigned char* realEnd = mp3.data() + size;
+  // The block, the tail of a frame cut by the previous block kept in front of it, and at the
+  // end of the file the zeros libmad needs to decode the last frame.
+  std::vector<std::uint8_t> block(kReadBlockBytes + MAD_BUFFER_GUARD);
+  std::size_t blockStart = skip;  // file offset of block[0]
+  const unsigned char* realEnd = nullptr;
+  bool atEnd = false;
   PcmFormat format;
   std::uint64_t frames = 0;
   std::uint32_t mpegFrames = 0;
@@ -101,11 +141,33 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
   std::vector<std::uint8_t> pending;
   pending.reserve(1 << 20);
   for (;;) {
-    if (mad_frame_decode(&state->frame, &state->stream) != 0) {
-      if (MAD_RECOVERABLE(state->stream.error)) continue;  // damaged frame or junk: skip
-      break;                                               // MAD_ERROR_BUFLEN: the end
+    if (state->stream.buffer == nullptr || state->stream.error == MAD_ERROR_BUFLEN) {
+      if (atEnd) break;
+      std::size_t keep = 0;
+      if (state->stream.next_frame != nullptr) {
+        keep = static_cast<std::size_t>(state->stream.bufend - state->stream.next_frame);
+        blockStart += static_cast<std::size_t>(state->stream.next_frame - block.data());
+        std::memmove(block.data(), state->stream.next_frame, keep);
+      }
+      if (keep >= kReadBlockBytes) break;  // no frame is this long: junk to the end
+      const ssize_t got = ReadSome(input.fd(), block.data() + keep, kReadBlockBytes - keep);
+      if (got < 0) return fail(Mp3DecodeResult::OpenFailed);
+      std::size_t length = keep + static_cast<std::size_t>(got);
+      if (keep + static_cast<std::size_t>(got) < kReadBlockBytes) {
+        atEnd = true;
+        realEnd = block.data() + length;
+        std::memset(block.data() + length, 0, MAD_BUFFER_GUARD);
+        length += MAD_BUFFER_GUARD;
+      }
+      mad_stream_buffer(&state->stream, block.data(), length);
+      state->stream.error = MAD_ERROR_NONE;
     }
-    if (state->stream.this_frame >= realEnd) break;
+    if (mad_frame_decode(&state->frame, &state->stream) != 0) {
+      if (MAD_RECOVERABLE(state->stream.error)) continue;     // damaged frame or junk: skip
+      if (state->stream.error == MAD_ERROR_BUFLEN) continue;  // the next block
+      break;
+    }
+    if (realEnd && state->stream.this_frame >= realEnd) break;
     const mad_header& h = state->frame.header;
     if (first) {
       first = false;
@@ -139,8 +201,9 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
       pending.clear();
     }
     if (progress && (mpegFrames % 256) == 0) {
-      progress(static_cast<std::uint32_t>(state->stream.this_frame - mp3.data()),
-               static_cast<std::uint32_t>(size), mpegFrames);
+      const std::size_t done =
+          blockStart + static_cast<std::size_t>(state->stream.this_frame - block.data());
+      progress(static_cast<std::uint32_t>(done), static_cast<std::uint32_t>(size), mpegFrames);
     }
   }
   if (frames == 0) return fail(Mp3DecodeResult::NoAudio);

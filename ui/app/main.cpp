@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 
@@ -26,16 +27,23 @@ int main(int argc, char** argv) {
   int signalFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
 
   QApplication qapp(argc, argv);
+  // Every box is in the main log, on disk at once: what the user was told stays findable
+  // even when the program is ended while the box is up.
   auto boxes = std::make_shared<vts::plat::QtMessageBoxService>(
-      [](const std::string& line) { vts::WriteLog(vts::LOG_MAIN, line); });
+      [](const std::string& line) { vts::WriteLog(vts::LOG_MAIN, line); },
+      [](const std::string& line) {
+        vts::WriteLog(vts::LOG_MAIN, "Message box " + line);
+        vts::FlushLogs(std::chrono::seconds(1));
+      });
   vts::plat::SetMessageBoxService(boxes);
 
   int status = 0;
   {
     CVoxtrailstudyApp app;
     if (!app.StartedOk()) {
-      vts::plat::MessageBox(vts::plat::Utf8ToUtf16("The program cannot start: " + app.StartError() + "."),
-                            vts::GetProductName(), vts::plat::MB_OK | vts::plat::MB_ICONERROR);
+      vts::plat::MessageBox(
+          vts::plat::Utf8ToUtf16("The program cannot start: " + app.StartError() + "."),
+          vts::GetProductName(), vts::plat::MB_OK | vts::plat::MB_ICONERROR);
       status = EXIT_FAILURE;
     } else {
       std::unique_ptr<QSocketNotifier> notifier;

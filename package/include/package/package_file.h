@@ -14,9 +14,15 @@ namespace vts {
 
 // Extracts every entry whose file name has an extension to `folder`/`title` + that extension
 // (lower-cased; any earlier file of that name is replaced), skips folder entries and names
-// without an extension, then renames `title`.mpa to `title`.mp3. An entry that fails to
-// extract is skipped. Returns the MP3's path, or "" when the package cannot be opened or
-// holds no ".mpa". `error` (optional) gets a reason.
+// without an extension, then renames `title`.mpa to `title`.mp3. An entry whose data is damaged
+// is skipped. The whole unpacking fails, leaving no file of the failing entry, when an entry
+// would inflate to more than kMaxPackageEntryBytes and more than kMaxPackageEntryRatio times
+// its compressed size (a bomb, not sound: MP3 barely compresses), or when a file cannot be
+// written whole (a full disk). Returns the MP3's path, or "" when the package cannot be
+// opened, fails as above, or holds no ".mpa". `error` (optional) gets a reason.
+inline constexpr std::uint64_t kMaxPackageEntryBytes = 64ull << 20;
+inline constexpr std::uint64_t kMaxPackageEntryRatio = 50;
+
 std::string UnpackPackage(const std::string& packagePath, const std::string& folder,
                           const std::string& title, std::string* error = nullptr);
 

@@ -17,8 +17,10 @@ namespace vts::plat {
 
 class QtMessageBoxService : public IMessageBoxService {
  public:
-  // `log` receives "caption: text" of every box answered without being shown.
-  explicit QtMessageBoxService(std::function<void(const std::string&)> log = {});
+  // `log` receives "caption: text" of every box answered without being shown, `shown` the same
+  // of every box just before it is shown (on the GUI thread).
+  explicit QtMessageBoxService(std::function<void(const std::string&)> log = {},
+                               std::function<void(const std::string&)> shown = {});
   ~QtMessageBoxService() override;
 
   int Show(const std::u16string& text, const std::u16string& caption, unsigned type) override;

@@ -1,4 +1,5 @@
-// libFuzzer target for the settings readers and the command line. The input is written as
+// libFuzzer target for the settings readers and the command line, built and run by
+// tests/run-fuzz-smoke.sh with the other targets. The input is written as
 // each settings file in turn and loaded (and RecorderPaths.json written back); split at NUL
 // bytes it is also an argument vector. Nothing may crash, hang or leak.
 #include <stdlib.h>

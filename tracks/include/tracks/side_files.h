@@ -30,6 +30,9 @@ inline constexpr std::uint64_t kMaxTxtBytes = 10'000'000;
 // conversion), never inside a character.
 inline constexpr std::size_t kMaxChunkTextUnits = 1023;
 
+// Most chunks a side file makes: records or lines beyond it are dropped (`cut` tells).
+inline constexpr std::size_t kMaxSideFileChunks = 65535;
+
 // frames = samplesPerSec * ms / 1000 and ms = frames * 1000 / samplesPerSec, in unsigned 64-bit
 // arithmetic with truncating division; results beyond u32 saturate at 0xFFFFFFFF, and a rate
 // of 0 gives 0.
@@ -46,9 +49,11 @@ enum class SideFileStatus {
 };
 
 // The records of a ".cif" body; false (and no records) for a size of 0 or not a multiple of 8,
-// or over kMaxCifBytes.
-bool ParseCif(std::span<const std::uint8_t> body, std::vector<CifRecord>& records);
-SideFileStatus ReadCifFile(const std::string& path, std::vector<CifRecord>& records);
+// or over kMaxCifBytes. At most kMaxSideFileChunks records; `cut` says whether more stood there.
+bool ParseCif(std::span<const std::uint8_t> body, std::vector<CifRecord>& records,
+              bool* cut = nullptr);
+SideFileStatus ReadCifFile(const std::string& path, std::vector<CifRecord>& records,
+                           bool* cut = nullptr);
 
 // The ".cif" body for chunks of the given lengths in frames: starts are the running sums of
 // the lengths (contiguous from 0, whatever the chunks' own starts say). Empty when there are
@@ -63,8 +68,10 @@ std::vector<std::uint8_t> BuildTxtBody(std::span<const std::u16string> texts);
 // The texts of a ".txt" body, line i for chunk i. Never fails: a body of fewer than 2 bytes is
 // an 8-bit text. A trailing odd byte of a UTF-16 body is ignored. The caller appends chunks
 // when there are more lines than chunks and leaves chunks beyond the last line unchanged.
-std::vector<std::u16string> ParseTxt(std::span<const std::uint8_t> body);
-SideFileStatus ReadTxtFile(const std::string& path, std::vector<std::u16string>& texts);
+// At most kMaxSideFileChunks lines; `cut` says whether more stood there.
+std::vector<std::u16string> ParseTxt(std::span<const std::uint8_t> body, bool* cut = nullptr);
+SideFileStatus ReadTxtFile(const std::string& path, std::vector<std::u16string>& texts,
+                           bool* cut = nullptr);
 
 // Writes `bytes` to `path` safely: into a temporary file in the same folder, flushed to disk,
 // then renamed over `path`. On failure `path` is untouched and no temporary file remains.

@@ -220,6 +220,9 @@ class CSoundTrack {
   bool wholeFileMode = false;
   std::recursive_mutex bufferLock;
   std::string sourcePath;  // file the track was loaded from; empty when none
+  // Why the last load failed, in plain words; empty after a successful one. Written by the
+  // load thread before it posts TRACK_NOTIFY_LOADED, read after that notice.
+  std::string loadError;
   NotifyTarget notifyTarget;
 
   std::atomic<std::int32_t> cursorPixel{0};
@@ -292,7 +295,8 @@ class CSoundTrack {
   // Received audio into the current chunk at `firstFrame` (0 starts it afresh). False (the
   // block dropped) for no current chunk, a block of no whole frames, one that would pass
   // kMaxReceivedBytes, or one that does not fit in memory.
-  bool WriteSamplesAt(std::uint32_t firstFrame, std::uint32_t byteCount, const std::uint8_t* samples);
+  bool WriteSamplesAt(std::uint32_t firstFrame, std::uint32_t byteCount,
+                      const std::uint8_t* samples);
   static constexpr std::uint64_t kMaxReceivedBytes = 1ull << 30;  // about 3 h of mono 44.1 kHz
   // Left button down (click) or up in the waveform at column x; the cursor stays in the chunk.
   void OnWaveformMouse(bool down, int x);

@@ -33,11 +33,11 @@ namespace vts {
 class CSoundTrack;
 class CAppCore;
 class CTrackWaveform;
-}
+}  // namespace vts
 namespace vts::plat {
 class RawInputLibrary;
 class QtBusWindow;
-}
+}  // namespace vts::plat
 
 namespace vts::ui {
 
@@ -316,7 +316,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   bool StartSave(CSoundTrack* track, const std::string& path);
   LocalTime Now() const;
   mutable std::shared_ptr<TransportState> m_tx;  // made on first use
-  // ---- [transport, files, exit] end
+                                                 // ---- [transport, files, exit] end
 
   // ---- [init, notify] main_dialog_init.cpp, main_dialog_notify.cpp
  public:
@@ -325,9 +325,9 @@ class CMainDlg : public QDialog, public ISkinHost {
   };
   // What the start-up reads of the machine; every part may be replaced (tests).
   struct StartEnvironment {
-    std::vector<std::string> arguments;  // the command line after the program name
-    bool argumentsGiven = false;         // false: QCoreApplication's arguments
-    std::vector<ScreenRect> screens;     // empty: Qt's screen list (first = primary)
+    std::vector<std::string> arguments;     // the command line after the program name
+    bool argumentsGiven = false;            // false: QCoreApplication's arguments
+    std::vector<ScreenRect> screens;        // empty: Qt's screen list (first = primary)
     std::function<bool()> anotherCopyRuns;  // empty: a scan of the running processes
     std::string rawInputLibraryPath;        // empty: the library beside the program
   };
@@ -340,8 +340,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   int QuitCode() const { return m_quitCode; }
   // Where the window goes: centred on the screen, or for a student at position 1 or 2 on
   // its half of one screen or on its own screen of two.
-  static QPoint PlaceWindow(const std::vector<ScreenRect>& screens, QSize window,
-                            bool student, uint32_t position);
+  static QPoint PlaceWindow(const std::vector<ScreenRect>& screens, QSize window, bool student,
+                            uint32_t position);
   // The raw-input library's screen area of position 1 or 2.
   static ScreenRect RawInputArea(const std::vector<ScreenRect>& screens, uint32_t position);
   // The file named at start, resolved (wildcards, letter case) to an existing file; empty
@@ -358,6 +358,10 @@ class CMainDlg : public QDialog, public ISkinHost {
   void ReleaseStartResources();
   void CreateWaveformWindows();
   void ShowFileName(bool videoMode);
+  // After the Master's load ended: when it failed, one box naming the file and why, and an
+  // empty file-name edit.
+  void ReportFailedLoad();
+  std::string m_lastLoadPath;  // the file the Master's last load was started for
   void UpdateChunkNumber();
   void SetRecordLookSkins(bool recording);
   void AddToolTip(int controlId, const QString& text);
