@@ -53,6 +53,7 @@ function(vts_add_benchmark)
     return()
   endif()
   add_executable(${B_NAME} ${B_SOURCES})
-  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} Threads::Threads)
+  # Shared fixtures and the timing helpers (tests/support).
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} vts_test_files Threads::Threads)
   set_target_properties(${B_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bench")
 endfunction()

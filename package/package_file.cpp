@@ -1,11 +1,6 @@
 // The package file: unpacking, writing through a temporary file, packing a folder.
 #include "package/package_file.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -102,23 +97,24 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
       break;
     }
     const std::string target = base + ext;
-    ::chmod(target.c_str(), 0644);
-    ::unlink(target.c_str());
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) continue;  // as a failed extraction: the entry is skipped
+    plat::SetFileMode(target, 0644);
+    plat::RemoveFile(target);
+    plat::UniqueFd fd =
+        plat::OpenFile(target, plat::kOpenWrite | plat::kOpenCreate | plat::kOpenExclusive, 0644);
+    if (!fd) continue;  // as a failed extraction: the entry is skipped
     int writeErrno = 0;
     rc = ReadZipEntryData(h, i, [&](std::span<const std::uint8_t> piece) {
       errno = 0;
-      if (zipdetail::WriteAll(fd, piece.data(), piece.size())) return true;
+      if (zipdetail::WriteAll(fd.get(), piece.data(), piece.size())) return true;
       writeErrno = errno != 0 ? errno : EIO;
       return false;
     });
-    if (::close(fd) != 0 && rc == ZR_OK) {
+    if (!fd.Close() && rc == ZR_OK) {
       writeErrno = errno;
       rc = ZR_WRITE;
     }
     if (rc == ZR_OK) continue;
-    ::unlink(target.c_str());  // never leave part of an entry behind
+    plat::RemoveFile(target);  // never leave part of an entry behind
     if (writeErrno != 0) {
       SetError(error,
                "the entry \"" + *utf8 + "\" could not be written: " + std::strerror(writeErrno));
@@ -127,7 +123,7 @@ std::string UnpackPackage(const std::string& packagePath, const std::string& fol
   }
   CloseZipReader(h);
   if (failed) {
-    for (const char* ext : {".mpa", ".cif", ".txt"}) ::unlink((base + ext).c_str());
+    for (const char* ext : {".mpa", ".cif", ".txt"}) plat::RemoveFile(base + ext);
     return {};
   }
   const std::string mp3 = base + ".mp3";
@@ -166,24 +162,23 @@ bool WritePackage(const std::string& packagePath, const PackageParts& parts, std
     }
     return true;
   });
-  ::unlink(parts.mpaPath.c_str());
+  plat::RemoveFile(parts.mpaPath);
   return ok;
 }
 
 bool BuildPackageFromFolder(const std::string& folder, const std::string& packagePath,
                             std::string* error) {
-  DIR* d = ::opendir(folder.c_str());
-  if (!d) {
+  std::vector<std::string> all;
+  if (!plat::ListFolder(folder, &all)) {
     SetError(error, "cannot read the folder " + folder);
     return false;
   }
   std::vector<std::string> names;
-  while (dirent* e = ::readdir(d)) {
-    const std::string n = e->d_name;
-    struct stat st {};
-    if (::stat((folder + "/" + n).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(n);
+  for (const std::string& n : all) {
+    plat::FileStatus st;
+    if (plat::StatPath(folder + "/" + n, &st) && st.kind == plat::FileKind::kRegular)
+      names.push_back(n);
   }
-  ::closedir(d);
   std::sort(names.begin(), names.end());
   return WriteArchiveReplacing(packagePath, error, [&](ZipHandle* h) {
     for (const std::string& n : names) {

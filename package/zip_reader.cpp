@@ -1,9 +1,5 @@
 // ZIP archive reader: end record located from the end, central records walked forward, local
 // headers checked against them, stored and raw-deflated data verified by size and CRC-32.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -14,6 +10,7 @@
 #include <vector>
 
 #include "package/zip.h"
+#include "platform/files.h"
 #include "zip_internal.h"
 
 namespace vts {
@@ -53,18 +50,6 @@ struct CentralRecord {
   std::string name;  // the whole raw name
 };
 
-std::string CurrentDirectory() {
-  std::vector<char> buf(PATH_MAX + 1);
-  if (!::getcwd(buf.data(), buf.size())) return ".";
-  return buf.data();
-}
-
-bool MakeFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0755) == 0) return true;
-  struct stat st {};
-  return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Creates each folder of `rel` (relative, "/" or "\" separated) below `base`, outermost first.
 bool MakeFolderChain(const std::string& base, const std::string& rel) {
   std::string path = base;
@@ -77,7 +62,7 @@ bool MakeFolderChain(const std::string& base, const std::string& rel) {
     if (part.empty() || part == ".") continue;
     path += '/';
     path += part;
-    if (!MakeFolder(path)) return false;
+    if (!plat::CreateFolder(path)) return false;
   }
   return true;
 }
@@ -102,7 +87,7 @@ class ZipArchiveReader {
   ZipEntryInfo cached;
 
   ~ZipArchiveReader() {
-    if (ownsFd && fd >= 0) ::close(fd);
+    if (ownsFd) plat::UniqueFd{fd}.reset();  // closes it
   }
 
   bool Read(std::uint64_t pos, void* out, std::size_t n) const {
@@ -325,16 +310,17 @@ ZipHandle* OpenZipReader(const ZipInputSource& source, ZipResult* error) {
     if (r) {
       delete r;  // closes an owned descriptor
     } else if (source.ownsFd && source.fd >= 0) {
-      ::close(source.fd);
+      plat::UniqueFd{source.fd}.reset();  // closes it
     }
     SetLast(rc);
     if (error) *error = rc;
     return nullptr;
   };
   if (source.fd < 0) return fail(ZR_ARGS, nullptr);
-  struct stat st {};
-  if (::fstat(source.fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail(ZR_NO_END_RECORD, nullptr);
-  const std::uint64_t fileSize = static_cast<std::uint64_t>(st.st_size);
+  plat::FileStatus st;
+  if (!plat::StatFd(source.fd, &st) || st.kind != plat::FileKind::kRegular)
+    return fail(ZR_NO_END_RECORD, nullptr);
+  const std::uint64_t fileSize = st.size;
   if (source.startOffset > fileSize) return fail(ZR_NO_END_RECORD, nullptr);
 
   auto* r = new ZipArchiveReader;
@@ -342,7 +328,7 @@ ZipHandle* OpenZipReader(const ZipInputSource& source, ZipResult* error) {
   r->ownsFd = source.ownsFd;
   r->start = source.startOffset;
   r->size = fileSize - source.startOffset;
-  r->baseFolder = CurrentDirectory();
+  r->baseFolder = plat::CurrentFolder();
   if (r->size < kEndRecordLen) return fail(ZR_NO_END_RECORD, r);
 
   // The end record, searched backwards from the end of the file.
@@ -380,7 +366,7 @@ ZipHandle* OpenZipReader(const ZipInputSource& source, ZipResult* error) {
 }
 
 ZipHandle* OpenZipReaderFile(const std::string& path, ZipResult* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = plat::OpenFile(path, plat::kOpenRead).release();
   if (fd < 0) {
     SetLast(ZR_NOFILE);
     if (error) *error = ZR_NOFILE;
@@ -389,7 +375,7 @@ ZipHandle* OpenZipReaderFile(const std::string& path, ZipResult* error) {
   ZipInputSource src;
   src.fd = fd;
   src.ownsFd = true;
-  const off_t here = ::lseek(fd, 0, SEEK_CUR);
+  const std::int64_t here = plat::FilePosition(fd);
   src.startOffset = here > 0 ? static_cast<std::uint64_t>(here) : 0;
   return OpenZipReader(src, error);
 }
@@ -454,22 +440,17 @@ ZipResult ExtractZipEntry(ZipHandle* handle, int index, const std::string& path)
     const std::string folder = path.substr(0, slash);
     if (IsSafeZipEntryName(folder)) MakeFolderChain(r->baseFolder, folder);
   }
-  const mode_t mode = (info.attributes & kFileAttrReadOnly) ? 0444 : 0644;
-  const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return SetLast(ZR_NOFILE);
+  const unsigned mode = (info.attributes & kFileAttrReadOnly) ? 0444 : 0644;
+  plat::UniqueFd out =
+      plat::OpenFile(target, plat::kOpenWrite | plat::kOpenCreate | plat::kOpenTruncate, mode);
+  if (!out) return SetLast(ZR_NOFILE);
+  const int fd = out.get();
   rc = r->Stream([fd](std::span<const std::uint8_t> piece) {
     return WriteAll(fd, piece.data(), piece.size());
   });
-  if (rc == ZR_OK) {
-    struct timespec times[2];
-    times[0].tv_sec = static_cast<time_t>(info.accessTime);
-    times[0].tv_nsec = 0;
-    times[1].tv_sec = static_cast<time_t>(info.modificationTime);
-    times[1].tv_nsec = 0;
-    ::futimens(fd, times);
-  }
-  if (::close(fd) != 0 && rc == ZR_OK) rc = ZR_WRITE;
-  if (rc != ZR_OK) ::unlink(target.c_str());  // never leave damaged data behind
+  if (rc == ZR_OK) plat::SetFileTimes(fd, info.accessTime, info.modificationTime);
+  if (!out.Close() && rc == ZR_OK) rc = ZR_WRITE;
+  if (rc != ZR_OK) plat::RemoveFile(target);  // never leave damaged data behind
   return SetLast(rc);
 }
 

@@ -1,8 +1,5 @@
 // ZIP archive writer: local headers rewritten in place after the data, raw deflate at level 8,
 // central directory at close.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -13,6 +10,7 @@
 #include <vector>
 
 #include "package/zip.h"
+#include "platform/files.h"
 #include "zip_internal.h"
 
 namespace vts {
@@ -95,9 +93,7 @@ class ZipArchiveWriter {
     bool readFailed = false;
   } src;
 
-  ~ZipArchiveWriter() {
-    if (fd >= 0) ::close(fd);
-  }
+  ~ZipArchiveWriter() { plat::UniqueFd{fd}.reset(); }
 
   // The one output routine; a failed write makes the writer fail for good.
   bool WriteBytes(const void* data, std::size_t n) {
@@ -120,9 +116,8 @@ class ZipArchiveWriter {
       src.memoryPos += got;
     } else if (src.fd >= 0) {
       while (got < n) {
-        ssize_t r = ::read(src.fd, out + got, n - got);
+        const long long r = plat::ReadSome(src.fd, out + got, n - got);
         if (r < 0) {
-          if (errno == EINTR) continue;
           src.readFailed = true;
           break;
         }
@@ -138,7 +133,7 @@ class ZipArchiveWriter {
   }
 
   void EndSource() {
-    if (src.ownsFd && src.fd >= 0) ::close(src.fd);
+    if (src.ownsFd) plat::UniqueFd{src.fd}.reset();  // closes it
     src = Source{};
   }
 
@@ -249,15 +244,17 @@ class ZipArchiveWriter {
 ZipResult GetZipWriterLastError() { return t_lastError; }
 
 ZipHandle* CreateZipWriter(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd =
+      plat::OpenFile(path, plat::kOpenWrite | plat::kOpenCreate | plat::kOpenTruncate, 0644)
+          .release();
   if (fd < 0) {
     t_lastError = ZR_NOFILE;
     return nullptr;
   }
   auto* w = new ZipArchiveWriter;
   w->fd = fd;
-  struct stat st {};
-  w->canSeek = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  plat::FileStatus st;
+  w->canSeek = plat::StatFd(fd, &st) && st.kind == plat::FileKind::kRegular;
   auto* h = new ZipHandle{ZipHandleKind::Writer, nullptr, w};
   t_lastError = ZR_OK;
   return h;
@@ -293,34 +290,34 @@ static ZipResult AddEntry(ZipArchiveWriter* w, std::string name, const ZipSource
     case ZipSourceKind::Handle: {
       int fd = source.fd;
       if (source.kind == ZipSourceKind::FileName) {
-        fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = plat::OpenFile(source.path, plat::kOpenRead).release();
         if (fd < 0) return ZR_NOFILE;
         src.ownsFd = true;
-      } else if (fd < 0 || ::fcntl(fd, F_GETFD) < 0) {
+      } else if (!plat::IsOpenDescriptor(fd)) {
         return ZR_ARGS;
       }
       src.fd = fd;
-      struct stat st {};
-      if (::fstat(fd, &st) != 0) {
+      plat::FileStatus st;
+      if (!plat::StatFd(fd, &st)) {
         w->EndSource();
         return ZR_NOFILE;
       }
-      if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
-        const bool readOnly = (st.st_mode & S_IWUSR) == 0;
-        const bool dir = S_ISDIR(st.st_mode);
+      if (st.kind == plat::FileKind::kRegular || st.kind == plat::FileKind::kFolder) {
+        const bool readOnly = (st.mode & 0200) == 0;  // the owner may not write
+        const bool dir = st.kind == plat::FileKind::kFolder;
         std::uint32_t mode = dir ? 040400 : 0100400;
         if (!readOnly) mode |= 0200;
         std::uint32_t dos = (readOnly ? 0x01 : 0) | (dir ? 0x10 : 0);
         e.externalAttributes = (mode << 16) | dos;
-        size = static_cast<std::uint64_t>(st.st_size);
-        modified = LocalFields(st.st_mtime);
-        accessed = LocalFields(st.st_atime);
-        changed = LocalFields(st.st_ctime);
+        size = st.size;
+        modified = LocalFields(static_cast<std::time_t>(st.modificationTime));
+        accessed = LocalFields(static_cast<std::time_t>(st.accessTime));
+        changed = LocalFields(static_cast<std::time_t>(st.changeTime));
         if (size >= kMaxZipOffset) {  // does not fit the 32-bit sizes of the container
           w->EndSource();
           return ZR_ARGS;
         }
-        if (::lseek(fd, 0, SEEK_SET) != 0) {
+        if (!plat::SeekTo(fd, 0)) {
           w->EndSource();
           return ZR_NOFILE;
         }
@@ -411,7 +408,7 @@ static ZipResult AddEntry(ZipArchiveWriter* w, std::string name, const ZipSource
   if (w->canSeek) {
     if ((e.flags & 1) == 0) e.flags &= static_cast<std::uint16_t>(~8u);
     w->FillLocalHeader(e, header);
-    if (::lseek(w->fd, static_cast<off_t>(e.localHeaderOffset), SEEK_SET) < 0) {
+    if (!plat::SeekTo(w->fd, e.localHeaderOffset)) {
       w->failure = ZR_SEEK;
       return ZR_SEEK;
     }
@@ -419,7 +416,7 @@ static ZipResult AddEntry(ZipArchiveWriter* w, std::string name, const ZipSource
       w->failure = ZR_WRITE;
       return ZR_WRITE;
     }
-    if (::lseek(w->fd, static_cast<off_t>(w->baseOffset + w->written), SEEK_SET) < 0) {
+    if (!plat::SeekTo(w->fd, w->baseOffset + w->written)) {
       w->failure = ZR_SEEK;
       return ZR_SEEK;
     }
@@ -479,7 +476,7 @@ ZipResult CloseZipWriter(ZipHandle* handle) {
         if (!w->WriteCentralDirectory()) rc = ZR_WRITE;
         w->ended = true;
       }
-      if (::close(w->fd) != 0 && rc == ZR_OK) rc = ZR_WRITE;
+      if (!plat::UniqueFd{w->fd}.Close() && rc == ZR_OK) rc = ZR_WRITE;
       w->fd = -1;
       // An entry that failed half-way leaves the archive unusable: say so at close too.
       if (rc == ZR_OK && w->failure != ZR_OK) rc = w->failure;

@@ -2,8 +2,6 @@
 // cursor, joining a chunk with the next, the whole-file view, cutting the selection out of the
 // source WAV file, the cursor from the waveform, reading a chunk from the source file and
 // writing received audio into the current chunk.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 
 #include "core/log.h"
 #include "core/product_name.h"
+#include "platform/fd.h"
 #include "platform/message_box.h"
 #include "tracks/sound_track.h"
 #include "tracks/wav_cut.h"
@@ -89,14 +88,9 @@ void CSoundTrack::ReadSourceData(std::uint32_t startFrame, std::uint32_t frames,
   if (bytes == 0 || bytes > UINT32_MAX) return;
   auto* buffer = static_cast<std::uint8_t*>(std::calloc(1, bytes));
   if (buffer == nullptr) return;
-  const off_t offset = off_t(dataOffset) + off_t(align) * off_t(startFrame);
-  std::uint64_t done = 0;
-  while (done < bytes) {
-    ssize_t n = ::pread(sourceFile, buffer + done, bytes - done, offset + off_t(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += std::uint64_t(n);
-  }
+  const std::uint64_t offset = dataOffset + align * startFrame;
+  const long long read = plat::ReadAt(sourceFile, buffer, bytes, offset);
+  std::uint64_t done = read > 0 ? std::uint64_t(read) : 0;
   done -= done % align;  // whole frames only
   if (done == 0) {
     std::free(buffer);

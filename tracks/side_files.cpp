@@ -1,10 +1,6 @@
 // Chunk-list and chunk-text side files.
 #include "tracks/side_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>

@@ -1,8 +1,6 @@
 // Loading a track: a WAV, an MP3 (decoded into the temporary folder) or a ".vxb" package
 // (unpacked into the temporary folder) becomes the track's open source WAV, with its chunk
 // list and texts from the side files.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +10,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "package/package_file.h"
+#include "platform/fd.h"
 #include "tracks/media/mp3.h"
 #include "tracks/media/wav_file.h"
 #include "tracks/side_files.h"
@@ -119,7 +118,7 @@ bool CSoundTrack::LoadTrack(const std::string& path) {
   }
 
   // Read and write: chunk editing cuts sound out of the source in place.
-  sourceFile = ::open(wavPath.c_str(), O_RDWR | O_CLOEXEC);
+  sourceFile = plat::OpenFile(wavPath, plat::kOpenReadWrite).release();
   if (sourceFile < 0) return fail(std::string("cannot open the WAV: ") + std::strerror(errno));
 
   media::WavInfo info;
@@ -139,7 +138,7 @@ bool CSoundTrack::LoadTrack(const std::string& path) {
   format.bitsPerSample = info.format.bitsPerSample;
   // The header as a plain 16-byte "fmt " WAV has it, whatever chunks the file had first.
   std::uint8_t riffSize[4] = {};
-  if (::pread(sourceFile, riffSize, 4, 4) != 4) std::memset(riffSize, 0, 4);
+  if (plat::ReadAt(sourceFile, riffSize, 4, 4) != 4) std::memset(riffSize, 0, 4);
   std::memcpy(wavHeader, "RIFF", 4);
   std::memcpy(wavHeader + 4, riffSize, 4);
   std::memcpy(wavHeader + 8, "WAVEfmt ", 8);

@@ -1,9 +1,6 @@
 // In-place cut of a byte range out of a WAV file.
 #include "tracks/wav_cut.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -11,13 +8,6 @@
 
 namespace vts {
 namespace {
-
-int SystemFstatSize(int fd, std::uint64_t* size) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || st.st_size < 0) return -1;
-  *size = std::uint64_t(st.st_size);
-  return 0;
-}
 
 // Whole reads and writes: false on an error or on an early end.
 bool ReadFully(const FileIo& io, int fd, std::uint8_t* buffer, std::uint64_t bytes,
@@ -51,17 +41,6 @@ bool WriteU32(const FileIo& io, int fd, std::uint32_t value, std::uint64_t offse
 }
 
 }  // namespace
-
-const FileIo& SystemFileIo() {
-  static const FileIo io{
-      [](int fd, void* b, size_t n, off_t o) { return ::pread(fd, b, n, o); },
-      [](int fd, const void* b, size_t n, off_t o) { return ::pwrite(fd, b, n, o); },
-      [](int fd, off_t length) { return ::ftruncate(fd, length); },
-      [](int fd) { return ::fdatasync(fd); },
-      SystemFstatSize,
-  };
-  return io;
-}
 
 namespace {
 std::atomic<const FileIo*> g_editIo{nullptr};

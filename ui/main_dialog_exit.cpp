@@ -3,8 +3,6 @@
 // copy, ask about unsaved data, and close now or once the saves it started have finished.
 // The window closes after saving only when every one of those saves succeeded; a save
 // dialog that was cancelled keeps it open.
-#include <unistd.h>
-
 #include <QThread>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +10,7 @@
 
 #include "core/app_core.h"
 #include "main_dialog_state.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "tracks/sound_track.h"
 #include "ui/main_dialog.h"
@@ -120,7 +119,7 @@ void CMainDlg::OnBnClickedExit() {
     if (m && !m->sourcePath.empty()) {
       const std::string path = m->sourcePath;
       Ops().Close(*m);
-      ::unlink(path.c_str());
+      plat::RemoveFile(path);
     }
     OnOK();
     return;

@@ -3,8 +3,6 @@
 // beside the Master's media, the URL part of the open button, and the time sources.
 // Loading and saving run on the tracks' own threads; the window stays disabled with
 // "Please wait..." until their notice.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <QCursor>
 #include <QDateTime>
@@ -54,24 +52,10 @@ enum class SideWrite { Written, NotCreated, Failed };
 
 // Writes the whole file or nothing: beside it first, renamed over it when complete.
 SideWrite WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  const std::string temp = path + ".part";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return SideWrite::NotCreated;
-  std::size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0) ok = false;
-  if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return SideWrite::Written;
-  ::unlink(temp.c_str());
-  return SideWrite::Failed;
+  plat::FileReplacement file;
+  if (!file.Open(path, 0644)) return SideWrite::NotCreated;
+  if (file.Write(bytes.data(), bytes.size()) && file.Commit()) return SideWrite::Written;
+  return SideWrite::Failed;  // the old file stays, no part is left
 }
 
 // The path with everything from its file name's last "." replaced by `dotExt`.

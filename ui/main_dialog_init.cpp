@@ -3,7 +3,6 @@
 // window's bus registration and text, the raw-input library for positions 1 and 2,
 // tooltips, the tracks' notices, the waveform windows, a file named at start and the
 // classroom daemon's notice. GUI thread only.
-#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -99,11 +98,7 @@ std::vector<CMainDlg::ScreenRect> QtScreens() {
 
 // The VOXTRAILSTUDY_ROOT a process runs with (empty when none or unreadable).
 std::string RootOfProcess(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
-  std::string entry;
-  while (std::getline(in, entry, '\0'))
-    if (entry.rfind("VOXTRAILSTUDY_ROOT=", 0) == 0) return entry.substr(19);
-  return {};
+  return plat::ProcessEnvironmentValue(pid, "VOXTRAILSTUDY_ROOT");
 }
 
 // Running copies of the recorder program (named after the variant), this one included. A
@@ -314,7 +309,7 @@ bool CMainDlg::OnInitDialog() {
     switch (m_rawInput->Load(libraryPath, &detail)) {
       case plat::RawInputLibrary::Status::Loaded:
         m_rawInput->Select(m_busWindow->Id(), static_cast<uint32_t>(plat::CurrentThreadId()),
-                           static_cast<uint32_t>(getpid()), position,
+                           plat::CurrentProcessId(), position,
                            plat::RawInputRect{area.left, area.top, area.right, area.bottom});
         break;
       case plat::RawInputLibrary::Status::SelectMissing:

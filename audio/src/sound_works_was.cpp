@@ -2,10 +2,6 @@
 // capture thread (half-period passes) and the playback thread (endpoint events).
 #include "audio/sound_works_was.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -28,6 +24,7 @@ extern "C" {
 #include "audio/endpoint.h"
 #include "audio/sound_log.h"
 #include "core/log.h"
+#include "platform/process.h"
 #include "platform/thread_queue.h"
 #include "platform/utf.h"
 
@@ -591,7 +588,7 @@ struct CSoundWorksWAS::Impl {
   void PlaybackThreadProc() {
     plat::CreateQueueByPostingToSelf();
     playbackThreadId->store(plat::CurrentThreadId());
-    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), -15);  // only with the right to
+    plat::RaiseCurrentThreadPriority(-15);  // only with the right to
     const auto period = std::chrono::milliseconds(std::max<long>(1, long(self->periodMs)));
     for (;;) {
       plat::Msg msg;

@@ -1,20 +1,14 @@
 // File associations in the registry store and the XDG desktop entry / MIME type.
 #include "core/file_associations.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdlib>
 
 #include "core/product_name.h"
 #include "platform/files.h"
 #include "platform/known_folders.h"
+#include "platform/process.h"
 #include "platform/registry.h"
-
-extern char** environ;
 
 namespace vts {
 namespace {
@@ -40,23 +34,6 @@ bool WriteIfChanged(const std::string& path, const std::string& text) {
   std::string folder = path.substr(0, path.find_last_of('/'));
   if (!plat::CreateFolderChain(folder)) return false;
   return plat::WriteFileAtomically(path, text, plat::kModeUnderUmask);
-}
-
-// Runs a desktop tool from PATH if it is there, quietly, and waits for it.
-void RunQuietly(const char* tool, const std::string& arg) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::string a0 = tool;
-  std::string a1 = arg;
-  char* argv[] = {a0.data(), a1.data(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, tool, &actions, nullptr, argv, environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-  }
-  posix_spawn_file_actions_destroy(&actions);
 }
 
 // A desktop-entry Exec argument: quoted, with the reserved characters escaped.
@@ -177,9 +154,9 @@ void RegisterDesktopIntegration(const std::string& programPath) {
       vxbType + ";audio/x-wav;audio/wav;audio/vnd.wave;audio/mpeg;audio/x-mp3;\n";
 
   if (WriteIfChanged(MimePackagePath(), mime))
-    RunQuietly("update-mime-database", plat::XdgDataHome() + "/mime");
+    plat::RunQuietlyAndWait("update-mime-database", {plat::XdgDataHome() + "/mime"});
   if (WriteIfChanged(DesktopEntryPath(), entry))
-    RunQuietly("update-desktop-database", plat::XdgDataHome() + "/applications");
+    plat::RunQuietlyAndWait("update-desktop-database", {plat::XdgDataHome() + "/applications"});
 }
 
 }  // namespace vts

@@ -1,8 +1,5 @@
 // Named logs and the log thread.
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
@@ -10,6 +7,7 @@
 #include <future>
 
 #include "core/log_manager.h"
+#include "platform/fd.h"
 #include "platform/known_folders.h"
 #include "platform/notice.h"
 
@@ -106,15 +104,14 @@ std::string Upper(std::string s) {
 
 CLogFile::CLogFile(const std::string& path, const std::string& displayName)
     : path_(path), displayName_(displayName) {
-  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ >= 0) [[maybe_unused]]
-    int r = ftruncate(fd_, 0);
+  fd_ = plat::OpenFile(path, plat::kOpenWrite | plat::kOpenCreate, 0644).release();
+  if (fd_ >= 0) plat::TruncateFile(fd_, 0);
   text_.reserve(kLogCapacityStep);
 }
 
 CLogFile::~CLogFile() {
   Flush();
-  if (fd_ >= 0) close(fd_);
+  plat::UniqueFd{fd_}.reset();  // closes it
 }
 
 void CLogFile::Write(const char* text) { AppendLine(FormatLogLine(text)); }
@@ -134,18 +131,13 @@ void CLogFile::AppendLine(std::string_view line) {
 
 void CLogFile::Flush() {
   if (fd_ < 0) return;
-  std::size_t done = 0;
-  while (done < text_.size()) {
-    ssize_t w = pwrite(fd_, text_.data() + done, text_.size() - done, static_cast<off_t>(done));
-    if (w <= 0) break;
-    done += static_cast<std::size_t>(w);
-  }
-  [[maybe_unused]] int r = ftruncate(fd_, static_cast<off_t>(done));
+  // A write that fails leaves the file as long as what was written before it.
+  const std::size_t done = plat::WritePrefixAt(fd_, text_.data(), text_.size(), 0);
+  plat::TruncateFile(fd_, done);
 }
 
 void CLogFile::TruncateFile() {
-  if (fd_ >= 0) [[maybe_unused]]
-    int r = ftruncate(fd_, 0);
+  if (fd_ >= 0) plat::TruncateFile(fd_, 0);
 }
 
 // ---- formatting and folder ---------------------------------------------------------------

@@ -1,11 +1,10 @@
 // Path functions.
 #include "core/paths.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <cctype>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace vts {
 namespace {
@@ -74,23 +73,20 @@ bool ExtensionEquals(std::string_view path, std::string_view upperExt) {
 
 bool ResolveWildcardPath(std::string& pattern) {
   size_t start = NameStart(pattern);
-  std::string folder = start == 0 ? std::string(".") : pattern.substr(0, start == 1 ? 1 : start - 1);
+  std::string folder =
+      start == 0 ? std::string(".") : pattern.substr(0, start == 1 ? 1 : start - 1);
   std::string namePattern = pattern.substr(start);
   if (namePattern.empty()) return false;
 
   if (!HasWildcard(namePattern)) {
-    struct stat st;
-    if (stat(pattern.c_str(), &st) == 0) return true;
+    plat::FileStatus st;
+    if (plat::StatPath(pattern, &st)) return true;
   }
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return false;
+  std::vector<std::string> names;
+  if (!plat::ListFolder(folder, &names)) return false;
   std::vector<std::string> matches;
-  while (dirent* e = readdir(dir)) {
-    std::string_view n = e->d_name;
-    if (n == "." || n == "..") continue;
-    if (Matches(namePattern, n)) matches.emplace_back(n);
-  }
-  closedir(dir);
+  for (const std::string& n : names)
+    if (Matches(namePattern, n)) matches.push_back(n);
   if (matches.empty()) return false;
   std::string best = matches.front();
   for (const std::string& m : matches) {

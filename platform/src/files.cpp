@@ -1,14 +1,19 @@
 // Whole-file reads and replacements over the Linux file calls.
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
 #include <stdio.h>  // renameat2
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -114,20 +119,8 @@ bool FileReplacement::Write(const void* data, std::size_t n) {
 bool FileReplacement::WriteAt(std::uint64_t offset, const void* data, std::size_t n) {
   if (!fd_) errno = EBADF;
   if (!fd_ || failed_) return false;
-  const auto* p = static_cast<const unsigned char*>(data);
-  while (n > 0) {
-    const ssize_t w = ::pwrite(fd_.get(), p, n, static_cast<off_t>(offset));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      if (w == 0) errno = ENOSPC;
-      failed_ = true;
-      return false;
-    }
-    p += w;
-    n -= static_cast<std::size_t>(w);
-    offset += static_cast<std::uint64_t>(w);
-  }
-  return true;
+  if (!WriteAllAt(fd_.get(), data, n, offset)) failed_ = true;
+  return !failed_;
 }
 
 bool FileReplacement::Finish() {
@@ -237,6 +230,152 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   // File systems without the flag: a hard link refuses an existing name too.
   if (::link(from.c_str(), to.c_str()) != 0) return false;
   return ::unlink(from.c_str()) == 0;
+}
+
+// ---- facts about paths
+
+namespace {
+
+void FillStatus(const struct stat& st, FileStatus* status) {
+  status->kind = S_ISREG(st.st_mode)   ? FileKind::kRegular
+                 : S_ISDIR(st.st_mode) ? FileKind::kFolder
+                 : S_ISLNK(st.st_mode) ? FileKind::kSymlink
+                                       : FileKind::kOther;
+  status->size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+  status->mode = st.st_mode & 07777;
+  status->ownedByThisUser = st.st_uid == ::geteuid();
+  status->accessTime = static_cast<std::int64_t>(st.st_atime);
+  status->modificationTime = static_cast<std::int64_t>(st.st_mtime);
+  status->changeTime = static_cast<std::int64_t>(st.st_ctime);
+}
+
+}  // namespace
+
+bool StatPath(const std::string& path, FileStatus* status, bool followSymlink) {
+  struct stat st {};
+  if ((followSymlink ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) return false;
+  FillStatus(st, status);
+  return true;
+}
+
+bool StatFd(int fd, FileStatus* status) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  FillStatus(st, status);
+  return true;
+}
+
+bool StatIn(int folderFd, const std::string& name, FileStatus* status) {
+  struct stat st {};
+  if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  FillStatus(st, status);
+  return true;
+}
+
+bool ListFolder(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return false;
+  while (dirent* e = ::readdir(dir)) {
+    const std::string_view n = e->d_name;
+    if (n != "." && n != "..") names->emplace_back(n);
+  }
+  ::closedir(dir);
+  return true;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool SetFileMode(const std::string& path, unsigned mode) {
+  return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
+}
+
+bool SetFileTimes(int fd, std::int64_t accessTime, std::int64_t modificationTime) {
+  struct timespec times[2]{};
+  times[0].tv_sec = static_cast<time_t>(accessTime);
+  times[1].tv_sec = static_cast<time_t>(modificationTime);
+  return ::futimens(fd, times) == 0;
+}
+
+bool CreateFolder(const std::string& path, unsigned mode) {
+  if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) return true;
+  struct stat st {};
+  return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string CurrentFolder() {
+  std::vector<char> buf(PATH_MAX + 1);
+  if (!::getcwd(buf.data(), buf.size())) return ".";
+  return buf.data();
+}
+
+std::string CanonicalPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string out = real;
+  std::free(real);
+  return out;
+}
+
+std::string HomeFolder() {
+  if (const char* h = std::getenv("HOME"); h && *h) return h;
+  if (passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return {};
+}
+
+UniqueFd OpenPrivateFolder(const std::string& folder) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return fd;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+      (st.st_mode & 077) != 0) {
+    errno = EPERM;
+    return UniqueFd();
+  }
+  return fd;
+}
+
+int RemoveFilesIn(int folderFd) {
+  // The listing gets a descriptor of its own: closedir() closes it.
+  const int listFd = ::dup(folderFd);
+  DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+  if (!dir) {
+    if (listFd >= 0) ::close(listFd);
+    return 0;
+  }
+  int deleted = 0;
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode)) continue;  // subfolders stay
+    if (::unlinkat(folderFd, entry->d_name, 0) == 0) ++deleted;
+  }
+  ::closedir(dir);
+  return deleted;
+}
+
+void GrantEveryoneFullAccess(const std::string& folder) {
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return;
+  ::chmod(folder.c_str(), 0777);
+  // A minimal POSIX default ACL (owner, group, others: rwx), in the kernel's xattr layout.
+  struct Entry {
+    std::uint16_t tag, perm;
+    std::uint32_t id;
+  };
+  constexpr std::uint32_t kVersion = 2;
+  constexpr std::uint16_t kUserObj = 0x01, kGroupObj = 0x04, kOther = 0x20;
+  constexpr std::uint32_t kUndefinedId = 0xFFFFFFFF;
+  unsigned char buf[4 + 3 * sizeof(Entry)];
+  std::memcpy(buf, &kVersion, 4);
+  const Entry entries[3] = {
+      {kUserObj, 7, kUndefinedId}, {kGroupObj, 7, kUndefinedId}, {kOther, 7, kUndefinedId}};
+  std::memcpy(buf + 4, entries, sizeof entries);
+  ::setxattr(folder.c_str(), "system.posix_acl_default", buf, sizeof buf, 0);
 }
 
 }  // namespace vts::plat

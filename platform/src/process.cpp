@@ -1,15 +1,26 @@
-// Process list from /proc, debugger check, affinity.
+// Process list and environments from /proc, debugger check, affinity, priority, spawning a
+// tool, stop signals.
 #include "platform/process.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "platform/known_folders.h"
+
+extern char** environ;
 
 namespace vts::plat {
 namespace {
@@ -26,7 +37,8 @@ std::string ExeNameOf(pid_t pid, bool* fromComm) {
   if (n > 0) {
     buf.resize(static_cast<size_t>(n));
     const std::string deleted = " (deleted)";
-    if (buf.size() > deleted.size() && buf.compare(buf.size() - deleted.size(), deleted.size(), deleted) == 0)
+    if (buf.size() > deleted.size() &&
+        buf.compare(buf.size() - deleted.size(), deleted.size(), deleted) == 0)
       buf.resize(buf.size() - deleted.size());
     *fromComm = false;
     return BaseName(buf);
@@ -87,6 +99,55 @@ bool RestrictToFirstProcessor() {
     }
   }
   return false;
+}
+
+std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+std::string ProcessEnvironmentValue(pid_t pid, const std::string& name) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+  const std::string prefix = name + "=";
+  std::string entry;
+  while (std::getline(in, entry, '\0'))
+    if (entry.rfind(prefix, 0) == 0) return entry.substr(prefix.size());
+  return {};
+}
+
+void RaiseCurrentThreadPriority(int niceValue) {
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), niceValue);
+}
+
+void RunQuietlyAndWait(const std::string& program, const std::vector<std::string>& args) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> strings{program};
+  strings.insert(strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : strings) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+UniqueFd BlockStopSignals() {
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  if (pthread_sigmask(SIG_BLOCK, &stop, nullptr) != 0) return UniqueFd();
+  return UniqueFd(::signalfd(-1, &stop, SFD_NONBLOCK | SFD_CLOEXEC));
+}
+
+void DrainStopSignals(int fd) {
+  signalfd_siginfo info;
+  while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+  }
 }
 
 }  // namespace vts::plat

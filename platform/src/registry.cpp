@@ -190,10 +190,10 @@ class LockedStore {
 
   ordered_json& Doc() { return doc_; }
 
-  // Text that is not valid UTF-8 is written replaced, never refused (the store stays writable).
   bool Save() {
-    return WriteFileAtomically(path_, doc_.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n",
-                               kModeUnderUmask);
+    return WriteFileAtomically(
+        path_, doc_.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n",
+        kModeUnderUmask);
   }
 
  private:

@@ -18,12 +18,7 @@ using namespace std::chrono_literals;
 
 namespace vts::test {
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string ReadText(const std::string& path) { return ReadFile(path); }
 
 pid_t StartRecorder(const RecorderStart& start) {
   std::vector<std::string> env;

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
+
 namespace vts::test {
 
+// The file's contents ("" when missing).
 std::string ReadText(const std::string& path);
 
 struct RecorderStart {

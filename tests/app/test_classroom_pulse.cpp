@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "../platform/process_helper.h"
+#include "process_helper.h"
 #include "pulse_util.h"
 #include "test_env.h"
 

@@ -6,23 +6,19 @@
 #include <sstream>
 #include <string>
 
+#include "audio/sound_works_was.h"
 #include "core/app_core.h"
 #include "core/command_line.h"
 #include "core/data_folder.h"
 #include "core/settings_files.h"
-#include "audio/sound_works_was.h"
-#include "tracks/sound_track.h"
 #include "test_env.h"
+#include "test_files.h"
+#include "tracks/sound_track.h"
 
 namespace vts {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using ::vts::test::ReadFile;
 
 // Two listed endpoints per direction; the first is the default.
 void Check(std::u16string& name, bool input) {
@@ -35,9 +31,8 @@ TEST(CoreCommandLine, SwitchesAndDevicesReachTheCore) {
   CAppCore core;
   core.classroomManaged = 1;
   core.streamingFlag = 0;
-  ASSERT_TRUE(ParseCommandLine(core, {"/_t", "/Pos:2", "/Stream", "/MixerInput:Mix",
-                                      "/home/u/_sounds/x.wav"},
-                               Check));
+  ASSERT_TRUE(ParseCommandLine(
+      core, {"/_t", "/Pos:2", "/Stream", "/MixerInput:Mix", "/home/u/_sounds/x.wav"}, Check));
   EXPECT_EQ(core.studentFlag, 1u);
   EXPECT_EQ(core.teacherFlag, 0u);
   EXPECT_EQ(core.position, 2u);

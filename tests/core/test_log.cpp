@@ -1,7 +1,5 @@
 // Named logs: line format, trimming at the limit on whole lines, the folder rule, and the
 // log thread's writes (tick, final write at stop, unknown ids dropped).
-#include "core/log_manager.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -10,34 +8,24 @@
 #include <thread>
 #include <vector>
 
+#include "core/log_manager.h"
 #include "platform/known_folders.h"
 #include "test_env.h"
+#include "test_files.h"
 
 using namespace vts;
 using namespace std::chrono_literals;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using ::vts::test::ReadFile;
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-  auto until = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < until) {
-    if (done()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return done();
-}
+bool WaitFor(const std::function<bool()>& done) { return ::vts::test::WaitUntil(done, 20s); }
 
 const char* const kFileNames[] = {
-    "DispanoUDPNetwork.log", "DispanoTCPNetwork.log", "DispanoServ.log", "DispanoScreen.log",
+    "DispanoUDPNetwork.log", "DispanoTCPNetwork.log", "DispanoServ.log",  "DispanoScreen.log",
     "DispanoSound.log",      "DispanoUpdate.log",     "DispanoLogic.log", "DispanoInput.log",
-    "UDPDumpIn.log",         "UDPDumpOut.log",        "Kestrin.log",     "WavManager.log",
+    "UDPDumpIn.log",         "UDPDumpOut.log",        "Kestrin.log",      "WavManager.log",
 };
 
 // A line of exactly `size` bytes with CR LF, numbered.
@@ -96,9 +84,11 @@ TEST(LogFile, TrimmingIgnoresLoneLineFeedsInsideLines) {
   std::string body = "head\nmid\rtail";
   int n = 0;
   while (log.Text().size() < kLogLimitBytes - 4096) log.Write((body + std::to_string(n++)).c_str());
-  while (log.Text().size() >= kLogLimitBytes - 4096) log.Write((body + std::to_string(n++)).c_str());
+  while (log.Text().size() >= kLogLimitBytes - 4096)
+    log.Write((body + std::to_string(n++)).c_str());
   const std::string& text = log.Text();
-  EXPECT_TRUE(std::regex_search(text.substr(0, 40), std::regex(R"(^\d\d\.\d\d\.\d{4} \| )"))) << text.substr(0, 40);
+  EXPECT_TRUE(std::regex_search(text.substr(0, 40), std::regex(R"(^\d\d\.\d\d\.\d{4} \| )")))
+      << text.substr(0, 40);
   EXPECT_LT(text.size(), kLogLimitBytes);
 }
 
@@ -133,7 +123,8 @@ TEST(LogFolder, FolderRule) {
       {"/Lectorine", "Mentavo"},
       {"Lectorine", "Mentavo"},
   };
-  for (const Case& c : cases) EXPECT_EQ(LogFolderForProgram(c.program), base + c.folder + "/Logs") << c.program;
+  for (const Case& c : cases)
+    EXPECT_EQ(LogFolderForProgram(c.program), base + c.folder + "/Logs") << c.program;
   EXPECT_EQ(GetLogFolder(), LogFolderForProgram(plat::ProgramPath()));
 }
 
@@ -147,7 +138,9 @@ TEST(LogThread, WritesTwelveFilesOnTickAndAtStopDroppingUnknownIds) {
   WriteLog(LOG_SOUND, "hello sound");
   WriteLog(1, "id one is no log");
   WriteLog(99, "nor is 99");
-  EXPECT_TRUE(WaitFor([&] { return ReadFile(folder + "/DispanoSound.log").find("hello sound") != std::string::npos; }));
+  EXPECT_TRUE(WaitFor([&] {
+    return ReadFile(folder + "/DispanoSound.log").find("hello sound") != std::string::npos;
+  }));
 
   WriteLog(LOG_WAVE_MANAGER, std::string("the very last line"));
   StopLogging();  // final write, well before the next tick would matter
@@ -170,7 +163,8 @@ TEST(LogThread, EveryLineFromManyThreadsReachesTheFileInSenderOrder) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t] {
-      for (int i = 0; i < kEach; ++i) WriteLog(LOG_MAIN, "t" + std::to_string(t) + " n" + std::to_string(i));
+      for (int i = 0; i < kEach; ++i)
+        WriteLog(LOG_MAIN, "t" + std::to_string(t) + " n" + std::to_string(i));
     });
   }
   for (auto& th : threads) th.join();

@@ -14,16 +14,12 @@
 #include "core/command_line.h"
 #include "core/settings_files.h"
 #include "test_env.h"
+#include "test_files.h"
 
 namespace vts {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using ::vts::test::ReadFile;
 
 bool Exists(const std::string& path) {
   struct stat st {};

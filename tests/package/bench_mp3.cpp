@@ -18,37 +18,20 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
+#include "test_files.h"
 #include "tracks/media/mp3.h"
 #include "tracks/media/wav_file.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using vts::bench::Median;
+using vts::bench::Seconds;
+using vts::bench::Sh;
+bool Exists(const std::string& p) { return vts::test::PathExists(p); }
+std::vector<std::uint8_t> Slurp(const std::string& p) { return vts::test::ReadBytes(p); }
 
-int Sh(const std::string& cmd) {
-  const int rc = std::system(cmd.c_str());
-  if (rc != 0) std::fprintf(stderr, "command failed (%d): %s\n", rc, cmd.c_str());
-  return rc;
-}
-bool Exists(const std::string& p) {
-  struct stat st {};
-  return stat(p.c_str(), &st) == 0;
-}
-std::vector<std::uint8_t> Slurp(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-template <typename F>
-double Seconds(F&& f) {
-  const auto t0 = Clock::now();
-  f();
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+using Clock = std::chrono::steady_clock;
 
 // The track's save loop: chunks of SamplesPerChunk() samples through the encoder into a file.
 bool EncodeOurs(const std::vector<std::uint8_t>& wav, const vts::media::WavInfo& info,

@@ -14,42 +14,20 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "package/zip.h"
+#include "test_files.h"
 
 namespace {
 
+using vts::bench::Median;
+using vts::bench::Seconds;
+using vts::bench::Sh;
+bool Exists(const std::string& p) { return vts::test::PathExists(p); }
+std::vector<std::uint8_t> Slurp(const std::string& p) { return vts::test::ReadBytes(p); }
+std::uint64_t SizeOf(const std::string& p) { return vts::test::FileSize(p); }
+
 using Clock = std::chrono::steady_clock;
-
-bool Exists(const std::string& p) {
-  struct stat st {};
-  return stat(p.c_str(), &st) == 0;
-}
-std::uint64_t SizeOf(const std::string& p) {
-  struct stat st {};
-  return stat(p.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-}
-std::vector<std::uint8_t> Slurp(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
-int Sh(const std::string& cmd) {
-  const int rc = std::system(cmd.c_str());
-  if (rc != 0) std::fprintf(stderr, "command failed (%d): %s\n", rc, cmd.c_str());
-  return rc;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-template <typename F>
-double Seconds(F&& f) {
-  const auto t0 = Clock::now();
-  f();
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
 
 struct Files {
   std::string dir, title;

@@ -10,20 +10,6 @@
 
 namespace vts::test {
 
-Bytes ReadBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) throw std::runtime_error("cannot read " + path);
-  return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!f) throw std::runtime_error("cannot write " + path);
-}
-
-Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
 int Run(const std::string& cmd, std::string* out) {
   FILE* p = ::popen(cmd.c_str(), "r");
   if (!p) return -1;
@@ -71,21 +57,6 @@ Bytes TextBytes(std::size_t n, std::uint32_t seed) {
     while (*w && b.size() < n) b.push_back(static_cast<std::uint8_t>(*w++));
   }
   return b;
-}
-
-std::uint16_t Le16(const Bytes& b, std::size_t at) {
-  return static_cast<std::uint16_t>(b.at(at) | (b.at(at + 1) << 8));
-}
-std::uint32_t Le32(const Bytes& b, std::size_t at) {
-  return Le16(b, at) | (static_cast<std::uint32_t>(Le16(b, at + 2)) << 16);
-}
-void SetLe16(Bytes& b, std::size_t at, std::uint16_t v) {
-  b.at(at) = static_cast<std::uint8_t>(v);
-  b.at(at + 1) = static_cast<std::uint8_t>(v >> 8);
-}
-void SetLe32(Bytes& b, std::size_t at, std::uint32_t v) {
-  SetLe16(b, at, static_cast<std::uint16_t>(v));
-  SetLe16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
 }
 
 ZipLayout ParseLayout(const Bytes& zip) {

@@ -1,17 +1,14 @@
-// Small helpers for the package tests: files, shell commands and archive byte surgery.
+// Small helpers for the package tests: shell commands, fixture bytes and archive layout
+// (bytes and files come from test_files.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "test_files.h"
+
 namespace vts::test {
-
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const Bytes& bytes);
-Bytes ToBytes(const std::string& s);
 
 // Runs `cmd` with /bin/sh; returns the exit status and fills `out` with stdout (binary safe).
 int Run(const std::string& cmd, std::string* out = nullptr);
@@ -21,11 +18,6 @@ std::string Q(const std::string& s);
 // Deterministic pseudo-random bytes (incompressible) and speech-like text.
 Bytes RandomBytes(std::size_t n, std::uint32_t seed);
 Bytes TextBytes(std::size_t n, std::uint32_t seed);
-
-std::uint16_t Le16(const Bytes& b, std::size_t at);
-std::uint32_t Le32(const Bytes& b, std::size_t at);
-void SetLe16(Bytes& b, std::size_t at, std::uint16_t v);
-void SetLe32(Bytes& b, std::size_t at, std::uint32_t v);
 
 // Positions of the records of a well-formed archive.
 struct ZipLayout {

@@ -1,7 +1,5 @@
 // Qt message boxes: a background thread's box appears on the GUI thread and its answer comes
 // back; after BeginShutdown nobody waits and the text is logged.
-#include "platform/message_box_qt.h"
-
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -12,6 +10,9 @@
 #include <chrono>
 #include <future>
 #include <thread>
+
+#include "platform/message_box_qt.h"
+#include "qt_wait.h"
 
 using namespace vts::plat;
 using namespace std::chrono_literals;
@@ -26,21 +27,16 @@ QMessageBox* VisibleBox() {
 }
 
 // Runs the GUI loop until `done` or about 30 s passed.
-bool PumpUntil(const std::function<bool()>& done) {
-  auto until = std::chrono::steady_clock::now() + 30s;
-  while (!done() && std::chrono::steady_clock::now() < until) {
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(2ms);
-  }
-  return done();
-}
+bool PumpUntil(const std::function<bool()>& done) { return vts::test::PumpEventsUntil(done); }
 
 }  // namespace
 
 TEST(QtMessageBox, BackgroundAskerWaitsForTheAnswerGivenOnTheGuiThread) {
   QtMessageBoxService service;
   std::atomic<int> answer{0};
-  std::thread asker([&] { answer = service.Show(u"Save the recording?", u"Lectorine", MB_YESNOCANCEL | MB_ICONQUESTION); });
+  std::thread asker([&] {
+    answer = service.Show(u"Save the recording?", u"Lectorine", MB_YESNOCANCEL | MB_ICONQUESTION);
+  });
 
   QString title, text;
   int buttons = 0;
@@ -71,7 +67,8 @@ TEST(QtMessageBox, ShutdownReleasesWaitersAndLogsLaterBoxes) {
     logged.push_back(s);
   });
   // The GUI loop is not pumped: the asker waits until shutdown releases it.
-  auto waiting = std::async(std::launch::async, [&] { return service.Show(u"Pipe Data", u"Recorder", MB_YESNO); });
+  auto waiting = std::async(std::launch::async,
+                            [&] { return service.Show(u"Pipe Data", u"Recorder", MB_YESNO); });
   EXPECT_EQ(waiting.wait_for(100ms), std::future_status::timeout);
   service.BeginShutdown();
   ASSERT_EQ(waiting.wait_for(30s), std::future_status::ready);

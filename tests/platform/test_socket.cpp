@@ -139,6 +139,27 @@ TEST(UnixSocket, ConnectFailsAtOnceWithoutAListener) {
   EXPECT_TRUE(p.server);
 }
 
+TEST(UnixSocket, ConnectRetriesWhileTheBacklogIsFullButOnlyUntilTheDeadline) {
+  std::string path = test::MakeTempDir("backlog") + "/b.sock";
+  plat::UniqueFd listener = plat::ListenUnixSocket(path, 1, nullptr);
+  ASSERT_TRUE(listener);
+  // Nobody accepts: connections pile up until the kernel refuses more.
+  std::vector<plat::UniqueFd> queued;
+  for (int i = 0; i < 64; ++i) {
+    plat::UniqueFd c = plat::ConnectUnixSocket(path, plat::DeadlineIn(20ms));
+    if (!c) break;
+    queued.push_back(std::move(c));
+  }
+  ASSERT_LT(queued.size(), 64u) << "the backlog never filled";
+  // A connect that waits longer succeeds once a place frees up.
+  std::thread acceptor([&] {
+    std::this_thread::sleep_for(50ms);  // lets the connect below find the backlog full
+    EXPECT_TRUE(plat::AcceptUnixSocket(listener.get(), nullptr));
+  });
+  EXPECT_TRUE(plat::ConnectUnixSocket(path, plat::DeadlineIn(kLong)));
+  acceptor.join();
+}
+
 TEST(UnixSocket, ListenLeavesAnOrdinaryFileAtThePathAlone) {
   std::string path = test::MakeTempDir("file") + "/data.sock";
   { std::ofstream(path) << "keep"; }

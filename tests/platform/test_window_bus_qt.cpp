@@ -10,6 +10,7 @@
 #include "classroom_double.h"
 #include "platform/window_bus_qt.h"
 #include "process_helper.h"
+#include "qt_wait.h"
 
 namespace plat = vts::plat;
 namespace test = vts::test;
@@ -35,10 +36,7 @@ TEST(QtBusWindow, HandlesMessagesOnTheGuiThreadInOrder) {
        "for i in 1 2 3 4 5 6 7 8 9 10; do \"$0\" post --position 2 0x592 1008 $i || exit 1; done; "
        "\"$0\" send --position 2 0x592 1009 11",
        CLASSROOM_DOUBLE}));
-  QElapsedTimer timer;
-  timer.start();
-  while (seen.size() < 11 && timer.elapsed() < 30000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  test::PumpEventsUntil([&] { return seen.size() >= 11; });
   EXPECT_EQ(sender.Wait(), 0);
   ASSERT_EQ(seen.size(), 11u);
   for (int i = 0; i < 11; ++i) EXPECT_EQ(seen[i], i + 1);
@@ -73,10 +71,7 @@ TEST(QtBusWindow, PostsFromThreadsOfThisProcessArriveOnTheGuiThreadPerSenderInOr
     });
   }
   for (auto& t : senders) t.join();
-  QElapsedTimer timer;
-  timer.start();
-  while (seen.size() < 3 * kPerSender && timer.elapsed() < 30000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  test::PumpEventsUntil([&] { return seen.size() >= 3 * kPerSender; });
   ASSERT_EQ(seen.size(), 3u * kPerSender);
   int next[3] = {0, 0, 0};
   for (const auto& s : seen) ASSERT_EQ(s.serial, next[s.sender]++) << "sender " << s.sender;

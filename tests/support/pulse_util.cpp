@@ -24,4 +24,16 @@ std::string RunShell(const std::string& cmd) {
   return out;
 }
 
+double ZeroCrossingHz(const std::int16_t* s, std::size_t n) {
+  int ups = 0;
+  std::size_t first = 0, last = 0;
+  for (std::size_t i = 1; i < n; ++i)
+    if (s[i - 1] < 0 && s[i] >= 0) {
+      if (ups == 0) first = i;
+      last = i;
+      ++ups;
+    }
+  return ups > 1 ? (ups - 1) * 44100.0 / double(last - first) : 0;
+}
+
 }  // namespace vts::test

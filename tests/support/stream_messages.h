@@ -7,20 +7,17 @@
 #include <vector>
 
 #include "core/stream_protocol.h"
+#include "test_files.h"
 
 namespace vts::test {
 
-using Bytes = std::vector<std::uint8_t>;
-
-inline void Put32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
+inline void Put32(Bytes& b, std::uint32_t v) { PutLe32(b, v); }
 inline std::uint32_t Get32(const std::uint8_t* p) {
   std::uint32_t v;
   std::memcpy(&v, p, 4);
   return v;
 }
-inline std::uint32_t Get32(const Bytes& b, std::size_t at) { return Get32(b.data() + at); }
+inline std::uint32_t Get32(const Bytes& b, std::size_t at) { return Le32(b, at); }
 
 // A framed message: length, type, payload.
 inline Bytes Message(std::uint32_t type, const Bytes& payload) {

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "audio/buffer_descr.h"
+#include "bench_util.h"
+#include "captured_blocks.h"
 #include "platform/thread_queue.h"
 #include "tracks/sound_track.h"
 
@@ -26,29 +28,17 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+using vts::bench::Median;
+
 constexpr std::uint32_t kFrames = 1764;              // one 40 ms period at 44100 Hz
 constexpr std::uint32_t kTenMinutes = 10 * 60 * 25;  // blocks
 
 // A captured block as the engine makes one: header at the first 16-byte aligned address,
 // float mono samples behind it.
 CBufferDescr* CapturedBlock(std::uint32_t streamIndex, std::uint64_t firstFrame, double hz) {
-  CBufferDescr* b = MakeBufferDescr(kFrames * 4 + kCapturedBlockExtraBytes);
-  b->kind = kSoundBlockKind;
-  b->origin = 2;
-  b->trackIndex = -1;
-  SoundBlockHeader* h = CapturedHeader(*b);
-  std::memset(h, 0, sizeof *h);
-  h->channels = 1;
-  h->samplesPerSec = 44100;
-  h->streamIndex = streamIndex;
-  h->encoding = kEncodingFloat;
-  h->frames = kFrames;
-  h->bitsPerSample = 32;
-  auto* s = reinterpret_cast<float*>(SamplesBehind(h));
-  for (std::uint32_t i = 0; i < kFrames; ++i)
-    s[i] = float(0.2 * std::sin(2 * M_PI * hz * double(firstFrame + i) / 44100));
-  b->used = kFrames * 4;
-  return b;
+  return vts::test::CapturedFloatBlock(streamIndex, kFrames, [&](std::uint32_t i) {
+    return float(0.2 * std::sin(2 * M_PI * hz * double(firstFrame + i) / 44100));
+  });
 }
 
 void DrainQueue() {
@@ -78,11 +68,6 @@ struct CountingDrawer : IWaveformDrawer {
   void DrawWaveform(CSoundTrack&, const WaveformView& v) override { draws += v.columns > 0; }
   void RepaintWaveform(CSoundTrack&) override { ++repaints; }
 };
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
 
 double ThreadCpuUs() {
   timespec ts{};

@@ -17,71 +17,36 @@
 
 #include "platform/message_box.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "track_doubles.h"
 #include "tracks/media/wav_file.h"
 #include "tracks/sound_track.h"
+#if VTS_WITH_TRACK_WAVEFORM  // Qt Gui: only in builds with the Qt targets
 #include "tracks/track_waveform.h"
+#endif
 #include "tracks/wav_cut.h"
 
 namespace vts {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 using Codes = std::vector<std::uint32_t>;
-
-void PutU16(Bytes& b, std::size_t at, std::uint16_t v) {
-  b[at] = std::uint8_t(v);
-  b[at + 1] = std::uint8_t(v >> 8);
-}
-void PutU32(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = std::uint8_t(v >> (8 * i));
-}
-std::uint32_t GetU32(const Bytes& b, std::size_t at) {
-  return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16 |
-         std::uint32_t(b[at + 3]) << 24;
-}
 
 // Every sample different, so a moved byte in the wrong place shows.
 std::int16_t SampleAt(std::size_t i) { return std::int16_t((i * 7919 + 13) % 65521 - 32760); }
 
 // A 16-bit PCM WAV: 44-byte header, `frames` frames, then `trailer` bytes of a "LIST" chunk.
 Bytes MakeWav(std::uint32_t frames, std::uint16_t channels, std::uint32_t trailer = 0) {
-  const std::uint32_t align = 2u * channels;
-  const std::uint32_t data = frames * align;
-  Bytes b(44 + data + (trailer ? 8 + trailer : 0));
-  std::memcpy(&b[0], "RIFF", 4);
-  PutU32(b, 4, std::uint32_t(b.size() - 8));
-  std::memcpy(&b[8], "WAVEfmt ", 8);
-  PutU32(b, 16, 16);
-  PutU16(b, 20, 1);
-  PutU16(b, 22, channels);
-  PutU32(b, 24, 44100);
-  PutU32(b, 28, 44100 * align);
-  PutU16(b, 32, std::uint16_t(align));
-  PutU16(b, 34, 16);
-  std::memcpy(&b[36], "data", 4);
-  PutU32(b, 40, data);
-  for (std::size_t i = 0; i < std::size_t(frames) * channels; ++i) {
-    const auto v = std::uint16_t(SampleAt(i));
-    PutU16(b, 44 + 2 * i, v);
-  }
-  if (trailer) {
-    std::memcpy(&b[44 + data], "LIST", 4);
-    PutU32(b, 48 + data, trailer);
-    for (std::uint32_t i = 0; i < trailer; ++i) b[52 + data + i] = std::uint8_t(0xA0 + i % 50);
-  }
-  return b;
+  test::WavSpec spec;
+  spec.channels = channels;
+  for (std::uint32_t i = 0; i < trailer; ++i) spec.trailer.push_back(std::uint8_t(0xA0 + i % 50));
+  std::vector<std::int16_t> samples(std::size_t(frames) * channels);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = SampleAt(i);
+  return test::MakeWav(spec, test::Pcm16(samples));
 }
 
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+void WriteFile(const std::string& path, const Bytes& bytes) { test::WriteBytes(path, bytes); }
+Bytes ReadFile(const std::string& path) { return test::ReadBytes(path); }
 
 // The bytes of frames [first, first + frames) of a fixture's data.
 Bytes FramesOf(const Bytes& wav, std::uint32_t align, std::uint64_t first, std::uint64_t frames) {
@@ -321,11 +286,11 @@ TEST_P(Erase, ShrinksTheFileMovesTheTailAndShiftsLaterChunks) {
   Bytes expected = wav;
   const std::size_t cutAt = 44 + std::size_t(10000 + c.anchor) * align;
   expected.erase(expected.begin() + cutAt, expected.begin() + cutAt + removed);
-  PutU32(expected, 4, GetU32(wav, 4) - std::uint32_t(removed));
-  PutU32(expected, 40, GetU32(wav, 40) - std::uint32_t(removed));
+  test::SetLe32(expected, 4, test::Le32(wav, 4) - std::uint32_t(removed));
+  test::SetLe32(expected, 40, test::Le32(wav, 40) - std::uint32_t(removed));
   const Bytes after = ReadFile(path_);
   ASSERT_EQ(after.size(), wav.size() - removed);
-  EXPECT_EQ(GetU32(after, 4), after.size() - 8);
+  EXPECT_EQ(test::Le32(after, 4), after.size() - 8);
   EXPECT_EQ(after, expected) << "head, sizes and tail byte for byte";
 
   EXPECT_EQ(Layout(),
@@ -429,7 +394,7 @@ TEST_P(CutFailures, NeverShortenTheFileNorLoseTheTail) {
   cut.cutEnd = 44 + 5000;  // 3000 bytes out; the tail is 35018 bytes, 9 pieces of 4000
   cut.dataSizeOffset = 40;
   cut.newDataBytes = 40000 - 3000;
-  cut.newRiffSize = GetU32(wav, 4) - 3000;
+  cut.newRiffSize = test::Le32(wav, 4) - 3000;
   Failing::Reset();
   Failing::readsLeft = f.readsBefore;
   Failing::writesLeft = f.writesBefore;
@@ -439,8 +404,8 @@ TEST_P(CutFailures, NeverShortenTheFileNorLoseTheTail) {
 
   const Bytes after = ReadFile(path);
   ASSERT_EQ(after.size(), wav.size()) << "not shortened";
-  EXPECT_EQ(GetU32(after, 4), GetU32(wav, 4));
-  EXPECT_EQ(GetU32(after, 40), GetU32(wav, 40));
+  EXPECT_EQ(test::Le32(after, 4), test::Le32(wav, 4));
+  EXPECT_EQ(test::Le32(after, 40), test::Le32(wav, 40));
   const std::size_t tail = wav.size() - cut.cutEnd;
   for (std::size_t i = 0; i < tail; ++i) {
     const std::uint8_t want = wav[cut.cutEnd + i];
@@ -491,7 +456,7 @@ TEST_F(ChunkEditing, AFileThatCannotBeShortenedStillHoldsTheCutSound) {
   SetEditFileIo(nullptr);
   const Bytes after = ReadFile(path_);
   EXPECT_EQ(after.size(), wav.size());
-  EXPECT_EQ(GetU32(after, 40), 60000u - 4000u) << "the sizes tell the cut";
+  EXPECT_EQ(test::Le32(after, 40), 60000u - 4000u) << "the sizes tell the cut";
   EXPECT_EQ(Layout(), (Layouts{{0, 8000}, {8000, 20000}}));
   EXPECT_EQ(boxes_->Boxes().size(), 1u);
 }
@@ -577,8 +542,8 @@ TEST_F(ChunkEditing, EraseStopsAtTheEndOfTheSound) {
   ASSERT_TRUE(track_->DeleteSelection());
   Bytes expected = wav;
   expected.erase(expected.begin() + 44 + 2 * 28000, expected.begin() + 44 + 2 * 30000);
-  PutU32(expected, 4, GetU32(wav, 4) - 4000);
-  PutU32(expected, 40, 56000);
+  test::SetLe32(expected, 4, test::Le32(wav, 4) - 4000);
+  test::SetLe32(expected, 40, 56000);
   EXPECT_EQ(ReadFile(path_), expected);
   EXPECT_EQ(Layout(), (Layouts{{0, 25000}, {25000, 8000}}));
 }
@@ -662,6 +627,7 @@ TEST_F(ChunkEditing, ClicksKeepTheCursorInTheChunk) {
   EXPECT_EQ(track_->anchorFrame, 0u) << "the anchor comes to a cursor left of it";
 }
 
+#if VTS_WITH_TRACK_WAVEFORM
 TEST_F(ChunkEditing, TheStripDrawsTheTracksChunkAndItsClicksReachTheTrack) {
   CTrackWaveform link(*track_);
   link.SetStripRect(12, 125, 200);
@@ -725,6 +691,7 @@ TEST_F(ChunkEditing, TheStripLetsGoOfTheTrack) {
   EXPECT_EQ(track_->waveformDrawer, nullptr);
   track_->RedrawWaveform(0, 64);  // no window: nothing to draw into, no crash
 }
+#endif
 
 }  // namespace
 }  // namespace vts

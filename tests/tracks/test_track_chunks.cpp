@@ -19,6 +19,7 @@
 #include "platform/known_folders.h"
 #include "platform/message_box.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "track_doubles.h"
 #include "tracks/sound_track.h"
 #include "tracks/temp_folder.h"
@@ -27,14 +28,7 @@ namespace vts {
 namespace {
 
 std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* e = readdir(dir)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    closedir(dir);
-  }
+  std::vector<std::string> names = test::FolderEntries(folder);
   return names;
 }
 

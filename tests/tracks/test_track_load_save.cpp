@@ -20,6 +20,7 @@
 #include "platform/message_box.h"
 #include "platform/utf.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "track_doubles.h"
 #include "tracks/side_files.h"
 #include "tracks/sound_track.h"
@@ -27,81 +28,11 @@
 namespace vts {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-void Put16(Bytes& b, std::uint32_t v) {
-  b.push_back(std::uint8_t(v));
-  b.push_back(std::uint8_t(v >> 8));
-}
-void Put32(Bytes& b, std::uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
-void PutTag(Bytes& b, const char* tag) {
-  for (int i = 0; i < 4; ++i) b.push_back(std::uint8_t(tag[i]));
-}
-
-// A WAV file as some other program may have written it.
-struct WavSpec {
-  std::uint16_t tag = 1;
-  std::uint16_t channels = 1;
-  std::uint32_t rate = 44100;
-  std::uint16_t bits = 16;
-  int blockAlign = -1;         // -1: channels x bits / 8
-  std::uint32_t fmtSize = 16;  // 18: with cbSize
-  bool listBeforeFmt = false;
-  bool listBeforeData = false;
-  bool listAfterData = false;
-  std::int64_t declaredDataBytes = -1;  // -1: the real size
-  bool noData = false;
-};
-
-Bytes MakeWav(const WavSpec& s, const Bytes& pcm) {
-  const std::uint16_t align =
-      s.blockAlign >= 0 ? std::uint16_t(s.blockAlign) : std::uint16_t(s.channels * s.bits / 8);
-  Bytes body;
-  PutTag(body, "WAVE");
-  auto list = [&] {
-    PutTag(body, "LIST");
-    Put32(body, 18);
-    PutTag(body, "INFO");
-    PutTag(body, "ISFT");
-    Put32(body, 5);
-    // The text "data" in it catches a byte scan taking the LIST for the sound.
-    for (char c : {'d', 'a', 't', 'a', '\0', '\0'}) body.push_back(std::uint8_t(c));  // odd, padded
-  };
-  if (s.listBeforeFmt) list();
-  PutTag(body, "fmt ");
-  Put32(body, s.fmtSize);
-  Put16(body, s.tag);
-  Put16(body, s.channels);
-  Put32(body, s.rate);
-  Put32(body, s.rate * align);
-  Put16(body, align);
-  Put16(body, s.bits);
-  for (std::uint32_t i = 16; i < s.fmtSize; ++i) body.push_back(0);
-  if (s.listBeforeData) list();
-  if (!s.noData) {
-    PutTag(body, "data");
-    Put32(body, s.declaredDataBytes >= 0 ? std::uint32_t(s.declaredDataBytes)
-                                         : std::uint32_t(pcm.size()));
-    body.insert(body.end(), pcm.begin(), pcm.end());
-    if (pcm.size() & 1) body.push_back(0);
-  }
-  if (s.listAfterData) list();
-  Bytes file;
-  PutTag(file, "RIFF");
-  Put32(file, std::uint32_t(body.size()));
-  file.insert(file.end(), body.begin(), body.end());
-  return file;
-}
-
-Bytes Pcm16(const std::vector<std::int16_t>& samples) {
-  Bytes b(samples.size() * 2);
-  std::memcpy(b.data(), samples.data(), b.size());
-  return b;
-}
-
+using test::Bytes;
+using test::MakeWav;
+using test::Pcm16;
+using test::PutLe32;
+using test::WavSpec;
 // Deterministic noise-like samples (every bit pattern matters for "identical").
 std::vector<std::int16_t> Noise(std::size_t count, std::uint32_t seed = 1) {
   std::vector<std::int16_t> s(count);
@@ -120,30 +51,12 @@ std::vector<std::int16_t> Tone(std::size_t count, double amplitude) {
   return s;
 }
 
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
+void WriteFile(const std::string& path, const Bytes& bytes) { test::WriteBytes(path, bytes); }
+Bytes ReadFile(const std::string& path) { return test::ReadBytes(path); }
+bool Exists(const std::string& path) { return test::PathExists(path); }
 
 std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* e = readdir(dir)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    closedir(dir);
-  }
+  std::vector<std::string> names = test::FolderEntries(folder);
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -151,8 +64,8 @@ std::vector<std::string> Entries(const std::string& folder) {
 Bytes Cif(std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> records) {
   Bytes b;
   for (auto [start, length] : records) {
-    Put32(b, start);
-    Put32(b, length);
+    PutLe32(b, start);
+    PutLe32(b, length);
   }
   return b;
 }
@@ -361,8 +274,8 @@ TEST_F(TrackLoadSave, TextsWithMoreLinesThanChunksAddChunks) {
 TEST_F(TrackLoadSave, SideFilesOfMillionsOfRecordsMakeAtMost65535Chunks) {
   Bytes cif;
   for (std::uint32_t i = 0; i < 1'000'000; ++i) {
-    Put32(cif, 0);
-    Put32(cif, 1);
+    PutLe32(cif, 0);
+    PutLe32(cif, 1);
   }
   Bytes txt = {0xFF, 0xFE};
   for (int i = 0; i < 2'470'000; ++i) txt.insert(txt.end(), {'\r', 0, '\n', 0});
@@ -644,8 +557,8 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
   const auto samples = Noise(10 * 44100, 3);
   Bytes cif;
   for (std::uint32_t i = 0; i < 10; ++i) {
-    Put32(cif, i * 1000);
-    Put32(cif, 1000);
+    PutLe32(cif, i * 1000);
+    PutLe32(cif, 1000);
   }
   std::vector<std::u16string> texts;
   std::uint32_t x = 5;

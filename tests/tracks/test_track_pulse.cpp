@@ -18,11 +18,15 @@
 
 #include "pulse_util.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "track_doubles.h"
 #include "tracks/sound_track.h"
 
 namespace vts {
 namespace {
+
+using ::vts::test::WriteWav;
+using ::vts::test::ZeroCrossingHz;
 
 using namespace std::chrono_literals;
 
@@ -30,31 +34,7 @@ std::string Server() { return test::PulseTestServer(); }
 
 std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
 
-// A 16-bit mono 44100 Hz WAV file, written the plain way, and read back the same way.
-void WriteWav(const std::string& path, const std::vector<std::int16_t>& s) {
-  auto u32 = [](std::ofstream& f, std::uint32_t v) {
-    f.write(reinterpret_cast<const char*>(&v), 4);
-  };
-  auto u16 = [](std::ofstream& f, std::uint16_t v) {
-    f.write(reinterpret_cast<const char*>(&v), 2);
-  };
-  std::ofstream f(path, std::ios::binary);
-  std::uint32_t bytes = std::uint32_t(s.size() * 2);
-  f.write("RIFF", 4);
-  u32(f, bytes + 36);
-  f.write("WAVEfmt ", 8);
-  u32(f, 16);
-  u16(f, 1);
-  u16(f, 1);
-  u32(f, 44100);
-  u32(f, 88200);
-  u16(f, 2);
-  u16(f, 16);
-  f.write("data", 4);
-  u32(f, bytes);
-  f.write(reinterpret_cast<const char*>(s.data()), bytes);
-}
-
+// 16-bit mono 44100 Hz WAV files are written by test::WriteWav and read back the plain way.
 std::vector<std::int16_t> ReadWavSamples(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   std::vector<char> all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
@@ -87,18 +67,6 @@ double Correlation(const std::int16_t* a, const std::int16_t* b, std::size_t n,
     bb += double(b[i]) * b[i];
   }
   return (aa > 0 && bb > 0) ? ab / std::sqrt(aa * bb) : 0;
-}
-
-double ZeroCrossingHz(const std::int16_t* s, std::size_t n) {
-  int ups = 0;
-  std::size_t first = 0, last = 0;
-  for (std::size_t i = 1; i < n; ++i)
-    if (s[i - 1] < 0 && s[i] >= 0) {
-      if (ups == 0) first = i;
-      last = i;
-      ++ups;
-    }
-  return ups > 1 ? (ups - 1) * 44100.0 / double(last - first) : 0;
 }
 
 // A speaker and a microphone of the test's own (a null sink, and a source remapped from its

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "audio/virtual_endpoints.h"
+#include "captured_blocks.h"
 #include "platform/known_folders.h"
 #include "test_env.h"
 #include "track_doubles.h"
@@ -439,20 +440,9 @@ namespace {
 
 // A captured block as the engine makes one, frames of a two-value pattern.
 CBufferDescr* PatternBlock(std::uint32_t streamIndex, float even, float odd) {
-  CBufferDescr* b = MakeBufferDescr(kPeriodFrames * 4 + kCapturedBlockExtraBytes);
-  b->kind = kSoundBlockKind;
-  b->trackIndex = -1;
-  SoundBlockHeader* h = CapturedHeader(*b);
-  std::memset(h, 0, sizeof *h);
-  h->channels = 1;
-  h->samplesPerSec = 44100;
-  h->streamIndex = streamIndex;
-  h->encoding = kEncodingFloat;
-  h->frames = kPeriodFrames;
-  h->bitsPerSample = 32;
-  auto* s = reinterpret_cast<float*>(SamplesBehind(h));
-  for (std::uint32_t i = 0; i < kPeriodFrames; ++i) s[i] = (i % 2) ? odd : even;
-  b->used = kPeriodFrames * 4;
+  CBufferDescr* b = test::CapturedFloatBlock(streamIndex, kPeriodFrames,
+                                             [&](std::uint32_t i) { return (i % 2) ? odd : even; });
+  b->origin = 0;
   return b;
 }
 

@@ -15,7 +15,8 @@
 #include <regex>
 #include <thread>
 
-#include "../platform/process_helper.h"
+#include "process_helper.h"
+#include "qt_wait.h"
 #include "classroom_double.h"
 #include "core/app_core.h"
 #include "platform/known_folders.h"
@@ -389,12 +390,7 @@ TEST_F(ClassroomTest, APressFromTheTeacherRunsOnceAndAGoneTeacherEndsTheLink) {
   ASSERT_TRUE(teacherProcess.Start(VTS_RECORDER_PATH, {"/_t"}, {"QT_QPA_PLATFORM=offscreen"}));
   plat::WindowId teacher = 0;
   auto pump = [](const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done() && std::chrono::steady_clock::now() < until) {
-      QApplication::processEvents(QEventLoop::AllEvents, 20);
-      std::this_thread::sleep_for(5ms);
-    }
-    return done();
+    return vts::test::PumpEventsUntil(done, limit);
   };
   ASSERT_TRUE(pump([&] {
     for (const plat::WindowInfo& w : plat::ListWindows())

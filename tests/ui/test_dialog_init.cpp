@@ -21,6 +21,7 @@
 #include "platform/message_box.h"
 #include "platform/window_bus.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
@@ -29,6 +30,8 @@
 
 namespace vts::ui {
 namespace {
+
+using ::vts::test::ReadFile;
 
 using Screens = std::vector<CMainDlg::ScreenRect>;
 const Screens kOneScreen = {{0, 0, 1920, 1080}};
@@ -41,13 +44,6 @@ class StartDlg : public CMainDlg {
  protected:
   void OpenMedia(const QString& path) override { opened.append(path); }
 };
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class DialogInitTest : public ::testing::Test {
  protected:

@@ -26,6 +26,7 @@ namespace {
 pid_t StartRecorder(std::vector<std::string> args) {
   return test::StartRecorder(test::RecorderStart{test::TestRoot(), std::move(args)});
 }
+using test::ReadFile;
 using test::WaitForExit;
 
 bool WaitForRecorderWindow(unsigned position, pid_t pid) {
@@ -37,13 +38,6 @@ bool WaitForRecorderWindow(unsigned position, pid_t pid) {
     std::this_thread::sleep_for(20ms);
   }
   return false;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 TEST(RecorderStartUp, ASecondCopyAtPosition0EndsAt255) {

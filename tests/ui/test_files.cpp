@@ -11,22 +11,18 @@
 #include "core/product_name.h"
 #include "platform/known_folders.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "tracks/notify.h"
 #include "transport_fixture.h"
 
 namespace vts::ui::test {
 namespace {
 
+using ::vts::test::WriteText;
+std::string ReadAll(const std::string& path) { return ::vts::test::ReadFile(path); }
+
 namespace fs = std::filesystem;
 using Calls = std::vector<std::string>;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 std::u16string Q(const std::string& s) { return QString::fromStdString(s).toStdU16String(); }
 

@@ -13,6 +13,7 @@
 #include "classroom_double.h"
 #include "core/app_core.h"
 #include "platform/message_box.h"
+#include "qt_wait.h"
 #include "test_env.h"
 #include "tracks/notify.h"
 #include "tracks/sound_track.h"
@@ -55,16 +56,8 @@ class TrackNotifyTest : public ::testing::Test {
   QString Skin(int id) { return dlg->Button(id)->text(); }
   bool LightShown() { return !dlg->RecordingLight()->isHidden(); }
   // Runs the event loop until `done` or a generous limit.
-  template <class F>
-  bool SpinUntil(F done, int limitMs = 20000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-      if (t.elapsed() > limitMs) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+  bool SpinUntil(const std::function<bool()>& done, int limitMs = 20000) {
+    return ::vts::test::PumpEventsUntil(done, std::chrono::milliseconds(limitMs));
   }
 
   std::shared_ptr<plat::RecordingMessageBoxService> boxes;

@@ -8,19 +8,20 @@
 #include <QApplication>
 #include <QTest>
 #include <array>
-#include <deque>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "pulse_util.h"
 #include "core/app_core.h"
 #include "platform/message_box.h"
+#include "pulse_util.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
 #include "tracks/sound_track.h"
@@ -30,41 +31,12 @@
 namespace vts::ui {
 namespace {
 
+using ::vts::test::WriteWav;
+using ::vts::test::ZeroCrossingHz;
+
 std::string Server() { return test::PulseTestServer(); }
 
 std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
-
-void WriteWav(const std::string& path, const std::vector<std::int16_t>& s) {
-  auto u32 = [](std::ofstream& f, std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [](std::ofstream& f, std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-  std::ofstream f(path, std::ios::binary);
-  const std::uint32_t bytes = std::uint32_t(s.size() * 2);
-  f.write("RIFF", 4);
-  u32(f, bytes + 36);
-  f.write("WAVEfmt ", 8);
-  u32(f, 16);
-  u16(f, 1);
-  u16(f, 1);
-  u32(f, 44100);
-  u32(f, 88200);
-  u16(f, 2);
-  u16(f, 16);
-  f.write("data", 4);
-  u32(f, bytes);
-  f.write(reinterpret_cast<const char*>(s.data()), bytes);
-}
-
-double ZeroCrossingHz(const std::int16_t* s, std::size_t n) {
-  int ups = 0;
-  std::size_t first = 0, last = 0;
-  for (std::size_t i = 1; i < n; ++i)
-    if (s[i - 1] < 0 && s[i] >= 0) {
-      if (ups == 0) first = i;
-      last = i;
-      ++ups;
-    }
-  return ups > 1 ? (ups - 1) * 44100.0 / double(last - first) : 0;
-}
 
 // Hands the tracks' notices to the window's queue, as the start-up does.
 class Relay : public INotifyWindow {
@@ -99,7 +71,8 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   WriteWav(dir + "/lesson.wav", lesson);
   {
     std::ofstream cif(dir + "/lesson.cif", std::ios::binary);
-    for (std::uint32_t r : {0u, 500u, 500u, 500u, 1000u, 500u}) cif.write(reinterpret_cast<const char*>(&r), 4);
+    for (std::uint32_t r : {0u, 500u, 500u, 500u, 1000u, 500u})
+      cif.write(reinterpret_cast<const char*>(&r), 4);
   }
 
   auto core = std::make_unique<CAppCore>();
@@ -151,9 +124,12 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
 
     // A tone into the microphone, then sequential recording one chunk on (right click):
     // the Master plays chunk 2, at its end the Student records.
-    const std::string toneCmd = "sox -q -n -t raw -r 44100 -e signed -b 16 -c 1 - synth 30 sine 660 vol 0.3 | "
-                                "pacat -s '" + Server() + "' --device=vts_mic_in --raw --format=s16le "
-                                "--rate=44100 --channels=1 >/dev/null 2>&1 & echo $!";
+    const std::string toneCmd =
+        "sox -q -n -t raw -r 44100 -e signed -b 16 -c 1 - synth 30 sine 660 vol 0.3 | "
+        "pacat -s '" +
+        Server() +
+        "' --device=vts_mic_in --raw --format=s16le "
+        "--rate=44100 --channels=1 >/dev/null 2>&1 & echo $!";
     const std::string tonePid = Shell(toneCmd);
     dlg->Dispatch(1038, NM_RCLICK);
     EXPECT_EQ(dlg->TransportMode(), 5u);
@@ -182,14 +158,16 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     const std::string package = dir + "/work.vxb";
     answers = {QString::fromStdString(package)};
     dlg->Dispatch(1023, BN_CLICKED);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled() && !student->saveThread.joinable(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled() && !student->saveThread.joinable(); },
+                                30000));
     ASSERT_TRUE(student->lastSaveOk);
     ASSERT_EQ(::access(package.c_str(), F_OK), 0);
 
     // The package on the Master: 3 chunks, the tone in the second.
     answers = {QString::fromStdString(package)};
     dlg->Dispatch(1027, BN_CLICKED);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled() && !master->loadThread.joinable(); }, 30000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return dlg->isEnabled() && !master->loadThread.joinable(); }, 30000));
     ASSERT_EQ(master->ChunkCount(), 3);
     master->SelectChunk(1);
     CChunkInfo* chunk = master->CurrentChunk();

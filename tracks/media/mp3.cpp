@@ -1,10 +1,7 @@
 // MP3 decoding with libmad into a WAV file, and LAME stream encoding.
 #include "tracks/media/mp3.h"
 
-#include <fcntl.h>
 #include <lame/lame.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <mad.h>
 
 #include <algorithm>
@@ -13,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/fd.h"
 #include "platform/files.h"
 #include "platform/named_mutex.h"
 #include "tracks/media/wav_file.h"
@@ -26,31 +24,16 @@ constexpr std::uint64_t kMaxMp3Bytes = 0x7FFFFFFFull;
 constexpr std::size_t kReadBlockBytes = 1u << 20;
 
 // Reads up to `n` bytes at the file position; the count read (less only at the end), or -1.
-ssize_t ReadSome(int fd, std::uint8_t* p, std::size_t n) {
+long long ReadUpTo(int fd, std::uint8_t* p, std::size_t n) {
   std::size_t done = 0;
   while (done < n) {
-    const ssize_t r = ::read(fd, p + done, n - done);
-    if (r < 0 && errno == EINTR) continue;
+    const long long r = plat::ReadSome(fd, p + done, n - done);
     if (r < 0) return -1;
     if (r == 0) break;
     done += static_cast<std::size_t>(r);
   }
-  return static_cast<ssize_t>(done);
+  return static_cast<long long>(done);
 }
-
-class InputFile {
- public:
-  explicit InputFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~InputFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Bytes of an ID3v2 tag at the start of a file of `fileSize` bytes, from its first `n` bytes
 // (0 when there is none).
@@ -102,20 +85,19 @@ struct MadState {
 
 Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wavPath,
                                const Mp3DecodeProgress& progress) {
-  InputFile input(mp3Path);
-  if (input.fd() < 0) return Mp3DecodeResult::OpenFailed;
-  struct stat st {};
-  if (::fstat(input.fd(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<std::uint64_t>(st.st_size) > kMaxMp3Bytes) {
+  const plat::UniqueFd input = plat::OpenFile(mp3Path, plat::kOpenRead);
+  if (!input) return Mp3DecodeResult::OpenFailed;
+  plat::FileStatus st;
+  if (!plat::StatFd(input.get(), &st) || st.kind != plat::FileKind::kRegular ||
+      st.size > kMaxMp3Bytes) {
     return Mp3DecodeResult::OpenFailed;
   }
-  const std::size_t size = static_cast<std::size_t>(st.st_size);
+  const std::size_t size = static_cast<std::size_t>(st.size);
   std::uint8_t id3[10] = {};
-  const ssize_t headBytes = ReadSome(input.fd(), id3, sizeof id3);
+  const long long headBytes = ReadUpTo(input.get(), id3, sizeof id3);
   if (headBytes < 0) return Mp3DecodeResult::OpenFailed;
   const std::size_t skip = Id3v2Size(id3, static_cast<std::size_t>(headBytes), size);
-  if (::lseek(input.fd(), static_cast<off_t>(skip), SEEK_SET) != static_cast<off_t>(skip))
-    return Mp3DecodeResult::OpenFailed;
+  if (!plat::SeekTo(input.get(), skip)) return Mp3DecodeResult::OpenFailed;
 
   plat::FileReplacement wav;
   if (!wav.Open(wavPath, 0644)) return Mp3DecodeResult::WriteFailed;
@@ -150,7 +132,7 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
         std::memmove(block.data(), state->stream.next_frame, keep);
       }
       if (keep >= kReadBlockBytes) break;  // no frame is this long: junk to the end
-      const ssize_t got = ReadSome(input.fd(), block.data() + keep, kReadBlockBytes - keep);
+      const long long got = ReadUpTo(input.get(), block.data() + keep, kReadBlockBytes - keep);
       if (got < 0) return fail(Mp3DecodeResult::OpenFailed);
       std::size_t length = keep + static_cast<std::size_t>(got);
       if (keep + static_cast<std::size_t>(got) < kReadBlockBytes) {

@@ -1,13 +1,12 @@
 // WAV parsing by walking RIFF chunks, and the saved track's WAV header.
 #include "tracks/media/wav_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
+
+#include "platform/fd.h"
 
 namespace vts::media {
 namespace {
@@ -133,23 +132,15 @@ const char* WavStatusText(WavStatus s) {
 }
 
 WavStatus ReadWavInfo(int fd, WavInfo& info) {
-  struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
+  const std::int64_t size = plat::FileSizeOf(fd);
+  if (size < 0) {
     info = WavInfo{};
     return WavStatus::ReadFailed;
   }
   const ReadFn read = [fd](std::uint64_t offset, void* out, std::size_t n) {
-    auto* p = static_cast<std::uint8_t*>(out);
-    std::size_t done = 0;
-    while (done < n) {
-      const ssize_t r = ::pread(fd, p + done, n - done, static_cast<off_t>(offset + done));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) return false;
-      done += static_cast<std::size_t>(r);
-    }
-    return true;
+    return plat::ReadAt(fd, out, n, offset) == static_cast<long long>(n);
   };
-  return Parse(read, static_cast<std::uint64_t>(st.st_size), info);
+  return Parse(read, static_cast<std::uint64_t>(size), info);
 }
 
 WavStatus ParseWav(std::span<const std::uint8_t> file, WavInfo& info) {

@@ -6,10 +6,10 @@
 // live in page mappings that grow by mremap, which moves no bytes.
 #include "tracks/chunk_info.h"
 
-#include <sys/mman.h>
-
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/pages.h"
 
 namespace vts {
 namespace {
@@ -23,7 +23,7 @@ CChunkInfo::~CChunkInfo() { Unload(); }
 void CChunkInfo::Unload() {
   if (data != nullptr) {
     if (dataMapped) {
-      ::munmap(data, dataCapacity);
+      plat::UnmapPages(data, dataCapacity);
     } else {
       std::free(data);
     }
@@ -45,13 +45,12 @@ bool CChunkInfo::Reserve(std::uint64_t bytes, std::uint32_t step) {
     if (grown == nullptr) return false;
     data = static_cast<std::uint8_t*>(grown);
   } else if (dataMapped) {
-    void* grown = ::mremap(data, dataCapacity, static_cast<std::size_t>(capacity), MREMAP_MAYMOVE);
-    if (grown == MAP_FAILED) return false;
+    void* grown = plat::ResizePages(data, dataCapacity, static_cast<std::size_t>(capacity));
+    if (grown == nullptr) return false;
     data = static_cast<std::uint8_t*>(grown);
   } else {
-    void* mapped = ::mmap(nullptr, static_cast<std::size_t>(capacity), PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED) return false;
+    void* mapped = plat::MapPages(static_cast<std::size_t>(capacity));
+    if (mapped == nullptr) return false;
     if (data != nullptr) {
       std::memcpy(mapped, data, dataSize);
       std::free(data);

@@ -1,16 +1,13 @@
 // The track object: chunk list, temporary chunk files, notifications, waveform state.
 #include "tracks/sound_track.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/log.h"
 #include "core/product_name.h"
+#include "platform/fd.h"
 #include "platform/message_box.h"
 #include "tracks/temp_folder.h"
 
@@ -156,29 +153,24 @@ bool CSoundTrack::LoadChunk(int index) {
     return true;
   }
   std::string path = tempFolder + chunk->fileName;
-  int fd = tempFolder.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
+  plat::UniqueFd fd;
+  if (!tempFolder.empty()) fd = plat::OpenFile(path, plat::kOpenRead | plat::kOpenNoFollow);
+  if (!fd) {
     plat::MessageBox(u"Could not open file in LoadChunk", GetProductName(),
                      plat::MB_OK | plat::MB_ICONWARNING);
     return false;
   }
-  struct stat st {};
-  std::uint64_t size = (::fstat(fd, &st) == 0 && st.st_size > 0) ? std::uint64_t(st.st_size) : 0;
+  const std::int64_t fileSize = plat::FileSizeOf(fd.get());
+  std::uint64_t size = fileSize > 0 ? std::uint64_t(fileSize) : 0;
   void* buffer = size <= UINT32_MAX ? std::malloc(size ? size : 1) : nullptr;
   if (buffer == nullptr) {
-    ::close(fd);
     plat::MessageBox(u"Memory allocation error in LoadChunk", GetProductName(),
                      plat::MB_OK | plat::MB_ICONWARNING);
     return false;
   }
-  std::uint64_t done = 0;
-  while (done < size) {
-    ssize_t n = ::read(fd, static_cast<std::uint8_t*>(buffer) + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += std::uint64_t(n);
-  }
-  ::close(fd);
+  const long long read = plat::ReadAt(fd.get(), buffer, size, 0);
+  const std::uint64_t done = read > 0 ? std::uint64_t(read) : 0;
+  fd.reset();
   chunk->data = static_cast<std::uint8_t*>(buffer);
   chunk->dataSize = chunk->dataCapacity = static_cast<std::uint32_t>(done);
   chunk->playOffset = 0;
@@ -213,7 +205,7 @@ void CSoundTrack::FreeChunks() {
 
 void CSoundTrack::Close() {
   if (sourceFile >= 0) {
-    ::close(sourceFile);
+    plat::UniqueFd{sourceFile}.reset();  // closes it
     sourceFile = -1;
   }
   sourcePath.clear();

@@ -1,9 +1,5 @@
 // The recorder's entry point: QApplication, the application object, the main dialog, and
 // SIGTERM/SIGINT turned into the dialog's close.
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QSocketNotifier>
 #include <chrono>
@@ -13,18 +9,15 @@
 #include "core/log.h"
 #include "core/product_name.h"
 #include "platform/message_box_qt.h"
+#include "platform/process.h"
 #include "platform/utf.h"
 #include "voxtrailstudy_app.h"
 
 int main(int argc, char** argv) {
   // Blocked before any thread starts, so every thread inherits the mask and the signals
-  // arrive only through the signalfd on the UI thread.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  int signalFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+  // arrive only through the descriptor the UI thread watches.
+  vts::plat::UniqueFd stopSignals = vts::plat::BlockStopSignals();
+  const int signalFd = stopSignals.get();
 
   QApplication qapp(argc, argv);
   // Every box is in the main log, on disk at once: what the user was told stays findable
@@ -50,9 +43,7 @@ int main(int argc, char** argv) {
       if (signalFd >= 0) {
         notifier = std::make_unique<QSocketNotifier>(signalFd, QSocketNotifier::Read);
         QObject::connect(notifier.get(), &QSocketNotifier::activated, [&app, signalFd] {
-          signalfd_siginfo info;
-          while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-          }
+          vts::plat::DrainStopSignals(signalFd);
           app.RequestClose();
         });
       }
@@ -63,6 +54,5 @@ int main(int argc, char** argv) {
     boxes->BeginShutdown();
   }
   vts::plat::SetMessageBoxService(nullptr);
-  if (signalFd >= 0) close(signalFd);
   return status;
 }

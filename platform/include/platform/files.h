@@ -1,5 +1,5 @@
-// Whole files: reading one as a single snapshot, replacing one atomically, and renaming
-// without overwriting.
+// Files and folders: reading a whole file as a single snapshot, replacing one atomically,
+// renaming without overwriting, facts about a path, listing and removing.
 #pragma once
 
 #include <cstddef>
@@ -97,5 +97,54 @@ bool PathExists(const std::string& path);
 
 // Renames from to to, failing (with errno EEXIST) when something is at to already.
 bool RenameNoReplace(const std::string& from, const std::string& to);
+
+// ---- facts about paths
+
+enum class FileKind { kRegular, kFolder, kSymlink, kOther };
+
+struct FileStatus {
+  FileKind kind = FileKind::kOther;
+  std::uint64_t size = 0;
+  unsigned mode = 0;             // permission bits
+  bool ownedByThisUser = false;  // owned by the process's effective user
+  std::int64_t accessTime = 0;   // seconds since 1970
+  std::int64_t modificationTime = 0;
+  std::int64_t changeTime = 0;
+};
+
+// Facts about path (about a symbolic link itself unless followSymlink); false when absent.
+bool StatPath(const std::string& path, FileStatus* status, bool followSymlink = true);
+bool StatFd(int fd, FileStatus* status);
+// A name in an open folder, not following a symbolic link.
+bool StatIn(int folderFd, const std::string& name, FileStatus* status);
+
+// The names in a folder, without "." and ".."; false when it cannot be listed.
+bool ListFolder(const std::string& folder, std::vector<std::string>* names);
+
+bool RemoveFile(const std::string& path);
+bool SetFileMode(const std::string& path, unsigned mode);
+// Sets the access and modification times (seconds since 1970) of an open file.
+bool SetFileTimes(int fd, std::int64_t accessTime, std::int64_t modificationTime);
+
+// Creates one folder; true when it exists as a folder afterwards.
+bool CreateFolder(const std::string& path, unsigned mode = 0755);
+
+// The process's current folder ("." when unknown).
+std::string CurrentFolder();
+// The path with symbolic links, "." and ".." resolved; the path itself when that fails.
+std::string CanonicalPath(const std::string& path);
+// The user's home folder: $HOME, else the password database; empty when neither knows.
+std::string HomeFolder();
+
+// Opens a folder that must be private to this user: a folder (not a symbolic link) owned by
+// us and closed to others. Invalid otherwise.
+UniqueFd OpenPrivateFolder(const std::string& path);
+// Removes the files (not the subfolders) of an open folder; the count removed.
+int RemoveFilesIn(int folderFd);
+
+// Opens a folder of ours to every user: mode 0777 and a default ACL giving everyone
+// read, write and search on what is created in it. Nothing happens to a folder that is
+// someone else's or a symbolic link.
+void GrantEveryoneFullAccess(const std::string& folder);
 
 }  // namespace vts::plat

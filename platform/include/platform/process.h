@@ -1,10 +1,14 @@
-// Process facts the start-up needs: other processes of a program file, an attached debugger,
-// processor affinity.
+// Processes: other processes of a program file and their environment, an attached debugger,
+// processor affinity, thread priority, running a desktop tool, and stop signals.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+
+#include <cstdint>
+#include <string>
 #include <vector>
+
+#include "platform/fd.h"
 
 namespace vts::plat {
 
@@ -22,5 +26,27 @@ bool IsDebuggerAttached();
 // Restricts the calling process (all its threads created later) to the first processor of
 // its allowed set. False when that fails.
 bool RestrictToFirstProcessor();
+
+// This process's id.
+std::uint32_t CurrentProcessId();
+
+// The value of name in the environment another process of this user runs with; empty when
+// it has none or the process cannot be read.
+std::string ProcessEnvironmentValue(pid_t pid, const std::string& name);
+
+// Raises the calling thread's priority to the given nice value; without the right to, nothing
+// happens.
+void RaiseCurrentThreadPriority(int niceValue);
+
+// Runs a program found on PATH with its output discarded and waits for it; nothing happens
+// when it is not there.
+void RunQuietlyAndWait(const std::string& program, const std::vector<std::string>& args);
+
+// SIGTERM and SIGINT as requests to close: blocked in the calling thread and every thread it
+// starts later (so call it before any thread starts), and readable instead on the returned
+// descriptor. Invalid when that cannot be set up.
+UniqueFd BlockStopSignals();
+// Takes the stop signals waiting on that descriptor.
+void DrainStopSignals(int fd);
 
 }  // namespace vts::plat

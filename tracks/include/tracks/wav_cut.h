@@ -7,21 +7,15 @@
 // Plain file I/O on a descriptor; the caller keeps other users of the file away meanwhile.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
+
+#include "platform/file_io.h"
 
 namespace vts {
 
 // The file operations the cut uses; tests put failing ones in.
-struct FileIo {
-  ssize_t (*pread)(int fd, void* buffer, size_t bytes, off_t offset);
-  ssize_t (*pwrite)(int fd, const void* buffer, size_t bytes, off_t offset);
-  int (*ftruncate)(int fd, off_t length);
-  int (*fdatasync)(int fd);
-  int (*fstatSize)(int fd, std::uint64_t* size);  // 0 and the size, or -1
-};
-const FileIo& SystemFileIo();
+using plat::FileIo;
+using plat::SystemFileIo;
 
 struct WavCut {
   std::uint64_t cutStart = 0;        // first byte taken out (file offset)

@@ -109,26 +109,10 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
 std::string WaitForFile(const std::string& path, std::chrono::milliseconds timeout) {
   std::string text;
   WaitUntil([&] { return !(text = ReadFile(path)).empty(); }, timeout);
   return text;
-}
-
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
-  auto end = std::chrono::steady_clock::now() + timeout;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 }  // namespace vts::test

@@ -25,50 +25,22 @@ using test::Bytes;
 using test::Q;
 using namespace std::string_literals;
 
-void Put16(Bytes& b, std::uint32_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, std::uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
-void Tag(Bytes& b, const char* t) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(t[i]));
-}
+using test::PutLe16;
+using test::PutLe32;
+using test::PutTag;
 
-struct Fmt {
-  std::uint16_t tag = 1, channels = 1;
-  std::uint32_t rate = 44100;
-  std::uint16_t bits = 16;
-  int blockAlign = -1;
-  std::uint32_t size = 16;
-};
-
-void AddFmt(Bytes& b, const Fmt& f) {
-  Tag(b, "fmt ");
-  Put32(b, f.size);
-  const std::uint16_t align = f.blockAlign >= 0 ? f.blockAlign : f.channels * f.bits / 8;
-  Put16(b, f.tag);
-  Put16(b, f.channels);
-  Put32(b, f.rate);
-  Put32(b, f.rate * align);
-  Put16(b, align);
-  Put16(b, f.bits);
-  for (std::uint32_t i = 16; i < f.size; ++i) b.push_back(0);
-  if (f.size & 1) b.push_back(0);
-}
+void AddFmt(Bytes& b, const test::WavSpec& f) { test::AppendFmtChunk(b, f); }
 void AddChunk(Bytes& b, const char* tag, std::uint32_t declared, std::size_t actual) {
-  Tag(b, tag);
-  Put32(b, declared);
+  PutTag(b, tag);
+  PutLe32(b, declared);
   for (std::size_t i = 0; i < actual; ++i) b.push_back(static_cast<std::uint8_t>(i * 7));
   if (actual & 1) b.push_back(0);
 }
 Bytes Riff(const std::function<void(Bytes&)>& body) {
   Bytes b;
-  Tag(b, "RIFF");
-  Put32(b, 0);
-  Tag(b, "WAVE");
+  PutTag(b, "RIFF");
+  PutLe32(b, 0);
+  PutTag(b, "WAVE");
   body(b);
   b[4] = static_cast<std::uint8_t>(b.size() - 8);
   b[5] = static_cast<std::uint8_t>((b.size() - 8) >> 8);
@@ -96,7 +68,7 @@ TEST(WavParse, TableOfFiles) {
        }),
        WavStatus::Ok, 44, 400},
       {"18-byte fmt", Riff([](Bytes& b) {
-         AddFmt(b, {.size = 18});
+         AddFmt(b, {.fmtSize = 18});
          AddChunk(b, "data", 400, 400);
        }),
        WavStatus::Ok, 46, 400},
@@ -114,10 +86,10 @@ TEST(WavParse, TableOfFiles) {
        WavStatus::Ok, 56, 400},
       {"'data' inside another chunk is not the data", Riff([](Bytes& b) {
          AddFmt(b, {});
-         Tag(b, "LIST");
-         Put32(b, 8);
-         Tag(b, "data");
-         Put32(b, 0x7FFFFFFF);
+         PutTag(b, "LIST");
+         PutLe32(b, 8);
+         PutTag(b, "data");
+         PutLe32(b, 0x7FFFFFFF);
          AddChunk(b, "data", 200, 200);
        }),
        WavStatus::Ok, 60, 200},
@@ -168,7 +140,7 @@ TEST(WavParse, TableOfFiles) {
        }),
        WavStatus::NotPcm},
       {"extensible", Riff([](Bytes& b) {
-         AddFmt(b, {.tag = 0xFFFE, .size = 40});
+         AddFmt(b, {.tag = 0xFFFE, .fmtSize = 40});
          AddChunk(b, "data", 400, 400);
        }),
        WavStatus::NotPcm},
@@ -188,8 +160,8 @@ TEST(WavParse, TableOfFiles) {
        }),
        WavStatus::EmptyData},
       {"fmt of 14 bytes", Riff([](Bytes& b) {
-         Tag(b, "fmt ");
-         Put32(b, 14);
+         PutTag(b, "fmt ");
+         PutLe32(b, 14);
          for (int i = 0; i < 14; ++i) b.push_back(1);
          AddChunk(b, "data", 4, 4);
        }),

@@ -1,4 +1,4 @@
-// Child processes for cross-process tests: the classroom-double program, with bounded waits.
+// Child processes for cross-process tests (the classroom-double program), with bounded waits.
 #pragma once
 
 #include <sys/types.h>
@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "test_files.h"
 
 namespace vts::test {
 
@@ -37,12 +39,5 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
 // Waits until the file exists and is not empty; its contents (or "" on time-out).
 std::string WaitForFile(const std::string& path,
                         std::chrono::milliseconds timeout = std::chrono::seconds(30));
-
-// The file's contents ("" when missing).
-std::string ReadFile(const std::string& path);
-
-// Waits until `pred` holds, polling.
-bool WaitUntil(const std::function<bool()>& pred,
-               std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 }  // namespace vts::test
