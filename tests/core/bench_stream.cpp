@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_util.h"
 #include "core/app_core.h"
 #include "core/core_thread.h"
 #include "core/pipe_channel.h"
@@ -151,11 +152,6 @@ Result RunOnce(std::uint32_t minutes) {
   return r;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -182,6 +178,6 @@ int main(int argc, char** argv) {
   }
   std::printf(
       "median: %.0f bytes/s, %.1f us CPU per s of audio = %.4f%% of a core (goal: under 1%%)\n",
-      Median(bytesPerSecond), Median(cpuUsPerSecond), Median(cpuPercent));
+      bench::Median(bytesPerSecond), bench::Median(cpuUsPerSecond), bench::Median(cpuPercent));
   return 0;
 }

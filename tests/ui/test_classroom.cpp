@@ -15,14 +15,14 @@
 #include <regex>
 #include <thread>
 
-#include "process_helper.h"
-#include "qt_wait.h"
 #include "classroom_double.h"
 #include "core/app_core.h"
 #include "platform/known_folders.h"
 #include "platform/named_mutex.h"
 #include "platform/utf.h"
 #include "platform/window_bus.h"
+#include "process_helper.h"
+#include "qt_wait.h"
 #include "test_env.h"
 #include "transport_fixture.h"
 #include "ui/graphic_slider.h"
