@@ -1,5 +1,6 @@
 // The recorder window: construction, controls of the template, art, closing, keys, mouse.
 #include "ui/main_dialog.h"
+#include "tracks/transport.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -70,7 +71,7 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   BindButtons();
   LoadLogo(QCoreApplication::applicationDirPath());
   m_dragAnchor = QPoint(-1, -1);
-  m_transportMode = 0;
+  SetMode(vts::TransportMode::None);
   m_videoMode = 0;
 }
 

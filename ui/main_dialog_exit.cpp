@@ -14,7 +14,7 @@
 #include "platform/message_box.h"
 #include "tracks/sound_track.h"
 #include "ui/main_dialog.h"
-#include "ui/master_video.h"
+#include "video/master_video.h"
 #include "ui/track_ops.h"
 
 namespace vts::ui {

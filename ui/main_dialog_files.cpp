@@ -30,7 +30,7 @@
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
-#include "ui/master_video.h"
+#include "video/master_video.h"
 #include "ui/track_ops.h"
 #include "ui/transparent_button.h"
 
@@ -241,7 +241,7 @@ void CMainDlg::OpenMedia(const QString& pathText) {
       return;
     }
     m_videoMode = 1;
-    if (!v->Open(path)) OnVideoWindowGone();
+    if (!v->Open(path, this)) OnVideoWindowGone();
     return;
   }
   m_videoMode = 0;

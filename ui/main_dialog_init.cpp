@@ -17,6 +17,7 @@
 
 #include "audio/endpoint.h"
 #include "core/app_core.h"
+#include "video/video_manager.h"
 #include "core/command_line.h"
 #include "core/log.h"
 #include "core/product_name.h"
@@ -31,6 +32,7 @@
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
 #include "ui/main_dialog.h"
+#include "tracks/transport.h"
 #include "ui/transparent_button.h"
 #include "ui/wait_window.h"
 #include "ui/waveform_widget.h"
@@ -220,7 +222,7 @@ bool CMainDlg::OnInitDialog() {
   setWindowTitle(QStringLiteral("Recorder"));
   m_dragAnchor = QPoint(-1, -1);
   m_videoMode = 0;
-  m_transportMode = 0;
+  SetMode(vts::TransportMode::None);
 
   const std::vector<ScreenRect> screens =
       m_startEnvironment.screens.empty() ? QtScreens() : m_startEnvironment.screens;
@@ -351,6 +353,10 @@ bool CMainDlg::OnInitDialog() {
     m_notifyRelay->dialog = this;
     for (CSoundTrack* track : {core->masterTrack, core->studentTrack})
       if (track) track->notifyTarget = NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY};
+    if (core->videoManager) {
+      core->videoManager->notifyTarget = NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY};
+      SetVideo(core->videoManager);
+    }
   }
 
   bool fileOpened = false;

@@ -6,8 +6,11 @@
 
 #include "core/app_core.h"
 #include "core/log.h"
+#include "core/product_name.h"
+#include "platform/message_box.h"
 #include "platform/window_bus.h"
 #include "tracks/notify.h"
+#include "video/master_video.h"
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/led_number.h"
@@ -18,7 +21,7 @@
 namespace vts::ui {
 
 void CMainDlg::UpdateChunkNumber() {
-  CSoundTrack* student = g_pAppCore ? g_pAppCore->studentTrack : nullptr;
+  CSoundTrack* student = StudentTrack();
   const int current = student ? student->currentChunk.load() : -1;
   m_chunkNumber->SetNumber((current == -1 ? 0 : current) + 1);
   m_chunkNumber->update();
@@ -33,11 +36,10 @@ void CMainDlg::SetRecordLookSkins(bool recording) {
 }
 
 void CMainDlg::ShowFileName(bool videoMode) {
-  // The video's path is not reachable from here yet; the edit then stays as it is.
-  if (videoMode) return;
-  CSoundTrack* master = g_pAppCore ? g_pAppCore->masterTrack : nullptr;
-  if (!master) return;
-  const std::string& path = master->sourcePath;
+  CSoundTrack* master = MasterTrack();
+  IMasterVideo* video = Video();
+  if (videoMode ? !video : !master) return;
+  const std::string path = videoMode ? video->MediaPath() : master->sourcePath;
   if (path.empty()) {
     m_fileNameEdit->clear();
     return;
@@ -49,9 +51,8 @@ void CMainDlg::ShowFileName(bool videoMode) {
 }
 
 intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
-  CAppCore* core = g_pAppCore;
-  CSoundTrack* master = core ? core->masterTrack : nullptr;
-  CSoundTrack* student = core ? core->studentTrack : nullptr;
+  CSoundTrack* master = MasterTrack();
+  CSoundTrack* student = StudentTrack();
   const bool fromMaster = master && sender == reinterpret_cast<intptr_t>(master);
   const bool fromStudent = student && sender == reinterpret_cast<intptr_t>(student);
 
@@ -66,6 +67,17 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       SetRecordLookSkins(true);
       break;
     case TRACK_NOTIFY_LOADED:
+      if (m_videoMode && Video() && sender == Video()->SenderId() && !Video()->MediaOpened()) {
+        // The video could not be opened: the Master side is no video, and the user is told.
+        const std::string why = Video()->OpenError();
+        Video()->CloseWindow();
+        OnVideoWindowGone();
+        m_fileNameEdit->clear();
+        setEnabled(true);
+        plat::MessageBox(QString::fromStdString(why).toStdU16String(), GetProductName(),
+                         plat::MB_OK | plat::MB_ICONWARNING);
+        break;
+      }
       if (!m_videoMode && master) {
         // The load thread has posted its last word: collect it without waiting.
         if (fromMaster && master->loadThread.joinable()) master->loadThread.detach();

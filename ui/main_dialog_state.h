@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "tracks/transport.h"
 #include "ui/main_dialog.h"
 #include "ui/track_ops.h"
 
@@ -18,7 +19,8 @@ bool EnsureFolderOf(const std::string& pathPrefix);
 struct CMainDlg::TransportState {
   CSoundTrack* master = nullptr;  // null: the core's
   CSoundTrack* student = nullptr;
-  std::shared_ptr<TrackOps> ops = std::make_shared<TrackOps>();
+  // The modes, the own stops and the shared steps; holds the track operations.
+  CTransport transport;
   IMasterVideo* video = nullptr;
   FileDialogFn fileDialog;
   std::function<LocalTime()> clock;
@@ -30,8 +32,6 @@ struct CMainDlg::TransportState {
   };
   std::map<CSoundTrack*, PendingSave> pendingSaves;
   bool saveFailed = false;
-  // Per sender: playback-ended notices still to come from stops the window made itself.
-  std::map<std::intptr_t, int> ownStops;
 };
 
 }  // namespace vts::ui

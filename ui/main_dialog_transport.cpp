@@ -3,12 +3,13 @@
 // reaction to an ended playback. Every press is mirrored to a linked peer window first, so
 // two linked windows run the same commands.
 #include "core/app_core.h"
+#include "main_dialog_state.h"
 #include "platform/window_bus.h"
 #include "tracks/sound_track.h"
+#include "tracks/transport.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
-#include "main_dialog_state.h"
-#include "ui/master_video.h"
+#include "video/master_video.h"
 #include "ui/track_ops.h"
 
 namespace vts::ui {
@@ -32,7 +33,19 @@ CSoundTrack* CMainDlg::StudentTrack() const {
   return Core() ? Core()->studentTrack : nullptr;
 }
 
-TrackOps& CMainDlg::Ops() const { return *Tx().ops; }
+CTransport& CMainDlg::Transport() const {
+  CTransport& t = Tx().transport;
+  CSoundTrack* m = MasterTrack();
+  CSoundTrack* s = StudentTrack();
+  if (t.MasterTrack() != m || t.StudentTrack() != s) t.SetTracks(m, s);
+  t.SetMasterSource(VideoOn() ? Video() : nullptr);
+  return t;
+}
+
+uint32_t CMainDlg::TransportMode() const { return static_cast<uint32_t>(Tx().transport.Mode()); }
+void CMainDlg::SetMode(vts::TransportMode mode) { Tx().transport.SetMode(mode); }
+
+TrackOps& CMainDlg::Ops() const { return Tx().transport.Ops(); }
 IMasterVideo* CMainDlg::Video() const { return Tx().video; }
 bool CMainDlg::VideoOn() const { return m_videoMode != 0 && Tx().video != nullptr; }
 
@@ -41,9 +54,7 @@ void CMainDlg::SetTracks(CSoundTrack* master, CSoundTrack* student) {
   Tx().student = student;
 }
 
-void CMainDlg::SetTrackOps(std::shared_ptr<TrackOps> ops) {
-  Tx().ops = ops ? std::move(ops) : std::make_shared<TrackOps>();
-}
+void CMainDlg::SetTrackOps(std::shared_ptr<TrackOps> ops) { Tx().transport.SetOps(std::move(ops)); }
 
 void CMainDlg::SetVideo(IMasterVideo* video) {
   Tx().video = video;
@@ -60,66 +71,7 @@ void CMainDlg::Mirror(int controlId, int flag) {
 
 // --- shared steps -----------------------------------------------------------------------
 
-void CMainDlg::StopTrack(CSoundTrack& track) {
-  // A playing (or paused) track posts code 5 for this stop; that notice is no end.
-  if (track.playing) ++Tx().ownStops[reinterpret_cast<std::intptr_t>(&track)];
-  Ops().StopPlayback(track);
-}
-
-void CMainDlg::PauseTrack(CSoundTrack& track) {
-  // Pausing stops the playback, which posts code 5.
-  if (track.playing && !track.paused) ++Tx().ownStops[reinterpret_cast<std::intptr_t>(&track)];
-  Ops().TogglePause(track);
-}
-
-void CMainDlg::StepNext(CSoundTrack& track) {
-  int current = track.currentChunk;
-  if (current == -1) {
-    current = Ops().AddChunk(track);
-    if (current < 0) return;
-    track.currentChunk = current;
-  }
-  if (current + 1 >= track.ChunkCount() && Ops().AddChunk(track) < 0) return;
-  Ops().SelectChunk(track, current + 1);
-}
-
-void CMainDlg::StepPrev(CSoundTrack& track) {
-  const int current = track.currentChunk;
-  if (current >= 1) Ops().SelectChunk(track, current - 1);
-}
-
-int CMainDlg::MasterCount() const {
-  if (VideoOn()) return Video()->ChunkCount();
-  CSoundTrack* m = MasterTrack();
-  return m ? m->ChunkCount() : 0;
-}
-
-int CMainDlg::MasterPosition() const {
-  if (VideoOn()) return Video()->CurrentChunk();
-  CSoundTrack* m = MasterTrack();
-  return m ? m->currentChunk.load() : -1;
-}
-
-void CMainDlg::StartVideo() {
-  if (IMasterVideo* v = Video()) v->Start();
-}
-
-void CMainDlg::StopMaster() {
-  if (VideoOn()) {
-    if (Video()->Playing()) ++Tx().ownStops[Video()->SenderId()];
-    Video()->Stop();
-  } else if (CSoundTrack* m = MasterTrack()) {
-    StopTrack(*m);
-  }
-}
-
-void CMainDlg::PlayMaster() {
-  if (VideoOn()) {
-    StartVideo();
-  } else if (CSoundTrack* m = MasterTrack()) {
-    Ops().Play(*m);
-  }
-}
+void CMainDlg::StopTrack(CSoundTrack& track) { Transport().StopTrack(track); }
 
 void CMainDlg::Redraw(bool large) {
   if (!m_chunkLengthMs) UseTrackTimes();
@@ -128,163 +80,148 @@ void CMainDlg::Redraw(bool large) {
 }
 
 void CMainDlg::UpdateMasterPlayButton() {
-  bool pauseLook = false;
-  if (VideoOn()) {
-    pauseLook = !Video()->FramesHalted();
-  } else if (CSoundTrack* m = MasterTrack()) {
-    pauseLook = m->playing && !m->paused;
-  }
-  SetButtonSkin(1012, pauseLook ? QStringLiteral("MBUTPAUSE") : QStringLiteral("MBUTPLAY"));
+  IMasterSource* master = Transport().Master();
+  const bool pauseLook = master && master->Running();
+  SetButtonSkin(kIdMasterPlay,
+                pauseLook ? QStringLiteral("MBUTPAUSE") : QStringLiteral("MBUTPLAY"));
 }
 
 // --- plain transport buttons --------------------------------------------------------------
 
 void CMainDlg::OnBnClickedRec() {
-  Mirror(1017, 0);
-  m_transportMode = 0;
-  SetButtonSkin(1017, QStringLiteral("BUTRECORDSTOP"));
-  CSoundTrack* m = MasterTrack();
-  CSoundTrack* s = StudentTrack();
+  Mirror(kIdRecord, 0);
+  SetMode(vts::TransportMode::None);
+  SetButtonSkin(kIdRecord, QStringLiteral("BUTRECORDSTOP"));
+  CTransport& t = Transport();
+  CSoundTrack* m = t.MasterTrack();
+  CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
-  if (m->playing && !m->paused) StopTrack(*m);
+  if (m->playing && !m->paused) t.StopTrack(*m);
   Ops().ToggleRecord(*s);
 }
 
 void CMainDlg::OnBnClickedPlay() {
-  Mirror(1018, 0);
-  m_transportMode = 0;
-  CSoundTrack* m = MasterTrack();
-  CSoundTrack* s = StudentTrack();
+  Mirror(kIdPlay, 0);
+  SetMode(vts::TransportMode::None);
+  CTransport& t = Transport();
+  CSoundTrack* m = t.MasterTrack();
+  CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
-  if (m->playing) StopTrack(*m);
+  if (m->playing) t.StopTrack(*m);
   if (m->recording) Ops().ToggleRecord(*m);
-  SetButtonSkin(1019, QStringLiteral("BUTNEXT"));
+  SetButtonSkin(kIdNextB, QStringLiteral("BUTNEXT"));
   Ops().Play(*s);
 }
 
 void CMainDlg::OnBnClickedMasterPlay() {
-  CSoundTrack* m = MasterTrack();
-  CSoundTrack* s = StudentTrack();
+  CTransport& t = Transport();
+  CSoundTrack* m = t.MasterTrack();
+  CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
-  if (VideoOn()) {
-    if (!Video()->FramesHalted()) {
-      Video()->TogglePause();
-      Mirror(1033, 0);
+  IMasterSource& master = *t.Master();
+  if (master.HasMedia()) {
+    if (!master.Running()) {
+      master.Start();
+      Mirror(kIdMasterPlay, 0);
     } else {
-      StartVideo();
-      Mirror(1012, 0);
-    }
-  } else if (m->ChunkCount() > 0 || !m->keptChunks.empty()) {
-    if (m->paused || !m->playing) {
-      Ops().Play(*m);
-      Mirror(1012, 0);
-    } else {
-      PauseTrack(*m);
-      Mirror(1033, 0);
+      // Pausing stops the playback, which posts code 5: no end.
+      if (VideoOn()) {
+        master.TogglePause();
+      } else {
+        t.PauseTrack(*m);
+      }
+      Mirror(kIdMasterPause, 0);
     }
   }
   UpdateMasterPlayButton();
-  m_transportMode = 0;
-  if (s->playing) StopTrack(*s);
+  SetMode(vts::TransportMode::None);
+  if (s->playing) t.StopTrack(*s);
   if (s->recording) Ops().ToggleRecord(*s);
 }
 
 void CMainDlg::OnBnClickedMasterPause() {
-  Mirror(1033, 0);
+  Mirror(kIdMasterPause, 0);
+  CTransport& t = Transport();
   if (VideoOn()) {
-    Video()->TogglePause();
+    t.Master()->TogglePause();
     return;
   }
-  CSoundTrack* m = MasterTrack();
-  if (m && m->playing) PauseTrack(*m);
+  CSoundTrack* m = t.MasterTrack();
+  if (m && m->playing) t.PauseTrack(*m);
 }
 
 void CMainDlg::OnBnClickedPause() {
-  Mirror(1034, 0);
-  if (CSoundTrack* s = StudentTrack()) PauseTrack(*s);
+  Mirror(kIdPause, 0);
+  CTransport& t = Transport();
+  if (CSoundTrack* s = t.StudentTrack()) t.PauseTrack(*s);
 }
 
 void CMainDlg::OnBnClickedMasterStop() {
-  CSoundTrack* m = MasterTrack();
-  const bool masterPlays = VideoOn() ? Video()->Playing() : (m && m->playing);
-  if (masterPlays) SetButtonSkin(1012, QStringLiteral("MBUTPLAY"));
-  Mirror(1035, 0);
-  m_transportMode = 0;
-  StopMaster();
-  if (CSoundTrack* s = StudentTrack()) StopTrack(*s);
+  CTransport& t = Transport();
+  IMasterSource* master = t.Master();
+  if (master && master->Playing()) SetButtonSkin(kIdMasterPlay, QStringLiteral("MBUTPLAY"));
+  Mirror(kIdMasterStop, 0);
+  SetMode(vts::TransportMode::None);
+  t.StopMaster();
+  if (CSoundTrack* s = t.StudentTrack()) t.StopTrack(*s);
   UpdateMasterPlayButton();
 }
 
 void CMainDlg::OnBnClickedStop() {
-  Mirror(1036, 0);
-  m_transportMode = 0;
-  StopMaster();
-  if (CSoundTrack* s = StudentTrack()) StopTrack(*s);
+  Mirror(kIdStop, 0);
+  SetMode(vts::TransportMode::None);
+  CTransport& t = Transport();
+  t.StopMaster();
+  if (CSoundTrack* s = t.StudentTrack()) t.StopTrack(*s);
 }
 
 void CMainDlg::OnBnClickedMasterNext() {
-  Mirror(1013, 0);
-  m_transportMode = 0;
-  CSoundTrack* m = MasterTrack();
-  CSoundTrack* s = StudentTrack();
-  if (!m || !s) return;
-  const int count = MasterCount();
-  if (count > 0 && MasterPosition() < count - 1) {
-    if (VideoOn()) {
-      Video()->NextChunk();
-      StepNext(*s);
-      StartVideo();
-    } else {
-      StepNext(*m);
-      StepNext(*s);
-      Ops().Play(*m);
-    }
+  Mirror(kIdMasterNext, 0);
+  SetMode(vts::TransportMode::None);
+  CTransport& t = Transport();
+  CSoundTrack* s = t.StudentTrack();
+  if (!t.MasterTrack() || !s) return;
+  const int count = t.MasterCount();
+  if (count > 0 && t.MasterPosition() < count - 1) {
+    t.Master()->NextChunk();
+    t.StepNext(*s);
+    t.StartMaster();
   }
   Redraw(false);
   UpdateMasterPlayButton();
 }
 
 void CMainDlg::OnBnClickedMasterPrev() {
-  Mirror(1011, 0);
-  m_transportMode = 0;
-  CSoundTrack* m = MasterTrack();
-  CSoundTrack* s = StudentTrack();
-  if (!m || !s) return;
-  if (MasterCount() > 0 && MasterPosition() > 0) {
-    if (VideoOn()) {
-      Video()->PrevChunk();
-      StepPrev(*s);
-      StartVideo();
-    } else {
-      StepPrev(*m);
-      StepPrev(*s);
-      Ops().Play(*m);
-    }
+  Mirror(kIdMasterPrev, 0);
+  SetMode(vts::TransportMode::None);
+  CTransport& t = Transport();
+  CSoundTrack* s = t.StudentTrack();
+  if (!t.MasterTrack() || !s) return;
+  if (t.MasterCount() > 0 && t.MasterPosition() > 0) {
+    t.Master()->PrevChunk();
+    t.StepPrev(*s);
+    t.StartMaster();
   }
   Redraw(false);
   UpdateMasterPlayButton();
 }
 
 void CMainDlg::OnBnClickedNextB() {
-  Mirror(1019, 0);
-  m_transportMode = 0;
-  CSoundTrack* m = MasterTrack();
-  CSoundTrack* s = StudentTrack();
-  if (!m || !s) return;
+  Mirror(kIdNextB, 0);
+  SetMode(vts::TransportMode::None);
+  CTransport& t = Transport();
+  CSoundTrack* s = t.StudentTrack();
+  if (!t.MasterTrack() || !s) return;
   const bool wasRecording = s->recording;
-  const int count = MasterCount();
+  const int count = t.MasterCount();
   if (count > 0) {
-    if (MasterPosition() >= count - 1) {
+    if (t.MasterPosition() >= count - 1) {
       Redraw(false);
       return;
     }
-    if (VideoOn()) {
-      Video()->NextChunk();
-    } else {
-      StepNext(*m);
-    }
+    t.Master()->NextChunk();
   }
-  StepNext(*s);
+  t.StepNext(*s);
   // The chunk switch stopped the recording silently; it goes on in the new chunk.
   if (wasRecording) {
     Ops().ToggleRecord(*s);
@@ -295,30 +232,26 @@ void CMainDlg::OnBnClickedNextB() {
 }
 
 void CMainDlg::OnBnClickedPrev() {
-  Mirror(1014, 0);
-  m_transportMode = 0;
-  CSoundTrack* m = MasterTrack();
-  CSoundTrack* s = StudentTrack();
-  if (!m || !s) return;
+  Mirror(kIdPrev, 0);
+  SetMode(vts::TransportMode::None);
+  CTransport& t = Transport();
+  CSoundTrack* s = t.StudentTrack();
+  if (!t.MasterTrack() || !s) return;
   const bool wasRecording = s->recording;
-  const int count = MasterCount();
+  const int count = t.MasterCount();
   if (count >= 1) {
-    if (MasterPosition() < 1) {
+    if (t.MasterPosition() < 1) {
       Redraw(false);
       return;
     }
-    if (VideoOn()) {
-      Video()->PrevChunk();
-    } else {
-      StepPrev(*m);
-    }
-    StepPrev(*s);
+    t.Master()->PrevChunk();
+    t.StepPrev(*s);
   } else {
     if (s->ChunkCount() < 1 || s->currentChunk < 1) {
       Redraw(false);
       return;
     }
-    StepPrev(*s);
+    t.StepPrev(*s);
   }
   if (wasRecording) {
     Ops().ToggleRecord(*s);
@@ -330,205 +263,92 @@ void CMainDlg::OnBnClickedPrev() {
 
 // Chunk stepping on the audio Master track (also in video mode).
 void CMainDlg::NextChunkSteps() {
-  m_transportMode = 0;
-  CSoundTrack* m = MasterTrack();
-  CSoundTrack* s = StudentTrack();
+  SetMode(vts::TransportMode::None);
+  CTransport& t = Transport();
+  CSoundTrack* m = t.MasterTrack();
+  CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
   const int count = m->ChunkCount();
   if (count > 0 && m->currentChunk < count - 1) {
-    StepNext(*m);
-    StepNext(*s);
+    t.StepNext(*m);
+    t.StepNext(*s);
   }
   Redraw(true);
 }
 
 void CMainDlg::OnBnClickedNextChunk() {
-  Mirror(1025, 0);
+  Mirror(kIdNextChunk, 0);
   NextChunkSteps();
 }
 
 void CMainDlg::OnBnClickedPrevChunk() {
-  Mirror(1042, 0);
-  m_transportMode = 0;
-  CSoundTrack* m = MasterTrack();
-  CSoundTrack* s = StudentTrack();
+  Mirror(kIdPrevChunk, 0);
+  SetMode(vts::TransportMode::None);
+  CTransport& t = Transport();
+  CSoundTrack* m = t.MasterTrack();
+  CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
   const int position = m->currentChunk;
   if (m->ChunkCount() > 0 && position > 0) {
     Ops().SelectChunk(*m, position - 1);
-    StepPrev(*s);
+    t.StepPrev(*s);
   }
   Redraw(true);
 }
 
-// --- modes --------------------------------------------------------------------------------
+// --- modes: one table (tracks/transport.h); the handlers mirror and press ------------------
+
+void CMainDlg::PressMode(vts::TransportMode mode) { Transport().PressMode(mode); }
 
 void CMainDlg::OnBnClickedRepeat() {
-  Mirror(1024, 0);
-  CSoundTrack* m = MasterTrack();
-  CSoundTrack* s = StudentTrack();
-  if (!m || !s) return;
-  if (s->recording) Ops().ToggleRecord(*s);
-  StopTrack(*m);
-  StopTrack(*s);
-  if (m_transportMode == 0) {
-    Ops().Play(*m);
-    m_transportMode = 1;
-  } else {
-    m_transportMode = 0;
-  }
+  Mirror(kIdRepeat, 0);
+  PressMode(vts::TransportMode::Comparison);
 }
-
-void CMainDlg::SimPlay() {
-  CSoundTrack* s = StudentTrack();
-  if (!s) return;
-  StopMaster();
-  StopTrack(*s);
-  if (m_transportMode == 2) {
-    m_transportMode = 0;
-    return;
-  }
-  PlayMaster();
-  Ops().Play(*s);
-  m_transportMode = 2;
-}
-
-void CMainDlg::SimRec() {
-  CSoundTrack* s = StudentTrack();
-  if (!s) return;
-  StopMaster();
-  StopTrack(*s);
-  if (m_transportMode == 3) {
-    m_transportMode = 0;
-    return;
-  }
-  PlayMaster();
-  Ops().ToggleRecord(*s);
-  m_transportMode = 3;
-}
-
-void CMainDlg::SeqPlay() {
-  CSoundTrack* s = StudentTrack();
-  if (!s) return;
-  StopMaster();
-  StopTrack(*s);
-  if (m_transportMode == 4) {
-    m_transportMode = 0;
-    return;
-  }
-  PlayMaster();
-  m_transportMode = 4;
-}
-
-void CMainDlg::SeqRec() {
-  CSoundTrack* s = StudentTrack();
-  if (!s) return;
-  StopMaster();
-  StopTrack(*s);
-  if (m_transportMode == 5) {
-    m_transportMode = 0;
-    return;
-  }
-  PlayMaster();
-  m_transportMode = 5;
-}
-
 void CMainDlg::OnBnClickedSimPlay() {
-  Mirror(1039, 0);
-  SimPlay();
+  Mirror(kIdSimPlay, 0);
+  PressMode(vts::TransportMode::SimultaneousPlay);
 }
 void CMainDlg::OnBnClickedSimRec() {
-  Mirror(1040, 0);
-  SimRec();
+  Mirror(kIdSimRecord, 0);
+  PressMode(vts::TransportMode::SimultaneousRecord);
 }
 void CMainDlg::OnBnClickedSeqPlay() {
-  Mirror(1037, 0);
-  SeqPlay();
+  Mirror(kIdSeqPlay, 0);
+  PressMode(vts::TransportMode::SequentialPlay);
 }
 void CMainDlg::OnBnClickedSeqRec() {
-  Mirror(1038, 0);
-  SeqRec();
+  Mirror(kIdSeqRecord, 0);
+  PressMode(vts::TransportMode::SequentialRecord);
 }
 
 // A right click on a mode button: one chunk on, then that mode starts there (the step set
 // the mode to 0). The peer gets only the one right-click message and runs the same.
 void CMainDlg::OnRClickSimPlay() {
-  Mirror(1039, 1);
+  Mirror(kIdSimPlay, 1);
   NextChunkSteps();
-  SimPlay();
+  PressMode(vts::TransportMode::SimultaneousPlay);
 }
 void CMainDlg::OnRClickSimRec() {
-  Mirror(1040, 1);
+  Mirror(kIdSimRecord, 1);
   NextChunkSteps();
-  SimRec();
+  PressMode(vts::TransportMode::SimultaneousRecord);
 }
 void CMainDlg::OnRClickSeqPlay() {
-  Mirror(1037, 1);
+  Mirror(kIdSeqPlay, 1);
   NextChunkSteps();
-  SeqPlay();
+  PressMode(vts::TransportMode::SequentialPlay);
 }
 void CMainDlg::OnRClickSeqRec() {
-  Mirror(1038, 1);
+  Mirror(kIdSeqRecord, 1);
   NextChunkSteps();
-  SeqRec();
+  PressMode(vts::TransportMode::SequentialRecord);
 }
 
 // --- end of a playback --------------------------------------------------------------------
 
 void CMainDlg::OnPlaybackEnded(std::intptr_t sender) {
-  CSoundTrack* m = MasterTrack();
-  CSoundTrack* s = StudentTrack();
-  const bool fromMaster = m && sender == reinterpret_cast<std::intptr_t>(m);
-  const bool fromStudent = s && sender == reinterpret_cast<std::intptr_t>(s);
-
-  // A notice of a stop the window made itself, or one whose sender plays again by now, is
-  // no end of a playback.
-  bool ownStop = false;
-  auto it = Tx().ownStops.find(sender);
-  if (it != Tx().ownStops.end() && it->second > 0) {
-    ownStop = true;
-    if (--it->second == 0) Tx().ownStops.erase(it);
-  }
-  bool senderPlaying = false;
-  if (fromMaster) {
-    senderPlaying = m->playing;
-  } else if (fromStudent) {
-    senderPlaying = s->playing;
-  } else if (IMasterVideo* v = Video()) {
-    senderPlaying = v->SenderId() == sender && v->Playing();
-  }
-
-  if (!ownStop && !senderPlaying && m && s) {
-    switch (m_transportMode) {
-      case 1:  // continuous comparison: the tracks take turns
-        if (fromMaster) {
-          Ops().Play(*s);
-        } else if (fromStudent) {
-          Ops().Play(*m);
-        }
-        break;
-      case 2:
-        m_transportMode = 0;
-        break;
-      case 4:
-        if (fromMaster) {
-          Ops().Play(*s);
-        } else {
-          m_transportMode = 0;
-        }
-        break;
-      case 5:
-        if (fromMaster) {
-          Ops().ToggleRecord(*s);
-        } else {
-          m_transportMode = 0;
-        }
-        break;
-      default:  // 0 none, 3 simultaneous recording: only a button ends it
-        break;
-    }
-  }
-  SetButtonSkin(1019, QStringLiteral("BUTNEXTB"));
+  Transport().OnPlaybackEnded(sender);
+  SetButtonSkin(kIdNextB, QStringLiteral("BUTNEXTB"));
   UpdateMasterPlayButton();
 }
 

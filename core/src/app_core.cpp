@@ -11,6 +11,7 @@
 #include "platform/known_folders.h"
 #include "tracks/core_tracks.h"
 #include "tracks/sound_track.h"
+#include "video/video_manager.h"
 
 namespace vts {
 
@@ -70,7 +71,8 @@ CAppCore::CAppCore() {
   studentTrack = tracks_->Student();
   trackHandlers_.reset(new TrackHandlers{TrackHandler(masterTrack), TrackHandler(studentTrack)});
   coreThread.SetTrackHandlers(&trackHandlers_->master, &trackHandlers_->student);
-  // 6. Video manager: here.
+  // 6. The video manager (its helper thread and sound engine start with it).
+  videoManager = new CVideoManager(engineState);
 
   // 7. The data folder.
   dataFolder = GetDataFolder();
@@ -105,6 +107,8 @@ CAppCore::~CAppCore() {
   coreThread.SetTrackHandlers(nullptr, nullptr);
   if (tracks_) tracks_->DeleteTracks();
   masterTrack = studentTrack = nullptr;
+  delete videoManager;
+  videoManager = nullptr;
   delete engineState;  // every engine that held it is gone
   engineState = nullptr;
 
@@ -118,6 +122,7 @@ void CAppCore::SetAudioDeviceNames(const std::u16string& outputName, const std::
   // Hands the names to both tracks, the video manager and its video window (an empty name
   // leaves that side alone). The core's own two names are written by the command line.
   if (tracks_) tracks_->SetAudioDeviceNames(outputName, inputName);
+  if (videoManager && !outputName.empty()) videoManager->SetOutputDevice(outputName);
 }
 
 void CAppCore::SetStreamDestinations(const std::vector<StreamDestination>& list) {

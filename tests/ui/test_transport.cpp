@@ -33,15 +33,11 @@ struct EndCase {
 
 TEST_F(Transport, EndOfPlaybackFollowsTheTableByModeAndSender) {
   const std::vector<EndCase> table = {
-      {0, 'M', {}, 0},                   {0, 'S', {}, 0},
-      {0, 'V', {}, 0},                   {1, 'M', {"Play S"}, 1},
-      {1, 'S', {"Play M"}, 1},           {1, 'V', {}, 1},
-      {2, 'M', {}, 0},                   {2, 'S', {}, 0},
-      {2, 'V', {}, 0},                   {3, 'M', {}, 3},
-      {3, 'S', {}, 3},                   {3, 'V', {}, 3},
-      {4, 'M', {"Play S"}, 4},           {4, 'S', {}, 0},
-      {4, 'V', {}, 0},                   {5, 'M', {"ToggleRecord S"}, 5},
-      {5, 'S', {}, 0},                   {5, 'V', {}, 0},
+      {0, 'M', {}, 0},         {0, 'S', {}, 0}, {0, 'V', {}, 0}, {1, 'M', {"Play S"}, 1},
+      {1, 'S', {"Play M"}, 1}, {1, 'V', {}, 1}, {2, 'M', {}, 0}, {2, 'S', {}, 0},
+      {2, 'V', {}, 0},         {3, 'M', {}, 3}, {3, 'S', {}, 3}, {3, 'V', {}, 3},
+      {4, 'M', {"Play S"}, 4}, {4, 'S', {}, 0}, {4, 'V', {}, 0}, {5, 'M', {"ToggleRecord S"}, 5},
+      {5, 'S', {}, 0},         {5, 'V', {}, 0},
   };
   FakeVideo other;
   for (const EndCase& c : table) {
@@ -50,6 +46,7 @@ TEST_F(Transport, EndOfPlaybackFollowsTheTableByModeAndSender) {
     const intptr_t sender = c.sender == 'M'   ? Sender(master)
                             : c.sender == 'S' ? Sender(student)
                                               : other.SenderId();
+    if (c.sender != 'V') EndPlayback(c.sender == 'M' ? master : student);
     Notify(5, sender);
     EXPECT_EQ(ops->calls, c.calls);
     EXPECT_EQ(dlg->TransportMode(), c.modeAfter);
@@ -74,10 +71,10 @@ TEST_F(Transport, TheWindowsOwnStopsAreNoEndButARealEndStillCounts) {
   EXPECT_EQ(dlg->TransportMode(), 4u);
   EXPECT_TRUE(ops->calls.empty());
   // The Master's chunk ends: the Student plays; its end ends the mode.
-  master->playing = false;
+  EndPlayback(master);
   Notify(5, Sender(master));
   EXPECT_EQ(ops->calls, (Calls{"Play S"}));
-  student->playing = false;
+  EndPlayback(student);
   Notify(5, Sender(student));
   EXPECT_EQ(dlg->TransportMode(), 0u);
 }
@@ -88,7 +85,7 @@ TEST_F(Transport, SimultaneousPlaybackOverARunningMasterKeepsItsMode) {
   EXPECT_EQ(dlg->TransportMode(), 2u);
   Notify(5, Sender(master));  // the stop's notice
   EXPECT_EQ(dlg->TransportMode(), 2u);
-  master->playing = false;
+  EndPlayback(master);
   Notify(5, Sender(master));  // a real end
   EXPECT_EQ(dlg->TransportMode(), 0u);
 }
@@ -154,9 +151,11 @@ TEST_F(Transport, EveryPressIsMirroredToTheLinkedPeerOnceAndARightClickAsOneMess
   dlg->Dispatch(1038, NM_RCLICK);  // the chunk step and the mode start inside: no own mirror
   dlg->Dispatch(1018, BN_CLICKED);
   dlg->Dispatch(1034, BN_CLICKED);
-  for (int i = 0; i < 50 && got.size() < 3; ++i) peer->WaitAndDispatch(std::chrono::milliseconds(100));
+  for (int i = 0; i < 50 && got.size() < 3; ++i)
+    peer->WaitAndDispatch(std::chrono::milliseconds(100));
   peer->WaitAndDispatch(std::chrono::milliseconds(200));
-  const std::vector<std::pair<plat::WPARAM, plat::LPARAM>> expected = {{1038, 1}, {1018, 0}, {1034, 0}};
+  const std::vector<std::pair<plat::WPARAM, plat::LPARAM>> expected = {
+      {1038, 1}, {1018, 0}, {1034, 0}};
   EXPECT_EQ(got, expected);
 }
 
@@ -206,7 +205,7 @@ TEST_F(Transport, WithAVideoModesFourAndFiveEndAtTheVideosEndAndNeverStartTheStu
     dlg->Dispatch(id, BN_CLICKED);
     EXPECT_TRUE(video.playing);
     ops->calls.clear();
-    video.playing = false;
+    video.EndPlayback();
     Notify(5, video.SenderId());
     EXPECT_EQ(dlg->TransportMode(), 0u);
     EXPECT_TRUE(ops->calls.empty());

@@ -19,7 +19,7 @@
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
-#include "ui/master_video.h"
+#include "video/master_video.h"
 #include "ui/track_ops.h"
 #include "ui/transparent_button.h"
 
@@ -41,12 +41,14 @@ class LoggingOps : public TrackOps {
   }
   void Play(CSoundTrack& t) override {
     Log("Play", t);
+    t.BeginPlayGeneration();
     t.recording = false;
     t.playing = true;
     t.paused = false;
   }
   void StopPlayback(CSoundTrack& t) override {
     Log("StopPlayback", t);
+    if (t.playing) t.BeginPlayGeneration();
     t.recording = false;
     t.playing = false;
     t.paused = false;
@@ -57,11 +59,15 @@ class LoggingOps : public TrackOps {
   }
   void TogglePause(CSoundTrack& t) override {
     Log("TogglePause", t);
-    if (t.playing) t.paused = !t.paused;
+    if (t.playing) {
+      t.BeginPlayGeneration();  // a pause stops, a resume plays
+      t.paused = !t.paused;
+    }
   }
   void SelectChunk(CSoundTrack& t, int index) override {
     Log("SelectChunk", t, std::to_string(index));
     // A chunk switch stops the track silently.
+    t.BeginPlayGeneration();
     t.recording = false;
     t.playing = false;
     t.paused = false;
@@ -119,19 +125,22 @@ class FakeVideo : public IMasterVideo {
  public:
   bool playing = false, halted = true, modifiedData = false, open = false;
   int chunkCount = 0, current = -1;
+  std::uint32_t generation = 0;
   std::vector<std::string> calls;
-  bool Open(const std::string& path) override {
+  bool Open(const std::string& path, void*) override {
     calls.push_back("Open " + path);
     open = true;
     return true;
   }
   void Stop() override {
     calls.push_back("Stop");
+    if (playing) ++generation;
     playing = false;
     halted = true;
   }
   void Start() override {
     calls.push_back("Start");
+    ++generation;
     playing = true;
     halted = false;
   }
@@ -163,6 +172,20 @@ class FakeVideo : public IMasterVideo {
   std::vector<std::uint8_t> BuildChunkTexts() override { return {}; }
   std::string MediaPath() const override { return {}; }
   std::intptr_t SenderId() const override { return reinterpret_cast<std::intptr_t>(this); }
+  bool MediaOpened() const override { return open; }
+  std::string OpenError() const override { return {}; }
+  bool InsertBookmark() override { return false; }
+  void RemoveBookmark() override {}
+  void SetWholeFile(bool) override {}
+  std::u16string CurrentChunkText() const override { return {}; }
+  void SetCurrentChunkText(const std::u16string&) override {}
+  std::uint32_t PlayGeneration() const override { return generation; }
+  // The video's chunk ends by itself.
+  void EndPlayback() {
+    playing = false;
+    halted = true;
+    ++generation;
+  }
 };
 
 class WindowTest : public ::testing::Test {
@@ -203,6 +226,12 @@ class WindowTest : public ::testing::Test {
     t->currentChunk = 0;
   }
   intptr_t Sender(CSoundTrack* t) { return reinterpret_cast<intptr_t>(t); }
+  // The track's chunk ends by itself, as its last buffer coming back ends it.
+  void EndPlayback(CSoundTrack* t) {
+    t->playing = false;
+    t->paused = false;
+    t->BeginPlayGeneration();
+  }
   void Notify(uintptr_t code, intptr_t sender) { dlg->SendMessage(WM_TRACKNOTIFY, code, sender); }
 
   std::unique_ptr<CAppCore> core;

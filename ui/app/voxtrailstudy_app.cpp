@@ -10,6 +10,8 @@
 #include "core/log.h"
 #include "main_dlg.h"
 #include "platform/process.h"
+#include "ui/video_window.h"
+#include "video/video_manager.h"
 
 CVoxtrailstudyApp::CVoxtrailstudyApp() {
   // A debugged process runs on one processor, so timings stay reproducible.
@@ -17,6 +19,9 @@ CVoxtrailstudyApp::CVoxtrailstudyApp() {
   vts::InitLogging();
   try {
     vts::g_pAppCore = new vts::CAppCore();
+    // The video opens in real windows.
+    if (vts::g_pAppCore->videoManager)
+      vts::g_pAppCore->videoManager->SetWindowSystem(vts::ui::QtVideoWindowSystem());
   } catch (const std::bad_alloc&) {
     startError_ = "out of memory";
   } catch (const std::exception& e) {

@@ -153,6 +153,11 @@ class CSoundTrack {
   CSoundWorksWAS* Engine() { return engine.get(); }
   // The tag of the current engine (the lParam of its WM_SOUND_IN); safe on any thread.
   std::uint32_t EngineTag() const { return engineTag; }
+  // The playback generation: it moves on at every Play, every stop of a playing track and
+  // every end of a playback, so buffers and notices of an earlier one can be told apart.
+  // Any thread.
+  std::uint32_t PlayGeneration() const { return playGeneration; }
+  void BeginPlayGeneration() { ++playGeneration; }
 
   // ---- [load/save] loading and saving (tracks/track_loading.cpp, tracks/track_saving.cpp).
   // LoadTrack and SaveTrack run on one-shot threads (or, SaveTrack, synchronously on the UI

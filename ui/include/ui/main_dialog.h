@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "ui/skin.h"
+#include "ui/track_ops.h"
 
 class QLabel;
 class QLineEdit;
@@ -31,8 +32,11 @@ class QTimer;
 
 namespace vts {
 class CSoundTrack;
+class CTransport;
+enum class TransportMode : std::uint32_t;
 class CAppCore;
 class CTrackWaveform;
+class IMasterVideo;
 }  // namespace vts
 namespace vts::plat {
 class RawInputLibrary;
@@ -40,9 +44,6 @@ class QtBusWindow;
 }  // namespace vts::plat
 
 namespace vts::ui {
-
-class TrackOps;
-class IMasterVideo;
 
 class CTransparentButton;
 class CStaticLedNumber;
@@ -118,7 +119,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   QSize LogoSize() const { return m_logo.size(); }
   const QString& VersionText() const { return m_versionText; }
   QSize WindowSize() const { return m_windowSize; }
-  uint32_t TransportMode() const { return m_transportMode; }
+  // The transport's mode (0 none to 5, as the mode table numbers them).
+  uint32_t TransportMode() const;
 
   // Time displays: "%02u:%02u.%01u" of a time in milliseconds. The sources give the
   // current Master chunk's length and the play position; without them both read 0.
@@ -294,22 +296,15 @@ class CMainDlg : public QDialog, public ISkinHost {
   bool m_mirrorMuted = false;  // a press from the peer is not mirrored back to it
   QTimer* m_peerWatch = nullptr;
   // ---- [classroom] end
-  void StepNext(CSoundTrack& track);
-  void StepPrev(CSoundTrack& track);
-  int MasterCount() const;
-  int MasterPosition() const;
-  void StartVideo();
-  void StopMaster();
-  // The dialog's own stop or pause of a playing track: its code 5 is not an end.
+  // The transport over the tracks worked on and, in video mode, the video as Master side.
+  vts::CTransport& Transport() const;
+  void SetMode(vts::TransportMode mode);
+  // The dialog's own stop of a playing track: its code 5 is not an end.
   void StopTrack(CSoundTrack& track);
-  void PauseTrack(CSoundTrack& track);
-  void PlayMaster();
   void Redraw(bool large);
   void NextChunkSteps();
-  void SeqPlay();
-  void SeqRec();
-  void SimPlay();
-  void SimRec();
+  // A mode button (mirrored by the caller).
+  void PressMode(vts::TransportMode mode);
   bool MasterConfirmation();  // true when a save was started
   void ShowUrlMenu();
   void ShowBusy();
@@ -401,7 +396,6 @@ class CMainDlg : public QDialog, public ISkinHost {
 
   // State.
   QPoint m_dragAnchor{-1, -1};
-  uint32_t m_transportMode = 0;
   uint32_t m_videoMode = 0;
   bool m_bookmarksOff = false;
   uint32_t m_closeAfterSave = 0;

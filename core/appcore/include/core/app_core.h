@@ -26,6 +26,7 @@ namespace vts {
 class CSoundTrack;
 class CCoreTracks;
 class CPipeChannel;
+class CVideoManager;
 struct EngineStateBlock;
 
 class CAppCore {
@@ -93,6 +94,8 @@ class CAppCore {
   // here; null after the destruction's step 5.
   CSoundTrack* masterTrack = nullptr;
   CSoundTrack* studentTrack = nullptr;
+  // The Master side's video, owned here; made after the tracks, deleted after them.
+  CVideoManager* videoManager = nullptr;
 
   std::array<StreamDestination, kMaxStreamDestinations> streamDestinations{};
   std::uint32_t destinationCount = 0;

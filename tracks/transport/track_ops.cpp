@@ -1,16 +1,16 @@
 // The default track operations: straight calls on CSoundTrack. The loading and saving
 // members are reached only when the track has them (they are built apart from the track's
 // transport); without them nothing is started and the caller reports it.
-#include "ui/track_ops.h"
+#include "tracks/track_ops.h"
 
 #include "tracks/sound_track.h"
 
-namespace vts::ui {
+namespace vts {
 namespace {
 
 template <typename T>
 bool StartLoadOn(T& track, const std::string& path) {
-  if constexpr (requires(T& t) { t.StartLoad(path); }) {
+  if constexpr (requires(T & t) { t.StartLoad(path); }) {
     track.StartLoad(path);
     return true;
   } else {
@@ -20,7 +20,7 @@ bool StartLoadOn(T& track, const std::string& path) {
 
 template <typename T>
 bool SaveAsyncOn(T& track, const std::string& path) {
-  if constexpr (requires(T& t) { t.SaveAsync(path); }) {
+  if constexpr (requires(T & t) { t.SaveAsync(path); }) {
     return track.SaveAsync(path);
   } else {
     return false;
@@ -29,7 +29,7 @@ bool SaveAsyncOn(T& track, const std::string& path) {
 
 template <typename T>
 bool WriteChunkListOn(T& track, const std::string& path) {
-  if constexpr (requires(T& t) { t.WriteChunkList(path); }) {
+  if constexpr (requires(T & t) { t.WriteChunkList(path); }) {
     return track.WriteChunkList(path);
   } else {
     return false;
@@ -38,7 +38,7 @@ bool WriteChunkListOn(T& track, const std::string& path) {
 
 template <typename T>
 std::vector<std::uint8_t> BuildChunkTextsOn(T& track) {
-  if constexpr (requires(T& t) { t.BuildChunkTexts(); }) {
+  if constexpr (requires(T & t) { t.BuildChunkTexts(); }) {
     return track.BuildChunkTexts();
   } else {
     return {};
@@ -47,7 +47,7 @@ std::vector<std::uint8_t> BuildChunkTextsOn(T& track) {
 
 template <typename T>
 bool BuildPackageOn(T& track, const std::string& path) {
-  if constexpr (requires(T& t) { t.BuildPackage(path); }) {
+  if constexpr (requires(T & t) { t.BuildPackage(path); }) {
     return track.BuildPackage(path);
   } else {
     return false;
@@ -56,7 +56,7 @@ bool BuildPackageOn(T& track, const std::string& path) {
 
 template <typename T>
 constexpr bool HasLoadSave() {
-  return requires(T& t, const std::string& p) {
+  return requires(T & t, const std::string& p) {
     t.StartLoad(p);
     t.SaveAsync(p);
   };
@@ -102,4 +102,4 @@ bool TrackOps::BuildPackage(CSoundTrack& track, const std::string& path) {
 }
 bool TrackOps::CanLoadAndSave() const { return HasLoadSave<CSoundTrack>(); }
 
-}  // namespace vts::ui
+}  // namespace vts

@@ -1,0 +1,166 @@
+// Benchmarks of the video path (goals, not tests):
+//   decode   decode + scale + draw per frame at 720p and 1080p, as a fraction of the frame
+//            interval (wall) and of one core (CPU); goal under 25% of a core at 1080p30
+//   seek     time from a trackbar seek to the frame on show; goal under 100 ms
+//   drift    A/V drift while playing: each drawn frame's time against the voice's played
+//            position; goal under 40 ms over 10 minutes
+// Usage: bench_video [decode|seek|drift] [drift seconds, default 600]. Fixtures are made by
+// the ffmpeg CLI into build/test-fixtures/video. Sound: the process's backend
+// (VTS_AUDIO_BACKEND=virtual for the virtual one).
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "audio/endpoint.h"
+#include "video/video_site_window.h"
+#include "video/video_voice.h"
+#include "video_fixtures.h"
+
+using namespace vts;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double CpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+std::unique_ptr<CVideoSiteWindow> OpenSite(const std::string& path, IVideoWindowSystem& windows,
+                                           int width) {
+  auto site = std::make_unique<CVideoSiteWindow>(nullptr, nullptr, audio::DefaultBackend());
+  site->Create(windows, nullptr, 0, 0, width, 0, 0, 0);
+  std::atomic<bool> done{false};
+  site->OpenSourceFileName(path, [&] { done = true; });
+  while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return site;
+}
+
+bool WaitDrawn(CVideoSiteWindow& site, std::uint64_t before) {
+  const auto end = Clock::now() + std::chrono::seconds(10);
+  while (site.FramesDrawn() == before) {
+    if (Clock::now() > end) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+void Decode() {
+  auto windows = HeadlessVideoWindowSystem();
+  struct Size {
+    int w, h, targetW;
+  } sizes[] = {{1280, 720, 1280}, {1920, 1080, 1920}};
+  for (const Size& s : sizes) {
+    test::VideoSpec spec;
+    spec.width = s.w;
+    spec.height = s.h;
+    spec.rate = "30";
+    spec.seconds = 6;
+    auto site = OpenSite(test::MakeVideo(spec), *windows, s.targetW);
+    const int frames = 150;
+    const auto t0 = Clock::now();
+    const double c0 = CpuSeconds();
+    for (int i = 0; i < frames; ++i) {
+      const auto before = site->FramesDrawn();
+      site->FirstExecutor().Post([&] { site->DecodeNext(2); });
+      if (!WaitDrawn(*site, before)) break;
+    }
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count() / frames;
+    const double cpu = (CpuSeconds() - c0) / frames;
+    const double interval = 1.0 / 30.0;
+    std::printf(
+        "decode %dx%d: %.2f ms wall/frame (%.0f%% of the 33.3 ms interval), %.2f ms CPU/frame "
+        "(%.0f%% of one core at 30 fps)\n",
+        s.w, s.h, wall * 1e3, 100 * wall / interval, cpu * 1e3, 100 * cpu / interval);
+  }
+}
+
+void Seek() {
+  auto windows = HeadlessVideoWindowSystem();
+  for (int gop : {60, 250}) {
+    test::VideoSpec spec;
+    spec.width = 1920;
+    spec.height = 1080;
+    spec.rate = "30";
+    spec.seconds = 10.9;
+    spec.keyframeInterval = gop;
+    auto site = OpenSite(test::MakeVideo(spec), *windows, 1280);
+    std::mt19937 rng(7);
+    std::vector<double> ms;
+    for (int i = 0; i < 20; ++i) {
+      const std::uint32_t at = rng() % 10'000;
+      const auto before = site->FramesDrawn();
+      const auto t0 = Clock::now();
+      site->SetTime(at);
+      if (!WaitDrawn(*site, before)) continue;
+      ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("seek 1080p (keyframes every %s): median %.1f ms, max %.1f ms over %zu seeks\n",
+                gop == 60 ? "2 s" : "8.3 s", ms[ms.size() / 2], ms.back(), ms.size());
+  }
+}
+
+void Drift(int seconds) {
+  auto windows = HeadlessVideoWindowSystem();
+  test::VideoSpec spec;
+  spec.seconds = seconds;
+  spec.rate = "30000/1001";
+  auto site = OpenSite(test::MakeVideo(spec), *windows, 640);
+  if (!site->HasVoice()) {
+    std::printf("drift: no voice (no sound server?)\n");
+    return;
+  }
+  std::mutex m;
+  std::vector<double> drift;
+  site->onFrameDrawn = [&](std::int64_t posMs) {
+    VideoVoice* v = site->Voice();
+    if (!v || !v->Started()) return;
+    if (auto played = v->PlayedPositionMs()) {
+      std::lock_guard l(m);
+      drift.push_back(double(posMs - *played));
+    }
+  };
+  site->halted = 0;
+  const auto end = Clock::now() + std::chrono::seconds(seconds + 10);
+  while (!site->EndOfFile() && Clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  site->halted = 1;
+  std::lock_guard l(m);
+  std::vector<double> abs;
+  for (double d : drift) abs.push_back(std::fabs(d));
+  std::sort(abs.begin(), abs.end());
+  if (abs.empty()) return;
+  // The drift in the last minute against the first shows whether it grows.
+  auto meanOf = [&](std::size_t from, std::size_t to) {
+    double s = 0;
+    for (std::size_t i = from; i < to; ++i) s += drift[i];
+    return s / double(std::max<std::size_t>(to - from, 1));
+  };
+  const std::size_t n = drift.size(), minute = std::min<std::size_t>(n / 2, 1800);
+  std::printf(
+      "drift over %d s (%zu frames): |drawn - heard| median %.1f ms, 99%% %.1f ms, max %.1f ms; "
+      "mean first minute %.1f ms, last minute %.1f ms\n",
+      seconds, n, abs[n / 2], abs[n * 99 / 100], abs.back(), meanOf(0, minute),
+      meanOf(n - minute, n));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string what = argc > 1 ? argv[1] : "all";
+  if (what == "decode" || what == "all") Decode();
+  if (what == "seek" || what == "all") Seek();
+  if (what == "drift" || what == "all") Drift(argc > 2 ? std::atoi(argv[2]) : 600);
+  return 0;
+}

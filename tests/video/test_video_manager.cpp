@@ -1,0 +1,371 @@
+// The video manager on the headless window system and the virtual sound backend: its chunk
+// list and side files, the notices it posts, chunk play to the chunk's (or the file's) end,
+// bookmarks, the whole-file view and the trackbar's scroll codes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "audio/virtual_endpoints.h"
+#include "platform/thread_queue.h"
+#include "test_env.h"
+#include "video/video_manager.h"
+#include "video_fixtures.h"
+
+namespace vts {
+namespace {
+
+using test::MakeVideo;
+using test::VideoSpec;
+using Clock = std::chrono::steady_clock;
+
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::vector<std::uint8_t> Cif(std::initializer_list<std::uint32_t> values) {
+  std::vector<std::uint8_t> out;
+  for (std::uint32_t v : values)
+    for (int b = 0; b < 4; ++b) out.push_back(std::uint8_t(v >> (8 * b)));
+  return out;
+}
+
+class VideoManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    audio::VirtualEndpoints::Instance()->Reset();
+    plat::EnsureQueue();
+    manager = std::make_unique<CVideoManager>(nullptr, audio::VirtualEndpoints::Instance());
+    manager->SetOutputDevice(u"virtual_speaker");
+    manager->notifyTarget = NotifyTarget{plat::CurrentThreadId(), nullptr, WM_TRACKNOTIFY};
+    dir = test::MakeTempDir("video");
+  }
+  void TearDown() override { manager.reset(); }
+
+  // The fixture linked into this test's folder as `name`, so side files can sit beside it.
+  std::string Lesson(const VideoSpec& spec, const std::string& name) {
+    const std::string path = dir + "/" + name;
+    EXPECT_EQ(symlink(MakeVideo(spec).c_str(), path.c_str()), 0);
+    return path;
+  }
+
+  // Notice codes from the manager until `last` arrives (included) or the limit passes.
+  std::vector<std::uintptr_t> CodesUntil(std::uintptr_t last,
+                                         std::chrono::seconds limit = std::chrono::seconds(30)) {
+    std::vector<std::uintptr_t> codes;
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+      plat::Msg m;
+      if (!plat::GetMessageTimeout(&m, std::chrono::milliseconds(100))) continue;
+      if (m.message != WM_TRACKNOTIFY) continue;
+      EXPECT_EQ(m.lParam, manager->SenderId());
+      codes.push_back(m.wParam);
+      if (m.wParam == last) break;
+    }
+    return codes;
+  }
+  // Codes already posted, without waiting for more.
+  std::vector<std::uintptr_t> Drain() {
+    std::vector<std::uintptr_t> codes;
+    plat::Msg m;
+    while (plat::PeekMessage(&m, true))
+      if (m.message == WM_TRACKNOTIFY) codes.push_back(m.wParam);
+    return codes;
+  }
+  void OpenAndWait(const std::string& path) {
+    manager->Open(path, nullptr);
+    EXPECT_EQ(CodesUntil(TRACK_NOTIFY_LOADED), (std::vector<std::uintptr_t>{0, 2}));
+  }
+  // Shows the frame at trackbar position `pos` of the current chunk (frames halted).
+  void ShowAtTrackbar(int pos) {
+    manager->WithWindow([&](CVideoSiteWindow* w) {
+      const auto before = w->FramesDrawn();
+      w->Frame()->SetTrackbarPos(pos);
+      manager->SeekToSliderPosition();
+      const auto end = Clock::now() + std::chrono::seconds(30);
+      while (w->FramesDrawn() == before && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      return 0;
+    });
+    Drain();
+  }
+
+  std::unique_ptr<CVideoManager> manager;
+  std::string dir;
+};
+
+TEST_F(VideoManagerTest, TheChunkFileBesideTheVideoGivesItsChunks) {
+  VideoSpec longFilm;
+  longFilm.seconds = 10.9;
+  const std::string path = Lesson(longFilm, "lesson.mp4");
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> cif;  // empty with `none`: no file
+    bool none;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> chunks;
+  } cases[] = {
+      {"no file", {}, true, {{0, 10'000}}},  // whole seconds of 10.9 s
+      {"three records",
+       Cif({0, 2000, 2000, 3000, 5000, 5900}),
+       false,
+       {{0, 2000}, {2000, 3000}, {5000, 5900}}},
+      {"12 bytes", Cif({0, 2000, 7}), false, {{0, 10'000}}},
+      {"0 bytes", {}, false, {}},
+  };
+  for (const Case& c : cases) {
+    std::remove((dir + "/lesson.cif").c_str());
+    if (!c.none) WriteBytes(dir + "/lesson.cif", c.cif);
+    OpenAndWait(path);
+    EXPECT_TRUE(manager->MediaOpened()) << c.what;
+    EXPECT_EQ(manager->DurationMs(), 10'000u);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> got;
+    for (const VideoChunk& ch : manager->Chunks()) got.emplace_back(ch.startMs, ch.lengthMs);
+    EXPECT_EQ(got, c.chunks) << c.what;
+    EXPECT_EQ(manager->CurrentChunk(), c.chunks.empty() ? -1 : 0);
+  }
+}
+
+TEST_F(VideoManagerTest, AFailedOpenStillPostsItsNoticesWithNoChunkAndNoWindowShown) {
+  OpenAndWait(dir + "/absent.mkv");
+  EXPECT_FALSE(manager->MediaOpened());
+  EXPECT_EQ(manager->OpenError(), kOpenFailedText);
+  EXPECT_EQ(manager->ChunkCount(), 0);
+  EXPECT_FALSE(manager->InsertBookmark());
+  manager->NextChunk();
+  manager->Start();  // nothing to play: stops at the first tick
+  const auto codes = CodesUntil(TRACK_NOTIFY_PLAY_ENDED);
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes.back(), TRACK_NOTIFY_PLAY_ENDED);
+  EXPECT_FALSE(manager->Playing());
+}
+
+TEST_F(VideoManagerTest, PlayingAChunkTicksAndStopsAtItsEndBackAtItsStart) {
+  const std::string path = Lesson({}, "chunked.mp4");
+  WriteBytes(dir + "/chunked.cif", Cif({0, 1000, 1000, 1200}));
+  OpenAndWait(path);
+  manager->NextChunk();
+  EXPECT_TRUE(Drain().empty()) << "stepping posts nothing";
+  manager->Start();
+  EXPECT_FALSE(manager->FramesHalted());
+  const auto codes = CodesUntil(TRACK_NOTIFY_PLAY_ENDED);
+  ASSERT_GE(codes.size(), 3u);
+  EXPECT_EQ(codes.front(), TRACK_NOTIFY_POSITION);  // the start's seek to the trackbar
+  EXPECT_EQ(codes.back(), TRACK_NOTIFY_PLAY_ENDED);
+  EXPECT_GE(std::count(codes.begin(), codes.end(), TRACK_NOTIFY_REFRESH), 5);
+  EXPECT_FALSE(manager->Playing());
+  EXPECT_TRUE(manager->FramesHalted());
+  EXPECT_EQ(manager->PlayOffsetMs(), 0u);
+  manager->WithWindow([](CVideoSiteWindow* w) {
+    EXPECT_EQ(w->Frame()->TrackbarPos(), 0);
+    EXPECT_EQ(w->PositionMs(), 1000);
+    return 0;
+  });
+}
+
+TEST_F(VideoManagerTest, TheFilesEndBeforeTheChunksEndStopsLikeAChunkEnd) {
+  // 3.000 s: the one chunk is 3000 ms long and the last frame stands at 2960 ms.
+  OpenAndWait(Lesson({}, "short.avi"));
+  ASSERT_EQ(manager->CurrentChunkLengthMs(), 3000u);
+  manager->Start();
+  const auto codes = CodesUntil(TRACK_NOTIFY_PLAY_ENDED);
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes.back(), TRACK_NOTIFY_PLAY_ENDED);
+  EXPECT_FALSE(manager->Playing());
+}
+
+TEST_F(VideoManagerTest, StepsAtTheListsEndsChangeNothingAndPostNothing) {
+  const std::string path = Lesson({}, "steps.mp4");
+  WriteBytes(dir + "/steps.cif", Cif({0, 1000, 1000, 2000}));
+  OpenAndWait(path);
+  manager->PrevChunk();
+  EXPECT_EQ(manager->CurrentChunk(), 0);
+  manager->NextChunk();
+  manager->NextChunk();
+  EXPECT_EQ(manager->CurrentChunk(), 1);
+  EXPECT_TRUE(Drain().empty());
+}
+
+TEST_F(VideoManagerTest, ABookmarkSplitsTheCurrentChunkOnlyInsideIt) {
+  const std::string path = Lesson({}, "marks.mp4");
+  WriteBytes(dir + "/marks.cif", Cif({0, 1000, 1000, 1000, 2000, 1000}));
+  OpenAndWait(path);
+  manager->NextChunk();
+  ShowAtTrackbar(0);
+  EXPECT_FALSE(manager->InsertBookmark()) << "at the chunk's start";
+  EXPECT_FALSE(manager->ChunkDataModified());
+  ShowAtTrackbar(400);  // 1000 + 1000 x 400 / 1000 = 1400 ms
+  ASSERT_TRUE(manager->InsertBookmark());
+  EXPECT_EQ(CodesUntil(TRACK_NOTIFY_IDLE), (std::vector<std::uintptr_t>{TRACK_NOTIFY_IDLE}));
+  EXPECT_TRUE(manager->ChunkDataModified());
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> got;
+  for (const VideoChunk& c : manager->Chunks()) got.emplace_back(c.startMs, c.lengthMs);
+  EXPECT_EQ(got, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+                     {0, 1000}, {1000, 400}, {1400, 600}, {2000, 1000}}));
+  EXPECT_TRUE(manager->FramesHalted());
+  manager->WithWindow([](CVideoSiteWindow* w) { return w->Frame()->TrackbarPos(); });
+  EXPECT_EQ(manager->WithWindow([](CVideoSiteWindow* w) { return w->Frame()->TrackbarPos(); }),
+            1000);
+
+  // Removing it joins the chunk with the next again, and that is unsaved work too.
+  ASSERT_TRUE(manager->WriteChunkFile());
+  EXPECT_FALSE(manager->ChunkDataModified());
+  manager->RemoveBookmark();
+  got.clear();
+  for (const VideoChunk& c : manager->Chunks()) got.emplace_back(c.startMs, c.lengthMs);
+  EXPECT_EQ(got, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+                     {0, 1000}, {1000, 1000}, {2000, 1000}}));
+  EXPECT_TRUE(manager->ChunkDataModified());
+}
+
+TEST_F(VideoManagerTest, ChunkListAndTextsAreSavedBesideTheVideoAndReadBack) {
+  const std::string path = Lesson({}, "my.lesson.mkv");
+  OpenAndWait(path);
+  EXPECT_EQ(manager->BuildChunkTexts(), (std::vector<std::uint8_t>{0xFF, 0xFE, '\r', 0, '\n', 0}));
+  EXPECT_FALSE(manager->TextsLoaded());
+  ShowAtTrackbar(500);  // 1500 ms: the frame standing from 1480 ms
+  ASSERT_TRUE(manager->InsertBookmark());
+  CodesUntil(TRACK_NOTIFY_IDLE);
+  manager->SetCurrentChunkText(u"Hello");
+  EXPECT_TRUE(manager->TextsLoaded());
+  ASSERT_TRUE(manager->WriteChunkFile());
+  WriteBytes(dir + "/my.lesson.txt", manager->BuildChunkTexts());
+  std::ifstream cif(dir + "/my.lesson.cif", std::ios::binary);
+  std::vector<std::uint8_t> body((std::istreambuf_iterator<char>(cif)), {});
+  EXPECT_EQ(body, Cif({0, 1480, 1480, 1520}));
+
+  OpenAndWait(path);
+  ASSERT_EQ(manager->ChunkCount(), 2);
+  EXPECT_TRUE(manager->TextsLoaded());
+  EXPECT_EQ(manager->CurrentChunkText(), u"Hello");
+  EXPECT_FALSE(manager->ChunkDataModified());
+}
+
+TEST_F(VideoManagerTest, TheWholeFileViewSetsTheListAsideAndBringsItBack) {
+  const std::string path = Lesson({}, "whole.mp4");
+  WriteBytes(dir + "/whole.cif", Cif({0, 1000, 1000, 2000}));
+  OpenAndWait(path);
+  manager->NextChunk();
+  manager->SetWholeFile(true);
+  EXPECT_EQ(CodesUntil(TRACK_NOTIFY_LOADED), (std::vector<std::uintptr_t>{2}));
+  ASSERT_EQ(manager->ChunkCount(), 1);
+  EXPECT_EQ(manager->CurrentChunkLengthMs(), 3000u);
+  manager->SetWholeFile(false);
+  EXPECT_EQ(CodesUntil(TRACK_NOTIFY_LOADED), (std::vector<std::uintptr_t>{2}));
+  EXPECT_EQ(manager->ChunkCount(), 2);
+  EXPECT_EQ(manager->CurrentChunk(), 0);
+}
+
+TEST_F(VideoManagerTest, TrackbarScrollCodesHaltOnlyDuringAThumbDrag) {
+  OpenAndWait(Lesson({}, "drag.mp4"));
+  auto halted = [&] { return manager->FramesHalted(); };
+  auto scroll = [&](int code) {
+    plat::PostThreadMessage(manager->HelperThreadId(), WM_HSCROLL, plat::WPARAM(code), 0);
+    return CodesUntil(TRACK_NOTIFY_POSITION);
+  };
+  manager->Start();
+  CodesUntil(TRACK_NOTIFY_POSITION);
+  ASSERT_FALSE(halted());
+  // A click's end without a drag leaves the frames running.
+  scroll(3);
+  scroll(TB_ENDTRACK);
+  EXPECT_FALSE(halted());
+  // A drag halts them and its end lets them run again.
+  scroll(TB_THUMBTRACK);
+  EXPECT_TRUE(halted());
+  scroll(TB_ENDTRACK);
+  EXPECT_FALSE(halted());
+  // Paused, a drag's end leaves them halted.
+  manager->TogglePause();
+  scroll(TB_THUMBTRACK);
+  scroll(TB_ENDTRACK);
+  EXPECT_TRUE(halted());
+  manager->Stop();
+}
+
+TEST_F(VideoManagerTest, ReplacingOrClosingTheWindowWhilePlayingIsSafe) {
+  const std::string a = Lesson({}, "a.mp4");
+  VideoSpec other;
+  other.container = "mkv";
+  const std::string b = Lesson(other, "b.mkv");
+  OpenAndWait(a);
+  manager->Start();
+  CodesUntil(TRACK_NOTIFY_REFRESH);
+  manager->Open(b, nullptr);  // replaced while the helper ticks and the jobs run
+  manager->Open(a, nullptr);  // and again before the last open finished
+  const auto codes = CodesUntil(TRACK_NOTIFY_LOADED);
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes.back(), TRACK_NOTIFY_LOADED);
+  EXPECT_EQ(manager->MediaPath(), a);
+  manager->Start();
+  CodesUntil(TRACK_NOTIFY_REFRESH);
+  manager->CloseWindow();
+  EXPECT_EQ(manager->ChunkCount(), 0);
+  EXPECT_TRUE(manager->FramesHalted());
+}
+
+}  // namespace
+}  // namespace vts
+
+namespace vts {
+namespace {
+
+// A window system that records what the manager asks of the dialog's window.
+class RecordingWindows : public IVideoWindowSystem {
+ public:
+  WindowRect owner{100, 50, 700, 520};
+  WindowRect screen{0, 0, 1600, 900};
+  std::vector<std::pair<int, int>> moves;
+  std::vector<WindowRect> frames;
+  bool OwnerRect(void*, WindowRect* r) override {
+    *r = owner;
+    return true;
+  }
+  void MoveOwner(void*, int x, int y) override {
+    moves.emplace_back(x, y);
+    owner = {x, y, x + owner.Width(), y + (owner.bottom - owner.top)};
+  }
+  WindowRect ScreenRect(void*) override { return screen; }
+  std::unique_ptr<IVideoFrameHost> CreateFrame(CVideoSiteWindow& site, void* owner, int x, int y,
+                                               int width, int height) override {
+    frames.push_back({x, y, x + width, y + height});
+    return HeadlessVideoWindowSystem()->CreateFrame(site, owner, x, y, width, height);
+  }
+};
+
+TEST(VideoManagerWindows, TheDialogMovesRightOnceAndBothWindowsStayOnTheScreen) {
+  audio::VirtualEndpoints::Instance()->Reset();
+  struct Case {
+    WindowRect owner;
+    std::pair<int, int> move;  // where the dialog goes
+    int videoLeft;
+  } cases[] = {
+      {{700, 50, 1300, 520}, {1000, 50}, 400},   // half of 600 to the right, the video at its left
+      {{100, 50, 700, 520}, {600, 50}, 0},       // the video would start off the screen's left
+      {{1200, 50, 1800, 520}, {1000, 50}, 400},  // a dialog hanging over the right edge
+  };
+  for (const Case& c : cases) {
+    auto windows = std::make_shared<RecordingWindows>();
+    windows->owner = c.owner;
+    CVideoManager manager(nullptr, audio::VirtualEndpoints::Instance(), windows);
+    int dummy;
+    manager.Open("/nowhere/a.mp4", &dummy);
+    manager.Open("/nowhere/b.mp4", &dummy);  // a second open does not move it again
+    ASSERT_EQ(windows->moves.size(), 1u);
+    EXPECT_EQ(windows->moves[0], c.move);
+    ASSERT_EQ(windows->frames.size(), 2u);
+    for (const WindowRect& f : windows->frames) {
+      EXPECT_EQ(f.left, c.videoLeft);
+      EXPECT_EQ(f.Width(), c.owner.Width());
+      EXPECT_EQ(f.bottom - f.top, 400);
+      EXPECT_GE(f.left, windows->screen.left);
+      EXPECT_LE(windows->owner.right, windows->screen.right);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vts

@@ -1,0 +1,226 @@
+// The video window's media side on the headless window system and the virtual sound
+// backend: opening and its failures, seeking to the frame of a time in each container,
+// drawing letterboxed into the back buffer, and the sound handed to the voice.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "audio/virtual_endpoints.h"
+#include "video/video_site_window.h"
+#include "video/video_voice.h"
+#include "video_fixtures.h"
+
+namespace vts {
+namespace {
+
+using test::MakeVideo;
+using test::VideoSpec;
+
+using test::WaitFor;
+
+class VideoSite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    backend = audio::VirtualEndpoints::Instance();
+    backend->Reset();
+    windows = HeadlessVideoWindowSystem();
+  }
+  void TearDown() override { site.reset(); }
+
+  // Opens `path` and waits for the open job's completion.
+  void Open(const std::string& path) {
+    site = std::make_unique<CVideoSiteWindow>(nullptr, nullptr, backend);
+    site->outputDeviceName = u"virtual_speaker";
+    ASSERT_TRUE(site->Create(*windows, nullptr, 0, 0, 640, 0, 0, 0));
+    std::atomic<bool> done{false};
+    site->OpenSourceFileName(path, [&] { done = true; });
+    ASSERT_TRUE(WaitFor([&] { return done.load(); }));
+  }
+
+  // The frame number drawn after the trackbar's seek to `ms`.
+  int FrameAt(std::uint32_t ms) {
+    const auto before = site->FramesDrawn();
+    site->SetTime(ms);
+    if (!WaitFor([&] { return site->FramesDrawn() > before; })) return -2;
+    return DrawnFrameNumber();
+  }
+  int DrawnFrameNumber(FloatRect* where = nullptr) {
+    std::lock_guard lock(site->DrawingLock());
+    const QImage* img = site->BackBuffer();
+    if (!img) return -3;
+    const FloatRect r = LetterboxRect(320, 240, float(img->width()), float(img->height()));
+    if (where) *where = r;
+    return test::ReadFrameNumber(*img, r);
+  }
+
+  std::shared_ptr<audio::VirtualEndpoints> backend;
+  std::shared_ptr<IVideoWindowSystem> windows;
+  std::unique_ptr<CVideoSiteWindow> site;
+};
+
+TEST_F(VideoSite, OpeningFailuresEndTheJobWithTheirTextAndNoTimer) {
+  const std::string dir = std::string(VTS_TEST_ROOT_BASE);
+  const std::string garbage = dir + "/not-a-video-" + std::to_string(getpid()) + ".mp4";
+  std::ofstream(garbage) << "this is no video at all";
+  VideoSpec silent;
+  silent.withSound = false;
+  struct Case {
+    std::string path;
+    const char* text;
+  } cases[] = {
+      {dir + "/missing.mp4", kOpenFailedText},
+      {garbage, kOpenFailedText},
+      {MakeVideo(silent), kNoStreamsText},
+  };
+  for (const Case& c : cases) {
+    testing::internal::CaptureStderr();
+    Open(c.path);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(site->IsOpen()) << c.path;
+    EXPECT_EQ(site->OpenError(), c.text) << c.path;
+    EXPECT_NE(err.find(c.text), std::string::npos) << err;
+    // Nothing decodes or draws afterwards, even with the frames running.
+    site->halted = 0;
+    site->DecodeNext(2);
+    site->SetTime(500);
+    EXPECT_EQ(site->FramesDrawn(), 0u);
+    EXPECT_FALSE(site->HasVoice());
+    site.reset();
+  }
+  std::remove(garbage.c_str());
+}
+
+TEST_F(VideoSite, SeeksShowTheFrameOfTheTimeAskedInEveryContainer) {
+  struct Case {
+    VideoSpec spec;
+    double fps;
+    std::vector<std::uint32_t> times;
+  };
+  VideoSpec longX264;
+  longX264.seconds = 10.9;
+  longX264.keyframeInterval = 250;  // one keyframe every 10 s: seeks must decode up to the time
+  VideoSpec ntsc;
+  ntsc.rate = "30000/1001";
+  auto with = [](std::string container) {
+    VideoSpec s;
+    s.container = std::move(container);
+    return s;
+  };
+  const Case cases[] = {
+      {longX264, 25.0, {0, 1000, 5000, 2480, 10020}},
+      {with("mkv"), 25.0, {0, 1000, 2480, 1500}},
+      {with("avi"), 25.0, {0, 1000, 2480, 1500}},
+      {with("mpg"), 25.0, {0, 1000, 2480, 1500}},  // the container starts at 0.5 s
+      {ntsc, 30000.0 / 1001.0, {0, 1000, 2002}},
+  };
+  for (const Case& c : cases) {
+    Open(MakeVideo(c.spec));
+    ASSERT_TRUE(site->IsOpen()) << c.spec.container;
+    for (std::uint32_t ms : c.times) {
+      const int expected = int(std::floor(ms * c.fps / 1000.0 + 1e-6));
+      EXPECT_EQ(FrameAt(ms), expected) << c.spec.container << " " << c.spec.rate << " at " << ms;
+      EXPECT_NEAR(double(site->PositionMs()), expected * 1000.0 / c.fps, 1.0);
+    }
+    site.reset();
+  }
+}
+
+TEST_F(VideoSite, PositionOfAFrameUsesTheStreamTimeBaseIn64Bits) {
+  VideoSpec ntsc;
+  ntsc.rate = "30000/1001";
+  ntsc.seconds = 10.9;
+  Open(MakeVideo(ntsc));
+  EXPECT_EQ(site->FrameInterval(), 333'333);
+  EXPECT_EQ(FrameAt(10'010), 300);
+  EXPECT_EQ(site->PositionMs(), 10'010);  // frame 300 at 1001/30000
+}
+
+TEST_F(VideoSite, FramesAreDrawnLetterboxedIntoABitmapReusedWhileTheSizeHolds) {
+  Open(MakeVideo({}));
+  ASSERT_EQ(FrameAt(400), 10);
+  const auto key = site->FrameBitmapKey();
+  ASSERT_EQ(FrameAt(800), 20);
+  EXPECT_EQ(site->FrameBitmapKey(), key);
+  FloatRect r;
+  DrawnFrameNumber(&r);
+  std::lock_guard lock(site->DrawingLock());
+  const QImage& img = *site->BackBuffer();
+  ASSERT_EQ(img.size(), QSize(640, 360));
+  EXPECT_NEAR(r.left, 80.0, 0.01);  // 320 x 240 in 640 x 360: 480 wide, bars of 80
+  for (int y : {5, 180, 350}) {
+    EXPECT_EQ(qGray(img.pixel(40, y)), 0) << y;
+    EXPECT_EQ(qGray(img.pixel(600, y)), 0) << y;
+  }
+  EXPECT_GT(qGray(img.pixel(320, 300)) + qRed(img.pixel(200, 200)) + qBlue(img.pixel(400, 200)), 0);
+}
+
+TEST_F(VideoSite, SoundHandedToTheVoiceIsPlayedOrFlushedAcrossPauseAndSeek) {
+  VideoSpec spec;
+  spec.seconds = 4;
+  Open(MakeVideo(spec));
+  ASSERT_TRUE(site->HasVoice());
+  VideoVoice* voice = site->Voice();
+  site->halted = 0;
+  ASSERT_TRUE(WaitFor([&] { return site->PositionMs() >= 1000; }));
+  site->halted = 1;  // pause: the voice stops, its queue stays
+  site->StopVoice();
+  const auto held = voice->FramesConsumed();
+  ASSERT_TRUE(WaitFor([&] { return site->QueuedSoundBuffers() > 0 || true; }));
+  EXPECT_FALSE(voice->Started());
+  EXPECT_EQ(voice->FramesConsumed(), held);
+  site->SetTime(500);  // seek back: what waited is flushed
+  ASSERT_TRUE(WaitFor([&] { return site->QueuedSoundBuffers() <= 1; }));
+  site->halted = 0;
+  ASSERT_TRUE(WaitFor([&] { return site->EndOfFile() && site->QueuedSoundBuffers() == 0; }));
+  EXPECT_EQ(voice->FramesConsumed() + voice->FramesFlushed(), site->SoundFramesSubmitted());
+  // 4 s of the file, less the 0.5 s sought over again, at least: each frame heard once or
+  // sought.
+  EXPECT_GE(voice->FramesConsumed(), std::uint64_t(44100 * 3.4));
+
+  // What the speaker played is the 440 Hz sine.
+  std::vector<float> played = backend->Played("virtual_speaker");
+  ASSERT_GT(played.size(), 48000u);
+  int crossings = 0, frames = 0;
+  for (std::size_t i = 2; i + 1 < played.size(); i += 2) {
+    if (std::fabs(played[i]) < 1e-4f && std::fabs(played[i - 2]) < 1e-4f) continue;
+    ++frames;
+    if ((played[i - 2] < 0) != (played[i] < 0)) ++crossings;
+  }
+  const double hz = crossings / 2.0 / (frames / 48000.0);
+  EXPECT_NEAR(hz, 440.0, 15.0);
+}
+
+}  // namespace
+}  // namespace vts
+
+namespace vts {
+namespace {
+
+TEST_F(VideoSite, ThePicturePlaysOnWithoutAVoiceOrWhenItsDeviceGoes) {
+  for (bool deviceAtStart : {false, true}) {
+    SCOPED_TRACE(deviceAtStart ? "device removed while playing" : "no output device");
+    backend->Reset(deviceAtStart);
+    Open(MakeVideo({}));
+    ASSERT_TRUE(site->IsOpen());
+    EXPECT_EQ(site->HasVoice(), deviceAtStart);
+    site->halted = 0;
+    if (deviceAtStart) {
+      ASSERT_TRUE(WaitFor([&] { return site->PositionMs() >= 500; }));
+      backend->RemoveDevice("virtual_speaker");
+    }
+    // The whole 3 s file is drawn in about its own time, never held for the missing sound.
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor([&] { return site->PositionMs() >= 2900; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(15));
+    site->halted = 1;
+    site.reset();
+  }
+}
+
+}  // namespace
+}  // namespace vts

@@ -1,0 +1,46 @@
+// The track operations the recorder window's transport, file and exit handlers call, in one
+// overridable place: the default forwards to CSoundTrack; tests wrap it to see the calls.
+// UI thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vts {
+
+class CSoundTrack;
+
+class TrackOps {
+ public:
+  virtual ~TrackOps() = default;
+
+  virtual void Play(CSoundTrack& track);
+  virtual void StopPlayback(CSoundTrack& track);
+  virtual void ToggleRecord(CSoundTrack& track);
+  virtual void TogglePause(CSoundTrack& track);
+  virtual void SelectChunk(CSoundTrack& track, int index);
+  // Appends an empty chunk; its index, or -1 when none could be made.
+  virtual int AddChunk(CSoundTrack& track);
+  virtual void Close(CSoundTrack& track);
+  virtual void FreeChunks(CSoundTrack& track);
+  virtual void RedrawWaveform(CSoundTrack& track, std::uint32_t firstFrame,
+                              std::uint32_t framesPerPixel);
+
+  // Loading and saving on the track's own threads. False when nothing was started (the
+  // caller then re-enables itself); the track's thread posts its notice otherwise.
+  virtual bool StartLoad(CSoundTrack& track, const std::string& path);
+  virtual bool SaveAsync(CSoundTrack& track, const std::string& path);
+  // Saves on the calling thread; true when the file was written.
+  virtual bool SaveTrack(CSoundTrack& track, const std::string& path);
+  // Waits until a save of the track that is running has ended.
+  virtual void WaitForSave(CSoundTrack& track);
+  // The side files beside the media.
+  virtual bool WriteChunkList(CSoundTrack& track, const std::string& path);
+  virtual std::vector<std::uint8_t> BuildChunkTexts(CSoundTrack& track);
+  virtual bool BuildPackage(CSoundTrack& track, const std::string& path);
+  // Whether this build's tracks can load and save files at all.
+  virtual bool CanLoadAndSave() const;
+};
+
+}  // namespace vts

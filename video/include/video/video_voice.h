@@ -1,0 +1,97 @@
+// The video's sound voice: a queue of 16-bit stereo buffers at the stream's own rate played
+// on one output endpoint through the endpoint layer. Start plays, Stop pauses with the queue
+// kept, FlushSourceBuffers hands every queued buffer back. Each buffer comes back through the
+// end-of-buffer callback on the voice's own thread once it has been read, or flushed.
+//
+// Threading: all operations from any thread. The callback runs on the voice's thread with no
+// voice lock held; it may call the voice again.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct SwrContext;
+
+namespace vts {
+namespace audio {
+class AudioClient;
+class EndpointBackend;
+}  // namespace audio
+
+struct VoiceBuffer {
+  std::vector<std::int16_t> samples;  // interleaved stereo
+  std::int64_t startMs = 0;           // media position of the first frame
+  std::uint32_t Frames() const { return std::uint32_t(samples.size() / 2); }
+};
+
+class VideoVoice {
+ public:
+  using BufferEnd = std::function<void(std::unique_ptr<VoiceBuffer>)>;
+
+  // Null when the endpoint cannot be opened (no server, unknown device): the video then
+  // plays without sound.
+  static std::unique_ptr<VideoVoice> Create(std::shared_ptr<audio::EndpointBackend> backend,
+                                            const std::string& deviceId, std::uint32_t sampleRate,
+                                            BufferEnd onBufferEnd);
+  ~VideoVoice();
+  VideoVoice(const VideoVoice&) = delete;
+  VideoVoice& operator=(const VideoVoice&) = delete;
+
+  void SubmitSourceBuffer(std::unique_ptr<VoiceBuffer> buffer);
+  void Start();
+  void Stop();
+  void FlushSourceBuffers();
+  bool Started() const { return started_.load(); }
+  // The endpoint went away: the voice plays nothing more (the picture goes on without it).
+  bool Lost() const { return deviceLost_.load(); }
+  // Media position (ms) of the sound leaving the speaker now; empty before any sound was
+  // handed to the endpoint since the last flush.
+  std::optional<std::int64_t> PlayedPositionMs();
+  // Sound in hand: queued here and waiting in the endpoint, in ms.
+  std::int64_t BufferedMs();
+  // Source frames handed to the endpoint since creation (tests compare it with the decoded).
+  std::uint64_t FramesConsumed() const { return framesConsumed_.load(); }
+  // Source frames handed back unplayed by flushes.
+  std::uint64_t FramesFlushed() const { return framesFlushed_.load(); }
+  std::uint32_t SampleRate() const { return rate_; }
+
+ private:
+  VideoVoice() = default;
+  void ThreadProc();
+  void Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended);
+
+  std::unique_ptr<audio::AudioClient> client_;
+  SwrContext* resampler_ = nullptr;
+  std::uint32_t rate_ = 0;
+  std::uint32_t mixRate_ = 0;
+  std::uint32_t mixChannels_ = 0;
+  std::uint32_t bufferFrames_ = 0;
+  BufferEnd onBufferEnd_;
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::unique_ptr<VoiceBuffer>> queue_;
+  std::uint32_t usedInFront_ = 0;  // frames of the front buffer already handed over
+  bool flushRequested_ = false;
+  std::atomic<bool> deviceLost_{false};
+  bool quit_ = false;
+  std::atomic<bool> started_{false};
+  std::atomic<std::uint64_t> framesConsumed_{0};
+  std::atomic<std::uint64_t> framesFlushed_{0};
+  std::optional<std::int64_t> writtenEndMs_;  // media ms at the end of what was handed over
+  // The played position on the clock: where it stood at the steady-clock ms `anchorMs_`.
+  std::optional<std::int64_t> anchorMs_;
+  std::int64_t anchorPosMs_ = 0;
+  std::thread thread_;
+};
+
+}  // namespace vts

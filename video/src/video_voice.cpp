@@ -1,0 +1,228 @@
+// The video's sound voice over the endpoint layer.
+#include "video/video_voice.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <chrono>
+
+#include "audio/endpoint.h"
+
+namespace vts {
+
+namespace {
+constexpr std::uint64_t kEndpointBufferUs = 200'000;
+// The endpoint's event is the main wake-up; this bounds a wait when one is missed.
+constexpr auto kServicePeriod = std::chrono::milliseconds(10);
+}  // namespace
+
+std::unique_ptr<VideoVoice> VideoVoice::Create(std::shared_ptr<audio::EndpointBackend> backend,
+                                               const std::string& deviceId,
+                                               std::uint32_t sampleRate, BufferEnd onBufferEnd) {
+  if (!backend || sampleRate == 0) return nullptr;
+  std::shared_ptr<audio::Device> device;
+  if (!deviceId.empty()) device = backend->GetDevice(deviceId);
+  if (!device) {
+    // An unset (or unknown) output id plays on the default output, as a voice on the default
+    // device would.
+    if (auto def = backend->GetDefaultEndpoint(DataFlow::Render))
+      device = backend->GetDevice(def->id);
+  }
+  if (!device) return nullptr;
+  std::unique_ptr<VideoVoice> v(new VideoVoice);
+  v->client_ = device->Activate();
+  if (!v->client_) return nullptr;
+  audio::MixFormat mix;
+  if (v->client_->GetMixFormat(&mix) != audio::Status::Ok || mix.channels == 0 ||
+      mix.samplesPerSec == 0)
+    return nullptr;
+  if (v->client_->Initialize(audio::kStreamFlagEventCallback, kEndpointBufferUs, mix) !=
+      audio::Status::Ok)
+    return nullptr;
+  VideoVoice* raw = v.get();
+  if (v->client_->SetEventCallback([raw] { raw->wake_.notify_one(); }) != audio::Status::Ok ||
+      v->client_->GetBufferSize(&v->bufferFrames_) != audio::Status::Ok ||
+      v->client_->GetService() != audio::Status::Ok)
+    return nullptr;
+  v->rate_ = sampleRate;
+  v->mixRate_ = mix.samplesPerSec;
+  v->mixChannels_ = mix.channels;
+  AVChannelLayout in = AV_CHANNEL_LAYOUT_STEREO, out;
+  av_channel_layout_default(&out, int(mix.channels));
+  int rc = swr_alloc_set_opts2(&v->resampler_, &out, AV_SAMPLE_FMT_FLT, int(mix.samplesPerSec), &in,
+                               AV_SAMPLE_FMT_S16, int(sampleRate), 0, nullptr);
+  av_channel_layout_uninit(&out);
+  if (rc < 0 || swr_init(v->resampler_) < 0) return nullptr;
+  v->onBufferEnd_ = std::move(onBufferEnd);
+  v->thread_ = std::thread([raw] { raw->ThreadProc(); });
+  return v;
+}
+
+VideoVoice::~VideoVoice() {
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  if (client_) {
+    client_->SetEventCallback([] {});
+    client_->Stop();
+  }
+  client_.reset();
+  swr_free(&resampler_);
+}
+
+void VideoVoice::SubmitSourceBuffer(std::unique_ptr<VoiceBuffer> buffer) {
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(buffer));
+  }
+  wake_.notify_one();
+}
+
+void VideoVoice::Start() {
+  std::lock_guard lock(mutex_);
+  if (started_.load() || deviceLost_.load()) return;
+  started_.store(true);
+  anchorMs_.reset();
+  client_->Start();
+  wake_.notify_one();
+}
+
+void VideoVoice::Stop() {
+  std::lock_guard lock(mutex_);
+  if (!started_.load()) return;
+  started_.store(false);
+  anchorMs_.reset();  // the position stands still while stopped
+  client_->Stop();
+}
+
+void VideoVoice::FlushSourceBuffers() {
+  {
+    std::lock_guard lock(mutex_);
+    flushRequested_ = true;
+  }
+  wake_.notify_one();
+}
+
+std::optional<std::int64_t> VideoVoice::PlayedPositionMs() {
+  std::lock_guard lock(mutex_);
+  if (!writtenEndMs_) return std::nullopt;
+  std::uint32_t padding = 0;
+  if (client_->GetCurrentPadding(&padding) != audio::Status::Ok) padding = 0;
+  const std::int64_t raw =
+      *writtenEndMs_ - std::int64_t(padding) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
+  // An endpoint reports its padding in steps (a sound server takes its data in blocks):
+  // the position runs on the clock between them and is pulled gently towards each report,
+  // so that frames paced by it come evenly, not in bursts.
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+  if (!anchorMs_ || !started_.load()) {
+    anchorPosMs_ = raw;
+    anchorMs_ = now;
+    return raw;
+  }
+  const std::int64_t predicted = anchorPosMs_ + (now - *anchorMs_);
+  const std::int64_t error = raw - predicted;
+  anchorPosMs_ = (error > 250 || error < -250) ? raw : predicted + error / 8;
+  anchorMs_ = now;
+  return std::min(anchorPosMs_, *writtenEndMs_);
+}
+
+std::int64_t VideoVoice::BufferedMs() {
+  std::lock_guard lock(mutex_);
+  std::uint64_t frames = 0;
+  for (const auto& b : queue_) frames += b->Frames();
+  frames -= std::min<std::uint64_t>(usedInFront_, frames);
+  std::uint32_t padding = 0;
+  if (client_->GetCurrentPadding(&padding) != audio::Status::Ok) padding = 0;
+  return std::int64_t(frames * 1000 / std::max<std::uint32_t>(rate_, 1)) +
+         std::int64_t(padding) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
+}
+
+void VideoVoice::Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended) {
+  while (!queue_.empty() && started_.load()) {
+    VoiceBuffer& b = *queue_.front();
+    std::uint32_t padding = 0;
+    audio::Status st = client_->GetCurrentPadding(&padding);
+    if (st != audio::Status::Ok) {
+      if (st == audio::Status::DeviceLost) deviceLost_.store(true);
+      return;
+    }
+    const std::uint32_t freeFrames = bufferFrames_ - std::min(padding, bufferFrames_);
+    const std::uint32_t remaining = b.Frames() - std::min(usedInFront_, b.Frames());
+    if (remaining > 0 && freeFrames == 0) return;
+    std::int64_t take = 0;
+    int written = 0;
+    if (remaining > 0) {
+      // Ask for no more source frames than fit once converted to the endpoint's rate.
+      const std::int64_t fit = av_rescale_rnd(freeFrames, rate_, mixRate_, AV_ROUND_DOWN);
+      take = std::min<std::int64_t>(remaining, std::max<std::int64_t>(fit - 2, 0));
+      if (take == 0) return;
+      float* out = nullptr;
+      st = client_->GetRenderBuffer(freeFrames, &out);
+      if (st != audio::Status::Ok) {
+        if (st == audio::Status::DeviceLost) deviceLost_.store(true);
+        return;
+      }
+      const std::uint8_t* in =
+          reinterpret_cast<const std::uint8_t*>(b.samples.data() + std::size_t(usedInFront_) * 2);
+      auto* outPtr = reinterpret_cast<std::uint8_t*>(out);
+      written = swr_convert(resampler_, &outPtr, int(freeFrames), &in, int(take));
+      if (written < 0) written = 0;
+      client_->ReleaseRenderBuffer(std::uint32_t(written));
+      usedInFront_ += std::uint32_t(take);
+      framesConsumed_ += std::uint64_t(take);
+      writtenEndMs_ = b.startMs + std::int64_t(usedInFront_) * 1000 / rate_;
+    }
+    if (usedInFront_ >= b.Frames()) {
+      ended.push_back(std::move(queue_.front()));
+      queue_.pop_front();
+      usedInFront_ = 0;
+    }
+  }
+}
+
+void VideoVoice::ThreadProc() {
+  for (;;) {
+    std::vector<std::unique_ptr<VoiceBuffer>> ended;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait_for(lock, kServicePeriod);
+      if (quit_) break;
+      if (flushRequested_) {
+        flushRequested_ = false;
+        for (auto& b : queue_) {
+          framesFlushed_ += b->Frames();
+          ended.push_back(std::move(b));
+        }
+        if (!ended.empty()) framesFlushed_ -= std::min<std::uint64_t>(usedInFront_, framesFlushed_);
+        queue_.clear();
+        usedInFront_ = 0;
+        writtenEndMs_.reset();
+        anchorMs_.reset();
+        swr_convert(resampler_, nullptr, 0, nullptr, 0);  // nothing of the old sound stays
+        swr_init(resampler_);
+      } else if (!deviceLost_.load()) {
+        Feed(ended);
+      }
+      if (deviceLost_.load()) {
+        // The endpoint went: every buffer comes back so that nothing waits on it.
+        for (auto& b : queue_) ended.push_back(std::move(b));
+        queue_.clear();
+        usedInFront_ = 0;
+      }
+    }
+    for (auto& b : ended)
+      if (onBufferEnd_) onBufferEnd_(std::move(b));
+  }
+  // Buffers still queued at the end are dropped with the voice, as with a destroyed voice.
+}
+
+}  // namespace vts
