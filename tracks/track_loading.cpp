@@ -56,7 +56,7 @@ void CSoundTrack::LoadThreadProc(LoadRequest* request) {
 }
 
 void CSoundTrack::StartLoad(const std::string& path) {
-  if (loadThread.joinable()) loadThread.join();
+  WaitForLoad();
   loadThread = std::thread(&CSoundTrack::LoadThreadProc, new LoadRequest{this, path, 1});
 }
 

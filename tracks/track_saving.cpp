@@ -215,7 +215,7 @@ std::u16string Mp3ErrorText(int error) {
 
 bool CSoundTrack::SaveAsync(const std::string& path) {
   if (windowDisabledWhileSaving) windowDisabledWhileSaving(false);
-  if (saveThread.joinable()) saveThread.join();
+  WaitForSave();
   saveThread = std::thread(&CSoundTrack::SaveThreadProc, new SaveRequest{this, path, 1});
   return true;
 }

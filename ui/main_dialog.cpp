@@ -20,6 +20,7 @@
 #include "ui/gdi_font.h"
 #include "ui/graphic_slider.h"
 #include "ui/led_number.h"
+#include "ui/own_clipboard_edit.h"
 #include "ui/recording_light.h"
 #include "ui/transparent_button.h"
 
@@ -103,7 +104,7 @@ void CMainDlg::CreateControls() {
         break;
       }
       case ControlKind::MultiLineEdit: {
-        auto* e = new QPlainTextEdit(this);
+        auto* e = new COwnClipboardEdit(this);
         e->setStyleSheet(QString::fromLatin1(kEditStyle));
         e->setGeometry(r);
         e->setTabChangesFocus(true);

@@ -2,8 +2,8 @@
 // the window's own. The transport, file, exit, classroom, editing and device handlers are
 // filled in by their own files as those features land; until then they do nothing.
 #include <QLineEdit>
-#include <QMetaObject>
 #include <QPlainTextEdit>
+#include <QMetaObject>
 #include <array>
 
 #include "ui/dialog_messages.h"
@@ -76,25 +76,25 @@ std::span<const CMainDlg::MessageEntry> CMainDlg::MessageTable() {
 QStringList CMainDlg::SkinNames() {
   // The template's buttons, the paused look of MBUTPLAY (command 1033's pair) and every
   // look a handler switches a button to.
-  return {QStringLiteral("BUTOPENWAV"),      QStringLiteral("BUTSAVEWAV"),
-          QStringLiteral("BUTSENDWAV"),      QStringLiteral("BUTEXIT"),
-          QStringLiteral("BUTMINIMIZE"),     QStringLiteral("BUTPREVCHUNK"),
-          QStringLiteral("BUTNEXTCHUNK"),    QStringLiteral("BUTCUT"),
-          QStringLiteral("BUTMINUS"),        QStringLiteral("BUTPLUS"),
-          QStringLiteral("VBUTPLAYREC"),     QStringLiteral("VBUTPLAYPLAY"),
-          QStringLiteral("HBUTPLAYREC"),     QStringLiteral("HBUTPLAYPLAY"),
-          QStringLiteral("MBUTPREV"),        QStringLiteral("MBUTPLAY"),
-          QStringLiteral("MBUTSTOP"),        QStringLiteral("MBUTNEXT"),
-          QStringLiteral("MBUTERASE"),       QStringLiteral("BUTREMOVEBM"),
-          QStringLiteral("BUTINSERTBM"),     QStringLiteral("BUTSAVEBM"),
-          QStringLiteral("BUTCLOSEWAV"),     QStringLiteral("BUTMIXER"),
-          QStringLiteral("BUTPREV"),         QStringLiteral("BUTPAUSE"),
-          QStringLiteral("BUTPLAY"),         QStringLiteral("BUTSTOP"),
-          QStringLiteral("BUTNEXTB"),        QStringLiteral("BUTREC"),
-          QStringLiteral("BUTREPEAT"),       QStringLiteral("BUTCLEAR"),
-          QStringLiteral("MBUTPAUSE"),       QStringLiteral("BUTRECORDSTOP"),
+  return {QStringLiteral("BUTOPENWAV"),    QStringLiteral("BUTSAVEWAV"),
+          QStringLiteral("BUTSENDWAV"),    QStringLiteral("BUTEXIT"),
+          QStringLiteral("BUTMINIMIZE"),   QStringLiteral("BUTPREVCHUNK"),
+          QStringLiteral("BUTNEXTCHUNK"),  QStringLiteral("BUTCUT"),
+          QStringLiteral("BUTMINUS"),      QStringLiteral("BUTPLUS"),
+          QStringLiteral("VBUTPLAYREC"),   QStringLiteral("VBUTPLAYPLAY"),
+          QStringLiteral("HBUTPLAYREC"),   QStringLiteral("HBUTPLAYPLAY"),
+          QStringLiteral("MBUTPREV"),      QStringLiteral("MBUTPLAY"),
+          QStringLiteral("MBUTSTOP"),      QStringLiteral("MBUTNEXT"),
+          QStringLiteral("MBUTERASE"),     QStringLiteral("BUTREMOVEBM"),
+          QStringLiteral("BUTINSERTBM"),   QStringLiteral("BUTSAVEBM"),
+          QStringLiteral("BUTCLOSEWAV"),   QStringLiteral("BUTMIXER"),
+          QStringLiteral("BUTPREV"),       QStringLiteral("BUTPAUSE"),
+          QStringLiteral("BUTPLAY"),       QStringLiteral("BUTSTOP"),
+          QStringLiteral("BUTNEXTB"),      QStringLiteral("BUTREC"),
+          QStringLiteral("BUTREPEAT"),     QStringLiteral("BUTCLEAR"),
+          QStringLiteral("MBUTPAUSE"),     QStringLiteral("BUTRECORDSTOP"),
           QStringLiteral("HBUTPLAYRECSTOP"), QStringLiteral("VBUTPLAYRECSTOP"),
-          QStringLiteral("BUTPAUSEREC"),     QStringLiteral("BUTNEXT")};
+          QStringLiteral("BUTPAUSEREC"),   QStringLiteral("BUTNEXT")};
 }
 
 bool CMainDlg::Dispatch(int controlId, int code) {
@@ -147,9 +147,6 @@ bool CMainDlg::OnCommand(int controlId, int notifyCode) {
 
 void CMainDlg::OnNotify(int controlId, int code) { Dispatch(controlId, code); }
 
-void CMainDlg::OnVScroll(int code, int position, QWidget* slider) {}
-void CMainDlg::OnContextMenu(QWidget* window, QPoint point) {}
-
 void CMainDlg::EnableControls(bool enable) {
   constexpr int kClear = 1044;
   for (const auto& [id, button] : m_buttons)
@@ -167,23 +164,13 @@ void CMainDlg::SetBusy(bool busy) {
   }
 }
 
+
 // The exit path: main_dialog_exit.cpp.
 void CMainDlg::OnBnClickedMinimize() { showMinimized(); }
 
 // Opening and saving: main_dialog_files.cpp.
 // Classroom: main_dialog_classroom.cpp.
-// Editing and small commands.
-void CMainDlg::OnBnClickedMixer() {}
-void CMainDlg::OnBnClickedInsertBm() {}
-void CMainDlg::OnRClickInsertBm() {}
-void CMainDlg::OnBnClickedRemoveBm() {}
-void CMainDlg::OnDblClkChunkNumber() {}
-void CMainDlg::OnBnClickedPlus() {}
-void CMainDlg::OnBnClickedMinus() {}
-void CMainDlg::OnBnClickedClear() {}
-void CMainDlg::OnEnChangeMasterText() {}
-void CMainDlg::OnEnChangeStudentText() {}
-void CMainDlg::OnBnClickedMasterErase() {}
+// Editing, levels and devices: main_dialog_editing.cpp, main_dialog_devices.cpp.
 // Transport: main_dialog_transport.cpp.
 
 // Messages.

@@ -19,6 +19,8 @@
 #include <filesystem>
 
 #include "core/app_core.h"
+#include "core/data_folder.h"
+#include "core/log.h"
 #include "core/paths.h"
 #include "core/product_name.h"
 #include "core/settings_files.h"
@@ -33,6 +35,7 @@
 #include "video/master_video.h"
 #include "ui/track_ops.h"
 #include "ui/transparent_button.h"
+#include "ui/url_list_dialog.h"
 
 namespace vts::ui {
 namespace {
@@ -167,7 +170,7 @@ void CMainDlg::UseTrackTimes() {
 
 void CMainDlg::ShowBusy() {
   setEnabled(false);
-  if (MasterTextEdit()) MasterTextEdit()->clear();
+  SetEditText(MasterTextEdit(), QString());
   if (FileNameEdit()) FileNameEdit()->setText(QStringLiteral("Please wait..."));
 }
 
@@ -271,15 +274,42 @@ void CMainDlg::ShowUrlMenu() {
   menu.addSeparator();
   QAction* manage = menu.addAction(QStringLiteral("Manage URL List..."));
   manage->setData(65535);
-  manage->setEnabled(false);  // the URL-list dialog is not part of this window yet
   QAction* chosen = menu.exec(QCursor::pos());
   if (!chosen) return;
   const int id = chosen->data().toInt();
   if (id == 1) {
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(kStartPage)));
   } else if (id >= 2 && id - 2 < static_cast<int>(urls.size())) {
-    QDesktopServices::openUrl(QUrl::fromUserInput(urls[id - 2]));
+    const QUrl url = UrlToOpen(urls[id - 2]);
+    if (url.isValid()) {
+      QDesktopServices::openUrl(url);
+    } else {
+      WriteLog(LOG_MAIN, "URL list: not a web address, not opened: " + urls[id - 2].toStdString());
+    }
+  } else if (id == 65535) {
+    RunUrlListDialog();
   }
+}
+
+QUrl CMainDlg::UrlToOpen(const QString& text) {
+  // The list is plain text anyone may edit: only web addresses are handed on.
+  const QUrl url = QUrl::fromUserInput(text.trimmed());
+  const QString scheme = url.scheme().toLower();
+  if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+    return {};
+  return url;
+}
+
+void CMainDlg::RunUrlListDialog() {
+  CAppCore* core = Core();
+  const std::u16string text = core && core->settings.urlList ? *core->settings.urlList : u"";
+  CUrlListDlg dialog(text, this);
+  dialog.exec();
+  if (!core) return;
+  core->settings.urlList = dialog.Text();
+  const std::string path = GetDataFolder() + "/" + kUrlListFileName;
+  if (!WriteUrlList(dialog.Text(), path))
+    WriteLog(LOG_MAIN, "URL list: " + path + " could not be written");
 }
 
 // --- saving -------------------------------------------------------------------------------
@@ -395,7 +425,7 @@ void CMainDlg::ReportFailedLoad() {
 }
 
 void CMainDlg::OnBnClickedCloseWav() {
-  if (MasterTextEdit()) MasterTextEdit()->clear();
+  SetEditText(MasterTextEdit(), QString());
   if (VideoOn()) {
     Video()->CloseWindow();
     OnVideoWindowGone();

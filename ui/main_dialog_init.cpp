@@ -29,9 +29,12 @@
 #include "platform/window_bus_qt.h"
 #include "tracks/sound_track.h"
 #include "tracks/track_waveform.h"
+#include "tracks/transport.h"
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
+#include "ui/hint_window.h"
 #include "ui/main_dialog.h"
+#include "ui/own_clipboard_edit.h"
 #include "tracks/transport.h"
 #include "ui/transparent_button.h"
 #include "ui/wait_window.h"
@@ -181,8 +184,10 @@ void CMainDlg::PostQuit(int code) {
 void CMainDlg::AddToolTip(int controlId, const QString& text) {
   QWidget* w = Control(controlId);
   // Hints only for controls that are shown.
-  if (!w || w->isHidden()) return;
-  w->setToolTip(text);
+  if (!w || w->isHidden() || !m_hintWindow) return;
+  // The control's window rectangle relative to the window's top-left corner.
+  const QRect area(w->mapTo(this, QPoint(0, 0)), w->size());
+  m_hintWindow->AddEntry(area, text, w);
   m_tooltips[controlId] = text;
 }
 
@@ -197,7 +202,7 @@ void CMainDlg::CreateWaveformWindows() {
     CSoundTrack* track;
     int x, y, width;
   };
-  const Place places[2] = {{core->masterTrack, 12, 125, 490}, {core->studentTrack, 88, 279, 342}};
+  const Place places[2] = {{MasterTrack(), 12, 125, 490}, {StudentTrack(), 88, 279, 342}};
   for (int i = 0; i < 2; ++i) {
     const Place& p = places[i];
     if (!p.track) continue;
@@ -243,18 +248,9 @@ bool CMainDlg::OnInitDialog() {
   const bool student = core && core->studentFlag;
 
   // The level sliders show the endpoints' own volumes (0 without a volume control).
-  if (core && core->masterTrack) {
-    CSoundTrack* m = core->masterTrack;
-    auto show = [](CGraphicSlider* slider, std::unique_ptr<audio::EndpointVolume>& volume,
-                   const std::u16string& device) {
-      if (!volume) CSoundTrack::GetEndpointVolume(device, &volume);
-      float level = 0.0f;
-      if (!volume || volume->GetMasterVolumeLevelScalar(&level) != audio::Status::Ok) level = 0;
-      slider->SetThumbOffset(
-          static_cast<int>(static_cast<float>(slider->Travel()) * std::min(1.0f, level)));
-    };
-    show(m_volumeSlider, m->outputVolume, m->outputDevice);
-    show(m_inputSlider, m->inputVolume, m->inputDevice);
+  if (CSoundTrack* m = core ? MasterTrack() : nullptr) {
+    ShowEndpointLevel(m_volumeSlider, m->outputVolume, m->outputDevice);
+    ShowEndpointLevel(m_inputSlider, m->inputVolume, m->inputDevice);
   }
 
   // A second copy at position 0 ends at once, before it is shown.
@@ -329,14 +325,19 @@ bool CMainDlg::OnInitDialog() {
     }
   }
 
+  // In a classroom position only text cut or copied inside the program is pasted.
+  if (position == 1 || position == 2) {
+    for (QPlainTextEdit* e : {m_masterText, m_studentText})
+      if (auto* own = qobject_cast<COwnClipboardEdit*>(e)) own->SetPrivateClipboard(true);
+  }
+
   // Caption-less, at its place.
   setGeometry(at.x(), at.y(), m_windowSize.width(), m_windowSize.height());
 
   // The please-wait window: made centred on the screen, then kept 300 x 80 on the window.
   if (!m_waitWindow) {
     const ScreenRect s = screens.empty() ? ScreenRect{} : screens.front();
-    m_waitWindow =
-        new WaitWindow(this, QRect(s.left, s.top, s.right - s.left, s.bottom - s.top));
+    m_waitWindow = new WaitWindow(this, QRect(s.left, s.top, s.right - s.left, s.bottom - s.top));
     QFont waitFont;
     waitFont.setPixelSize(11);
     waitFont.setStyleStrategy(QFont::PreferAntialias);
@@ -345,14 +346,15 @@ bool CMainDlg::OnInitDialog() {
                                  at.y() + (m_windowSize.height() - 80) / 2, 300, 80));
   }
 
+  if (!m_hintWindow) m_hintWindow = new HintWindow(this);
   for (const Tip& t : kTips) AddToolTip(t.id, QString::fromUtf8(t.text));
 
   // The tracks' notices come to this window.
   if (core) {
     m_notifyRelay = new NotifyRelay;
     m_notifyRelay->dialog = this;
-    for (CSoundTrack* track : {core->masterTrack, core->studentTrack})
-      if (track) track->notifyTarget = NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY};
+    for (CSoundTrack* track : {MasterTrack(), StudentTrack()})
+      if (track) track->SetNotifyTarget(NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY});
     if (core->videoManager) {
       core->videoManager->notifyTarget = NotifyTarget{0, m_notifyRelay, WM_TRACKNOTIFY};
       SetVideo(core->videoManager);
@@ -396,8 +398,8 @@ void CMainDlg::ReleaseStartResources() {
     m_notifyRelay->dialog = nullptr;
   }
   if (g_pAppCore) {
-    for (CSoundTrack* track : {g_pAppCore->masterTrack, g_pAppCore->studentTrack}) {
-      if (track && track->notifyTarget.window == m_notifyRelay) track->notifyTarget = {};
+    for (CSoundTrack* track : {MasterTrack(), StudentTrack()}) {
+      if (track && track->GetNotifyTarget().window == m_notifyRelay) track->SetNotifyTarget({});
     }
   }
   // The widgets go before the strips they show; the strips' drawers before the tracks.

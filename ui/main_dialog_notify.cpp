@@ -79,13 +79,14 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
         break;
       }
       if (!m_videoMode && master) {
-        // The load thread has posted its last word: collect it without waiting.
-        if (fromMaster && master->loadThread.joinable()) master->loadThread.detach();
+        // The load thread has posted its last word: it ends at once.
+        if (fromMaster) master->WaitForLoad();
         master->RedrawWaveform(0, 256);
       }
       ShowFileName(m_videoMode != 0);
       setEnabled(true);
       DrawTime();
+      RefreshTexts();
       if (student) student->replaceOnRecord = master && master->ChunkCount() > 0;
       raise();
       if (fromMaster && !m_videoMode) ReportFailedLoad();
@@ -94,11 +95,12 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       // Only the thread that reported is collected: another track's save may still run,
       // and its track must still be able to wait for it.
       CSoundTrack* saved = fromMaster ? master : fromStudent ? student : nullptr;
-      if (saved && saved->saveThread.joinable()) saved->saveThread.detach();
+      if (saved) saved->WaitForSave();
       ShowFileName(m_videoMode != 0);
       setEnabled(true);
       // Closes the window when the exit path waits for this save and every one succeeded.
       OnSaveFinished(sender);
+      RefreshTexts();
       break;
     }
     case TRACK_NOTIFY_REFRESH:

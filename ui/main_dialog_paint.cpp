@@ -23,8 +23,7 @@ const QRect kLargeTimeShown(10, 195, 100, 25);
 QFont MakeLargeTimeFont() { return MakeGdiFont(QStringLiteral("Arial"), 30, 12, 400); }
 
 void DrawTextAt(QPainter& p, QPoint at, const QString& text) {
-  p.drawText(QRect(at, QSize(4096, 4096)), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-             text);
+  p.drawText(QRect(at, QSize(4096, 4096)), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
 }  // namespace
@@ -44,19 +43,40 @@ void CMainDlg::SetTimeSources(std::function<uint32_t()> chunkLengthMs,
   DrawLargeTime();
 }
 
-void CMainDlg::DrawTime() { update(kSmallTimeShown); }
-void CMainDlg::DrawLargeTime() { update(kLargeTimeShown); }
+// Each display is repainted only when its text changes: the tracks ask for it with every
+// buffer, far more often than the tenths it shows move.
+void CMainDlg::DrawTime() {
+  const QString text = FormatTime(m_chunkLengthMs ? m_chunkLengthMs() : 0);
+  if (text == m_shownTime) return;
+  m_shownTime = text;
+  update(kSmallTimeShown);
+}
 
-void CMainDlg::paintEvent(QPaintEvent*) {
+void CMainDlg::DrawLargeTime() {
+  const QString text = FormatTime(m_playPositionMs ? m_playPositionMs() / 100u * 100u : 0);
+  if (text == m_shownLargeTime) return;
+  m_shownLargeTime = text;
+  update(kLargeTimeShown);
+}
+
+void CMainDlg::paintEvent(QPaintEvent* event) {
   QPainter target(this);
+  target.setClipRegion(event->region());  // only what changed is composed again
   PaintBackground(target);
 }
 
 void CMainDlg::PaintBackground(QPainter& target) {
   if (m_backBuffer.size() != m_windowSize)
     m_backBuffer = QImage(m_windowSize, QImage::Format_ARGB32_Premultiplied);
-  m_backBuffer.fill(Qt::black);
   QPainter p(&m_backBuffer);
+  // Texts outside the repainted region are not laid out at all.
+  const bool clipped = target.hasClipping();
+  const QRegion clip = clipped ? target.clipRegion() : QRegion();
+  auto needed = [&](const QRect& r) { return !clipped || clip.intersects(r); };
+  if (clipped) p.setClipRegion(clip);
+  p.setCompositionMode(QPainter::CompositionMode_Source);
+  p.fillRect(m_backBuffer.rect(), Qt::black);
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   p.setRenderHint(QPainter::TextAntialiasing);
   // 1. Background, 2. logo at (10, 10).
   p.drawImage(0, 0, m_background);
@@ -71,28 +91,35 @@ void CMainDlg::PaintBackground(QPainter& target) {
   const int vx = logoWidth + 20;
   const int vy = logoHeight > 0 ? logoHeight - textHeight + 12 : 10;
   p.setPen(QColor(0xd6, 0xde, 0xe6));
-  DrawTextAt(p, QPoint(vx, vy), m_versionText);
+  if (needed(QRect(vx, vy, m_windowSize.width(), textHeight)))
+    DrawTextAt(p, QPoint(vx, vy), m_versionText);
 
   // 4. Level labels in white.
   p.setFont(m_labelFont);
   p.setPen(Qt::white);
-  DrawTextAt(p, kInLabel, QStringLiteral("IN"));
-  DrawTextAt(p, kOutLabel, QStringLiteral("OUT"));
+  if (needed(QRect(kInLabel, QPoint(kOutLabel.x() + 40, kOutLabel.y() + 30)))) {
+    DrawTextAt(p, kInLabel, QStringLiteral("IN"));
+    DrawTextAt(p, kOutLabel, QStringLiteral("OUT"));
+  }
 
   // 5. Time displays: current Master chunk's length (black), play position (white).
-  p.setFont(m_timeFont);
-  p.setPen(Qt::black);
-  p.save();
-  p.setClipRect(kSmallTimeShown);
-  DrawTextAt(p, kSmallTimeShown.topLeft(), FormatTime(m_chunkLengthMs ? m_chunkLengthMs() : 0));
-  p.restore();
-  p.setFont(MakeLargeTimeFont());
-  p.setPen(Qt::white);
-  p.save();
-  p.setClipRect(kLargeTimeShown);
-  DrawTextAt(p, kLargeTimeShown.topLeft(),
-             FormatTime(m_playPositionMs ? m_playPositionMs() / 100u * 100u : 0));
-  p.restore();
+  if (needed(kSmallTimeShown)) {
+    p.setFont(m_timeFont);
+    p.setPen(Qt::black);
+    p.save();
+    p.setClipRect(kSmallTimeShown);
+    DrawTextAt(p, kSmallTimeShown.topLeft(), FormatTime(m_chunkLengthMs ? m_chunkLengthMs() : 0));
+    p.restore();
+  }
+  if (needed(kLargeTimeShown)) {
+    p.setFont(MakeLargeTimeFont());
+    p.setPen(Qt::white);
+    p.save();
+    p.setClipRect(kLargeTimeShown);
+    DrawTextAt(p, kLargeTimeShown.topLeft(),
+               FormatTime(m_playPositionMs ? m_playPositionMs() / 100u * 100u : 0));
+    p.restore();
+  }
   p.end();
 
   // 6. One copy onto the window.

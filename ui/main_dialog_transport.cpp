@@ -77,6 +77,7 @@ void CMainDlg::Redraw(bool large) {
   if (!m_chunkLengthMs) UseTrackTimes();
   DrawTime();
   if (large) DrawLargeTime();
+  RefreshTexts();
 }
 
 void CMainDlg::UpdateMasterPlayButton() {

@@ -30,6 +30,7 @@ WaveformWidget::WaveformWidget(IWaveformHost& host, QWidget* parent)
   strip_.SetRepaintRequest([this] { requestRepaint(); });
   RunRepaint();
   repaintsRun_ = 0;
+  sinceRepaint_.invalidate();  // the first change shows at once
 }
 
 WaveformWidget::~WaveformWidget() {
@@ -40,10 +41,18 @@ WaveformWidget::~WaveformWidget() {
 void WaveformWidget::requestRepaint() {
   if (repaintPending_.exchange(true)) return;
   // The queued call is dropped with the widget if it goes first.
-  QMetaObject::invokeMethod(this, [this] { RunRepaint(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { RunRepaint(); }, Qt::QueuedConnection);
 }
 
 void WaveformWidget::RunRepaint() {
+  if (sinceRepaint_.isValid() && sinceRepaint_.elapsed() < kMinRepaintIntervalMs) {
+    // Still pending: requests until then merge into this one.
+    QTimer::singleShot(int(kMinRepaintIntervalMs - sinceRepaint_.elapsed()), this,
+                       [this] { RunRepaint(); });
+    return;
+  }
+  sinceRepaint_.start();
   // Cleared before reading, so a change made from here on posts a new repaint.
   repaintPending_.store(false);
   std::unique_lock guard(strip_.Lock(), std::try_to_lock);

@@ -25,6 +25,8 @@ struct DeviceInfo {
   std::string description;
   std::string monitorSource;  // sinks
   bool isMonitor = false;     // sources
+  std::uint32_t card = PA_INVALID_INDEX;
+  std::string activePort;  // sources: the active port's description
   pa_sample_spec spec{};
   pa_channel_map map{};
 };
@@ -141,6 +143,7 @@ DeviceInfo FromSink(const pa_sink_info* i) {
   d.name = i->name ? i->name : "";
   d.description = i->description ? i->description : "";
   d.monitorSource = i->monitor_source_name ? i->monitor_source_name : "";
+  d.card = i->card;
   d.spec = i->sample_spec;
   d.map = i->channel_map;
   return d;
@@ -151,6 +154,8 @@ DeviceInfo FromSource(const pa_source_info* i) {
   d.name = i->name ? i->name : "";
   d.description = i->description ? i->description : "";
   d.isMonitor = i->monitor_of_sink != PA_INVALID_INDEX;
+  d.card = i->card;
+  if (i->active_port && i->active_port->description) d.activePort = i->active_port->description;
   d.spec = i->sample_spec;
   d.map = i->channel_map;
   return d;
@@ -634,6 +639,20 @@ class PulseBackend final : public EndpointBackend {
       for (auto& d : ListLocked(*conn_, flow))
         if (d.name == id) return std::make_shared<PulseDevice>(conn_, d, flow);
     return nullptr;
+  }
+
+  std::vector<EndpointInfo> AdapterLines(const std::string& outputId) override {
+    LoopLock lock(conn_->Loop());
+    std::vector<EndpointInfo> out;
+    std::uint32_t card = PA_INVALID_INDEX;
+    for (auto& d : ListLocked(*conn_, DataFlow::Render))
+      if (d.name == outputId) card = d.card;
+    if (card == PA_INVALID_INDEX) return out;
+    for (auto& d : ListLocked(*conn_, DataFlow::Capture))
+      if (d.card == card)
+        out.push_back(
+            {d.name, d.activePort.empty() ? d.description : d.activePort, DataFlow::Capture});
+    return out;
   }
 
   std::unique_ptr<PeriodTimer> CreatePeriodTimer() override { return MakeSystemTimer(); }

@@ -229,6 +229,7 @@ struct CSoundWorksWAS::Impl {
     if (id.empty()) return;
     std::lock_guard lock(captureLock);
     if (!StartStream(captureStreams, captureCount, id, streamId)) return;
+    if (captureCount.load() == 1) ArmCaptureTimer();
     SoundStream& stream = *captureStreams.back();
     std::uint32_t sameId = 0;
     for (auto& s : captureStreams) sameId += s->streamId == streamId ? 1 : 0;
@@ -285,8 +286,15 @@ struct CSoundWorksWAS::Impl {
     {
       std::lock_guard lock(captureLock);
       StopStream(captureStreams, captureCount, id);
+      // An engine that captures nothing does not wake every half period.
+      if (captureCount.load() == 0 && timer) timer->Disarm();
     }
     PostEndMark();
+  }
+
+  // The capture passes run every half period while something is captured. Under captureLock.
+  void ArmCaptureTimer() {
+    if (timer) timer->Arm(std::max<std::uint32_t>(std::uint32_t(self->periodMs) / 2, 1));
   }
 
   void PostEndMark() {
@@ -710,7 +718,7 @@ void CSoundWorksWAS::SetFormat(std::uint32_t channelCount, std::uint32_t rate, s
     periodMs = double(period);
     framesPerPeriod = std::uint32_t(double(rate) * double(period) / 1000.0);
     bytesPerPeriod = framesPerPeriod * bytesPerFrame;
-    if (impl_->timer) impl_->timer->Arm(std::max<std::uint32_t>(period / 2, 1));
+    if (impl_->captureCount.load() != 0) impl_->ArmCaptureTimer();
   }
   char text[256];
   std::snprintf(text, sizeof text, "Settings sound format: channels: %u, sampling rate: %u",

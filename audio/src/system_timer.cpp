@@ -12,6 +12,7 @@ namespace {
 class SystemTimer final : public PeriodTimer {
  public:
   void Arm(std::uint32_t intervalMs) override { timer_.Arm(intervalMs); }
+  void Disarm() override { timer_.Disarm(); }
   void Wait() override { timer_.Wait(); }
   void Wake() override { timer_.Wake(); }
 

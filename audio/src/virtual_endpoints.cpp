@@ -129,6 +129,7 @@ class VirtualTimer final : public PeriodTimer {
       : owner_(std::move(owner)), state_(std::move(state)) {}
   ~VirtualTimer() override;
   void Arm(std::uint32_t intervalMs) override;
+  void Disarm() override;
   void Wait() override;
   void Wake() override;
 
@@ -161,6 +162,20 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
     std::vector<EndpointInfo> out;
     for (auto& d : devices_)
       if (d->present && d->spec.flow == flow) out.push_back({d->spec.id, d->spec.name, flow});
+    return out;
+  }
+
+  std::vector<EndpointInfo> AdapterLines(const std::string& outputId) override {
+    std::lock_guard lock(mutex_);
+    std::vector<EndpointInfo> out;
+    auto output = FindLocked(outputId);
+    if (!output || !output->present || output->spec.flow != DataFlow::Render ||
+        output->spec.card.empty())
+      return out;
+    for (auto& d : devices_)
+      if (d->present && d->spec.flow == DataFlow::Capture && d->spec.card == output->spec.card)
+        out.push_back(
+            {d->spec.id, d->spec.port.empty() ? d->spec.name : d->spec.port, DataFlow::Capture});
     return out;
   }
 
@@ -750,6 +765,15 @@ void VirtualTimer::Arm(std::uint32_t intervalMs) {
     state_->armed = true;
     state_->pending = 1;  // fires at once
     state_->nextDueUs = owner_->nowUs_ + std::max<std::uint64_t>(state_->intervalUs, 1);
+  }
+  owner_->cv_.notify_all();
+}
+
+void VirtualTimer::Disarm() {
+  {
+    std::lock_guard lock(owner_->mutex_);
+    state_->armed = false;
+    state_->pending = 0;
   }
   owner_->cv_.notify_all();
 }

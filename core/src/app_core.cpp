@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "core/pipe_channel.h"
 #include "pipe_text_boxes.h"
+#include "core/track_sound_handler.h"
 #include "platform/known_folders.h"
 #include "tracks/core_tracks.h"
 #include "tracks/sound_track.h"
@@ -19,34 +20,15 @@ CAppCore* g_pAppCore = nullptr;
 
 namespace {
 
-// One track as the core thread sees it.
-class TrackHandler : public ITrackSoundHandlers {
- public:
-  explicit TrackHandler(CSoundTrack* track) : track_(track) {}
-  void OnBufferPlayed(plat::WPARAM* descr) override {
-    auto* d = reinterpret_cast<CBufferDescr*>(*descr);
-    track_->OnBufferPlayed(&d);
-    *descr = reinterpret_cast<plat::WPARAM>(d);
-  }
-  void OnCapturedBlock(plat::WPARAM descr) override { OnCapturedBlockFrom(descr, 0); }
-  void OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) override {
-    track_->OnCapturedBlock(reinterpret_cast<CBufferDescr*>(descr), static_cast<std::uint32_t>(engineTag));
-  }
-  bool TakesEndMark(plat::LPARAM engineTag) override {
-    return static_cast<std::uint32_t>(engineTag) == track_->EngineTag();
-  }
-
- private:
-  CSoundTrack* track_;
-};
-
-void ReleaseSoundDescr(plat::WPARAM descr) { ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(descr)); }
+void ReleaseSoundDescr(plat::WPARAM descr) {
+  ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(descr));
+}
 
 }  // namespace
 
 struct CAppCore::TrackHandlers {
-  TrackHandler master;
-  TrackHandler student;
+  CTrackSoundHandler master;
+  CTrackSoundHandler student;
 };
 
 CAppCore::CAppCore() {
@@ -54,7 +36,8 @@ CAppCore::CAppCore() {
   outputDeviceName = std::u16string(1, u'\uFFFF');
   inputDeviceName = std::u16string(1, u'\uFFFF');
   std::string program = plat::ProgramPath();
-  if (auto slash = program.find_last_of('/'); slash != std::string::npos) programFolder = program.substr(0, slash + 1);
+  if (auto slash = program.find_last_of('/'); slash != std::string::npos)
+    programFolder = program.substr(0, slash + 1);
 
   // 2. Lock, counters, flags and the destination list start at zero (member initialisers).
 
@@ -69,7 +52,8 @@ CAppCore::CAppCore() {
   tracks_ = std::make_unique<CCoreTracks>(coreThread.Id(), engineState);
   masterTrack = tracks_->Master();
   studentTrack = tracks_->Student();
-  trackHandlers_.reset(new TrackHandlers{TrackHandler(masterTrack), TrackHandler(studentTrack)});
+  trackHandlers_.reset(
+      new TrackHandlers{CTrackSoundHandler(masterTrack), CTrackSoundHandler(studentTrack)});
   coreThread.SetTrackHandlers(&trackHandlers_->master, &trackHandlers_->student);
   // 6. The video manager (its helper thread and sound engine start with it).
   videoManager = new CVideoManager(engineState);
@@ -81,7 +65,10 @@ CAppCore::CAppCore() {
   // 8.-9. ("URLList.txt" came with the settings above.) The two pipe channels, aimed at the
   //       core thread.
   StartPipeChannels();
-  // 10. Mixer state: here.
+
+  // 10. The endpoint levels remembered in "MixerData.bin" are applied (or read afresh).
+  mixerState = std::make_unique<CMixerState>();
+  mixerState->SerializeMixerState(false, dataFolder + "/" + kMixerDataFileName);
 
   // 11. (Both tracks record from the microphone and the PC output, input source 3: set when
   //     CCoreTracks made them.)
@@ -93,8 +80,12 @@ CAppCore::~CAppCore() {
   // 1.-2. The paths document and, once the command line has named it, the wave-device file.
   SaveDataFolderSettings(settings, waveDeviceSettingsPath, outputDeviceName, inputDeviceName);
 
-  // 3.-4. Mixer state written: here. The pipe channels stop before the tracks go, so no
-  //       received audio reaches a deleted track.
+  // 3. The endpoint levels read or applied at start are written back.
+  if (mixerState) mixerState->SerializeMixerState(true, "");
+  mixerState.reset();
+
+  // 4. The pipe channels stop before the tracks go, so no received audio reaches a deleted
+  //    track.
   StopPipeChannels();
 
   // 5. Barrier: from here on the core thread calls no track handler, so the tracks (then the
@@ -118,7 +109,8 @@ CAppCore::~CAppCore() {
   coreThread.Stop();
 }
 
-void CAppCore::SetAudioDeviceNames(const std::u16string& outputName, const std::u16string& inputName) {
+void CAppCore::SetAudioDeviceNames(const std::u16string& outputName,
+                                   const std::u16string& inputName) {
   // Hands the names to both tracks, the video manager and its video window (an empty name
   // leaves that side alone). The core's own two names are written by the command line.
   if (tracks_) tracks_->SetAudioDeviceNames(outputName, inputName);
@@ -127,7 +119,8 @@ void CAppCore::SetAudioDeviceNames(const std::u16string& outputName, const std::
 
 void CAppCore::SetStreamDestinations(const std::vector<StreamDestination>& list) {
   std::lock_guard lock(coreLock);
-  destinationCount = static_cast<std::uint32_t>(std::min<std::size_t>(list.size(), kMaxStreamDestinations));
+  destinationCount =
+      static_cast<std::uint32_t>(std::min<std::size_t>(list.size(), kMaxStreamDestinations));
   std::copy_n(list.begin(), destinationCount, streamDestinations.begin());
 }
 

@@ -24,6 +24,12 @@ void PeriodicTimer::Arm(std::uint32_t intervalMs) {
   ::timerfd_settime(timerFd_.get(), 0, &spec, nullptr);
 }
 
+void PeriodicTimer::Disarm() {
+  if (!timerFd_) return;
+  itimerspec none{};
+  ::timerfd_settime(timerFd_.get(), 0, &none, nullptr);
+}
+
 void PeriodicTimer::Wait() {
   pollfd fds[2] = {{timerFd_.get(), POLLIN, 0}, {wakeFd_.get(), POLLIN, 0}};
   for (;;) {

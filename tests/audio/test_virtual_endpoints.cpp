@@ -190,5 +190,30 @@ TEST_F(VirtualEndpointsTest, AdvanceWaitsUntilTheTimerOwnerWaitsAgain) {
   owner.join();
 }
 
+TEST_F(VirtualEndpointsTest, ADisarmedTimerStaysQuietUntilArmedAgain) {
+  auto timer = v->CreatePeriodTimer();
+  std::atomic<int> passes{0};
+  std::atomic<bool> run{true};
+  std::thread owner([&] {
+    while (run) {
+      timer->Wait();
+      if (run) ++passes;
+    }
+  });
+  timer->Disarm();
+  v->Advance(200);
+  EXPECT_EQ(passes.load(), 0);
+  timer->Arm(20);  // fires at once
+  for (int i = 0; i < 5000 && passes.load() < 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(passes.load(), 1);
+  timer->Disarm();
+  v->Advance(200);
+  EXPECT_EQ(passes.load(), 1);
+  run = false;
+  timer->Wake();
+  owner.join();
+}
+
 }  // namespace
 }  // namespace vts::audio

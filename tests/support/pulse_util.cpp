@@ -36,4 +36,27 @@ double ZeroCrossingHz(const std::int16_t* s, std::size_t n) {
   return ups > 1 ? (ups - 1) * 44100.0 / double(last - first) : 0;
 }
 
+ServerLevelsKeeper::ServerLevelsKeeper(std::vector<std::string> sinks,
+                                       std::vector<std::string> sources) {
+  auto keep = [this](const std::string& kind, const std::string& name) {
+    // "Volume: front-left: 38666 /  59% / ..." and "Mute: no".
+    const std::string volume = RunShell("pactl get-" + kind + "-volume " + name);
+    const std::size_t colon = volume.find(": ", volume.find("front-left"));
+    const std::string mute = RunShell("pactl get-" + kind + "-mute " + name);
+    if (colon == std::string::npos || mute.empty()) return;
+    const std::size_t end = volume.find(' ', colon + 2);
+    kept_.push_back({kind, name, volume.substr(colon + 2, end - colon - 2),
+                     mute.find("yes") != std::string::npos ? "1" : "0"});
+  };
+  for (const std::string& s : sinks) keep("sink", s);
+  for (const std::string& s : sources) keep("source", s);
+}
+
+ServerLevelsKeeper::~ServerLevelsKeeper() {
+  for (const Kept& k : kept_) {
+    RunShell("pactl set-" + k.kind + "-volume " + k.name + " " + k.volume);
+    RunShell("pactl set-" + k.kind + "-mute " + k.name + " " + k.mute);
+  }
+}
+
 }  // namespace vts::test

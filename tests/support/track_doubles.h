@@ -1,6 +1,6 @@
-// Doubles for track tests: a notification window that records what it is posted, and a
-// stand-in core thread that routes the engines' messages to two tracks (and can be held
-// still, so that blocks queue up as they would behind a busy core thread).
+// Doubles for track tests: a notification window that records what it is posted, and the
+// production core thread routing the engines' messages to two tracks (it can be held still,
+// so that blocks queue up as they would behind a busy core thread).
 #pragma once
 
 #include <algorithm>
@@ -8,13 +8,17 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "core/core_thread.h"
 #include "platform/thread_queue.h"
+#include "core/track_sound_handler.h"
 #include "tracks/notify.h"
-#include "tracks/sound_routing.h"
 #include "tracks/sound_track.h"
 
 namespace vts::test {
@@ -42,11 +46,25 @@ class NotifyLog : public INotifyWindow {
     auto c = Codes();
     return static_cast<int>(std::count(c.begin(), c.end(), code));
   }
+  // Waits until `code` came `count` times. With a clock set (the virtual backend's manual
+  // clock), time moves only by it: each step moves the sound on by a period.
   bool WaitForCount(std::uint32_t code, int count,
                     std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    if (clock_) {
+      for (auto waited = std::chrono::milliseconds(0); waited < limit; waited += clockStep_) {
+        if (Count(code) >= count) return true;
+        clock_();
+      }
+      return Count(code) >= count;
+    }
     std::unique_lock lock(mutex_);
     return cv_.wait_for(lock, limit,
                         [&] { return std::count(codes_.begin(), codes_.end(), code) >= count; });
+  }
+  // The step WaitForCount takes while it waits (null: real time).
+  void SetClock(std::function<void()> step, std::chrono::milliseconds stepLength) {
+    clock_ = std::move(step);
+    clockStep_ = stepLength;
   }
   void Clear() {
     std::lock_guard lock(mutex_);
@@ -58,6 +76,8 @@ class NotifyLog : public INotifyWindow {
  private:
   mutable std::mutex mutex_;
   std::condition_variable cv_;
+  std::function<void()> clock_;
+  std::chrono::milliseconds clockStep_{20};
   std::vector<std::uint32_t> codes_;
   std::vector<plat::LPARAM> senders_;
 };
@@ -65,20 +85,27 @@ class NotifyLog : public INotifyWindow {
 class CoreThreadDouble {
  public:
   CoreThreadDouble() {
-    thread_ = std::thread([this] { Run(); });
-    std::unique_lock lock(mutex_);
-    cv_.wait(lock, [this] { return id_ != 0; });
+    SetSoundPayloadReleaser(
+        [](plat::WPARAM d) { ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(d)); });
+    core_.Start();
   }
   ~CoreThreadDouble() {
     Release();
-    plat::PostThreadMessage(id_, plat::WM_QUIT, 0, 0);
-    thread_.join();
+    Attach(nullptr, nullptr);
+    core_.Stop();
   }
-  plat::ThreadId Id() const { return id_; }
+  plat::ThreadId Id() const { return core_.Id(); }
+  CCoreThread& Core() { return core_; }
+  // The tracks the core thread hands their engines' messages to (null: none; then it
+  // releases them). Returns after the core thread took the change.
   void Attach(CSoundTrack* master, CSoundTrack* student) {
-    std::lock_guard lock(routeMutex_);
+    auto m = master ? std::make_unique<CTrackSoundHandler>(master) : nullptr;
+    auto s = student ? std::make_unique<CTrackSoundHandler>(student) : nullptr;
+    core_.SetTrackHandlers(m.get(), s.get());
     master_ = master;
     student_ = student;
+    masterHandler_ = std::move(m);
+    studentHandler_ = std::move(s);
   }
   // Stops the tracks, lets their last blocks arrive, then routes nothing more to them.
   void Detach() {
@@ -89,53 +116,34 @@ class CoreThreadDouble {
     }
     Attach(nullptr, nullptr);
   }
-  // While held, the thread takes no message (they queue up).
+  // While held, the core thread takes no message (they queue up). Returns once it is held.
   void Hold() {
-    std::lock_guard lock(mutex_);
-    held_ = true;
+    if (holder_.joinable()) return;
+    auto holding = std::make_shared<std::promise<void>>();
+    auto held = holding->get_future();
+    released_ = std::promise<void>();
+    holder_ = std::thread([this, holding] {
+      auto release = released_.get_future();
+      core_.Apply([&] {
+        holding->set_value();
+        release.wait();
+      });
+    });
+    held.wait();
   }
   void Release() {
-    {
-      std::lock_guard lock(mutex_);
-      held_ = false;
-    }
-    cv_.notify_all();
+    if (!holder_.joinable()) return;
+    released_.set_value();
+    holder_.join();
   }
-  int Routed() const { return routed_; }
 
  private:
-  void Run() {
-    plat::EnsureQueue();
-    {
-      std::lock_guard lock(mutex_);
-      id_ = plat::CurrentThreadId();
-    }
-    cv_.notify_all();
-    plat::Msg msg;
-    for (;;) {
-      {
-        std::unique_lock lock(mutex_);
-        cv_.wait(lock, [this] { return !held_; });
-      }
-      if (!plat::GetMessage(&msg)) break;
-      std::lock_guard lock(routeMutex_);
-      if (RouteSoundMessage(msg, master_, student_)) ++routed_;
-    }
-    plat::EndQueue([](const plat::Msg& m) {
-      if (m.message == WM_SOUND_OUT || m.message == WM_SOUND_IN)
-        ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(m.wParam));
-    });
-  }
-
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool held_ = false;
-  plat::ThreadId id_ = 0;
-  std::mutex routeMutex_;
+  CCoreThread core_;
   CSoundTrack* master_ = nullptr;
   CSoundTrack* student_ = nullptr;
-  std::atomic<int> routed_{0};
+  std::unique_ptr<CTrackSoundHandler> masterHandler_, studentHandler_;
+  std::thread holder_;
+  std::promise<void> released_;
 };
 
 // Fills the chunk with 16-bit mono samples (the chunk becomes loaded, its length the count).

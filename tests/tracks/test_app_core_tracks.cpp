@@ -22,8 +22,8 @@ class AppCoreTracks : public ::testing::Test {
     audio::VirtualEndpoints::Instance()->Reset();
     core_ = std::make_unique<CAppCore>();
     core_->SetAudioDeviceNames(u"virtual_speaker", u"virtual_mic");
-    core_->masterTrack->notifyTarget = masterLog_.Target();
-    core_->studentTrack->notifyTarget = studentLog_.Target();
+    core_->masterTrack->SetNotifyTarget(masterLog_.Target());
+    core_->studentTrack->SetNotifyTarget(studentLog_.Target());
   }
   void TearDown() override { core_.reset(); }
   test::NotifyLog masterLog_, studentLog_;

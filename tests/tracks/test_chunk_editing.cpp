@@ -72,7 +72,7 @@ class ChunkEditing : public ::testing::Test {
     dir_ = test::MakeTempDir("edit");
     track_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
     track_->trackIndex = 0;
-    track_->notifyTarget = log_.Target();
+    track_->SetNotifyTarget(log_.Target());
     core_.Attach(track_.get(), nullptr);
   }
   void TearDown() override {

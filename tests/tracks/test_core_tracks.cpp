@@ -1,5 +1,5 @@
-// The core's two tracks on a core thread of their own: creation, the routing of the engine
-// messages, and a teardown that no late message survives.
+// The core's two tracks on the production core thread: creation, the routing of the
+// engine messages, and a teardown that no late message survives.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -19,54 +19,17 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A core thread that hands every message to CCoreTracks::Route; it can be held still.
-class CoreLoop {
- public:
-  CoreLoop() {
-    thread_ = std::thread([this] {
-      plat::EnsureQueue();
-      id_ = plat::CurrentThreadId();
-      plat::Msg msg;
-      while (plat::GetMessage(&msg)) {
-        while (held_) std::this_thread::sleep_for(1ms);
-        if (CCoreTracks* t = tracks_.load()) {
-          t->Route(msg);
-        } else if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT) {
-          ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
-        }
-      }
-      plat::EndQueue([](const plat::Msg& m) {
-        if (m.message == WM_SOUND_IN || m.message == WM_SOUND_OUT)
-          ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(m.wParam));
-      });
-    });
-    while (id_ == 0) std::this_thread::sleep_for(1ms);
-  }
-  ~CoreLoop() {
-    held_ = false;
-    plat::PostThreadMessage(id_, plat::WM_QUIT, 0, 0);
-    thread_.join();
-  }
-  plat::ThreadId Id() const { return id_; }
-  std::atomic<CCoreTracks*> tracks_{nullptr};
-  std::atomic<bool> held_{false};
-
- private:
-  std::thread thread_;
-  std::atomic<plat::ThreadId> id_{0};
-};
-
 class CoreTracks : public ::testing::Test {
  protected:
   void SetUp() override { audio::VirtualEndpoints::Instance()->Reset(); }
   EngineStateBlock state_;
   test::NotifyLog masterLog_, studentLog_;
-  CoreLoop core_;  // outlives the tracks (declared after the logs, destroyed before them)
+  test::CoreThreadDouble core_;  // the production core thread; outlives the tracks
 };
 
 TEST_F(CoreTracks, BothTracksBelongToTheCoreThreadAndRecordFromBothSources) {
   CCoreTracks tracks(core_.Id(), &state_);
-  core_.tracks_ = &tracks;
+  core_.Attach(tracks.Master(), tracks.Student());
   CSoundTrack* master = tracks.Master();
   CSoundTrack* student = tracks.Student();
   ASSERT_NE(master, nullptr);
@@ -85,8 +48,9 @@ TEST_F(CoreTracks, BothTracksBelongToTheCoreThreadAndRecordFromBothSources) {
   tracks.SetAudioDeviceNames(u"virtual_speaker", u"");
   EXPECT_EQ(student->outputDevice, u"virtual_speaker");
   EXPECT_TRUE(student->inputDevice.empty());
+  tracks.StopAndDrain();
+  core_.Attach(nullptr, nullptr);
   tracks.DeleteTracks();
-  core_.tracks_ = nullptr;
 }
 
 TEST_F(CoreTracks, MasterPlaysWhileTheStudentRecordsBothThroughTheCoreThread) {
@@ -94,9 +58,9 @@ TEST_F(CoreTracks, MasterPlaysWhileTheStudentRecordsBothThroughTheCoreThread) {
   tracks.SetAudioDeviceNames(u"virtual_speaker", u"virtual_mic");
   CSoundTrack* master = tracks.Master();
   CSoundTrack* student = tracks.Student();
-  master->notifyTarget = masterLog_.Target();
-  student->notifyTarget = studentLog_.Target();
-  core_.tracks_ = &tracks;
+  master->SetNotifyTarget(masterLog_.Target());
+  student->SetNotifyTarget(studentLog_.Target());
+  core_.Attach(tracks.Master(), tracks.Student());
   CChunkInfo* chunk = master->AddChunk();
   master->SelectChunk(0);
   std::vector<std::int16_t> tone(44100);
@@ -115,44 +79,48 @@ TEST_F(CoreTracks, MasterPlaysWhileTheStudentRecordsBothThroughTheCoreThread) {
       << "the Master's buffers never reach the Student";
   EXPECT_EQ(studentLog_.Count(TRACK_NOTIFY_PLAY_ENDED), 0);
   EXPECT_GT(student->CurrentChunk()->length, 15u * 1764);
+  tracks.StopAndDrain();
+  core_.Attach(nullptr, nullptr);
   tracks.DeleteTracks();
-  core_.tracks_ = nullptr;
 }
 
 TEST_F(CoreTracks, TeardownWhileBlocksAreQueuedLetsNoneReachADeletedTrack) {
   auto tracks = std::make_unique<CCoreTracks>(core_.Id(), &state_);
   tracks->SetAudioDeviceNames(u"virtual_speaker", u"virtual_mic");
-  core_.tracks_ = tracks.get();
+  core_.Attach(tracks->Master(), tracks->Student());
   CSoundTrack* student = tracks->Student();
   student->AddChunk();
   student->SelectChunk(0);
-  core_.held_ = true;  // blocks pile up behind a busy core thread
+  core_.Hold();  // blocks pile up behind a busy core thread
   student->ToggleRecord();
   std::this_thread::sleep_for(300ms);
   auto released = std::async(std::launch::async, [this] {
     std::this_thread::sleep_for(100ms);
-    core_.held_ = false;
+    core_.Release();
   });
-  tracks->DeleteTracks();  // stops, waits for the last blocks, then deletes
-  EXPECT_EQ(tracks->Student(), nullptr);
+  tracks->StopAndDrain();  // stops and waits for the last blocks (the core delivers them)
   released.get();
+  core_.Attach(nullptr, nullptr);  // the barrier: nothing reaches the tracks any more
+  tracks->DeleteTracks();
+  EXPECT_EQ(tracks->Student(), nullptr);
   // Messages still posted now find no track and are released.
-  std::this_thread::sleep_for(100ms);
-  core_.tracks_ = nullptr;
+  core_.Core().Apply([] {});
   tracks.reset();
 }
 
 TEST_F(CoreTracks, ForeignDescriptorIsReleasedByTheCore) {
   CCoreTracks tracks(core_.Id(), &state_);
-  core_.tracks_ = &tracks;
+  core_.Attach(tracks.Master(), tracks.Student());
   CBufferDescr* d = MakeBufferDescr(64);
   d->ownerId = 0xDEAD;
   std::weak_ptr<CBufferData> data = d->data;
-  EXPECT_TRUE(tracks.Route(plat::Msg{WM_SOUND_OUT, reinterpret_cast<plat::WPARAM>(d), 0}));
+  ASSERT_TRUE(
+      plat::PostThreadMessage(core_.Id(), WM_SOUND_OUT, reinterpret_cast<plat::WPARAM>(d), 0));
+  core_.Core().Apply([] {});  // everything posted before has been handled
   EXPECT_TRUE(data.expired());
-  EXPECT_FALSE(tracks.Route(plat::Msg{plat::WM_USER + 5, 0, 0}));
+  tracks.StopAndDrain();
+  core_.Attach(nullptr, nullptr);
   tracks.DeleteTracks();
-  core_.tracks_ = nullptr;
 }
 
 }  // namespace

@@ -197,7 +197,7 @@ TEST_F(TrackChunks, ShortWriteFailsAndTheChunkStaysLoaded) {
 TEST_F(TrackChunks, SelectChunkKeepsOnlyTheCurrentChunkInMemory) {
   test::NotifyLog log;  // outlives the track, which posts as it goes
   auto track = MakeTrack();
-  track->notifyTarget = log.Target();
+  track->SetNotifyTarget(log.Target());
   for (int i = 0; i < 3; ++i) track->AddChunk();
   track->SelectChunk(0);
   test::FillChunk(track->Chunk(0), std::vector<std::int16_t>(10000, 5));
@@ -217,7 +217,7 @@ TEST_F(TrackChunks, NotifiesThreadAndWindowAndClosesFormat) {
   test::NotifyLog log;  // outlives the track, which posts as it goes
   auto track = MakeTrack();
   plat::EnsureQueue();
-  track->notifyTarget = NotifyTarget{plat::CurrentThreadId(), &log, WM_TRACKNOTIFY};
+  track->SetNotifyTarget(NotifyTarget{plat::CurrentThreadId(), &log, WM_TRACKNOTIFY});
   EXPECT_EQ(track->format.channels, 1);
   EXPECT_EQ(track->format.samplesPerSec, 44100u);
   EXPECT_EQ(track->format.blockAlign, 2);

@@ -114,7 +114,7 @@ class TrackLoadSave : public ::testing::Test {
   using TrackPtr = std::unique_ptr<CSoundTrack, Detacher>;
   TrackPtr MakeTrack(const std::string& name = "Master") {
     TrackPtr t(new CSoundTrack(core_.Id(), name, &state_), Detacher{this});
-    t->notifyTarget = log_.Target();
+    t->SetNotifyTarget(log_.Target());
     (name == "Master" ? master_ : student_) = t.get();
     core_.Attach(master_, student_);
     return t;
@@ -784,11 +784,11 @@ TEST_F(TrackLoadSave, LoadAndSaveThreadsPostTheirCodeWhateverTheOutcome) {
     if (s.save) {
       EXPECT_TRUE(track->SaveAsync(s.path));
       ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_SAVED, ++saves));
-      track->saveThread.join();
+      track->WaitForSave();
     } else {
       track->StartLoad(s.path);
       ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_LOADED, ++loads));
-      track->loadThread.join();
+      track->WaitForLoad();
     }
   }
   EXPECT_EQ(disabled, 2);
@@ -800,7 +800,7 @@ TEST_F(TrackLoadSave, LoadAndSaveThreadsPostTheirCodeWhateverTheOutcome) {
   log_.Clear();
   track->StartLoad(dir_ + "ok.wav");
   ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_LOADED, 1));
-  track->loadThread.join();
+  track->WaitForLoad();
   const auto codes = log_.Codes();
   ASSERT_GE(codes.size(), 3u);
   EXPECT_EQ(codes.front(), TRACK_NOTIFY_REFRESH);
@@ -815,7 +815,7 @@ TEST_F(TrackLoadSave, StartingAnotherLoadWaitsForTheRunningOne) {
   track->StartLoad(dir_ + "a.wav");
   track->StartLoad(dir_ + "b.wav");  // never two load threads on one track
   ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_LOADED, 2));
-  track->loadThread.join();
+  track->WaitForLoad();
   EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{22050});
 }
 

@@ -111,8 +111,8 @@ class TracksOnPulse : public ::testing::Test {
     student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
     master_->trackIndex = 0;
     student_->trackIndex = 1;
-    master_->notifyTarget = masterLog_.Target();
-    student_->notifyTarget = studentLog_.Target();
+    master_->SetNotifyTarget(masterLog_.Target());
+    student_->SetNotifyTarget(studentLog_.Target());
     core_.Attach(master_.get(), student_.get());
   }
   void TearDown() override {

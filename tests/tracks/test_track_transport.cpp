@@ -17,6 +17,7 @@
 #include "captured_blocks.h"
 #include "platform/known_folders.h"
 #include "test_env.h"
+#include "tone_share.h"
 #include "track_doubles.h"
 #include "tracks/sound_track.h"
 
@@ -25,6 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Codes = std::vector<std::uint32_t>;
+using test::ToneShare;
 
 constexpr std::uint32_t kPeriodFrames = 1764;  // 40 ms at 44100 Hz
 // At least n blocks' worth (blocks converted from a 48000 Hz endpoint vary by a few frames).
@@ -37,23 +39,14 @@ std::vector<std::int16_t> Tone(std::size_t frames, double hz, double amplitude =
   return s;
 }
 
-// Power of one frequency in a signal (Goertzel), relative to the signal's power.
-double ToneShare(const std::int16_t* s, std::size_t n, double hz) {
-  double w = 2 * M_PI * hz / 44100, coeff = 2 * std::cos(w), q1 = 0, q2 = 0, energy = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    double q0 = coeff * q1 - q2 + s[i];
-    q2 = q1;
-    q1 = q0;
-    energy += double(s[i]) * s[i];
-  }
-  double power = q1 * q1 + q2 * q2 - coeff * q1 * q2;
-  return energy > 0 ? power / (energy * double(n) / 2) : 0;
-}
-
 class Transport : public ::testing::Test {
  protected:
   void SetUp() override {
     audio::VirtualEndpoints::Instance()->Reset();
+    // Time moves only when a test moves it: no result depends on how busy the machine is.
+    audio::VirtualEndpoints::Instance()->SetManualClock(true);
+    for (test::NotifyLog* log : {&masterLog_, &studentLog_})
+      log->SetClock([this] { Run(20); }, 20ms);
     RecordGain() = kUnityGain;
     master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
     student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
@@ -63,8 +56,8 @@ class Transport : public ::testing::Test {
       t->outputDevice = u"virtual_speaker";
       t->inputDevice = u"virtual_mic";
     }
-    master_->notifyTarget = masterLog_.Target();
-    student_->notifyTarget = studentLog_.Target();
+    master_->SetNotifyTarget(masterLog_.Target());
+    student_->SetNotifyTarget(studentLog_.Target());
     core_.Attach(master_.get(), student_.get());
   }
   void TearDown() override {
@@ -72,6 +65,16 @@ class Transport : public ::testing::Test {
     core_.Detach();
     master_.reset();
     student_.reset();
+    audio::VirtualEndpoints::Instance()->SetManualClock(false);
+  }
+  // Moves the sound on by `ms` and lets the core thread handle what that brought.
+  void Run(int ms) {
+    Advance(ms);
+    core_.Core().Apply([] {});
+  }
+  // Moves the sound on only (while the core thread is held, what it brings queues up).
+  void Advance(int ms) {
+    for (int t = 0; t < ms; t += 20) audio::VirtualEndpoints::Instance()->Advance(20);
   }
   CChunkInfo* MasterChunk(const std::vector<std::int16_t>& samples) {
     CChunkInfo* chunk = master_->AddChunk();
@@ -157,7 +160,7 @@ TEST_F(Sequences, RecordingCodes) {
     c.run(*this, *student_, studentLog_);
     ASSERT_TRUE(student_->WaitForRecordingEnd());
     student_->WaitForRecordingEnd();
-    std::this_thread::sleep_for(50ms);  // a wrong late code would show up here
+    Run(100);  // a wrong late code would show up here
     EXPECT_EQ(studentLog_.CodesWithout({4, 10}), c.expected);
     EXPECT_GE(studentLog_.Count(TRACK_NOTIFY_DATA), c.minData);
     // Code 10 only while recording: never after the last 0.
@@ -177,10 +180,10 @@ TEST_F(Sequences, PlaybackCodes) {
     std::function<void(CSoundTrack&, test::NotifyLog&)> run;
     Codes expected;  // every code, 4 included
   };
-  auto playToEnd = [](CSoundTrack& t, test::NotifyLog& log) {
+  auto playToEnd = [this](CSoundTrack& t, test::NotifyLog& log) {
     t.Play();
     ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, 1));
-    std::this_thread::sleep_for(100ms);  // the REFRESH after the end, and nothing more
+    Run(100);  // the REFRESH after the end, and nothing more
   };
   const PlayCase cases[] = {
       {"four and a half periods: 7, a 4 per buffer, one 5 before the last 4",
@@ -224,7 +227,7 @@ TEST_F(Sequences, PauseAndResumePlayback) {
   EXPECT_TRUE(master_->paused);
   std::uint32_t pausedAt = master_->playFrame;
   EXPECT_GE(pausedAt, 3 * kPeriodFrames);
-  std::this_thread::sleep_for(150ms);
+  Run(150);
   EXPECT_EQ(master_->playFrame, pausedAt) << "nothing moves while paused";
   master_->TogglePause();
   EXPECT_FALSE(master_->paused);
@@ -290,7 +293,7 @@ TEST_F(Transport, ReplaceOnRecordEmptiesTheChunkFirst) {
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2))
       << "recording " << student_->recording << ", capture streams "
-      << student_->Engine()->GetCaptureStreamCount() << ", routed " << core_.Routed();
+      << student_->Engine()->GetCaptureStreamCount();
   StopRecording();
   EXPECT_EQ(chunk->start, 0u);
   EXPECT_LT(chunk->length, 60000u) << "the old sound is gone";
@@ -316,7 +319,7 @@ TEST_F(Transport, LateBlocksLandInTheRecordedChunkNotInTheNextCurrentOne) {
   student_->SelectChunk(0);
   core_.Hold();  // a busy core thread: blocks and end marks queue up behind it
   student_->ToggleRecord();
-  std::this_thread::sleep_for(400ms);
+  Advance(400);
   student_->ToggleRecord();
   auto switched = std::async(std::launch::async, [this] { student_->SelectChunk(1); });
   EXPECT_EQ(switched.wait_for(200ms), std::future_status::timeout)
@@ -339,7 +342,7 @@ TEST_F(Transport, FreeingChunksRightAfterAStopLosesNothingAndCrashesNothing) {
   student_->SelectChunk(0);
   core_.Hold();
   student_->ToggleRecord();
-  std::this_thread::sleep_for(300ms);
+  Advance(300);
   auto freed = std::async(std::launch::async, [this] { student_->FreeChunks(); });
   std::this_thread::sleep_for(100ms);
   core_.Release();
@@ -361,7 +364,7 @@ TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
     SCOPED_TRACE(c.what);
     auto track = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
     test::NotifyLog log;
-    track->notifyTarget = log.Target();
+    track->SetNotifyTarget(log.Target());
     track->inputDevice = u"virtual_mic";
     c.prepare(*track);
     int chunksBefore = track->ChunkCount();
@@ -392,8 +395,9 @@ TEST_F(Transport, DescriptorThatNeitherTrackTakesIsReleased) {
     CBufferDescr* descr = MakeBufferDescr(100 + kSoundHeaderBytes);
     descr->ownerId = c.ownerId ? c.ownerId : student_->ownerId;
     std::weak_ptr<CBufferData> data = descr->data;
-    plat::Msg msg{WM_SOUND_OUT, reinterpret_cast<plat::WPARAM>(descr), 0};
-    EXPECT_TRUE(RouteSoundMessage(msg, master_.get(), student_.get()));
+    ASSERT_TRUE(plat::PostThreadMessage(core_.Id(), WM_SOUND_OUT,
+                                        reinterpret_cast<plat::WPARAM>(descr), 0));
+    core_.Core().Apply([] {});  // everything posted before has been handled
     EXPECT_TRUE(data.expired());
   }
   EXPECT_TRUE(masterLog_.Codes().empty()) << "the Master did not act on it";
@@ -417,7 +421,7 @@ TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 5));
   audio::VirtualEndpoints::Instance()->RemoveDevice("virtual_mic");
-  std::this_thread::sleep_for(200ms);
+  Run(200);
   std::uint32_t kept = 0;
   {
     std::lock_guard lock(student_->bufferLock);  // the core thread may still append
@@ -482,6 +486,36 @@ TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
   while (plat::PeekMessage(&msg, true))
     if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT)
       ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+}
+
+}  // namespace
+}  // namespace vts
+
+namespace vts {
+namespace {
+
+// The window sets the notice target on its thread while the core thread posts: once
+// SetNotifyTarget has returned, the old target gets nothing more (its window may go).
+TEST(NotifyTargetChange, ANewTargetTakesOverWhileAnotherThreadPosts) {
+  audio::VirtualEndpoints::Instance()->Reset();
+  EngineStateBlock state;
+  CSoundTrack track(0, "Student", &state);
+  test::NotifyLog first, second, last;
+  track.SetNotifyTarget(first.Target());
+  std::atomic<bool> run{true};
+  std::thread poster([&] {
+    while (run) track.NotifyPosition();
+  });
+  for (int i = 0; i < 2000; ++i) track.SetNotifyTarget((i % 2 ? first : second).Target());
+  track.SetNotifyTarget(last.Target());
+  const int firstSeen = first.Count(TRACK_NOTIFY_POSITION);
+  const int secondSeen = second.Count(TRACK_NOTIFY_POSITION);
+  ASSERT_TRUE(last.WaitForCount(TRACK_NOTIFY_POSITION, 100));
+  run = false;
+  poster.join();
+  EXPECT_EQ(first.Count(TRACK_NOTIFY_POSITION), firstSeen);
+  EXPECT_EQ(second.Count(TRACK_NOTIFY_POSITION), secondSeen);
+  track.SetNotifyTarget({});
 }
 
 }  // namespace

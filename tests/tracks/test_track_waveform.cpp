@@ -2,8 +2,10 @@
 // clicks move the track's cursor and post the position code, recording keeps the view.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <memory>
+#include <thread>
 
 #include "audio/virtual_endpoints.h"
 #include "track_doubles.h"
@@ -17,7 +19,7 @@ class TrackWaveform : public ::testing::Test {
   void SetUp() override {
     audio::VirtualEndpoints::Instance()->Reset();
     track_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
-    track_->notifyTarget = log_.Target();
+    track_->SetNotifyTarget(log_.Target());
     core_.Attach(nullptr, track_.get());
     waveform_ = std::make_unique<CTrackWaveform>(*track_);
     QImage background(400, 100, QImage::Format_RGB32);
@@ -93,6 +95,56 @@ TEST_F(TrackWaveform, RecordingKeepsTheNewestSoundInView) {
   EXPECT_GE(DarkColumns(), 300);
   std::lock_guard lock(track_->bufferLock);
   EXPECT_EQ(waveform_->Strip().Bar().Pos(), track_->playFrame.load());
+}
+
+TEST_F(TrackWaveform, AClickDuringACoreThreadRedrawIsKept) {
+  // The core thread redraws while playing or recording; each redraw shows the track's
+  // positions. A click made at the same time must never be undone by it.
+  CChunkInfo* chunk = track_->AddChunk();
+  track_->SelectChunk(0);
+  test::FillChunk(chunk, std::vector<std::int16_t>(342 * 256, 1000));
+  track_->RedrawWaveform(0, 256);
+  std::atomic<bool> run{true};
+  std::thread core([&] {
+    while (run) track_->RedrawWaveform(0, 256);
+  });
+  int lost = 0;
+  for (int i = 0; i < 3000; ++i) {
+    const int x = 1 + i % 300;
+    waveform_->Strip().OnLeftButtonDown(*waveform_, x, false);
+    waveform_->Strip().OnWaveformMouse(*waveform_, false, x);
+    if (track_->cursorFrame != std::uint32_t(x) * 256 ||
+        track_->anchorFrame != std::uint32_t(x) * 256)
+      ++lost;
+  }
+  run = false;
+  core.join();
+  EXPECT_EQ(lost, 0);
+}
+
+TEST_F(TrackWaveform, BlocksArrivingAfterTheStopKeepTheStripAtTheRecordingsStart) {
+  // A word, then silence: the stop shows the recording from its start. Blocks still queued
+  // behind a busy core thread at the stop must not scroll the strip to the silent tail
+  // (which looks like an empty recording: only the centre line).
+  auto& virt = *audio::VirtualEndpoints::Instance();
+  virt.SetManualClock(true);
+  std::vector<float> word(48000);  // 1 s at the microphone's 48 kHz
+  for (std::size_t i = 0; i < word.size(); ++i) word[i] = 0.5f * float(std::sin(i * 0.06));
+  virt.SetSource("virtual_mic", audio::VirtualSource::Scripted(word));
+  track_->inputDevice = u"virtual_mic";
+  track_->recordSources = CSoundTrack::kRecordInput;
+  track_->ToggleRecord();
+  ASSERT_TRUE(track_->recording);
+  for (int ms = 0; ms < 3000; ms += 20) virt.Advance(20);
+  ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_DATA, 60));
+  core_.Hold();
+  for (int ms = 0; ms < 200; ms += 20) virt.Advance(20);  // blocks queue up
+  track_->ToggleRecord();
+  core_.Release();
+  ASSERT_TRUE(track_->WaitForRecordingEnd());
+  EXPECT_EQ(track_->viewStartFrame, 0u);
+  EXPECT_GE(DarkColumns(), 300) << "the word at the recording's start is shown";
+  virt.SetManualClock(false);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/graphic_slider.h"
+#include "ui/hint_window.h"
 #include "ui/main_dialog.h"
 #include "ui/wait_window.h"
 
@@ -220,14 +221,21 @@ TEST_F(DialogInitTest, TooltipsOnlyOnShownControls) {
   EXPECT_EQ(tips.at(1045), QStringLiteral("Student text"));
   EXPECT_EQ(tips.count(1041), 0u);  // BUTCLOSEWAV is hidden
   EXPECT_EQ(tips.count(1029), 0u);  // BUTMIXER is hidden
-  EXPECT_EQ(dlg->Control(1027)->toolTip(), tips.at(1027));
+  // The hint areas: the controls' rectangles in the window, in the order registered.
+  ASSERT_NE(dlg->Hints(), nullptr);
+  const auto& entries = dlg->Hints()->Entries();
+  ASSERT_EQ(entries.size(), 16u);
+  EXPECT_EQ(entries[0].rect, dlg->Control(1027)->geometry());
+  EXPECT_EQ(entries[0].text, tips.at(1027));
+  EXPECT_EQ(entries.back().text, QStringLiteral("Student text"));
+  EXPECT_TRUE(dlg->Control(1027)->toolTip().isEmpty()) << "the window's own hints only";
 }
 
 TEST_F(DialogInitTest, TracksReportToTheWindowAndStripsAreShown) {
   Start({"/_t"});
   for (CSoundTrack* t : {g_pAppCore->masterTrack, g_pAppCore->studentTrack}) {
-    EXPECT_NE(t->notifyTarget.window, nullptr);
-    EXPECT_EQ(t->notifyTarget.message, WM_TRACKNOTIFY);
+    EXPECT_NE(t->GetNotifyTarget().window, nullptr);
+    EXPECT_EQ(t->GetNotifyTarget().message, WM_TRACKNOTIFY);
   }
   ASSERT_NE(dlg->WaveformWindow(0), nullptr);
   ASSERT_NE(dlg->WaveformWindow(1), nullptr);

@@ -140,7 +140,7 @@ TEST_F(TrackNotifyTest, LoadedShowsTheFileNameAndReenablesTheWindow) {
 TEST_F(TrackNotifyTest, LoadThreadIsCollectedWithoutWaiting) {
   const std::string dir = test::MakeTempDir("load");
   master->StartLoad(dir + "/missing.wav");  // fails, and still posts code 2
-  ASSERT_TRUE(SpinUntil([&] { return !master->loadThread.joinable(); }));
+  ASSERT_TRUE(SpinUntil([&] { return !master->LoadPending(); }));
 }
 
 TEST_F(TrackNotifyTest, PositionGoesToTheLinkedPeerOnly) {
@@ -182,7 +182,7 @@ TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
   g_pAppCore->studentWorkTarget = dir + "/plain-file/";
   dlg->Dispatch(1049, BN_CLICKED);
   ASSERT_TRUE(SpinUntil([&] { return !dlg->CloseAfterSave(); }));
-  ASSERT_TRUE(SpinUntil([&] { return !student->saveThread.joinable(); }));
+  ASSERT_TRUE(SpinUntil([&] { return !student->SavePending(); }));
   QCoreApplication::processEvents();
   EXPECT_FALSE(student->lastSaveOk);
   EXPECT_TRUE(dlg->isVisible());
@@ -202,7 +202,7 @@ TEST_F(TrackNotifyTest, WithoutCloseAfterSaveTheWindowStays) {
   student->SelectChunk(0);
   dlg->setEnabled(false);
   student->SaveAsync(test::MakeTempDir("keep") + "/work.wav");
-  ASSERT_TRUE(SpinUntil([&] { return !student->saveThread.joinable(); }));
+  ASSERT_TRUE(SpinUntil([&] { return !student->SavePending(); }));
   EXPECT_TRUE(dlg->isVisible());
   EXPECT_TRUE(dlg->isEnabled());
 }

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "core/app_core.h"
+#include "notify_relay.h"
 #include "platform/message_box.h"
 #include "pulse_util.h"
 #include "test_env.h"
@@ -38,17 +39,7 @@ std::string Server() { return test::PulseTestServer(); }
 
 std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
 
-// Hands the tracks' notices to the window's queue, as the start-up does.
-class Relay : public INotifyWindow {
- public:
-  explicit Relay(CMainDlg* dlg) : dlg_(dlg) {}
-  void PostNotify(std::uint32_t message, plat::WPARAM w, plat::LPARAM l) override {
-    dlg_->PostMessage(message, w, l);
-  }
-
- private:
-  CMainDlg* dlg_;
-};
+using test::Relay;
 
 TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   ASSERT_FALSE(Server().empty()) << "PULSE_SERVER / VTS_PULSE_TEST_SERVER not set: start "
@@ -84,8 +75,8 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   {
     auto dlg = std::make_unique<CMainDlg>();
     Relay relay(dlg.get());
-    master->notifyTarget = NotifyTarget{0, &relay, WM_TRACKNOTIFY};
-    student->notifyTarget = NotifyTarget{0, &relay, WM_TRACKNOTIFY};
+    master->SetNotifyTarget(NotifyTarget{0, &relay, WM_TRACKNOTIFY});
+    student->SetNotifyTarget(NotifyTarget{0, &relay, WM_TRACKNOTIFY});
     // On every way out of this block (a failed ASSERT too) the tracks stop and stop
     // notifying before the relay and the dialog go.
     struct Detach {
@@ -95,8 +86,8 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
         if (s->recording) s->ToggleRecord();
         m->StopAll();
         s->StopAll();
-        m->notifyTarget = NotifyTarget{};
-        s->notifyTarget = NotifyTarget{};
+        m->SetNotifyTarget(NotifyTarget{});
+        s->SetNotifyTarget(NotifyTarget{});
       }
     } detach{master, student};
     std::deque<QString> answers;
@@ -158,16 +149,15 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     const std::string package = dir + "/work.vxb";
     answers = {QString::fromStdString(package)};
     dlg->Dispatch(1023, BN_CLICKED);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled() && !student->saveThread.joinable(); },
-                                30000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return dlg->isEnabled() && !student->SavePending(); }, 30000));
     ASSERT_TRUE(student->lastSaveOk);
     ASSERT_EQ(::access(package.c_str(), F_OK), 0);
 
     // The package on the Master: 3 chunks, the tone in the second.
     answers = {QString::fromStdString(package)};
     dlg->Dispatch(1027, BN_CLICKED);
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return dlg->isEnabled() && !master->loadThread.joinable(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled() && !master->LoadPending(); }, 30000));
     ASSERT_EQ(master->ChunkCount(), 3);
     master->SelectChunk(1);
     CChunkInfo* chunk = master->CurrentChunk();

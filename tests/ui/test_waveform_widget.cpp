@@ -16,8 +16,8 @@ namespace vts {
 namespace {
 
 // A mouse event with an explicit button state (moves carry the held buttons).
-void Mouse(QWidget* w, QEvent::Type type, int x, Qt::MouseButton button,
-           Qt::MouseButtons buttons, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+void Mouse(QWidget* w, QEvent::Type type, int x, Qt::MouseButton button, Qt::MouseButtons buttons,
+           Qt::KeyboardModifiers mods = Qt::NoModifier) {
   const QPointF local(x, 10);
   QMouseEvent ev(type, local, w->mapToGlobal(local), button, buttons, mods);
   QApplication::sendEvent(w, &ev);
@@ -124,15 +124,15 @@ TEST_P(WaveformWidgetDrag, SelectionAsDragged) {
   EXPECT_EQ(View().anchorFrame, c.anchorWhileDragging);
   EXPECT_EQ(View().cursorFrame, c.cursorWhileDragging);
   QCoreApplication::processEvents();
-  const QImage shown = widget->grab(QRect(0, 0, 490, 52)).toImage().convertToFormat(
-      QImage::Format_RGB32);
+  const QImage shown =
+      widget->grab(QRect(0, 0, 490, 52)).toImage().convertToFormat(QImage::Format_RGB32);
   {
     std::lock_guard guard(host.lock);
     const QImage& drawn = host.strip.DrawingImage();
     for (int x = 0; x < 490; ++x) {
       const bool inverted = x >= c.firstInverted && x <= c.lastInverted;
-      const QRgb want = inverted ? ((~drawn.pixel(x, 3)) & 0xFFFFFFu) | 0xFF000000u
-                                 : drawn.pixel(x, 3);
+      const QRgb want =
+          inverted ? ((~drawn.pixel(x, 3)) & 0xFFFFFFu) | 0xFF000000u : drawn.pixel(x, 3);
       ASSERT_EQ(shown.pixel(x, 3), want) << "column " << x;
     }
   }
@@ -229,7 +229,8 @@ TEST_F(WaveformWidgetTest, RepaintsFromAnotherThreadCoalesce) {
   QCoreApplication::processEvents();
   EXPECT_EQ(widget->repaintsRun(), before + 1);
   EXPECT_EQ(widget->positionBar()->position(), 199 * 256);
-  host.strip.PaintWaveform();  // a later change posts again
+  host.strip.PaintWaveform();  // a later change posts again (at the repaint rate)
+  EXPECT_TRUE(QTest::qWaitFor([&] { return widget->repaintsRun() == before + 2; }, 5000));
   QCoreApplication::processEvents();
   EXPECT_EQ(widget->repaintsRun(), before + 2);
 }

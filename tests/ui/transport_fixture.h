@@ -31,7 +31,7 @@ class LoggingOps : public TrackOps {
   std::vector<std::string> calls;
   bool loadSave = true;         // the build can load and save
   bool saveStarts = true;       // SaveAsync starts a save
-  int saveThreadMs = 0;         // > 0: the save runs on the track's thread this long
+  int saveThreadMs = 0;         // > 0: the save runs on a thread of its own this long
   bool sideWritesFail = false;  // WriteChunkList and BuildPackage fail (a full disk)
   std::vector<std::string> savedPaths;
 
@@ -82,7 +82,11 @@ class LoggingOps : public TrackOps {
     t.sourcePath.clear();
   }
   void FreeChunks(CSoundTrack& t) override { Log("FreeChunks", t); }
-  void RedrawWaveform(CSoundTrack& t, std::uint32_t, std::uint32_t) override { Log("Redraw", t); }
+  void RedrawWaveform(CSoundTrack& t, std::uint32_t first, std::uint32_t fpp) override {
+    Log("Redraw", t, std::to_string(first) + " " + std::to_string(fpp));
+    t.viewStartFrame = first;
+    t.framesPerPixel = fpp;
+  }
   bool StartLoad(CSoundTrack& t, const std::string& path) override {
     Log("StartLoad", t, path);
     return loadSave;
@@ -92,9 +96,9 @@ class LoggingOps : public TrackOps {
     if (!saveStarts) return false;
     savedPaths.push_back(path);
     if (saveThreadMs > 0) {
-      if (t.saveThread.joinable()) t.saveThread.join();
+      JoinSave();
       const int ms = saveThreadMs;
-      t.saveThread = std::thread([ms, this, &t] {
+      saveThread = std::thread([ms, this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         saveDone = true;
       });
@@ -103,8 +107,14 @@ class LoggingOps : public TrackOps {
   }
   void WaitForSave(CSoundTrack& t) override {
     Log("WaitForSave", t);
+    JoinSave();
     TrackOps::WaitForSave(t);
   }
+  // The save that SaveAsync stands for, on a thread of its own.
+  void JoinSave() {
+    if (saveThread.joinable()) saveThread.join();
+  }
+  std::thread saveThread;
   bool WriteChunkList(CSoundTrack& t, const std::string& path) override {
     Log("WriteChunkList", t, path);
     return !sideWritesFail;
@@ -118,6 +128,32 @@ class LoggingOps : public TrackOps {
     return !sideWritesFail;
   }
   bool CanLoadAndSave() const override { return loadSave; }
+  bool splitSucceeds = true;
+  bool SplitCurrentChunk(CSoundTrack& t) override {
+    Log("SplitCurrentChunk", t);
+    return splitSucceeds;
+  }
+  bool MergeChunkWithNext(CSoundTrack& t, int index) override {
+    Log("MergeChunkWithNext", t, std::to_string(index));
+    return true;
+  }
+  bool SetWholeFileMode(CSoundTrack& t, bool on) override {
+    Log("SetWholeFileMode", t, on ? "on" : "off");
+    return true;
+  }
+  bool DeleteSelection(CSoundTrack& t) override {
+    Log("DeleteSelection", t);
+    return true;
+  }
+  void StopAll(CSoundTrack& t) override {
+    Log("StopAll", t);
+    t.playing = false;
+    t.recording = false;
+  }
+  bool SetChunkText(CSoundTrack& t, const std::u16string& text) override {
+    Log("SetChunkText", t, QString::fromStdU16String(text).toStdString());
+    return TrackOps::SetChunkText(t, text);
+  }
   std::atomic<bool> saveDone{false};
 };
 
@@ -168,17 +204,36 @@ class FakeVideo : public IMasterVideo {
   }
   bool ChunkDataModified() const override { return modifiedData; }
   bool WriteChunkFile() override { return true; }
-  bool TextsLoaded() const override { return false; }
+  bool TextsLoaded() const override { return textsLoaded; }
   std::vector<std::uint8_t> BuildChunkTexts() override { return {}; }
   std::string MediaPath() const override { return {}; }
   std::intptr_t SenderId() const override { return reinterpret_cast<std::intptr_t>(this); }
+
+  // Editing: a chunk list of texts; the calls are logged.
+  bool insertSucceeds = true, wholeFile = false, textsLoaded = false;
+  std::vector<std::u16string> texts;
+  bool InsertBookmark() override {
+    calls.push_back("InsertBookmark");
+    return insertSucceeds;
+  }
+  void RemoveBookmark() override { calls.push_back("RemoveBookmark"); }
+  void SetWholeFile(bool on) override {
+    calls.push_back(on ? "WholeFile on" : "WholeFile off");
+    wholeFile = on;
+  }
+  std::u16string CurrentChunkText() const override {
+    return current >= 0 && current < static_cast<int>(texts.size()) ? texts[current] : u"";
+  }
+  void SetCurrentChunkText(const std::u16string& text) override {
+    ++textSets;
+    if (current < 0 || current >= static_cast<int>(texts.size())) return;
+    texts[current] = text;
+    textsLoaded = true;
+    modifiedData = true;
+  }
+  int textSets = 0;
   bool MediaOpened() const override { return open; }
   std::string OpenError() const override { return {}; }
-  bool InsertBookmark() override { return false; }
-  void RemoveBookmark() override {}
-  void SetWholeFile(bool) override {}
-  std::u16string CurrentChunkText() const override { return {}; }
-  void SetCurrentChunkText(const std::u16string&) override {}
   std::uint32_t PlayGeneration() const override { return generation; }
   // The video's chunk ends by itself.
   void EndPlayback() {
@@ -213,8 +268,7 @@ class WindowTest : public ::testing::Test {
     dlg->SetClock([this] { return now; });
   }
   void TearDown() override {
-    for (CSoundTrack* t : {master, student})
-      if (t->saveThread.joinable()) t->saveThread.join();
+    ops->JoinSave();
     dlg.reset();
     plat::SetMessageBoxService(nullptr);
     g_pAppCore = nullptr;

@@ -2,7 +2,6 @@
 #include "tracks/core_tracks.h"
 
 #include "audio/buffer_descr.h"
-#include "tracks/sound_routing.h"
 #include "tracks/sound_track.h"
 
 namespace vts {
@@ -14,7 +13,6 @@ CCoreTracks::CCoreTracks(plat::ThreadId coreThreadId, EngineStateBlock* stateBlo
   student->trackIndex = 1;
   for (CSoundTrack* t : {master, student})
     t->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
-  std::lock_guard lock(routeLock_);
   master_ = master;
   student_ = student;
 }
@@ -33,22 +31,12 @@ void CCoreTracks::StopAndDrain() {
 
 void CCoreTracks::DeleteTracks() {
   StopAndDrain();
-  CSoundTrack* master = nullptr;
-  CSoundTrack* student = nullptr;
-  {
-    std::lock_guard lock(routeLock_);
-    master = master_;
-    student = student_;
-    master_ = student_ = nullptr;
-  }
-  // Their engines' final end marks now find no track and are dropped by Route.
+  CSoundTrack* master = master_;
+  CSoundTrack* student = student_;
+  master_ = student_ = nullptr;
+  // Their engines' final end marks now find no handler: the core thread releases them.
   delete master;
   delete student;
-}
-
-bool CCoreTracks::Route(const plat::Msg& msg) {
-  std::lock_guard lock(routeLock_);
-  return RouteSoundMessage(msg, master_, student_);
 }
 
 void CCoreTracks::SetAudioDeviceNames(const std::u16string& output, const std::u16string& input) {

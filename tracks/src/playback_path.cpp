@@ -128,10 +128,16 @@ void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {
   } else if (pos < start) {
     first = pos;
   }
+  // The drawing changes only when the view moves; otherwise the play line alone moves.
+  const bool viewMoves = first != start;
   lock.unlock();
   ReleaseBufferDescr(descr);
   if (ended) Notify(TRACK_NOTIFY_PLAY_ENDED);
-  RedrawWaveform(first, framesPerPixel);
+  if (viewMoves || ended) {
+    RedrawWaveform(first, framesPerPixel);
+  } else {
+    Repaint();
+  }
   Notify(TRACK_NOTIFY_REFRESH);
 }
 

@@ -132,7 +132,10 @@ void CSoundTrack::ToggleRecord() {
     }
   } else {
     if (paused) TogglePause();
-    recording = false;
+    {
+      std::lock_guard lock(bufferLock);  // see AppendRecorded
+      recording = false;
+    }
     StopChosenCaptures();
     RedrawWaveform(0, framesPerPixel);
   }
@@ -219,8 +222,9 @@ void CSoundTrack::AppendRecorded(CBufferDescr* block) {
   SoundBlockHeader* header = CapturedHeader(*block);
   std::uint32_t used = block->used;
   std::uint32_t frames = header->frames;
-  bool redraw = false;
   {
+    // Held through the redraw: a stop (which clears `recording` under this lock and then
+    // shows the recording from its start) is either wholly before or wholly after it.
     std::lock_guard lock(bufferLock);
     CChunkInfo* chunk = recordTarget;
     if (chunk == nullptr) {
@@ -240,21 +244,23 @@ void CSoundTrack::AppendRecorded(CBufferDescr* block) {
     chunk->dataSize += used;
     playFrame += used / BlockAlign();
     chunk->length += frames;
-    redraw = chunk == CurrentChunk();
+    progressRange = playFrame.load();
+    SetProgressPos(playFrame);
+    if (chunk == CurrentChunk()) {
+      if (recording) {
+        // The newest sound stays at four fifths of the strip.
+        const std::uint32_t width = static_cast<std::uint32_t>(std::uint64_t(bitmapWidth) * 4 / 5);
+        std::uint32_t first = 0;
+        if (playFrame / 128 > width)
+          first = chunk->length > 128 * width ? chunk->length - 128 * width : 0;
+        RedrawWaveform(first, 128);
+      } else {
+        // A last block after the stop: the stop's view (the recording from its start) stays.
+        RedrawWaveform(viewStartFrame, framesPerPixel);
+      }
+    }
   }
   ReleaseBufferDescr(block);
-  progressRange = playFrame.load();
-  SetProgressPos(playFrame);
-
-  if (redraw) {
-    // The newest sound stays at four fifths of the strip.
-    std::uint32_t width = static_cast<std::uint32_t>(std::uint64_t(bitmapWidth) * 4 / 5);
-    std::uint32_t first = 0;
-    CChunkInfo* chunk = CurrentChunk();
-    std::uint32_t length = chunk ? chunk->length : 0;
-    if (playFrame / 128 > width) first = length > 128 * width ? length - 128 * width : 0;
-    RedrawWaveform(first, 128);
-  }
   if (recording) Notify(TRACK_NOTIFY_DATA);
 }
 

@@ -54,8 +54,8 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
 }
 
 CSoundTrack::~CSoundTrack() {
-  if (loadThread.joinable()) loadThread.join();
-  if (saveThread.joinable()) saveThread.join();
+  WaitForLoad();
+  WaitForSave();
   FreeChunks();
   if (wholeFileMode) {
     // The real list comes back so that it is freed too.
@@ -90,7 +90,26 @@ void CSoundTrack::CreateEngine(std::uint32_t channels, std::uint32_t samplesPerS
 // ---------------------------------------------------------------- notifications, hooks
 
 void CSoundTrack::Notify(std::uint32_t code) {
+  std::lock_guard lock(notifyMutex);
   PostNotification(notifyTarget, code, reinterpret_cast<plat::LPARAM>(this));
+}
+
+void CSoundTrack::WaitForLoad() {
+  if (loadThread.joinable()) loadThread.join();
+}
+
+void CSoundTrack::WaitForSave() {
+  if (saveThread.joinable()) saveThread.join();
+}
+
+void CSoundTrack::SetNotifyTarget(const NotifyTarget& target) {
+  std::lock_guard lock(notifyMutex);
+  notifyTarget = target;
+}
+
+NotifyTarget CSoundTrack::GetNotifyTarget() const {
+  std::lock_guard lock(notifyMutex);
+  return notifyTarget;
 }
 
 void CSoundTrack::SetProgressRange(std::uint32_t range) {

@@ -89,7 +89,7 @@ bool TrackOps::SaveAsync(CSoundTrack& track, const std::string& path) {
 }
 bool TrackOps::SaveTrack(CSoundTrack& track, const std::string& path) { return track.SaveTrack(path); }
 void TrackOps::WaitForSave(CSoundTrack& track) {
-  if (track.saveThread.joinable()) track.saveThread.join();
+  track.WaitForSave();
 }
 bool TrackOps::WriteChunkList(CSoundTrack& track, const std::string& path) {
   return WriteChunkListOn(track, path);
@@ -99,6 +99,16 @@ std::vector<std::uint8_t> TrackOps::BuildChunkTexts(CSoundTrack& track) {
 }
 bool TrackOps::BuildPackage(CSoundTrack& track, const std::string& path) {
   return BuildPackageOn(track, path);
+}
+bool TrackOps::SplitCurrentChunk(CSoundTrack& track) { return track.SplitCurrentChunk(); }
+bool TrackOps::MergeChunkWithNext(CSoundTrack& track, int index) {
+  return track.MergeChunkWithNext(index);
+}
+bool TrackOps::SetWholeFileMode(CSoundTrack& track, bool on) { return track.SetWholeFileMode(on); }
+bool TrackOps::DeleteSelection(CSoundTrack& track) { return track.DeleteSelection(); }
+void TrackOps::StopAll(CSoundTrack& track) { track.StopAll(); }
+bool TrackOps::SetChunkText(CSoundTrack& track, const std::u16string& text) {
+  return track.SetChunkText(text);
 }
 bool TrackOps::CanLoadAndSave() const { return HasLoadSave<CSoundTrack>(); }
 

@@ -252,11 +252,9 @@ void CWaveformStrip::OnLeftButtonDown(IWaveformHost& host, int x, bool control) 
 
 void CWaveformStrip::OnWaveformMouse(IWaveformHost& host, bool down, int x) {
   if (!down) {
-    {
-      std::lock_guard guard(lock_);
-      if (view_.cursorFrame < view_.anchorFrame) view_.anchorFrame = view_.cursorFrame;
-    }
-    host.WaveformStateChanged();
+    std::lock_guard guard(lock_);
+    if (view_.cursorFrame < view_.anchorFrame) view_.anchorFrame = view_.cursorFrame;
+    host.WaveformStateChanged();  // under the lock, as below
     return;
   }
   const std::optional<uint32_t> chunkFrames = host.CurrentChunkFrames();
@@ -268,8 +266,10 @@ void CWaveformStrip::OnWaveformMouse(IWaveformHost& host, bool down, int x) {
     view_.anchorFrame = view_.cursorFrame = position;
     bar_.SetPos(position);
     PaintWaveform();
+    // Under the lock: a redraw of another thread cannot come between the change and the
+    // host taking it over.
+    host.WaveformStateChanged();
   }
-  host.WaveformStateChanged();
   host.NotifyPosition();
 }
 
@@ -282,26 +282,32 @@ void CWaveformStrip::OnLeftDrag(IWaveformHost& host, int x) {
         ClampToChunk(int64_t(view_.viewStartFrame) + int64_t(x) * Fpp(), chunkFrames);
     bar_.SetPos(view_.cursorFrame);
     PaintWaveform();
+    // Under the lock: a redraw of another thread cannot come between the change and the
+    // host taking it over.
+    host.WaveformStateChanged();
   }
-  host.WaveformStateChanged();
 }
 
 void CWaveformStrip::OnRightButtonDown(IWaveformHost& host, int x) {
   if (!host.CurrentChunkFrames()) return;
   {
     std::lock_guard guard(lock_);
-    view_.dragAnchor = int32_t(std::clamp<int64_t>(int64_t(x) * Fpp(), 0,
-                                                   std::numeric_limits<int32_t>::max()));
+    view_.dragAnchor =
+        int32_t(std::clamp<int64_t>(int64_t(x) * Fpp(), 0, std::numeric_limits<int32_t>::max()));
+    // Under the lock: a redraw of another thread cannot come between the change and the
+    // host taking it over.
+    host.WaveformStateChanged();
   }
-  host.WaveformStateChanged();
 }
 
 void CWaveformStrip::OnRightButtonUp(IWaveformHost& host) {
   {
     std::lock_guard guard(lock_);
     view_.dragAnchor = -1;
+    // Under the lock: a redraw of another thread cannot come between the change and the
+    // host taking it over.
+    host.WaveformStateChanged();
   }
-  host.WaveformStateChanged();
 }
 
 void CWaveformStrip::OnRightDrag(IWaveformHost& host, int x) {
@@ -322,8 +328,10 @@ void CWaveformStrip::OnRightDrag(IWaveformHost& host, int x) {
     if (newStart < 0) newStart = 0;  // a chunk shorter than the view stays at its start
     view_.dragAnchor = int32_t(std::clamp<int64_t>(p, std::numeric_limits<int32_t>::min() + 1,
                                                    std::numeric_limits<int32_t>::max()));
+    // Under the lock: a redraw of another thread cannot come between the change and the
+    // host taking it over.
+    host.WaveformStateChanged();
   }
-  host.WaveformStateChanged();
   host.RedrawWaveform(uint32_t(newStart), fpp);
 }
 
@@ -355,8 +363,10 @@ void CWaveformStrip::SeekToBarPosition(IWaveformHost& host) {
     // Not playing: put the cursor at a third of the strip.
     newStart = int64_t(position) - int64_t(view_.stripWidth) * fpp / 3;
     if (newStart < 0) newStart = 0;
+    // Under the lock: a redraw of another thread cannot come between the change and the
+    // host taking it over.
+    host.WaveformStateChanged();
   }
-  host.WaveformStateChanged();
   if (host.IsPlaying())
     host.Play();
   else

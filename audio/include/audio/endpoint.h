@@ -102,6 +102,8 @@ class PeriodTimer {
   virtual ~PeriodTimer() = default;
   // Fires at once, then every `intervalMs`.
   virtual void Arm(std::uint32_t intervalMs) = 0;
+  // No more ticks until the next Arm (a Wait meanwhile returns only on Wake).
+  virtual void Disarm() = 0;
   // Blocks until the timer fired (or Wake was called).
   virtual void Wait() = 0;
   // Lets a current or the next Wait return without a tick (used when the owner stops).
@@ -117,6 +119,10 @@ class EndpointBackend {
   virtual std::optional<EndpointInfo> GetDefaultEndpoint(DataFlow flow) = 0;
   // Null when no endpoint has that id.
   virtual std::shared_ptr<Device> GetDevice(const std::string& id) = 0;
+  // The sound adapter behind an output endpoint: the capture endpoints of the same card, in
+  // the backend's order, each named by its active port (its own name without one). Empty
+  // for an unknown output or one without a card.
+  virtual std::vector<EndpointInfo> AdapterLines(const std::string& outputId) = 0;
   virtual std::unique_ptr<PeriodTimer> CreatePeriodTimer() = 0;
   // Millisecond tick count of the backend's clock (monotonic; the virtual clock in tests).
   virtual std::uint64_t NowMs() = 0;

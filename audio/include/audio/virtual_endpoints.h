@@ -64,6 +64,8 @@ struct VirtualDeviceSpec {
   std::uint32_t channels = 2;
   std::uint32_t samplesPerSec = 48000;
   VirtualSource source;  // capture devices only
+  std::string card;      // the sound adapter it belongs to (empty: none)
+  std::string port;      // capture devices: the active port's name (empty: none)
 };
 
 class VirtualEndpoints : public EndpointBackend {

@@ -16,6 +16,8 @@ class PeriodicTimer {
 
   // Fires at once, then every intervalMs.
   void Arm(std::uint32_t intervalMs);
+  // No more expiries until the next Arm (a Wait meanwhile returns only after a Wake).
+  void Disarm();
   // Returns after the next expiry, or after a Wake() (one that came earlier counts too).
   void Wait();
   void Wake();

@@ -14,7 +14,8 @@
 //   code that reads a chunk's length or data while a recording or playback runs holds it.
 // - A chunk switch, a save or a free after a recording first calls WaitForRecordingEnd, so
 //   the recording's last blocks are in its chunk (SelectChunk and FreeChunks do).
-// - Notifications are posted, never sent: a track never waits for the dialog.
+// - Notifications are posted, never sent: a track never waits for the dialog. Their target
+//   is set from any thread through SetNotifyTarget (its own lock, held while posting).
 #pragma once
 
 #include <atomic>
@@ -170,8 +171,16 @@ class CSoundTrack {
   using SaveRequest = LoadRequest;
   // Runs LoadTrack, frees the request, posts TRACK_NOTIFY_LOADED whatever the outcome.
   static void LoadThreadProc(LoadRequest* request);
-  // Waits for the previous load thread and starts LoadThreadProc on `loadThread`.
+  // Waits for the previous load thread and starts LoadThreadProc on the track's load thread.
   void StartLoad(const std::string& path);
+  // The track owns its load and save threads and joins them (at the latest when it goes).
+  // UI thread. Waiting collects a thread that has ended; the notice of a load or save is
+  // its thread's last act, so waiting on it there returns at once.
+  void WaitForLoad();
+  void WaitForSave();
+  // A load or save thread was started and has not been waited for.
+  bool LoadPending() const { return loadThread.joinable(); }
+  bool SavePending() const { return saveThread.joinable(); }
   // Loads a WAV (16-bit PCM, 1 or 2 channels), an MP3 or a ".vxb" package as the track's
   // source, with its chunk list and texts. No message box; false leaves the track closed and
   // without chunks.
@@ -186,7 +195,7 @@ class CSoundTrack {
   // chunk could be added.
   bool SetChunkText(const std::u16string& text);
 
-  // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on `saveThread`.
+  // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on the save thread.
   bool SaveAsync(const std::string& path);
   // Runs SaveTrack, frees the request, posts TRACK_NOTIFY_SAVED whatever the outcome.
   static void SaveThreadProc(SaveRequest* request);
@@ -214,6 +223,11 @@ class CSoundTrack {
   std::function<void(bool enabled)> windowDisabledWhileSaving;
   // ---- [load/save] end
 
+  // Where the track's notices go. Any thread. When SetNotifyTarget returns, no notice is
+  // being posted to the old target any more, so its window may go.
+  void SetNotifyTarget(const NotifyTarget& target);
+  NotifyTarget GetNotifyTarget() const;
+
   // Posts TRACK_NOTIFY_POSITION (the waveform window's clicks and seeks).
   void NotifyPosition() { Notify(TRACK_NOTIFY_POSITION); }
   // Waveform drawing (set by the window before use; may stay null).
@@ -228,7 +242,6 @@ class CSoundTrack {
   // Why the last load failed, in plain words; empty after a successful one. Written by the
   // load thread before it posts TRACK_NOTIFY_LOADED, read after that notice.
   std::string loadError;
-  NotifyTarget notifyTarget;
 
   std::atomic<std::int32_t> cursorPixel{0};
   std::atomic<std::uint32_t> cursorFrame{0};
@@ -245,7 +258,6 @@ class CSoundTrack {
   std::uint32_t audioModified = 0;
   bool isMp3 = false;
   bool isPackage = false;
-  std::thread loadThread, saveThread;
 
   std::u16string outputDevice;  // endpoint ids; the output device is also the loopback source
   std::u16string inputDevice;
@@ -334,6 +346,11 @@ class CSoundTrack {
   void EndMarkArrived(std::uint32_t engineTag);
   bool PrepareRecordTarget();
   std::uint32_t BlockAlign() const { return format.blockAlign ? format.blockAlign : 1; }
+
+  std::thread loadThread, saveThread;  // UI thread only; joined, never detached
+
+  mutable std::mutex notifyMutex;  // held while a notice is posted (posting never blocks)
+  NotifyTarget notifyTarget;       // guarded by notifyMutex
 
   std::unordered_map<std::uint32_t, CBufferDescr*> pendingBlocks;  // core thread only
   MonoS16Converter resampler;

@@ -39,6 +39,14 @@ class TrackOps {
   virtual bool WriteChunkList(CSoundTrack& track, const std::string& path);
   virtual std::vector<std::uint8_t> BuildChunkTexts(CSoundTrack& track);
   virtual bool BuildPackage(CSoundTrack& track, const std::string& path);
+  // Chunk editing (the editing commands).
+  virtual bool SplitCurrentChunk(CSoundTrack& track);
+  virtual bool MergeChunkWithNext(CSoundTrack& track, int index);
+  virtual bool SetWholeFileMode(CSoundTrack& track, bool on);
+  virtual bool DeleteSelection(CSoundTrack& track);
+  virtual void StopAll(CSoundTrack& track);
+  virtual bool SetChunkText(CSoundTrack& track, const std::u16string& text);
+
   // Whether this build's tracks can load and save files at all.
   virtual bool CanLoadAndSave() const;
 };

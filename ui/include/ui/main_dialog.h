@@ -31,6 +31,7 @@ class QGroupBox;
 class QTimer;
 
 namespace vts {
+struct SoundDeviceEntry;
 class CSoundTrack;
 class CTransport;
 enum class TransportMode : std::uint32_t;
@@ -38,6 +39,9 @@ class CAppCore;
 class CTrackWaveform;
 class IMasterVideo;
 }  // namespace vts
+namespace vts::audio {
+class EndpointVolume;
+}  // namespace vts::audio
 namespace vts::plat {
 class RawInputLibrary;
 class QtBusWindow;
@@ -50,6 +54,11 @@ class CStaticLedNumber;
 class CGraphicSlider;
 class CRecordingLight;
 class WaitWindow;
+class HintWindow;
+
+// Takes out every entry whose friendly name holds "VB-Audio Virtual Cable" (case-sensitive),
+// keeping the order of the rest; the number taken out.
+std::size_t RemoveVirtualCableDevices(std::vector<SoundDeviceEntry>& list);
 
 class CMainDlg : public QDialog, public ISkinHost {
   Q_OBJECT
@@ -139,6 +148,44 @@ class CMainDlg : public QDialog, public ISkinHost {
   // Enables or disables every button but BUTCLEAR, the file-name edit, the chunk number and
   // both chunk-text edits (the classroom's link and wait states).
   void EnableControls(bool enable);
+
+  // The chunk-text edits show the current chunks' texts (empty where a track has none).
+  void RefreshTexts();
+  // Sets an edit's text as the program does: no EN_CHANGE follows.
+  static void SetEditText(QPlainTextEdit* edit, const QString& text);
+
+  // The level sliders' right-click menus. An item: id (devices from 1, sources 0xFFFF0001
+  // to 0xFFFF0003), text, checked; or a separator.
+  struct MenuItem {
+    std::uint32_t id = 0;
+    QString text;
+    bool checked = false;
+    bool separator = false;
+  };
+  // Shows the items at a screen point and returns the chosen id, 0 when dismissed.
+  using PopupMenuFn = std::function<std::uint32_t(const std::vector<MenuItem>&, QPoint)>;
+  // Replaces the real popup menu (tests); empty: the real one.
+  void SetPopupMenu(PopupMenuFn menu);
+  void BuildContextMenu(QWidget* clicked, std::vector<MenuItem>& menu,
+                        const std::vector<SoundDeviceEntry>& outputs,
+                        const std::vector<SoundDeviceEntry>& inputs);
+  static void AddMenuItem(std::vector<MenuItem>& menu, std::uint32_t* position,
+                          const std::u16string& current,
+                          const std::vector<SoundDeviceEntry>& list);
+  // The slider's thumb from the endpoint's volume, opening the endpoint first when needed
+  // (0 without a volume control).
+  static void ShowEndpointLevel(CGraphicSlider* slider,
+                                std::unique_ptr<audio::EndpointVolume>& volume,
+                                const std::u16string& device);
+
+  // The URL-list dialog, run modally on the core's list; the edited list is kept by the core
+  // and written to "URLList.txt" in the data folder.
+  void RunUrlListDialog();
+  // What a URL menu entry opens: only http and https addresses (empty otherwise).
+  static QUrl UrlToOpen(const QString& text);
+
+  // The hover hints (made by the start-up; null before it).
+  HintWindow* Hints() const { return m_hintWindow; }
 
   // The please-wait window (made by the start-up; null before it).
   WaitWindow* PleaseWait() const { return m_waitWindow; }
@@ -302,6 +349,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   // The dialog's own stop of a playing track: its code 5 is not an end.
   void StopTrack(CSoundTrack& track);
   void Redraw(bool large);
+  void ChunkNumberJump();
+  void Zoom(bool in);
   void NextChunkSteps();
   // A mode button (mirrored by the caller).
   void PressMode(vts::TransportMode mode);
@@ -393,6 +442,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   QIcon m_icon;
   std::function<uint32_t()> m_chunkLengthMs;
   std::function<uint32_t()> m_playPositionMs;
+  QString m_shownTime, m_shownLargeTime;  // the texts the time displays show now
 
   // State.
   QPoint m_dragAnchor{-1, -1};
@@ -416,6 +466,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   QPlainTextEdit* m_studentText = nullptr;
   CRecordingLight* m_recordingLight = nullptr;
   WaitWindow* m_waitWindow = nullptr;
+  HintWindow* m_hintWindow = nullptr;
+  PopupMenuFn m_popupMenu;
 };
 
 }  // namespace vts::ui

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/core_thread.h"
+#include "core/mixer_state.h"
 #include "core/settings_files.h"
 #include "core/stream_protocol.h"
 #include "platform/thread_queue.h"
@@ -107,6 +108,8 @@ class CAppCore {
   bool mixerInputNoticeDue = false;
 
   std::string dataFolder;
+  // "MixerData.bin": loaded and applied at construction, saved at destruction.
+  std::unique_ptr<CMixerState> mixerState;
 
  private:
   void StartPipeChannels();

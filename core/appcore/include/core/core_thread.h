@@ -7,8 +7,8 @@
 // cleared, none is running and none will be called again (the barrier before the tracks go).
 #pragma once
 
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -40,7 +40,9 @@ class ITrackSoundHandlers {
   // A captured block (the receiver releases it), or 0 when capture stopped.
   virtual void OnCapturedBlock(plat::WPARAM descr) = 0;
   // The same with WM_SOUND_IN's lParam, the tag of the engine that posted it.
-  virtual void OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) { OnCapturedBlock(descr); }
+  virtual void OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) {
+    OnCapturedBlock(descr);
+  }
   // True for the end mark (wParam 0) of this track's own engine: the Master's stops end no
   // capture of the Student, so the Master takes its own end marks.
   virtual bool TakesEndMark(plat::LPARAM engineTag) { return false; }
@@ -93,9 +95,13 @@ class CCoreThread {
   // The interface pipe's connected handle (0 when none); written by the core thread only.
   plat::WPARAM InterfacePipeHandle() const;
 
+  // Runs `change` on the core thread between two messages and waits for it (at once when
+  // called on the core thread or when it does not run): the way to change what the core
+  // thread reads without a lock of its own.
+  void Apply(std::function<void()> change);
+
  private:
   void Run(std::promise<void>* ready);
-  void Apply(std::function<void()> change);  // runs `change` on the core thread, waits
   void HandleSoundOut(plat::WPARAM descr);
   void HandleSoundIn(plat::WPARAM descr, plat::LPARAM engineTag);
 

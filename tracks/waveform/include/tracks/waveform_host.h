@@ -9,7 +9,8 @@ namespace vts {
 
 class CWaveformStrip;
 
-// All operations are called on the GUI thread without the strip's lock held.
+// All operations are called on the GUI thread without the strip's lock held, except
+// WaveformStateChanged (see there).
 class IWaveformHost {
  public:
   virtual ~IWaveformHost() = default;
@@ -30,7 +31,9 @@ class IWaveformHost {
   virtual void NotifyPosition() = 0;
   // Called after every mouse or bar operation that changed the strip's view fields (cursor,
   // anchor, their columns, the bar's position, the position-set flag, the drag anchor). A
-  // track that keeps its own copies of those fields takes them over here.
+  // track that keeps its own copies of those fields takes them over here. Called with the
+  // strip's lock held, in the same hold as the change, so that a redraw on another thread
+  // (which shows the track's fields) cannot undo it; it must not block.
   virtual void WaveformStateChanged() {}
 };
 

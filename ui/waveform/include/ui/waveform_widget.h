@@ -2,6 +2,7 @@
 // carries the position bar at row 59, and turns mouse input into the strip's rules.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <atomic>
 
@@ -42,13 +43,17 @@ class WaveformWidget : public QWidget {
   void RetryLater();
 
   static constexpr int kRetryMs = 20;
+  // Repaints come at most this often: the tracks ask with every sound block (25 a second),
+  // more than a person follows on a strip this size.
+  static constexpr int kMinRepaintIntervalMs = 66;
 
   IWaveformHost& host_;
   CWaveformStrip& strip_;
   PositionBar* bar_ = nullptr;
   std::atomic<bool> repaintPending_{false};
   int repaintsRun_ = 0;
-  QImage shown_;  // the last composed picture (GUI thread)
+  QElapsedTimer sinceRepaint_;  // since the last repaint ran (invalid before the first)
+  QImage shown_;                // the last composed picture (GUI thread)
 };
 
 }  // namespace vts

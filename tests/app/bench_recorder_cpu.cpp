@@ -1,0 +1,172 @@
+// CPU of the recorder program as a person uses it: a real window under Xvfb (with openbox),
+// sound on a private PulseAudio server. Measures the process's CPU from /proc/<pid>/stat
+// over 10 s idle, while the Master plays a long chunk and while the Student records a tone
+// from the microphone; prints every run and the median of each.
+//
+// Usage: bench_recorder_cpu [runs] (default 3). Needs xvfb, openbox, xdotool, sox, pactl;
+// starts its own sound server and X display and ends them.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string Run(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    ::pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// utime + stime of a process, in clock ticks.
+long long CpuTicks(const std::string& pid) {
+  std::ifstream f("/proc/" + pid + "/stat");
+  std::string all((std::istreambuf_iterator<char>(f)), {});
+  const auto close = all.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream rest(all.substr(close + 2));
+  std::string field;
+  long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14) utime = std::stoll(field);
+    if (i == 15) stime = std::stoll(field);
+  }
+  return utime + stime;
+}
+
+// Percent of one core over `seconds`.
+double CpuPercent(const std::string& pid, int seconds) {
+  const long long hz = ::sysconf(_SC_CLK_TCK);
+  const long long a = CpuTicks(pid);
+  const auto t0 = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  const long long b = CpuTicks(pid);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  return 100.0 * double(b - a) / double(hz) / wall;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void WriteTone(const std::string& path, int seconds) {
+  std::vector<std::int16_t> s(std::size_t(44100) * seconds);
+  for (std::size_t i = 0; i < s.size(); ++i)
+    s[i] = std::int16_t(8000 * std::sin(2 * M_PI * 440 * double(i) / 44100));
+  std::ofstream f(path, std::ios::binary);
+  auto u32 = [&](std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [&](std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+  const std::uint32_t bytes = std::uint32_t(s.size() * 2);
+  f.write("RIFF", 4);
+  u32(bytes + 36);
+  f.write("WAVEfmt ", 8);
+  u32(16);
+  u16(1);
+  u16(1);
+  u32(44100);
+  u32(88200);
+  u16(2);
+  u16(16);
+  f.write("data", 4);
+  u32(bytes);
+  f.write(reinterpret_cast<const char*>(s.data()), bytes);
+}
+
+// Centre of a control of the window's template, in window pixels (x*3/2, y*13/8).
+std::string Centre(int x, int y, int w, int h) {
+  return std::to_string((2 * x + w) * 3 / 4) + " " + std::to_string((2 * y + h) * 13 / 16);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  char dirTemplate[] = "/tmp/vts-bench-cpu-XXXXXX";
+  const std::string dir = ::mkdtemp(dirTemplate);
+  const std::string pulseDir = dir + "/pulse";
+  const std::string src = VTS_SOURCE_DIR;
+  if (Run(src + "/scripts/pulse-test-server.sh start " + pulseDir + " >/dev/null 2>&1; echo $?") !=
+      "0") {
+    std::cerr << "bench_recorder_cpu: no sound server could be started\n";
+    return 1;
+  }
+  const std::string env = ". " + pulseDir + "/env; ";
+  const std::string display =
+      Run("exec 3>" + dir +
+          "/display; (Xvfb -displayfd 3 -screen 0 1280x800x24 >/dev/null 2>&1 & "
+          "echo $! > " +
+          dir + "/xvfb.pid); for i in $(seq 50); do [ -s " + dir +
+          "/display ] && break; sleep 0.1; done; cat " + dir + "/display");
+  if (display.empty()) {
+    std::cerr << "bench_recorder_cpu: Xvfb did not start\n";
+    return 1;
+  }
+  const std::string x = "DISPLAY=:" + display + " ";
+  Run(x + "openbox >/dev/null 2>&1 & echo $! > " + dir + "/openbox.pid");
+  WriteTone(dir + "/lesson.wav", 60);
+
+  std::vector<double> idle, playing, recording;
+  for (int run = 0; run < runs; ++run) {
+    const std::string root = dir + "/root" + std::to_string(run);
+    ::mkdir(root.c_str(), 0700);
+    const std::string pid =
+        Run(env + x + "QT_QPA_PLATFORM=xcb VOXTRAILSTUDY_ROOT=" + root +
+            " '" VTS_RECORDER_PATH "' " + dir + "/lesson.wav >/dev/null 2>&1 & echo $!");
+    std::string window;
+    for (int i = 0; i < 100 && window.empty(); ++i) {
+      window = Run(x + "xdotool search --pid " + pid + " --onlyvisible 2>/dev/null | head -1");
+      if (window.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (window.empty()) {
+      std::cerr << "bench_recorder_cpu: the recorder showed no window\n";
+      Run("kill " + pid);
+      break;
+    }
+    auto click = [&](int cx, int cy, int w, int h) {
+      Run(x + "xdotool mousemove --window " + window + " " + Centre(cx, cy, w, h) + " click 1");
+    };
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // start-up settles
+    idle.push_back(CpuPercent(pid, 10));
+    click(49, 221, 22, 18);  // Master play
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    playing.push_back(CpuPercent(pid, 10));
+    click(75, 221, 24, 18);  // Master stop
+    const std::string tone =
+        Run(env +
+            "sox -q -n -t raw -r 44100 -e signed -b 16 -c 1 - synth 30 sine 660 vol 0.3 | "
+            "pacat --device=vts_mic_in --raw --format=s16le --rate=44100 --channels=1 "
+            ">/dev/null 2>&1 & echo $!");
+    click(185, 256, 31, 18);  // Student record
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    recording.push_back(CpuPercent(pid, 10));
+    click(185, 256, 31, 18);  // stop recording
+    Run("kill " + tone + " 2>/dev/null; pkill -P " + tone + " 2>/dev/null");
+    Run("kill -KILL " + pid);
+    std::printf("run %d: idle %.2f%%  playing %.2f%%  recording %.2f%% of a core\n", run + 1,
+                idle.back(), playing.back(), recording.back());
+    std::fflush(stdout);
+  }
+  std::printf("median of %zu: idle %.2f%%  playing %.2f%%  recording %.2f%% of a core\n",
+              idle.size(), Median(idle), Median(playing), Median(recording));
+  Run("kill $(cat " + dir + "/openbox.pid) $(cat " + dir + "/xvfb.pid) 2>/dev/null");
+  Run(src + "/scripts/pulse-test-server.sh stop " + pulseDir + " >/dev/null 2>&1");
+  Run("rm -rf " + dir);
+  return idle.empty() ? 1 : 0;
+}

@@ -1,0 +1,137 @@
+// The hover hints of the recorder window.
+#include "ui/hint_window.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <algorithm>
+#include <chrono>
+
+#include "ui/gdi_font.h"
+
+namespace vts::ui {
+
+HintWindow::HintWindow(QWidget* owner)
+    : QWidget(owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus),
+      m_owner(owner) {
+  setObjectName(QStringLiteral("HINTERWINDOWCLASS"));
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  m_font = MakeGdiFont(QStringLiteral("Tahoma"), 16, 6);
+  setGeometry(0, 0, 1, 1);
+  hide();
+  m_timer.setInterval(kTickMs);
+  connect(&m_timer, &QTimer::timeout, this, &HintWindow::OnTimer);
+  m_timer.start();
+}
+
+void HintWindow::SetEnvironment(Environment environment) { m_env = std::move(environment); }
+
+void HintWindow::AddEntry(const QRect& rect, const QString& text, QWidget* control) {
+  m_entries.push_back({rect, text.left(kMaxTextChars), control});
+}
+
+std::uint64_t HintWindow::Now() const {
+  if (m_env.nowMs) return m_env.nowMs();
+  using namespace std::chrono;
+  return static_cast<std::uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+bool HintWindow::MeasureHintText(const QString& text, int index, QString* out) {
+  QStringList lines = text.split(QLatin1Char('\n'));
+  if (text.endsWith(QLatin1Char('\n'))) lines.removeLast();
+  if (index < 0 || index >= lines.size()) return false;
+  if (out) *out = lines[index];
+  return true;
+}
+
+void HintWindow::OnTimer() {
+  const std::optional<QPoint> cursor = m_env.cursor ? m_env.cursor() : QCursor::pos();
+  if (!cursor || !m_owner) return;
+  const QPoint p = *cursor - m_owner->frameGeometry().topLeft();
+  // A popup menu or a modal dialog of the window counts as another window in front.
+  QWidget* modal = QApplication::activeModalWidget();
+  const bool active = m_env.ownerActive ? m_env.ownerActive()
+                                        : m_owner->isActiveWindow() &&
+                                              !QApplication::activePopupWidget() &&
+                                              (!modal || modal == m_owner);
+  const std::uint64_t now = Now();
+  if (p != m_lastPoint || !active) {
+    m_restStart = now;
+    if (m_visible) Hide();
+  } else if (now - m_restStart > kRestMs && !m_entries.empty() && !m_visible) {
+    for (const HintEntry& e : m_entries) {
+      // A control hidden after it was registered has no hint any more.
+      if (e.control && e.control->isHidden()) continue;
+      if (!e.rect.contains(p)) continue;
+      Show(e, *cursor);
+      break;
+    }
+  }
+  m_lastPoint = p;
+}
+
+void HintWindow::Show(const HintEntry& entry, QPoint cursor) {
+  m_text = entry.text;
+  const QFontMetrics metrics(m_font);
+  int widest = 0, height = 0, tallest = 0;
+  QString line;
+  for (int i = 0; MeasureHintText(m_text, i, &line); ++i) {
+    const QRect r = metrics.boundingRect(QRect(0, 0, 10000, 1000), Qt::AlignLeft | Qt::AlignTop,
+                                         line.isEmpty() ? QStringLiteral(" ") : line);
+    widest = std::max(widest, line.isEmpty() ? 0 : metrics.horizontalAdvance(line));
+    const int lineHeight = std::max(r.height(), metrics.height());
+    height += lineHeight;
+    tallest = std::max(tallest, lineHeight);
+  }
+  const int width = widest + 6;
+  height += 4;
+  m_lineHeight = tallest;
+
+  // Under the cursor, kept on the screen the cursor is on.
+  QRect screen;
+  if (m_env.screenAt) {
+    screen = m_env.screenAt(cursor);
+  } else if (QScreen* s = QGuiApplication::screenAt(cursor)) {
+    screen = s->geometry();
+  } else if (QScreen* primary = QGuiApplication::primaryScreen()) {
+    screen = primary->geometry();
+  }
+  int x = cursor.x();
+  int y = cursor.y() + 20;
+  if (!screen.isEmpty()) {
+    const int right = screen.left() + screen.width();
+    const int bottom = screen.top() + screen.height();
+    if (x + width > right - 2) x = right - width - 2;
+    if (y + height > bottom) y = bottom - height;
+  }
+  setGeometry(x, y, width, height);
+  m_visible = true;
+  show();
+  raise();
+  update();
+}
+
+void HintWindow::Hide() {
+  m_visible = false;
+  hide();
+}
+
+void HintWindow::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const QRect area = rect();
+  p.fillRect(area, QApplication::palette().color(QPalette::ToolTipBase));
+  p.setPen(QApplication::palette().color(QPalette::ToolTipText));
+  p.drawRect(area.adjusted(0, 0, -1, -1));
+  p.setFont(m_font);
+  const QFontMetrics metrics(m_font);
+  QString line;
+  for (int i = 0; MeasureHintText(m_text, i, &line); ++i)
+    p.drawText(2, m_lineHeight * i + 2 + metrics.ascent(), line);
+}
+
+}  // namespace vts::ui

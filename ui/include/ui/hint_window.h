@@ -1,0 +1,77 @@
+// The recorder window's own hover hints: a borderless popup in the tooltip colours that
+// appears under the cursor on the first 100 ms tick after it has rested more than 700 ms
+// over one of the registered areas, and goes as soon as the cursor moves or the window is
+// no longer active. Areas of controls hidden later show nothing. GUI thread only.
+#pragma once
+
+#include <QFont>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace vts::ui {
+
+struct HintEntry {
+  QRect rect;  // relative to the owner window's top-left corner
+  QString text;
+  QPointer<QWidget> control;  // the control the area belongs to (none: always shown)
+};
+
+class HintWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kTickMs = 100;
+  static constexpr std::uint64_t kRestMs = 700;
+  static constexpr int kMaxTextChars = 249;
+
+  // What the hint reads of the machine; each part may be replaced (tests).
+  struct Environment {
+    std::function<std::uint64_t()> nowMs;           // monotonic milliseconds
+    std::function<std::optional<QPoint>()> cursor;  // screen point; none: unreadable
+    std::function<bool()> ownerActive;              // the owner is the active window
+    std::function<QRect(QPoint)> screenAt;          // the screen under a point
+  };
+
+  explicit HintWindow(QWidget* owner);
+
+  void SetEnvironment(Environment environment);
+  // Appends an area (the text cut to 249 characters).
+  void AddEntry(const QRect& rect, const QString& text, QWidget* control = nullptr);
+  const std::vector<HintEntry>& Entries() const { return m_entries; }
+  bool Visible() const { return m_visible; }
+  const QString& ShownText() const { return m_text; }
+
+  // The 100 ms tick (its timer calls it; tests may call it directly).
+  void OnTimer();
+
+  // Line `index` of `text` (lines end at "\n"; a final "\n" starts no empty line).
+  static bool MeasureHintText(const QString& text, int index, QString* out);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::uint64_t Now() const;
+  void Show(const HintEntry& entry, QPoint cursor);
+  void Hide();
+
+  QWidget* m_owner;
+  Environment m_env;
+  QTimer m_timer;
+  QFont m_font;
+  std::vector<HintEntry> m_entries;
+  QString m_text;
+  int m_lineHeight = 0;
+  QPoint m_lastPoint{-1, -1};
+  std::uint64_t m_restStart = 0;
+  bool m_visible = false;
+};
+
+}  // namespace vts::ui

@@ -1,0 +1,243 @@
+// The recorder window's editing commands: bookmarks, the whole-file switch, the chunk-number
+// jump, erasing and clearing sound, the chunk-text edits and their refresh, zoom, and the
+// volume-control button. GUI thread only.
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QSignalBlocker>
+#include <QStandardPaths>
+#include <algorithm>
+#include <mutex>
+
+#include "core/app_core.h"
+#include "core/product_name.h"
+#include "platform/message_box.h"
+#include "tracks/side_files.h"
+#include "tracks/sound_track.h"
+#include "tracks/transport.h"
+#include "ui/dialog_messages.h"
+#include "ui/main_dialog.h"
+#include "video/master_video.h"
+#include "ui/track_ops.h"
+#include "ui/transparent_button.h"
+
+namespace vts::ui {
+namespace {
+
+constexpr std::uint32_t kMinFramesPerPixel = 32;
+constexpr std::uint32_t kMaxFramesPerPixel = 8192;
+
+// A chunk text as the track keeps it: one ".txt" line per chunk, so a line break becomes a
+// blank (else the texts after it shift on reload), and at most 1023 characters.
+std::u16string ChunkTextOf(const QPlainTextEdit& edit) {
+  std::u16string text = edit.toPlainText().toStdU16String();
+  if (text.size() > kMaxChunkTextUnits) {
+    std::size_t keep = kMaxChunkTextUnits;
+    if (text[keep - 1] >= 0xD800 && text[keep - 1] <= 0xDBFF) --keep;  // never half a character
+    text.resize(keep);
+  }
+  for (char16_t& c : text)
+    if (c == u'\n' || c == u'\r' || c == u'\u2029' || c == u'\u2028') c = u' ';
+  return text;
+}
+
+}  // namespace
+
+void CMainDlg::SetEditText(QPlainTextEdit* edit, const QString& text) {
+  if (!edit) return;
+  // Text set by the program is no user edit: it must not mark texts present or add chunks.
+  const QSignalBlocker quiet(edit);
+  if (edit->toPlainText() != text) edit->setPlainText(text);
+}
+
+void CMainDlg::RefreshTexts() {
+  QString master;
+  if (VideoOn()) {
+    if (Video()->TextsLoaded()) master = QString::fromStdU16String(Video()->CurrentChunkText());
+  } else if (CSoundTrack* m = MasterTrack(); m && m->textsPresent) {
+    if (CChunkInfo* c = m->CurrentChunk()) master = QString::fromStdU16String(c->text);
+  }
+  QString student;
+  if (CSoundTrack* s = StudentTrack(); s && s->textsPresent) {
+    if (CChunkInfo* c = s->CurrentChunk()) student = QString::fromStdU16String(c->text);
+  }
+  SetEditText(MasterTextEdit(), master);
+  SetEditText(StudentTextEdit(), student);
+}
+
+// --- bookmarks ------------------------------------------------------------------------------
+
+void CMainDlg::OnBnClickedInsertBm() {
+  bool inserted = false;
+  if (VideoOn()) {
+    inserted = Video()->InsertBookmark();
+  } else if (CSoundTrack* m = MasterTrack()) {
+    inserted = Ops().SplitCurrentChunk(*m);
+  }
+  if (inserted) {
+    Mirror(1020, 0);
+  } else {
+    plat::MessageBox(
+        u"Empty region. Use Left Mouse Button to mark. \nCtrl + Left Mouse Button to insert "
+        u"bookmark.",
+        u"Attention", plat::MB_OK | plat::MB_ICONWARNING);
+  }
+  DrawTime();
+}
+
+void CMainDlg::OnRClickInsertBm() {
+  Mirror(1020, 1);
+  ChunkNumberJump();
+  m_bookmarksOff = !m_bookmarksOff;
+  if (CTransparentButton* b = Button(1020)) {
+    b->SetSwapped(m_bookmarksOff);
+    b->update();
+  }
+  if (VideoOn()) {
+    Video()->SetWholeFile(m_bookmarksOff);
+  } else if (CSoundTrack* m = MasterTrack()) {
+    Ops().SetWholeFileMode(*m, m_bookmarksOff);
+  }
+}
+
+void CMainDlg::OnDblClkChunkNumber() {
+  Mirror(1026, 0);
+  ChunkNumberJump();
+}
+
+void CMainDlg::ChunkNumberJump() {
+  CSoundTrack* m = MasterTrack();
+  CSoundTrack* s = StudentTrack();
+  if (!m) return;
+  if (m->currentChunk != 0) {
+    Ops().SelectChunk(*m, 0);
+    if (s) Ops().SelectChunk(*s, 0);
+  } else {
+    const int last = m->ChunkCount() - 1;
+    Ops().SelectChunk(*m, last);
+    if (s) {
+      if (s->ChunkCount() > last) {
+        // A Student with as many chunks or more stands on the Master's last index.
+        Ops().SelectChunk(*s, last);
+      } else {
+        if (s->ChunkCount() > 0) {
+          Ops().SelectChunk(*s, s->ChunkCount() - 1);
+        } else if (Ops().AddChunk(*s) >= 0) {
+          s->currentChunk = 0;
+        }
+        // Stepping appends empty chunks until the Student matches the Master.
+        while (s->currentChunk >= 0 && s->currentChunk < last) {
+          const int before = s->currentChunk;
+          Transport().StepNext(*s);
+          if (s->currentChunk == before) break;  // no chunk could be added
+        }
+      }
+    }
+  }
+  DrawTime();
+  RefreshTexts();
+}
+
+void CMainDlg::OnBnClickedRemoveBm() {
+  Mirror(1022, 0);
+  if (VideoOn()) {
+    Video()->RemoveBookmark();
+  } else if (CSoundTrack* m = MasterTrack()) {
+    Ops().MergeChunkWithNext(*m, m->currentChunk);
+  }
+  DrawTime();
+  RefreshTexts();
+}
+
+// --- erasing and clearing -------------------------------------------------------------------
+
+void CMainDlg::OnBnClickedMasterErase() {
+  if (CSoundTrack* m = MasterTrack()) {
+    Ops().StopAll(*m);
+    Ops().DeleteSelection(*m);
+  }
+  DrawTime();
+  RefreshTexts();
+}
+
+void CMainDlg::OnBnClickedClear() {
+  CSoundTrack* s = StudentTrack();
+  if (!s || !s->modified) return;
+  if (s->playing || s->recording) StopTrack(*s);
+  {
+    std::lock_guard guard(s->bufferLock);
+    if (CChunkInfo* c = s->CurrentChunk()) {
+      c->Unload();
+      c->dataSize = 0;
+      c->dataCapacity = 0;
+      c->start = 0;
+      c->length = 0;
+      c->playOffset = 0;
+    }
+  }
+  s->playFrame = 0;
+  s->progressPos = 0;
+  Ops().RedrawWaveform(*s, 0, s->framesPerPixel);
+  PostNotification(s->GetNotifyTarget(), s->recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE,
+                   reinterpret_cast<plat::LPARAM>(s));
+  Mirror(1044, 0);
+}
+
+// --- chunk texts ----------------------------------------------------------------------------
+
+void CMainDlg::OnEnChangeMasterText() {
+  QPlainTextEdit* edit = MasterTextEdit();
+  if (!edit) return;
+  const std::u16string text = ChunkTextOf(*edit);
+  if (VideoOn()) {
+    // Without a current video chunk the text belongs nowhere: nothing changes.
+    const int current = Video()->CurrentChunk();
+    if (current >= 0 && current < Video()->ChunkCount()) Video()->SetCurrentChunkText(text);
+  } else if (CSoundTrack* m = MasterTrack()) {
+    m->textsPresent = true;
+    Ops().SetChunkText(*m, text);
+  }
+}
+
+void CMainDlg::OnEnChangeStudentText() {
+  QPlainTextEdit* edit = StudentTextEdit();
+  CSoundTrack* s = StudentTrack();
+  if (!edit || !s) return;
+  s->textsPresent = true;
+  Ops().SetChunkText(*s, ChunkTextOf(*edit));
+}
+
+// --- zoom -----------------------------------------------------------------------------------
+
+void CMainDlg::Zoom(bool in) {
+  CSoundTrack* m = MasterTrack();
+  if (!m) return;
+  const std::uint32_t current = m->framesPerPixel;
+  const std::uint32_t fpp =
+      in ? std::max(current / 2, kMinFramesPerPixel) : std::min(current * 2, kMaxFramesPerPixel);
+  const std::uint32_t start = m->viewStartFrame;
+  Ops().RedrawWaveform(*m, start, fpp);
+  if (CSoundTrack* s = StudentTrack()) Ops().RedrawWaveform(*s, start, fpp);
+}
+
+void CMainDlg::OnBnClickedPlus() {
+  Mirror(1016, 0);
+  Zoom(true);
+}
+
+void CMainDlg::OnBnClickedMinus() {
+  Mirror(1015, 0);
+  Zoom(false);
+}
+
+// --- the desktop's volume control -----------------------------------------------------------
+
+void CMainDlg::OnBnClickedMixer() {
+  // The desktop's volume control on its recording tab (tab 2 of pavucontrol).
+  const QString program = QStandardPaths::findExecutable(QStringLiteral("pavucontrol"));
+  if (program.isEmpty() || !QProcess::startDetached(program, {QStringLiteral("--tab=2")})) {
+    plat::MessageBox(u"No volume control program is installed (pavucontrol).", GetProductName(),
+                     plat::MB_OK | plat::MB_ICONWARNING);
+  }
+}
+
+}  // namespace vts::ui
