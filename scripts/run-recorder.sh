@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
 # Sets everything up (packages, build) and starts the recorder. Arguments go to the recorder,
 # e.g. scripts/run-recorder.sh /_s "/home/me/lesson.vxb"
+# With --launcher first, starts the launcher instead (two recorders side by side), e.g.
+# scripts/run-recorder.sh --launcher "/home/me/lesson.vxb"  or  --launcher setup
 set -euo pipefail
 cd "$(dirname "$0")/.."
+pathfile=build/recorder-path.txt
+what="recorder"
+if [ "${1:-}" = "--launcher" ]; then
+  shift
+  pathfile=build/launcher-path.txt
+  what="launcher"
+fi
 scripts/setup.sh build >/dev/null
-exe="$(cat build/recorder-path.txt 2>/dev/null || true)"
+exe="$(cat "$pathfile" 2>/dev/null || true)"
 if [ -z "$exe" ] || [ ! -x "$exe" ]; then
-  echo "run-recorder: the recorder was not built" >&2
+  echo "run-recorder: the $what was not built" >&2
   exit 1
 fi
 exec "$exe" "$@"

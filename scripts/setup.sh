@@ -17,6 +17,7 @@ PACKAGES=(
   sox lame ffmpeg zip unzip python3
   clang libclang-rt-14-dev
   fonts-liberation2 fonts-dejavu-core fonts-dejavu-extra
+  xvfb xdotool
 )
 
 as_root() {

@@ -52,13 +52,6 @@ constexpr std::array<ControlTemplate, 41> kTemplate = {{
     {1044, K::Button, "BUTCLEAR", true, 253, 256, 27, 18, "empty the Student's current chunk"},
 }};
 
-int MulDiv(int value, int numerator, int denominator) {
-  const long long product = static_cast<long long>(value) * numerator;
-  const long long half = denominator / 2;
-  return static_cast<int>(product >= 0 ? (product + half) / denominator
-                                       : (product - half) / denominator);
-}
-
 }  // namespace
 
 std::span<const ControlTemplate> DialogTemplate() {
@@ -70,13 +63,6 @@ const ControlTemplate* FindTemplate(int id) {
   for (const ControlTemplate& c : DialogTemplate())
     if (c.id == id) return &c;
   return nullptr;
-}
-
-int DuToPixelsX(int x) { return MulDiv(x, 6, 4); }
-int DuToPixelsY(int y) { return MulDiv(y, 13, 8); }
-
-QRect DuToPixels(int x, int y, int w, int h) {
-  return QRect(DuToPixelsX(x), DuToPixelsY(y), DuToPixelsX(w), DuToPixelsY(h));
 }
 
 }  // namespace vts::ui

@@ -12,7 +12,9 @@
 #include "platform/known_folders.h"
 #include "tracks/core_tracks.h"
 #include "tracks/sound_track.h"
+#if VTS_WITH_VIDEO
 #include "video/video_manager.h"
+#endif
 
 namespace vts {
 
@@ -56,7 +58,9 @@ CAppCore::CAppCore() {
       new TrackHandlers{CTrackSoundHandler(masterTrack), CTrackSoundHandler(studentTrack)});
   coreThread.SetTrackHandlers(&trackHandlers_->master, &trackHandlers_->student);
   // 6. The video manager (its helper thread and sound engine start with it).
+#if VTS_WITH_VIDEO
   videoManager = new CVideoManager(engineState);
+#endif
 
   // 7. The data folder.
   dataFolder = GetDataFolder();
@@ -98,7 +102,9 @@ CAppCore::~CAppCore() {
   coreThread.SetTrackHandlers(nullptr, nullptr);
   if (tracks_) tracks_->DeleteTracks();
   masterTrack = studentTrack = nullptr;
+#if VTS_WITH_VIDEO
   delete videoManager;
+#endif
   videoManager = nullptr;
   delete engineState;  // every engine that held it is gone
   engineState = nullptr;
@@ -114,7 +120,9 @@ void CAppCore::SetAudioDeviceNames(const std::u16string& outputName,
   // Hands the names to both tracks, the video manager and its video window (an empty name
   // leaves that side alone). The core's own two names are written by the command line.
   if (tracks_) tracks_->SetAudioDeviceNames(outputName, inputName);
+#if VTS_WITH_VIDEO
   if (videoManager && !outputName.empty()) videoManager->SetOutputDevice(outputName);
+#endif
 }
 
 void CAppCore::SetStreamDestinations(const std::vector<StreamDestination>& list) {

@@ -36,8 +36,11 @@ bool WriteIfChanged(const std::string& path, const std::string& text) {
   return plat::WriteFileAtomically(path, text, plat::kModeUnderUmask);
 }
 
-// A desktop-entry Exec argument: quoted, with the reserved characters escaped.
-std::string ExecQuote(const std::string& s) {
+std::string FileStem() { return Lower(GetProductNameUtf8()); }
+
+}  // namespace
+
+std::string DesktopExecQuote(const std::string& s) {
   std::string out = "\"";
   for (char c : s) {
     if (c == '"' || c == '`' || c == '$' || c == '\\') {
@@ -52,9 +55,12 @@ std::string ExecQuote(const std::string& s) {
   return out + "\"";
 }
 
-std::string FileStem() { return Lower(GetProductNameUtf8()); }
-
-}  // namespace
+bool WriteDesktopEntry(const std::string& fileName, const std::string& text) {
+  const std::string folder = plat::XdgDataHome() + "/applications";
+  if (!WriteIfChanged(folder + "/" + fileName, text)) return false;
+  plat::RunQuietlyAndWait("update-desktop-database", {folder});
+  return true;
+}
 
 void RegisterOpenWithMru(const std::string& extension) {
   const std::string n = GetProductNameUtf8();
@@ -146,7 +152,7 @@ void RegisterDesktopIntegration(const std::string& programPath) {
       n +
       " language training tool\n"
       "Exec=" +
-      ExecQuote(programPath) +
+      DesktopExecQuote(programPath) +
       " %f\n"
       "Terminal=false\n"
       "Categories=AudioVideo;Audio;Education;\n"
@@ -155,8 +161,7 @@ void RegisterDesktopIntegration(const std::string& programPath) {
 
   if (WriteIfChanged(MimePackagePath(), mime))
     plat::RunQuietlyAndWait("update-mime-database", {plat::XdgDataHome() + "/mime"});
-  if (WriteIfChanged(DesktopEntryPath(), entry))
-    plat::RunQuietlyAndWait("update-desktop-database", {plat::XdgDataHome() + "/applications"});
+  WriteDesktopEntry(FileStem() + ".desktop", entry);
 }
 
 }  // namespace vts

@@ -20,6 +20,13 @@ void RegisterOpenWithMru(const std::string& extension);
 // caches are refreshed then (when the tools are installed).
 void RegisterDesktopIntegration(const std::string& programPath);
 
+// Writes a desktop entry of "<XDG data home>/applications/" (`fileName`, e.g. "x.desktop")
+// only when its text changed, and refreshes the desktop's cache then. True when written.
+bool WriteDesktopEntry(const std::string& fileName, const std::string& text);
+
+// A program path as a desktop entry's Exec argument: quoted, reserved characters escaped.
+std::string DesktopExecQuote(const std::string& path);
+
 // Names of the files RegisterDesktopIntegration writes.
 std::string DesktopEntryPath();
 std::string MimePackagePath();

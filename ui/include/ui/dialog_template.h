@@ -5,6 +5,8 @@
 #include <QRect>
 #include <span>
 
+#include "ui/dialog_units.h"
+
 namespace vts::ui {
 
 enum class ControlKind { Button, Edit, MultiLineEdit, Static, GroupBox };
@@ -24,11 +26,5 @@ constexpr int kDialogHeightDu = 321;
 
 std::span<const ControlTemplate> DialogTemplate();
 const ControlTemplate* FindTemplate(int id);
-
-// Dialog units to pixels with the base units of the dialog's font at 96 DPI (6 x 13):
-// x * 3 / 2 and y * 13 / 8, rounded as the system's MulDiv rounds.
-int DuToPixelsX(int x);
-int DuToPixelsY(int y);
-QRect DuToPixels(int x, int y, int w, int h);
 
 }  // namespace vts::ui
