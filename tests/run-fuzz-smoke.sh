@@ -15,11 +15,12 @@ cmake -S "$SRC/tests/fuzz" -B "$OUT" -G Ninja -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$OUT" -j3
 
-# Seeds: small archives of the kinds the reader must take, and side files.
+# Seeds: small archives of the kinds the reader must take, side files, WAV files and
+# stream-pipe traffic.
 SEEDS="$OUT/seeds"
 rm -rf "$SEEDS"
 mkdir -p "$SEEDS/zip/in/sub" "$SEEDS/side" "$SEEDS/wav" "$SEEDS/mp3" "$SEEDS/settings" \
-  "$SEEDS/stores" "$SEEDS/frames"
+  "$SEEDS/stores" "$SEEDS/frames" "$SEEDS/stream"
 printf 'hello\r\n' >"$SEEDS/zip/in/a.txt"
 head -c 3000 /dev/urandom >"$SEEDS/zip/in/a.mpa"
 printf '\0\0\0\0\xe8\3\0\0' >"$SEEDS/zip/in/sub/a.cif"
@@ -63,6 +64,11 @@ def frame(kind, flags, message, cb, payload=b""):
 open(sys.argv[1] + "/post", "wb").write(frame(1, 0, 0x401, 0))
 open(sys.argv[1] + "/copydata", "wb").write(frame(2, 1, 0x4A, 4, b"abcd"))
 PY
+# Stream-pipe messages (piece-size byte first), a destination text, a USB slot.
+printf '\x05\x08\0\0\0\x34\0\0\0\x07\0\0\0\x0a\0\0\0\x01\0\0\0H\0i\0\0\0' >"$SEEDS/stream/client-text.bin"
+printf '\x03\x1c\0\0\0\x02\0\0\0\0\0\0\0\0\0\0\0\x04\0\0\0\x01\0\0\0\0\0\0\0\x07\0\0\0\x10\x20\x30\x40' >"$SEEDS/stream/audio.bin"
+printf '\x015|192.168.0.7|12|10.0.0.1|' >"$SEEDS/stream/destinations.bin"
+head -c 2070 /dev/zero >"$SEEDS/stream/usb.bin"
 
 status=0
 run() {
@@ -88,4 +94,5 @@ run fuzz_mp3_decode "$SEEDS/mp3"
 run fuzz_settings_files "$SEEDS/settings"
 run fuzz_platform_stores "$SEEDS/stores"
 run fuzz_window_bus_frames "$SEEDS/frames"
+run fuzz_stream_protocol "$SEEDS/stream"
 exit $status

@@ -169,16 +169,11 @@ void CMainDlg::SetBusy(bool busy) {
 void CMainDlg::OnBnClickedMinimize() { showMinimized(); }
 
 // Opening and saving: main_dialog_files.cpp.
-// Classroom.
-void CMainDlg::OnBnClickedSendWav() {}
+// Classroom: main_dialog_classroom.cpp.
 // Editing, levels and devices: main_dialog_editing.cpp, main_dialog_devices.cpp.
 // Transport: main_dialog_transport.cpp.
 
 // Messages.
-intptr_t CMainDlg::OnSetSliderLevel(uintptr_t wParam, intptr_t lParam) { return 0; }
-intptr_t CMainDlg::OnFrameworkRequest(uintptr_t wParam, intptr_t lParam) { return 0; }
-intptr_t CMainDlg::OnRemoteControl(uintptr_t wParam, intptr_t lParam) { return 0; }
-intptr_t CMainDlg::OnCopyData(uintptr_t wParam, intptr_t lParam) { return 0; }
 intptr_t CMainDlg::OnSwallowMessage(uintptr_t wParam, intptr_t lParam) { return 0; }
 
 }  // namespace vts::ui

@@ -284,7 +284,10 @@ bool CMainDlg::OnInitDialog() {
   // Reachable by the classroom and a peer: messages arrive on this thread, in order.
   m_busWindow = std::make_unique<plat::QtBusWindow>(
       kDialogClassName, u"Recorder", [this](const plat::WindowMessage& m) -> plat::LRESULT {
-        return SendMessage(m.message, m.wParam, m.lParam);
+        SetMessageSender(m.senderProcessId);
+        const plat::LRESULT result = SendMessage(m.message, m.wParam, m.lParam);
+        SetMessageSender(0);
+        return result;
       });
   if (!m_busWindow->IsOpen())
     WriteLog(LOG_MAIN, "The window is not reachable by the classroom: " + m_busWindow->Error());

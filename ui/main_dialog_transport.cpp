@@ -64,7 +64,7 @@ void CMainDlg::SetVideo(IMasterVideo* video) {
 void CMainDlg::OnVideoWindowGone() { m_videoMode = 0; }
 
 void CMainDlg::Mirror(int controlId, int flag) {
-  if (m_linkedPeer != 0)
+  if (m_linkedPeer != 0 && !m_mirrorMuted)
     plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, static_cast<plat::WPARAM>(controlId),
                       static_cast<plat::LPARAM>(flag));
 }

@@ -6,6 +6,8 @@
 
 #include "core/data_folder.h"
 #include "core/log.h"
+#include "core/pipe_channel.h"
+#include "pipe_text_boxes.h"
 #include "core/track_sound_handler.h"
 #include "platform/known_folders.h"
 #include "tracks/core_tracks.h"
@@ -64,8 +66,9 @@ CAppCore::CAppCore() {
   dataFolder = GetDataFolder();
   settings = LoadDataFolderSettings(dataFolder);
 
-  // 8.-9. ("URLList.txt" came with the settings above.) Pipe channels (target
-  //       coreThread.Id()): here.
+  // 8.-9. ("URLList.txt" came with the settings above.) The two pipe channels, aimed at the
+  //       core thread.
+  StartPipeChannels();
 
   // 10. The endpoint levels remembered in "MixerData.bin" are applied (or read afresh).
   mixerState = std::make_unique<CMixerState>();
@@ -85,8 +88,9 @@ CAppCore::~CAppCore() {
   if (mixerState) mixerState->SerializeMixerState(true, "");
   mixerState.reset();
 
-  // 4. Pipe channels stopped and deleted: here, before the tracks go, so no new pipe event
-  //    arrives.
+  // 4. The pipe channels stop before the tracks go, so no received audio reaches a deleted
+  //    track.
+  StopPipeChannels();
 
   // 5. Barrier: from here on the core thread calls no track handler, so the tracks (then the
   //    video manager and the engine-state block) can be deleted safely right after it. Sound

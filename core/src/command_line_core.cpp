@@ -29,8 +29,8 @@ bool ParseCommandLine(CAppCore& core, const std::vector<std::string>& arguments,
   core.SetAudioDeviceNames(core.outputDeviceName, core.inputDeviceName);
 
   core.mixerInput = switches.mixerInput;
-  // TODO(stream pipe): with switches.mixerInputSwitch, the stream peer gets the mixer-input
-  // message (type 1081) through the core thread once the stream pipe channel exists.
+  // Whatever the text was, the stream peer hears that a mixer input was named.
+  if (switches.mixerInputSwitch) core.SendMixerInputNotice();
   return true;
 }
 

@@ -13,6 +13,8 @@ namespace {
 
 // Runs a std::function<void()>* on the core thread, then fulfils the promise behind it.
 constexpr std::uint32_t WM_CORE_APPLY = plat::WM_USER + 0x91;
+// Runs a heap std::function<void()> (lParam) on the core thread; nobody waits for it.
+constexpr std::uint32_t WM_CORE_TASK = plat::WM_USER + 0x92;
 
 struct ApplyRequest {
   std::function<void()> change;
@@ -52,6 +54,9 @@ void ReleaseCoreMessagePayload(const plat::Msg& msg) {
     case WM_CORE_IFACE_PIPE:
     case WM_CORE_STREAM_PIPE:
       FreePipeBlock(msg.lParam);
+      break;
+    case WM_CORE_TASK:
+      delete reinterpret_cast<std::function<void()>*>(msg.lParam);  // never run after the end
       break;
     case WM_CORE_APPLY: {
       // The thread ended before it got to the change: run it here, so the caller's state is
@@ -119,6 +124,11 @@ void CCoreThread::Run(std::promise<void>* ready) {
           FreePipeBlock(msg.lParam);
         }
         break;
+      case WM_CORE_TASK: {
+        std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(msg.lParam));
+        if (*task) (*task)();
+        break;
+      }
       case WM_CORE_APPLY: {
         auto* req = reinterpret_cast<ApplyRequest*>(msg.lParam);
         if (req->change) req->change();
@@ -156,7 +166,9 @@ void CCoreThread::HandleSoundIn(plat::WPARAM descr, plat::LPARAM engineTag) {
     student_->OnCapturedBlockFrom(descr, engineTag);
     return;
   }
-  if (descr != 0) student_->OnCapturedBlockFrom(descr, engineTag);
+  // The end mark reaches the track first too: the recording's pending audio is then in the
+  // chunk, and the final block carries it.
+  student_->OnCapturedBlockFrom(descr, engineTag);
   if (!stream_.sendStreamBlock(descr == 0)) {
     plat::MessageBox(u"StreamingMode will be disabled", u"Error streaming", plat::MB_OK);
     if (stream_.stopStreaming) stream_.stopStreaming();
@@ -188,6 +200,14 @@ void CCoreThread::SetTrackHandlers(ITrackSoundHandlers* master, ITrackSoundHandl
 
 void CCoreThread::SetStreamHandlers(StreamHandlers handlers) {
   Apply([this, h = std::move(handlers)]() mutable { stream_ = std::move(h); });
+}
+
+bool CCoreThread::PostTask(std::function<void()> task) {
+  if (!thread_.joinable()) return false;
+  auto* heap = new std::function<void()>(std::move(task));
+  if (plat::PostThreadMessage(id_, WM_CORE_TASK, 0, reinterpret_cast<plat::LPARAM>(heap))) return true;
+  delete heap;
+  return false;
 }
 
 plat::WPARAM CCoreThread::InterfacePipeHandle() const { return interfacePipe_.load(); }

@@ -168,11 +168,16 @@ TEST_F(CoreThreadTest, FailedStreamWriteTurnsStreamingOffWithOneBox) {
   FakeTrack master(0, 0), student(0, 0);
   std::atomic<bool> streaming{true};
   std::vector<bool> finals;
+  std::vector<plat::WPARAM> capturedAtFinal;
   CCoreThread::StreamHandlers h;
   h.isStreaming = [&] { return streaming.load(); };
   h.stopStreaming = [&] { streaming = false; };
   h.sendStreamBlock = [&](bool final) {
     finals.push_back(final);
+    if (final) {
+      std::lock_guard lock(student.m_);
+      capturedAtFinal = student.captured;
+    }
     return !final;  // the final write fails
   };
   core.SetStreamHandlers(h);
@@ -181,7 +186,9 @@ TEST_F(CoreThreadTest, FailedStreamWriteTurnsStreamingOffWithOneBox) {
   core.SetTrackHandlers(nullptr, nullptr);
   core.Stop();
   EXPECT_EQ(finals, (std::vector<bool>{false, true}));       // no block after streaming went off
-  EXPECT_EQ(student.captured, (std::vector<plat::WPARAM>{5, 6}));  // the end mark is not given while streaming
+  // The end mark reaches the track before the final block, so its last audio goes out too.
+  EXPECT_EQ(capturedAtFinal, (std::vector<plat::WPARAM>{5, 0}));
+  EXPECT_EQ(student.captured, (std::vector<plat::WPARAM>{5, 0, 6}));
   EXPECT_FALSE(streaming);
   auto shown = boxes->Boxes();
   ASSERT_EQ(shown.size(), 1u);

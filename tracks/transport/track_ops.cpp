@@ -87,6 +87,7 @@ bool TrackOps::StartLoad(CSoundTrack& track, const std::string& path) {
 bool TrackOps::SaveAsync(CSoundTrack& track, const std::string& path) {
   return SaveAsyncOn(track, path);
 }
+bool TrackOps::SaveTrack(CSoundTrack& track, const std::string& path) { return track.SaveTrack(path); }
 void TrackOps::WaitForSave(CSoundTrack& track) {
   track.WaitForSave();
 }

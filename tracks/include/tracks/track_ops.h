@@ -31,6 +31,8 @@ class TrackOps {
   // caller then re-enables itself); the track's thread posts its notice otherwise.
   virtual bool StartLoad(CSoundTrack& track, const std::string& path);
   virtual bool SaveAsync(CSoundTrack& track, const std::string& path);
+  // Saves on the calling thread; true when the file was written.
+  virtual bool SaveTrack(CSoundTrack& track, const std::string& path);
   // Waits until a save of the track that is running has ended.
   virtual void WaitForSave(CSoundTrack& track);
   // The side files beside the media.

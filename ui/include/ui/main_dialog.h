@@ -28,6 +28,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QGroupBox;
+class QTimer;
 
 namespace vts {
 struct SoundDeviceEntry;
@@ -245,6 +246,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   intptr_t OnFrameworkRequest(uintptr_t wParam, intptr_t lParam);
   intptr_t OnRemoteControl(uintptr_t wParam, intptr_t lParam);
   intptr_t OnCopyData(uintptr_t wParam, intptr_t lParam);
+  // The process that sent the window message being handled (0: this process or unknown).
+  void SetMessageSender(std::uint32_t processId);
   intptr_t OnSwallowMessage(uintptr_t wParam, intptr_t lParam);
 
  public slots:
@@ -332,6 +335,14 @@ class CMainDlg : public QDialog, public ISkinHost {
   IMasterVideo* Video() const;
   bool VideoOn() const;
   void Mirror(int controlId, int flag);
+  // ---- [classroom] main_dialog_classroom.cpp
+  void LinkStart(std::uint64_t peer, bool teacher, bool student);
+  void LinkEnd(std::uint32_t result, bool teacher, bool student);
+  void PlaceTrackCursor(CSoundTrack* track, std::intptr_t position);
+  std::uint32_t m_messageSenderPid = 0;
+  bool m_mirrorMuted = false;  // a press from the peer is not mirrored back to it
+  QTimer* m_peerWatch = nullptr;
+  // ---- [classroom] end
   // The transport over the tracks worked on and, in video mode, the video as Master side.
   vts::CTransport& Transport() const;
   void SetMode(vts::TransportMode mode);

@@ -19,22 +19,16 @@
 #include "core/core_thread.h"
 #include "core/mixer_state.h"
 #include "core/settings_files.h"
+#include "core/stream_protocol.h"
 #include "platform/thread_queue.h"
 
 namespace vts {
 
 class CSoundTrack;
 class CCoreTracks;
+class CPipeChannel;
 class CVideoManager;
 struct EngineStateBlock;
-
-// One receiver of the stream: a number and an IPv4 address a.b.c.d.
-struct StreamDestination {
-  std::uint32_t number = 0;
-  std::uint8_t a = 0, b = 0, c = 0, d = 0;
-};
-static_assert(sizeof(StreamDestination) == 8);
-constexpr std::uint32_t kMaxStreamDestinations = 256;
 
 class CAppCore {
  public:
@@ -51,6 +45,22 @@ class CAppCore {
 
   // Replaces the destination list (at most 256 entries are kept), under the core lock.
   void SetStreamDestinations(const std::vector<StreamDestination>& list);
+
+  // ---- the stream pipe (core/src/stream_link.cpp) ----
+  // Core thread: a stream-pipe event (frees a block itself).
+  void OnStreamPipeData(plat::WPARAM pipe, plat::LPARAM lParam);
+  // Core thread: the Student track's next stream block, `final` at the end of capture. True
+  // when there was nothing to send or it went out whole.
+  bool SendStreamBlock(bool final);
+  // Any thread: the mixer-input notice (1081) goes to the stream peer from the core thread,
+  // now when the pipe is connected, else right after the next connect's hello.
+  void SendMixerInputNotice();
+  // The two pipe channels (null when not started, or when they could not start).
+  CPipeChannel* InterfacePipe() const { return interfacePipe_.get(); }
+  CPipeChannel* StreamPipe() const { return streamPipe_.get(); }
+  // The pipe names behind "\\.\pipe\".
+  static constexpr const char* kInterfacePipeName = "QORInterfacePipe";
+  static constexpr const char* kStreamPipeName = "Mentavo_SnapvellaPipe";
 
   plat::ThreadId CoreThreadId() const { return coreThread.Id(); }
 
@@ -92,15 +102,27 @@ class CAppCore {
   std::uint32_t destinationCount = 0;
   std::recursive_mutex coreLock;
 
+  // Core thread only.
   std::uint32_t clientId = 0;
-  std::uint32_t streamPosition = 0;
+  StreamCursor streamCursor;
+  bool mixerInputNoticeDue = false;
 
   std::string dataFolder;
   // "MixerData.bin": loaded and applied at construction, saved at destruction.
   std::unique_ptr<CMixerState> mixerState;
 
  private:
-  struct TrackHandlers;  // the core thread's view of the two tracks
+  void StartPipeChannels();
+  void StopPipeChannels();
+  bool WriteStream(std::span<const std::uint8_t> message);
+  void OnReceivedStreamMessage(std::span<const std::uint8_t> message);
+  void ShowPipeText(std::u16string text);
+
+  struct TrackHandlers;
+  struct PipeTextBoxes;  // "Pipe Data" boxes shown without holding up the core thread
+  std::unique_ptr<PipeTextBoxes> pipeTexts_;
+  std::unique_ptr<CPipeChannel> interfacePipe_;
+  std::unique_ptr<CPipeChannel> streamPipe_;  // the core thread's view of the two tracks
   std::unique_ptr<CCoreTracks> tracks_;
   std::unique_ptr<TrackHandlers> trackHandlers_;
 };

@@ -88,6 +88,9 @@ class CCoreThread {
   // core thread applied it.
   void SetTrackHandlers(ITrackSoundHandlers* master, ITrackSoundHandlers* student);
   void SetStreamHandlers(StreamHandlers handlers);
+  // Runs `task` on the core thread after what is queued now, without waiting for it. False
+  // (and `task` not run) when the thread has no queue.
+  bool PostTask(std::function<void()> task);
 
   // The interface pipe's connected handle (0 when none); written by the core thread only.
   plat::WPARAM InterfacePipeHandle() const;
