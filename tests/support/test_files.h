@@ -51,7 +51,7 @@ struct WavSpec {
   Bytes trailer;  // when not empty: a "LIST" chunk of these bytes after everything
 };
 Bytes MakeWav(const WavSpec& spec, const Bytes& pcm);
-// The "fmt " chunk of the spec (padded to an even size).
+// The "fmt " chunk for these parameters (padded to an even size).
 void AppendFmtChunk(Bytes& b, const WavSpec& spec);
 // Samples as little-endian bytes.
 Bytes Pcm16(const std::vector<std::int16_t>& samples);
