@@ -21,6 +21,14 @@ struct ApplyRequest {
   std::promise<void> done;
 };
 
+// Runs a posted change and wakes the caller that waits for it.
+void RunApply(plat::LPARAM lParam) {
+  auto* req = reinterpret_cast<ApplyRequest*>(lParam);
+  if (req->change) req->change();
+  req->done.set_value();
+  delete req;
+}
+
 std::atomic<SoundPayloadReleaser> g_releaser{nullptr};
 
 void ReleaseSound(plat::WPARAM descr) {
@@ -41,7 +49,9 @@ void FreePipeBlock(plat::LPARAM block) {
   if (IsPipeBlock(block)) delete[] reinterpret_cast<std::uint8_t*>(block);
 }
 
-bool IsPipeBlock(plat::LPARAM lParam) { return lParam != kPipeConnected && lParam != kPipeDisconnected; }
+bool IsPipeBlock(plat::LPARAM lParam) {
+  return lParam != kPipeConnected && lParam != kPipeDisconnected;
+}
 
 void SetSoundPayloadReleaser(SoundPayloadReleaser releaser) { g_releaser.store(releaser); }
 
@@ -58,15 +68,11 @@ void ReleaseCoreMessagePayload(const plat::Msg& msg) {
     case WM_CORE_TASK:
       delete reinterpret_cast<std::function<void()>*>(msg.lParam);  // never run after the end
       break;
-    case WM_CORE_APPLY: {
+    case WM_CORE_APPLY:
       // The thread ended before it got to the change: run it here, so the caller's state is
       // still consistent, and wake the caller.
-      auto* req = reinterpret_cast<ApplyRequest*>(msg.lParam);
-      if (req->change) req->change();
-      req->done.set_value();
-      delete req;
+      RunApply(msg.lParam);
       break;
-    }
     default:
       break;
   }
@@ -125,17 +131,14 @@ void CCoreThread::Run(std::promise<void>* ready) {
         }
         break;
       case WM_CORE_TASK: {
-        std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(msg.lParam));
+        std::unique_ptr<std::function<void()>> task(
+            reinterpret_cast<std::function<void()>*>(msg.lParam));
         if (*task) (*task)();
         break;
       }
-      case WM_CORE_APPLY: {
-        auto* req = reinterpret_cast<ApplyRequest*>(msg.lParam);
-        if (req->change) req->change();
-        req->done.set_value();
-        delete req;
+      case WM_CORE_APPLY:
+        RunApply(msg.lParam);
         break;
-      }
       default:
         break;  // WM_USER of the queue's creation, anything else
     }
@@ -205,7 +208,8 @@ void CCoreThread::SetStreamHandlers(StreamHandlers handlers) {
 bool CCoreThread::PostTask(std::function<void()> task) {
   if (!thread_.joinable()) return false;
   auto* heap = new std::function<void()>(std::move(task));
-  if (plat::PostThreadMessage(id_, WM_CORE_TASK, 0, reinterpret_cast<plat::LPARAM>(heap))) return true;
+  if (plat::PostThreadMessage(id_, WM_CORE_TASK, 0, reinterpret_cast<plat::LPARAM>(heap)))
+    return true;
   delete heap;
   return false;
 }

@@ -19,6 +19,7 @@
 #include "audio/buffer_descr.h"
 #include "audio/sound_works_was.h"
 #include "audio/virtual_endpoints.h"
+#include "bench_util.h"
 #include "platform/thread_queue.h"
 
 using namespace vts;
@@ -26,11 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
+using vts::bench::ProcessCpuSeconds;
 
 double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;
@@ -75,7 +72,7 @@ void VirtualCapture(int seconds) {
   engine->StartCapture(u"mic", 0, 1);
   std::vector<double> latencyUs;
   std::uint64_t frames = 0;
-  const double cpu0 = CpuSeconds();
+  const double cpu0 = ProcessCpuSeconds();
   const auto wall0 = Clock::now();
   for (int step = 0; step < seconds * 50; ++step) {
     const auto t0 = Clock::now();
@@ -91,7 +88,7 @@ void VirtualCapture(int seconds) {
       break;
     }
   }
-  const double cpu = CpuSeconds() - cpu0;
+  const double cpu = ProcessCpuSeconds() - cpu0;
   const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
   engine->StopCapture(u"mic");
   engine.reset();
@@ -122,7 +119,7 @@ void VirtualPlayback(int seconds) {
     frame += 1764;
     ++sent;
   };
-  const double cpu0 = CpuSeconds();
+  const double cpu0 = ProcessCpuSeconds();
   for (int i = 0; i < 4; ++i) next();
   while (returned < total) {
     plat::Msg msg;
@@ -148,7 +145,7 @@ void VirtualPlayback(int seconds) {
       }
     }
   }
-  const double cpu = CpuSeconds() - cpu0;
+  const double cpu = ProcessCpuSeconds() - cpu0;
   engine->StopPlayback(u"spk");
   std::printf(
       "virtual playback: %u buffers, CPU per second of audio: %.3f ms (incl. the virtual sink's "
@@ -177,7 +174,7 @@ void PulseLoop(int seconds) {
   };
   std::vector<double> gapsMs;
   auto last = Clock::now();
-  const double cpu0 = CpuSeconds();
+  const double cpu0 = ProcessCpuSeconds();
   const auto wall0 = Clock::now();
   for (int i = 0; i < 4; ++i) next();
   while (returned < total && Clock::now() - wall0 < std::chrono::seconds(seconds * 2 + 10)) {
@@ -195,7 +192,7 @@ void PulseLoop(int seconds) {
       last = now;
     }
   }
-  const double cpu = CpuSeconds() - cpu0;
+  const double cpu = ProcessCpuSeconds() - cpu0;
   const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
   player->StopPlayback(u"vts_speaker");
   recorder->StopCapture(u"vts_speaker");

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "audio/endpoint.h"
+#include "bench_util.h"
 #include "video/video_site_window.h"
 #include "video/video_voice.h"
 #include "video_fixtures.h"
@@ -30,11 +31,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
+using vts::bench::ProcessCpuSeconds;
 
 std::unique_ptr<CVideoSiteWindow> OpenSite(const std::string& path, IVideoWindowSystem& windows,
                                            int width) {
@@ -69,14 +66,14 @@ void Decode() {
     auto site = OpenSite(test::MakeVideo(spec), *windows, s.targetW);
     const int frames = 150;
     const auto t0 = Clock::now();
-    const double c0 = CpuSeconds();
+    const double c0 = ProcessCpuSeconds();
     for (int i = 0; i < frames; ++i) {
       const auto before = site->FramesDrawn();
       site->FirstExecutor().Post([&] { site->DecodeNext(2); });
       if (!WaitDrawn(*site, before)) break;
     }
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count() / frames;
-    const double cpu = (CpuSeconds() - c0) / frames;
+    const double cpu = (ProcessCpuSeconds() - c0) / frames;
     const double interval = 1.0 / 30.0;
     std::printf(
         "decode %dx%d: %.2f ms wall/frame (%.0f%% of the 33.3 ms interval), %.2f ms CPU/frame "
