@@ -15,6 +15,22 @@ namespace {
 int ColumnOf(const QMouseEvent* event) { return int(std::floor(event->position().x())); }
 }  // namespace
 
+// Rows 0-51: the strip's picture, which covers them wholly. Being opaque, a repaint of the
+// strip repaints it alone, not the dialog behind it; the mouse goes to the strip window.
+class WaveformWidget::StripView : public QWidget {
+ public:
+  explicit StripView(WaveformWidget& owner) : QWidget(&owner), owner_(owner) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override { owner_.PaintStrip(*this); }
+
+ private:
+  WaveformWidget& owner_;
+};
+
 WaveformWidget::WaveformWidget(IWaveformHost& host, QWidget* parent)
     : QWidget(parent), host_(host), strip_(host.WaveformStrip()) {
   int width = 0;
@@ -24,9 +40,13 @@ WaveformWidget::WaveformWidget(IWaveformHost& host, QWidget* parent)
   }
   setFixedSize(width, kWaveformWindowHeight);
   setCursor(Qt::ArrowCursor);
+  stripView_ = new StripView(*this);
+  stripView_->setGeometry(0, 0, width, int(kWaveformStripHeight));
   bar_ = new PositionBar(this);
   bar_->setGeometry(0, kPositionBarTop, width, kPositionBarHeight);
   bar_->setPressHandler([this](int x, int barWidth) { strip_.OnBarPress(host_, x, barWidth); });
+  frameClock_.setInterval(kMinRepaintIntervalMs);
+  connect(&frameClock_, &QTimer::timeout, this, [this] { OnFrameTick(); });
   strip_.SetRepaintRequest([this] { requestRepaint(); });
   RunRepaint();
   repaintsRun_ = 0;
@@ -38,23 +58,41 @@ WaveformWidget::~WaveformWidget() {
   strip_.SetRepaintRequest(nullptr);
 }
 
+// The requests come with every sound block; the repaints follow a frame clock that runs
+// only while requests come. A request made while the clock runs is picked up by its next
+// tick without waking the GUI thread; the first request after a quiet spell starts the
+// clock (and shows at once when the last repaint is a frame ago).
 void WaveformWidget::requestRepaint() {
-  if (repaintPending_.exchange(true)) return;
+  repaintPending_.store(true);
+  if (clockRunning_.load()) return;  // the next tick sees the request
+  if (kickPosted_.exchange(true)) return;
   // The queued call is dropped with the widget if it goes first.
   QMetaObject::invokeMethod(
-      this, [this] { RunRepaint(); }, Qt::QueuedConnection);
+      this, [this] { StartFrameClock(); }, Qt::QueuedConnection);
+}
+
+void WaveformWidget::StartFrameClock() {
+  kickPosted_.store(false);
+  if (clockRunning_.load()) return;
+  clockRunning_.store(true);
+  frameClock_.start();
+  if (!sinceRepaint_.isValid() || sinceRepaint_.elapsed() >= kMinRepaintIntervalMs) OnFrameTick();
+}
+
+void WaveformWidget::OnFrameTick() {
+  if (repaintPending_.exchange(false)) {
+    RunRepaint();
+    return;
+  }
+  // Nothing changed for a frame: the clock stops. A request made while it stops either
+  // sees the clock stopped (and posts a start) or is seen here.
+  frameClock_.stop();
+  clockRunning_.store(false);
+  if (repaintPending_.load()) StartFrameClock();
 }
 
 void WaveformWidget::RunRepaint() {
-  if (sinceRepaint_.isValid() && sinceRepaint_.elapsed() < kMinRepaintIntervalMs) {
-    // Still pending: requests until then merge into this one.
-    QTimer::singleShot(int(kMinRepaintIntervalMs - sinceRepaint_.elapsed()), this,
-                       [this] { RunRepaint(); });
-    return;
-  }
   sinceRepaint_.start();
-  // Cleared before reading, so a change made from here on posts a new repaint.
-  repaintPending_.store(false);
   std::unique_lock guard(strip_.Lock(), std::try_to_lock);
   if (!guard.owns_lock()) {
     RetryLater();
@@ -67,14 +105,14 @@ void WaveformWidget::RunRepaint() {
   guard.unlock();
   bar_->setRange(low, high);
   bar_->setPosition(pos);
-  update(0, 0, width(), int(kWaveformStripHeight));
+  stripView_->update();
 }
 
 void WaveformWidget::RetryLater() {
   QTimer::singleShot(kRetryMs, this, [this] { requestRepaint(); });
 }
 
-void WaveformWidget::paintEvent(QPaintEvent*) {
+void WaveformWidget::PaintStrip(QWidget& view) {
   // The GUI thread never waits for the track's lock: a thread that holds it may itself be
   // waiting for the GUI (a message box). Then the last picture is shown and a repaint follows.
   {
@@ -90,8 +128,11 @@ void WaveformWidget::paintEvent(QPaintEvent*) {
       RetryLater();
     }
   }
-  if (shown_.isNull()) return;
-  QPainter painter(this);
+  QPainter painter(&view);
+  if (shown_.isNull()) {
+    painter.fillRect(view.rect(), Qt::black);  // opaque: something must cover the rows
+    return;
+  }
   painter.drawImage(0, 0, shown_);
 }
 

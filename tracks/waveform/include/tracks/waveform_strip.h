@@ -98,8 +98,7 @@ class CWaveformStrip {
   // Parts of the strip outside the picture (or with no picture) are black.
   void SetBackground(const QImage& background);
   // Place and size of the strip in the dialog; makes both pictures (black until drawn).
-  void SetStripRect(int32_t x, int32_t y, uint32_t width,
-                    uint32_t height = kWaveformStripHeight);
+  void SetStripRect(int32_t x, int32_t y, uint32_t width, uint32_t height = kWaveformStripHeight);
 
   // Draws the chunk from a frame at a zoom (0 = 64) into the drawing picture, then paints.
   // chunk null means there is no current chunk: background and centre line only, and the
@@ -137,6 +136,7 @@ class CWaveformStrip {
  private:
   uint32_t Fpp() const;
   void ComposeLocked();
+  void MakeStripBackgroundLocked();
   void FillBackgroundLocked();
   void DrawColumnsLocked(int64_t firstColumn, int64_t endColumn, uint32_t fpp,
                          const WaveformChunk& chunk);
@@ -147,6 +147,8 @@ class CWaveformStrip {
   WaveformViewState view_;
   ProgressRange bar_;
   QImage background_;
+  QImage stripBackground_;    // the strip's part of background_, opaque, the drawing's size
+  QPoint stripBackgroundAt_;  // the strip's place it was cut at
   QImage drawing_;
   QImage composition_;
   std::function<void()> repaintRequest_;

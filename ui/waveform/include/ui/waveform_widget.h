@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 
@@ -13,11 +14,12 @@
 namespace vts {
 
 // Lives on the GUI thread. The strip's repaint request (made under the strip's lock from any
-// thread, the core thread while recording or playing) only posts a repaint; at most one is
-// pending at a time. Painting takes the strip's lock for the composition alone and never
-// waits for it: while another thread holds it, the last picture stays and a repaint is
-// retried shortly. Mouse handling takes the lock briefly (the host's operations run
-// outside it).
+// thread, the core thread while recording or playing) only marks the picture changed; a
+// frame clock on the GUI thread, running only while changes come, repaints at most once a
+// frame, and a request wakes the GUI thread only to start that clock. Painting takes the strip's
+// lock for the composition alone and never waits for it: while another thread holds it, the last
+// picture stays and a repaint is retried shortly. Mouse handling takes the lock briefly (the host's
+// operations run outside it).
 class WaveformWidget : public QWidget {
  public:
   // The strip's size must be set (CWaveformStrip::SetStripRect) before; the widget takes
@@ -27,18 +29,23 @@ class WaveformWidget : public QWidget {
 
   PositionBar* positionBar() const { return bar_; }
 
-  // Thread-safe; requests made while one is pending are merged into it.
+  // Thread-safe; requests made before the next frame are merged into one repaint.
   void requestRepaint();
   // Repaints that the posted requests ran so far (GUI thread).
   int repaintsRun() const { return repaintsRun_; }
+  // Whether the frame clock runs: only while changes come (GUI thread).
+  bool frameClockRunning() const { return frameClock_.isActive(); }
 
  protected:
-  void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  class StripView;
+  void PaintStrip(QWidget& view);  // the strip's rows, from the strip's composed picture
+  void StartFrameClock();
+  void OnFrameTick();
   void RunRepaint();
   void RetryLater();
 
@@ -49,8 +56,12 @@ class WaveformWidget : public QWidget {
 
   IWaveformHost& host_;
   CWaveformStrip& strip_;
+  StripView* stripView_ = nullptr;  // rows 0-51
   PositionBar* bar_ = nullptr;
-  std::atomic<bool> repaintPending_{false};
+  std::atomic<bool> repaintPending_{false};  // a change not yet shown
+  std::atomic<bool> clockRunning_{false};    // frameClock_ runs (set and cleared on the GUI)
+  std::atomic<bool> kickPosted_{false};      // a start of the clock is posted
+  QTimer frameClock_;                        // a repaint per tick while changes come
   int repaintsRun_ = 0;
   QElapsedTimer sinceRepaint_;  // since the last repaint ran (invalid before the first)
   QImage shown_;                // the last composed picture (GUI thread)
