@@ -8,7 +8,6 @@
 
 #include "core/paths.h"
 #include "platform/message_box.h"
-#include "ui/gdi_font.h"
 #include "ui/main_dialog.h"
 
 namespace vts::ui {
@@ -19,8 +18,6 @@ constexpr QPoint kInLabel(463, 345);
 constexpr QPoint kOutLabel(482, 345);
 const QRect kSmallTimeShown(190, 53, 70, 20);
 const QRect kLargeTimeShown(10, 195, 100, 25);
-
-QFont MakeLargeTimeFont() { return MakeGdiFont(QStringLiteral("Arial"), 30, 12, 400); }
 
 void DrawTextAt(QPainter& p, QPoint at, const QString& text) {
   p.drawText(QRect(at, QSize(4096, 4096)), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
@@ -112,7 +109,7 @@ void CMainDlg::PaintBackground(QPainter& target) {
     p.restore();
   }
   if (needed(kLargeTimeShown)) {
-    p.setFont(MakeLargeTimeFont());
+    p.setFont(m_largeTimeFont);
     p.setPen(Qt::white);
     p.save();
     p.setClipRect(kLargeTimeShown);

@@ -225,9 +225,10 @@ class PulseClient final : public AudioClient {
     pa_stream_set_state_callback(stream_, &PulseClient::OnState, this);
     const std::uint32_t bufferFrames =
         std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
-    // Service granularity: an eighth of the buffer (half a period: the buffer holds four),
-    // at most what the engine needs and few enough wake-ups to stay cheap.
-    const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 8, 1) * frameBytes_;
+    // Service granularity: a quarter of the buffer (one period: the buffer holds four). The
+    // engine hands over and takes sound a period at a time, so finer requests or fragments
+    // would only wake every side more often.
+    const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 4, 1) * frameBytes_;
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(-1);

@@ -170,8 +170,7 @@ class CMainDlg : public QDialog, public ISkinHost {
                         const std::vector<SoundDeviceEntry>& outputs,
                         const std::vector<SoundDeviceEntry>& inputs);
   static void AddMenuItem(std::vector<MenuItem>& menu, std::uint32_t* position,
-                          const std::u16string& current,
-                          const std::vector<SoundDeviceEntry>& list);
+                          const std::u16string& current, const std::vector<SoundDeviceEntry>& list);
   // The slider's thumb from the endpoint's volume, opening the endpoint first when needed
   // (0 without a volume control).
   static void ShowEndpointLevel(CGraphicSlider* slider,
@@ -439,6 +438,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   QFont m_versionFont;
   QFont m_labelFont;
   QFont m_timeFont;
+  QFont m_largeTimeFont;
   QIcon m_icon;
   std::function<uint32_t()> m_chunkLengthMs;
   std::function<uint32_t()> m_playPositionMs;
