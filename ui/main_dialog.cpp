@@ -61,6 +61,10 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   dialogFont.setPixelSize(11);
   setFont(dialogFont);
   setAcceptDrops(true);
+  m_timeFrame = std::make_unique<FrameClock::Client>(*m_frameClock, [this] {
+    update(m_timeDirty);
+    m_timeDirty = QRect();
+  });
 
   for (int size : {16, 32, 48, 256}) m_icon.addFile(res::IconPath(size), QSize(size, size));
   setWindowIcon(m_icon);

@@ -17,7 +17,6 @@
 
 #include "audio/endpoint.h"
 #include "core/app_core.h"
-#include "video/video_manager.h"
 #include "core/command_line.h"
 #include "core/log.h"
 #include "core/product_name.h"
@@ -35,10 +34,10 @@
 #include "ui/hint_window.h"
 #include "ui/main_dialog.h"
 #include "ui/own_clipboard_edit.h"
-#include "tracks/transport.h"
 #include "ui/transparent_button.h"
 #include "ui/wait_window.h"
 #include "ui/waveform_widget.h"
+#include "video/video_manager.h"
 
 namespace vts::ui {
 
@@ -210,7 +209,7 @@ void CMainDlg::CreateWaveformWindows() {
       m_trackWaveform[i] = std::make_unique<CTrackWaveform>(*p.track);
       m_trackWaveform[i]->SetStripRect(p.x, p.y, static_cast<uint32_t>(p.width));
       if (!m_background.isNull()) m_trackWaveform[i]->Strip().SetBackground(m_background);
-      auto* widget = new WaveformWidget(*m_trackWaveform[i], this);
+      auto* widget = new WaveformWidget(*m_trackWaveform[i], this, m_frameClock.get());
       widget->move(p.x, p.y);
       m_waveformWindow[i] = widget;
     }

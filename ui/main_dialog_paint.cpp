@@ -41,19 +41,22 @@ void CMainDlg::SetTimeSources(std::function<uint32_t()> chunkLengthMs,
 }
 
 // Each display is repainted only when its text changes: the tracks ask for it with every
-// buffer, far more often than the tenths it shows move.
+// buffer, far more often than the tenths it shows move. The repaint comes with the window's
+// next frame, together with the strips'.
 void CMainDlg::DrawTime() {
   const QString text = FormatTime(m_chunkLengthMs ? m_chunkLengthMs() : 0);
   if (text == m_shownTime) return;
   m_shownTime = text;
-  update(kSmallTimeShown);
+  m_timeDirty |= kSmallTimeShown;
+  m_timeFrame->Request();
 }
 
 void CMainDlg::DrawLargeTime() {
   const QString text = FormatTime(m_playPositionMs ? m_playPositionMs() / 100u * 100u : 0);
   if (text == m_shownLargeTime) return;
   m_shownLargeTime = text;
-  update(kLargeTimeShown);
+  m_timeDirty |= kLargeTimeShown;
+  m_timeFrame->Request();
 }
 
 void CMainDlg::paintEvent(QPaintEvent* event) {

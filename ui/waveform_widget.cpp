@@ -31,8 +31,14 @@ class WaveformWidget::StripView : public QWidget {
   WaveformWidget& owner_;
 };
 
-WaveformWidget::WaveformWidget(IWaveformHost& host, QWidget* parent)
+WaveformWidget::WaveformWidget(IWaveformHost& host, QWidget* parent, FrameClock* clock)
     : QWidget(parent), host_(host), strip_(host.WaveformStrip()) {
+  if (clock == nullptr) {
+    ownClock_ = std::make_unique<FrameClock>();
+    clock = ownClock_.get();
+  }
+  clock_ = clock;
+  frame_ = std::make_unique<FrameClock::Client>(*clock, [this] { RunRepaint(); });
   int width = 0;
   {
     std::lock_guard guard(strip_.Lock());
@@ -45,12 +51,9 @@ WaveformWidget::WaveformWidget(IWaveformHost& host, QWidget* parent)
   bar_ = new PositionBar(this);
   bar_->setGeometry(0, kPositionBarTop, width, kPositionBarHeight);
   bar_->setPressHandler([this](int x, int barWidth) { strip_.OnBarPress(host_, x, barWidth); });
-  frameClock_.setInterval(kMinRepaintIntervalMs);
-  connect(&frameClock_, &QTimer::timeout, this, [this] { OnFrameTick(); });
   strip_.SetRepaintRequest([this] { requestRepaint(); });
   RunRepaint();
   repaintsRun_ = 0;
-  sinceRepaint_.invalidate();  // the first change shows at once
 }
 
 WaveformWidget::~WaveformWidget() {
@@ -58,41 +61,10 @@ WaveformWidget::~WaveformWidget() {
   strip_.SetRepaintRequest(nullptr);
 }
 
-// The requests come with every sound block; the repaints follow a frame clock that runs
-// only while requests come. A request made while the clock runs is picked up by its next
-// tick without waking the GUI thread; the first request after a quiet spell starts the
-// clock (and shows at once when the last repaint is a frame ago).
-void WaveformWidget::requestRepaint() {
-  repaintPending_.store(true);
-  if (clockRunning_.load()) return;  // the next tick sees the request
-  if (kickPosted_.exchange(true)) return;
-  // The queued call is dropped with the widget if it goes first.
-  QMetaObject::invokeMethod(
-      this, [this] { StartFrameClock(); }, Qt::QueuedConnection);
-}
-
-void WaveformWidget::StartFrameClock() {
-  kickPosted_.store(false);
-  if (clockRunning_.load()) return;
-  clockRunning_.store(true);
-  frameClock_.start();
-  if (!sinceRepaint_.isValid() || sinceRepaint_.elapsed() >= kMinRepaintIntervalMs) OnFrameTick();
-}
-
-void WaveformWidget::OnFrameTick() {
-  if (repaintPending_.exchange(false)) {
-    RunRepaint();
-    return;
-  }
-  // Nothing changed for a frame: the clock stops. A request made while it stops either
-  // sees the clock stopped (and posts a start) or is seen here.
-  frameClock_.stop();
-  clockRunning_.store(false);
-  if (repaintPending_.load()) StartFrameClock();
-}
+// The requests come with every sound block; the repaints follow the window's frame clock.
+void WaveformWidget::requestRepaint() { frame_->Request(); }
 
 void WaveformWidget::RunRepaint() {
-  sinceRepaint_.start();
   std::unique_lock guard(strip_.Lock(), std::try_to_lock);
   if (!guard.owns_lock()) {
     RetryLater();

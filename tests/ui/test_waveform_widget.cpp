@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "fake_waveform_host.h"
+#include "ui/frame_clock.h"
 #include "ui/waveform_widget.h"
 
 namespace vts {
@@ -316,6 +317,36 @@ TEST_F(WaveformWidgetTest, TheLastOfManyChangesFromAnotherThreadIsShown) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !widget->frameClockRunning(); }, 10000))
         << "round " << round;
   }
+}
+
+// The changes of one frame are shown together: clients changed before the GUI thread runs
+// are handled by the same tick. A clock with nothing left to show stops, and a request from
+// another thread starts it again.
+TEST(FrameClock, ChangesOfOneFrameAreShownTogetherAndTheClockStops) {
+  FrameClock clock;
+  int strip = 0, times = 0;
+  FrameClock::Client stripClient(clock, [&] { ++strip; });
+  FrameClock::Client timeClient(clock, [&] { ++times; });
+  stripClient.Request();
+  timeClient.Request();
+  timeClient.Request();
+  QCoreApplication::processEvents();  // the one posted start, which shows at once
+  EXPECT_EQ(strip, 1);
+  EXPECT_EQ(times, 1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !clock.Running(); }, 10000));
+  EXPECT_EQ(strip, 1);
+  EXPECT_EQ(times, 1);
+  std::thread other([&] { stripClient.Request(); });
+  other.join();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return strip == 2; }, 10000));
+  EXPECT_EQ(times, 1);
+  {
+    // A client made and gone between ticks leaves the clock working.
+    FrameClock::Client gone(clock, [] {});
+    gone.Request();
+  }
+  timeClient.Request();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return times == 2; }, 10000));
 }
 
 // Counts the paint events of the widgets it watches.
