@@ -61,6 +61,10 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   dialogFont.setPixelSize(11);
   setFont(dialogFont);
   setAcceptDrops(true);
+  // Made first: a frame hands the waiting notices over before the displays they change
+  // are painted, in the same frame.
+  m_noticeFrame =
+      std::make_unique<FrameClock::Client>(*m_frameClock, [this] { DeliverFramedNotices(); });
   m_timeFrame = std::make_unique<FrameClock::Client>(*m_frameClock, [this] {
     update(m_timeDirty);
     m_timeDirty = QRect();

@@ -398,6 +398,7 @@ class CMainDlg : public QDialog, public ISkinHost {
 
  private:
   struct NotifyRelay;
+  void DeliverFramedNotices();  // the relay's notices that waited for the frame
   void PostQuit(int code);
   // The destructor's part: the raw-input library's unsubscription, the notices' relay.
   void ReleaseStartResources();
@@ -448,6 +449,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   // The window's changing pictures (the strips, the time displays) are shown together, a
   // frame at a time; the clock goes after everything that uses it.
   std::unique_ptr<FrameClock> m_frameClock = std::make_unique<FrameClock>();
+  std::unique_ptr<FrameClock::Client> m_noticeFrame;  // the notices that wait for a frame
   std::unique_ptr<FrameClock::Client> m_timeFrame;
   QRect m_timeDirty;  // the time displays' part still to repaint
 
