@@ -14,6 +14,7 @@
 #include "core/app_core.h"
 #include "platform/message_box.h"
 #include "qt_wait.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "tracks/notify.h"
 #include "tracks/sound_track.h"
@@ -176,7 +177,7 @@ TEST_F(TrackNotifyTest, LoadThreadIsCollectedWithoutWaiting) {
 TEST_F(TrackNotifyTest, PositionGoesToTheLinkedPeerOnly) {
   test::ClassroomWindowDouble peer;
   ASSERT_TRUE(peer.Start("#32770", u"peer"));
-  student->cursorFrame = 4410;
+  CSoundTrackTestAccess::EditView(*student, [&](WaveformViewState& v) { v.cursorFrame = 4410; });
   Notify(TRACK_NOTIFY_POSITION, student);  // no peer yet: nothing
   dlg->SetPeerWindow(peer.Id());
   Notify(TRACK_NOTIFY_POSITION, student);

@@ -16,12 +16,13 @@
 #include "audio/virtual_endpoints.h"
 #include "core/app_core.h"
 #include "platform/message_box.h"
+#include "sound_track_test_access.h"
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
-#include "video/master_video.h"
 #include "ui/track_ops.h"
 #include "ui/transparent_button.h"
+#include "video/master_video.h"
 
 namespace vts::ui::test {
 
@@ -84,8 +85,10 @@ class LoggingOps : public TrackOps {
   void FreeChunks(CSoundTrack& t) override { Log("FreeChunks", t); }
   void RedrawWaveform(CSoundTrack& t, std::uint32_t first, std::uint32_t fpp) override {
     Log("Redraw", t, std::to_string(first) + " " + std::to_string(fpp));
-    t.viewStartFrame = first;
-    t.framesPerPixel = fpp;
+    CSoundTrackTestAccess::EditView(t, [&](WaveformViewState& v) {
+      v.viewStartFrame = first;
+      v.framesPerPixel = fpp;
+    });
   }
   bool StartLoad(CSoundTrack& t, const std::string& path) override {
     Log("StartLoad", t, path);
