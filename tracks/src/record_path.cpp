@@ -254,7 +254,7 @@ void CSoundTrack::AppendRecorded(CBufferDescr* block) {
         std::uint32_t first = 0;
         if (viewState.playFrame / 128 > width)
           first = chunk->length > 128 * width ? chunk->length - 128 * width : 0;
-        RedrawWaveform(first, 128);
+        FollowWaveform(first, 128);
       } else {
         // A last block after the stop: the stop's view (the recording from its start) stays.
         RedrawWaveform(viewState.viewStartFrame, viewState.framesPerPixel);
