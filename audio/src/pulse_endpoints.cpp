@@ -229,6 +229,9 @@ class PulseClient final : public AudioClient {
     // Service granularity: an eighth of the buffer (half a period: the buffer holds four),
     // at most what the engine needs and few enough wake-ups to stay cheap.
     const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 8, 1) * frameBytes_;
+    // Capture fragments of one period (a quarter of the buffer): the engine takes the sound a
+    // period at a time, so smaller ones only wake the server and this process more often.
+    const std::uint32_t fragmentBytes = std::max<std::uint32_t>(bufferFrames / 4, 1) * frameBytes_;
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(-1);
@@ -246,7 +249,7 @@ class PulseClient final : public AudioClient {
                                       nullptr);
     } else {
       attr.maxlength = bufferFrames * frameBytes_;
-      attr.fragsize = serviceBytes;
+      attr.fragsize = fragmentBytes;
       pa_stream_set_read_callback(stream_, &PulseClient::OnRequest, this);
       const std::string& source = loopback_ ? info_.monitorSource : info_.name;
       // Ask the source for fragments of that size; otherwise an idle source (a null sink's
@@ -365,6 +368,14 @@ class PulseClient final : public AudioClient {
       peeked_ = false;
     }
     return Status::Ok;
+  }
+
+  // The loop's lock is recursive: the calls inside a run lock it again without waiting.
+  void BeginRun() override {
+    if (conn_->Loop()) pa_threaded_mainloop_lock(conn_->Loop());
+  }
+  void EndRun() override {
+    if (conn_->Loop()) pa_threaded_mainloop_unlock(conn_->Loop());
   }
 
   Status ReleaseCaptureBuffer(std::uint32_t frames) override {
