@@ -14,8 +14,8 @@
 #include "platform/message_box.h"
 #include "tracks/sound_track.h"
 #include "ui/main_dialog.h"
-#include "video/master_video.h"
 #include "ui/track_ops.h"
+#include "video/master_video.h"
 
 namespace vts::ui {
 namespace {
@@ -37,9 +37,9 @@ std::string MasterFileStem(const std::string& path) {
 template <typename T>
 bool LastSaveOk(const T& track) {
   if constexpr (requires(const T& t) { bool(t.lastSaveOk); }) {
-    return bool(track.lastSaveOk) && !track.modified;
+    return bool(track.lastSaveOk) && !track.IsModified();
   } else {
-    return !track.modified;
+    return !track.IsModified();
   }
 }
 
@@ -144,15 +144,15 @@ void CMainDlg::OnBnClickedExit() {
     bool fromMaster = false;
     const std::string name = StudentWorkName(Now(), &fromMaster);
     if (name.empty()) {
-      if (s->modified) saveMissed = true;
+      if (s->IsModified()) saveMissed = true;
     } else {
       if (fromMaster && m) Ops().Close(*m);
-      const bool atStake = s->modified;
+      const bool atStake = s->IsModified();
       const bool ok = StartSave(s, name);
       if (ok) {
         saveStarted = true;
         Tx().pendingSaves[s] = TransportState::PendingSave{name, atStake};
-      } else if (s->modified) {
+      } else if (s->IsModified()) {
         saveMissed = true;
       }
     }
@@ -168,7 +168,7 @@ void CMainDlg::OnBnClickedExit() {
       if (answer == plat::IDYES) started(m, SaveTrackAs(m));
       if (answer == plat::IDCANCEL) mayClose = false;
     }
-    if (m && m->modified && !saveStarted) {
+    if (m && m->IsModified() && !saveStarted) {
       const int answer = plat::MessageBox(u"Do you want to save bookmark and text information?",
                                           u"Master track unsaved data",
                                           plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
@@ -182,7 +182,7 @@ void CMainDlg::OnBnClickedExit() {
       if (answer == plat::IDYES && MasterConfirmation()) started(m, true);
       if (answer == plat::IDCANCEL) mayClose = false;
     }
-    if (s && s->modified) {
+    if (s && s->IsModified()) {
       const int answer =
           plat::MessageBox(u"Do you want to save student track?", u"Student track unsaved data",
                            plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);

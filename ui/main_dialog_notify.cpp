@@ -10,13 +10,13 @@
 #include "platform/message_box.h"
 #include "platform/window_bus.h"
 #include "tracks/notify.h"
-#include "video/master_video.h"
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/led_number.h"
 #include "ui/main_dialog.h"
 #include "ui/recording_light.h"
 #include "ui/transparent_button.h"
+#include "video/master_video.h"
 
 namespace vts::ui {
 
@@ -112,7 +112,7 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       OnPlaybackEnded(sender);
       break;
     case TRACK_NOTIFY_PAUSED:
-      if (student && student->recording)
+      if (student && student->IsRecording())
         SetButtonSkin(1034, QStringLiteral("BUTPAUSEREC"));
       else
         SetButtonSkin(1034, Button(1034) ? Button(1034)->text() : QString());

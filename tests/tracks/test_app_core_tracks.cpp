@@ -66,7 +66,7 @@ TEST_F(AppCoreTracks, MasterPlaysAndStudentRecordsThroughTheCoreThread) {
   master->SelectChunk(1);
   EXPECT_TRUE(master->WaitForRecordingEnd(1s));
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 15));
-  EXPECT_TRUE(student->recording);
+  EXPECT_TRUE(student->IsRecording());
   student->ToggleRecord();
   EXPECT_TRUE(student->WaitForRecordingEnd());
   EXPECT_EQ(student->droppedBlocks, 0u);

@@ -24,6 +24,7 @@
 #if VTS_WITH_TRACK_WAVEFORM  // Qt Gui: only in builds with the Qt targets
 #include "tracks/track_waveform.h"
 #endif
+#include "sound_track_test_access.h"
 #include "tracks/wav_cut.h"
 
 namespace vts {
@@ -114,7 +115,7 @@ class ChunkEditing : public ::testing::Test {
       track_->chunks.push_back(std::move(chunk));
     }
     track_->SelectChunk(current);
-    track_->modified = false;
+    CSoundTrackTestAccess::SetModified(*track_, false);
     log_.Clear();
   }
 
@@ -155,7 +156,7 @@ TEST_F(ChunkEditing, SplitAtTheCursorInsertsAChunkReadFromTheSource) {
   EXPECT_EQ(track_->Chunk(1)->text, u"b");
   EXPECT_EQ(track_->Chunk(2)->text, u"");
   EXPECT_TRUE(track_->Chunk(2)->fileName.empty());
-  EXPECT_TRUE(track_->modified);
+  EXPECT_TRUE(track_->IsModified());
   EXPECT_EQ(track_->currentChunk, 1);
   EXPECT_EQ(track_->cursorFrame, 0u);
   EXPECT_EQ(track_->progressRange, 1000u);
@@ -175,7 +176,7 @@ TEST_F(ChunkEditing, SplitRefusals) {
   EXPECT_FALSE(track_->SplitChunk(0, 10000)) << "frame at the length";
   EXPECT_FALSE(track_->SplitChunk(5, 10)) << "no such chunk";
   EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 20000}}));
-  EXPECT_FALSE(track_->modified);
+  EXPECT_FALSE(track_->IsModified());
 
   ASSERT_TRUE(track_->SetWholeFileMode(true));
   track_->cursorFrame = 500;
@@ -203,7 +204,7 @@ TEST_F(ChunkEditing, MergeJoinsTextsAndSoundAndPutsTheCursorAtTheJoin) {
   EXPECT_EQ(track_->cursorFrame, 12000u);
   EXPECT_EQ(track_->anchorFrame, 12000u);
   EXPECT_EQ(track_->progressPos, 12000u);
-  EXPECT_TRUE(track_->modified);
+  EXPECT_TRUE(track_->IsModified());
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
   EXPECT_EQ(log_.Codes(), (Codes{0, 0}));
 
@@ -247,7 +248,7 @@ TEST_F(ChunkEditing, SplitAndMergeWithoutASourceFileAreRefused) {
   EXPECT_EQ(Layout(), (Layouts{{0, 5000}, {0, 5000}}));
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), before);
   EXPECT_EQ(track_->cursorFrame, 2000u);
-  EXPECT_FALSE(track_->modified);
+  EXPECT_FALSE(track_->IsModified());
   EXPECT_TRUE(log_.Codes().empty());
   track_->SelectChunk(1);
   EXPECT_EQ(ChunkBytes(track_->Chunk(1)).size(), 10000u) << "the second recording is intact";
@@ -467,7 +468,8 @@ TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
   const Bytes wav = MakeWav(30000, 2);
   OpenSource(wav);
   SetChunks({{0, 10000, u"one"}, {10000, 5000, u"two"}, {15000, 15000, u"three"}}, 2);
-  track_->modified = true;  // unsaved bookmarks stay unsaved across the view
+  CSoundTrackTestAccess::SetModified(*track_,
+                                     true);  // unsaved bookmarks stay unsaved across the view
 
   ASSERT_TRUE(track_->SetWholeFileMode(true));
   EXPECT_TRUE(track_->wholeFileMode);
@@ -490,7 +492,7 @@ TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
   EXPECT_EQ(track_->currentChunk, 0);
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 10000));
   EXPECT_EQ(log_.Codes().back(), 2u);
-  EXPECT_TRUE(track_->modified);
+  EXPECT_TRUE(track_->IsModified());
   EXPECT_FALSE(track_->SetWholeFileMode(false)) << "already off: the chunks must survive";
   EXPECT_EQ(track_->ChunkCount(), 3);
 }

@@ -19,6 +19,7 @@
 #include "package/zip.h"
 #include "platform/message_box.h"
 #include "platform/utf.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "test_files.h"
 #include "track_doubles.h"
@@ -180,9 +181,9 @@ TEST_F(TrackLoadSave, WavRoundTripKeepsEverySampleAndTheSideFiles) {
   EXPECT_EQ(track->sourcePath, dir_ + "lesson.wav");
 
   track->Chunk(1)->text = u"two\r\nlines";
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   ASSERT_TRUE(track->SaveTrack(dir_ + "copy.wave"));  // the extension becomes "wav"
-  EXPECT_FALSE(track->modified);
+  EXPECT_FALSE(track->IsModified());
   EXPECT_FALSE(Exists(dir_ + "copy.wave"));
   EXPECT_EQ(ReadFile(dir_ + "copy.wav"), MakeWav({.channels = 2, .rate = 48000}, pcm));
   std::vector<std::u16string> saved;
@@ -233,10 +234,10 @@ TEST_F(TrackLoadSave, ChunksOfLengthZeroSaveAnEmptyWavAndNoChunkList) {
   EXPECT_EQ(ReadFile(dir_ + "empty.wav"), MakeWav({}, {}));
   EXPECT_TRUE(track->BuildChunkList().empty());
   EXPECT_EQ(track->chunksToSave, 0);
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   EXPECT_TRUE(track->WriteChunkList(dir_ + "empty.cif"));
   EXPECT_FALSE(Exists(dir_ + "empty.cif"));
-  EXPECT_FALSE(track->modified);
+  EXPECT_FALSE(track->IsModified());
 }
 
 // ------------------------------------------------------------------ side files on load
@@ -259,7 +260,7 @@ TEST_F(TrackLoadSave, ChunkListReadingOnLoad) {
     SCOPED_TRACE(c.name);
     auto track = Loaded("c.wav", Noise(88200), &c.cif);
     EXPECT_EQ(Lengths(*track), c.lengths);
-    EXPECT_FALSE(track->modified);
+    EXPECT_FALSE(track->IsModified());
   }
 }
 
@@ -298,7 +299,7 @@ TEST_F(TrackLoadSave, ChunkTextGoesToTheCurrentChunkAndAddsOneWhenThereIsNone) {
   ASSERT_TRUE(track->SetChunkText(u"first"));
   ASSERT_EQ(track->ChunkCount(), 1);
   EXPECT_EQ(track->currentChunk.load(), 0);
-  EXPECT_TRUE(track->modified.load());
+  EXPECT_TRUE(track->IsModified());
   ASSERT_TRUE(track->SetChunkText(std::u16string(u"second\0tail", 11)));
   EXPECT_EQ(Texts(*track), (std::vector<std::u16string>{u"second"})) << "replaced, cut at NUL";
 }
@@ -601,7 +602,7 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
     WriteFile(dir_ + "old.txt", old);
     boxes_->Clear();
     log_.Clear();
-    track->modified = true;
+    CSoundTrackTestAccess::SetModified(*track, true);
     bool saved;
     {
       test::FileSizeLimit limit(c.limit);
@@ -609,7 +610,7 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
       saved = track->SaveTrack(dir_ + c.target);
     }
     EXPECT_FALSE(saved);
-    EXPECT_TRUE(track->modified) << "unsaved work stays marked";
+    EXPECT_TRUE(track->IsModified()) << "unsaved work stays marked";
     EXPECT_EQ(ReadFile(dir_ + c.target), old) << "the old file is untouched";
     EXPECT_EQ(ReadFile(dir_ + "old.txt"), old);
     std::vector<std::string> expected = {"big.cif",   "big.txt",   "big.wav",  "old.txt",
@@ -625,7 +626,7 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
     EXPECT_EQ(boxes[0].type, plat::MB_OK | plat::MB_ICONWARNING);
     // The track goes on working: with room again the same save succeeds.
     ASSERT_TRUE(track->SaveTrack(dir_ + c.target));
-    EXPECT_FALSE(track->modified);
+    EXPECT_FALSE(track->IsModified());
     ::unlink((dir_ + c.target).c_str());
   }
 }
@@ -639,13 +640,13 @@ TEST_F(TrackLoadSave, TextsThatCannotBeWrittenKeepBothOldFiles) {
   const Bytes old(3000, 0xCD);
   WriteFile(dir_ + "out.wav", old);
   WriteFile(dir_ + "out.txt", old);
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   {
     test::FileSizeLimit limit(10000);  // the sound fits, the texts do not
     ASSERT_TRUE(limit.ok());
     EXPECT_FALSE(track->SaveTrack(dir_ + "out.wav"));
   }
-  EXPECT_TRUE(track->modified);
+  EXPECT_TRUE(track->IsModified());
   EXPECT_EQ(ReadFile(dir_ + "out.wav"), old);
   EXPECT_EQ(ReadFile(dir_ + "out.txt"), old);
   EXPECT_EQ(Entries(dir_),
@@ -670,9 +671,9 @@ TEST_F(TrackLoadSave, ChunkWhoseSoundIsGoneFailsTheSaveMidway) {
   for (const char* name : {"s.wav", "s.mp3"}) {
     SCOPED_TRACE(name);
     WriteFile(dir_ + name, old);
-    track->modified = true;
+    CSoundTrackTestAccess::SetModified(*track, true);
     EXPECT_FALSE(track->SaveTrack(dir_ + name));
-    EXPECT_TRUE(track->modified);
+    EXPECT_TRUE(track->IsModified());
     EXPECT_EQ(ReadFile(dir_ + name), old);
   }
   EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"s.mp3", "s.wav"}));
@@ -688,10 +689,10 @@ TEST_F(TrackLoadSave, CurrentChunkThatCannotBeWrittenFailsWithItsMessage) {
   const std::string file = track->TempFolderPath() + chunk->fileName;
   ASSERT_EQ(::unlink(file.c_str()), 0);
   ASSERT_EQ(::mkdir(file.c_str(), 0700), 0);
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   EXPECT_FALSE(track->SaveTrack(dir_ + "x.wav"));
   EXPECT_FALSE(Exists(dir_ + "x.wav"));
-  EXPECT_TRUE(track->modified);
+  EXPECT_TRUE(track->IsModified());
   const auto boxes = boxes_->Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, u"Could not save chunk");
@@ -753,9 +754,9 @@ TEST_F(TrackLoadSave, WriteChunkListCountsChunksAddedAfterASave) {
     extra->length = 4410;
     track->chunks.push_back(std::move(extra));
   }
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   ASSERT_TRUE(track->WriteChunkList(dir_ + "w2.cif"));
-  EXPECT_FALSE(track->modified);
+  EXPECT_FALSE(track->IsModified());
   EXPECT_EQ(ReadFile(dir_ + "w2.cif"), Cif({{0, 500}, {500, 500}, {1000, 100}}));
 }
 

@@ -145,7 +145,7 @@ TEST_F(TracksOnPulse, PcOnlyRecordingMatchesTheChunkThatThePcPlays) {
   student_->outputDevice = pc.Speaker();
   student_->recordSources = CSoundTrack::kRecordLoopback;  // "PC only"
   student_->ToggleRecord();
-  ASSERT_TRUE(student_->recording);
+  ASSERT_TRUE(student_->IsRecording());
   // The capture stream is running once its first block is in.
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 1, 20s));
   MasterPlays(source, pc.Speaker());
@@ -232,7 +232,7 @@ TEST_F(TracksOnPulse, MicrophoneUnloadedMidRecordingKeepsTheRecordingSoFar) {
   EXPECT_TRUE(student_->WaitForRecordingEnd());
   master_->StopPlayback();
 
-  EXPECT_FALSE(student_->recording);
+  EXPECT_FALSE(student_->IsRecording());
   CChunkInfo* chunk = student_->CurrentChunk();
   ASSERT_NE(chunk, nullptr);
   EXPECT_GE(kept, 15u * 1764 - 200) << "what came before the device went is kept";

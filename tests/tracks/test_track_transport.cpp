@@ -127,9 +127,9 @@ TEST_F(Sequences, RecordingCodes) {
          t.ToggleRecord();
          ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_DATA, 2));
          t.TogglePause();
-         EXPECT_TRUE(t.recording && t.paused);
+         EXPECT_TRUE(t.IsRecording() && t.IsPaused());
          t.TogglePause();
-         EXPECT_TRUE(t.recording && !t.paused);
+         EXPECT_TRUE(t.IsRecording() && !t.IsPaused());
          int before = log.Count(TRACK_NOTIFY_DATA);
          ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_DATA, before + 2));
          t.ToggleRecord();
@@ -211,7 +211,7 @@ TEST_F(Sequences, PlaybackCodes) {
     master_->cursorFrame = c.cursor;
     c.run(*master_, masterLog_);
     EXPECT_EQ(masterLog_.Codes(), c.expected);
-    EXPECT_FALSE(master_->playing);
+    EXPECT_FALSE(master_->IsPlaying());
     if (c.expected.size() > 2) {
       EXPECT_EQ(master_->playFrame, chunk->length);
     }
@@ -223,14 +223,14 @@ TEST_F(Sequences, PauseAndResumePlayback) {
   master_->Play();
   ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_REFRESH, 3));
   master_->TogglePause();
-  EXPECT_TRUE(master_->playing);
-  EXPECT_TRUE(master_->paused);
+  EXPECT_TRUE(master_->IsPlaying());
+  EXPECT_TRUE(master_->IsPaused());
   std::uint32_t pausedAt = master_->playFrame;
   EXPECT_GE(pausedAt, 3 * kPeriodFrames);
   Run(150);
   EXPECT_EQ(master_->playFrame, pausedAt) << "nothing moves while paused";
   master_->TogglePause();
-  EXPECT_FALSE(master_->paused);
+  EXPECT_FALSE(master_->IsPaused());
   EXPECT_GE(master_->playFrame, pausedAt) << "resumes where it paused, not at the cursor";
   int refreshes = masterLog_.Count(TRACK_NOTIFY_REFRESH);
   ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_REFRESH, refreshes + 2));
@@ -292,7 +292,7 @@ TEST_F(Transport, ReplaceOnRecordEmptiesTheChunkFirst) {
   student_->replaceOnRecord = true;
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2))
-      << "recording " << student_->recording << ", capture streams "
+      << "recording " << student_->IsRecording() << ", capture streams "
       << student_->Engine()->GetCaptureStreamCount();
   StopRecording();
   EXPECT_EQ(chunk->start, 0u);
@@ -370,7 +370,7 @@ TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
     int chunksBefore = track->ChunkCount();
     core_.Attach(master_.get(), track.get());
     track->ToggleRecord();
-    EXPECT_FALSE(track->recording);
+    EXPECT_FALSE(track->IsRecording());
     EXPECT_EQ(track->ChunkCount(), chunksBefore);
     EXPECT_EQ(track->Engine()->GetCaptureStreamCount(), 0u);
     EXPECT_EQ(log.Codes(), (Codes{7, 0}));
@@ -429,7 +429,7 @@ TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
   }
   EXPECT_GE(kept, MinFrames(5));
   StopRecording();
-  EXPECT_FALSE(student_->recording);
+  EXPECT_FALSE(student_->IsRecording());
   EXPECT_GE(student_->CurrentChunk()->length, kept);
   EXPECT_EQ(student_->CurrentChunk()->dataSize, student_->CurrentChunk()->length * 2);
 }

@@ -134,7 +134,7 @@ TEST_F(TrackWaveform, BlocksArrivingAfterTheStopKeepTheStripAtTheRecordingsStart
   track_->inputDevice = u"virtual_mic";
   track_->recordSources = CSoundTrack::kRecordInput;
   track_->ToggleRecord();
-  ASSERT_TRUE(track_->recording);
+  ASSERT_TRUE(track_->IsRecording());
   for (int ms = 0; ms < 3000; ms += 20) virt.Advance(20);
   ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_DATA, 60));
   core_.Hold();

@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "core/settings_files.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "transport_fixture.h"
 #include "ui/graphic_slider.h"
@@ -92,15 +93,16 @@ TEST_F(Devices, MenusListTheEndpointsWithoutTheCableAndCheckTheCurrentOnes) {
 }
 
 TEST_F(Devices, EveryRightClickStopsFirstAndTheBackgroundShowsNoMenu) {
-  master->playing = student->recording = true;
+  CSoundTrackTestAccess::SetPlaying(*master, true);
+  CSoundTrackTestAccess::SetRecording(*student, true);
   RightClick(dlg.get());
   EXPECT_TRUE(shown.empty());
-  EXPECT_FALSE(master->playing);
-  EXPECT_FALSE(student->recording);
-  master->playing = true;
+  EXPECT_FALSE(master->IsPlaying());
+  EXPECT_FALSE(student->IsRecording());
+  CSoundTrackTestAccess::SetPlaying(*master, true);
   RightClick(dlg->VolumeSlider());  // dismissed
   EXPECT_EQ(shown.size(), 1u);
-  EXPECT_FALSE(master->playing);
+  EXPECT_FALSE(master->IsPlaying());
   EXPECT_FALSE(QFile::exists(QString::fromStdString(settingsPath)));
 }
 

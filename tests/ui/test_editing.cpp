@@ -10,6 +10,7 @@
 
 #include "core/product_name.h"
 #include "platform/window_bus.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "transport_fixture.h"
 
@@ -264,8 +265,8 @@ TEST_F(Editing, ClearEmptiesTheModifiedStudentsChunkAndTellsTheWindow) {
   chunk->playOffset = 400;
   student->playFrame = 500;
   student->progressPos = 7;
-  student->modified = true;
-  student->playing = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
+  CSoundTrackTestAccess::SetPlaying(*student, true);
   struct Seen : INotifyWindow {
     std::vector<std::pair<std::uint32_t, plat::WPARAM>> notices;
     void PostNotify(std::uint32_t m, plat::WPARAM w, plat::LPARAM) override {
@@ -332,7 +333,7 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   master->FreeChunks();
   master->currentChunk = -1;
   master->textsPresent = false;
-  master->modified = false;  // nothing to ask about
+  CSoundTrackTestAccess::SetModified(*master, false);  // nothing to ask about
   ops->calls.clear();
   answers = {QStringLiteral("/lessons/next.wav")};
   dlg->Dispatch(1027, BN_CLICKED);
@@ -348,15 +349,16 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   master->chunks[1]->text = u"master one";
   student->chunks[1]->text = u"student one";
   master->textsPresent = student->textsPresent = true;
-  master->modified = student->modified = false;
+  CSoundTrackTestAccess::SetModified(*master, false);
+  CSoundTrackTestAccess::SetModified(*student, false);
   master->currentChunk = student->currentChunk = 1;
   ops->calls.clear();
   dlg->RefreshTexts();
   EXPECT_EQ(dlg->MasterTextEdit()->toPlainText(), QStringLiteral("master one"));
   EXPECT_EQ(dlg->StudentTextEdit()->toPlainText(), QStringLiteral("student one"));
   EXPECT_EQ(ops->calls, Calls{});
-  EXPECT_FALSE(master->modified);
-  EXPECT_FALSE(student->modified);
+  EXPECT_FALSE(master->IsModified());
+  EXPECT_FALSE(student->IsModified());
 
   // A chunk step refreshes them.
   dlg->Dispatch(1042, BN_CLICKED);

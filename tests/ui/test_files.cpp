@@ -1,5 +1,7 @@
 // Opening and saving lessons: the file dialogs' texts, the proposed name, the " - Old"
 // move that never replaces a file, video files, and the waits for a running save.
+#include "test_files.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
@@ -10,8 +12,8 @@
 
 #include "core/product_name.h"
 #include "platform/known_folders.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
-#include "test_files.h"
 #include "tracks/notify.h"
 #include "transport_fixture.h"
 
@@ -158,7 +160,7 @@ TEST_F(Files, OpeningAnotherLessonWaitsForTheMastersRunningSave) {
 }
 
 TEST_F(Files, ConfirmDiscardAsksAboutModifiedMasterData) {
-  master->modified = true;
+  CSoundTrackTestAccess::SetModified(*master, true);
   boxes->ScriptAnswers({plat::IDNO});
   answers = {QStringLiteral("/lessons/x.wav")};
   dlg->Dispatch(1027, BN_CLICKED);
@@ -169,7 +171,7 @@ TEST_F(Files, ConfirmDiscardAsksAboutModifiedMasterData) {
 }
 
 TEST_F(Files, SaveBookmarksAsksTheStudentToBeSavedFirst) {
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   dlg->Dispatch(1021, BN_CLICKED);
   ASSERT_EQ(boxes->Boxes().size(), 1u);
   EXPECT_EQ(boxes->Boxes()[0].text, u"Use blue save button to save student track first");

@@ -14,6 +14,7 @@
 #include "core/app_core.h"
 #include "platform/message_box.h"
 #include "qt_wait.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "tracks/notify.h"
 #include "tracks/sound_track.h"
@@ -102,10 +103,10 @@ TEST_F(TrackNotifyTest, RecordAndIdleSwapTheRecordLooks) {
 TEST_F(TrackNotifyTest, PauseLookOnlyWhileTheStudentRecords) {
   Notify(TRACK_NOTIFY_PAUSED, student);
   EXPECT_EQ(Skin(1034), "BUTPAUSE");  // not recording: the look stays
-  student->recording = true;
+  CSoundTrackTestAccess::SetRecording(*student, true);
   Notify(TRACK_NOTIFY_PAUSED, student);
   EXPECT_EQ(Skin(1034), "BUTPAUSEREC");
-  student->recording = false;
+  CSoundTrackTestAccess::SetRecording(*student, false);
   Notify(TRACK_NOTIFY_RUNNING, student);
   EXPECT_EQ(Skin(1034), "BUTPAUSE");
 }
@@ -169,7 +170,7 @@ TEST_F(TrackNotifyTest, UnknownCodesChangeNothing) {
 TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
   ASSERT_NE(student->AddChunk(), nullptr);
   student->SelectChunk(0);
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   g_pAppCore->studentFlag = 1;
   g_pAppCore->classroomManaged = 1;
   const std::string dir = test::MakeTempDir("save");

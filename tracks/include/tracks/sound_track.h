@@ -159,6 +159,14 @@ class CSoundTrack {
   // Any thread.
   std::uint32_t PlayGeneration() const { return playGeneration; }
   void BeginPlayGeneration() { ++playGeneration; }
+  // The transport's state; any thread (a snapshot: the transport may move on at once).
+  // Set by the transport calls and, at an end of playback, by the core thread.
+  bool IsRecording() const { return recording; }
+  bool IsPlaying() const { return playing; }
+  bool IsPaused() const { return paused; }
+  // Unsaved work: set by recording and editing, cleared by a load or a successful save
+  // (on their threads). Any thread.
+  bool IsModified() const { return modified; }
 
   // ---- [load/save] loading and saving (tracks/track_loading.cpp, tracks/track_saving.cpp).
   // LoadTrack and SaveTrack run on one-shot threads (or, SaveTrack, synchronously on the UI
@@ -279,11 +287,7 @@ class CSoundTrack {
   PcmFormat format;  // mirrors the last 16 bytes of wavHeader
   bool textsPresent = false;
 
-  std::atomic<bool> recording{false};
-  std::atomic<bool> playing{false};
-  std::atomic<bool> paused{false};
   std::int32_t trackIndex = 0;  // 0 Master, 1 Student
-  std::atomic<bool> modified{false};
 
   std::unique_ptr<CSoundWorksWAS> engine;
   std::atomic<std::uint32_t> recordSources{kRecordInput};
@@ -366,6 +370,14 @@ class CSoundTrack {
   // late are released without moving the position. Stored in the descriptor's reserved1.
   std::atomic<std::uint32_t> playGeneration{1};
   std::atomic<std::uint32_t> engineTag{0};
+
+  friend struct CSoundTrackTestAccess;
+
+  // ---- transport state: atomics, read on any thread.
+  std::atomic<bool> recording{false};
+  std::atomic<bool> playing{false};
+  std::atomic<bool> paused{false};
+  std::atomic<bool> modified{false};
 
   // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
   bool SoundFromSource(const CChunkInfo* chunk) const;
