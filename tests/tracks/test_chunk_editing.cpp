@@ -71,8 +71,7 @@ class ChunkEditing : public ::testing::Test {
     boxes_ = std::make_shared<plat::RecordingMessageBoxService>();
     plat::SetMessageBoxService(boxes_);
     dir_ = test::MakeTempDir("edit");
-    track_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
-    track_->trackIndex = 0;
+    track_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_, 0);
     track_->SetNotifyTarget(log_.Target());
     core_.Attach(track_.get(), nullptr);
   }

@@ -107,10 +107,8 @@ class TracksOnPulse : public ::testing::Test {
     ASSERT_FALSE(Shell("pactl -s '" + Server() + "' info 2>&1 | grep -i 'server name'").empty())
         << "the PulseAudio server at " << Server() << " does not answer";
     RecordGain() = kUnityGain;
-    master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
-    student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
-    master_->trackIndex = 0;
-    student_->trackIndex = 1;
+    master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_, 0);
+    student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_, 1);
     master_->SetNotifyTarget(masterLog_.Target());
     student_->SetNotifyTarget(studentLog_.Target());
     core_.Attach(master_.get(), student_.get());

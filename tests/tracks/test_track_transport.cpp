@@ -48,10 +48,8 @@ class Transport : public ::testing::Test {
     for (test::NotifyLog* log : {&masterLog_, &studentLog_})
       log->SetClock([this] { Run(20); }, 20ms);
     RecordGain() = kUnityGain;
-    master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
-    student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
-    master_->trackIndex = 0;
-    student_->trackIndex = 1;
+    master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_, 0);
+    student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_, 1);
     for (CSoundTrack* t : {master_.get(), student_.get()}) {
       t->outputDevice = u"virtual_speaker";
       t->inputDevice = u"virtual_mic";
@@ -86,7 +84,7 @@ class Transport : public ::testing::Test {
   void StopRecording() {
     student_->ToggleRecord();
     ASSERT_TRUE(student_->WaitForRecordingEnd());
-    EXPECT_EQ(student_->droppedBlocks, 0u) << "every recorded block reached its chunk";
+    EXPECT_EQ(student_->DroppedBlocks(), 0u) << "every recorded block reached its chunk";
   }
 
   EngineStateBlock state_;
@@ -259,7 +257,7 @@ TEST_F(Transport, MicrophoneToneIsRecordedAsSixteenBitMonoWithGain) {
   EXPECT_GT(peak, 28000);
   EXPECT_LE(peak, 30719);
   EXPECT_GT(ToneShare(s + chunk->length - 22050, 22050, 440), 0.9);
-  EXPECT_EQ(student_->droppedBlocks, 0u);
+  EXPECT_EQ(student_->DroppedBlocks(), 0u);
 }
 
 TEST_F(Transport, BothSourcesAreMixed) {
@@ -349,7 +347,7 @@ TEST_F(Transport, FreeingChunksRightAfterAStopLosesNothingAndCrashesNothing) {
   freed.get();
   EXPECT_EQ(student_->ChunkCount(), 0);
   EXPECT_EQ(student_->currentChunk, -1);
-  EXPECT_EQ(student_->droppedBlocks, 0u) << "every block reached its chunk before it was freed";
+  EXPECT_EQ(student_->DroppedBlocks(), 0u) << "every block reached its chunk before it was freed";
 }
 
 TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
@@ -393,7 +391,7 @@ TEST_F(Transport, DescriptorThatNeitherTrackTakesIsReleased) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     CBufferDescr* descr = MakeBufferDescr(100 + kSoundHeaderBytes);
-    descr->ownerId = c.ownerId ? c.ownerId : student_->ownerId;
+    descr->ownerId = c.ownerId ? c.ownerId : student_->OwnerId();
     std::weak_ptr<CBufferData> data = descr->data;
     ASSERT_TRUE(plat::PostThreadMessage(core_.Id(), WM_SOUND_OUT,
                                         reinterpret_cast<plat::WPARAM>(descr), 0));

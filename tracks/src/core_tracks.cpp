@@ -7,10 +7,8 @@
 namespace vts {
 
 CCoreTracks::CCoreTracks(plat::ThreadId coreThreadId, EngineStateBlock* stateBlock) {
-  auto* master = new CSoundTrack(coreThreadId, "Master", stateBlock);
-  master->trackIndex = 0;
-  auto* student = new CSoundTrack(coreThreadId, "Student", stateBlock);
-  student->trackIndex = 1;
+  auto* master = new CSoundTrack(coreThreadId, "Master", stateBlock, 0);
+  auto* student = new CSoundTrack(coreThreadId, "Student", stateBlock, 1);
   for (CSoundTrack* t : {master, student})
     t->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
   master_ = master;

@@ -27,7 +27,11 @@ void PutU32(std::uint8_t* p, std::uint32_t v) {
 }  // namespace
 
 CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name,
-                         EngineStateBlock* stateBlockIn) {
+                         EngineStateBlock* stateBlockIn, std::int32_t trackIndexIn)
+    : stateBlock(stateBlockIn),
+      ownerThreadId(ownerThreadIdIn),
+      ownerId(++g_nextOwnerId),
+      trackIndex(trackIndexIn) {
   pendingBlocks.reserve(8);
   pendingBlocks.max_load_factor(1.0f);
   format.channels = 1;
@@ -40,10 +44,6 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
   PutU32(wavHeader + 28, format.avgBytesPerSec);
   PutU16(wavHeader + 32, format.blockAlign);
   PutU16(wavHeader + 34, format.bitsPerSample);
-
-  stateBlock = stateBlockIn;
-  ownerThreadId = ownerThreadIdIn;
-  ownerId = ++g_nextOwnerId;
 
   CreateEngine(format.channels, format.samplesPerSec);
   if (!resampler.Valid()) WriteLog(LOG_SOUND, "Could not initialise the recording resampler");

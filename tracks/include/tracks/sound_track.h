@@ -94,7 +94,9 @@ class CSoundTrack {
   // How long a chunk switch, a save or a free waits for a stopped recording's last blocks.
   static constexpr std::chrono::milliseconds kRecordingEndWait{3000};
 
-  CSoundTrack(plat::ThreadId ownerThreadId, const std::string& name, EngineStateBlock* stateBlock);
+  // `trackIndex`: 0 Master, 1 Student. The owner thread delivers the engine's messages.
+  CSoundTrack(plat::ThreadId ownerThreadId, const std::string& name, EngineStateBlock* stateBlock,
+              std::int32_t trackIndex = 0);
   ~CSoundTrack();
   CSoundTrack(const CSoundTrack&) = delete;
   CSoundTrack& operator=(const CSoundTrack&) = delete;
@@ -167,6 +169,15 @@ class CSoundTrack {
   // Unsaved work: set by recording and editing, cleared by a load or a successful save
   // (on their threads). Any thread.
   bool IsModified() const { return modified; }
+
+  // Identity, fixed at construction; any thread.
+  std::int32_t TrackIndex() const { return trackIndex; }  // 0 Master, 1 Student
+  // Stamped into every playback buffer; unique per track.
+  std::uint32_t OwnerId() const { return ownerId; }
+  plat::ThreadId OwnerThreadId() const { return ownerThreadId; }
+  EngineStateBlock* StateBlock() const { return stateBlock; }
+  // Recorded blocks that could not be kept (no chunk to take them, no memory). Any thread.
+  std::uint64_t DroppedBlocks() const { return droppedBlocks; }
 
   // ---- [load/save] loading and saving (tracks/track_loading.cpp, tracks/track_saving.cpp).
   // LoadTrack and SaveTrack run on one-shot threads (or, SaveTrack, synchronously on the UI
@@ -281,22 +292,14 @@ class CSoundTrack {
   std::atomic<std::uint32_t> progressRange{0};
   std::atomic<std::uint32_t> progressPos{0};
 
-  EngineStateBlock* stateBlock = nullptr;
-  plat::ThreadId ownerThreadId = 0;
   std::uint8_t wavHeader[36] = {};
   PcmFormat format;  // mirrors the last 16 bytes of wavHeader
   bool textsPresent = false;
 
-  std::int32_t trackIndex = 0;  // 0 Master, 1 Student
-
   std::unique_ptr<CSoundWorksWAS> engine;
   std::atomic<std::uint32_t> recordSources{kRecordInput};
-  std::uint32_t ownerId = 0;  // stamped into every playback buffer; unique per track
 
   IWaveformDrawer* waveformDrawer = nullptr;
-
-  // Counters for tests and the benchmark.
-  std::atomic<std::uint64_t> droppedBlocks{0};  // recorded blocks that could not be kept
 
   // ---- [chunk editing] bookmarks, merging, whole-file mode, erase, received audio
   // (tracks/chunk_editing.cpp). UI thread, except WriteSamplesAt (core thread).
@@ -378,6 +381,13 @@ class CSoundTrack {
   std::atomic<bool> playing{false};
   std::atomic<bool> paused{false};
   std::atomic<bool> modified{false};
+
+  // ---- identity: set by the constructor, never changed.
+  EngineStateBlock* const stateBlock;
+  const plat::ThreadId ownerThreadId;
+  const std::uint32_t ownerId;
+  const std::int32_t trackIndex;
+  std::atomic<std::uint64_t> droppedBlocks{0};  // core thread counts, any thread reads
 
   // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
   bool SoundFromSource(const CChunkInfo* chunk) const;
