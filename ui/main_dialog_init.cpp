@@ -17,7 +17,6 @@
 
 #include "audio/endpoint.h"
 #include "core/app_core.h"
-#include "video/video_manager.h"
 #include "core/command_line.h"
 #include "core/log.h"
 #include "core/product_name.h"
@@ -35,10 +34,10 @@
 #include "ui/hint_window.h"
 #include "ui/main_dialog.h"
 #include "ui/own_clipboard_edit.h"
-#include "tracks/transport.h"
 #include "ui/transparent_button.h"
 #include "ui/wait_window.h"
 #include "ui/waveform_widget.h"
+#include "video/video_manager.h"
 
 namespace vts::ui {
 
@@ -249,8 +248,8 @@ bool CMainDlg::OnInitDialog() {
 
   // The level sliders show the endpoints' own volumes (0 without a volume control).
   if (CSoundTrack* m = core ? MasterTrack() : nullptr) {
-    ShowEndpointLevel(m_volumeSlider, m->outputVolume, m->outputDevice);
-    ShowEndpointLevel(m_inputSlider, m->inputVolume, m->inputDevice);
+    ShowEndpointLevel(m_volumeSlider, m->OutputVolume());
+    ShowEndpointLevel(m_inputSlider, m->InputVolume());
   }
 
   // A second copy at position 0 ends at once, before it is shown.

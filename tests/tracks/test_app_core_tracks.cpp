@@ -39,10 +39,10 @@ TEST_F(AppCoreTracks, BothTracksAreOwnedByTheCoreThreadAndRecordFromBothSources)
   EXPECT_EQ(student->OwnerThreadId(), core_->CoreThreadId());
   EXPECT_EQ(master->TrackIndex(), 0);
   EXPECT_EQ(student->TrackIndex(), 1);
-  EXPECT_EQ(master->recordSources, 3u);
-  EXPECT_EQ(student->recordSources, 3u);
-  EXPECT_EQ(student->outputDevice, u"virtual_speaker");
-  EXPECT_EQ(student->inputDevice, u"virtual_mic");
+  EXPECT_EQ(master->RecordSources(), 3u);
+  EXPECT_EQ(student->RecordSources(), 3u);
+  EXPECT_EQ(student->OutputDevice(), u"virtual_speaker");
+  EXPECT_EQ(student->InputDevice(), u"virtual_mic");
   EXPECT_EQ(master->StateBlock(), core_->engineState);
 }
 

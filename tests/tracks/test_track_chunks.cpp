@@ -239,7 +239,7 @@ TEST(TrackIds, EachTrackHasItsOwnOwnerId) {
   CSoundTrack b(core.Id(), "Student", &state);
   EXPECT_NE(a.OwnerId(), 0u);
   EXPECT_EQ(b.OwnerId(), a.OwnerId() + 1);
-  EXPECT_EQ(a.recordSources, CSoundTrack::kRecordInput);
+  EXPECT_EQ(a.RecordSources(), CSoundTrack::kRecordInput);
   EXPECT_EQ(a.framesPerPixel, 256u);
   EXPECT_EQ(a.currentChunk, -1);
 }

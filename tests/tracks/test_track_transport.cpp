@@ -51,8 +51,8 @@ class Transport : public ::testing::Test {
     master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_, 0);
     student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_, 1);
     for (CSoundTrack* t : {master_.get(), student_.get()}) {
-      t->outputDevice = u"virtual_speaker";
-      t->inputDevice = u"virtual_mic";
+      t->SetOutputDevice(u"virtual_speaker");
+      t->SetInputDevice(u"virtual_mic");
     }
     master_->SetNotifyTarget(masterLog_.Target());
     student_->SetNotifyTarget(studentLog_.Target());
@@ -239,7 +239,7 @@ TEST_F(Sequences, PauseAndResumePlayback) {
 // ------------------------------------------------------------------ what is recorded
 
 TEST_F(Transport, MicrophoneToneIsRecordedAsSixteenBitMonoWithGain) {
-  student_->recordSources = CSoundTrack::kRecordInput;
+  student_->SetRecordSources(CSoundTrack::kRecordInput);
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 25));
   StopRecording();
@@ -264,7 +264,7 @@ TEST_F(Transport, BothSourcesAreMixed) {
   // The Master plays 1000 Hz to the speaker; the Student hears it by loopback and the
   // microphone's 440 Hz at once.
   MasterChunk(Tone(44100 * 3, 1000, 8000));
-  student_->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+  student_->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
   master_->Play();
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 30));
@@ -363,7 +363,7 @@ TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
     auto track = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
     test::NotifyLog log;
     track->SetNotifyTarget(log.Target());
-    track->inputDevice = u"virtual_mic";
+    track->SetInputDevice(u"virtual_mic");
     c.prepare(*track);
     int chunksBefore = track->ChunkCount();
     core_.Attach(master_.get(), track.get());
@@ -414,8 +414,30 @@ TEST_F(Transport, ChunkSwitchAfterRecordingReleasesItsMemory) {
   EXPECT_EQ(student_->Chunk(0)->dataCapacity, 0u);
 }
 
+// The classroom link's received audio switches chunks on the core thread; the switch stops
+// the recording on the track's devices while the window may be setting them.
+TEST_F(Transport, DevicesSetWhileTheCoreThreadSwitchesChunks) {
+  student_->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2));
+  std::atomic<bool> switched{false};
+  ASSERT_TRUE(core_.Core().PostTask([&] {
+    student_->SelectChunk(0);
+    switched = true;
+  }));
+  for (long i = 0; !switched && i < 100'000'000; ++i) {
+    student_->SetInputDevice(u"virtual_mic");
+    student_->SetOutputDevice(u"virtual_speaker");
+  }
+  ASSERT_TRUE(switched);
+  EXPECT_FALSE(student_->IsRecording());
+  ASSERT_TRUE(student_->WaitForRecordingEnd());
+  EXPECT_EQ(student_->Engine()->GetCaptureStreamCount(), 0u) << "both captures stopped";
+  EXPECT_EQ(student_->OutputDevice(), u"virtual_speaker");
+}
+
 TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
-  student_->recordSources = CSoundTrack::kRecordInput;
+  student_->SetRecordSources(CSoundTrack::kRecordInput);
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 5));
   audio::VirtualEndpoints::Instance()->RemoveDevice("virtual_mic");
@@ -455,9 +477,9 @@ TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
   EngineStateBlock state;
   // This thread owns the track but takes no engine message: the blocks come from the test.
   auto track = std::make_unique<CSoundTrack>(plat::CurrentThreadId(), "Student", &state);
-  track->inputDevice = u"virtual_mic";
-  track->outputDevice = u"virtual_speaker";
-  track->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+  track->SetInputDevice(u"virtual_mic");
+  track->SetOutputDevice(u"virtual_speaker");
+  track->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
   track->ToggleRecord();
   ASSERT_EQ(track->Engine()->GetCaptureStreamCount(), 2u);
 

@@ -84,7 +84,7 @@ TEST_F(TrackWaveform, ClickSetsTheTracksCursorAndPostsThePosition) {
 }
 
 TEST_F(TrackWaveform, RecordingKeepsTheNewestSoundInView) {
-  track_->inputDevice = u"virtual_mic";
+  track_->SetInputDevice(u"virtual_mic");
   track_->ToggleRecord();
   ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_DATA, 30));
   track_->ToggleRecord();
@@ -131,8 +131,8 @@ TEST_F(TrackWaveform, BlocksArrivingAfterTheStopKeepTheStripAtTheRecordingsStart
   std::vector<float> word(48000);  // 1 s at the microphone's 48 kHz
   for (std::size_t i = 0; i < word.size(); ++i) word[i] = 0.5f * float(std::sin(i * 0.06));
   virt.SetSource("virtual_mic", audio::VirtualSource::Scripted(word));
-  track_->inputDevice = u"virtual_mic";
-  track_->recordSources = CSoundTrack::kRecordInput;
+  track_->SetInputDevice(u"virtual_mic");
+  track_->SetRecordSources(CSoundTrack::kRecordInput);
   track_->ToggleRecord();
   ASSERT_TRUE(track_->IsRecording());
   for (int ms = 0; ms < 3000; ms += 20) virt.Advance(20);

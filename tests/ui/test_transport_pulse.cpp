@@ -71,7 +71,7 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   core->SetAudioDeviceNames(u"vts_speaker", u"vts_mic");
   CSoundTrack* master = core->masterTrack;
   CSoundTrack* student = core->studentTrack;
-  student->recordSources = CSoundTrack::kRecordInput;
+  student->SetRecordSources(CSoundTrack::kRecordInput);
   {
     auto dlg = std::make_unique<CMainDlg>();
     Relay relay(dlg.get());

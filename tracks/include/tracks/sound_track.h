@@ -179,6 +179,21 @@ class CSoundTrack {
   // Recorded blocks that could not be kept (no chunk to take them, no memory). Any thread.
   std::uint64_t DroppedBlocks() const { return droppedBlocks; }
 
+  // Sound devices. The window sets them on the UI thread with the track stopped: a stop
+  // stops the captures on the devices set then.
+  // What a recording takes its sound from (kRecordInput | kRecordLoopback); any thread
+  // reads it, a change counts from the next start of a recording.
+  std::uint32_t RecordSources() const { return recordSources; }
+  void SetRecordSources(std::uint32_t sources) { recordSources = sources; }
+  // The endpoint ids (empty: none); the output device is also the loopback source. Copies,
+  // taken under their own lock: a chunk switch on the core thread (received audio) stops
+  // captures on them. Any thread.
+  std::u16string OutputDevice() const;
+  std::u16string InputDevice() const;
+  // UI thread. The volume control opened on the old device is released.
+  void SetOutputDevice(const std::u16string& id);
+  void SetInputDevice(const std::u16string& id);
+
   // ---- [load/save] loading and saving (tracks/track_loading.cpp, tracks/track_saving.cpp).
   // LoadTrack and SaveTrack run on one-shot threads (or, SaveTrack, synchronously on the UI
   // thread); the dialog keeps the transport stopped meanwhile.
@@ -278,9 +293,6 @@ class CSoundTrack {
   bool isMp3 = false;
   bool isPackage = false;
 
-  std::u16string outputDevice;  // endpoint ids; the output device is also the loopback source
-  std::u16string inputDevice;
-
   std::string tempFolder;  // with trailing "/"; empty when the folder is not usable
 
   std::atomic<std::uint32_t> viewStartFrame{0};
@@ -297,7 +309,6 @@ class CSoundTrack {
   bool textsPresent = false;
 
   std::unique_ptr<CSoundWorksWAS> engine;
-  std::atomic<std::uint32_t> recordSources{kRecordInput};
 
   IWaveformDrawer* waveformDrawer = nullptr;
 
@@ -335,10 +346,10 @@ class CSoundTrack {
   // empty or unknown id or an endpoint without one. Returns whether *out was opened.
   static bool GetEndpointVolume(const std::u16string& deviceId,
                                 std::unique_ptr<audio::EndpointVolume>* out);
-  // The volume controls of outputDevice and inputDevice, opened by the dialog with
-  // GetEndpointVolume (null until then); released with the track. UI thread.
-  std::unique_ptr<audio::EndpointVolume> outputVolume;
-  std::unique_ptr<audio::EndpointVolume> inputVolume;
+  // The volume control of the output or the input device, opened with GetEndpointVolume on
+  // first use and kept until the device changes; null for a device without one. UI thread.
+  audio::EndpointVolume* OutputVolume();
+  audio::EndpointVolume* InputVolume();
   // ---- [endpoint volume] end
 
  private:
@@ -388,6 +399,14 @@ class CSoundTrack {
   const std::uint32_t ownerId;
   const std::int32_t trackIndex;
   std::atomic<std::uint64_t> droppedBlocks{0};  // core thread counts, any thread reads
+
+  // ---- sound devices
+  std::atomic<std::uint32_t> recordSources{kRecordInput};
+  mutable std::mutex deviceMutex;  // guards outputDevice and inputDevice
+  std::u16string outputDevice;
+  std::u16string inputDevice;
+  std::unique_ptr<audio::EndpointVolume> outputVolume;  // UI thread only
+  std::unique_ptr<audio::EndpointVolume> inputVolume;
 
   // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
   bool SoundFromSource(const CChunkInfo* chunk) const;
