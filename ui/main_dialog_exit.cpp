@@ -32,16 +32,9 @@ std::string MasterFileStem(const std::string& path) {
   return name.substr(0, dot);
 }
 
-// How the track's last save ended: its own word when it keeps one, else whether the save
-// cleared its modified flag (a failed save leaves it set).
-template <typename T>
-bool LastSaveOk(const T& track) {
-  if constexpr (requires(const T& t) { bool(t.lastSaveOk); }) {
-    return bool(track.lastSaveOk) && !track.IsModified();
-  } else {
-    return !track.IsModified();
-  }
-}
+// How the track's last save ended: its own word, and the save cleared its modified flag
+// (a failed save leaves it set).
+bool LastSaveOk(const CSoundTrack& track) { return track.LastSaveOk() && !track.IsModified(); }
 
 }  // namespace
 

@@ -13,6 +13,8 @@ struct CSoundTrackTestAccess {
   static void SetPaused(CSoundTrack& t, bool on) { t.paused = on; }
   // Unsaved work without making any.
   static void SetModified(CSoundTrack& t, bool on) { t.modified = on; }
+  // The outcome of a save that a double stands for.
+  static void SetLastSaveOk(CSoundTrack& t, bool ok) { t.lastSaveOk = ok; }
 };
 
 }  // namespace vts

@@ -767,7 +767,7 @@ TEST_F(TrackLoadSave, LoadAndSaveThreadsPostTheirCodeWhateverTheOutcome) {
   WriteFile(dir_ + "bad.wav", Bytes(64, 7));
   auto track = MakeTrack();
   int disabled = 0;
-  track->windowDisabledWhileSaving = [&](bool enabled) { disabled += enabled ? 0 : 1; };
+  track->SetWindowDisabledWhileSaving([&](bool enabled) { disabled += enabled ? 0 : 1; });
 
   struct Step {
     const char* name;

@@ -38,7 +38,7 @@ class Exit : public WindowTest {
   std::string Works() const { return plat::DriveCRoot() + "/StudentWorks/"; }
   // The track's save has finished (as the track reports it).
   void SaveDone(CSoundTrack* t, bool ok) {
-    t->lastSaveOk = ok;
+    CSoundTrackTestAccess::SetLastSaveOk(*t, ok);
     if (ok) {
       CSoundTrackTestAccess::SetModified(*t, false);
       // The file the track wrote.

@@ -185,7 +185,7 @@ TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
   ASSERT_TRUE(SpinUntil([&] { return !dlg->CloseAfterSave(); }));
   ASSERT_TRUE(SpinUntil([&] { return !student->SavePending(); }));
   QCoreApplication::processEvents();
-  EXPECT_FALSE(student->lastSaveOk);
+  EXPECT_FALSE(student->LastSaveOk());
   EXPECT_TRUE(dlg->isVisible());
   EXPECT_TRUE(dlg->isEnabled());
 
@@ -193,7 +193,7 @@ TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
   g_pAppCore->studentWorkTarget = dir + "/";
   dlg->Dispatch(1049, BN_CLICKED);
   ASSERT_TRUE(SpinUntil([&] { return !dlg->isVisible(); }));
-  EXPECT_TRUE(student->lastSaveOk);
+  EXPECT_TRUE(student->LastSaveOk());
   EXPECT_TRUE(QFile::exists(QString::fromStdString(dir + "/1StudentsWorks.vxb")));
   EXPECT_EQ(dlg->result(), QDialog::Accepted);
 }

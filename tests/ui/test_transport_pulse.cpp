@@ -151,7 +151,7 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     dlg->Dispatch(1023, BN_CLICKED);
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return dlg->isEnabled() && !student->SavePending(); }, 30000));
-    ASSERT_TRUE(student->lastSaveOk);
+    ASSERT_TRUE(student->LastSaveOk());
     ASSERT_EQ(::access(package.c_str(), F_OK), 0);
 
     // The package on the Master: 3 chunks, the tone in the second.

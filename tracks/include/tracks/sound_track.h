@@ -230,11 +230,13 @@ class CSoundTrack {
   bool SetChunkText(const std::u16string& text);
 
   // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on the save thread.
+  // UI thread.
   bool SaveAsync(const std::string& path);
   // Runs SaveTrack, frees the request, posts TRACK_NOTIFY_SAVED whatever the outcome.
   static void SaveThreadProc(SaveRequest* request);
   // The outcome of the last SaveThreadProc, set before its TRACK_NOTIFY_SAVED is posted.
-  std::atomic<bool> lastSaveOk{false};
+  // Any thread.
+  bool LastSaveOk() const { return lastSaveOk; }
   // Saves as WAV, MP3 (".mp3") or package (".vxb"). Every file is written beside its target
   // and renamed over it only when complete; on failure the old file stays, a message box
   // tells why and `modified` stays set.
@@ -253,8 +255,10 @@ class CSoundTrack {
   // Packs the temporary folder into a package at `path` (bookmark save of a package).
   bool BuildPackage(const std::string& path);
   // Called with false when an asynchronous save starts; the dialog enables itself again on
-  // TRACK_NOTIFY_SAVED. May stay empty.
-  std::function<void(bool enabled)> windowDisabledWhileSaving;
+  // TRACK_NOTIFY_SAVED. May stay empty. UI thread; SaveAsync calls it there.
+  void SetWindowDisabledWhileSaving(std::function<void(bool enabled)> hook) {
+    windowDisabledWhileSaving = std::move(hook);
+  }
   // ---- [load/save] end
 
   // Where the track's notices go. Any thread. When SetNotifyTarget returns, no notice is
@@ -407,6 +411,10 @@ class CSoundTrack {
   std::u16string inputDevice;
   std::unique_ptr<audio::EndpointVolume> outputVolume;  // UI thread only
   std::unique_ptr<audio::EndpointVolume> inputVolume;
+
+  // ---- saving
+  std::atomic<bool> lastSaveOk{false};  // written by the save thread before its notice
+  std::function<void(bool enabled)> windowDisabledWhileSaving;  // UI thread only
 
   // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
   bool SoundFromSource(const CChunkInfo* chunk) const;
