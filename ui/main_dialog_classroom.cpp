@@ -152,7 +152,7 @@ void CMainDlg::PlaceTrackCursor(CSoundTrack* track, std::intptr_t position) {
   std::uint32_t frame =
       position < 0 ? 0 : static_cast<std::uint32_t>(std::min<std::intptr_t>(position, UINT32_MAX));
   {
-    std::lock_guard lock(track->bufferLock);
+    std::lock_guard lock(track->BufferLock());
     CChunkInfo* chunk = track->CurrentChunk();
     frame = std::min(frame, chunk ? chunk->length : 0u);
   }

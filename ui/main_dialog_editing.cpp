@@ -164,7 +164,7 @@ void CMainDlg::OnBnClickedClear() {
   if (!s || !s->IsModified()) return;
   if (s->IsPlaying() || s->IsRecording()) StopTrack(*s);
   {
-    std::lock_guard guard(s->bufferLock);
+    std::lock_guard guard(s->BufferLock());
     if (CChunkInfo* c = s->CurrentChunk()) {
       c->Unload();
       c->dataSize = 0;

@@ -7,14 +7,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "captured_blocks.h"
 #include "core/product_name.h"
 #include "package/zip.h"
 #include "platform/message_box.h"
@@ -401,7 +405,7 @@ TEST_F(TrackLoadSave, FailedLoadAlsoDropsTheWholeFileView) {
   const Bytes cif = Cif({{0, 100}, {100, 100}});
   auto track = Loaded("v.wav", Noise(44100), &cif);
   {
-    std::lock_guard lock(track->bufferLock);
+    std::lock_guard lock(track->BufferLock());
     track->keptChunks = std::move(track->chunks);
     track->chunks.clear();
     track->chunks.push_back(std::make_unique<CChunkInfo>());
@@ -748,7 +752,7 @@ TEST_F(TrackLoadSave, WriteChunkListCountsChunksAddedAfterASave) {
   ASSERT_TRUE(track->SaveTrack(dir_ + "w2.wav"));
   EXPECT_EQ(track->chunksToSave, 2);
   {
-    std::lock_guard lock(track->bufferLock);
+    std::lock_guard lock(track->BufferLock());
     auto extra = std::make_unique<CChunkInfo>();
     extra->start = 44100;
     extra->length = 4410;
@@ -818,6 +822,34 @@ TEST_F(TrackLoadSave, StartingAnotherLoadWaitsForTheRunningOne) {
   ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_LOADED, 2));
   track->WaitForLoad();
   EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{22050});
+}
+
+// A load replaces the track's engine while the core thread may still be handing it blocks
+// of the recording stopped before (they trail the stop until its end marks are in).
+TEST_F(TrackLoadSave, ALoadReplacesTheEngineWhileTheCoreThreadTakesBlocks) {
+  WriteFile(dir_ + "a.wav", MakeWav({}, Pcm16(Noise(4410, 1))));
+  auto track = MakeTrack("Student");
+  std::atomic<bool> stop{false};
+  std::atomic<int> posted{0};
+  std::thread blocks([&] {
+    while (!stop) {
+      CBufferDescr* b = test::CapturedFloatBlock(0, 441, [](std::uint32_t) { return 0.1f; });
+      if (!plat::PostThreadMessage(core_.Id(), WM_SOUND_IN, plat::WPARAM(b), 0)) {
+        ReleaseBufferDescr(b);
+        break;
+      }
+      ++posted;
+    }
+  });
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (posted < 10 && std::chrono::steady_clock::now() < limit) {
+  }
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(track->LoadTrack(dir_ + "a.wav"));
+  stop = true;
+  blocks.join();
+  core_.Core().Apply([] {});  // every posted block has been taken
+  EXPECT_EQ(track->DroppedBlocks(), std::uint64_t(posted)) << "no recording took them";
+  EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{4410});
 }
 
 }  // namespace

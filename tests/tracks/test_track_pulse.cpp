@@ -223,7 +223,7 @@ TEST_F(TracksOnPulse, MicrophoneUnloadedMidRecordingKeepsTheRecordingSoFar) {
   std::this_thread::sleep_for(500ms);
   std::uint32_t kept = 0;
   {
-    std::lock_guard lock(student_->bufferLock);  // the core thread may still append
+    std::lock_guard lock(student_->BufferLock());  // the core thread may still append
     kept = student_->CurrentChunk()->length;
   }
   student_->ToggleRecord();

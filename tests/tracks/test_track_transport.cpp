@@ -444,7 +444,7 @@ TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
   Run(200);
   std::uint32_t kept = 0;
   {
-    std::lock_guard lock(student_->bufferLock);  // the core thread may still append
+    std::lock_guard lock(student_->BufferLock());  // the core thread may still append
     kept = student_->CurrentChunk()->length;
   }
   EXPECT_GE(kept, MinFrames(5));

@@ -33,7 +33,7 @@ class TrackWaveform : public ::testing::Test {
     track_.reset();
   }
   int DarkColumns() {
-    std::lock_guard lock(track_->bufferLock);
+    std::lock_guard lock(track_->BufferLock());
     const QImage& img = waveform_->Strip().DrawingImage();
     int dark = 0;
     for (int x = 0; x < img.width(); ++x) {
@@ -62,7 +62,7 @@ TEST_F(TrackWaveform, RedrawDrawsTheChunkAndSetsTheView) {
   EXPECT_EQ(track_->viewFrames, 100u * 256);
   EXPECT_EQ(track_->viewStartFrame, 0u);
   {
-    std::lock_guard lock(track_->bufferLock);
+    std::lock_guard lock(track_->BufferLock());
     EXPECT_EQ(waveform_->Strip().View().viewFrames, track_->viewFrames.load());
   }
   int dark = DarkColumns();
@@ -93,7 +93,7 @@ TEST_F(TrackWaveform, RecordingKeepsTheNewestSoundInView) {
   EXPECT_EQ(track_->framesPerPixel, 128u);
   EXPECT_EQ(track_->viewStartFrame, 0u);
   EXPECT_GE(DarkColumns(), 300);
-  std::lock_guard lock(track_->bufferLock);
+  std::lock_guard lock(track_->BufferLock());
   EXPECT_EQ(waveform_->Strip().Bar().Pos(), track_->playFrame.load());
 }
 

@@ -133,7 +133,7 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     // sound itself rather than for the clock.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-          std::lock_guard lock(student->bufferLock);
+          std::lock_guard lock(student->BufferLock());
           CChunkInfo* c = student->CurrentChunk();
           return c && c->length >= 44100u * 5 / 2;
         },

@@ -144,7 +144,7 @@ class ModesOnPulse : public ::testing::Test {
                               std::pair{student, Tones({{900, 1.0}})}}) {
       ASSERT_NE(t->AddChunk(), nullptr);
       t->SelectChunk(0);
-      std::lock_guard lock(t->bufferLock);
+      std::lock_guard lock(t->BufferLock());
       test::FillChunk(t->CurrentChunk(), samples);
     }
     dlg->show();

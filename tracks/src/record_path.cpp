@@ -157,7 +157,7 @@ void CSoundTrack::OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag) 
     std::uint32_t key = CapturedHeader(*block)->streamIndex;
     if (pendingBlocks.count(key) != 0) mixed = MixPendingBlocks();
     pendingBlocks[key] = block;
-    if (mixed == nullptr && pendingBlocks.size() >= engine->GetCaptureStreamCount()) {
+    if (mixed == nullptr && pendingBlocks.size() >= CaptureStreamCount()) {
       mixed = MixPendingBlocks();
     }
   } else {

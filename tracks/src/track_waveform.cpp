@@ -5,18 +5,18 @@
 
 namespace vts {
 
-CTrackWaveform::CTrackWaveform(CSoundTrack& track) : track_(track), strip_(track.bufferLock) {
-  std::lock_guard lock(track_.bufferLock);
+CTrackWaveform::CTrackWaveform(CSoundTrack& track) : track_(track), strip_(track.BufferLock()) {
+  std::lock_guard lock(track_.BufferLock());
   track_.SetWaveformDrawer(this);
 }
 
 CTrackWaveform::~CTrackWaveform() {
-  std::lock_guard lock(track_.bufferLock);
+  std::lock_guard lock(track_.BufferLock());
   if (track_.waveformDrawer == this) track_.SetWaveformDrawer(nullptr);
 }
 
 void CTrackWaveform::SetStripRect(int32_t x, int32_t y, uint32_t width, uint32_t height) {
-  std::lock_guard lock(track_.bufferLock);
+  std::lock_guard lock(track_.BufferLock());
   strip_.SetStripRect(x, y, width, height);
   track_.bitmapWidth = width;
   track_.bitmapHeight = height;
@@ -31,7 +31,7 @@ void CTrackWaveform::PushTrackStateLocked() {
 }
 
 void CTrackWaveform::DrawWaveform(CSoundTrack& track, const WaveformView& view) {
-  std::lock_guard lock(track.bufferLock);
+  std::lock_guard lock(track.BufferLock());
   PushTrackStateLocked();
   if (!view.hasChunk) {
     strip_.RedrawWaveform(view.firstFrame, view.framesPerPixel, nullptr);
@@ -46,19 +46,19 @@ void CTrackWaveform::DrawWaveform(CSoundTrack& track, const WaveformView& view) 
 }
 
 void CTrackWaveform::RepaintWaveform(CSoundTrack& track) {
-  std::lock_guard lock(track.bufferLock);
+  std::lock_guard lock(track.BufferLock());
   PushTrackStateLocked();
   strip_.PaintWaveform();
 }
 
 void CTrackWaveform::ProgressChanged(CSoundTrack& track) {
-  std::lock_guard lock(track.bufferLock);
+  std::lock_guard lock(track.BufferLock());
   strip_.Bar().SetRange(0, track.progressRange);
   strip_.Bar().SetPos(track.progressPos);
 }
 
 std::optional<uint32_t> CTrackWaveform::CurrentChunkFrames() {
-  std::lock_guard lock(track_.bufferLock);
+  std::lock_guard lock(track_.BufferLock());
   if (CChunkInfo* chunk = track_.CurrentChunk()) return chunk->length;
   return std::nullopt;
 }
@@ -68,7 +68,7 @@ void CTrackWaveform::RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel
 }
 
 void CTrackWaveform::WaveformStateChanged() {
-  std::lock_guard lock(track_.bufferLock);
+  std::lock_guard lock(track_.BufferLock());
   const WaveformViewState& v = strip_.View();
   track_.cursorFrame = v.cursorFrame;
   track_.anchorFrame = v.anchorFrame;

@@ -151,8 +151,11 @@ class CSoundTrack {
   void OnBufferPlayed(CBufferDescr** slot);
   CBufferDescr* MakePlayBuffer(CChunkInfo* chunk);
 
-  // Replaces the engine by a new one in the given format (construction, loading).
+  // Replaces the engine by a new one in the given format (construction, loading), under
+  // bufferLock.
   void CreateEngine(std::uint32_t channels, std::uint32_t samplesPerSec);
+  // The track's engine. The UI thread while no load runs (a load replaces it on the load
+  // thread; the window is disabled meanwhile), other threads with BufferLock() held.
   CSoundWorksWAS* Engine() { return engine.get(); }
   // The tag of the current engine (the lParam of its WM_SOUND_IN); safe on any thread.
   std::uint32_t EngineTag() const { return engineTag; }
@@ -271,11 +274,14 @@ class CSoundTrack {
   // Waveform drawing (set by the window before use; may stay null).
   void SetWaveformDrawer(IWaveformDrawer* drawer) { waveformDrawer = drawer; }
 
+  // The documented lock over the chunks' memory and the loaded sound (see Threading above).
+  // Any thread; recursive.
+  std::recursive_mutex& BufferLock() const { return bufferLock; }
+
   // --- public state read and written by the dialog, the core and the other track parts ---
   std::vector<std::unique_ptr<CChunkInfo>> keptChunks;  // real list while wholeFileMode
   std::vector<std::unique_ptr<CChunkInfo>> chunks;
   bool wholeFileMode = false;
-  std::recursive_mutex bufferLock;
   std::string sourcePath;  // file the track was loaded from; empty when none
   // Why the last load failed, in plain words; empty after a successful one. Written by the
   // load thread before it posts TRACK_NOTIFY_LOADED, read after that notice.
@@ -311,8 +317,6 @@ class CSoundTrack {
   std::uint8_t wavHeader[36] = {};
   PcmFormat format;  // mirrors the last 16 bytes of wavHeader
   bool textsPresent = false;
-
-  std::unique_ptr<CSoundWorksWAS> engine;
 
   IWaveformDrawer* waveformDrawer = nullptr;
 
@@ -403,6 +407,10 @@ class CSoundTrack {
   const std::uint32_t ownerId;
   const std::int32_t trackIndex;
   std::atomic<std::uint64_t> droppedBlocks{0};  // core thread counts, any thread reads
+
+  mutable std::recursive_mutex bufferLock;
+  std::unique_ptr<CSoundWorksWAS> engine;  // replaced under bufferLock
+  std::uint32_t CaptureStreamCount();      // the engine's, under bufferLock
 
   // ---- sound devices
   std::atomic<std::uint32_t> recordSources{kRecordInput};
