@@ -5,13 +5,21 @@
 //
 // Threading:
 // - The UI thread calls the transport (ToggleRecord, TogglePause, Play, StopPlayback,
-//   StopAll), the chunk operations and the waveform operations.
+//   StopAll), the chunk operations and the waveform operations, and sets the devices and
+//   record sources (with the track stopped). The core thread also switches chunks for
+//   received audio (SelectChunk, which stops the transport); a load or save thread runs its
+//   own stops (the window is disabled meanwhile).
 // - The core thread (the engine's owner thread) calls OnBufferPlayed and OnCapturedBlock,
 //   one at a time.
-// - `bufferLock` guards the chunk array's memory and the loaded PCM while it is read or
-//   changed across threads: cutting play buffers, appending recorded blocks, drawing the
-//   waveform, deleting chunks. Hooks (IWaveformDrawer) may be called with it held. Other
-//   code that reads a chunk's length or data while a recording or playback runs holds it.
+// - What other threads read is atomic (the transport flags, IsModified, the record sources,
+//   the counters, the play generation), fixed at construction (the identity), or copied
+//   under a lock (the devices under their own).
+// - `bufferLock` (BufferLock()) guards the chunk array's memory and the loaded PCM while it
+//   is read or changed across threads: cutting play buffers, appending recorded blocks,
+//   drawing the waveform, deleting chunks; and the engine while a load replaces it. Hooks
+//   (IWaveformDrawer) may be called with it held. Other code that reads a chunk's length or
+//   data while a recording or playback runs holds it. A stop of the playback holds it, so a
+//   buffer coming back meanwhile neither ends the playback nor queues a successor.
 // - A chunk switch, a save or a free after a recording first calls WaitForRecordingEnd, so
 //   the recording's last blocks are in its chunk (SelectChunk and FreeChunks do).
 // - Notifications are posted, never sent: a track never waits for the dialog. Their target
