@@ -174,9 +174,8 @@ void CMainDlg::OnBnClickedClear() {
       c->playOffset = 0;
     }
   }
-  s->playFrame = 0;
-  s->progressPos = 0;
-  Ops().RedrawWaveform(*s, 0, s->framesPerPixel);
+  s->RewindPlayPosition();
+  Ops().RedrawWaveform(*s, 0, s->FramesPerPixel());
   PostNotification(s->GetNotifyTarget(),
                    s->IsRecording() ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE,
                    reinterpret_cast<plat::LPARAM>(s));
@@ -212,10 +211,11 @@ void CMainDlg::OnEnChangeStudentText() {
 void CMainDlg::Zoom(bool in) {
   CSoundTrack* m = MasterTrack();
   if (!m) return;
-  const std::uint32_t current = m->framesPerPixel;
+  const WaveformViewState view = m->ViewSnapshot();
+  const std::uint32_t current = view.framesPerPixel;
   const std::uint32_t fpp =
       in ? std::max(current / 2, kMinFramesPerPixel) : std::min(current * 2, kMaxFramesPerPixel);
-  const std::uint32_t start = m->viewStartFrame;
+  const std::uint32_t start = view.viewStartFrame;
   Ops().RedrawWaveform(*m, start, fpp);
   if (CSoundTrack* s = StudentTrack()) Ops().RedrawWaveform(*s, start, fpp);
 }

@@ -161,7 +161,7 @@ void CMainDlg::UseTrackTimes() {
         if (VideoOn()) return Video()->PlayOffsetMs();
         CSoundTrack* m = MasterTrack();
         if (!m || m->format.samplesPerSec == 0) return 0;
-        return static_cast<uint32_t>(std::uint64_t(m->playFrame) * 10u / m->format.samplesPerSec *
+        return static_cast<uint32_t>(std::uint64_t(m->PlayFrame()) * 10u / m->format.samplesPerSec *
                                      100u);
       });
 }

@@ -1,6 +1,9 @@
-// Test-only access to a track's private state, for the doubles that stand in for the
-// transport and for tests that arrange a state the public operations cannot reach.
+// Test-only access to CSoundTrack's private state, for the doubles that stand in for the
+// transport and for arranging what the public operations cannot reach directly (its one
+// friend in the tests).
 #pragma once
+
+#include <mutex>
 
 #include "tracks/sound_track.h"
 
@@ -15,6 +18,13 @@ struct CSoundTrackTestAccess {
   static void SetModified(CSoundTrack& t, bool on) { t.modified = on; }
   // The outcome of a save that a double stands for.
   static void SetLastSaveOk(CSoundTrack& t, bool ok) { t.lastSaveOk = ok; }
+  // Changes the waveform view state under bufferLock, as the track and its strip do:
+  //   CSoundTrackTestAccess::EditView(track, [](WaveformViewState& v) { v.cursorFrame = 5; });
+  template <typename Change>
+  static void EditView(CSoundTrack& track, Change change) {
+    std::lock_guard lock(track.bufferLock);
+    change(track.viewState);
+  }
 };
 
 }  // namespace vts

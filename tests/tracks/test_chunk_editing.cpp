@@ -127,8 +127,10 @@ class ChunkEditing : public ::testing::Test {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> Layout() { return Layout(track_->chunks); }
 
   void Select(std::uint32_t anchor, std::uint32_t cursor) {
-    track_->anchorFrame = anchor;
-    track_->cursorFrame = cursor;
+    CSoundTrackTestAccess::EditView(*track_, [&](WaveformViewState& v) {
+      v.anchorFrame = anchor;
+      v.cursorFrame = cursor;
+    });
   }
 
   EngineStateBlock state_;
@@ -148,7 +150,7 @@ TEST_F(ChunkEditing, SplitAtTheCursorInsertsAChunkReadFromTheSource) {
   const Bytes wav = MakeWav(30000, 1);
   OpenSource(wav);
   SetChunks({{0, 10000, u"a"}, {10000, 10000, u"b"}, {20000, 10000, u"c"}}, 1);
-  track_->cursorFrame = 1000;
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.cursorFrame = 1000; });
   ASSERT_TRUE(track_->SplitCurrentChunk());
 
   EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 1000}, {11000, 9000}, {20000, 10000}}));
@@ -157,8 +159,8 @@ TEST_F(ChunkEditing, SplitAtTheCursorInsertsAChunkReadFromTheSource) {
   EXPECT_TRUE(track_->Chunk(2)->fileName.empty());
   EXPECT_TRUE(track_->IsModified());
   EXPECT_EQ(track_->currentChunk, 1);
-  EXPECT_EQ(track_->cursorFrame, 0u);
-  EXPECT_EQ(track_->progressRange, 1000u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 0u);
+  EXPECT_EQ(track_->ViewSnapshot().progress.High(), 1000u);
   EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(wav, 2, 10000, 1000));
   EXPECT_FALSE(track_->Chunk(2)->IsLoaded());
   EXPECT_EQ(log_.Codes(), Codes{0});
@@ -170,7 +172,7 @@ TEST_F(ChunkEditing, SplitAtTheCursorInsertsAChunkReadFromTheSource) {
 TEST_F(ChunkEditing, SplitRefusals) {
   OpenSource(MakeWav(30000, 1));
   SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
-  track_->cursorFrame = 0;
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.cursorFrame = 0; });
   EXPECT_FALSE(track_->SplitCurrentChunk()) << "cursor at 0";
   EXPECT_FALSE(track_->SplitChunk(0, 10000)) << "frame at the length";
   EXPECT_FALSE(track_->SplitChunk(5, 10)) << "no such chunk";
@@ -178,7 +180,7 @@ TEST_F(ChunkEditing, SplitRefusals) {
   EXPECT_FALSE(track_->IsModified());
 
   ASSERT_TRUE(track_->SetWholeFileMode(true));
-  track_->cursorFrame = 500;
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.cursorFrame = 500; });
   EXPECT_FALSE(track_->SplitCurrentChunk()) << "whole-file view";
   EXPECT_EQ(track_->ChunkCount(), 1);
 }
@@ -200,9 +202,9 @@ TEST_F(ChunkEditing, MergeJoinsTextsAndSoundAndPutsTheCursorAtTheJoin) {
   EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
   EXPECT_EQ(track_->Chunk(0)->text, u"AB");
   EXPECT_EQ(track_->currentChunk, 0);
-  EXPECT_EQ(track_->cursorFrame, 12000u);
-  EXPECT_EQ(track_->anchorFrame, 12000u);
-  EXPECT_EQ(track_->progressPos, 12000u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 12000u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 12000u);
+  EXPECT_EQ(track_->ViewSnapshot().progress.Pos(), 12000u);
   EXPECT_TRUE(track_->IsModified());
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
   EXPECT_EQ(log_.Codes(), (Codes{0, 0}));
@@ -234,7 +236,7 @@ TEST_F(ChunkEditing, SplitAndMergeWithoutASourceFileAreRefused) {
   track_->SelectChunk(0);
   const Bytes before = ChunkBytes(track_->Chunk(0));
   ASSERT_EQ(before.size(), 10000u);
-  track_->cursorFrame = 2000;
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.cursorFrame = 2000; });
   log_.Clear();
 
   EXPECT_FALSE(track_->SplitCurrentChunk());
@@ -246,7 +248,7 @@ TEST_F(ChunkEditing, SplitAndMergeWithoutASourceFileAreRefused) {
   EXPECT_EQ(track_->ChunkCount(), 2);
   EXPECT_EQ(Layout(), (Layouts{{0, 5000}, {0, 5000}}));
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), before);
-  EXPECT_EQ(track_->cursorFrame, 2000u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 2000u);
   EXPECT_FALSE(track_->IsModified());
   EXPECT_TRUE(log_.Codes().empty());
   track_->SelectChunk(1);
@@ -297,8 +299,8 @@ TEST_P(Erase, ShrinksTheFileMovesTheTailAndShiftsLaterChunks) {
             (Layouts{{0, 10000}, {10000, 10000 - c.cutFrames}, {20000 - c.cutFrames, 10000}}));
   EXPECT_EQ(track_->dataBytes, 30000u * align - removed);
   EXPECT_EQ(track_->audioModified, 1u);
-  EXPECT_EQ(track_->anchorFrame, track_->cursorFrame);
-  EXPECT_EQ(track_->progressRange, 10000 - c.cutFrames);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, track_->ViewSnapshot().cursorFrame);
+  EXPECT_EQ(track_->ViewSnapshot().progress.High(), 10000 - c.cutFrames);
   EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(expected, align, 10000, 10000 - c.cutFrames));
   track_->SelectChunk(2);
   EXPECT_EQ(ChunkBytes(track_->Chunk(2)), FramesOf(wav, align, 20000, 10000)) << "later sound";
@@ -319,7 +321,7 @@ TEST_F(ChunkEditing, EraseRefusalsLeaveTheFileAlone) {
   SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
   Select(10000, 300);
   EXPECT_FALSE(track_->DeleteSelection()) << "anchor at the length";
-  EXPECT_EQ(track_->anchorFrame, 300u) << "the anchor comes back to the cursor";
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 300u) << "the anchor comes back to the cursor";
   Select(5000, 5000);
   EXPECT_FALSE(track_->DeleteSelection()) << "empty selection";
   Select(6000, 5000);
@@ -475,7 +477,7 @@ TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
   EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
   EXPECT_EQ(Layout(track_->keptChunks), (Layouts{{0, 10000}, {10000, 5000}, {15000, 15000}}));
   EXPECT_EQ(track_->currentChunk, 0);
-  EXPECT_EQ(track_->framesPerPixel, 64u);
+  EXPECT_EQ(track_->ViewSnapshot().framesPerPixel, 64u);
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
   for (const auto& kept : track_->keptChunks) EXPECT_FALSE(kept->IsLoaded());
   EXPECT_EQ(log_.Codes().back(), 2u);
@@ -511,7 +513,7 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   ASSERT_TRUE(track_->Chunk(0)->IsLoaded());
   EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u);
   EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
-  EXPECT_EQ(track_->progressRange, 8000u);
+  EXPECT_EQ(track_->ViewSnapshot().progress.High(), 8000u);
 
   track_->tempFolder = folder;
   track_->SelectChunk(-7);
@@ -570,7 +572,7 @@ TEST_F(ChunkEditing, ReceivedAudioReplacesAtZeroAndLeavesSilenceInGaps) {
   EXPECT_EQ(s[1000], 0);
   EXPECT_EQ(s[4999], 0);
   EXPECT_EQ(s[5000], 500);
-  EXPECT_EQ(track_->framesPerPixel, 128u);
+  EXPECT_EQ(track_->ViewSnapshot().framesPerPixel, 128u);
   EXPECT_TRUE(log_.Codes().empty()) << "no notification";
 }
 
@@ -608,24 +610,26 @@ TEST_F(ChunkEditing, ReceivedBlocksThatCannotBeTakenAreDropped) {
 
 TEST_F(ChunkEditing, ClicksKeepTheCursorInTheChunk) {
   ASSERT_NE(track_->AddChunk(), nullptr);
-  track_->SelectChunk(0);
   test::FillChunk(track_->Chunk(0), std::vector<std::int16_t>(5000, 1));
-  track_->framesPerPixel = 256;
-  track_->viewStartFrame = 0;
+  track_->SelectChunk(0);  // the position bar's range is the chunk's length
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) {
+    v.framesPerPixel = 256;
+    v.viewStartFrame = 0;
+  });
   log_.Clear();
   track_->OnWaveformMouse(true, 10);
-  EXPECT_EQ(track_->cursorFrame, 2560u);
-  EXPECT_EQ(track_->anchorFrame, 2560u);
-  EXPECT_EQ(track_->progressPos, 2560u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 2560u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 2560u);
+  EXPECT_EQ(track_->ViewSnapshot().progress.Pos(), 2560u);
   track_->OnWaveformMouse(true, 100);  // right of the short waveform
-  EXPECT_EQ(track_->cursorFrame, 5000u);
-  EXPECT_EQ(track_->anchorFrame, 5000u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 5000u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 5000u);
   track_->OnWaveformMouse(true, -3);
-  EXPECT_EQ(track_->cursorFrame, 0u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 0u);
   EXPECT_EQ(log_.Codes(), (Codes{8, 8, 8}));
-  track_->anchorFrame = 3000;
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.anchorFrame = 3000; });
   track_->OnWaveformMouse(false, 0);
-  EXPECT_EQ(track_->anchorFrame, 0u) << "the anchor comes to a cursor left of it";
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 0u) << "the anchor comes to a cursor left of it";
 }
 
 #if VTS_WITH_TRACK_WAVEFORM
@@ -651,15 +655,15 @@ TEST_F(ChunkEditing, TheStripDrawsTheTracksChunkAndItsClicksReachTheTrack) {
 
   log_.Clear();
   strip.OnLeftButtonDown(link, 100, false);
-  EXPECT_EQ(track_->cursorFrame, 25600u);
-  EXPECT_EQ(track_->anchorFrame, 25600u);
-  EXPECT_EQ(track_->progressPos, 25600u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 25600u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 25600u);
+  EXPECT_EQ(track_->ViewSnapshot().progress.Pos(), 25600u);
   EXPECT_EQ(log_.Codes(), Codes{8});
   strip.OnLeftDrag(link, -40);  // dragged left of the strip while held
-  EXPECT_EQ(track_->cursorFrame, 0u);
-  EXPECT_EQ(track_->anchorFrame, 25600u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 0u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 25600u);
   strip.OnWaveformMouse(link, false, -40);
-  EXPECT_EQ(track_->anchorFrame, 0u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 0u);
 
   // The track's own changes reach the strip: Ctrl+click splits and the cursor goes home.
   strip.OnLeftButtonDown(link, 50, true);
@@ -687,9 +691,9 @@ TEST_F(ChunkEditing, TheStripLetsGoOfTheTrack) {
   {
     CTrackWaveform link(*track_);
     link.SetStripRect(0, 0, 100);
-    EXPECT_EQ(track_->waveformDrawer, &link);
+    EXPECT_EQ(track_->WaveformDrawer(), &link);
   }
-  EXPECT_EQ(track_->waveformDrawer, nullptr);
+  EXPECT_EQ(track_->WaveformDrawer(), nullptr);
   track_->RedrawWaveform(0, 64);  // no window: nothing to draw into, no crash
 }
 #endif

@@ -206,7 +206,7 @@ TEST_F(TrackChunks, SelectChunkKeepsOnlyTheCurrentChunkInMemory) {
   track->SelectChunk(0);
   ASSERT_TRUE(track->Chunk(0)->IsLoaded());
   EXPECT_EQ(track->Chunk(0)->dataSize, 20000u);
-  EXPECT_EQ(track->progressRange, 10000u);
+  EXPECT_EQ(track->ViewSnapshot().progress.High(), 10000u);
   track->SelectChunk(3);  // equal to the count: only stops and resets the positions
   EXPECT_EQ(track->currentChunk, 0);
   EXPECT_EQ(log.Codes(), (std::vector<std::uint32_t>{0, 0, 0}));
@@ -240,7 +240,7 @@ TEST(TrackIds, EachTrackHasItsOwnOwnerId) {
   EXPECT_NE(a.OwnerId(), 0u);
   EXPECT_EQ(b.OwnerId(), a.OwnerId() + 1);
   EXPECT_EQ(a.RecordSources(), CSoundTrack::kRecordInput);
-  EXPECT_EQ(a.framesPerPixel, 256u);
+  EXPECT_EQ(a.ViewSnapshot().framesPerPixel, 256u);
   EXPECT_EQ(a.currentChunk, -1);
 }
 

@@ -20,6 +20,10 @@
 //   (IWaveformDrawer) may be called with it held. Other code that reads a chunk's length or
 //   data while a recording or playback runs holds it. A stop of the playback holds it, so a
 //   buffer coming back meanwhile neither ends the playback nor queues a successor.
+// - The waveform view state (zoom, view, cursor, selection, play position, position bar) is
+//   one object, changed only under `bufferLock`, by the track and by the strip that shows it
+//   (CTrackWaveform hands it the object). Other threads read it through ViewSnapshot; the
+//   play position alone also through PlayFrame, without the lock.
 // - A chunk switch, a save or a free after a recording first calls WaitForRecordingEnd, so
 //   the recording's last blocks are in its chunk (SelectChunk and FreeChunks do).
 // - Notifications are posted, never sent: a track never waits for the dialog. Their target
@@ -45,6 +49,7 @@
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
 #include "tracks/record_math.h"
+#include "tracks/waveform_view_state.h"
 
 namespace vts {
 
@@ -77,8 +82,6 @@ class IWaveformDrawer {
   virtual void DrawWaveform(CSoundTrack& track, const WaveformView& view) = 0;
   // Compose the selection and play line over the bitmap and show it (PaintWaveform(none)).
   virtual void RepaintWaveform(CSoundTrack& track) = 0;
-  // The position bar's range or position changed (track.progressRange, track.progressPos).
-  virtual void ProgressChanged(CSoundTrack& track) {}
 };
 
 // The body of the WAVE "fmt " chunk.
@@ -279,8 +282,25 @@ class CSoundTrack {
 
   // Posts TRACK_NOTIFY_POSITION (the waveform window's clicks and seeks).
   void NotifyPosition() { Notify(TRACK_NOTIFY_POSITION); }
-  // Waveform drawing (set by the window before use; may stay null).
-  void SetWaveformDrawer(IWaveformDrawer* drawer) { waveformDrawer = drawer; }
+  // Waveform drawing (set by the window before use; may stay null). Under bufferLock or
+  // while no other thread draws (construction of the window).
+  void SetWaveformDrawer(IWaveformDrawer* drawer);
+  IWaveformDrawer* WaveformDrawer() const;
+
+  // --- the waveform view state (see the Threading block) ---
+  // A copy of the whole state, taken under bufferLock. Any thread.
+  WaveformViewState ViewSnapshot() const;
+  // The play or record position in frames within the current chunk. Any thread, without
+  // the lock: the core thread moves it every period and the dialog's counters poll it.
+  std::uint32_t PlayFrame() const { return viewState.playFrame.load(); }
+  // Single fields, each read under bufferLock. Any thread.
+  std::uint32_t FramesPerPixel() const;
+  std::uint32_t CursorFrame() const;
+  // Puts the cursor at `frame` (kept inside the current chunk) with the position bar, and
+  // repaints; a remote control's seek. UI thread.
+  void PlaceCursor(std::uint32_t frame);
+  // Play position and position bar back to the start (the current chunk was emptied).
+  void RewindPlayPosition();
 
   // The documented lock over the chunks' memory and the loaded sound (see Threading above).
   // Any thread; recursive.
@@ -295,11 +315,6 @@ class CSoundTrack {
   // load thread before it posts TRACK_NOTIFY_LOADED, read after that notice.
   std::string loadError;
 
-  std::atomic<std::int32_t> cursorPixel{0};
-  std::atomic<std::uint32_t> cursorFrame{0};
-  std::atomic<std::int32_t> anchorPixel{0};
-  std::atomic<std::uint32_t> anchorFrame{0};
-  std::atomic<std::uint32_t> playFrame{0};
   bool replaceOnRecord = false;
   std::atomic<std::int32_t> currentChunk{-1};
   std::int32_t chunksToSave = 0;
@@ -313,20 +328,9 @@ class CSoundTrack {
 
   std::string tempFolder;  // with trailing "/"; empty when the folder is not usable
 
-  std::atomic<std::uint32_t> viewStartFrame{0};
-  std::atomic<std::uint32_t> viewFrames{0};
-  std::atomic<std::uint32_t> framesPerPixel{256};
-  std::uint32_t bitmapWidth = 0;
-  std::uint32_t bitmapHeight = 0;
-  // The position bar (range 0..progressRange, position progressPos).
-  std::atomic<std::uint32_t> progressRange{0};
-  std::atomic<std::uint32_t> progressPos{0};
-
   std::uint8_t wavHeader[36] = {};
   PcmFormat format;  // mirrors the last 16 bytes of wavHeader
   bool textsPresent = false;
-
-  IWaveformDrawer* waveformDrawer = nullptr;
 
   // ---- [chunk editing] bookmarks, merging, whole-file mode, erase, received audio
   // (tracks/chunk_editing.cpp). UI thread, except WriteSamplesAt (core thread).
@@ -369,6 +373,9 @@ class CSoundTrack {
   // ---- [endpoint volume] end
 
  private:
+  friend class CTrackWaveform;  // hands viewState to the strip that shows it
+  friend struct CSoundTrackTestAccess;
+
   void Notify(std::uint32_t code);
   void SetProgressRange(std::uint32_t range);
   void SetProgressPos(std::uint32_t pos);
@@ -382,6 +389,11 @@ class CSoundTrack {
   std::uint32_t BlockAlign() const { return format.blockAlign ? format.blockAlign : 1; }
 
   std::thread loadThread, saveThread;  // UI thread only; joined, never detached
+
+  // The waveform's view state and its drawing; guarded by bufferLock (see the Threading
+  // block; playFrame may also be read without it).
+  WaveformViewState viewState;
+  IWaveformDrawer* waveformDrawer = nullptr;
 
   mutable std::mutex notifyMutex;  // held while a notice is posted (posting never blocks)
   NotifyTarget notifyTarget;       // guarded by notifyMutex
@@ -400,8 +412,6 @@ class CSoundTrack {
   // late are released without moving the position. Stored in the descriptor's reserved1.
   std::atomic<std::uint32_t> playGeneration{1};
   std::atomic<std::uint32_t> engineTag{0};
-
-  friend struct CSoundTrackTestAccess;
 
   // ---- transport state: atomics, read on any thread.
   std::atomic<bool> recording{false};
