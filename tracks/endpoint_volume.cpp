@@ -29,24 +29,24 @@ audio::EndpointVolume* CSoundTrack::InputVolume() {
 // ---------------------------------------------------------------- the devices
 
 std::u16string CSoundTrack::OutputDevice() const {
-  std::lock_guard lock(deviceMutex);
+  std::lock_guard lock(bufferLock);
   return outputDevice;
 }
 
 std::u16string CSoundTrack::InputDevice() const {
-  std::lock_guard lock(deviceMutex);
+  std::lock_guard lock(bufferLock);
   return inputDevice;
 }
 
 void CSoundTrack::SetOutputDevice(const std::u16string& id) {
   outputVolume.reset();
-  std::lock_guard lock(deviceMutex);
+  std::lock_guard lock(bufferLock);
   outputDevice = id;
 }
 
 void CSoundTrack::SetInputDevice(const std::u16string& id) {
   inputVolume.reset();
-  std::lock_guard lock(deviceMutex);
+  std::lock_guard lock(bufferLock);
   inputDevice = id;
 }
 

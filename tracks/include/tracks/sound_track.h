@@ -13,13 +13,14 @@
 //   one at a time.
 // - What other threads read is atomic (the transport flags, IsModified, the record sources,
 //   the counters, the play generation), fixed at construction (the identity), or copied
-//   under a lock (the devices under their own).
+//   under bufferLock (the devices).
 // - `bufferLock` (BufferLock()) guards the chunk array's memory and the loaded PCM while it
 //   is read or changed across threads: cutting play buffers, appending recorded blocks,
-//   drawing the waveform, deleting chunks; and the engine while a load replaces it. Hooks
-//   (IWaveformDrawer) may be called with it held. Other code that reads a chunk's length or
-//   data while a recording or playback runs holds it. A stop of the playback holds it, so a
-//   buffer coming back meanwhile neither ends the playback nor queues a successor.
+//   drawing the waveform, deleting chunks; also the device ids, and the engine while a load
+//   replaces it. Hooks (IWaveformDrawer) may be called with it held. Other code that reads a
+//   chunk's length or data while a recording or playback runs holds it. A stop of the
+//   playback holds it, so a buffer coming back meanwhile neither ends the playback nor
+//   queues a successor.
 // - The waveform view state (zoom, view, cursor, selection, play position, position bar) is
 //   one object, changed only under `bufferLock`, by the track and by the strip that shows it
 //   (CTrackWaveform hands it the object). Other threads read it through ViewSnapshot; the
@@ -200,7 +201,7 @@ class CSoundTrack {
   std::uint32_t RecordSources() const { return recordSources; }
   void SetRecordSources(std::uint32_t sources) { recordSources = sources; }
   // The endpoint ids (empty: none); the output device is also the loopback source. Copies,
-  // taken under their own lock: a chunk switch on the core thread (received audio) stops
+  // taken under bufferLock: a chunk switch on the core thread (received audio) stops
   // captures on them. Any thread.
   std::u16string OutputDevice() const;
   std::u16string InputDevice() const;
@@ -432,8 +433,7 @@ class CSoundTrack {
 
   // ---- sound devices
   std::atomic<std::uint32_t> recordSources{kRecordInput};
-  mutable std::mutex deviceMutex;  // guards outputDevice and inputDevice
-  std::u16string outputDevice;
+  std::u16string outputDevice;  // guarded by bufferLock
   std::u16string inputDevice;
   std::unique_ptr<audio::EndpointVolume> outputVolume;  // UI thread only
   std::unique_ptr<audio::EndpointVolume> inputVolume;
