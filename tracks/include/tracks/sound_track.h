@@ -142,25 +142,29 @@ class CSoundTrack {
   int ChunkCount() const { return static_cast<int>(chunks.size()); }
   const std::string& TempFolderPath() const { return tempFolder; }
 
-  // --- recording ---
+  // --- recording --- ToggleRecord and TogglePause: the UI thread (a load or save thread,
+  // or the core thread's chunk switch, through the stops they run).
   void ToggleRecord();
   void TogglePause();
   // The core thread's WM_SOUND_IN: a captured block (owned from now on) or null, the end
   // mark of a stopped capture stream. `engineTag` is the message's lParam (the engine that
   // posted it; 0 when unknown): only this track's own end marks end its recording.
   void OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag = 0);
+  // The core thread's steps of OnCapturedBlock.
   CBufferDescr* MixPendingBlocks();
   void AppendRecorded(CBufferDescr* block);
   // Waits (bounded) until a stopped recording's last blocks have been appended. Returns
-  // false on time-out. Does not wait on the owner thread (it delivers them).
+  // false on time-out. Does not wait on the owner thread (it delivers them). Any thread.
   bool WaitForRecordingEnd(std::chrono::milliseconds limit = kRecordingEndWait);
 
-  // --- playback ---
+  // --- playback --- Play: the UI thread. StopPlayback and StopAll: the UI thread, and the
+  // threads that stop a track as above; both take bufferLock.
   void Play();
   void StopPlayback();
   void StopAll();
   // The core thread's WM_SOUND_OUT: consumes *slot (sets it to null) when it is ours.
   void OnBufferPlayed(CBufferDescr** slot);
+  // The next one-period buffer of `chunk`, under bufferLock; Play and OnBufferPlayed.
   CBufferDescr* MakePlayBuffer(CChunkInfo* chunk);
 
   // Replaces the engine by a new one in the given format (construction, loading), under
