@@ -16,9 +16,9 @@
 #include "tracks/transport.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
-#include "video/master_video.h"
 #include "ui/track_ops.h"
 #include "ui/transparent_button.h"
+#include "video/master_video.h"
 
 namespace vts::ui {
 namespace {
@@ -163,22 +163,8 @@ void CMainDlg::OnBnClickedClear() {
   CSoundTrack* s = StudentTrack();
   if (!s || !s->modified) return;
   if (s->playing || s->recording) StopTrack(*s);
-  {
-    std::lock_guard guard(s->bufferLock);
-    if (CChunkInfo* c = s->CurrentChunk()) {
-      c->Unload();
-      c->dataSize = 0;
-      c->dataCapacity = 0;
-      c->start = 0;
-      c->length = 0;
-      c->playOffset = 0;
-    }
-  }
-  s->playFrame = 0;
-  s->progressPos = 0;
+  Ops().ClearCurrentChunk(*s);
   Ops().RedrawWaveform(*s, 0, s->framesPerPixel);
-  PostNotification(s->GetNotifyTarget(), s->recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE,
-                   reinterpret_cast<plat::LPARAM>(s));
   Mirror(1044, 0);
 }
 

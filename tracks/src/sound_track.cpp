@@ -239,6 +239,25 @@ void CSoundTrack::Close() {
   Notify(TRACK_NOTIFY_REFRESH);
 }
 
+void CSoundTrack::ClearCurrentChunk() {
+  {
+    std::lock_guard lock(bufferLock);
+    if (CChunkInfo* chunk = CurrentChunk()) {
+      chunk->Unload();
+      chunk->dataSize = 0;
+      chunk->dataCapacity = 0;
+      chunk->start = 0;
+      chunk->length = 0;
+      chunk->playOffset = 0;
+      // The tail of a recording stopped just now must not fill the chunk again.
+      if (!recording && recordTarget == chunk) recordTarget = nullptr;
+    }
+  }
+  playFrame = 0;
+  SetProgressPos(0);
+  Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
+}
+
 // SelectChunk and ReadSourceData: tracks/chunk_editing.cpp.
 
 void CSoundTrack::RedrawWaveform(std::uint32_t firstFrame, std::uint32_t fpp) {

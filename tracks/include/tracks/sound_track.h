@@ -121,6 +121,11 @@ class CSoundTrack {
   void ReadSourceData(std::uint32_t startFrame, std::uint32_t frames, CChunkInfo* chunk);
   // Redraws the current chunk from `firstFrame` at `framesPerPixel` (0: 64).
   void RedrawWaveform(std::uint32_t firstFrame, std::uint32_t framesPerPixel);
+  // Empties the current chunk (it stays in the list, with no sound), puts the play position
+  // and the bar back at 0 and posts the state code. A stopped recording's blocks still on
+  // their way are dropped, not written into the emptied chunk. The caller stops the
+  // transport first and redraws. UI thread.
+  void ClearCurrentChunk();
 
   // The chunk at `index`, or null.
   CChunkInfo* Chunk(int index);
