@@ -77,7 +77,7 @@ const std::uint8_t* ChunkSound(CSoundTrack& track, int index, std::uint32_t& byt
 // before stays there: its sound may exist nowhere else (a temporary file that could not be
 // written).
 void DoneWithChunk(CSoundTrack& track, int index, bool loadedHere) {
-  if (!loadedHere || index == track.currentChunk) return;
+  if (!loadedHere || index == track.CurrentChunkIndex()) return;
   std::lock_guard lock(track.bufferLock);
   if (CChunkInfo* chunk = track.Chunk(index)) chunk->Unload();
 }
@@ -96,7 +96,7 @@ media::PcmFormat MediaFormat(const PcmFormat& f) {
 // Writes the WAV into `out`: a header, then the chunks' PCM in order. `why` tells a failure.
 bool WriteWav(CSoundTrack& track, SiblingFile& out, std::string& why) {
   std::uint64_t totalFrames = 0;
-  for (int i = 0; i < track.chunksToSave; ++i) {
+  for (int i = 0; i < track.ChunksToSave(); ++i) {
     if (CChunkInfo* c = track.Chunk(i)) totalFrames += c->length;
   }
   std::array<std::uint8_t, 44> header{};
@@ -108,7 +108,7 @@ bool WriteWav(CSoundTrack& track, SiblingFile& out, std::string& why) {
     why = std::string("write failed: ") + std::strerror(errno);
     return false;
   }
-  for (int i = 0; i < track.chunksToSave; ++i) {
+  for (int i = 0; i < track.ChunksToSave(); ++i) {
     std::uint32_t bytes = 0;
     bool loadedHere = false;
     const std::uint8_t* pcm = ChunkSound(track, i, bytes, loadedHere);
@@ -150,7 +150,7 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why
     return true;
   };
   const std::size_t framesPerCall = encoder.SamplesPerChunk() / channels;
-  for (int i = 0; i < track.chunksToSave; ++i) {
+  for (int i = 0; i < track.ChunksToSave(); ++i) {
     std::uint32_t bytes = 0;
     bool loadedHere = false;
     const std::uint8_t* pcm = ChunkSound(track, i, bytes, loadedHere);
@@ -190,7 +190,7 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why
 // EncodeMp3's checks before anything is written; false with `error` set when it must fail.
 bool Mp3Possible(const CSoundTrack& track, int& error, std::string& why) {
   error = 0;
-  if (track.chunksToSave == 0) {
+  if (track.ChunksToSave() == 0) {
     why = "there are no chunks";
     return false;
   }

@@ -108,7 +108,7 @@ void CMainDlg::ChunkNumberJump() {
   CSoundTrack* m = MasterTrack();
   CSoundTrack* s = StudentTrack();
   if (!m) return;
-  if (m->currentChunk != 0) {
+  if (m->CurrentChunkIndex() != 0) {
     Ops().SelectChunk(*m, 0);
     if (s) Ops().SelectChunk(*s, 0);
   } else {
@@ -121,14 +121,14 @@ void CMainDlg::ChunkNumberJump() {
       } else {
         if (s->ChunkCount() > 0) {
           Ops().SelectChunk(*s, s->ChunkCount() - 1);
-        } else if (Ops().AddChunk(*s) >= 0) {
-          s->currentChunk = 0;
+        } else if (const int added = Ops().AddChunk(*s); added >= 0) {
+          s->AdoptAsCurrentChunk(added);
         }
         // Stepping appends empty chunks until the Student matches the Master.
-        while (s->currentChunk >= 0 && s->currentChunk < last) {
-          const int before = s->currentChunk;
+        while (s->CurrentChunkIndex() >= 0 && s->CurrentChunkIndex() < last) {
+          const int before = s->CurrentChunkIndex();
           Transport().StepNext(*s);
-          if (s->currentChunk == before) break;  // no chunk could be added
+          if (s->CurrentChunkIndex() == before) break;  // no chunk could be added
         }
       }
     }
@@ -142,7 +142,7 @@ void CMainDlg::OnBnClickedRemoveBm() {
   if (VideoOn()) {
     Video()->RemoveBookmark();
   } else if (CSoundTrack* m = MasterTrack()) {
-    Ops().MergeChunkWithNext(*m, m->currentChunk);
+    Ops().MergeChunkWithNext(*m, m->CurrentChunkIndex());
   }
   DrawTime();
   RefreshTexts();

@@ -10,19 +10,19 @@
 #include "platform/message_box.h"
 #include "platform/window_bus.h"
 #include "tracks/notify.h"
-#include "video/master_video.h"
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/led_number.h"
 #include "ui/main_dialog.h"
 #include "ui/recording_light.h"
 #include "ui/transparent_button.h"
+#include "video/master_video.h"
 
 namespace vts::ui {
 
 void CMainDlg::UpdateChunkNumber() {
   CSoundTrack* student = StudentTrack();
-  const int current = student ? student->currentChunk.load() : -1;
+  const int current = student ? student->CurrentChunkIndex() : -1;
   m_chunkNumber->SetNumber((current == -1 ? 0 : current) + 1);
   m_chunkNumber->update();
 }
@@ -87,7 +87,7 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       setEnabled(true);
       DrawTime();
       RefreshTexts();
-      if (student) student->replaceOnRecord = master && master->ChunkCount() > 0;
+      if (student) student->SetReplaceOnRecord(master && master->ChunkCount() > 0);
       raise();
       if (fromMaster && !m_videoMode) ReportFailedLoad();
       break;

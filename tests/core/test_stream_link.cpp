@@ -168,7 +168,7 @@ TEST_F(StreamLinkTest, ReceivedMessagesReachTheTracksOrAreDropped) {
     return OnCore(*core, [&] {
       std::lock_guard lock(master.bufferLock);
       CChunkInfo* c = master.CurrentChunk();
-      return std::make_tuple(master.ChunkCount(), master.currentChunk.load(), c ? c->length : 0u);
+      return std::make_tuple(master.ChunkCount(), master.CurrentChunkIndex(), c ? c->length : 0u);
     });
   };
   Bytes malformedAudio = Audio(0, 0, pcm, {});
@@ -201,7 +201,7 @@ TEST_F(StreamLinkTest, ReceivedMessagesReachTheTracksOrAreDropped) {
     Sync(peer, ++marker);
     EXPECT_EQ(masterState(), std::make_tuple(r.chunks, r.current, r.length));
   }
-  EXPECT_EQ(OnCore(*core, [&] { return student.currentChunk.load(); }), 2);
+  EXPECT_EQ(OnCore(*core, [&] { return student.CurrentChunkIndex(); }), 2);
   EXPECT_EQ(OnCore(*core, [&] { return core->clientId; }), 7u);
   EXPECT_TRUE(boxes->Boxes().empty());
 

@@ -24,6 +24,7 @@
 #if VTS_WITH_TRACK_WAVEFORM  // Qt Gui: only in builds with the Qt targets
 #include "tracks/track_waveform.h"
 #endif
+#include "sound_track_test_access.h"
 #include "tracks/wav_cut.h"
 
 namespace vts {
@@ -111,7 +112,7 @@ class ChunkEditing : public ::testing::Test {
       chunk->start = s.start;
       chunk->length = s.length;
       chunk->text = s.text;
-      track_->chunks.push_back(std::move(chunk));
+      CSoundTrackTestAccess::chunks(*track_).push_back(std::move(chunk));
     }
     track_->SelectChunk(current);
     track_->modified = false;
@@ -124,7 +125,9 @@ class ChunkEditing : public ::testing::Test {
     for (const auto& c : list) out.emplace_back(c->start, c->length);
     return out;
   }
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> Layout() { return Layout(track_->chunks); }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> Layout() {
+    return Layout(CSoundTrackTestAccess::chunks(*track_));
+  }
 
   void Select(std::uint32_t anchor, std::uint32_t cursor) {
     track_->anchorFrame = anchor;
@@ -156,7 +159,7 @@ TEST_F(ChunkEditing, SplitAtTheCursorInsertsAChunkReadFromTheSource) {
   EXPECT_EQ(track_->Chunk(2)->text, u"");
   EXPECT_TRUE(track_->Chunk(2)->fileName.empty());
   EXPECT_TRUE(track_->modified);
-  EXPECT_EQ(track_->currentChunk, 1);
+  EXPECT_EQ(track_->CurrentChunkIndex(), 1);
   EXPECT_EQ(track_->cursorFrame, 0u);
   EXPECT_EQ(track_->progressRange, 1000u);
   EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(wav, 2, 10000, 1000));
@@ -187,7 +190,7 @@ TEST_F(ChunkEditing, SplittingAnEarlierChunkKeepsTheCurrentChunkCurrent) {
   OpenSource(MakeWav(30000, 1));
   SetChunks({{0, 10000, u""}, {10000, 10000, u""}, {20000, 10000, u"c"}}, 2);
   ASSERT_TRUE(track_->SplitChunk(0, 4000));
-  EXPECT_EQ(track_->currentChunk, 3);
+  EXPECT_EQ(track_->CurrentChunkIndex(), 3);
   EXPECT_EQ(track_->CurrentChunk()->text, u"c");
   EXPECT_FALSE(track_->Chunk(0)->IsLoaded()) << "only the current chunk is in memory";
 }
@@ -199,7 +202,7 @@ TEST_F(ChunkEditing, MergeJoinsTextsAndSoundAndPutsTheCursorAtTheJoin) {
   ASSERT_TRUE(track_->MergeChunkWithNext(0));
   EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
   EXPECT_EQ(track_->Chunk(0)->text, u"AB");
-  EXPECT_EQ(track_->currentChunk, 0);
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0);
   EXPECT_EQ(track_->cursorFrame, 12000u);
   EXPECT_EQ(track_->anchorFrame, 12000u);
   EXPECT_EQ(track_->progressPos, 12000u);
@@ -219,7 +222,7 @@ TEST_F(ChunkEditing, MergeBeforeTheCurrentChunkKeepsItsIndexRight) {
   SetChunks({{0, 100, u"x"}, {100, 100, u"y"}, {200, 100, u"z"}}, 2);
   ASSERT_TRUE(track_->MergeChunkWithNext(0));
   EXPECT_EQ(track_->ChunkCount(), 2);
-  EXPECT_EQ(track_->currentChunk, 0) << "the merged chunk is selected";
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "the merged chunk is selected";
   EXPECT_EQ(track_->Chunk(1)->text, u"z");
 }
 
@@ -470,24 +473,26 @@ TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
   track_->modified = true;  // unsaved bookmarks stay unsaved across the view
 
   ASSERT_TRUE(track_->SetWholeFileMode(true));
-  EXPECT_TRUE(track_->wholeFileMode);
+  EXPECT_TRUE(track_->WholeFileMode());
   EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
-  EXPECT_EQ(Layout(track_->keptChunks), (Layouts{{0, 10000}, {10000, 5000}, {15000, 15000}}));
-  EXPECT_EQ(track_->currentChunk, 0);
+  EXPECT_EQ(Layout(CSoundTrackTestAccess::keptChunks(*track_)),
+            (Layouts{{0, 10000}, {10000, 5000}, {15000, 15000}}));
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0);
   EXPECT_EQ(track_->framesPerPixel, 64u);
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
-  for (const auto& kept : track_->keptChunks) EXPECT_FALSE(kept->IsLoaded());
+  for (const auto& kept : CSoundTrackTestAccess::keptChunks(*track_))
+    EXPECT_FALSE(kept->IsLoaded());
   EXPECT_EQ(log_.Codes().back(), 2u);
   EXPECT_FALSE(track_->SetWholeFileMode(true)) << "already on: the kept list must survive";
-  EXPECT_EQ(track_->keptChunks.size(), 3u);
+  EXPECT_EQ(track_->KeptChunkCount(), 3);
 
   log_.Clear();
   ASSERT_TRUE(track_->SetWholeFileMode(false));
-  EXPECT_FALSE(track_->wholeFileMode);
+  EXPECT_FALSE(track_->WholeFileMode());
   EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 5000}, {15000, 15000}}));
-  EXPECT_TRUE(track_->keptChunks.empty());
+  EXPECT_EQ(track_->KeptChunkCount(), 0);
   EXPECT_EQ(track_->Chunk(2)->text, u"three");
-  EXPECT_EQ(track_->currentChunk, 0);
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0);
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 10000));
   EXPECT_EQ(log_.Codes().back(), 2u);
   EXPECT_TRUE(track_->modified);
@@ -506,7 +511,7 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   track_->tempFolder = dir_ + "/gone/";  // writes fail
   log_.Clear();
   track_->SelectChunk(1);
-  EXPECT_EQ(track_->currentChunk, 0) << "not switched";
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "not switched";
   ASSERT_TRUE(track_->Chunk(0)->IsLoaded());
   EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u);
   EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
@@ -515,9 +520,9 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   track_->tempFolder = folder;
   track_->SelectChunk(-7);
   track_->SelectChunk(2);
-  EXPECT_EQ(track_->currentChunk, 0) << "indices outside the list change nothing";
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "indices outside the list change nothing";
   track_->SelectChunk(1);
-  EXPECT_EQ(track_->currentChunk, 1);
+  EXPECT_EQ(track_->CurrentChunkIndex(), 1);
   EXPECT_FALSE(track_->Chunk(0)->IsLoaded());
   track_->SelectChunk(0);
   EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u) << "written when it was left";

@@ -19,6 +19,7 @@
 #include "package/zip.h"
 #include "platform/message_box.h"
 #include "platform/utf.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "test_files.h"
 #include "track_doubles.h"
@@ -176,7 +177,7 @@ TEST_F(TrackLoadSave, WavRoundTripKeepsEverySampleAndTheSideFiles) {
   EXPECT_EQ(Lengths(*track), (std::vector<std::uint32_t>{24000, 33600, 14400}));
   EXPECT_EQ(Texts(*track), texts);
   EXPECT_TRUE(track->textsPresent);
-  EXPECT_EQ(track->currentChunk, 0);
+  EXPECT_EQ(track->CurrentChunkIndex(), 0);
   EXPECT_EQ(track->sourcePath, dir_ + "lesson.wav");
 
   track->Chunk(1)->text = u"two\r\nlines";
@@ -232,7 +233,7 @@ TEST_F(TrackLoadSave, ChunksOfLengthZeroSaveAnEmptyWavAndNoChunkList) {
   ASSERT_TRUE(track->SaveTrack(dir_ + "empty.wav"));
   EXPECT_EQ(ReadFile(dir_ + "empty.wav"), MakeWav({}, {}));
   EXPECT_TRUE(track->BuildChunkList().empty());
-  EXPECT_EQ(track->chunksToSave, 0);
+  EXPECT_EQ(track->ChunksToSave(), 0);
   track->modified = true;
   EXPECT_TRUE(track->WriteChunkList(dir_ + "empty.cif"));
   EXPECT_FALSE(Exists(dir_ + "empty.cif"));
@@ -297,7 +298,7 @@ TEST_F(TrackLoadSave, ChunkTextGoesToTheCurrentChunkAndAddsOneWhenThereIsNone) {
   ASSERT_EQ(track->ChunkCount(), 0);
   ASSERT_TRUE(track->SetChunkText(u"first"));
   ASSERT_EQ(track->ChunkCount(), 1);
-  EXPECT_EQ(track->currentChunk.load(), 0);
+  EXPECT_EQ(track->CurrentChunkIndex(), 0);
   EXPECT_TRUE(track->modified.load());
   ASSERT_TRUE(track->SetChunkText(std::u16string(u"second\0tail", 11)));
   EXPECT_EQ(Texts(*track), (std::vector<std::u16string>{u"second"})) << "replaced, cut at NUL";
@@ -376,7 +377,7 @@ TEST_F(TrackLoadSave, BadInputFailsCleanlyOrLoadsWhatCanBePlayed) {
       EXPECT_EQ(0, std::memcmp(track->CurrentChunk()->data, pcm.data(), c.frames * 2));
     } else {
       EXPECT_EQ(track->ChunkCount(), 0);
-      EXPECT_EQ(track->currentChunk, -1);
+      EXPECT_EQ(track->CurrentChunkIndex(), -1);
       EXPECT_EQ(track->sourceFile, -1);
       EXPECT_TRUE(track->sourcePath.empty());
       EXPECT_EQ(track->format.channels, 0);
@@ -399,16 +400,11 @@ TEST_F(TrackLoadSave, ShortOrMissingPathsFail) {
 TEST_F(TrackLoadSave, FailedLoadAlsoDropsTheWholeFileView) {
   const Bytes cif = Cif({{0, 100}, {100, 100}});
   auto track = Loaded("v.wav", Noise(44100), &cif);
-  {
-    std::lock_guard lock(track->bufferLock);
-    track->keptChunks = std::move(track->chunks);
-    track->chunks.clear();
-    track->chunks.push_back(std::make_unique<CChunkInfo>());
-    track->wholeFileMode = true;
-  }
+  ASSERT_TRUE(track->SetWholeFileMode(true));
+  ASSERT_EQ(track->KeptChunkCount(), 2);
   EXPECT_FALSE(track->LoadTrack(dir_ + "nothing.wav"));
-  EXPECT_FALSE(track->wholeFileMode);
-  EXPECT_TRUE(track->keptChunks.empty());
+  EXPECT_FALSE(track->WholeFileMode());
+  EXPECT_EQ(track->KeptChunkCount(), 0);
   EXPECT_EQ(track->ChunkCount(), 0);
 }
 
@@ -745,13 +741,13 @@ TEST_F(TrackLoadSave, WriteChunkListCountsChunksAddedAfterASave) {
   const Bytes cif = Cif({{0, 500}, {500, 500}});
   auto track = Loaded("w.wav", Noise(44100), &cif);
   ASSERT_TRUE(track->SaveTrack(dir_ + "w2.wav"));
-  EXPECT_EQ(track->chunksToSave, 2);
+  EXPECT_EQ(track->ChunksToSave(), 2);
   {
     std::lock_guard lock(track->bufferLock);
     auto extra = std::make_unique<CChunkInfo>();
     extra->start = 44100;
     extra->length = 4410;
-    track->chunks.push_back(std::move(extra));
+    CSoundTrackTestAccess::chunks(*track).push_back(std::move(extra));
   }
   track->modified = true;
   ASSERT_TRUE(track->WriteChunkList(dir_ + "w2.cif"));

@@ -289,7 +289,7 @@ TEST_F(Transport, ReplaceOnRecordEmptiesTheChunkFirst) {
   student_->SelectChunk(0);
   test::FillChunk(chunk, std::vector<std::int16_t>(60000, 777));
   chunk->start = 5000;
-  student_->replaceOnRecord = true;
+  student_->SetReplaceOnRecord(true);
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2))
       << "recording " << student_->recording << ", capture streams "
@@ -348,7 +348,7 @@ TEST_F(Transport, FreeingChunksRightAfterAStopLosesNothingAndCrashesNothing) {
   core_.Release();
   freed.get();
   EXPECT_EQ(student_->ChunkCount(), 0);
-  EXPECT_EQ(student_->currentChunk, -1);
+  EXPECT_EQ(student_->CurrentChunkIndex(), -1);
   EXPECT_EQ(student_->droppedBlocks, 0u) << "every block reached its chunk before it was freed";
 }
 

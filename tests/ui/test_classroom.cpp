@@ -23,6 +23,7 @@
 #include "platform/window_bus.h"
 #include "process_helper.h"
 #include "qt_wait.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "transport_fixture.h"
 #include "ui/graphic_slider.h"
@@ -188,7 +189,7 @@ TEST_F(ClassroomTest, PositionsAreClampedToTheChunk) {
   CSoundTrack* student = g_pAppCore->studentTrack;
   for (CSoundTrack* t : {master, student}) {
     ASSERT_NE(t->AddChunk(), nullptr);
-    t->currentChunk = 0;
+    CSoundTrackTestAccess::currentChunk(*t) = 0;
     std::vector<std::uint8_t> pcm(2000, 0);  // 1000 frames
     ASSERT_TRUE(t->WriteSamplesAt(0, static_cast<std::uint32_t>(pcm.size()), pcm.data()));
   }

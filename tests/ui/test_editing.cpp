@@ -10,6 +10,7 @@
 
 #include "core/product_name.h"
 #include "platform/window_bus.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "transport_fixture.h"
 
@@ -77,7 +78,7 @@ TEST_F(Editing, HandlersCallTheTracksAndMirrorAsTheirTableSays) {
        {},
        1},
       {"bookmark removed after the current chunk",
-       [this] { master->currentChunk = 1; },
+       [this] { CSoundTrackTestAccess::currentChunk(*master) = 1; },
        1022,
        BN_CLICKED,
        {"MergeChunkWithNext M 1"},
@@ -142,7 +143,7 @@ TEST_F(Editing, HandlersCallTheTracksAndMirrorAsTheirTableSays) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ops->splitSucceeds = true;
-    master->currentChunk = 0;
+    CSoundTrackTestAccess::currentChunk(*master) = 0;
     master->viewStartFrame = 0;
     c.setUp();
     ops->calls.clear();
@@ -176,14 +177,14 @@ TEST_F(Editing, ChunkNumberJumpGoesToTheEndsAndMatchesTheStudent) {
     SCOPED_TRACE(c.what);
     for (CSoundTrack* t : {master, student}) {
       t->FreeChunks();
-      t->currentChunk = -1;
+      CSoundTrackTestAccess::currentChunk(*t) = -1;
     }
     MakeChunks(master, c.masterChunks);
     if (c.studentChunks) MakeChunks(student, c.studentChunks);
-    master->currentChunk = c.masterAt;
+    CSoundTrackTestAccess::currentChunk(*master) = c.masterAt;
     dlg->Dispatch(1026, STN_DBLCLK);
-    EXPECT_EQ(master->currentChunk, c.masterAfter);
-    EXPECT_EQ(student->currentChunk, c.studentAfter);
+    EXPECT_EQ(master->CurrentChunkIndex(), c.masterAfter);
+    EXPECT_EQ(student->CurrentChunkIndex(), c.studentAfter);
     EXPECT_EQ(student->ChunkCount(), c.studentChunksAfter);
     EXPECT_EQ(Mirrored(), (Mirrors{{1026, 0}}));
   }
@@ -196,7 +197,7 @@ TEST_F(Editing, RightClickOnInsertTogglesWholeFileModeAfterTheJump) {
   ASSERT_NE(button, nullptr);
   dlg->Dispatch(1020, NM_RCLICK);
   EXPECT_TRUE(button->Swapped());
-  EXPECT_EQ(master->currentChunk, 2) << "the jump ran first";
+  EXPECT_EQ(master->CurrentChunkIndex(), 2) << "the jump ran first";
   EXPECT_EQ(ops->calls.back(), "SetWholeFileMode M on");
   dlg->Dispatch(1020, NM_RCLICK);
   EXPECT_FALSE(button->Swapped());
@@ -255,7 +256,7 @@ TEST_F(Editing, VideoModeGoesThroughTheVideo) {
 
 TEST_F(Editing, ClearEmptiesTheModifiedStudentsChunkAndTellsTheWindow) {
   MakeChunks(student, 2);
-  student->currentChunk = 1;
+  CSoundTrackTestAccess::currentChunk(*student) = 1;
   CChunkInfo* chunk = student->CurrentChunk();
   ASSERT_TRUE(chunk->Reserve(4000, 4096));
   chunk->dataSize = 4000;
@@ -318,7 +319,7 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   // A track being opened has no chunks yet: clearing or refreshing its edit must not add one.
   dlg->MasterTextEdit()->setPlainText(QStringLiteral("left over"));
   master->FreeChunks();
-  master->currentChunk = -1;
+  CSoundTrackTestAccess::currentChunk(*master) = -1;
   master->textsPresent = false;
   ops->calls.clear();
   dlg->RefreshTexts();
@@ -330,7 +331,7 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   // Opening a lesson empties the Master edit the same way.
   dlg->MasterTextEdit()->setPlainText(QStringLiteral("left over"));
   master->FreeChunks();
-  master->currentChunk = -1;
+  CSoundTrackTestAccess::currentChunk(*master) = -1;
   master->textsPresent = false;
   master->modified = false;  // nothing to ask about
   ops->calls.clear();
@@ -345,11 +346,11 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   // With texts present the edits show the current chunks' texts, again without a change.
   MakeChunks(master, 2);
   MakeChunks(student, 2);
-  master->chunks[1]->text = u"master one";
-  student->chunks[1]->text = u"student one";
+  master->Chunk(1)->text = u"master one";
+  student->Chunk(1)->text = u"student one";
   master->textsPresent = student->textsPresent = true;
   master->modified = student->modified = false;
-  master->currentChunk = student->currentChunk = 1;
+  CSoundTrackTestAccess::currentChunk(*master) = CSoundTrackTestAccess::currentChunk(*student) = 1;
   ops->calls.clear();
   dlg->RefreshTexts();
   EXPECT_EQ(dlg->MasterTextEdit()->toPlainText(), QStringLiteral("master one"));
@@ -360,7 +361,7 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
 
   // A chunk step refreshes them.
   dlg->Dispatch(1042, BN_CLICKED);
-  EXPECT_EQ(master->currentChunk, 0);
+  EXPECT_EQ(master->CurrentChunkIndex(), 0);
   EXPECT_TRUE(dlg->MasterTextEdit()->toPlainText().isEmpty());
 }
 

@@ -14,6 +14,7 @@
 #include "core/app_core.h"
 #include "platform/message_box.h"
 #include "qt_wait.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "tracks/notify.h"
 #include "tracks/sound_track.h"
@@ -67,13 +68,13 @@ class TrackNotifyTest : public ::testing::Test {
 };
 
 TEST_F(TrackNotifyTest, IdleShowsTheStudentsChunkNumber) {
-  ASSERT_EQ(student->currentChunk.load(), -1);
+  ASSERT_EQ(student->CurrentChunkIndex(), -1);
   dlg->ChunkNumber()->SetNumber(7);
   Notify(TRACK_NOTIFY_IDLE, master);
   EXPECT_EQ(dlg->ChunkNumber()->Number(), 1);  // "01"
   ASSERT_NE(student->AddChunk(), nullptr);
   ASSERT_NE(student->AddChunk(), nullptr);
-  student->currentChunk = 1;
+  CSoundTrackTestAccess::currentChunk(*student) = 1;
   Notify(TRACK_NOTIFY_RECORDING, master);  // whichever track sent it
   EXPECT_EQ(dlg->ChunkNumber()->Number(), 2);
 }
@@ -125,7 +126,7 @@ TEST_F(TrackNotifyTest, LoadedShowsTheFileNameAndReenablesTheWindow) {
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "unit1.wav");
   EXPECT_TRUE(dlg->isEnabled());
-  EXPECT_FALSE(student->replaceOnRecord);  // the Master has no chunks
+  EXPECT_FALSE(student->ReplaceOnRecord());  // the Master has no chunks
   // A name without a folder leaves the edit; none empties it.
   master->sourcePath = "bare.wav";
   Notify(TRACK_NOTIFY_LOADED, master);
@@ -134,7 +135,7 @@ TEST_F(TrackNotifyTest, LoadedShowsTheFileNameAndReenablesTheWindow) {
   ASSERT_NE(master->AddChunk(), nullptr);
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "");
-  EXPECT_TRUE(student->replaceOnRecord);
+  EXPECT_TRUE(student->ReplaceOnRecord());
 }
 
 TEST_F(TrackNotifyTest, LoadThreadIsCollectedWithoutWaiting) {

@@ -16,12 +16,13 @@
 #include "audio/virtual_endpoints.h"
 #include "core/app_core.h"
 #include "platform/message_box.h"
+#include "sound_track_test_access.h"
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
-#include "video/master_video.h"
 #include "ui/track_ops.h"
 #include "ui/transparent_button.h"
+#include "video/master_video.h"
 
 namespace vts::ui::test {
 
@@ -71,7 +72,7 @@ class LoggingOps : public TrackOps {
     t.recording = false;
     t.playing = false;
     t.paused = false;
-    if (index >= 0 && index < t.ChunkCount()) t.currentChunk = index;
+    if (index >= 0 && index < t.ChunkCount()) CSoundTrackTestAccess::currentChunk(t) = index;
   }
   int AddChunk(CSoundTrack& t) override {
     Log("AddChunk", t);
@@ -277,7 +278,7 @@ class WindowTest : public ::testing::Test {
   // Makes `n` empty chunks on the track, the first current.
   void MakeChunks(CSoundTrack* t, int n) {
     for (int i = 0; i < n; ++i) ASSERT_NE(t->AddChunk(), nullptr);
-    t->currentChunk = 0;
+    CSoundTrackTestAccess::currentChunk(*t) = 0;
   }
   intptr_t Sender(CSoundTrack* t) { return reinterpret_cast<intptr_t>(t); }
   // The track's chunk ends by itself, as its last buffer coming back ends it.

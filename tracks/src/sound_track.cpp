@@ -162,6 +162,13 @@ CChunkInfo* CSoundTrack::AddChunk() {
   return added;
 }
 
+bool CSoundTrack::AdoptAsCurrentChunk(int index) {
+  std::lock_guard lock(bufferLock);
+  if (currentChunk != -1 || index < 0 || index >= ChunkCount()) return false;
+  currentChunk = index;
+  return true;
+}
+
 bool CSoundTrack::LoadChunk(int index) {
   CChunkInfo* chunk = Chunk(index);
   if (chunk == nullptr) return false;

@@ -14,6 +14,8 @@
 //   code that reads a chunk's length or data while a recording or playback runs holds it.
 // - A chunk switch, a save or a free after a recording first calls WaitForRecordingEnd, so
 //   the recording's last blocks are in its chunk (SelectChunk and FreeChunks do).
+// - The chunk list and the source file's state are private; where each is declared says
+//   which threads write it.
 // - Notifications are posted, never sent: a track never waits for the dialog. Their target
 //   is set from any thread through SetNotifyTarget (its own lock, held while posting).
 #pragma once
@@ -131,6 +133,22 @@ class CSoundTrack {
   CChunkInfo* Chunk(int index);
   CChunkInfo* CurrentChunk() { return Chunk(currentChunk); }
   int ChunkCount() const { return static_cast<int>(chunks.size()); }
+  // The current chunk's index, -1 when none. Any thread.
+  int CurrentChunkIndex() const { return currentChunk; }
+  // With no current chunk, makes chunk `index` current as it stands: nothing is saved,
+  // loaded or drawn (a chunk just added). False, and nothing changes, when a chunk is
+  // current already or `index` is not in the list. UI thread.
+  bool AdoptAsCurrentChunk(int index);
+  // The whole-file view shows the source as one chunk; the real list (KeptChunkCount
+  // chunks) waits behind it. UI thread.
+  bool WholeFileMode() const { return wholeFileMode; }
+  int KeptChunkCount() const { return static_cast<int>(keptChunks.size()); }
+  // The chunks the last save or chunk list covered. Read after the save.
+  int ChunksToSave() const { return chunksToSave; }
+  // A recording replaces the current chunk's sound in place of appending to it (the
+  // Student's, while the Master has chunks). UI thread.
+  bool ReplaceOnRecord() const { return replaceOnRecord; }
+  void SetReplaceOnRecord(bool on) { replaceOnRecord = on; }
   const std::string& TempFolderPath() const { return tempFolder; }
 
   // --- recording ---
@@ -239,9 +257,6 @@ class CSoundTrack {
   void SetWaveformDrawer(IWaveformDrawer* drawer) { waveformDrawer = drawer; }
 
   // --- public state read and written by the dialog, the core and the other track parts ---
-  std::vector<std::unique_ptr<CChunkInfo>> keptChunks;  // real list while wholeFileMode
-  std::vector<std::unique_ptr<CChunkInfo>> chunks;
-  bool wholeFileMode = false;
   std::recursive_mutex bufferLock;
   std::string sourcePath;  // file the track was loaded from; empty when none
   // Why the last load failed, in plain words; empty after a successful one. Written by the
@@ -253,9 +268,6 @@ class CSoundTrack {
   std::atomic<std::int32_t> anchorPixel{0};
   std::atomic<std::uint32_t> anchorFrame{0};
   std::atomic<std::uint32_t> playFrame{0};
-  bool replaceOnRecord = false;
-  std::atomic<std::int32_t> currentChunk{-1};
-  std::int32_t chunksToSave = 0;
 
   int sourceFile = -1;  // open source WAV (read/write), -1 when none
   std::uint32_t dataBytes = 0;
@@ -378,6 +390,20 @@ class CSoundTrack {
   // Takes the source frames [first, end) out of every chunk of both lists.
   void RemoveSourceFrames(std::uint64_t first, std::uint64_t end);
   // ---- [chunk editing] end
+
+  // Tests arrange through it what the public operations cannot reach.
+  friend struct CSoundTrackTestAccess;
+
+  // ---- the chunk list. The lists change under bufferLock: on the UI thread (chunk, editing
+  // and recording operations), on the load thread (LoadTrack, while the dialog keeps the
+  // transport stopped) and on the core thread (received classroom audio). A thread that
+  // uses a chunk while another may change the list holds bufferLock.
+  std::vector<std::unique_ptr<CChunkInfo>> chunks;
+  std::vector<std::unique_ptr<CChunkInfo>> keptChunks;  // the real list while wholeFileMode
+  bool wholeFileMode = false;                           // as the lists
+  std::atomic<std::int32_t> currentChunk{-1};           // set as the lists; read anywhere
+  std::int32_t chunksToSave = 0;  // the saving thread's (the save thread or the UI thread)
+  bool replaceOnRecord = false;   // UI thread
 };
 
 }  // namespace vts
