@@ -446,6 +446,13 @@ struct CSoundWorksWAS::Impl {
   }
 
   FeedResult FeedRenderStream(StreamClient& c) {
+    if (c.queue.empty() && c.audioClient && c.hasRenderClient) {
+      // Nothing to write: the padding read still takes the event and notices a lost device.
+      std::uint32_t padding = 0;
+      if (c.audioClient->GetCurrentPadding(&padding) == audio::Status::DeviceLost)
+        return FeedResult::Lost;
+      return FeedResult::Done;
+    }
     while (!c.queue.empty()) {
       CBufferDescr* b = c.queue.front();
       if (!b) break;

@@ -49,6 +49,9 @@ struct ClientState {
   std::uint64_t queueStartFrame = 0;  // capture: device frame of queue's first frame
   std::vector<float> scratch;         // render buffer / capture packet handed out
   std::uint32_t outstanding = 0;      // frames handed out by Get*Buffer
+  // Render: events signalled, and the count seen by the client's last padding read.
+  std::uint64_t eventsSent = 0;
+  std::uint64_t eventsSeen = 0;
 };
 
 struct TimerState {
@@ -412,8 +415,9 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
   }
 
   // Moves every device from `fromUs` to `toUs`; collects the event callbacks to call.
-  void MoveDevicesLocked(std::uint64_t fromUs, std::uint64_t toUs,
-                         std::vector<std::function<void()>>* signals) {
+  void MoveDevicesLocked(
+      std::uint64_t fromUs, std::uint64_t toUs, std::vector<std::function<void()>>* signals,
+      std::vector<std::pair<std::weak_ptr<ClientState>, std::uint64_t>>* served) {
     for (auto& d : devices_) {
       const std::uint32_t rate = d->spec.samplesPerSec;
       const std::uint32_t ch = d->spec.channels;
@@ -433,7 +437,10 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
           std::size_t take = std::min<std::size_t>(n * ch, c->queue.size());
           for (std::size_t i = 0; i < take; ++i) mix[i] += c->queue[i];
           c->queue.erase(c->queue.begin(), c->queue.begin() + take);
-          if (c->callback) signals->push_back(c->callback);
+          if (c->callback) {
+            signals->push_back(c->callback);
+            served->emplace_back(c, ++c->eventsSent);
+          }
         }
         if (const float gain = d->Gain(); gain != 1.0f)
           for (float& v : mix) v *= gain;
@@ -482,6 +489,7 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
     for (;;) {
       std::vector<std::function<void()>> signals;
       std::vector<std::shared_ptr<TimerState>> fired;
+      std::vector<std::pair<std::weak_ptr<ClientState>, std::uint64_t>> served;
       {
         std::unique_lock lock(mutex_);
         if (nowUs_ >= targetUs) return;
@@ -492,7 +500,7 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
         if (next == nowUs_) {
           // A timer is due now: fire it without moving the clock.
         } else {
-          MoveDevicesLocked(nowUs_, next, &signals);
+          MoveDevicesLocked(nowUs_, next, &signals, &served);
           nowUs_ = next;
         }
         for (auto& w : timers_) {
@@ -509,11 +517,17 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
       }
       cv_.notify_all();
       for (auto& f : signals) f();
-      if (handshake && !fired.empty()) {
+      if (handshake && (!fired.empty() || !served.empty())) {
+        // Under the manual clock time moves on only once every woken thread has done its
+        // period and every signalled render client has taken its event (read its padding):
+        // otherwise a busy machine would underrun a stream that a quiet one keeps fed.
         std::unique_lock lock(mutex_);
         cv_.wait_for(lock, kHandshakeWait, [&] {
           for (auto& t : fired)
             if (t->alive && !t->woken && !(t->pending == 0 && t->inWait)) return false;
+          for (auto& [w, event] : served)
+            if (auto c = w.lock(); c && c->started && c->callback && c->eventsSeen < event)
+              return false;
           return true;
         });
       }
@@ -694,6 +708,10 @@ Status VirtualClient::GetCurrentPadding(std::uint32_t* frames) {
   if (!state_->device->present) return Status::DeviceLost;
   if (!state_->initialized) return Status::Failed;
   *frames = std::uint32_t(state_->queue.size() / state_->format.channels);
+  if (state_->eventsSeen != state_->eventsSent) {
+    state_->eventsSeen = state_->eventsSent;
+    owner_->cv_.notify_all();
+  }
   return Status::Ok;
 }
 

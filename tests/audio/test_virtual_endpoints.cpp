@@ -2,7 +2,10 @@
 // failure injection.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "audio/virtual_endpoints.h"
@@ -68,7 +71,11 @@ TEST_F(VirtualEndpointsTest, LoopbackReturnsExactlyWhatTheOutputPlayed) {
   auto loop = Open("spk", kStreamFlagEventCallback | kStreamFlagLoopback, &fmt);
   ASSERT_TRUE(render && loop);
   int events = 0;
-  render->SetEventCallback([&] { ++events; });
+  std::uint32_t padding = 0;
+  render->SetEventCallback([&] {  // a client takes its event by reading its padding
+    ++events;
+    render->GetCurrentPadding(&padding);
+  });
   std::uint32_t bufferFrames = 0;
   ASSERT_EQ(render->GetBufferSize(&bufferFrames), Status::Ok);
   EXPECT_EQ(bufferFrames, 7680u);  // 160 ms at 48 kHz
@@ -76,7 +83,6 @@ TEST_F(VirtualEndpointsTest, LoopbackReturnsExactlyWhatTheOutputPlayed) {
   ASSERT_EQ(render->GetRenderBuffer(4800, &out), Status::Ok);
   for (int i = 0; i < 4800; ++i) out[2 * i] = out[2 * i + 1] = float(std::sin(i * 0.05)) * 0.5f;
   ASSERT_EQ(render->ReleaseRenderBuffer(4800), Status::Ok);
-  std::uint32_t padding = 0;
   render->GetCurrentPadding(&padding);
   EXPECT_EQ(padding, 4800u);
   // More than the free space is refused.
@@ -188,6 +194,54 @@ TEST_F(VirtualEndpointsTest, AdvanceWaitsUntilTheTimerOwnerWaitsAgain) {
   run = false;
   timer->Wake();
   owner.join();
+}
+
+// A render client that takes its events on a thread of its own (as the engine does) is fed
+// before the clock moves on, however late that thread runs: a busy machine must not turn
+// into an underrun that a quiet one would not have.
+TEST_F(VirtualEndpointsTest, AdvanceWaitsUntilASignalledRenderClientTookItsEvent) {
+  v->AddDevice({"spk", "Speaker", DataFlow::Render, 2, 48000, {}});
+  MixFormat fmt;
+  auto render = Open("spk", kStreamFlagEventCallback, &fmt);
+  ASSERT_TRUE(render);
+  std::mutex m;
+  std::condition_variable cv;
+  int signalled = 0;          // events the endpoint signalled
+  std::atomic<int> taken{0};  // the newest event the feeder answers with its padding read
+  bool stop = false;
+  std::thread feeder([&] {
+    std::unique_lock lock(m);
+    for (;;) {
+      cv.wait(lock, [&] { return stop || taken.load() < signalled; });
+      if (stop) return;
+      const int answering = signalled;
+      lock.unlock();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a late thread
+      taken.store(answering);
+      std::uint32_t padding = 0;
+      render->GetCurrentPadding(&padding);
+      lock.lock();
+    }
+  });
+  render->SetEventCallback([&] {
+    std::lock_guard lock(m);
+    ++signalled;
+    cv.notify_all();
+  });
+  render->Start();
+  for (int i = 1; i <= 3; ++i) {
+    v->Advance(20);
+    std::lock_guard lock(m);
+    EXPECT_EQ(signalled, i);
+    EXPECT_EQ(taken.load(), i) << "the clock moved on before the client took its event";
+  }
+  render->Stop();
+  {
+    std::lock_guard lock(m);
+    stop = true;
+  }
+  cv.notify_all();
+  feeder.join();
 }
 
 TEST_F(VirtualEndpointsTest, ADisarmedTimerStaysQuietUntilArmedAgain) {

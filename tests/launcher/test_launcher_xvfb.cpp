@@ -87,6 +87,14 @@ Geometry WindowGeometry(const std::string& display, const std::string& title) {
   return g;
 }
 
+// Every named window with its geometry, for a failure message.
+std::string WindowList(const std::string& display) {
+  return RunShell("for w in $(DISPLAY=" + display +
+                  " xdotool search --name . 2>/dev/null); do DISPLAY=" + display +
+                  " xdotool getwindowname $w getwindowgeometry $w 2>/dev/null | tr '\\n' ' ';"
+                  " echo; done");
+}
+
 // Recorder processes of this test's root.
 std::vector<pid_t> Recorders(const std::string& root) {
   std::vector<pid_t> out;
@@ -153,7 +161,9 @@ TEST(LauncherRealWindows, StartsTwoRecordersSideBySide) {
     Geometry seen;
     WaitUntil([&] { return (seen = WindowGeometry(x.Display(), e.title)) == e.geometry; }, 90s);
     EXPECT_EQ(seen, e.geometry) << e.title << " at " << seen.x << "," << seen.y << " " << seen.w
-                                << "x" << seen.h;
+                                << "x" << seen.h << "; windows:\n"
+                                << WindowList(x.Display()) << "recorders running: "
+                                << Recorders(root).size();
   }
 
   std::vector<pid_t> recorders;

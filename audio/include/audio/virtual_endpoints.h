@@ -87,7 +87,8 @@ class VirtualEndpoints : public EndpointBackend {
   // Manual clock: time moves only by Advance. Otherwise it follows real time.
   virtual void SetManualClock(bool manual) = 0;
   // Moves the clock forward, in steps no larger than the due timers, moving every device,
-  // firing the timers and waiting (bounded) until each woken timer's owner waits again.
+  // firing the timers and waiting (bounded, 1 s) until each woken timer's owner waits again
+  // and each signalled running render client has taken its event (read its padding).
   virtual void Advance(std::uint32_t ms) = 0;
   virtual std::uint64_t NowUs() = 0;
 
