@@ -32,10 +32,10 @@
 #include "tracks/sound_track.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
-#include "video/master_video.h"
 #include "ui/track_ops.h"
 #include "ui/transparent_button.h"
 #include "ui/url_list_dialog.h"
+#include "video/master_video.h"
 
 namespace vts::ui {
 namespace {
@@ -177,7 +177,7 @@ void CMainDlg::ShowBusy() {
 bool CMainDlg::ConfirmDiscard() {
   CSoundTrack* m = MasterTrack();
   if (!m) return true;
-  if (m->audioModified != 0 &&
+  if (m->AudioModified() != 0 &&
       plat::MessageBox(u"Do you want to save updated audio data?", u"Unsaved data",
                        plat::MB_YESNO | plat::MB_ICONQUESTION) == plat::IDYES) {
     SaveTrackAs(m);
@@ -332,7 +332,7 @@ bool CMainDlg::SaveTrackAs(CSoundTrack* track) {
   // The folder is made first, so that the name proposed in it can be taken as it stands.
   EnsureFolderOf(StudentWorksFolder());
   request.proposedName =
-      QFileInfo(QString::fromStdString(ProposedSaveName(track->sourcePath, Now())))
+      QFileInfo(QString::fromStdString(ProposedSaveName(track->SourcePath(), Now())))
           .absoluteFilePath();
   request.initialFolder = QString::fromStdString(StudentWorksFolder());
   request.filters = SaveFilters();
@@ -384,19 +384,19 @@ void CMainDlg::OnRClickSaveBm() {
     }
   } else {
     CSoundTrack* m = MasterTrack();
-    if (!m || m->sourceFile < 0) return;
-    const std::string& path = m->sourcePath;
+    if (!m || !m->HasSourceFile()) return;
+    const std::string& path = m->SourcePath();
     const std::string cif = WithSideExtension(path, ".cif");
     if (cif.empty()) return;
     std::string txt = path;
     ReplaceExtension(txt, "txt");
-    if (m->isPackage) {
+    if (m->IsPackage()) {
       // A package's side files live in it: written into its folder, then packed again.
-      if (m->tempFolder.empty()) return;
-      const std::string innerCif = m->tempFolder + GetFileNameOfPath(cif);
+      if (m->TempFolderPath().empty()) return;
+      const std::string innerCif = m->TempFolderPath() + GetFileNameOfPath(cif);
       if (!Ops().WriteChunkList(*m, innerCif)) failed.push_back(innerCif);
       if (m->textsPresent)
-        writeText(m->tempFolder + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
+        writeText(m->TempFolderPath() + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
       std::string package = path;
       ReplaceExtension(package, "vxb");
       if (!Ops().BuildPackage(*m, package)) failed.push_back(package);
@@ -413,11 +413,11 @@ void CMainDlg::OnRClickSaveBm() {
 
 void CMainDlg::ReportFailedLoad() {
   CSoundTrack* m = MasterTrack();
-  if (!m || m->sourceFile >= 0 || m->loadError.empty()) return;
+  if (!m || m->HasSourceFile() || m->LoadError().empty()) return;
   if (FileNameEdit()) FileNameEdit()->clear();
   const std::string& path = m_lastLoadPath;
   const QString name = QString::fromStdString(path.substr(path.rfind('/') + 1));
-  const QString why = QString::fromStdString(m->loadError);
+  const QString why = QString::fromStdString(m->LoadError());
   const QString text = name.isEmpty()
                            ? QStringLiteral("The file could not be opened: %1.").arg(why)
                            : QStringLiteral("\"%1\" could not be opened: %2.").arg(name, why);

@@ -39,7 +39,7 @@ void CMainDlg::ShowFileName(bool videoMode) {
   CSoundTrack* master = MasterTrack();
   IMasterVideo* video = Video();
   if (videoMode ? !video : !master) return;
-  const std::string path = videoMode ? video->MediaPath() : master->sourcePath;
+  const std::string path = videoMode ? video->MediaPath() : master->SourcePath();
   if (path.empty()) {
     m_fileNameEdit->clear();
     return;

@@ -13,6 +13,15 @@ struct CSoundTrackTestAccess {
     return t.keptChunks;
   }
   static std::atomic<std::int32_t>& currentChunk(CSoundTrack& t) { return t.currentChunk; }
+  static std::string& sourcePath(CSoundTrack& t) { return t.sourcePath; }
+  static std::string& loadError(CSoundTrack& t) { return t.loadError; }
+  // An open descriptor given here is closed by the track (Close, or when it goes).
+  static int& sourceFile(CSoundTrack& t) { return t.sourceFile; }
+  static std::uint32_t& dataBytes(CSoundTrack& t) { return t.dataBytes; }
+  static std::uint32_t& dataOffset(CSoundTrack& t) { return t.dataOffset; }
+  static std::uint32_t& audioModified(CSoundTrack& t) { return t.audioModified; }
+  static bool& isPackage(CSoundTrack& t) { return t.isPackage; }
+  static std::string& tempFolder(CSoundTrack& t) { return t.tempFolder; }
 };
 
 }  // namespace vts

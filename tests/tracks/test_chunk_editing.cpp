@@ -91,10 +91,10 @@ class ChunkEditing : public ::testing::Test {
     ASSERT_GE(fd, 0);
     media::WavInfo info;
     ASSERT_EQ(media::ReadWavInfo(fd, info), media::WavStatus::Ok);
-    track_->sourceFile = fd;
-    track_->sourcePath = path_;
-    track_->dataOffset = std::uint32_t(info.dataOffset);
-    track_->dataBytes = info.dataBytes;
+    CSoundTrackTestAccess::sourceFile(*track_) = fd;
+    CSoundTrackTestAccess::sourcePath(*track_) = path_;
+    CSoundTrackTestAccess::dataOffset(*track_) = std::uint32_t(info.dataOffset);
+    CSoundTrackTestAccess::dataBytes(*track_) = info.dataBytes;
     track_->format.formatTag = 1;
     track_->format.channels = info.format.channels;
     track_->format.samplesPerSec = info.format.samplesPerSec;
@@ -298,8 +298,8 @@ TEST_P(Erase, ShrinksTheFileMovesTheTailAndShiftsLaterChunks) {
 
   EXPECT_EQ(Layout(),
             (Layouts{{0, 10000}, {10000, 10000 - c.cutFrames}, {20000 - c.cutFrames, 10000}}));
-  EXPECT_EQ(track_->dataBytes, 30000u * align - removed);
-  EXPECT_EQ(track_->audioModified, 1u);
+  EXPECT_EQ(track_->DataBytes(), 30000u * align - removed);
+  EXPECT_EQ(track_->AudioModified(), 1u);
   EXPECT_EQ(track_->anchorFrame, track_->cursorFrame);
   EXPECT_EQ(track_->progressRange, 10000 - c.cutFrames);
   EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(expected, align, 10000, 10000 - c.cutFrames));
@@ -328,7 +328,7 @@ TEST_F(ChunkEditing, EraseRefusalsLeaveTheFileAlone) {
   Select(6000, 5000);
   EXPECT_FALSE(track_->DeleteSelection()) << "anchor after the cursor";
   EXPECT_EQ(ReadFile(path_), wav);
-  EXPECT_EQ(track_->audioModified, 0u);
+  EXPECT_EQ(track_->AudioModified(), 0u);
 }
 
 // The real chunk list behind the whole-file view follows the cut too.
@@ -439,8 +439,8 @@ TEST_F(ChunkEditing, AFailedEraseIsReportedAndKeepsTheChunks) {
 
   EXPECT_EQ(ReadFile(path_), wav);
   EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 20000}}));
-  EXPECT_EQ(track_->dataBytes, 60000u);
-  EXPECT_EQ(track_->audioModified, 0u);
+  EXPECT_EQ(track_->DataBytes(), 60000u);
+  EXPECT_EQ(track_->AudioModified(), 0u);
   ASSERT_EQ(boxes_->Boxes().size(), 1u);
   EXPECT_EQ(boxes_->Boxes()[0].text, u"Could not erase the selection in the sound file.");
   EXPECT_TRUE(track_->Chunk(0)->IsLoaded()) << "the chunk is back in memory";
@@ -507,8 +507,8 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   track_->SelectChunk(0);
   const std::vector<std::int16_t> recording(8000, 4321);
   test::FillChunk(track_->Chunk(0), recording);
-  const std::string folder = track_->tempFolder;
-  track_->tempFolder = dir_ + "/gone/";  // writes fail
+  const std::string folder = track_->TempFolderPath();
+  CSoundTrackTestAccess::tempFolder(*track_) = dir_ + "/gone/";  // writes fail
   log_.Clear();
   track_->SelectChunk(1);
   EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "not switched";
@@ -517,7 +517,7 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
   EXPECT_EQ(track_->progressRange, 8000u);
 
-  track_->tempFolder = folder;
+  CSoundTrackTestAccess::tempFolder(*track_) = folder;
   track_->SelectChunk(-7);
   track_->SelectChunk(2);
   EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "indices outside the list change nothing";

@@ -173,12 +173,12 @@ TEST_F(TrackLoadSave, WavRoundTripKeepsEverySampleAndTheSideFiles) {
   ASSERT_TRUE(track->LoadTrack(dir_ + "lesson.wav"));
   EXPECT_EQ(track->format.channels, 2);
   EXPECT_EQ(track->format.samplesPerSec, 48000u);
-  EXPECT_EQ(track->dataBytes, pcm.size());
+  EXPECT_EQ(track->DataBytes(), pcm.size());
   EXPECT_EQ(Lengths(*track), (std::vector<std::uint32_t>{24000, 33600, 14400}));
   EXPECT_EQ(Texts(*track), texts);
   EXPECT_TRUE(track->textsPresent);
   EXPECT_EQ(track->CurrentChunkIndex(), 0);
-  EXPECT_EQ(track->sourcePath, dir_ + "lesson.wav");
+  EXPECT_EQ(track->SourcePath(), dir_ + "lesson.wav");
 
   track->Chunk(1)->text = u"two\r\nlines";
   track->modified = true;
@@ -372,14 +372,14 @@ TEST_F(TrackLoadSave, BadInputFailsCleanlyOrLoadsWhatCanBePlayed) {
     EXPECT_EQ(loaded, c.loads);
     if (loaded) {
       EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{c.frames});
-      EXPECT_EQ(track->dataBytes, c.frames * 2);
+      EXPECT_EQ(track->DataBytes(), c.frames * 2);
       ASSERT_TRUE(track->CurrentChunk()->IsLoaded());
       EXPECT_EQ(0, std::memcmp(track->CurrentChunk()->data, pcm.data(), c.frames * 2));
     } else {
       EXPECT_EQ(track->ChunkCount(), 0);
       EXPECT_EQ(track->CurrentChunkIndex(), -1);
-      EXPECT_EQ(track->sourceFile, -1);
-      EXPECT_TRUE(track->sourcePath.empty());
+      EXPECT_FALSE(track->HasSourceFile());
+      EXPECT_TRUE(track->SourcePath().empty());
       EXPECT_EQ(track->format.channels, 0);
       EXPECT_TRUE(Entries(track->TempFolderPath()).empty()) << "nothing unpacked is kept";
     }
@@ -430,14 +430,14 @@ TEST_F(TrackLoadSave, PackageRoundTripKeepsChunksTextsAndWhereTheSoundIs) {
 
   auto again = MakeTrack("Student");
   ASSERT_TRUE(again->LoadTrack(dir_ + "work.vxb"));
-  EXPECT_TRUE(again->isPackage);
+  EXPECT_TRUE(again->IsPackage());
   EXPECT_EQ(again->format.samplesPerSec, 44100u);
   EXPECT_EQ(again->format.channels, 1);
   EXPECT_EQ(Texts(*again), texts);
   EXPECT_EQ(Entries(again->TempFolderPath()),
             (std::vector<std::string>{"work.cif", "work.mp3", "work.txt", "work.wav"}));
   // The decoded sound may be longer by the encoder's delay and padding, never shorter.
-  const std::uint32_t total = again->dataBytes / 2;
+  const std::uint32_t total = again->DataBytes() / 2;
   EXPECT_GE(total, samples.size());
   EXPECT_LE(total, samples.size() + 3 * 1152);
   ASSERT_EQ(again->ChunkCount(), 3);
@@ -493,10 +493,10 @@ TEST_F(TrackLoadSave, Mp3SaveAndLoadInBothChannelModes) {
 
     auto again = MakeTrack("Student");
     ASSERT_TRUE(again->LoadTrack(dir_ + "out.MP3")) << "upper-case extension is an MP3 too";
-    EXPECT_TRUE(again->isMp3);
+    EXPECT_TRUE(again->IsMp3());
     EXPECT_EQ(again->format.channels, channels);
     EXPECT_EQ(again->format.samplesPerSec, 22050u);
-    EXPECT_GE(again->dataBytes / again->format.blockAlign, frames);
+    EXPECT_GE(again->DataBytes() / again->format.blockAlign, frames);
   }
 }
 
@@ -526,11 +526,11 @@ TEST_F(TrackLoadSave, FullDiskDuringUnpackingOrDecodingFailsTheLoadAndLeavesNoFi
       ASSERT_TRUE(limit.ok());
       EXPECT_FALSE(track->LoadTrack(dir_ + c.file));
     }
-    EXPECT_NE(track->loadError.find(c.why), std::string::npos) << track->loadError;
+    EXPECT_NE(track->LoadError().find(c.why), std::string::npos) << track->LoadError();
     EXPECT_TRUE(boxes_->Boxes().empty()) << "the load tells the window, never the user itself";
     EXPECT_EQ(Entries(track->TempFolderPath()), std::vector<std::string>{});
     EXPECT_TRUE(track->LoadTrack(dir_ + c.file)) << "with room, the same file loads";
-    EXPECT_TRUE(track->loadError.empty());
+    EXPECT_TRUE(track->LoadError().empty());
   }
 }
 

@@ -16,6 +16,7 @@
 #include "audio/virtual_endpoints.h"
 #include "captured_blocks.h"
 #include "platform/known_folders.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "tone_share.h"
 #include "track_doubles.h"
@@ -396,7 +397,8 @@ TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
     const char* what;
     std::function<void(CSoundTrack&)> prepare;
   } cases[] = {
-      {"the folder cannot take a chunk file", [](CSoundTrack& t) { t.tempFolder.clear(); }},
+      {"the folder cannot take a chunk file",
+       [](CSoundTrack& t) { CSoundTrackTestAccess::tempFolder(t).clear(); }},
       {"chunks but none current", [](CSoundTrack& t) { t.AddChunk(); }},
   };
   for (const auto& c : cases) {

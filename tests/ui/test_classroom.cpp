@@ -326,7 +326,7 @@ TEST_F(ClassroomTest, LinkResultMakesTheCloseDeleteTheReceivedLesson) {
   Start({"/Pos:1"});
   const std::string lesson = vts::test::MakeTempDir("lesson") + "/received.wav";
   { std::ofstream(lesson) << "x"; }
-  g_pAppCore->masterTrack->sourcePath = lesson;
+  CSoundTrackTestAccess::sourcePath(*g_pAppCore->masterTrack) = lesson;
   Remote(-2, 1);
   dlg->SendMessage(WM_FRAMEWORKREQUEST, 4, 0);
   EXPECT_FALSE(std::filesystem::exists(lesson));

@@ -122,16 +122,16 @@ TEST_F(TrackNotifyTest, PlayEndedResetsNextAndMasterPlayLooks) {
 TEST_F(TrackNotifyTest, LoadedShowsTheFileNameAndReenablesTheWindow) {
   dlg->FileNameEdit()->setText("old");
   dlg->setEnabled(false);
-  master->sourcePath = "/lessons/unit1.wav";
+  CSoundTrackTestAccess::sourcePath(*master) = "/lessons/unit1.wav";
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "unit1.wav");
   EXPECT_TRUE(dlg->isEnabled());
   EXPECT_FALSE(student->ReplaceOnRecord());  // the Master has no chunks
   // A name without a folder leaves the edit; none empties it.
-  master->sourcePath = "bare.wav";
+  CSoundTrackTestAccess::sourcePath(*master) = "bare.wav";
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "unit1.wav");
-  master->sourcePath.clear();
+  CSoundTrackTestAccess::sourcePath(*master).clear();
   ASSERT_NE(master->AddChunk(), nullptr);
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "");

@@ -80,7 +80,7 @@ class LoggingOps : public TrackOps {
   }
   void Close(CSoundTrack& t) override {
     Log("Close", t);
-    t.sourcePath.clear();
+    CSoundTrackTestAccess::sourcePath(t).clear();
   }
   void FreeChunks(CSoundTrack& t) override { Log("FreeChunks", t); }
   void RedrawWaveform(CSoundTrack& t, std::uint32_t first, std::uint32_t fpp) override {

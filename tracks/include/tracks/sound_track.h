@@ -217,6 +217,21 @@ class CSoundTrack {
   // chunk one is added and made current first. Marks the track modified. False only when no
   // chunk could be added.
   bool SetChunkText(const std::u16string& text);
+  // The source file as the last load left it. The load thread sets these before it posts
+  // TRACK_NOTIFY_LOADED: read them on the UI thread after that notice (or on the thread that
+  // ran LoadTrack). Erasing changes DataBytes and AudioModified on the UI thread.
+  const std::string& SourcePath() const { return sourcePath; }  // empty when none
+  // Why the last load failed, in plain words; empty after a successful one.
+  const std::string& LoadError() const { return loadError; }
+  // The source WAV is open (for reading and writing: erasing cuts it in place).
+  bool HasSourceFile() const { return sourceFile >= 0; }
+  // The source's sound: DataBytes bytes from byte DataOffset of the source file.
+  std::uint32_t DataBytes() const { return dataBytes; }
+  std::uint32_t DataOffset() const { return dataOffset; }
+  // Nonzero once sound was cut out of the source file; a load or a save clears it.
+  std::uint32_t AudioModified() const { return audioModified; }
+  bool IsMp3() const { return isMp3; }          // an MP3, or a package (which holds one)
+  bool IsPackage() const { return isPackage; }  // a ".vxb" package
 
   // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on the save thread.
   bool SaveAsync(const std::string& path);
@@ -258,10 +273,6 @@ class CSoundTrack {
 
   // --- public state read and written by the dialog, the core and the other track parts ---
   std::recursive_mutex bufferLock;
-  std::string sourcePath;  // file the track was loaded from; empty when none
-  // Why the last load failed, in plain words; empty after a successful one. Written by the
-  // load thread before it posts TRACK_NOTIFY_LOADED, read after that notice.
-  std::string loadError;
 
   std::atomic<std::int32_t> cursorPixel{0};
   std::atomic<std::uint32_t> cursorFrame{0};
@@ -269,17 +280,8 @@ class CSoundTrack {
   std::atomic<std::uint32_t> anchorFrame{0};
   std::atomic<std::uint32_t> playFrame{0};
 
-  int sourceFile = -1;  // open source WAV (read/write), -1 when none
-  std::uint32_t dataBytes = 0;
-  std::uint32_t dataOffset = 0;
-  std::uint32_t audioModified = 0;
-  bool isMp3 = false;
-  bool isPackage = false;
-
   std::u16string outputDevice;  // endpoint ids; the output device is also the loopback source
   std::u16string inputDevice;
-
-  std::string tempFolder;  // with trailing "/"; empty when the folder is not usable
 
   std::atomic<std::uint32_t> viewStartFrame{0};
   std::atomic<std::uint32_t> viewFrames{0};
@@ -404,6 +406,23 @@ class CSoundTrack {
   std::atomic<std::int32_t> currentChunk{-1};           // set as the lists; read anywhere
   std::int32_t chunksToSave = 0;  // the saving thread's (the save thread or the UI thread)
   bool replaceOnRecord = false;   // UI thread
+
+  // ---- the source file. LoadTrack writes these on the load thread while the dialog keeps
+  // the transport stopped; Close also runs on the UI thread. Erasing (UI thread) changes
+  // dataBytes and audioModified under bufferLock; a save clears audioModified on the thread
+  // that saves. Other threads (the core thread loading a chunk) read them while no load
+  // runs.
+  std::string sourcePath;  // file the track was loaded from; empty when none
+  std::string loadError;   // why the last load failed; empty after a successful one
+  int sourceFile = -1;     // open source WAV (read/write), -1 when none
+  std::uint32_t dataBytes = 0;
+  std::uint32_t dataOffset = 0;
+  std::uint32_t audioModified = 0;
+  bool isMp3 = false;
+  bool isPackage = false;
+  // With a trailing "/"; empty when the folder is not usable. Set by the constructor and by
+  // GetTempSoundFolder on the UI thread before the track is used.
+  std::string tempFolder;
 };
 
 }  // namespace vts
