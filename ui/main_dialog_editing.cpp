@@ -53,11 +53,11 @@ void CMainDlg::RefreshTexts() {
   QString master;
   if (VideoOn()) {
     if (Video()->TextsLoaded()) master = QString::fromStdU16String(Video()->CurrentChunkText());
-  } else if (CSoundTrack* m = MasterTrack(); m && m->textsPresent) {
+  } else if (CSoundTrack* m = MasterTrack(); m && m->TextsPresent()) {
     if (CChunkInfo* c = m->CurrentChunk()) master = QString::fromStdU16String(c->text);
   }
   QString student;
-  if (CSoundTrack* s = StudentTrack(); s && s->textsPresent) {
+  if (CSoundTrack* s = StudentTrack(); s && s->TextsPresent()) {
     if (CChunkInfo* c = s->CurrentChunk()) student = QString::fromStdU16String(c->text);
   }
   SetEditText(MasterTextEdit(), master);
@@ -179,7 +179,7 @@ void CMainDlg::OnEnChangeMasterText() {
     const int current = Video()->CurrentChunk();
     if (current >= 0 && current < Video()->ChunkCount()) Video()->SetCurrentChunkText(text);
   } else if (CSoundTrack* m = MasterTrack()) {
-    m->textsPresent = true;
+    m->SetTextsPresent(true);
     Ops().SetChunkText(*m, text);
   }
 }
@@ -188,7 +188,7 @@ void CMainDlg::OnEnChangeStudentText() {
   QPlainTextEdit* edit = StudentTextEdit();
   CSoundTrack* s = StudentTrack();
   if (!edit || !s) return;
-  s->textsPresent = true;
+  s->SetTextsPresent(true);
   Ops().SetChunkText(*s, ChunkTextOf(*edit));
 }
 

@@ -153,15 +153,15 @@ void CMainDlg::UseTrackTimes() {
         CSoundTrack* m = MasterTrack();
         if (!m) return 0;
         const CChunkInfo* chunk = m->CurrentChunk();
-        const std::uint32_t rate = m->format.samplesPerSec;
+        const std::uint32_t rate = m->Format().samplesPerSec;
         if (!chunk || rate == 0) return 0;
         return static_cast<uint32_t>(std::uint64_t(chunk->length) * 1000u / rate);
       },
       [this]() -> uint32_t {
         if (VideoOn()) return Video()->PlayOffsetMs();
         CSoundTrack* m = MasterTrack();
-        if (!m || m->format.samplesPerSec == 0) return 0;
-        return static_cast<uint32_t>(std::uint64_t(m->playFrame) * 10u / m->format.samplesPerSec *
+        if (!m || m->Format().samplesPerSec == 0) return 0;
+        return static_cast<uint32_t>(std::uint64_t(m->playFrame) * 10u / m->Format().samplesPerSec *
                                      100u);
       });
 }
@@ -222,7 +222,7 @@ void CMainDlg::OnBnClickedOpen() {
   if (CAppCore* core = Core())
     SetLastOpenPath(core->settings.pathsDocument, chosen.toStdU16String());
   OpenMedia(chosen);
-  if (CSoundTrack* s = StudentTrack()) s->textsPresent = false;
+  if (CSoundTrack* s = StudentTrack()) s->SetTextsPresent(false);
 }
 
 void CMainDlg::OpenMedia(const QString& pathText) {
@@ -395,7 +395,7 @@ void CMainDlg::OnRClickSaveBm() {
       if (m->TempFolderPath().empty()) return;
       const std::string innerCif = m->TempFolderPath() + GetFileNameOfPath(cif);
       if (!Ops().WriteChunkList(*m, innerCif)) failed.push_back(innerCif);
-      if (m->textsPresent)
+      if (m->TextsPresent())
         writeText(m->TempFolderPath() + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
       std::string package = path;
       ReplaceExtension(package, "vxb");
@@ -403,7 +403,7 @@ void CMainDlg::OnRClickSaveBm() {
     } else if (!Ops().WriteChunkList(*m, cif)) {
       failed.push_back(cif);
     }
-    if (m->textsPresent) writeText(txt, Ops().BuildChunkTexts(*m));
+    if (m->TextsPresent()) writeText(txt, Ops().BuildChunkTexts(*m));
   }
   if (failed.empty()) return;
   QString text = QStringLiteral("Could not write:");

@@ -133,7 +133,7 @@ bool CAppCore::SendStreamBlock(bool final) {
   {
     std::lock_guard trackLock(student->bufferLock);
     CChunkInfo* chunk = student->CurrentChunk();
-    if (!chunk || student->format.samplesPerSec == 0) return true;
+    if (!chunk || student->Format().samplesPerSec == 0) return true;
     if (chunk->length == 0) return true;
     // The samples that are really in memory bound the block.
     const std::uint32_t loaded = chunk->data ? chunk->dataSize / 2 : 0;

@@ -22,6 +22,8 @@ struct CSoundTrackTestAccess {
   static std::uint32_t& audioModified(CSoundTrack& t) { return t.audioModified; }
   static bool& isPackage(CSoundTrack& t) { return t.isPackage; }
   static std::string& tempFolder(CSoundTrack& t) { return t.tempFolder; }
+  static std::uint8_t* wavHeader(CSoundTrack& t) { return t.wavHeader; }
+  static PcmFormat& format(CSoundTrack& t) { return t.format; }
 };
 
 }  // namespace vts

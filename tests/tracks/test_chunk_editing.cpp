@@ -95,13 +95,13 @@ class ChunkEditing : public ::testing::Test {
     CSoundTrackTestAccess::sourcePath(*track_) = path_;
     CSoundTrackTestAccess::dataOffset(*track_) = std::uint32_t(info.dataOffset);
     CSoundTrackTestAccess::dataBytes(*track_) = info.dataBytes;
-    track_->format.formatTag = 1;
-    track_->format.channels = info.format.channels;
-    track_->format.samplesPerSec = info.format.samplesPerSec;
-    track_->format.avgBytesPerSec = info.format.avgBytesPerSec;
-    track_->format.blockAlign = info.format.blockAlign;
-    track_->format.bitsPerSample = info.format.bitsPerSample;
-    ASSERT_EQ(::pread(fd, track_->wavHeader, 36, 0), 36);
+    CSoundTrackTestAccess::format(*track_).formatTag = 1;
+    CSoundTrackTestAccess::format(*track_).channels = info.format.channels;
+    CSoundTrackTestAccess::format(*track_).samplesPerSec = info.format.samplesPerSec;
+    CSoundTrackTestAccess::format(*track_).avgBytesPerSec = info.format.avgBytesPerSec;
+    CSoundTrackTestAccess::format(*track_).blockAlign = info.format.blockAlign;
+    CSoundTrackTestAccess::format(*track_).bitsPerSample = info.format.bitsPerSample;
+    ASSERT_EQ(::pread(fd, CSoundTrackTestAccess::wavHeader(*track_), 36, 0), 36);
   }
 
   // Chunks read from the source file (no temporary files), chunk 0 current.
@@ -601,8 +601,8 @@ TEST_F(ChunkEditing, ReceivedBlocksThatCannotBeTakenAreDropped) {
   EXPECT_EQ(chunk->length, 32u) << "unchanged";
   EXPECT_EQ(chunk->dataSize, 64u);
 
-  track_->format.channels = 2;
-  track_->format.blockAlign = 4;
+  CSoundTrackTestAccess::format(*track_).channels = 2;
+  CSoundTrackTestAccess::format(*track_).blockAlign = 4;
   EXPECT_FALSE(track_->WriteSamplesAt(16, 6, block.data())) << "half a stereo frame";
   ASSERT_TRUE(track_->WriteSamplesAt(16, 8, block.data()));
   EXPECT_EQ(chunk->length, 18u) << "frames, not samples";

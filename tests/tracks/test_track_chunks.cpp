@@ -236,12 +236,12 @@ TEST_F(TrackChunks, NotifiesThreadAndWindowAndClosesFormat) {
   auto track = MakeTrack();
   plat::EnsureQueue();
   track->SetNotifyTarget(NotifyTarget{plat::CurrentThreadId(), &log, WM_TRACKNOTIFY});
-  EXPECT_EQ(track->format.channels, 1);
-  EXPECT_EQ(track->format.samplesPerSec, 44100u);
-  EXPECT_EQ(track->format.blockAlign, 2);
+  EXPECT_EQ(track->Format().channels, 1);
+  EXPECT_EQ(track->Format().samplesPerSec, 44100u);
+  EXPECT_EQ(track->Format().blockAlign, 2);
   track->Close();
-  EXPECT_EQ(track->format.channels, 0);
-  EXPECT_EQ(track->format.samplesPerSec, 0u);
+  EXPECT_EQ(track->Format().channels, 0);
+  EXPECT_EQ(track->Format().samplesPerSec, 0u);
   EXPECT_EQ(log.Codes(), std::vector<std::uint32_t>{TRACK_NOTIFY_REFRESH});
   plat::Msg msg;
   ASSERT_TRUE(plat::PeekMessage(&msg, true));

@@ -171,12 +171,12 @@ TEST_F(TrackLoadSave, WavRoundTripKeepsEverySampleAndTheSideFiles) {
 
   auto track = MakeTrack();
   ASSERT_TRUE(track->LoadTrack(dir_ + "lesson.wav"));
-  EXPECT_EQ(track->format.channels, 2);
-  EXPECT_EQ(track->format.samplesPerSec, 48000u);
+  EXPECT_EQ(track->Format().channels, 2);
+  EXPECT_EQ(track->Format().samplesPerSec, 48000u);
   EXPECT_EQ(track->DataBytes(), pcm.size());
   EXPECT_EQ(Lengths(*track), (std::vector<std::uint32_t>{24000, 33600, 14400}));
   EXPECT_EQ(Texts(*track), texts);
-  EXPECT_TRUE(track->textsPresent);
+  EXPECT_TRUE(track->TextsPresent());
   EXPECT_EQ(track->CurrentChunkIndex(), 0);
   EXPECT_EQ(track->SourcePath(), dir_ + "lesson.wav");
 
@@ -199,7 +199,7 @@ TEST_F(TrackLoadSave, WavWithoutSideFilesIsOneChunkAndCanBeSavedOverItself) {
   const auto samples = Noise(30000, 7);
   auto track = Loaded("solo.wav", samples);
   EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{30000});
-  EXPECT_FALSE(track->textsPresent);
+  EXPECT_FALSE(track->TextsPresent());
   // The source stays readable while its file is replaced.
   ASSERT_TRUE(track->SaveTrack(dir_ + "solo.wav"));
   EXPECT_EQ(ReadFile(dir_ + "solo.wav"), MakeWav({}, Pcm16(samples)));
@@ -380,7 +380,7 @@ TEST_F(TrackLoadSave, BadInputFailsCleanlyOrLoadsWhatCanBePlayed) {
       EXPECT_EQ(track->CurrentChunkIndex(), -1);
       EXPECT_FALSE(track->HasSourceFile());
       EXPECT_TRUE(track->SourcePath().empty());
-      EXPECT_EQ(track->format.channels, 0);
+      EXPECT_EQ(track->Format().channels, 0);
       EXPECT_TRUE(Entries(track->TempFolderPath()).empty()) << "nothing unpacked is kept";
     }
   }
@@ -431,8 +431,8 @@ TEST_F(TrackLoadSave, PackageRoundTripKeepsChunksTextsAndWhereTheSoundIs) {
   auto again = MakeTrack("Student");
   ASSERT_TRUE(again->LoadTrack(dir_ + "work.vxb"));
   EXPECT_TRUE(again->IsPackage());
-  EXPECT_EQ(again->format.samplesPerSec, 44100u);
-  EXPECT_EQ(again->format.channels, 1);
+  EXPECT_EQ(again->Format().samplesPerSec, 44100u);
+  EXPECT_EQ(again->Format().channels, 1);
   EXPECT_EQ(Texts(*again), texts);
   EXPECT_EQ(Entries(again->TempFolderPath()),
             (std::vector<std::string>{"work.cif", "work.mp3", "work.txt", "work.wav"}));
@@ -472,7 +472,7 @@ TEST_F(TrackLoadSave, PackageChunkListIsContiguousWhateverTheStartsSay) {
   EXPECT_EQ(records[0].startMs, 0u);
   EXPECT_EQ(records[1].startMs, 1000u);
   EXPECT_EQ(records[1].lengthMs, 1000u);
-  EXPECT_FALSE(again->textsPresent) << "no texts, no texts entry";
+  EXPECT_FALSE(again->TextsPresent()) << "no texts, no texts entry";
   EXPECT_EQ(ZipEntryNames(dir_ + "gap.vxb"), (std::vector<std::string>{"gap.mpa", "gap.cif"}));
 }
 
@@ -494,9 +494,9 @@ TEST_F(TrackLoadSave, Mp3SaveAndLoadInBothChannelModes) {
     auto again = MakeTrack("Student");
     ASSERT_TRUE(again->LoadTrack(dir_ + "out.MP3")) << "upper-case extension is an MP3 too";
     EXPECT_TRUE(again->IsMp3());
-    EXPECT_EQ(again->format.channels, channels);
-    EXPECT_EQ(again->format.samplesPerSec, 22050u);
-    EXPECT_GE(again->DataBytes() / again->format.blockAlign, frames);
+    EXPECT_EQ(again->Format().channels, channels);
+    EXPECT_EQ(again->Format().samplesPerSec, 22050u);
+    EXPECT_GE(again->DataBytes() / again->Format().blockAlign, frames);
   }
 }
 
@@ -631,7 +631,7 @@ TEST_F(TrackLoadSave, TextsThatCannotBeWrittenKeepBothOldFiles) {
   for (int i = 0; i < 20; ++i) texts.push_back(std::u16string(1000, char16_t(u'a' + i)));
   const Bytes txt = BuildTxtBody(texts);
   auto track = Loaded("short.wav", Noise(2000), nullptr, &txt);
-  ASSERT_TRUE(track->textsPresent);
+  ASSERT_TRUE(track->TextsPresent());
   const Bytes old(3000, 0xCD);
   WriteFile(dir_ + "out.wav", old);
   WriteFile(dir_ + "out.txt", old);
@@ -718,10 +718,11 @@ TEST_F(TrackLoadSave, Mp3ErrorsShowTheirTexts) {
     CChunkInfo* chunk = track->AddChunk();
     ASSERT_NE(chunk, nullptr);
     test::FillChunk(chunk, Noise(6000));
-    track->format.channels = c.channels;
-    track->format.samplesPerSec = c.rate;
-    track->format.blockAlign = std::uint16_t(2 * std::max<int>(c.channels, 1));
-    chunk->length = chunk->dataSize / track->format.blockAlign;
+    CSoundTrackTestAccess::format(*track).channels = c.channels;
+    CSoundTrackTestAccess::format(*track).samplesPerSec = c.rate;
+    CSoundTrackTestAccess::format(*track).blockAlign =
+        std::uint16_t(2 * std::max<int>(c.channels, 1));
+    chunk->length = chunk->dataSize / track->Format().blockAlign;
     boxes_->Clear();
     EXPECT_FALSE(track->SaveTrack(c.target));
     const auto boxes = boxes_->Boxes();

@@ -229,7 +229,7 @@ TEST_F(Editing, VideoModeGoesThroughTheVideo) {
   EXPECT_TRUE(video.textsLoaded);
   EXPECT_TRUE(video.modifiedData);
   EXPECT_EQ(video.texts[1], u"new text");
-  EXPECT_FALSE(master->textsPresent) << "the Master track is not touched";
+  EXPECT_FALSE(master->TextsPresent()) << "the Master track is not touched";
 
   video.current = 0;
   dlg->RefreshTexts();
@@ -307,9 +307,9 @@ TEST_F(Editing, TypedTextsGoToTheCurrentChunksAsOneLineOfAtMost1023) {
   for (const Case& c : cases) {
     for (auto [edit, track] :
          {std::pair{dlg->MasterTextEdit(), master}, std::pair{dlg->StudentTextEdit(), student}}) {
-      track->textsPresent = false;
+      track->SetTextsPresent(false);
       edit->setPlainText(c.typed);  // a user edit: EN_CHANGE runs
-      EXPECT_TRUE(track->textsPresent);
+      EXPECT_TRUE(track->TextsPresent());
       EXPECT_EQ(track->CurrentChunk()->text, c.stored);
     }
   }
@@ -320,26 +320,26 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   dlg->MasterTextEdit()->setPlainText(QStringLiteral("left over"));
   master->FreeChunks();
   CSoundTrackTestAccess::currentChunk(*master) = -1;
-  master->textsPresent = false;
+  master->SetTextsPresent(false);
   ops->calls.clear();
   dlg->RefreshTexts();
   EXPECT_TRUE(dlg->MasterTextEdit()->toPlainText().isEmpty());
   EXPECT_EQ(master->ChunkCount(), 0);
-  EXPECT_FALSE(master->textsPresent);
+  EXPECT_FALSE(master->TextsPresent());
   EXPECT_EQ(ops->calls, Calls{});
 
   // Opening a lesson empties the Master edit the same way.
   dlg->MasterTextEdit()->setPlainText(QStringLiteral("left over"));
   master->FreeChunks();
   CSoundTrackTestAccess::currentChunk(*master) = -1;
-  master->textsPresent = false;
+  master->SetTextsPresent(false);
   master->modified = false;  // nothing to ask about
   ops->calls.clear();
   answers = {QStringLiteral("/lessons/next.wav")};
   dlg->Dispatch(1027, BN_CLICKED);
   EXPECT_TRUE(dlg->MasterTextEdit()->toPlainText().isEmpty());
   EXPECT_EQ(master->ChunkCount(), 0);
-  EXPECT_FALSE(master->textsPresent);
+  EXPECT_FALSE(master->TextsPresent());
   for (const std::string& call : ops->calls)
     EXPECT_EQ(call.rfind("SetChunkText", 0), std::string::npos) << call;
 
@@ -348,7 +348,8 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   MakeChunks(student, 2);
   master->Chunk(1)->text = u"master one";
   student->Chunk(1)->text = u"student one";
-  master->textsPresent = student->textsPresent = true;
+  master->SetTextsPresent(true);
+  student->SetTextsPresent(true);
   master->modified = student->modified = false;
   CSoundTrackTestAccess::currentChunk(*master) = CSoundTrackTestAccess::currentChunk(*student) = 1;
   ops->calls.clear();

@@ -184,7 +184,7 @@ TEST_F(Files, RightClickOnSaveBookmarksWritesTheSideFilesBesideTheMedia) {
   WriteText(dir + "lesson.wav", "RIFF");
   CSoundTrackTestAccess::sourcePath(*master) = dir + "lesson.wav";
   CSoundTrackTestAccess::sourceFile(*master) = ::open(master->SourcePath().c_str(), O_RDONLY);
-  master->textsPresent = true;
+  master->SetTextsPresent(true);
   boxes->ScriptAnswers({plat::IDYES});
   dlg->Dispatch(1021, NM_RCLICK);
   EXPECT_EQ(ops->calls, (Calls{"WriteChunkList M " + dir + "lesson.cif", "BuildChunkTexts M"}));
@@ -198,7 +198,7 @@ TEST_F(Files, RightClickSaveTellsWhichSideFilesCouldNotBeWritten) {
   WriteText(dir + "lesson.wav", "RIFF");
   CSoundTrackTestAccess::sourcePath(*master) = dir + "lesson.wav";
   CSoundTrackTestAccess::sourceFile(*master) = ::open(master->SourcePath().c_str(), O_RDONLY);
-  master->textsPresent = true;
+  master->SetTextsPresent(true);
   const std::string cif = dir + "lesson.cif", txt = dir + "lesson.txt";
   const std::string inner = master->TempFolderPath() + "lesson.cif";
   const struct {

@@ -232,6 +232,13 @@ class CSoundTrack {
   std::uint32_t AudioModified() const { return audioModified; }
   bool IsMp3() const { return isMp3; }          // an MP3, or a package (which holds one)
   bool IsPackage() const { return isPackage; }  // a ".vxb" package
+  // The sound's format: the source's after a load, 16-bit mono 44100 Hz for a new track,
+  // all zero after Close. Changes only while the transport is stopped; any thread reads it.
+  const PcmFormat& Format() const { return format; }
+  // The chunks have texts worth saving beside the sound (a ".txt" was loaded or a text was
+  // typed). UI thread, or the thread that loads or saves.
+  bool TextsPresent() const { return textsPresent; }
+  void SetTextsPresent(bool present) { textsPresent = present; }
 
   // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on the save thread.
   bool SaveAsync(const std::string& path);
@@ -294,9 +301,6 @@ class CSoundTrack {
 
   EngineStateBlock* stateBlock = nullptr;
   plat::ThreadId ownerThreadId = 0;
-  std::uint8_t wavHeader[36] = {};
-  PcmFormat format;  // mirrors the last 16 bytes of wavHeader
-  bool textsPresent = false;
 
   std::atomic<bool> recording{false};
   std::atomic<bool> playing{false};
@@ -423,6 +427,11 @@ class CSoundTrack {
   // With a trailing "/"; empty when the folder is not usable. Set by the constructor and by
   // GetTempSoundFolder on the UI thread before the track is used.
   std::string tempFolder;
+  // The source's header as a plain 16-byte "fmt " WAV has it, and its format. Written with
+  // the other source-file state; erasing rewrites the RIFF size under bufferLock.
+  std::uint8_t wavHeader[36] = {};
+  PcmFormat format;           // mirrors the last 16 bytes of wavHeader
+  bool textsPresent = false;  // UI thread, or the thread that loads or saves
 };
 
 }  // namespace vts
