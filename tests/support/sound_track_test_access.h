@@ -1,29 +1,38 @@
-// The track's private state for tests that must arrange what the public operations cannot
-// reach (a chunk list built by hand, a chunk made current without a switch). Same threading
-// rules as the track's own code.
+// Test-only access to a track's private state, for the doubles that stand in for the
+// transport and for tests that arrange a state the public operations cannot reach (a chunk
+// list built by hand, a source file opened without a load). Same threading rules as the
+// track's own code.
 #pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "tracks/sound_track.h"
 
 namespace vts {
 
 struct CSoundTrackTestAccess {
-  static std::vector<std::unique_ptr<CChunkInfo>>& chunks(CSoundTrack& t) { return t.chunks; }
-  static std::vector<std::unique_ptr<CChunkInfo>>& keptChunks(CSoundTrack& t) {
+  // The chunk lists as they stand (hold bufferLock where another thread may use them).
+  static std::vector<std::unique_ptr<CChunkInfo>>& Chunks(CSoundTrack& t) { return t.chunks; }
+  static std::vector<std::unique_ptr<CChunkInfo>>& KeptChunks(CSoundTrack& t) {
     return t.keptChunks;
   }
-  static std::atomic<std::int32_t>& currentChunk(CSoundTrack& t) { return t.currentChunk; }
-  static std::string& sourcePath(CSoundTrack& t) { return t.sourcePath; }
-  static std::string& loadError(CSoundTrack& t) { return t.loadError; }
-  // An open descriptor given here is closed by the track (Close, or when it goes).
-  static int& sourceFile(CSoundTrack& t) { return t.sourceFile; }
-  static std::uint32_t& dataBytes(CSoundTrack& t) { return t.dataBytes; }
-  static std::uint32_t& dataOffset(CSoundTrack& t) { return t.dataOffset; }
-  static std::uint32_t& audioModified(CSoundTrack& t) { return t.audioModified; }
-  static bool& isPackage(CSoundTrack& t) { return t.isPackage; }
-  static std::string& tempFolder(CSoundTrack& t) { return t.tempFolder; }
-  static std::uint8_t* wavHeader(CSoundTrack& t) { return t.wavHeader; }
-  static PcmFormat& format(CSoundTrack& t) { return t.format; }
+  // A chunk made current without a switch (nothing saved, loaded or drawn).
+  static void SetCurrentChunk(CSoundTrack& t, int index) { t.currentChunk = index; }
+  // The source-file state as a load would leave it. A descriptor given to SetSourceFile is
+  // the track's from then on (Close closes it).
+  static void SetSourcePath(CSoundTrack& t, const std::string& path) { t.sourcePath = path; }
+  static void SetLoadError(CSoundTrack& t, const std::string& why) { t.loadError = why; }
+  static void SetSourceFile(CSoundTrack& t, int fd) { t.sourceFile = fd; }
+  static void SetDataBytes(CSoundTrack& t, std::uint32_t bytes) { t.dataBytes = bytes; }
+  static void SetDataOffset(CSoundTrack& t, std::uint32_t offset) { t.dataOffset = offset; }
+  static void SetAudioModified(CSoundTrack& t, std::uint32_t on) { t.audioModified = on; }
+  static void SetIsPackage(CSoundTrack& t, bool on) { t.isPackage = on; }
+  static void SetTempFolder(CSoundTrack& t, const std::string& folder) { t.tempFolder = folder; }
+  static std::uint8_t* WavHeader(CSoundTrack& t) { return t.wavHeader; }
+  static void SetFormat(CSoundTrack& t, const PcmFormat& format) { t.format = format; }
 };
 
 }  // namespace vts

@@ -91,17 +91,15 @@ class ChunkEditing : public ::testing::Test {
     ASSERT_GE(fd, 0);
     media::WavInfo info;
     ASSERT_EQ(media::ReadWavInfo(fd, info), media::WavStatus::Ok);
-    CSoundTrackTestAccess::sourceFile(*track_) = fd;
-    CSoundTrackTestAccess::sourcePath(*track_) = path_;
-    CSoundTrackTestAccess::dataOffset(*track_) = std::uint32_t(info.dataOffset);
-    CSoundTrackTestAccess::dataBytes(*track_) = info.dataBytes;
-    CSoundTrackTestAccess::format(*track_).formatTag = 1;
-    CSoundTrackTestAccess::format(*track_).channels = info.format.channels;
-    CSoundTrackTestAccess::format(*track_).samplesPerSec = info.format.samplesPerSec;
-    CSoundTrackTestAccess::format(*track_).avgBytesPerSec = info.format.avgBytesPerSec;
-    CSoundTrackTestAccess::format(*track_).blockAlign = info.format.blockAlign;
-    CSoundTrackTestAccess::format(*track_).bitsPerSample = info.format.bitsPerSample;
-    ASSERT_EQ(::pread(fd, CSoundTrackTestAccess::wavHeader(*track_), 36, 0), 36);
+    CSoundTrackTestAccess::SetSourceFile(*track_, fd);
+    CSoundTrackTestAccess::SetSourcePath(*track_, path_);
+    CSoundTrackTestAccess::SetDataOffset(*track_, std::uint32_t(info.dataOffset));
+    CSoundTrackTestAccess::SetDataBytes(*track_, info.dataBytes);
+    CSoundTrackTestAccess::SetFormat(
+        *track_,
+        PcmFormat{1, info.format.channels, info.format.samplesPerSec, info.format.avgBytesPerSec,
+                  info.format.blockAlign, info.format.bitsPerSample});
+    ASSERT_EQ(::pread(fd, CSoundTrackTestAccess::WavHeader(*track_), 36, 0), 36);
   }
 
   // Chunks read from the source file (no temporary files), chunk 0 current.
@@ -112,7 +110,7 @@ class ChunkEditing : public ::testing::Test {
       chunk->start = s.start;
       chunk->length = s.length;
       chunk->text = s.text;
-      CSoundTrackTestAccess::chunks(*track_).push_back(std::move(chunk));
+      CSoundTrackTestAccess::Chunks(*track_).push_back(std::move(chunk));
     }
     track_->SelectChunk(current);
     track_->modified = false;
@@ -126,7 +124,7 @@ class ChunkEditing : public ::testing::Test {
     return out;
   }
   std::vector<std::pair<std::uint32_t, std::uint32_t>> Layout() {
-    return Layout(CSoundTrackTestAccess::chunks(*track_));
+    return Layout(CSoundTrackTestAccess::Chunks(*track_));
   }
 
   void Select(std::uint32_t anchor, std::uint32_t cursor) {
@@ -475,12 +473,12 @@ TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
   ASSERT_TRUE(track_->SetWholeFileMode(true));
   EXPECT_TRUE(track_->WholeFileMode());
   EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
-  EXPECT_EQ(Layout(CSoundTrackTestAccess::keptChunks(*track_)),
+  EXPECT_EQ(Layout(CSoundTrackTestAccess::KeptChunks(*track_)),
             (Layouts{{0, 10000}, {10000, 5000}, {15000, 15000}}));
   EXPECT_EQ(track_->CurrentChunkIndex(), 0);
   EXPECT_EQ(track_->framesPerPixel, 64u);
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
-  for (const auto& kept : CSoundTrackTestAccess::keptChunks(*track_))
+  for (const auto& kept : CSoundTrackTestAccess::KeptChunks(*track_))
     EXPECT_FALSE(kept->IsLoaded());
   EXPECT_EQ(log_.Codes().back(), 2u);
   EXPECT_FALSE(track_->SetWholeFileMode(true)) << "already on: the kept list must survive";
@@ -508,7 +506,7 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   const std::vector<std::int16_t> recording(8000, 4321);
   test::FillChunk(track_->Chunk(0), recording);
   const std::string folder = track_->TempFolderPath();
-  CSoundTrackTestAccess::tempFolder(*track_) = dir_ + "/gone/";  // writes fail
+  CSoundTrackTestAccess::SetTempFolder(*track_, dir_ + "/gone/");  // writes fail
   log_.Clear();
   track_->SelectChunk(1);
   EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "not switched";
@@ -517,7 +515,7 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
   EXPECT_EQ(track_->progressRange, 8000u);
 
-  CSoundTrackTestAccess::tempFolder(*track_) = folder;
+  CSoundTrackTestAccess::SetTempFolder(*track_, folder);
   track_->SelectChunk(-7);
   track_->SelectChunk(2);
   EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "indices outside the list change nothing";
@@ -601,8 +599,10 @@ TEST_F(ChunkEditing, ReceivedBlocksThatCannotBeTakenAreDropped) {
   EXPECT_EQ(chunk->length, 32u) << "unchanged";
   EXPECT_EQ(chunk->dataSize, 64u);
 
-  CSoundTrackTestAccess::format(*track_).channels = 2;
-  CSoundTrackTestAccess::format(*track_).blockAlign = 4;
+  PcmFormat stereo = track_->Format();
+  stereo.channels = 2;
+  stereo.blockAlign = 4;
+  CSoundTrackTestAccess::SetFormat(*track_, stereo);
   EXPECT_FALSE(track_->WriteSamplesAt(16, 6, block.data())) << "half a stereo frame";
   ASSERT_TRUE(track_->WriteSamplesAt(16, 8, block.data()));
   EXPECT_EQ(chunk->length, 18u) << "frames, not samples";

@@ -718,10 +718,11 @@ TEST_F(TrackLoadSave, Mp3ErrorsShowTheirTexts) {
     CChunkInfo* chunk = track->AddChunk();
     ASSERT_NE(chunk, nullptr);
     test::FillChunk(chunk, Noise(6000));
-    CSoundTrackTestAccess::format(*track).channels = c.channels;
-    CSoundTrackTestAccess::format(*track).samplesPerSec = c.rate;
-    CSoundTrackTestAccess::format(*track).blockAlign =
-        std::uint16_t(2 * std::max<int>(c.channels, 1));
+    PcmFormat format = track->Format();
+    format.channels = c.channels;
+    format.samplesPerSec = c.rate;
+    format.blockAlign = std::uint16_t(2 * std::max<int>(c.channels, 1));
+    CSoundTrackTestAccess::SetFormat(*track, format);
     chunk->length = chunk->dataSize / track->Format().blockAlign;
     boxes_->Clear();
     EXPECT_FALSE(track->SaveTrack(c.target));
@@ -748,7 +749,7 @@ TEST_F(TrackLoadSave, WriteChunkListCountsChunksAddedAfterASave) {
     auto extra = std::make_unique<CChunkInfo>();
     extra->start = 44100;
     extra->length = 4410;
-    CSoundTrackTestAccess::chunks(*track).push_back(std::move(extra));
+    CSoundTrackTestAccess::Chunks(*track).push_back(std::move(extra));
   }
   track->modified = true;
   ASSERT_TRUE(track->WriteChunkList(dir_ + "w2.cif"));

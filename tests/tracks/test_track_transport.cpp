@@ -398,7 +398,7 @@ TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
     std::function<void(CSoundTrack&)> prepare;
   } cases[] = {
       {"the folder cannot take a chunk file",
-       [](CSoundTrack& t) { CSoundTrackTestAccess::tempFolder(t).clear(); }},
+       [](CSoundTrack& t) { CSoundTrackTestAccess::SetTempFolder(t, {}); }},
       {"chunks but none current", [](CSoundTrack& t) { t.AddChunk(); }},
   };
   for (const auto& c : cases) {

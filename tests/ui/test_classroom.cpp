@@ -189,7 +189,7 @@ TEST_F(ClassroomTest, PositionsAreClampedToTheChunk) {
   CSoundTrack* student = g_pAppCore->studentTrack;
   for (CSoundTrack* t : {master, student}) {
     ASSERT_NE(t->AddChunk(), nullptr);
-    CSoundTrackTestAccess::currentChunk(*t) = 0;
+    CSoundTrackTestAccess::SetCurrentChunk(*t, 0);
     std::vector<std::uint8_t> pcm(2000, 0);  // 1000 frames
     ASSERT_TRUE(t->WriteSamplesAt(0, static_cast<std::uint32_t>(pcm.size()), pcm.data()));
   }
@@ -326,7 +326,7 @@ TEST_F(ClassroomTest, LinkResultMakesTheCloseDeleteTheReceivedLesson) {
   Start({"/Pos:1"});
   const std::string lesson = vts::test::MakeTempDir("lesson") + "/received.wav";
   { std::ofstream(lesson) << "x"; }
-  CSoundTrackTestAccess::sourcePath(*g_pAppCore->masterTrack) = lesson;
+  CSoundTrackTestAccess::SetSourcePath(*g_pAppCore->masterTrack, lesson);
   Remote(-2, 1);
   dlg->SendMessage(WM_FRAMEWORKREQUEST, 4, 0);
   EXPECT_FALSE(std::filesystem::exists(lesson));

@@ -78,7 +78,7 @@ TEST_F(Editing, HandlersCallTheTracksAndMirrorAsTheirTableSays) {
        {},
        1},
       {"bookmark removed after the current chunk",
-       [this] { CSoundTrackTestAccess::currentChunk(*master) = 1; },
+       [this] { CSoundTrackTestAccess::SetCurrentChunk(*master, 1); },
        1022,
        BN_CLICKED,
        {"MergeChunkWithNext M 1"},
@@ -143,7 +143,7 @@ TEST_F(Editing, HandlersCallTheTracksAndMirrorAsTheirTableSays) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ops->splitSucceeds = true;
-    CSoundTrackTestAccess::currentChunk(*master) = 0;
+    CSoundTrackTestAccess::SetCurrentChunk(*master, 0);
     master->viewStartFrame = 0;
     c.setUp();
     ops->calls.clear();
@@ -177,11 +177,11 @@ TEST_F(Editing, ChunkNumberJumpGoesToTheEndsAndMatchesTheStudent) {
     SCOPED_TRACE(c.what);
     for (CSoundTrack* t : {master, student}) {
       t->FreeChunks();
-      CSoundTrackTestAccess::currentChunk(*t) = -1;
+      CSoundTrackTestAccess::SetCurrentChunk(*t, -1);
     }
     MakeChunks(master, c.masterChunks);
     if (c.studentChunks) MakeChunks(student, c.studentChunks);
-    CSoundTrackTestAccess::currentChunk(*master) = c.masterAt;
+    CSoundTrackTestAccess::SetCurrentChunk(*master, c.masterAt);
     dlg->Dispatch(1026, STN_DBLCLK);
     EXPECT_EQ(master->CurrentChunkIndex(), c.masterAfter);
     EXPECT_EQ(student->CurrentChunkIndex(), c.studentAfter);
@@ -256,7 +256,7 @@ TEST_F(Editing, VideoModeGoesThroughTheVideo) {
 
 TEST_F(Editing, ClearEmptiesTheModifiedStudentsChunkAndTellsTheWindow) {
   MakeChunks(student, 2);
-  CSoundTrackTestAccess::currentChunk(*student) = 1;
+  CSoundTrackTestAccess::SetCurrentChunk(*student, 1);
   CChunkInfo* chunk = student->CurrentChunk();
   ASSERT_TRUE(chunk->Reserve(4000, 4096));
   chunk->dataSize = 4000;
@@ -319,7 +319,7 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   // A track being opened has no chunks yet: clearing or refreshing its edit must not add one.
   dlg->MasterTextEdit()->setPlainText(QStringLiteral("left over"));
   master->FreeChunks();
-  CSoundTrackTestAccess::currentChunk(*master) = -1;
+  CSoundTrackTestAccess::SetCurrentChunk(*master, -1);
   master->SetTextsPresent(false);
   ops->calls.clear();
   dlg->RefreshTexts();
@@ -331,7 +331,7 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   // Opening a lesson empties the Master edit the same way.
   dlg->MasterTextEdit()->setPlainText(QStringLiteral("left over"));
   master->FreeChunks();
-  CSoundTrackTestAccess::currentChunk(*master) = -1;
+  CSoundTrackTestAccess::SetCurrentChunk(*master, -1);
   master->SetTextsPresent(false);
   master->modified = false;  // nothing to ask about
   ops->calls.clear();
@@ -351,7 +351,8 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   master->SetTextsPresent(true);
   student->SetTextsPresent(true);
   master->modified = student->modified = false;
-  CSoundTrackTestAccess::currentChunk(*master) = CSoundTrackTestAccess::currentChunk(*student) = 1;
+  CSoundTrackTestAccess::SetCurrentChunk(*master, 1);
+  CSoundTrackTestAccess::SetCurrentChunk(*student, 1);
   ops->calls.clear();
   dlg->RefreshTexts();
   EXPECT_EQ(dlg->MasterTextEdit()->toPlainText(), QStringLiteral("master one"));

@@ -74,7 +74,7 @@ TEST_F(TrackNotifyTest, IdleShowsTheStudentsChunkNumber) {
   EXPECT_EQ(dlg->ChunkNumber()->Number(), 1);  // "01"
   ASSERT_NE(student->AddChunk(), nullptr);
   ASSERT_NE(student->AddChunk(), nullptr);
-  CSoundTrackTestAccess::currentChunk(*student) = 1;
+  CSoundTrackTestAccess::SetCurrentChunk(*student, 1);
   Notify(TRACK_NOTIFY_RECORDING, master);  // whichever track sent it
   EXPECT_EQ(dlg->ChunkNumber()->Number(), 2);
 }
@@ -122,16 +122,16 @@ TEST_F(TrackNotifyTest, PlayEndedResetsNextAndMasterPlayLooks) {
 TEST_F(TrackNotifyTest, LoadedShowsTheFileNameAndReenablesTheWindow) {
   dlg->FileNameEdit()->setText("old");
   dlg->setEnabled(false);
-  CSoundTrackTestAccess::sourcePath(*master) = "/lessons/unit1.wav";
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.wav");
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "unit1.wav");
   EXPECT_TRUE(dlg->isEnabled());
   EXPECT_FALSE(student->ReplaceOnRecord());  // the Master has no chunks
   // A name without a folder leaves the edit; none empties it.
-  CSoundTrackTestAccess::sourcePath(*master) = "bare.wav";
+  CSoundTrackTestAccess::SetSourcePath(*master, "bare.wav");
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "unit1.wav");
-  CSoundTrackTestAccess::sourcePath(*master).clear();
+  CSoundTrackTestAccess::SetSourcePath(*master, {});
   ASSERT_NE(master->AddChunk(), nullptr);
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "");

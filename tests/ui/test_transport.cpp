@@ -125,9 +125,9 @@ TEST_F(Transport, RightClickOnAModeButtonStartsItsModeOneChunkOn) {
   MakeChunks(master, 3);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
-    CSoundTrackTestAccess::currentChunk(*master) = 0;
+    CSoundTrackTestAccess::SetCurrentChunk(*master, 0);
     student->FreeChunks();
-    CSoundTrackTestAccess::currentChunk(*student) = -1;
+    CSoundTrackTestAccess::SetCurrentChunk(*student, -1);
     EnterMode(c.startMode);
     dlg->Dispatch(c.id, NM_RCLICK);
     EXPECT_EQ(master->CurrentChunkIndex(), 1);
@@ -171,7 +171,7 @@ TEST_F(Transport, NextBWithoutAMasterStepsTheStudentAloneAndGoesOnRecording) {
 
 TEST_F(Transport, StepsAtTheMastersLastChunkChangeNothing) {
   MakeChunks(master, 2);
-  CSoundTrackTestAccess::currentChunk(*master) = 1;
+  CSoundTrackTestAccess::SetCurrentChunk(*master, 1);
   for (int id : {1019, 1013, 1025}) {
     SCOPED_TRACE(id);
     ops->calls.clear();

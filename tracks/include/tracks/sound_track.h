@@ -129,7 +129,8 @@ class CSoundTrack {
   // transport first and redraws. UI thread.
   void ClearCurrentChunk();
 
-  // The chunk at `index`, or null.
+  // The chunk at `index`, or null; and the number of chunks. A thread other than the one
+  // changing the list (see the list's declaration) holds bufferLock while it uses them.
   CChunkInfo* Chunk(int index);
   CChunkInfo* CurrentChunk() { return Chunk(currentChunk); }
   int ChunkCount() const { return static_cast<int>(chunks.size()); }
