@@ -373,14 +373,7 @@ TEST_F(Transport, ClearEmptiesTheCurrentChunkAndTheTailOfAStoppedRecordingStaysO
   Run(100);
   EXPECT_GT(student_->droppedBlocks, 0u) << "the tail arrived after the clear";
   EXPECT_EQ(student_->CurrentChunk(), chunk);
-  EXPECT_FALSE(chunk->IsLoaded());
-  EXPECT_EQ(chunk->dataSize, 0u);
-  EXPECT_EQ(chunk->dataCapacity, 0u);
-  EXPECT_EQ(chunk->length, 0u);
-  EXPECT_EQ(chunk->start, 0u);
-  EXPECT_EQ(chunk->playOffset, 0u);
-  EXPECT_EQ(student_->playFrame, 0u);
-  EXPECT_EQ(student_->progressPos, 0u);
+  test::ExpectClearedChunk(*student_, chunk);
   EXPECT_EQ(student_->ChunkCount(), 2) << "the chunk stays in the list";
   EXPECT_EQ(student_->Chunk(0)->length, 1000u) << "only the current chunk is emptied";
   EXPECT_EQ(studentLog_.Codes(), (Codes{TRACK_NOTIFY_IDLE}));

@@ -12,6 +12,7 @@
 #include "platform/window_bus.h"
 #include "sound_track_test_access.h"
 #include "test_env.h"
+#include "track_doubles.h"
 #include "transport_fixture.h"
 
 namespace vts::ui {
@@ -277,14 +278,7 @@ TEST_F(Editing, ClearEmptiesTheModifiedStudentsChunkAndTellsTheWindow) {
   dlg->Dispatch(1044, BN_CLICKED);
   student->SetNotifyTarget({});
   EXPECT_EQ(ops->calls, (Calls{"StopPlayback S", "Redraw S 0 256"}));
-  EXPECT_FALSE(chunk->IsLoaded());
-  EXPECT_EQ(chunk->dataSize, 0u);
-  EXPECT_EQ(chunk->dataCapacity, 0u);
-  EXPECT_EQ(chunk->length, 0u);
-  EXPECT_EQ(chunk->start, 0u);
-  EXPECT_EQ(chunk->playOffset, 0u);
-  EXPECT_EQ(student->playFrame, 0u);
-  EXPECT_EQ(student->progressPos, 0u);
+  vts::test::ExpectClearedChunk(*student, chunk);
   EXPECT_EQ(student->ChunkCount(), 2) << "the chunk stays, empty";
   EXPECT_EQ(Mirrored(), (Mirrors{{1044, 0}}));
   EXPECT_EQ(
