@@ -43,11 +43,14 @@ bool CSoundTrack::SoundFromSource(const CChunkInfo* chunk) const {
 
 void CSoundTrack::SelectChunk(int index) {
   StopAll();
-  cursorPixel = 0;
-  cursorFrame = 0;
-  anchorPixel = 0;
-  anchorFrame = 0;  // the selection belongs to the chunk that is left
-  playFrame = 0;
+  {
+    std::lock_guard lock(bufferLock);
+    viewState.cursorPixel = 0;
+    viewState.cursorFrame = 0;
+    viewState.anchorPixel = 0;
+    viewState.anchorFrame = 0;  // the selection belongs to the chunk that is left
+    viewState.playFrame = 0;
+  }
   if (index < -1 || index >= ChunkCount()) return;  // -1 is "no chunk"; others do nothing
   WaitForRecordingEnd();
   {
@@ -72,7 +75,7 @@ void CSoundTrack::SelectChunk(int index) {
     SetProgressRange(Chunk(index)->length);
     SetProgressPos(0);
   }
-  RedrawWaveform(0, framesPerPixel);
+  RedrawWaveform(0, FramesPerPixel());
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
 }
 
@@ -105,15 +108,20 @@ void CSoundTrack::ReadSourceData(std::uint32_t startFrame, std::uint32_t frames,
 // ---------------------------------------------------------------- bookmarks
 
 bool CSoundTrack::SplitCurrentChunk() {
-  if (wholeFileMode || cursorFrame == 0) return false;
-  if (!SplitChunk(currentChunk, cursorFrame)) return false;
-  CChunkInfo* chunk = CurrentChunk();
-  SetProgressRange(chunk->length);
-  SetProgressPos(0);
-  viewStartFrame = 0;
-  cursorFrame = 0;
-  anchorFrame = 0;
-  RedrawWaveform(0, framesPerPixel);
+  const std::uint32_t cursor = CursorFrame();
+  if (wholeFileMode || cursor == 0) return false;
+  if (!SplitChunk(currentChunk, cursor)) return false;
+  std::uint32_t fpp = 0;
+  {
+    std::lock_guard lock(bufferLock);
+    viewState.progress.SetRange(0, CurrentChunk()->length);
+    viewState.progress.SetPos(0);
+    viewState.viewStartFrame = 0;
+    viewState.cursorFrame = 0;
+    viewState.anchorFrame = 0;
+    fpp = viewState.framesPerPixel;
+  }
+  RedrawWaveform(0, fpp);
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
   return true;
 }
@@ -165,15 +173,20 @@ bool CSoundTrack::MergeChunkWithNext(int index) {
   }
   SelectChunk(index);
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
-  RedrawWaveform(0, framesPerPixel);
-  cursorFrame = join;
-  anchorFrame = join;
-  SetProgressPos(join);
-  Repaint();
-  const std::uint32_t fpp = framesPerPixel ? framesPerPixel.load() : 64;
-  const std::int32_t column = ColumnOf(join, viewStartFrame, fpp, bitmapWidth);
-  cursorPixel = column;
-  anchorPixel = column;
+  RedrawWaveform(0, FramesPerPixel());
+  {
+    std::lock_guard lock(bufferLock);
+    viewState.cursorFrame = join;
+    viewState.anchorFrame = join;
+    viewState.progress.SetPos(join);
+    Repaint();
+    const std::uint32_t fpp =
+        viewState.framesPerPixel ? viewState.framesPerPixel : kWaveformDefaultFramesPerPixel;
+    const std::int32_t column =
+        ColumnOf(join, viewState.viewStartFrame, fpp, viewState.bitmapWidth);
+    viewState.cursorPixel = column;
+    viewState.anchorPixel = column;
+  }
   modified = true;
   return true;
 }
@@ -192,7 +205,6 @@ bool CSoundTrack::MakeWholeFileChunk() {
   }
   LoadChunk(0);
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
-  framesPerPixel = 0;
   RedrawWaveform(0, 0);
   return true;
 }
@@ -253,18 +265,25 @@ bool CSoundTrack::DeleteSelection() {
   if (!SoundFromSource(chunk)) return false;
   StopAll();
   WaitForRecordingEnd();
-  if (anchorFrame >= chunk->length) {
-    anchorFrame = cursorFrame.load();
-    Repaint();
-    return false;
+  std::uint32_t anchor = 0, cursor = 0;
+  {
+    std::lock_guard lock(bufferLock);
+    WaveformViewState& v = viewState;
+    if (v.anchorFrame >= chunk->length) {
+      v.anchorFrame = v.cursorFrame;
+      Repaint();
+      return false;
+    }
+    if (v.cursorFrame >= chunk->length) v.cursorFrame = chunk->length - 1;
+    anchor = v.anchorFrame;
+    cursor = v.cursorFrame;
   }
-  if (cursorFrame >= chunk->length) cursorFrame = chunk->length - 1;
-  if (anchorFrame >= cursorFrame) return false;
+  if (anchor >= cursor) return false;
 
   const std::uint64_t align = BlockAlign();
-  const std::uint64_t first = std::uint64_t(chunk->start) + anchorFrame;
+  const std::uint64_t first = std::uint64_t(chunk->start) + anchor;
   const std::uint64_t end =
-      std::min<std::uint64_t>(std::uint64_t(chunk->start) + cursorFrame, dataBytes / align);
+      std::min<std::uint64_t>(std::uint64_t(chunk->start) + cursor, dataBytes / align);
   if (first >= end || dataOffset < 8) return false;
   const std::uint64_t removed = (end - first) * align;
 
@@ -295,11 +314,16 @@ bool CSoundTrack::DeleteSelection() {
       audioModified = 1;
     }
   }
-  anchorFrame = std::min(cursorFrame.load(), chunk->length);
-  cursorFrame = std::min(cursorFrame.load(), chunk->length);
-  LoadChunk(currentChunk);
-  SetProgressRange(chunk->length);
-  RedrawWaveform(0, framesPerPixel);
+  std::uint32_t fpp = 0;
+  {
+    std::lock_guard lock(bufferLock);
+    viewState.anchorFrame = std::min(viewState.cursorFrame, chunk->length);
+    viewState.cursorFrame = std::min(viewState.cursorFrame, chunk->length);
+    LoadChunk(currentChunk);
+    viewState.progress.SetRange(0, chunk->length);
+    fpp = viewState.framesPerPixel;
+  }
+  RedrawWaveform(0, fpp);
   Repaint();
   if (result != WavCutResult::Ok) {
     const std::string why = WavCutResultText(result);
@@ -314,25 +338,26 @@ bool CSoundTrack::DeleteSelection() {
 // ---------------------------------------------------------------- waveform clicks
 
 void CSoundTrack::OnWaveformMouse(bool down, int x) {
-  if (!down) {
-    if (cursorFrame < anchorFrame) anchorFrame = cursorFrame.load();
-    return;
-  }
-  std::uint32_t length = 0;
   {
     std::lock_guard lock(bufferLock);
-    if (CChunkInfo* chunk = CurrentChunk()) length = chunk->length;
+    WaveformViewState& v = viewState;
+    if (!down) {
+      if (v.cursorFrame < v.anchorFrame) v.anchorFrame = v.cursorFrame;
+      return;
+    }
+    const CChunkInfo* chunk = CurrentChunk();
+    const std::uint32_t length = chunk ? chunk->length : 0;
+    const std::uint32_t fpp = v.framesPerPixel ? v.framesPerPixel : kWaveformDefaultFramesPerPixel;
+    const std::int64_t start = v.viewStartFrame;
+    // A click right of a short waveform, or a drag left of the strip, stays in the chunk.
+    const auto position =
+        std::uint32_t(std::clamp<std::int64_t>(start + std::int64_t(x) * fpp, 0, length));
+    v.anchorPixel = ColumnOf(position, start, fpp, v.bitmapWidth);
+    v.cursorFrame = position;
+    v.anchorFrame = position;
+    v.progress.SetPos(position);
+    Repaint();
   }
-  const std::uint32_t fpp = framesPerPixel ? framesPerPixel.load() : 64;
-  const std::int64_t start = viewStartFrame;
-  // A click right of a short waveform, or a drag left of the strip, stays in the chunk.
-  const auto position =
-      std::uint32_t(std::clamp<std::int64_t>(start + std::int64_t(x) * fpp, 0, length));
-  anchorPixel = ColumnOf(position, start, fpp, bitmapWidth);
-  cursorFrame = position;
-  anchorFrame = position;
-  SetProgressPos(position);
-  Repaint();
   Notify(TRACK_NOTIFY_POSITION);
 }
 

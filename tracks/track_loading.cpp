@@ -192,7 +192,7 @@ bool CSoundTrack::ReadChunkList(const std::string& path) {
   LoadChunk(0);
   SelectChunk(0);
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
-  RedrawWaveform(0, framesPerPixel);
+  RedrawWaveform(0, FramesPerPixel());
   modified = false;
   return true;
 }
@@ -209,7 +209,6 @@ bool CSoundTrack::MakeSingleChunk() {
   }
   LoadChunk(0);
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
-  framesPerPixel = 0;
   RedrawWaveform(0, 0);
   modified = false;
   return true;

@@ -149,21 +149,8 @@ void CMainDlg::LinkEnd(std::uint32_t result, bool teacher, bool student) {
 
 void CMainDlg::PlaceTrackCursor(CSoundTrack* track, std::intptr_t position) {
   if (!track) return;
-  std::uint32_t frame =
-      position < 0 ? 0 : static_cast<std::uint32_t>(std::min<std::intptr_t>(position, UINT32_MAX));
-  {
-    std::lock_guard lock(track->bufferLock);
-    CChunkInfo* chunk = track->CurrentChunk();
-    frame = std::min(frame, chunk ? chunk->length : 0u);
-  }
-  track->cursorFrame = frame;
-  track->progressPos = frame;
-  if (track->waveformDrawer) track->waveformDrawer->ProgressChanged(*track);
-  track->PaintWaveform();
-  const std::uint32_t perPixel = std::max<std::uint32_t>(1, track->framesPerPixel.load());
-  const std::uint32_t viewStart = track->viewStartFrame.load();
-  track->cursorPixel =
-      static_cast<std::int32_t>((static_cast<std::int64_t>(frame) - viewStart) / perPixel);
+  track->PlaceCursor(
+      position < 0 ? 0 : static_cast<std::uint32_t>(std::min<std::intptr_t>(position, UINT32_MAX)));
 }
 
 intptr_t CMainDlg::OnFrameworkRequest(uintptr_t wParam, intptr_t lParam) {

@@ -164,7 +164,7 @@ void CMainDlg::OnBnClickedClear() {
   if (!s || !s->modified) return;
   if (s->playing || s->recording) StopTrack(*s);
   Ops().ClearCurrentChunk(*s);
-  Ops().RedrawWaveform(*s, 0, s->framesPerPixel);
+  Ops().RedrawWaveform(*s, 0, s->FramesPerPixel());
   Mirror(1044, 0);
 }
 
@@ -197,10 +197,11 @@ void CMainDlg::OnEnChangeStudentText() {
 void CMainDlg::Zoom(bool in) {
   CSoundTrack* m = MasterTrack();
   if (!m) return;
-  const std::uint32_t current = m->framesPerPixel;
+  const WaveformViewState view = m->ViewSnapshot();
+  const std::uint32_t current = view.framesPerPixel;
   const std::uint32_t fpp =
       in ? std::max(current / 2, kMinFramesPerPixel) : std::min(current * 2, kMaxFramesPerPixel);
-  const std::uint32_t start = m->viewStartFrame;
+  const std::uint32_t start = view.viewStartFrame;
   Ops().RedrawWaveform(*m, start, fpp);
   if (CSoundTrack* s = StudentTrack()) Ops().RedrawWaveform(*s, start, fpp);
 }

@@ -161,8 +161,8 @@ void CMainDlg::UseTrackTimes() {
         if (VideoOn()) return Video()->PlayOffsetMs();
         CSoundTrack* m = MasterTrack();
         if (!m || m->Format().samplesPerSec == 0) return 0;
-        return static_cast<uint32_t>(std::uint64_t(m->playFrame) * 10u / m->Format().samplesPerSec *
-                                     100u);
+        return static_cast<uint32_t>(std::uint64_t(m->PlayFrame()) * 10u /
+                                     m->Format().samplesPerSec * 100u);
       });
 }
 

@@ -125,9 +125,9 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
     case TRACK_NOTIFY_POSITION:
       if (m_linkedPeer) {
         if (fromMaster)
-          plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1008, master->cursorFrame.load());
+          plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1008, master->CursorFrame());
         else if (fromStudent)
-          plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1009, student->cursorFrame.load());
+          plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1009, student->CursorFrame());
         else if (sender != 0)
           plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1010, 0);
       }

@@ -20,7 +20,7 @@ WaveformWidget::WaveformWidget(IWaveformHost& host, QWidget* parent)
   int width = 0;
   {
     std::lock_guard guard(strip_.Lock());
-    width = int(strip_.View().stripWidth);
+    width = int(strip_.View().bitmapWidth);
   }
   setFixedSize(width, kWaveformWindowHeight);
   setCursor(Qt::ArrowCursor);

@@ -1,5 +1,6 @@
-// A stand-in for the track behind a waveform strip: one current chunk of 16-bit samples,
-// and counters for what the strip asked of it.
+// A stand-in for the track behind a waveform strip: its own view state and lock (handed to
+// the strip, as a track hands its own), one current chunk of 16-bit samples, and counters
+// for what the strip asked of it.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,7 @@ namespace vts::test {
 
 class FakeWaveformHost : public IWaveformHost {
  public:
-  FakeWaveformHost() : strip(lock) {}
+  FakeWaveformHost() : strip(view, lock) {}
 
   // A current chunk of `frames` frames; samples follow a simple deterministic pattern.
   void SetChunk(uint32_t frames, uint32_t chans = 1) {
@@ -61,13 +62,9 @@ class FakeWaveformHost : public IWaveformHost {
     return true;
   }
   void NotifyPosition() override { ++positionNotices; }
-  void WaveformStateChanged() override {
-    std::lock_guard guard(lock);
-    ++stateChanges;
-    mirroredCursor = strip.View().cursorFrame;
-  }
 
   std::recursive_mutex lock;
+  WaveformViewState view;  // guarded by lock
   CWaveformStrip strip;
   bool hasChunk = false;
   uint32_t channels = 1;
@@ -82,8 +79,6 @@ class FakeWaveformHost : public IWaveformHost {
   int splits = 0;
   uint32_t splitAt = 0;
   int positionNotices = 0;
-  int stateChanges = 0;
-  uint32_t mirroredCursor = 0;  // the cursor as a track that mirrors the fields would see it
 };
 
 }  // namespace vts::test

@@ -1,11 +1,12 @@
-// Test-only access to a track's private state, for the doubles that stand in for the
-// transport and for tests that arrange a state the public operations cannot reach (a chunk
-// list built by hand, a source file opened without a load). Same threading rules as the
-// track's own code.
+// Test-only access to CSoundTrack's private state (its one friend in the tests), for the
+// doubles that stand in for the transport and for tests that arrange what the public
+// operations cannot reach (a chunk list built by hand, a source file opened without a load).
+// Same threading rules as the track's own code.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,13 @@
 namespace vts {
 
 struct CSoundTrackTestAccess {
+  // Changes the waveform view state under bufferLock, as the track and its strip do:
+  //   CSoundTrackTestAccess::EditView(track, [](WaveformViewState& v) { v.cursorFrame = 5; });
+  template <typename Change>
+  static void EditView(CSoundTrack& track, Change change) {
+    std::lock_guard lock(track.bufferLock);
+    change(track.viewState);
+  }
   // The chunk lists as they stand (hold bufferLock where another thread may use them).
   static std::vector<std::unique_ptr<CChunkInfo>>& Chunks(CSoundTrack& t) { return t.chunks; }
   static std::vector<std::unique_ptr<CChunkInfo>>& KeptChunks(CSoundTrack& t) {

@@ -167,8 +167,8 @@ inline void ExpectClearedChunk(const CSoundTrack& track, const CChunkInfo* chunk
   EXPECT_EQ(chunk->length, 0u);
   EXPECT_EQ(chunk->start, 0u);
   EXPECT_EQ(chunk->playOffset, 0u);
-  EXPECT_EQ(track.playFrame, 0u);
-  EXPECT_EQ(track.progressPos, 0u);
+  EXPECT_EQ(track.PlayFrame(), 0u);
+  EXPECT_EQ(track.ViewSnapshot().progress.Pos(), 0u);
 }
 
 }  // namespace vts::test

@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
       samples[i] = int16_t(30000.0 * std::sin(double(i) * 0.0123) * std::sin(double(i) * 1e-5));
     vts::WaveformChunk chunk{samples.data(), samples.size(), channels, kFrames};
     std::recursive_mutex lock;
-    vts::CWaveformStrip strip(lock);
+    vts::WaveformViewState view;
+    vts::CWaveformStrip strip(view, lock);
     strip.SetBackground(background);
     strip.SetStripRect(12, 125, kWidth);
     for (uint32_t fpp = 32; fpp <= 8192; fpp *= 2) {

@@ -60,7 +60,7 @@ TEST_F(AppCoreTracks, MasterPlaysAndStudentRecordsThroughTheCoreThread) {
   student->ToggleRecord();
   master->Play();
   ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, 1));
-  EXPECT_EQ(master->playFrame, chunk->length);
+  EXPECT_EQ(master->PlayFrame(), chunk->length);
   // The Master's own stops (a chunk switch stops its capture too) concern the Master only:
   // its switch does not wait for end marks that would otherwise go to the Student.
   master->SelectChunk(1);

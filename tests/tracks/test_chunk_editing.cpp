@@ -128,8 +128,10 @@ class ChunkEditing : public ::testing::Test {
   }
 
   void Select(std::uint32_t anchor, std::uint32_t cursor) {
-    track_->anchorFrame = anchor;
-    track_->cursorFrame = cursor;
+    CSoundTrackTestAccess::EditView(*track_, [&](WaveformViewState& v) {
+      v.anchorFrame = anchor;
+      v.cursorFrame = cursor;
+    });
   }
 
   EngineStateBlock state_;
@@ -149,7 +151,7 @@ TEST_F(ChunkEditing, SplitAtTheCursorInsertsAChunkReadFromTheSource) {
   const Bytes wav = MakeWav(30000, 1);
   OpenSource(wav);
   SetChunks({{0, 10000, u"a"}, {10000, 10000, u"b"}, {20000, 10000, u"c"}}, 1);
-  track_->cursorFrame = 1000;
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.cursorFrame = 1000; });
   ASSERT_TRUE(track_->SplitCurrentChunk());
 
   EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 1000}, {11000, 9000}, {20000, 10000}}));
@@ -158,8 +160,8 @@ TEST_F(ChunkEditing, SplitAtTheCursorInsertsAChunkReadFromTheSource) {
   EXPECT_TRUE(track_->Chunk(2)->fileName.empty());
   EXPECT_TRUE(track_->modified);
   EXPECT_EQ(track_->CurrentChunkIndex(), 1);
-  EXPECT_EQ(track_->cursorFrame, 0u);
-  EXPECT_EQ(track_->progressRange, 1000u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 0u);
+  EXPECT_EQ(track_->ViewSnapshot().progress.High(), 1000u);
   EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(wav, 2, 10000, 1000));
   EXPECT_FALSE(track_->Chunk(2)->IsLoaded());
   EXPECT_EQ(log_.Codes(), Codes{0});
@@ -171,7 +173,7 @@ TEST_F(ChunkEditing, SplitAtTheCursorInsertsAChunkReadFromTheSource) {
 TEST_F(ChunkEditing, SplitRefusals) {
   OpenSource(MakeWav(30000, 1));
   SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
-  track_->cursorFrame = 0;
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.cursorFrame = 0; });
   EXPECT_FALSE(track_->SplitCurrentChunk()) << "cursor at 0";
   EXPECT_FALSE(track_->SplitChunk(0, 10000)) << "frame at the length";
   EXPECT_FALSE(track_->SplitChunk(5, 10)) << "no such chunk";
@@ -179,7 +181,7 @@ TEST_F(ChunkEditing, SplitRefusals) {
   EXPECT_FALSE(track_->modified);
 
   ASSERT_TRUE(track_->SetWholeFileMode(true));
-  track_->cursorFrame = 500;
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.cursorFrame = 500; });
   EXPECT_FALSE(track_->SplitCurrentChunk()) << "whole-file view";
   EXPECT_EQ(track_->ChunkCount(), 1);
 }
@@ -201,9 +203,9 @@ TEST_F(ChunkEditing, MergeJoinsTextsAndSoundAndPutsTheCursorAtTheJoin) {
   EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
   EXPECT_EQ(track_->Chunk(0)->text, u"AB");
   EXPECT_EQ(track_->CurrentChunkIndex(), 0);
-  EXPECT_EQ(track_->cursorFrame, 12000u);
-  EXPECT_EQ(track_->anchorFrame, 12000u);
-  EXPECT_EQ(track_->progressPos, 12000u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 12000u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 12000u);
+  EXPECT_EQ(track_->ViewSnapshot().progress.Pos(), 12000u);
   EXPECT_TRUE(track_->modified);
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
   EXPECT_EQ(log_.Codes(), (Codes{0, 0}));
@@ -235,7 +237,7 @@ TEST_F(ChunkEditing, SplitAndMergeWithoutASourceFileAreRefused) {
   track_->SelectChunk(0);
   const Bytes before = ChunkBytes(track_->Chunk(0));
   ASSERT_EQ(before.size(), 10000u);
-  track_->cursorFrame = 2000;
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.cursorFrame = 2000; });
   log_.Clear();
 
   EXPECT_FALSE(track_->SplitCurrentChunk());
@@ -247,7 +249,7 @@ TEST_F(ChunkEditing, SplitAndMergeWithoutASourceFileAreRefused) {
   EXPECT_EQ(track_->ChunkCount(), 2);
   EXPECT_EQ(Layout(), (Layouts{{0, 5000}, {0, 5000}}));
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), before);
-  EXPECT_EQ(track_->cursorFrame, 2000u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 2000u);
   EXPECT_FALSE(track_->modified);
   EXPECT_TRUE(log_.Codes().empty());
   track_->SelectChunk(1);
@@ -298,8 +300,8 @@ TEST_P(Erase, ShrinksTheFileMovesTheTailAndShiftsLaterChunks) {
             (Layouts{{0, 10000}, {10000, 10000 - c.cutFrames}, {20000 - c.cutFrames, 10000}}));
   EXPECT_EQ(track_->DataBytes(), 30000u * align - removed);
   EXPECT_EQ(track_->AudioModified(), 1u);
-  EXPECT_EQ(track_->anchorFrame, track_->cursorFrame);
-  EXPECT_EQ(track_->progressRange, 10000 - c.cutFrames);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, track_->ViewSnapshot().cursorFrame);
+  EXPECT_EQ(track_->ViewSnapshot().progress.High(), 10000 - c.cutFrames);
   EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(expected, align, 10000, 10000 - c.cutFrames));
   track_->SelectChunk(2);
   EXPECT_EQ(ChunkBytes(track_->Chunk(2)), FramesOf(wav, align, 20000, 10000)) << "later sound";
@@ -320,7 +322,7 @@ TEST_F(ChunkEditing, EraseRefusalsLeaveTheFileAlone) {
   SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
   Select(10000, 300);
   EXPECT_FALSE(track_->DeleteSelection()) << "anchor at the length";
-  EXPECT_EQ(track_->anchorFrame, 300u) << "the anchor comes back to the cursor";
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 300u) << "the anchor comes back to the cursor";
   Select(5000, 5000);
   EXPECT_FALSE(track_->DeleteSelection()) << "empty selection";
   Select(6000, 5000);
@@ -476,7 +478,7 @@ TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
   EXPECT_EQ(Layout(CSoundTrackTestAccess::KeptChunks(*track_)),
             (Layouts{{0, 10000}, {10000, 5000}, {15000, 15000}}));
   EXPECT_EQ(track_->CurrentChunkIndex(), 0);
-  EXPECT_EQ(track_->framesPerPixel, 64u);
+  EXPECT_EQ(track_->ViewSnapshot().framesPerPixel, 64u);
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
   for (const auto& kept : CSoundTrackTestAccess::KeptChunks(*track_))
     EXPECT_FALSE(kept->IsLoaded());
@@ -513,7 +515,7 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   ASSERT_TRUE(track_->Chunk(0)->IsLoaded());
   EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u);
   EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
-  EXPECT_EQ(track_->progressRange, 8000u);
+  EXPECT_EQ(track_->ViewSnapshot().progress.High(), 8000u);
 
   CSoundTrackTestAccess::SetTempFolder(*track_, folder);
   track_->SelectChunk(-7);
@@ -572,7 +574,7 @@ TEST_F(ChunkEditing, ReceivedAudioReplacesAtZeroAndLeavesSilenceInGaps) {
   EXPECT_EQ(s[1000], 0);
   EXPECT_EQ(s[4999], 0);
   EXPECT_EQ(s[5000], 500);
-  EXPECT_EQ(track_->framesPerPixel, 128u);
+  EXPECT_EQ(track_->ViewSnapshot().framesPerPixel, 128u);
   EXPECT_TRUE(log_.Codes().empty()) << "no notification";
 }
 
@@ -612,24 +614,26 @@ TEST_F(ChunkEditing, ReceivedBlocksThatCannotBeTakenAreDropped) {
 
 TEST_F(ChunkEditing, ClicksKeepTheCursorInTheChunk) {
   ASSERT_NE(track_->AddChunk(), nullptr);
-  track_->SelectChunk(0);
   test::FillChunk(track_->Chunk(0), std::vector<std::int16_t>(5000, 1));
-  track_->framesPerPixel = 256;
-  track_->viewStartFrame = 0;
+  track_->SelectChunk(0);  // the position bar's range is the chunk's length
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) {
+    v.framesPerPixel = 256;
+    v.viewStartFrame = 0;
+  });
   log_.Clear();
   track_->OnWaveformMouse(true, 10);
-  EXPECT_EQ(track_->cursorFrame, 2560u);
-  EXPECT_EQ(track_->anchorFrame, 2560u);
-  EXPECT_EQ(track_->progressPos, 2560u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 2560u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 2560u);
+  EXPECT_EQ(track_->ViewSnapshot().progress.Pos(), 2560u);
   track_->OnWaveformMouse(true, 100);  // right of the short waveform
-  EXPECT_EQ(track_->cursorFrame, 5000u);
-  EXPECT_EQ(track_->anchorFrame, 5000u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 5000u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 5000u);
   track_->OnWaveformMouse(true, -3);
-  EXPECT_EQ(track_->cursorFrame, 0u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 0u);
   EXPECT_EQ(log_.Codes(), (Codes{8, 8, 8}));
-  track_->anchorFrame = 3000;
+  CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.anchorFrame = 3000; });
   track_->OnWaveformMouse(false, 0);
-  EXPECT_EQ(track_->anchorFrame, 0u) << "the anchor comes to a cursor left of it";
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 0u) << "the anchor comes to a cursor left of it";
 }
 
 #if VTS_WITH_TRACK_WAVEFORM
@@ -655,15 +659,15 @@ TEST_F(ChunkEditing, TheStripDrawsTheTracksChunkAndItsClicksReachTheTrack) {
 
   log_.Clear();
   strip.OnLeftButtonDown(link, 100, false);
-  EXPECT_EQ(track_->cursorFrame, 25600u);
-  EXPECT_EQ(track_->anchorFrame, 25600u);
-  EXPECT_EQ(track_->progressPos, 25600u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 25600u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 25600u);
+  EXPECT_EQ(track_->ViewSnapshot().progress.Pos(), 25600u);
   EXPECT_EQ(log_.Codes(), Codes{8});
   strip.OnLeftDrag(link, -40);  // dragged left of the strip while held
-  EXPECT_EQ(track_->cursorFrame, 0u);
-  EXPECT_EQ(track_->anchorFrame, 25600u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 0u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 25600u);
   strip.OnWaveformMouse(link, false, -40);
-  EXPECT_EQ(track_->anchorFrame, 0u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 0u);
 
   // The track's own changes reach the strip: Ctrl+click splits and the cursor goes home.
   strip.OnLeftButtonDown(link, 50, true);
@@ -691,9 +695,9 @@ TEST_F(ChunkEditing, TheStripLetsGoOfTheTrack) {
   {
     CTrackWaveform link(*track_);
     link.SetStripRect(0, 0, 100);
-    EXPECT_EQ(track_->waveformDrawer, &link);
+    EXPECT_EQ(track_->WaveformDrawer(), &link);
   }
-  EXPECT_EQ(track_->waveformDrawer, nullptr);
+  EXPECT_EQ(track_->WaveformDrawer(), nullptr);
   track_->RedrawWaveform(0, 64);  // no window: nothing to draw into, no crash
 }
 #endif

@@ -74,7 +74,7 @@ TEST_F(CoreTracks, MasterPlaysWhileTheStudentRecordsBothThroughTheCoreThread) {
   ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, 1));
   student->ToggleRecord();
   ASSERT_TRUE(student->WaitForRecordingEnd());
-  EXPECT_EQ(master->playFrame, chunk->length);
+  EXPECT_EQ(master->PlayFrame(), chunk->length);
   EXPECT_EQ(studentLog_.Count(TRACK_NOTIFY_REFRESH), 0)
       << "the Master's buffers never reach the Student";
   EXPECT_EQ(studentLog_.Count(TRACK_NOTIFY_PLAY_ENDED), 0);

@@ -207,7 +207,7 @@ TEST_F(TrackChunks, SelectChunkKeepsOnlyTheCurrentChunkInMemory) {
   track->SelectChunk(0);
   ASSERT_TRUE(track->Chunk(0)->IsLoaded());
   EXPECT_EQ(track->Chunk(0)->dataSize, 20000u);
-  EXPECT_EQ(track->progressRange, 10000u);
+  EXPECT_EQ(track->ViewSnapshot().progress.High(), 10000u);
   track->SelectChunk(3);  // equal to the count: only stops and resets the positions
   EXPECT_EQ(track->CurrentChunkIndex(), 0);
   EXPECT_EQ(log.Codes(), (std::vector<std::uint32_t>{0, 0, 0}));
@@ -259,7 +259,7 @@ TEST(TrackIds, EachTrackHasItsOwnOwnerId) {
   EXPECT_NE(a.ownerId, 0u);
   EXPECT_EQ(b.ownerId, a.ownerId + 1);
   EXPECT_EQ(a.recordSources, CSoundTrack::kRecordInput);
-  EXPECT_EQ(a.framesPerPixel, 256u);
+  EXPECT_EQ(a.ViewSnapshot().framesPerPixel, 256u);
   EXPECT_EQ(a.CurrentChunkIndex(), -1);
 }
 

@@ -209,12 +209,13 @@ TEST_F(Sequences, PlaybackCodes) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     CChunkInfo* chunk = MasterChunk(Tone(c.frames, 1000));
-    master_->cursorFrame = c.cursor;
+    CSoundTrackTestAccess::EditView(*master_,
+                                    [&](WaveformViewState& v) { v.cursorFrame = c.cursor; });
     c.run(*master_, masterLog_);
     EXPECT_EQ(masterLog_.Codes(), c.expected);
     EXPECT_FALSE(master_->playing);
     if (c.expected.size() > 2) {
-      EXPECT_EQ(master_->playFrame, chunk->length);
+      EXPECT_EQ(master_->PlayFrame(), chunk->length);
     }
   }
 }
@@ -226,13 +227,13 @@ TEST_F(Sequences, PauseAndResumePlayback) {
   master_->TogglePause();
   EXPECT_TRUE(master_->playing);
   EXPECT_TRUE(master_->paused);
-  std::uint32_t pausedAt = master_->playFrame;
+  std::uint32_t pausedAt = master_->PlayFrame();
   EXPECT_GE(pausedAt, 3 * kPeriodFrames);
   Run(150);
-  EXPECT_EQ(master_->playFrame, pausedAt) << "nothing moves while paused";
+  EXPECT_EQ(master_->PlayFrame(), pausedAt) << "nothing moves while paused";
   master_->TogglePause();
   EXPECT_FALSE(master_->paused);
-  EXPECT_GE(master_->playFrame, pausedAt) << "resumes where it paused, not at the cursor";
+  EXPECT_GE(master_->PlayFrame(), pausedAt) << "resumes where it paused, not at the cursor";
   int refreshes = masterLog_.Count(TRACK_NOTIFY_REFRESH);
   ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_REFRESH, refreshes + 2));
   master_->StopPlayback();
@@ -251,7 +252,7 @@ TEST_F(Transport, MicrophoneToneIsRecordedAsSixteenBitMonoWithGain) {
   ASSERT_TRUE(chunk->IsLoaded());
   EXPECT_EQ(chunk->dataSize, chunk->length * 2);
   EXPECT_GE(chunk->length, MinFrames(25));
-  EXPECT_EQ(student_->playFrame, chunk->length);
+  EXPECT_EQ(student_->PlayFrame(), chunk->length);
   const auto* s = reinterpret_cast<const std::int16_t*>(chunk->data);
   // The 0.25 tone comes up with the gain: the last half second peaks near 30719.
   int peak = 0;

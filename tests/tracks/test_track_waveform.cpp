@@ -59,11 +59,11 @@ TEST_F(TrackWaveform, RedrawDrawsTheChunkAndSetsTheView) {
   for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = std::int16_t(20000 * std::sin(i * 0.05));
   test::FillChunk(chunk, tone);
   track_->RedrawWaveform(0, 256);
-  EXPECT_EQ(track_->viewFrames, 100u * 256);
-  EXPECT_EQ(track_->viewStartFrame, 0u);
+  EXPECT_EQ(track_->ViewSnapshot().viewFrames, 100u * 256);
+  EXPECT_EQ(track_->ViewSnapshot().viewStartFrame, 0u);
   {
     std::lock_guard lock(track_->bufferLock);
-    EXPECT_EQ(waveform_->Strip().View().viewFrames, track_->viewFrames.load());
+    EXPECT_EQ(waveform_->Strip().View().viewFrames, track_->ViewSnapshot().viewFrames);
   }
   int dark = DarkColumns();
   EXPECT_GE(dark, 95);
@@ -78,8 +78,8 @@ TEST_F(TrackWaveform, ClickSetsTheTracksCursorAndPostsThePosition) {
   log_.Clear();
   waveform_->Strip().OnLeftButtonDown(*waveform_, 100, false);
   waveform_->Strip().OnWaveformMouse(*waveform_, false, 100);
-  EXPECT_EQ(track_->cursorFrame, 25600u);
-  EXPECT_EQ(track_->anchorFrame, 25600u);
+  EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 25600u);
+  EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 25600u);
   EXPECT_EQ(log_.Codes(), std::vector<std::uint32_t>{TRACK_NOTIFY_POSITION});
 }
 
@@ -90,36 +90,97 @@ TEST_F(TrackWaveform, RecordingKeepsTheNewestSoundInView) {
   track_->ToggleRecord();
   ASSERT_TRUE(track_->WaitForRecordingEnd());
   // While recording the strip showed 128 frames per pixel; the stop redraws from frame 0.
-  EXPECT_EQ(track_->framesPerPixel, 128u);
-  EXPECT_EQ(track_->viewStartFrame, 0u);
+  EXPECT_EQ(track_->ViewSnapshot().framesPerPixel, 128u);
+  EXPECT_EQ(track_->ViewSnapshot().viewStartFrame, 0u);
   EXPECT_GE(DarkColumns(), 300);
   std::lock_guard lock(track_->bufferLock);
-  EXPECT_EQ(waveform_->Strip().Bar().Pos(), track_->playFrame.load());
+  EXPECT_EQ(waveform_->Strip().Bar().Pos(), track_->PlayFrame());
 }
 
 TEST_F(TrackWaveform, AClickDuringACoreThreadRedrawIsKept) {
-  // The core thread redraws while playing or recording; each redraw shows the track's
-  // positions. A click made at the same time must never be undone by it.
+  // The core thread redraws while playing or recording. A click made at the same time must
+  // never be undone by it: the redraw and the strip change the same view state.
   CChunkInfo* chunk = track_->AddChunk();
-  track_->SelectChunk(0);
   test::FillChunk(chunk, std::vector<std::int16_t>(342 * 256, 1000));
+  track_->SelectChunk(0);  // the bar's range is the chunk's length
   track_->RedrawWaveform(0, 256);
   std::atomic<bool> run{true};
+  std::atomic<int> redraws{0};
   std::thread core([&] {
-    while (run) track_->RedrawWaveform(0, 256);
+    while (run) {
+      track_->RedrawWaveform(0, 256);
+      ++redraws;
+    }
   });
-  int lost = 0;
-  for (int i = 0; i < 3000; ++i) {
-    const int x = 1 + i % 300;
+  // Clicks go on until redraws have come between enough of them (the other thread may get
+  // no processor at first on a busy machine).
+  int lost = 0, clicks = 0, overlapped = 0;
+  for (; clicks < 3000 || (overlapped < 200 && clicks < 2'000'000); ++clicks) {
+    const int x = 1 + clicks % 300;
+    const int before = redraws;
     waveform_->Strip().OnLeftButtonDown(*waveform_, x, false);
     waveform_->Strip().OnWaveformMouse(*waveform_, false, x);
-    if (track_->cursorFrame != std::uint32_t(x) * 256 ||
-        track_->anchorFrame != std::uint32_t(x) * 256)
+    const WaveformViewState view = track_->ViewSnapshot();
+    if (redraws != before) ++overlapped;
+    if (view.cursorFrame != std::uint32_t(x) * 256 || view.anchorFrame != std::uint32_t(x) * 256 ||
+        view.progress.Pos() != x * 256)
       ++lost;
   }
   run = false;
   core.join();
-  EXPECT_EQ(lost, 0);
+  EXPECT_GE(overlapped, 200) << "redraws ran between the clicks";
+  EXPECT_EQ(lost, 0) << "of " << clicks << " clicks";
+}
+
+TEST_F(TrackWaveform, ThePlayLineAndThePositionBarFollowPlayback) {
+  // A chunk three views long: the view scrolls with the play position, and after every
+  // period the strip's play line and the bar stand where the track plays.
+  auto& virt = *audio::VirtualEndpoints::Instance();
+  virt.SetManualClock(true);
+  const std::uint32_t viewFrames = 342 * 256;
+  CChunkInfo* chunk = track_->AddChunk();
+  test::FillChunk(chunk, std::vector<std::int16_t>(3 * viewFrames, 1000));
+  track_->SelectChunk(0);
+  track_->outputDevice = u"virtual_speaker";
+  track_->RedrawWaveform(0, 256);
+  track_->Play();
+  ASSERT_TRUE(track_->playing);
+  std::uint32_t lastPlay = 0;
+  int steps = 0, linesSeen = 0;
+  bool scrolled = false;
+  for (bool playing = true; playing && steps++ < 10000;) {
+    virt.Advance(20);
+    // Looked at between two played buffers: held, the core thread is in none of them.
+    core_.Hold();
+    struct Release {
+      test::CoreThreadDouble& core;
+      ~Release() { core.Release(); }
+    } release{core_};
+    std::lock_guard lock(track_->bufferLock);
+    playing = track_->playing;
+    const WaveformViewState& v = waveform_->Strip().View();
+    const std::uint32_t play = track_->PlayFrame();
+    ASSERT_EQ(v.playFrame, play);
+    ASSERT_GE(play, lastPlay);
+    lastPlay = play;
+    ASSERT_EQ(v.progress.Pos(), std::int64_t(play));
+    ASSERT_EQ(v.progress.High(), std::int64_t(chunk->length));
+    ASSERT_LE(v.viewStartFrame, play);
+    ASSERT_GT(std::uint64_t(v.viewStartFrame) + v.viewFrames, play - (play == chunk->length))
+        << "the play position stays in view";
+    scrolled = scrolled || v.viewStartFrame > 0;
+    const std::int64_t column = (std::int64_t(play) - v.viewStartFrame) / 256;
+    if (column >= 1 && column < 342) {
+      ASSERT_EQ(waveform_->Strip().CompositionImage().pixel(int(column), 10), kPlayLineColour)
+          << "at frame " << play;
+      ++linesSeen;
+    }
+  }
+  EXPECT_FALSE(track_->playing) << "the chunk played to its end";
+  EXPECT_EQ(lastPlay, chunk->length);
+  EXPECT_TRUE(scrolled);
+  EXPECT_GT(linesSeen, 100);
+  virt.SetManualClock(false);
 }
 
 TEST_F(TrackWaveform, BlocksArrivingAfterTheStopKeepTheStripAtTheRecordingsStart) {
@@ -142,7 +203,7 @@ TEST_F(TrackWaveform, BlocksArrivingAfterTheStopKeepTheStripAtTheRecordingsStart
   track_->ToggleRecord();
   core_.Release();
   ASSERT_TRUE(track_->WaitForRecordingEnd());
-  EXPECT_EQ(track_->viewStartFrame, 0u);
+  EXPECT_EQ(track_->ViewSnapshot().viewStartFrame, 0u);
   EXPECT_GE(DarkColumns(), 300) << "the word at the recording's start is shown";
   virt.SetManualClock(false);
 }

@@ -50,10 +50,9 @@ struct Ref {
   QRgb& at(int x, int y) { return px[size_t(y) * w + x]; }
 };
 
-Ref ReferenceDrawing(const QImage& bg, int sx, int sy, int w, int h,
-                     const std::vector<int16_t>& s, size_t sampleCount, int channels,
-                     int64_t length, int64_t first, int64_t fppIn, bool haveChunk,
-                     int64_t* viewStart, int64_t* viewFrames) {
+Ref ReferenceDrawing(const QImage& bg, int sx, int sy, int w, int h, const std::vector<int16_t>& s,
+                     size_t sampleCount, int channels, int64_t length, int64_t first, int64_t fppIn,
+                     bool haveChunk, int64_t* viewStart, int64_t* viewFrames) {
   const int64_t fpp = fppIn == 0 ? 64 : fppIn;
   Ref r{w, h, std::vector<QRgb>(size_t(w) * h)};
   for (int y = 0; y < h; ++y)
@@ -147,7 +146,8 @@ class WaveformDraw : public ::testing::TestWithParam<DrawCase> {};
 TEST_P(WaveformDraw, MatchesReferenceAndSetsView) {
   const DrawCase& c = GetParam();
   std::recursive_mutex lock;
-  CWaveformStrip strip(lock);
+  WaveformViewState view;
+  CWaveformStrip strip(view, lock);
   const QImage bg = MakeBackground();
   strip.SetBackground(bg);
   strip.SetStripRect(c.stripX, c.stripY, uint32_t(c.stripW));
@@ -166,8 +166,8 @@ TEST_P(WaveformDraw, MatchesReferenceAndSetsView) {
     EXPECT_EQ(int64_t(strip.View().viewFrames), vf);
   }
   // The composition of an untouched view: the cursor column 0 inverted, no play line.
-  Ref comp = ReferenceComposition(ref, 0, 0, 0, strip.View().viewStartFrame,
-                                  strip.View().framesPerPixel);
+  Ref comp =
+      ReferenceComposition(ref, 0, 0, 0, strip.View().viewStartFrame, strip.View().framesPerPixel);
   EXPECT_EQ(Compare(strip.CompositionImage(), comp), "");
 }
 
@@ -194,7 +194,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(WaveformDraw, NoChunkShowsBackgroundAndCentreLineAndKeepsView) {
   std::recursive_mutex lock;
-  CWaveformStrip strip(lock);
+  WaveformViewState view;
+  CWaveformStrip strip(view, lock);
   const QImage bg = MakeBackground();
   strip.SetBackground(bg);
   strip.SetStripRect(12, 125, 490);
@@ -205,8 +206,7 @@ TEST(WaveformDraw, NoChunkShowsBackgroundAndCentreLineAndKeepsView) {
   }
   strip.RedrawWaveform(0, 0, nullptr);
   int64_t vs, vf;
-  Ref ref =
-      ReferenceDrawing(bg, 12, 125, 490, 52, {}, 0, 1, 0, 0, 0, false, &vs, &vf);
+  Ref ref = ReferenceDrawing(bg, 12, 125, 490, 52, {}, 0, 1, 0, 0, 0, false, &vs, &vf);
   std::lock_guard guard(lock);
   EXPECT_EQ(Compare(strip.DrawingImage(), ref), "");
   EXPECT_EQ(strip.View().framesPerPixel, 64u);
@@ -216,15 +216,16 @@ TEST(WaveformDraw, NoChunkShowsBackgroundAndCentreLineAndKeepsView) {
 
 TEST(WaveformDraw, OtherChannelCountsDrawNoColumnsButSetTheView) {
   std::recursive_mutex lock;
-  CWaveformStrip strip(lock);
+  WaveformViewState view;
+  CWaveformStrip strip(view, lock);
   strip.SetBackground(MakeBackground());
   strip.SetStripRect(12, 125, 490);
   const std::vector<int16_t> s = MakeSamples(50000, 3);
   WaveformChunk chunk{s.data(), s.size(), 3, 50000};
   strip.RedrawWaveform(0, 64, &chunk);
   int64_t vs, vf;
-  Ref ref = ReferenceDrawing(MakeBackground(), 12, 125, 490, 52, s, s.size(), 3, 50000, 0, 64,
-                             true, &vs, &vf);
+  Ref ref = ReferenceDrawing(MakeBackground(), 12, 125, 490, 52, s, s.size(), 3, 50000, 0, 64, true,
+                             &vs, &vf);
   std::lock_guard guard(lock);
   EXPECT_EQ(Compare(strip.DrawingImage(), ref), "");
   EXPECT_EQ(strip.View().viewFrames, 490u * 64);
@@ -259,19 +260,20 @@ TEST(WaveformDraw, NeverReadsPastTheChunksData) {
     uint32_t channels, dataFrames, length, first, fpp;
   };
   const Case cases[] = {
-      {1, 6400, 6400, 0, 64},     // mono: the last frame has no next sample
-      {1, 6401, 6401, 0, 64},     // ... nor when it starts a column of its own
-      {1, 3000, 90000, 0, 64},    // sound shorter than the length
-      {2, 3000, 90000, 0, 256},   // the same in stereo
-      {1, 6400, 6400, 64000, 64}, // first frame past the end
-      {2, 1, 1, 0, 64},           // less than one column
+      {1, 6400, 6400, 0, 64},      // mono: the last frame has no next sample
+      {1, 6401, 6401, 0, 64},      // ... nor when it starts a column of its own
+      {1, 3000, 90000, 0, 64},     // sound shorter than the length
+      {2, 3000, 90000, 0, 256},    // the same in stereo
+      {1, 6400, 6400, 64000, 64},  // first frame past the end
+      {2, 1, 1, 0, 64},            // less than one column
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.channels << "ch data " << c.dataFrames << " len "
                                     << c.length << " first " << c.first);
     GuardedSamples g(size_t(c.dataFrames) * c.channels);
     std::recursive_mutex lock;
-    CWaveformStrip strip(lock);
+    WaveformViewState view;
+    CWaveformStrip strip(view, lock);
     strip.SetStripRect(12, 125, 490);
     WaveformChunk chunk{g.data(), size_t(c.dataFrames) * c.channels, c.channels, c.length};
     strip.RedrawWaveform(c.first, c.fpp, &chunk);
@@ -290,7 +292,8 @@ TEST(WaveformDraw, MonoLastFrameIsValuedByItsOwnSample) {
   std::vector<int16_t> s(64, 0);
   s[63] = -32768;
   std::recursive_mutex lock;
-  CWaveformStrip strip(lock);
+  WaveformViewState view;
+  CWaveformStrip strip(view, lock);
   strip.SetStripRect(0, 0, 10);
   WaveformChunk chunk{s.data(), s.size(), 1, 64};
   strip.RedrawWaveform(0, 64, &chunk);
@@ -312,7 +315,8 @@ class WaveformCompose : public ::testing::TestWithParam<ComposeCase> {};
 TEST_P(WaveformCompose, SelectionAndPlayLineMatchReference) {
   const ComposeCase& c = GetParam();
   std::recursive_mutex lock;
-  CWaveformStrip strip(lock);
+  WaveformViewState view;
+  CWaveformStrip strip(view, lock);
   const QImage bg = MakeBackground();
   strip.SetBackground(bg);
   strip.SetStripRect(12, 125, 490);
@@ -327,8 +331,8 @@ TEST_P(WaveformCompose, SelectionAndPlayLineMatchReference) {
   }
   strip.PaintWaveform();
   int64_t vs, vf;
-  Ref drawn = ReferenceDrawing(bg, 12, 125, 490, 52, s, s.size(), 2, 400000, 25600, 256, true,
-                               &vs, &vf);
+  Ref drawn =
+      ReferenceDrawing(bg, 12, 125, 490, 52, s, s.size(), 2, 400000, 25600, 256, true, &vs, &vf);
   Ref ref = ReferenceComposition(drawn, c.cursor, c.anchor, c.play, 25600, 256);
   std::lock_guard guard(lock);
   EXPECT_EQ(Compare(strip.CompositionImage(), ref), "");
@@ -337,8 +341,7 @@ TEST_P(WaveformCompose, SelectionAndPlayLineMatchReference) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WaveformCompose,
-    ::testing::Values(ComposeCase{"anchor_left_of_cursor", 25600 + 300 * 256, 25600 + 100 * 256,
-                                  0},
+    ::testing::Values(ComposeCase{"anchor_left_of_cursor", 25600 + 300 * 256, 25600 + 100 * 256, 0},
                       ComposeCase{"anchor_right_shows_cursor_only", 25600 + 100 * 256,
                                   25600 + 300 * 256, 0},
                       ComposeCase{"collapsed", 25600 + 77 * 256 + 5, 25600 + 77 * 256 + 5, 0},
@@ -354,7 +357,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(WaveformCompose, RepaintRequestFollowsEveryPaint) {
   std::recursive_mutex lock;
-  CWaveformStrip strip(lock);
+  WaveformViewState view;
+  CWaveformStrip strip(view, lock);
   strip.SetStripRect(0, 0, 100);
   int requests = 0;
   strip.SetRepaintRequest([&] { ++requests; });
@@ -474,18 +478,28 @@ TEST_F(WaveformMouse, DragSelections) {
   EXPECT_EQ(BarPos(), 40 * 256);
 }
 
-TEST_F(WaveformMouse, EveryMouseOperationReportsTheChangedState) {
+TEST_F(WaveformMouse, EveryMouseOperationChangesTheStateTheHostHandedIn) {
+  // The strip keeps no state of its own: what its mouse rules change is the host's object,
+  // seen by the host at once, with nothing to copy back.
+  auto hostView = [this] {
+    std::lock_guard guard(host.lock);
+    return host.view;
+  };
   host.strip.OnLeftButtonDown(host, 10, false);
-  EXPECT_EQ(host.stateChanges, 1);
+  EXPECT_EQ(hostView().cursorFrame, 10u * 256);
+  EXPECT_EQ(hostView().anchorFrame, 10u * 256);
   host.strip.OnLeftDrag(host, 20);
-  EXPECT_EQ(host.mirroredCursor, 20u * 256);
+  EXPECT_EQ(hostView().cursorFrame, 20u * 256);
+  EXPECT_EQ(hostView().progress.Pos(), 20 * 256);
   host.strip.OnWaveformMouse(host, false, 20);
   host.strip.OnRightButtonDown(host, 5);
-  host.strip.OnRightDrag(host, 6);
+  EXPECT_EQ(hostView().dragAnchor, 5 * 256);
   host.strip.OnRightButtonUp(host);
+  EXPECT_EQ(hostView().dragAnchor, -1);
   host.strip.OnBarPress(host, 171, 342);
-  EXPECT_EQ(host.stateChanges, 7);
-  EXPECT_EQ(host.mirroredCursor, 45000u);
+  EXPECT_EQ(hostView().cursorFrame, 45000u);
+  EXPECT_EQ(hostView().positionSet, 1);
+  EXPECT_EQ(&host.strip.View(), &host.view);
 }
 
 TEST_F(WaveformMouse, ControlClickSplitsAtTheClickedPosition) {
@@ -569,7 +583,8 @@ namespace {
 
 TEST(WaveformDraw, WithoutAStripTheViewStillFollowsTheChunk) {
   std::recursive_mutex lock;
-  CWaveformStrip strip(lock);
+  WaveformViewState view;
+  CWaveformStrip strip(view, lock);
   int requests = 0;
   strip.SetRepaintRequest([&] { ++requests; });
   const std::vector<int16_t> s(10000, 100);

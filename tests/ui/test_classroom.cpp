@@ -192,6 +192,7 @@ TEST_F(ClassroomTest, PositionsAreClampedToTheChunk) {
     CSoundTrackTestAccess::SetCurrentChunk(*t, 0);
     std::vector<std::uint8_t> pcm(2000, 0);  // 1000 frames
     ASSERT_TRUE(t->WriteSamplesAt(0, static_cast<std::uint32_t>(pcm.size()), pcm.data()));
+    t->SelectChunk(0);  // the position bar's range is the chunk's length
   }
   struct Case {
     int command;
@@ -205,8 +206,8 @@ TEST_F(ClassroomTest, PositionsAreClampedToTheChunk) {
                {1009, 1000, student, 1000}};
   for (const Case& c : cases) {
     Remote(c.command, c.position);
-    EXPECT_EQ(c.track->cursorFrame.load(), c.frame) << c.command << " " << c.position;
-    EXPECT_EQ(c.track->progressPos.load(), c.frame);
+    EXPECT_EQ(c.track->ViewSnapshot().cursorFrame, c.frame) << c.command << " " << c.position;
+    EXPECT_EQ(c.track->ViewSnapshot().progress.Pos(), c.frame);
   }
 }
 

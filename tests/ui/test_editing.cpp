@@ -56,6 +56,10 @@ class Editing : public WindowTest {
     mirrors.clear();
     return got;
   }
+  void SetZoom(std::uint32_t framesPerPixel) {
+    CSoundTrackTestAccess::EditView(
+        *master, [&](WaveformViewState& v) { v.framesPerPixel = framesPerPixel; });
+  }
   std::unique_ptr<plat::BusWindow> peer;
   Mirrors mirrors;
 };
@@ -94,8 +98,10 @@ TEST_F(Editing, HandlersCallTheTracksAndMirrorAsTheirTableSays) {
        0},
       {"zoom in",
        [this] {
-         master->framesPerPixel = 256;
-         master->viewStartFrame = 4410;
+         CSoundTrackTestAccess::EditView(*master, [](WaveformViewState& v) {
+           v.framesPerPixel = 256;
+           v.viewStartFrame = 4410;
+         });
        },
        1016,
        BN_CLICKED,
@@ -103,35 +109,35 @@ TEST_F(Editing, HandlersCallTheTracksAndMirrorAsTheirTableSays) {
        {{1016, 0}},
        0},
       {"zoom in stops at 32",
-       [this] { master->framesPerPixel = 48; },
+       [this] { SetZoom(48); },
        1016,
        BN_CLICKED,
        {"Redraw M 0 32", "Redraw S 0 32"},
        {{1016, 0}},
        0},
       {"zoom in at 32 stays",
-       [this] { master->framesPerPixel = 32; },
+       [this] { SetZoom(32); },
        1016,
        BN_CLICKED,
        {"Redraw M 0 32", "Redraw S 0 32"},
        {{1016, 0}},
        0},
       {"zoom out",
-       [this] { master->framesPerPixel = 256; },
+       [this] { SetZoom(256); },
        1015,
        BN_CLICKED,
        {"Redraw M 0 512", "Redraw S 0 512"},
        {{1015, 0}},
        0},
       {"zoom out stops at 8192",
-       [this] { master->framesPerPixel = 5000; },
+       [this] { SetZoom(5000); },
        1015,
        BN_CLICKED,
        {"Redraw M 0 8192", "Redraw S 0 8192"},
        {{1015, 0}},
        0},
       {"zoom out at 8192 stays",
-       [this] { master->framesPerPixel = 8192; },
+       [this] { SetZoom(8192); },
        1015,
        BN_CLICKED,
        {"Redraw M 0 8192", "Redraw S 0 8192"},
@@ -145,7 +151,7 @@ TEST_F(Editing, HandlersCallTheTracksAndMirrorAsTheirTableSays) {
     SCOPED_TRACE(c.what);
     ops->splitSucceeds = true;
     CSoundTrackTestAccess::SetCurrentChunk(*master, 0);
-    master->viewStartFrame = 0;
+    CSoundTrackTestAccess::EditView(*master, [&](WaveformViewState& v) { v.viewStartFrame = 0; });
     c.setUp();
     ops->calls.clear();
     boxes->Clear();
@@ -264,8 +270,10 @@ TEST_F(Editing, ClearEmptiesTheModifiedStudentsChunkAndTellsTheWindow) {
   chunk->length = 1000;
   chunk->start = 10;
   chunk->playOffset = 400;
-  student->playFrame = 500;
-  student->progressPos = 7;
+  CSoundTrackTestAccess::EditView(*student, [](WaveformViewState& v) {
+    v.playFrame = 500;
+    v.progress.SetPos(7);
+  });
   student->modified = true;
   student->playing = true;
   struct Seen : INotifyWindow {

@@ -147,7 +147,7 @@ TEST_F(TrackNotifyTest, LoadThreadIsCollectedWithoutWaiting) {
 TEST_F(TrackNotifyTest, PositionGoesToTheLinkedPeerOnly) {
   test::ClassroomWindowDouble peer;
   ASSERT_TRUE(peer.Start("#32770", u"peer"));
-  student->cursorFrame = 4410;
+  CSoundTrackTestAccess::EditView(*student, [&](WaveformViewState& v) { v.cursorFrame = 4410; });
   Notify(TRACK_NOTIFY_POSITION, student);  // no peer yet: nothing
   dlg->SetPeerWindow(peer.Id());
   Notify(TRACK_NOTIFY_POSITION, student);

@@ -85,8 +85,10 @@ class LoggingOps : public TrackOps {
   void FreeChunks(CSoundTrack& t) override { Log("FreeChunks", t); }
   void RedrawWaveform(CSoundTrack& t, std::uint32_t first, std::uint32_t fpp) override {
     Log("Redraw", t, std::to_string(first) + " " + std::to_string(fpp));
-    t.viewStartFrame = first;
-    t.framesPerPixel = fpp;
+    CSoundTrackTestAccess::EditView(t, [&](WaveformViewState& v) {
+      v.viewStartFrame = first;
+      v.framesPerPixel = fpp;
+    });
   }
   bool StartLoad(CSoundTrack& t, const std::string& path) override {
     Log("StartLoad", t, path);

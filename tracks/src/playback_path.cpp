@@ -51,7 +51,7 @@ void CSoundTrack::Play() {
     ToggleRecord();
   }
   std::unique_lock lock(bufferLock);
-  if (!paused) playFrame = cursorFrame.load();
+  if (!paused) viewState.playFrame = viewState.cursorFrame;
   engine->StopPlayback(outputDevice);
   ++playGeneration;  // buffers of an earlier run that still come back are stale
   CChunkInfo* chunk = CurrentChunk();
@@ -59,9 +59,9 @@ void CSoundTrack::Play() {
   LoadChunk(currentChunk);
   engine->StartPlayback(outputDevice);
   // A cursor right of a short waveform lies past the chunk's end: play from the end.
-  if (playFrame > chunk->length) playFrame = chunk->length;
+  if (viewState.playFrame > chunk->length) viewState.playFrame = chunk->length;
   chunk->playOffset =
-      std::min<std::uint64_t>(std::uint64_t(playFrame) * BlockAlign(), chunk->dataSize);
+      std::min<std::uint64_t>(std::uint64_t(viewState.playFrame) * BlockAlign(), chunk->dataSize);
 
   int queued = 0;
   for (int i = 0; i < 2; ++i) {
@@ -100,8 +100,8 @@ void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {
     ReleaseBufferDescr(descr);  // from a playback that was stopped or restarted since
     return;
   }
-  playFrame += (descr->size - kSoundHeaderBytes) / BlockAlign();
-  SetProgressPos(playFrame);
+  viewState.playFrame += (descr->size - kSoundHeaderBytes) / BlockAlign();
+  viewState.progress.SetPos(viewState.playFrame);
 
   bool queuedNext = false;
   if (playing && !paused) {
@@ -111,7 +111,7 @@ void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {
     }
   }
   bool ended = false;
-  if (!queuedNext && playFrame >= chunk->length && playing) {
+  if (!queuedNext && viewState.playFrame >= chunk->length && playing) {
     chunk->playOffset = 0;
     playing = false;
     ++playGeneration;  // the other buffer still out (if any) ends nothing more
@@ -119,7 +119,9 @@ void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {
   }
 
   // Keep the play position in view.
-  std::uint32_t start = viewStartFrame, width = viewFrames, half = width / 2, pos = playFrame;
+  const std::uint32_t start = viewState.viewStartFrame, width = viewState.viewFrames,
+                      half = width / 2, pos = viewState.playFrame;
+  const std::uint32_t fpp = viewState.framesPerPixel;
   std::uint32_t length = chunk->length;
   std::uint32_t first = start;
   if (start + half < pos && start + width < length) {
@@ -134,7 +136,7 @@ void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {
   ReleaseBufferDescr(descr);
   if (ended) Notify(TRACK_NOTIFY_PLAY_ENDED);
   if (viewMoves || ended) {
-    RedrawWaveform(first, framesPerPixel);
+    RedrawWaveform(first, fpp);
   } else {
     Repaint();
   }

@@ -97,7 +97,7 @@ bool CSoundTrack::PrepareRecordTarget() {
       chunk->Unload();
       chunk->length = 0;
       chunk->start = 0;
-      playFrame = 0;
+      viewState.playFrame = 0;
     }
     // Appending to a chunk whose sound is not in memory would later overwrite its file with
     // the new part alone.
@@ -137,7 +137,7 @@ void CSoundTrack::ToggleRecord() {
       recording = false;
     }
     StopChosenCaptures();
-    RedrawWaveform(0, framesPerPixel);
+    RedrawWaveform(0, FramesPerPixel());
   }
   Notify(TRACK_NOTIFY_RUNNING);
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
@@ -242,21 +242,22 @@ void CSoundTrack::AppendRecorded(CBufferDescr* block) {
     ApplyAutoGain(samples, used / 2);
     std::memcpy(chunk->data + chunk->dataSize, samples, used);
     chunk->dataSize += used;
-    playFrame += used / BlockAlign();
+    viewState.playFrame += used / BlockAlign();
     chunk->length += frames;
-    progressRange = playFrame.load();
-    SetProgressPos(playFrame);
+    viewState.progress.SetRange(0, viewState.playFrame);
+    viewState.progress.SetPos(viewState.playFrame);
     if (chunk == CurrentChunk()) {
       if (recording) {
         // The newest sound stays at four fifths of the strip.
-        const std::uint32_t width = static_cast<std::uint32_t>(std::uint64_t(bitmapWidth) * 4 / 5);
+        const std::uint32_t width =
+            static_cast<std::uint32_t>(std::uint64_t(viewState.bitmapWidth) * 4 / 5);
         std::uint32_t first = 0;
-        if (playFrame / 128 > width)
+        if (viewState.playFrame / 128 > width)
           first = chunk->length > 128 * width ? chunk->length - 128 * width : 0;
         RedrawWaveform(first, 128);
       } else {
         // A last block after the stop: the stop's view (the recording from its start) stays.
-        RedrawWaveform(viewStartFrame, framesPerPixel);
+        RedrawWaveform(viewState.viewStartFrame, viewState.framesPerPixel);
       }
     }
   }

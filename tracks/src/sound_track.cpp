@@ -1,6 +1,7 @@
 // The track object: chunk list, temporary chunk files, notifications, waveform state.
 #include "tracks/sound_track.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -48,7 +49,6 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
   CreateEngine(format.channels, format.samplesPerSec);
   if (!resampler.Valid()) WriteLog(LOG_SOUND, "Could not initialise the recording resampler");
 
-  framesPerPixel = 256;
   GetTempSoundFolder(name);
   ClearTempSoundFolder();
 }
@@ -112,14 +112,58 @@ NotifyTarget CSoundTrack::GetNotifyTarget() const {
   return notifyTarget;
 }
 
+void CSoundTrack::SetWaveformDrawer(IWaveformDrawer* drawer) {
+  std::lock_guard lock(bufferLock);
+  waveformDrawer = drawer;
+}
+
+IWaveformDrawer* CSoundTrack::WaveformDrawer() const {
+  std::lock_guard lock(bufferLock);
+  return waveformDrawer;
+}
+
+WaveformViewState CSoundTrack::ViewSnapshot() const {
+  std::lock_guard lock(bufferLock);
+  return viewState;
+}
+
+std::uint32_t CSoundTrack::FramesPerPixel() const {
+  std::lock_guard lock(bufferLock);
+  return viewState.framesPerPixel;
+}
+
+std::uint32_t CSoundTrack::CursorFrame() const {
+  std::lock_guard lock(bufferLock);
+  return viewState.cursorFrame;
+}
+
 void CSoundTrack::SetProgressRange(std::uint32_t range) {
-  progressRange = range;
-  if (waveformDrawer) waveformDrawer->ProgressChanged(*this);
+  std::lock_guard lock(bufferLock);
+  viewState.progress.SetRange(0, range);
 }
 
 void CSoundTrack::SetProgressPos(std::uint32_t pos) {
-  progressPos = pos;
-  if (waveformDrawer) waveformDrawer->ProgressChanged(*this);
+  std::lock_guard lock(bufferLock);
+  viewState.progress.SetPos(pos);
+}
+
+void CSoundTrack::PlaceCursor(std::uint32_t frame) {
+  std::lock_guard lock(bufferLock);
+  CChunkInfo* chunk = CurrentChunk();
+  frame = std::min(frame, chunk ? chunk->length : 0u);
+  viewState.cursorFrame = frame;
+  viewState.progress.SetPos(frame);
+  Repaint();
+  // The column as it is, even off the strip: the peer's view may differ from ours.
+  const std::uint32_t perPixel = std::max<std::uint32_t>(1, viewState.framesPerPixel);
+  viewState.cursorPixel = static_cast<std::int32_t>(
+      (static_cast<std::int64_t>(frame) - viewState.viewStartFrame) / perPixel);
+}
+
+void CSoundTrack::RewindPlayPosition() {
+  std::lock_guard lock(bufferLock);
+  viewState.playFrame = 0;
+  viewState.progress.SetPos(0);
 }
 
 void CSoundTrack::Repaint() {
@@ -237,12 +281,15 @@ void CSoundTrack::Close() {
   sourcePath.clear();
   std::memset(wavHeader, 0, sizeof wavHeader);
   format = PcmFormat{};
-  cursorFrame = 0;
-  cursorPixel = 0;
-  anchorFrame = 0;
-  anchorPixel = 0;
-  playFrame = 0;
-  viewFrames = 0;
+  {
+    std::lock_guard lock(bufferLock);
+    viewState.cursorFrame = 0;
+    viewState.cursorPixel = 0;
+    viewState.anchorFrame = 0;
+    viewState.anchorPixel = 0;
+    viewState.playFrame = 0;
+    viewState.viewFrames = 0;
+  }
   Notify(TRACK_NOTIFY_REFRESH);
 }
 
@@ -260,21 +307,21 @@ void CSoundTrack::ClearCurrentChunk() {
       if (!recording && recordTarget == chunk) recordTarget = nullptr;
     }
   }
-  playFrame = 0;
-  SetProgressPos(0);
+  RewindPlayPosition();
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
 }
 
 // SelectChunk and ReadSourceData: tracks/chunk_editing.cpp.
 
 void CSoundTrack::RedrawWaveform(std::uint32_t firstFrame, std::uint32_t fpp) {
-  if (fpp == 0) fpp = 64;
-  framesPerPixel = fpp;
+  if (fpp == 0) fpp = kWaveformDefaultFramesPerPixel;
   std::lock_guard lock(bufferLock);
+  viewState.framesPerPixel = fpp;
+  const std::uint32_t bitmapWidth = viewState.bitmapWidth;
   WaveformView view;
   view.framesPerPixel = fpp;
   view.bitmapWidth = bitmapWidth;
-  view.bitmapHeight = bitmapHeight;
+  view.bitmapHeight = viewState.bitmapHeight;
   view.channels = format.channels;
   view.firstFrame = firstFrame;
   CChunkInfo* chunk = CurrentChunk();
@@ -294,8 +341,8 @@ void CSoundTrack::RedrawWaveform(std::uint32_t firstFrame, std::uint32_t fpp) {
     std::uint32_t loadedColumns = view.frames / fpp;
     std::uint32_t drawEnd = std::min(endColumn, std::max(loadedColumns, firstColumn));
     view.columns = drawEnd - firstColumn;
-    viewFrames = (endColumn - firstColumn) * fpp;
-    viewStartFrame = firstColumn * fpp;
+    viewState.viewFrames = (endColumn - firstColumn) * fpp;
+    viewState.viewStartFrame = firstColumn * fpp;
     if (waveformDrawer) waveformDrawer->DrawWaveform(*this, view);
   } else if (waveformDrawer) {
     waveformDrawer->DrawWaveform(*this, view);

@@ -5,8 +5,8 @@
 
 namespace vts {
 
-CTrackWaveform::CTrackWaveform(CSoundTrack& track) : track_(track), strip_(track.bufferLock) {
-  std::lock_guard lock(track_.bufferLock);
+CTrackWaveform::CTrackWaveform(CSoundTrack& track)
+    : track_(track), strip_(track.viewState, track.bufferLock) {
   track_.SetWaveformDrawer(this);
 }
 
@@ -16,23 +16,11 @@ CTrackWaveform::~CTrackWaveform() {
 }
 
 void CTrackWaveform::SetStripRect(int32_t x, int32_t y, uint32_t width, uint32_t height) {
-  std::lock_guard lock(track_.bufferLock);
   strip_.SetStripRect(x, y, width, height);
-  track_.bitmapWidth = width;
-  track_.bitmapHeight = height;
-}
-
-// The track's positions are the ones that count; the strip shows them.
-void CTrackWaveform::PushTrackStateLocked() {
-  WaveformViewState& v = strip_.View();
-  v.cursorFrame = track_.cursorFrame;
-  v.anchorFrame = track_.anchorFrame;
-  v.playFrame = track_.playFrame;
 }
 
 void CTrackWaveform::DrawWaveform(CSoundTrack& track, const WaveformView& view) {
   std::lock_guard lock(track.bufferLock);
-  PushTrackStateLocked();
   if (!view.hasChunk) {
     strip_.RedrawWaveform(view.firstFrame, view.framesPerPixel, nullptr);
     return;
@@ -45,17 +33,7 @@ void CTrackWaveform::DrawWaveform(CSoundTrack& track, const WaveformView& view) 
   strip_.RedrawWaveform(view.firstFrame, view.framesPerPixel, &chunk);
 }
 
-void CTrackWaveform::RepaintWaveform(CSoundTrack& track) {
-  std::lock_guard lock(track.bufferLock);
-  PushTrackStateLocked();
-  strip_.PaintWaveform();
-}
-
-void CTrackWaveform::ProgressChanged(CSoundTrack& track) {
-  std::lock_guard lock(track.bufferLock);
-  strip_.Bar().SetRange(0, track.progressRange);
-  strip_.Bar().SetPos(track.progressPos);
-}
+void CTrackWaveform::RepaintWaveform(CSoundTrack&) { strip_.PaintWaveform(); }
 
 std::optional<uint32_t> CTrackWaveform::CurrentChunkFrames() {
   std::lock_guard lock(track_.bufferLock);
@@ -65,16 +43,6 @@ std::optional<uint32_t> CTrackWaveform::CurrentChunkFrames() {
 
 void CTrackWaveform::RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel) {
   track_.RedrawWaveform(firstFrame, framesPerPixel);
-}
-
-void CTrackWaveform::WaveformStateChanged() {
-  std::lock_guard lock(track_.bufferLock);
-  const WaveformViewState& v = strip_.View();
-  track_.cursorFrame = v.cursorFrame;
-  track_.anchorFrame = v.anchorFrame;
-  track_.cursorPixel = v.cursorPixel;
-  track_.anchorPixel = v.anchorPixel;
-  track_.progressPos = static_cast<std::uint32_t>(strip_.Bar().Pos());
 }
 
 }  // namespace vts

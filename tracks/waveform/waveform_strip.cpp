@@ -21,22 +21,6 @@ bool IsRaw32(QImage::Format f) {
 
 }  // namespace
 
-// ---- ProgressRange ---------------------------------------------------------------------
-
-int64_t ProgressRange::Clamp(int64_t v) const {
-  const int64_t lo = std::min(low_, high_);
-  const int64_t hi = std::max(low_, high_);
-  return std::clamp(v, lo, hi);
-}
-
-void ProgressRange::SetRange(int64_t low, int64_t high) {
-  low_ = low;
-  high_ = high;
-  pos_ = Clamp(pos_);
-}
-
-void ProgressRange::SetPos(int64_t pos) { pos_ = Clamp(pos); }
-
 WaveformChunk MakeWaveformChunk(const void* data, size_t dataBytes, uint32_t channels,
                                 uint32_t bitsPerSample, uint32_t lengthFrames) {
   WaveformChunk chunk;
@@ -51,7 +35,8 @@ WaveformChunk MakeWaveformChunk(const void* data, size_t dataBytes, uint32_t cha
 
 // ---- CWaveformStrip --------------------------------------------------------------------
 
-CWaveformStrip::CWaveformStrip(std::recursive_mutex& lock) : lock_(lock) {}
+CWaveformStrip::CWaveformStrip(WaveformViewState& view, std::recursive_mutex& lock)
+    : lock_(lock), view_(view) {}
 
 uint32_t CWaveformStrip::Fpp() const {
   return view_.framesPerPixel == 0 ? kWaveformDefaultFramesPerPixel : view_.framesPerPixel;
@@ -69,8 +54,8 @@ void CWaveformStrip::SetStripRect(int32_t x, int32_t y, uint32_t width, uint32_t
   std::lock_guard guard(lock_);
   view_.stripX = x;
   view_.stripY = y;
-  view_.stripWidth = width;
-  view_.stripHeight = height;
+  view_.bitmapWidth = width;
+  view_.bitmapHeight = height;
   if (width == 0 || height == 0) {
     drawing_ = QImage();
     composition_ = QImage();
@@ -180,8 +165,8 @@ void CWaveformStrip::RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel
   if (chunk != nullptr && chunk->lengthFrames > 0) {
     const int64_t firstColumn = firstFrame / fpp;
     int64_t endColumn = chunk->lengthFrames / fpp;
-    if (endColumn - firstColumn > int64_t(view_.stripWidth))
-      endColumn = firstColumn + view_.stripWidth;
+    if (endColumn - firstColumn > int64_t(view_.bitmapWidth))
+      endColumn = firstColumn + view_.bitmapWidth;
     // A first frame past the chunk's end shows no columns and covers no frames.
     if (endColumn < firstColumn) endColumn = firstColumn;
     if (haveStrip) DrawColumnsLocked(firstColumn, endColumn, fpp, *chunk);
@@ -192,7 +177,7 @@ void CWaveformStrip::RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel
 }
 
 int32_t CWaveformStrip::ClampColumn(int64_t column) const {
-  return int32_t(std::clamp<int64_t>(column, 0, view_.stripWidth));
+  return int32_t(std::clamp<int64_t>(column, 0, view_.bitmapWidth));
 }
 
 void CWaveformStrip::ComposeLocked() {
@@ -223,7 +208,7 @@ void CWaveformStrip::ComposeLocked() {
   const int64_t playColumn = (int64_t(view_.playFrame) - start) / fpp;
   view_.playPixel = int32_t(std::clamp<int64_t>(playColumn, std::numeric_limits<int32_t>::min(),
                                                 std::numeric_limits<int32_t>::max()));
-  if (playColumn >= 1 && playColumn <= int64_t(view_.stripWidth) && playColumn < w) {
+  if (playColumn >= 1 && playColumn <= int64_t(view_.bitmapWidth) && playColumn < w) {
     for (int y = 0; y < h; ++y) bits[y * stride + playColumn] = kPlayLineColour;
   }
 }
@@ -254,7 +239,6 @@ void CWaveformStrip::OnWaveformMouse(IWaveformHost& host, bool down, int x) {
   if (!down) {
     std::lock_guard guard(lock_);
     if (view_.cursorFrame < view_.anchorFrame) view_.anchorFrame = view_.cursorFrame;
-    host.WaveformStateChanged();  // under the lock, as below
     return;
   }
   const std::optional<uint32_t> chunkFrames = host.CurrentChunkFrames();
@@ -264,11 +248,8 @@ void CWaveformStrip::OnWaveformMouse(IWaveformHost& host, bool down, int x) {
         ClampToChunk(int64_t(view_.viewStartFrame) + int64_t(x) * Fpp(), chunkFrames);
     view_.anchorPixel = ClampColumn((int64_t(position) - view_.viewStartFrame) / Fpp());
     view_.anchorFrame = view_.cursorFrame = position;
-    bar_.SetPos(position);
+    view_.progress.SetPos(position);
     PaintWaveform();
-    // Under the lock: a redraw of another thread cannot come between the change and the
-    // host taking it over.
-    host.WaveformStateChanged();
   }
   host.NotifyPosition();
 }
@@ -280,11 +261,8 @@ void CWaveformStrip::OnLeftDrag(IWaveformHost& host, int x) {
     // The anchor stays where the button went down; no notification while dragging.
     view_.cursorFrame =
         ClampToChunk(int64_t(view_.viewStartFrame) + int64_t(x) * Fpp(), chunkFrames);
-    bar_.SetPos(view_.cursorFrame);
+    view_.progress.SetPos(view_.cursorFrame);
     PaintWaveform();
-    // Under the lock: a redraw of another thread cannot come between the change and the
-    // host taking it over.
-    host.WaveformStateChanged();
   }
 }
 
@@ -294,9 +272,6 @@ void CWaveformStrip::OnRightButtonDown(IWaveformHost& host, int x) {
     std::lock_guard guard(lock_);
     view_.dragAnchor =
         int32_t(std::clamp<int64_t>(int64_t(x) * Fpp(), 0, std::numeric_limits<int32_t>::max()));
-    // Under the lock: a redraw of another thread cannot come between the change and the
-    // host taking it over.
-    host.WaveformStateChanged();
   }
 }
 
@@ -304,9 +279,6 @@ void CWaveformStrip::OnRightButtonUp(IWaveformHost& host) {
   {
     std::lock_guard guard(lock_);
     view_.dragAnchor = -1;
-    // Under the lock: a redraw of another thread cannot come between the change and the
-    // host taking it over.
-    host.WaveformStateChanged();
   }
 }
 
@@ -328,9 +300,6 @@ void CWaveformStrip::OnRightDrag(IWaveformHost& host, int x) {
     if (newStart < 0) newStart = 0;  // a chunk shorter than the view stays at its start
     view_.dragAnchor = int32_t(std::clamp<int64_t>(p, std::numeric_limits<int32_t>::min() + 1,
                                                    std::numeric_limits<int32_t>::max()));
-    // Under the lock: a redraw of another thread cannot come between the change and the
-    // host taking it over.
-    host.WaveformStateChanged();
   }
   host.RedrawWaveform(uint32_t(newStart), fpp);
 }
@@ -341,8 +310,8 @@ void CWaveformStrip::OnBarPress(IWaveformHost& host, int x, int barWidth) {
     std::lock_guard guard(lock_);
     // Left of the bar (while the button is held) means its start, not a wrapped far end.
     const double column = std::max(x, 0);
-    const double span = double(bar_.High() - bar_.Low());
-    bar_.SetPos(int64_t(column / double(barWidth) * span));
+    const double span = double(view_.progress.High() - view_.progress.Low());
+    view_.progress.SetPos(int64_t(column / double(barWidth) * span));
   }
   SeekToBarPosition(host);
 }
@@ -354,18 +323,15 @@ void CWaveformStrip::SeekToBarPosition(IWaveformHost& host) {
   {
     std::lock_guard guard(lock_);
     fpp = Fpp();
-    const uint32_t position = ClampToChunk(bar_.Pos(), chunkFrames);
-    bar_.SetPos(position);
+    const uint32_t position = ClampToChunk(view_.progress.Pos(), chunkFrames);
+    view_.progress.SetPos(position);
     view_.cursorFrame = position;
     PaintWaveform();
     view_.positionSet = 1;
     view_.cursorPixel = ClampColumn((int64_t(position) - view_.viewStartFrame) / fpp);
     // Not playing: put the cursor at a third of the strip.
-    newStart = int64_t(position) - int64_t(view_.stripWidth) * fpp / 3;
+    newStart = int64_t(position) - int64_t(view_.bitmapWidth) * fpp / 3;
     if (newStart < 0) newStart = 0;
-    // Under the lock: a redraw of another thread cannot come between the change and the
-    // host taking it over.
-    host.WaveformStateChanged();
   }
   if (host.IsPlaying())
     host.Play();

@@ -12,6 +12,10 @@
 //   changed across threads: cutting play buffers, appending recorded blocks, drawing the
 //   waveform, deleting chunks. Hooks (IWaveformDrawer) may be called with it held. Other
 //   code that reads a chunk's length or data while a recording or playback runs holds it.
+// - The waveform view state (zoom, view, cursor, selection, play position, position bar) is
+//   one object, changed only under `bufferLock`, by the track and by the strip that shows it
+//   (CTrackWaveform hands it the object). Other threads read it through ViewSnapshot; the
+//   play position alone also through PlayFrame, without the lock.
 // - A chunk switch, a save or a free after a recording first calls WaitForRecordingEnd, so
 //   the recording's last blocks are in its chunk (SelectChunk and FreeChunks do).
 // - The chunk list and the source file's state are private; where each is declared says
@@ -39,6 +43,7 @@
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
 #include "tracks/record_math.h"
+#include "tracks/waveform_view_state.h"
 
 namespace vts {
 
@@ -71,8 +76,6 @@ class IWaveformDrawer {
   virtual void DrawWaveform(CSoundTrack& track, const WaveformView& view) = 0;
   // Compose the selection and play line over the bitmap and show it (PaintWaveform(none)).
   virtual void RepaintWaveform(CSoundTrack& track) = 0;
-  // The position bar's range or position changed (track.progressRange, track.progressPos).
-  virtual void ProgressChanged(CSoundTrack& track) {}
 };
 
 // The body of the WAVE "fmt " chunk.
@@ -276,29 +279,31 @@ class CSoundTrack {
 
   // Posts TRACK_NOTIFY_POSITION (the waveform window's clicks and seeks).
   void NotifyPosition() { Notify(TRACK_NOTIFY_POSITION); }
-  // Waveform drawing (set by the window before use; may stay null).
-  void SetWaveformDrawer(IWaveformDrawer* drawer) { waveformDrawer = drawer; }
+  // Waveform drawing (set by the window before use; may stay null). Under bufferLock or
+  // while no other thread draws (construction of the window).
+  void SetWaveformDrawer(IWaveformDrawer* drawer);
+  IWaveformDrawer* WaveformDrawer() const;
+
+  // --- the waveform view state (see the Threading block) ---
+  // A copy of the whole state, taken under bufferLock. Any thread.
+  WaveformViewState ViewSnapshot() const;
+  // The play or record position in frames within the current chunk. Any thread, without
+  // the lock: the core thread moves it every period and the dialog's counters poll it.
+  std::uint32_t PlayFrame() const { return viewState.playFrame.load(); }
+  // Single fields, each read under bufferLock. Any thread.
+  std::uint32_t FramesPerPixel() const;
+  std::uint32_t CursorFrame() const;
+  // Puts the cursor at `frame` (kept inside the current chunk) with the position bar, and
+  // repaints; a remote control's seek. UI thread.
+  void PlaceCursor(std::uint32_t frame);
+  // Play position and position bar back to the start (the current chunk was emptied).
+  void RewindPlayPosition();
 
   // --- public state read and written by the dialog, the core and the other track parts ---
-  std::recursive_mutex bufferLock;
-
-  std::atomic<std::int32_t> cursorPixel{0};
-  std::atomic<std::uint32_t> cursorFrame{0};
-  std::atomic<std::int32_t> anchorPixel{0};
-  std::atomic<std::uint32_t> anchorFrame{0};
-  std::atomic<std::uint32_t> playFrame{0};
+  mutable std::recursive_mutex bufferLock;
 
   std::u16string outputDevice;  // endpoint ids; the output device is also the loopback source
   std::u16string inputDevice;
-
-  std::atomic<std::uint32_t> viewStartFrame{0};
-  std::atomic<std::uint32_t> viewFrames{0};
-  std::atomic<std::uint32_t> framesPerPixel{256};
-  std::uint32_t bitmapWidth = 0;
-  std::uint32_t bitmapHeight = 0;
-  // The position bar (range 0..progressRange, position progressPos).
-  std::atomic<std::uint32_t> progressRange{0};
-  std::atomic<std::uint32_t> progressPos{0};
 
   EngineStateBlock* stateBlock = nullptr;
   plat::ThreadId ownerThreadId = 0;
@@ -312,8 +317,6 @@ class CSoundTrack {
   std::unique_ptr<CSoundWorksWAS> engine;
   std::atomic<std::uint32_t> recordSources{kRecordInput};
   std::uint32_t ownerId = 0;  // stamped into every playback buffer; unique per track
-
-  IWaveformDrawer* waveformDrawer = nullptr;
 
   // Counters for tests and the benchmark.
   std::atomic<std::uint64_t> droppedBlocks{0};  // recorded blocks that could not be kept
@@ -359,6 +362,9 @@ class CSoundTrack {
   // ---- [endpoint volume] end
 
  private:
+  friend class CTrackWaveform;  // hands viewState to the strip that shows it
+  friend struct CSoundTrackTestAccess;
+
   void Notify(std::uint32_t code);
   void SetProgressRange(std::uint32_t range);
   void SetProgressPos(std::uint32_t pos);
@@ -372,6 +378,11 @@ class CSoundTrack {
   std::uint32_t BlockAlign() const { return format.blockAlign ? format.blockAlign : 1; }
 
   std::thread loadThread, saveThread;  // UI thread only; joined, never detached
+
+  // The waveform's view state and its drawing; guarded by bufferLock (see the Threading
+  // block; playFrame may also be read without it).
+  WaveformViewState viewState;
+  IWaveformDrawer* waveformDrawer = nullptr;
 
   mutable std::mutex notifyMutex;  // held while a notice is posted (posting never blocks)
   NotifyTarget notifyTarget;       // guarded by notifyMutex

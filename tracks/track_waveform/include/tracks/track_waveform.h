@@ -1,9 +1,10 @@
-// Joins a track to its waveform strip: the strip draws what the track's redraws hand it
-// and shows the track's play position; the strip's mouse rules act on the track.
+// Joins a track to its waveform strip: the strip shows the track's own view state (one
+// object, no copies) and draws what the track's redraws hand it; the strip's mouse rules
+// act on the track.
 //
-// Threading: the strip shares the track's bufferLock. DrawWaveform, RepaintWaveform and
-// ProgressChanged come from the UI thread or the core thread; the IWaveformHost calls come
-// from the GUI thread without the lock held.
+// Threading: the strip shares the track's bufferLock, which guards the view state.
+// DrawWaveform and RepaintWaveform come from the UI thread or the core thread; the
+// IWaveformHost calls come from the GUI thread without the lock held.
 #pragma once
 
 #include "tracks/sound_track.h"
@@ -21,13 +22,12 @@ class CTrackWaveform : public IWaveformHost, public IWaveformDrawer {
   CTrackWaveform& operator=(const CTrackWaveform&) = delete;
 
   CWaveformStrip& Strip() { return strip_; }
-  // Places the strip and gives the track the same picture size.
+  // Places the strip; the picture size is the track's bitmap size.
   void SetStripRect(int32_t x, int32_t y, uint32_t width, uint32_t height = kWaveformStripHeight);
 
   // IWaveformDrawer (the track's side)
   void DrawWaveform(CSoundTrack& track, const WaveformView& view) override;
   void RepaintWaveform(CSoundTrack& track) override;
-  void ProgressChanged(CSoundTrack& track) override;
 
   // IWaveformHost (the strip's side)
   CWaveformStrip& WaveformStrip() override { return strip_; }
@@ -37,11 +37,8 @@ class CTrackWaveform : public IWaveformHost, public IWaveformDrawer {
   void Play() override { track_.Play(); }
   bool SplitCurrentChunk() override { return track_.SplitCurrentChunk(); }  // Ctrl+click
   void NotifyPosition() override { track_.NotifyPosition(); }
-  void WaveformStateChanged() override;
 
  private:
-  void PushTrackStateLocked();
-
   CSoundTrack& track_;
   CWaveformStrip strip_;
 };

@@ -9,13 +9,14 @@ namespace vts {
 
 class CWaveformStrip;
 
-// All operations are called on the GUI thread without the strip's lock held, except
-// WaveformStateChanged (see there).
+// All operations are called on the GUI thread without the strip's lock held. The strip
+// changes the host's view state itself (it holds a reference to it); there is nothing to
+// take over afterwards.
 class IWaveformHost {
  public:
   virtual ~IWaveformHost() = default;
 
-  // The track's strip (state, pictures and the lock that guards them).
+  // The track's strip (its pictures, the track's view state and the lock that guards them).
   virtual CWaveformStrip& WaveformStrip() = 0;
   // The current chunk's length in frames, or nothing when there is no current chunk.
   virtual std::optional<uint32_t> CurrentChunkFrames() = 0;
@@ -29,12 +30,6 @@ class IWaveformHost {
   virtual bool SplitCurrentChunk() = 0;
   // Post the position notification (code 8, lParam the track) to the notification target.
   virtual void NotifyPosition() = 0;
-  // Called after every mouse or bar operation that changed the strip's view fields (cursor,
-  // anchor, their columns, the bar's position, the position-set flag, the drag anchor). A
-  // track that keeps its own copies of those fields takes them over here. Called with the
-  // strip's lock held, in the same hold as the change, so that a redraw on another thread
-  // (which shows the track's fields) cannot undo it; it must not block.
-  virtual void WaveformStateChanged() {}
 };
 
 }  // namespace vts

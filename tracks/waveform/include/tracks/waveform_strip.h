@@ -1,13 +1,13 @@
-// The waveform strip of one track: its view state, the drawn and the composed pictures, the
-// position bar's range and position, and the mouse rules of the strip and of its bar.
-// Toolkit-light: pictures are QImages written pixel by pixel; no widget is touched here.
+// The waveform strip of one track: the drawn and the composed pictures of the track's view
+// state, and the mouse rules of the strip and of its position bar. Toolkit-light: pictures
+// are QImages written pixel by pixel; no widget is touched here.
 //
-// Threading: every field and both pictures are guarded by a recursive mutex that the owning
-// track lends at construction (it may be the track's own lock). The drawing operations take
-// it themselves, so they may be called with or without it held, from the core thread while
-// recording or playing as well as from the GUI thread. Code that reads or writes View() or
-// Bar() directly must hold Lock(). Never hold Lock() while waiting for the GUI thread (a
-// message box, a blocking queued call): the widget takes it to paint.
+// Threading: the view state and both pictures are guarded by a recursive mutex that the
+// owning track lends at construction with its view state (the track's bufferLock). The
+// drawing operations take it themselves, so they may be called with or without it held,
+// from the core thread while recording or playing as well as from the GUI thread. Code that reads
+// or writes View() or Bar() directly must hold Lock(). Never hold Lock() while waiting for the GUI
+// thread (a message box, a blocking queued call): the widget takes it to paint.
 #pragma once
 
 #include <QImage>
@@ -17,13 +17,13 @@
 #include <mutex>
 #include <optional>
 
+#include "tracks/waveform_view_state.h"
+
 namespace vts {
 
 class IWaveformHost;
 
 // Geometry and colours of the strip window.
-inline constexpr uint32_t kWaveformDefaultFramesPerPixel = 64;  // what a zoom of 0 means
-inline constexpr uint32_t kWaveformStripHeight = 52;            // rows 0-51 of the window
 inline constexpr int kWaveformWindowHeight = 66;
 inline constexpr int kPositionBarTop = 59;  // rows 52-58 stay empty
 inline constexpr int kPositionBarHeight = 7;
@@ -44,62 +44,25 @@ struct WaveformChunk {
 WaveformChunk MakeWaveformChunk(const void* data, size_t dataBytes, uint32_t channels,
                                 uint32_t bitsPerSample, uint32_t lengthFrames);
 
-// Range and position with the semantics of a progress control: the range starts as
-// 0..100, the position is kept inside the range, a new range pulls the position into it.
-class ProgressRange {
- public:
-  void SetRange(int64_t low, int64_t high);
-  void SetPos(int64_t pos);
-  int64_t Low() const { return low_; }
-  int64_t High() const { return high_; }
-  int64_t Pos() const { return pos_; }
-
- private:
-  int64_t Clamp(int64_t v) const;
-  int64_t low_ = 0;
-  int64_t high_ = 100;
-  int64_t pos_ = 0;
-};
-
-// The waveform fields of a track. Frames are counted from the start of the current chunk;
-// pixel values are columns of the strip.
-struct WaveformViewState {
-  uint32_t framesPerPixel = 256;  // zoom; 0 is taken as 64 everywhere
-  uint32_t viewStartFrame = 0;    // first frame shown (a multiple of the zoom after a redraw)
-  uint32_t viewFrames = 0;        // frames covered by the drawn columns
-  uint32_t cursorFrame = 0;       // where playback starts; end of a mouse selection
-  uint32_t anchorFrame = 0;       // the other end of the selection
-  int32_t cursorPixel = 0;        // the three positions as columns at the last paint
-  int32_t anchorPixel = 0;
-  int32_t playPixel = 0;
-  uint32_t playFrame = 0;   // position of running playback or recording
-  int32_t dragAnchor = -1;  // frames under the mouse at the last right-button event; -1 = none
-  uint8_t positionSet = 0;  // 1 once the user set the position on the position bar
-  int32_t stripX = 0;       // the strip's place in the dialog (and in its background picture)
-  int32_t stripY = 0;
-  uint32_t stripWidth = 0;  // size of both pictures
-  uint32_t stripHeight = kWaveformStripHeight;
-};
-
 class CWaveformStrip {
  public:
-  explicit CWaveformStrip(std::recursive_mutex& lock);
+  // Shows `view`, which the owner keeps (and changes) under `lock`; both outlive the strip.
+  CWaveformStrip(WaveformViewState& view, std::recursive_mutex& lock);
   CWaveformStrip(const CWaveformStrip&) = delete;
   CWaveformStrip& operator=(const CWaveformStrip&) = delete;
 
   std::recursive_mutex& Lock() const { return lock_; }
 
-  // Fields for direct use under Lock().
+  // The owner's view state, for direct use under Lock().
   WaveformViewState& View() { return view_; }
   const WaveformViewState& View() const { return view_; }
-  ProgressRange& Bar() { return bar_; }
+  ProgressRange& Bar() { return view_.progress; }
 
   // The dialog's background picture; the strip's part of it is copied under every redraw.
   // Parts of the strip outside the picture (or with no picture) are black.
   void SetBackground(const QImage& background);
   // Place and size of the strip in the dialog; makes both pictures (black until drawn).
-  void SetStripRect(int32_t x, int32_t y, uint32_t width,
-                    uint32_t height = kWaveformStripHeight);
+  void SetStripRect(int32_t x, int32_t y, uint32_t width, uint32_t height = kWaveformStripHeight);
 
   // Draws the chunk from a frame at a zoom (0 = 64) into the drawing picture, then paints.
   // chunk null means there is no current chunk: background and centre line only, and the
@@ -144,8 +107,7 @@ class CWaveformStrip {
   int32_t ClampColumn(int64_t column) const;
 
   std::recursive_mutex& lock_;
-  WaveformViewState view_;
-  ProgressRange bar_;
+  WaveformViewState& view_;
   QImage background_;
   QImage drawing_;
   QImage composition_;
