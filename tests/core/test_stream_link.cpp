@@ -222,6 +222,21 @@ TEST_F(StreamLinkTest, ReceivedMessagesReachTheTracksOrAreDropped) {
   EXPECT_EQ(boxes->Boxes()[0].type, plat::MB_ICONINFORMATION);
 }
 
+TEST_F(StreamLinkTest, TheWindowReadsTheChunkListWhileReceivedAudioGrowsIt) {
+  Peer peer;
+  ASSERT_NE(peer.WaitConnected(), 0u);
+  CSoundTrack& master = *core->masterTrack;
+  ASSERT_TRUE(peer.Send(Audio(200, 0, std::vector<std::int16_t>(10, 1), {})));
+  // The window thread counts and looks at chunks as the core thread appends them.
+  const auto until = std::chrono::steady_clock::now() + kWait;
+  int seen = 0;
+  while (seen < 201 && std::chrono::steady_clock::now() < until) {
+    seen = master.ChunkCount();
+    if (seen > 0) EXPECT_NE(master.Chunk(seen - 1), nullptr);
+  }
+  EXPECT_EQ(seen, 201);
+}
+
 TEST_F(StreamLinkTest, StudentStreamGoesOutInBlocksWithTheDestinationList) {
   core->SetStreamDestinations({{5, 192, 168, 0, 7}, {12, 10, 0, 0, 1}, {7, 1, 2, 3, 4}});
   Peer peer;

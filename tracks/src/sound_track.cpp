@@ -185,9 +185,21 @@ void CSoundTrack::ClearTempSoundFolder() { ClearPrivateFolder(tempFolder); }
 
 // ---------------------------------------------------------------- chunks
 
+// The list is read under the lock: the core thread may be growing it (received audio).
 CChunkInfo* CSoundTrack::Chunk(int index) {
+  std::lock_guard lock(bufferLock);
   if (index < 0 || index >= static_cast<int>(chunks.size())) return nullptr;
   return chunks[static_cast<std::size_t>(index)].get();
+}
+
+int CSoundTrack::ChunkCount() const {
+  std::lock_guard lock(bufferLock);
+  return static_cast<int>(chunks.size());
+}
+
+int CSoundTrack::KeptChunkCount() const {
+  std::lock_guard lock(bufferLock);
+  return static_cast<int>(keptChunks.size());
 }
 
 CChunkInfo* CSoundTrack::AddChunk() {

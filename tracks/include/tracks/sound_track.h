@@ -132,11 +132,12 @@ class CSoundTrack {
   // transport first and redraws. UI thread.
   void ClearCurrentChunk();
 
-  // The chunk at `index`, or null; and the number of chunks. A thread other than the one
-  // changing the list (see the list's declaration) holds bufferLock while it uses them.
+  // The chunk at `index`, or null; and the number of chunks. Any thread: they read the list
+  // under bufferLock. A chunk stays valid while the list does not change, so a thread other
+  // than the ones changing it (see the list's declaration) holds bufferLock while it uses one.
   CChunkInfo* Chunk(int index);
   CChunkInfo* CurrentChunk() { return Chunk(currentChunk); }
-  int ChunkCount() const { return static_cast<int>(chunks.size()); }
+  int ChunkCount() const;
   // The current chunk's index, -1 when none. Any thread.
   int CurrentChunkIndex() const { return currentChunk; }
   // With no current chunk, makes chunk `index` current as it stands: nothing is saved,
@@ -146,7 +147,7 @@ class CSoundTrack {
   // The whole-file view shows the source as one chunk; the real list (KeptChunkCount
   // chunks) waits behind it. UI thread.
   bool WholeFileMode() const { return wholeFileMode; }
-  int KeptChunkCount() const { return static_cast<int>(keptChunks.size()); }
+  int KeptChunkCount() const;
   // The chunks the last save or chunk list covered. Read after the save.
   int ChunksToSave() const { return chunksToSave; }
   // A recording replaces the current chunk's sound in place of appending to it (the
