@@ -420,7 +420,7 @@ class CSoundTrack {
   std::vector<std::unique_ptr<CChunkInfo>> chunks;
   std::vector<std::unique_ptr<CChunkInfo>> keptChunks;  // the real list while wholeFileMode
   bool wholeFileMode = false;                           // as the lists
-  std::atomic<std::int32_t> currentChunk{-1};           // set as the lists; read anywhere
+  std::atomic<std::int32_t> currentChunk{-1};           // set by the lists' writers; read anywhere
   std::int32_t chunksToSave = 0;  // the saving thread's (the save thread or the UI thread)
   bool replaceOnRecord = false;   // UI thread
 
