@@ -5,8 +5,10 @@
 #include <QCursor>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
 
@@ -26,6 +28,41 @@ HintWindow::HintWindow(QWidget* owner)
   m_timer.setInterval(kTickMs);
   connect(&m_timer, &QTimer::timeout, this, &HintWindow::OnTimer);
   m_timer.start();
+  qApp->installEventFilter(this);
+}
+
+namespace {
+// Far from every area: where the pointer counts while it is outside the owner's window.
+constexpr QPoint kOutside(-100000, -100000);
+}  // namespace
+
+bool HintWindow::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type != QEvent::MouseMove && type != QEvent::Enter && type != QEvent::Leave) return false;
+  if (!m_owner || watched != m_owner->windowHandle()) return false;
+  if (type == QEvent::Leave)
+    m_seenCursor = kOutside;
+  else if (event->isSinglePointEvent())
+    m_seenCursor = static_cast<QSinglePointEvent*>(event)->globalPosition().toPoint();
+  else
+    m_seenCursor.reset();
+  return false;
+}
+
+// Asking the display server for the pointer is a round trip each tick; the owner's window
+// sees every move over it and its enter and leave, so the pointer is asked for only while
+// that is not known (at start, and after the window was not active: a modal box or another
+// window then took the moves).
+std::optional<QPoint> HintWindow::CursorPos() {
+  if (m_env.cursor) return m_env.cursor();
+  if (m_seenCursor)
+    return *m_seenCursor == kOutside ? m_owner->frameGeometry().topLeft() + kOutside
+                                     : *m_seenCursor;
+  const QPoint asked = QCursor::pos();
+  const QWindow* window = m_owner ? m_owner->windowHandle() : nullptr;
+  // Outside the window: its enter will be seen.
+  if (window && window->isExposed() && !window->geometry().contains(asked)) m_seenCursor = kOutside;
+  return asked;
 }
 
 void HintWindow::SetEnvironment(Environment environment) { m_env = std::move(environment); }
@@ -50,16 +87,18 @@ bool HintWindow::MeasureHintText(const QString& text, int index, QString* out) {
 }
 
 void HintWindow::OnTimer() {
-  const std::optional<QPoint> cursor = m_env.cursor ? m_env.cursor() : QCursor::pos();
-  if (!cursor || !m_owner) return;
+  if (!m_owner) return;
+  const std::optional<QPoint> cursor = CursorPos();
+  if (!cursor) return;
   const QPoint p = *cursor - m_owner->frameGeometry().topLeft();
   // A popup menu or a modal dialog of the window counts as another window in front.
   QWidget* modal = QApplication::activeModalWidget();
-  const bool active = m_env.ownerActive ? m_env.ownerActive()
-                                        : m_owner->isActiveWindow() &&
-                                              !QApplication::activePopupWidget() &&
-                                              (!modal || modal == m_owner);
+  const bool active = m_env.ownerActive
+                          ? m_env.ownerActive()
+                          : m_owner->isActiveWindow() && !QApplication::activePopupWidget() &&
+                                (!modal || modal == m_owner);
   const std::uint64_t now = Now();
+  if (!active) m_seenCursor.reset();  // the window may miss moves now: ask again
   if (p != m_lastPoint || !active) {
     m_restStart = now;
     if (m_visible) Hide();

@@ -1,6 +1,5 @@
 // The recorder window: construction, controls of the template, art, closing, keys, mouse.
 #include "ui/main_dialog.h"
-#include "tracks/transport.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -15,6 +14,7 @@
 #include "platform/window_bus_qt.h"
 #include "resources/art.h"
 #include "tracks/track_waveform.h"
+#include "tracks/transport.h"
 #include "ui/dialog_messages.h"
 #include "ui/dialog_template.h"
 #include "ui/gdi_font.h"
@@ -61,6 +61,14 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   dialogFont.setPixelSize(11);
   setFont(dialogFont);
   setAcceptDrops(true);
+  // Made first: a frame hands the waiting notices over before the displays they change
+  // are painted, in the same frame.
+  m_noticeFrame =
+      std::make_unique<FrameClock::Client>(*m_frameClock, [this] { DeliverFramedNotices(); });
+  m_timeFrame = std::make_unique<FrameClock::Client>(*m_frameClock, [this] {
+    update(m_timeDirty);
+    m_timeDirty = QRect();
+  });
 
   for (int size : {16, 32, 48, 256}) m_icon.addFile(res::IconPath(size), QSize(size, size));
   setWindowIcon(m_icon);
@@ -158,6 +166,7 @@ void CMainDlg::LoadArt() {
 
   m_versionText = QStringLiteral("Ver %1.%2").arg(VTS_VERSION_MAJOR).arg(VTS_VERSION_MINOR);
   m_timeFont = MakeGdiFont(QStringLiteral("Arial"), 20, 8);
+  m_largeTimeFont = MakeGdiFont(QStringLiteral("Arial"), 30, 12, 400);
   m_labelFont = MakeGdiFont(QStringLiteral("Arial"), 12, 6);
   // Crisp white: the level labels are small enough that smoothing would grey them.
   m_labelFont.setStyleStrategy(QFont::NoAntialias);

@@ -11,13 +11,13 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 
 #include "audio/endpoint.h"
 #include "core/app_core.h"
-#include "video/video_manager.h"
 #include "core/command_line.h"
 #include "core/log.h"
 #include "core/product_name.h"
@@ -35,24 +35,61 @@
 #include "ui/hint_window.h"
 #include "ui/main_dialog.h"
 #include "ui/own_clipboard_edit.h"
-#include "tracks/transport.h"
 #include "ui/transparent_button.h"
 #include "ui/wait_window.h"
 #include "ui/waveform_widget.h"
+#include "video/video_manager.h"
 
 namespace vts::ui {
 
 // The tracks' notices reach the window through this relay. The tracks keep a plain pointer
 // to it and post from their threads, so it outlives the window: the window's destructor
 // only detaches it, under the relay's lock.
+//
+// The notices that only bring what the window shows up to date (a recorded block, a new
+// play position: one per sound block) wait for the window's next frame, merged per sender,
+// instead of waking the window one by one. Every other notice is posted at once, after the
+// waiting ones, so the window sees them all in the order they were sent.
 struct CMainDlg::NotifyRelay : public INotifyWindow {
   std::mutex lock;
   CMainDlg* dialog = nullptr;
+  std::vector<std::pair<plat::WPARAM, plat::LPARAM>> framed;  // waiting for the frame
+
+  static bool Framed(std::uint32_t message, plat::WPARAM code) {
+    return message == WM_TRACKNOTIFY && (code == TRACK_NOTIFY_DATA || code == TRACK_NOTIFY_REFRESH);
+  }
+
   void PostNotify(std::uint32_t message, plat::WPARAM wParam, plat::LPARAM lParam) override {
     std::lock_guard guard(lock);
-    if (dialog) dialog->PostMessage(message, wParam, lParam);
+    if (!dialog) return;
+    if (Framed(message, wParam)) {
+      const std::pair<plat::WPARAM, plat::LPARAM> notice(wParam, lParam);
+      if (std::find(framed.begin(), framed.end(), notice) == framed.end()) framed.push_back(notice);
+      dialog->m_noticeFrame->Request();
+      return;
+    }
+    for (const auto& [code, sender] : framed) dialog->PostMessage(WM_TRACKNOTIFY, code, sender);
+    framed.clear();
+    dialog->PostMessage(message, wParam, lParam);
+  }
+
+  // GUI thread, on the window's frame. A notice posted meanwhile is handled after these.
+  void DeliverFramed() {
+    std::vector<std::pair<plat::WPARAM, plat::LPARAM>> due;
+    CMainDlg* target = nullptr;
+    {
+      std::lock_guard guard(lock);
+      due.swap(framed);
+      target = dialog;
+    }
+    if (!target) return;
+    for (const auto& [code, sender] : due) target->SendMessage(WM_TRACKNOTIFY, code, sender);
   }
 };
+
+void CMainDlg::DeliverFramedNotices() {
+  if (m_notifyRelay) m_notifyRelay->DeliverFramed();
+}
 
 namespace {
 
@@ -210,7 +247,7 @@ void CMainDlg::CreateWaveformWindows() {
       m_trackWaveform[i] = std::make_unique<CTrackWaveform>(*p.track);
       m_trackWaveform[i]->SetStripRect(p.x, p.y, static_cast<uint32_t>(p.width));
       if (!m_background.isNull()) m_trackWaveform[i]->Strip().SetBackground(m_background);
-      auto* widget = new WaveformWidget(*m_trackWaveform[i], this);
+      auto* widget = new WaveformWidget(*m_trackWaveform[i], this, m_frameClock.get());
       widget->move(p.x, p.y);
       m_waveformWindow[i] = widget;
     }

@@ -8,7 +8,6 @@
 
 #include "core/paths.h"
 #include "platform/message_box.h"
-#include "ui/gdi_font.h"
 #include "ui/main_dialog.h"
 
 namespace vts::ui {
@@ -19,8 +18,6 @@ constexpr QPoint kInLabel(463, 345);
 constexpr QPoint kOutLabel(482, 345);
 const QRect kSmallTimeShown(190, 53, 70, 20);
 const QRect kLargeTimeShown(10, 195, 100, 25);
-
-QFont MakeLargeTimeFont() { return MakeGdiFont(QStringLiteral("Arial"), 30, 12, 400); }
 
 void DrawTextAt(QPainter& p, QPoint at, const QString& text) {
   p.drawText(QRect(at, QSize(4096, 4096)), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
@@ -44,19 +41,22 @@ void CMainDlg::SetTimeSources(std::function<uint32_t()> chunkLengthMs,
 }
 
 // Each display is repainted only when its text changes: the tracks ask for it with every
-// buffer, far more often than the tenths it shows move.
+// buffer, far more often than the tenths it shows move. The repaint comes with the window's
+// next frame, together with the strips'.
 void CMainDlg::DrawTime() {
   const QString text = FormatTime(m_chunkLengthMs ? m_chunkLengthMs() : 0);
   if (text == m_shownTime) return;
   m_shownTime = text;
-  update(kSmallTimeShown);
+  m_timeDirty |= kSmallTimeShown;
+  m_timeFrame->Request();
 }
 
 void CMainDlg::DrawLargeTime() {
   const QString text = FormatTime(m_playPositionMs ? m_playPositionMs() / 100u * 100u : 0);
   if (text == m_shownLargeTime) return;
   m_shownLargeTime = text;
-  update(kLargeTimeShown);
+  m_timeDirty |= kLargeTimeShown;
+  m_timeFrame->Request();
 }
 
 void CMainDlg::paintEvent(QPaintEvent* event) {
@@ -112,7 +112,7 @@ void CMainDlg::PaintBackground(QPainter& target) {
     p.restore();
   }
   if (needed(kLargeTimeShown)) {
-    p.setFont(MakeLargeTimeFont());
+    p.setFont(m_largeTimeFont);
     p.setPen(Qt::white);
     p.save();
     p.setClipRect(kLargeTimeShown);

@@ -11,16 +11,25 @@ PositionBar::PositionBar(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+// A new range or position repaints only when the filled part changes by a pixel: the
+// tracks move the position with every sound block, far more often than that.
 void PositionBar::setRange(int64_t low, int64_t high) {
   if (low == range_.Low() && high == range_.High()) return;
+  const int before = FilledWidth();
   range_.SetRange(low, high);
-  update();
+  if (FilledWidth() != before) update();
 }
 
 void PositionBar::setPosition(int64_t position) {
-  const int64_t before = range_.Pos();
+  const int before = FilledWidth();
   range_.SetPos(position);
-  if (range_.Pos() != before) update();
+  if (FilledWidth() != before) update();
+}
+
+int PositionBar::FilledWidth() const {
+  const int64_t span = range_.High() - range_.Low();
+  if (span <= 0) return 0;
+  return int(double(range_.Pos() - range_.Low()) * width() / double(span));
 }
 
 void PositionBar::setPressHandler(std::function<void(int x, int width)> handler) {
@@ -30,9 +39,7 @@ void PositionBar::setPressHandler(std::function<void(int x, int width)> handler)
 void PositionBar::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), QColor::fromRgb(kTroughColour));
-  const int64_t span = range_.High() - range_.Low();
-  if (span <= 0) return;
-  const int filled = int(double(range_.Pos() - range_.Low()) * width() / double(span));
+  const int filled = FilledWidth();
   if (filled > 0) p.fillRect(0, 0, filled, height(), QColor::fromRgb(kFillColour));
 }
 

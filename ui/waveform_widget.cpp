@@ -15,8 +15,30 @@ namespace {
 int ColumnOf(const QMouseEvent* event) { return int(std::floor(event->position().x())); }
 }  // namespace
 
-WaveformWidget::WaveformWidget(IWaveformHost& host, QWidget* parent)
+// Rows 0-51: the strip's picture, which covers them wholly. Being opaque, a repaint of the
+// strip repaints it alone, not the dialog behind it; the mouse goes to the strip window.
+class WaveformWidget::StripView : public QWidget {
+ public:
+  explicit StripView(WaveformWidget& owner) : QWidget(&owner), owner_(owner) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override { owner_.PaintStrip(*this); }
+
+ private:
+  WaveformWidget& owner_;
+};
+
+WaveformWidget::WaveformWidget(IWaveformHost& host, QWidget* parent, FrameClock* clock)
     : QWidget(parent), host_(host), strip_(host.WaveformStrip()) {
+  if (clock == nullptr) {
+    ownClock_ = std::make_unique<FrameClock>();
+    clock = ownClock_.get();
+  }
+  clock_ = clock;
+  frame_ = std::make_unique<FrameClock::Client>(*clock, [this] { RunRepaint(); });
   int width = 0;
   {
     std::lock_guard guard(strip_.Lock());
@@ -24,13 +46,14 @@ WaveformWidget::WaveformWidget(IWaveformHost& host, QWidget* parent)
   }
   setFixedSize(width, kWaveformWindowHeight);
   setCursor(Qt::ArrowCursor);
+  stripView_ = new StripView(*this);
+  stripView_->setGeometry(0, 0, width, int(kWaveformStripHeight));
   bar_ = new PositionBar(this);
   bar_->setGeometry(0, kPositionBarTop, width, kPositionBarHeight);
   bar_->setPressHandler([this](int x, int barWidth) { strip_.OnBarPress(host_, x, barWidth); });
   strip_.SetRepaintRequest([this] { requestRepaint(); });
   RunRepaint();
   repaintsRun_ = 0;
-  sinceRepaint_.invalidate();  // the first change shows at once
 }
 
 WaveformWidget::~WaveformWidget() {
@@ -38,23 +61,10 @@ WaveformWidget::~WaveformWidget() {
   strip_.SetRepaintRequest(nullptr);
 }
 
-void WaveformWidget::requestRepaint() {
-  if (repaintPending_.exchange(true)) return;
-  // The queued call is dropped with the widget if it goes first.
-  QMetaObject::invokeMethod(
-      this, [this] { RunRepaint(); }, Qt::QueuedConnection);
-}
+// The requests come with every sound block; the repaints follow the window's frame clock.
+void WaveformWidget::requestRepaint() { frame_->Request(); }
 
 void WaveformWidget::RunRepaint() {
-  if (sinceRepaint_.isValid() && sinceRepaint_.elapsed() < kMinRepaintIntervalMs) {
-    // Still pending: requests until then merge into this one.
-    QTimer::singleShot(int(kMinRepaintIntervalMs - sinceRepaint_.elapsed()), this,
-                       [this] { RunRepaint(); });
-    return;
-  }
-  sinceRepaint_.start();
-  // Cleared before reading, so a change made from here on posts a new repaint.
-  repaintPending_.store(false);
   std::unique_lock guard(strip_.Lock(), std::try_to_lock);
   if (!guard.owns_lock()) {
     RetryLater();
@@ -67,14 +77,14 @@ void WaveformWidget::RunRepaint() {
   guard.unlock();
   bar_->setRange(low, high);
   bar_->setPosition(pos);
-  update(0, 0, width(), int(kWaveformStripHeight));
+  stripView_->update();
 }
 
 void WaveformWidget::RetryLater() {
   QTimer::singleShot(kRetryMs, this, [this] { requestRepaint(); });
 }
 
-void WaveformWidget::paintEvent(QPaintEvent*) {
+void WaveformWidget::PaintStrip(QWidget& view) {
   // The GUI thread never waits for the track's lock: a thread that holds it may itself be
   // waiting for the GUI (a message box). Then the last picture is shown and a repaint follows.
   {
@@ -90,8 +100,11 @@ void WaveformWidget::paintEvent(QPaintEvent*) {
       RetryLater();
     }
   }
-  if (shown_.isNull()) return;
-  QPainter painter(this);
+  QPainter painter(&view);
+  if (shown_.isNull()) {
+    painter.fillRect(view.rect(), Qt::black);  // opaque: something must cover the rows
+    return;
+  }
   painter.drawImage(0, 0, shown_);
 }
 

@@ -222,6 +222,7 @@ class PulseClient final : public AudioClient {
       pa_channel_map_init_extend(&map, ss.channels, PA_CHANNEL_MAP_DEFAULT);
     stream_ = pa_stream_new(ctx, loopback_ ? "Voxtrailstudy loopback" : "Voxtrailstudy", &ss, &map);
     if (!stream_) return Status::Failed;
+    corked_ = true;
     pa_stream_set_state_callback(stream_, &PulseClient::OnState, this);
     const std::uint32_t bufferFrames =
         std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
@@ -394,11 +395,15 @@ class PulseClient final : public AudioClient {
     return PA_STREAM_IS_GOOD(st) ? Status::Failed : Status::DeviceLost;
   }
 
+  // The engine starts its client with every buffer it queues; only a change of state is
+  // sent to the server (each request is a round trip's work on both sides).
   Status Cork(bool cork) {
     LoopLock lock(conn_->Loop());
     if (Status s = StateLocked(); s != Status::Ok) return s;
+    if (corked_ == cork) return Status::Ok;
     if (pa_operation* op = pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr)) {
       pa_operation_unref(op);
+      corked_ = cork;
       return Status::Ok;
     }
     return Status::Failed;
@@ -419,6 +424,7 @@ class PulseClient final : public AudioClient {
   DataFlow flow_;
   pa_stream* stream_ = nullptr;
   bool loopback_ = false;
+  bool corked_ = true;  // streams are connected corked
   std::uint32_t frameBytes_ = 0;
   std::uint32_t rate_ = 0;
   std::uint32_t bufferFrames_ = 0;

@@ -604,12 +604,11 @@ struct CSoundWorksWAS::Impl {
     plat::CreateQueueByPostingToSelf();
     playbackThreadId->store(plat::CurrentThreadId());
     plat::RaiseCurrentThreadPriority(-15);  // only with the right to
-    const auto period = std::chrono::milliseconds(std::max<long>(1, long(self->periodMs)));
+    // Endpoint events arrive as posted messages, so there is nothing to look at between
+    // them: the thread sleeps until one comes instead of waking every period.
     for (;;) {
       plat::Msg msg;
-      bool got = plat::GetMessageTimeout(&msg, period);
-      if (msg.message == plat::WM_QUIT) break;
-      if (!got) continue;
+      if (!plat::GetMessage(&msg)) break;  // WM_QUIT
       if (msg.message == kRenderEventMessage) {
         ServiceRenderEvent(std::uint32_t(msg.lParam));
       } else if (msg.message == WM_ENGINE_COMMAND) {

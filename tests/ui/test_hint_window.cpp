@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QMenu>
 #include <QTest>
+#include <QWindow>
 
 #include "ui/gdi_font.h"
 #include "ui/hint_window.h"
@@ -195,6 +196,60 @@ TEST(HintsInFront, APopupMenuOfTheWindowHidesTheHint) {
   menu.close();
   tick(20);
   EXPECT_TRUE(hint.Visible());
+}
+
+}  // namespace
+}  // namespace vts::ui
+
+namespace vts::ui {
+namespace {
+
+// The pointer as the window itself sees it (its moves, its enter and leave), without an
+// injected cursor: the hint follows those.
+TEST(HintsFromTheWindowsMoves, RestAfterAMoveShowsLeavingHides) {
+  QWidget owner;
+  owner.setGeometry(100, 100, 500, 400);
+  owner.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+  HintWindow hint(&owner);
+  std::uint64_t now = 1000;
+  HintWindow::Environment env;
+  env.nowMs = [&] { return now; };
+  env.ownerActive = [] { return true; };
+  env.screenAt = [](QPoint) { return QRect(0, 0, 1920, 1080); };
+  hint.SetEnvironment(env);
+  hint.AddEntry(QRect(10, 10, 50, 20), QStringLiteral("first"));
+  hint.AddEntry(QRect(300, 200, 50, 20), QStringLiteral("second"));
+  auto tick = [&](int times) {
+    for (int i = 0; i < times; ++i, now += HintWindow::kTickMs) hint.OnTimer();
+  };
+  QWindow* window = owner.windowHandle();
+  ASSERT_NE(window, nullptr);
+  const QPoint origin = owner.frameGeometry().topLeft() - owner.geometry().topLeft();
+
+  QTest::mouseMove(window, QPoint(30, 20) - origin);
+  tick(10);
+  ASSERT_TRUE(hint.Visible());
+  EXPECT_EQ(hint.ShownText(), QStringLiteral("first"));
+
+  QTest::mouseMove(window, QPoint(310, 210) - origin);
+  tick(1);
+  EXPECT_FALSE(hint.Visible()) << "a move hides it";
+  tick(10);
+  ASSERT_TRUE(hint.Visible());
+  EXPECT_EQ(hint.ShownText(), QStringLiteral("second"));
+
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(window, &leave);
+  tick(1);
+  EXPECT_FALSE(hint.Visible()) << "leaving the window hides it";
+  tick(20);
+  EXPECT_FALSE(hint.Visible()) << "and none comes while the pointer is away";
+
+  QTest::mouseMove(window, QPoint(30, 20) - origin);
+  tick(10);
+  EXPECT_TRUE(hint.Visible()) << "back over an area";
+  EXPECT_EQ(hint.ShownText(), QStringLiteral("first"));
 }
 
 }  // namespace

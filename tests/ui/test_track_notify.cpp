@@ -89,6 +89,36 @@ TEST_F(TrackNotifyTest, RecordingLightFollowsDataAndIdle) {
   EXPECT_FALSE(LightShown());
 }
 
+// The notices of every sound block wait for the window's next frame, merged; any other
+// notice still comes after them, so a stop's idle is never undone by a late data notice.
+TEST_F(TrackNotifyTest, BlockNoticesWaitForTheFrameMergedAndKeepTheirOrder) {
+  std::vector<std::pair<uintptr_t, intptr_t>> seen;
+  dlg->SetMessageObserver([&](unsigned message, uintptr_t code, intptr_t sender) {
+    if (message == WM_TRACKNOTIFY) seen.emplace_back(code, sender);
+  });
+  const NotifyTarget target = student->GetNotifyTarget();
+  ASSERT_NE(target.window, nullptr);
+  const auto s = reinterpret_cast<intptr_t>(student);
+  const auto m = reinterpret_cast<intptr_t>(master);
+  for (int i = 0; i < 3; ++i) {
+    PostNotification(target, TRACK_NOTIFY_DATA, s);
+    PostNotification(target, TRACK_NOTIFY_REFRESH, m);
+  }
+  ASSERT_TRUE(SpinUntil([&] { return seen.size() >= 2; }));
+  EXPECT_TRUE(LightShown());
+  // Then data again, and the stop's idle right behind it.
+  PostNotification(target, TRACK_NOTIFY_DATA, s);
+  PostNotification(target, TRACK_NOTIFY_IDLE, s);
+  ASSERT_TRUE(SpinUntil([&] { return seen.size() >= 4; }));
+  const std::vector<std::pair<uintptr_t, intptr_t>> want = {{TRACK_NOTIFY_DATA, s},
+                                                            {TRACK_NOTIFY_REFRESH, m},
+                                                            {TRACK_NOTIFY_DATA, s},
+                                                            {TRACK_NOTIFY_IDLE, s}};
+  EXPECT_EQ(seen, want);
+  EXPECT_FALSE(LightShown());
+  dlg->SetMessageObserver(nullptr);
+}
+
 TEST_F(TrackNotifyTest, RecordAndIdleSwapTheRecordLooks) {
   Notify(TRACK_NOTIFY_RECORDING, student);
   EXPECT_EQ(Skin(1017), "BUTRECORDSTOP");

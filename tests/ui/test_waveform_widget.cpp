@@ -6,10 +6,12 @@
 #include <QMouseEvent>
 #include <QTest>
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <thread>
 
 #include "fake_waveform_host.h"
+#include "ui/frame_clock.h"
 #include "ui/waveform_widget.h"
 
 namespace vts {
@@ -283,6 +285,150 @@ TEST_F(WaveformWidgetTest, PaintNeverWaitsForALockHeldElsewhere) {
             host.strip.CompositionImage().pixel(250, 3) != host.strip.DrawingImage().pixel(250, 3);
   }
   EXPECT_TRUE(shown);
+}
+
+// Changes made from another thread one after another, the GUI running meanwhile: every
+// change is shown in the end, however the requests fall around the frame clock's stops.
+TEST_F(WaveformWidgetTest, TheLastOfManyChangesFromAnotherThreadIsShown) {
+  Make(490, 200000);
+  for (int round = 0; round < 20; ++round) {
+    const uint32_t column = uint32_t(10 + round * 20);
+    std::atomic<bool> done{false};
+    std::thread core([&] {
+      for (uint32_t c = column - 9; c <= column; ++c) {
+        std::lock_guard guard(host.lock);
+        host.strip.View().playFrame = c * 256;
+        host.strip.PaintWaveform();
+      }
+      done = true;
+    });
+    // The GUI thread runs its loop while the changes come; each round starts with the
+    // clock stopped, so its first request must start it again.
+    const bool shown = QTest::qWaitFor(
+        [&] {
+          if (!done) return false;
+          const QImage img = widget->grab(QRect(0, 0, 490, 52)).toImage();
+          return (img.pixel(int(column), 10) | 0xFF000000u) == kPlayLineColour;
+        },
+        10000);
+    core.join();
+    ASSERT_TRUE(shown) << "round " << round;
+    // With nothing left to show the clock stops: an idle strip does not wake the GUI.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !widget->frameClockRunning(); }, 10000))
+        << "round " << round;
+  }
+}
+
+// The changes of one frame are shown together: clients changed before the GUI thread runs
+// are handled by the same tick. A clock with nothing left to show stops, and a request from
+// another thread starts it again.
+TEST(FrameClock, ChangesOfOneFrameAreShownTogetherAndTheClockStops) {
+  FrameClock clock;
+  int strip = 0, times = 0;
+  FrameClock::Client stripClient(clock, [&] { ++strip; });
+  FrameClock::Client timeClient(clock, [&] { ++times; });
+  stripClient.Request();
+  timeClient.Request();
+  timeClient.Request();
+  QCoreApplication::processEvents();  // the one posted start, which shows at once
+  EXPECT_EQ(strip, 1);
+  EXPECT_EQ(times, 1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !clock.Running(); }, 10000));
+  EXPECT_EQ(strip, 1);
+  EXPECT_EQ(times, 1);
+  std::thread other([&] { stripClient.Request(); });
+  other.join();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return strip == 2; }, 10000));
+  EXPECT_EQ(times, 1);
+  {
+    // A client made and gone between ticks leaves the clock working.
+    FrameClock::Client gone(clock, [] {});
+    gone.Request();
+  }
+  timeClient.Request();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return times == 2; }, 10000));
+}
+
+// Counts the paint events of the widgets it watches.
+class PaintCounter : public QObject {
+ public:
+  std::map<QObject*, int> paints;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints[watched];
+    return false;
+  }
+};
+
+// The strip's rows are repainted on their own: the window behind the strip (the dialog, with
+// its whole background) is not painted again for every frame of playback or recording.
+TEST(WaveformWidgetInAWindow, AStripRepaintLeavesTheWindowBehindAlone) {
+  test::FakeWaveformHost host;
+  host.strip.SetStripRect(12, 125, 490);
+  host.SetChunk(200000, 1);
+  host.RedrawWaveform(0, 256);
+  QWidget window;
+  window.resize(516, 300);
+  auto* widget = new WaveformWidget(host, &window);
+  widget->move(12, 125);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  PaintCounter counter;
+  window.installEventFilter(&counter);
+  QWidget* rows = nullptr;  // the child that shows rows 0-51
+  for (QWidget* child : widget->findChildren<QWidget*>())
+    if (child->geometry() == QRect(0, 0, 490, 52)) rows = child;
+  ASSERT_NE(rows, nullptr);
+  rows->installEventFilter(&counter);
+  QCoreApplication::processEvents();
+  counter.paints.clear();
+  for (int i = 1; i <= 3; ++i) {
+    {
+      std::lock_guard guard(host.lock);
+      host.strip.View().playFrame = uint32_t(i * 40 * 256);
+    }
+    host.strip.PaintWaveform();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return counter.paints[rows] >= i; }, 10000));
+  }
+  EXPECT_EQ(counter.paints[&window], 0);
+  const QImage img = window.grab(QRect(12, 125, 490, 52)).toImage();
+  EXPECT_EQ(img.pixel(120, 10) | 0xFF000000u, kPlayLineColour);
+}
+
+// Counts its paints.
+class CountingBar : public PositionBar {
+ public:
+  int paints = 0;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    ++paints;
+    PositionBar::paintEvent(event);
+  }
+};
+
+// Positions that fill the same pixels ask for no repaint; the next pixel does.
+TEST(PositionBar, RepaintsOnlyWhenTheFilledPartChanges) {
+  CountingBar bar;
+  bar.resize(200, 7);
+  bar.setRange(0, 2000);  // 10 per pixel
+  bar.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
+  QCoreApplication::processEvents();
+  const int before = bar.paints;
+  for (int pos = 500; pos < 510; ++pos) bar.setPosition(pos);  // all fill 50 pixels
+  bar.setRange(0, 2000);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(bar.paints, before + 1);  // the first move, from 0 to 50 pixels
+  bar.setPosition(510);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return bar.paints == before + 2; }, 5000));
+  bar.setRange(0, 4000);  // the same position now fills half as much
+  EXPECT_TRUE(QTest::qWaitFor([&] { return bar.paints == before + 3; }, 5000));
+  const QImage img = bar.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  int filled = 0;
+  for (int x = 0; x < 200; ++x) filled += img.pixel(x, 3) == PositionBar::kFillColour;
+  EXPECT_EQ(filled, 25);
 }
 
 TEST(PositionBar, ProgressSemanticsAndFill) {

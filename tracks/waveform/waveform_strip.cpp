@@ -48,6 +48,7 @@ void CWaveformStrip::SetBackground(const QImage& background) {
   background_ = (background.isNull() || IsRaw32(background.format()))
                     ? background
                     : background.convertToFormat(QImage::Format_ARGB32);
+  MakeStripBackgroundLocked();
 }
 
 void CWaveformStrip::SetStripRect(int32_t x, int32_t y, uint32_t width, uint32_t height) {
@@ -59,11 +60,13 @@ void CWaveformStrip::SetStripRect(int32_t x, int32_t y, uint32_t width, uint32_t
   if (width == 0 || height == 0) {
     drawing_ = QImage();
     composition_ = QImage();
+    stripBackground_ = QImage();
     return;
   }
   drawing_ = QImage(int(width), int(height), QImage::Format_RGB32);
   drawing_.fill(kBlack);
   composition_ = drawing_.copy();
+  MakeStripBackgroundLocked();
 }
 
 void CWaveformStrip::SetRepaintRequest(std::function<void()> request) {
@@ -71,13 +74,22 @@ void CWaveformStrip::SetRepaintRequest(std::function<void()> request) {
   repaintRequest_ = std::move(request);
 }
 
-void CWaveformStrip::FillBackgroundLocked() {
-  const int w = drawing_.width();
-  const int h = drawing_.height();
+// The strip's part of the dialog background, made opaque, with black where the picture
+// does not reach. Made when the picture or the strip's place changes, so that every redraw
+// (one per sound block while playing or recording) copies rows instead of pixels.
+void CWaveformStrip::MakeStripBackgroundLocked() {
+  if (drawing_.isNull()) {
+    stripBackground_ = QImage();
+    return;
+  }
+  stripBackground_ = QImage(drawing_.size(), QImage::Format_RGB32);
+  stripBackgroundAt_ = QPoint(view_.stripX, view_.stripY);
+  const int w = stripBackground_.width();
+  const int h = stripBackground_.height();
   const int bw = background_.isNull() ? 0 : background_.width();
   const int bh = background_.isNull() ? 0 : background_.height();
   for (int y = 0; y < h; ++y) {
-    auto* dst = reinterpret_cast<QRgb*>(drawing_.scanLine(y));
+    auto* dst = reinterpret_cast<QRgb*>(stripBackground_.scanLine(y));
     const int64_t sy = int64_t(view_.stripY) + y;
     if (sy < 0 || sy >= bh) {
       std::fill(dst, dst + w, kBlack);
@@ -89,6 +101,15 @@ void CWaveformStrip::FillBackgroundLocked() {
       dst[x] = (sx >= 0 && sx < bw) ? (src[sx] | kBlack) : kBlack;
     }
   }
+}
+
+void CWaveformStrip::FillBackgroundLocked() {
+  if (stripBackground_.size() != drawing_.size() ||
+      stripBackgroundAt_ != QPoint(view_.stripX, view_.stripY))
+    MakeStripBackgroundLocked();
+  const size_t rowBytes = size_t(drawing_.width()) * sizeof(QRgb);
+  for (int y = 0; y < drawing_.height(); ++y)
+    std::memcpy(drawing_.scanLine(y), stripBackground_.constScanLine(y), rowBytes);
 }
 
 // One vertical line per column, from mid - min / scale up to mid - max / scale. Lines take

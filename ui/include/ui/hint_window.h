@@ -51,6 +51,9 @@ class HintWindow : public QWidget {
   // The 100 ms tick (its timer calls it; tests may call it directly).
   void OnTimer();
 
+  // Watches the mouse over the owner's window, so that a tick needs no query of the pointer.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
   // Line `index` of `text` (lines end at "\n"; a final "\n" starts no empty line).
   static bool MeasureHintText(const QString& text, int index, QString* out);
 
@@ -59,6 +62,7 @@ class HintWindow : public QWidget {
 
  private:
   std::uint64_t Now() const;
+  std::optional<QPoint> CursorPos();
   void Show(const HintEntry& entry, QPoint cursor);
   void Hide();
 
@@ -72,6 +76,8 @@ class HintWindow : public QWidget {
   QPoint m_lastPoint{-1, -1};
   std::uint64_t m_restStart = 0;
   bool m_visible = false;
+  // The pointer as the owner's window last saw it (screen point); none: not known, ask.
+  std::optional<QPoint> m_seenCursor;
 };
 
 }  // namespace vts::ui

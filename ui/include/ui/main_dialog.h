@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QUrl>
 #include <cstdint>
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/frame_clock.h"
 #include "ui/skin.h"
 #include "ui/track_ops.h"
 
@@ -170,8 +172,7 @@ class CMainDlg : public QDialog, public ISkinHost {
                         const std::vector<SoundDeviceEntry>& outputs,
                         const std::vector<SoundDeviceEntry>& inputs);
   static void AddMenuItem(std::vector<MenuItem>& menu, std::uint32_t* position,
-                          const std::u16string& current,
-                          const std::vector<SoundDeviceEntry>& list);
+                          const std::u16string& current, const std::vector<SoundDeviceEntry>& list);
   // The slider's thumb from the endpoint's volume, opening the endpoint first when needed
   // (0 without a volume control).
   static void ShowEndpointLevel(CGraphicSlider* slider,
@@ -397,6 +398,7 @@ class CMainDlg : public QDialog, public ISkinHost {
 
  private:
   struct NotifyRelay;
+  void DeliverFramedNotices();  // the relay's notices that waited for the frame
   void PostQuit(int code);
   // The destructor's part: the raw-input library's unsubscription, the notices' relay.
   void ReleaseStartResources();
@@ -439,10 +441,17 @@ class CMainDlg : public QDialog, public ISkinHost {
   QFont m_versionFont;
   QFont m_labelFont;
   QFont m_timeFont;
+  QFont m_largeTimeFont;
   QIcon m_icon;
   std::function<uint32_t()> m_chunkLengthMs;
   std::function<uint32_t()> m_playPositionMs;
   QString m_shownTime, m_shownLargeTime;  // the texts the time displays show now
+  // The window's changing pictures (the strips, the time displays) are shown together, a
+  // frame at a time; the clock goes after everything that uses it.
+  std::unique_ptr<FrameClock> m_frameClock = std::make_unique<FrameClock>();
+  std::unique_ptr<FrameClock::Client> m_noticeFrame;  // the notices that wait for a frame
+  std::unique_ptr<FrameClock::Client> m_timeFrame;
+  QRect m_timeDirty;  // the time displays' part still to repaint
 
   // State.
   QPoint m_dragAnchor{-1, -1};

@@ -100,6 +100,7 @@ class CWaveformStrip {
  private:
   uint32_t Fpp() const;
   void ComposeLocked();
+  void MakeStripBackgroundLocked();
   void FillBackgroundLocked();
   void DrawColumnsLocked(int64_t firstColumn, int64_t endColumn, uint32_t fpp,
                          const WaveformChunk& chunk);
@@ -109,6 +110,8 @@ class CWaveformStrip {
   std::recursive_mutex& lock_;
   WaveformViewState& view_;
   QImage background_;
+  QImage stripBackground_;    // the strip's part of background_, opaque, the drawing's size
+  QPoint stripBackgroundAt_;  // the strip's place it was cut at
   QImage drawing_;
   QImage composition_;
   std::function<void()> repaintRequest_;

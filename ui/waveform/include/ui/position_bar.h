@@ -37,6 +37,7 @@ class PositionBar : public QWidget {
 
  private:
   void Press(QMouseEvent* event);
+  int FilledWidth() const;  // pixels of the filled part
 
   ProgressRange range_;
   std::function<void(int, int)> pressHandler_;
