@@ -54,7 +54,7 @@ std::string CMainDlg::StudentWorkName(const LocalTime& now, bool* fromMaster) co
   const unsigned position = core ? core->position : 0;
 
   // With a Master file: in the student-work folder, after the time and the lesson's name.
-  const std::string stem = m ? MasterFileStem(m->sourcePath) : std::string();
+  const std::string stem = m ? MasterFileStem(m->SourcePath()) : std::string();
   if (!stem.empty()) {
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month, now.day,
@@ -109,8 +109,8 @@ void CMainDlg::OnBnClickedExit() {
 
   // 3. A student whose lesson came over the link: the received lesson file goes.
   if (m_linkResult != 0 && student) {
-    if (m && !m->sourcePath.empty()) {
-      const std::string path = m->sourcePath;
+    if (m && !m->SourcePath().empty()) {
+      const std::string path = m->SourcePath();
       Ops().Close(*m);
       plat::RemoveFile(path);
     }
@@ -154,7 +154,7 @@ void CMainDlg::OnBnClickedExit() {
   // 5./6. Without the classroom, the user is asked.
   if (!managed) {
     bool mayClose = true;
-    if (m && m->audioModified != 0) {
+    if (m && m->AudioModified() != 0) {
       const int answer =
           plat::MessageBox(u"Do you want to save updated audio data?", u"Master track unsaved data",
                            plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);

@@ -248,7 +248,7 @@ void CMainDlg::OnBnClickedPrev() {
     t.Master()->PrevChunk();
     t.StepPrev(*s);
   } else {
-    if (s->ChunkCount() < 1 || s->currentChunk < 1) {
+    if (s->ChunkCount() < 1 || s->CurrentChunkIndex() < 1) {
       Redraw(false);
       return;
     }
@@ -270,7 +270,7 @@ void CMainDlg::NextChunkSteps() {
   CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
   const int count = m->ChunkCount();
-  if (count > 0 && m->currentChunk < count - 1) {
+  if (count > 0 && m->CurrentChunkIndex() < count - 1) {
     t.StepNext(*m);
     t.StepNext(*s);
   }
@@ -289,7 +289,7 @@ void CMainDlg::OnBnClickedPrevChunk() {
   CSoundTrack* m = t.MasterTrack();
   CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
-  const int position = m->currentChunk;
+  const int position = m->CurrentChunkIndex();
   if (m->ChunkCount() > 0 && position > 0) {
     Ops().SelectChunk(*m, position - 1);
     t.StepPrev(*s);

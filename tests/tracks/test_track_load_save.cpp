@@ -175,14 +175,14 @@ TEST_F(TrackLoadSave, WavRoundTripKeepsEverySampleAndTheSideFiles) {
 
   auto track = MakeTrack();
   ASSERT_TRUE(track->LoadTrack(dir_ + "lesson.wav"));
-  EXPECT_EQ(track->format.channels, 2);
-  EXPECT_EQ(track->format.samplesPerSec, 48000u);
-  EXPECT_EQ(track->dataBytes, pcm.size());
+  EXPECT_EQ(track->Format().channels, 2);
+  EXPECT_EQ(track->Format().samplesPerSec, 48000u);
+  EXPECT_EQ(track->DataBytes(), pcm.size());
   EXPECT_EQ(Lengths(*track), (std::vector<std::uint32_t>{24000, 33600, 14400}));
   EXPECT_EQ(Texts(*track), texts);
-  EXPECT_TRUE(track->textsPresent);
-  EXPECT_EQ(track->currentChunk, 0);
-  EXPECT_EQ(track->sourcePath, dir_ + "lesson.wav");
+  EXPECT_TRUE(track->TextsPresent());
+  EXPECT_EQ(track->CurrentChunkIndex(), 0);
+  EXPECT_EQ(track->SourcePath(), dir_ + "lesson.wav");
 
   track->Chunk(1)->text = u"two\r\nlines";
   CSoundTrackTestAccess::SetModified(*track, true);
@@ -203,7 +203,7 @@ TEST_F(TrackLoadSave, WavWithoutSideFilesIsOneChunkAndCanBeSavedOverItself) {
   const auto samples = Noise(30000, 7);
   auto track = Loaded("solo.wav", samples);
   EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{30000});
-  EXPECT_FALSE(track->textsPresent);
+  EXPECT_FALSE(track->TextsPresent());
   // The source stays readable while its file is replaced.
   ASSERT_TRUE(track->SaveTrack(dir_ + "solo.wav"));
   EXPECT_EQ(ReadFile(dir_ + "solo.wav"), MakeWav({}, Pcm16(samples)));
@@ -237,7 +237,7 @@ TEST_F(TrackLoadSave, ChunksOfLengthZeroSaveAnEmptyWavAndNoChunkList) {
   ASSERT_TRUE(track->SaveTrack(dir_ + "empty.wav"));
   EXPECT_EQ(ReadFile(dir_ + "empty.wav"), MakeWav({}, {}));
   EXPECT_TRUE(track->BuildChunkList().empty());
-  EXPECT_EQ(track->chunksToSave, 0);
+  EXPECT_EQ(track->ChunksToSave(), 0);
   CSoundTrackTestAccess::SetModified(*track, true);
   EXPECT_TRUE(track->WriteChunkList(dir_ + "empty.cif"));
   EXPECT_FALSE(Exists(dir_ + "empty.cif"));
@@ -302,7 +302,7 @@ TEST_F(TrackLoadSave, ChunkTextGoesToTheCurrentChunkAndAddsOneWhenThereIsNone) {
   ASSERT_EQ(track->ChunkCount(), 0);
   ASSERT_TRUE(track->SetChunkText(u"first"));
   ASSERT_EQ(track->ChunkCount(), 1);
-  EXPECT_EQ(track->currentChunk.load(), 0);
+  EXPECT_EQ(track->CurrentChunkIndex(), 0);
   EXPECT_TRUE(track->IsModified());
   ASSERT_TRUE(track->SetChunkText(std::u16string(u"second\0tail", 11)));
   EXPECT_EQ(Texts(*track), (std::vector<std::u16string>{u"second"})) << "replaced, cut at NUL";
@@ -376,15 +376,15 @@ TEST_F(TrackLoadSave, BadInputFailsCleanlyOrLoadsWhatCanBePlayed) {
     EXPECT_EQ(loaded, c.loads);
     if (loaded) {
       EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{c.frames});
-      EXPECT_EQ(track->dataBytes, c.frames * 2);
+      EXPECT_EQ(track->DataBytes(), c.frames * 2);
       ASSERT_TRUE(track->CurrentChunk()->IsLoaded());
       EXPECT_EQ(0, std::memcmp(track->CurrentChunk()->data, pcm.data(), c.frames * 2));
     } else {
       EXPECT_EQ(track->ChunkCount(), 0);
-      EXPECT_EQ(track->currentChunk, -1);
-      EXPECT_EQ(track->sourceFile, -1);
-      EXPECT_TRUE(track->sourcePath.empty());
-      EXPECT_EQ(track->format.channels, 0);
+      EXPECT_EQ(track->CurrentChunkIndex(), -1);
+      EXPECT_FALSE(track->HasSourceFile());
+      EXPECT_TRUE(track->SourcePath().empty());
+      EXPECT_EQ(track->Format().channels, 0);
       EXPECT_TRUE(Entries(track->TempFolderPath()).empty()) << "nothing unpacked is kept";
     }
   }
@@ -404,16 +404,11 @@ TEST_F(TrackLoadSave, ShortOrMissingPathsFail) {
 TEST_F(TrackLoadSave, FailedLoadAlsoDropsTheWholeFileView) {
   const Bytes cif = Cif({{0, 100}, {100, 100}});
   auto track = Loaded("v.wav", Noise(44100), &cif);
-  {
-    std::lock_guard lock(track->BufferLock());
-    track->keptChunks = std::move(track->chunks);
-    track->chunks.clear();
-    track->chunks.push_back(std::make_unique<CChunkInfo>());
-    track->wholeFileMode = true;
-  }
+  ASSERT_TRUE(track->SetWholeFileMode(true));
+  ASSERT_EQ(track->KeptChunkCount(), 2);
   EXPECT_FALSE(track->LoadTrack(dir_ + "nothing.wav"));
-  EXPECT_FALSE(track->wholeFileMode);
-  EXPECT_TRUE(track->keptChunks.empty());
+  EXPECT_FALSE(track->WholeFileMode());
+  EXPECT_EQ(track->KeptChunkCount(), 0);
   EXPECT_EQ(track->ChunkCount(), 0);
 }
 
@@ -439,14 +434,14 @@ TEST_F(TrackLoadSave, PackageRoundTripKeepsChunksTextsAndWhereTheSoundIs) {
 
   auto again = MakeTrack("Student");
   ASSERT_TRUE(again->LoadTrack(dir_ + "work.vxb"));
-  EXPECT_TRUE(again->isPackage);
-  EXPECT_EQ(again->format.samplesPerSec, 44100u);
-  EXPECT_EQ(again->format.channels, 1);
+  EXPECT_TRUE(again->IsPackage());
+  EXPECT_EQ(again->Format().samplesPerSec, 44100u);
+  EXPECT_EQ(again->Format().channels, 1);
   EXPECT_EQ(Texts(*again), texts);
   EXPECT_EQ(Entries(again->TempFolderPath()),
             (std::vector<std::string>{"work.cif", "work.mp3", "work.txt", "work.wav"}));
   // The decoded sound may be longer by the encoder's delay and padding, never shorter.
-  const std::uint32_t total = again->dataBytes / 2;
+  const std::uint32_t total = again->DataBytes() / 2;
   EXPECT_GE(total, samples.size());
   EXPECT_LE(total, samples.size() + 3 * 1152);
   ASSERT_EQ(again->ChunkCount(), 3);
@@ -481,7 +476,7 @@ TEST_F(TrackLoadSave, PackageChunkListIsContiguousWhateverTheStartsSay) {
   EXPECT_EQ(records[0].startMs, 0u);
   EXPECT_EQ(records[1].startMs, 1000u);
   EXPECT_EQ(records[1].lengthMs, 1000u);
-  EXPECT_FALSE(again->textsPresent) << "no texts, no texts entry";
+  EXPECT_FALSE(again->TextsPresent()) << "no texts, no texts entry";
   EXPECT_EQ(ZipEntryNames(dir_ + "gap.vxb"), (std::vector<std::string>{"gap.mpa", "gap.cif"}));
 }
 
@@ -502,10 +497,10 @@ TEST_F(TrackLoadSave, Mp3SaveAndLoadInBothChannelModes) {
 
     auto again = MakeTrack("Student");
     ASSERT_TRUE(again->LoadTrack(dir_ + "out.MP3")) << "upper-case extension is an MP3 too";
-    EXPECT_TRUE(again->isMp3);
-    EXPECT_EQ(again->format.channels, channels);
-    EXPECT_EQ(again->format.samplesPerSec, 22050u);
-    EXPECT_GE(again->dataBytes / again->format.blockAlign, frames);
+    EXPECT_TRUE(again->IsMp3());
+    EXPECT_EQ(again->Format().channels, channels);
+    EXPECT_EQ(again->Format().samplesPerSec, 22050u);
+    EXPECT_GE(again->DataBytes() / again->Format().blockAlign, frames);
   }
 }
 
@@ -535,11 +530,11 @@ TEST_F(TrackLoadSave, FullDiskDuringUnpackingOrDecodingFailsTheLoadAndLeavesNoFi
       ASSERT_TRUE(limit.ok());
       EXPECT_FALSE(track->LoadTrack(dir_ + c.file));
     }
-    EXPECT_NE(track->loadError.find(c.why), std::string::npos) << track->loadError;
+    EXPECT_NE(track->LoadError().find(c.why), std::string::npos) << track->LoadError();
     EXPECT_TRUE(boxes_->Boxes().empty()) << "the load tells the window, never the user itself";
     EXPECT_EQ(Entries(track->TempFolderPath()), std::vector<std::string>{});
     EXPECT_TRUE(track->LoadTrack(dir_ + c.file)) << "with room, the same file loads";
-    EXPECT_TRUE(track->loadError.empty());
+    EXPECT_TRUE(track->LoadError().empty());
   }
 }
 
@@ -640,7 +635,7 @@ TEST_F(TrackLoadSave, TextsThatCannotBeWrittenKeepBothOldFiles) {
   for (int i = 0; i < 20; ++i) texts.push_back(std::u16string(1000, char16_t(u'a' + i)));
   const Bytes txt = BuildTxtBody(texts);
   auto track = Loaded("short.wav", Noise(2000), nullptr, &txt);
-  ASSERT_TRUE(track->textsPresent);
+  ASSERT_TRUE(track->TextsPresent());
   const Bytes old(3000, 0xCD);
   WriteFile(dir_ + "out.wav", old);
   WriteFile(dir_ + "out.txt", old);
@@ -727,10 +722,12 @@ TEST_F(TrackLoadSave, Mp3ErrorsShowTheirTexts) {
     CChunkInfo* chunk = track->AddChunk();
     ASSERT_NE(chunk, nullptr);
     test::FillChunk(chunk, Noise(6000));
-    track->format.channels = c.channels;
-    track->format.samplesPerSec = c.rate;
-    track->format.blockAlign = std::uint16_t(2 * std::max<int>(c.channels, 1));
-    chunk->length = chunk->dataSize / track->format.blockAlign;
+    PcmFormat format = track->Format();
+    format.channels = c.channels;
+    format.samplesPerSec = c.rate;
+    format.blockAlign = std::uint16_t(2 * std::max<int>(c.channels, 1));
+    CSoundTrackTestAccess::SetFormat(*track, format);
+    chunk->length = chunk->dataSize / track->Format().blockAlign;
     boxes_->Clear();
     EXPECT_FALSE(track->SaveTrack(c.target));
     const auto boxes = boxes_->Boxes();
@@ -750,13 +747,13 @@ TEST_F(TrackLoadSave, WriteChunkListCountsChunksAddedAfterASave) {
   const Bytes cif = Cif({{0, 500}, {500, 500}});
   auto track = Loaded("w.wav", Noise(44100), &cif);
   ASSERT_TRUE(track->SaveTrack(dir_ + "w2.wav"));
-  EXPECT_EQ(track->chunksToSave, 2);
+  EXPECT_EQ(track->ChunksToSave(), 2);
   {
     std::lock_guard lock(track->BufferLock());
     auto extra = std::make_unique<CChunkInfo>();
     extra->start = 44100;
     extra->length = 4410;
-    track->chunks.push_back(std::move(extra));
+    CSoundTrackTestAccess::Chunks(*track).push_back(std::move(extra));
   }
   CSoundTrackTestAccess::SetModified(*track, true);
   ASSERT_TRUE(track->WriteChunkList(dir_ + "w2.cif"));

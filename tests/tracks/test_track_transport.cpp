@@ -289,7 +289,7 @@ TEST_F(Transport, ReplaceOnRecordEmptiesTheChunkFirst) {
   student_->SelectChunk(0);
   test::FillChunk(chunk, std::vector<std::int16_t>(60000, 777));
   chunk->start = 5000;
-  student_->replaceOnRecord = true;
+  student_->SetReplaceOnRecord(true);
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2))
       << "recording " << student_->IsRecording() << ", capture streams "
@@ -348,8 +348,40 @@ TEST_F(Transport, FreeingChunksRightAfterAStopLosesNothingAndCrashesNothing) {
   core_.Release();
   freed.get();
   EXPECT_EQ(student_->ChunkCount(), 0);
-  EXPECT_EQ(student_->currentChunk, -1);
+  EXPECT_EQ(student_->CurrentChunkIndex(), -1);
   EXPECT_EQ(student_->DroppedBlocks(), 0u) << "every block reached its chunk before it was freed";
+}
+
+TEST_F(Transport, ClearEmptiesTheCurrentChunkAndTheTailOfAStoppedRecordingStaysOut) {
+  CChunkInfo* first = student_->AddChunk();
+  student_->SelectChunk(0);
+  test::FillChunk(first, std::vector<std::int16_t>(1000, 777));
+  student_->AddChunk();
+  student_->SelectChunk(1);
+  CChunkInfo* chunk = student_->CurrentChunk();
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2));
+  core_.Hold();  // the recording's last blocks and its end mark queue up
+  Advance(200);
+  student_->ToggleRecord();
+  ASSERT_GT(chunk->length, 0u);
+  studentLog_.Clear();
+  student_->ClearCurrentChunk();
+  core_.Release();
+  ASSERT_TRUE(student_->WaitForRecordingEnd());
+  Run(100);
+  EXPECT_GT(student_->DroppedBlocks(), 0u) << "the tail arrived after the clear";
+  EXPECT_EQ(student_->CurrentChunk(), chunk);
+  test::ExpectClearedChunk(*student_, chunk);
+  EXPECT_EQ(student_->ChunkCount(), 2) << "the chunk stays in the list";
+  EXPECT_EQ(student_->Chunk(0)->length, 1000u) << "only the current chunk is emptied";
+  EXPECT_EQ(studentLog_.Codes(), (Codes{TRACK_NOTIFY_IDLE}));
+  // A new recording goes into the emptied chunk again.
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2));
+  student_->ToggleRecord();
+  ASSERT_TRUE(student_->WaitForRecordingEnd());
+  EXPECT_GE(chunk->length, MinFrames(2));
 }
 
 TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
@@ -357,7 +389,8 @@ TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
     const char* what;
     std::function<void(CSoundTrack&)> prepare;
   } cases[] = {
-      {"the folder cannot take a chunk file", [](CSoundTrack& t) { t.tempFolder.clear(); }},
+      {"the folder cannot take a chunk file",
+       [](CSoundTrack& t) { CSoundTrackTestAccess::SetTempFolder(t, {}); }},
       {"chunks but none current", [](CSoundTrack& t) { t.AddChunk(); }},
   };
   for (const auto& c : cases) {

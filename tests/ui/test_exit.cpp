@@ -114,7 +114,7 @@ TEST_F(Exit, AFailedSaveKeepsTheWindowOpenAndTheNextExitRunsThePathAgain) {
 }
 
 TEST_F(Exit, TwoSavesCloseOnlyAfterBoth) {
-  master->audioModified = 1;
+  CSoundTrackTestAccess::SetAudioModified(*master, 1);
   CSoundTrackTestAccess::SetModified(*student, true);
   boxes->ScriptAnswers({plat::IDYES, plat::IDYES});
   answers = {QString::fromStdString(Works() + "m.vxb"), QString::fromStdString(Works() + "s.vxb")};
@@ -127,7 +127,7 @@ TEST_F(Exit, TwoSavesCloseOnlyAfterBoth) {
 }
 
 TEST_F(Exit, CancelToTheFirstPromptStillAsksTheStudentThenStaysOpen) {
-  master->audioModified = 1;
+  CSoundTrackTestAccess::SetAudioModified(*master, 1);
   CSoundTrackTestAccess::SetModified(*student, true);
   boxes->ScriptAnswers({plat::IDCANCEL, plat::IDNO});
   Exit_();
@@ -250,7 +250,7 @@ class ClassroomExit : public Exit {
 TEST_F(ClassroomExit, WithAMasterFileTheWorkIsNamedAfterTimeLessonAndPosition) {
   now = {2024, 4, 3, 9, 5};
   core->position = 2;
-  master->sourcePath = "/lessons/unit1.mp3";
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.mp3");
   Exit_();
   EXPECT_TRUE(boxes->Boxes().empty()) << "no prompts under the classroom";
   ASSERT_EQ(ops->savedPaths, (std::vector<std::string>{Works() + "240403_0905_unit1_Stud2.vxb"}));
@@ -261,7 +261,7 @@ TEST_F(ClassroomExit, WithAMasterFileTheWorkIsNamedAfterTimeLessonAndPosition) {
   EXPECT_TRUE(Closed());
 
   core->position = 0;
-  master->sourcePath = "/lessons/unit1.mp3";
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.mp3");
   EXPECT_EQ(dlg->StudentWorkName(now), Works() + "240403_0905_unit1.vxb");
 }
 
@@ -281,7 +281,7 @@ TEST_F(ClassroomExit, WithoutAMasterFileTheFirstFreeNumberedNameAfterTheTarget) 
 TEST_F(ClassroomExit, WithNoUsableTargetTheNumberedNamesGoToTheStudentWorksFolder) {
   // A Master path without an extension and an empty target: the numbered names in the
   // student-work folder, which is made.
-  master->sourcePath = "/lessons/noext";
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/noext");
   core->studentWorkTarget.clear();
   core->position = 1;
   Exit_();
@@ -294,7 +294,7 @@ TEST_F(ClassroomExit, WithNoUsableTargetTheNumberedNamesGoToTheStudentWorksFolde
 }
 
 TEST_F(ClassroomExit, ASecondCloseWhileTheAutomaticSaveRunsIsIgnored) {
-  master->sourcePath = "/lessons/unit1.mp3";
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.mp3");
   Exit_();
   ASSERT_EQ(ops->savedPaths.size(), 1u);
   Exit_();

@@ -145,8 +145,8 @@ TEST_F(Files, VideoModeIsClearedWheneverTheVideoWindowGoes) {
 }
 
 TEST_F(Files, OpeningAnotherLessonWaitsForTheMastersRunningSave) {
-  master->sourcePath = "/lessons/old.wav";
-  master->audioModified = 1;
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/old.wav");
+  CSoundTrackTestAccess::SetAudioModified(*master, 1);
   ops->saveThreadMs = 300;
   // Yes to saving the changed audio, a name for it, then the lesson to open.
   boxes->ScriptAnswers({plat::IDYES});
@@ -182,9 +182,9 @@ TEST_F(Files, SaveBookmarksAsksTheStudentToBeSavedFirst) {
 TEST_F(Files, RightClickOnSaveBookmarksWritesTheSideFilesBesideTheMedia) {
   const std::string dir = Folder();
   WriteText(dir + "lesson.wav", "RIFF");
-  master->sourcePath = dir + "lesson.wav";
-  master->sourceFile = ::open(master->sourcePath.c_str(), O_RDONLY);
-  master->textsPresent = true;
+  CSoundTrackTestAccess::SetSourcePath(*master, dir + "lesson.wav");
+  CSoundTrackTestAccess::SetSourceFile(*master, ::open(master->SourcePath().c_str(), O_RDONLY));
+  master->SetTextsPresent(true);
   boxes->ScriptAnswers({plat::IDYES});
   dlg->Dispatch(1021, NM_RCLICK);
   EXPECT_EQ(ops->calls, (Calls{"WriteChunkList M " + dir + "lesson.cif", "BuildChunkTexts M"}));
@@ -196,9 +196,9 @@ TEST_F(Files, RightClickOnSaveBookmarksWritesTheSideFilesBesideTheMedia) {
 TEST_F(Files, RightClickSaveTellsWhichSideFilesCouldNotBeWritten) {
   const std::string dir = Folder();
   WriteText(dir + "lesson.wav", "RIFF");
-  master->sourcePath = dir + "lesson.wav";
-  master->sourceFile = ::open(master->sourcePath.c_str(), O_RDONLY);
-  master->textsPresent = true;
+  CSoundTrackTestAccess::SetSourcePath(*master, dir + "lesson.wav");
+  CSoundTrackTestAccess::SetSourceFile(*master, ::open(master->SourcePath().c_str(), O_RDONLY));
+  master->SetTextsPresent(true);
   const std::string cif = dir + "lesson.cif", txt = dir + "lesson.txt";
   const std::string inner = master->TempFolderPath() + "lesson.cif";
   const struct {
@@ -221,7 +221,7 @@ TEST_F(Files, RightClickSaveTellsWhichSideFilesCouldNotBeWritten) {
     fs::remove_all(txt + ".part");
     if (c.textNotCreated) fs::create_directories(txt + ".part");  // the file cannot be made there
     ops->sideWritesFail = c.opsFail;
-    master->isPackage = c.package;
+    CSoundTrackTestAccess::SetIsPackage(*master, c.package);
     boxes->Clear();
     boxes->ScriptAnswers({plat::IDYES});
     {
@@ -248,7 +248,7 @@ TEST_F(Files, FailedLoadShowsOneBoxWithTheNameAndTheReason) {
   answers = {QStringLiteral("/lessons/broken.wav")};
   dlg->Dispatch(1027, BN_CLICKED);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "Please wait...");
-  master->loadError = "the file is not a PCM WAV";
+  CSoundTrackTestAccess::SetLoadError(*master, "the file is not a PCM WAV");
   Notify(TRACK_NOTIFY_LOADED, Sender(master));
   ASSERT_EQ(boxes->Boxes().size(), 1u);
   EXPECT_EQ(boxes->Boxes()[0].text,
@@ -259,9 +259,9 @@ TEST_F(Files, FailedLoadShowsOneBoxWithTheNameAndTheReason) {
 
   // A load that succeeded, and the Student's notices, tell nothing.
   boxes->Clear();
-  master->loadError.clear();
+  CSoundTrackTestAccess::SetLoadError(*master, {});
   Notify(TRACK_NOTIFY_LOADED, Sender(master));
-  student->loadError = "not the Master's";
+  CSoundTrackTestAccess::SetLoadError(*student, "not the Master's");
   Notify(TRACK_NOTIFY_LOADED, Sender(student));
   EXPECT_TRUE(boxes->Boxes().empty());
 }

@@ -68,13 +68,13 @@ class TrackNotifyTest : public ::testing::Test {
 };
 
 TEST_F(TrackNotifyTest, IdleShowsTheStudentsChunkNumber) {
-  ASSERT_EQ(student->currentChunk.load(), -1);
+  ASSERT_EQ(student->CurrentChunkIndex(), -1);
   dlg->ChunkNumber()->SetNumber(7);
   Notify(TRACK_NOTIFY_IDLE, master);
   EXPECT_EQ(dlg->ChunkNumber()->Number(), 1);  // "01"
   ASSERT_NE(student->AddChunk(), nullptr);
   ASSERT_NE(student->AddChunk(), nullptr);
-  student->currentChunk = 1;
+  CSoundTrackTestAccess::SetCurrentChunk(*student, 1);
   Notify(TRACK_NOTIFY_RECORDING, master);  // whichever track sent it
   EXPECT_EQ(dlg->ChunkNumber()->Number(), 2);
 }
@@ -152,20 +152,20 @@ TEST_F(TrackNotifyTest, PlayEndedResetsNextAndMasterPlayLooks) {
 TEST_F(TrackNotifyTest, LoadedShowsTheFileNameAndReenablesTheWindow) {
   dlg->FileNameEdit()->setText("old");
   dlg->setEnabled(false);
-  master->sourcePath = "/lessons/unit1.wav";
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.wav");
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "unit1.wav");
   EXPECT_TRUE(dlg->isEnabled());
-  EXPECT_FALSE(student->replaceOnRecord);  // the Master has no chunks
+  EXPECT_FALSE(student->ReplaceOnRecord());  // the Master has no chunks
   // A name without a folder leaves the edit; none empties it.
-  master->sourcePath = "bare.wav";
+  CSoundTrackTestAccess::SetSourcePath(*master, "bare.wav");
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "unit1.wav");
-  master->sourcePath.clear();
+  CSoundTrackTestAccess::SetSourcePath(*master, {});
   ASSERT_NE(master->AddChunk(), nullptr);
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "");
-  EXPECT_TRUE(student->replaceOnRecord);
+  EXPECT_TRUE(student->ReplaceOnRecord());
 }
 
 TEST_F(TrackNotifyTest, LoadThreadIsCollectedWithoutWaiting) {

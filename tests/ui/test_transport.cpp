@@ -133,14 +133,14 @@ TEST_F(Transport, RightClickOnAModeButtonStartsItsModeOneChunkOn) {
   MakeChunks(master, 3);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
-    master->currentChunk = 0;
+    CSoundTrackTestAccess::SetCurrentChunk(*master, 0);
     student->FreeChunks();
-    student->currentChunk = -1;
+    CSoundTrackTestAccess::SetCurrentChunk(*student, -1);
     EnterMode(c.startMode);
     dlg->Dispatch(c.id, NM_RCLICK);
-    EXPECT_EQ(master->currentChunk, 1);
+    EXPECT_EQ(master->CurrentChunkIndex(), 1);
     // The Student follows with empty chunks.
-    EXPECT_EQ(student->currentChunk, 1);
+    EXPECT_EQ(student->CurrentChunkIndex(), 1);
     EXPECT_EQ(student->ChunkCount(), 2);
     EXPECT_EQ(dlg->TransportMode(), c.mode);
     for (CSoundTrack* t : {master, student}) {
@@ -174,7 +174,7 @@ TEST_F(Transport, EveryPressIsMirroredToTheLinkedPeerOnceAndARightClickAsOneMess
 TEST_F(Transport, NextBWithoutAMasterStepsTheStudentAloneAndGoesOnRecording) {
   CSoundTrackTestAccess::SetRecording(*student, true);
   dlg->Dispatch(1019, BN_CLICKED);
-  EXPECT_EQ(student->currentChunk, 1);
+  EXPECT_EQ(student->CurrentChunkIndex(), 1);
   EXPECT_EQ(student->ChunkCount(), 2);
   EXPECT_TRUE(student->IsRecording());
   EXPECT_EQ(ops->calls.back(), "ToggleRecord S");
@@ -182,12 +182,12 @@ TEST_F(Transport, NextBWithoutAMasterStepsTheStudentAloneAndGoesOnRecording) {
 
 TEST_F(Transport, StepsAtTheMastersLastChunkChangeNothing) {
   MakeChunks(master, 2);
-  master->currentChunk = 1;
+  CSoundTrackTestAccess::SetCurrentChunk(*master, 1);
   for (int id : {1019, 1013, 1025}) {
     SCOPED_TRACE(id);
     ops->calls.clear();
     dlg->Dispatch(id, BN_CLICKED);
-    EXPECT_EQ(master->currentChunk, 1);
+    EXPECT_EQ(master->CurrentChunkIndex(), 1);
     EXPECT_EQ(student->ChunkCount(), 0);
     EXPECT_TRUE(ops->calls.empty());
   }
@@ -196,13 +196,13 @@ TEST_F(Transport, StepsAtTheMastersLastChunkChangeNothing) {
 TEST_F(Transport, MasterNextStepsBothAndPlaysTheMaster) {
   MakeChunks(master, 3);
   dlg->Dispatch(1013, BN_CLICKED);
-  EXPECT_EQ(master->currentChunk, 1);
-  EXPECT_EQ(student->currentChunk, 1);
+  EXPECT_EQ(master->CurrentChunkIndex(), 1);
+  EXPECT_EQ(student->CurrentChunkIndex(), 1);
   EXPECT_EQ(ops->calls.back(), "Play M");
   EXPECT_EQ(dlg->Button(1012)->text(), "MBUTPAUSE");
   dlg->Dispatch(1011, BN_CLICKED);
-  EXPECT_EQ(master->currentChunk, 0);
-  EXPECT_EQ(student->currentChunk, 0);
+  EXPECT_EQ(master->CurrentChunkIndex(), 0);
+  EXPECT_EQ(student->CurrentChunkIndex(), 0);
 }
 
 TEST_F(Transport, WithAVideoModesFourAndFiveEndAtTheVideosEndAndNeverStartTheStudent) {

@@ -103,7 +103,7 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     dlg->Dispatch(1027, BN_CLICKED);
     ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled(); }, 20000));
     ASSERT_EQ(master->ChunkCount(), 3);
-    ASSERT_EQ(master->currentChunk, 0);
+    ASSERT_EQ(master->CurrentChunkIndex(), 0);
 
     // Chunk 1 to its end: mode 0, nothing follows.
     dlg->Dispatch(1012, BN_CLICKED);
@@ -124,8 +124,8 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     const std::string tonePid = Shell(toneCmd);
     dlg->Dispatch(1038, NM_RCLICK);
     EXPECT_EQ(dlg->TransportMode(), 5u);
-    EXPECT_EQ(master->currentChunk, 1);
-    EXPECT_EQ(student->currentChunk, 1);
+    EXPECT_EQ(master->CurrentChunkIndex(), 1);
+    EXPECT_EQ(student->CurrentChunkIndex(), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return student->IsRecording(); }, 20000))
         << "the Master's end starts the recording";
     EXPECT_EQ(dlg->TransportMode(), 5u);
@@ -142,8 +142,8 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
 
     // Step to chunk 3 (the recording stops with the switch), then save the Student.
     dlg->Dispatch(1025, BN_CLICKED);
-    EXPECT_EQ(master->currentChunk, 2);
-    EXPECT_EQ(student->currentChunk, 2);
+    EXPECT_EQ(master->CurrentChunkIndex(), 2);
+    EXPECT_EQ(student->CurrentChunkIndex(), 2);
     if (!tonePid.empty()) Shell("kill " + tonePid + " 2>/dev/null");
     dlg->Dispatch(1036, BN_CLICKED);
     const std::string package = dir + "/work.vxb";

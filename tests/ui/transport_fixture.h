@@ -72,7 +72,7 @@ class LoggingOps : public TrackOps {
     CSoundTrackTestAccess::SetRecording(t, false);
     CSoundTrackTestAccess::SetPlaying(t, false);
     CSoundTrackTestAccess::SetPaused(t, false);
-    if (index >= 0 && index < t.ChunkCount()) t.currentChunk = index;
+    if (index >= 0 && index < t.ChunkCount()) CSoundTrackTestAccess::SetCurrentChunk(t, index);
   }
   int AddChunk(CSoundTrack& t) override {
     Log("AddChunk", t);
@@ -80,7 +80,7 @@ class LoggingOps : public TrackOps {
   }
   void Close(CSoundTrack& t) override {
     Log("Close", t);
-    t.sourcePath.clear();
+    CSoundTrackTestAccess::SetSourcePath(t, {});
   }
   void FreeChunks(CSoundTrack& t) override { Log("FreeChunks", t); }
   void RedrawWaveform(CSoundTrack& t, std::uint32_t first, std::uint32_t fpp) override {
@@ -280,7 +280,7 @@ class WindowTest : public ::testing::Test {
   // Makes `n` empty chunks on the track, the first current.
   void MakeChunks(CSoundTrack* t, int n) {
     for (int i = 0; i < n; ++i) ASSERT_NE(t->AddChunk(), nullptr);
-    t->currentChunk = 0;
+    CSoundTrackTestAccess::SetCurrentChunk(*t, 0);
   }
   intptr_t Sender(CSoundTrack* t) { return reinterpret_cast<intptr_t>(t); }
   // The track's chunk ends by itself, as its last buffer coming back ends it.

@@ -198,9 +198,21 @@ void CSoundTrack::ClearTempSoundFolder() { ClearPrivateFolder(tempFolder); }
 
 // ---------------------------------------------------------------- chunks
 
+// The list is read under the lock: the core thread may be growing it (received audio).
 CChunkInfo* CSoundTrack::Chunk(int index) {
+  std::lock_guard lock(bufferLock);
   if (index < 0 || index >= static_cast<int>(chunks.size())) return nullptr;
   return chunks[static_cast<std::size_t>(index)].get();
+}
+
+int CSoundTrack::ChunkCount() const {
+  std::lock_guard lock(bufferLock);
+  return static_cast<int>(chunks.size());
+}
+
+int CSoundTrack::KeptChunkCount() const {
+  std::lock_guard lock(bufferLock);
+  return static_cast<int>(keptChunks.size());
 }
 
 CChunkInfo* CSoundTrack::AddChunk() {
@@ -217,6 +229,13 @@ CChunkInfo* CSoundTrack::AddChunk() {
   std::lock_guard lock(bufferLock);
   chunks.push_back(std::move(chunk));
   return added;
+}
+
+bool CSoundTrack::AdoptAsCurrentChunk(int index) {
+  std::lock_guard lock(bufferLock);
+  if (currentChunk != -1 || index < 0 || index >= ChunkCount()) return false;
+  currentChunk = index;
+  return true;
 }
 
 bool CSoundTrack::LoadChunk(int index) {
@@ -297,6 +316,24 @@ void CSoundTrack::Close() {
     viewState.viewFrames = 0;
   }
   Notify(TRACK_NOTIFY_REFRESH);
+}
+
+void CSoundTrack::ClearCurrentChunk() {
+  {
+    std::lock_guard lock(bufferLock);
+    if (CChunkInfo* chunk = CurrentChunk()) {
+      chunk->Unload();
+      chunk->dataSize = 0;
+      chunk->dataCapacity = 0;
+      chunk->start = 0;
+      chunk->length = 0;
+      chunk->playOffset = 0;
+      // The tail of a recording stopped just now must not fill the chunk again.
+      if (!recording && recordTarget == chunk) recordTarget = nullptr;
+    }
+  }
+  RewindPlayPosition();
+  Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
 }
 
 // SelectChunk and ReadSourceData: tracks/chunk_editing.cpp.

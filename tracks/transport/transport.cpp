@@ -45,22 +45,22 @@ void CTrackMasterSource::TogglePause() {
 bool CTrackMasterSource::Playing() const { return track_.IsPlaying(); }
 bool CTrackMasterSource::Running() const { return track_.IsPlaying() && !track_.IsPaused(); }
 bool CTrackMasterSource::HasMedia() const {
-  return track_.ChunkCount() > 0 || !track_.keptChunks.empty();
+  return track_.ChunkCount() > 0 || track_.KeptChunkCount() > 0;
 }
 int CTrackMasterSource::ChunkCount() const { return track_.ChunkCount(); }
-int CTrackMasterSource::CurrentChunk() const { return track_.currentChunk; }
+int CTrackMasterSource::CurrentChunk() const { return track_.CurrentChunkIndex(); }
 void CTrackMasterSource::NextChunk() {
-  int current = track_.currentChunk;
+  int current = track_.CurrentChunkIndex();
   if (current == -1) {
     current = ops_.AddChunk(track_);
     if (current < 0) return;
-    track_.currentChunk = current;
+    track_.AdoptAsCurrentChunk(current);
   }
   if (current + 1 >= track_.ChunkCount() && ops_.AddChunk(track_) < 0) return;
   ops_.SelectChunk(track_, current + 1);
 }
 void CTrackMasterSource::PrevChunk() {
-  const int current = track_.currentChunk;
+  const int current = track_.CurrentChunkIndex();
   if (current >= 1) ops_.SelectChunk(track_, current - 1);
 }
 std::intptr_t CTrackMasterSource::SenderId() const { return SenderOf(&track_); }

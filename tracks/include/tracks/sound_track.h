@@ -27,6 +27,8 @@
 //   play position alone also through PlayFrame, without the lock.
 // - A chunk switch, a save or a free after a recording first calls WaitForRecordingEnd, so
 //   the recording's last blocks are in its chunk (SelectChunk and FreeChunks do).
+// - The chunk list and the source file's state are private; where each is declared says
+//   which threads write it.
 // - Notifications are posted, never sent: a track never waits for the dialog. Their target
 //   is set from any thread through SetNotifyTarget (its own lock, held while posting).
 #pragma once
@@ -135,11 +137,34 @@ class CSoundTrack {
   void ReadSourceData(std::uint32_t startFrame, std::uint32_t frames, CChunkInfo* chunk);
   // Redraws the current chunk from `firstFrame` at `framesPerPixel` (0: 64).
   void RedrawWaveform(std::uint32_t firstFrame, std::uint32_t framesPerPixel);
+  // Empties the current chunk (it stays in the list, with no sound), puts the play position
+  // and the bar back at 0 and posts the state code. A stopped recording's blocks still on
+  // their way are dropped, not written into the emptied chunk. The caller stops the
+  // transport first and redraws. UI thread.
+  void ClearCurrentChunk();
 
-  // The chunk at `index`, or null.
+  // The chunk at `index`, or null; and the number of chunks. Any thread: they read the list
+  // under bufferLock. A chunk stays valid while the list does not change, so a thread other
+  // than the ones changing it (see the list's declaration) holds bufferLock while it uses one.
   CChunkInfo* Chunk(int index);
   CChunkInfo* CurrentChunk() { return Chunk(currentChunk); }
-  int ChunkCount() const { return static_cast<int>(chunks.size()); }
+  int ChunkCount() const;
+  // The current chunk's index, -1 when none. Any thread.
+  int CurrentChunkIndex() const { return currentChunk; }
+  // With no current chunk, makes chunk `index` current as it stands: nothing is saved,
+  // loaded or drawn (a chunk just added). False, and nothing changes, when a chunk is
+  // current already or `index` is not in the list. UI thread.
+  bool AdoptAsCurrentChunk(int index);
+  // The whole-file view shows the source as one chunk; the real list (KeptChunkCount
+  // chunks) waits behind it. UI thread.
+  bool WholeFileMode() const { return wholeFileMode; }
+  int KeptChunkCount() const;
+  // The chunks the last save or chunk list covered. Read after the save.
+  int ChunksToSave() const { return chunksToSave; }
+  // A recording replaces the current chunk's sound in place of appending to it (the
+  // Student's, while the Master has chunks). UI thread.
+  bool ReplaceOnRecord() const { return replaceOnRecord; }
+  void SetReplaceOnRecord(bool on) { replaceOnRecord = on; }
   const std::string& TempFolderPath() const { return tempFolder; }
 
   // --- recording --- ToggleRecord and TogglePause: the UI thread (a load or save thread,
@@ -247,6 +272,28 @@ class CSoundTrack {
   // chunk one is added and made current first. Marks the track modified. False only when no
   // chunk could be added.
   bool SetChunkText(const std::u16string& text);
+  // The source file as the last load left it. The load thread sets these before it posts
+  // TRACK_NOTIFY_LOADED: read them on the UI thread after that notice (or on the thread that
+  // ran LoadTrack). Erasing changes DataBytes and AudioModified on the UI thread.
+  const std::string& SourcePath() const { return sourcePath; }  // empty when none
+  // Why the last load failed, in plain words; empty after a successful one.
+  const std::string& LoadError() const { return loadError; }
+  // The source WAV is open (for reading and writing: erasing cuts it in place).
+  bool HasSourceFile() const { return sourceFile >= 0; }
+  // The source's sound: DataBytes bytes from byte DataOffset of the source file.
+  std::uint32_t DataBytes() const { return dataBytes; }
+  std::uint32_t DataOffset() const { return dataOffset; }
+  // Nonzero once sound was cut out of the source file; a load or a save clears it.
+  std::uint32_t AudioModified() const { return audioModified; }
+  bool IsMp3() const { return isMp3; }          // an MP3, or a package (which holds one)
+  bool IsPackage() const { return isPackage; }  // a ".vxb" package
+  // The sound's format: the source's after a load, 16-bit mono 44100 Hz for a new track,
+  // all zero after Close. Changes only while the transport is stopped; any thread reads it.
+  const PcmFormat& Format() const { return format; }
+  // The chunks have texts worth saving beside the sound (a ".txt" was loaded or a text was
+  // typed). UI thread, or the thread that loads or saves.
+  bool TextsPresent() const { return textsPresent; }
+  void SetTextsPresent(bool present) { textsPresent = present; }
 
   // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on the save thread.
   // UI thread.
@@ -312,30 +359,6 @@ class CSoundTrack {
   std::recursive_mutex& BufferLock() const { return bufferLock; }
 
   // --- public state read and written by the dialog, the core and the other track parts ---
-  std::vector<std::unique_ptr<CChunkInfo>> keptChunks;  // real list while wholeFileMode
-  std::vector<std::unique_ptr<CChunkInfo>> chunks;
-  bool wholeFileMode = false;
-  std::string sourcePath;  // file the track was loaded from; empty when none
-  // Why the last load failed, in plain words; empty after a successful one. Written by the
-  // load thread before it posts TRACK_NOTIFY_LOADED, read after that notice.
-  std::string loadError;
-
-  bool replaceOnRecord = false;
-  std::atomic<std::int32_t> currentChunk{-1};
-  std::int32_t chunksToSave = 0;
-
-  int sourceFile = -1;  // open source WAV (read/write), -1 when none
-  std::uint32_t dataBytes = 0;
-  std::uint32_t dataOffset = 0;
-  std::uint32_t audioModified = 0;
-  bool isMp3 = false;
-  bool isPackage = false;
-
-  std::string tempFolder;  // with trailing "/"; empty when the folder is not usable
-
-  std::uint8_t wavHeader[36] = {};
-  PcmFormat format;  // mirrors the last 16 bytes of wavHeader
-  bool textsPresent = false;
 
   // ---- [chunk editing] bookmarks, merging, whole-file mode, erase, received audio
   // (tracks/chunk_editing.cpp). UI thread, except WriteSamplesAt (core thread).
@@ -452,6 +475,39 @@ class CSoundTrack {
   // Takes the source frames [first, end) out of every chunk of both lists.
   void RemoveSourceFrames(std::uint64_t first, std::uint64_t end);
   // ---- [chunk editing] end
+
+  // ---- the chunk list. The lists change under bufferLock: on the UI thread (chunk, editing
+  // and recording operations), on the load thread (LoadTrack, while the dialog keeps the
+  // transport stopped) and on the core thread (received classroom audio). A thread that
+  // uses a chunk while another may change the list holds bufferLock.
+  std::vector<std::unique_ptr<CChunkInfo>> chunks;
+  std::vector<std::unique_ptr<CChunkInfo>> keptChunks;  // the real list while wholeFileMode
+  bool wholeFileMode = false;                           // as the lists
+  std::atomic<std::int32_t> currentChunk{-1};           // set by the lists' writers; read anywhere
+  std::int32_t chunksToSave = 0;  // the saving thread's (the save thread or the UI thread)
+  bool replaceOnRecord = false;   // UI thread
+
+  // ---- the source file. LoadTrack writes these on the load thread while the dialog keeps
+  // the transport stopped; Close also runs on the UI thread. Erasing (UI thread) changes
+  // dataBytes and audioModified under bufferLock; a save clears audioModified on the thread
+  // that saves. Other threads (the core thread loading a chunk) read them while no load
+  // runs.
+  std::string sourcePath;  // file the track was loaded from; empty when none
+  std::string loadError;   // why the last load failed; empty after a successful one
+  int sourceFile = -1;     // open source WAV (read/write), -1 when none
+  std::uint32_t dataBytes = 0;
+  std::uint32_t dataOffset = 0;
+  std::uint32_t audioModified = 0;
+  bool isMp3 = false;
+  bool isPackage = false;
+  // With a trailing "/"; empty when the folder is not usable. Set by the constructor and by
+  // GetTempSoundFolder on the UI thread before the track is used.
+  std::string tempFolder;
+  // The source's header as a plain 16-byte "fmt " WAV has it, and its format. Written with
+  // the other source-file state; erasing rewrites the RIFF size under bufferLock.
+  std::uint8_t wavHeader[36] = {};
+  PcmFormat format;           // mirrors the last 16 bytes of wavHeader
+  bool textsPresent = false;  // UI thread, or the thread that loads or saves
 };
 
 }  // namespace vts
