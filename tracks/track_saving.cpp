@@ -78,7 +78,7 @@ const std::uint8_t* ChunkSound(CSoundTrack& track, int index, std::uint32_t& byt
 // written).
 void DoneWithChunk(CSoundTrack& track, int index, bool loadedHere) {
   if (!loadedHere || index == track.CurrentChunkIndex()) return;
-  std::lock_guard lock(track.bufferLock);
+  std::lock_guard lock(track.BufferLock());
   if (CChunkInfo* chunk = track.Chunk(index)) chunk->Unload();
 }
 

@@ -161,8 +161,8 @@ void CMainDlg::OnBnClickedMasterErase() {
 
 void CMainDlg::OnBnClickedClear() {
   CSoundTrack* s = StudentTrack();
-  if (!s || !s->modified) return;
-  if (s->playing || s->recording) StopTrack(*s);
+  if (!s || !s->IsModified()) return;
+  if (s->IsPlaying() || s->IsRecording()) StopTrack(*s);
   Ops().ClearCurrentChunk(*s);
   Ops().RedrawWaveform(*s, 0, s->FramesPerPixel());
   Mirror(1044, 0);

@@ -32,16 +32,9 @@ std::string MasterFileStem(const std::string& path) {
   return name.substr(0, dot);
 }
 
-// How the track's last save ended: its own word when it keeps one, else whether the save
-// cleared its modified flag (a failed save leaves it set).
-template <typename T>
-bool LastSaveOk(const T& track) {
-  if constexpr (requires(const T& t) { bool(t.lastSaveOk); }) {
-    return bool(track.lastSaveOk) && !track.modified;
-  } else {
-    return !track.modified;
-  }
-}
+// How the track's last save ended: its own word, and the save cleared its modified flag
+// (a failed save leaves it set).
+bool LastSaveOk(const CSoundTrack& track) { return track.LastSaveOk() && !track.IsModified(); }
 
 }  // namespace
 
@@ -144,15 +137,15 @@ void CMainDlg::OnBnClickedExit() {
     bool fromMaster = false;
     const std::string name = StudentWorkName(Now(), &fromMaster);
     if (name.empty()) {
-      if (s->modified) saveMissed = true;
+      if (s->IsModified()) saveMissed = true;
     } else {
       if (fromMaster && m) Ops().Close(*m);
-      const bool atStake = s->modified;
+      const bool atStake = s->IsModified();
       const bool ok = StartSave(s, name);
       if (ok) {
         saveStarted = true;
         Tx().pendingSaves[s] = TransportState::PendingSave{name, atStake};
-      } else if (s->modified) {
+      } else if (s->IsModified()) {
         saveMissed = true;
       }
     }
@@ -168,7 +161,7 @@ void CMainDlg::OnBnClickedExit() {
       if (answer == plat::IDYES) started(m, SaveTrackAs(m));
       if (answer == plat::IDCANCEL) mayClose = false;
     }
-    if (m && m->modified && !saveStarted) {
+    if (m && m->IsModified() && !saveStarted) {
       const int answer = plat::MessageBox(u"Do you want to save bookmark and text information?",
                                           u"Master track unsaved data",
                                           plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
@@ -182,7 +175,7 @@ void CMainDlg::OnBnClickedExit() {
       if (answer == plat::IDYES && MasterConfirmation()) started(m, true);
       if (answer == plat::IDCANCEL) mayClose = false;
     }
-    if (s && s->modified) {
+    if (s && s->IsModified()) {
       const int answer =
           plat::MessageBox(u"Do you want to save student track?", u"Student track unsaved data",
                            plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);

@@ -182,7 +182,7 @@ bool CMainDlg::ConfirmDiscard() {
                        plat::MB_YESNO | plat::MB_ICONQUESTION) == plat::IDYES) {
     SaveTrackAs(m);
   }
-  if (!m->modified) return true;
+  if (!m->IsModified()) return true;
   return plat::MessageBox(u"All unsaved data will be lost. Continue?", u"Unsaved data",
                           plat::MB_YESNO | plat::MB_ICONQUESTION) == plat::IDYES;
 }
@@ -353,7 +353,7 @@ bool CMainDlg::MasterConfirmation() {
   CSoundTrack* m = MasterTrack();
   CSoundTrack* s = StudentTrack();
   if (!m || !s) return false;
-  if (s->modified) {
+  if (s->IsModified()) {
     plat::MessageBox(u"Use blue save button to save student track first", u"Attention",
                      plat::MB_OK | plat::MB_ICONWARNING);
     return false;

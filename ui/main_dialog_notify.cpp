@@ -112,7 +112,7 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       OnPlaybackEnded(sender);
       break;
     case TRACK_NOTIFY_PAUSED:
-      if (student && student->recording)
+      if (student && student->IsRecording())
         SetButtonSkin(1034, QStringLiteral("BUTPAUSEREC"));
       else
         SetButtonSkin(1034, Button(1034) ? Button(1034)->text() : QString());

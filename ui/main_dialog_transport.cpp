@@ -97,7 +97,7 @@ void CMainDlg::OnBnClickedRec() {
   CSoundTrack* m = t.MasterTrack();
   CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
-  if (m->playing && !m->paused) t.StopTrack(*m);
+  if (m->IsPlaying() && !m->IsPaused()) t.StopTrack(*m);
   Ops().ToggleRecord(*s);
 }
 
@@ -108,8 +108,8 @@ void CMainDlg::OnBnClickedPlay() {
   CSoundTrack* m = t.MasterTrack();
   CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
-  if (m->playing) t.StopTrack(*m);
-  if (m->recording) Ops().ToggleRecord(*m);
+  if (m->IsPlaying()) t.StopTrack(*m);
+  if (m->IsRecording()) Ops().ToggleRecord(*m);
   SetButtonSkin(kIdNextB, QStringLiteral("BUTNEXT"));
   Ops().Play(*s);
 }
@@ -136,8 +136,8 @@ void CMainDlg::OnBnClickedMasterPlay() {
   }
   UpdateMasterPlayButton();
   SetMode(vts::TransportMode::None);
-  if (s->playing) t.StopTrack(*s);
-  if (s->recording) Ops().ToggleRecord(*s);
+  if (s->IsPlaying()) t.StopTrack(*s);
+  if (s->IsRecording()) Ops().ToggleRecord(*s);
 }
 
 void CMainDlg::OnBnClickedMasterPause() {
@@ -148,7 +148,7 @@ void CMainDlg::OnBnClickedMasterPause() {
     return;
   }
   CSoundTrack* m = t.MasterTrack();
-  if (m && m->playing) t.PauseTrack(*m);
+  if (m && m->IsPlaying()) t.PauseTrack(*m);
 }
 
 void CMainDlg::OnBnClickedPause() {
@@ -213,7 +213,7 @@ void CMainDlg::OnBnClickedNextB() {
   CTransport& t = Transport();
   CSoundTrack* s = t.StudentTrack();
   if (!t.MasterTrack() || !s) return;
-  const bool wasRecording = s->recording;
+  const bool wasRecording = s->IsRecording();
   const int count = t.MasterCount();
   if (count > 0) {
     if (t.MasterPosition() >= count - 1) {
@@ -238,7 +238,7 @@ void CMainDlg::OnBnClickedPrev() {
   CTransport& t = Transport();
   CSoundTrack* s = t.StudentTrack();
   if (!t.MasterTrack() || !s) return;
-  const bool wasRecording = s->recording;
+  const bool wasRecording = s->IsRecording();
   const int count = t.MasterCount();
   if (count >= 1) {
     if (t.MasterPosition() < 1) {

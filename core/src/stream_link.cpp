@@ -131,7 +131,7 @@ bool CAppCore::SendStreamBlock(bool final) {
   StreamBlock block;
   const std::int32_t chunkIndex = student->CurrentChunkIndex();
   {
-    std::lock_guard trackLock(student->bufferLock);
+    std::lock_guard trackLock(student->BufferLock());
     CChunkInfo* chunk = student->CurrentChunk();
     if (!chunk || student->Format().samplesPerSec == 0) return true;
     if (chunk->length == 0) return true;

@@ -166,7 +166,7 @@ TEST_F(StreamLinkTest, ReceivedMessagesReachTheTracksOrAreDropped) {
   CSoundTrack& student = *core->studentTrack;
   auto masterState = [&] {
     return OnCore(*core, [&] {
-      std::lock_guard lock(master.bufferLock);
+      std::lock_guard lock(master.BufferLock());
       CChunkInfo* c = master.CurrentChunk();
       return std::make_tuple(master.ChunkCount(), master.CurrentChunkIndex(), c ? c->length : 0u);
     });
@@ -358,7 +358,7 @@ TEST_F(StreamLinkTest, AnOpenPipeDataBoxHoldsUpNeitherAudioNorTheStream) {
   // While the box is open, received audio still lands and a stream block still goes out.
   ASSERT_TRUE(peer.Send(Audio(0, 0, std::vector<std::int16_t>(20000, 5), {})));
   ASSERT_TRUE(WaitOnCore(*core, [&] {
-    std::lock_guard lock(core->masterTrack->bufferLock);
+    std::lock_guard lock(core->masterTrack->BufferLock());
     CChunkInfo* c = core->masterTrack->CurrentChunk();
     return c && c->length == 20000;
   }));

@@ -71,8 +71,7 @@ class ChunkEditing : public ::testing::Test {
     boxes_ = std::make_shared<plat::RecordingMessageBoxService>();
     plat::SetMessageBoxService(boxes_);
     dir_ = test::MakeTempDir("edit");
-    track_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
-    track_->trackIndex = 0;
+    track_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_, 0);
     track_->SetNotifyTarget(log_.Target());
     core_.Attach(track_.get(), nullptr);
   }
@@ -113,7 +112,7 @@ class ChunkEditing : public ::testing::Test {
       CSoundTrackTestAccess::Chunks(*track_).push_back(std::move(chunk));
     }
     track_->SelectChunk(current);
-    track_->modified = false;
+    CSoundTrackTestAccess::SetModified(*track_, false);
     log_.Clear();
   }
 
@@ -158,7 +157,7 @@ TEST_F(ChunkEditing, SplitAtTheCursorInsertsAChunkReadFromTheSource) {
   EXPECT_EQ(track_->Chunk(1)->text, u"b");
   EXPECT_EQ(track_->Chunk(2)->text, u"");
   EXPECT_TRUE(track_->Chunk(2)->fileName.empty());
-  EXPECT_TRUE(track_->modified);
+  EXPECT_TRUE(track_->IsModified());
   EXPECT_EQ(track_->CurrentChunkIndex(), 1);
   EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 0u);
   EXPECT_EQ(track_->ViewSnapshot().progress.High(), 1000u);
@@ -178,7 +177,7 @@ TEST_F(ChunkEditing, SplitRefusals) {
   EXPECT_FALSE(track_->SplitChunk(0, 10000)) << "frame at the length";
   EXPECT_FALSE(track_->SplitChunk(5, 10)) << "no such chunk";
   EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 20000}}));
-  EXPECT_FALSE(track_->modified);
+  EXPECT_FALSE(track_->IsModified());
 
   ASSERT_TRUE(track_->SetWholeFileMode(true));
   CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.cursorFrame = 500; });
@@ -206,7 +205,7 @@ TEST_F(ChunkEditing, MergeJoinsTextsAndSoundAndPutsTheCursorAtTheJoin) {
   EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 12000u);
   EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 12000u);
   EXPECT_EQ(track_->ViewSnapshot().progress.Pos(), 12000u);
-  EXPECT_TRUE(track_->modified);
+  EXPECT_TRUE(track_->IsModified());
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
   EXPECT_EQ(log_.Codes(), (Codes{0, 0}));
 
@@ -250,7 +249,7 @@ TEST_F(ChunkEditing, SplitAndMergeWithoutASourceFileAreRefused) {
   EXPECT_EQ(Layout(), (Layouts{{0, 5000}, {0, 5000}}));
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), before);
   EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 2000u);
-  EXPECT_FALSE(track_->modified);
+  EXPECT_FALSE(track_->IsModified());
   EXPECT_TRUE(log_.Codes().empty());
   track_->SelectChunk(1);
   EXPECT_EQ(ChunkBytes(track_->Chunk(1)).size(), 10000u) << "the second recording is intact";
@@ -470,7 +469,8 @@ TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
   const Bytes wav = MakeWav(30000, 2);
   OpenSource(wav);
   SetChunks({{0, 10000, u"one"}, {10000, 5000, u"two"}, {15000, 15000, u"three"}}, 2);
-  track_->modified = true;  // unsaved bookmarks stay unsaved across the view
+  CSoundTrackTestAccess::SetModified(*track_,
+                                     true);  // unsaved bookmarks stay unsaved across the view
 
   ASSERT_TRUE(track_->SetWholeFileMode(true));
   EXPECT_TRUE(track_->WholeFileMode());
@@ -495,7 +495,7 @@ TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
   EXPECT_EQ(track_->CurrentChunkIndex(), 0);
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 10000));
   EXPECT_EQ(log_.Codes().back(), 2u);
-  EXPECT_TRUE(track_->modified);
+  EXPECT_TRUE(track_->IsModified());
   EXPECT_FALSE(track_->SetWholeFileMode(false)) << "already off: the chunks must survive";
   EXPECT_EQ(track_->ChunkCount(), 3);
 }

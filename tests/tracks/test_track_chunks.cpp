@@ -47,8 +47,7 @@ class TrackChunks : public ::testing::Test {
     plat::SetMessageBoxService(nullptr);
   }
   std::unique_ptr<CSoundTrack> MakeTrack(const std::string& name = "Student") {
-    auto t = std::make_unique<CSoundTrack>(core_.Id(), name, &state_);
-    t->trackIndex = 1;
+    auto t = std::make_unique<CSoundTrack>(core_.Id(), name, &state_, 1);
     core_.Attach(nullptr, t.get());
     return t;
   }
@@ -256,9 +255,9 @@ TEST(TrackIds, EachTrackHasItsOwnOwnerId) {
   test::CoreThreadDouble core;
   CSoundTrack a(core.Id(), "Master", &state);
   CSoundTrack b(core.Id(), "Student", &state);
-  EXPECT_NE(a.ownerId, 0u);
-  EXPECT_EQ(b.ownerId, a.ownerId + 1);
-  EXPECT_EQ(a.recordSources, CSoundTrack::kRecordInput);
+  EXPECT_NE(a.OwnerId(), 0u);
+  EXPECT_EQ(b.OwnerId(), a.OwnerId() + 1);
+  EXPECT_EQ(a.RecordSources(), CSoundTrack::kRecordInput);
   EXPECT_EQ(a.ViewSnapshot().framesPerPixel, 256u);
   EXPECT_EQ(a.CurrentChunkIndex(), -1);
 }

@@ -7,14 +7,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "captured_blocks.h"
 #include "core/product_name.h"
 #include "package/zip.h"
 #include "platform/message_box.h"
@@ -181,9 +185,9 @@ TEST_F(TrackLoadSave, WavRoundTripKeepsEverySampleAndTheSideFiles) {
   EXPECT_EQ(track->SourcePath(), dir_ + "lesson.wav");
 
   track->Chunk(1)->text = u"two\r\nlines";
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   ASSERT_TRUE(track->SaveTrack(dir_ + "copy.wave"));  // the extension becomes "wav"
-  EXPECT_FALSE(track->modified);
+  EXPECT_FALSE(track->IsModified());
   EXPECT_FALSE(Exists(dir_ + "copy.wave"));
   EXPECT_EQ(ReadFile(dir_ + "copy.wav"), MakeWav({.channels = 2, .rate = 48000}, pcm));
   std::vector<std::u16string> saved;
@@ -234,10 +238,10 @@ TEST_F(TrackLoadSave, ChunksOfLengthZeroSaveAnEmptyWavAndNoChunkList) {
   EXPECT_EQ(ReadFile(dir_ + "empty.wav"), MakeWav({}, {}));
   EXPECT_TRUE(track->BuildChunkList().empty());
   EXPECT_EQ(track->ChunksToSave(), 0);
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   EXPECT_TRUE(track->WriteChunkList(dir_ + "empty.cif"));
   EXPECT_FALSE(Exists(dir_ + "empty.cif"));
-  EXPECT_FALSE(track->modified);
+  EXPECT_FALSE(track->IsModified());
 }
 
 // ------------------------------------------------------------------ side files on load
@@ -260,7 +264,7 @@ TEST_F(TrackLoadSave, ChunkListReadingOnLoad) {
     SCOPED_TRACE(c.name);
     auto track = Loaded("c.wav", Noise(88200), &c.cif);
     EXPECT_EQ(Lengths(*track), c.lengths);
-    EXPECT_FALSE(track->modified);
+    EXPECT_FALSE(track->IsModified());
   }
 }
 
@@ -299,7 +303,7 @@ TEST_F(TrackLoadSave, ChunkTextGoesToTheCurrentChunkAndAddsOneWhenThereIsNone) {
   ASSERT_TRUE(track->SetChunkText(u"first"));
   ASSERT_EQ(track->ChunkCount(), 1);
   EXPECT_EQ(track->CurrentChunkIndex(), 0);
-  EXPECT_TRUE(track->modified.load());
+  EXPECT_TRUE(track->IsModified());
   ASSERT_TRUE(track->SetChunkText(std::u16string(u"second\0tail", 11)));
   EXPECT_EQ(Texts(*track), (std::vector<std::u16string>{u"second"})) << "replaced, cut at NUL";
 }
@@ -597,7 +601,7 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
     WriteFile(dir_ + "old.txt", old);
     boxes_->Clear();
     log_.Clear();
-    track->modified = true;
+    CSoundTrackTestAccess::SetModified(*track, true);
     bool saved;
     {
       test::FileSizeLimit limit(c.limit);
@@ -605,7 +609,7 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
       saved = track->SaveTrack(dir_ + c.target);
     }
     EXPECT_FALSE(saved);
-    EXPECT_TRUE(track->modified) << "unsaved work stays marked";
+    EXPECT_TRUE(track->IsModified()) << "unsaved work stays marked";
     EXPECT_EQ(ReadFile(dir_ + c.target), old) << "the old file is untouched";
     EXPECT_EQ(ReadFile(dir_ + "old.txt"), old);
     std::vector<std::string> expected = {"big.cif",   "big.txt",   "big.wav",  "old.txt",
@@ -621,7 +625,7 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
     EXPECT_EQ(boxes[0].type, plat::MB_OK | plat::MB_ICONWARNING);
     // The track goes on working: with room again the same save succeeds.
     ASSERT_TRUE(track->SaveTrack(dir_ + c.target));
-    EXPECT_FALSE(track->modified);
+    EXPECT_FALSE(track->IsModified());
     ::unlink((dir_ + c.target).c_str());
   }
 }
@@ -635,13 +639,13 @@ TEST_F(TrackLoadSave, TextsThatCannotBeWrittenKeepBothOldFiles) {
   const Bytes old(3000, 0xCD);
   WriteFile(dir_ + "out.wav", old);
   WriteFile(dir_ + "out.txt", old);
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   {
     test::FileSizeLimit limit(10000);  // the sound fits, the texts do not
     ASSERT_TRUE(limit.ok());
     EXPECT_FALSE(track->SaveTrack(dir_ + "out.wav"));
   }
-  EXPECT_TRUE(track->modified);
+  EXPECT_TRUE(track->IsModified());
   EXPECT_EQ(ReadFile(dir_ + "out.wav"), old);
   EXPECT_EQ(ReadFile(dir_ + "out.txt"), old);
   EXPECT_EQ(Entries(dir_),
@@ -666,9 +670,9 @@ TEST_F(TrackLoadSave, ChunkWhoseSoundIsGoneFailsTheSaveMidway) {
   for (const char* name : {"s.wav", "s.mp3"}) {
     SCOPED_TRACE(name);
     WriteFile(dir_ + name, old);
-    track->modified = true;
+    CSoundTrackTestAccess::SetModified(*track, true);
     EXPECT_FALSE(track->SaveTrack(dir_ + name));
-    EXPECT_TRUE(track->modified);
+    EXPECT_TRUE(track->IsModified());
     EXPECT_EQ(ReadFile(dir_ + name), old);
   }
   EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"s.mp3", "s.wav"}));
@@ -684,10 +688,10 @@ TEST_F(TrackLoadSave, CurrentChunkThatCannotBeWrittenFailsWithItsMessage) {
   const std::string file = track->TempFolderPath() + chunk->fileName;
   ASSERT_EQ(::unlink(file.c_str()), 0);
   ASSERT_EQ(::mkdir(file.c_str(), 0700), 0);
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   EXPECT_FALSE(track->SaveTrack(dir_ + "x.wav"));
   EXPECT_FALSE(Exists(dir_ + "x.wav"));
-  EXPECT_TRUE(track->modified);
+  EXPECT_TRUE(track->IsModified());
   const auto boxes = boxes_->Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, u"Could not save chunk");
@@ -745,15 +749,15 @@ TEST_F(TrackLoadSave, WriteChunkListCountsChunksAddedAfterASave) {
   ASSERT_TRUE(track->SaveTrack(dir_ + "w2.wav"));
   EXPECT_EQ(track->ChunksToSave(), 2);
   {
-    std::lock_guard lock(track->bufferLock);
+    std::lock_guard lock(track->BufferLock());
     auto extra = std::make_unique<CChunkInfo>();
     extra->start = 44100;
     extra->length = 4410;
     CSoundTrackTestAccess::Chunks(*track).push_back(std::move(extra));
   }
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   ASSERT_TRUE(track->WriteChunkList(dir_ + "w2.cif"));
-  EXPECT_FALSE(track->modified);
+  EXPECT_FALSE(track->IsModified());
   EXPECT_EQ(ReadFile(dir_ + "w2.cif"), Cif({{0, 500}, {500, 500}, {1000, 100}}));
 }
 
@@ -764,7 +768,7 @@ TEST_F(TrackLoadSave, LoadAndSaveThreadsPostTheirCodeWhateverTheOutcome) {
   WriteFile(dir_ + "bad.wav", Bytes(64, 7));
   auto track = MakeTrack();
   int disabled = 0;
-  track->windowDisabledWhileSaving = [&](bool enabled) { disabled += enabled ? 0 : 1; };
+  track->SetWindowDisabledWhileSaving([&](bool enabled) { disabled += enabled ? 0 : 1; });
 
   struct Step {
     const char* name;
@@ -815,6 +819,34 @@ TEST_F(TrackLoadSave, StartingAnotherLoadWaitsForTheRunningOne) {
   ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_LOADED, 2));
   track->WaitForLoad();
   EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{22050});
+}
+
+// A load replaces the track's engine while the core thread may still be handing it blocks
+// of the recording stopped before (they trail the stop until its end marks are in).
+TEST_F(TrackLoadSave, ALoadReplacesTheEngineWhileTheCoreThreadTakesBlocks) {
+  WriteFile(dir_ + "a.wav", MakeWav({}, Pcm16(Noise(4410, 1))));
+  auto track = MakeTrack("Student");
+  std::atomic<bool> stop{false};
+  std::atomic<int> posted{0};
+  std::thread blocks([&] {
+    while (!stop) {
+      CBufferDescr* b = test::CapturedFloatBlock(0, 441, [](std::uint32_t) { return 0.1f; });
+      if (!plat::PostThreadMessage(core_.Id(), WM_SOUND_IN, plat::WPARAM(b), 0)) {
+        ReleaseBufferDescr(b);
+        break;
+      }
+      ++posted;
+    }
+  });
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (posted < 10 && std::chrono::steady_clock::now() < limit) {
+  }
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(track->LoadTrack(dir_ + "a.wav"));
+  stop = true;
+  blocks.join();
+  core_.Core().Apply([] {});  // every posted block has been taken
+  EXPECT_EQ(track->DroppedBlocks(), std::uint64_t(posted)) << "no recording took them";
+  EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{4410});
 }
 
 }  // namespace

@@ -274,8 +274,8 @@ TEST_F(Editing, ClearEmptiesTheModifiedStudentsChunkAndTellsTheWindow) {
     v.playFrame = 500;
     v.progress.SetPos(7);
   });
-  student->modified = true;
-  student->playing = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
+  CSoundTrackTestAccess::SetPlaying(*student, true);
   struct Seen : INotifyWindow {
     std::vector<std::pair<std::uint32_t, plat::WPARAM>> notices;
     void PostNotify(std::uint32_t m, plat::WPARAM w, plat::LPARAM) override {
@@ -335,7 +335,7 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   master->FreeChunks();
   CSoundTrackTestAccess::SetCurrentChunk(*master, -1);
   master->SetTextsPresent(false);
-  master->modified = false;  // nothing to ask about
+  CSoundTrackTestAccess::SetModified(*master, false);  // nothing to ask about
   ops->calls.clear();
   answers = {QStringLiteral("/lessons/next.wav")};
   dlg->Dispatch(1027, BN_CLICKED);
@@ -352,7 +352,8 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   student->Chunk(1)->text = u"student one";
   master->SetTextsPresent(true);
   student->SetTextsPresent(true);
-  master->modified = student->modified = false;
+  CSoundTrackTestAccess::SetModified(*master, false);
+  CSoundTrackTestAccess::SetModified(*student, false);
   CSoundTrackTestAccess::SetCurrentChunk(*master, 1);
   CSoundTrackTestAccess::SetCurrentChunk(*student, 1);
   ops->calls.clear();
@@ -360,8 +361,8 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   EXPECT_EQ(dlg->MasterTextEdit()->toPlainText(), QStringLiteral("master one"));
   EXPECT_EQ(dlg->StudentTextEdit()->toPlainText(), QStringLiteral("student one"));
   EXPECT_EQ(ops->calls, Calls{});
-  EXPECT_FALSE(master->modified);
-  EXPECT_FALSE(student->modified);
+  EXPECT_FALSE(master->IsModified());
+  EXPECT_FALSE(student->IsModified());
 
   // A chunk step refreshes them.
   dlg->Dispatch(1042, BN_CLICKED);

@@ -160,7 +160,7 @@ TEST_F(Files, OpeningAnotherLessonWaitsForTheMastersRunningSave) {
 }
 
 TEST_F(Files, ConfirmDiscardAsksAboutModifiedMasterData) {
-  master->modified = true;
+  CSoundTrackTestAccess::SetModified(*master, true);
   boxes->ScriptAnswers({plat::IDNO});
   answers = {QStringLiteral("/lessons/x.wav")};
   dlg->Dispatch(1027, BN_CLICKED);
@@ -171,7 +171,7 @@ TEST_F(Files, ConfirmDiscardAsksAboutModifiedMasterData) {
 }
 
 TEST_F(Files, SaveBookmarksAsksTheStudentToBeSavedFirst) {
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   dlg->Dispatch(1021, BN_CLICKED);
   ASSERT_EQ(boxes->Boxes().size(), 1u);
   EXPECT_EQ(boxes->Boxes()[0].text, u"Use blue save button to save student track first");

@@ -133,10 +133,10 @@ TEST_F(TrackNotifyTest, RecordAndIdleSwapTheRecordLooks) {
 TEST_F(TrackNotifyTest, PauseLookOnlyWhileTheStudentRecords) {
   Notify(TRACK_NOTIFY_PAUSED, student);
   EXPECT_EQ(Skin(1034), "BUTPAUSE");  // not recording: the look stays
-  student->recording = true;
+  CSoundTrackTestAccess::SetRecording(*student, true);
   Notify(TRACK_NOTIFY_PAUSED, student);
   EXPECT_EQ(Skin(1034), "BUTPAUSEREC");
-  student->recording = false;
+  CSoundTrackTestAccess::SetRecording(*student, false);
   Notify(TRACK_NOTIFY_RUNNING, student);
   EXPECT_EQ(Skin(1034), "BUTPAUSE");
 }
@@ -200,7 +200,7 @@ TEST_F(TrackNotifyTest, UnknownCodesChangeNothing) {
 TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
   ASSERT_NE(student->AddChunk(), nullptr);
   student->SelectChunk(0);
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   g_pAppCore->studentFlag = 1;
   g_pAppCore->classroomManaged = 1;
   const std::string dir = test::MakeTempDir("save");
@@ -215,7 +215,7 @@ TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
   ASSERT_TRUE(SpinUntil([&] { return !dlg->CloseAfterSave(); }));
   ASSERT_TRUE(SpinUntil([&] { return !student->SavePending(); }));
   QCoreApplication::processEvents();
-  EXPECT_FALSE(student->lastSaveOk);
+  EXPECT_FALSE(student->LastSaveOk());
   EXPECT_TRUE(dlg->isVisible());
   EXPECT_TRUE(dlg->isEnabled());
 
@@ -223,7 +223,7 @@ TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
   g_pAppCore->studentWorkTarget = dir + "/";
   dlg->Dispatch(1049, BN_CLICKED);
   ASSERT_TRUE(SpinUntil([&] { return !dlg->isVisible(); }));
-  EXPECT_TRUE(student->lastSaveOk);
+  EXPECT_TRUE(student->LastSaveOk());
   EXPECT_TRUE(QFile::exists(QString::fromStdString(dir + "/1StudentsWorks.vxb")));
   EXPECT_EQ(dlg->result(), QDialog::Accepted);
 }
