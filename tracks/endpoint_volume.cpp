@@ -1,4 +1,5 @@
-// CSoundTrack's access to an endpoint's own volume and mute (the dialog's level sliders).
+// CSoundTrack's sound devices and their endpoints' own volume and mute (the dialog's level
+// sliders).
 #include "platform/utf.h"
 #include "tracks/sound_track.h"
 
@@ -13,6 +14,40 @@ bool CSoundTrack::GetEndpointVolume(const std::u16string& deviceId,
   if (!backend) return false;
   *out = audio::OpenEndpointVolume(*backend, plat::Utf16ToUtf8(deviceId));
   return *out != nullptr;
+}
+
+audio::EndpointVolume* CSoundTrack::OutputVolume() {
+  if (!outputVolume) GetEndpointVolume(OutputDevice(), &outputVolume);
+  return outputVolume.get();
+}
+
+audio::EndpointVolume* CSoundTrack::InputVolume() {
+  if (!inputVolume) GetEndpointVolume(InputDevice(), &inputVolume);
+  return inputVolume.get();
+}
+
+// ---------------------------------------------------------------- the devices
+
+std::u16string CSoundTrack::OutputDevice() const {
+  std::lock_guard lock(bufferLock);
+  return outputDevice;
+}
+
+std::u16string CSoundTrack::InputDevice() const {
+  std::lock_guard lock(bufferLock);
+  return inputDevice;
+}
+
+void CSoundTrack::SetOutputDevice(const std::u16string& id) {
+  outputVolume.reset();
+  std::lock_guard lock(bufferLock);
+  outputDevice = id;
+}
+
+void CSoundTrack::SetInputDevice(const std::u16string& id) {
+  inputVolume.reset();
+  std::lock_guard lock(bufferLock);
+  inputDevice = id;
 }
 
 }  // namespace vts

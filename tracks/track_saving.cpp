@@ -66,7 +66,7 @@ const std::uint8_t* ChunkSound(CSoundTrack& track, int index, std::uint32_t& byt
   if (!track.LoadChunk(index)) return nullptr;
   static const std::uint8_t kNothing = 0;
   if (chunk->length == 0) return chunk->data ? chunk->data : &kNothing;
-  const std::uint32_t align = track.format.blockAlign ? track.format.blockAlign : 1;
+  const std::uint32_t align = std::max<std::uint32_t>(track.Format().blockAlign, 1);
   const std::uint64_t wanted = std::uint64_t(chunk->length) * align;
   if (chunk->data == nullptr || chunk->dataSize < wanted) return nullptr;
   bytes = static_cast<std::uint32_t>(wanted);
@@ -77,8 +77,8 @@ const std::uint8_t* ChunkSound(CSoundTrack& track, int index, std::uint32_t& byt
 // before stays there: its sound may exist nowhere else (a temporary file that could not be
 // written).
 void DoneWithChunk(CSoundTrack& track, int index, bool loadedHere) {
-  if (!loadedHere || index == track.currentChunk) return;
-  std::lock_guard lock(track.bufferLock);
+  if (!loadedHere || index == track.CurrentChunkIndex()) return;
+  std::lock_guard lock(track.BufferLock());
   if (CChunkInfo* chunk = track.Chunk(index)) chunk->Unload();
 }
 
@@ -96,11 +96,11 @@ media::PcmFormat MediaFormat(const PcmFormat& f) {
 // Writes the WAV into `out`: a header, then the chunks' PCM in order. `why` tells a failure.
 bool WriteWav(CSoundTrack& track, SiblingFile& out, std::string& why) {
   std::uint64_t totalFrames = 0;
-  for (int i = 0; i < track.chunksToSave; ++i) {
+  for (int i = 0; i < track.ChunksToSave(); ++i) {
     if (CChunkInfo* c = track.Chunk(i)) totalFrames += c->length;
   }
   std::array<std::uint8_t, 44> header{};
-  if (!media::BuildWavHeader(MediaFormat(track.format), totalFrames, header)) {
+  if (!media::BuildWavHeader(MediaFormat(track.Format()), totalFrames, header)) {
     why = "the sound is too long for a WAV file";
     return false;
   }
@@ -108,7 +108,7 @@ bool WriteWav(CSoundTrack& track, SiblingFile& out, std::string& why) {
     why = std::string("write failed: ") + std::strerror(errno);
     return false;
   }
-  for (int i = 0; i < track.chunksToSave; ++i) {
+  for (int i = 0; i < track.ChunksToSave(); ++i) {
     std::uint32_t bytes = 0;
     bool loadedHere = false;
     const std::uint8_t* pcm = ChunkSound(track, i, bytes, loadedHere);
@@ -130,9 +130,9 @@ bool WriteWav(CSoundTrack& track, SiblingFile& out, std::string& why) {
 
 // Encodes the chunks into `out`; `error` as EncodeMp3 reports it.
 bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why) {
-  const std::uint16_t channels = track.format.channels;
+  const std::uint16_t channels = track.Format().channels;
   media::Mp3StreamEncoder encoder;
-  const media::Mp3EncodeError init = encoder.Init(track.format.samplesPerSec, channels);
+  const media::Mp3EncodeError init = encoder.Init(track.Format().samplesPerSec, channels);
   if (init != media::Mp3EncodeError::None) {
     error = static_cast<int>(init);
     why = media::Mp3EncodeErrorText(init);
@@ -150,7 +150,7 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why
     return true;
   };
   const std::size_t framesPerCall = encoder.SamplesPerChunk() / channels;
-  for (int i = 0; i < track.chunksToSave; ++i) {
+  for (int i = 0; i < track.ChunksToSave(); ++i) {
     std::uint32_t bytes = 0;
     bool loadedHere = false;
     const std::uint8_t* pcm = ChunkSound(track, i, bytes, loadedHere);
@@ -190,15 +190,15 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why
 // EncodeMp3's checks before anything is written; false with `error` set when it must fail.
 bool Mp3Possible(const CSoundTrack& track, int& error, std::string& why) {
   error = 0;
-  if (track.chunksToSave == 0) {
+  if (track.ChunksToSave() == 0) {
     why = "there are no chunks";
     return false;
   }
-  if (track.format.channels > 2) {
+  if (track.Format().channels > 2) {
     why = "more than two channels";
     return false;
   }
-  if (track.format.channels == 0) {
+  if (track.Format().channels == 0) {
     error = static_cast<int>(media::Mp3EncodeError::BadChannelCount);
     why = media::Mp3EncodeErrorText(media::Mp3EncodeError::BadChannelCount);
     return false;

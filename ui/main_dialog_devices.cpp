@@ -69,23 +69,20 @@ void CMainDlg::BuildContextMenu(QWidget* clicked, std::vector<MenuItem>& menu,
   if (!m) return;
   std::uint32_t position = 0;
   if (clicked == m_volumeSlider) {
-    AddMenuItem(menu, &position, m->outputDevice, outputs);
+    AddMenuItem(menu, &position, m->OutputDevice(), outputs);
   } else if (clicked == m_inputSlider) {
-    const std::uint32_t sources = (s ? s->recordSources.load() : 0) & 3u;
+    const std::uint32_t sources = (s ? s->RecordSources() : 0) & 3u;
     menu.push_back({kSourceItemHigh | 1u, QStringLiteral("Mic only"), sources == 1, false});
     menu.push_back({kSourceItemHigh | 2u, QStringLiteral("PC only"), sources == 2, false});
     menu.push_back({kSourceItemHigh | 3u, QStringLiteral("Mic and PC"), sources == 3, false});
     menu.push_back({0, QString(), false, true});
     position = static_cast<std::uint32_t>(menu.size());
-    AddMenuItem(menu, &position, m->inputDevice, inputs);
+    AddMenuItem(menu, &position, m->InputDevice(), inputs);
   }
 }
 
-void CMainDlg::ShowEndpointLevel(CGraphicSlider* slider,
-                                 std::unique_ptr<audio::EndpointVolume>& volume,
-                                 const std::u16string& device) {
+void CMainDlg::ShowEndpointLevel(CGraphicSlider* slider, audio::EndpointVolume* volume) {
   if (!slider) return;
-  if (!volume) CSoundTrack::GetEndpointVolume(device, &volume);
   float level = 0.0f;
   if (!volume || volume->GetMasterVolumeLevelScalar(&level) != audio::Status::Ok) level = 0.0f;
   slider->SetThumbOffset(
@@ -121,18 +118,18 @@ void CMainDlg::OnContextMenu(QWidget* window, QPoint point) {
   auto choose = [&](bool input, const std::u16string& chosen) {
     for (CSoundTrack* t : {m, s}) {
       if (!t) continue;
-      (input ? t->inputVolume : t->outputVolume).reset();
-      (input ? t->inputDevice : t->outputDevice) = chosen;
+      if (input) {
+        t->SetInputDevice(chosen);
+      } else {
+        t->SetOutputDevice(chosen);
+      }
     }
     if (core) {
       core->SetAudioDeviceNames(input ? u"" : chosen, input ? chosen : u"");
       (input ? core->inputDeviceName : core->outputDeviceName) = chosen;
     }
-    if (input) {
-      ShowEndpointLevel(m_inputSlider, m->inputVolume, m->inputDevice);
-    } else {
-      ShowEndpointLevel(m_volumeSlider, m->outputVolume, m->outputDevice);
-    }
+    ShowEndpointLevel(input ? m_inputSlider : m_volumeSlider,
+                      input ? m->InputVolume() : m->OutputVolume());
   };
   if (window == m_volumeSlider) {
     if (id > outputs.size()) return;
@@ -140,7 +137,7 @@ void CMainDlg::OnContextMenu(QWidget* window, QPoint point) {
   } else if (window == m_inputSlider) {
     if ((id & 0xFFFF0000u) == kSourceItemHigh) {
       for (CSoundTrack* t : {m, s})
-        if (t) t->recordSources = id & 0xFFFFu;
+        if (t) t->SetRecordSources(id & 0xFFFFu);
       update();
     } else {
       if (id > inputs.size()) return;
@@ -160,8 +157,7 @@ void CMainDlg::OnVScroll(int code, int position, QWidget* slider) {
   if (!m) return;
   const bool input = slider == m_inputSlider;
   if (!input && slider != m_volumeSlider) return;
-  std::unique_ptr<audio::EndpointVolume>& volume = input ? m->inputVolume : m->outputVolume;
-  if (!volume) CSoundTrack::GetEndpointVolume(input ? m->inputDevice : m->outputDevice, &volume);
+  audio::EndpointVolume* volume = input ? m->InputVolume() : m->OutputVolume();
   if (volume) volume->SetMasterVolumeLevelScalar(static_cast<float>(position) / 100.0f);
 }
 

@@ -53,11 +53,11 @@ void CMainDlg::RefreshTexts() {
   QString master;
   if (VideoOn()) {
     if (Video()->TextsLoaded()) master = QString::fromStdU16String(Video()->CurrentChunkText());
-  } else if (CSoundTrack* m = MasterTrack(); m && m->textsPresent) {
+  } else if (CSoundTrack* m = MasterTrack(); m && m->TextsPresent()) {
     if (CChunkInfo* c = m->CurrentChunk()) master = QString::fromStdU16String(c->text);
   }
   QString student;
-  if (CSoundTrack* s = StudentTrack(); s && s->textsPresent) {
+  if (CSoundTrack* s = StudentTrack(); s && s->TextsPresent()) {
     if (CChunkInfo* c = s->CurrentChunk()) student = QString::fromStdU16String(c->text);
   }
   SetEditText(MasterTextEdit(), master);
@@ -108,7 +108,7 @@ void CMainDlg::ChunkNumberJump() {
   CSoundTrack* m = MasterTrack();
   CSoundTrack* s = StudentTrack();
   if (!m) return;
-  if (m->currentChunk != 0) {
+  if (m->CurrentChunkIndex() != 0) {
     Ops().SelectChunk(*m, 0);
     if (s) Ops().SelectChunk(*s, 0);
   } else {
@@ -121,14 +121,14 @@ void CMainDlg::ChunkNumberJump() {
       } else {
         if (s->ChunkCount() > 0) {
           Ops().SelectChunk(*s, s->ChunkCount() - 1);
-        } else if (Ops().AddChunk(*s) >= 0) {
-          s->currentChunk = 0;
+        } else if (const int added = Ops().AddChunk(*s); added >= 0) {
+          s->AdoptAsCurrentChunk(added);
         }
         // Stepping appends empty chunks until the Student matches the Master.
-        while (s->currentChunk >= 0 && s->currentChunk < last) {
-          const int before = s->currentChunk;
+        while (s->CurrentChunkIndex() >= 0 && s->CurrentChunkIndex() < last) {
+          const int before = s->CurrentChunkIndex();
           Transport().StepNext(*s);
-          if (s->currentChunk == before) break;  // no chunk could be added
+          if (s->CurrentChunkIndex() == before) break;  // no chunk could be added
         }
       }
     }
@@ -142,7 +142,7 @@ void CMainDlg::OnBnClickedRemoveBm() {
   if (VideoOn()) {
     Video()->RemoveBookmark();
   } else if (CSoundTrack* m = MasterTrack()) {
-    Ops().MergeChunkWithNext(*m, m->currentChunk);
+    Ops().MergeChunkWithNext(*m, m->CurrentChunkIndex());
   }
   DrawTime();
   RefreshTexts();
@@ -161,23 +161,10 @@ void CMainDlg::OnBnClickedMasterErase() {
 
 void CMainDlg::OnBnClickedClear() {
   CSoundTrack* s = StudentTrack();
-  if (!s || !s->modified) return;
-  if (s->playing || s->recording) StopTrack(*s);
-  {
-    std::lock_guard guard(s->bufferLock);
-    if (CChunkInfo* c = s->CurrentChunk()) {
-      c->Unload();
-      c->dataSize = 0;
-      c->dataCapacity = 0;
-      c->start = 0;
-      c->length = 0;
-      c->playOffset = 0;
-    }
-  }
-  s->RewindPlayPosition();
+  if (!s || !s->IsModified()) return;
+  if (s->IsPlaying() || s->IsRecording()) StopTrack(*s);
+  Ops().ClearCurrentChunk(*s);
   Ops().RedrawWaveform(*s, 0, s->FramesPerPixel());
-  PostNotification(s->GetNotifyTarget(), s->recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE,
-                   reinterpret_cast<plat::LPARAM>(s));
   Mirror(1044, 0);
 }
 
@@ -192,7 +179,7 @@ void CMainDlg::OnEnChangeMasterText() {
     const int current = Video()->CurrentChunk();
     if (current >= 0 && current < Video()->ChunkCount()) Video()->SetCurrentChunkText(text);
   } else if (CSoundTrack* m = MasterTrack()) {
-    m->textsPresent = true;
+    m->SetTextsPresent(true);
     Ops().SetChunkText(*m, text);
   }
 }
@@ -201,7 +188,7 @@ void CMainDlg::OnEnChangeStudentText() {
   QPlainTextEdit* edit = StudentTextEdit();
   CSoundTrack* s = StudentTrack();
   if (!edit || !s) return;
-  s->textsPresent = true;
+  s->SetTextsPresent(true);
   Ops().SetChunkText(*s, ChunkTextOf(*edit));
 }
 

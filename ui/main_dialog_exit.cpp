@@ -14,8 +14,8 @@
 #include "platform/message_box.h"
 #include "tracks/sound_track.h"
 #include "ui/main_dialog.h"
-#include "video/master_video.h"
 #include "ui/track_ops.h"
+#include "video/master_video.h"
 
 namespace vts::ui {
 namespace {
@@ -32,16 +32,9 @@ std::string MasterFileStem(const std::string& path) {
   return name.substr(0, dot);
 }
 
-// How the track's last save ended: its own word when it keeps one, else whether the save
-// cleared its modified flag (a failed save leaves it set).
-template <typename T>
-bool LastSaveOk(const T& track) {
-  if constexpr (requires(const T& t) { bool(t.lastSaveOk); }) {
-    return bool(track.lastSaveOk) && !track.modified;
-  } else {
-    return !track.modified;
-  }
-}
+// How the track's last save ended: its own word, and the save cleared its modified flag
+// (a failed save leaves it set).
+bool LastSaveOk(const CSoundTrack& track) { return track.LastSaveOk() && !track.IsModified(); }
 
 }  // namespace
 
@@ -61,7 +54,7 @@ std::string CMainDlg::StudentWorkName(const LocalTime& now, bool* fromMaster) co
   const unsigned position = core ? core->position : 0;
 
   // With a Master file: in the student-work folder, after the time and the lesson's name.
-  const std::string stem = m ? MasterFileStem(m->sourcePath) : std::string();
+  const std::string stem = m ? MasterFileStem(m->SourcePath()) : std::string();
   if (!stem.empty()) {
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month, now.day,
@@ -116,8 +109,8 @@ void CMainDlg::OnBnClickedExit() {
 
   // 3. A student whose lesson came over the link: the received lesson file goes.
   if (m_linkResult != 0 && student) {
-    if (m && !m->sourcePath.empty()) {
-      const std::string path = m->sourcePath;
+    if (m && !m->SourcePath().empty()) {
+      const std::string path = m->SourcePath();
       Ops().Close(*m);
       plat::RemoveFile(path);
     }
@@ -144,15 +137,15 @@ void CMainDlg::OnBnClickedExit() {
     bool fromMaster = false;
     const std::string name = StudentWorkName(Now(), &fromMaster);
     if (name.empty()) {
-      if (s->modified) saveMissed = true;
+      if (s->IsModified()) saveMissed = true;
     } else {
       if (fromMaster && m) Ops().Close(*m);
-      const bool atStake = s->modified;
+      const bool atStake = s->IsModified();
       const bool ok = StartSave(s, name);
       if (ok) {
         saveStarted = true;
         Tx().pendingSaves[s] = TransportState::PendingSave{name, atStake};
-      } else if (s->modified) {
+      } else if (s->IsModified()) {
         saveMissed = true;
       }
     }
@@ -161,14 +154,14 @@ void CMainDlg::OnBnClickedExit() {
   // 5./6. Without the classroom, the user is asked.
   if (!managed) {
     bool mayClose = true;
-    if (m && m->audioModified != 0) {
+    if (m && m->AudioModified() != 0) {
       const int answer =
           plat::MessageBox(u"Do you want to save updated audio data?", u"Master track unsaved data",
                            plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
       if (answer == plat::IDYES) started(m, SaveTrackAs(m));
       if (answer == plat::IDCANCEL) mayClose = false;
     }
-    if (m && m->modified && !saveStarted) {
+    if (m && m->IsModified() && !saveStarted) {
       const int answer = plat::MessageBox(u"Do you want to save bookmark and text information?",
                                           u"Master track unsaved data",
                                           plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
@@ -182,7 +175,7 @@ void CMainDlg::OnBnClickedExit() {
       if (answer == plat::IDYES && MasterConfirmation()) started(m, true);
       if (answer == plat::IDCANCEL) mayClose = false;
     }
-    if (s && s->modified) {
+    if (s && s->IsModified()) {
       const int answer =
           plat::MessageBox(u"Do you want to save student track?", u"Student track unsaved data",
                            plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);

@@ -153,16 +153,16 @@ void CMainDlg::UseTrackTimes() {
         CSoundTrack* m = MasterTrack();
         if (!m) return 0;
         const CChunkInfo* chunk = m->CurrentChunk();
-        const std::uint32_t rate = m->format.samplesPerSec;
+        const std::uint32_t rate = m->Format().samplesPerSec;
         if (!chunk || rate == 0) return 0;
         return static_cast<uint32_t>(std::uint64_t(chunk->length) * 1000u / rate);
       },
       [this]() -> uint32_t {
         if (VideoOn()) return Video()->PlayOffsetMs();
         CSoundTrack* m = MasterTrack();
-        if (!m || m->format.samplesPerSec == 0) return 0;
-        return static_cast<uint32_t>(std::uint64_t(m->PlayFrame()) * 10u / m->format.samplesPerSec *
-                                     100u);
+        if (!m || m->Format().samplesPerSec == 0) return 0;
+        return static_cast<uint32_t>(std::uint64_t(m->PlayFrame()) * 10u /
+                                     m->Format().samplesPerSec * 100u);
       });
 }
 
@@ -177,12 +177,12 @@ void CMainDlg::ShowBusy() {
 bool CMainDlg::ConfirmDiscard() {
   CSoundTrack* m = MasterTrack();
   if (!m) return true;
-  if (m->audioModified != 0 &&
+  if (m->AudioModified() != 0 &&
       plat::MessageBox(u"Do you want to save updated audio data?", u"Unsaved data",
                        plat::MB_YESNO | plat::MB_ICONQUESTION) == plat::IDYES) {
     SaveTrackAs(m);
   }
-  if (!m->modified) return true;
+  if (!m->IsModified()) return true;
   return plat::MessageBox(u"All unsaved data will be lost. Continue?", u"Unsaved data",
                           plat::MB_YESNO | plat::MB_ICONQUESTION) == plat::IDYES;
 }
@@ -222,7 +222,7 @@ void CMainDlg::OnBnClickedOpen() {
   if (CAppCore* core = Core())
     SetLastOpenPath(core->settings.pathsDocument, chosen.toStdU16String());
   OpenMedia(chosen);
-  if (CSoundTrack* s = StudentTrack()) s->textsPresent = false;
+  if (CSoundTrack* s = StudentTrack()) s->SetTextsPresent(false);
 }
 
 void CMainDlg::OpenMedia(const QString& pathText) {
@@ -332,7 +332,7 @@ bool CMainDlg::SaveTrackAs(CSoundTrack* track) {
   // The folder is made first, so that the name proposed in it can be taken as it stands.
   EnsureFolderOf(StudentWorksFolder());
   request.proposedName =
-      QFileInfo(QString::fromStdString(ProposedSaveName(track->sourcePath, Now())))
+      QFileInfo(QString::fromStdString(ProposedSaveName(track->SourcePath(), Now())))
           .absoluteFilePath();
   request.initialFolder = QString::fromStdString(StudentWorksFolder());
   request.filters = SaveFilters();
@@ -353,7 +353,7 @@ bool CMainDlg::MasterConfirmation() {
   CSoundTrack* m = MasterTrack();
   CSoundTrack* s = StudentTrack();
   if (!m || !s) return false;
-  if (s->modified) {
+  if (s->IsModified()) {
     plat::MessageBox(u"Use blue save button to save student track first", u"Attention",
                      plat::MB_OK | plat::MB_ICONWARNING);
     return false;
@@ -384,26 +384,26 @@ void CMainDlg::OnRClickSaveBm() {
     }
   } else {
     CSoundTrack* m = MasterTrack();
-    if (!m || m->sourceFile < 0) return;
-    const std::string& path = m->sourcePath;
+    if (!m || !m->HasSourceFile()) return;
+    const std::string& path = m->SourcePath();
     const std::string cif = WithSideExtension(path, ".cif");
     if (cif.empty()) return;
     std::string txt = path;
     ReplaceExtension(txt, "txt");
-    if (m->isPackage) {
+    if (m->IsPackage()) {
       // A package's side files live in it: written into its folder, then packed again.
-      if (m->tempFolder.empty()) return;
-      const std::string innerCif = m->tempFolder + GetFileNameOfPath(cif);
+      if (m->TempFolderPath().empty()) return;
+      const std::string innerCif = m->TempFolderPath() + GetFileNameOfPath(cif);
       if (!Ops().WriteChunkList(*m, innerCif)) failed.push_back(innerCif);
-      if (m->textsPresent)
-        writeText(m->tempFolder + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
+      if (m->TextsPresent())
+        writeText(m->TempFolderPath() + GetFileNameOfPath(txt), Ops().BuildChunkTexts(*m));
       std::string package = path;
       ReplaceExtension(package, "vxb");
       if (!Ops().BuildPackage(*m, package)) failed.push_back(package);
     } else if (!Ops().WriteChunkList(*m, cif)) {
       failed.push_back(cif);
     }
-    if (m->textsPresent) writeText(txt, Ops().BuildChunkTexts(*m));
+    if (m->TextsPresent()) writeText(txt, Ops().BuildChunkTexts(*m));
   }
   if (failed.empty()) return;
   QString text = QStringLiteral("Could not write:");
@@ -413,11 +413,11 @@ void CMainDlg::OnRClickSaveBm() {
 
 void CMainDlg::ReportFailedLoad() {
   CSoundTrack* m = MasterTrack();
-  if (!m || m->sourceFile >= 0 || m->loadError.empty()) return;
+  if (!m || m->HasSourceFile() || m->LoadError().empty()) return;
   if (FileNameEdit()) FileNameEdit()->clear();
   const std::string& path = m_lastLoadPath;
   const QString name = QString::fromStdString(path.substr(path.rfind('/') + 1));
-  const QString why = QString::fromStdString(m->loadError);
+  const QString why = QString::fromStdString(m->LoadError());
   const QString text = name.isEmpty()
                            ? QStringLiteral("The file could not be opened: %1.").arg(why)
                            : QStringLiteral("\"%1\" could not be opened: %2.").arg(name, why);

@@ -286,8 +286,8 @@ bool CMainDlg::OnInitDialog() {
 
   // The level sliders show the endpoints' own volumes (0 without a volume control).
   if (CSoundTrack* m = core ? MasterTrack() : nullptr) {
-    ShowEndpointLevel(m_volumeSlider, m->outputVolume, m->outputDevice);
-    ShowEndpointLevel(m_inputSlider, m->inputVolume, m->inputDevice);
+    ShowEndpointLevel(m_volumeSlider, m->OutputVolume());
+    ShowEndpointLevel(m_inputSlider, m->InputVolume());
   }
 
   // A second copy at position 0 ends at once, before it is shown.

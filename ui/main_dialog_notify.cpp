@@ -22,7 +22,7 @@ namespace vts::ui {
 
 void CMainDlg::UpdateChunkNumber() {
   CSoundTrack* student = StudentTrack();
-  const int current = student ? student->currentChunk.load() : -1;
+  const int current = student ? student->CurrentChunkIndex() : -1;
   m_chunkNumber->SetNumber((current == -1 ? 0 : current) + 1);
   m_chunkNumber->update();
 }
@@ -39,7 +39,7 @@ void CMainDlg::ShowFileName(bool videoMode) {
   CSoundTrack* master = MasterTrack();
   IMasterVideo* video = Video();
   if (videoMode ? !video : !master) return;
-  const std::string path = videoMode ? video->MediaPath() : master->sourcePath;
+  const std::string path = videoMode ? video->MediaPath() : master->SourcePath();
   if (path.empty()) {
     m_fileNameEdit->clear();
     return;
@@ -87,7 +87,7 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       setEnabled(true);
       DrawTime();
       RefreshTexts();
-      if (student) student->replaceOnRecord = master && master->ChunkCount() > 0;
+      if (student) student->SetReplaceOnRecord(master && master->ChunkCount() > 0);
       raise();
       if (fromMaster && !m_videoMode) ReportFailedLoad();
       break;
@@ -112,7 +112,7 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       OnPlaybackEnded(sender);
       break;
     case TRACK_NOTIFY_PAUSED:
-      if (student && student->recording)
+      if (student && student->IsRecording())
         SetButtonSkin(1034, QStringLiteral("BUTPAUSEREC"));
       else
         SetButtonSkin(1034, Button(1034) ? Button(1034)->text() : QString());

@@ -9,8 +9,8 @@
 #include "tracks/transport.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
-#include "video/master_video.h"
 #include "ui/track_ops.h"
+#include "video/master_video.h"
 
 namespace vts::ui {
 
@@ -97,7 +97,7 @@ void CMainDlg::OnBnClickedRec() {
   CSoundTrack* m = t.MasterTrack();
   CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
-  if (m->playing && !m->paused) t.StopTrack(*m);
+  if (m->IsPlaying() && !m->IsPaused()) t.StopTrack(*m);
   Ops().ToggleRecord(*s);
 }
 
@@ -108,8 +108,8 @@ void CMainDlg::OnBnClickedPlay() {
   CSoundTrack* m = t.MasterTrack();
   CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
-  if (m->playing) t.StopTrack(*m);
-  if (m->recording) Ops().ToggleRecord(*m);
+  if (m->IsPlaying()) t.StopTrack(*m);
+  if (m->IsRecording()) Ops().ToggleRecord(*m);
   SetButtonSkin(kIdNextB, QStringLiteral("BUTNEXT"));
   Ops().Play(*s);
 }
@@ -136,8 +136,8 @@ void CMainDlg::OnBnClickedMasterPlay() {
   }
   UpdateMasterPlayButton();
   SetMode(vts::TransportMode::None);
-  if (s->playing) t.StopTrack(*s);
-  if (s->recording) Ops().ToggleRecord(*s);
+  if (s->IsPlaying()) t.StopTrack(*s);
+  if (s->IsRecording()) Ops().ToggleRecord(*s);
 }
 
 void CMainDlg::OnBnClickedMasterPause() {
@@ -148,7 +148,7 @@ void CMainDlg::OnBnClickedMasterPause() {
     return;
   }
   CSoundTrack* m = t.MasterTrack();
-  if (m && m->playing) t.PauseTrack(*m);
+  if (m && m->IsPlaying()) t.PauseTrack(*m);
 }
 
 void CMainDlg::OnBnClickedPause() {
@@ -213,7 +213,7 @@ void CMainDlg::OnBnClickedNextB() {
   CTransport& t = Transport();
   CSoundTrack* s = t.StudentTrack();
   if (!t.MasterTrack() || !s) return;
-  const bool wasRecording = s->recording;
+  const bool wasRecording = s->IsRecording();
   const int count = t.MasterCount();
   if (count > 0) {
     if (t.MasterPosition() >= count - 1) {
@@ -238,7 +238,7 @@ void CMainDlg::OnBnClickedPrev() {
   CTransport& t = Transport();
   CSoundTrack* s = t.StudentTrack();
   if (!t.MasterTrack() || !s) return;
-  const bool wasRecording = s->recording;
+  const bool wasRecording = s->IsRecording();
   const int count = t.MasterCount();
   if (count >= 1) {
     if (t.MasterPosition() < 1) {
@@ -248,7 +248,7 @@ void CMainDlg::OnBnClickedPrev() {
     t.Master()->PrevChunk();
     t.StepPrev(*s);
   } else {
-    if (s->ChunkCount() < 1 || s->currentChunk < 1) {
+    if (s->ChunkCount() < 1 || s->CurrentChunkIndex() < 1) {
       Redraw(false);
       return;
     }
@@ -270,7 +270,7 @@ void CMainDlg::NextChunkSteps() {
   CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
   const int count = m->ChunkCount();
-  if (count > 0 && m->currentChunk < count - 1) {
+  if (count > 0 && m->CurrentChunkIndex() < count - 1) {
     t.StepNext(*m);
     t.StepNext(*s);
   }
@@ -289,7 +289,7 @@ void CMainDlg::OnBnClickedPrevChunk() {
   CSoundTrack* m = t.MasterTrack();
   CSoundTrack* s = t.StudentTrack();
   if (!m || !s) return;
-  const int position = m->currentChunk;
+  const int position = m->CurrentChunkIndex();
   if (m->ChunkCount() > 0 && position > 0) {
     Ops().SelectChunk(*m, position - 1);
     t.StepPrev(*s);

@@ -104,7 +104,7 @@ void CAppCore::OnReceivedStreamMessage(std::span<const std::uint8_t> bytes) {
       const int index = static_cast<int>(m.chunkIndex);
       bool ready = true;
       for (CSoundTrack* track : {masterTrack, studentTrack}) {
-        if (track->currentChunk.load() == index) continue;
+        if (track->CurrentChunkIndex() == index) continue;
         while (track->ChunkCount() < index + 1)
           if (!track->AddChunk()) break;
         if (track->ChunkCount() < index + 1) {
@@ -113,7 +113,7 @@ void CAppCore::OnReceivedStreamMessage(std::span<const std::uint8_t> bytes) {
         }
         track->SelectChunk(index);
       }
-      if (ready && masterTrack->currentChunk.load() == index)
+      if (ready && masterTrack->CurrentChunkIndex() == index)
         masterTrack->WriteSamplesAt(m.position, static_cast<std::uint32_t>(m.pcm.size()),
                                     m.pcm.data());
       break;
@@ -129,11 +129,11 @@ bool CAppCore::SendStreamBlock(bool final) {
   if (!student) return true;
   std::vector<std::int16_t> samples;
   StreamBlock block;
-  const std::int32_t chunkIndex = student->currentChunk.load();
+  const std::int32_t chunkIndex = student->CurrentChunkIndex();
   {
-    std::lock_guard trackLock(student->bufferLock);
+    std::lock_guard trackLock(student->BufferLock());
     CChunkInfo* chunk = student->CurrentChunk();
-    if (!chunk || student->format.samplesPerSec == 0) return true;
+    if (!chunk || student->Format().samplesPerSec == 0) return true;
     if (chunk->length == 0) return true;
     // The samples that are really in memory bound the block.
     const std::uint32_t loaded = chunk->data ? chunk->dataSize / 2 : 0;

@@ -124,7 +124,7 @@ Result RunOnce(std::uint32_t minutes) {
     for (std::uint64_t b = 0; b <= blocks; ++b) {
       const bool final = b == blocks;
       if (!final) {  // the recording path's append, not measured
-        std::lock_guard lock(student->bufferLock);
+        std::lock_guard lock(student->BufferLock());
         CChunkInfo* c = student->CurrentChunk();
         if (!c->Reserve(std::uint64_t(c->dataSize) + kBlockFrames * 2, 1u << 20)) break;
         std::memcpy(c->data + c->dataSize, tone.data(), kBlockFrames * 2);

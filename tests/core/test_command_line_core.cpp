@@ -89,10 +89,10 @@ TEST(CoreCommandLine, MasterTrackEngineChecksTheNamesAndTheTracksGetThem) {
   EXPECT_EQ(core.outputDeviceName, expectedOut);
   EXPECT_EQ(core.inputDeviceName, u"virtual_mic");
   EXPECT_EQ(core.streamingFlag.load(), 0u);
-  EXPECT_EQ(core.masterTrack->outputDevice, expectedOut);
-  EXPECT_EQ(core.studentTrack->outputDevice, expectedOut);
-  EXPECT_EQ(core.masterTrack->inputDevice, u"virtual_mic");
-  EXPECT_EQ(core.studentTrack->inputDevice, u"virtual_mic");
+  EXPECT_EQ(core.masterTrack->OutputDevice(), expectedOut);
+  EXPECT_EQ(core.studentTrack->OutputDevice(), expectedOut);
+  EXPECT_EQ(core.masterTrack->InputDevice(), u"virtual_mic");
+  EXPECT_EQ(core.studentTrack->InputDevice(), u"virtual_mic");
 }
 
 TEST(CoreCommandLine, CoreWithoutCommandLineWritesNoDeviceFile) {

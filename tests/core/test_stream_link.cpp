@@ -166,9 +166,9 @@ TEST_F(StreamLinkTest, ReceivedMessagesReachTheTracksOrAreDropped) {
   CSoundTrack& student = *core->studentTrack;
   auto masterState = [&] {
     return OnCore(*core, [&] {
-      std::lock_guard lock(master.bufferLock);
+      std::lock_guard lock(master.BufferLock());
       CChunkInfo* c = master.CurrentChunk();
-      return std::make_tuple(master.ChunkCount(), master.currentChunk.load(), c ? c->length : 0u);
+      return std::make_tuple(master.ChunkCount(), master.CurrentChunkIndex(), c ? c->length : 0u);
     });
   };
   Bytes malformedAudio = Audio(0, 0, pcm, {});
@@ -201,7 +201,7 @@ TEST_F(StreamLinkTest, ReceivedMessagesReachTheTracksOrAreDropped) {
     Sync(peer, ++marker);
     EXPECT_EQ(masterState(), std::make_tuple(r.chunks, r.current, r.length));
   }
-  EXPECT_EQ(OnCore(*core, [&] { return student.currentChunk.load(); }), 2);
+  EXPECT_EQ(OnCore(*core, [&] { return student.CurrentChunkIndex(); }), 2);
   EXPECT_EQ(OnCore(*core, [&] { return core->clientId; }), 7u);
   EXPECT_TRUE(boxes->Boxes().empty());
 
@@ -220,6 +220,21 @@ TEST_F(StreamLinkTest, ReceivedMessagesReachTheTracksOrAreDropped) {
   EXPECT_EQ(boxes->Boxes()[0].text, u"Hi");
   EXPECT_EQ(boxes->Boxes()[0].caption, u"Pipe Data");
   EXPECT_EQ(boxes->Boxes()[0].type, plat::MB_ICONINFORMATION);
+}
+
+TEST_F(StreamLinkTest, TheWindowReadsTheChunkListWhileReceivedAudioGrowsIt) {
+  Peer peer;
+  ASSERT_NE(peer.WaitConnected(), 0u);
+  CSoundTrack& master = *core->masterTrack;
+  ASSERT_TRUE(peer.Send(Audio(200, 0, std::vector<std::int16_t>(10, 1), {})));
+  // The window thread counts and looks at chunks as the core thread appends them.
+  const auto until = std::chrono::steady_clock::now() + kWait;
+  int seen = 0;
+  while (seen < 201 && std::chrono::steady_clock::now() < until) {
+    seen = master.ChunkCount();
+    if (seen > 0) EXPECT_NE(master.Chunk(seen - 1), nullptr);
+  }
+  EXPECT_EQ(seen, 201);
 }
 
 TEST_F(StreamLinkTest, StudentStreamGoesOutInBlocksWithTheDestinationList) {
@@ -343,7 +358,7 @@ TEST_F(StreamLinkTest, AnOpenPipeDataBoxHoldsUpNeitherAudioNorTheStream) {
   // While the box is open, received audio still lands and a stream block still goes out.
   ASSERT_TRUE(peer.Send(Audio(0, 0, std::vector<std::int16_t>(20000, 5), {})));
   ASSERT_TRUE(WaitOnCore(*core, [&] {
-    std::lock_guard lock(core->masterTrack->bufferLock);
+    std::lock_guard lock(core->masterTrack->BufferLock());
     CChunkInfo* c = core->masterTrack->CurrentChunk();
     return c && c->length == 20000;
   }));

@@ -3,6 +3,8 @@
 // so that blocks queue up as they would behind a busy core thread).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -16,8 +18,8 @@
 #include <vector>
 
 #include "core/core_thread.h"
-#include "platform/thread_queue.h"
 #include "core/track_sound_handler.h"
+#include "platform/thread_queue.h"
 #include "tracks/notify.h"
 #include "tracks/sound_track.h"
 
@@ -153,6 +155,20 @@ inline void FillChunk(CChunkInfo* chunk, const std::vector<std::int16_t>& sample
   std::copy(samples.begin(), samples.end(), reinterpret_cast<std::int16_t*>(chunk->data));
   chunk->dataSize = static_cast<std::uint32_t>(samples.size() * 2);
   chunk->length = static_cast<std::uint32_t>(samples.size());
+}
+
+// What Clear leaves: the chunk without sound or a play offset, and the track's play position
+// and bar back at the start.
+inline void ExpectClearedChunk(const CSoundTrack& track, const CChunkInfo* chunk) {
+  ASSERT_NE(chunk, nullptr);
+  EXPECT_FALSE(chunk->IsLoaded());
+  EXPECT_EQ(chunk->dataSize, 0u);
+  EXPECT_EQ(chunk->dataCapacity, 0u);
+  EXPECT_EQ(chunk->length, 0u);
+  EXPECT_EQ(chunk->start, 0u);
+  EXPECT_EQ(chunk->playOffset, 0u);
+  EXPECT_EQ(track.PlayFrame(), 0u);
+  EXPECT_EQ(track.ViewSnapshot().progress.Pos(), 0u);
 }
 
 }  // namespace vts::test

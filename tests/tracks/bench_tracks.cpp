@@ -97,7 +97,7 @@ RecordRun RunRecording(plat::ThreadId self, EngineStateBlock* state) {
   track->AddChunk();
   track->AddChunk();
   track->SelectChunk(0);
-  track->recordSources = 0;  // no capture streams: the blocks come from here
+  track->SetRecordSources(0);  // no capture streams: the blocks come from here
   track->ToggleRecord();
 
   // One stream: 10 minutes of blocks.

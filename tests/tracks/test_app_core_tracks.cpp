@@ -35,15 +35,15 @@ TEST_F(AppCoreTracks, BothTracksAreOwnedByTheCoreThreadAndRecordFromBothSources)
   CSoundTrack* student = core_->studentTrack;
   ASSERT_NE(master, nullptr);
   ASSERT_NE(student, nullptr);
-  EXPECT_EQ(master->ownerThreadId, core_->CoreThreadId());
-  EXPECT_EQ(student->ownerThreadId, core_->CoreThreadId());
-  EXPECT_EQ(master->trackIndex, 0);
-  EXPECT_EQ(student->trackIndex, 1);
-  EXPECT_EQ(master->recordSources, 3u);
-  EXPECT_EQ(student->recordSources, 3u);
-  EXPECT_EQ(student->outputDevice, u"virtual_speaker");
-  EXPECT_EQ(student->inputDevice, u"virtual_mic");
-  EXPECT_EQ(master->stateBlock, core_->engineState);
+  EXPECT_EQ(master->OwnerThreadId(), core_->CoreThreadId());
+  EXPECT_EQ(student->OwnerThreadId(), core_->CoreThreadId());
+  EXPECT_EQ(master->TrackIndex(), 0);
+  EXPECT_EQ(student->TrackIndex(), 1);
+  EXPECT_EQ(master->RecordSources(), 3u);
+  EXPECT_EQ(student->RecordSources(), 3u);
+  EXPECT_EQ(student->OutputDevice(), u"virtual_speaker");
+  EXPECT_EQ(student->InputDevice(), u"virtual_mic");
+  EXPECT_EQ(master->StateBlock(), core_->engineState);
 }
 
 TEST_F(AppCoreTracks, MasterPlaysAndStudentRecordsThroughTheCoreThread) {
@@ -66,10 +66,10 @@ TEST_F(AppCoreTracks, MasterPlaysAndStudentRecordsThroughTheCoreThread) {
   master->SelectChunk(1);
   EXPECT_TRUE(master->WaitForRecordingEnd(1s));
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 15));
-  EXPECT_TRUE(student->recording);
+  EXPECT_TRUE(student->IsRecording());
   student->ToggleRecord();
   EXPECT_TRUE(student->WaitForRecordingEnd());
-  EXPECT_EQ(student->droppedBlocks, 0u);
+  EXPECT_EQ(student->DroppedBlocks(), 0u);
   EXPECT_EQ(studentLog_.Count(TRACK_NOTIFY_PLAY_ENDED), 0)
       << "the Master's buffers are not the Student's";
   EXPECT_GE(student->CurrentChunk()->length, 15u * 1764 - 200);

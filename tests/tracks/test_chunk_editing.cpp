@@ -71,8 +71,7 @@ class ChunkEditing : public ::testing::Test {
     boxes_ = std::make_shared<plat::RecordingMessageBoxService>();
     plat::SetMessageBoxService(boxes_);
     dir_ = test::MakeTempDir("edit");
-    track_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
-    track_->trackIndex = 0;
+    track_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_, 0);
     track_->SetNotifyTarget(log_.Target());
     core_.Attach(track_.get(), nullptr);
   }
@@ -91,17 +90,15 @@ class ChunkEditing : public ::testing::Test {
     ASSERT_GE(fd, 0);
     media::WavInfo info;
     ASSERT_EQ(media::ReadWavInfo(fd, info), media::WavStatus::Ok);
-    track_->sourceFile = fd;
-    track_->sourcePath = path_;
-    track_->dataOffset = std::uint32_t(info.dataOffset);
-    track_->dataBytes = info.dataBytes;
-    track_->format.formatTag = 1;
-    track_->format.channels = info.format.channels;
-    track_->format.samplesPerSec = info.format.samplesPerSec;
-    track_->format.avgBytesPerSec = info.format.avgBytesPerSec;
-    track_->format.blockAlign = info.format.blockAlign;
-    track_->format.bitsPerSample = info.format.bitsPerSample;
-    ASSERT_EQ(::pread(fd, track_->wavHeader, 36, 0), 36);
+    CSoundTrackTestAccess::SetSourceFile(*track_, fd);
+    CSoundTrackTestAccess::SetSourcePath(*track_, path_);
+    CSoundTrackTestAccess::SetDataOffset(*track_, std::uint32_t(info.dataOffset));
+    CSoundTrackTestAccess::SetDataBytes(*track_, info.dataBytes);
+    CSoundTrackTestAccess::SetFormat(
+        *track_,
+        PcmFormat{1, info.format.channels, info.format.samplesPerSec, info.format.avgBytesPerSec,
+                  info.format.blockAlign, info.format.bitsPerSample});
+    ASSERT_EQ(::pread(fd, CSoundTrackTestAccess::WavHeader(*track_), 36, 0), 36);
   }
 
   // Chunks read from the source file (no temporary files), chunk 0 current.
@@ -112,10 +109,10 @@ class ChunkEditing : public ::testing::Test {
       chunk->start = s.start;
       chunk->length = s.length;
       chunk->text = s.text;
-      track_->chunks.push_back(std::move(chunk));
+      CSoundTrackTestAccess::Chunks(*track_).push_back(std::move(chunk));
     }
     track_->SelectChunk(current);
-    track_->modified = false;
+    CSoundTrackTestAccess::SetModified(*track_, false);
     log_.Clear();
   }
 
@@ -125,7 +122,9 @@ class ChunkEditing : public ::testing::Test {
     for (const auto& c : list) out.emplace_back(c->start, c->length);
     return out;
   }
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> Layout() { return Layout(track_->chunks); }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> Layout() {
+    return Layout(CSoundTrackTestAccess::Chunks(*track_));
+  }
 
   void Select(std::uint32_t anchor, std::uint32_t cursor) {
     CSoundTrackTestAccess::EditView(*track_, [&](WaveformViewState& v) {
@@ -158,8 +157,8 @@ TEST_F(ChunkEditing, SplitAtTheCursorInsertsAChunkReadFromTheSource) {
   EXPECT_EQ(track_->Chunk(1)->text, u"b");
   EXPECT_EQ(track_->Chunk(2)->text, u"");
   EXPECT_TRUE(track_->Chunk(2)->fileName.empty());
-  EXPECT_TRUE(track_->modified);
-  EXPECT_EQ(track_->currentChunk, 1);
+  EXPECT_TRUE(track_->IsModified());
+  EXPECT_EQ(track_->CurrentChunkIndex(), 1);
   EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 0u);
   EXPECT_EQ(track_->ViewSnapshot().progress.High(), 1000u);
   EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(wav, 2, 10000, 1000));
@@ -178,7 +177,7 @@ TEST_F(ChunkEditing, SplitRefusals) {
   EXPECT_FALSE(track_->SplitChunk(0, 10000)) << "frame at the length";
   EXPECT_FALSE(track_->SplitChunk(5, 10)) << "no such chunk";
   EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 20000}}));
-  EXPECT_FALSE(track_->modified);
+  EXPECT_FALSE(track_->IsModified());
 
   ASSERT_TRUE(track_->SetWholeFileMode(true));
   CSoundTrackTestAccess::EditView(*track_, [](WaveformViewState& v) { v.cursorFrame = 500; });
@@ -190,7 +189,7 @@ TEST_F(ChunkEditing, SplittingAnEarlierChunkKeepsTheCurrentChunkCurrent) {
   OpenSource(MakeWav(30000, 1));
   SetChunks({{0, 10000, u""}, {10000, 10000, u""}, {20000, 10000, u"c"}}, 2);
   ASSERT_TRUE(track_->SplitChunk(0, 4000));
-  EXPECT_EQ(track_->currentChunk, 3);
+  EXPECT_EQ(track_->CurrentChunkIndex(), 3);
   EXPECT_EQ(track_->CurrentChunk()->text, u"c");
   EXPECT_FALSE(track_->Chunk(0)->IsLoaded()) << "only the current chunk is in memory";
 }
@@ -202,11 +201,11 @@ TEST_F(ChunkEditing, MergeJoinsTextsAndSoundAndPutsTheCursorAtTheJoin) {
   ASSERT_TRUE(track_->MergeChunkWithNext(0));
   EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
   EXPECT_EQ(track_->Chunk(0)->text, u"AB");
-  EXPECT_EQ(track_->currentChunk, 0);
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0);
   EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 12000u);
   EXPECT_EQ(track_->ViewSnapshot().anchorFrame, 12000u);
   EXPECT_EQ(track_->ViewSnapshot().progress.Pos(), 12000u);
-  EXPECT_TRUE(track_->modified);
+  EXPECT_TRUE(track_->IsModified());
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
   EXPECT_EQ(log_.Codes(), (Codes{0, 0}));
 
@@ -222,7 +221,7 @@ TEST_F(ChunkEditing, MergeBeforeTheCurrentChunkKeepsItsIndexRight) {
   SetChunks({{0, 100, u"x"}, {100, 100, u"y"}, {200, 100, u"z"}}, 2);
   ASSERT_TRUE(track_->MergeChunkWithNext(0));
   EXPECT_EQ(track_->ChunkCount(), 2);
-  EXPECT_EQ(track_->currentChunk, 0) << "the merged chunk is selected";
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "the merged chunk is selected";
   EXPECT_EQ(track_->Chunk(1)->text, u"z");
 }
 
@@ -250,7 +249,7 @@ TEST_F(ChunkEditing, SplitAndMergeWithoutASourceFileAreRefused) {
   EXPECT_EQ(Layout(), (Layouts{{0, 5000}, {0, 5000}}));
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), before);
   EXPECT_EQ(track_->ViewSnapshot().cursorFrame, 2000u);
-  EXPECT_FALSE(track_->modified);
+  EXPECT_FALSE(track_->IsModified());
   EXPECT_TRUE(log_.Codes().empty());
   track_->SelectChunk(1);
   EXPECT_EQ(ChunkBytes(track_->Chunk(1)).size(), 10000u) << "the second recording is intact";
@@ -298,8 +297,8 @@ TEST_P(Erase, ShrinksTheFileMovesTheTailAndShiftsLaterChunks) {
 
   EXPECT_EQ(Layout(),
             (Layouts{{0, 10000}, {10000, 10000 - c.cutFrames}, {20000 - c.cutFrames, 10000}}));
-  EXPECT_EQ(track_->dataBytes, 30000u * align - removed);
-  EXPECT_EQ(track_->audioModified, 1u);
+  EXPECT_EQ(track_->DataBytes(), 30000u * align - removed);
+  EXPECT_EQ(track_->AudioModified(), 1u);
   EXPECT_EQ(track_->ViewSnapshot().anchorFrame, track_->ViewSnapshot().cursorFrame);
   EXPECT_EQ(track_->ViewSnapshot().progress.High(), 10000 - c.cutFrames);
   EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(expected, align, 10000, 10000 - c.cutFrames));
@@ -328,7 +327,7 @@ TEST_F(ChunkEditing, EraseRefusalsLeaveTheFileAlone) {
   Select(6000, 5000);
   EXPECT_FALSE(track_->DeleteSelection()) << "anchor after the cursor";
   EXPECT_EQ(ReadFile(path_), wav);
-  EXPECT_EQ(track_->audioModified, 0u);
+  EXPECT_EQ(track_->AudioModified(), 0u);
 }
 
 // The real chunk list behind the whole-file view follows the cut too.
@@ -439,8 +438,8 @@ TEST_F(ChunkEditing, AFailedEraseIsReportedAndKeepsTheChunks) {
 
   EXPECT_EQ(ReadFile(path_), wav);
   EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 20000}}));
-  EXPECT_EQ(track_->dataBytes, 60000u);
-  EXPECT_EQ(track_->audioModified, 0u);
+  EXPECT_EQ(track_->DataBytes(), 60000u);
+  EXPECT_EQ(track_->AudioModified(), 0u);
   ASSERT_EQ(boxes_->Boxes().size(), 1u);
   EXPECT_EQ(boxes_->Boxes()[0].text, u"Could not erase the selection in the sound file.");
   EXPECT_TRUE(track_->Chunk(0)->IsLoaded()) << "the chunk is back in memory";
@@ -470,30 +469,33 @@ TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
   const Bytes wav = MakeWav(30000, 2);
   OpenSource(wav);
   SetChunks({{0, 10000, u"one"}, {10000, 5000, u"two"}, {15000, 15000, u"three"}}, 2);
-  track_->modified = true;  // unsaved bookmarks stay unsaved across the view
+  CSoundTrackTestAccess::SetModified(*track_,
+                                     true);  // unsaved bookmarks stay unsaved across the view
 
   ASSERT_TRUE(track_->SetWholeFileMode(true));
-  EXPECT_TRUE(track_->wholeFileMode);
+  EXPECT_TRUE(track_->WholeFileMode());
   EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
-  EXPECT_EQ(Layout(track_->keptChunks), (Layouts{{0, 10000}, {10000, 5000}, {15000, 15000}}));
-  EXPECT_EQ(track_->currentChunk, 0);
+  EXPECT_EQ(Layout(CSoundTrackTestAccess::KeptChunks(*track_)),
+            (Layouts{{0, 10000}, {10000, 5000}, {15000, 15000}}));
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0);
   EXPECT_EQ(track_->ViewSnapshot().framesPerPixel, 64u);
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 30000));
-  for (const auto& kept : track_->keptChunks) EXPECT_FALSE(kept->IsLoaded());
+  for (const auto& kept : CSoundTrackTestAccess::KeptChunks(*track_))
+    EXPECT_FALSE(kept->IsLoaded());
   EXPECT_EQ(log_.Codes().back(), 2u);
   EXPECT_FALSE(track_->SetWholeFileMode(true)) << "already on: the kept list must survive";
-  EXPECT_EQ(track_->keptChunks.size(), 3u);
+  EXPECT_EQ(track_->KeptChunkCount(), 3);
 
   log_.Clear();
   ASSERT_TRUE(track_->SetWholeFileMode(false));
-  EXPECT_FALSE(track_->wholeFileMode);
+  EXPECT_FALSE(track_->WholeFileMode());
   EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 5000}, {15000, 15000}}));
-  EXPECT_TRUE(track_->keptChunks.empty());
+  EXPECT_EQ(track_->KeptChunkCount(), 0);
   EXPECT_EQ(track_->Chunk(2)->text, u"three");
-  EXPECT_EQ(track_->currentChunk, 0);
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0);
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 4, 0, 10000));
   EXPECT_EQ(log_.Codes().back(), 2u);
-  EXPECT_TRUE(track_->modified);
+  EXPECT_TRUE(track_->IsModified());
   EXPECT_FALSE(track_->SetWholeFileMode(false)) << "already off: the chunks must survive";
   EXPECT_EQ(track_->ChunkCount(), 3);
 }
@@ -505,22 +507,22 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   track_->SelectChunk(0);
   const std::vector<std::int16_t> recording(8000, 4321);
   test::FillChunk(track_->Chunk(0), recording);
-  const std::string folder = track_->tempFolder;
-  track_->tempFolder = dir_ + "/gone/";  // writes fail
+  const std::string folder = track_->TempFolderPath();
+  CSoundTrackTestAccess::SetTempFolder(*track_, dir_ + "/gone/");  // writes fail
   log_.Clear();
   track_->SelectChunk(1);
-  EXPECT_EQ(track_->currentChunk, 0) << "not switched";
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "not switched";
   ASSERT_TRUE(track_->Chunk(0)->IsLoaded());
   EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u);
   EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
   EXPECT_EQ(track_->ViewSnapshot().progress.High(), 8000u);
 
-  track_->tempFolder = folder;
+  CSoundTrackTestAccess::SetTempFolder(*track_, folder);
   track_->SelectChunk(-7);
   track_->SelectChunk(2);
-  EXPECT_EQ(track_->currentChunk, 0) << "indices outside the list change nothing";
+  EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "indices outside the list change nothing";
   track_->SelectChunk(1);
-  EXPECT_EQ(track_->currentChunk, 1);
+  EXPECT_EQ(track_->CurrentChunkIndex(), 1);
   EXPECT_FALSE(track_->Chunk(0)->IsLoaded());
   track_->SelectChunk(0);
   EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u) << "written when it was left";
@@ -599,8 +601,10 @@ TEST_F(ChunkEditing, ReceivedBlocksThatCannotBeTakenAreDropped) {
   EXPECT_EQ(chunk->length, 32u) << "unchanged";
   EXPECT_EQ(chunk->dataSize, 64u);
 
-  track_->format.channels = 2;
-  track_->format.blockAlign = 4;
+  PcmFormat stereo = track_->Format();
+  stereo.channels = 2;
+  stereo.blockAlign = 4;
+  CSoundTrackTestAccess::SetFormat(*track_, stereo);
   EXPECT_FALSE(track_->WriteSamplesAt(16, 6, block.data())) << "half a stereo frame";
   ASSERT_TRUE(track_->WriteSamplesAt(16, 8, block.data()));
   EXPECT_EQ(chunk->length, 18u) << "frames, not samples";

@@ -47,8 +47,7 @@ class TrackChunks : public ::testing::Test {
     plat::SetMessageBoxService(nullptr);
   }
   std::unique_ptr<CSoundTrack> MakeTrack(const std::string& name = "Student") {
-    auto t = std::make_unique<CSoundTrack>(core_.Id(), name, &state_);
-    t->trackIndex = 1;
+    auto t = std::make_unique<CSoundTrack>(core_.Id(), name, &state_, 1);
     core_.Attach(nullptr, t.get());
     return t;
   }
@@ -203,14 +202,32 @@ TEST_F(TrackChunks, SelectChunkKeepsOnlyTheCurrentChunkInMemory) {
   test::FillChunk(track->Chunk(0), std::vector<std::int16_t>(10000, 5));
   track->SelectChunk(2);
   EXPECT_FALSE(track->Chunk(0)->IsLoaded());
-  EXPECT_EQ(track->currentChunk, 2);
+  EXPECT_EQ(track->CurrentChunkIndex(), 2);
   track->SelectChunk(0);
   ASSERT_TRUE(track->Chunk(0)->IsLoaded());
   EXPECT_EQ(track->Chunk(0)->dataSize, 20000u);
   EXPECT_EQ(track->ViewSnapshot().progress.High(), 10000u);
   track->SelectChunk(3);  // equal to the count: only stops and resets the positions
-  EXPECT_EQ(track->currentChunk, 0);
+  EXPECT_EQ(track->CurrentChunkIndex(), 0);
   EXPECT_EQ(log.Codes(), (std::vector<std::uint32_t>{0, 0, 0}));
+}
+
+TEST_F(TrackChunks, OnlyAChunkJustAddedWithNoneCurrentIsAdoptedAsCurrent) {
+  test::NotifyLog log;
+  auto track = MakeTrack();
+  track->SetNotifyTarget(log.Target());
+  EXPECT_FALSE(track->AdoptAsCurrentChunk(0)) << "no chunk to adopt";
+  ASSERT_NE(track->AddChunk(), nullptr);
+  ASSERT_NE(track->AddChunk(), nullptr);
+  EXPECT_FALSE(track->AdoptAsCurrentChunk(2));
+  EXPECT_FALSE(track->AdoptAsCurrentChunk(-1));
+  EXPECT_EQ(track->CurrentChunkIndex(), -1);
+  EXPECT_TRUE(track->AdoptAsCurrentChunk(1));
+  EXPECT_EQ(track->CurrentChunkIndex(), 1);
+  // A chunk already current is left by a switch, which saves it; adopting would skip that.
+  EXPECT_FALSE(track->AdoptAsCurrentChunk(0));
+  EXPECT_EQ(track->CurrentChunkIndex(), 1);
+  EXPECT_TRUE(log.Codes().empty()) << "nothing is announced";
 }
 
 TEST_F(TrackChunks, NotifiesThreadAndWindowAndClosesFormat) {
@@ -218,12 +235,12 @@ TEST_F(TrackChunks, NotifiesThreadAndWindowAndClosesFormat) {
   auto track = MakeTrack();
   plat::EnsureQueue();
   track->SetNotifyTarget(NotifyTarget{plat::CurrentThreadId(), &log, WM_TRACKNOTIFY});
-  EXPECT_EQ(track->format.channels, 1);
-  EXPECT_EQ(track->format.samplesPerSec, 44100u);
-  EXPECT_EQ(track->format.blockAlign, 2);
+  EXPECT_EQ(track->Format().channels, 1);
+  EXPECT_EQ(track->Format().samplesPerSec, 44100u);
+  EXPECT_EQ(track->Format().blockAlign, 2);
   track->Close();
-  EXPECT_EQ(track->format.channels, 0);
-  EXPECT_EQ(track->format.samplesPerSec, 0u);
+  EXPECT_EQ(track->Format().channels, 0);
+  EXPECT_EQ(track->Format().samplesPerSec, 0u);
   EXPECT_EQ(log.Codes(), std::vector<std::uint32_t>{TRACK_NOTIFY_REFRESH});
   plat::Msg msg;
   ASSERT_TRUE(plat::PeekMessage(&msg, true));
@@ -238,11 +255,11 @@ TEST(TrackIds, EachTrackHasItsOwnOwnerId) {
   test::CoreThreadDouble core;
   CSoundTrack a(core.Id(), "Master", &state);
   CSoundTrack b(core.Id(), "Student", &state);
-  EXPECT_NE(a.ownerId, 0u);
-  EXPECT_EQ(b.ownerId, a.ownerId + 1);
-  EXPECT_EQ(a.recordSources, CSoundTrack::kRecordInput);
+  EXPECT_NE(a.OwnerId(), 0u);
+  EXPECT_EQ(b.OwnerId(), a.OwnerId() + 1);
+  EXPECT_EQ(a.RecordSources(), CSoundTrack::kRecordInput);
   EXPECT_EQ(a.ViewSnapshot().framesPerPixel, 256u);
-  EXPECT_EQ(a.currentChunk, -1);
+  EXPECT_EQ(a.CurrentChunkIndex(), -1);
 }
 
 }  // namespace

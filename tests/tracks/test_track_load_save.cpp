@@ -7,18 +7,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "captured_blocks.h"
 #include "core/product_name.h"
 #include "package/zip.h"
 #include "platform/message_box.h"
 #include "platform/utf.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "test_files.h"
 #include "track_doubles.h"
@@ -170,19 +175,19 @@ TEST_F(TrackLoadSave, WavRoundTripKeepsEverySampleAndTheSideFiles) {
 
   auto track = MakeTrack();
   ASSERT_TRUE(track->LoadTrack(dir_ + "lesson.wav"));
-  EXPECT_EQ(track->format.channels, 2);
-  EXPECT_EQ(track->format.samplesPerSec, 48000u);
-  EXPECT_EQ(track->dataBytes, pcm.size());
+  EXPECT_EQ(track->Format().channels, 2);
+  EXPECT_EQ(track->Format().samplesPerSec, 48000u);
+  EXPECT_EQ(track->DataBytes(), pcm.size());
   EXPECT_EQ(Lengths(*track), (std::vector<std::uint32_t>{24000, 33600, 14400}));
   EXPECT_EQ(Texts(*track), texts);
-  EXPECT_TRUE(track->textsPresent);
-  EXPECT_EQ(track->currentChunk, 0);
-  EXPECT_EQ(track->sourcePath, dir_ + "lesson.wav");
+  EXPECT_TRUE(track->TextsPresent());
+  EXPECT_EQ(track->CurrentChunkIndex(), 0);
+  EXPECT_EQ(track->SourcePath(), dir_ + "lesson.wav");
 
   track->Chunk(1)->text = u"two\r\nlines";
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   ASSERT_TRUE(track->SaveTrack(dir_ + "copy.wave"));  // the extension becomes "wav"
-  EXPECT_FALSE(track->modified);
+  EXPECT_FALSE(track->IsModified());
   EXPECT_FALSE(Exists(dir_ + "copy.wave"));
   EXPECT_EQ(ReadFile(dir_ + "copy.wav"), MakeWav({.channels = 2, .rate = 48000}, pcm));
   std::vector<std::u16string> saved;
@@ -198,7 +203,7 @@ TEST_F(TrackLoadSave, WavWithoutSideFilesIsOneChunkAndCanBeSavedOverItself) {
   const auto samples = Noise(30000, 7);
   auto track = Loaded("solo.wav", samples);
   EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{30000});
-  EXPECT_FALSE(track->textsPresent);
+  EXPECT_FALSE(track->TextsPresent());
   // The source stays readable while its file is replaced.
   ASSERT_TRUE(track->SaveTrack(dir_ + "solo.wav"));
   EXPECT_EQ(ReadFile(dir_ + "solo.wav"), MakeWav({}, Pcm16(samples)));
@@ -232,11 +237,11 @@ TEST_F(TrackLoadSave, ChunksOfLengthZeroSaveAnEmptyWavAndNoChunkList) {
   ASSERT_TRUE(track->SaveTrack(dir_ + "empty.wav"));
   EXPECT_EQ(ReadFile(dir_ + "empty.wav"), MakeWav({}, {}));
   EXPECT_TRUE(track->BuildChunkList().empty());
-  EXPECT_EQ(track->chunksToSave, 0);
-  track->modified = true;
+  EXPECT_EQ(track->ChunksToSave(), 0);
+  CSoundTrackTestAccess::SetModified(*track, true);
   EXPECT_TRUE(track->WriteChunkList(dir_ + "empty.cif"));
   EXPECT_FALSE(Exists(dir_ + "empty.cif"));
-  EXPECT_FALSE(track->modified);
+  EXPECT_FALSE(track->IsModified());
 }
 
 // ------------------------------------------------------------------ side files on load
@@ -259,7 +264,7 @@ TEST_F(TrackLoadSave, ChunkListReadingOnLoad) {
     SCOPED_TRACE(c.name);
     auto track = Loaded("c.wav", Noise(88200), &c.cif);
     EXPECT_EQ(Lengths(*track), c.lengths);
-    EXPECT_FALSE(track->modified);
+    EXPECT_FALSE(track->IsModified());
   }
 }
 
@@ -297,8 +302,8 @@ TEST_F(TrackLoadSave, ChunkTextGoesToTheCurrentChunkAndAddsOneWhenThereIsNone) {
   ASSERT_EQ(track->ChunkCount(), 0);
   ASSERT_TRUE(track->SetChunkText(u"first"));
   ASSERT_EQ(track->ChunkCount(), 1);
-  EXPECT_EQ(track->currentChunk.load(), 0);
-  EXPECT_TRUE(track->modified.load());
+  EXPECT_EQ(track->CurrentChunkIndex(), 0);
+  EXPECT_TRUE(track->IsModified());
   ASSERT_TRUE(track->SetChunkText(std::u16string(u"second\0tail", 11)));
   EXPECT_EQ(Texts(*track), (std::vector<std::u16string>{u"second"})) << "replaced, cut at NUL";
 }
@@ -371,15 +376,15 @@ TEST_F(TrackLoadSave, BadInputFailsCleanlyOrLoadsWhatCanBePlayed) {
     EXPECT_EQ(loaded, c.loads);
     if (loaded) {
       EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{c.frames});
-      EXPECT_EQ(track->dataBytes, c.frames * 2);
+      EXPECT_EQ(track->DataBytes(), c.frames * 2);
       ASSERT_TRUE(track->CurrentChunk()->IsLoaded());
       EXPECT_EQ(0, std::memcmp(track->CurrentChunk()->data, pcm.data(), c.frames * 2));
     } else {
       EXPECT_EQ(track->ChunkCount(), 0);
-      EXPECT_EQ(track->currentChunk, -1);
-      EXPECT_EQ(track->sourceFile, -1);
-      EXPECT_TRUE(track->sourcePath.empty());
-      EXPECT_EQ(track->format.channels, 0);
+      EXPECT_EQ(track->CurrentChunkIndex(), -1);
+      EXPECT_FALSE(track->HasSourceFile());
+      EXPECT_TRUE(track->SourcePath().empty());
+      EXPECT_EQ(track->Format().channels, 0);
       EXPECT_TRUE(Entries(track->TempFolderPath()).empty()) << "nothing unpacked is kept";
     }
   }
@@ -399,16 +404,11 @@ TEST_F(TrackLoadSave, ShortOrMissingPathsFail) {
 TEST_F(TrackLoadSave, FailedLoadAlsoDropsTheWholeFileView) {
   const Bytes cif = Cif({{0, 100}, {100, 100}});
   auto track = Loaded("v.wav", Noise(44100), &cif);
-  {
-    std::lock_guard lock(track->bufferLock);
-    track->keptChunks = std::move(track->chunks);
-    track->chunks.clear();
-    track->chunks.push_back(std::make_unique<CChunkInfo>());
-    track->wholeFileMode = true;
-  }
+  ASSERT_TRUE(track->SetWholeFileMode(true));
+  ASSERT_EQ(track->KeptChunkCount(), 2);
   EXPECT_FALSE(track->LoadTrack(dir_ + "nothing.wav"));
-  EXPECT_FALSE(track->wholeFileMode);
-  EXPECT_TRUE(track->keptChunks.empty());
+  EXPECT_FALSE(track->WholeFileMode());
+  EXPECT_EQ(track->KeptChunkCount(), 0);
   EXPECT_EQ(track->ChunkCount(), 0);
 }
 
@@ -434,14 +434,14 @@ TEST_F(TrackLoadSave, PackageRoundTripKeepsChunksTextsAndWhereTheSoundIs) {
 
   auto again = MakeTrack("Student");
   ASSERT_TRUE(again->LoadTrack(dir_ + "work.vxb"));
-  EXPECT_TRUE(again->isPackage);
-  EXPECT_EQ(again->format.samplesPerSec, 44100u);
-  EXPECT_EQ(again->format.channels, 1);
+  EXPECT_TRUE(again->IsPackage());
+  EXPECT_EQ(again->Format().samplesPerSec, 44100u);
+  EXPECT_EQ(again->Format().channels, 1);
   EXPECT_EQ(Texts(*again), texts);
   EXPECT_EQ(Entries(again->TempFolderPath()),
             (std::vector<std::string>{"work.cif", "work.mp3", "work.txt", "work.wav"}));
   // The decoded sound may be longer by the encoder's delay and padding, never shorter.
-  const std::uint32_t total = again->dataBytes / 2;
+  const std::uint32_t total = again->DataBytes() / 2;
   EXPECT_GE(total, samples.size());
   EXPECT_LE(total, samples.size() + 3 * 1152);
   ASSERT_EQ(again->ChunkCount(), 3);
@@ -476,7 +476,7 @@ TEST_F(TrackLoadSave, PackageChunkListIsContiguousWhateverTheStartsSay) {
   EXPECT_EQ(records[0].startMs, 0u);
   EXPECT_EQ(records[1].startMs, 1000u);
   EXPECT_EQ(records[1].lengthMs, 1000u);
-  EXPECT_FALSE(again->textsPresent) << "no texts, no texts entry";
+  EXPECT_FALSE(again->TextsPresent()) << "no texts, no texts entry";
   EXPECT_EQ(ZipEntryNames(dir_ + "gap.vxb"), (std::vector<std::string>{"gap.mpa", "gap.cif"}));
 }
 
@@ -497,10 +497,10 @@ TEST_F(TrackLoadSave, Mp3SaveAndLoadInBothChannelModes) {
 
     auto again = MakeTrack("Student");
     ASSERT_TRUE(again->LoadTrack(dir_ + "out.MP3")) << "upper-case extension is an MP3 too";
-    EXPECT_TRUE(again->isMp3);
-    EXPECT_EQ(again->format.channels, channels);
-    EXPECT_EQ(again->format.samplesPerSec, 22050u);
-    EXPECT_GE(again->dataBytes / again->format.blockAlign, frames);
+    EXPECT_TRUE(again->IsMp3());
+    EXPECT_EQ(again->Format().channels, channels);
+    EXPECT_EQ(again->Format().samplesPerSec, 22050u);
+    EXPECT_GE(again->DataBytes() / again->Format().blockAlign, frames);
   }
 }
 
@@ -530,11 +530,11 @@ TEST_F(TrackLoadSave, FullDiskDuringUnpackingOrDecodingFailsTheLoadAndLeavesNoFi
       ASSERT_TRUE(limit.ok());
       EXPECT_FALSE(track->LoadTrack(dir_ + c.file));
     }
-    EXPECT_NE(track->loadError.find(c.why), std::string::npos) << track->loadError;
+    EXPECT_NE(track->LoadError().find(c.why), std::string::npos) << track->LoadError();
     EXPECT_TRUE(boxes_->Boxes().empty()) << "the load tells the window, never the user itself";
     EXPECT_EQ(Entries(track->TempFolderPath()), std::vector<std::string>{});
     EXPECT_TRUE(track->LoadTrack(dir_ + c.file)) << "with room, the same file loads";
-    EXPECT_TRUE(track->loadError.empty());
+    EXPECT_TRUE(track->LoadError().empty());
   }
 }
 
@@ -601,7 +601,7 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
     WriteFile(dir_ + "old.txt", old);
     boxes_->Clear();
     log_.Clear();
-    track->modified = true;
+    CSoundTrackTestAccess::SetModified(*track, true);
     bool saved;
     {
       test::FileSizeLimit limit(c.limit);
@@ -609,7 +609,7 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
       saved = track->SaveTrack(dir_ + c.target);
     }
     EXPECT_FALSE(saved);
-    EXPECT_TRUE(track->modified) << "unsaved work stays marked";
+    EXPECT_TRUE(track->IsModified()) << "unsaved work stays marked";
     EXPECT_EQ(ReadFile(dir_ + c.target), old) << "the old file is untouched";
     EXPECT_EQ(ReadFile(dir_ + "old.txt"), old);
     std::vector<std::string> expected = {"big.cif",   "big.txt",   "big.wav",  "old.txt",
@@ -625,7 +625,7 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
     EXPECT_EQ(boxes[0].type, plat::MB_OK | plat::MB_ICONWARNING);
     // The track goes on working: with room again the same save succeeds.
     ASSERT_TRUE(track->SaveTrack(dir_ + c.target));
-    EXPECT_FALSE(track->modified);
+    EXPECT_FALSE(track->IsModified());
     ::unlink((dir_ + c.target).c_str());
   }
 }
@@ -635,17 +635,17 @@ TEST_F(TrackLoadSave, TextsThatCannotBeWrittenKeepBothOldFiles) {
   for (int i = 0; i < 20; ++i) texts.push_back(std::u16string(1000, char16_t(u'a' + i)));
   const Bytes txt = BuildTxtBody(texts);
   auto track = Loaded("short.wav", Noise(2000), nullptr, &txt);
-  ASSERT_TRUE(track->textsPresent);
+  ASSERT_TRUE(track->TextsPresent());
   const Bytes old(3000, 0xCD);
   WriteFile(dir_ + "out.wav", old);
   WriteFile(dir_ + "out.txt", old);
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   {
     test::FileSizeLimit limit(10000);  // the sound fits, the texts do not
     ASSERT_TRUE(limit.ok());
     EXPECT_FALSE(track->SaveTrack(dir_ + "out.wav"));
   }
-  EXPECT_TRUE(track->modified);
+  EXPECT_TRUE(track->IsModified());
   EXPECT_EQ(ReadFile(dir_ + "out.wav"), old);
   EXPECT_EQ(ReadFile(dir_ + "out.txt"), old);
   EXPECT_EQ(Entries(dir_),
@@ -670,9 +670,9 @@ TEST_F(TrackLoadSave, ChunkWhoseSoundIsGoneFailsTheSaveMidway) {
   for (const char* name : {"s.wav", "s.mp3"}) {
     SCOPED_TRACE(name);
     WriteFile(dir_ + name, old);
-    track->modified = true;
+    CSoundTrackTestAccess::SetModified(*track, true);
     EXPECT_FALSE(track->SaveTrack(dir_ + name));
-    EXPECT_TRUE(track->modified);
+    EXPECT_TRUE(track->IsModified());
     EXPECT_EQ(ReadFile(dir_ + name), old);
   }
   EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"s.mp3", "s.wav"}));
@@ -688,10 +688,10 @@ TEST_F(TrackLoadSave, CurrentChunkThatCannotBeWrittenFailsWithItsMessage) {
   const std::string file = track->TempFolderPath() + chunk->fileName;
   ASSERT_EQ(::unlink(file.c_str()), 0);
   ASSERT_EQ(::mkdir(file.c_str(), 0700), 0);
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   EXPECT_FALSE(track->SaveTrack(dir_ + "x.wav"));
   EXPECT_FALSE(Exists(dir_ + "x.wav"));
-  EXPECT_TRUE(track->modified);
+  EXPECT_TRUE(track->IsModified());
   const auto boxes = boxes_->Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, u"Could not save chunk");
@@ -722,10 +722,12 @@ TEST_F(TrackLoadSave, Mp3ErrorsShowTheirTexts) {
     CChunkInfo* chunk = track->AddChunk();
     ASSERT_NE(chunk, nullptr);
     test::FillChunk(chunk, Noise(6000));
-    track->format.channels = c.channels;
-    track->format.samplesPerSec = c.rate;
-    track->format.blockAlign = std::uint16_t(2 * std::max<int>(c.channels, 1));
-    chunk->length = chunk->dataSize / track->format.blockAlign;
+    PcmFormat format = track->Format();
+    format.channels = c.channels;
+    format.samplesPerSec = c.rate;
+    format.blockAlign = std::uint16_t(2 * std::max<int>(c.channels, 1));
+    CSoundTrackTestAccess::SetFormat(*track, format);
+    chunk->length = chunk->dataSize / track->Format().blockAlign;
     boxes_->Clear();
     EXPECT_FALSE(track->SaveTrack(c.target));
     const auto boxes = boxes_->Boxes();
@@ -745,17 +747,17 @@ TEST_F(TrackLoadSave, WriteChunkListCountsChunksAddedAfterASave) {
   const Bytes cif = Cif({{0, 500}, {500, 500}});
   auto track = Loaded("w.wav", Noise(44100), &cif);
   ASSERT_TRUE(track->SaveTrack(dir_ + "w2.wav"));
-  EXPECT_EQ(track->chunksToSave, 2);
+  EXPECT_EQ(track->ChunksToSave(), 2);
   {
-    std::lock_guard lock(track->bufferLock);
+    std::lock_guard lock(track->BufferLock());
     auto extra = std::make_unique<CChunkInfo>();
     extra->start = 44100;
     extra->length = 4410;
-    track->chunks.push_back(std::move(extra));
+    CSoundTrackTestAccess::Chunks(*track).push_back(std::move(extra));
   }
-  track->modified = true;
+  CSoundTrackTestAccess::SetModified(*track, true);
   ASSERT_TRUE(track->WriteChunkList(dir_ + "w2.cif"));
-  EXPECT_FALSE(track->modified);
+  EXPECT_FALSE(track->IsModified());
   EXPECT_EQ(ReadFile(dir_ + "w2.cif"), Cif({{0, 500}, {500, 500}, {1000, 100}}));
 }
 
@@ -766,7 +768,7 @@ TEST_F(TrackLoadSave, LoadAndSaveThreadsPostTheirCodeWhateverTheOutcome) {
   WriteFile(dir_ + "bad.wav", Bytes(64, 7));
   auto track = MakeTrack();
   int disabled = 0;
-  track->windowDisabledWhileSaving = [&](bool enabled) { disabled += enabled ? 0 : 1; };
+  track->SetWindowDisabledWhileSaving([&](bool enabled) { disabled += enabled ? 0 : 1; });
 
   struct Step {
     const char* name;
@@ -817,6 +819,34 @@ TEST_F(TrackLoadSave, StartingAnotherLoadWaitsForTheRunningOne) {
   ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_LOADED, 2));
   track->WaitForLoad();
   EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{22050});
+}
+
+// A load replaces the track's engine while the core thread may still be handing it blocks
+// of the recording stopped before (they trail the stop until its end marks are in).
+TEST_F(TrackLoadSave, ALoadReplacesTheEngineWhileTheCoreThreadTakesBlocks) {
+  WriteFile(dir_ + "a.wav", MakeWav({}, Pcm16(Noise(4410, 1))));
+  auto track = MakeTrack("Student");
+  std::atomic<bool> stop{false};
+  std::atomic<int> posted{0};
+  std::thread blocks([&] {
+    while (!stop) {
+      CBufferDescr* b = test::CapturedFloatBlock(0, 441, [](std::uint32_t) { return 0.1f; });
+      if (!plat::PostThreadMessage(core_.Id(), WM_SOUND_IN, plat::WPARAM(b), 0)) {
+        ReleaseBufferDescr(b);
+        break;
+      }
+      ++posted;
+    }
+  });
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (posted < 10 && std::chrono::steady_clock::now() < limit) {
+  }
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(track->LoadTrack(dir_ + "a.wav"));
+  stop = true;
+  blocks.join();
+  core_.Core().Apply([] {});  // every posted block has been taken
+  EXPECT_EQ(track->DroppedBlocks(), std::uint64_t(posted)) << "no recording took them";
+  EXPECT_EQ(Lengths(*track), std::vector<std::uint32_t>{4410});
 }
 
 }  // namespace

@@ -107,10 +107,8 @@ class TracksOnPulse : public ::testing::Test {
     ASSERT_FALSE(Shell("pactl -s '" + Server() + "' info 2>&1 | grep -i 'server name'").empty())
         << "the PulseAudio server at " << Server() << " does not answer";
     RecordGain() = kUnityGain;
-    master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
-    student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
-    master_->trackIndex = 0;
-    student_->trackIndex = 1;
+    master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_, 0);
+    student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_, 1);
     master_->SetNotifyTarget(masterLog_.Target());
     student_->SetNotifyTarget(studentLog_.Target());
     core_.Attach(master_.get(), student_.get());
@@ -121,7 +119,7 @@ class TracksOnPulse : public ::testing::Test {
     student_.reset();
   }
   void MasterPlays(const std::vector<std::int16_t>& samples, const std::u16string& device) {
-    master_->outputDevice = device;
+    master_->SetOutputDevice(device);
     CChunkInfo* chunk = master_->AddChunk();
     master_->SelectChunk(master_->ChunkCount() - 1);
     test::FillChunk(chunk, samples);
@@ -142,10 +140,10 @@ TEST_F(TracksOnPulse, PcOnlyRecordingMatchesTheChunkThatThePcPlays) {
 
   PrivateDevices pc("vts_tracks_pc_" + std::to_string(getpid()));
   ASSERT_TRUE(pc.Ok());
-  student_->outputDevice = pc.Speaker();
-  student_->recordSources = CSoundTrack::kRecordLoopback;  // "PC only"
+  student_->SetOutputDevice(pc.Speaker());
+  student_->SetRecordSources(CSoundTrack::kRecordLoopback);  // "PC only"
   student_->ToggleRecord();
-  ASSERT_TRUE(student_->recording);
+  ASSERT_TRUE(student_->IsRecording());
   // The capture stream is running once its first block is in.
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 1, 20s));
   MasterPlays(source, pc.Speaker());
@@ -186,8 +184,8 @@ TEST_F(TracksOnPulse, PcOnlyRecordingMatchesTheChunkThatThePcPlays) {
 TEST_F(TracksOnPulse, MicOnlyRecordsTheToneAtItsFrequency) {
   PrivateDevices mic("vts_tracks_mic_" + std::to_string(getpid()));
   ASSERT_TRUE(mic.Ok());
-  student_->inputDevice = mic.Microphone();
-  student_->recordSources = CSoundTrack::kRecordInput;  // "Mic only"
+  student_->SetInputDevice(mic.Microphone());
+  student_->SetRecordSources(CSoundTrack::kRecordInput);  // "Mic only"
   std::vector<std::int16_t> tone(44100 * 12);
   for (std::size_t i = 0; i < tone.size(); ++i)
     tone[i] = std::int16_t(8000 * std::sin(2 * M_PI * 660 * double(i) / 44100));
@@ -217,22 +215,22 @@ TEST_F(TracksOnPulse, MicrophoneUnloadedMidRecordingKeepsTheRecordingSoFar) {
     tone[i] = std::int16_t(8000 * std::sin(2 * M_PI * 500 * double(i) / 44100));
   MasterPlays(tone, gone.Speaker());
 
-  student_->inputDevice = gone.Microphone();
-  student_->recordSources = CSoundTrack::kRecordInput;
+  student_->SetInputDevice(gone.Microphone());
+  student_->SetRecordSources(CSoundTrack::kRecordInput);
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 15, 20s));
   gone.UnloadMicrophone();
   std::this_thread::sleep_for(500ms);
   std::uint32_t kept = 0;
   {
-    std::lock_guard lock(student_->bufferLock);  // the core thread may still append
+    std::lock_guard lock(student_->BufferLock());  // the core thread may still append
     kept = student_->CurrentChunk()->length;
   }
   student_->ToggleRecord();
   EXPECT_TRUE(student_->WaitForRecordingEnd());
   master_->StopPlayback();
 
-  EXPECT_FALSE(student_->recording);
+  EXPECT_FALSE(student_->IsRecording());
   CChunkInfo* chunk = student_->CurrentChunk();
   ASSERT_NE(chunk, nullptr);
   EXPECT_GE(kept, 15u * 1764 - 200) << "what came before the device went is kept";
@@ -240,7 +238,7 @@ TEST_F(TracksOnPulse, MicrophoneUnloadedMidRecordingKeepsTheRecordingSoFar) {
   EXPECT_EQ(chunk->dataSize, chunk->length * 2);
   EXPECT_EQ(studentLog_.CodesWithout({4, 10}), (std::vector<std::uint32_t>{7, 1, 7, 0}));
   // And the track records again afterwards, from a device that is there.
-  student_->inputDevice = u"vts_mic";
+  student_->SetInputDevice(u"vts_mic");
   studentLog_.Clear();
   student_->ToggleRecord();
   EXPECT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 3, 20s));

@@ -49,13 +49,11 @@ class Transport : public ::testing::Test {
     for (test::NotifyLog* log : {&masterLog_, &studentLog_})
       log->SetClock([this] { Run(20); }, 20ms);
     RecordGain() = kUnityGain;
-    master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_);
-    student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
-    master_->trackIndex = 0;
-    student_->trackIndex = 1;
+    master_ = std::make_unique<CSoundTrack>(core_.Id(), "Master", &state_, 0);
+    student_ = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_, 1);
     for (CSoundTrack* t : {master_.get(), student_.get()}) {
-      t->outputDevice = u"virtual_speaker";
-      t->inputDevice = u"virtual_mic";
+      t->SetOutputDevice(u"virtual_speaker");
+      t->SetInputDevice(u"virtual_mic");
     }
     master_->SetNotifyTarget(masterLog_.Target());
     student_->SetNotifyTarget(studentLog_.Target());
@@ -87,7 +85,7 @@ class Transport : public ::testing::Test {
   void StopRecording() {
     student_->ToggleRecord();
     ASSERT_TRUE(student_->WaitForRecordingEnd());
-    EXPECT_EQ(student_->droppedBlocks, 0u) << "every recorded block reached its chunk";
+    EXPECT_EQ(student_->DroppedBlocks(), 0u) << "every recorded block reached its chunk";
   }
 
   EngineStateBlock state_;
@@ -128,9 +126,9 @@ TEST_F(Sequences, RecordingCodes) {
          t.ToggleRecord();
          ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_DATA, 2));
          t.TogglePause();
-         EXPECT_TRUE(t.recording && t.paused);
+         EXPECT_TRUE(t.IsRecording() && t.IsPaused());
          t.TogglePause();
-         EXPECT_TRUE(t.recording && !t.paused);
+         EXPECT_TRUE(t.IsRecording() && !t.IsPaused());
          int before = log.Count(TRACK_NOTIFY_DATA);
          ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_DATA, before + 2));
          t.ToggleRecord();
@@ -213,7 +211,7 @@ TEST_F(Sequences, PlaybackCodes) {
                                     [&](WaveformViewState& v) { v.cursorFrame = c.cursor; });
     c.run(*master_, masterLog_);
     EXPECT_EQ(masterLog_.Codes(), c.expected);
-    EXPECT_FALSE(master_->playing);
+    EXPECT_FALSE(master_->IsPlaying());
     if (c.expected.size() > 2) {
       EXPECT_EQ(master_->PlayFrame(), chunk->length);
     }
@@ -225,14 +223,14 @@ TEST_F(Sequences, PauseAndResumePlayback) {
   master_->Play();
   ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_REFRESH, 3));
   master_->TogglePause();
-  EXPECT_TRUE(master_->playing);
-  EXPECT_TRUE(master_->paused);
+  EXPECT_TRUE(master_->IsPlaying());
+  EXPECT_TRUE(master_->IsPaused());
   std::uint32_t pausedAt = master_->PlayFrame();
   EXPECT_GE(pausedAt, 3 * kPeriodFrames);
   Run(150);
   EXPECT_EQ(master_->PlayFrame(), pausedAt) << "nothing moves while paused";
   master_->TogglePause();
-  EXPECT_FALSE(master_->paused);
+  EXPECT_FALSE(master_->IsPaused());
   EXPECT_GE(master_->PlayFrame(), pausedAt) << "resumes where it paused, not at the cursor";
   int refreshes = masterLog_.Count(TRACK_NOTIFY_REFRESH);
   ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_REFRESH, refreshes + 2));
@@ -243,7 +241,7 @@ TEST_F(Sequences, PauseAndResumePlayback) {
 // ------------------------------------------------------------------ what is recorded
 
 TEST_F(Transport, MicrophoneToneIsRecordedAsSixteenBitMonoWithGain) {
-  student_->recordSources = CSoundTrack::kRecordInput;
+  student_->SetRecordSources(CSoundTrack::kRecordInput);
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 25));
   StopRecording();
@@ -261,14 +259,14 @@ TEST_F(Transport, MicrophoneToneIsRecordedAsSixteenBitMonoWithGain) {
   EXPECT_GT(peak, 28000);
   EXPECT_LE(peak, 30719);
   EXPECT_GT(ToneShare(s + chunk->length - 22050, 22050, 440), 0.9);
-  EXPECT_EQ(student_->droppedBlocks, 0u);
+  EXPECT_EQ(student_->DroppedBlocks(), 0u);
 }
 
 TEST_F(Transport, BothSourcesAreMixed) {
   // The Master plays 1000 Hz to the speaker; the Student hears it by loopback and the
   // microphone's 440 Hz at once.
   MasterChunk(Tone(44100 * 3, 1000, 8000));
-  student_->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+  student_->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
   master_->Play();
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 30));
@@ -291,10 +289,10 @@ TEST_F(Transport, ReplaceOnRecordEmptiesTheChunkFirst) {
   student_->SelectChunk(0);
   test::FillChunk(chunk, std::vector<std::int16_t>(60000, 777));
   chunk->start = 5000;
-  student_->replaceOnRecord = true;
+  student_->SetReplaceOnRecord(true);
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2))
-      << "recording " << student_->recording << ", capture streams "
+      << "recording " << student_->IsRecording() << ", capture streams "
       << student_->Engine()->GetCaptureStreamCount();
   StopRecording();
   EXPECT_EQ(chunk->start, 0u);
@@ -350,8 +348,40 @@ TEST_F(Transport, FreeingChunksRightAfterAStopLosesNothingAndCrashesNothing) {
   core_.Release();
   freed.get();
   EXPECT_EQ(student_->ChunkCount(), 0);
-  EXPECT_EQ(student_->currentChunk, -1);
-  EXPECT_EQ(student_->droppedBlocks, 0u) << "every block reached its chunk before it was freed";
+  EXPECT_EQ(student_->CurrentChunkIndex(), -1);
+  EXPECT_EQ(student_->DroppedBlocks(), 0u) << "every block reached its chunk before it was freed";
+}
+
+TEST_F(Transport, ClearEmptiesTheCurrentChunkAndTheTailOfAStoppedRecordingStaysOut) {
+  CChunkInfo* first = student_->AddChunk();
+  student_->SelectChunk(0);
+  test::FillChunk(first, std::vector<std::int16_t>(1000, 777));
+  student_->AddChunk();
+  student_->SelectChunk(1);
+  CChunkInfo* chunk = student_->CurrentChunk();
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2));
+  core_.Hold();  // the recording's last blocks and its end mark queue up
+  Advance(200);
+  student_->ToggleRecord();
+  ASSERT_GT(chunk->length, 0u);
+  studentLog_.Clear();
+  student_->ClearCurrentChunk();
+  core_.Release();
+  ASSERT_TRUE(student_->WaitForRecordingEnd());
+  Run(100);
+  EXPECT_GT(student_->DroppedBlocks(), 0u) << "the tail arrived after the clear";
+  EXPECT_EQ(student_->CurrentChunk(), chunk);
+  test::ExpectClearedChunk(*student_, chunk);
+  EXPECT_EQ(student_->ChunkCount(), 2) << "the chunk stays in the list";
+  EXPECT_EQ(student_->Chunk(0)->length, 1000u) << "only the current chunk is emptied";
+  EXPECT_EQ(studentLog_.Codes(), (Codes{TRACK_NOTIFY_IDLE}));
+  // A new recording goes into the emptied chunk again.
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2));
+  student_->ToggleRecord();
+  ASSERT_TRUE(student_->WaitForRecordingEnd());
+  EXPECT_GE(chunk->length, MinFrames(2));
 }
 
 TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
@@ -359,7 +389,8 @@ TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
     const char* what;
     std::function<void(CSoundTrack&)> prepare;
   } cases[] = {
-      {"the folder cannot take a chunk file", [](CSoundTrack& t) { t.tempFolder.clear(); }},
+      {"the folder cannot take a chunk file",
+       [](CSoundTrack& t) { CSoundTrackTestAccess::SetTempFolder(t, {}); }},
       {"chunks but none current", [](CSoundTrack& t) { t.AddChunk(); }},
   };
   for (const auto& c : cases) {
@@ -367,12 +398,12 @@ TEST_F(Transport, NoChunkToRecordIntoDoesNotStart) {
     auto track = std::make_unique<CSoundTrack>(core_.Id(), "Student", &state_);
     test::NotifyLog log;
     track->SetNotifyTarget(log.Target());
-    track->inputDevice = u"virtual_mic";
+    track->SetInputDevice(u"virtual_mic");
     c.prepare(*track);
     int chunksBefore = track->ChunkCount();
     core_.Attach(master_.get(), track.get());
     track->ToggleRecord();
-    EXPECT_FALSE(track->recording);
+    EXPECT_FALSE(track->IsRecording());
     EXPECT_EQ(track->ChunkCount(), chunksBefore);
     EXPECT_EQ(track->Engine()->GetCaptureStreamCount(), 0u);
     EXPECT_EQ(log.Codes(), (Codes{7, 0}));
@@ -395,7 +426,7 @@ TEST_F(Transport, DescriptorThatNeitherTrackTakesIsReleased) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     CBufferDescr* descr = MakeBufferDescr(100 + kSoundHeaderBytes);
-    descr->ownerId = c.ownerId ? c.ownerId : student_->ownerId;
+    descr->ownerId = c.ownerId ? c.ownerId : student_->OwnerId();
     std::weak_ptr<CBufferData> data = descr->data;
     ASSERT_TRUE(plat::PostThreadMessage(core_.Id(), WM_SOUND_OUT,
                                         reinterpret_cast<plat::WPARAM>(descr), 0));
@@ -418,20 +449,42 @@ TEST_F(Transport, ChunkSwitchAfterRecordingReleasesItsMemory) {
   EXPECT_EQ(student_->Chunk(0)->dataCapacity, 0u);
 }
 
+// The classroom link's received audio switches chunks on the core thread; the switch stops
+// the recording on the track's devices while the window may be setting them.
+TEST_F(Transport, DevicesSetWhileTheCoreThreadSwitchesChunks) {
+  student_->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2));
+  std::atomic<bool> switched{false};
+  ASSERT_TRUE(core_.Core().PostTask([&] {
+    student_->SelectChunk(0);
+    switched = true;
+  }));
+  for (long i = 0; !switched && i < 100'000'000; ++i) {
+    student_->SetInputDevice(u"virtual_mic");
+    student_->SetOutputDevice(u"virtual_speaker");
+  }
+  ASSERT_TRUE(switched);
+  EXPECT_FALSE(student_->IsRecording());
+  ASSERT_TRUE(student_->WaitForRecordingEnd());
+  EXPECT_EQ(student_->Engine()->GetCaptureStreamCount(), 0u) << "both captures stopped";
+  EXPECT_EQ(student_->OutputDevice(), u"virtual_speaker");
+}
+
 TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
-  student_->recordSources = CSoundTrack::kRecordInput;
+  student_->SetRecordSources(CSoundTrack::kRecordInput);
   student_->ToggleRecord();
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 5));
   audio::VirtualEndpoints::Instance()->RemoveDevice("virtual_mic");
   Run(200);
   std::uint32_t kept = 0;
   {
-    std::lock_guard lock(student_->bufferLock);  // the core thread may still append
+    std::lock_guard lock(student_->BufferLock());  // the core thread may still append
     kept = student_->CurrentChunk()->length;
   }
   EXPECT_GE(kept, MinFrames(5));
   StopRecording();
-  EXPECT_FALSE(student_->recording);
+  EXPECT_FALSE(student_->IsRecording());
   EXPECT_GE(student_->CurrentChunk()->length, kept);
   EXPECT_EQ(student_->CurrentChunk()->dataSize, student_->CurrentChunk()->length * 2);
 }
@@ -459,9 +512,9 @@ TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
   EngineStateBlock state;
   // This thread owns the track but takes no engine message: the blocks come from the test.
   auto track = std::make_unique<CSoundTrack>(plat::CurrentThreadId(), "Student", &state);
-  track->inputDevice = u"virtual_mic";
-  track->outputDevice = u"virtual_speaker";
-  track->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+  track->SetInputDevice(u"virtual_mic");
+  track->SetOutputDevice(u"virtual_speaker");
+  track->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
   track->ToggleRecord();
   ASSERT_EQ(track->Engine()->GetCaptureStreamCount(), 2u);
 

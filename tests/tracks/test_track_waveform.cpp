@@ -33,7 +33,7 @@ class TrackWaveform : public ::testing::Test {
     track_.reset();
   }
   int DarkColumns() {
-    std::lock_guard lock(track_->bufferLock);
+    std::lock_guard lock(track_->BufferLock());
     const QImage& img = waveform_->Strip().DrawingImage();
     int dark = 0;
     for (int x = 0; x < img.width(); ++x) {
@@ -62,7 +62,7 @@ TEST_F(TrackWaveform, RedrawDrawsTheChunkAndSetsTheView) {
   EXPECT_EQ(track_->ViewSnapshot().viewFrames, 100u * 256);
   EXPECT_EQ(track_->ViewSnapshot().viewStartFrame, 0u);
   {
-    std::lock_guard lock(track_->bufferLock);
+    std::lock_guard lock(track_->BufferLock());
     EXPECT_EQ(waveform_->Strip().View().viewFrames, track_->ViewSnapshot().viewFrames);
   }
   int dark = DarkColumns();
@@ -84,7 +84,7 @@ TEST_F(TrackWaveform, ClickSetsTheTracksCursorAndPostsThePosition) {
 }
 
 TEST_F(TrackWaveform, RecordingKeepsTheNewestSoundInView) {
-  track_->inputDevice = u"virtual_mic";
+  track_->SetInputDevice(u"virtual_mic");
   track_->ToggleRecord();
   ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_DATA, 30));
   track_->ToggleRecord();
@@ -93,7 +93,7 @@ TEST_F(TrackWaveform, RecordingKeepsTheNewestSoundInView) {
   EXPECT_EQ(track_->ViewSnapshot().framesPerPixel, 128u);
   EXPECT_EQ(track_->ViewSnapshot().viewStartFrame, 0u);
   EXPECT_GE(DarkColumns(), 300);
-  std::lock_guard lock(track_->bufferLock);
+  std::lock_guard lock(track_->BufferLock());
   EXPECT_EQ(waveform_->Strip().Bar().Pos(), track_->PlayFrame());
 }
 
@@ -141,10 +141,10 @@ TEST_F(TrackWaveform, ThePlayLineAndThePositionBarFollowPlayback) {
   CChunkInfo* chunk = track_->AddChunk();
   test::FillChunk(chunk, std::vector<std::int16_t>(3 * viewFrames, 1000));
   track_->SelectChunk(0);
-  track_->outputDevice = u"virtual_speaker";
+  track_->SetOutputDevice(u"virtual_speaker");
   track_->RedrawWaveform(0, 256);
   track_->Play();
-  ASSERT_TRUE(track_->playing);
+  ASSERT_TRUE(track_->IsPlaying());
   std::uint32_t lastPlay = 0;
   int steps = 0, linesSeen = 0;
   bool scrolled = false;
@@ -156,8 +156,8 @@ TEST_F(TrackWaveform, ThePlayLineAndThePositionBarFollowPlayback) {
       test::CoreThreadDouble& core;
       ~Release() { core.Release(); }
     } release{core_};
-    std::lock_guard lock(track_->bufferLock);
-    playing = track_->playing;
+    std::lock_guard lock(track_->BufferLock());
+    playing = track_->IsPlaying();
     const WaveformViewState& v = waveform_->Strip().View();
     const std::uint32_t play = track_->PlayFrame();
     ASSERT_EQ(v.playFrame, play);
@@ -176,7 +176,7 @@ TEST_F(TrackWaveform, ThePlayLineAndThePositionBarFollowPlayback) {
       ++linesSeen;
     }
   }
-  EXPECT_FALSE(track_->playing) << "the chunk played to its end";
+  EXPECT_FALSE(track_->IsPlaying()) << "the chunk played to its end";
   EXPECT_EQ(lastPlay, chunk->length);
   EXPECT_TRUE(scrolled);
   EXPECT_GT(linesSeen, 100);
@@ -192,10 +192,10 @@ TEST_F(TrackWaveform, BlocksArrivingAfterTheStopKeepTheStripAtTheRecordingsStart
   std::vector<float> word(48000);  // 1 s at the microphone's 48 kHz
   for (std::size_t i = 0; i < word.size(); ++i) word[i] = 0.5f * float(std::sin(i * 0.06));
   virt.SetSource("virtual_mic", audio::VirtualSource::Scripted(word));
-  track_->inputDevice = u"virtual_mic";
-  track_->recordSources = CSoundTrack::kRecordInput;
+  track_->SetInputDevice(u"virtual_mic");
+  track_->SetRecordSources(CSoundTrack::kRecordInput);
   track_->ToggleRecord();
-  ASSERT_TRUE(track_->recording);
+  ASSERT_TRUE(track_->IsRecording());
   for (int ms = 0; ms < 3000; ms += 20) virt.Advance(20);
   ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_DATA, 60));
   core_.Hold();

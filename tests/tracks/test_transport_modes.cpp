@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/virtual_endpoints.h"
+#include "sound_track_test_access.h"
 #include "tracks/sound_track.h"
 #include "tracks/transport.h"
 
@@ -27,23 +28,25 @@ class LoggingOps : public TrackOps {
   void Play(CSoundTrack& t) override {
     Log("Play", t);
     t.BeginPlayGeneration();
-    t.playing = true;
-    t.paused = false;
+    CSoundTrackTestAccess::SetPlaying(t, true);
+    CSoundTrackTestAccess::SetPaused(t, false);
   }
   void StopPlayback(CSoundTrack& t) override {
     Log("StopPlayback", t);
-    if (t.playing) t.BeginPlayGeneration();
-    t.playing = t.paused = t.recording = false;
+    if (t.IsPlaying()) t.BeginPlayGeneration();
+    CSoundTrackTestAccess::SetPlaying(t, false);
+    CSoundTrackTestAccess::SetPaused(t, false);
+    CSoundTrackTestAccess::SetRecording(t, false);
   }
   void ToggleRecord(CSoundTrack& t) override {
     Log("ToggleRecord", t);
-    t.recording = !t.recording;
+    CSoundTrackTestAccess::SetRecording(t, !t.IsRecording());
   }
   void TogglePause(CSoundTrack& t) override {
     Log("TogglePause", t);
-    if (!t.playing) return;
+    if (!t.IsPlaying()) return;
     t.BeginPlayGeneration();
-    t.paused = !t.paused;
+    CSoundTrackTestAccess::SetPaused(t, !t.IsPaused());
   }
 };
 
@@ -63,7 +66,7 @@ class TransportModes : public ::testing::Test {
   }
   // The chunk ran out: the track is no longer playing and its generation moved on.
   void RealEnd(CSoundTrack& t) {
-    t.playing = false;
+    CSoundTrackTestAccess::SetPlaying(t, false);
     t.BeginPlayGeneration();
   }
 
@@ -103,7 +106,7 @@ TEST_F(TransportModes, ComparisonLeavesAnyModeTheOthersStartFromAnyOther) {
   transport.PressMode(TransportMode::SequentialRecord);
   transport.PressMode(TransportMode::SimultaneousPlay);
   EXPECT_EQ(transport.Mode(), TransportMode::SimultaneousPlay);
-  student->recording = true;
+  CSoundTrackTestAccess::SetRecording(*student, true);
   ops->calls.clear();
   transport.PressMode(TransportMode::Comparison);
   EXPECT_EQ(transport.Mode(), TransportMode::None);
@@ -112,7 +115,8 @@ TEST_F(TransportModes, ComparisonLeavesAnyModeTheOthersStartFromAnyOther) {
 
 TEST_F(TransportModes, OwnStopsAreNoEndsButEveryRealEndCountsOnce) {
   // Sequential playback pressed over two playing tracks: both stops are the transport's own.
-  master->playing = student->playing = true;
+  CSoundTrackTestAccess::SetPlaying(*master, true);
+  CSoundTrackTestAccess::SetPlaying(*student, true);
   transport.PressMode(TransportMode::SequentialPlay);
   ops->calls.clear();
   EXPECT_FALSE(transport.OnPlaybackEnded(Sender(master)));   // plays again
@@ -132,7 +136,7 @@ TEST_F(TransportModes, AStopNoticeThatArrivesAfterTheRestartedTrackEndedStandsFo
   // Comparison: the Student is stopped and restarted by an end of the Master; it has nothing to
   // play and ends at once, before the stop's notice is handled. Two notices, one end.
   transport.PressMode(TransportMode::Comparison);
-  student->playing = true;
+  CSoundTrackTestAccess::SetPlaying(*student, true);
   transport.StopTrack(*student);
   ops->calls.clear();
   RealEnd(*master);
@@ -148,7 +152,8 @@ TEST_F(TransportModes, APausesNoticeIsNoEndAlsoWhenHandledAfterThePauseWasLeft) 
   transport.PressMode(TransportMode::Comparison);
   transport.PauseTrack(*master);  // playing and paused
   EXPECT_FALSE(transport.OnPlaybackEnded(Sender(master)));
-  master->playing = master->paused = false;  // no longer playing, nothing ended since
+  CSoundTrackTestAccess::SetPlaying(*master, false);
+  CSoundTrackTestAccess::SetPaused(*master, false);  // no longer playing, nothing ended since
   EXPECT_FALSE(transport.OnPlaybackEnded(Sender(master)));
   EXPECT_EQ(transport.Mode(), TransportMode::Comparison);
 }

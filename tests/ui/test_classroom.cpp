@@ -23,6 +23,7 @@
 #include "platform/window_bus.h"
 #include "process_helper.h"
 #include "qt_wait.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "transport_fixture.h"
 #include "ui/graphic_slider.h"
@@ -188,7 +189,7 @@ TEST_F(ClassroomTest, PositionsAreClampedToTheChunk) {
   CSoundTrack* student = g_pAppCore->studentTrack;
   for (CSoundTrack* t : {master, student}) {
     ASSERT_NE(t->AddChunk(), nullptr);
-    t->currentChunk = 0;
+    CSoundTrackTestAccess::SetCurrentChunk(*t, 0);
     std::vector<std::uint8_t> pcm(2000, 0);  // 1000 frames
     ASSERT_TRUE(t->WriteSamplesAt(0, static_cast<std::uint32_t>(pcm.size()), pcm.data()));
     t->SelectChunk(0);  // the position bar's range is the chunk's length
@@ -326,7 +327,7 @@ TEST_F(ClassroomTest, LinkResultMakesTheCloseDeleteTheReceivedLesson) {
   Start({"/Pos:1"});
   const std::string lesson = vts::test::MakeTempDir("lesson") + "/received.wav";
   { std::ofstream(lesson) << "x"; }
-  g_pAppCore->masterTrack->sourcePath = lesson;
+  CSoundTrackTestAccess::SetSourcePath(*g_pAppCore->masterTrack, lesson);
   Remote(-2, 1);
   dlg->SendMessage(WM_FRAMEWORKREQUEST, 4, 0);
   EXPECT_FALSE(std::filesystem::exists(lesson));

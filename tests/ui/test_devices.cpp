@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "core/settings_files.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
 #include "transport_fixture.h"
 #include "ui/graphic_slider.h"
@@ -76,11 +77,11 @@ TEST(DeviceFilter, VirtualCableEndpointsAreTakenOutByTheirExactName) {
 }
 
 TEST_F(Devices, MenusListTheEndpointsWithoutTheCableAndCheckTheCurrentOnes) {
-  student->recordSources = 1;  // the Student's sources are the ones checked
-  master->recordSources = 3;
+  student->SetRecordSources(1);  // the Student's sources are the ones checked
+  master->SetRecordSources(3);
   RightClick(dlg->InputSlider());
   RightClick(dlg->VolumeSlider());
-  master->outputDevice = u"virtual_speaker_gone";
+  master->SetOutputDevice(u"virtual_speaker_gone");
   RightClick(dlg->VolumeSlider());
   ASSERT_EQ(shown.size(), 3u);
   EXPECT_EQ(Flat(shown[0]),
@@ -92,23 +93,24 @@ TEST_F(Devices, MenusListTheEndpointsWithoutTheCableAndCheckTheCurrentOnes) {
 }
 
 TEST_F(Devices, EveryRightClickStopsFirstAndTheBackgroundShowsNoMenu) {
-  master->playing = student->recording = true;
+  CSoundTrackTestAccess::SetPlaying(*master, true);
+  CSoundTrackTestAccess::SetRecording(*student, true);
   RightClick(dlg.get());
   EXPECT_TRUE(shown.empty());
-  EXPECT_FALSE(master->playing);
-  EXPECT_FALSE(student->recording);
-  master->playing = true;
+  EXPECT_FALSE(master->IsPlaying());
+  EXPECT_FALSE(student->IsRecording());
+  CSoundTrackTestAccess::SetPlaying(*master, true);
   RightClick(dlg->VolumeSlider());  // dismissed
   EXPECT_EQ(shown.size(), 1u);
-  EXPECT_FALSE(master->playing);
+  EXPECT_FALSE(master->IsPlaying());
   EXPECT_FALSE(QFile::exists(QString::fromStdString(settingsPath)));
 }
 
 TEST_F(Devices, ASourceChoiceSetsBothTracksAndRewritesTheFileWithTheSameNames) {
   answer = 0xFFFF0002;
   RightClick(dlg->InputSlider());
-  EXPECT_EQ(master->recordSources, 2u);
-  EXPECT_EQ(student->recordSources, 2u);
+  EXPECT_EQ(master->RecordSources(), 2u);
+  EXPECT_EQ(student->RecordSources(), 2u);
   EXPECT_EQ(Stored(true), u"virtual_speaker");
   EXPECT_EQ(Stored(false), u"virtual_mic");
   answer = 0;
@@ -122,15 +124,15 @@ TEST_F(Devices, ADeviceChoiceMovesBothTracksTheCoreTheFileAndTheThumb) {
   ASSERT_TRUE(v->SetVolumeState("usb_mic", 0.25f, false));
   answer = 2;
   RightClick(dlg->VolumeSlider());
-  for (CSoundTrack* t : {master, student}) EXPECT_EQ(t->outputDevice, u"second_speaker");
+  for (CSoundTrack* t : {master, student}) EXPECT_EQ(t->OutputDevice(), u"second_speaker");
   EXPECT_EQ(core->outputDeviceName, u"second_speaker");
   EXPECT_EQ(Stored(true), u"second_speaker");
   EXPECT_EQ(dlg->VolumeSlider()->ThumbOffset(), 33);  // 66 x 0.5
-  ASSERT_NE(master->outputVolume, nullptr);
-  EXPECT_EQ(master->outputVolume->Id(), "second_speaker");
+  ASSERT_NE(master->OutputVolume(), nullptr);
+  EXPECT_EQ(master->OutputVolume()->Id(), "second_speaker");
 
   RightClick(dlg->InputSlider());  // Microphone is item 2 of the devices
-  for (CSoundTrack* t : {master, student}) EXPECT_EQ(t->inputDevice, u"usb_mic");
+  for (CSoundTrack* t : {master, student}) EXPECT_EQ(t->InputDevice(), u"usb_mic");
   EXPECT_EQ(core->inputDeviceName, u"usb_mic");
   EXPECT_EQ(Stored(false), u"usb_mic");
   EXPECT_EQ(Stored(true), u"second_speaker");

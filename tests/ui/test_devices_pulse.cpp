@@ -128,7 +128,7 @@ TEST_F(DevicesPulse, MenusListTheServersEndpointsAndAChoiceMovesEverything) {
   answer = static_cast<std::uint32_t>(extra - sinks.begin()) + 1;
   dlg->OnContextMenu(dlg->VolumeSlider(), QPoint(3, 3));
   for (CSoundTrack* t : {core->masterTrack, core->studentTrack})
-    EXPECT_EQ(t->outputDevice, u"vts_extra");
+    EXPECT_EQ(t->OutputDevice(), u"vts_extra");
   std::u16string out, in;
   ASSERT_TRUE(ReadWaveDeviceSettings(out, in, settingsPath));
   EXPECT_EQ(out, u"vts_extra");
@@ -177,8 +177,8 @@ TEST_F(DevicesPulse, TheRealMenuShowsTheItemsAndItsChoiceCounts) {
   EXPECT_EQ(texts.mid(0, 4), (QStringList{QStringLiteral("Mic only"), QStringLiteral("PC only"),
                                           QStringLiteral("Mic and PC [x]"), QStringLiteral("-")}));
   EXPECT_TRUE(texts.contains(QStringLiteral("VTS_Microphone [x]")));
-  EXPECT_EQ(core->masterTrack->recordSources, 2u);
-  EXPECT_EQ(core->studentTrack->recordSources, 2u);
+  EXPECT_EQ(core->masterTrack->RecordSources(), 2u);
+  EXPECT_EQ(core->studentTrack->RecordSources(), 2u);
 }
 
 }  // namespace

@@ -253,8 +253,8 @@ TEST_F(DialogInitTest, SlidersShowTheEndpointVolumes) {
     CGraphicSlider* slider;
     audio::EndpointVolume* volume;
   };
-  for (Pair p : {Pair{dlg->VolumeSlider(), m->outputVolume.get()},
-                 Pair{dlg->InputSlider(), m->inputVolume.get()}}) {
+  for (Pair p :
+       {Pair{dlg->VolumeSlider(), m->OutputVolume()}, Pair{dlg->InputSlider(), m->InputVolume()}}) {
     float level = 0;
     if (p.volume) p.volume->GetMasterVolumeLevelScalar(&level);
     EXPECT_EQ(p.slider->ThumbOffset(),

@@ -12,6 +12,7 @@
 #include "platform/window_bus.h"
 #include "sound_track_test_access.h"
 #include "test_env.h"
+#include "track_doubles.h"
 #include "transport_fixture.h"
 
 namespace vts::ui {
@@ -82,7 +83,7 @@ TEST_F(Editing, HandlersCallTheTracksAndMirrorAsTheirTableSays) {
        {},
        1},
       {"bookmark removed after the current chunk",
-       [this] { master->currentChunk = 1; },
+       [this] { CSoundTrackTestAccess::SetCurrentChunk(*master, 1); },
        1022,
        BN_CLICKED,
        {"MergeChunkWithNext M 1"},
@@ -149,7 +150,7 @@ TEST_F(Editing, HandlersCallTheTracksAndMirrorAsTheirTableSays) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ops->splitSucceeds = true;
-    master->currentChunk = 0;
+    CSoundTrackTestAccess::SetCurrentChunk(*master, 0);
     CSoundTrackTestAccess::EditView(*master, [&](WaveformViewState& v) { v.viewStartFrame = 0; });
     c.setUp();
     ops->calls.clear();
@@ -183,14 +184,14 @@ TEST_F(Editing, ChunkNumberJumpGoesToTheEndsAndMatchesTheStudent) {
     SCOPED_TRACE(c.what);
     for (CSoundTrack* t : {master, student}) {
       t->FreeChunks();
-      t->currentChunk = -1;
+      CSoundTrackTestAccess::SetCurrentChunk(*t, -1);
     }
     MakeChunks(master, c.masterChunks);
     if (c.studentChunks) MakeChunks(student, c.studentChunks);
-    master->currentChunk = c.masterAt;
+    CSoundTrackTestAccess::SetCurrentChunk(*master, c.masterAt);
     dlg->Dispatch(1026, STN_DBLCLK);
-    EXPECT_EQ(master->currentChunk, c.masterAfter);
-    EXPECT_EQ(student->currentChunk, c.studentAfter);
+    EXPECT_EQ(master->CurrentChunkIndex(), c.masterAfter);
+    EXPECT_EQ(student->CurrentChunkIndex(), c.studentAfter);
     EXPECT_EQ(student->ChunkCount(), c.studentChunksAfter);
     EXPECT_EQ(Mirrored(), (Mirrors{{1026, 0}}));
   }
@@ -203,7 +204,7 @@ TEST_F(Editing, RightClickOnInsertTogglesWholeFileModeAfterTheJump) {
   ASSERT_NE(button, nullptr);
   dlg->Dispatch(1020, NM_RCLICK);
   EXPECT_TRUE(button->Swapped());
-  EXPECT_EQ(master->currentChunk, 2) << "the jump ran first";
+  EXPECT_EQ(master->CurrentChunkIndex(), 2) << "the jump ran first";
   EXPECT_EQ(ops->calls.back(), "SetWholeFileMode M on");
   dlg->Dispatch(1020, NM_RCLICK);
   EXPECT_FALSE(button->Swapped());
@@ -235,7 +236,7 @@ TEST_F(Editing, VideoModeGoesThroughTheVideo) {
   EXPECT_TRUE(video.textsLoaded);
   EXPECT_TRUE(video.modifiedData);
   EXPECT_EQ(video.texts[1], u"new text");
-  EXPECT_FALSE(master->textsPresent) << "the Master track is not touched";
+  EXPECT_FALSE(master->TextsPresent()) << "the Master track is not touched";
 
   video.current = 0;
   dlg->RefreshTexts();
@@ -262,7 +263,7 @@ TEST_F(Editing, VideoModeGoesThroughTheVideo) {
 
 TEST_F(Editing, ClearEmptiesTheModifiedStudentsChunkAndTellsTheWindow) {
   MakeChunks(student, 2);
-  student->currentChunk = 1;
+  CSoundTrackTestAccess::SetCurrentChunk(*student, 1);
   CChunkInfo* chunk = student->CurrentChunk();
   ASSERT_TRUE(chunk->Reserve(4000, 4096));
   chunk->dataSize = 4000;
@@ -273,8 +274,8 @@ TEST_F(Editing, ClearEmptiesTheModifiedStudentsChunkAndTellsTheWindow) {
     v.playFrame = 500;
     v.progress.SetPos(7);
   });
-  student->modified = true;
-  student->playing = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
+  CSoundTrackTestAccess::SetPlaying(*student, true);
   struct Seen : INotifyWindow {
     std::vector<std::pair<std::uint32_t, plat::WPARAM>> notices;
     void PostNotify(std::uint32_t m, plat::WPARAM w, plat::LPARAM) override {
@@ -285,14 +286,7 @@ TEST_F(Editing, ClearEmptiesTheModifiedStudentsChunkAndTellsTheWindow) {
   dlg->Dispatch(1044, BN_CLICKED);
   student->SetNotifyTarget({});
   EXPECT_EQ(ops->calls, (Calls{"StopPlayback S", "Redraw S 0 256"}));
-  EXPECT_FALSE(chunk->IsLoaded());
-  EXPECT_EQ(chunk->dataSize, 0u);
-  EXPECT_EQ(chunk->dataCapacity, 0u);
-  EXPECT_EQ(chunk->length, 0u);
-  EXPECT_EQ(chunk->start, 0u);
-  EXPECT_EQ(chunk->playOffset, 0u);
-  EXPECT_EQ(student->PlayFrame(), 0u);
-  EXPECT_EQ(student->ViewSnapshot().progress.Pos(), 0u);
+  vts::test::ExpectClearedChunk(*student, chunk);
   EXPECT_EQ(student->ChunkCount(), 2) << "the chunk stays, empty";
   EXPECT_EQ(Mirrored(), (Mirrors{{1044, 0}}));
   EXPECT_EQ(
@@ -315,9 +309,9 @@ TEST_F(Editing, TypedTextsGoToTheCurrentChunksAsOneLineOfAtMost1023) {
   for (const Case& c : cases) {
     for (auto [edit, track] :
          {std::pair{dlg->MasterTextEdit(), master}, std::pair{dlg->StudentTextEdit(), student}}) {
-      track->textsPresent = false;
+      track->SetTextsPresent(false);
       edit->setPlainText(c.typed);  // a user edit: EN_CHANGE runs
-      EXPECT_TRUE(track->textsPresent);
+      EXPECT_TRUE(track->TextsPresent());
       EXPECT_EQ(track->CurrentChunk()->text, c.stored);
     }
   }
@@ -327,49 +321,52 @@ TEST_F(Editing, TextsSetByTheProgramRunNoChangeHandler) {
   // A track being opened has no chunks yet: clearing or refreshing its edit must not add one.
   dlg->MasterTextEdit()->setPlainText(QStringLiteral("left over"));
   master->FreeChunks();
-  master->currentChunk = -1;
-  master->textsPresent = false;
+  CSoundTrackTestAccess::SetCurrentChunk(*master, -1);
+  master->SetTextsPresent(false);
   ops->calls.clear();
   dlg->RefreshTexts();
   EXPECT_TRUE(dlg->MasterTextEdit()->toPlainText().isEmpty());
   EXPECT_EQ(master->ChunkCount(), 0);
-  EXPECT_FALSE(master->textsPresent);
+  EXPECT_FALSE(master->TextsPresent());
   EXPECT_EQ(ops->calls, Calls{});
 
   // Opening a lesson empties the Master edit the same way.
   dlg->MasterTextEdit()->setPlainText(QStringLiteral("left over"));
   master->FreeChunks();
-  master->currentChunk = -1;
-  master->textsPresent = false;
-  master->modified = false;  // nothing to ask about
+  CSoundTrackTestAccess::SetCurrentChunk(*master, -1);
+  master->SetTextsPresent(false);
+  CSoundTrackTestAccess::SetModified(*master, false);  // nothing to ask about
   ops->calls.clear();
   answers = {QStringLiteral("/lessons/next.wav")};
   dlg->Dispatch(1027, BN_CLICKED);
   EXPECT_TRUE(dlg->MasterTextEdit()->toPlainText().isEmpty());
   EXPECT_EQ(master->ChunkCount(), 0);
-  EXPECT_FALSE(master->textsPresent);
+  EXPECT_FALSE(master->TextsPresent());
   for (const std::string& call : ops->calls)
     EXPECT_EQ(call.rfind("SetChunkText", 0), std::string::npos) << call;
 
   // With texts present the edits show the current chunks' texts, again without a change.
   MakeChunks(master, 2);
   MakeChunks(student, 2);
-  master->chunks[1]->text = u"master one";
-  student->chunks[1]->text = u"student one";
-  master->textsPresent = student->textsPresent = true;
-  master->modified = student->modified = false;
-  master->currentChunk = student->currentChunk = 1;
+  master->Chunk(1)->text = u"master one";
+  student->Chunk(1)->text = u"student one";
+  master->SetTextsPresent(true);
+  student->SetTextsPresent(true);
+  CSoundTrackTestAccess::SetModified(*master, false);
+  CSoundTrackTestAccess::SetModified(*student, false);
+  CSoundTrackTestAccess::SetCurrentChunk(*master, 1);
+  CSoundTrackTestAccess::SetCurrentChunk(*student, 1);
   ops->calls.clear();
   dlg->RefreshTexts();
   EXPECT_EQ(dlg->MasterTextEdit()->toPlainText(), QStringLiteral("master one"));
   EXPECT_EQ(dlg->StudentTextEdit()->toPlainText(), QStringLiteral("student one"));
   EXPECT_EQ(ops->calls, Calls{});
-  EXPECT_FALSE(master->modified);
-  EXPECT_FALSE(student->modified);
+  EXPECT_FALSE(master->IsModified());
+  EXPECT_FALSE(student->IsModified());
 
   // A chunk step refreshes them.
   dlg->Dispatch(1042, BN_CLICKED);
-  EXPECT_EQ(master->currentChunk, 0);
+  EXPECT_EQ(master->CurrentChunkIndex(), 0);
   EXPECT_TRUE(dlg->MasterTextEdit()->toPlainText().isEmpty());
 }
 

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/known_folders.h"
+#include "sound_track_test_access.h"
 #include "transport_fixture.h"
 
 namespace vts::ui::test {
@@ -37,9 +38,9 @@ class Exit : public WindowTest {
   std::string Works() const { return plat::DriveCRoot() + "/StudentWorks/"; }
   // The track's save has finished (as the track reports it).
   void SaveDone(CSoundTrack* t, bool ok) {
-    t->lastSaveOk = ok;
+    CSoundTrackTestAccess::SetLastSaveOk(*t, ok);
     if (ok) {
-      t->modified = false;
+      CSoundTrackTestAccess::SetModified(*t, false);
       // The file the track wrote.
       for (const std::string& path : ops->savedPaths) {
         fs::create_directories(fs::path(path).parent_path());
@@ -57,7 +58,7 @@ TEST_F(Exit, NothingToSaveClosesAtOnce) {
 }
 
 TEST_F(Exit, StudentModifiedAndNoClosesAtOnce) {
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   boxes->ScriptAnswers({plat::IDNO});
   Exit_();
   EXPECT_TRUE(Closed());
@@ -66,14 +67,14 @@ TEST_F(Exit, StudentModifiedAndNoClosesAtOnce) {
 }
 
 TEST_F(Exit, StudentCancelKeepsTheWindowOpen) {
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   boxes->ScriptAnswers({plat::IDCANCEL});
   Exit_();
   EXPECT_FALSE(Closed());
 }
 
 TEST_F(Exit, ACancelledSaveDialogKeepsTheWindowOpenAndALaterSaveDoesNotCloseIt) {
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   boxes->ScriptAnswers({plat::IDYES});
   answers = {QString()};
   Exit_();
@@ -87,7 +88,7 @@ TEST_F(Exit, ACancelledSaveDialogKeepsTheWindowOpenAndALaterSaveDoesNotCloseIt) 
 }
 
 TEST_F(Exit, StudentSavedClosesWhenTheSaveSucceeded) {
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   boxes->ScriptAnswers({plat::IDYES});
   answers = {QString::fromStdString(Works() + "s.vxb")};
   Exit_();
@@ -98,7 +99,7 @@ TEST_F(Exit, StudentSavedClosesWhenTheSaveSucceeded) {
 }
 
 TEST_F(Exit, AFailedSaveKeepsTheWindowOpenAndTheNextExitRunsThePathAgain) {
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   boxes->ScriptAnswers({plat::IDYES});
   answers = {QString::fromStdString(Works() + "s.vxb")};
   Exit_();
@@ -113,8 +114,8 @@ TEST_F(Exit, AFailedSaveKeepsTheWindowOpenAndTheNextExitRunsThePathAgain) {
 }
 
 TEST_F(Exit, TwoSavesCloseOnlyAfterBoth) {
-  master->audioModified = 1;
-  student->modified = true;
+  CSoundTrackTestAccess::SetAudioModified(*master, 1);
+  CSoundTrackTestAccess::SetModified(*student, true);
   boxes->ScriptAnswers({plat::IDYES, plat::IDYES});
   answers = {QString::fromStdString(Works() + "m.vxb"), QString::fromStdString(Works() + "s.vxb")};
   Exit_();
@@ -126,8 +127,8 @@ TEST_F(Exit, TwoSavesCloseOnlyAfterBoth) {
 }
 
 TEST_F(Exit, CancelToTheFirstPromptStillAsksTheStudentThenStaysOpen) {
-  master->audioModified = 1;
-  student->modified = true;
+  CSoundTrackTestAccess::SetAudioModified(*master, 1);
+  CSoundTrackTestAccess::SetModified(*student, true);
   boxes->ScriptAnswers({plat::IDCANCEL, plat::IDNO});
   Exit_();
   EXPECT_EQ(Texts(), (std::vector<std::u16string>{u"Do you want to save updated audio data?",
@@ -138,8 +139,8 @@ TEST_F(Exit, CancelToTheFirstPromptStillAsksTheStudentThenStaysOpen) {
 
 TEST_F(Exit, BookmarkPromptLeadsToTheMasterConfirmation) {
   // Bookmarks changed with the Student modified: told to save the Student first.
-  master->modified = true;
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*master, true);
+  CSoundTrackTestAccess::SetModified(*student, true);
   boxes->ScriptAnswers({plat::IDYES, plat::IDOK, plat::IDNO});
   Exit_();
   EXPECT_EQ(Texts(),
@@ -150,7 +151,7 @@ TEST_F(Exit, BookmarkPromptLeadsToTheMasterConfirmation) {
 }
 
 TEST_F(Exit, BookmarkPromptYesYesSavesTheMasterAndWaitsForIt) {
-  master->modified = true;
+  CSoundTrackTestAccess::SetModified(*master, true);
   boxes->ScriptAnswers({plat::IDYES, plat::IDYES});
   answers = {QString::fromStdString(Works() + "m.vxb")};
   Exit_();
@@ -167,11 +168,11 @@ TEST_F(Exit, BookmarkPromptYesYesSavesTheMasterAndWaitsForIt) {
 TEST_F(Exit, NoToTheMasterYesToTheStudentKeepsTheMasterTextAndTheExitButton) {
   MakeChunks(master, 1);
   MakeChunks(student, 1);
-  student->modified = true;
-  master->modified = false;
+  CSoundTrackTestAccess::SetModified(*student, true);
+  CSoundTrackTestAccess::SetModified(*master, false);
   dlg->MasterTextEdit()->setFocus();
   QTest::keyClicks(dlg->MasterTextEdit(), QStringLiteral("typed"));
-  ASSERT_TRUE(master->modified) << "typing a chunk text modifies the Master";
+  ASSERT_TRUE(master->IsModified()) << "typing a chunk text modifies the Master";
   QWidget* exitButton = dlg->Button(1049);
   ASSERT_NE(exitButton, nullptr);
   const auto masterText = [&] { return master->CurrentChunk()->text; };
@@ -190,7 +191,7 @@ TEST_F(Exit, NoToTheMasterYesToTheStudentKeepsTheMasterTextAndTheExitButton) {
   EXPECT_TRUE(dlg->isEnabled());
   EXPECT_FALSE(Closed());
   EXPECT_EQ(dlg->MasterTextEdit()->toPlainText(), QStringLiteral("typed"));
-  EXPECT_TRUE(master->modified);
+  EXPECT_TRUE(master->IsModified());
 
   // The Exit button runs the exit path again; a cancelled Save As leaves all as it was.
   boxes->Clear();
@@ -224,7 +225,7 @@ TEST_F(Exit, VideoChunkDataAskedWithItsCaption) {
 TEST_F(Exit, ALinkedStudentCannotCloseALinkedTeacherClosesAtOnce) {
   dlg->SetPeerWindow(12345);
   core->studentFlag = 1;
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   Exit_();
   dlg->reject();  // Esc
   EXPECT_FALSE(Closed());
@@ -249,7 +250,7 @@ class ClassroomExit : public Exit {
 TEST_F(ClassroomExit, WithAMasterFileTheWorkIsNamedAfterTimeLessonAndPosition) {
   now = {2024, 4, 3, 9, 5};
   core->position = 2;
-  master->sourcePath = "/lessons/unit1.mp3";
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.mp3");
   Exit_();
   EXPECT_TRUE(boxes->Boxes().empty()) << "no prompts under the classroom";
   ASSERT_EQ(ops->savedPaths, (std::vector<std::string>{Works() + "240403_0905_unit1_Stud2.vxb"}));
@@ -260,7 +261,7 @@ TEST_F(ClassroomExit, WithAMasterFileTheWorkIsNamedAfterTimeLessonAndPosition) {
   EXPECT_TRUE(Closed());
 
   core->position = 0;
-  master->sourcePath = "/lessons/unit1.mp3";
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.mp3");
   EXPECT_EQ(dlg->StudentWorkName(now), Works() + "240403_0905_unit1.vxb");
 }
 
@@ -280,7 +281,7 @@ TEST_F(ClassroomExit, WithoutAMasterFileTheFirstFreeNumberedNameAfterTheTarget) 
 TEST_F(ClassroomExit, WithNoUsableTargetTheNumberedNamesGoToTheStudentWorksFolder) {
   // A Master path without an extension and an empty target: the numbered names in the
   // student-work folder, which is made.
-  master->sourcePath = "/lessons/noext";
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/noext");
   core->studentWorkTarget.clear();
   core->position = 1;
   Exit_();
@@ -293,7 +294,7 @@ TEST_F(ClassroomExit, WithNoUsableTargetTheNumberedNamesGoToTheStudentWorksFolde
 }
 
 TEST_F(ClassroomExit, ASecondCloseWhileTheAutomaticSaveRunsIsIgnored) {
-  master->sourcePath = "/lessons/unit1.mp3";
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.mp3");
   Exit_();
   ASSERT_EQ(ops->savedPaths.size(), 1u);
   Exit_();
@@ -305,7 +306,7 @@ TEST_F(ClassroomExit, ASecondCloseWhileTheAutomaticSaveRunsIsIgnored) {
 }
 
 TEST_F(ClassroomExit, AnAutomaticSaveThatCannotStartKeepsModifiedWorkOpen) {
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   ops->saveStarts = false;
   Exit_();
   EXPECT_FALSE(Closed());
@@ -333,7 +334,7 @@ TEST_F(ClassroomExit, AFailedAutomaticSaveKeepsOnlyUnsavedWorkOpen) {
 }
 
 TEST_F(ClassroomExit, AFailedAutomaticSaveOfRecordedWorkKeepsTheWindowOpen) {
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   Exit_();
   SaveDone(student, false);
   EXPECT_FALSE(Closed());

@@ -1,5 +1,7 @@
 // Opening and saving lessons: the file dialogs' texts, the proposed name, the " - Old"
 // move that never replaces a file, video files, and the waits for a running save.
+#include "test_files.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
@@ -10,8 +12,8 @@
 
 #include "core/product_name.h"
 #include "platform/known_folders.h"
+#include "sound_track_test_access.h"
 #include "test_env.h"
-#include "test_files.h"
 #include "tracks/notify.h"
 #include "transport_fixture.h"
 
@@ -143,8 +145,8 @@ TEST_F(Files, VideoModeIsClearedWheneverTheVideoWindowGoes) {
 }
 
 TEST_F(Files, OpeningAnotherLessonWaitsForTheMastersRunningSave) {
-  master->sourcePath = "/lessons/old.wav";
-  master->audioModified = 1;
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/old.wav");
+  CSoundTrackTestAccess::SetAudioModified(*master, 1);
   ops->saveThreadMs = 300;
   // Yes to saving the changed audio, a name for it, then the lesson to open.
   boxes->ScriptAnswers({plat::IDYES});
@@ -158,7 +160,7 @@ TEST_F(Files, OpeningAnotherLessonWaitsForTheMastersRunningSave) {
 }
 
 TEST_F(Files, ConfirmDiscardAsksAboutModifiedMasterData) {
-  master->modified = true;
+  CSoundTrackTestAccess::SetModified(*master, true);
   boxes->ScriptAnswers({plat::IDNO});
   answers = {QStringLiteral("/lessons/x.wav")};
   dlg->Dispatch(1027, BN_CLICKED);
@@ -169,7 +171,7 @@ TEST_F(Files, ConfirmDiscardAsksAboutModifiedMasterData) {
 }
 
 TEST_F(Files, SaveBookmarksAsksTheStudentToBeSavedFirst) {
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   dlg->Dispatch(1021, BN_CLICKED);
   ASSERT_EQ(boxes->Boxes().size(), 1u);
   EXPECT_EQ(boxes->Boxes()[0].text, u"Use blue save button to save student track first");
@@ -180,9 +182,9 @@ TEST_F(Files, SaveBookmarksAsksTheStudentToBeSavedFirst) {
 TEST_F(Files, RightClickOnSaveBookmarksWritesTheSideFilesBesideTheMedia) {
   const std::string dir = Folder();
   WriteText(dir + "lesson.wav", "RIFF");
-  master->sourcePath = dir + "lesson.wav";
-  master->sourceFile = ::open(master->sourcePath.c_str(), O_RDONLY);
-  master->textsPresent = true;
+  CSoundTrackTestAccess::SetSourcePath(*master, dir + "lesson.wav");
+  CSoundTrackTestAccess::SetSourceFile(*master, ::open(master->SourcePath().c_str(), O_RDONLY));
+  master->SetTextsPresent(true);
   boxes->ScriptAnswers({plat::IDYES});
   dlg->Dispatch(1021, NM_RCLICK);
   EXPECT_EQ(ops->calls, (Calls{"WriteChunkList M " + dir + "lesson.cif", "BuildChunkTexts M"}));
@@ -194,9 +196,9 @@ TEST_F(Files, RightClickOnSaveBookmarksWritesTheSideFilesBesideTheMedia) {
 TEST_F(Files, RightClickSaveTellsWhichSideFilesCouldNotBeWritten) {
   const std::string dir = Folder();
   WriteText(dir + "lesson.wav", "RIFF");
-  master->sourcePath = dir + "lesson.wav";
-  master->sourceFile = ::open(master->sourcePath.c_str(), O_RDONLY);
-  master->textsPresent = true;
+  CSoundTrackTestAccess::SetSourcePath(*master, dir + "lesson.wav");
+  CSoundTrackTestAccess::SetSourceFile(*master, ::open(master->SourcePath().c_str(), O_RDONLY));
+  master->SetTextsPresent(true);
   const std::string cif = dir + "lesson.cif", txt = dir + "lesson.txt";
   const std::string inner = master->TempFolderPath() + "lesson.cif";
   const struct {
@@ -219,7 +221,7 @@ TEST_F(Files, RightClickSaveTellsWhichSideFilesCouldNotBeWritten) {
     fs::remove_all(txt + ".part");
     if (c.textNotCreated) fs::create_directories(txt + ".part");  // the file cannot be made there
     ops->sideWritesFail = c.opsFail;
-    master->isPackage = c.package;
+    CSoundTrackTestAccess::SetIsPackage(*master, c.package);
     boxes->Clear();
     boxes->ScriptAnswers({plat::IDYES});
     {
@@ -246,7 +248,7 @@ TEST_F(Files, FailedLoadShowsOneBoxWithTheNameAndTheReason) {
   answers = {QStringLiteral("/lessons/broken.wav")};
   dlg->Dispatch(1027, BN_CLICKED);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "Please wait...");
-  master->loadError = "the file is not a PCM WAV";
+  CSoundTrackTestAccess::SetLoadError(*master, "the file is not a PCM WAV");
   Notify(TRACK_NOTIFY_LOADED, Sender(master));
   ASSERT_EQ(boxes->Boxes().size(), 1u);
   EXPECT_EQ(boxes->Boxes()[0].text,
@@ -257,9 +259,9 @@ TEST_F(Files, FailedLoadShowsOneBoxWithTheNameAndTheReason) {
 
   // A load that succeeded, and the Student's notices, tell nothing.
   boxes->Clear();
-  master->loadError.clear();
+  CSoundTrackTestAccess::SetLoadError(*master, {});
   Notify(TRACK_NOTIFY_LOADED, Sender(master));
-  student->loadError = "not the Master's";
+  CSoundTrackTestAccess::SetLoadError(*student, "not the Master's");
   Notify(TRACK_NOTIFY_LOADED, Sender(student));
   EXPECT_TRUE(boxes->Boxes().empty());
 }

@@ -68,13 +68,13 @@ class TrackNotifyTest : public ::testing::Test {
 };
 
 TEST_F(TrackNotifyTest, IdleShowsTheStudentsChunkNumber) {
-  ASSERT_EQ(student->currentChunk.load(), -1);
+  ASSERT_EQ(student->CurrentChunkIndex(), -1);
   dlg->ChunkNumber()->SetNumber(7);
   Notify(TRACK_NOTIFY_IDLE, master);
   EXPECT_EQ(dlg->ChunkNumber()->Number(), 1);  // "01"
   ASSERT_NE(student->AddChunk(), nullptr);
   ASSERT_NE(student->AddChunk(), nullptr);
-  student->currentChunk = 1;
+  CSoundTrackTestAccess::SetCurrentChunk(*student, 1);
   Notify(TRACK_NOTIFY_RECORDING, master);  // whichever track sent it
   EXPECT_EQ(dlg->ChunkNumber()->Number(), 2);
 }
@@ -133,10 +133,10 @@ TEST_F(TrackNotifyTest, RecordAndIdleSwapTheRecordLooks) {
 TEST_F(TrackNotifyTest, PauseLookOnlyWhileTheStudentRecords) {
   Notify(TRACK_NOTIFY_PAUSED, student);
   EXPECT_EQ(Skin(1034), "BUTPAUSE");  // not recording: the look stays
-  student->recording = true;
+  CSoundTrackTestAccess::SetRecording(*student, true);
   Notify(TRACK_NOTIFY_PAUSED, student);
   EXPECT_EQ(Skin(1034), "BUTPAUSEREC");
-  student->recording = false;
+  CSoundTrackTestAccess::SetRecording(*student, false);
   Notify(TRACK_NOTIFY_RUNNING, student);
   EXPECT_EQ(Skin(1034), "BUTPAUSE");
 }
@@ -152,20 +152,20 @@ TEST_F(TrackNotifyTest, PlayEndedResetsNextAndMasterPlayLooks) {
 TEST_F(TrackNotifyTest, LoadedShowsTheFileNameAndReenablesTheWindow) {
   dlg->FileNameEdit()->setText("old");
   dlg->setEnabled(false);
-  master->sourcePath = "/lessons/unit1.wav";
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.wav");
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "unit1.wav");
   EXPECT_TRUE(dlg->isEnabled());
-  EXPECT_FALSE(student->replaceOnRecord);  // the Master has no chunks
+  EXPECT_FALSE(student->ReplaceOnRecord());  // the Master has no chunks
   // A name without a folder leaves the edit; none empties it.
-  master->sourcePath = "bare.wav";
+  CSoundTrackTestAccess::SetSourcePath(*master, "bare.wav");
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "unit1.wav");
-  master->sourcePath.clear();
+  CSoundTrackTestAccess::SetSourcePath(*master, {});
   ASSERT_NE(master->AddChunk(), nullptr);
   Notify(TRACK_NOTIFY_LOADED, master);
   EXPECT_EQ(dlg->FileNameEdit()->text(), "");
-  EXPECT_TRUE(student->replaceOnRecord);
+  EXPECT_TRUE(student->ReplaceOnRecord());
 }
 
 TEST_F(TrackNotifyTest, LoadThreadIsCollectedWithoutWaiting) {
@@ -200,7 +200,7 @@ TEST_F(TrackNotifyTest, UnknownCodesChangeNothing) {
 TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
   ASSERT_NE(student->AddChunk(), nullptr);
   student->SelectChunk(0);
-  student->modified = true;
+  CSoundTrackTestAccess::SetModified(*student, true);
   g_pAppCore->studentFlag = 1;
   g_pAppCore->classroomManaged = 1;
   const std::string dir = test::MakeTempDir("save");
@@ -215,7 +215,7 @@ TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
   ASSERT_TRUE(SpinUntil([&] { return !dlg->CloseAfterSave(); }));
   ASSERT_TRUE(SpinUntil([&] { return !student->SavePending(); }));
   QCoreApplication::processEvents();
-  EXPECT_FALSE(student->lastSaveOk);
+  EXPECT_FALSE(student->LastSaveOk());
   EXPECT_TRUE(dlg->isVisible());
   EXPECT_TRUE(dlg->isEnabled());
 
@@ -223,7 +223,7 @@ TEST_F(TrackNotifyTest, CloseAfterSaveClosesOnlyWhenTheSaveSucceeded) {
   g_pAppCore->studentWorkTarget = dir + "/";
   dlg->Dispatch(1049, BN_CLICKED);
   ASSERT_TRUE(SpinUntil([&] { return !dlg->isVisible(); }));
-  EXPECT_TRUE(student->lastSaveOk);
+  EXPECT_TRUE(student->LastSaveOk());
   EXPECT_TRUE(QFile::exists(QString::fromStdString(dir + "/1StudentsWorks.vxb")));
   EXPECT_EQ(dlg->result(), QDialog::Accepted);
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "platform/window_bus.h"
+#include "sound_track_test_access.h"
 #include "transport_fixture.h"
 
 namespace vts::ui::test {
@@ -19,7 +20,11 @@ class Transport : public WindowTest {
     static const int kButton[] = {0, 1024, 1039, 1040, 1037, 1038};
     if (mode != 0) dlg->Dispatch(kButton[mode], BN_CLICKED);
     ASSERT_EQ(dlg->TransportMode(), mode);
-    for (CSoundTrack* t : {master, student}) t->playing = t->recording = t->paused = false;
+    for (CSoundTrack* t : {master, student}) {
+      CSoundTrackTestAccess::SetPlaying(*t, false);
+      CSoundTrackTestAccess::SetRecording(*t, false);
+      CSoundTrackTestAccess::SetPaused(*t, false);
+    }
     ops->calls.clear();
   }
 };
@@ -52,7 +57,10 @@ TEST_F(Transport, EndOfPlaybackFollowsTheTableByModeAndSender) {
     EXPECT_EQ(dlg->TransportMode(), c.modeAfter);
     EXPECT_EQ(dlg->Button(1019)->text(), "BUTNEXTB");
     // Leave the mode for the next case.
-    for (CSoundTrack* t : {master, student}) t->playing = t->recording = false;
+    for (CSoundTrack* t : {master, student}) {
+      CSoundTrackTestAccess::SetPlaying(*t, false);
+      CSoundTrackTestAccess::SetRecording(*t, false);
+    }
     dlg->Dispatch(1036, BN_CLICKED);
   }
 }
@@ -60,7 +68,8 @@ TEST_F(Transport, EndOfPlaybackFollowsTheTableByModeAndSender) {
 TEST_F(Transport, TheWindowsOwnStopsAreNoEndButARealEndStillCounts) {
   // Sequential playback pressed while both tracks play: the Master restarts, the Student
   // plays only after the Master's chunk has really ended.
-  master->playing = student->playing = true;
+  CSoundTrackTestAccess::SetPlaying(*master, true);
+  CSoundTrackTestAccess::SetPlaying(*student, true);
   dlg->Dispatch(1037, BN_CLICKED);
   ASSERT_EQ(dlg->TransportMode(), 4u);
   EXPECT_EQ(ops->calls, (Calls{"StopPlayback M", "StopPlayback S", "Play M"}));
@@ -80,7 +89,7 @@ TEST_F(Transport, TheWindowsOwnStopsAreNoEndButARealEndStillCounts) {
 }
 
 TEST_F(Transport, SimultaneousPlaybackOverARunningMasterKeepsItsMode) {
-  master->playing = true;
+  CSoundTrackTestAccess::SetPlaying(*master, true);
   dlg->Dispatch(1039, BN_CLICKED);
   EXPECT_EQ(dlg->TransportMode(), 2u);
   Notify(5, Sender(master));  // the stop's notice
@@ -92,7 +101,7 @@ TEST_F(Transport, SimultaneousPlaybackOverARunningMasterKeepsItsMode) {
 
 TEST_F(Transport, PauseInComparisonModePausesTheStudentOnly) {
   EnterMode(1);
-  student->playing = true;
+  CSoundTrackTestAccess::SetPlaying(*student, true);
   dlg->Dispatch(1034, BN_CLICKED);
   EXPECT_EQ(ops->calls, (Calls{"TogglePause S"}));
   Notify(5, Sender(student));  // the pause's stop
@@ -124,17 +133,20 @@ TEST_F(Transport, RightClickOnAModeButtonStartsItsModeOneChunkOn) {
   MakeChunks(master, 3);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
-    master->currentChunk = 0;
+    CSoundTrackTestAccess::SetCurrentChunk(*master, 0);
     student->FreeChunks();
-    student->currentChunk = -1;
+    CSoundTrackTestAccess::SetCurrentChunk(*student, -1);
     EnterMode(c.startMode);
     dlg->Dispatch(c.id, NM_RCLICK);
-    EXPECT_EQ(master->currentChunk, 1);
+    EXPECT_EQ(master->CurrentChunkIndex(), 1);
     // The Student follows with empty chunks.
-    EXPECT_EQ(student->currentChunk, 1);
+    EXPECT_EQ(student->CurrentChunkIndex(), 1);
     EXPECT_EQ(student->ChunkCount(), 2);
     EXPECT_EQ(dlg->TransportMode(), c.mode);
-    for (CSoundTrack* t : {master, student}) t->playing = t->recording = false;
+    for (CSoundTrack* t : {master, student}) {
+      CSoundTrackTestAccess::SetPlaying(*t, false);
+      CSoundTrackTestAccess::SetRecording(*t, false);
+    }
     dlg->Dispatch(1036, BN_CLICKED);
   }
 }
@@ -160,22 +172,22 @@ TEST_F(Transport, EveryPressIsMirroredToTheLinkedPeerOnceAndARightClickAsOneMess
 }
 
 TEST_F(Transport, NextBWithoutAMasterStepsTheStudentAloneAndGoesOnRecording) {
-  student->recording = true;
+  CSoundTrackTestAccess::SetRecording(*student, true);
   dlg->Dispatch(1019, BN_CLICKED);
-  EXPECT_EQ(student->currentChunk, 1);
+  EXPECT_EQ(student->CurrentChunkIndex(), 1);
   EXPECT_EQ(student->ChunkCount(), 2);
-  EXPECT_TRUE(student->recording);
+  EXPECT_TRUE(student->IsRecording());
   EXPECT_EQ(ops->calls.back(), "ToggleRecord S");
 }
 
 TEST_F(Transport, StepsAtTheMastersLastChunkChangeNothing) {
   MakeChunks(master, 2);
-  master->currentChunk = 1;
+  CSoundTrackTestAccess::SetCurrentChunk(*master, 1);
   for (int id : {1019, 1013, 1025}) {
     SCOPED_TRACE(id);
     ops->calls.clear();
     dlg->Dispatch(id, BN_CLICKED);
-    EXPECT_EQ(master->currentChunk, 1);
+    EXPECT_EQ(master->CurrentChunkIndex(), 1);
     EXPECT_EQ(student->ChunkCount(), 0);
     EXPECT_TRUE(ops->calls.empty());
   }
@@ -184,13 +196,13 @@ TEST_F(Transport, StepsAtTheMastersLastChunkChangeNothing) {
 TEST_F(Transport, MasterNextStepsBothAndPlaysTheMaster) {
   MakeChunks(master, 3);
   dlg->Dispatch(1013, BN_CLICKED);
-  EXPECT_EQ(master->currentChunk, 1);
-  EXPECT_EQ(student->currentChunk, 1);
+  EXPECT_EQ(master->CurrentChunkIndex(), 1);
+  EXPECT_EQ(student->CurrentChunkIndex(), 1);
   EXPECT_EQ(ops->calls.back(), "Play M");
   EXPECT_EQ(dlg->Button(1012)->text(), "MBUTPAUSE");
   dlg->Dispatch(1011, BN_CLICKED);
-  EXPECT_EQ(master->currentChunk, 0);
-  EXPECT_EQ(student->currentChunk, 0);
+  EXPECT_EQ(master->CurrentChunkIndex(), 0);
+  EXPECT_EQ(student->CurrentChunkIndex(), 0);
 }
 
 TEST_F(Transport, WithAVideoModesFourAndFiveEndAtTheVideosEndAndNeverStartTheStudent) {

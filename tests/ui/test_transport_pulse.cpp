@@ -71,7 +71,7 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   core->SetAudioDeviceNames(u"vts_speaker", u"vts_mic");
   CSoundTrack* master = core->masterTrack;
   CSoundTrack* student = core->studentTrack;
-  student->recordSources = CSoundTrack::kRecordInput;
+  student->SetRecordSources(CSoundTrack::kRecordInput);
   {
     auto dlg = std::make_unique<CMainDlg>();
     Relay relay(dlg.get());
@@ -83,7 +83,7 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
       CSoundTrack* m;
       CSoundTrack* s;
       ~Detach() {
-        if (s->recording) s->ToggleRecord();
+        if (s->IsRecording()) s->ToggleRecord();
         m->StopAll();
         s->StopAll();
         m->SetNotifyTarget(NotifyTarget{});
@@ -103,15 +103,15 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     dlg->Dispatch(1027, BN_CLICKED);
     ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->isEnabled(); }, 20000));
     ASSERT_EQ(master->ChunkCount(), 3);
-    ASSERT_EQ(master->currentChunk, 0);
+    ASSERT_EQ(master->CurrentChunkIndex(), 0);
 
     // Chunk 1 to its end: mode 0, nothing follows.
     dlg->Dispatch(1012, BN_CLICKED);
-    ASSERT_TRUE(master->playing);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !master->playing; }, 20000));
+    ASSERT_TRUE(master->IsPlaying());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !master->IsPlaying(); }, 20000));
     QTest::qWait(200);
     EXPECT_EQ(dlg->TransportMode(), 0u);
-    EXPECT_FALSE(student->recording);
+    EXPECT_FALSE(student->IsRecording());
 
     // A tone into the microphone, then sequential recording one chunk on (right click):
     // the Master plays chunk 2, at its end the Student records.
@@ -124,16 +124,16 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     const std::string tonePid = Shell(toneCmd);
     dlg->Dispatch(1038, NM_RCLICK);
     EXPECT_EQ(dlg->TransportMode(), 5u);
-    EXPECT_EQ(master->currentChunk, 1);
-    EXPECT_EQ(student->currentChunk, 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return student->recording.load(); }, 20000))
+    EXPECT_EQ(master->CurrentChunkIndex(), 1);
+    EXPECT_EQ(student->CurrentChunkIndex(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return student->IsRecording(); }, 20000))
         << "the Master's end starts the recording";
     EXPECT_EQ(dlg->TransportMode(), 5u);
     // About 2.5 s of sound; a busy server may deliver the first blocks late, so wait for the
     // sound itself rather than for the clock.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-          std::lock_guard lock(student->bufferLock);
+          std::lock_guard lock(student->BufferLock());
           CChunkInfo* c = student->CurrentChunk();
           return c && c->length >= 44100u * 5 / 2;
         },
@@ -142,8 +142,8 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
 
     // Step to chunk 3 (the recording stops with the switch), then save the Student.
     dlg->Dispatch(1025, BN_CLICKED);
-    EXPECT_EQ(master->currentChunk, 2);
-    EXPECT_EQ(student->currentChunk, 2);
+    EXPECT_EQ(master->CurrentChunkIndex(), 2);
+    EXPECT_EQ(student->CurrentChunkIndex(), 2);
     if (!tonePid.empty()) Shell("kill " + tonePid + " 2>/dev/null");
     dlg->Dispatch(1036, BN_CLICKED);
     const std::string package = dir + "/work.vxb";
@@ -151,7 +151,7 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
     dlg->Dispatch(1023, BN_CLICKED);
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return dlg->isEnabled() && !student->SavePending(); }, 30000));
-    ASSERT_TRUE(student->lastSaveOk);
+    ASSERT_TRUE(student->LastSaveOk());
     ASSERT_EQ(::access(package.c_str(), F_OK), 0);
 
     // The package on the Master: 3 chunks, the tone in the second.

@@ -144,7 +144,7 @@ class ModesOnPulse : public ::testing::Test {
                               std::pair{student, Tones({{900, 1.0}})}}) {
       ASSERT_NE(t->AddChunk(), nullptr);
       t->SelectChunk(0);
-      std::lock_guard lock(t->bufferLock);
+      std::lock_guard lock(t->BufferLock());
       test::FillChunk(t->CurrentChunk(), samples);
     }
     dlg->show();
@@ -184,7 +184,8 @@ TEST_F(ModesOnPulse, SimultaneousPlaybackPlaysTheWholeMasterChunkBesideTheStuden
   dlg->Dispatch(kIdSimPlay, BN_CLICKED);
   ASSERT_EQ(dlg->TransportMode(), 2u);
   const double pressed = monitor.Seconds();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !master->playing && !student->playing; }, 20000));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return !master->IsPlaying() && !student->IsPlaying(); }, 20000));
   ASSERT_TRUE(QTest::qWaitFor([&] { return monitor.Seconds() > pressed + 3.5; }, 20000));
   const std::vector<Part> parts = MasterParts(monitor.Stop());
   ASSERT_EQ(parts.size(), 1u);

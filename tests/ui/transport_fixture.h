@@ -43,36 +43,36 @@ class LoggingOps : public TrackOps {
   void Play(CSoundTrack& t) override {
     Log("Play", t);
     t.BeginPlayGeneration();
-    t.recording = false;
-    t.playing = true;
-    t.paused = false;
+    CSoundTrackTestAccess::SetRecording(t, false);
+    CSoundTrackTestAccess::SetPlaying(t, true);
+    CSoundTrackTestAccess::SetPaused(t, false);
   }
   void StopPlayback(CSoundTrack& t) override {
     Log("StopPlayback", t);
-    if (t.playing) t.BeginPlayGeneration();
-    t.recording = false;
-    t.playing = false;
-    t.paused = false;
+    if (t.IsPlaying()) t.BeginPlayGeneration();
+    CSoundTrackTestAccess::SetRecording(t, false);
+    CSoundTrackTestAccess::SetPlaying(t, false);
+    CSoundTrackTestAccess::SetPaused(t, false);
   }
   void ToggleRecord(CSoundTrack& t) override {
     Log("ToggleRecord", t);
-    t.recording = !t.recording;
+    CSoundTrackTestAccess::SetRecording(t, !t.IsRecording());
   }
   void TogglePause(CSoundTrack& t) override {
     Log("TogglePause", t);
-    if (t.playing) {
+    if (t.IsPlaying()) {
       t.BeginPlayGeneration();  // a pause stops, a resume plays
-      t.paused = !t.paused;
+      CSoundTrackTestAccess::SetPaused(t, !t.IsPaused());
     }
   }
   void SelectChunk(CSoundTrack& t, int index) override {
     Log("SelectChunk", t, std::to_string(index));
     // A chunk switch stops the track silently.
     t.BeginPlayGeneration();
-    t.recording = false;
-    t.playing = false;
-    t.paused = false;
-    if (index >= 0 && index < t.ChunkCount()) t.currentChunk = index;
+    CSoundTrackTestAccess::SetRecording(t, false);
+    CSoundTrackTestAccess::SetPlaying(t, false);
+    CSoundTrackTestAccess::SetPaused(t, false);
+    if (index >= 0 && index < t.ChunkCount()) CSoundTrackTestAccess::SetCurrentChunk(t, index);
   }
   int AddChunk(CSoundTrack& t) override {
     Log("AddChunk", t);
@@ -80,7 +80,7 @@ class LoggingOps : public TrackOps {
   }
   void Close(CSoundTrack& t) override {
     Log("Close", t);
-    t.sourcePath.clear();
+    CSoundTrackTestAccess::SetSourcePath(t, {});
   }
   void FreeChunks(CSoundTrack& t) override { Log("FreeChunks", t); }
   void RedrawWaveform(CSoundTrack& t, std::uint32_t first, std::uint32_t fpp) override {
@@ -150,8 +150,8 @@ class LoggingOps : public TrackOps {
   }
   void StopAll(CSoundTrack& t) override {
     Log("StopAll", t);
-    t.playing = false;
-    t.recording = false;
+    CSoundTrackTestAccess::SetPlaying(t, false);
+    CSoundTrackTestAccess::SetRecording(t, false);
   }
   bool SetChunkText(CSoundTrack& t, const std::u16string& text) override {
     Log("SetChunkText", t, QString::fromStdU16String(text).toStdString());
@@ -280,13 +280,13 @@ class WindowTest : public ::testing::Test {
   // Makes `n` empty chunks on the track, the first current.
   void MakeChunks(CSoundTrack* t, int n) {
     for (int i = 0; i < n; ++i) ASSERT_NE(t->AddChunk(), nullptr);
-    t->currentChunk = 0;
+    CSoundTrackTestAccess::SetCurrentChunk(*t, 0);
   }
   intptr_t Sender(CSoundTrack* t) { return reinterpret_cast<intptr_t>(t); }
   // The track's chunk ends by itself, as its last buffer coming back ends it.
   void EndPlayback(CSoundTrack* t) {
-    t->playing = false;
-    t->paused = false;
+    CSoundTrackTestAccess::SetPlaying(*t, false);
+    CSoundTrackTestAccess::SetPaused(*t, false);
     t->BeginPlayGeneration();
   }
   void Notify(uintptr_t code, intptr_t sender) { dlg->SendMessage(WM_TRACKNOTIFY, code, sender); }

@@ -7,12 +7,10 @@
 namespace vts {
 
 CCoreTracks::CCoreTracks(plat::ThreadId coreThreadId, EngineStateBlock* stateBlock) {
-  auto* master = new CSoundTrack(coreThreadId, "Master", stateBlock);
-  master->trackIndex = 0;
-  auto* student = new CSoundTrack(coreThreadId, "Student", stateBlock);
-  student->trackIndex = 1;
+  auto* master = new CSoundTrack(coreThreadId, "Master", stateBlock, 0);
+  auto* student = new CSoundTrack(coreThreadId, "Student", stateBlock, 1);
   for (CSoundTrack* t : {master, student})
-    t->recordSources = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+    t->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
   master_ = master;
   student_ = student;
 }
@@ -42,8 +40,8 @@ void CCoreTracks::DeleteTracks() {
 void CCoreTracks::SetAudioDeviceNames(const std::u16string& output, const std::u16string& input) {
   for (CSoundTrack* t : {master_, student_}) {
     if (t == nullptr) continue;
-    if (!output.empty()) t->outputDevice = output;
-    if (!input.empty()) t->inputDevice = input;
+    if (!output.empty()) t->SetOutputDevice(output);
+    if (!input.empty()) t->SetInputDevice(input);
   }
 }
 

@@ -52,12 +52,12 @@ void CSoundTrack::Play() {
   }
   std::unique_lock lock(bufferLock);
   if (!paused) viewState.playFrame = viewState.cursorFrame;
-  engine->StopPlayback(outputDevice);
+  engine->StopPlayback(OutputDevice());
   ++playGeneration;  // buffers of an earlier run that still come back are stale
   CChunkInfo* chunk = CurrentChunk();
   if (chunk == nullptr) return;
   LoadChunk(currentChunk);
-  engine->StartPlayback(outputDevice);
+  engine->StartPlayback(OutputDevice());
   // A cursor right of a short waveform lies past the chunk's end: play from the end.
   if (viewState.playFrame > chunk->length) viewState.playFrame = chunk->length;
   chunk->playOffset =
@@ -83,7 +83,7 @@ void CSoundTrack::Play() {
     chunk->playOffset = 0;
     playing = false;
     lock.unlock();
-    engine->StopPlayback(outputDevice);
+    engine->StopPlayback(OutputDevice());
     Notify(TRACK_NOTIFY_PLAY_ENDED);
   }
 }
@@ -178,7 +178,7 @@ void CSoundTrack::StopPlayback() {
   // playback (a second code 5) or queue a successor into the stopped stream.
   std::lock_guard lock(bufferLock);
   if (playing) {
-    engine->StopPlayback(outputDevice);
+    engine->StopPlayback(OutputDevice());
     ++playGeneration;
     playing = false;
     Notify(TRACK_NOTIFY_PLAY_ENDED);
@@ -189,7 +189,7 @@ void CSoundTrack::StopPlayback() {
 void CSoundTrack::StopAll() {
   StopChosenCaptures();
   std::lock_guard lock(bufferLock);
-  engine->StopPlayback(outputDevice);
+  engine->StopPlayback(OutputDevice());
   ++playGeneration;
   recording = false;
   playing = false;

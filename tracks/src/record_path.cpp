@@ -36,18 +36,19 @@ void CSoundTrack::StopCaptureOn(const std::u16string& device) {
 }
 
 void CSoundTrack::StartChosenCaptures() {
-  std::uint32_t sources = recordSources;
-  if (sources & kRecordInput) StartCaptureOn(inputDevice, kSourceTagInput);
+  const std::uint32_t sources = recordSources;
+  const std::u16string input = InputDevice(), output = OutputDevice();
+  if (sources & kRecordInput) StartCaptureOn(input, kSourceTagInput);
   // The same endpoint twice would be one stream; don't ask for it.
-  if ((sources & kRecordLoopback) && !((sources & kRecordInput) && outputDevice == inputDevice)) {
-    StartCaptureOn(outputDevice, kSourceTagOutput);
+  if ((sources & kRecordLoopback) && !((sources & kRecordInput) && output == input)) {
+    StartCaptureOn(output, kSourceTagOutput);
   }
 }
 
 void CSoundTrack::StopChosenCaptures() {
-  std::uint32_t sources = recordSources;
-  if (sources & kRecordInput) StopCaptureOn(inputDevice);
-  if (sources & kRecordLoopback) StopCaptureOn(outputDevice);
+  const std::uint32_t sources = recordSources;
+  if (sources & kRecordInput) StopCaptureOn(InputDevice());
+  if (sources & kRecordLoopback) StopCaptureOn(OutputDevice());
 }
 
 void CSoundTrack::EndMarkArrived(std::uint32_t engineTag) {
@@ -118,10 +119,15 @@ bool CSoundTrack::PrepareRecordTarget() {
 }
 
 void CSoundTrack::ToggleRecord() {
-  if (playing) {
-    engine->StopPlayback(outputDevice);
-    playing = false;
-    ++playGeneration;
+  {
+    // Under the buffer lock, as in StopPlayback: a buffer coming back right now can neither
+    // end the playback nor queue a successor into the stopped stream.
+    std::lock_guard lock(bufferLock);
+    if (playing) {
+      engine->StopPlayback(OutputDevice());
+      playing = false;
+      ++playGeneration;
+    }
   }
   if (!recording) {
     WaitForRecordingEnd();  // an earlier recording's last blocks go to its own chunk
@@ -151,7 +157,7 @@ void CSoundTrack::OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag) 
     std::uint32_t key = CapturedHeader(*block)->streamIndex;
     if (pendingBlocks.count(key) != 0) mixed = MixPendingBlocks();
     pendingBlocks[key] = block;
-    if (mixed == nullptr && pendingBlocks.size() >= engine->GetCaptureStreamCount()) {
+    if (mixed == nullptr && pendingBlocks.size() >= CaptureStreamCount()) {
       mixed = MixPendingBlocks();
     }
   } else {
@@ -254,7 +260,12 @@ void CSoundTrack::AppendRecorded(CBufferDescr* block) {
         std::uint32_t first = 0;
         if (viewState.playFrame / 128 > width)
           first = chunk->length > 128 * width ? chunk->length - 128 * width : 0;
-        FollowWaveform(first, 128);
+        // A take's first block is drawn whole: the strip's columns may be of other sound
+        // (an emptied or replaced chunk's) that lay at the same place.
+        if (chunk->length > frames)
+          FollowWaveform(first, 128);
+        else
+          RedrawWaveform(first, 128);
       } else {
         // A last block after the stop: the stop's view (the recording from its start) stays.
         RedrawWaveform(viewState.viewStartFrame, viewState.framesPerPixel);

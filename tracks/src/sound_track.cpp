@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "core/log.h"
 #include "core/product_name.h"
@@ -28,7 +29,11 @@ void PutU32(std::uint8_t* p, std::uint32_t v) {
 }  // namespace
 
 CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name,
-                         EngineStateBlock* stateBlockIn) {
+                         EngineStateBlock* stateBlockIn, std::int32_t trackIndexIn)
+    : stateBlock(stateBlockIn),
+      ownerThreadId(ownerThreadIdIn),
+      ownerId(++g_nextOwnerId),
+      trackIndex(trackIndexIn) {
   pendingBlocks.reserve(8);
   pendingBlocks.max_load_factor(1.0f);
   format.channels = 1;
@@ -42,15 +47,16 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
   PutU16(wavHeader + 32, format.blockAlign);
   PutU16(wavHeader + 34, format.bitsPerSample);
 
-  stateBlock = stateBlockIn;
-  ownerThreadId = ownerThreadIdIn;
-  ownerId = ++g_nextOwnerId;
-
   CreateEngine(format.channels, format.samplesPerSec);
   if (!resampler.Valid()) WriteLog(LOG_SOUND, "Could not initialise the recording resampler");
 
   GetTempSoundFolder(name);
   ClearTempSoundFolder();
+}
+
+std::uint32_t CSoundTrack::CaptureStreamCount() {
+  std::lock_guard lock(bufferLock);
+  return engine->GetCaptureStreamCount();
 }
 
 CSoundTrack::~CSoundTrack() {
@@ -72,15 +78,22 @@ CSoundTrack::~CSoundTrack() {
 }
 
 void CSoundTrack::CreateEngine(std::uint32_t channels, std::uint32_t samplesPerSec) {
-  engine.reset();
   auto fresh = std::make_unique<CSoundWorksWAS>(stateBlock);
   fresh->SetFormat(channels, samplesPerSec, 16, kEnginePeriodMs);
   fresh->ownerThreadId = ownerThreadId;
   fresh->soundOutMessage = WM_SOUND_OUT;
   fresh->soundInMessage = WM_SOUND_IN;
   fresh->Start();
-  engineTag = fresh->EngineTag();
-  engine = std::move(fresh);
+  // The core thread uses the engine under the buffer lock (blocks that trail a stop may
+  // still come in while a load replaces it); the old one goes outside the lock, and the
+  // end marks it posts as it goes carry its own tag.
+  std::unique_ptr<CSoundWorksWAS> old;
+  {
+    std::lock_guard lock(bufferLock);
+    engineTag = fresh->EngineTag();
+    old = std::exchange(engine, std::move(fresh));
+  }
+  old.reset();
   // End marks of the old engine no longer concern this track.
   std::lock_guard lock(endMarkMutex);
   expectedEndMarks = 0;
@@ -185,9 +198,21 @@ void CSoundTrack::ClearTempSoundFolder() { ClearPrivateFolder(tempFolder); }
 
 // ---------------------------------------------------------------- chunks
 
+// The list is read under the lock: the core thread may be growing it (received audio).
 CChunkInfo* CSoundTrack::Chunk(int index) {
+  std::lock_guard lock(bufferLock);
   if (index < 0 || index >= static_cast<int>(chunks.size())) return nullptr;
   return chunks[static_cast<std::size_t>(index)].get();
+}
+
+int CSoundTrack::ChunkCount() const {
+  std::lock_guard lock(bufferLock);
+  return static_cast<int>(chunks.size());
+}
+
+int CSoundTrack::KeptChunkCount() const {
+  std::lock_guard lock(bufferLock);
+  return static_cast<int>(keptChunks.size());
 }
 
 CChunkInfo* CSoundTrack::AddChunk() {
@@ -204,6 +229,13 @@ CChunkInfo* CSoundTrack::AddChunk() {
   std::lock_guard lock(bufferLock);
   chunks.push_back(std::move(chunk));
   return added;
+}
+
+bool CSoundTrack::AdoptAsCurrentChunk(int index) {
+  std::lock_guard lock(bufferLock);
+  if (currentChunk != -1 || index < 0 || index >= ChunkCount()) return false;
+  currentChunk = index;
+  return true;
 }
 
 bool CSoundTrack::LoadChunk(int index) {
@@ -284,6 +316,24 @@ void CSoundTrack::Close() {
     viewState.viewFrames = 0;
   }
   Notify(TRACK_NOTIFY_REFRESH);
+}
+
+void CSoundTrack::ClearCurrentChunk() {
+  {
+    std::lock_guard lock(bufferLock);
+    if (CChunkInfo* chunk = CurrentChunk()) {
+      chunk->Unload();
+      chunk->dataSize = 0;
+      chunk->dataCapacity = 0;
+      chunk->start = 0;
+      chunk->length = 0;
+      chunk->playOffset = 0;
+      // The tail of a recording stopped just now must not fill the chunk again.
+      if (!recording && recordTarget == chunk) recordTarget = nullptr;
+    }
+  }
+  RewindPlayPosition();
+  Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
 }
 
 // SelectChunk and ReadSourceData: tracks/chunk_editing.cpp.

@@ -6,12 +6,12 @@
 namespace vts {
 
 CTrackWaveform::CTrackWaveform(CSoundTrack& track)
-    : track_(track), strip_(track.viewState, track.bufferLock) {
+    : track_(track), strip_(track.viewState, track.BufferLock()) {
   track_.SetWaveformDrawer(this);
 }
 
 CTrackWaveform::~CTrackWaveform() {
-  std::lock_guard lock(track_.bufferLock);
+  std::lock_guard lock(track_.BufferLock());
   if (track_.waveformDrawer == this) track_.SetWaveformDrawer(nullptr);
 }
 
@@ -20,7 +20,7 @@ void CTrackWaveform::SetStripRect(int32_t x, int32_t y, uint32_t width, uint32_t
 }
 
 void CTrackWaveform::DrawWaveform(CSoundTrack& track, const WaveformView& view) {
-  std::lock_guard lock(track.bufferLock);
+  std::lock_guard lock(track.BufferLock());
   if (!view.hasChunk) {
     strip_.RedrawWaveform(view.firstFrame, view.framesPerPixel, nullptr);
     return;
@@ -39,7 +39,7 @@ void CTrackWaveform::DrawWaveform(CSoundTrack& track, const WaveformView& view) 
 void CTrackWaveform::RepaintWaveform(CSoundTrack&) { strip_.PaintWaveform(); }
 
 std::optional<uint32_t> CTrackWaveform::CurrentChunkFrames() {
-  std::lock_guard lock(track_.bufferLock);
+  std::lock_guard lock(track_.BufferLock());
   if (CChunkInfo* chunk = track_.CurrentChunk()) return chunk->length;
   return std::nullopt;
 }

@@ -87,10 +87,10 @@ bool TrackOps::StartLoad(CSoundTrack& track, const std::string& path) {
 bool TrackOps::SaveAsync(CSoundTrack& track, const std::string& path) {
   return SaveAsyncOn(track, path);
 }
-bool TrackOps::SaveTrack(CSoundTrack& track, const std::string& path) { return track.SaveTrack(path); }
-void TrackOps::WaitForSave(CSoundTrack& track) {
-  track.WaitForSave();
+bool TrackOps::SaveTrack(CSoundTrack& track, const std::string& path) {
+  return track.SaveTrack(path);
 }
+void TrackOps::WaitForSave(CSoundTrack& track) { track.WaitForSave(); }
 bool TrackOps::WriteChunkList(CSoundTrack& track, const std::string& path) {
   return WriteChunkListOn(track, path);
 }
@@ -106,6 +106,7 @@ bool TrackOps::MergeChunkWithNext(CSoundTrack& track, int index) {
 }
 bool TrackOps::SetWholeFileMode(CSoundTrack& track, bool on) { return track.SetWholeFileMode(on); }
 bool TrackOps::DeleteSelection(CSoundTrack& track) { return track.DeleteSelection(); }
+void TrackOps::ClearCurrentChunk(CSoundTrack& track) { track.ClearCurrentChunk(); }
 void TrackOps::StopAll(CSoundTrack& track) { track.StopAll(); }
 bool TrackOps::SetChunkText(CSoundTrack& track, const std::u16string& text) {
   return track.SetChunkText(text);

@@ -40,27 +40,27 @@ const ModeRow* FindMode(TransportMode mode) {
 void CTrackMasterSource::Start() { ops_.Play(track_); }
 void CTrackMasterSource::Stop() { ops_.StopPlayback(track_); }
 void CTrackMasterSource::TogglePause() {
-  if (track_.playing) ops_.TogglePause(track_);
+  if (track_.IsPlaying()) ops_.TogglePause(track_);
 }
-bool CTrackMasterSource::Playing() const { return track_.playing; }
-bool CTrackMasterSource::Running() const { return track_.playing && !track_.paused; }
+bool CTrackMasterSource::Playing() const { return track_.IsPlaying(); }
+bool CTrackMasterSource::Running() const { return track_.IsPlaying() && !track_.IsPaused(); }
 bool CTrackMasterSource::HasMedia() const {
-  return track_.ChunkCount() > 0 || !track_.keptChunks.empty();
+  return track_.ChunkCount() > 0 || track_.KeptChunkCount() > 0;
 }
 int CTrackMasterSource::ChunkCount() const { return track_.ChunkCount(); }
-int CTrackMasterSource::CurrentChunk() const { return track_.currentChunk; }
+int CTrackMasterSource::CurrentChunk() const { return track_.CurrentChunkIndex(); }
 void CTrackMasterSource::NextChunk() {
-  int current = track_.currentChunk;
+  int current = track_.CurrentChunkIndex();
   if (current == -1) {
     current = ops_.AddChunk(track_);
     if (current < 0) return;
-    track_.currentChunk = current;
+    track_.AdoptAsCurrentChunk(current);
   }
   if (current + 1 >= track_.ChunkCount() && ops_.AddChunk(track_) < 0) return;
   ops_.SelectChunk(track_, current + 1);
 }
 void CTrackMasterSource::PrevChunk() {
-  const int current = track_.currentChunk;
+  const int current = track_.CurrentChunkIndex();
   if (current >= 1) ops_.SelectChunk(track_, current - 1);
 }
 std::intptr_t CTrackMasterSource::SenderId() const { return SenderOf(&track_); }
@@ -91,14 +91,14 @@ void CTransport::NoteOwnStop(std::intptr_t sender, std::uint32_t generation) {
 }
 
 void CTransport::StopTrack(CSoundTrack& track) {
-  const bool wasPlaying = track.playing;
+  const bool wasPlaying = track.IsPlaying();
   ops_->StopPlayback(track);
   if (wasPlaying) NoteOwnStop(SenderOf(&track), track.PlayGeneration());
 }
 
 void CTransport::PauseTrack(CSoundTrack& track) {
   // Pausing stops the playback, which posts code 5.
-  const bool wasRunning = track.playing && !track.paused;
+  const bool wasRunning = track.IsPlaying() && !track.IsPaused();
   ops_->TogglePause(track);
   if (wasRunning) NoteOwnStop(SenderOf(&track), track.PlayGeneration());
 }
@@ -133,7 +133,7 @@ int CTransport::MasterPosition() {
 void CTransport::PressMode(TransportMode mode) {
   const ModeRow* row = FindMode(mode);
   if (row == nullptr || master_ == nullptr || student_ == nullptr) return;
-  if (row->endsStudentRecording && student_->recording) ops_->ToggleRecord(*student_);
+  if (row->endsStudentRecording && student_->IsRecording()) ops_->ToggleRecord(*student_);
   if (row->master == ModeRow::MasterStart::Track) {
     StopTrack(*master_);
   } else {
@@ -186,7 +186,7 @@ bool CTransport::OnPlaybackEnded(std::intptr_t sender) {
       generation = video_->PlayGeneration();
     } else {
       CSoundTrack& track = fromMaster ? *master_ : *student_;
-      playing = track.playing;
+      playing = track.IsPlaying();
       generation = track.PlayGeneration();
     }
     if (playing) return false;  // it plays again: whatever ended is over

@@ -5,19 +5,30 @@
 //
 // Threading:
 // - The UI thread calls the transport (ToggleRecord, TogglePause, Play, StopPlayback,
-//   StopAll), the chunk operations and the waveform operations.
+//   StopAll), the chunk operations and the waveform operations, and sets the devices and
+//   record sources (with the track stopped). The core thread also switches chunks for
+//   received audio (SelectChunk, which stops the transport); a load or save thread runs its
+//   own stops (the window is disabled meanwhile).
 // - The core thread (the engine's owner thread) calls OnBufferPlayed and OnCapturedBlock,
 //   one at a time.
-// - `bufferLock` guards the chunk array's memory and the loaded PCM while it is read or
-//   changed across threads: cutting play buffers, appending recorded blocks, drawing the
-//   waveform, deleting chunks. Hooks (IWaveformDrawer) may be called with it held. Other
-//   code that reads a chunk's length or data while a recording or playback runs holds it.
+// - What other threads read is atomic (the transport flags, IsModified, the record sources,
+//   the counters, the play generation), fixed at construction (the identity), or copied
+//   under bufferLock (the devices).
+// - `bufferLock` (BufferLock()) guards the chunk array's memory and the loaded PCM while it
+//   is read or changed across threads: cutting play buffers, appending recorded blocks,
+//   drawing the waveform, deleting chunks; also the device ids, and the engine while a load
+//   replaces it. Hooks (IWaveformDrawer) may be called with it held. Other code that reads a
+//   chunk's length or data while a recording or playback runs holds it. A stop of the
+//   playback holds it, so a buffer coming back meanwhile neither ends the playback nor
+//   queues a successor.
 // - The waveform view state (zoom, view, cursor, selection, play position, position bar) is
 //   one object, changed only under `bufferLock`, by the track and by the strip that shows it
 //   (CTrackWaveform hands it the object). Other threads read it through ViewSnapshot; the
 //   play position alone also through PlayFrame, without the lock.
 // - A chunk switch, a save or a free after a recording first calls WaitForRecordingEnd, so
 //   the recording's last blocks are in its chunk (SelectChunk and FreeChunks do).
+// - The chunk list and the source file's state are private; where each is declared says
+//   which threads write it.
 // - Notifications are posted, never sent: a track never waits for the dialog. Their target
 //   is set from any thread through SetNotifyTarget (its own lock, held while posting).
 #pragma once
@@ -100,7 +111,9 @@ class CSoundTrack {
   // How long a chunk switch, a save or a free waits for a stopped recording's last blocks.
   static constexpr std::chrono::milliseconds kRecordingEndWait{3000};
 
-  CSoundTrack(plat::ThreadId ownerThreadId, const std::string& name, EngineStateBlock* stateBlock);
+  // `trackIndex`: 0 Master, 1 Student. The owner thread delivers the engine's messages.
+  CSoundTrack(plat::ThreadId ownerThreadId, const std::string& name, EngineStateBlock* stateBlock,
+              std::int32_t trackIndex = 0);
   ~CSoundTrack();
   CSoundTrack(const CSoundTrack&) = delete;
   CSoundTrack& operator=(const CSoundTrack&) = delete;
@@ -130,36 +143,66 @@ class CSoundTrack {
   // The same for the play and record paths: the view only scrolled on or the chunk only grew
   // at its end since the last redraw.
   void FollowWaveform(std::uint32_t firstFrame, std::uint32_t framesPerPixel);
+  // Empties the current chunk (it stays in the list, with no sound), puts the play position
+  // and the bar back at 0 and posts the state code. A stopped recording's blocks still on
+  // their way are dropped, not written into the emptied chunk. The caller stops the
+  // transport first and redraws. UI thread.
+  void ClearCurrentChunk();
 
-  // The chunk at `index`, or null.
+  // The chunk at `index`, or null; and the number of chunks. Any thread: they read the list
+  // under bufferLock. A chunk stays valid while the list does not change, so a thread other
+  // than the ones changing it (see the list's declaration) holds bufferLock while it uses one.
   CChunkInfo* Chunk(int index);
   CChunkInfo* CurrentChunk() { return Chunk(currentChunk); }
-  int ChunkCount() const { return static_cast<int>(chunks.size()); }
+  int ChunkCount() const;
+  // The current chunk's index, -1 when none. Any thread.
+  int CurrentChunkIndex() const { return currentChunk; }
+  // With no current chunk, makes chunk `index` current as it stands: nothing is saved,
+  // loaded or drawn (a chunk just added). False, and nothing changes, when a chunk is
+  // current already or `index` is not in the list. UI thread.
+  bool AdoptAsCurrentChunk(int index);
+  // The whole-file view shows the source as one chunk; the real list (KeptChunkCount
+  // chunks) waits behind it. UI thread.
+  bool WholeFileMode() const { return wholeFileMode; }
+  int KeptChunkCount() const;
+  // The chunks the last save or chunk list covered. Read after the save.
+  int ChunksToSave() const { return chunksToSave; }
+  // A recording replaces the current chunk's sound in place of appending to it (the
+  // Student's, while the Master has chunks). UI thread.
+  bool ReplaceOnRecord() const { return replaceOnRecord; }
+  void SetReplaceOnRecord(bool on) { replaceOnRecord = on; }
   const std::string& TempFolderPath() const { return tempFolder; }
 
-  // --- recording ---
+  // --- recording --- ToggleRecord and TogglePause: the UI thread (a load or save thread,
+  // or the core thread's chunk switch, through the stops they run).
   void ToggleRecord();
   void TogglePause();
   // The core thread's WM_SOUND_IN: a captured block (owned from now on) or null, the end
   // mark of a stopped capture stream. `engineTag` is the message's lParam (the engine that
   // posted it; 0 when unknown): only this track's own end marks end its recording.
   void OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag = 0);
+  // The core thread's steps of OnCapturedBlock.
   CBufferDescr* MixPendingBlocks();
   void AppendRecorded(CBufferDescr* block);
   // Waits (bounded) until a stopped recording's last blocks have been appended. Returns
-  // false on time-out. Does not wait on the owner thread (it delivers them).
+  // false on time-out. Does not wait on the owner thread (it delivers them). Any thread.
   bool WaitForRecordingEnd(std::chrono::milliseconds limit = kRecordingEndWait);
 
-  // --- playback ---
+  // --- playback --- Play: the UI thread. StopPlayback and StopAll: the UI thread, and the
+  // threads that stop a track as above; both take bufferLock.
   void Play();
   void StopPlayback();
   void StopAll();
   // The core thread's WM_SOUND_OUT: consumes *slot (sets it to null) when it is ours.
   void OnBufferPlayed(CBufferDescr** slot);
+  // The next one-period buffer of `chunk`, under bufferLock; Play and OnBufferPlayed.
   CBufferDescr* MakePlayBuffer(CChunkInfo* chunk);
 
-  // Replaces the engine by a new one in the given format (construction, loading).
+  // Replaces the engine by a new one in the given format (construction, loading), under
+  // bufferLock.
   void CreateEngine(std::uint32_t channels, std::uint32_t samplesPerSec);
+  // The track's engine. The UI thread while no load runs (a load replaces it on the load
+  // thread; the window is disabled meanwhile), other threads with BufferLock() held.
   CSoundWorksWAS* Engine() { return engine.get(); }
   // The tag of the current engine (the lParam of its WM_SOUND_IN); safe on any thread.
   std::uint32_t EngineTag() const { return engineTag; }
@@ -168,6 +211,38 @@ class CSoundTrack {
   // Any thread.
   std::uint32_t PlayGeneration() const { return playGeneration; }
   void BeginPlayGeneration() { ++playGeneration; }
+  // The transport's state; any thread (a snapshot: the transport may move on at once).
+  // Set by the transport calls and, at an end of playback, by the core thread.
+  bool IsRecording() const { return recording; }
+  bool IsPlaying() const { return playing; }
+  bool IsPaused() const { return paused; }
+  // Unsaved work: set by recording and editing, cleared by a load or a successful save
+  // (on their threads). Any thread.
+  bool IsModified() const { return modified; }
+
+  // Identity, fixed at construction; any thread.
+  std::int32_t TrackIndex() const { return trackIndex; }  // 0 Master, 1 Student
+  // Stamped into every playback buffer; unique per track.
+  std::uint32_t OwnerId() const { return ownerId; }
+  plat::ThreadId OwnerThreadId() const { return ownerThreadId; }
+  EngineStateBlock* StateBlock() const { return stateBlock; }
+  // Recorded blocks that could not be kept (no chunk to take them, no memory). Any thread.
+  std::uint64_t DroppedBlocks() const { return droppedBlocks; }
+
+  // Sound devices. The window sets them on the UI thread with the track stopped: a stop
+  // stops the captures on the devices set then.
+  // What a recording takes its sound from (kRecordInput | kRecordLoopback); any thread
+  // reads it, a change counts from the next start of a recording.
+  std::uint32_t RecordSources() const { return recordSources; }
+  void SetRecordSources(std::uint32_t sources) { recordSources = sources; }
+  // The endpoint ids (empty: none); the output device is also the loopback source. Copies,
+  // taken under bufferLock: a chunk switch on the core thread (received audio) stops
+  // captures on them. Any thread.
+  std::u16string OutputDevice() const;
+  std::u16string InputDevice() const;
+  // UI thread. The volume control opened on the old device is released.
+  void SetOutputDevice(const std::u16string& id);
+  void SetInputDevice(const std::u16string& id);
 
   // ---- [load/save] loading and saving (tracks/track_loading.cpp, tracks/track_saving.cpp).
   // LoadTrack and SaveTrack run on one-shot threads (or, SaveTrack, synchronously on the UI
@@ -203,13 +278,37 @@ class CSoundTrack {
   // chunk one is added and made current first. Marks the track modified. False only when no
   // chunk could be added.
   bool SetChunkText(const std::u16string& text);
+  // The source file as the last load left it. The load thread sets these before it posts
+  // TRACK_NOTIFY_LOADED: read them on the UI thread after that notice (or on the thread that
+  // ran LoadTrack). Erasing changes DataBytes and AudioModified on the UI thread.
+  const std::string& SourcePath() const { return sourcePath; }  // empty when none
+  // Why the last load failed, in plain words; empty after a successful one.
+  const std::string& LoadError() const { return loadError; }
+  // The source WAV is open (for reading and writing: erasing cuts it in place).
+  bool HasSourceFile() const { return sourceFile >= 0; }
+  // The source's sound: DataBytes bytes from byte DataOffset of the source file.
+  std::uint32_t DataBytes() const { return dataBytes; }
+  std::uint32_t DataOffset() const { return dataOffset; }
+  // Nonzero once sound was cut out of the source file; a load or a save clears it.
+  std::uint32_t AudioModified() const { return audioModified; }
+  bool IsMp3() const { return isMp3; }          // an MP3, or a package (which holds one)
+  bool IsPackage() const { return isPackage; }  // a ".vxb" package
+  // The sound's format: the source's after a load, 16-bit mono 44100 Hz for a new track,
+  // all zero after Close. Changes only while the transport is stopped; any thread reads it.
+  const PcmFormat& Format() const { return format; }
+  // The chunks have texts worth saving beside the sound (a ".txt" was loaded or a text was
+  // typed). UI thread, or the thread that loads or saves.
+  bool TextsPresent() const { return textsPresent; }
+  void SetTextsPresent(bool present) { textsPresent = present; }
 
   // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on the save thread.
+  // UI thread.
   bool SaveAsync(const std::string& path);
   // Runs SaveTrack, frees the request, posts TRACK_NOTIFY_SAVED whatever the outcome.
   static void SaveThreadProc(SaveRequest* request);
   // The outcome of the last SaveThreadProc, set before its TRACK_NOTIFY_SAVED is posted.
-  std::atomic<bool> lastSaveOk{false};
+  // Any thread.
+  bool LastSaveOk() const { return lastSaveOk; }
   // Saves as WAV, MP3 (".mp3") or package (".vxb"). Every file is written beside its target
   // and renamed over it only when complete; on failure the old file stays, a message box
   // tells why and `modified` stays set.
@@ -228,8 +327,10 @@ class CSoundTrack {
   // Packs the temporary folder into a package at `path` (bookmark save of a package).
   bool BuildPackage(const std::string& path);
   // Called with false when an asynchronous save starts; the dialog enables itself again on
-  // TRACK_NOTIFY_SAVED. May stay empty.
-  std::function<void(bool enabled)> windowDisabledWhileSaving;
+  // TRACK_NOTIFY_SAVED. May stay empty. UI thread; SaveAsync calls it there.
+  void SetWindowDisabledWhileSaving(std::function<void(bool enabled)> hook) {
+    windowDisabledWhileSaving = std::move(hook);
+  }
   // ---- [load/save] end
 
   // Where the track's notices go. Any thread. When SetNotifyTarget returns, no notice is
@@ -259,50 +360,11 @@ class CSoundTrack {
   // Play position and position bar back to the start (the current chunk was emptied).
   void RewindPlayPosition();
 
+  // The documented lock over the chunks' memory and the loaded sound (see Threading above).
+  // Any thread; recursive.
+  std::recursive_mutex& BufferLock() const { return bufferLock; }
+
   // --- public state read and written by the dialog, the core and the other track parts ---
-  std::vector<std::unique_ptr<CChunkInfo>> keptChunks;  // real list while wholeFileMode
-  std::vector<std::unique_ptr<CChunkInfo>> chunks;
-  bool wholeFileMode = false;
-  mutable std::recursive_mutex bufferLock;
-  std::string sourcePath;  // file the track was loaded from; empty when none
-  // Why the last load failed, in plain words; empty after a successful one. Written by the
-  // load thread before it posts TRACK_NOTIFY_LOADED, read after that notice.
-  std::string loadError;
-
-  bool replaceOnRecord = false;
-  std::atomic<std::int32_t> currentChunk{-1};
-  std::int32_t chunksToSave = 0;
-
-  int sourceFile = -1;  // open source WAV (read/write), -1 when none
-  std::uint32_t dataBytes = 0;
-  std::uint32_t dataOffset = 0;
-  std::uint32_t audioModified = 0;
-  bool isMp3 = false;
-  bool isPackage = false;
-
-  std::u16string outputDevice;  // endpoint ids; the output device is also the loopback source
-  std::u16string inputDevice;
-
-  std::string tempFolder;  // with trailing "/"; empty when the folder is not usable
-
-  EngineStateBlock* stateBlock = nullptr;
-  plat::ThreadId ownerThreadId = 0;
-  std::uint8_t wavHeader[36] = {};
-  PcmFormat format;  // mirrors the last 16 bytes of wavHeader
-  bool textsPresent = false;
-
-  std::atomic<bool> recording{false};
-  std::atomic<bool> playing{false};
-  std::atomic<bool> paused{false};
-  std::int32_t trackIndex = 0;  // 0 Master, 1 Student
-  std::atomic<bool> modified{false};
-
-  std::unique_ptr<CSoundWorksWAS> engine;
-  std::atomic<std::uint32_t> recordSources{kRecordInput};
-  std::uint32_t ownerId = 0;  // stamped into every playback buffer; unique per track
-
-  // Counters for tests and the benchmark.
-  std::atomic<std::uint64_t> droppedBlocks{0};  // recorded blocks that could not be kept
 
   // ---- [chunk editing] bookmarks, merging, whole-file mode, erase, received audio
   // (tracks/chunk_editing.cpp). UI thread, except WriteSamplesAt (core thread).
@@ -338,10 +400,10 @@ class CSoundTrack {
   // empty or unknown id or an endpoint without one. Returns whether *out was opened.
   static bool GetEndpointVolume(const std::u16string& deviceId,
                                 std::unique_ptr<audio::EndpointVolume>* out);
-  // The volume controls of outputDevice and inputDevice, opened by the dialog with
-  // GetEndpointVolume (null until then); released with the track. UI thread.
-  std::unique_ptr<audio::EndpointVolume> outputVolume;
-  std::unique_ptr<audio::EndpointVolume> inputVolume;
+  // The volume control of the output or the input device, opened with GetEndpointVolume on
+  // first use and kept until the device changes; null for a device without one. UI thread.
+  audio::EndpointVolume* OutputVolume();
+  audio::EndpointVolume* InputVolume();
   // ---- [endpoint volume] end
 
  private:
@@ -386,12 +448,73 @@ class CSoundTrack {
   std::atomic<std::uint32_t> playGeneration{1};
   std::atomic<std::uint32_t> engineTag{0};
 
+  // ---- transport state: atomics, read on any thread.
+  std::atomic<bool> recording{false};
+  std::atomic<bool> playing{false};
+  std::atomic<bool> paused{false};
+  std::atomic<bool> modified{false};
+
+  // ---- identity: set by the constructor, never changed.
+  EngineStateBlock* const stateBlock;
+  const plat::ThreadId ownerThreadId;
+  const std::uint32_t ownerId;
+  const std::int32_t trackIndex;
+  std::atomic<std::uint64_t> droppedBlocks{0};  // core thread counts, any thread reads
+
+  mutable std::recursive_mutex bufferLock;
+  std::unique_ptr<CSoundWorksWAS> engine;  // replaced under bufferLock
+  std::uint32_t CaptureStreamCount();      // the engine's, under bufferLock
+
+  // ---- sound devices
+  std::atomic<std::uint32_t> recordSources{kRecordInput};
+  std::u16string outputDevice;  // guarded by bufferLock
+  std::u16string inputDevice;
+  std::unique_ptr<audio::EndpointVolume> outputVolume;  // UI thread only
+  std::unique_ptr<audio::EndpointVolume> inputVolume;
+
+  // ---- saving
+  std::atomic<bool> lastSaveOk{false};  // written by the save thread before its notice
+  std::function<void(bool enabled)> windowDisabledWhileSaving;  // UI thread only
+
   // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
   bool SoundFromSource(const CChunkInfo* chunk) const;
   bool MakeWholeFileChunk();
   // Takes the source frames [first, end) out of every chunk of both lists.
   void RemoveSourceFrames(std::uint64_t first, std::uint64_t end);
   // ---- [chunk editing] end
+
+  // ---- the chunk list. The lists change under bufferLock: on the UI thread (chunk, editing
+  // and recording operations), on the load thread (LoadTrack, while the dialog keeps the
+  // transport stopped) and on the core thread (received classroom audio). A thread that
+  // uses a chunk while another may change the list holds bufferLock.
+  std::vector<std::unique_ptr<CChunkInfo>> chunks;
+  std::vector<std::unique_ptr<CChunkInfo>> keptChunks;  // the real list while wholeFileMode
+  bool wholeFileMode = false;                           // as the lists
+  std::atomic<std::int32_t> currentChunk{-1};           // set by the lists' writers; read anywhere
+  std::int32_t chunksToSave = 0;  // the saving thread's (the save thread or the UI thread)
+  bool replaceOnRecord = false;   // UI thread
+
+  // ---- the source file. LoadTrack writes these on the load thread while the dialog keeps
+  // the transport stopped; Close also runs on the UI thread. Erasing (UI thread) changes
+  // dataBytes and audioModified under bufferLock; a save clears audioModified on the thread
+  // that saves. Other threads (the core thread loading a chunk) read them while no load
+  // runs.
+  std::string sourcePath;  // file the track was loaded from; empty when none
+  std::string loadError;   // why the last load failed; empty after a successful one
+  int sourceFile = -1;     // open source WAV (read/write), -1 when none
+  std::uint32_t dataBytes = 0;
+  std::uint32_t dataOffset = 0;
+  std::uint32_t audioModified = 0;
+  bool isMp3 = false;
+  bool isPackage = false;
+  // With a trailing "/"; empty when the folder is not usable. Set by the constructor and by
+  // GetTempSoundFolder on the UI thread before the track is used.
+  std::string tempFolder;
+  // The source's header as a plain 16-byte "fmt " WAV has it, and its format. Written with
+  // the other source-file state; erasing rewrites the RIFF size under bufferLock.
+  std::uint8_t wavHeader[36] = {};
+  PcmFormat format;           // mirrors the last 16 bytes of wavHeader
+  bool textsPresent = false;  // UI thread, or the thread that loads or saves
 };
 
 }  // namespace vts

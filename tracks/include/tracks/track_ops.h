@@ -44,6 +44,7 @@ class TrackOps {
   virtual bool MergeChunkWithNext(CSoundTrack& track, int index);
   virtual bool SetWholeFileMode(CSoundTrack& track, bool on);
   virtual bool DeleteSelection(CSoundTrack& track);
+  virtual void ClearCurrentChunk(CSoundTrack& track);
   virtual void StopAll(CSoundTrack& track);
   virtual bool SetChunkText(CSoundTrack& track, const std::u16string& text);
 

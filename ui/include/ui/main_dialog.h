@@ -173,11 +173,8 @@ class CMainDlg : public QDialog, public ISkinHost {
                         const std::vector<SoundDeviceEntry>& inputs);
   static void AddMenuItem(std::vector<MenuItem>& menu, std::uint32_t* position,
                           const std::u16string& current, const std::vector<SoundDeviceEntry>& list);
-  // The slider's thumb from the endpoint's volume, opening the endpoint first when needed
-  // (0 without a volume control).
-  static void ShowEndpointLevel(CGraphicSlider* slider,
-                                std::unique_ptr<audio::EndpointVolume>& volume,
-                                const std::u16string& device);
+  // The slider's thumb from the endpoint's volume (0 without a volume control).
+  static void ShowEndpointLevel(CGraphicSlider* slider, audio::EndpointVolume* volume);
 
   // The URL-list dialog, run modally on the core's list; the edited list is kept by the core
   // and written to "URLList.txt" in the data folder.

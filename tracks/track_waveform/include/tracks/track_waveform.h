@@ -33,7 +33,7 @@ class CTrackWaveform : public IWaveformHost, public IWaveformDrawer {
   CWaveformStrip& WaveformStrip() override { return strip_; }
   std::optional<uint32_t> CurrentChunkFrames() override;
   void RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel) override;
-  bool IsPlaying() override { return track_.playing; }
+  bool IsPlaying() override { return track_.IsPlaying(); }
   void Play() override { track_.Play(); }
   bool SplitCurrentChunk() override { return track_.SplitCurrentChunk(); }  // Ctrl+click
   void NotifyPosition() override { track_.NotifyPosition(); }
