@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 
 #include "core/app_core.h"
 #include "core/data_folder.h"
@@ -151,7 +152,9 @@ void CMainDlg::UseTrackTimes() {
       [this]() -> uint32_t {
         if (VideoOn()) return Video()->CurrentChunkLengthMs();
         CSoundTrack* m = MasterTrack();
-        if (!m) return 0;
+        // A load rebuilds the format and the chunk list on its own thread: nothing to show.
+        if (!m || m->LoadPending()) return 0;
+        std::lock_guard lock(m->BufferLock());
         const CChunkInfo* chunk = m->CurrentChunk();
         const std::uint32_t rate = m->Format().samplesPerSec;
         if (!chunk || rate == 0) return 0;
@@ -160,7 +163,7 @@ void CMainDlg::UseTrackTimes() {
       [this]() -> uint32_t {
         if (VideoOn()) return Video()->PlayOffsetMs();
         CSoundTrack* m = MasterTrack();
-        if (!m || m->Format().samplesPerSec == 0) return 0;
+        if (!m || m->LoadPending() || m->Format().samplesPerSec == 0) return 0;
         return static_cast<uint32_t>(std::uint64_t(m->PlayFrame()) * 10u /
                                      m->Format().samplesPerSec * 100u);
       });
