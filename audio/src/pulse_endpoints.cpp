@@ -227,11 +227,10 @@ class PulseClient final : public AudioClient {
     const std::uint32_t bufferFrames =
         std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
     // Service granularity: an eighth of the buffer (half a period: the buffer holds four),
-    // at most what the engine needs and few enough wake-ups to stay cheap.
+    // at most what the engine needs and few enough wake-ups to stay cheap. Capture fragments
+    // of a whole period lost sound from a sink's monitor (about a tenth of it), so capture
+    // keeps this size too.
     const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 8, 1) * frameBytes_;
-    // Capture fragments of one period (a quarter of the buffer): the engine takes the sound a
-    // period at a time, so smaller ones only wake the server and this process more often.
-    const std::uint32_t fragmentBytes = std::max<std::uint32_t>(bufferFrames / 4, 1) * frameBytes_;
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(-1);
@@ -249,7 +248,7 @@ class PulseClient final : public AudioClient {
                                       nullptr);
     } else {
       attr.maxlength = bufferFrames * frameBytes_;
-      attr.fragsize = fragmentBytes;
+      attr.fragsize = serviceBytes;
       pa_stream_set_read_callback(stream_, &PulseClient::OnRequest, this);
       const std::string& source = loopback_ ? info_.monitorSource : info_.name;
       // Ask the source for fragments of that size; otherwise an idle source (a null sink's
