@@ -227,7 +227,9 @@ class PulseClient final : public AudioClient {
     const std::uint32_t bufferFrames =
         std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
     // Service granularity: an eighth of the buffer (half a period: the buffer holds four),
-    // at most what the engine needs and few enough wake-ups to stay cheap.
+    // at most what the engine needs and few enough wake-ups to stay cheap. Capture fragments
+    // of a whole period lost sound from a sink's monitor (about a tenth of it), so capture
+    // keeps this size too.
     const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 8, 1) * frameBytes_;
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
@@ -365,6 +367,14 @@ class PulseClient final : public AudioClient {
       peeked_ = false;
     }
     return Status::Ok;
+  }
+
+  // The loop's lock is recursive: the calls inside a run lock it again without waiting.
+  void BeginRun() override {
+    if (conn_->Loop()) pa_threaded_mainloop_lock(conn_->Loop());
+  }
+  void EndRun() override {
+    if (conn_->Loop()) pa_threaded_mainloop_unlock(conn_->Loop());
   }
 
   Status ReleaseCaptureBuffer(std::uint32_t frames) override {

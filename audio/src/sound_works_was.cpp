@@ -407,6 +407,9 @@ struct CSoundWorksWAS::Impl {
     std::lock_guard lock(captureLock);
     std::vector<std::u16string> lost;
     for (auto& s : captureStreams) {
+      // One run per stream and pass: the reads share one hold of the server.
+      StreamClient* newest = s->Newest();
+      audio::ClientRun run(newest && newest->audioClient ? newest->audioClient.get() : nullptr);
       // Bounded: an endpoint cannot hold more than its buffer, but never spin on a bad one.
       for (int i = 0; i < 10000; ++i) {
         ReadResult r = ReadCapturePacket(*s);

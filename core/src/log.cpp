@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <utility>
+#include <vector>
 
 #include "core/log_manager.h"
 #include "platform/fd.h"
@@ -20,9 +22,34 @@ namespace {
 // Test aid: lParam is a heap std::promise<void> the log thread fulfils after a flush.
 constexpr std::uint32_t WM_LOG_FLUSH = plat::WM_USER + 2;
 constexpr std::uintptr_t kFlushTimerId = 1;
+// Wakes the log thread to take the gathered lines before its next tick.
+constexpr std::uint32_t WM_LOG_TAKE = plat::WM_USER + 3;
+// Lines gathered before a writer wakes the log thread; below it they wait for the tick.
+constexpr std::size_t kLinesPerWake = 256;
 
 std::atomic<plat::ThreadId> g_logThreadId{0};
 std::mutex g_lifeMutex;  // InitLogging / StopLogging
+
+// Lines written but not yet taken by the log thread, already time-stamped: writers gather
+// them here so a steady trickle of lines does not wake the thread for each one.
+struct PendingLines {
+  std::mutex mutex;
+  bool open = false;  // the log thread takes lines; false before it starts and after it ends
+  std::vector<std::pair<LogId, std::string>> lines;
+};
+PendingLines g_pending;
+
+// Hands every gathered line to its log, in the order written. `close`: no later line is taken.
+void TakePendingLines(LogManager* manager, bool close = false) {
+  std::vector<std::pair<LogId, std::string>> taken;
+  {
+    std::lock_guard lock(g_pending.mutex);
+    taken.swap(g_pending.lines);
+    if (close) g_pending.open = false;
+  }
+  for (const auto& [id, line] : taken)
+    if (auto log = manager->Find(id)) log->AppendLine(line);
+}
 
 struct LogDef {
   LogId id;
@@ -63,7 +90,13 @@ void LogThreadProc(LogManager* manager, std::chrono::milliseconds interval,
   while (plat::GetMessage(&msg)) {
     switch (msg.message) {
       case plat::WM_TIMER:
-        if (msg.wParam == timer) manager->FlushAll();
+        if (msg.wParam == timer) {
+          TakePendingLines(manager);
+          manager->FlushAll();
+        }
+        break;
+      case WM_LOG_TAKE:
+        TakePendingLines(manager);
         break;
       case WM_LOG_LINE: {
         char* text = reinterpret_cast<char*>(msg.lParam);
@@ -79,6 +112,7 @@ void LogThreadProc(LogManager* manager, std::chrono::milliseconds interval,
       }
       case WM_LOG_FLUSH: {
         auto* done = reinterpret_cast<std::promise<void>*>(msg.lParam);
+        TakePendingLines(manager);
         manager->FlushAll();
         done->set_value();
         delete done;
@@ -89,6 +123,7 @@ void LogThreadProc(LogManager* manager, std::chrono::milliseconds interval,
     }
   }
   plat::KillThreadTimer(timer);
+  TakePendingLines(manager, true);  // every line written before the stop
   // Lines posted after the quit are dropped; their texts are still ours to free.
   plat::EndQueue(ReleasePayload);
 }
@@ -215,14 +250,16 @@ void LogManager::FlushAll() {
 void WriteLog(LogId id, const char* text) {
   plat::ThreadId target = g_logThreadId.load(std::memory_order_acquire);
   if (target == 0 || !text) return;
-  std::size_t n = std::strlen(text) + 1;
-  char* copy = new char[n];
-  std::memcpy(copy, text, n);
-  if (!plat::PostThreadMessage(target, WM_LOG_LINE,
-                               static_cast<plat::WPARAM>(static_cast<std::uint16_t>(id)),
-                               reinterpret_cast<plat::LPARAM>(copy))) {
-    delete[] copy;  // not delivered: still ours
+  // Stamped now: the log thread may take the line only at its next tick.
+  std::string line = FormatLogLine(text);
+  bool wake = false;
+  {
+    std::lock_guard lock(g_pending.mutex);
+    if (!g_pending.open) return;
+    g_pending.lines.emplace_back(id, std::move(line));
+    wake = g_pending.lines.size() == kLinesPerWake;
   }
+  if (wake) plat::PostThreadMessage(target, WM_LOG_TAKE, 0, 0);
 }
 
 void InitLogging(const LogOptions& options) {
@@ -234,6 +271,11 @@ void InitLogging(const LogOptions& options) {
   for (const LogDef& def : kLogs) manager->RegisterLog(def.id, def.fileName, def.displayName);
   std::promise<void> ready;
   auto started = ready.get_future();
+  {
+    std::lock_guard lock(g_pending.mutex);
+    g_pending.lines.clear();
+    g_pending.open = true;
+  }
   manager->thread = std::thread(LogThreadProc, manager, options.flushInterval, &ready);
   started.wait();
   g_pLogManager.store(manager);

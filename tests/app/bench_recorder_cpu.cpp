@@ -1,10 +1,12 @@
 // CPU of the recorder program as a person uses it: a real window under Xvfb (with openbox),
 // sound on a private PulseAudio server. Measures the process's CPU from /proc/<pid>/stat
 // over 10 s idle, while the Master plays a long chunk and while the Student records a tone
-// from the microphone; prints every run and the median of each.
+// from the microphone, with the context switches of its threads a second (its wake-ups);
+// prints every run and the median of each.
 //
-// Usage: bench_recorder_cpu [runs] (default 3). Needs xvfb, openbox, xdotool, sox, pactl;
-// starts its own sound server and X display and ends them.
+// Usage: bench_recorder_cpu [runs] (default 3). VTS_BENCH_RECORDER names another recorder
+// program to measure (another build, for a before-and-after). Needs xvfb, openbox, xdotool, sox,
+// pactl; starts its own sound server and X display and ends them.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,15 +52,35 @@ long long CpuTicks(const std::string& pid) {
   return utime + stime;
 }
 
-// Percent of one core over `seconds`.
-double CpuPercent(const std::string& pid, int seconds) {
+// Context switches of all the process's threads: how often its threads woke (a figure that,
+// unlike CPU time, hardly depends on what else the machine does).
+long long Switches(const std::string& pid) {
+  long long sum = 0;
+  const std::string list = Run("cat /proc/" + pid +
+                               "/task/*/status 2>/dev/null | grep ctxt_switches | "
+                               "awk '{s += $2} END {print s + 0}'");
+  try {
+    sum = std::stoll(list);
+  } catch (...) {
+  }
+  return sum;
+}
+
+struct Load {
+  double cpuPercent;  // of one core
+  double wakeups;     // context switches a second
+};
+
+Load Measure(const std::string& pid, int seconds) {
   const long long hz = ::sysconf(_SC_CLK_TCK);
   const long long a = CpuTicks(pid);
+  const long long sa = Switches(pid);
   const auto t0 = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   const long long b = CpuTicks(pid);
+  const long long sb = Switches(pid);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  return 100.0 * double(b - a) / double(hz) / wall;
+  return {100.0 * double(b - a) / double(hz) / wall, double(sb - sa) / wall};
 }
 
 double Median(std::vector<double> v) {
@@ -121,14 +143,19 @@ int main(int argc, char** argv) {
   const std::string x = "DISPLAY=:" + display + " ";
   Run(x + "openbox >/dev/null 2>&1 & echo $! > " + dir + "/openbox.pid");
   WriteTone(dir + "/lesson.wav", 60);
+  const char* other = std::getenv("VTS_BENCH_RECORDER");
+  const std::string recorder = other && *other ? other : VTS_RECORDER_PATH;
 
-  std::vector<double> idle, playing, recording;
+  std::vector<double> idle, playing, recording, idleWake, playingWake, recordingWake;
+  auto take = [](const Load& l, std::vector<double>& cpu, std::vector<double>& wake) {
+    cpu.push_back(l.cpuPercent);
+    wake.push_back(l.wakeups);
+  };
   for (int run = 0; run < runs; ++run) {
     const std::string root = dir + "/root" + std::to_string(run);
     ::mkdir(root.c_str(), 0700);
-    const std::string pid =
-        Run(env + x + "QT_QPA_PLATFORM=xcb VOXTRAILSTUDY_ROOT=" + root +
-            " '" VTS_RECORDER_PATH "' " + dir + "/lesson.wav >/dev/null 2>&1 & echo $!");
+    const std::string pid = Run(env + x + "QT_QPA_PLATFORM=xcb VOXTRAILSTUDY_ROOT=" + root + " '" +
+                                recorder + "' " + dir + "/lesson.wav >/dev/null 2>&1 & echo $!");
     std::string window;
     for (int i = 0; i < 100 && window.empty(); ++i) {
       window = Run(x + "xdotool search --pid " + pid + " --onlyvisible 2>/dev/null | head -1");
@@ -143,10 +170,10 @@ int main(int argc, char** argv) {
       Run(x + "xdotool mousemove --window " + window + " " + Centre(cx, cy, w, h) + " click 1");
     };
     std::this_thread::sleep_for(std::chrono::seconds(3));  // start-up settles
-    idle.push_back(CpuPercent(pid, 10));
+    take(Measure(pid, 10), idle, idleWake);
     click(49, 221, 22, 18);  // Master play
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    playing.push_back(CpuPercent(pid, 10));
+    take(Measure(pid, 10), playing, playingWake);
     click(75, 221, 24, 18);  // Master stop
     const std::string tone =
         Run(env +
@@ -155,16 +182,22 @@ int main(int argc, char** argv) {
             ">/dev/null 2>&1 & echo $!");
     click(185, 256, 31, 18);  // Student record
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    recording.push_back(CpuPercent(pid, 10));
+    take(Measure(pid, 10), recording, recordingWake);
     click(185, 256, 31, 18);  // stop recording
     Run("kill " + tone + " 2>/dev/null; pkill -P " + tone + " 2>/dev/null");
     Run("kill -KILL " + pid);
-    std::printf("run %d: idle %.2f%%  playing %.2f%%  recording %.2f%% of a core\n", run + 1,
-                idle.back(), playing.back(), recording.back());
+    std::printf(
+        "run %d: idle %.2f%%  playing %.2f%%  recording %.2f%% of a core; "
+        "wake-ups/s idle %.0f  playing %.0f  recording %.0f\n",
+        run + 1, idle.back(), playing.back(), recording.back(), idleWake.back(), playingWake.back(),
+        recordingWake.back());
     std::fflush(stdout);
   }
-  std::printf("median of %zu: idle %.2f%%  playing %.2f%%  recording %.2f%% of a core\n",
-              idle.size(), Median(idle), Median(playing), Median(recording));
+  std::printf(
+      "median of %zu: idle %.2f%%  playing %.2f%%  recording %.2f%% of a core; "
+      "wake-ups/s idle %.0f  playing %.0f  recording %.0f\n",
+      idle.size(), Median(idle), Median(playing), Median(recording), Median(idleWake),
+      Median(playingWake), Median(recordingWake));
   Run("kill $(cat " + dir + "/openbox.pid) $(cat " + dir + "/xvfb.pid) 2>/dev/null");
   Run(src + "/scripts/pulse-test-server.sh stop " + pulseDir + " >/dev/null 2>&1");
   Run("rm -rf " + dir);

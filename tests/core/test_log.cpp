@@ -190,3 +190,23 @@ TEST(LogThread, WithoutLoggingWritesAreDroppedAndFlushReportsIt) {
   WriteLog(LOG_MAIN, "nobody listens");
   EXPECT_FALSE(FlushLogs(100ms));
 }
+
+// Lines wait to be taken in batches; none may be lost at a stop, whether a batch was just
+// taken, is about to be, or not yet.
+TEST(LogThread, EveryGatheredLineIsWrittenAtStopInOrder) {
+  for (int count : {1, 255, 256, 257, 1000}) {
+    std::string folder = test::MakeTempDir("logs-batch");
+    InitLogging(LogOptions{10000ms, folder});  // no tick during the test
+    for (int i = 0; i < count; ++i) WriteLog(LOG_SOUND, "line " + std::to_string(i));
+    StopLogging();
+    std::istringstream lines(ReadFile(folder + "/DispanoSound.log"));
+    std::string line;
+    int next = 0;
+    while (std::getline(lines, line)) {
+      ASSERT_NE(line.find("| line " + std::to_string(next) + "\r"), std::string::npos)
+          << "count " << count << ": " << line;
+      ++next;
+    }
+    EXPECT_EQ(next, count);
+  }
+}

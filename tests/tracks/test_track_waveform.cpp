@@ -208,5 +208,50 @@ TEST_F(TrackWaveform, BlocksArrivingAfterTheStopKeepTheStripAtTheRecordingsStart
   virt.SetManualClock(false);
 }
 
+TEST_F(TrackWaveform, WhileRecordingTheStripShowsWhatAFullRedrawShows) {
+  // Take one is loud, take two (replacing it) silent: no column of the first take may stay
+  // on the strip while the second grows, wherever the second's sound lies in memory.
+  auto& virt = *audio::VirtualEndpoints::Instance();
+  virt.SetManualClock(true);
+  std::vector<float> word(9600);  // 0.2 s at the microphone's 48 kHz, then silence
+  for (std::size_t i = 0; i < word.size(); ++i) word[i] = 0.8f * float(std::sin(i * 0.06));
+  virt.SetSource("virtual_mic", audio::VirtualSource::Scripted(word));
+  track_->SetInputDevice(u"virtual_mic");
+  track_->SetRecordSources(CSoundTrack::kRecordInput);
+  track_->SetReplaceOnRecord(true);
+  track_->ToggleRecord();
+  ASSERT_TRUE(track_->IsRecording());
+  for (int ms = 0; ms < 400; ms += 20) virt.Advance(20);
+  ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_DATA, 4));
+  track_->ToggleRecord();
+  ASSERT_TRUE(track_->WaitForRecordingEnd());
+  ASSERT_GT(DarkColumns(), 0) << "the first take shows";
+  log_.Clear();
+  track_->ToggleRecord();
+  ASSERT_TRUE(track_->IsRecording());
+  for (int step = 0; step < 3; ++step) {
+    for (int ms = 0; ms < 1000; ms += 20) virt.Advance(20);
+    ASSERT_TRUE(log_.WaitForCount(TRACK_NOTIFY_DATA, 10 * (step + 1)));
+    core_.Hold();  // no block is drawn meanwhile
+    QImage followed;
+    std::uint32_t start = 0;
+    {
+      std::lock_guard lock(track_->BufferLock());
+      followed = waveform_->Strip().DrawingImage().copy();
+      start = waveform_->Strip().View().viewStartFrame;
+    }
+    track_->RedrawWaveform(start, 128);
+    {
+      std::lock_guard lock(track_->BufferLock());
+      EXPECT_TRUE(followed == waveform_->Strip().DrawingImage()) << "step " << step;
+    }
+    EXPECT_EQ(DarkColumns(), 0) << "a silent take draws the centre line only";
+    core_.Release();
+  }
+  track_->ToggleRecord();
+  ASSERT_TRUE(track_->WaitForRecordingEnd());
+  virt.SetManualClock(false);
+}
+
 }  // namespace
 }  // namespace vts

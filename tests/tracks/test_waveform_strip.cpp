@@ -303,6 +303,85 @@ TEST(WaveformDraw, MonoLastFrameIsValuedByItsOwnSample) {
   EXPECT_EQ(img.pixel(1, 40), kBlackPx);  // background (none) elsewhere is black too
 }
 
+// Playing scrolls the view on and recording grows the chunk at its end; a strip that keeps
+// the columns it measured must still show exactly what a full redraw shows, at every step.
+TEST(WaveformDraw, FollowingAScrollingOrGrowingChunkDrawsWhatAFullRedrawDraws) {
+  struct Step {
+    uint32_t first, dataFrames, length;
+    bool moveSamples;  // the chunk's memory moved (grown): its sound is the same
+  };
+  struct Case {
+    const char* name;
+    uint32_t channels, fpp;
+    std::vector<Step> steps;
+    std::vector<int16_t> sound;  // empty: MakeSamples
+  };
+  std::vector<Case> cases;
+  // Mono: a column's last frame is valued by its own sample only while no next one exists.
+  Case pairing{
+      "mono_column_ends_at_the_data", 1, 64, {{0, 64, 64, false}, {0, 128, 128, false}}, {}};
+  pairing.sound.assign(200000, 0);
+  pairing.sound[63] = -32768;
+  cases.push_back(pairing);
+  for (uint32_t ch : {1u, 2u}) {
+    Case rec{"recording", ch, 128, {}};
+    // Blocks of a size that ends columns anywhere; the newest sound stays at 4/5 once full.
+    for (uint32_t frames = 1103; frames < 140000; frames += 1103) {
+      const uint32_t width = 490 * 4 / 5;
+      const uint32_t first = frames / 128 > width && frames > 128 * 490 ? frames - 128 * 490 : 0;
+      rec.steps.push_back({first, frames, frames, frames % (1103 * 17) == 0});
+    }
+    cases.push_back(rec);
+    Case play{"playing", ch, 64, {}};
+    for (uint32_t first = 0; first < 90000; first += 1000)
+      play.steps.push_back({first, 120000, 120000, false});
+    play.steps.push_back({500, 120000, 120000, false});  // a scroll back draws whole
+    play.steps.push_back({70000, 120000, 120000, false});
+    cases.push_back(play);
+    Case shortRead{"sound_shorter_than_length", ch, 64, {}};
+    for (uint32_t d = 2000; d < 40000; d += 2999)
+      shortRead.steps.push_back({d / 2, d, 40000, false});
+    cases.push_back(shortRead);
+  }
+  const QImage bg = MakeBackground();
+  for (const Case& c : cases) {
+    const std::vector<int16_t> samples =
+        c.sound.empty() ? MakeSamples(150000, c.channels) : c.sound;
+    std::vector<int16_t> other = samples;  // the same sound at another address
+    std::recursive_mutex lock;
+    WaveformViewState view;
+    CWaveformStrip follow(view, lock);
+    follow.SetBackground(bg);
+    follow.SetStripRect(12, 125, 490);
+    bool moved = false;
+    for (const Step& st : c.steps) {
+      SCOPED_TRACE(testing::Message() << c.name << " " << c.channels << "ch first " << st.first
+                                      << " data " << st.dataFrames);
+      if (st.moveSamples) moved = !moved;
+      const int16_t* at = moved ? other.data() : samples.data();
+      WaveformChunk chunk{at, size_t(st.dataFrames) * c.channels, c.channels, st.length};
+      follow.FollowWaveform(st.first, c.fpp, &chunk);
+      std::recursive_mutex fullLock;
+      WaveformViewState fullView;
+      CWaveformStrip full(fullView, fullLock);
+      full.SetBackground(bg);
+      full.SetStripRect(12, 125, 490);
+      full.RedrawWaveform(st.first, c.fpp, &chunk);
+      std::lock_guard guard(lock);
+      ASSERT_TRUE(follow.DrawingImage() == full.DrawingImage());
+      EXPECT_EQ(view.viewStartFrame, fullView.viewStartFrame);
+      EXPECT_EQ(view.viewFrames, fullView.viewFrames);
+    }
+    // And the last picture against the rules themselves.
+    const Step& last = c.steps.back();
+    int64_t vs = 0, vf = 0;
+    Ref ref = ReferenceDrawing(bg, 12, 125, 490, 52, samples, size_t(last.dataFrames) * c.channels,
+                               int(c.channels), last.length, last.first, c.fpp, true, &vs, &vf);
+    std::lock_guard guard(lock);
+    EXPECT_EQ(Compare(follow.DrawingImage(), ref), "") << c.name;
+  }
+}
+
 // ---- composition ----
 
 struct ComposeCase {

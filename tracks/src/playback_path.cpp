@@ -135,8 +135,10 @@ void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {
   lock.unlock();
   ReleaseBufferDescr(descr);
   if (ended) Notify(TRACK_NOTIFY_PLAY_ENDED);
-  if (viewMoves || ended) {
+  if (ended) {
     RedrawWaveform(first, fpp);
+  } else if (viewMoves) {
+    FollowWaveform(first, fpp);
   } else {
     Repaint();
   }

@@ -260,7 +260,12 @@ void CSoundTrack::AppendRecorded(CBufferDescr* block) {
         std::uint32_t first = 0;
         if (viewState.playFrame / 128 > width)
           first = chunk->length > 128 * width ? chunk->length - 128 * width : 0;
-        RedrawWaveform(first, 128);
+        // A take's first block is drawn whole: the strip's columns may be of other sound
+        // (an emptied or replaced chunk's) that lay at the same place.
+        if (chunk->length > frames)
+          FollowWaveform(first, 128);
+        else
+          RedrawWaveform(first, 128);
       } else {
         // A last block after the stop: the stop's view (the recording from its start) stays.
         RedrawWaveform(viewState.viewStartFrame, viewState.framesPerPixel);

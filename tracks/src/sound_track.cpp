@@ -339,6 +339,14 @@ void CSoundTrack::ClearCurrentChunk() {
 // SelectChunk and ReadSourceData: tracks/chunk_editing.cpp.
 
 void CSoundTrack::RedrawWaveform(std::uint32_t firstFrame, std::uint32_t fpp) {
+  DrawWaveformView(firstFrame, fpp, false);
+}
+
+void CSoundTrack::FollowWaveform(std::uint32_t firstFrame, std::uint32_t fpp) {
+  DrawWaveformView(firstFrame, fpp, true);
+}
+
+void CSoundTrack::DrawWaveformView(std::uint32_t firstFrame, std::uint32_t fpp, bool follows) {
   if (fpp == 0) fpp = kWaveformDefaultFramesPerPixel;
   std::lock_guard lock(bufferLock);
   viewState.framesPerPixel = fpp;
@@ -349,6 +357,7 @@ void CSoundTrack::RedrawWaveform(std::uint32_t firstFrame, std::uint32_t fpp) {
   view.bitmapHeight = viewState.bitmapHeight;
   view.channels = format.channels;
   view.firstFrame = firstFrame;
+  view.follows = follows;
   CChunkInfo* chunk = CurrentChunk();
   view.hasChunk = chunk != nullptr;
   view.lengthFrames = chunk ? chunk->length : 0;

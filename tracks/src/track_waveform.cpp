@@ -30,7 +30,10 @@ void CTrackWaveform::DrawWaveform(CSoundTrack& track, const WaveformView& view) 
   chunk.sampleCount = view.sampleCount;
   chunk.channels = view.channels;
   chunk.lengthFrames = view.lengthFrames;
-  strip_.RedrawWaveform(view.firstFrame, view.framesPerPixel, &chunk);
+  if (view.follows)
+    strip_.FollowWaveform(view.firstFrame, view.framesPerPixel, &chunk);
+  else
+    strip_.RedrawWaveform(view.firstFrame, view.framesPerPixel, &chunk);
 }
 
 void CTrackWaveform::RepaintWaveform(CSoundTrack&) { strip_.PaintWaveform(); }

@@ -65,6 +65,8 @@ void CWaveformStrip::SetStripRect(int32_t x, int32_t y, uint32_t width, uint32_t
   }
   drawing_ = QImage(int(width), int(height), QImage::Format_RGB32);
   drawing_.fill(kBlack);
+  lines_.clear();
+  measured_ = {};
   composition_ = drawing_.copy();
   MakeStripBackgroundLocked();
 }
@@ -103,85 +105,118 @@ void CWaveformStrip::MakeStripBackgroundLocked() {
   }
 }
 
-void CWaveformStrip::FillBackgroundLocked() {
-  if (stripBackground_.size() != drawing_.size() ||
-      stripBackgroundAt_ != QPoint(view_.stripX, view_.stripY))
-    MakeStripBackgroundLocked();
+// One vertical line per column, from mid - min / scale up to mid - max / scale. Lines take
+// their first point and stop short of the last, so a column whose minimum and maximum give
+// the same row adds nothing to the centre line. A column without data has no line.
+CWaveformStrip::ColumnLine CWaveformStrip::MeasureColumnLocked(int64_t c, uint32_t fpp,
+                                                               const WaveformChunk& chunk,
+                                                               int64_t dataFrames) const {
+  const int h = drawing_.height();
+  const int scale = int(65536 / uint32_t(h));
+  const int mid = h / 2;
+  const int16_t* s = chunk.samples;
+  const int64_t begin = c * fpp;
+  const int64_t end = std::min<int64_t>(begin + fpp, dataFrames);
+  if (begin >= end) return {};  // no data under this column
+  int lo = std::numeric_limits<int>::max();
+  int hi = std::numeric_limits<int>::min();
+  if (chunk.channels == 2) {
+    for (int64_t i = begin; i < end; ++i) {
+      const int v = (int(s[2 * i]) + int(s[2 * i + 1])) >> 1;
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+  } else {
+    // Each frame is the mean of its sample and the next; the last frame with data has no
+    // next sample and is valued by its own.
+    const int64_t pairedEnd = std::min(end, dataFrames - 1);
+    int64_t i = begin;
+    for (; i < pairedEnd; ++i) {
+      const int v = (int(s[i]) + int(s[i + 1])) >> 1;
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+    if (i < end) {
+      const int v = s[i];
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+  }
+  const int yStart = mid - lo / scale;  // lower end (larger row), drawn
+  const int yEnd = mid - hi / scale;    // upper end, not drawn
+  return {std::max(yEnd + 1, 0), std::min(yStart, h - 1)};
+}
+
+// Measures the columns firstColumn..endColumn into lines_. `follow`: the view only moved on
+// or its chunk only grew since the last measuring, so columns whose frames were all there
+// before keep their line.
+void CWaveformStrip::MeasureColumnsLocked(int64_t firstColumn, int64_t endColumn, uint32_t fpp,
+                                          const WaveformChunk& chunk, bool follow) {
+  const int w = drawing_.width();
+  const bool drawable = (chunk.channels == 1 || chunk.channels == 2) && chunk.samples &&
+                        65536 / uint32_t(drawing_.height()) != 0;
+  // Frames that have data: never past the chunk's length nor past its samples.
+  const int64_t dataFrames =
+      drawable ? std::min<int64_t>(chunk.lengthFrames, int64_t(chunk.sampleCount / chunk.channels))
+               : 0;
+  const Measured now{true,        chunk.samples, chunk.channels, fpp, drawing_.height(),
+                     firstColumn, endColumn,     dataFrames};
+  const bool keep = follow && measured_.valid && measured_.samples == now.samples &&
+                    measured_.channels == now.channels && measured_.fpp == fpp &&
+                    measured_.height == now.height && firstColumn >= measured_.firstColumn &&
+                    dataFrames >= measured_.dataFrames && lines_.size() == size_t(w);
+  lines_.resize(size_t(w));
+  for (int x = 0; x < w; ++x) {
+    const int64_t c = firstColumn + x;
+    if (!drawable || c >= endColumn) {
+      lines_[size_t(x)] = {};
+      continue;
+    }
+    // A kept column's frames, and for mono the sample after its last, were all there.
+    if (keep && c < measured_.endColumn && c - measured_.firstColumn < w &&
+        (c + 1) * int64_t(fpp) < measured_.dataFrames) {
+      lines_[size_t(x)] = lines_[size_t(c - measured_.firstColumn)];  // never ahead of x
+      continue;
+    }
+    lines_[size_t(x)] = MeasureColumnLocked(c, fpp, chunk, dataFrames);
+  }
+  measured_ = now;
+}
+
+void CWaveformStrip::DrawLinesLocked() {
   const size_t rowBytes = size_t(drawing_.width()) * sizeof(QRgb);
   for (int y = 0; y < drawing_.height(); ++y)
     std::memcpy(drawing_.scanLine(y), stripBackground_.constScanLine(y), rowBytes);
-}
-
-// One vertical line per column, from mid - min / scale up to mid - max / scale. Lines take
-// their first point and stop short of the last, so a column whose minimum and maximum give
-// the same row adds nothing to the centre line.
-void CWaveformStrip::DrawColumnsLocked(int64_t firstColumn, int64_t endColumn, uint32_t fpp,
-                                       const WaveformChunk& chunk) {
-  if (chunk.channels != 1 && chunk.channels != 2) return;
-  if (chunk.samples == nullptr) return;
-  const int h = drawing_.height();
-  const int w = drawing_.width();
-  const int scale = int(65536 / uint32_t(h));
-  if (scale == 0) return;  // a strip taller than the sample range has no scale
-  const int mid = h / 2;
-  // Frames that have data: never past the chunk's length nor past its samples.
-  const int64_t dataFrames =
-      std::min<int64_t>(chunk.lengthFrames, int64_t(chunk.sampleCount / chunk.channels));
-  const int16_t* s = chunk.samples;
+  const int mid = drawing_.height() / 2;
+  auto* centre = reinterpret_cast<QRgb*>(drawing_.scanLine(mid));
+  std::fill(centre, centre + drawing_.width(), kWaveformLineColour);
   const qsizetype stride = drawing_.bytesPerLine() / qsizetype(sizeof(QRgb));
   QRgb* bits = reinterpret_cast<QRgb*>(drawing_.bits());
-
-  for (int64_t c = firstColumn; c < endColumn; ++c) {
-    const int64_t begin = c * fpp;
-    const int64_t end = std::min<int64_t>(begin + fpp, dataFrames);
-    if (begin >= end) continue;  // no data under this column
-    int lo = std::numeric_limits<int>::max();
-    int hi = std::numeric_limits<int>::min();
-    if (chunk.channels == 2) {
-      for (int64_t i = begin; i < end; ++i) {
-        const int v = (int(s[2 * i]) + int(s[2 * i + 1])) >> 1;
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
-      }
-    } else {
-      // Each frame is the mean of its sample and the next; the last frame with data has no
-      // next sample and is valued by its own.
-      const int64_t pairedEnd = std::min(end, dataFrames - 1);
-      int64_t i = begin;
-      for (; i < pairedEnd; ++i) {
-        const int v = (int(s[i]) + int(s[i + 1])) >> 1;
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
-      }
-      if (i < end) {
-        const int v = s[i];
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
-      }
-    }
-    const int64_t x = c - firstColumn;
-    if (x < 0 || x >= w) continue;
-    const int yStart = mid - lo / scale;  // lower end (larger row), drawn
-    const int yEnd = mid - hi / scale;    // upper end, not drawn
-    const int top = std::max(yEnd + 1, 0);
-    const int bottom = std::min(yStart, h - 1);
-    for (int y = top; y <= bottom; ++y) bits[y * stride + x] = kWaveformLineColour;
-  }
+  for (size_t x = 0; x < lines_.size(); ++x)
+    for (int y = lines_[x].top; y <= lines_[x].bottom; ++y)
+      bits[y * stride + qsizetype(x)] = kWaveformLineColour;
 }
 
 void CWaveformStrip::RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel,
                                     const WaveformChunk* chunk) {
+  RedrawLocked(firstFrame, framesPerPixel, chunk, false);
+}
+
+void CWaveformStrip::FollowWaveform(uint32_t firstFrame, uint32_t framesPerPixel,
+                                    const WaveformChunk* chunk) {
+  RedrawLocked(firstFrame, framesPerPixel, chunk, true);
+}
+
+void CWaveformStrip::RedrawLocked(uint32_t firstFrame, uint32_t framesPerPixel,
+                                  const WaveformChunk* chunk, bool follow) {
   std::lock_guard guard(lock_);
   const uint32_t fpp = framesPerPixel == 0 ? kWaveformDefaultFramesPerPixel : framesPerPixel;
   view_.framesPerPixel = fpp;
   // Without a strip yet (no window), the view fields still follow the chunk.
   const bool haveStrip = !drawing_.isNull();
-  if (haveStrip) {
-    FillBackgroundLocked();
-    const int mid = drawing_.height() / 2;
-    auto* centre = reinterpret_cast<QRgb*>(drawing_.scanLine(mid));
-    std::fill(centre, centre + drawing_.width(), kWaveformLineColour);
-  }
+  if (haveStrip && (stripBackground_.size() != drawing_.size() ||
+                    stripBackgroundAt_ != QPoint(view_.stripX, view_.stripY)))
+    MakeStripBackgroundLocked();
 
   if (chunk != nullptr && chunk->lengthFrames > 0) {
     const int64_t firstColumn = firstFrame / fpp;
@@ -190,11 +225,17 @@ void CWaveformStrip::RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel
       endColumn = firstColumn + view_.bitmapWidth;
     // A first frame past the chunk's end shows no columns and covers no frames.
     if (endColumn < firstColumn) endColumn = firstColumn;
-    if (haveStrip) DrawColumnsLocked(firstColumn, endColumn, fpp, *chunk);
+    if (haveStrip) MeasureColumnsLocked(firstColumn, endColumn, fpp, *chunk, follow);
     view_.viewFrames = uint32_t((endColumn - firstColumn) * fpp);
     view_.viewStartFrame = uint32_t(firstColumn * fpp);
+  } else if (haveStrip) {
+    lines_.assign(size_t(drawing_.width()), ColumnLine{});
+    measured_ = {};
   }
-  if (haveStrip) PaintWaveform();
+  if (haveStrip) {
+    DrawLinesLocked();
+    PaintWaveform();
+  }
 }
 
 int32_t CWaveformStrip::ClampColumn(int64_t column) const {

@@ -16,6 +16,8 @@ namespace vts {
 
 namespace {
 constexpr std::uint32_t kHelperQuit = plat::WM_USER + 1;
+// Ends the helper's wait without a video: a window was made or playback started.
+constexpr std::uint32_t kHelperWake = plat::WM_USER + 2;
 constexpr std::int64_t kHelperTickNs = 50'000'000;
 const char* const kHelperTimerName = "VideoManagerHelperThreadTimer";
 
@@ -103,6 +105,7 @@ bool CVideoManager::Open(const std::string& path, void* owner) {
     std::lock_guard lock(lock_);
     window_ = std::move(fresh);
   }
+  WakeHelper();
   w->OpenSourceFileName(path, [this, w] {
     std::lock_guard lock(lock_);
     if (window_.get() == w) OnMediaOpened();  // a replaced window's open reports nothing
@@ -314,8 +317,11 @@ void CVideoManager::Start() {
   paused.store(0);
   engine_->StartPlayback(outputDevice_);
   SeekToSliderPosition();
-  std::lock_guard lock(lock_);
-  if (window_) window_->halted.store(0);
+  {
+    std::lock_guard lock(lock_);
+    if (window_) window_->halted.store(0);
+  }
+  WakeHelper();  // after the start's own notices
 }
 
 void CVideoManager::TogglePause() {
@@ -432,6 +438,15 @@ void CVideoManager::HelperTick(bool trackbarHandled) {
   }
 }
 
+void CVideoManager::WakeHelper() {
+  plat::PostThreadMessage(helperThreadId_.load(), kHelperWake, 0, 0);
+}
+
+bool CVideoManager::HelperHasWork() {
+  std::lock_guard lock(lock_);
+  return window_ || playing.load();
+}
+
 void CVideoManager::HelperThread() {
   plat::CreateQueueByPostingToSelf();
   // The 50 ms tick: a timer of this manager's own.
@@ -439,9 +454,13 @@ void CVideoManager::HelperThread() {
   timer.ArmIn(kHelperTickNs, kHelperTickNs);
   helperThreadId_.store(plat::CurrentThreadId());
   for (;;) {
-    // Wakes at the timer's next expiry, or for a message, taking at most one.
+    // Wakes at the timer's next expiry, or for a message, taking at most one. Without a
+    // video the tick has nothing to do: only a message wakes the thread then.
     plat::Msg msg;
-    plat::GetMessageTimeout(&msg, std::chrono::milliseconds(std::max(timer.MsUntilNext(50), 1)));
+    if (HelperHasWork())
+      plat::GetMessageTimeout(&msg, std::chrono::milliseconds(std::max(timer.MsUntilNext(50), 1)));
+    else
+      plat::GetMessage(&msg);
     timer.TakeExpiries();
     bool trackbarHandled = false;
     if (msg.message == kHelperQuit) break;

@@ -67,6 +67,28 @@ class AudioClient {
   virtual Status GetCaptureBuffer(const float** data, std::uint32_t* frames,
                                   std::uint64_t* positionUs) = 0;
   virtual Status ReleaseCaptureBuffer(std::uint32_t frames) = 0;
+
+  // A run of calls made together (a capture pass): from BeginRun to EndRun the client may
+  // hold what its calls share (the sound server's lock) instead of taking it per call. Only
+  // calls that never wait for the server belong in a run; runs do not nest.
+  virtual void BeginRun() {}
+  virtual void EndRun() {}
+};
+
+// Holds a client's run for a scope; a null client holds nothing.
+class ClientRun {
+ public:
+  explicit ClientRun(AudioClient* client) : client_(client) {
+    if (client_) client_->BeginRun();
+  }
+  ~ClientRun() {
+    if (client_) client_->EndRun();
+  }
+  ClientRun(const ClientRun&) = delete;
+  ClientRun& operator=(const ClientRun&) = delete;
+
+ private:
+  AudioClient* client_;
 };
 
 // An endpoint's own master volume and mute, as the system mixer shows them (not a stream's).

@@ -1,11 +1,12 @@
 // The named logs behind WriteLog: the log registry, one CLogFile per log and the log thread.
 //
 // Threading: RegisterLog runs before the log thread starts (InitLogging does it); afterwards
-// every CLogFile is used by the log thread alone. Writers only post WM_LOG_LINE.
+// every CLogFile is used by the log thread alone. Writers hand over time-stamped lines that the
+// log thread takes at its tick, at a flush, at its stop, or when enough have gathered.
 #pragma once
 
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,13 +24,14 @@ namespace vts {
 // text the log thread frees.
 constexpr std::uint32_t WM_LOG_LINE = plat::WM_USER + 1;
 
-constexpr std::uint32_t kLogLimitBytes = 1048576;      // most bytes of text kept per log
-constexpr std::uint32_t kLogCapacityStep = 1048575;    // buffer growth step
-constexpr std::size_t kLogLineBufferBytes = 4096;      // a formatted line with its NUL
+constexpr std::uint32_t kLogLimitBytes = 1048576;    // most bytes of text kept per log
+constexpr std::uint32_t kLogCapacityStep = 1048575;  // buffer growth step
+constexpr std::size_t kLogLineBufferBytes = 4096;    // a formatted line with its NUL
 
 class ILogFile {
  public:
   virtual void Write(const char* text) = 0;
+  virtual void AppendLine(std::string_view line) = 0;
   virtual ~ILogFile() = default;
 };
 
@@ -46,7 +48,7 @@ class CLogFile : public ILogFile {
   // would pass the limit.
   void Write(const char* text) override;
   // Appends an already formatted line (used by Write; tests feed fixed lines through it).
-  void AppendLine(std::string_view line);
+  void AppendLine(std::string_view line) override;
   // Rewrites the file from its start with the text.
   void Flush();
   // Empties the file on disk; the text stays and is written again by the next flush.

@@ -73,6 +73,9 @@ struct WaveformView {
   std::uint32_t framesPerPixel = 0;
   std::uint32_t bitmapWidth = 0;
   std::uint32_t bitmapHeight = 0;
+  // Since the last draw the view only scrolled on or the chunk only grew at its end
+  // (playing, recording): the drawing may keep the columns it measured.
+  bool follows = false;
 };
 
 // The waveform window's drawing, built with the window. Called from the UI thread or the
@@ -137,6 +140,9 @@ class CSoundTrack {
   void ReadSourceData(std::uint32_t startFrame, std::uint32_t frames, CChunkInfo* chunk);
   // Redraws the current chunk from `firstFrame` at `framesPerPixel` (0: 64).
   void RedrawWaveform(std::uint32_t firstFrame, std::uint32_t framesPerPixel);
+  // The same for the play and record paths: the view only scrolled on or the chunk only grew
+  // at its end since the last redraw.
+  void FollowWaveform(std::uint32_t firstFrame, std::uint32_t framesPerPixel);
   // Empties the current chunk (it stays in the list, with no sound), puts the play position
   // and the bar back at 0 and posts the state code. A stopped recording's blocks still on
   // their way are dropped, not written into the emptied chunk. The caller stops the
@@ -408,6 +414,7 @@ class CSoundTrack {
   void SetProgressRange(std::uint32_t range);
   void SetProgressPos(std::uint32_t pos);
   void Repaint();
+  void DrawWaveformView(std::uint32_t firstFrame, std::uint32_t fpp, bool follows);
   void StartCaptureOn(const std::u16string& device, std::uint32_t tag);
   void StopCaptureOn(const std::u16string& device);
   void StartChosenCaptures();

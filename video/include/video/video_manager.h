@@ -107,6 +107,8 @@ class CVideoManager : public IMasterVideo {
   void Notify(std::uint32_t code);
   void HelperThread();
   void HelperTick(bool trackbarHandled);
+  void WakeHelper();
+  bool HelperHasWork();  // a window or playback: the 50 ms tick runs
   void SetTrackbar(int pos);
   int TrackbarPos();
   void SeekChunkStart();  // with the lock held

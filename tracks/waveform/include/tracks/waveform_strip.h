@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "tracks/waveform_view_state.h"
 
@@ -70,6 +71,10 @@ class CWaveformStrip {
   // only the view fields are set. The caller keeps the samples stable for the call (hold
   // Lock() if it is also the lock that guards the chunk's data).
   void RedrawWaveform(uint32_t firstFrame, uint32_t framesPerPixel, const WaveformChunk* chunk);
+  // The same picture as RedrawWaveform, for a view that scrolled on or a chunk that grew at
+  // its end since the last draw (playing, recording): columns whose sound was all there
+  // before are not measured again. Any other change needs RedrawWaveform.
+  void FollowWaveform(uint32_t firstFrame, uint32_t framesPerPixel, const WaveformChunk* chunk);
   // Composes (drawing + selection + play line) and asks the widget to repaint.
   void PaintWaveform();
   // Composes without asking for a repaint; the widget's paint handler calls it under Lock().
@@ -101,9 +106,29 @@ class CWaveformStrip {
   uint32_t Fpp() const;
   void ComposeLocked();
   void MakeStripBackgroundLocked();
-  void FillBackgroundLocked();
-  void DrawColumnsLocked(int64_t firstColumn, int64_t endColumn, uint32_t fpp,
-                         const WaveformChunk& chunk);
+  // The drawn run of rows of one strip column; top > bottom draws nothing.
+  struct ColumnLine {
+    int32_t top = 1;
+    int32_t bottom = 0;
+  };
+  // What the lines were measured from.
+  struct Measured {
+    bool valid = false;
+    const int16_t* samples = nullptr;
+    uint32_t channels = 0;
+    uint32_t fpp = 0;
+    int height = 0;
+    int64_t firstColumn = 0;
+    int64_t endColumn = 0;
+    int64_t dataFrames = 0;
+  };
+  void RedrawLocked(uint32_t firstFrame, uint32_t framesPerPixel, const WaveformChunk* chunk,
+                    bool follow);
+  ColumnLine MeasureColumnLocked(int64_t column, uint32_t fpp, const WaveformChunk& chunk,
+                                 int64_t dataFrames) const;
+  void MeasureColumnsLocked(int64_t firstColumn, int64_t endColumn, uint32_t fpp,
+                            const WaveformChunk& chunk, bool follow);
+  void DrawLinesLocked();  // background, centre line and the measured lines
   uint32_t ClampToChunk(int64_t frame, std::optional<uint32_t> chunkFrames) const;
   int32_t ClampColumn(int64_t column) const;
 
@@ -113,6 +138,8 @@ class CWaveformStrip {
   QImage stripBackground_;    // the strip's part of background_, opaque, the drawing's size
   QPoint stripBackgroundAt_;  // the strip's place it was cut at
   QImage drawing_;
+  std::vector<ColumnLine> lines_;  // per strip column, of the drawing
+  Measured measured_;
   QImage composition_;
   std::function<void()> repaintRequest_;
 };
