@@ -72,11 +72,7 @@ constexpr LogDef kLogs[] = {
 };
 
 void ReleasePayload(const plat::Msg& m) {
-  if (m.message == WM_LOG_LINE) {
-    delete[] reinterpret_cast<char*>(m.lParam);
-  } else if (m.message == WM_LOG_FLUSH) {
-    delete reinterpret_cast<std::promise<void>*>(m.lParam);
-  }
+  if (m.message == WM_LOG_FLUSH) delete reinterpret_cast<std::promise<void>*>(m.lParam);
 }
 
 void LogThreadProc(LogManager* manager, std::chrono::milliseconds interval,
@@ -98,18 +94,6 @@ void LogThreadProc(LogManager* manager, std::chrono::milliseconds interval,
       case WM_LOG_TAKE:
         TakePendingLines(manager);
         break;
-      case WM_LOG_LINE: {
-        char* text = reinterpret_cast<char*>(msg.lParam);
-        LogId id = static_cast<LogId>(msg.wParam & 0xFFFF);
-        if (auto log = manager->Find(id)) {
-          if ((msg.wParam >> 16) & 0xFFFF) {
-            if (auto* file = dynamic_cast<CLogFile*>(log.get())) file->TruncateFile();
-          }
-          log->Write(text);
-        }
-        delete[] text;
-        break;
-      }
       case WM_LOG_FLUSH: {
         auto* done = reinterpret_cast<std::promise<void>*>(msg.lParam);
         TakePendingLines(manager);
@@ -124,7 +108,7 @@ void LogThreadProc(LogManager* manager, std::chrono::milliseconds interval,
   }
   plat::KillThreadTimer(timer);
   TakePendingLines(manager, true);  // every line written before the stop
-  // Lines posted after the quit are dropped; their texts are still ours to free.
+  // A flush asked for after the quit is dropped; its promise is still ours to free.
   plat::EndQueue(ReleasePayload);
 }
 

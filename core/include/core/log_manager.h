@@ -20,10 +20,6 @@
 
 namespace vts {
 
-// wParam: low 16 bits the LogId, high bits nonzero = empty the file first; lParam: a new char[]
-// text the log thread frees.
-constexpr std::uint32_t WM_LOG_LINE = plat::WM_USER + 1;
-
 constexpr std::uint32_t kLogLimitBytes = 1048576;    // most bytes of text kept per log
 constexpr std::uint32_t kLogCapacityStep = 1048575;  // buffer growth step
 constexpr std::size_t kLogLineBufferBytes = 4096;    // a formatted line with its NUL
