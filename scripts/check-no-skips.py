@@ -20,7 +20,12 @@ def main():
     report, readme = sys.argv[1], sys.argv[2]
     allowed = allowed_names(readme)
     skipped = []
-    for case in ET.parse(report).getroot().iter("testcase"):
+    try:
+        root = ET.parse(report).getroot()
+    except (OSError, ET.ParseError) as e:
+        print(f"run-tests: cannot read the test report {report}: {e}", file=sys.stderr)
+        return 1
+    for case in root.iter("testcase"):
         if case.find("skipped") is not None or case.get("status") in ("notrun", "skipped", "disabled"):
             if case.get("name") not in allowed:
                 skipped.append(case.get("name"))

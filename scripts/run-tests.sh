@@ -9,7 +9,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS="${VTS_JOBS:-$(nproc 2>/dev/null || echo 4)}"
 START=$SECONDS
-phase() { echo "== run-tests: $1 (at $((SECONDS - START)) s)"; }
+free_mb() { df -Pm . | awk 'NR == 2 { print $4 }'; }
+phase() { echo "== run-tests: $1 (at $((SECONDS - START)) s, $(free_mb) MB free)"; }
+# Below this much free space a sanitizer build tree is removed once its tests ran, so that the
+# next one still fits; with more it stays for the next incremental run.
+LOW_DISK_MB="${VTS_LOW_DISK_MB:-8000}"
+prune_if_low() {
+  if [ "$(free_mb)" -lt "$LOW_DISK_MB" ]; then
+    echo "== run-tests: less than $LOW_DISK_MB MB free, removing $1"
+    rm -rf "$1"
+  fi
+}
 
 phase "setup and build"
 scripts/setup.sh build
@@ -47,6 +57,7 @@ if [ "${VTS_SANITIZERS:-1}" != "0" ]; then
   (cd build-address && "${norandom[@]}" ctest -j "$JOBS" -L unit --output-on-failure --timeout 600 \
     --output-junit junit.xml) || status=1
   no_skips build-address/junit.xml || status=1
+  prune_if_low build-address
   # The window's threads meet the tracks' threads: its tests run under the thread sanitizer too.
   phase "unit and window tests under the thread sanitizer"
   VTS_CMAKE_ARGS="-DVTS_SANITIZE=thread -DVTS_BUILD_BENCHMARKS=OFF" scripts/setup.sh build-thread

@@ -9,5 +9,6 @@ int main(int argc, char** argv) {
   vts::test::PrepareTestProcess(VTS_TEST_LABEL, VTS_TEST_ROOT_BASE);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  return vts::test::FinishTestProcess(result);
 }

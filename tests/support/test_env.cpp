@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 namespace vts::test {
 namespace {
 std::string g_root;
+bool g_madeRoot = false;
 }
 
 void PrepareTestProcess(const char* label, const char* rootBase) {
@@ -22,6 +24,7 @@ void PrepareTestProcess(const char* label, const char* rootBase) {
     }
     chmod(tmpl.c_str(), 0700);
     g_root = tmpl;
+    g_madeRoot = true;
     setenv("VOXTRAILSTUDY_ROOT", g_root.c_str(), 1);
   } else if (const char* r = std::getenv("VOXTRAILSTUDY_ROOT")) {
     g_root = r;
@@ -35,6 +38,15 @@ void PrepareTestProcess(const char* label, const char* rootBase) {
 }
 
 const std::string& TestRoot() { return g_root; }
+
+int FinishTestProcess(int result) {
+  // Hundreds of test processes each leave sound files behind: on a small disk they add up.
+  if (result == 0 && g_madeRoot) {
+    std::error_code ignored;
+    std::filesystem::remove_all(g_root, ignored);
+  }
+  return result;
+}
 
 std::string MakeTempDir(const std::string& hint) {
   std::string base = g_root.empty() ? std::string("/tmp") : g_root;

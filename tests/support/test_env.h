@@ -16,6 +16,10 @@ void PrepareTestProcess(const char* label, const char* rootBase);
 // The folder PrepareTestProcess made (empty before it ran).
 const std::string& TestRoot();
 
+// Removes the folder PrepareTestProcess made once every test of the process passed; a failed
+// process keeps its files to look at. Returns `result`.
+int FinishTestProcess(int result);
+
 // A fresh empty folder below TestRoot(), for one test's files.
 std::string MakeTempDir(const std::string& hint = "t");
 

@@ -6,5 +6,5 @@
 int main(int argc, char** argv) {
   vts::test::PrepareTestProcess(VTS_TEST_LABEL, VTS_TEST_ROOT_BASE);
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  return vts::test::FinishTestProcess(RUN_ALL_TESTS());
 }
