@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -164,6 +165,51 @@ TEST_F(VideoManagerTest, PlayingAChunkTicksAndStopsAtItsEndBackAtItsStart) {
     EXPECT_EQ(w->PositionMs(), 1000);
     return 0;
   });
+}
+
+TEST_F(VideoManagerTest, FramesLetRunWhileTheHelpersTickWaitsForTheLockStayRunning) {
+  // The helper's tick finds the video stopped (or paused) and waits for the manager's lock;
+  // the playback is let run before it gets it. That tick must not halt the frames again: the
+  // position would stand still and the chunk never end.
+  struct Case {
+    const char* what;
+    std::function<void()> before;  // with the lock free
+    std::function<void()> let;     // with the lock held
+  } cases[] = {
+      {"a start", [] {}, [&] { manager->Start(); }},
+      {"the end of a pause",
+       [&] {
+         manager->Start();
+         CodesUntil(TRACK_NOTIFY_REFRESH);
+         manager->TogglePause();
+       },
+       [&] { manager->TogglePause(); }},
+  };
+  const std::string path = Lesson({}, "tick.mp4");
+  WriteBytes(dir + "/tick.cif", Cif({0, 1000}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    manager->Open(path, nullptr);
+    CodesUntil(TRACK_NOTIFY_LOADED);  // after the last case's codes
+    c.before();
+    manager->WithWindow([&](CVideoSiteWindow*) {
+      // Held across a few 50 ms ticks, so that the next one is waiting when the frames are
+      // let run.
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      c.let();
+      return 0;
+    });
+    // The tick that waited has run by the first position tick after it.
+    const auto first = CodesUntil(TRACK_NOTIFY_REFRESH);
+    ASSERT_FALSE(first.empty());
+    ASSERT_EQ(first.back(), TRACK_NOTIFY_REFRESH);
+    EXPECT_TRUE(manager->Playing());
+    ASSERT_FALSE(manager->FramesHalted()) << "halted by the tick that waited";
+    const auto codes = CodesUntil(TRACK_NOTIFY_PLAY_ENDED);
+    ASSERT_FALSE(codes.empty());
+    EXPECT_EQ(codes.back(), TRACK_NOTIFY_PLAY_ENDED) << "the chunk's end came";
+    EXPECT_FALSE(manager->Playing());
+  }
 }
 
 TEST_F(VideoManagerTest, TheFilesEndBeforeTheChunksEndStopsLikeAChunkEnd) {

@@ -6,8 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "audio/virtual_endpoints.h"
@@ -200,6 +202,86 @@ TEST_F(VideoSite, SoundHandedToTheVoiceIsPlayedOrFlushedAcrossPauseAndSeek) {
 
 namespace vts {
 namespace {
+
+// A frame whose presents can be held: a frame is then being drawn, its seek generation checked.
+class HoldingFrame : public IVideoFrameHost {
+ public:
+  bool Present() override {
+    std::unique_lock lock(mutex_);
+    if (hold_) {
+      held_ = true;
+      changed_.notify_all();
+      changed_.wait(lock, [&] { return !hold_; });
+    }
+    return true;
+  }
+  void ShowAndRaise() override {}
+  void SetTrackbarPos(int pos) override { pos_.store(pos); }
+  int TrackbarPos() const override { return pos_.load(); }
+
+  void Hold() {
+    std::lock_guard lock(mutex_);
+    hold_ = true;
+    held_ = false;
+  }
+  bool WaitHeld() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(30), [&] { return held_; });
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    hold_ = false;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool hold_ = false;
+  bool held_ = false;
+  std::atomic<int> pos_{0};
+};
+
+class HoldingWindows : public IVideoWindowSystem {
+ public:
+  HoldingFrame* frame = nullptr;
+  bool OwnerRect(void*, WindowRect*) override { return false; }
+  void MoveOwner(void*, int, int) override {}
+  WindowRect ScreenRect(void*) override { return {}; }
+  std::unique_ptr<IVideoFrameHost> CreateFrame(CVideoSiteWindow& site, void*, int, int, int width,
+                                               int height) override {
+    auto made = std::make_unique<HoldingFrame>();
+    frame = made.get();
+    site.SetTarget(made.get());
+    site.Resize(width, height - kTrackbarHeight);
+    return made;
+  }
+};
+
+TEST_F(VideoSite, AFrameDrawnAcrossASeekLeavesThePositionAtTheTimeSought) {
+  auto holding = std::make_shared<HoldingWindows>();
+  windows = holding;
+  Open(MakeVideo({}));
+  ASSERT_TRUE(site->IsOpen());
+  site->halted = 0;
+  ASSERT_TRUE(WaitFor([&] { return site->PositionMs() >= 400; }));
+  holding->frame->Hold();
+  ASSERT_TRUE(holding->frame->WaitHeld());  // a frame from 400 ms on is being drawn
+  site->halted = 1;
+  site->StopVoice();
+  // No decoding is left to run: only the held frame can still set a position.
+  std::atomic<bool> decoded{false};
+  site->FirstExecutor().Post([&] { decoded = true; });
+  ASSERT_TRUE(WaitFor([&] { return decoded.load(); }));
+  site->SeekMs(0);
+  EXPECT_EQ(site->PositionMs(), 0);
+  holding->frame->Release();
+  std::atomic<bool> drawn{false};
+  site->SecondExecutor().Post([&] { drawn = true; });
+  ASSERT_TRUE(WaitFor([&] { return drawn.load(); }));
+  // 0, or a frame just after it should one more decode have slipped in; never the held one's.
+  EXPECT_LT(site->PositionMs(), 400) << "the frame drawn across the seek set its own position";
+}
 
 TEST_F(VideoSite, ThePicturePlaysOnWithoutAVoiceOrWhenItsDeviceGoes) {
   for (bool deviceAtStart : {false, true}) {

@@ -409,8 +409,11 @@ void CVideoManager::SetWholeFile(bool on) {
 // ---- helper thread ----
 
 void CVideoManager::HelperTick(bool trackbarHandled) {
+  // Playing and paused are read under the lock: Start and TogglePause let the frames run
+  // under it after setting them, so a stale "not playing" read before it would halt a
+  // playback that just started, for good.
+  std::lock_guard lock(lock_);
   if (playing.load() && !paused.load()) {
-    std::lock_guard lock(lock_);
     if (currentChunk_ >= chunks_.size() || !window_) {
       Stop();  // nothing to play in
     } else {
@@ -429,12 +432,9 @@ void CVideoManager::HelperTick(bool trackbarHandled) {
       }
     }
     Notify(TRACK_NOTIFY_REFRESH);
-  } else {
-    std::lock_guard lock(lock_);
-    if (window_) {
-      window_->StopVoice();
-      window_->halted.store(1);
-    }
+  } else if (window_) {
+    window_->StopVoice();
+    window_->halted.store(1);
   }
 }
 

@@ -292,8 +292,11 @@ void CVideoSiteWindow::SeekMs(std::uint32_t ms) {
     }
     currentPts_ = target;
     seekTargetPts_ = target;
-    ++seekGeneration_;  // frames decoded before this seek are not drawn any more
-    shownMs_.store(ms);
+    {
+      std::lock_guard position(positionLock_);
+      ++seekGeneration_;  // frames decoded before this seek are not drawn any more
+      shownMs_.store(ms);
+    }
     decodedMs_.store(ms);
     nextSoundMs_ = ms;
     avcodec_flush_buffers(videoCodec_);
@@ -362,7 +365,11 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
             WaitForVoice(posMs);
             if (generation == seekGeneration_.load()) {
               ShowFrame(frame->data[0], frame->width, frame->height, frame->linesize[0]);
-              shownMs_.store(posMs);
+              {
+                // A seek while it was drawn has set the position: this frame's is stale.
+                std::lock_guard position(positionLock_);
+                if (generation == seekGeneration_.load()) shownMs_.store(posMs);
+              }
               if (onFrameDrawn) onFrameDrawn(posMs);
             }
           });

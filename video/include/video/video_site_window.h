@@ -207,6 +207,9 @@ class CVideoSiteWindow : public D2DAbility {
   std::atomic<bool> eof_{false};
   std::atomic<bool> open_{false};
   std::atomic<std::int64_t> shownMs_{0};
+  // A seek changes the generation and the position together under it; a drawn frame sets its
+  // position only while its generation still holds.
+  std::mutex positionLock_;
   std::atomic<std::int64_t> decodedMs_{0};  // the newest frame queued for drawing
   std::atomic<std::uint32_t> seekGeneration_{0};
   std::string openError_;
