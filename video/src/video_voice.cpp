@@ -44,7 +44,10 @@ std::unique_ptr<VideoVoice> VideoVoice::Create(std::shared_ptr<audio::EndpointBa
       audio::Status::Ok)
     return nullptr;
   VideoVoice* raw = v.get();
-  if (v->client_->SetEventCallback([raw] { raw->wake_.notify_one(); }) != audio::Status::Ok ||
+  // The backend may still run a callback it took before the voice replaced it: the callback
+  // holds the wake signal itself, never the voice.
+  if (v->client_->SetEventCallback([wake = v->wake_] { wake->notify_one(); }) !=
+          audio::Status::Ok ||
       v->client_->GetBufferSize(&v->bufferFrames_) != audio::Status::Ok ||
       v->client_->GetService() != audio::Status::Ok)
     return nullptr;
@@ -67,7 +70,7 @@ VideoVoice::~VideoVoice() {
     std::lock_guard lock(mutex_);
     quit_ = true;
   }
-  wake_.notify_all();
+  wake_->notify_all();
   if (thread_.joinable()) thread_.join();
   if (client_) {
     client_->SetEventCallback([] {});
@@ -82,7 +85,7 @@ void VideoVoice::SubmitSourceBuffer(std::unique_ptr<VoiceBuffer> buffer) {
     std::lock_guard lock(mutex_);
     queue_.push_back(std::move(buffer));
   }
-  wake_.notify_one();
+  wake_->notify_one();
 }
 
 void VideoVoice::Start() {
@@ -91,7 +94,7 @@ void VideoVoice::Start() {
   started_.store(true);
   anchorMs_.reset();
   client_->Start();
-  wake_.notify_one();
+  wake_->notify_one();
 }
 
 void VideoVoice::Stop() {
@@ -107,7 +110,7 @@ void VideoVoice::FlushSourceBuffers() {
     std::lock_guard lock(mutex_);
     flushRequested_ = true;
   }
-  wake_.notify_one();
+  wake_->notify_one();
 }
 
 std::optional<std::int64_t> VideoVoice::PlayedPositionMs() {
@@ -194,7 +197,7 @@ void VideoVoice::ThreadProc() {
     std::vector<std::unique_ptr<VoiceBuffer>> ended;
     {
       std::unique_lock lock(mutex_);
-      wake_.wait_for(lock, kServicePeriod);
+      wake_->wait_for(lock, kServicePeriod);
       if (quit_) break;
       if (flushRequested_) {
         flushRequested_ = false;

@@ -78,7 +78,7 @@ class VideoVoice {
   BufferEnd onBufferEnd_;
 
   std::mutex mutex_;
-  std::condition_variable wake_;
+  std::shared_ptr<std::condition_variable> wake_ = std::make_shared<std::condition_variable>();
   std::deque<std::unique_ptr<VoiceBuffer>> queue_;
   std::uint32_t usedInFront_ = 0;  // frames of the front buffer already handed over
   bool flushRequested_ = false;
