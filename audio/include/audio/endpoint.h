@@ -47,7 +47,9 @@ class AudioClient {
   // on an output endpoint.
   virtual Status Initialize(std::uint32_t flags, std::uint64_t bufferDurationUs,
                             const MixFormat& format) = 0;
-  // Called (from any thread) whenever the endpoint wants service.
+  // Called (from any thread) whenever the endpoint wants service. A backend may still run a
+  // callback it took just before it was replaced or its client went: a callback holds only
+  // what outlives the caller (shared flags, a posted message), never the caller itself.
   virtual Status SetEventCallback(std::function<void()> callback) = 0;
   virtual Status GetBufferSize(std::uint32_t* frames) = 0;
   // Prepares the direction's service (render or capture) after Initialize.
