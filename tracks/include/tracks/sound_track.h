@@ -181,6 +181,11 @@ class CSoundTrack {
   // mark of a stopped capture stream. `engineTag` is the message's lParam (the engine that
   // posted it; 0 when unknown): only this track's own end marks end its recording.
   void OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag = 0);
+  // The core thread's WM_SOUND_LOST: a stream of the engine `engineTag` ended because its
+  // device went. When that is this track's engine and the recording (capture) or playback
+  // (render) it served still runs, the window is told with code 11 or 12; it stops the
+  // transport as its Stop does, so the chunk keeps what was captured.
+  void OnDeviceLost(DataFlow flow, std::uint32_t engineTag);
   // The core thread's steps of OnCapturedBlock.
   CBufferDescr* MixPendingBlocks();
   void AppendRecorded(CBufferDescr* block);

@@ -318,6 +318,10 @@ class CMainDlg : public QDialog, public ISkinHost {
   // A playback-ended notice (code 5) from `sender`; a save-finished notice (code 3).
   void OnPlaybackEnded(std::intptr_t sender);
   void OnSaveFinished(std::intptr_t sender);
+  // A track's recording or playback lost its sound device (codes 11, 12): the transport
+  // stops as Stop stops it and the user is told once; the notices of the other streams of
+  // the same loss find nothing running and say nothing more.
+  void OnSoundDeviceLost(bool capture);
   // The video window went away (closed, replaced or failed).
   void OnVideoWindowGone();
   // Save-As of one track; true when a save was started.
