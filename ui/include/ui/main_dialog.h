@@ -305,9 +305,6 @@ class CMainDlg : public QDialog, public ISkinHost {
   static std::string ProposedSaveName(const std::string& trackPath, const LocalTime& now);
   // The folder "StudentWorks" under drive c:'s root, with its trailing "/".
   static std::string StudentWorksFolder();
-  // Moves an existing `path` aside to its name with " - Old" before its last "."; never
-  // replaces a file already there. False when nothing was moved.
-  static bool MoveAsideOld(const std::string& path);
   // The automatic save's name of the student's work; empty when none can be made.
   // `fromMaster`: the name was made from the Master file's name.
   std::string StudentWorkName(const LocalTime& now, bool* fromMaster = nullptr) const;
@@ -359,7 +356,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   bool MasterConfirmation();  // true when a save was started
   void ShowUrlMenu();
   void ShowBusy();
-  bool StartSave(CSoundTrack* track, const std::string& path);
+  // `keepOldVersion`: a file the save replaces stays as its " - Old" name.
+  bool StartSave(CSoundTrack* track, const std::string& path, bool keepOldVersion = false);
   LocalTime Now() const;
   mutable std::shared_ptr<TransportState> m_tx;  // made on first use
                                                  // ---- [transport, files, exit] end
