@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "audio/device_select.h"
+#include "platform/thread_queue.h"
 #include "virtual_audio.h"
 
 namespace vts::test {
@@ -336,13 +337,17 @@ TEST_F(SoundWorksTest, OnlyALossDuringTheStreamIsReportedAndOnlyWhenAskedFor) {
   EXPECT_TRUE(Take(WM_SOUND_LOST).empty());
 
   AddInput("mic2", "Mic", VirtualSource::Sine(440, 0.5f));
-  auto quiet = MakeEngine();
-  quiet->deviceLostMessage = 0;
-  quiet->StartCapture(u"mic2", 0, 1);
+  CSoundWorksWAS quiet(&state_, virtual_);
+  quiet.SetFormat(1, 44100, 16, 40);
+  quiet.ownerThreadId = plat::CurrentThreadId();
+  quiet.soundOutMessage = WM_SOUND_OUT;
+  quiet.soundInMessage = WM_SOUND_IN;
+  quiet.Start();
+  quiet.StartCapture(u"mic2", 0, 1);
   virtual_->Advance(60);
   virtual_->RemoveDevice("mic2");
   virtual_->Advance(60);
-  EXPECT_EQ(quiet->GetCaptureStreamCount(), 0u);
+  EXPECT_EQ(quiet.GetCaptureStreamCount(), 0u);
   EXPECT_TRUE(Take(WM_SOUND_LOST).empty());
 }
 
