@@ -268,8 +268,8 @@ void InitLogging(const LogOptions& options) {
   for (const LogDef& def : kLogs) manager->RegisterLog(def.id, def.fileName, def.displayName);
   // Nobody would learn it otherwise: the logs keep their lines in memory only.
   if (const int why = manager->UnwritableReason()) {
-    std::fprintf(stderr, "%s: the logs cannot be written in %s: %s\n",
-                 GetProductNameUtf8().c_str(), folder.c_str(), std::strerror(why));
+    std::fprintf(stderr, "%s: the logs cannot be written in %s: %s\n", GetProductNameUtf8().c_str(),
+                 folder.c_str(), std::strerror(why));
     std::fflush(stderr);
   }
   std::promise<void> ready;

@@ -202,7 +202,8 @@ long ReplacementOwner(const std::string& name) {
   if (end == p || *end != '-') return -1;
   p = end + 1;
   for (int i = 0; i < 8; ++i)
-    if (!std::isxdigit(static_cast<unsigned char>(p[i])) || std::isupper(static_cast<unsigned char>(p[i])))
+    if (!std::isxdigit(static_cast<unsigned char>(p[i])) ||
+        std::isupper(static_cast<unsigned char>(p[i])))
       return -1;
   return p[8] == '\0' ? pid : -1;
 }

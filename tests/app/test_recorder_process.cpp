@@ -104,7 +104,8 @@ TEST(RecorderProcess, ClosedDataFolderIsRepairedBeforeTheLogsOpen) {
     const std::string data = root + "/data/" + name;
     ASSERT_TRUE(vts::plat::CreateFolderChain(data));
     ASSERT_EQ(chmod(data.c_str(), 0), 0);
-    RecorderStart start{root};
+    RecorderStart start;
+    start.root = root;
     start.home = insideHome ? root : MakeTempDir("home");
     start.stderrPath = MakeTempDir("stderr") + "/stderr.txt";
     if (geteuid() == 0)
@@ -134,4 +135,3 @@ TEST(RecorderProcess, ClosedDataFolderIsRepairedBeforeTheLogsOpen) {
     }
   }
 }
-

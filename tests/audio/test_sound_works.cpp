@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "audio/device_select.h"
-#include "platform/thread_queue.h"
 #include "virtual_audio.h"
 
 namespace vts::test {
@@ -337,17 +336,12 @@ TEST_F(SoundWorksTest, OnlyALossDuringTheStreamIsReportedAndOnlyWhenAskedFor) {
   EXPECT_TRUE(Take(WM_SOUND_LOST).empty());
 
   AddInput("mic2", "Mic", VirtualSource::Sine(440, 0.5f));
-  CSoundWorksWAS quiet(&state_, virtual_);
-  quiet.SetFormat(1, 44100, 16, 40);
-  quiet.ownerThreadId = plat::CurrentThreadId();
-  quiet.soundOutMessage = WM_SOUND_OUT;
-  quiet.soundInMessage = WM_SOUND_IN;
-  quiet.Start();
-  quiet.StartCapture(u"mic2", 0, 1);
+  auto quiet = MakeEngine(1, 44100, 40, false);
+  quiet->StartCapture(u"mic2", 0, 1);
   virtual_->Advance(60);
   virtual_->RemoveDevice("mic2");
   virtual_->Advance(60);
-  EXPECT_EQ(quiet.GetCaptureStreamCount(), 0u);
+  EXPECT_EQ(quiet->GetCaptureStreamCount(), 0u);
   EXPECT_TRUE(Take(WM_SOUND_LOST).empty());
 }
 

@@ -217,7 +217,7 @@ TEST(RemoveStaleReplacements, RemovesOnlyWhatEndedProcessesLeft) {
   const std::string removed[] = {"lesson.vxb.tmp-" + dead + "-0-0123abcd",
                                  "a b.wav.tmp-" + dead + "-17-ffffffff"};
   const std::string kept[] = {"lesson.vxb.tmp-" + self + "-1-0123abcd",  // this process's
-                              "lesson.vxb.tmp-1-1-0123abcd",            // a running one's
+                              "lesson.vxb.tmp-1-1-0123abcd",             // a running one's
                               "lesson.vxb.tmp-" + dead + "-1-0123ABCD",  // not our name
                               "lesson.vxb.tmp-" + dead + "-1-0123abc",
                               "lesson.vxb.tmp-" + dead + "-x-0123abcd",

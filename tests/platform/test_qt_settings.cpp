@@ -1,13 +1,12 @@
 // Qt's own user settings (what a file dialog remembers) lie below VOXTRAILSTUDY_ROOT, not in
 // the user's configuration folder.
-#include "platform/qt_settings.h"
-
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
 #include <cstdlib>
 #include <string>
 
+#include "platform/qt_settings.h"
 #include "test_env.h"
 #include "test_files.h"
 

@@ -54,13 +54,14 @@ void VirtualAudioTest::TearDown() {
 
 std::unique_ptr<CSoundWorksWAS> VirtualAudioTest::MakeEngine(std::uint32_t channels,
                                                              std::uint32_t rate,
-                                                             std::uint32_t periodMs) {
+                                                             std::uint32_t periodMs,
+                                                             bool reportsLostDevices) {
   auto engine = std::make_unique<CSoundWorksWAS>(&state_, virtual_);
   engine->SetFormat(channels, rate, 16, periodMs);
   engine->ownerThreadId = plat::CurrentThreadId();
   engine->soundOutMessage = WM_SOUND_OUT;
   engine->soundInMessage = WM_SOUND_IN;
-  engine->deviceLostMessage = WM_SOUND_LOST;
+  if (reportsLostDevices) engine->deviceLostMessage = WM_SOUND_LOST;
   engine->Start();
   return engine;
 }

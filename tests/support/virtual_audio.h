@@ -63,9 +63,10 @@ class VirtualAudioTest : public ::testing::Test {
   audio::VirtualEndpoints& Virtual() { return *virtual_; }
 
   // An engine with the given format whose owner is the test thread, started; it posts
-  // WM_SOUND_LOST too.
+  // WM_SOUND_LOST too unless told not to.
   std::unique_ptr<CSoundWorksWAS> MakeEngine(std::uint32_t channels = 1, std::uint32_t rate = 44100,
-                                             std::uint32_t periodMs = 40);
+                                             std::uint32_t periodMs = 40,
+                                             bool reportsLostDevices = true);
 
   void AddOutput(const std::string& id, const std::string& name, std::uint32_t channels = 2,
                  std::uint32_t rate = 48000);

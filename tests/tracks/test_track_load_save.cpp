@@ -662,9 +662,9 @@ TEST_F(TrackLoadSave, SavingOverAFileKeepsItAsOld) {
     EXPECT_FALSE(track->SaveTrack(dir_ + "c.wav", true));
   }
   EXPECT_EQ(ReadFile(dir_ + "c.wav"), first);
-  EXPECT_EQ(Entries(dir_), (std::vector<std::string>{
-                               "a - Old.mp3", "a - Old.vxb", "a - Old.wav", "a.mp3", "a.vxb",
-                               "a.wav", "b.mp3", "b.vxb", "b.wav", "c.wav", "src.wav"}));
+  EXPECT_EQ(Entries(dir_),
+            (std::vector<std::string>{"a - Old.mp3", "a - Old.vxb", "a - Old.wav", "a.mp3", "a.vxb",
+                                      "a.wav", "b.mp3", "b.vxb", "b.wav", "c.wav", "src.wav"}));
 }
 
 TEST_F(TrackLoadSave, TextsThatCannotBeWrittenKeepBothOldFiles) {

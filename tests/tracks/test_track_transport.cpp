@@ -523,7 +523,7 @@ TEST_F(Transport, SpeakerGoneMidPlaybackTellsTheWindowOnce) {
 
   // A device that goes while the track is paused or stopped concerns nobody.
   audio::VirtualEndpoints::Instance()->AddDevice(
-      {"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}});
+      {"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
   master_->Play();
   ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_REFRESH, masterLog_.Count(4) + 2));
   master_->TogglePause();

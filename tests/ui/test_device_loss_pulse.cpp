@@ -65,7 +65,9 @@ class OwnServer {
   std::string ClientConfig() const { return dir_ + "/client.conf"; }
 
  private:
-  static std::string Script() { return std::string(VTS_SOURCE_DIR) + "/scripts/pulse-test-server.sh"; }
+  static std::string Script() {
+    return std::string(VTS_SOURCE_DIR) + "/scripts/pulse-test-server.sh";
+  }
   std::string dir_;
 };
 
@@ -105,20 +107,7 @@ TEST(RecorderWindowOnPulse, AKilledSoundServerStopsTheWindowAndARestartedOneServ
   }
   {
     auto dlg = std::make_unique<CMainDlg>();
-    test::Relay relay(dlg.get());
-    master->SetNotifyTarget(NotifyTarget{0, &relay, WM_TRACKNOTIFY});
-    student->SetNotifyTarget(NotifyTarget{0, &relay, WM_TRACKNOTIFY});
-    struct Detach {
-      CSoundTrack* m;
-      CSoundTrack* s;
-      ~Detach() {
-        if (s->IsRecording()) s->ToggleRecord();
-        m->StopAll();
-        s->StopAll();
-        m->SetNotifyTarget(NotifyTarget{});
-        s->SetNotifyTarget(NotifyTarget{});
-      }
-    } detach{master, student};
+    test::WindowNotices notices(dlg.get(), master, student);
     dlg->show();
 
     dlg->Dispatch(kIdSimRecord, BN_CLICKED);
@@ -132,17 +121,7 @@ TEST(RecorderWindowOnPulse, AKilledSoundServerStopsTheWindowAndARestartedOneServ
         [&] { return !boxes->Boxes().empty() && !student->IsRecording() && !master->IsPlaying(); },
         20000))
         << "the window stops and says so";
-    // Every stream's notice of the loss is in: the engines posted theirs before the window's
-    // stop ended their streams, the core thread passed them on, the window took them.
-    core->coreThread.Apply([] {});
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-    ASSERT_EQ(boxes->Boxes().size(), 1u);
-    const std::u16string text = boxes->Boxes()[0].text;
-    EXPECT_TRUE(text == u"Capture device lost. Check that device is present." ||
-                text == u"Playback device lost. Check that device is present.")
-        << QString::fromStdU16String(text).toStdString();
-    EXPECT_EQ(boxes->Boxes()[0].caption, std::u16string(GetProductName()));
+    test::ExpectToldOnceOfALostDevice(*core, *boxes);
     EXPECT_EQ(dlg->TransportMode(), 0u);
     EXPECT_TRUE(dlg->RecordingLight()->isHidden());
     EXPECT_EQ(dlg->Button(kIdRecord)->text(), "BUTREC");
@@ -152,8 +131,8 @@ TEST(RecorderWindowOnPulse, AKilledSoundServerStopsTheWindowAndARestartedOneServ
 
     // The server is back: once the recorder sees its devices, Record and Play work again.
     ASSERT_TRUE(server.Start());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !student->Engine()->GetInputDevices().empty(); },
-                                20000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !student->Engine()->GetInputDevices().empty(); }, 20000));
     dlg->Dispatch(kIdRecord, BN_CLICKED);
     ASSERT_TRUE(QTest::qWaitFor([&] { return StudentFrames(student) > kept + 44100 / 2; }, 20000))
         << "the next recording gets sound";

@@ -10,16 +10,16 @@
 #include <chrono>
 #include <thread>
 
-#include "classroom_double.h"
 #include "audio/virtual_endpoints.h"
+#include "classroom_double.h"
 #include "core/app_core.h"
-#include "core/product_name.h"
+#include "notify_relay.h"
 #include "platform/message_box.h"
 #include "qt_wait.h"
 #include "sound_track_test_access.h"
 #include "test_env.h"
-#include "tracks/notify.h"
 #include "track_doubles.h"
+#include "tracks/notify.h"
 #include "tracks/sound_track.h"
 #include "tracks/transport.h"
 #include "ui/dialog_messages.h"
@@ -219,17 +219,7 @@ TEST_F(TrackNotifyTest, LostSoundDevicesStopTheWindowAndAreToldOnce) {
   sound.RemoveDevice("virtual_mic");
   sound.RemoveDevice("virtual_speaker");
   ASSERT_TRUE(SpinUntil([&] { return !boxes->Boxes().empty(); }));
-  // Every notice of this loss is in: the engines posted theirs before their streams were
-  // stopped, the core thread passed them on, the window took what was posted.
-  g_pAppCore->coreThread.Apply([] {});
-  QCoreApplication::processEvents();
-  QCoreApplication::processEvents();
-  ASSERT_EQ(boxes->Boxes().size(), 1u);
-  const std::u16string text = boxes->Boxes()[0].text;
-  EXPECT_TRUE(text == u"Capture device lost. Check that device is present." ||
-              text == u"Playback device lost. Check that device is present.")
-      << QString::fromStdU16String(text).toStdString();
-  EXPECT_EQ(boxes->Boxes()[0].caption, std::u16string(GetProductName()));
+  test::ExpectToldOnceOfALostDevice(*g_pAppCore, *boxes);
   EXPECT_FALSE(student->IsRecording());
   EXPECT_FALSE(master->IsPlaying());
   EXPECT_EQ(dlg->TransportMode(), 0u);
@@ -246,9 +236,9 @@ TEST_F(TrackNotifyTest, LostSoundDevicesStopTheWindowAndAreToldOnce) {
   EXPECT_GT(kept, 0u);
 
   // Back again: the next Record and the next Play work, and nothing more is said.
-  sound.AddDevice({"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}});
+  sound.AddDevice({"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
   sound.AddDevice({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
-                   audio::VirtualSource::Sine(440.0, 0.25f)});
+                   audio::VirtualSource::Sine(440.0, 0.25f), "", ""});
   dlg->Dispatch(kIdRecord, BN_CLICKED);
   ASSERT_TRUE(SpinUntil([&] {
     std::lock_guard lock(student->BufferLock());

@@ -39,8 +39,6 @@ std::string Server() { return test::PulseTestServer(); }
 
 std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
 
-using test::Relay;
-
 TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   ASSERT_FALSE(Server().empty()) << "PULSE_SERVER / VTS_PULSE_TEST_SERVER not set: start "
                                     "scripts/pulse-test-server.sh";
@@ -74,22 +72,7 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   student->SetRecordSources(CSoundTrack::kRecordInput);
   {
     auto dlg = std::make_unique<CMainDlg>();
-    Relay relay(dlg.get());
-    master->SetNotifyTarget(NotifyTarget{0, &relay, WM_TRACKNOTIFY});
-    student->SetNotifyTarget(NotifyTarget{0, &relay, WM_TRACKNOTIFY});
-    // On every way out of this block (a failed ASSERT too) the tracks stop and stop
-    // notifying before the relay and the dialog go.
-    struct Detach {
-      CSoundTrack* m;
-      CSoundTrack* s;
-      ~Detach() {
-        if (s->IsRecording()) s->ToggleRecord();
-        m->StopAll();
-        s->StopAll();
-        m->SetNotifyTarget(NotifyTarget{});
-        s->SetNotifyTarget(NotifyTarget{});
-      }
-    } detach{master, student};
+    test::WindowNotices notices(dlg.get(), master, student);
     std::deque<QString> answers;
     dlg->SetFileDialog([&](const CMainDlg::FileDialogRequest&) {
       QString a = answers.empty() ? QString() : answers.front();
