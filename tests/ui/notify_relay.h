@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QString>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "core/app_core.h"
@@ -15,6 +17,29 @@
 #include "ui/main_dialog.h"
 
 namespace vts::test {
+
+// A Qt application on the offscreen platform for a window test under the plain test main
+// (the pulse label); its boxes are recorded, not shown, while it lives.
+class OffscreenApplication {
+ public:
+  OffscreenApplication() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    app_ = std::make_unique<QApplication>(argc_, argv_);
+    plat::SetMessageBoxService(boxes);
+  }
+  ~OffscreenApplication() { plat::SetMessageBoxService(nullptr); }
+  OffscreenApplication(const OffscreenApplication&) = delete;
+  OffscreenApplication& operator=(const OffscreenApplication&) = delete;
+
+  const std::shared_ptr<plat::RecordingMessageBoxService> boxes =
+      std::make_shared<plat::RecordingMessageBoxService>();
+
+ private:
+  int argc_ = 1;
+  char name_[5] = "test";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> app_;
+};
 
 class Relay : public INotifyWindow {
  public:

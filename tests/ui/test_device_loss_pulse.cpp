@@ -82,13 +82,8 @@ TEST(RecorderWindowOnPulse, AKilledSoundServerStopsTheWindowAndARestartedOneServ
   ASSERT_TRUE(server.Start()) << "scripts/pulse-test-server.sh could not start a server";
   setenv("PULSE_SERVER", server.Address().c_str(), 1);
   setenv("PULSE_CLIENTCONFIG", server.ClientConfig().c_str(), 1);
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  int argc = 1;
-  char name[] = "test";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  auto boxes = std::make_shared<plat::RecordingMessageBoxService>();
-  plat::SetMessageBoxService(boxes);
+  test::OffscreenApplication app;
+  const auto& boxes = app.boxes;
 
   auto core = std::make_unique<CAppCore>();
   g_pAppCore = core.get();
@@ -146,7 +141,6 @@ TEST(RecorderWindowOnPulse, AKilledSoundServerStopsTheWindowAndARestartedOneServ
   }
   core.reset();
   g_pAppCore = nullptr;
-  plat::SetMessageBoxService(nullptr);
 }
 
 }  // namespace

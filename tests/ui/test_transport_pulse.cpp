@@ -44,13 +44,7 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
                                     "scripts/pulse-test-server.sh";
   setenv("PULSE_SERVER", Server().c_str(), 1);
   ASSERT_FALSE(Shell("pactl -s '" + Server() + "' info 2>&1 | grep -i 'server name'").empty());
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  int argc = 1;
-  char name[] = "test";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  auto boxes = std::make_shared<plat::RecordingMessageBoxService>();
-  plat::SetMessageBoxService(boxes);
+  test::OffscreenApplication app;
 
   // The lesson: 1.5 s of a quiet 300 Hz tone in 3 chunks of 500 ms.
   const std::string dir = test::MakeTempDir("lesson");
@@ -154,7 +148,6 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   }
   core.reset();
   g_pAppCore = nullptr;
-  plat::SetMessageBoxService(nullptr);
 }
 
 }  // namespace
