@@ -11,6 +11,7 @@
 
 #include "core/file_associations.h"
 #include "platform/known_folders.h"
+#include "platform/qt_settings.h"
 
 namespace vts::launcher {
 namespace {
@@ -73,6 +74,7 @@ int RunLauncher(const std::vector<std::string>& arguments, const LauncherEnviron
       return 0;
     }
     const std::unique_ptr<QApplication> app = EnsureApplication();
+    plat::KeepQtSettingsBelowRoot();
     LauncherDialog dialog(folders, environment.pickFolder);
     if (environment.dialogShown) environment.dialogShown(dialog);
     if (dialog.exec() != QDialog::Accepted) return 0;

@@ -40,8 +40,10 @@ std::string LowerExtension(const std::string& name) {
 
 // Runs `fill` on a new archive at a temporary path and renames it over `path` on success.
 template <typename Fill>
-bool WriteArchiveReplacing(const std::string& path, std::string* error, Fill fill) {
+bool WriteArchiveReplacing(const std::string& path, std::string* error, Fill fill,
+                           const std::string& oldVersionPath = {}) {
   plat::FileReplacement file;
+  if (!oldVersionPath.empty()) file.KeepOldVersionAs(oldVersionPath);
   if (!file.Open(path, 0644) || !file.Finish()) {
     SetError(error, "cannot create a file in the folder of " + path);
     return false;
@@ -161,7 +163,7 @@ bool WritePackage(const std::string& packagePath, const PackageParts& parts, std
       }
     }
     return true;
-  });
+  }, parts.oldVersionPath);
   plat::RemoveFile(parts.mpaPath);
   return ok;
 }

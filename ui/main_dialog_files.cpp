@@ -81,7 +81,7 @@ QString DefaultFileDialog(QWidget* owner, const CMainDlg::FileDialogRequest& req
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(request.defaultSuffix);
-    // Asking before replacing is not needed: an existing file is moved aside to " - Old".
+    // Asking before replacing is not needed: an existing file is kept as " - Old".
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     if (!request.proposedName.isEmpty()) dialog.selectFile(request.proposedName);
   } else {
@@ -133,16 +133,6 @@ std::string CMainDlg::ProposedSaveName(const std::string& trackPath, const Local
   }
   ReplaceExtension(name, "vxb");
   return name;
-}
-
-bool CMainDlg::MoveAsideOld(const std::string& path) {
-  if (!plat::PathExists(path)) return false;
-  const std::size_t slash = path.rfind('/');
-  std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
-  const std::string old = path.substr(0, dot) + " - Old" + path.substr(dot);
-  // Never over a file already there.
-  return plat::RenameNoReplace(path, old);
 }
 
 // --- time displays ------------------------------------------------------------------------
@@ -317,13 +307,13 @@ void CMainDlg::RunUrlListDialog() {
 
 // --- saving -------------------------------------------------------------------------------
 
-bool CMainDlg::StartSave(CSoundTrack* track, const std::string& path) {
+bool CMainDlg::StartSave(CSoundTrack* track, const std::string& path, bool keepOldVersion) {
   if (!Ops().CanLoadAndSave()) {
     plat::MessageBox(u"Files cannot be saved by this version of the program.", GetProductName(),
                      plat::MB_OK | plat::MB_ICONERROR);
     return false;
   }
-  if (!Ops().SaveAsync(*track, path)) return false;
+  if (!Ops().SaveAsync(*track, path, keepOldVersion)) return false;
   ShowBusy();
   return true;
 }
@@ -346,8 +336,9 @@ bool CMainDlg::SaveTrackAs(CSoundTrack* track) {
   if (chosenText.isEmpty()) return false;
   std::string chosen = chosenText.toStdString();
   if (GetExtensionOfPath(chosen).empty()) chosen += ".vxb";
-  MoveAsideOld(chosen);
-  return StartSave(track, chosen);
+  // A file already there becomes " - Old" only once the new one is complete, so a kill
+  // half-way leaves a whole file under the chosen name.
+  return StartSave(track, chosen, true);
 }
 
 void CMainDlg::OnBnClickedSaveWav() { SaveTrackAs(StudentTrack()); }

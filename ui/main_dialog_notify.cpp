@@ -135,6 +135,10 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
     case TRACK_NOTIFY_DATA:
       m_recordingLight->show();
       break;
+    case TRACK_NOTIFY_CAPTURE_LOST:
+    case TRACK_NOTIFY_PLAYBACK_LOST:
+      OnSoundDeviceLost(code == TRACK_NOTIFY_CAPTURE_LOST);
+      break;
     default:
       break;
   }

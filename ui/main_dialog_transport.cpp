@@ -2,8 +2,12 @@
 // tracks (and of a video on the Master side), the five modes that chain them, and the modes'
 // reaction to an ended playback. Every press is mirrored to a linked peer window first, so
 // two linked windows run the same commands.
+#include "audio/sound_works.h"
 #include "core/app_core.h"
+#include "core/product_name.h"
 #include "main_dialog_state.h"
+#include "platform/message_box.h"
+#include "platform/utf.h"
 #include "platform/window_bus.h"
 #include "tracks/sound_track.h"
 #include "tracks/transport.h"
@@ -343,6 +347,25 @@ void CMainDlg::OnRClickSeqRec() {
   Mirror(kIdSeqRecord, 1);
   NextChunkSteps();
   PressMode(vts::TransportMode::SequentialRecord);
+}
+
+// --- a lost sound device -----------------------------------------------------------------
+
+void CMainDlg::OnSoundDeviceLost(bool capture) {
+  CTransport& t = Transport();
+  CSoundTrack* m = t.MasterTrack();
+  CSoundTrack* s = t.StudentTrack();
+  auto running = [](const CSoundTrack* track) {
+    return track && (track->IsRecording() || (track->IsPlaying() && !track->IsPaused()));
+  };
+  if (!running(m) && !running(s)) return;
+  // The Stop button's steps, not mirrored: a linked peer still has its own devices.
+  SetMode(vts::TransportMode::None);
+  t.StopMaster();
+  if (s) t.StopTrack(*s);
+  UpdateMasterPlayButton();
+  plat::MessageBox(plat::Utf8ToUtf16(capture ? kCaptureDeviceLostText : kPlaybackDeviceLostText),
+                   GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
 }
 
 // --- end of a playback --------------------------------------------------------------------

@@ -43,8 +43,6 @@ constexpr const char* kNoMixFormat = "Could not get mix format. Check that devic
 constexpr const char* kPlaybackNoClient =
     "Could not create playback AudioClient. Check that device is present.";
 constexpr const char* kPlaybackNoInit = "Could not initialize playback device";
-constexpr const char* kCaptureLost = "Capture device lost. Check that device is present.";
-constexpr const char* kPlaybackLost = "Playback device lost. Check that device is present.";
 
 void SoundLog(const std::string& text) { audio::WriteSoundLog(text); }
 
@@ -297,6 +295,13 @@ struct CSoundWorksWAS::Impl {
     if (timer) timer->Arm(std::max<std::uint32_t>(std::uint32_t(self->periodMs) / 2, 1));
   }
 
+  // Once per stream that ended because its device went.
+  void PostDeviceLost(DataFlow flow) {
+    if (self->deviceLostMessage == 0) return;
+    plat::PostThreadMessage(self->ownerThreadId, self->deviceLostMessage, plat::WPARAM(flow),
+                            plat::LPARAM(self->EngineTag()));
+  }
+
   void PostEndMark() {
     plat::PostThreadMessage(self->ownerThreadId, self->soundInMessage, 0,
                             plat::LPARAM(self->EngineTag()));
@@ -428,8 +433,9 @@ struct CSoundWorksWAS::Impl {
           ConvertCapturedBlock(raw, *c, *s);
         }
       }
-      SoundLog(kCaptureLost);
+      SoundLog(kCaptureDeviceLostText);
       self->StopCapture(id);
+      PostDeviceLost(DataFlow::Capture);
     }
   }
 
@@ -503,8 +509,9 @@ struct CSoundWorksWAS::Impl {
   }
 
   void RenderLost(const std::u16string& id) {
-    SoundLog(kPlaybackLost);
+    SoundLog(kPlaybackDeviceLostText);
     self->StopPlayback(id);
+    PostDeviceLost(DataFlow::Render);
   }
 
   StreamClient* FindRenderClient(SoundStream& s, const SoundBlockHeader& h) {

@@ -113,6 +113,10 @@ void CCoreThread::Run(std::promise<void>* ready) {
       case WM_SOUND_IN:
         HandleSoundIn(msg.wParam, msg.lParam);
         break;
+      case WM_SOUND_LOST:
+        if (master_) master_->OnDeviceLost(msg.wParam, msg.lParam);
+        if (student_) student_->OnDeviceLost(msg.wParam, msg.lParam);
+        break;
       case WM_CORE_IFACE_PIPE:
         // Nothing is ever sent or understood on this pipe: keep the handle, free any data.
         if (msg.lParam == kPipeConnected) {

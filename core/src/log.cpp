@@ -2,6 +2,7 @@
 #include <time.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <future>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "core/log_manager.h"
+#include "core/product_name.h"
 #include "platform/fd.h"
 #include "platform/known_folders.h"
 #include "platform/notice.h"
@@ -124,7 +126,11 @@ std::string Upper(std::string s) {
 CLogFile::CLogFile(const std::string& path, const std::string& displayName)
     : path_(path), displayName_(displayName) {
   fd_ = plat::OpenFile(path, plat::kOpenWrite | plat::kOpenCreate, 0644).release();
-  if (fd_ >= 0) plat::TruncateFile(fd_, 0);
+  if (fd_ >= 0) {
+    plat::TruncateFile(fd_, 0);
+  } else {
+    openError_ = errno != 0 ? errno : EIO;
+  }
   text_.reserve(kLogCapacityStep);
 }
 
@@ -229,6 +235,13 @@ void LogManager::FlushAll() {
   for (auto& [id, log] : logs_) log->Flush();
 }
 
+int LogManager::UnwritableReason() const {
+  std::lock_guard lock(mutex_);
+  for (const auto& [id, log] : logs_)
+    if (log->Unwritable()) return log->OpenError();
+  return 0;
+}
+
 // ---- public entry points -------------------------------------------------------------------
 
 void WriteLog(LogId id, const char* text) {
@@ -253,6 +266,12 @@ void InitLogging(const LogOptions& options) {
   plat::CreateFolderChain(folder);
   auto* manager = new LogManager(folder);
   for (const LogDef& def : kLogs) manager->RegisterLog(def.id, def.fileName, def.displayName);
+  // Nobody would learn it otherwise: the logs keep their lines in memory only.
+  if (const int why = manager->UnwritableReason()) {
+    std::fprintf(stderr, "%s: the logs cannot be written in %s: %s\n", GetProductNameUtf8().c_str(),
+                 folder.c_str(), std::strerror(why));
+    std::fflush(stderr);
+  }
   std::promise<void> ready;
   auto started = ready.get_future();
   {

@@ -54,6 +54,15 @@ void ReplaceExtension(std::string& path, std::string_view ext) {
   path += ext;
 }
 
+std::string OldVersionPath(std::string_view path) {
+  size_t dot = path.find_last_of('.');
+  if (dot == std::string_view::npos || dot < NameStart(path)) dot = path.size();
+  std::string old(path.substr(0, dot));
+  old += " - Old";
+  old += path.substr(dot);
+  return old;
+}
+
 std::string GetFileNameOfPath(std::string_view path) { return std::string(FileName(path)); }
 
 std::string GetExtensionOfPath(std::string_view path) {

@@ -21,4 +21,8 @@ bool CTrackSoundHandler::TakesEndMark(plat::LPARAM engineTag) {
   return static_cast<std::uint32_t>(engineTag) == track_->EngineTag();
 }
 
+void CTrackSoundHandler::OnDeviceLost(plat::WPARAM flow, plat::LPARAM engineTag) {
+  track_->OnDeviceLost(static_cast<DataFlow>(flow), static_cast<std::uint32_t>(engineTag));
+}
+
 }  // namespace vts

@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
+#include <signal.h>
 #include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -162,6 +164,9 @@ bool FileReplacement::CommitKeepingOpen(UniqueFd* fd) {
 }
 
 bool FileReplacement::RenameIntoPlace(std::string* error) {
+  // The old version is kept once the new one is complete; a failure to keep it does not
+  // stop the replacement (as a rename aside that failed never did).
+  if (!keepOldAs_.empty()) KeepOldVersion(path_, keepOldAs_);
   if (::rename(temp_.c_str(), path_.c_str()) != 0) {
     SetError(error, "cannot replace", path_);
     Discard();
@@ -172,6 +177,57 @@ bool FileReplacement::RenameIntoPlace(std::string* error) {
   UniqueFd dir(::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir) ::fsync(dir.get());
   return true;
+}
+
+bool KeepOldVersion(const std::string& path, const std::string& oldPath) {
+  if (::link(path.c_str(), oldPath.c_str()) == 0) return true;
+  if (errno == ENOENT || errno == EEXIST) return false;
+  // A file system without hard links (EPERM on FAT, say).
+  return RenameNoReplace(path, oldPath);
+}
+
+namespace {
+
+// The process id in a name that Open gave a temporary file: "<name>.tmp-<pid>-<n>-<8 hex>".
+long ReplacementOwner(const std::string& name) {
+  const std::size_t at = name.rfind(".tmp-");
+  if (at == std::string::npos || at == 0) return -1;
+  const char* p = name.c_str() + at + 5;
+  char* end = nullptr;
+  errno = 0;
+  const long pid = std::strtol(p, &end, 10);
+  if (errno != 0 || end == p || pid <= 0 || *end != '-') return -1;
+  p = end + 1;
+  std::strtoul(p, &end, 10);
+  if (end == p || *end != '-') return -1;
+  p = end + 1;
+  for (int i = 0; i < 8; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(p[i])) ||
+        std::isupper(static_cast<unsigned char>(p[i])))
+      return -1;
+  return p[8] == '\0' ? pid : -1;
+}
+
+}  // namespace
+
+int RemoveStaleReplacements(const std::string& folder) {
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::vector<std::string> names;
+  if (!dir || !ListFolder(folder, &names)) return 0;
+  int removed = 0;
+  for (const std::string& name : names) {
+    const long pid = ReplacementOwner(name);
+    if (pid < 0 || pid == static_cast<long>(::getpid())) continue;
+    // A process of that id still runs (ours or, after the id came round again, another's):
+    // the file may be in use.
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid())
+      continue;
+    if (::unlinkat(dir.get(), name.c_str(), 0) == 0) ++removed;
+  }
+  return removed;
 }
 
 std::string FileReplacement::ReleaseTemp() {

@@ -112,6 +112,11 @@ bool EnsurePrivateFolder(const std::string& path) {
   return true;
 }
 
+std::string LibrarySettingsFolder() {
+  std::string root = Root();
+  return root.empty() ? std::string() : root + "/config";
+}
+
 std::string CommonAppDataFolder() {
   std::string root = Root();
   if (!root.empty()) return root + "/data";

@@ -1,6 +1,7 @@
 // Starting the real recorder program in a private root, offscreen, and watching it from outside.
 #include "recorder_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -47,14 +48,21 @@ pid_t StartRecorder(const RecorderStart& start) {
   std::vector<char*> envp;
   for (auto& s : env) envp.push_back(s.data());
   envp.push_back(nullptr);
-  std::string exe = VTS_RECORDER_PATH;
-  std::vector<std::string> args = start.arguments;
-  std::vector<char*> argv = {exe.data()};
+  std::vector<std::string> args = start.wrapper;
+  args.push_back(VTS_RECORDER_PATH);
+  args.insert(args.end(), start.arguments.begin(), start.arguments.end());
+  std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!start.stderrPath.empty())
+    posix_spawn_file_actions_addopen(&actions, 2, start.stderrPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = -1;
-  if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
-  return pid;
+  const int rc = posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
 }
 
 // The last thing the start-up writes before the dialog runs is the machine hive.

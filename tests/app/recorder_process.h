@@ -21,6 +21,10 @@ struct RecorderStart {
   // HOME and TMPDIR when not empty (else inherited); the libraries' XDG folders then lie in
   // the root.
   std::string home;
+  // A program (with its arguments) that runs the recorder, e.g. one that drops rights.
+  std::vector<std::string> wrapper;
+  // The recorder's standard error goes to this file when not empty.
+  std::string stderrPath;
 };
 // Starts the program with the environment of this process but the root and the offscreen
 // platform; -1 when it cannot be started.

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/known_folders.h"
 #include "platform/registry.h"
 #include "recorder_process.h"
 #include "test_env.h"
@@ -89,4 +90,48 @@ TEST(RecorderProcess, StartAndSignalLeaveLogsDataFolderAndOneOpenWithEntry) {
                                     name + ".Document\\shell\\open\\command", ""),
             "\"" + std::string(VTS_RECORDER_PATH) + "\" \"%1\"");
   setenv("VOXTRAILSTUDY_ROOT", vts::test::TestRoot().c_str(), 1);
+}
+
+// The data folder closed to the program (mode 000): its rights are repaired before the logs
+// open, so this run's twelve logs are there. A data folder inside the home keeps its rights;
+// then the program says once on stderr that its logs cannot be written, and runs as ever.
+// Root passes any folder's rights: the recorder runs without that privilege here.
+TEST(RecorderProcess, ClosedDataFolderIsRepairedBeforeTheLogsOpen) {
+  const std::string name = VTS_VARIANT_NAME;
+  for (const bool insideHome : {false, true}) {
+    SCOPED_TRACE(insideHome ? "inside the home" : "outside the home");
+    const std::string root = MakeTempDir("closed");
+    const std::string data = root + "/data/" + name;
+    ASSERT_TRUE(vts::plat::CreateFolderChain(data));
+    ASSERT_EQ(chmod(data.c_str(), 0), 0);
+    RecorderStart start;
+    start.root = root;
+    start.home = insideHome ? root : MakeTempDir("home");
+    start.stderrPath = MakeTempDir("stderr") + "/stderr.txt";
+    if (geteuid() == 0)
+      start.wrapper = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search", "--"};
+    const pid_t pid = StartRecorder(start);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitUntilRunning(pid, root)) << ReadText(start.stderrPath);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitForExit(pid), 0);
+    const std::string said = ReadText(start.stderrPath);
+    const std::string note =
+        name + ": the logs cannot be written in " + data + "/Logs: Permission denied\n";
+    struct stat st {};
+    ASSERT_EQ(stat(data.c_str(), &st), 0);
+    if (!insideHome) {
+      EXPECT_EQ(st.st_mode & 0777, 0777u);
+      EXPECT_EQ(FilesIn(data + "/Logs").size(), 12u);
+      EXPECT_NE(ReadText(data + "/Logs/DispanoSound.log"), "") << "the run's lines are there";
+      EXPECT_EQ(said.find("logs cannot be written"), std::string::npos) << said;
+    } else {
+      EXPECT_EQ(st.st_mode & 0777, 0u);
+      const std::size_t at = said.find(note);
+      EXPECT_NE(at, std::string::npos) << said;
+      EXPECT_EQ(said.find("logs cannot be written", at + note.size()), std::string::npos)
+          << "said once";
+      chmod(data.c_str(), 0755);
+    }
+  }
 }

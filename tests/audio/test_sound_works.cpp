@@ -310,8 +310,39 @@ TEST_F(SoundWorksTest, DeviceRemovedMidCaptureEndsTheStreamWithItsEndMark) {
   EXPECT_EQ(rest[1].descr, nullptr);  // then the end mark
   EXPECT_EQ(engine->GetCaptureStreamCount(), 0u);
   EXPECT_TRUE(log_->Contains("Capture device lost. Check that device is present."));
+  // The owner learns why the stream ended, once, after its end mark.
+  auto lost = WaitFor(WM_SOUND_LOST, 1);
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].wParam, std::uintptr_t(DataFlow::Capture));
+  EXPECT_EQ(lost[0].lParam, std::intptr_t(engine->EngineTag()));
+  virtual_->Advance(100);
+  EXPECT_TRUE(Take(WM_SOUND_LOST).empty());
   for (auto& m : first) Release(m);
   for (auto& m : rest) Release(m);
+}
+
+// A stopped stream, or one whose device was never there, did not lose its device: only the
+// end mark tells of its end. An engine without the message (the video's) only logs a loss.
+TEST_F(SoundWorksTest, OnlyALossDuringTheStreamIsReportedAndOnlyWhenAskedFor) {
+  AddInput("mic", "Mic", VirtualSource::Sine(440, 0.5f));
+  auto engine = MakeEngine();
+  engine->StartCapture(u"mic", 0, 1);
+  virtual_->Advance(60);
+  engine->StopCapture(u"mic");
+  engine->StartCapture(u"nowhere", 0, 1);
+  ASSERT_EQ(WaitFor(WM_SOUND_IN, 3).size(), 3u);  // a block and two end marks
+  virtual_->RemoveDevice("mic");
+  virtual_->Advance(60);
+  EXPECT_TRUE(Take(WM_SOUND_LOST).empty());
+
+  AddInput("mic2", "Mic", VirtualSource::Sine(440, 0.5f));
+  auto quiet = MakeEngine(1, 44100, 40, false);
+  quiet->StartCapture(u"mic2", 0, 1);
+  virtual_->Advance(60);
+  virtual_->RemoveDevice("mic2");
+  virtual_->Advance(60);
+  EXPECT_EQ(quiet->GetCaptureStreamCount(), 0u);
+  EXPECT_TRUE(Take(WM_SOUND_LOST).empty());
 }
 
 TEST_F(SoundWorksTest, FailedCaptureReadEndsThePassWithoutLosingTheStream) {
@@ -587,6 +618,12 @@ TEST_F(SoundWorksTest, DeviceRemovedMidPlaybackEndsTheRenderStream) {
   EXPECT_EQ(engine->GetPlaybackStreamCount(), 0u);
   EXPECT_TRUE(log_->Contains("Playback device lost. Check that device is present."));
   EXPECT_TRUE(w.expired());
+  // Its buffers never come back, so the owner is told the stream ended.
+  auto lost = WaitFor(WM_SOUND_LOST, 1);
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].wParam, std::uintptr_t(DataFlow::Render));
+  EXPECT_EQ(lost[0].lParam, std::intptr_t(engine->EngineTag()));
+  EXPECT_TRUE(Take(WM_SOUND_OUT).empty());
 }
 
 // --- destruction ---

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/log_manager.h"
+#include "core/product_name.h"
 #include "platform/known_folders.h"
 #include "test_env.h"
 #include "test_files.h"
@@ -209,4 +210,25 @@ TEST(LogThread, EveryGatheredLineIsWrittenAtStopInOrder) {
     }
     EXPECT_EQ(next, count);
   }
+}
+
+// Logs that cannot be written keep their lines in memory only: that is said once, on
+// stderr, naming the folder and the reason; writable logs say nothing.
+TEST(LogThread, UnwritableLogsAreReportedOnceOnStderr) {
+  const std::string dir = test::MakeTempDir("logs-blocked");
+  std::ofstream(dir + "/plain-file") << "x";  // no folder below a file, not even for root
+  const std::string folder = dir + "/plain-file/Logs";
+  testing::internal::CaptureStderr();
+  InitLogging(LogOptions{10000ms, folder});
+  WriteLog(LOG_MAIN, "kept in memory");
+  ASSERT_TRUE(FlushLogs());
+  StopLogging();
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said, std::string(GetProductNameUtf8()) + ": the logs cannot be written in " + folder +
+                      ": Not a directory\n");
+
+  testing::internal::CaptureStderr();
+  InitLogging(LogOptions{10000ms, dir + "/fine"});
+  StopLogging();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }

@@ -56,6 +56,20 @@ TEST(Paths, FileNameAndExtension) {
   }
 }
 
+TEST(Paths, OldVersionPath) {
+  struct Case {
+    const char* path;
+    const char* expected;
+  } cases[] = {
+      {"/w/lesson.vxb", "/w/lesson - Old.vxb"},
+      {"/w/a.b.mp3", "/w/a.b - Old.mp3"},  // before the last full stop
+      {"/w/plain", "/w/plain - Old"},      // at the end without one
+      {"/w.x/plain", "/w.x/plain - Old"},  // a folder's full stop does not count
+      {"lesson.wav", "lesson - Old.wav"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(OldVersionPath(c.path), c.expected) << c.path;
+}
+
 TEST(Paths, ExtensionEquals) {
   struct Case {
     const char* path;

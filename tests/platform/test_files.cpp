@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -175,6 +176,62 @@ TEST(FileReplacement, HeaderAfterBodyKeptDescriptorAndHandedOverTemporaryFile) {
   EXPECT_EQ(Get(temp), "mpa");
   EXPECT_FALSE(plat::PathExists(dir + "/b.vxb"));
   EXPECT_TRUE(plat::CanOpenForReading(temp));
+}
+
+// The old version keeps a second name from the commit on, never over a file of that name.
+TEST(FileReplacement, KeepsTheOldVersionUnderASecondName) {
+  const std::string dir = test::MakeTempDir("keep-old");
+  Put(dir + "/a.vxb", "first");
+  {
+    plat::FileReplacement file;
+    ASSERT_TRUE(file.Open(dir + "/a.vxb", 0644));
+    file.KeepOldVersionAs(dir + "/a - Old.vxb");
+    ASSERT_TRUE(file.Write("second", 6));
+    EXPECT_FALSE(plat::PathExists(dir + "/a - Old.vxb")) << "not before the commit";
+    ASSERT_TRUE(file.Commit());
+  }
+  EXPECT_EQ(Get(dir + "/a - Old.vxb"), "first");
+  EXPECT_EQ(Get(dir + "/a.vxb"), "second");
+  // The second name is taken: it stays, the file is still replaced.
+  plat::FileReplacement again;
+  ASSERT_TRUE(again.Open(dir + "/a.vxb", 0644));
+  again.KeepOldVersionAs(dir + "/a - Old.vxb");
+  ASSERT_TRUE(again.Write("third", 5));
+  ASSERT_TRUE(again.Commit());
+  EXPECT_EQ(Get(dir + "/a - Old.vxb"), "first");
+  EXPECT_EQ(Get(dir + "/a.vxb"), "third");
+  // Nothing to keep: a new file.
+  EXPECT_FALSE(plat::KeepOldVersion(dir + "/new.vxb", dir + "/new - Old.vxb"));
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"a - Old.vxb", "a.vxb"}));
+}
+
+// Only temporary files of processes that no longer run go; a folder, another name, a file of
+// this process or of a running one stays.
+TEST(RemoveStaleReplacements, RemovesOnlyWhatEndedProcessesLeft) {
+  const std::string dir = test::MakeTempDir("stale");
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_GT(gone, 0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string dead = std::to_string(gone), self = std::to_string(::getpid());
+  const std::string removed[] = {"lesson.vxb.tmp-" + dead + "-0-0123abcd",
+                                 "a b.wav.tmp-" + dead + "-17-ffffffff"};
+  const std::string kept[] = {"lesson.vxb.tmp-" + self + "-1-0123abcd",  // this process's
+                              "lesson.vxb.tmp-1-1-0123abcd",             // a running one's
+                              "lesson.vxb.tmp-" + dead + "-1-0123ABCD",  // not our name
+                              "lesson.vxb.tmp-" + dead + "-1-0123abc",
+                              "lesson.vxb.tmp-" + dead + "-x-0123abcd",
+                              "lesson.vxb.tmp-" + dead + "-1-0123abcd.more",
+                              "lesson.vxb"};
+  for (const std::string& n : removed) Put(dir + "/" + n, "x");
+  for (const std::string& n : kept) Put(dir + "/" + n, "x");
+  const std::string folderLike = "sub.tmp-" + dead + "-2-0123abcd";
+  ASSERT_EQ(::mkdir((dir + "/" + folderLike).c_str(), 0755), 0);
+  EXPECT_EQ(plat::RemoveStaleReplacements(dir), 2);
+  std::set<std::string> expected(std::begin(kept), std::end(kept));
+  expected.insert(folderLike);
+  EXPECT_EQ(Names(dir), expected);
+  EXPECT_EQ(plat::RemoveStaleReplacements(dir + "/missing"), 0);
 }
 
 TEST(RenameNoReplace, RenamesOnlyOntoAFreeName) {

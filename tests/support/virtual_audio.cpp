@@ -54,12 +54,14 @@ void VirtualAudioTest::TearDown() {
 
 std::unique_ptr<CSoundWorksWAS> VirtualAudioTest::MakeEngine(std::uint32_t channels,
                                                              std::uint32_t rate,
-                                                             std::uint32_t periodMs) {
+                                                             std::uint32_t periodMs,
+                                                             bool reportsLostDevices) {
   auto engine = std::make_unique<CSoundWorksWAS>(&state_, virtual_);
   engine->SetFormat(channels, rate, 16, periodMs);
   engine->ownerThreadId = plat::CurrentThreadId();
   engine->soundOutMessage = WM_SOUND_OUT;
   engine->soundInMessage = WM_SOUND_IN;
+  if (reportsLostDevices) engine->deviceLostMessage = WM_SOUND_LOST;
   engine->Start();
   return engine;
 }
@@ -75,14 +77,28 @@ void VirtualAudioTest::AddInput(const std::string& id, const std::string& name,
   virtual_->AddDevice({id, name, DataFlow::Capture, channels, rate, source});
 }
 
+namespace {
+
+// An engine's message as collected; false for any other message.
+bool FromEngine(const plat::Msg& msg, EngineMessage* m) {
+  if (msg.message == WM_SOUND_LOST) {
+    *m = {msg.message, nullptr, msg.lParam, msg.wParam};  // wParam is no descriptor
+    return true;
+  }
+  if (msg.message != WM_SOUND_IN && msg.message != WM_SOUND_OUT) return false;
+  *m = {msg.message, reinterpret_cast<CBufferDescr*>(msg.wParam), msg.lParam, msg.wParam};
+  return true;
+}
+
+}  // namespace
+
 std::vector<EngineMessage> VirtualAudioTest::Drain() {
   std::vector<EngineMessage> out = std::move(pending_);
   pending_.clear();
   plat::Msg msg;
-  while (plat::PeekMessage(&msg, true)) {
-    if (msg.message != WM_SOUND_IN && msg.message != WM_SOUND_OUT) continue;
-    out.push_back({msg.message, reinterpret_cast<CBufferDescr*>(msg.wParam), msg.lParam});
-  }
+  EngineMessage m;
+  while (plat::PeekMessage(&msg, true))
+    if (FromEngine(msg, &m)) out.push_back(m);
   return out;
 }
 
@@ -95,9 +111,8 @@ std::vector<EngineMessage> VirtualAudioTest::WaitFor(std::uint32_t message, std:
   while (hits.size() < count && std::chrono::steady_clock::now() < deadline) {
     plat::Msg msg;
     if (!plat::GetMessageTimeout(&msg, std::chrono::milliseconds(20))) continue;
-    if (msg.message != WM_SOUND_IN && msg.message != WM_SOUND_OUT) continue;
-    EngineMessage m{msg.message, reinterpret_cast<CBufferDescr*>(msg.wParam), msg.lParam};
-    (m.message == message ? hits : others).push_back(m);
+    EngineMessage m;
+    if (FromEngine(msg, &m)) (m.message == message ? hits : others).push_back(m);
   }
   pending_ = std::move(others);
   return hits;

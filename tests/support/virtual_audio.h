@@ -22,6 +22,7 @@ struct EngineMessage {
   std::uint32_t message = 0;
   CBufferDescr* descr = nullptr;  // owned by the collector until taken
   std::intptr_t lParam = 0;
+  std::uintptr_t wParam = 0;  // as posted (the direction of WM_SOUND_LOST)
 };
 
 // Records every line written to the sound log while it lives.
@@ -61,9 +62,11 @@ class VirtualAudioTest : public ::testing::Test {
 
   audio::VirtualEndpoints& Virtual() { return *virtual_; }
 
-  // An engine with the given format whose owner is the test thread, started.
+  // An engine with the given format whose owner is the test thread, started; it posts
+  // WM_SOUND_LOST too unless told not to.
   std::unique_ptr<CSoundWorksWAS> MakeEngine(std::uint32_t channels = 1, std::uint32_t rate = 44100,
-                                             std::uint32_t periodMs = 40);
+                                             std::uint32_t periodMs = 40,
+                                             bool reportsLostDevices = true);
 
   void AddOutput(const std::string& id, const std::string& name, std::uint32_t channels = 2,
                  std::uint32_t rate = 48000);

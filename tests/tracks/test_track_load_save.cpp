@@ -630,6 +630,43 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
   }
 }
 
+// A Save-As over a file keeps that file as " - Old", given its second name only once the new
+// file is complete; a file already under the " - Old" name is never replaced. A save that
+// keeps nothing (the student's work) leaves no " - Old"; a failed one touches neither name.
+TEST_F(TrackLoadSave, SavingOverAFileKeepsItAsOld) {
+  auto track = Loaded("src.wav", Noise(44100));
+  const Bytes first(3000, 0x11), second(3000, 0x22);
+  for (const char* ext : {"wav", "mp3", "vxb"}) {
+    SCOPED_TRACE(ext);
+    const std::string target = dir_ + "a." + ext, old = dir_ + "a - Old." + ext;
+    WriteFile(target, first);
+    ASSERT_TRUE(track->SaveTrack(target, true));
+    EXPECT_EQ(ReadFile(old), first);
+    const Bytes saved = ReadFile(target);
+    EXPECT_GT(saved.size(), 1000u);
+    EXPECT_NE(saved, first);
+    WriteFile(target, second);
+    ASSERT_TRUE(track->SaveTrack(target, true));
+    EXPECT_EQ(ReadFile(old), first) << "an old one is never replaced";
+    EXPECT_EQ(ReadFile(target).size(), saved.size());
+
+    const std::string plain = dir_ + "b." + ext;
+    WriteFile(plain, first);
+    ASSERT_TRUE(track->SaveTrack(plain));
+    EXPECT_FALSE(Exists(dir_ + "b - Old." + ext));
+  }
+  {
+    WriteFile(dir_ + "c.wav", first);
+    test::FileSizeLimit limit(2000);
+    ASSERT_TRUE(limit.ok());
+    EXPECT_FALSE(track->SaveTrack(dir_ + "c.wav", true));
+  }
+  EXPECT_EQ(ReadFile(dir_ + "c.wav"), first);
+  EXPECT_EQ(Entries(dir_),
+            (std::vector<std::string>{"a - Old.mp3", "a - Old.vxb", "a - Old.wav", "a.mp3", "a.vxb",
+                                      "a.wav", "b.mp3", "b.vxb", "b.wav", "c.wav", "src.wav"}));
+}
+
 TEST_F(TrackLoadSave, TextsThatCannotBeWrittenKeepBothOldFiles) {
   std::vector<std::u16string> texts;
   for (int i = 0; i < 20; ++i) texts.push_back(std::u16string(1000, char16_t(u'a' + i)));

@@ -477,6 +477,10 @@ TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
   ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 5));
   audio::VirtualEndpoints::Instance()->RemoveDevice("virtual_mic");
   Run(200);
+  // The window learns of it (it stops the recording and tells the user); the Master, whose
+  // engine lost nothing, says nothing.
+  EXPECT_EQ(studentLog_.Count(TRACK_NOTIFY_CAPTURE_LOST), 1);
+  EXPECT_EQ(masterLog_.Count(TRACK_NOTIFY_CAPTURE_LOST), 0);
   std::uint32_t kept = 0;
   {
     std::lock_guard lock(student_->BufferLock());  // the core thread may still append
@@ -487,6 +491,45 @@ TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
   EXPECT_FALSE(student_->IsRecording());
   EXPECT_GE(student_->CurrentChunk()->length, kept);
   EXPECT_EQ(student_->CurrentChunk()->dataSize, student_->CurrentChunk()->length * 2);
+}
+
+// Both sources gone at once (the sound server went): one notice per lost stream, the
+// window takes the first.
+TEST_F(Transport, BothSourcesGoneEachTellTheWindow) {
+  student_->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 3));
+  audio::VirtualEndpoints::Instance()->RemoveDevice("virtual_mic");
+  audio::VirtualEndpoints::Instance()->RemoveDevice("virtual_speaker");
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_CAPTURE_LOST, 2));
+  EXPECT_EQ(student_->Engine()->GetCaptureStreamCount(), 0u);
+  StopRecording();
+  EXPECT_FALSE(student_->IsRecording());
+}
+
+TEST_F(Transport, SpeakerGoneMidPlaybackTellsTheWindowOnce) {
+  MasterChunk(Tone(kPeriodFrames * 100, 1000));
+  master_->Play();
+  ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_REFRESH, 3));
+  audio::VirtualEndpoints::Instance()->RemoveDevice("virtual_speaker");
+  ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_PLAYBACK_LOST, 1));
+  const std::uint32_t at = master_->PlayFrame();
+  Run(200);
+  EXPECT_EQ(masterLog_.Count(TRACK_NOTIFY_PLAYBACK_LOST), 1);
+  EXPECT_EQ(master_->PlayFrame(), at) << "no buffer comes back from a lost device";
+  EXPECT_EQ(studentLog_.Count(TRACK_NOTIFY_PLAYBACK_LOST), 0);
+  master_->StopPlayback();
+  EXPECT_EQ(masterLog_.Count(TRACK_NOTIFY_PLAY_ENDED), 1);
+
+  // A device that goes while the track is paused or stopped concerns nobody.
+  audio::VirtualEndpoints::Instance()->AddDevice(
+      {"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
+  master_->Play();
+  ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_REFRESH, masterLog_.Count(4) + 2));
+  master_->TogglePause();
+  audio::VirtualEndpoints::Instance()->RemoveDevice("virtual_speaker");
+  Run(200);
+  EXPECT_EQ(masterLog_.Count(TRACK_NOTIFY_PLAYBACK_LOST), 1);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QLineEdit>
 #include <filesystem>
@@ -12,8 +14,10 @@
 
 #include "core/product_name.h"
 #include "platform/known_folders.h"
+#include "process_helper.h"
 #include "sound_track_test_access.h"
 #include "test_env.h"
+#include "track_doubles.h"
 #include "tracks/notify.h"
 #include "transport_fixture.h"
 
@@ -69,26 +73,103 @@ TEST_F(Files, UntitledSaveProposesTheStudentWorksNameWithTheLocalTime) {
   EXPECT_TRUE(fs::is_directory(works)) << "the proposed name's folder is made before it is shown";
 }
 
-TEST_F(Files, SavingOverAFileMovesItAsideFirstAndNeverReplacesAnOldOne) {
+// The file already under the chosen name is not touched when the save starts: the save
+// keeps it as " - Old" once the new file is complete (the track's save tests show that).
+TEST_F(Files, SavingOverAFileAsksTheSaveToKeepItAsOld) {
   const std::string dir = Folder();
   WriteText(dir + "a.mp3", "first");
   answers = {QString::fromStdString(dir + "a.mp3")};
   ASSERT_TRUE(dlg->SaveTrackAs(student));
-  EXPECT_EQ(ReadAll(dir + "a - Old.mp3"), "first");
-  EXPECT_FALSE(fs::exists(dir + "a.mp3"));
+  EXPECT_EQ(ReadAll(dir + "a.mp3"), "first");
+  EXPECT_FALSE(fs::exists(dir + "a - Old.mp3"));
   EXPECT_EQ(ops->savedPaths, (std::vector<std::string>{dir + "a.mp3"}));
+  EXPECT_EQ(ops->keptOldVersions, (std::vector<bool>{true}));
   EXPECT_FALSE(dlg->isEnabled());
   EXPECT_EQ(dlg->FileNameEdit()->text(), "Please wait...");
+  // A name without an extension is saved as a package.
+  answers = {QString::fromStdString(dir + "plain")};
+  ASSERT_TRUE(dlg->SaveTrackAs(student));
+  EXPECT_EQ(ops->savedPaths.back(), dir + "plain.vxb");
+}
 
-  // A second save over a.mp3 while "a - Old.mp3" exists keeps both files as they are.
-  WriteText(dir + "a.mp3", "second");
-  EXPECT_FALSE(CMainDlg::MoveAsideOld(dir + "a.mp3"));
-  EXPECT_EQ(ReadAll(dir + "a - Old.mp3"), "first");
-  EXPECT_EQ(ReadAll(dir + "a.mp3"), "second");
-  // A name without an extension gets the mark at its end.
-  WriteText(dir + "plain", "x");
-  EXPECT_TRUE(CMainDlg::MoveAsideOld(dir + "plain"));
-  EXPECT_TRUE(fs::exists(dir + "plain - Old"));
+// A save killed half-way (here: held while it reads a chunk's sound, then killed) leaves the
+// earlier file whole under its name; the next save in that folder removes what the killed
+// one left. The save runs in a child process, this test's own program run as that child.
+TEST_F(Files, ASaveKilledHalfwayLeavesTheWholeFileUnderItsName) {
+  constexpr const char* kChildVariable = "VTS_TEST_SAVE_CHILD_FOLDER";
+  if (const char* childFolder = std::getenv(kChildVariable)) {
+    const std::string folder = childFolder;
+    WriteText(folder + "child-root", ::vts::test::TestRoot());
+    dlg->SetTrackOps(std::make_shared<TrackOps>());
+    MakeChunks(student, 2);
+    CChunkInfo* second = student->Chunk(1);
+    {
+      std::lock_guard lock(student->BufferLock());
+      for (int i = 0; i < 2; ++i) {
+        std::vector<std::int16_t> tone(44100 * 5);
+        for (std::size_t k = 0; k < tone.size(); ++k) tone[k] = std::int16_t((k * 37) % 8000);
+        ::vts::test::FillChunk(student->Chunk(i), tone);
+      }
+      ASSERT_TRUE(student->SaveChunk(1));
+      second->Unload();
+    }
+    // The second chunk's sound comes from a pipe that nobody writes: reading it holds the
+    // save after the first chunk went into the new file.
+    const std::string held = student->TempFolderPath() + second->fileName;
+    ASSERT_EQ(::unlink(held.c_str()), 0);
+    ASSERT_EQ(::mkfifo(held.c_str(), 0600), 0);
+    WriteText(folder + "held", held);
+    answers = {QString::fromStdString(folder + "lesson.vxb")};
+    ASSERT_TRUE(dlg->SaveTrackAs(student));
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));  // killed here
+  }
+
+  const std::string dir = Folder() + "killed/";
+  fs::create_directories(dir);
+  const std::string earlier(200000, 'L');
+  WriteText(dir + "lesson.vxb", earlier);
+  ::vts::test::ChildProcess child;
+  ASSERT_TRUE(child.Start("/proc/self/exe",
+                          {"--gtest_filter=Files.ASaveKilledHalfwayLeavesTheWholeFileUnderItsName"},
+                          {std::string(kChildVariable) + "=" + dir}));
+  const std::string held = ::vts::test::WaitForFile(dir + "held");
+  ASSERT_FALSE(held.empty()) << "the child did not get to its save";
+  // A writer opens without waiting only once the save waits on the reading end.
+  int writer = -1;
+  ASSERT_TRUE(::vts::test::WaitUntil(
+      [&] { return (writer = ::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; },
+      std::chrono::seconds(60)))
+      << "the save never reached the held chunk";
+  child.Kill();
+  ::close(writer);
+  // The killed child's own folders.
+  if (const std::string childRoot = ReadAll(dir + "child-root"); !childRoot.empty()) {
+    std::error_code ec;
+    fs::remove_all(childRoot, ec);
+  }
+
+  EXPECT_TRUE(ReadAll(dir + "lesson.vxb") == earlier)
+      << "the earlier lesson stands whole; found " << ReadAll(dir + "lesson.vxb").size()
+      << " bytes";
+  EXPECT_FALSE(fs::exists(dir + "lesson - Old.vxb"));
+  auto leftovers = [&] {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(dir))
+      n += e.path().filename().string().rfind("lesson.vxb.tmp-", 0) == 0 ? 1 : 0;
+    return n;
+  };
+  EXPECT_GE(leftovers(), 1) << "the killed save had begun its new file";
+
+  // The next save there: the leftovers go, the lesson gets its " - Old" name only now.
+  MakeChunks(student, 1);
+  {
+    std::lock_guard lock(student->BufferLock());
+    ::vts::test::FillChunk(student->Chunk(0), std::vector<std::int16_t>(44100, 1000));
+  }
+  ASSERT_TRUE(student->SaveTrack(dir + "lesson.vxb", true));
+  EXPECT_EQ(leftovers(), 0);
+  EXPECT_TRUE(ReadAll(dir + "lesson - Old.vxb") == earlier);
+  EXPECT_EQ(ReadAll(dir + "lesson.vxb").substr(0, 2), "PK");
 }
 
 TEST_F(Files, OpeningChoosesVideoByTheExtensionAndAudioOtherwise) {

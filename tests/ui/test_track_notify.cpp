@@ -10,14 +10,18 @@
 #include <chrono>
 #include <thread>
 
+#include "audio/virtual_endpoints.h"
 #include "classroom_double.h"
 #include "core/app_core.h"
+#include "notify_relay.h"
 #include "platform/message_box.h"
 #include "qt_wait.h"
 #include "sound_track_test_access.h"
 #include "test_env.h"
+#include "track_doubles.h"
 #include "tracks/notify.h"
 #include "tracks/sound_track.h"
+#include "tracks/transport.h"
 #include "ui/dialog_messages.h"
 #include "ui/led_number.h"
 #include "ui/main_dialog.h"
@@ -191,8 +195,61 @@ TEST_F(TrackNotifyTest, PositionGoesToTheLinkedPeerOnly) {
 
 TEST_F(TrackNotifyTest, UnknownCodesChangeNothing) {
   dlg->ChunkNumber()->SetNumber(5);
-  for (uint32_t code : {9u, 11u, 100u}) EXPECT_EQ(dlg->SendMessage(WM_TRACKNOTIFY, code, 0), 0);
+  for (uint32_t code : {9u, 13u, 100u}) EXPECT_EQ(dlg->SendMessage(WM_TRACKNOTIFY, code, 0), 0);
   EXPECT_EQ(dlg->ChunkNumber()->Number(), 5);
+}
+
+// The sound devices gone (the sound server went) while the Master plays and the Student
+// records from both sources: the window stops as its Stop does, shows the stopped state and
+// says so once, though every stream reports its loss; the recording keeps what was captured.
+// With the devices back, the next Record and Play work.
+TEST_F(TrackNotifyTest, LostSoundDevicesStopTheWindowAndAreToldOnce) {
+  audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+  ASSERT_NE(master->AddChunk(), nullptr);
+  master->SelectChunk(0);
+  {
+    std::lock_guard lock(master->BufferLock());
+    test::FillChunk(master->CurrentChunk(), std::vector<std::int16_t>(44100 * 120, 2000));
+  }
+  student->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+  dlg->Dispatch(kIdSimRecord, BN_CLICKED);
+  ASSERT_TRUE(SpinUntil([&] { return LightShown() && master->PlayFrame() > 0; }));
+  ASSERT_EQ(dlg->TransportMode(), 3u);
+
+  sound.RemoveDevice("virtual_mic");
+  sound.RemoveDevice("virtual_speaker");
+  ASSERT_TRUE(SpinUntil([&] { return !boxes->Boxes().empty(); }));
+  test::ExpectToldOnceOfALostDevice(*g_pAppCore, *boxes);
+  EXPECT_FALSE(student->IsRecording());
+  EXPECT_FALSE(master->IsPlaying());
+  EXPECT_EQ(dlg->TransportMode(), 0u);
+  EXPECT_FALSE(LightShown());
+  EXPECT_EQ(Skin(1017), "BUTREC");
+  EXPECT_EQ(Skin(1012), "MBUTPLAY");
+  ASSERT_TRUE(student->WaitForRecordingEnd());
+  std::uint32_t kept = 0;
+  {
+    std::lock_guard lock(student->BufferLock());
+    ASSERT_NE(student->CurrentChunk(), nullptr);
+    kept = student->CurrentChunk()->length;
+  }
+  EXPECT_GT(kept, 0u);
+
+  // Back again: the next Record and the next Play work, and nothing more is said.
+  sound.AddDevice({"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
+  sound.AddDevice({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
+                   audio::VirtualSource::Sine(440.0, 0.25f), "", ""});
+  dlg->Dispatch(kIdRecord, BN_CLICKED);
+  ASSERT_TRUE(SpinUntil([&] {
+    std::lock_guard lock(student->BufferLock());
+    return LightShown() && student->CurrentChunk()->length > kept + 44100 / 10;
+  }));
+  dlg->Dispatch(kIdStop, BN_CLICKED);
+  EXPECT_FALSE(student->IsRecording());
+  dlg->Dispatch(kIdMasterPlay, BN_CLICKED);  // from the cursor, at the chunk's start
+  ASSERT_TRUE(SpinUntil([&] { return master->PlayFrame() > 44100 / 10; }));
+  dlg->Dispatch(kIdStop, BN_CLICKED);
+  EXPECT_EQ(boxes->Boxes().size(), 1u);
 }
 
 // The exit path's automatic save of a classroom-managed student: the window closes when the

@@ -39,20 +39,12 @@ std::string Server() { return test::PulseTestServer(); }
 
 std::string Shell(const std::string& cmd) { return test::RunShell(cmd); }
 
-using test::Relay;
-
 TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   ASSERT_FALSE(Server().empty()) << "PULSE_SERVER / VTS_PULSE_TEST_SERVER not set: start "
                                     "scripts/pulse-test-server.sh";
   setenv("PULSE_SERVER", Server().c_str(), 1);
   ASSERT_FALSE(Shell("pactl -s '" + Server() + "' info 2>&1 | grep -i 'server name'").empty());
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  int argc = 1;
-  char name[] = "test";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  auto boxes = std::make_shared<plat::RecordingMessageBoxService>();
-  plat::SetMessageBoxService(boxes);
+  test::OffscreenApplication app;
 
   // The lesson: 1.5 s of a quiet 300 Hz tone in 3 chunks of 500 ms.
   const std::string dir = test::MakeTempDir("lesson");
@@ -74,22 +66,7 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   student->SetRecordSources(CSoundTrack::kRecordInput);
   {
     auto dlg = std::make_unique<CMainDlg>();
-    Relay relay(dlg.get());
-    master->SetNotifyTarget(NotifyTarget{0, &relay, WM_TRACKNOTIFY});
-    student->SetNotifyTarget(NotifyTarget{0, &relay, WM_TRACKNOTIFY});
-    // On every way out of this block (a failed ASSERT too) the tracks stop and stop
-    // notifying before the relay and the dialog go.
-    struct Detach {
-      CSoundTrack* m;
-      CSoundTrack* s;
-      ~Detach() {
-        if (s->IsRecording()) s->ToggleRecord();
-        m->StopAll();
-        s->StopAll();
-        m->SetNotifyTarget(NotifyTarget{});
-        s->SetNotifyTarget(NotifyTarget{});
-      }
-    } detach{master, student};
+    test::WindowNotices notices(dlg.get(), master, student);
     std::deque<QString> answers;
     dlg->SetFileDialog([&](const CMainDlg::FileDialogRequest&) {
       QString a = answers.empty() ? QString() : answers.front();
@@ -171,7 +148,6 @@ TEST(RecorderWindowOnPulse, LessonPlayedRecordedSavedAndReopened) {
   }
   core.reset();
   g_pAppCore = nullptr;
-  plat::SetMessageBoxService(nullptr);
 }
 
 }  // namespace

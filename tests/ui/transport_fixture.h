@@ -35,6 +35,7 @@ class LoggingOps : public TrackOps {
   int saveThreadMs = 0;         // > 0: the save runs on a thread of its own this long
   bool sideWritesFail = false;  // WriteChunkList and BuildPackage fail (a full disk)
   std::vector<std::string> savedPaths;
+  std::vector<bool> keptOldVersions;  // per saved path: whether a file there is kept " - Old"
 
   std::string Name(const CSoundTrack& t) const { return &t == master ? "M" : "S"; }
   void Log(const std::string& what, const CSoundTrack& t, const std::string& arg = {}) {
@@ -94,10 +95,11 @@ class LoggingOps : public TrackOps {
     Log("StartLoad", t, path);
     return loadSave;
   }
-  bool SaveAsync(CSoundTrack& t, const std::string& path) override {
+  bool SaveAsync(CSoundTrack& t, const std::string& path, bool keepOldVersion) override {
     Log("SaveAsync", t, path);
     if (!saveStarts) return false;
     savedPaths.push_back(path);
+    keptOldVersions.push_back(keepOldVersion);
     if (saveThreadMs > 0) {
       JoinSave();
       const int ms = saveThreadMs;

@@ -83,6 +83,7 @@ void CSoundTrack::CreateEngine(std::uint32_t channels, std::uint32_t samplesPerS
   fresh->ownerThreadId = ownerThreadId;
   fresh->soundOutMessage = WM_SOUND_OUT;
   fresh->soundInMessage = WM_SOUND_IN;
+  fresh->deviceLostMessage = WM_SOUND_LOST;
   fresh->Start();
   // The core thread uses the engine under the buffer lock (blocks that trail a stop may
   // still come in while a load replaces it); the old one goes outside the lock, and the
@@ -105,6 +106,15 @@ void CSoundTrack::CreateEngine(std::uint32_t channels, std::uint32_t samplesPerS
 void CSoundTrack::Notify(std::uint32_t code) {
   std::lock_guard lock(notifyMutex);
   PostNotification(notifyTarget, code, reinterpret_cast<plat::LPARAM>(this));
+}
+
+void CSoundTrack::OnDeviceLost(DataFlow flow, std::uint32_t tag) {
+  if (tag != engineTag) return;  // the other track's, or an engine since replaced
+  if (flow == DataFlow::Capture) {
+    if (recording && !paused) Notify(TRACK_NOTIFY_CAPTURE_LOST);
+  } else if (playing && !paused) {
+    Notify(TRACK_NOTIFY_PLAYBACK_LOST);
+  }
 }
 
 void CSoundTrack::WaitForLoad() {

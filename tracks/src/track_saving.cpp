@@ -36,6 +36,12 @@ void Warn(const std::u16string& text, const std::u16string& caption) {
   plat::MessageBox(text, caption, plat::MB_OK | plat::MB_ICONWARNING);
 }
 
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 std::string WithExtension(std::string path, std::string_view ext) {
   ReplaceExtension(path, ext);
   return path;
@@ -213,10 +219,11 @@ std::u16string Mp3ErrorText(int error) {
 
 }  // namespace
 
-bool CSoundTrack::SaveAsync(const std::string& path) {
+bool CSoundTrack::SaveAsync(const std::string& path, bool keepOldVersion) {
   if (windowDisabledWhileSaving) windowDisabledWhileSaving(false);
   WaitForSave();
-  saveThread = std::thread(&CSoundTrack::SaveThreadProc, new SaveRequest{this, path, 1});
+  saveThread =
+      std::thread(&CSoundTrack::SaveThreadProc, new SaveRequest{this, path, 1, keepOldVersion});
   return true;
 }
 
@@ -224,7 +231,7 @@ void CSoundTrack::SaveThreadProc(SaveRequest* request) {
   CSoundTrack* track = request->track;
   bool ok = false;
   try {
-    ok = track->SaveTrack(request->path);
+    ok = track->SaveTrack(request->path, request->keepOldVersion);
   } catch (const std::exception& e) {
     SaveFailed(request->path, e.what());
   } catch (...) {
@@ -235,8 +242,10 @@ void CSoundTrack::SaveThreadProc(SaveRequest* request) {
   track->Notify(TRACK_NOTIFY_SAVED);
 }
 
-bool CSoundTrack::SaveTrack(const std::string& path) {
+bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
   StopPlayback();
+  // What a save that was killed half-way left here goes now.
+  plat::RemoveStaleReplacements(FolderOf(path));
   const std::string kind = KindOf(path);
   const bool asPackage = kind == "VXB";
   const bool asMp3 = kind == "MP3" || asPackage;
@@ -304,6 +313,7 @@ bool CSoundTrack::SaveTrack(const std::string& path) {
     parts.texts = texts;
     parts.chunkList = cif;
     parts.mpaPath = sound.ReleaseTemp();  // WritePackage removes it in every case
+    if (keepOldVersion) parts.oldVersionPath = OldVersionPath(packagePath);
     if (!WritePackage(packagePath, parts, &why)) {
       Warn(kCannotSaveText, GetProductName());
       SaveFailed(packagePath, why);
@@ -323,6 +333,7 @@ bool CSoundTrack::SaveTrack(const std::string& path) {
         return false;
       }
     }
+    if (keepOldVersion) sound.KeepOldVersionAs(OldVersionPath(soundPath));
     if (!sound.Commit()) {
       Warn(kCannotSaveText, GetProductName());
       SaveFailed(soundPath, std::string("cannot replace the file: ") + std::strerror(errno));

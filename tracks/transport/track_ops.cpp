@@ -19,9 +19,9 @@ bool StartLoadOn(T& track, const std::string& path) {
 }
 
 template <typename T>
-bool SaveAsyncOn(T& track, const std::string& path) {
-  if constexpr (requires(T & t) { t.SaveAsync(path); }) {
-    return track.SaveAsync(path);
+bool SaveAsyncOn(T& track, const std::string& path, bool keepOldVersion) {
+  if constexpr (requires(T & t) { t.SaveAsync(path, keepOldVersion); }) {
+    return track.SaveAsync(path, keepOldVersion);
   } else {
     return false;
   }
@@ -84,8 +84,8 @@ void TrackOps::RedrawWaveform(CSoundTrack& track, std::uint32_t firstFrame,
 bool TrackOps::StartLoad(CSoundTrack& track, const std::string& path) {
   return StartLoadOn(track, path);
 }
-bool TrackOps::SaveAsync(CSoundTrack& track, const std::string& path) {
-  return SaveAsyncOn(track, path);
+bool TrackOps::SaveAsync(CSoundTrack& track, const std::string& path, bool keepOldVersion) {
+  return SaveAsyncOn(track, path, keepOldVersion);
 }
 bool TrackOps::SaveTrack(CSoundTrack& track, const std::string& path) {
   return track.SaveTrack(path);

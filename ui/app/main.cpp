@@ -10,6 +10,7 @@
 #include "core/product_name.h"
 #include "platform/message_box_qt.h"
 #include "platform/process.h"
+#include "platform/qt_settings.h"
 #include "platform/utf.h"
 #include "voxtrailstudy_app.h"
 
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
   const int signalFd = stopSignals.get();
 
   QApplication qapp(argc, argv);
+  vts::plat::KeepQtSettingsBelowRoot();
   // Every box is in the main log, on disk at once: what the user was told stays findable
   // even when the program is ended while the box is up.
   auto boxes = std::make_shared<vts::plat::QtMessageBoxService>(

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "core/app_core.h"
+#include "core/data_folder.h"
 #include "core/file_associations.h"
 #include "core/log.h"
 #include "main_dlg.h"
@@ -16,6 +17,9 @@
 CVoxtrailstudyApp::CVoxtrailstudyApp() {
   // A debugged process runs on one processor, so timings stay reproducible.
   if (vts::plat::IsDebuggerAttached()) vts::plat::RestrictToFirstProcessor();
+  // The data folder's rights are repaired before the logs open their files in it: a folder
+  // closed to us would lose this run's logs.
+  vts::GrantDataFolderAccess(vts::GetDataFolder());
   vts::InitLogging();
   try {
     vts::g_pAppCore = new vts::CAppCore();

@@ -19,6 +19,9 @@ namespace vts {
 constexpr std::uint32_t WM_SOUND_OUT = 0x400 + 0x8F;  // a playback buffer is finished
 constexpr std::uint32_t WM_SOUND_IN =
     0x400 + 0x90;  // a captured block, or 0: a capture stream ended
+// A stream ended because its device went away (the sound server, say); wParam the
+// direction (DataFlow), lParam the engine's tag. Posted after the stream's own end.
+constexpr std::uint32_t WM_SOUND_LOST = 0x400 + 0x93;
 // Commands to an engine's playback thread (wParam 6/11/12 play lParam, 9 release lParam).
 constexpr std::uint32_t WM_ENGINE_COMMAND = 0x470;
 

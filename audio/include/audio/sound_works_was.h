@@ -64,8 +64,9 @@ class CSoundWorksWAS : public CSoundWorksBase {
 
   // Notification target, set by the creator after SetFormat and before Start.
   std::uint32_t ownerThreadId = 0;
-  std::uint32_t soundOutMessage = 0;  // WM_SOUND_OUT
-  std::uint32_t soundInMessage = 0;   // WM_SOUND_IN
+  std::uint32_t soundOutMessage = 0;    // WM_SOUND_OUT
+  std::uint32_t soundInMessage = 0;     // WM_SOUND_IN
+  std::uint32_t deviceLostMessage = 0;  // WM_SOUND_LOST; 0: a lost device is only logged
 
   struct Impl;
 

@@ -52,11 +52,15 @@ class CLogFile : public ILogFile {
 
   const std::string& Text() const { return text_; }
   const std::string& Path() const { return path_; }
+  // The file could not be opened; `OpenError` is why (an errno value).
+  bool Unwritable() const { return fd_ < 0; }
+  int OpenError() const { return openError_; }
 
  private:
   std::string text_;
   std::uint32_t limit_ = kLogLimitBytes;
   int fd_ = -1;
+  int openError_ = 0;
   std::string path_;
   std::string displayName_;
 };
@@ -76,6 +80,8 @@ class LogManager {
   void RegisterLog(LogId id, const std::string& fileName, const std::string& displayName);
   std::shared_ptr<ILogFile> Find(LogId id) const;
   void FlushAll();
+  // Why some log files could not be opened (an errno value of one of them); 0 when all were.
+  int UnwritableReason() const;
   const std::string& Folder() const { return folder_; }
 
   std::thread thread;

@@ -12,6 +12,10 @@ namespace vts {
 // "." + ext when the name has none: "/a/take.wav" + "cif" -> "/a/take.cif".
 void ReplaceExtension(std::string& path, std::string_view ext);
 
+// The name a file keeps when a Save-As replaces it: " - Old" before the file name's last "."
+// (at its end when it has none): "/a/lesson.vxb" -> "/a/lesson - Old.vxb".
+std::string OldVersionPath(std::string_view path);
+
 // The file name with its extension: the text after the last "/" (the whole path without one).
 std::string GetFileNameOfPath(std::string_view path);
 

@@ -32,6 +32,9 @@ struct PackageParts {
   std::span<const std::uint8_t> texts;      // the ".txt" body
   std::string mpaPath;                      // the encoded MP3 file; deleted once added
   std::span<const std::uint8_t> chunkList;  // the ".cif" body; empty: no ".cif" entry
+  // Not empty: a package at the target keeps this second name once the new one is
+  // complete (plat::KeepOldVersion), right before the new one replaces it.
+  std::string oldVersionPath;
 };
 
 // Writes the package at `packagePath` with the entries texts (when present), MP3, chunk list,

@@ -64,6 +64,9 @@ class FileReplacement {
   // Syncs the data, renames the temporary file over path and syncs the folder. On failure
   // the temporary file is removed and the old file stays.
   bool Commit(std::string* error = nullptr);
+  // The file at path, when there is one, keeps a second name `oldPath` from the commit on
+  // (see KeepOldVersion). Set before Commit.
+  void KeepOldVersionAs(std::string oldPath) { keepOldAs_ = std::move(oldPath); }
   // Renames without syncing or closing, for a file used as shared memory: the descriptor
   // (and any lock on it) goes to fd.
   bool CommitKeepingOpen(UniqueFd* fd);
@@ -76,9 +79,20 @@ class FileReplacement {
 
   std::string path_;
   std::string temp_;
+  std::string keepOldAs_;
   UniqueFd fd_;
   bool failed_ = false;
 };
+
+// Gives the file at `path` the second name `oldPath`, so that it stays there when `path` is
+// replaced next: a hard link, or, where the file system has none, a rename (then `path` is
+// free until the caller puts its new file there). Never over a file at `oldPath`. False
+// when nothing was done (no file at `path`, something at `oldPath`, or an error).
+bool KeepOldVersion(const std::string& path, const std::string& oldPath);
+
+// Removes the temporary files that replacements (FileReplacement) of processes no longer
+// running left in `folder`: regular files of this user named like theirs. The count removed.
+int RemoveStaleReplacements(const std::string& folder);
 
 // Replaces the file at path with bytes as one step (see FileReplacement).
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,

@@ -8,6 +8,7 @@
 //   <root>/registry   the registry store
 //   <root>/xdg-data   desktop entries and MIME files (XDG data home)
 //   <root>/run        runtime folder (pipes, locks, shared memory, window sockets)
+//   <root>/config     the user settings of the libraries (Qt's file dialogs)
 // Without it: XDG data home, XDG documents dir, $TMPDIR or a private /tmp/vts-<uid>,
 // the home folder, ~/.local/state/voxtrailstudy/registry, XDG data home, and
 // $XDG_RUNTIME_DIR/voxtrailstudy (or a private /tmp folder).
@@ -25,6 +26,9 @@ std::string DriveCRoot();
 std::string RegistryFolder();
 std::string XdgDataHome();
 std::string RuntimeFolder();  // created, mode 0700
+// Where the libraries keep their own user settings: empty without a root (they keep their
+// usual place then).
+std::string LibrarySettingsFolder();
 
 // Full path of the running program (/proc/self/exe) and its folder.
 std::string ProgramPath();

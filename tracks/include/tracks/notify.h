@@ -23,6 +23,9 @@ enum TrackNotifyCode : std::uint32_t {
   TRACK_NOTIFY_RUNNING = 7,
   TRACK_NOTIFY_POSITION = 8,
   TRACK_NOTIFY_DATA = 10,
+  // A recording or a playback lost its sound device (its stream has ended already).
+  TRACK_NOTIFY_CAPTURE_LOST = 11,
+  TRACK_NOTIFY_PLAYBACK_LOST = 12,
 };
 
 // A window that takes posted messages (the main dialog implements it by posting an event to

@@ -181,6 +181,11 @@ class CSoundTrack {
   // mark of a stopped capture stream. `engineTag` is the message's lParam (the engine that
   // posted it; 0 when unknown): only this track's own end marks end its recording.
   void OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag = 0);
+  // The core thread's WM_SOUND_LOST: a stream of the engine `engineTag` ended because its
+  // device went. When that is this track's engine and the recording (capture) or playback
+  // (render) it served still runs, the window is told with code 11 or 12; it stops the
+  // transport as its Stop does, so the chunk keeps what was captured.
+  void OnDeviceLost(DataFlow flow, std::uint32_t engineTag);
   // The core thread's steps of OnCapturedBlock.
   CBufferDescr* MixPendingBlocks();
   void AppendRecorded(CBufferDescr* block);
@@ -251,6 +256,7 @@ class CSoundTrack {
     CSoundTrack* track = nullptr;
     std::string path;
     std::uint32_t word = 1;
+    bool keepOldVersion = false;  // a save's: see SaveTrack
   };
   using SaveRequest = LoadRequest;
   // Runs LoadTrack, frees the request, posts TRACK_NOTIFY_LOADED whatever the outcome.
@@ -303,7 +309,7 @@ class CSoundTrack {
 
   // Calls windowDisabledWhileSaving(false), starts SaveThreadProc on the save thread.
   // UI thread.
-  bool SaveAsync(const std::string& path);
+  bool SaveAsync(const std::string& path, bool keepOldVersion = false);
   // Runs SaveTrack, frees the request, posts TRACK_NOTIFY_SAVED whatever the outcome.
   static void SaveThreadProc(SaveRequest* request);
   // The outcome of the last SaveThreadProc, set before its TRACK_NOTIFY_SAVED is posted.
@@ -311,8 +317,11 @@ class CSoundTrack {
   bool LastSaveOk() const { return lastSaveOk; }
   // Saves as WAV, MP3 (".mp3") or package (".vxb"). Every file is written beside its target
   // and renamed over it only when complete; on failure the old file stays, a message box
-  // tells why and `modified` stays set.
-  bool SaveTrack(const std::string& path);
+  // tells why and `modified` stays set. `keepOldVersion`: a file the sound replaces keeps
+  // its content under its " - Old" name (OldVersionPath), given to it only once the new
+  // file is complete, so a complete file stands under the target's name at every moment.
+  // Temporary files that an ended save left in the target's folder are removed first.
+  bool SaveTrack(const std::string& path, bool keepOldVersion = false);
   bool SaveWav(const std::string& path);
   // `error`: 0 none, 1 bad channel count, 2 encoder initialisation, 3 destination cannot be
   // written, 4 the encoder failed on the sound.

@@ -29,8 +29,9 @@ class TrackOps {
 
   // Loading and saving on the track's own threads. False when nothing was started (the
   // caller then re-enables itself); the track's thread posts its notice otherwise.
+  // `keepOldVersion`: see CSoundTrack::SaveTrack.
   virtual bool StartLoad(CSoundTrack& track, const std::string& path);
-  virtual bool SaveAsync(CSoundTrack& track, const std::string& path);
+  virtual bool SaveAsync(CSoundTrack& track, const std::string& path, bool keepOldVersion);
   // Saves on the calling thread; true when the file was written.
   virtual bool SaveTrack(CSoundTrack& track, const std::string& path);
   // Waits until a save of the track that is running has ended.

@@ -305,9 +305,6 @@ class CMainDlg : public QDialog, public ISkinHost {
   static std::string ProposedSaveName(const std::string& trackPath, const LocalTime& now);
   // The folder "StudentWorks" under drive c:'s root, with its trailing "/".
   static std::string StudentWorksFolder();
-  // Moves an existing `path` aside to its name with " - Old" before its last "."; never
-  // replaces a file already there. False when nothing was moved.
-  static bool MoveAsideOld(const std::string& path);
   // The automatic save's name of the student's work; empty when none can be made.
   // `fromMaster`: the name was made from the Master file's name.
   std::string StudentWorkName(const LocalTime& now, bool* fromMaster = nullptr) const;
@@ -318,6 +315,10 @@ class CMainDlg : public QDialog, public ISkinHost {
   // A playback-ended notice (code 5) from `sender`; a save-finished notice (code 3).
   void OnPlaybackEnded(std::intptr_t sender);
   void OnSaveFinished(std::intptr_t sender);
+  // A track's recording or playback lost its sound device (codes 11, 12): the transport
+  // stops as Stop stops it and the user is told once; the notices of the other streams of
+  // the same loss find nothing running and say nothing more.
+  void OnSoundDeviceLost(bool capture);
   // The video window went away (closed, replaced or failed).
   void OnVideoWindowGone();
   // Save-As of one track; true when a save was started.
@@ -355,7 +356,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   bool MasterConfirmation();  // true when a save was started
   void ShowUrlMenu();
   void ShowBusy();
-  bool StartSave(CSoundTrack* track, const std::string& path);
+  // `keepOldVersion`: a file the save replaces stays as its " - Old" name.
+  bool StartSave(CSoundTrack* track, const std::string& path, bool keepOldVersion = false);
   LocalTime Now() const;
   mutable std::shared_ptr<TransportState> m_tx;  // made on first use
                                                  // ---- [transport, files, exit] end

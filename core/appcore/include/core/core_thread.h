@@ -21,7 +21,8 @@ namespace vts {
 
 constexpr std::uint32_t WM_CORE_IFACE_PIPE = plat::WM_USER + 0x8D;   // 0x48D
 constexpr std::uint32_t WM_CORE_STREAM_PIPE = plat::WM_USER + 0x8E;  // 0x48E
-// WM_SOUND_OUT (0x48F) and WM_SOUND_IN (0x490) come from the sound engine's header.
+// WM_SOUND_OUT (0x48F), WM_SOUND_IN (0x490) and WM_SOUND_LOST (0x493) come from the sound
+// engine's header.
 
 // Pipe events: lParam 0 connected, 0xFFFFFFFF disconnected, else a heap block made with
 // AllocPipeBlock (u32 length, then that many bytes) that the receiver frees with FreePipeBlock.
@@ -46,6 +47,9 @@ class ITrackSoundHandlers {
   // True for the end mark (wParam 0) of this track's own engine: the Master's stops end no
   // capture of the Student, so the Master takes its own end marks.
   virtual bool TakesEndMark(plat::LPARAM engineTag) { return false; }
+  // WM_SOUND_LOST: a stream of the engine `engineTag` ended because its device went;
+  // `flow` is its direction. Both tracks hear it; only the engine's own track acts.
+  virtual void OnDeviceLost(plat::WPARAM flow, plat::LPARAM engineTag) {}
 
  protected:
   ~ITrackSoundHandlers() = default;

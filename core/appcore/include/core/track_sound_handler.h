@@ -15,6 +15,7 @@ class CTrackSoundHandler final : public ITrackSoundHandlers {
   void OnCapturedBlock(plat::WPARAM descr) override { OnCapturedBlockFrom(descr, 0); }
   void OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) override;
   bool TakesEndMark(plat::LPARAM engineTag) override;
+  void OnDeviceLost(plat::WPARAM flow, plat::LPARAM engineTag) override;
 
  private:
   CSoundTrack* track_;
