@@ -62,4 +62,10 @@ void WriteWav(const std::string& path, const std::vector<std::int16_t>& samples)
 bool WaitUntil(const std::function<bool()>& pred,
                std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
+// The calling thread's id as the system knows it, and whether that thread of this process
+// sleeps now (blocked on a lock or waiting): with a lock held, a thread seen asleep after it
+// set out for that lock waits for it.
+long CurrentThreadOsId();
+bool ThreadSleeps(long osThreadId);
+
 }  // namespace vts::test
