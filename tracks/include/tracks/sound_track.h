@@ -125,6 +125,8 @@ class CSoundTrack {
   // A new empty chunk with a fresh temporary file, appended; null (and logged) when no file
   // could be made.
   CChunkInfo* AddChunk();
+  // Loads the chunk's sound (from the source file or its temporary file). A file that cannot
+  // be read is told in a box nobody waits for (the caller may hold bufferLock); false then.
   bool LoadChunk(int index);
   // Writes the chunk's loaded PCM to its temporary file. False for a bad index, a file that
   // cannot be created or a short write (the chunk stays loaded then).
