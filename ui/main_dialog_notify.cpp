@@ -141,8 +141,9 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
           plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1008, master->CursorFrame());
         else if (fromStudent)
           plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1009, student->CursorFrame());
-        else if (sender != 0)
+        else if (Video() && sender == Video()->SenderId())
           plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1010, 0);
+        // A sender that is none of the three is ignored.
       }
       break;
     case TRACK_NOTIFY_DATA:

@@ -279,6 +279,17 @@ TEST_F(TrackNotifyTest, PositionGoesToTheLinkedPeerOnly) {
   EXPECT_EQ(m.lParam, 4410);
   EXPECT_FALSE(peer.WaitForCount(2, std::chrono::milliseconds(300)));
   EXPECT_EQ(peer.Received().size(), 1u);
+
+  // A sender that is neither track nor the video is ignored; the video's position is 1010.
+  dlg->SendMessage(WM_TRACKNOTIFY, TRACK_NOTIFY_POSITION, 0x5150);
+  ASSERT_NE(g_pAppCore->videoManager, nullptr);
+  dlg->SendMessage(WM_TRACKNOTIFY, TRACK_NOTIFY_POSITION,
+                   reinterpret_cast<intptr_t>(g_pAppCore->videoManager));
+  ASSERT_TRUE(peer.WaitForCount(2, std::chrono::seconds(10)));
+  EXPECT_FALSE(peer.WaitForCount(3, std::chrono::milliseconds(300)));
+  ASSERT_EQ(peer.Received().size(), 2u);
+  EXPECT_EQ(peer.Received()[1].wParam, 1010u);
+  EXPECT_EQ(peer.Received()[1].lParam, 0);
 }
 
 TEST_F(TrackNotifyTest, UnknownCodesChangeNothing) {
