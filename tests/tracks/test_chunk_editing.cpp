@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -576,6 +577,60 @@ TEST_F(ChunkEditing, ReceivedAudioReplacesAtZeroAndLeavesSilenceInGaps) {
   EXPECT_EQ(s[5000], 500);
   EXPECT_EQ(track_->ViewSnapshot().framesPerPixel, 128u);
   EXPECT_TRUE(log_.Codes().empty()) << "no notification";
+}
+
+// Master audio received from the classroom replaces the current chunk's sound, also of a
+// chunk read from the source file: it stays the chunk's sound when the whole-file view is
+// switched on and off or the chunk is left and taken again, and a save (Send) writes it, not
+// the source's sound under it.
+TEST_F(ChunkEditing, ReceivedAudioOutlivesTheWholeFileViewAndAChunkSwitch) {
+  const Bytes wav = MakeWav(30000, 1);
+  const std::vector<std::int16_t> received(4000, 1234);
+  const Bytes receivedBytes = test::Pcm16(received);
+  struct Case {
+    const char* what;
+    std::function<void()> step;
+  } cases[] = {
+      {"the whole-file view on and off",
+       [&] {
+         EXPECT_TRUE(track_->SetWholeFileMode(true));
+         EXPECT_TRUE(track_->SetWholeFileMode(false));
+       }},
+      {"to chunk 1 and back",
+       [&] {
+         track_->SelectChunk(1);
+         track_->SelectChunk(0);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    track_->Close();
+    OpenSource(wav);
+    SetChunks({{0, 10000, u"a"}, {10000, 20000, u"b"}});
+    ASSERT_TRUE(track_->WriteSamplesAt(0, 8000, receivedBytes.data()));
+    c.step();
+    ASSERT_EQ(track_->CurrentChunkIndex(), 0);
+    EXPECT_EQ(ChunkBytes(track_->Chunk(0)), receivedBytes);
+    ASSERT_TRUE(track_->SaveTrack(dir_ + "/sent.wav"));
+    const Bytes sent = ReadFile(dir_ + "/sent.wav");
+    ASSERT_EQ(sent.size(), 44u + 8000 + 40000);
+    EXPECT_EQ(Bytes(sent.begin() + 44, sent.begin() + 44 + 8000), receivedBytes);
+    EXPECT_EQ(Bytes(sent.begin() + 44 + 8000, sent.end()), FramesOf(wav, 2, 10000, 20000));
+  }
+}
+
+// A chunk with a sound of its own is not in the source file: a cut there leaves it whole.
+TEST_F(ChunkEditing, AnEraseLeavesAChunkWithItsOwnSoundAlone) {
+  OpenSource(MakeWav(30000, 1));
+  SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
+  const Bytes received = test::Pcm16(std::vector<std::int16_t>(12000, 77));
+  ASSERT_TRUE(track_->WriteSamplesAt(0, std::uint32_t(received.size()), received.data()));
+  track_->SelectChunk(1);
+  Select(1000, 3000);  // source frames 11000 to 13000
+  ASSERT_TRUE(track_->DeleteSelection());
+  EXPECT_EQ(Layout(), (Layouts{{0, 12000}, {10000, 18000}}));
+  track_->SelectChunk(0);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(0)), received);
 }
 
 TEST_F(ChunkEditing, ReceivedBlocksThatCannotBeTakenAreDropped) {

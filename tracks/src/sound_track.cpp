@@ -278,7 +278,8 @@ bool CSoundTrack::SaveChunk(int index) {
   CChunkInfo* chunk = Chunk(index);
   if (chunk == nullptr) return false;
   std::lock_guard lock(bufferLock);
-  if (!chunk->IsLoaded() || sourceFile >= 0) return true;
+  // A chunk read from the source file needs no file: the source holds its sound.
+  if (!chunk->IsLoaded() || SoundFromSource(chunk)) return true;
   if (tempFolder.empty() || chunk->fileName.empty()) return false;
   if (!WriteWholeFile(tempFolder + chunk->fileName, chunk->data, chunk->dataSize)) {
     int error = errno;
