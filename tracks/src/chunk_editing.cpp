@@ -323,6 +323,17 @@ bool CSoundTrack::DeleteSelection() {
       audioModified = 1;
     }
   }
+  // The user's sound file was cut in place (an MP3's or a package's is a decoded copy): the
+  // chunk list on disk beside it is cut with it, or its borders would stand off by the cut
+  // at the next start. Bookmarks and texts not saved yet stay unsaved.
+  if (!isMp3 && (result == WavCutResult::Ok || result == WavCutResult::TruncateFailed)) {
+    const std::uint32_t rate = format.samplesPerSec;
+    if (!CutSideFiles(SideFileBeside(sourcePath, ".cif"), SideFileBeside(sourcePath, ".txt"),
+                      FramesToMs(first, rate), FramesToMs(end, rate))) {
+      WriteLog(LOG_WAVE_MANAGER, "The chunk list beside \"" + sourcePath +
+                                     "\" could not be cut with the sound");
+    }
+  }
   std::uint32_t fpp = 0;
   {
     std::lock_guard lock(bufferLock);
