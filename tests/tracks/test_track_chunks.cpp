@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -148,16 +149,19 @@ TEST_F(TrackChunks, LoadChunkEdgeCases) {
 }
 
 // The box service as the window runs it: a box the asker waits for is answered by the
-// window's thread, which takes the track's lock on every time tick before it gets to the box.
-// A box nobody waits for is shown later and holds up nobody.
+// window's thread, which takes the track's lock on every time tick before it gets to the box
+// and answers nothing while it waits for a track's thread to end. A box nobody waits for is
+// shown later and holds up nobody.
 class WindowThreadBoxes : public plat::IMessageBoxService {
  public:
   enum class Asked { kAnswered, kNeverAnswered, kNotWaitedFor };
   explicit WindowThreadBoxes(std::recursive_mutex& trackLock) : lock_(trackLock) {}
+  // The window's thread waits for a track's thread meanwhile (a save it waits for).
+  void SetWindowWaits(bool waits) { windowWaits_ = waits; }
   int Show(const std::u16string& text, const std::u16string&, unsigned type) override {
     auto tick = std::async(std::launch::async, [this] {
       return test::WaitUntil([this] {
-        if (!lock_.try_lock()) return false;
+        if (windowWaits_ || !lock_.try_lock()) return false;
         lock_.unlock();
         return true;
       }, std::chrono::seconds(10));
@@ -179,12 +183,14 @@ class WindowThreadBoxes : public plat::IMessageBoxService {
     asks_.emplace_back(text, how);
   }
   std::recursive_mutex& lock_;
+  std::atomic<bool> windowWaits_{false};
   std::mutex mutex_;
   std::vector<std::pair<std::u16string, Asked>> asks_;
 };
 
 // A chunk file that went missing is told from the save thread and from the core thread (a
-// chunk switch for received audio) without the window's thread ever being left waiting.
+// chunk switch for received audio), and the failed save is told, without the window's thread
+// ever being left waiting: Open waits for the save of the old lesson.
 TEST_F(TrackChunks, AMissingChunkFileIsToldWithoutHoldingUpTheWindow) {
   using Asked = WindowThreadBoxes::Asked;
   auto track = MakeTrack();
@@ -200,11 +206,14 @@ TEST_F(TrackChunks, AMissingChunkFileIsToldWithoutHoldingUpTheWindow) {
   const std::u16string missing = u"Could not open file in LoadChunk";
 
   // The save thread: the save reads chunk 1 from its file, which is gone.
+  boxes->SetWindowWaits(true);
   ASSERT_TRUE(track->SaveAsync(test::MakeTempDir("box") + "/out.wav"));
   track->WaitForSave();
+  boxes->SetWindowWaits(false);
   auto asks = boxes->Asks();
-  ASSERT_FALSE(asks.empty());
+  ASSERT_EQ(asks.size(), 2u);
   EXPECT_EQ(asks[0].first, missing);
+  EXPECT_EQ(asks[1].first, u"Unable to save to requested destination");
   for (const auto& [text, how] : asks) EXPECT_NE(how, Asked::kNeverAnswered) << plat::Utf16ToUtf8(text);
 
   // The core thread: received audio switches to chunk 1.
