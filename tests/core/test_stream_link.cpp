@@ -18,6 +18,7 @@
 #include "core/pipe_channel.h"
 #include "core/stream_protocol.h"
 #include "platform/message_box.h"
+#include "sound_track_test_access.h"
 #include "stream_messages.h"
 #include "test_files.h"
 #include "tracks/sound_track.h"
@@ -318,7 +319,10 @@ TEST_F(StreamLinkTest, ARelayBlockIsLabelledWithTheChunkItsSamplesComeFrom) {
     }));
     while (!started) std::this_thread::yield();
     ASSERT_TRUE(test::WaitUntil([&] { return test::ThreadSleeps(coreTid); }, kWait));
-    student.SelectChunk(1);  // the next chunk, as the window steps on
+    // The window steps on to chunk 1 (its own switch waits for the lock; here the switch
+    // is made under the lock held).
+    ASSERT_TRUE(student.LoadChunk(1));
+    CSoundTrackTestAccess::SetCurrentChunk(student, 1);
   }
   ASSERT_TRUE(sent.get_future().get());
   const Bytes m = peer.NextMessage();
@@ -330,14 +334,20 @@ TEST_F(StreamLinkTest, ARelayBlockIsLabelledWithTheChunkItsSamplesComeFrom) {
 }
 
 // The command line names the mixer input on the window's thread at start, while the core
-// thread may already take the peer's mixer values.
+// thread may already take the peer's mixer values. The core thread takes them first; the
+// test sees that from outside (the thread woke and sleeps again), so nothing orders the two.
 TEST_F(StreamLinkTest, TheMixerInputIsNamedWhileThePeerSendsItsValues) {
   Peer peer;
   ASSERT_NE(peer.WaitConnected(), 0u);
   Bytes values;
   Put32(values, 11);
   Put32(values, 22);
+  const long coreTid = OnCore(*core, [] { return test::CurrentThreadOsId(); });
+  ASSERT_TRUE(test::WaitUntil([&] { return test::ThreadSleeps(coreTid); }, kWait));
+  const std::uint64_t asleep = test::TimesAsleep(coreTid);
   ASSERT_TRUE(peer.Send(Message(STREAM_MSG_MIXER_VALUES, values)));
+  test::WaitUntil(
+      [&] { return test::TimesAsleep(coreTid) > asleep && test::ThreadSleeps(coreTid); }, kWait);
   ParseCommandLine(*core, {"/MixerInput:Mix"});
   ASSERT_TRUE(peer.Send(Message(STREAM_MSG_MIXER_VALUES, values)));
   EXPECT_TRUE(WaitOnCore(*core, [&] { return core->mixerValue == 22; }));

@@ -168,4 +168,12 @@ bool ThreadSleeps(long osThreadId) {
   return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'S';
 }
 
+std::uint64_t TimesAsleep(long osThreadId) {
+  std::ifstream in("/proc/self/task/" + std::to_string(osThreadId) + "/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stoull(line.substr(24));
+  return 0;
+}
+
 }  // namespace vts::test

@@ -67,5 +67,8 @@ bool WaitUntil(const std::function<bool()>& pred,
 // set out for that lock waits for it.
 long CurrentThreadOsId();
 bool ThreadSleeps(long osThreadId);
+// How often that thread has gone to sleep so far (it blocked or waited): a thread that sleeps
+// with a higher count than before has woken and gone back to its wait meanwhile.
+std::uint64_t TimesAsleep(long osThreadId);
 
 }  // namespace vts::test
