@@ -5,8 +5,7 @@
 // Threading: built and destroyed on the UI thread. Role flags, position and device names are
 // written on the UI thread during the dialog's initialisation (the mixer input is atomic: the
 // core thread reads it); client id, stream pipe handle, mixer value and stream position only
-// by the core thread. `coreLock` guards the stream pipe
-// writes and the destination list.
+// by the core thread. `coreLock` guards the stream pipe writes and the destination list.
 #pragma once
 
 #include <array>
