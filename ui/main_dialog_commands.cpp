@@ -1,11 +1,14 @@
-// The recorder window's command table and message table, and the handlers whose work is
-// the window's own. The transport, file, exit, classroom, editing and device handlers are
-// filled in by their own files as those features land; until then they do nothing.
+// The recorder window's command table and message table, the one road every command takes
+// (clicks, right clicks, the remote control), and the handlers whose work is the window's
+// own. The transport, file, exit, classroom, editing and device handlers live in their own
+// files.
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QMetaObject>
 #include <array>
+#include <string>
 
+#include "core/log.h"
 #include "ui/dialog_messages.h"
 #include "ui/main_dialog.h"
 #include "ui/transparent_button.h"
@@ -109,6 +112,13 @@ bool CMainDlg::Dispatch(int controlId, int code) {
 }
 
 bool CMainDlg::ClickControl(int controlId, bool rightClick) {
+  // A load rebuilds the Master on its own thread (the window is disabled meanwhile): a press
+  // from the peer or the classroom would reach the track in the middle of it.
+  if (MasterLoading()) {
+    WriteLog(LOG_MAIN, "A remote press of control " + std::to_string(controlId) +
+                           " came during a load and was ignored");
+    return false;
+  }
   if (rightClick) {
     // Only the right clicks that a window mirrors to its peer are taken from one.
     const bool mirrored = controlId == 1020 || (controlId >= 1037 && controlId <= 1040);

@@ -40,6 +40,14 @@ std::u16string ChunkTextOf(const QPlainTextEdit& edit) {
   return text;
 }
 
+// The current chunk's text, read under the track's lock (the core thread changes the list
+// for received audio).
+QString CurrentChunkText(CSoundTrack& track) {
+  std::lock_guard lock(track.BufferLock());
+  const CChunkInfo* c = track.CurrentChunk();
+  return c ? QString::fromStdU16String(c->text) : QString();
+}
+
 }  // namespace
 
 void CMainDlg::SetEditText(QPlainTextEdit* edit, const QString& text) {
@@ -53,13 +61,12 @@ void CMainDlg::RefreshTexts() {
   QString master;
   if (VideoOn()) {
     if (Video()->TextsLoaded()) master = QString::fromStdU16String(Video()->CurrentChunkText());
-  } else if (CSoundTrack* m = MasterTrack(); m && m->TextsPresent()) {
-    if (CChunkInfo* c = m->CurrentChunk()) master = QString::fromStdU16String(c->text);
+  } else if (CSoundTrack* m = MasterTrack(); m && !MasterLoading() && m->TextsPresent()) {
+    // A load frees and rebuilds the chunks on its own thread: nothing to show meanwhile.
+    master = CurrentChunkText(*m);
   }
   QString student;
-  if (CSoundTrack* s = StudentTrack(); s && s->TextsPresent()) {
-    if (CChunkInfo* c = s->CurrentChunk()) student = QString::fromStdU16String(c->text);
-  }
+  if (CSoundTrack* s = StudentTrack(); s && s->TextsPresent()) student = CurrentChunkText(*s);
   SetEditText(MasterTextEdit(), master);
   SetEditText(StudentTextEdit(), student);
 }

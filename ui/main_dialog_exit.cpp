@@ -89,6 +89,9 @@ void CMainDlg::OnBnClickedExit() {
   CSoundTrack* m = MasterTrack();
   CSoundTrack* s = StudentTrack();
   CAppCore* core = Core();
+  // Everything below reads the Master: a load still rebuilding it (a close from the classroom
+  // comes at any time) ends first. Its notice then finds the thread collected.
+  if (m) m->WaitForLoad();
   const bool student = core && core->studentFlag != 0;
   const bool teacher = core && core->teacherFlag != 0;
 

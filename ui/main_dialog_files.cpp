@@ -205,7 +205,10 @@ void CMainDlg::OnBnClickedOpen() {
   const QString chosen =
       Tx().fileDialog ? Tx().fileDialog(request) : DefaultFileDialog(this, request);
   if (chosen.isEmpty()) return;
+  ReplaceMaster(chosen);
+}
 
+void CMainDlg::ReplaceMaster(const QString& path) {
   if (CSoundTrack* m = MasterTrack()) {
     Ops().WaitForSave(*m);  // a save of the old lesson finishes before it is closed
     Ops().Close(*m);
@@ -213,8 +216,9 @@ void CMainDlg::OnBnClickedOpen() {
   if (IMasterVideo* v = Video()) v->CloseWindow();
   OnVideoWindowGone();
   if (CAppCore* core = Core())
-    SetLastOpenPath(core->settings.pathsDocument, chosen.toStdU16String());
-  OpenMedia(chosen);
+    SetLastOpenPath(core->settings.pathsDocument, path.toStdU16String());
+  OpenMedia(path);
+  // The Student's texts belonged to the old lesson: they are not saved with the new one.
   if (CSoundTrack* s = StudentTrack()) s->SetTextsPresent(false);
 }
 

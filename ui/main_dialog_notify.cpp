@@ -1,7 +1,9 @@
 // The recorder window's reaction to the tracks' notices (WM_TRACKNOTIFY): button looks, the
 // chunk number, the recording light, the file name, the end of a load or a save, and the
 // waveform position for a linked window. GUI thread only; the notices are posted, so each
-// reaction runs after the handler that caused it and may see a state that moved on.
+// reaction runs after the handler that caused it and may see a state that moved on. While a
+// load rebuilds the Master on its own thread (LoadPending until its notice is handled), the
+// Master is not read here.
 #include <QLineEdit>
 
 #include "core/app_core.h"
@@ -35,10 +37,17 @@ void CMainDlg::SetRecordLookSkins(bool recording) {
                 recording ? QStringLiteral("VBUTPLAYRECSTOP") : QStringLiteral("VBUTPLAYREC"));
 }
 
+bool CMainDlg::MasterLoading() const {
+  CSoundTrack* master = MasterTrack();
+  return master && master->LoadPending();
+}
+
 void CMainDlg::ShowFileName(bool videoMode) {
   CSoundTrack* master = MasterTrack();
   IMasterVideo* video = Video();
   if (videoMode ? !video : !master) return;
+  // The load thread sets the path: its own notice shows it.
+  if (!videoMode && MasterLoading()) return;
   const std::string path = videoMode ? video->MediaPath() : master->SourcePath();
   if (path.empty()) {
     m_fileNameEdit->clear();
@@ -96,8 +105,12 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       // and its track must still be able to wait for it.
       CSoundTrack* saved = fromMaster ? master : fromStudent ? student : nullptr;
       if (saved) saved->WaitForSave();
-      ShowFileName(m_videoMode != 0);
-      setEnabled(true);
+      // Open saves the old lesson on the way and starts the new load before this notice is
+      // handled: while that load runs, its own notice shows the lesson and enables the window.
+      if (!MasterLoading()) {
+        ShowFileName(m_videoMode != 0);
+        setEnabled(true);
+      }
       // Closes the window when the exit path waits for this save and every one succeeded.
       OnSaveFinished(sender);
       RefreshTexts();
@@ -128,8 +141,9 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
           plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1008, master->CursorFrame());
         else if (fromStudent)
           plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1009, student->CursorFrame());
-        else if (sender != 0)
+        else if (Video() && sender == Video()->SenderId())
           plat::PostMessage(m_linkedPeer, WM_REMOTECONTROL, 1010, 0);
+        // A sender that is none of the three is ignored.
       }
       break;
     case TRACK_NOTIFY_DATA:

@@ -163,7 +163,7 @@ void CMainDlg::OnDropFiles(const QList<QUrl>& urls) {
     return;
   }
   if (!ConfirmDiscard()) return;
-  OpenMedia(path);
+  ReplaceMaster(path);
 }
 
 }  // namespace vts::ui

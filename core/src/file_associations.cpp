@@ -2,8 +2,12 @@
 #include "core/file_associations.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "core/log.h"
 #include "core/product_name.h"
 #include "platform/files.h"
 #include "platform/known_folders.h"
@@ -38,6 +42,17 @@ bool WriteIfChanged(const std::string& path, const std::string& text) {
 
 std::string FileStem() { return Lower(GetProductNameUtf8()); }
 
+// The desktop's index tools run at every start on the UI thread: a tool that hangs (a busy
+// or broken desktop) must not keep the window from showing.
+constexpr std::chrono::seconds kDesktopToolLimit{3};
+
+void RunDesktopTool(const std::string& program, const std::vector<std::string>& args) {
+  if (plat::RunQuietlyAndWait(program, args, kDesktopToolLimit) == plat::ToolRun::kLeftRunning) {
+    WriteLog(LOG_MAIN, program + " still runs after " + std::to_string(kDesktopToolLimit.count()) +
+                           " s; it is left to finish on its own");
+  }
+}
+
 }  // namespace
 
 std::string DesktopExecQuote(const std::string& s) {
@@ -58,7 +73,7 @@ std::string DesktopExecQuote(const std::string& s) {
 bool WriteDesktopEntry(const std::string& fileName, const std::string& text) {
   const std::string folder = plat::XdgDataHome() + "/applications";
   if (!WriteIfChanged(folder + "/" + fileName, text)) return false;
-  plat::RunQuietlyAndWait("update-desktop-database", {folder});
+  RunDesktopTool("update-desktop-database", {folder});
   return true;
 }
 
@@ -160,7 +175,7 @@ void RegisterDesktopIntegration(const std::string& programPath) {
       vxbType + ";audio/x-wav;audio/wav;audio/vnd.wave;audio/mpeg;audio/x-mp3;\n";
 
   if (WriteIfChanged(MimePackagePath(), mime))
-    plat::RunQuietlyAndWait("update-mime-database", {plat::XdgDataHome() + "/mime"});
+    RunDesktopTool("update-mime-database", {plat::XdgDataHome() + "/mime"});
   WriteDesktopEntry(FileStem() + ".desktop", entry);
 }
 

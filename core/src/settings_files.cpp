@@ -177,8 +177,12 @@ void SetLastOpenPath(SettingsJson& document, std::u16string_view path) {
 // --- URLList.txt ----------------------------------------------------------------------------
 
 std::optional<std::u16string> LoadUrlList(const std::string& path) {
-  // A missing list is created empty, as the first start leaves it.
-  if (!plat::CreateFileIfMissing(path)) return std::nullopt;
+  // A missing list is created as an empty list in the file's own form, the byte-order mark
+  // alone, and gives no text (as the first start leaves it).
+  if (!plat::PathExists(path)) {
+    WriteUrlList(u"", path);
+    return std::nullopt;
+  }
   std::string bytes;
   plat::ReadFileOptions limit;
   limit.maxBytes = kUrlListMaxBytes;

@@ -97,7 +97,8 @@ void CAppCore::OnReceivedStreamMessage(std::span<const std::uint8_t> bytes) {
       clientId = m.clientId;
       break;
     case K::kMixerValues:
-      if (mixerInput == 1 || mixerInput == 2) mixerValue = m.mixerValues[mixerInput - 1];
+      if (const std::uint32_t input = mixerInput; input == 1 || input == 2)
+        mixerValue = m.mixerValues[input - 1];
       break;
     case K::kAudio: {
       if (!AudioIsFor(m, clientId) || !masterTrack || !studentTrack) break;
@@ -129,9 +130,11 @@ bool CAppCore::SendStreamBlock(bool final) {
   if (!student) return true;
   std::vector<std::int16_t> samples;
   StreamBlock block;
-  const std::int32_t chunkIndex = student->CurrentChunkIndex();
+  std::int32_t chunkIndex = -1;
   {
     std::lock_guard trackLock(student->BufferLock());
+    // The label and the samples are taken together: the window may switch chunks meanwhile.
+    chunkIndex = student->CurrentChunkIndex();
     CChunkInfo* chunk = student->CurrentChunk();
     if (!chunk || student->Format().samplesPerSec == 0) return true;
     if (chunk->length == 0) return true;

@@ -147,4 +147,31 @@ int QtMessageBoxService::Show(const std::u16string& text, const std::u16string& 
   return AnswerUnshown(*s, text, caption, type);
 }
 
+void QtMessageBoxService::ShowWithoutWaiting(const std::u16string& text,
+                                             const std::u16string& caption, unsigned type) {
+  std::shared_ptr<State> s = state_;
+  QCoreApplication* app = QCoreApplication::instance();
+  {
+    std::lock_guard lock(s->mutex);
+    if (s->shuttingDown || !app) {
+      AnswerUnshown(*s, text, caption, type);
+      return;
+    }
+  }
+  // Queued even on the GUI thread: the caller may hold a lock that the loop's work takes.
+  QMetaObject::invokeMethod(
+      app,
+      [s, text, caption, type] {
+        {
+          std::lock_guard lock(s->mutex);
+          if (s->shuttingDown) {
+            AnswerUnshown(*s, text, caption, type);
+            return;
+          }
+        }
+        ShowBox(*s, text, caption, type);
+      },
+      Qt::QueuedConnection);
+}
+
 }  // namespace vts::plat

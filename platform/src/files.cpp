@@ -265,12 +265,6 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, int mo
       error);
 }
 
-bool CreateFileIfMissing(const std::string& path) {
-  // O_NONBLOCK: a pipe at path must not hold us up.
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
-  return static_cast<bool>(fd);
-}
-
 bool CanOpenForReading(const std::string& path) {
   return static_cast<bool>(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)));
 }

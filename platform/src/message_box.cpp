@@ -30,15 +30,31 @@ int DefaultAnswer(unsigned type) {
   }
 }
 
-int MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type) {
-  std::shared_ptr<IMessageBoxService> service;
-  {
-    std::lock_guard lock(g_serviceMutex);
-    service = Service();
-  }
-  if (service) return service->Show(text, caption, type);
+namespace {
+
+std::shared_ptr<IMessageBoxService> InstalledService() {
+  std::lock_guard lock(g_serviceMutex);
+  return Service();
+}
+
+void LogUnshown(const std::u16string& text, const std::u16string& caption) {
   std::fprintf(stderr, "[%s] %s\n", Utf16ToUtf8(caption).c_str(), Utf16ToUtf8(text).c_str());
+}
+
+}  // namespace
+
+int MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type) {
+  if (std::shared_ptr<IMessageBoxService> service = InstalledService())
+    return service->Show(text, caption, type);
+  LogUnshown(text, caption);
   return DefaultAnswer(type);
+}
+
+void MessageBoxWithoutWaiting(const std::u16string& text, const std::u16string& caption,
+                              unsigned type) {
+  if (std::shared_ptr<IMessageBoxService> service = InstalledService())
+    return service->ShowWithoutWaiting(text, caption, type);
+  LogUnshown(text, caption);
 }
 
 void SetMessageBoxService(std::shared_ptr<IMessageBoxService> service) {

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "platform/known_folders.h"
 
@@ -116,23 +117,50 @@ void RaiseCurrentThreadPriority(int niceValue) {
   ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), niceValue);
 }
 
-void RunQuietlyAndWait(const std::string& program, const std::vector<std::string>& args) {
+ToolRun RunQuietlyAndWait(const std::string& program, const std::vector<std::string>& args,
+                          std::chrono::milliseconds limit) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  // The recorder's threads block SIGTERM and SIGINT (they arrive on a descriptor); a tool
+  // must still end on them, so it starts with nothing blocked and their default actions.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, stop;
+  sigemptyset(&none);
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &stop);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   std::vector<std::string> strings{program};
   strings.insert(strings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : strings) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = 0;
-  if (posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+  const bool started = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ) == 0;
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  if (!started) return ToolRun::kNotStarted;
+
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid || (r < 0 && errno != EINTR)) return ToolRun::kFinished;
+    if (std::chrono::steady_clock::now() >= end) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // Left to finish on its own; collected when it ends, so no zombie stays behind.
+  std::thread([pid] {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-  }
-  posix_spawn_file_actions_destroy(&actions);
+  }).detach();
+  return ToolRun::kLeftRunning;
 }
 
 UniqueFd BlockStopSignals() {

@@ -156,9 +156,14 @@ int main(int argc, char** argv) {
     ::mkdir(root.c_str(), 0700);
     const std::string pid = Run(env + x + "QT_QPA_PLATFORM=xcb VOXTRAILSTUDY_ROOT=" + root + " '" +
                                 recorder + "' " + dir + "/lesson.wav >/dev/null 2>&1 & echo $!");
+    // The recorder's main window by its size: the process may show another window first
+    // (a hint's tooltip).
+    const std::string findMain = "export " + x + "; for w in $(xdotool search --pid " + pid +
+                                 " --onlyvisible 2>/dev/null); do xdotool getwindowgeometry $w | "
+                                 "grep -q 'Geometry: 516x470' && echo $w && break; done";
     std::string window;
     for (int i = 0; i < 100 && window.empty(); ++i) {
-      window = Run(x + "xdotool search --pid " + pid + " --onlyvisible 2>/dev/null | head -1");
+      window = Run(findMain);
       if (window.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     if (window.empty()) {

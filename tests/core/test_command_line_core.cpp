@@ -59,7 +59,7 @@ TEST(CoreCommandLine, EmptyDataFolderEndAndStartAgain) {
     core.outputDeviceName = u"spk_b";  // the user's choice during the run
   }
   EXPECT_EQ(ReadFile(folder + "/RecorderPaths.json"), "null\n");
-  EXPECT_EQ(ReadFile(folder + "/URLList.txt"), "");
+  EXPECT_EQ(ReadFile(folder + "/URLList.txt"), "\xFF\xFE");
   EXPECT_EQ(ReadFile(folder + "/Voxtrailstudy.ini"),
             "{\n    \"Wave\": {\n        \"WaveDeviceOut\": \"spk_b\",\n"
             "        \"WaveDeviceIn\": \"mic_a\"\n    }\n}\n");

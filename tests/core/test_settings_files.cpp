@@ -354,11 +354,14 @@ INSTANTIATE_TEST_SUITE_P(UrlList, UrlListTable, ::testing::Values(
     UrlCase{"one byte over 1 MiB", kBom + std::string(0x100000 - 1, 'x'), std::nullopt}));
 // clang-format on
 
-TEST(UrlList, MissingFileIsCreatedEmpty) {
+// A missing list is created as an empty list in the file's own form: the mark alone.
+TEST(UrlList, MissingFileIsCreatedAsAnEmptyList) {
   const std::string path = test::MakeTempDir("url") + "/URLList.txt";
   EXPECT_FALSE(LoadUrlList(path));
   ASSERT_TRUE(Exists(path));
-  EXPECT_EQ(ReadFile(path), "");
+  EXPECT_EQ(ReadFile(path), kBom);
+  EXPECT_EQ(LoadUrlList(path), u"");
+  EXPECT_EQ(ReadFile(path), kBom);
   EXPECT_FALSE(LoadUrlList(path + "-in-missing-folder/x/URLList.txt"));
 }
 
@@ -400,7 +403,7 @@ TEST(DataFolder, EmptyFolderEndStartAgain) {
   EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{"RecorderPaths.json", "URLList.txt",
                                                              "VoxtrailstudySt1.ini"}));
   EXPECT_EQ(ReadFile(folder + "/RecorderPaths.json"), "null\n");
-  EXPECT_EQ(ReadFile(folder + "/URLList.txt"), "");
+  EXPECT_EQ(ReadFile(folder + "/URLList.txt"), kBom);
   EXPECT_EQ(ReadFile(folder + "/VoxtrailstudySt1.ini"),
             "{\n    \"Wave\": {\n        \"WaveDeviceOut\": \"vts_speaker\",\n"
             "        \"WaveDeviceIn\": \"vts_mic\"\n    }\n}\n");

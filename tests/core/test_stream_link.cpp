@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "core/app_core.h"
+#include "core/command_line.h"
 #include "core/core_thread.h"
 #include "core/pipe_channel.h"
 #include "core/stream_protocol.h"
 #include "platform/message_box.h"
+#include "sound_track_test_access.h"
 #include "stream_messages.h"
+#include "test_files.h"
 #include "tracks/sound_track.h"
 
 using namespace vts;
@@ -285,6 +288,69 @@ TEST_F(StreamLinkTest, StudentStreamGoesOutInBlocksWithTheDestinationList) {
   Bytes m = peer.NextMessage();
   EXPECT_EQ(Get32(m, 38), 0u);  // a fresh recording's first block: the end reset the position
   EXPECT_EQ(Get32(m, 46), 0u);  // the list as it stands now
+}
+
+// A chunk switch on the window's thread while the core thread makes a relay block: the block
+// is labelled with the chunk its samples come from. The switch is made while the core thread
+// waits for the Student's lock.
+TEST_F(StreamLinkTest, ARelayBlockIsLabelledWithTheChunkItsSamplesComeFrom) {
+  Peer peer;
+  ASSERT_NE(peer.WaitConnected(), 0u);
+  peer.NextMessage();
+  peer.NextMessage();
+  CSoundTrack& student = *core->studentTrack;
+  ASSERT_TRUE(OnCore(*core, [&] {
+    bool ok = student.AddChunk() && student.AddChunk();
+    for (int chunk : {1, 0}) {
+      const std::vector<std::int16_t> pcm(20000, static_cast<std::int16_t>(chunk + 1));
+      student.SelectChunk(chunk);
+      ok = ok && student.WriteSamplesAt(0, 40000, reinterpret_cast<const std::uint8_t*>(pcm.data()));
+    }
+    return ok;
+  }));
+  const long coreTid = OnCore(*core, [] { return test::CurrentThreadOsId(); });
+  std::atomic<bool> started{false};
+  std::promise<bool> sent;
+  {
+    std::lock_guard hold(student.BufferLock());
+    ASSERT_TRUE(core->coreThread.PostTask([&] {
+      started = true;
+      sent.set_value(core->SendStreamBlock(false));
+    }));
+    while (!started) std::this_thread::yield();
+    ASSERT_TRUE(test::WaitUntil([&] { return test::ThreadSleeps(coreTid); }, kWait));
+    // The window steps on to chunk 1 (its own switch waits for the lock; here the switch
+    // is made under the lock held).
+    ASSERT_TRUE(student.LoadChunk(1));
+    CSoundTrackTestAccess::SetCurrentChunk(student, 1);
+  }
+  ASSERT_TRUE(sent.get_future().get());
+  const Bytes m = peer.NextMessage();
+  ASSERT_EQ(m.size(), 2u * 16384 + 50);
+  std::int16_t first;
+  std::memcpy(&first, m.data() + 50, 2);
+  EXPECT_EQ(first, 2) << "the samples are chunk 1's";
+  EXPECT_EQ(Get32(m, 34), 1u) << "and so is the label";
+}
+
+// The command line names the mixer input on the window's thread at start, while the core
+// thread may already take the peer's mixer values. The core thread takes them first; the
+// test sees that from outside (the thread woke and sleeps again), so nothing orders the two.
+TEST_F(StreamLinkTest, TheMixerInputIsNamedWhileThePeerSendsItsValues) {
+  Peer peer;
+  ASSERT_NE(peer.WaitConnected(), 0u);
+  Bytes values;
+  Put32(values, 11);
+  Put32(values, 22);
+  const long coreTid = OnCore(*core, [] { return test::CurrentThreadOsId(); });
+  ASSERT_TRUE(test::WaitUntil([&] { return test::ThreadSleeps(coreTid); }, kWait));
+  const std::uint64_t asleep = test::TimesAsleep(coreTid);
+  ASSERT_TRUE(peer.Send(Message(STREAM_MSG_MIXER_VALUES, values)));
+  test::WaitUntil(
+      [&] { return test::TimesAsleep(coreTid) > asleep && test::ThreadSleeps(coreTid); }, kWait);
+  ParseCommandLine(*core, {"/MixerInput:Mix"});
+  ASSERT_TRUE(peer.Send(Message(STREAM_MSG_MIXER_VALUES, values)));
+  EXPECT_TRUE(WaitOnCore(*core, [&] { return core->mixerValue == 22; }));
 }
 
 TEST_F(StreamLinkTest, PeerKilledMidStreamGivesOneBoxAndARestartedPeerIsGreeted) {

@@ -9,7 +9,9 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/message_box_qt.h"
 #include "qt_wait.h"
@@ -78,4 +80,22 @@ TEST(QtMessageBox, ShutdownReleasesWaitersAndLogsLaterBoxes) {
   EXPECT_EQ(VisibleBox(), nullptr);
   std::lock_guard lock(m);
   EXPECT_EQ(logged, (std::vector<std::string>{"Recorder: Pipe Data", "Attention: late"}));
+}
+
+// A box nobody waits for returns at once, also on the GUI thread, and shows when the GUI
+// loop runs again.
+TEST(QtMessageBox, ABoxNobodyWaitsForShowsWhenTheLoopRunsAgain) {
+  std::vector<std::string> shown;  // GUI thread only
+  QtMessageBoxService service({}, [&](const std::string& s) { shown.push_back(s); });
+  service.ShowWithoutWaiting(u"Could not open file in LoadChunk", u"Lectorine", MB_OK);
+  std::thread([&] { service.ShowWithoutWaiting(u"from a thread", u"Lectorine", MB_OK); }).join();
+  EXPECT_TRUE(shown.empty()) << "nothing shown while the caller runs";
+  QTimer clicker;
+  QObject::connect(&clicker, &QTimer::timeout, [&] {
+    if (QMessageBox* box = VisibleBox()) box->button(QMessageBox::Ok)->click();
+  });
+  clicker.start(10);
+  EXPECT_TRUE(PumpUntil([&] { return shown.size() == 2 && VisibleBox() == nullptr; }));
+  EXPECT_EQ(shown, (std::vector<std::string>{"Lectorine: Could not open file in LoadChunk",
+                                             "Lectorine: from a thread"}));
 }

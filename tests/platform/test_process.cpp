@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -73,10 +74,54 @@ TEST(Process, AnotherProcessesEnvironmentValueIsReadByName) {
 
 TEST(Process, ADesktopToolRunsToItsEndQuietlyAndAMissingOneIsNoError) {
   const std::string out = vts::test::MakeTempDir("tool") + "/tool-ran";
-  RunQuietlyAndWait("sh", {"-c", "sleep 0.2; echo done > \"$0\"; echo noise; echo noise >&2", out});
+  EXPECT_EQ(RunQuietlyAndWait("sh", {"-c", "sleep 0.2; echo done > \"$0\"; echo noise; echo noise >&2", out},
+                              std::chrono::seconds(60)),
+            ToolRun::kFinished);
   // Waited for: the file is there at once.
   EXPECT_EQ(access(out.c_str(), F_OK), 0);
-  RunQuietlyAndWait("no-such-desktop-tool-here", {"x"});
+  EXPECT_EQ(RunQuietlyAndWait("no-such-desktop-tool-here", {"x"}, std::chrono::seconds(60)),
+            ToolRun::kNotStarted);
+}
+
+// A tool that does not end is waited for only so long; it then finishes on its own and is
+// collected (no zombie stays behind).
+TEST(Process, ADesktopToolThatHangsIsLeftToFinishAlone) {
+  const std::string dir = vts::test::MakeTempDir("tool");
+  const std::string gate = dir + "/gate", pidFile = dir + "/pid", out = dir + "/out";
+  const char* script =
+      "echo $$ > \"$1\"; while [ ! -e \"$0\" ]; do sleep 0.05; done; echo done > \"$2\"";
+  EXPECT_EQ(RunQuietlyAndWait("sh", {"-c", script, gate, pidFile, out}, std::chrono::milliseconds(300)),
+            ToolRun::kLeftRunning);
+  EXPECT_NE(access(out.c_str(), F_OK), 0) << "it had not finished";
+  ASSERT_TRUE(vts::test::WaitUntil([&] { return access(pidFile.c_str(), F_OK) == 0; }));
+  const std::string pid = vts::test::ReadFile(pidFile).substr(0, vts::test::ReadFile(pidFile).find('\n'));
+  vts::test::WriteText(gate, "");
+  EXPECT_TRUE(vts::test::WaitUntil([&] { return access(out.c_str(), F_OK) == 0; }));
+  EXPECT_TRUE(vts::test::WaitUntil([&] { return access(("/proc/" + pid).c_str(), F_OK) != 0; }))
+      << "the ended tool was collected";
+}
+
+// The recorder blocks SIGTERM and SIGINT in every thread (they arrive on a descriptor); a tool
+// it starts must still end on them.
+TEST(Process, ADesktopToolDoesNotInheritTheBlockedStopSignals) {
+  sigset_t stop, before;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &stop, &before), 0);
+  const std::string out = vts::test::MakeTempDir("tool") + "/mask";
+  // dd reads its own status (a shell might change its mask itself).
+  const ToolRun run = RunQuietlyAndWait(
+      "dd", {"if=/proc/self/status", "of=" + out, "status=none"}, std::chrono::seconds(60));
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  ASSERT_EQ(run, ToolRun::kFinished);
+  const std::string status = vts::test::ReadFile(out);
+  const std::size_t at = status.find("\nSigBlk:");
+  ASSERT_NE(at, std::string::npos) << status;
+  const std::string line = status.substr(at + 1, status.find('\n', at + 1) - at - 1);
+  const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+  EXPECT_EQ(mask & (1ull << (SIGTERM - 1)), 0u) << line;
+  EXPECT_EQ(mask & (1ull << (SIGINT - 1)), 0u) << line;
 }
 
 TEST(Process, StopSignalsArriveOnTheDescriptorInsteadOfEndingTheProcess) {

@@ -46,6 +46,7 @@ struct CSoundTrackTestAccess {
   static void SetDataOffset(CSoundTrack& t, std::uint32_t offset) { t.dataOffset = offset; }
   static void SetAudioModified(CSoundTrack& t, std::uint32_t on) { t.audioModified = on; }
   static void SetIsPackage(CSoundTrack& t, bool on) { t.isPackage = on; }
+  static void SetIsMp3(CSoundTrack& t, bool on) { t.isMp3 = on; }
   static void SetTempFolder(CSoundTrack& t, const std::string& folder) { t.tempFolder = folder; }
   static std::uint8_t* WavHeader(CSoundTrack& t) { return t.wavHeader; }
   static void SetFormat(CSoundTrack& t, const PcmFormat& format) { t.format = format; }

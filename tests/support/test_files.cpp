@@ -1,6 +1,9 @@
 // Bytes, files, WAV fixtures and waiting, for tests and benchmarks.
 #include "test_files.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -154,6 +157,23 @@ bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+long CurrentThreadOsId() { return static_cast<long>(::syscall(SYS_gettid)); }
+
+bool ThreadSleeps(long osThreadId) {
+  std::ifstream in("/proc/self/task/" + std::to_string(osThreadId) + "/stat");
+  const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t paren = stat.rfind(')');  // the name may hold anything
+  return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'S';
+}
+
+std::uint64_t TimesAsleep(long osThreadId) {
+  std::ifstream in("/proc/self/task/" + std::to_string(osThreadId) + "/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stoull(line.substr(24));
+  return 0;
 }
 
 }  // namespace vts::test

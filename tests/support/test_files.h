@@ -62,4 +62,13 @@ void WriteWav(const std::string& path, const std::vector<std::int16_t>& samples)
 bool WaitUntil(const std::function<bool()>& pred,
                std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
+// The calling thread's id as the system knows it, and whether that thread of this process
+// sleeps now (blocked on a lock or waiting): with a lock held, a thread seen asleep after it
+// set out for that lock waits for it.
+long CurrentThreadOsId();
+bool ThreadSleeps(long osThreadId);
+// How often that thread has gone to sleep so far (it blocked or waited): a thread that sleeps
+// with a higher count than before has woken and gone back to its wait meanwhile.
+std::uint64_t TimesAsleep(long osThreadId);
+
 }  // namespace vts::test

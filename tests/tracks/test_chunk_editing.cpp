@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -463,6 +464,68 @@ TEST_F(ChunkEditing, AFileThatCannotBeShortenedStillHoldsTheCutSound) {
   EXPECT_EQ(boxes_->Boxes().size(), 1u);
 }
 
+// The erase cuts the WAV in place, so the chunk list on disk beside it is cut with it: its
+// borders after the cut move back, a chunk the cut covers goes with its line of the texts,
+// and every other byte stays. Bookmarks and texts not saved yet stay unsaved.
+TEST_F(ChunkEditing, EraseCutsTheChunkListBesideTheSoundFile) {
+  constexpr std::uint32_t kMs = 441;  // frames of 10 ms
+  const auto cif = [](std::vector<std::pair<std::uint32_t, std::uint32_t>> records) {
+    Bytes b;
+    for (auto [start, length] : records) {
+      test::PutLe32(b, start);
+      test::PutLe32(b, length);
+    }
+    return b;
+  };
+  const Bytes utf16 = test::ToBytes(std::string("\xFF\xFEo\0n\0e\0\r\0\n\0t\0w\0o\0\r\0\n\0t\0h\0r\0e\0e\0\r\0\n\0", 36));
+  const Bytes eightBit = test::ToBytes("one\r\ntwo\r\nthree\r\n");
+  struct Case {
+    const char* what;
+    bool wholeFile, mp3;
+    Bytes txt;
+    std::uint32_t anchor, cursor;  // in the current chunk (chunk 0, or the whole file)
+    Bytes cifAfter, txtAfter;
+  } cases[] = {
+      {"a cut inside the first chunk", false, false, utf16, 20 * kMs, 40 * kMs,
+       cif({{0, 800}, {800, 500}, {1300, 1500}}), utf16},
+      {"a cut over a whole chunk", true, false, eightBit, 90 * kMs, 160 * kMs,
+       cif({{0, 900}, {900, 1400}}), test::ToBytes("one\r\nthree\r\n")},
+      {"an MP3 itself is not cut", false, true, utf16, 20 * kMs, 40 * kMs,
+       cif({{0, 1000}, {1000, 500}, {1500, 1500}}), utf16},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    track_->Close();
+    OpenSource(MakeWav(300 * kMs, 1));
+    WriteFile(dir_ + "/source.cif", cif({{0, 1000}, {1000, 500}, {1500, 1500}}));
+    WriteFile(dir_ + "/source.txt", c.txt);
+    CSoundTrackTestAccess::SetIsMp3(*track_, c.mp3);
+    ASSERT_TRUE(track_->ReadChunkList(dir_ + "/source.cif"));
+    ASSERT_TRUE(track_->ReadChunkTexts(dir_ + "/source.txt"));
+    ASSERT_TRUE(track_->SetChunkText(u"typed, not saved"));
+    if (c.wholeFile) {
+      ASSERT_TRUE(track_->SetWholeFileMode(true));
+    }
+    Select(c.anchor, c.cursor);
+    ASSERT_TRUE(track_->DeleteSelection());
+    EXPECT_EQ(ReadFile(dir_ + "/source.cif"), c.cifAfter);
+    EXPECT_EQ(ReadFile(dir_ + "/source.txt"), c.txtAfter);
+    if (c.wholeFile) {
+      ASSERT_TRUE(track_->SetWholeFileMode(false));
+    }
+    EXPECT_EQ(track_->Chunk(0)->text, u"typed, not saved");
+    EXPECT_TRUE(track_->IsModified());
+    if (c.mp3) continue;
+    // Started again on the cut file, the chunks stand where they stood after the cut.
+    Layouts afterCut;
+    for (auto [start, length] : Layout())
+      if (length > 0) afterCut.emplace_back(start, length);
+    track_->Close();
+    ASSERT_TRUE(track_->LoadTrack(path_));
+    EXPECT_EQ(Layout(), afterCut);
+  }
+}
+
 // ------------------------------------------------------------------ whole-file view
 
 TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
@@ -576,6 +639,60 @@ TEST_F(ChunkEditing, ReceivedAudioReplacesAtZeroAndLeavesSilenceInGaps) {
   EXPECT_EQ(s[5000], 500);
   EXPECT_EQ(track_->ViewSnapshot().framesPerPixel, 128u);
   EXPECT_TRUE(log_.Codes().empty()) << "no notification";
+}
+
+// Master audio received from the classroom replaces the current chunk's sound, also of a
+// chunk read from the source file: it stays the chunk's sound when the whole-file view is
+// switched on and off or the chunk is left and taken again, and a save (Send) writes it, not
+// the source's sound under it.
+TEST_F(ChunkEditing, ReceivedAudioOutlivesTheWholeFileViewAndAChunkSwitch) {
+  const Bytes wav = MakeWav(30000, 1);
+  const std::vector<std::int16_t> received(4000, 1234);
+  const Bytes receivedBytes = test::Pcm16(received);
+  struct Case {
+    const char* what;
+    std::function<void()> step;
+  } cases[] = {
+      {"the whole-file view on and off",
+       [&] {
+         EXPECT_TRUE(track_->SetWholeFileMode(true));
+         EXPECT_TRUE(track_->SetWholeFileMode(false));
+       }},
+      {"to chunk 1 and back",
+       [&] {
+         track_->SelectChunk(1);
+         track_->SelectChunk(0);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    track_->Close();
+    OpenSource(wav);
+    SetChunks({{0, 10000, u"a"}, {10000, 20000, u"b"}});
+    ASSERT_TRUE(track_->WriteSamplesAt(0, 8000, receivedBytes.data()));
+    c.step();
+    ASSERT_EQ(track_->CurrentChunkIndex(), 0);
+    EXPECT_EQ(ChunkBytes(track_->Chunk(0)), receivedBytes);
+    ASSERT_TRUE(track_->SaveTrack(dir_ + "/sent.wav"));
+    const Bytes sent = ReadFile(dir_ + "/sent.wav");
+    ASSERT_EQ(sent.size(), 44u + 8000 + 40000);
+    EXPECT_EQ(Bytes(sent.begin() + 44, sent.begin() + 44 + 8000), receivedBytes);
+    EXPECT_EQ(Bytes(sent.begin() + 44 + 8000, sent.end()), FramesOf(wav, 2, 10000, 20000));
+  }
+}
+
+// A chunk with a sound of its own is not in the source file: a cut there leaves it whole.
+TEST_F(ChunkEditing, AnEraseLeavesAChunkWithItsOwnSoundAlone) {
+  OpenSource(MakeWav(30000, 1));
+  SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
+  const Bytes received = test::Pcm16(std::vector<std::int16_t>(12000, 77));
+  ASSERT_TRUE(track_->WriteSamplesAt(0, std::uint32_t(received.size()), received.data()));
+  track_->SelectChunk(1);
+  Select(1000, 3000);  // source frames 11000 to 13000
+  ASSERT_TRUE(track_->DeleteSelection());
+  EXPECT_EQ(Layout(), (Layouts{{0, 12000}, {10000, 18000}}));
+  track_->SelectChunk(0);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(0)), received);
 }
 
 TEST_F(ChunkEditing, ReceivedBlocksThatCannotBeTakenAreDropped) {

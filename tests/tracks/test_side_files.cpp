@@ -189,6 +189,71 @@ TEST(SideFileTxt, ParseCases) {
   for (const Case& c : cases) EXPECT_EQ(ParseTxt(c.body), c.texts) << c.what;
 }
 
+// A cut out of the sound: starts after it move back, a chunk it reaches into shrinks, one it
+// covers goes (and is named), one it does not touch keeps its record as it was.
+TEST(SideFileCut, CifRecordsFollowTheCut) {
+  using Records = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+  const std::vector<CifRecord> list = {{0, 1000}, {1000, 500}, {1500, 1500}, {5000, 0}};
+  struct Case {
+    const char* what;
+    std::uint32_t from, to;
+    Records after;
+    std::vector<std::size_t> gone;
+  } cases[] = {
+      {"inside the first", 200, 400, {{0, 800}, {800, 500}, {1300, 1500}, {4800, 0}}, {}},
+      {"over the second", 900, 1600, {{0, 900}, {900, 1400}, {4300, 0}}, {1}},
+      {"exactly the second", 1000, 1500, {{0, 1000}, {1000, 1500}, {4500, 0}}, {1}},
+      {"past every chunk", 3500, 4000, {{0, 1000}, {1000, 500}, {1500, 1500}, {4500, 0}}, {}},
+      {"nothing", 700, 700, {{0, 1000}, {1000, 500}, {1500, 1500}, {5000, 0}}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::size_t> gone = {99};
+    Records after;
+    for (const CifRecord& r : CutCifRecords(list, c.from, c.to, &gone))
+      after.emplace_back(r.startMs, r.lengthMs);
+    EXPECT_EQ(after, c.after);
+    EXPECT_EQ(gone, c.gone);
+  }
+}
+
+// Lines leave a ".txt" as its reader counts them; every other byte stays, in its encoding.
+TEST(SideFileCut, TxtLinesGoInTheFilesOwnEncoding) {
+  struct Case {
+    const char* what;
+    Bytes body;
+    std::vector<std::size_t> lines;
+    Bytes after;
+  } cases[] = {
+      {"UTF-16, the middle line", Utf16Body(u"a\r\nbb\r\nc\r\n"), {1}, Utf16Body(u"a\r\nc\r\n")},
+      {"UTF-16, first and last without a break", Utf16Body(u"a\r\nb\r\nlast"), {0, 2},
+       Utf16Body(u"b\r\n")},
+      {"8-bit, lone CR and LF before CR", test::ToBytes("one\rtwo\n\r\nthree\r\n"), {1},
+       test::ToBytes("one\rthree\r\n")},
+      {"past the last line", test::ToBytes("x\r\n"), {3}, test::ToBytes("x\r\n")},
+      {"UTF-16 with an odd last byte", [] {
+         Bytes b = Utf16Body(u"a\r\nb\r\n");
+         b.push_back(0x41);
+         return b;
+       }(), {0}, [] {
+         Bytes b = Utf16Body(u"b\r\n");
+         b.push_back(0x41);
+         return b;
+       }()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes after = RemoveTxtLines(c.body, c.lines);
+    EXPECT_EQ(after, c.after);
+    std::vector<std::u16string> kept = ParseTxt(c.body);
+    for (auto it = c.lines.rbegin(); it != c.lines.rend(); ++it)
+      if (*it < kept.size()) kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(*it));
+    if (!kept.empty()) {
+      EXPECT_EQ(ParseTxt(after), kept) << "as the reader sees it";
+    }
+  }
+}
+
 // A side file cannot make more chunks than a track can show: the rest is dropped and said.
 TEST(SideFileLimits, AtMost65535ChunksFromEitherFile) {
   const std::size_t kMax = kMaxSideFileChunks;

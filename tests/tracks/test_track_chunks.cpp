@@ -7,8 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <regex>
 #include <set>
@@ -18,6 +21,7 @@
 #include "core/product_name.h"
 #include "platform/known_folders.h"
 #include "platform/message_box.h"
+#include "platform/utf.h"
 #include "test_env.h"
 #include "test_files.h"
 #include "track_doubles.h"
@@ -142,6 +146,82 @@ TEST_F(TrackChunks, LoadChunkEdgeCases) {
   EXPECT_EQ(boxes_->Boxes()[0].text, u"Could not open file in LoadChunk");
   EXPECT_EQ(boxes_->Boxes()[0].caption, std::u16string(GetProductName()));
   EXPECT_EQ(boxes_->Boxes()[0].type, plat::MB_OK | plat::MB_ICONWARNING);
+}
+
+// The box service as the window runs it: a box the asker waits for is answered by the
+// window's thread, which takes the track's lock on every time tick before it gets to the box
+// and answers nothing while it waits for a track's thread to end. A box nobody waits for is
+// shown later and holds up nobody.
+class WindowThreadBoxes : public plat::IMessageBoxService {
+ public:
+  enum class Asked { kAnswered, kNeverAnswered, kNotWaitedFor };
+  explicit WindowThreadBoxes(std::recursive_mutex& trackLock) : lock_(trackLock) {}
+  // The window's thread waits for a track's thread meanwhile (a save it waits for).
+  void SetWindowWaits(bool waits) { windowWaits_ = waits; }
+  int Show(const std::u16string& text, const std::u16string&, unsigned type) override {
+    auto tick = std::async(std::launch::async, [this] {
+      return test::WaitUntil([this] {
+        if (windowWaits_ || !lock_.try_lock()) return false;
+        lock_.unlock();
+        return true;
+      }, std::chrono::seconds(10));
+    });
+    Add(text, tick.get() ? Asked::kAnswered : Asked::kNeverAnswered);
+    return plat::DefaultAnswer(type);
+  }
+  void ShowWithoutWaiting(const std::u16string& text, const std::u16string&, unsigned) override {
+    Add(text, Asked::kNotWaitedFor);
+  }
+  std::vector<std::pair<std::u16string, Asked>> Asks() {
+    std::lock_guard lock(mutex_);
+    return asks_;
+  }
+
+ private:
+  void Add(const std::u16string& text, Asked how) {
+    std::lock_guard lock(mutex_);
+    asks_.emplace_back(text, how);
+  }
+  std::recursive_mutex& lock_;
+  std::atomic<bool> windowWaits_{false};
+  std::mutex mutex_;
+  std::vector<std::pair<std::u16string, Asked>> asks_;
+};
+
+// A chunk file that went missing is told from the save thread and from the core thread (a
+// chunk switch for received audio), and the failed save is told, without the window's thread
+// ever being left waiting: Open waits for the save of the old lesson.
+TEST_F(TrackChunks, AMissingChunkFileIsToldWithoutHoldingUpTheWindow) {
+  using Asked = WindowThreadBoxes::Asked;
+  auto track = MakeTrack();
+  auto boxes = std::make_shared<WindowThreadBoxes>(track->BufferLock());
+  plat::SetMessageBoxService(boxes);
+  ASSERT_NE(track->AddChunk(), nullptr);
+  ASSERT_NE(track->AddChunk(), nullptr);
+  track->SelectChunk(1);
+  test::FillChunk(track->Chunk(1), std::vector<std::int16_t>(1000, 3));
+  track->SelectChunk(0);
+  test::FillChunk(track->Chunk(0), std::vector<std::int16_t>(1000, 2));
+  ASSERT_EQ(unlink((track->TempFolderPath() + track->Chunk(1)->fileName).c_str()), 0);
+  const std::u16string missing = u"Could not open file in LoadChunk";
+
+  // The save thread: the save reads chunk 1 from its file, which is gone.
+  boxes->SetWindowWaits(true);
+  ASSERT_TRUE(track->SaveAsync(test::MakeTempDir("box") + "/out.wav"));
+  track->WaitForSave();
+  boxes->SetWindowWaits(false);
+  auto asks = boxes->Asks();
+  ASSERT_EQ(asks.size(), 2u);
+  EXPECT_EQ(asks[0].first, missing);
+  EXPECT_EQ(asks[1].first, u"Unable to save to requested destination");
+  for (const auto& [text, how] : asks) EXPECT_NE(how, Asked::kNeverAnswered) << plat::Utf16ToUtf8(text);
+
+  // The core thread: received audio switches to chunk 1.
+  core_.Core().Apply([&] { track->SelectChunk(1); });
+  asks = boxes->Asks();
+  ASSERT_GE(asks.size(), 2u);
+  EXPECT_EQ(asks.back().first, missing);
+  EXPECT_NE(asks.back().second, Asked::kNeverAnswered);
 }
 
 TEST_F(TrackChunks, SaveAndLoadRoundTrip) {

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "core/product_name.h"
+#include "core/settings_files.h"
 #include "platform/known_folders.h"
 #include "process_helper.h"
 #include "sound_track_test_access.h"
@@ -238,6 +239,41 @@ TEST_F(Files, OpeningAnotherLessonWaitsForTheMastersRunningSave) {
   const auto wait = std::find(ops->calls.begin(), ops->calls.end(), "WaitForSave M");
   ASSERT_NE(close, ops->calls.end());
   EXPECT_LT(wait, close);
+}
+
+// A dropped lesson replaces the Master side as Open does: a video window goes, the path is
+// kept as the last one opened, and the Student's old texts are not written into its next save.
+TEST_F(Files, ADroppedLessonReplacesTheMasterSideAsOpenDoes) {
+  FakeVideo video;
+  dlg->SetVideo(&video);
+  answers = {QStringLiteral("/lessons/film.mp4")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  ASSERT_TRUE(dlg->VideoMode());
+  student->SetTextsPresent(true);
+  ops->calls.clear();
+  video.calls.clear();
+
+  dlg->OnDropFiles({QUrl::fromLocalFile("/lessons/dropped.wav")});
+  EXPECT_EQ(video.calls, (Calls{"CloseWindow"}));
+  EXPECT_FALSE(dlg->VideoMode());
+  EXPECT_EQ(GetLastOpenPath(core->settings.pathsDocument), u"/lessons/dropped.wav");
+  EXPECT_FALSE(student->TextsPresent());
+  const auto close = std::find(ops->calls.begin(), ops->calls.end(), "Close M");
+  const auto load =
+      std::find(ops->calls.begin(), ops->calls.end(), "StartLoad M /lessons/dropped.wav");
+  ASSERT_NE(close, ops->calls.end());
+  ASSERT_NE(load, ops->calls.end());
+  EXPECT_LT(close, load);
+
+  // Refused: nothing of it happens.
+  CSoundTrackTestAccess::SetModified(*master, true);
+  student->SetTextsPresent(true);
+  boxes->ScriptAnswers({plat::IDNO});
+  ops->calls.clear();
+  dlg->OnDropFiles({QUrl::fromLocalFile("/lessons/other.wav")});
+  EXPECT_TRUE(ops->calls.empty());
+  EXPECT_EQ(GetLastOpenPath(core->settings.pathsDocument), u"/lessons/dropped.wav");
+  EXPECT_TRUE(student->TextsPresent());
 }
 
 TEST_F(Files, ConfirmDiscardAsksAboutModifiedMasterData) {

@@ -7,7 +7,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "audio/virtual_endpoints.h"
@@ -15,9 +18,11 @@
 #include "core/app_core.h"
 #include "notify_relay.h"
 #include "platform/message_box.h"
+#include "platform/named_mutex.h"
 #include "qt_wait.h"
 #include "sound_track_test_access.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "track_doubles.h"
 #include "tracks/notify.h"
 #include "tracks/sound_track.h"
@@ -63,6 +68,17 @@ class TrackNotifyTest : public ::testing::Test {
   // Runs the event loop until `done` or a generous limit.
   bool SpinUntil(const std::function<bool()>& done, int limitMs = 20000) {
     return ::vts::test::PumpEventsUntil(done, std::chrono::milliseconds(limitMs));
+  }
+
+  // "old.wav" (text "old"), loaded on the Master, and "new.mp3" (text "new") beside it.
+  bool MakeLessons(const std::string& dir) {
+    test::WriteWav(dir + "/old.wav", std::vector<std::int16_t>(44100, 1000));
+    test::WriteText(dir + "/old.txt", std::string("\xFF\xFEo\0l\0d\0\r\0\n\0", 12));
+    master->StartLoad(dir + "/old.wav");
+    if (!SpinUntil([&] { return !master->LoadPending(); })) return false;
+    if (!master->SaveTrack(dir + "/new.mp3")) return false;
+    test::WriteText(dir + "/new.txt", std::string("\xFF\xFEn\0e\0w\0\r\0\n\0", 12));
+    return true;
   }
 
   std::shared_ptr<plat::RecordingMessageBoxService> boxes;
@@ -178,6 +194,82 @@ TEST_F(TrackNotifyTest, LoadThreadIsCollectedWithoutWaiting) {
   ASSERT_TRUE(SpinUntil([&] { return !master->LoadPending(); }));
 }
 
+// Changing a lesson and opening another, saving it on the way: the save's notice is handled
+// while the new lesson loads. The real tracks, the load held at its decoding: neither that
+// notice nor a remote click touches the Master while the load rebuilds it, and the window
+// stays disabled until the load's own notice.
+TEST_F(TrackNotifyTest, ASavesNoticeAndARemoteClickDuringALoadLeaveTheMasterAlone) {
+  const std::string dir = test::MakeTempDir("open-during-save");
+  ASSERT_TRUE(MakeLessons(dir));
+  ASSERT_NE(student->AddChunk(), nullptr);
+  ASSERT_NE(student->AddChunk(), nullptr);
+  CSoundTrackTestAccess::SetAudioModified(*master, 1);  // an erase changed the old lesson
+
+  int savedNotices = 0;
+  dlg->SetMessageObserver([&](unsigned message, uintptr_t code, intptr_t sender) {
+    if (message == WM_TRACKNOTIFY && code == TRACK_NOTIFY_SAVED &&
+        sender == reinterpret_cast<intptr_t>(master))
+      ++savedNotices;
+  });
+  std::vector<QString> answers = {QString::fromStdString(dir + "/old-saved.vxb"),
+                                  QString::fromStdString(dir + "/new.mp3")};
+  dlg->SetFileDialog([&](const CMainDlg::FileDialogRequest&) {
+    const QString a = answers.front();
+    answers.erase(answers.begin());
+    return a;
+  });
+  boxes->ScriptAnswers({plat::IDYES});  // save the updated audio first
+  {
+    plat::NamedMutex decoding(plat::kMp3DecodeMutexName);
+    ASSERT_TRUE(decoding.Lock());  // the new lesson's load stops at its decoding
+    dlg->Dispatch(1027, BN_CLICKED);
+    ASSERT_TRUE(master->LoadPending());
+    ASSERT_TRUE(SpinUntil([&] { return savedNotices == 1; }));
+    EXPECT_FALSE(dlg->isEnabled()) << "the load still runs";
+    EXPECT_EQ(dlg->FileNameEdit()->text(), "Please wait...");
+    EXPECT_EQ(dlg->MasterTextEdit()->toPlainText(), "");
+
+    // The peer double-clicks the chunk number (both tracks to their first chunk): nothing
+    // happens while the Master loads.
+    student->SelectChunk(1);
+    dlg->SendMessage(WM_REMOTECONTROL, 1026, 0);
+    EXPECT_EQ(student->CurrentChunkIndex(), 1);
+    decoding.Unlock();
+  }
+  ASSERT_TRUE(SpinUntil([&] { return !master->LoadPending(); }));
+  EXPECT_TRUE(dlg->isEnabled());
+  EXPECT_EQ(dlg->FileNameEdit()->text(), "new.mp3");
+  EXPECT_EQ(dlg->MasterTextEdit()->toPlainText(), "new");
+  EXPECT_TRUE(test::PathExists(dir + "/old-saved.vxb"));
+  dlg->SetMessageObserver(nullptr);
+}
+
+// The classroom closes the recorder while a lesson loads: the exit path lets the load end
+// before it reads the Master.
+TEST_F(TrackNotifyTest, AnExitDuringALoadWaitsForTheLoad) {
+  const std::string dir = test::MakeTempDir("exit-during-load");
+  ASSERT_TRUE(MakeLessons(dir));
+  const long windowThread = test::CurrentThreadOsId();
+  std::atomic<bool> exitReturned{false};
+  std::promise<void> held;
+  std::thread decoder([&] {  // holds the load at its decoding until the window's thread waits
+    plat::NamedMutex decoding(plat::kMp3DecodeMutexName);
+    decoding.Lock();
+    held.set_value();
+    test::WaitUntil([&] { return exitReturned || test::ThreadSleeps(windowThread); },
+                    std::chrono::seconds(60));
+    decoding.Unlock();
+  });
+  held.get_future().wait();
+  master->StartLoad(dir + "/new.mp3");
+  dlg->SendMessage(WM_FRAMEWORKREQUEST, 4, 0);
+  exitReturned = true;
+  decoder.join();
+  EXPECT_FALSE(master->LoadPending()) << "the exit path waited for the load";
+  EXPECT_EQ(master->SourcePath(), dir + "/new.mp3");
+  EXPECT_FALSE(dlg->isVisible()) << "and closed";
+}
+
 TEST_F(TrackNotifyTest, PositionGoesToTheLinkedPeerOnly) {
   test::ClassroomWindowDouble peer;
   ASSERT_TRUE(peer.Start("#32770", u"peer"));
@@ -191,6 +283,17 @@ TEST_F(TrackNotifyTest, PositionGoesToTheLinkedPeerOnly) {
   EXPECT_EQ(m.lParam, 4410);
   EXPECT_FALSE(peer.WaitForCount(2, std::chrono::milliseconds(300)));
   EXPECT_EQ(peer.Received().size(), 1u);
+
+  // A sender that is neither track nor the video is ignored; the video's position is 1010.
+  dlg->SendMessage(WM_TRACKNOTIFY, TRACK_NOTIFY_POSITION, 0x5150);
+  ASSERT_NE(g_pAppCore->videoManager, nullptr);
+  dlg->SendMessage(WM_TRACKNOTIFY, TRACK_NOTIFY_POSITION,
+                   reinterpret_cast<intptr_t>(g_pAppCore->videoManager));
+  ASSERT_TRUE(peer.WaitForCount(2, std::chrono::seconds(10)));
+  EXPECT_FALSE(peer.WaitForCount(3, std::chrono::milliseconds(300)));
+  ASSERT_EQ(peer.Received().size(), 2u);
+  EXPECT_EQ(peer.Received()[1].wParam, 1010u);
+  EXPECT_EQ(peer.Received()[1].lParam, 0);
 }
 
 TEST_F(TrackNotifyTest, UnknownCodesChangeNothing) {

@@ -128,6 +128,15 @@ SideFileStatus ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
   return SideFileStatus::ReadFailed;
 }
 
+CifRecord CifRecordAt(const std::uint8_t* p) {
+  CifRecord r;
+  r.startMs = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+              std::uint32_t{p[3]} << 24;
+  r.lengthMs = std::uint32_t{p[4]} | std::uint32_t{p[5]} << 8 | std::uint32_t{p[6]} << 16 |
+               std::uint32_t{p[7]} << 24;
+  return r;
+}
+
 }  // namespace
 
 std::uint32_t MsToFrames(std::uint32_t ms, std::uint32_t samplesPerSec) {
@@ -151,15 +160,7 @@ bool ParseCif(std::span<const std::uint8_t> body, std::vector<CifRecord>& record
   const std::size_t count = std::min(body.size() / 8, kMaxSideFileChunks);
   if (cut) *cut = count < body.size() / 8;
   records.reserve(count);
-  for (std::size_t i = 0; i < count * 8; i += 8) {
-    const std::uint8_t* p = body.data() + i;
-    CifRecord r;
-    r.startMs = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-                std::uint32_t{p[3]} << 24;
-    r.lengthMs = std::uint32_t{p[4]} | std::uint32_t{p[5]} << 8 | std::uint32_t{p[6]} << 16 |
-                 std::uint32_t{p[7]} << 24;
-    records.push_back(r);
-  }
+  for (std::size_t i = 0; i < count * 8; i += 8) records.push_back(CifRecordAt(body.data() + i));
   return true;
 }
 
@@ -175,23 +176,16 @@ SideFileStatus ReadCifFile(const std::string& path, std::vector<CifRecord>& reco
 
 std::vector<std::uint8_t> BuildCifBody(std::span<const std::uint32_t> lengthsFrames,
                                        std::uint32_t samplesPerSec) {
-  std::vector<std::uint8_t> body;
-  if (lengthsFrames.empty() || samplesPerSec == 0) return body;
-  body.resize(lengthsFrames.size() * 8);
+  if (lengthsFrames.empty() || samplesPerSec == 0) return {};
+  std::vector<CifRecord> records;
+  records.reserve(lengthsFrames.size());
   std::uint64_t sum = 0;
-  std::uint8_t* p = body.data();
   for (std::uint32_t len : lengthsFrames) {
-    const std::uint32_t startMs = FramesToMs(sum, samplesPerSec);
-    const std::uint32_t lengthMs = FramesToMs(len, samplesPerSec);
-    for (int k = 0; k < 4; ++k) {
-      p[k] = static_cast<std::uint8_t>(startMs >> (8 * k));
-      p[4 + k] = static_cast<std::uint8_t>(lengthMs >> (8 * k));
-    }
-    p += 8;
+    records.push_back(CifRecord{FramesToMs(sum, samplesPerSec), FramesToMs(len, samplesPerSec)});
     sum += len;
   }
-  if (sum == 0) body.clear();
-  return body;
+  if (sum == 0) return {};
+  return CifBodyOf(records);
 }
 
 std::vector<std::uint8_t> BuildTxtBody(std::span<const std::u16string> texts) {
@@ -261,6 +255,97 @@ SideFileStatus ReadTxtFile(const std::string& path, std::vector<std::u16string>&
   if (st != SideFileStatus::Ok) return st;
   texts = ParseTxt(body, cut);
   return SideFileStatus::Ok;
+}
+
+std::vector<std::uint8_t> CifBodyOf(std::span<const CifRecord> records) {
+  std::vector<std::uint8_t> body(records.size() * 8);
+  std::uint8_t* p = body.data();
+  for (const CifRecord& r : records) {
+    for (int k = 0; k < 4; ++k) {
+      p[k] = static_cast<std::uint8_t>(r.startMs >> (8 * k));
+      p[4 + k] = static_cast<std::uint8_t>(r.lengthMs >> (8 * k));
+    }
+    p += 8;
+  }
+  return body;
+}
+
+std::vector<CifRecord> CutCifRecords(std::span<const CifRecord> records, std::uint32_t cutStartMs,
+                                     std::uint32_t cutEndMs, std::vector<std::size_t>* gone) {
+  if (gone) gone->clear();
+  std::vector<CifRecord> out;
+  out.reserve(records.size());
+  const std::uint64_t first = cutStartMs, end = std::max(cutStartMs, cutEndMs);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const std::uint64_t s = records[i].startMs;
+    const std::uint64_t e = s + records[i].lengthMs;
+    const std::uint64_t before = first < s ? std::min(end, s) - first : 0;
+    const std::uint64_t lo = std::max(first, s), hi = std::min(end, e);
+    const std::uint64_t inside = hi > lo ? hi - lo : 0;
+    if (records[i].lengthMs > 0 && inside == records[i].lengthMs) {
+      if (gone) gone->push_back(i);
+      continue;
+    }
+    out.push_back(CifRecord{static_cast<std::uint32_t>(s - before),
+                            static_cast<std::uint32_t>(records[i].lengthMs - inside)});
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> RemoveTxtLines(std::span<const std::uint8_t> body,
+                                         std::span<const std::size_t> lines) {
+  // Lines end at CR, with a LF right after it, as ParseTxt reads them.
+  const bool utf16 = body.size() >= 2 && body[0] == 0xFF && body[1] == 0xFE;
+  const std::size_t unit = utf16 ? 2 : 1;
+  auto unitAt = [&](std::size_t at) -> unsigned {
+    return utf16 ? body[at] | (body[at + 1] << 8) : body[at];
+  };
+  std::vector<std::uint8_t> out(body.begin(), body.begin() + (utf16 ? 2 : 0));
+  std::size_t at = out.size(), index = 0, next = 0;
+  while (at < body.size()) {
+    std::size_t end = at;
+    while (end + unit <= body.size() && unitAt(end) != kCr) end += unit;
+    if (end + unit <= body.size()) {
+      end += unit;  // the CR
+      if (end + unit <= body.size() && unitAt(end) == kLf) end += unit;
+    } else {
+      end = body.size();  // the last line, without a break (or an odd last byte)
+    }
+    while (next < lines.size() && lines[next] < index) ++next;
+    if (next == lines.size() || lines[next] != index) out.insert(out.end(), body.begin() + at, body.begin() + end);
+    at = end;
+    ++index;
+  }
+  return out;
+}
+
+bool CutSideFiles(const std::string& cifPath, const std::string& txtPath,
+                  std::uint32_t cutStartMs, std::uint32_t cutEndMs) {
+  // Every record, also past the ones a track reads: the file keeps what it holds.
+  std::vector<std::uint8_t> cif;
+  if (ReadWholeFile(cifPath, kMaxCifBytes, cif) != SideFileStatus::Ok || cif.empty() ||
+      cif.size() % 8 != 0)
+    return true;
+  std::vector<CifRecord> records;
+  records.reserve(cif.size() / 8);
+  for (std::size_t i = 0; i < cif.size(); i += 8) records.push_back(CifRecordAt(cif.data() + i));
+  std::vector<std::size_t> gone;
+  const std::vector<std::uint8_t> cutCif =
+      CifBodyOf(CutCifRecords(records, cutStartMs, cutEndMs, &gone));
+  bool ok = true;
+  if (cutCif != cif) ok = ReplaceFileContents(cifPath, cutCif);
+  std::vector<std::uint8_t> txt;
+  if (ok && !gone.empty() && ReadWholeFile(txtPath, kMaxTxtBytes, txt) == SideFileStatus::Ok)
+    ok = ReplaceFileContents(txtPath, RemoveTxtLines(txt, gone));
+  return ok;
+}
+
+std::string SideFileBeside(const std::string& soundPath, const char* dotExt) {
+  const std::size_t slash = soundPath.rfind('/');
+  const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+  std::size_t dot = soundPath.rfind('.');
+  if (dot == std::string::npos || dot < nameAt) dot = soundPath.size();
+  return soundPath.substr(0, dot) + dotExt;
 }
 
 bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes) {

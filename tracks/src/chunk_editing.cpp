@@ -13,7 +13,9 @@
 #include "core/product_name.h"
 #include "platform/fd.h"
 #include "platform/message_box.h"
+#include "tracks/side_files.h"
 #include "tracks/sound_track.h"
+#include "tracks/temp_folder.h"
 #include "tracks/wav_cut.h"
 
 namespace vts {
@@ -217,6 +219,12 @@ bool CSoundTrack::SetWholeFileMode(bool on) {
   WaitForRecordingEnd();
   {
     std::lock_guard lock(bufferLock);
+    // A sound of the chunk's own (received audio) is written to its file before it goes.
+    if (!SaveChunk(currentChunk) && CurrentChunk() != nullptr) {
+      WriteLog(LOG_WAVE_MANAGER, "Chunk " + std::to_string(currentChunk) +
+                                     " could not be saved; the view stays as it is");
+      return false;
+    }
     wholeFileMode = on;
     if (CChunkInfo* chunk = CurrentChunk()) chunk->Unload();
   }
@@ -246,6 +254,7 @@ bool CSoundTrack::SetWholeFileMode(bool on) {
 void CSoundTrack::RemoveSourceFrames(std::uint64_t first, std::uint64_t end) {
   auto adjust = [&](std::vector<std::unique_ptr<CChunkInfo>>& list) {
     for (auto& chunk : list) {
+      if (!SoundFromSource(chunk.get())) continue;  // its sound is not in the source file
       const std::uint64_t s = chunk->start;
       const std::uint64_t e = s + chunk->length;
       const std::uint64_t before = first < s ? std::min(end, s) - first : 0;
@@ -314,6 +323,17 @@ bool CSoundTrack::DeleteSelection() {
       audioModified = 1;
     }
   }
+  // The user's sound file was cut in place (an MP3's or a package's is a decoded copy): the
+  // chunk list on disk beside it is cut with it, or its borders would stand off by the cut
+  // at the next start. Bookmarks and texts not saved yet stay unsaved.
+  if (!isMp3 && (result == WavCutResult::Ok || result == WavCutResult::TruncateFailed)) {
+    const std::uint32_t rate = format.samplesPerSec;
+    if (!CutSideFiles(SideFileBeside(sourcePath, ".cif"), SideFileBeside(sourcePath, ".txt"),
+                      FramesToMs(first, rate), FramesToMs(end, rate))) {
+      WriteLog(LOG_WAVE_MANAGER, "The chunk list beside \"" + sourcePath +
+                                     "\" could not be cut with the sound");
+    }
+  }
   std::uint32_t fpp = 0;
   {
     std::lock_guard lock(bufferLock);
@@ -375,6 +395,17 @@ bool CSoundTrack::WriteSamplesAt(std::uint32_t firstFrame, std::uint32_t byteCou
     std::lock_guard lock(bufferLock);
     CChunkInfo* chunk = CurrentChunk();
     if (chunk == nullptr) return false;
+    // The received sound is the chunk's own from now on, not the source file's under it: it
+    // gets a file of its own, so that leaving the chunk (or the whole-file view) keeps it.
+    if (SoundFromSource(chunk)) {
+      std::string name = CreateUniqueTempFile(tempFolder, "Wav");
+      if (name.empty()) {
+        WriteLog(LOG_WAVE_MANAGER, "Received audio dropped: no chunk file could be made in \"" +
+                                       tempFolder + "\"");
+        return false;
+      }
+      chunk->fileName = std::move(name);
+    }
     if (firstFrame == 0) {
       chunk->Unload();
       chunk->length = 0;

@@ -260,17 +260,19 @@ bool CSoundTrack::LoadChunk(int index) {
   std::string path = tempFolder + chunk->fileName;
   plat::UniqueFd fd;
   if (!tempFolder.empty()) fd = plat::OpenFile(path, plat::kOpenRead | plat::kOpenNoFollow);
+  // The boxes are not waited for: this thread holds bufferLock, which the window's thread
+  // takes on every time tick (the save and core threads get here too).
   if (!fd) {
-    plat::MessageBox(u"Could not open file in LoadChunk", GetProductName(),
-                     plat::MB_OK | plat::MB_ICONWARNING);
+    plat::MessageBoxWithoutWaiting(u"Could not open file in LoadChunk", GetProductName(),
+                                   plat::MB_OK | plat::MB_ICONWARNING);
     return false;
   }
   const std::int64_t fileSize = plat::FileSizeOf(fd.get());
   std::uint64_t size = fileSize > 0 ? std::uint64_t(fileSize) : 0;
   void* buffer = size <= UINT32_MAX ? std::malloc(size ? size : 1) : nullptr;
   if (buffer == nullptr) {
-    plat::MessageBox(u"Memory allocation error in LoadChunk", GetProductName(),
-                     plat::MB_OK | plat::MB_ICONWARNING);
+    plat::MessageBoxWithoutWaiting(u"Memory allocation error in LoadChunk", GetProductName(),
+                                   plat::MB_OK | plat::MB_ICONWARNING);
     return false;
   }
   const long long read = plat::ReadAt(fd.get(), buffer, size, 0);
@@ -286,7 +288,8 @@ bool CSoundTrack::SaveChunk(int index) {
   CChunkInfo* chunk = Chunk(index);
   if (chunk == nullptr) return false;
   std::lock_guard lock(bufferLock);
-  if (!chunk->IsLoaded() || sourceFile >= 0) return true;
+  // A chunk read from the source file needs no file: the source holds its sound.
+  if (!chunk->IsLoaded() || SoundFromSource(chunk)) return true;
   if (tempFolder.empty() || chunk->fileName.empty()) return false;
   if (!WriteWholeFile(tempFolder + chunk->fileName, chunk->data, chunk->dataSize)) {
     int error = errno;

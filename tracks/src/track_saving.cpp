@@ -32,8 +32,10 @@ void SaveFailed(const std::string& path, const std::string& why) {
   WriteLog(LOG_WAVE_MANAGER, "Could not save \"" + path + "\": " + why);
 }
 
+// Not waited for: the save thread may hold the track's lock, and the window's thread may be
+// waiting for the save to end (Open saves the old lesson on the way).
 void Warn(const std::u16string& text, const std::u16string& caption) {
-  plat::MessageBox(text, caption, plat::MB_OK | plat::MB_ICONWARNING);
+  plat::MessageBoxWithoutWaiting(text, caption, plat::MB_OK | plat::MB_ICONWARNING);
 }
 
 std::string FolderOf(const std::string& path) {

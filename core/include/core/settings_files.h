@@ -73,9 +73,9 @@ void SetLastOpenPath(SettingsJson& document, std::u16string_view path);
 
 // --- URLList.txt ----------------------------------------------------------------------------
 
-// The text after the byte-order mark FF FE (an odd last byte is dropped). Creates an empty
-// file when none exists. None for a missing-and-uncreatable, empty, unmarked or larger than
-// 1 MiB file; an empty text for a file that holds only the mark.
+// The text after the byte-order mark FF FE (an odd last byte is dropped). A missing file is
+// created holding the mark alone (an empty list) and gives none. None also for an empty,
+// unmarked or larger than 1 MiB file; an empty text for a file that holds only the mark.
 std::optional<std::u16string> LoadUrlList(const std::string& path);
 
 // Writes FF FE and the text in UTF-16LE, replacing the former content (atomically).

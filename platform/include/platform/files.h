@@ -100,9 +100,6 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, int mode = 0644,
                          std::string* error = nullptr);
 
-// Creates an empty file at path (0666 under the umask) unless something is there already.
-bool CreateFileIfMissing(const std::string& path);
-
 // True when the file at path can be opened for reading now.
 bool CanOpenForReading(const std::string& path);
 

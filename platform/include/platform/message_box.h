@@ -30,12 +30,21 @@ class IMessageBoxService {
  public:
   virtual ~IMessageBoxService() = default;
   virtual int Show(const std::u16string& text, const std::u16string& caption, unsigned type) = 0;
+  // A box nobody waits for: the caller goes on at once. By default shown as Show shows it.
+  virtual void ShowWithoutWaiting(const std::u16string& text, const std::u16string& caption,
+                                  unsigned type) {
+    Show(text, caption, type);
+  }
 };
 
 // Shows a box through the installed service (default: none installed → logs to stderr and
 // returns the default answer of the button set: IDOK, IDOK, IDCANCEL, IDNO).
 int MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type);
 int DefaultAnswer(unsigned type);
+// A box whose answer nobody needs (an OK box): the caller goes on at once and the GUI thread
+// shows it when its loop runs again. For a caller that may hold a lock the GUI thread takes.
+void MessageBoxWithoutWaiting(const std::u16string& text, const std::u16string& caption,
+                              unsigned type);
 
 // Installs the service (nullptr: back to the default). Not thread-safe against concurrent
 // MessageBox calls; install at start and at shutdown only.

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,9 +39,17 @@ std::string ProcessEnvironmentValue(pid_t pid, const std::string& name);
 // happens.
 void RaiseCurrentThreadPriority(int niceValue);
 
-// Runs a program found on PATH with its output discarded and waits for it; nothing happens
-// when it is not there.
-void RunQuietlyAndWait(const std::string& program, const std::vector<std::string>& args);
+// How a desktop tool's run went.
+enum class ToolRun {
+  kNotStarted,   // not found on PATH or could not be started
+  kFinished,     // it ended within the limit
+  kLeftRunning,  // still running at the limit: it finishes on its own and is collected then
+};
+
+// Runs a program found on PATH with its output discarded and waits for it at most `limit`.
+// The tool starts with no signal blocked (the caller's blocked stop signals stay its own).
+ToolRun RunQuietlyAndWait(const std::string& program, const std::vector<std::string>& args,
+                          std::chrono::milliseconds limit);
 
 // SIGTERM and SIGINT as requests to close: blocked in the calling thread and every thread it
 // starts later (so call it before any thread starts), and readable instead on the returned

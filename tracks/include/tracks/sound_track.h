@@ -125,9 +125,12 @@ class CSoundTrack {
   // A new empty chunk with a fresh temporary file, appended; null (and logged) when no file
   // could be made.
   CChunkInfo* AddChunk();
+  // Loads the chunk's sound (from the source file or its temporary file). A file that cannot
+  // be read is told in a box nobody waits for (the caller may hold bufferLock); false then.
   bool LoadChunk(int index);
-  // Writes the chunk's loaded PCM to its temporary file. False for a bad index, a file that
-  // cannot be created or a short write (the chunk stays loaded then).
+  // Writes the chunk's loaded PCM to its temporary file; a chunk read from the source file
+  // needs none. False for a bad index, a file that cannot be created or a short write (the
+  // chunk stays loaded then).
   bool SaveChunk(int index);
   void FreeChunks();
   void Close();
@@ -386,13 +389,15 @@ class CSoundTrack {
   // last chunk, or chunks whose sound does not come from the source file).
   bool MergeChunkWithNext(int index);
   // Shows the whole source as one chunk (on) or brings the real list back (off). False when
-  // the mode is already so, or (on) when the track has no source file.
+  // the mode is already so, (on) when the track has no source file, or when the current
+  // chunk's own sound cannot be written to its file.
   bool SetWholeFileMode(bool on);
   // Cuts the selection out of the source WAV file in place. False when nothing was cut.
   bool DeleteSelection();
-  // Received audio into the current chunk at `firstFrame` (0 starts it afresh). False (the
-  // block dropped) for no current chunk, a block of no whole frames, one that would pass
-  // kMaxReceivedBytes, or one that does not fit in memory.
+  // Received audio into the current chunk at `firstFrame` (0 starts it afresh). The chunk's
+  // sound is its own from then on (a chunk read from the source file gets a temporary file).
+  // False (the block dropped) for no current chunk, a block of no whole frames, one that
+  // would pass kMaxReceivedBytes, one that does not fit in memory, or no file to keep it in.
   bool WriteSamplesAt(std::uint32_t firstFrame, std::uint32_t byteCount,
                       const std::uint8_t* samples);
   static constexpr std::uint64_t kMaxReceivedBytes = 1ull << 30;  // about 3 h of mono 44.1 kHz

@@ -92,7 +92,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   // one road of clicks, right clicks, the remote control of a linked window and tests.
   bool Dispatch(int controlId, int code);
   // The remote control's click: works on a disabled or hidden control and on command 1033,
-  // which has no control.
+  // which has no control; not while a load rebuilds the Master (false then).
   bool ClickControl(int controlId, bool rightClick);
   // A window message by number (the classroom bus and the tracks' notices arrive here).
   intptr_t SendMessage(unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -355,6 +355,9 @@ class CMainDlg : public QDialog, public ISkinHost {
   void PressMode(vts::TransportMode mode);
   bool MasterConfirmation();  // true when a save was started
   void ShowUrlMenu();
+  // Opens `path` in place of the Master side's lesson (Open and a dropped file, once the
+  // discard question allowed it): closes the old one, keeps the path as the last opened.
+  void ReplaceMaster(const QString& path);
   void ShowBusy();
   // `keepOldVersion`: a file the save replaces stays as its " - Old" name.
   bool StartSave(CSoundTrack* track, const std::string& path, bool keepOldVersion = false);
@@ -403,6 +406,9 @@ class CMainDlg : public QDialog, public ISkinHost {
   void ReleaseStartResources();
   void CreateWaveformWindows();
   void ShowFileName(bool videoMode);
+  // A load of the Master runs on its thread or its notice has not been handled yet: the
+  // window's thread leaves the Master alone meanwhile.
+  bool MasterLoading() const;
   // After the Master's load ended: when it failed, one box naming the file and why, and an
   // empty file-name edit.
   void ReportFailedLoad();

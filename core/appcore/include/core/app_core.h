@@ -3,9 +3,9 @@
 // are added), reached through g_pAppCore.
 //
 // Threading: built and destroyed on the UI thread. Role flags, position and device names are
-// written on the UI thread during the dialog's initialisation; client id, stream pipe handle,
-// mixer value and stream position only by the core thread. `coreLock` guards the stream pipe
-// writes and the destination list.
+// written on the UI thread during the dialog's initialisation (the mixer input is atomic: the
+// core thread reads it); client id, stream pipe handle, mixer value and stream position only
+// by the core thread. `coreLock` guards the stream pipe writes and the destination list.
 #pragma once
 
 #include <array>
@@ -79,7 +79,9 @@ class CAppCore {
   std::uint32_t position = 0;
   std::uint32_t classroomManaged = 0;
   std::uint32_t positionGiven = 0;
-  std::uint32_t mixerInput = 0;  // 0 none, 1 "Mic", 2 "Mix"
+  // 0 none, 1 "Mic", 2 "Mix"; named by the command line on the UI thread while the core
+  // thread may already take the peer's mixer values.
+  std::atomic<std::uint32_t> mixerInput{0};
   std::uint32_t mixerValue = 0xFFFFFFFFu;
   plat::WPARAM streamPipeHandle = 0;
 

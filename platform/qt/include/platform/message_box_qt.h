@@ -24,6 +24,9 @@ class QtMessageBoxService : public IMessageBoxService {
   ~QtMessageBoxService() override;
 
   int Show(const std::u16string& text, const std::u16string& caption, unsigned type) override;
+  // Queues the box for the GUI loop (also when called on the GUI thread) and returns at once.
+  void ShowWithoutWaiting(const std::u16string& text, const std::u16string& caption,
+                          unsigned type) override;
   void BeginShutdown();
 
   struct State;

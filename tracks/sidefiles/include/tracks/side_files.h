@@ -73,6 +73,31 @@ std::vector<std::u16string> ParseTxt(std::span<const std::uint8_t> body, bool* c
 SideFileStatus ReadTxtFile(const std::string& path, std::vector<std::u16string>& texts,
                            bool* cut = nullptr);
 
+// The ".cif" body of the records as they stand (no check that they follow each other).
+std::vector<std::uint8_t> CifBodyOf(std::span<const CifRecord> records);
+
+// The chunk list of a sound from which the time [cutStartMs, cutEndMs) was cut out: the
+// starts after it move back by its length, a chunk it reaches into shrinks, and a chunk it
+// covers whole goes; `gone` gets the indices of the chunks that went, in order.
+std::vector<CifRecord> CutCifRecords(std::span<const CifRecord> records, std::uint32_t cutStartMs,
+                                     std::uint32_t cutEndMs, std::vector<std::size_t>* gone);
+
+// The ".txt" body without the lines at the indices `lines` (ascending); every other byte
+// stays as it was, in the file's own encoding (UTF-16 with its mark, or 8-bit).
+std::vector<std::uint8_t> RemoveTxtLines(std::span<const std::uint8_t> body,
+                                         std::span<const std::size_t> lines);
+
+// The side file `dotExt` (".cif", ".txt") beside a sound file, as a load looks for it: the
+// path up to the file name's last "." (all of it when the name has none), then `dotExt`.
+std::string SideFileBeside(const std::string& soundPath, const char* dotExt);
+
+// The side files of a sound file that was cut in place: the ".cif" at `cifPath` is cut as
+// CutCifRecords does, and the ".txt" at `txtPath` loses the lines of the chunks that went.
+// A missing or unreadable ".cif" is left alone. False when a file could not be rewritten
+// (it then stays as it was).
+bool CutSideFiles(const std::string& cifPath, const std::string& txtPath,
+                  std::uint32_t cutStartMs, std::uint32_t cutEndMs);
+
 // Writes `bytes` to `path` safely: into a temporary file in the same folder, flushed to disk,
 // then renamed over `path`. On failure `path` is untouched and no temporary file remains.
 bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
