@@ -125,17 +125,9 @@ bool HoldFileExclusively(ChildProcess& holder, const std::string& path,
               static_cast<std::streamsize>(content.size()));
     if (!out) return false;
   }
-  // The lock is the child's own: no program in between whose children could inherit it.
-  const pid_t pid = fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    // Inherited descriptors would keep the parent's own locks alive past their release.
-    close_range(3, ~0u, 0);
-    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
-    for (;;) pause();
-  }
-  holder.Adopt(pid);
+  // Without a fork in between: the process that holds the lock is the one that is ended.
+  if (!holder.Start("/usr/bin/flock", {"--exclusive", "--no-fork", path, "sleep", "3600"}))
+    return false;
   // Held once a shared lock of ours cannot be had.
   return WaitUntil(
       [&] {

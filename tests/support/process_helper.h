@@ -31,8 +31,6 @@ class ChildProcess {
   int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   void Terminate();  // SIGTERM, then waits
   void Kill();       // SIGKILL, then waits
-  // Takes on a child this process forked itself.
-  void Adopt(pid_t pid) { pid_ = pid; }
   pid_t Pid() const { return pid_; }
 
  private:
