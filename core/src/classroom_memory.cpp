@@ -68,8 +68,12 @@ bool TakeStudentWorkTarget(std::uint32_t position, std::string* path) {
 }
 
 SentWorkResult WriteSentWorkPath(const std::u16string& path) {
-  auto memory = plat::SharedMemory::OpenExisting(kStudySharedMemoryName);
-  if (!memory) return SentWorkResult::kNoMapping;
+  std::string error;
+  auto memory = plat::SharedMemory::OpenExisting(kStudySharedMemoryName, &error);
+  if (!memory) {
+    WriteLog(LOG_MAIN, "VOXTRAILSTUDY_SHAREDMEM cannot be opened: " + error);
+    return SentWorkResult::kNoMapping;
+  }
   const std::size_t bytes = (path.size() + 1) * 2;
   if (bytes > memory->Size()) return SentWorkResult::kTooSmall;
   std::uint8_t* out = memory->Data();

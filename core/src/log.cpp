@@ -259,6 +259,22 @@ void WriteLog(LogId id, const char* text) {
   if (wake) plat::PostThreadMessage(target, WM_LOG_TAKE, 0, 0);
 }
 
+std::optional<std::string> RateLimitedLog::Admit(Clock::time_point now, const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (wrote_ && now - last_ < interval_) {
+    ++leftOut_;
+    return std::nullopt;
+  }
+  std::string line = text;
+  if (leftOut_ != 0)
+    line += " (" + std::to_string(leftOut_) + (leftOut_ == 1 ? " line" : " lines") +
+            " left out before this one)";
+  wrote_ = true;
+  last_ = now;
+  leftOut_ = 0;
+  return line;
+}
+
 void InitLogging(const LogOptions& options) {
   std::lock_guard life(g_lifeMutex);
   if (g_pLogManager.load()) return;

@@ -1,6 +1,8 @@
 // CPipeChannel over the platform's Unix stream sockets.
 #include "core/pipe_channel.h"
 
+#include <cerrno>
+#include <cstring>
 #include <system_error>
 
 #include "core/core_thread.h"
@@ -33,7 +35,8 @@ CPipeChannel::CPipeChannel(std::string pipeName, plat::ThreadId targetThread, st
     : name_(std::move(pipeName)),
       path_(PipePath(name_)),
       target_(targetThread),
-      message_(message) {}
+      message_(message),
+      faults_(LOG_WAVE_MANAGER, kFaultLogInterval) {}
 
 CPipeChannel::~CPipeChannel() { Stop(); }
 
@@ -154,22 +157,52 @@ void CPipeChannel::ServeLoop() {
   }
 }
 
+namespace {
+
+// Why a connection that the peer ended is gone.
+std::string EndOfStream(const PipeFramer& framer, plat::ReceiveStatus status, int error) {
+  if (status == plat::ReceiveStatus::kError)
+    return std::string("reading from the peer failed (") + std::strerror(error) +
+           "); the connection is dropped";
+  if (!framer.Partial()) return "the peer closed the connection";
+  const std::string came = std::to_string(framer.PartialBytes());
+  if (framer.PartialSize() == 4)
+    return "the connection ended in the middle of a message (" + came +
+           " of its 4 length bytes came)";
+  return "the connection ended in the middle of a message (" + came + " of " +
+         std::to_string(framer.PartialSize()) + " bytes came)";
+}
+
+}  // namespace
+
+void CPipeChannel::ReportFault(const std::string& what) { faults_.Write(name_ + ": " + what); }
+
 void CPipeChannel::ReadLoop(std::shared_ptr<Connection> c) {
   Post(c->handle, kPipeConnected);
   PipeFramer framer;
   std::vector<std::uint8_t> buffer(64 * 1024);
+  std::string fault;
   while (running_ && !c->broken) {
     if (!plat::WaitReadable(c->fd.get(), plat::DeadlineIn(kReadSlice))) continue;
     std::size_t got = 0;
     const plat::ReceiveStatus status =
         plat::ReceiveSome(c->fd.get(), buffer.data(), buffer.size(), &got);
     if (status == plat::ReceiveStatus::kWouldBlock) continue;
-    if (status != plat::ReceiveStatus::kData) break;
+    if (status != plat::ReceiveStatus::kData) {
+      fault = EndOfStream(framer, status, errno);
+      break;
+    }
     const bool ok = framer.Feed({buffer.data(), got}, [&](std::span<const std::uint8_t> m) {
       Post(c->handle, AllocPipeBlock(m.data(), static_cast<std::uint32_t>(m.size())));
     });
-    if (!ok) break;  // a length past the cap: the stream cannot be trusted any more
+    if (!ok) {  // a length past the cap: the stream cannot be trusted any more
+      fault = "length " + std::to_string(framer.RefusedLength()) + " is over the limit of " +
+              std::to_string(kMaxPipeMessageBytes) + " bytes; the connection is dropped";
+      break;
+    }
   }
+  // Ends of our own making are no fault of the peer's (a failed write has its own line).
+  if (!fault.empty() && running_ && !c->broken) ReportFault(fault);
   c->broken = true;
   Post(c->handle, kPipeDisconnected);
   std::lock_guard lock(lock_);
@@ -190,8 +223,12 @@ bool CPipeChannel::Write(plat::WPARAM handle, std::span<const std::uint8_t> byte
   if (plat::SendAll(c->fd.get(), bytes.data(), bytes.size(), plat::DeadlineIn(kWriteWait)))
     return true;
   // Part of the message may have gone: the peer's framing is lost, so the connection ends.
+  const bool stopping = !running_;
   c->broken = true;
   plat::ShutdownSocket(c->fd.get());
+  if (!stopping)
+    ReportFault("a write to the peer failed or took over " + std::to_string(kWriteWait.count()) +
+                " ms; the connection is dropped");
   return false;
 }
 

@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "core/app_core.h"
@@ -13,24 +14,41 @@
 namespace vts {
 
 // Texts from the stream peer are shown one after another on a thread of their own, so a box
-// left open holds up neither the recording nor the stream.
+// left open holds up neither the recording nor the stream. A text that cannot be shown that
+// way (16 already wait, or the thread could not start) is refused, never shown on the
+// caller's thread.
 struct CAppCore::PipeTextBoxes {
-  PipeTextBoxes() : thread([this] { Run(); }) {}
+  PipeTextBoxes() {
+    try {
+      thread = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // Without the thread every text is refused.
+    }
+  }
   ~PipeTextBoxes() {
     {
       std::lock_guard lock(mutex);
       stop = true;
     }
     wake.notify_all();
-    thread.join();
+    if (thread.joinable()) thread.join();
   }
-  void Add(std::u16string text) {
+  // Queues the text for its box; false, with the reason in *why, when it is refused.
+  bool Add(std::u16string text, std::string* why) {
     {
       std::lock_guard lock(mutex);
-      if (texts.size() >= kMaxWaiting) return;  // a flood of texts is not a queue of boxes
+      if (!thread.joinable()) {
+        *why = "no thread shows the boxes";
+        return false;
+      }
+      if (texts.size() >= kMaxWaiting) {  // a flood of texts is not a queue of boxes
+        *why = std::to_string(kMaxWaiting) + " texts wait for their boxes";
+        return false;
+      }
       texts.push_back(std::move(text));
     }
     wake.notify_all();
+    return true;
   }
   void Run() {
     std::unique_lock lock(mutex);

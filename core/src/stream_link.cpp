@@ -12,16 +12,13 @@
 #include "core/pipe_channel.h"
 #include "pipe_text_boxes.h"
 #include "platform/message_box.h"
+#include "platform/utf.h"
 #include "tracks/sound_track.h"
 
 namespace vts {
 
 void CAppCore::StartPipeChannels() {
-  try {
-    pipeTexts_ = std::make_unique<PipeTextBoxes>();
-  } catch (const std::system_error&) {
-    pipeTexts_.reset();  // texts are then dropped (logged)
-  }
+  pipeTexts_ = std::make_unique<PipeTextBoxes>();
   CCoreThread::StreamHandlers handlers;
   handlers.sendStreamBlock = [this](bool final) { return SendStreamBlock(final); };
   handlers.onStreamPipeData = [this](plat::WPARAM pipe, plat::LPARAM lParam) {
@@ -82,17 +79,37 @@ void CAppCore::OnStreamPipeData(plat::WPARAM pipe, plat::LPARAM lParam) {
   FreePipeBlock(lParam);
 }
 
+namespace {
+
+// The start of a text for a log line: one line, at most 60 characters.
+std::string Excerpt(const std::u16string& text) {
+  constexpr std::size_t kMost = 60;
+  std::u16string part = text.substr(0, kMost);
+  // Never half a surrogate pair.
+  if (part.size() == kMost && (part.back() & 0xFC00) == 0xD800) part.pop_back();
+  for (char16_t& c : part)
+    if (c < u' ') c = u' ';
+  return plat::Utf16ToUtf8(part) + (part.size() < text.size() ? "..." : "");
+}
+
+}  // namespace
+
+void CAppCore::ReportStreamFault(const std::string& what) {
+  if (streamPipe_) streamPipe_->ReportFault(what);
+}
+
 void CAppCore::OnReceivedStreamMessage(std::span<const std::uint8_t> bytes) {
   const ReceivedStreamMessage m = DecodeStreamMessage(bytes);
   using K = ReceivedStreamMessage::Kind;
+  const std::string size = std::to_string(bytes.size()) + " bytes";
   switch (m.kind) {
-    case K::kText:
-      if (pipeTexts_) {
-        pipeTexts_->Add(m.text);
-      } else {
-        plat::MessageBox(m.text, u"Pipe Data", plat::MB_ICONINFORMATION);
-      }
+    case K::kText: {
+      // Shown by the boxes' own thread, or dropped: never a box that holds up this thread.
+      std::string why = "no thread shows the boxes";
+      if (!pipeTexts_ || !pipeTexts_->Add(m.text, &why))
+        ReportStreamFault("a text was not shown, " + why + ": " + Excerpt(m.text));
       break;
+    }
     case K::kClientId:
       clientId = m.clientId;
       break;
@@ -120,8 +137,14 @@ void CAppCore::OnReceivedStreamMessage(std::span<const std::uint8_t> bytes) {
       break;
     }
     case K::kMalformed:
+      ReportStreamFault(bytes.size() < 4 ? "a message of " + size + " " + m.fault + "; dropped"
+                                         : "a message of type " + std::to_string(m.type) + " (" +
+                                               size + ") " + m.fault + "; dropped");
+      break;
     case K::kOther:
-      break;  // dropped
+      ReportStreamFault("a message of unknown type " + std::to_string(m.type) + " (" + size +
+                        "); ignored");
+      break;
   }
 }
 

@@ -171,13 +171,20 @@ StreamBlock NextStreamBlock(StreamCursor& cursor, std::int32_t chunk, std::uint3
 ReceivedStreamMessage DecodeStreamMessage(std::span<const std::uint8_t> message) {
   ReceivedStreamMessage m;
   const std::uint64_t length = message.size();
-  if (length < 4) return m;  // no type
+  if (length < 4) {
+    m.fault = "has no type";
+    return m;
+  }
   const std::uint8_t* p = message.data();
+  auto malformed = [&m](std::string fault) {
+    m.fault = std::move(fault);
+    return m;
+  };
   m.type = Get32(p);
   switch (m.type) {
     case STREAM_MSG_TEXT: {
       const std::uint64_t units = (length - 4) / 2;
-      if (units == 0) return m;
+      if (units == 0) return malformed("holds no whole UTF-16 unit");
       m.text.resize(units);
       for (std::uint64_t i = 0; i < units; ++i)
         m.text[i] = static_cast<char16_t>(p[4 + 2 * i] | (p[5 + 2 * i] << 8));
@@ -187,13 +194,17 @@ ReceivedStreamMessage DecodeStreamMessage(std::span<const std::uint8_t> message)
       return m;
     }
     case STREAM_MSG_AUDIO: {
-      if (length < 4 + 16) return m;
+      if (length < 4 + 16) return malformed("is too short for its 16-byte head");
       m.chunkIndex = Get32(p + 4);
       m.position = Get32(p + 8);
       const std::uint64_t bytes = Get32(p + 12);
       const std::uint64_t count = Get32(p + 16);
-      if (20 + 8 * count + bytes > length) return m;
-      if (m.chunkIndex > kMaxReceivedChunkIndex) return m;
+      if (20 + 8 * count + bytes > length)
+        return malformed("is shorter than its entry count (" + std::to_string(count) +
+                         ") and byte count (" + std::to_string(bytes) + ") say");
+      if (m.chunkIndex > kMaxReceivedChunkIndex)
+        return malformed("names chunk " + std::to_string(m.chunkIndex) + ", past the last one taken (" +
+                         std::to_string(kMaxReceivedChunkIndex) + ")");
       m.entryIds.reserve(count);
       for (std::uint64_t i = 0; i < count; ++i) m.entryIds.push_back(Get32(p + 20 + 8 * i + 4));
       m.pcm = message.subspan(20 + 8 * count, bytes);
@@ -201,12 +212,12 @@ ReceivedStreamMessage DecodeStreamMessage(std::span<const std::uint8_t> message)
       return m;
     }
     case STREAM_MSG_CLIENT_ID:
-      if (length < 8) return m;
+      if (length < 8) return malformed("is too short for its 4-byte id");
       m.clientId = Get32(p + 4);
       m.kind = ReceivedStreamMessage::Kind::kClientId;
       return m;
     case STREAM_MSG_MIXER_VALUES:
-      if (length < 12) return m;
+      if (length < 12) return malformed("is too short for its two 4-byte values");
       m.mixerValues[0] = Get32(p + 4);
       m.mixerValues[1] = Get32(p + 8);
       m.kind = ReceivedStreamMessage::Kind::kMixerValues;

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "platform/files.h"
 #include "platform/known_folders.h"
@@ -47,6 +48,23 @@ bool TakeShared(int fd) {
   return true;
 }
 
+enum class Hold { kTaken, kNobody, kExclusive, kFailed };
+
+// Joins the holders of a file that others hold, waiting at most `wait` while one of them
+// holds it exclusively (the caller may be a window's thread).
+Hold JoinHolders(int fd, std::chrono::milliseconds wait) {
+  constexpr std::chrono::milliseconds kRetry{10};
+  const auto giveUp = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (!HeldByOthers(fd)) return Hold::kNobody;
+    if (flock(fd, LOCK_SH | LOCK_NB) == 0) return Hold::kTaken;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return Hold::kFailed;
+    if (std::chrono::steady_clock::now() >= giveUp) return Hold::kExclusive;
+    std::this_thread::sleep_for(kRetry);
+  }
+}
+
 }  // namespace
 
 std::string SharedMemory::Folder() {
@@ -66,7 +84,8 @@ SharedMemory::~SharedMemory() {
 }
 
 std::unique_ptr<SharedMemory> SharedMemory::OpenExisting(const std::string& name,
-                                                         std::string* error) {
+                                                         std::string* error,
+                                                         std::chrono::milliseconds wait) {
   if (!ValidName(name)) {
     SetError(error, "invalid shared memory name");
     return nullptr;
@@ -88,15 +107,29 @@ std::unique_ptr<SharedMemory> SharedMemory::OpenExisting(const std::string& name
     SetError(error, name + " is not a shared memory of this user");
     return nullptr;
   }
-  if (!HeldByOthers(fd)) {
-    // Left behind by holders that ended: the mapping no longer exists.
-    close(fd);
-    SetError(error, name + " does not exist");
-    return nullptr;
+  switch (JoinHolders(fd, wait)) {
+    case Hold::kTaken:
+      break;
+    case Hold::kNobody:
+      // Left behind by holders that ended (or made by one that never held it): the mapping
+      // no longer exists.
+      close(fd);
+      SetError(error, name + " does not exist: the file is there, but no process holds a "
+                             "shared lock on it");
+      return nullptr;
+    case Hold::kExclusive:
+      close(fd);
+      SetError(error, name + " stayed locked exclusively by another process for " +
+                          std::to_string(wait.count()) + " ms");
+      return nullptr;
+    case Hold::kFailed:
+      SetError(error, Errno("flock"));
+      close(fd);
+      return nullptr;
   }
-  if (!TakeShared(fd) || fstat(fd, &st) != 0) {
+  if (fstat(fd, &st) != 0) {
+    SetError(error, Errno("fstat"));
     close(fd);
-    SetError(error, Errno("flock"));
     return nullptr;
   }
   std::size_t size = static_cast<std::size_t>(st.st_size);

@@ -26,27 +26,16 @@
 #include "platform/known_folders.h"
 #include "platform/notice.h"
 #include "platform/socket.h"
+#include "platform/window_bus_wire.h"
 
 namespace vts::plat {
+
+using namespace bus_wire;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using Fd = UniqueFd;
-
-constexpr std::uint32_t kRequestMagic = 0x31575456;  // "VTW1"
-constexpr std::uint32_t kReplyMagic = 0x31525456;    // "VTR1"
-constexpr std::size_t kRequestHeaderBytes = 56;
-constexpr std::size_t kReplyBytes = 16;
-constexpr std::uint16_t kKindPost = 1;
-constexpr std::uint16_t kKindSend = 2;
-constexpr std::uint16_t kFlagCopyData = 1;
-
-enum ReplyStatus : std::uint32_t {
-  kStatusOk = 0,
-  kStatusQueueFull = 1,
-  kStatusNoWindow = 2,
-  kStatusBadRequest = 3,
-};
 
 // A sender gets this long to hand over a whole request; slower (or silent) peers are dropped.
 constexpr std::chrono::milliseconds kRequestReadLimit{5000};
@@ -54,90 +43,9 @@ constexpr std::chrono::milliseconds kRequestReadLimit{5000};
 constexpr std::size_t kMaxConnections = 64;
 // A post waits this long for the receiver's bus thread to take it.
 constexpr std::chrono::milliseconds kPostTimeout{3000};
-constexpr std::size_t kMaxClassBytes = 256;
-constexpr std::size_t kMaxTextUnits = 1024;
 constexpr std::size_t kMaxRegistrationBytes = 8192;
 
-// ---------------------------------------------------------------- little-endian fields
-
-void PutU16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void PutU32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void PutU64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint16_t GetU16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t GetU32(const std::uint8_t* p) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-std::uint64_t GetU64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
 // ---------------------------------------------------------------- small helpers
-
-std::string IdName(WindowId id) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(id));
-  return buf;
-}
-
-bool ParseIdName(const std::string& name, const char* suffix, WindowId* id) {
-  std::size_t sl = std::strlen(suffix);
-  if (name.size() != 16 + sl || name.compare(16, sl, suffix) != 0) return false;
-  WindowId v = 0;
-  for (std::size_t i = 0; i < 16; ++i) {
-    char c = name[i];
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else
-      return false;
-    v = (v << 4) | static_cast<WindowId>(d);
-  }
-  if (v == 0) return false;
-  *id = v;
-  return true;
-}
-
-std::string Hex(const std::uint8_t* data, std::size_t n) {
-  static const char* digits = "0123456789abcdef";
-  std::string s;
-  s.reserve(n * 2);
-  for (std::size_t i = 0; i < n; ++i) {
-    s.push_back(digits[data[i] >> 4]);
-    s.push_back(digits[data[i] & 15]);
-  }
-  return s;
-}
-
-bool Unhex(const std::string& s, std::vector<std::uint8_t>* out) {
-  if (s.size() % 2) return false;
-  out->clear();
-  auto val = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
-  for (std::size_t i = 0; i < s.size(); i += 2) {
-    int a = val(s[i]), b = val(s[i + 1]);
-    if (a < 0 || b < 0) return false;
-    out->push_back(static_cast<std::uint8_t>(a * 16 + b));
-  }
-  return true;
-}
 
 char16_t FoldAscii(char16_t c) {
   return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
@@ -191,85 +99,6 @@ std::uint64_t RealtimeNs() {
 }
 
 // ---------------------------------------------------------------- registrations
-
-struct Registration {
-  WindowId id = 0;
-  std::uint32_t pid = 0;
-  std::uint64_t startTime = 0;
-  std::uint64_t createdNs = 0;
-  std::string className;
-  std::u16string text;
-};
-
-std::string FormatRegistration(const Registration& r) {
-  std::string s = "VTSWIN 1\n";
-  s += "id " + IdName(r.id) + "\n";
-  s += "pid " + std::to_string(r.pid) + "\n";
-  s += "start " + std::to_string(r.startTime) + "\n";
-  s += "created " + std::to_string(r.createdNs) + "\n";
-  s += "class " +
-       Hex(reinterpret_cast<const std::uint8_t*>(r.className.data()), r.className.size()) + "\n";
-  std::vector<std::uint8_t> t;
-  for (char16_t c : r.text) {
-    t.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    t.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  s += "text " + Hex(t.data(), t.size()) + "\n";
-  return s;
-}
-
-bool ParseNumber(const std::string& s, std::uint64_t* v) {
-  if (s.empty() || s.size() > 20) return false;
-  std::uint64_t x = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    x = x * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  *v = x;
-  return true;
-}
-
-bool ParseRegistration(const std::string& s, Registration* r) {
-  if (s.compare(0, 9, "VTSWIN 1\n") != 0) return false;
-  std::size_t pos = 9;
-  int seen = 0;
-  while (pos < s.size()) {
-    std::size_t nl = s.find('\n', pos);
-    if (nl == std::string::npos) return false;
-    std::string line = s.substr(pos, nl - pos);
-    pos = nl + 1;
-    std::size_t sp = line.find(' ');
-    if (sp == std::string::npos) return false;
-    std::string key = line.substr(0, sp), value = line.substr(sp + 1);
-    std::uint64_t n = 0;
-    std::vector<std::uint8_t> bytes;
-    if (key == "id") {
-      if (!ParseIdName(value, "", &r->id)) return false;
-      seen |= 1;
-    } else if (key == "pid") {
-      if (!ParseNumber(value, &n) || n == 0 || n > 0xFFFFFFFFu) return false;
-      r->pid = static_cast<std::uint32_t>(n);
-      seen |= 2;
-    } else if (key == "start") {
-      if (!ParseNumber(value, &r->startTime)) return false;
-      seen |= 4;
-    } else if (key == "created") {
-      if (!ParseNumber(value, &r->createdNs)) return false;
-    } else if (key == "class") {
-      if (!Unhex(value, &bytes) || bytes.size() > kMaxClassBytes) return false;
-      r->className.assign(bytes.begin(), bytes.end());
-      seen |= 8;
-    } else if (key == "text") {
-      if (!Unhex(value, &bytes) || bytes.size() % 2 || bytes.size() / 2 > kMaxTextUnits)
-        return false;
-      r->text.clear();
-      for (std::size_t i = 0; i < bytes.size(); i += 2)
-        r->text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
-      seen |= 16;
-    }
-  }
-  return seen == 31;
-}
 
 bool ReadSmallFile(const std::string& path, std::string* out) {
   ReadFileOptions options;
@@ -423,12 +252,9 @@ std::shared_ptr<BusWindow::Impl> FindLocal(WindowId id) {
 }
 
 void SendReplyFrame(int fd, std::uint32_t status, LRESULT result) {
-  std::uint8_t buf[kReplyBytes];
-  PutU32(buf, kReplyMagic);
-  PutU32(buf + 4, status);
-  PutU64(buf + 8, static_cast<std::uint64_t>(result));
+  const auto frame = EncodeReply(status, result);
   // The socket's buffer is empty at this point; a sender that went away is simply lost.
-  (void)SendNow(fd, buf, sizeof buf);
+  (void)SendNow(fd, frame.data(), frame.size());
 }
 
 struct Connection {
@@ -439,23 +265,6 @@ struct Connection {
   bool headerChecked = false;
   std::uint32_t peerPid = 0;  // from the kernel, not from the request
 };
-
-// Parses a complete header; false for anything malformed. Sets the total size wanted.
-bool CheckHeader(const std::vector<std::uint8_t>& b, std::size_t* total) {
-  const std::uint8_t* p = b.data();
-  if (GetU32(p) != kRequestMagic) return false;
-  std::uint16_t kind = GetU16(p + 4), flags = GetU16(p + 6);
-  if (kind != kKindPost && kind != kKindSend) return false;
-  if (flags & ~kFlagCopyData) return false;
-  std::uint32_t cb = GetU32(p + 48);
-  if (!(flags & kFlagCopyData) && cb != 0) return false;
-  if ((flags & kFlagCopyData) && kind != kKindSend) return false;
-  // WM_COPYDATA's lParam is a pointer the bus makes itself: never take one from outside.
-  if (((flags & kFlagCopyData) != 0) != (GetU32(p + 16) == WM_COPYDATA)) return false;
-  if (cb > kMaxCopyDataBytes) return false;
-  *total = kRequestHeaderBytes + cb;
-  return true;
-}
 
 }  // namespace
 
@@ -529,7 +338,7 @@ void BusWindow::Impl::IoLoop() {
           }
           if (!c.headerChecked && c.buf.size() == kRequestHeaderBytes) {
             std::size_t total = 0;
-            if (!CheckHeader(c.buf, &total)) {
+            if (!CheckRequestHeader(c.buf, &total)) {
               SendReplyFrame(c.fd.get(), kStatusBadRequest, 0);
               drop = true;
               break;
@@ -540,24 +349,22 @@ void BusWindow::Impl::IoLoop() {
         }
       }
       if (!drop && c.headerChecked && c.buf.size() == c.want) {
-        const std::uint8_t* p = c.buf.data();
-        std::uint16_t kind = GetU16(p + 4), flags = GetU16(p + 6);
-        WindowId target = GetU64(p + 8);
+        Request request = DecodeRequest(c.buf);
         Pending pending;
         WindowMessage& m = pending.msg;
-        m.message = GetU32(p + 16);
+        m.message = request.message;
         m.senderProcessId = c.peerPid;
-        m.wParam = static_cast<WPARAM>(GetU64(p + 24));
-        m.lParam = static_cast<LPARAM>(GetU64(p + 32));
-        m.sent = kind == kKindSend;
-        if (flags & kFlagCopyData) {
+        m.wParam = static_cast<WPARAM>(request.wParam);
+        m.lParam = static_cast<LPARAM>(request.lParam);
+        m.sent = request.kind == kKindSend;
+        if (request.copyData) {
           m.hasCopyData = true;
-          m.copyData.dwData = static_cast<ULONG_PTR>(GetU64(p + 40));
-          m.payload.assign(c.buf.begin() + kRequestHeaderBytes, c.buf.end());
+          m.copyData.dwData = static_cast<ULONG_PTR>(request.dwData);
+          m.payload = std::move(request.payload);
         }
-        if (target != id) {
+        if (request.target != id) {
           SendReplyFrame(c.fd.get(), kStatusNoWindow, 0);
-        } else if (kind == kKindPost) {
+        } else if (request.kind == kKindPost) {
           SendReplyFrame(c.fd.get(), Enqueue(pending) ? kStatusOk : kStatusQueueFull, 0);
         } else {
           // A queued send keeps its connection open until the handler's result goes back.
@@ -749,26 +556,28 @@ bool Transact(WindowId window, std::uint16_t kind, std::uint32_t message, WPARAM
   Fd s = ConnectTo(folder, window, deadline);
   if (!s) return false;
 
-  std::vector<std::uint8_t> frame(kRequestHeaderBytes + (cds ? cds->cbData : 0));
-  std::uint8_t* p = frame.data();
-  PutU32(p, kRequestMagic);
-  PutU16(p + 4, kind);
-  PutU16(p + 6, cds ? kFlagCopyData : 0);
-  PutU64(p + 8, window);
-  PutU32(p + 16, message);
-  PutU32(p + 20, static_cast<std::uint32_t>(::getpid()));
-  PutU64(p + 24, static_cast<std::uint64_t>(wParam));
-  PutU64(p + 32, static_cast<std::uint64_t>(lParam));
-  PutU64(p + 40, cds ? static_cast<std::uint64_t>(cds->dwData) : 0);
-  PutU32(p + 48, cds ? cds->cbData : 0);
-  PutU32(p + 52, 0);
-  if (cds && cds->cbData) std::memcpy(p + kRequestHeaderBytes, cds->lpData, cds->cbData);
+  Request request;
+  request.kind = kind;
+  request.target = window;
+  request.message = message;
+  request.senderPid = static_cast<std::uint32_t>(::getpid());
+  request.wParam = static_cast<std::uint64_t>(wParam);
+  request.lParam = static_cast<std::uint64_t>(lParam);
+  if (cds) {
+    request.copyData = true;
+    request.dwData = cds->dwData;
+    const auto* bytes = static_cast<const std::uint8_t*>(cds->lpData);
+    if (cds->cbData) request.payload.assign(bytes, bytes + cds->cbData);
+  }
+  const std::vector<std::uint8_t> frame = EncodeRequest(request);
   if (!SendAll(s.get(), frame.data(), frame.size(), deadline)) return false;
 
   std::uint8_t reply[kReplyBytes];
   if (!ReceiveExactly(s.get(), reply, sizeof reply, deadline)) return false;
-  if (GetU32(reply) != kReplyMagic || GetU32(reply + 4) != kStatusOk) return false;
-  if (result) *result = static_cast<LRESULT>(GetU64(reply + 8));
+  std::uint32_t status = 0;
+  LRESULT answer = 0;
+  if (!DecodeReply(reply, &status, &answer) || status != kStatusOk) return false;
+  if (result) *result = answer;
   return true;
 }
 

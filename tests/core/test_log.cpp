@@ -1,8 +1,9 @@
-// Named logs: line format, trimming at the limit on whole lines, the folder rule, and the
-// log thread's writes (tick, final write at stop, unknown ids dropped).
+// Named logs: line format, trimming at the limit on whole lines, the folder rule, the log
+// thread's writes (tick, final write at stop, unknown ids dropped), and the rate-limited log.
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -231,4 +232,26 @@ TEST(LogThread, UnwritableLogsAreReportedOnceOnStderr) {
   InitLogging(LogOptions{10000ms, dir + "/fine"});
   StopLogging();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(RateLimitedLog, OneLineAnIntervalAndTheNextOneSaysHowManyWereLeftOut) {
+  RateLimitedLog log(LOG_WAVE_MANAGER, 1000ms);
+  const auto start = RateLimitedLog::Clock::time_point{} + 1h;
+  struct Step {
+    int atMs;
+    const char* text;
+    std::optional<std::string> line;
+  } steps[] = {
+      {0, "a", "a"},
+      {10, "b", std::nullopt},
+      {999, "c", std::nullopt},
+      {1000, "d", "d (2 lines left out before this one)"},
+      {1500, "e", std::nullopt},
+      {5000, "f", "f (1 line left out before this one)"},
+      {6000, "g", "g"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.atMs);
+    EXPECT_EQ(log.Admit(start + std::chrono::milliseconds(s.atMs), s.text), s.line);
+  }
 }

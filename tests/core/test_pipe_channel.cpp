@@ -1,6 +1,7 @@
 // The pipe channel on real sockets: events and framing as a peer sends them, the 16 MiB cap,
 // reconnecting, writes through the connection (stale handles, a peer that stops reading),
-// server mode's 16 connections, and stopping with readers waiting or no peer at all.
+// server mode's 16 connections, stopping with readers waiting or no peer at all, and the
+// stream log's line for each way a connection fails.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,10 +10,13 @@
 #include <vector>
 
 #include "core/core_thread.h"
+#include "core/log.h"
 #include "core/pipe_channel.h"
 #include "core/stream_protocol.h"
 #include "platform/known_folders.h"
 #include "platform/socket.h"
+#include "log_lines.h"
+#include "test_env.h"
 
 using namespace vts;
 using namespace std::chrono_literals;
@@ -89,14 +93,22 @@ class PipeChannelTest : public ::testing::Test {
     while (plat::PeekMessage(&m, true))
       if (m.message == kMsg) FreePipeBlock(m.lParam);
   }
-  void TearDown() override { DropEvents(); }
+  void TearDown() override {
+    DropEvents();
+    StopLogging();
+  }
   void SetUp() override {
+    LogOptions logs;
+    logs.folder = test::MakeTempDir("logs");
+    streamLog = logs.folder + "/WavManager.log";
+    InitLogging(logs);
     plat::EnsureQueue();
     // Events of the channels of earlier tests (all ended by now) are not this test's.
     DropEvents();
     name = std::string("test-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
   }
   std::string name;
+  std::string streamLog;  // the WaveManager log, where the channels write
 };
 
 }  // namespace
@@ -176,6 +188,49 @@ TEST_F(PipeChannelTest, PeerThatStopsReadingFailsTheWriteAndLosesTheConnection) 
   const Event gone = NextEvent();
   EXPECT_EQ(gone.kind, Event::kDisconnected);
   EXPECT_FALSE(channel.Write(connected.handle, Framed({1})));
+  EXPECT_EQ(test::LogLinesWith(streamLog, name + ": "),
+            std::vector<std::string>{name + ": a write to the peer failed or took over 2000 ms; "
+                                            "the connection is dropped"});
+}
+
+TEST_F(PipeChannelTest, EachWayAPeerBreaksTheLinkLeavesOneLineInTheStreamLog) {
+  const std::uint32_t tooLong = kMaxPipeMessageBytes + 1;
+  const std::vector<std::uint8_t> message = Framed({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+  struct Row {
+    const char* what;
+    std::vector<std::uint8_t> sent;  // then the peer closes its end
+    std::string line;
+  } rows[] = {
+      {"length over the cap",
+       {static_cast<std::uint8_t>(tooLong), static_cast<std::uint8_t>(tooLong >> 8),
+        static_cast<std::uint8_t>(tooLong >> 16), static_cast<std::uint8_t>(tooLong >> 24)},
+       "length 16777217 is over the limit of 16777216 bytes; the connection is dropped"},
+      {"body cut short", {message.begin(), message.begin() + 6},
+       "the connection ended in the middle of a message (6 of 14 bytes came)"},
+      {"length cut short", {message.begin(), message.begin() + 2},
+       "the connection ended in the middle of a message (2 of its 4 length bytes came)"},
+      {"closed between messages", message, "the peer closed the connection"},
+  };
+  int round = 0;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    DropEvents();  // the last row's channel reconnected before it stopped
+    // A channel of its own per row: its log lines are limited per pipe.
+    const std::string pipe = name + std::to_string(++round);
+    Listener peer(pipe);
+    CPipeChannel channel(pipe, plat::CurrentThreadId(), kMsg);
+    ASSERT_TRUE(channel.Start());
+    plat::UniqueFd conn = peer.Accept();
+    ASSERT_EQ(NextEvent().kind, Event::kConnected);
+    ASSERT_TRUE(plat::SendAll(conn.get(), r.sent.data(), r.sent.size(), plat::DeadlineIn(kWait)));
+    conn.reset();
+    Event e = NextEvent();
+    if (e.kind == Event::kBlock) e = NextEvent();  // the whole message before the close
+    EXPECT_EQ(e.kind, Event::kDisconnected);
+    channel.Stop();
+    EXPECT_EQ(test::LogLinesWith(streamLog, pipe + ": "),
+              std::vector<std::string>{pipe + ": " + r.line});
+  }
 }
 
 TEST_F(PipeChannelTest, ServerTakesSixteenConnections) {

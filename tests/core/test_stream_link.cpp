@@ -1,7 +1,8 @@
 // The core's stream pipe against a peer of ours on a real socket, with real tracks: the
 // greeting on every connect, the mixer-input notice that came before the peer, the peer's
 // messages (good, foreign, before the id, each malformed kind) seen through the tracks and
-// the message-box service, the Student stream in blocks, and a peer that dies mid-stream.
+// the message-box service, the Student stream in blocks, a peer that dies mid-stream, and
+// the stream log's lines for what the peer got wrong.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,11 +16,15 @@
 #include "core/app_core.h"
 #include "core/command_line.h"
 #include "core/core_thread.h"
+#include "core/log.h"
 #include "core/pipe_channel.h"
 #include "core/stream_protocol.h"
 #include "platform/message_box.h"
+#include "log_lines.h"
+#include "platform/utf.h"
 #include "sound_track_test_access.h"
 #include "stream_messages.h"
+#include "test_env.h"
 #include "test_files.h"
 #include "tracks/sound_track.h"
 
@@ -113,6 +118,10 @@ class StreamLinkTest : public ::testing::Test {
       if (m.message == kPeerMsg) FreePipeBlock(m.lParam);
   }
   void SetUp() override {
+    LogOptions logs;
+    logs.folder = test::MakeTempDir("logs");
+    streamLog = logs.folder + "/WavManager.log";
+    InitLogging(logs);
     plat::EnsureQueue();
     DropPeerEvents();
     boxes = std::make_shared<plat::RecordingMessageBoxService>();
@@ -125,6 +134,7 @@ class StreamLinkTest : public ::testing::Test {
     core.reset();
     plat::SetMessageBoxService(nullptr);
     DropPeerEvents();
+    StopLogging();
   }
   // A marker the core handles after everything sent before it: mixer value `n`.
   void Sync(Peer& peer, std::uint32_t n) {
@@ -136,6 +146,7 @@ class StreamLinkTest : public ::testing::Test {
   }
   std::shared_ptr<plat::RecordingMessageBoxService> boxes;
   std::unique_ptr<CAppCore> core;
+  std::string streamLog;  // the WaveManager log
 };
 
 }  // namespace
@@ -390,8 +401,9 @@ namespace {
 // A box that stays open until the test lets it go.
 class OpenBox : public plat::IMessageBoxService {
  public:
-  int Show(const std::u16string&, const std::u16string&, unsigned) override {
+  int Show(const std::u16string& text, const std::u16string&, unsigned) override {
     std::unique_lock lock(m);
+    shown.push_back(text);
     open = true;
     cv.notify_all();
     cv.wait(lock, [this] { return released; });
@@ -406,9 +418,14 @@ class OpenBox : public plat::IMessageBoxService {
     std::unique_lock lock(m);
     return cv.wait_for(lock, kWait, [this] { return open; });
   }
+  std::vector<std::u16string> Shown() {
+    std::lock_guard lock(m);
+    return shown;
+  }
   std::mutex m;
   std::condition_variable cv;
   bool open = false, released = false;
+  std::vector<std::u16string> shown;
 };
 }  // namespace
 
@@ -436,4 +453,75 @@ TEST_F(StreamLinkTest, AnOpenPipeDataBoxHoldsUpNeitherAudioNorTheStream) {
   }));
   EXPECT_EQ(Get32(peer.NextMessage(), 0), 55u);
   box->Release();
+}
+
+namespace {
+// A text message (1): the UTF-16LE units of `text` and a NUL.
+Bytes Text(const std::u16string& text) {
+  Bytes units;
+  for (char16_t c : text + u'\0') {
+    units.push_back(static_cast<std::uint8_t>(c));
+    units.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return Message(STREAM_MSG_TEXT, units);
+}
+const std::string kStreamPipeLine = std::string(CAppCore::kStreamPipeName) + ": ";
+}  // namespace
+
+TEST_F(StreamLinkTest, TextsBeyondSixteenWaitingBoxesAreDroppedWithALine) {
+  auto box = std::make_shared<OpenBox>();
+  plat::SetMessageBoxService(box);
+  core->mixerInput = 1;
+  Peer peer;
+  ASSERT_NE(peer.WaitConnected(), 0u);
+  ASSERT_TRUE(peer.Send(Text(u"T1")));
+  ASSERT_TRUE(box->WaitOpen());
+  for (int i = 2; i <= 18; ++i)
+    ASSERT_TRUE(peer.Send(Text(u"T" + plat::Utf8ToUtf16(std::to_string(i)))));
+  Sync(peer, 1);
+  EXPECT_EQ(test::LogLinesWith(streamLog, kStreamPipeLine),
+            std::vector<std::string>{kStreamPipeLine +
+                                     "a text was not shown, 16 texts wait for their boxes: T18"});
+  box->Release();
+  ASSERT_TRUE(test::WaitUntil([&] { return box->Shown().size() == 17; }, kWait));
+  EXPECT_EQ(box->Shown().back(), u"T17");
+}
+
+TEST_F(StreamLinkTest, WhatThePeerGetsWrongIsLoggedAtMostOnceASecond) {
+  core->mixerInput = 1;
+  Peer peer;
+  ASSERT_NE(peer.WaitConnected(), 0u);
+  struct Row {
+    const char* what;
+    Bytes frame;
+    std::string line;
+  } rows[] = {
+      {"an id without its 4 bytes", Message(STREAM_MSG_CLIENT_ID, {1}),
+       "a message of type 52 (5 bytes) is too short for its 4-byte id; dropped"},
+      {"no type", Bytes{2, 0, 0, 0, 1, 0}, "a message of 2 bytes has no type; dropped"},
+      {"unknown type", Message(4242, {1, 2, 3}), "a message of unknown type 4242 (7 bytes); ignored"},
+  };
+  // One kind after another, each past the quiet time of the line before it.
+  std::uint32_t marker = 0;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    ASSERT_TRUE(peer.Send(r.frame));
+    Sync(peer, ++marker);
+    const auto lines = test::LogLinesWith(streamLog, kStreamPipeLine);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), kStreamPipeLine + r.line);
+    std::this_thread::sleep_for(1100ms);  // past the quiet time, so the next kind is written
+  }
+  // A flood of them: at most one line a second.
+  const std::size_t before = test::LogLinesWith(streamLog, kStreamPipeLine).size();
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 500; ++i) ASSERT_TRUE(peer.Send(Message(4242, {1})));
+  Sync(peer, ++marker);
+  const std::size_t written =
+      test::LogLinesWith(streamLog, kStreamPipeLine).size() - before;
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+  EXPECT_GE(written, 1u);
+  EXPECT_LE(written, static_cast<std::size_t>(seconds) + 1);
 }

@@ -205,28 +205,36 @@ TEST(StreamMessages, ReceivedKindsAndMalformedOnes) {
     const char* name;
     Bytes message;
     K kind;
+    std::string fault;  // what the log line says of a malformed one
   } cases[] = {
-      {"empty", {}, K::kMalformed},
-      {"three bytes", {1, 0, 0}, K::kMalformed},
-      {"text without a whole unit", Msg(1, {'a'}), K::kMalformed},
-      {"text of one unit", Msg(1, {'a', 0}), K::kText},
-      {"client id without id", Msg(52, {1, 2, 3}), K::kMalformed},
-      {"client id", Msg(52, {7, 0, 0, 0}), K::kClientId},
-      {"mixer values short", Msg(1001, {1, 0, 0, 0, 2, 0, 0}), K::kMalformed},
-      {"mixer values", Msg(1001, {1, 0, 0, 0, 2, 0, 0, 0}), K::kMixerValues},
-      {"audio head short", Msg(2, Bytes(15, 0)), K::kMalformed},
-      {"audio fits", Audio(0, 0, 8, {3}, 8), K::kAudio},
-      {"audio bytes past the end", Audio(0, 0, 9, {3}, 8), K::kMalformed},
-      {"audio without entries or samples", Audio(0, 0, 0, {}, 0), K::kAudio},
-      {"audio byte count wraps in 32 bits", Audio(0, 0, 0xFFFFFFF8u, {3}, 8), K::kMalformed},
+      {"empty", {}, K::kMalformed, "has no type"},
+      {"three bytes", {1, 0, 0}, K::kMalformed, "has no type"},
+      {"text without a whole unit", Msg(1, {'a'}), K::kMalformed, "holds no whole UTF-16 unit"},
+      {"text of one unit", Msg(1, {'a', 0}), K::kText, ""},
+      {"client id without id", Msg(52, {1, 2, 3}), K::kMalformed,
+       "is too short for its 4-byte id"},
+      {"client id", Msg(52, {7, 0, 0, 0}), K::kClientId, ""},
+      {"mixer values short", Msg(1001, {1, 0, 0, 0, 2, 0, 0}), K::kMalformed,
+       "is too short for its two 4-byte values"},
+      {"mixer values", Msg(1001, {1, 0, 0, 0, 2, 0, 0, 0}), K::kMixerValues, ""},
+      {"audio head short", Msg(2, Bytes(15, 0)), K::kMalformed,
+       "is too short for its 16-byte head"},
+      {"audio fits", Audio(0, 0, 8, {3}, 8), K::kAudio, ""},
+      {"audio bytes past the end", Audio(0, 0, 9, {3}, 8), K::kMalformed,
+       "is shorter than its entry count (1) and byte count (9) say"},
+      {"audio without entries or samples", Audio(0, 0, 0, {}, 0), K::kAudio, ""},
+      {"audio byte count wraps in 32 bits", Audio(0, 0, 0xFFFFFFF8u, {3}, 8), K::kMalformed,
+       "is shorter than its entry count (1) and byte count (4294967288) say"},
       {"audio chunk index past the cap", Audio(kMaxReceivedChunkIndex + 1, 0, 2, {}, 2),
-       K::kMalformed},
-      {"audio chunk index at the cap", Audio(kMaxReceivedChunkIndex, 0, 2, {}, 2), K::kAudio},
-      {"other type", Msg(77, {}), K::kOther},
+       K::kMalformed, "names chunk 1024, past the last one taken (1023)"},
+      {"audio chunk index at the cap", Audio(kMaxReceivedChunkIndex, 0, 2, {}, 2), K::kAudio, ""},
+      {"other type", Msg(77, {}), K::kOther, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(DecodeStreamMessage(c.message).kind, c.kind);
+    const ReceivedStreamMessage m = DecodeStreamMessage(c.message);
+    EXPECT_EQ(m.kind, c.kind);
+    EXPECT_EQ(m.fault, c.fault);
   }
   // An entry count that would reach past the block in 64 bits.
   Bytes hugeCount = Audio(0, 0, 0, {}, 0);

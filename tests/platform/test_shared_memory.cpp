@@ -100,6 +100,27 @@ TEST(SharedMemory, AMappingEndsWithItsLastHolder) {
   EXPECT_EQ(plat::SharedMemory::OpenExisting("KILLED"), nullptr);
 }
 
+TEST(SharedMemory, AnotherProcessesExclusiveLockIsWaitedForOnlyAWhile) {
+  // The holder made the memory and locks the whole file: the open gives up on its own,
+  // with the reason, and the holder is still there when it does.
+  test::ChildProcess holder;
+  ASSERT_TRUE(test::HoldFileExclusively(holder, plat::SharedMemory::Folder() + "/LOCKED",
+                                        std::vector<std::uint8_t>(64, 7)));
+  std::string error;
+  {
+    test::KillAfter limit(holder.Pid(), 60s);
+    EXPECT_EQ(plat::SharedMemory::OpenExisting("LOCKED", &error), nullptr);
+    limit.Disarm();
+    EXPECT_FALSE(limit.Fired()) << "the open waited until the holder was ended";
+  }
+  EXPECT_NE(error.find("locked exclusively by another process"), std::string::npos) << error;
+
+  // A file that nobody holds is no memory, and the reason says what makes one.
+  holder.Kill();
+  EXPECT_EQ(plat::SharedMemory::OpenExisting("LOCKED", &error), nullptr);
+  EXPECT_NE(error.find("no process holds a shared lock on it"), std::string::npos) << error;
+}
+
 TEST(ClassroomSharedMemory, FrameworkDoubleInAnotherProcess) {
   std::string dir = test::MakeTempDir("fw");
   test::ChildProcess framework;

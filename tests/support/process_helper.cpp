@@ -3,9 +3,11 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -113,6 +115,49 @@ std::string WaitForFile(const std::string& path, std::chrono::milliseconds timeo
   std::string text;
   WaitUntil([&] { return !(text = ReadFile(path)).empty(); }, timeout);
   return text;
+}
+
+bool HoldFileExclusively(ChildProcess& holder, const std::string& path,
+                         const std::vector<std::uint8_t>& content) {
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(content.data()),
+              static_cast<std::streamsize>(content.size()));
+    if (!out) return false;
+  }
+  // Without a fork in between: the process that holds the lock is the one that is ended.
+  if (!holder.Start("/usr/bin/flock", {"--exclusive", "--no-fork", path, "sleep", "3600"}))
+    return false;
+  // Held once a shared lock of ours cannot be had.
+  return WaitUntil(
+      [&] {
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        close(fd);
+        return held;
+      },
+      std::chrono::seconds(30));
+}
+
+KillAfter::KillAfter(pid_t pid, std::chrono::milliseconds limit) {
+  thread_ = std::thread([this, pid, limit] {
+    std::unique_lock lock(mutex_);
+    if (cv_.wait_for(lock, limit, [this] { return disarmed_; })) return;
+    fired_ = true;
+    kill(pid, SIGKILL);
+  });
+}
+
+KillAfter::~KillAfter() { Disarm(); }
+
+void KillAfter::Disarm() {
+  {
+    std::lock_guard lock(mutex_);
+    disarmed_ = true;
+  }
+  cv_.notify_all();
+  if (thread_.joinable()) thread_.join();
 }
 
 }  // namespace vts::test

@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -380,6 +382,42 @@ TEST_F(ClassroomTest, SendSavesToDocumentsAndTellsTheFramework) {
     if (shown.size() > 1) EXPECT_EQ(shown[1].text, u"Error communicating to QOR framework");
     if (c.mapping) EXPECT_EQ(fw.ReadSentWorkPath(), c.written ? plat::Utf8ToUtf16(saved) : u"");
   }
+}
+
+// ---- a shared memory that another process locks exclusively ----
+
+TEST_F(ClassroomTest, AMemoryLockedByAnotherProcessGivesTheFailurePathNotAFrozenWindow) {
+  Start({"/_t"});
+  const std::string folder = plat::SharedMemory::Folder();
+  std::vector<std::uint8_t> usb(vts::test::kUsbSharedMemoryBytes, 0);
+  std::memcpy(usb.data() + vts::test::kUsbSlotOffsetPos01, "/target/", 8);
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> content;
+    std::function<void()> press;
+  } cases[] = {
+      {vts::test::kUsbSharedMemoryName, usb,
+       [&] { dlg->SendMessage(WM_FRAMEWORKREQUEST, 11, 0); }},
+      {vts::test::kStudySharedMemoryName, std::vector<std::uint8_t>(4096, 0),
+       [&] { dlg->Dispatch(1043, BN_CLICKED); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes->Clear();
+    vts::test::ChildProcess holder;
+    ASSERT_TRUE(vts::test::HoldFileExclusively(holder, folder + "/" + c.name, c.content));
+    // Should the window wait without a limit, the holder is ended after a minute.
+    vts::test::KillAfter limit(holder.Pid(), 60s);
+    c.press();
+    limit.Disarm();
+    EXPECT_FALSE(limit.Fired()) << "the window waited until the holder was ended";
+  }
+  EXPECT_EQ(g_pAppCore->studentWorkTarget, "");
+  auto shown = boxes->Boxes();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].caption, u"File saved in My Documents");
+  EXPECT_EQ(shown[1].caption, u"Communication problem");
+  EXPECT_EQ(shown[1].text, u"Error communicating to QOR framework");
 }
 
 // ---- a teacher recorder process linked to this student window ----

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 
 namespace vts {
@@ -28,6 +30,30 @@ constexpr LogId LOG_WAVE_MANAGER = 12;
 // Without a running log thread the line is dropped.
 void WriteLog(LogId id, const char* text);
 inline void WriteLog(LogId id, const std::string& text) { WriteLog(id, text.c_str()); }
+
+// A log for lines that a peer can cause at any rate (protocol faults): at most one line per
+// interval goes out; the lines in between are counted, and the next line written says how
+// many were left out. Any thread.
+class RateLimitedLog {
+ public:
+  using Clock = std::chrono::steady_clock;
+  RateLimitedLog(LogId id, std::chrono::milliseconds interval) : id_(id), interval_(interval) {}
+  // Writes the line now, unless one went out less than an interval ago.
+  void Write(const std::string& text) {
+    if (auto line = Admit(Clock::now(), text)) WriteLog(id_, *line);
+  }
+  // The line to write at `now` (with the count of the ones left out since the last), or
+  // nothing when it falls in the quiet time and is only counted.
+  std::optional<std::string> Admit(Clock::time_point now, const std::string& text);
+
+ private:
+  const LogId id_;
+  const std::chrono::milliseconds interval_;
+  std::mutex mutex_;
+  bool wrote_ = false;
+  Clock::time_point last_;
+  std::uint64_t leftOut_ = 0;
+};
 
 // Start and stop of logging (the application object does both; tests may too).
 struct LogOptions {

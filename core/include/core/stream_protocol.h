@@ -53,8 +53,14 @@ class PipeFramer {
   // over kMaxPipeMessageBytes arrived: the stream is unusable from then on.
   bool Feed(std::span<const std::uint8_t> bytes, const Deliver& deliver);
   bool Failed() const { return failed_; }
+  // The length that failed the stream.
+  std::uint32_t RefusedLength() const { return failed_ ? expected_ : 0; }
   // True while a message is half received (a length or a body in pieces).
   bool Partial() const { return headerFill_ != 0 || inBody_; }
+  // Of a half-received message: the bytes that came, its length field's included, and the
+  // size it will have with that field (4 while the length itself is incomplete).
+  std::size_t PartialBytes() const { return inBody_ ? 4 + body_.size() : headerFill_; }
+  std::size_t PartialSize() const { return inBody_ ? 4 + std::size_t(expected_) : 4; }
 
  private:
   std::uint8_t header_[4] = {};
@@ -95,6 +101,7 @@ struct ReceivedStreamMessage {
   enum class Kind { kMalformed, kOther, kText, kAudio, kClientId, kMixerValues };
   Kind kind = Kind::kMalformed;
   std::uint32_t type = 0;
+  std::string fault;  // kMalformed: what does not fit, e.g. "has no type"
   std::u16string text;  // kText: up to its NUL (the last unit is forced to NUL)
   // kAudio
   std::uint32_t chunkIndex = 0;

@@ -118,7 +118,8 @@ class CAppCore {
   void StopPipeChannels();
   bool WriteStream(std::span<const std::uint8_t> message);
   void OnReceivedStreamMessage(std::span<const std::uint8_t> message);
-  void ShowPipeText(std::u16string text);
+  // A fault of the stream peer's, in the stream pipe's rate-limited log.
+  void ReportStreamFault(const std::string& what);
 
   struct TrackHandlers;
   struct PipeTextBoxes;  // "Pipe Data" boxes shown without holding up the core thread

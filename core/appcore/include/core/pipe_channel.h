@@ -8,6 +8,11 @@
 // Client mode keeps one connection and tries to connect every 500 ms while it has none,
 // silently. Server mode (used by the classroom doubles) accepts up to 16 connections.
 //
+// What the peer gets wrong (a length over the cap, a connection that ends mid-message or at
+// all, a write it does not take) is written to the WaveManager log as "<pipe name>: ...",
+// at most one line a second per channel; the owner adds its own findings through
+// ReportFault under the same limit.
+//
 // Threading: Start, Stop and the destructor from the owner's thread; Write from any thread
 // (each message goes out whole; writes to one connection do not interleave). One connect
 // thread and one reader thread per connection.
@@ -25,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/log.h"
 #include "platform/thread_queue.h"
 
 namespace vts {
@@ -54,6 +60,10 @@ class CPipeChannel {
   bool Write(plat::WPARAM handle, std::span<const std::uint8_t> bytes);
   // Live connections now.
   std::size_t ConnectionCount() const;
+  // Logs a fault of the peer's as "<pipe name>: <what>" (any thread; at most one line a
+  // second per channel, see RateLimitedLog).
+  void ReportFault(const std::string& what);
+  static constexpr std::chrono::milliseconds kFaultLogInterval{1000};
   const std::string& Path() const { return path_; }
 
   // The socket of a pipe name: <runtime>/pipes/NAME.
@@ -82,6 +92,7 @@ class CPipeChannel {
   std::map<plat::WPARAM, std::shared_ptr<Connection>> connections_;
   std::vector<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> readers_;
   plat::WPARAM nextHandle_ = 1;
+  RateLimitedLog faults_;
 };
 
 }  // namespace vts
