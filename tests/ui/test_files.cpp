@@ -135,14 +135,20 @@ TEST_F(Files, ASaveKilledHalfwayLeavesTheWholeFileUnderItsName) {
                           {std::string(kChildVariable) + "=" + dir}));
   const std::string held = ::vts::test::WaitForFile(dir + "held");
   ASSERT_FALSE(held.empty()) << "the child did not get to its save";
-  // A writer opens without waiting only once the save waits on the reading end.
-  int writer = -1;
-  ASSERT_TRUE(::vts::test::WaitUntil(
-      [&] { return (writer = ::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; },
-      std::chrono::seconds(60)))
+  // The save waits in the opening of the pipe, its new file begun: killed there. A writer
+  // that opened the pipe would let the save go on and fail before the kill lands.
+  const std::string tasks = "/proc/" + std::to_string(child.Pid()) + "/task";
+  auto waitsForAWriter = [&] {
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator(tasks, ec)) {
+      const std::string wchan = ReadAll(task.path().string() + "/wchan");
+      if (wchan == "wait_for_partner" || wchan == "fifo_open") return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(::vts::test::WaitUntil(waitsForAWriter, std::chrono::seconds(60)))
       << "the save never reached the held chunk";
   child.Kill();
-  ::close(writer);
   // The killed child's own folders.
   if (const std::string childRoot = ReadAll(dir + "child-root"); !childRoot.empty()) {
     std::error_code ec;
@@ -159,7 +165,12 @@ TEST_F(Files, ASaveKilledHalfwayLeavesTheWholeFileUnderItsName) {
       n += e.path().filename().string().rfind("lesson.vxb.tmp-", 0) == 0 ? 1 : 0;
     return n;
   };
-  EXPECT_GE(leftovers(), 1) << "the killed save had begun its new file";
+  auto listing = [&] {
+    std::string names;
+    for (const auto& e : fs::directory_iterator(dir)) names += " " + e.path().filename().string();
+    return names;
+  };
+  EXPECT_GE(leftovers(), 1) << "the killed save had begun its new file; found:" << listing();
 
   // The next save there: the leftovers go, the lesson gets its " - Old" name only now.
   MakeChunks(student, 1);
