@@ -11,7 +11,9 @@
 #include <list>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <utility>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -135,6 +137,15 @@ struct CSoundWorksWAS::Impl {
   std::atomic<bool> captureRun{false};
   bool started = false;
   std::uint32_t nextEventToken = 1;
+  std::mutex startFailureLock;
+  std::string startFailure;  // the first since it was last taken
+
+  // A stream that could not start: the sound log's line, kept for its starter to tell.
+  void StartFailed(const char* text) {
+    SoundLog(text);
+    std::lock_guard lock(startFailureLock);
+    if (startFailure.empty()) startFailure = text;
+  }
 
   // --- shared stream entries ---
 
@@ -242,7 +253,7 @@ struct CSoundWorksWAS::Impl {
     client->lastDelivery = backend->NowMs();
 
     auto fail = [&](const char* text) {
-      SoundLog(text);
+      StartFailed(text);
       client.reset();
       self->StopCapture(id);
     };
@@ -273,7 +284,7 @@ struct CSoundWorksWAS::Impl {
       if (raw->audioClient->Start() != audio::Status::Ok)
         throw SetupError("Could not Start AudioClient");
     } catch (const SetupError& e) {
-      SoundLog(e.what());
+      StartFailed(e.what());
       if (listed) stream.clients.pop_front();
       client.reset();
       self->StopCapture(id);
@@ -536,7 +547,7 @@ struct CSoundWorksWAS::Impl {
     client->onBufferEnd = [this](CBufferDescr* b) { ReturnBuffer(b); };
     const std::u16string id = stream.id;
     auto end = [&](const char* text) -> StreamClient* {
-      SoundLog(text);
+      StartFailed(text);
       client.reset();
       self->StopPlayback(id);
       ReleaseBufferDescr(buffer);
@@ -560,7 +571,7 @@ struct CSoundWorksWAS::Impl {
         throw SetupError("Could not GetService IAudioCaptureClient");
     } catch (const SetupError& e) {
       // Never into the caller's thread: log, drop the client, give the buffer back.
-      SoundLog(e.what());
+      StartFailed(e.what());
       client.reset();
       ReturnBuffer(buffer);
       return nullptr;
@@ -710,6 +721,11 @@ void CSoundWorksWAS::StartCapture(const std::u16string& id, std::uint32_t stream
 }
 
 void CSoundWorksWAS::StopCapture(const std::u16string& id) { impl_->StopCapture(id); }
+
+std::string CSoundWorksWAS::TakeStartFailure() {
+  std::lock_guard lock(impl_->startFailureLock);
+  return std::exchange(impl_->startFailure, std::string());
+}
 
 void CSoundWorksWAS::StartPlayback(const std::u16string& id) {
   std::lock_guard lock(impl_->renderLock);

@@ -57,6 +57,7 @@ void CSoundTrack::Play() {
   CChunkInfo* chunk = CurrentChunk();
   if (chunk == nullptr) return;
   LoadChunk(currentChunk);
+  engine->TakeStartFailure();  // an earlier one is not this start's
   engine->StartPlayback(OutputDevice());
   // A cursor right of a short waveform lies past the chunk's end: play from the end.
   if (viewState.playFrame > chunk->length) viewState.playFrame = chunk->length;
@@ -75,6 +76,10 @@ void CSoundTrack::Play() {
     engine->Playback(descr, false);
     ++queued;
   }
+  // A stream whose client could not open has ended: none of its buffers comes back. (One
+  // that only failed a later set-up step gives its buffer back and tries the next.)
+  std::string failure = engine->TakeStartFailure();
+  if (engine->GetPlaybackStreamCount() != 0) failure.clear();
   playing = true;
   paused = false;
   Notify(TRACK_NOTIFY_RUNNING);
@@ -85,7 +90,9 @@ void CSoundTrack::Play() {
     lock.unlock();
     engine->StopPlayback(OutputDevice());
     Notify(TRACK_NOTIFY_PLAY_ENDED);
+    return;
   }
+  TellStartFailure(std::move(failure));
 }
 
 void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {
@@ -159,8 +166,9 @@ void CSoundTrack::TogglePause() {
   if (recording) {
     if (paused) {
       Notify(TRACK_NOTIFY_RUNNING);
-      StartChosenCaptures();
+      std::string failure = StartChosenCaptures();
       paused = false;
+      TellStartFailure(std::move(failure));
     } else {
       Notify(TRACK_NOTIFY_PAUSED);
       StopChosenCaptures();

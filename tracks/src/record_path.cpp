@@ -35,7 +35,8 @@ void CSoundTrack::StopCaptureOn(const std::u16string& device) {
   engine->StopCapture(device);
 }
 
-void CSoundTrack::StartChosenCaptures() {
+std::string CSoundTrack::StartChosenCaptures() {
+  engine->TakeStartFailure();  // an earlier one is not this start's
   const std::uint32_t sources = recordSources;
   const std::u16string input = InputDevice(), output = OutputDevice();
   if (sources & kRecordInput) StartCaptureOn(input, kSourceTagInput);
@@ -43,6 +44,7 @@ void CSoundTrack::StartChosenCaptures() {
   if ((sources & kRecordLoopback) && !((sources & kRecordInput) && output == input)) {
     StartCaptureOn(output, kSourceTagOutput);
   }
+  return engine->TakeStartFailure();
 }
 
 void CSoundTrack::StopChosenCaptures() {
@@ -129,11 +131,12 @@ void CSoundTrack::ToggleRecord() {
       ++playGeneration;
     }
   }
+  std::string failure;
   if (!recording) {
     WaitForRecordingEnd();  // an earlier recording's last blocks go to its own chunk
     StopAll();
     if (PrepareRecordTarget()) {  // sets `recording`
-      StartChosenCaptures();
+      failure = StartChosenCaptures();
       modified = true;
     }
   } else {
@@ -147,6 +150,7 @@ void CSoundTrack::ToggleRecord() {
   }
   Notify(TRACK_NOTIFY_RUNNING);
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
+  TellStartFailure(std::move(failure));
 }
 
 // ---------------------------------------------------------------- captured blocks (core thread)

@@ -117,6 +117,20 @@ void CSoundTrack::OnDeviceLost(DataFlow flow, std::uint32_t tag) {
   }
 }
 
+void CSoundTrack::TellStartFailure(std::string text) {
+  if (text.empty()) return;
+  {
+    std::lock_guard lock(notifyMutex);
+    startFailure = std::move(text);
+  }
+  Notify(TRACK_NOTIFY_START_FAILED);
+}
+
+std::string CSoundTrack::StartFailure() const {
+  std::lock_guard lock(notifyMutex);
+  return startFailure;
+}
+
 void CSoundTrack::WaitForLoad() {
   if (loadThread.joinable()) loadThread.join();
 }

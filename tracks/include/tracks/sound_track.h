@@ -189,6 +189,10 @@ class CSoundTrack {
   // (render) it served still runs, the window is told with code 11 or 12; it stops the
   // transport as its Stop does, so the chunk keeps what was captured.
   void OnDeviceLost(DataFlow flow, std::uint32_t engineTag);
+  // The sound log's words for the last start of a recording or playback whose stream the
+  // engine could not open (code 13 told of it); empty before any. The transport stays as
+  // it was set: the window stops it as for a lost device. Any thread.
+  std::string StartFailure() const;
   // The core thread's steps of OnCapturedBlock.
   CBufferDescr* MixPendingBlocks();
   void AppendRecorded(CBufferDescr* block);
@@ -431,7 +435,11 @@ class CSoundTrack {
   void DrawWaveformView(std::uint32_t firstFrame, std::uint32_t fpp, bool follows);
   void StartCaptureOn(const std::u16string& device, std::uint32_t tag);
   void StopCaptureOn(const std::u16string& device);
-  void StartChosenCaptures();
+  // Starts a capture on each chosen source; the sound log's words of the first that could
+  // not start, empty when all did.
+  std::string StartChosenCaptures();
+  // Keeps the words of a start that failed and posts code 13; nothing for empty words.
+  void TellStartFailure(std::string text);
   void StopChosenCaptures();
   void EndMarkArrived(std::uint32_t engineTag);
   bool PrepareRecordTarget();
@@ -446,6 +454,7 @@ class CSoundTrack {
 
   mutable std::mutex notifyMutex;  // held while a notice is posted (posting never blocks)
   NotifyTarget notifyTarget;       // guarded by notifyMutex
+  std::string startFailure;        // guarded by notifyMutex
 
   std::unordered_map<std::uint32_t, CBufferDescr*> pendingBlocks;  // core thread only
   MonoS16Converter resampler;
