@@ -37,13 +37,9 @@ namespace {
 // Posted by an endpoint's event to the playback thread; lParam: the client's token.
 constexpr std::uint32_t kRenderEventMessage = plat::WM_USER + 0x71;
 
-constexpr const char* kCaptureNoDevice =
-    "Could not create capture Device. Check that device is present.";
 constexpr const char* kCaptureNoClient =
     "Could not activate capture AudioClient. Check that device is present.";
 constexpr const char* kNoMixFormat = "Could not get mix format. Check that device is operational.";
-constexpr const char* kPlaybackNoClient =
-    "Could not create playback AudioClient. Check that device is present.";
 constexpr const char* kPlaybackNoInit = "Could not initialize playback device";
 
 void SoundLog(const std::string& text) { audio::WriteSoundLog(text); }
@@ -257,7 +253,7 @@ struct CSoundWorksWAS::Impl {
       client.reset();
       self->StopCapture(id);
     };
-    if (!stream.device) return fail(kCaptureNoDevice);
+    if (!stream.device) return fail(kCaptureNoDeviceText);
     std::uint32_t flags = audio::kStreamFlagEventCallback;
     if (stream.device->Flow() == DataFlow::Render) flags |= audio::kStreamFlagLoopback;
     client->audioClient = stream.device->Activate();
@@ -554,7 +550,7 @@ struct CSoundWorksWAS::Impl {
       return nullptr;
     };
     if (stream.device) client->audioClient = stream.device->Activate();
-    if (!client->audioClient) return end(kPlaybackNoClient);
+    if (!client->audioClient) return end(kPlaybackNoDeviceText);
     if (client->audioClient->GetMixFormat(&client->mixFormat) != audio::Status::Ok)
       return end(kNoMixFormat);
     SetupResampler(*client, self->channels, self->samplesPerSec, false);

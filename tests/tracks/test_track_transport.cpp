@@ -532,10 +532,10 @@ TEST_F(Transport, SpeakerGoneMidPlaybackTellsTheWindowOnce) {
   EXPECT_EQ(masterLog_.Count(TRACK_NOTIFY_PLAYBACK_LOST), 1);
 }
 
-// A start whose stream cannot open (its device went before): after its state codes the
-// track tells the window once (code 13) with the sound log's words, and keeps the state
-// the transport set until the window stops it. A stream that opens, also only at its
-// second buffer, says nothing.
+// A start whose stream cannot open (its device went before, or none was chosen): after its
+// state codes the track tells the window once (code 13) with the sound log's words, and
+// keeps the state the transport set until the window stops it. A stream that opens, also
+// only at its second buffer, says nothing.
 TEST_F(Transport, AStartWhoseStreamCannotOpenTellsTheWindowWhy) {
   const std::string kCapture = "Could not create capture Device. Check that device is present.";
   const std::string kPlayback =
@@ -587,6 +587,24 @@ TEST_F(Transport, AStartWhoseStreamCannotOpenTellsTheWindowWhy) {
        },
        {7, 13},
        kPlayback},
+      {"Record with no device chosen (none was there at start-up)",
+       true,
+       [&](CSoundTrack& t, test::NotifyLog&) {
+         t.SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+         t.SetInputDevice(u"");
+         t.SetOutputDevice(u"");
+         t.ToggleRecord();
+       },
+       {7, 1, 13},
+       kCapture},
+      {"Play with no device chosen",
+       false,
+       [&](CSoundTrack& t, test::NotifyLog&) {
+         t.SetOutputDevice(u"");
+         t.Play();
+       },
+       {7, 13},
+       kPlayback},
       {"a paused playback resumed after the speaker went",
        false,
        [&](CSoundTrack& t, test::NotifyLog& log) {
@@ -631,6 +649,8 @@ TEST_F(Transport, AStartWhoseStreamCannotOpenTellsTheWindowWhy) {
     sound.AddDevice({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
                      audio::VirtualSource::Sine(440.0, 0.25f), "", ""});
     track.SetRecordSources(CSoundTrack::kRecordInput);
+    track.SetInputDevice(u"virtual_mic");
+    track.SetOutputDevice(u"virtual_speaker");
     log.Clear();
     if (c.student) {
       track.ToggleRecord();

@@ -76,10 +76,11 @@ void CSoundTrack::Play() {
     engine->Playback(descr, false);
     ++queued;
   }
-  // A stream whose client could not open has ended: none of its buffers comes back. (One
-  // that only failed a later set-up step gives its buffer back and tries the next.)
+  // A stream whose client could not open has ended, and one without a device never
+  // began: none of their buffers comes back. (A client that only failed a later set-up step
+  // gives its buffer back, and the next buffer tries again.)
   std::string failure = engine->TakeStartFailure();
-  if (engine->GetPlaybackStreamCount() != 0) failure.clear();
+  const bool streamRuns = engine->GetPlaybackStreamCount() != 0;
   playing = true;
   paused = false;
   Notify(TRACK_NOTIFY_RUNNING);
@@ -92,7 +93,8 @@ void CSoundTrack::Play() {
     Notify(TRACK_NOTIFY_PLAY_ENDED);
     return;
   }
-  TellStartFailure(std::move(failure));
+  if (streamRuns) return;
+  TellStartFailure(failure.empty() ? NoDeviceChosen(kPlaybackNoDeviceText) : std::move(failure));
 }
 
 void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {

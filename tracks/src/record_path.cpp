@@ -11,8 +11,8 @@ namespace vts {
 
 // ---------------------------------------------------------------- capture streams
 
-void CSoundTrack::StartCaptureOn(const std::u16string& device, std::uint32_t tag) {
-  if (device.empty()) return;  // the engine does nothing (and posts nothing) for it
+bool CSoundTrack::StartCaptureOn(const std::u16string& device, std::uint32_t tag) {
+  if (device.empty()) return false;  // the engine does nothing (and posts nothing) for it
   // A start that fails posts an end mark of its own; count it first, take it back when the
   // stream did open (then nothing is posted).
   {
@@ -25,6 +25,7 @@ void CSoundTrack::StartCaptureOn(const std::u16string& device, std::uint32_t tag
     std::lock_guard lock(endMarkMutex);
     if (expectedEndMarks > 0) --expectedEndMarks;
   }
+  return true;
 }
 
 void CSoundTrack::StopCaptureOn(const std::u16string& device) {
@@ -39,11 +40,13 @@ std::string CSoundTrack::StartChosenCaptures() {
   engine->TakeStartFailure();  // an earlier one is not this start's
   const std::uint32_t sources = recordSources;
   const std::u16string input = InputDevice(), output = OutputDevice();
-  if (sources & kRecordInput) StartCaptureOn(input, kSourceTagInput);
+  bool asked = false;
+  if (sources & kRecordInput) asked |= StartCaptureOn(input, kSourceTagInput);
   // The same endpoint twice would be one stream; don't ask for it.
   if ((sources & kRecordLoopback) && !((sources & kRecordInput) && output == input)) {
-    StartCaptureOn(output, kSourceTagOutput);
+    asked |= StartCaptureOn(output, kSourceTagOutput);
   }
+  if (!asked) return NoDeviceChosen(kCaptureNoDeviceText);
   return engine->TakeStartFailure();
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "audio/sound_log.h"
 #include "core/log.h"
 #include "core/product_name.h"
 #include "platform/fd.h"
@@ -124,6 +125,11 @@ void CSoundTrack::TellStartFailure(std::string text) {
     startFailure = std::move(text);
   }
   Notify(TRACK_NOTIFY_START_FAILED);
+}
+
+std::string CSoundTrack::NoDeviceChosen(const char* text) {
+  audio::WriteSoundLog(text);
+  return text;
 }
 
 std::string CSoundTrack::StartFailure() const {

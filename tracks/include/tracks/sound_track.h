@@ -190,8 +190,9 @@ class CSoundTrack {
   // transport as its Stop does, so the chunk keeps what was captured.
   void OnDeviceLost(DataFlow flow, std::uint32_t engineTag);
   // The sound log's words for the last start of a recording or playback whose stream the
-  // engine could not open (code 13 told of it); empty before any. The transport stays as
-  // it was set: the window stops it as for a lost device. Any thread.
+  // engine could not open, or that had no device to ask for (none was there at start-up);
+  // code 13 told of it. Empty before any. The transport stays as it was set: the window
+  // stops it as for a lost device. Any thread.
   std::string StartFailure() const;
   // The core thread's steps of OnCapturedBlock.
   CBufferDescr* MixPendingBlocks();
@@ -433,13 +434,17 @@ class CSoundTrack {
   void SetProgressPos(std::uint32_t pos);
   void Repaint();
   void DrawWaveformView(std::uint32_t firstFrame, std::uint32_t fpp, bool follows);
-  void StartCaptureOn(const std::u16string& device, std::uint32_t tag);
+  // False when nothing was asked of the engine (no device).
+  bool StartCaptureOn(const std::u16string& device, std::uint32_t tag);
   void StopCaptureOn(const std::u16string& device);
   // Starts a capture on each chosen source; the sound log's words of the first that could
-  // not start, empty when all did.
+  // not start (or of a missing device when no source has one), empty when all did.
   std::string StartChosenCaptures();
   // Keeps the words of a start that failed and posts code 13; nothing for empty words.
   void TellStartFailure(std::string text);
+  // A start with no device to ask for: the sound log gets `text`, as the engine logs a
+  // missing device, and the words are returned.
+  static std::string NoDeviceChosen(const char* text);
   void StopChosenCaptures();
   void EndMarkArrived(std::uint32_t engineTag);
   bool PrepareRecordTarget();
