@@ -70,6 +70,28 @@ class TrackNotifyTest : public ::testing::Test {
     return ::vts::test::PumpEventsUntil(done, std::chrono::milliseconds(limitMs));
   }
 
+  // The sound devices back: the next Record and the next Play work, and nothing more is
+  // said. `kept`: what the Student's chunk held before.
+  void ExpectRecordAndPlayWorkAgain(std::uint32_t kept) {
+    audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+    const std::size_t told = boxes->Boxes().size();
+    sound.AddDevice({"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
+    sound.AddDevice({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
+                     audio::VirtualSource::Sine(440.0, 0.25f), "", ""});
+    dlg->Dispatch(kIdRecord, BN_CLICKED);
+    ASSERT_TRUE(SpinUntil([&] {
+      std::lock_guard lock(student->BufferLock());
+      return LightShown() && student->CurrentChunk()->length > kept + 44100 / 10;
+    }));
+    dlg->Dispatch(kIdStop, BN_CLICKED);
+    EXPECT_FALSE(student->IsRecording());
+    dlg->Dispatch(kIdMasterPlay, BN_CLICKED);  // from the cursor, at the chunk's start
+    ASSERT_TRUE(SpinUntil([&] { return master->PlayFrame() > 44100 / 10; }));
+    dlg->Dispatch(kIdStop, BN_CLICKED);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(boxes->Boxes().size(), told);
+  }
+
   // "old.wav" (text "old"), loaded on the Master, and "new.mp3" (text "new") beside it.
   bool MakeLessons(const std::string& dir) {
     test::WriteWav(dir + "/old.wav", std::vector<std::int16_t>(44100, 1000));
@@ -338,21 +360,7 @@ TEST_F(TrackNotifyTest, LostSoundDevicesStopTheWindowAndAreToldOnce) {
   }
   EXPECT_GT(kept, 0u);
 
-  // Back again: the next Record and the next Play work, and nothing more is said.
-  sound.AddDevice({"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
-  sound.AddDevice({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
-                   audio::VirtualSource::Sine(440.0, 0.25f), "", ""});
-  dlg->Dispatch(kIdRecord, BN_CLICKED);
-  ASSERT_TRUE(SpinUntil([&] {
-    std::lock_guard lock(student->BufferLock());
-    return LightShown() && student->CurrentChunk()->length > kept + 44100 / 10;
-  }));
-  dlg->Dispatch(kIdStop, BN_CLICKED);
-  EXPECT_FALSE(student->IsRecording());
-  dlg->Dispatch(kIdMasterPlay, BN_CLICKED);  // from the cursor, at the chunk's start
-  ASSERT_TRUE(SpinUntil([&] { return master->PlayFrame() > 44100 / 10; }));
-  dlg->Dispatch(kIdStop, BN_CLICKED);
-  EXPECT_EQ(boxes->Boxes().size(), 1u);
+  ExpectRecordAndPlayWorkAgain(kept);
 }
 
 // The sound devices gone before the press (the sound server is down): a press whose
@@ -418,24 +426,7 @@ TEST_F(TrackNotifyTest, APressWhoseSoundCannotStartLeavesTheWindowStoppedAndSays
     ASSERT_TRUE(student->WaitForRecordingEnd());
   }
 
-  // Back again: the next Record and the next Play work, and nothing more is said.
-  const std::size_t told = boxes->Boxes().size();
-  sound.AddDevice({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
-                   audio::VirtualSource::Sine(440.0, 0.25f), "", ""});
-  const std::uint32_t had = student->CurrentChunk()->length;
-  dlg->Dispatch(kIdRecord, BN_CLICKED);
-  ASSERT_TRUE(SpinUntil([&] {
-    std::lock_guard lock(student->BufferLock());
-    return LightShown() && student->CurrentChunk()->length > had + 44100 / 10;
-  }));
-  dlg->Dispatch(kIdStop, BN_CLICKED);
-  EXPECT_FALSE(student->IsRecording());
-  dlg->Dispatch(kIdMasterPlay, BN_CLICKED);
-  ASSERT_TRUE(SpinUntil([&] { return master->PlayFrame() > 44100 / 10; }));
-  EXPECT_TRUE(master->IsPlaying());
-  dlg->Dispatch(kIdStop, BN_CLICKED);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(boxes->Boxes().size(), told);
+  ExpectRecordAndPlayWorkAgain(student->CurrentChunk()->length);
 }
 
 // The exit path's automatic save of a classroom-managed student: the window closes when the
