@@ -6,6 +6,7 @@
 // Master is not read here.
 #include <QLineEdit>
 
+#include "audio/sound_works.h"
 #include "core/app_core.h"
 #include "core/log.h"
 #include "core/product_name.h"
@@ -150,8 +151,14 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       m_recordingLight->show();
       break;
     case TRACK_NOTIFY_CAPTURE_LOST:
+      OnSoundDeviceGone(kCaptureDeviceLostText);
+      break;
     case TRACK_NOTIFY_PLAYBACK_LOST:
-      OnSoundDeviceLost(code == TRACK_NOTIFY_CAPTURE_LOST);
+      OnSoundDeviceGone(kPlaybackDeviceLostText);
+      break;
+    case TRACK_NOTIFY_START_FAILED:
+      if (fromMaster || fromStudent)
+        OnSoundDeviceGone((fromMaster ? master : student)->StartFailure());
       break;
     default:
       break;

@@ -2,7 +2,6 @@
 // tracks (and of a video on the Master side), the five modes that chain them, and the modes'
 // reaction to an ended playback. Every press is mirrored to a linked peer window first, so
 // two linked windows run the same commands.
-#include "audio/sound_works.h"
 #include "core/app_core.h"
 #include "core/product_name.h"
 #include "main_dialog_state.h"
@@ -349,9 +348,9 @@ void CMainDlg::OnRClickSeqRec() {
   PressMode(vts::TransportMode::SequentialRecord);
 }
 
-// --- a lost sound device -----------------------------------------------------------------
+// --- a sound device lost, or missing at a start ------------------------------------------
 
-void CMainDlg::OnSoundDeviceLost(bool capture) {
+void CMainDlg::OnSoundDeviceGone(const std::string& text) {
   CTransport& t = Transport();
   CSoundTrack* m = t.MasterTrack();
   CSoundTrack* s = t.StudentTrack();
@@ -364,8 +363,7 @@ void CMainDlg::OnSoundDeviceLost(bool capture) {
   t.StopMaster();
   if (s) t.StopTrack(*s);
   UpdateMasterPlayButton();
-  plat::MessageBox(plat::Utf8ToUtf16(capture ? kCaptureDeviceLostText : kPlaybackDeviceLostText),
-                   GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
+  plat::MessageBox(plat::Utf8ToUtf16(text), GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
 }
 
 // --- end of a playback --------------------------------------------------------------------

@@ -11,7 +11,9 @@
 #include <list>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <utility>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -35,13 +37,9 @@ namespace {
 // Posted by an endpoint's event to the playback thread; lParam: the client's token.
 constexpr std::uint32_t kRenderEventMessage = plat::WM_USER + 0x71;
 
-constexpr const char* kCaptureNoDevice =
-    "Could not create capture Device. Check that device is present.";
 constexpr const char* kCaptureNoClient =
     "Could not activate capture AudioClient. Check that device is present.";
 constexpr const char* kNoMixFormat = "Could not get mix format. Check that device is operational.";
-constexpr const char* kPlaybackNoClient =
-    "Could not create playback AudioClient. Check that device is present.";
 constexpr const char* kPlaybackNoInit = "Could not initialize playback device";
 
 void SoundLog(const std::string& text) { audio::WriteSoundLog(text); }
@@ -135,6 +133,15 @@ struct CSoundWorksWAS::Impl {
   std::atomic<bool> captureRun{false};
   bool started = false;
   std::uint32_t nextEventToken = 1;
+  std::mutex startFailureLock;
+  std::string startFailure;  // the first since it was last taken
+
+  // A stream that could not start: the sound log's line, kept for its starter to tell.
+  void StartFailed(const char* text) {
+    SoundLog(text);
+    std::lock_guard lock(startFailureLock);
+    if (startFailure.empty()) startFailure = text;
+  }
 
   // --- shared stream entries ---
 
@@ -242,11 +249,11 @@ struct CSoundWorksWAS::Impl {
     client->lastDelivery = backend->NowMs();
 
     auto fail = [&](const char* text) {
-      SoundLog(text);
+      StartFailed(text);
       client.reset();
       self->StopCapture(id);
     };
-    if (!stream.device) return fail(kCaptureNoDevice);
+    if (!stream.device) return fail(kCaptureNoDeviceText);
     std::uint32_t flags = audio::kStreamFlagEventCallback;
     if (stream.device->Flow() == DataFlow::Render) flags |= audio::kStreamFlagLoopback;
     client->audioClient = stream.device->Activate();
@@ -273,7 +280,7 @@ struct CSoundWorksWAS::Impl {
       if (raw->audioClient->Start() != audio::Status::Ok)
         throw SetupError("Could not Start AudioClient");
     } catch (const SetupError& e) {
-      SoundLog(e.what());
+      StartFailed(e.what());
       if (listed) stream.clients.pop_front();
       client.reset();
       self->StopCapture(id);
@@ -536,14 +543,14 @@ struct CSoundWorksWAS::Impl {
     client->onBufferEnd = [this](CBufferDescr* b) { ReturnBuffer(b); };
     const std::u16string id = stream.id;
     auto end = [&](const char* text) -> StreamClient* {
-      SoundLog(text);
+      StartFailed(text);
       client.reset();
       self->StopPlayback(id);
       ReleaseBufferDescr(buffer);
       return nullptr;
     };
     if (stream.device) client->audioClient = stream.device->Activate();
-    if (!client->audioClient) return end(kPlaybackNoClient);
+    if (!client->audioClient) return end(kPlaybackNoDeviceText);
     if (client->audioClient->GetMixFormat(&client->mixFormat) != audio::Status::Ok)
       return end(kNoMixFormat);
     SetupResampler(*client, self->channels, self->samplesPerSec, false);
@@ -560,7 +567,7 @@ struct CSoundWorksWAS::Impl {
         throw SetupError("Could not GetService IAudioCaptureClient");
     } catch (const SetupError& e) {
       // Never into the caller's thread: log, drop the client, give the buffer back.
-      SoundLog(e.what());
+      StartFailed(e.what());
       client.reset();
       ReturnBuffer(buffer);
       return nullptr;
@@ -710,6 +717,11 @@ void CSoundWorksWAS::StartCapture(const std::u16string& id, std::uint32_t stream
 }
 
 void CSoundWorksWAS::StopCapture(const std::u16string& id) { impl_->StopCapture(id); }
+
+std::string CSoundWorksWAS::TakeStartFailure() {
+  std::lock_guard lock(impl_->startFailureLock);
+  return std::exchange(impl_->startFailure, std::string());
+}
 
 void CSoundWorksWAS::StartPlayback(const std::u16string& id) {
   std::lock_guard lock(impl_->renderLock);

@@ -380,9 +380,13 @@ TEST_P(CaptureFailureTest, EndsTheStreamWithItsLogTextAndOneEndMark) {
   auto marks = Drain();
   ASSERT_EQ(marks.size(), 1u);
   EXPECT_EQ(marks[0].descr, nullptr);
+  // Its starter can tell why, once.
+  EXPECT_EQ(engine->TakeStartFailure(), GetParam().text);
+  EXPECT_EQ(engine->TakeStartFailure(), "");
   // The next attempt works.
   engine->StartCapture(u"mic", 0, 1);
   EXPECT_EQ(engine->GetCaptureStreamCount(), 1u);
+  EXPECT_EQ(engine->TakeStartFailure(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -569,6 +573,8 @@ TEST_P(RenderFailureTest, LogsItsTextAndNeverLeaksTheBuffer) {
   std::weak_ptr<CBufferData> w = b->data;
   engine->Playback(b, false);
   EXPECT_TRUE(log_->Contains(GetParam().text)) << GetParam().text;
+  EXPECT_EQ(engine->TakeStartFailure(), GetParam().text);
+  EXPECT_EQ(engine->TakeStartFailure(), "");
   EXPECT_EQ(virtual_->OpenClientCount("spk"), 0);
   auto back = Drain();
   if (GetParam().streamEnds) {
@@ -584,6 +590,7 @@ TEST_P(RenderFailureTest, LogsItsTextAndNeverLeaksTheBuffer) {
     // The next buffer gets a working client.
     engine->Playback(MakeSineBuffer(1, 44100, 100, 440, 0.5), false);
     EXPECT_EQ(virtual_->OpenClientCount("spk"), 1);
+    EXPECT_EQ(engine->TakeStartFailure(), "");
     for (auto& m : Drain()) Release(m);
   }
 }

@@ -532,6 +532,140 @@ TEST_F(Transport, SpeakerGoneMidPlaybackTellsTheWindowOnce) {
   EXPECT_EQ(masterLog_.Count(TRACK_NOTIFY_PLAYBACK_LOST), 1);
 }
 
+// A start whose stream cannot open (its device went before, or none was chosen): after its
+// state codes the track tells the window once (code 13) with the sound log's words, and
+// keeps the state the transport set until the window stops it. A stream that opens, also
+// only at its second buffer, says nothing.
+TEST_F(Transport, AStartWhoseStreamCannotOpenTellsTheWindowWhy) {
+  const std::string kCapture = "Could not create capture Device. Check that device is present.";
+  const std::string kPlayback =
+      "Could not create playback AudioClient. Check that device is present.";
+  audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+  auto gone = [&sound](const char* id) { sound.RemoveDevice(id); };
+  struct Case {
+    const char* what;
+    bool student;  // else the Master
+    std::function<void(CSoundTrack&, test::NotifyLog&)> run;
+    Codes expected;       // without 4 and 10
+    std::string failure;  // what code 13 tells, if expected
+  };
+  const Case cases[] = {
+      {"Record, the microphone gone",
+       true,
+       [&](CSoundTrack& t, test::NotifyLog&) {
+         gone("virtual_mic");
+         t.ToggleRecord();
+       },
+       {7, 1, 13},
+       kCapture},
+      {"Record from both sources, only the microphone gone",
+       true,
+       [&](CSoundTrack& t, test::NotifyLog&) {
+         t.SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+         gone("virtual_mic");
+         t.ToggleRecord();
+         EXPECT_EQ(t.Engine()->GetCaptureStreamCount(), 1u) << "the loopback runs";
+       },
+       {7, 1, 13},
+       kCapture},
+      {"a paused recording resumed after the microphone went",
+       true,
+       [&](CSoundTrack& t, test::NotifyLog& log) {
+         t.ToggleRecord();
+         ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_DATA, 2));
+         t.TogglePause();
+         gone("virtual_mic");
+         t.TogglePause();
+       },
+       {7, 1, 6, 7, 13},
+       kCapture},
+      {"Play, the speaker gone",
+       false,
+       [&](CSoundTrack& t, test::NotifyLog&) {
+         gone("virtual_speaker");
+         t.Play();
+       },
+       {7, 13},
+       kPlayback},
+      {"Record with no device chosen (none was there at start-up)",
+       true,
+       [&](CSoundTrack& t, test::NotifyLog&) {
+         t.SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+         t.SetInputDevice(u"");
+         t.SetOutputDevice(u"");
+         t.ToggleRecord();
+       },
+       {7, 1, 13},
+       kCapture},
+      {"Play with no device chosen",
+       false,
+       [&](CSoundTrack& t, test::NotifyLog&) {
+         t.SetOutputDevice(u"");
+         t.Play();
+       },
+       {7, 13},
+       kPlayback},
+      {"a paused playback resumed after the speaker went",
+       false,
+       [&](CSoundTrack& t, test::NotifyLog& log) {
+         t.Play();
+         ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_REFRESH, 2));
+         t.TogglePause();
+         gone("virtual_speaker");
+         t.TogglePause();
+       },
+       {7, 5, 7, 13},
+       kPlayback},
+      {"Play whose first client fails a late set-up step: the next buffer opens one",
+       false,
+       [&](CSoundTrack& t, test::NotifyLog& log) {
+         sound.InjectFailure("virtual_speaker", audio::VirtualFailure::SetEventHandle, 1);
+         t.Play();
+         ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_REFRESH, 4));
+       },
+       {7},
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CSoundTrack& track = c.student ? *student_ : *master_;
+    test::NotifyLog& log = c.student ? studentLog_ : masterLog_;
+    MasterChunk(Tone(kPeriodFrames * 100, 1000));
+    log.Clear();
+    c.run(track, log);
+    Run(100);
+    EXPECT_EQ(log.CodesWithout({4, 10}), c.expected);
+    if (!c.failure.empty()) EXPECT_EQ(track.StartFailure(), c.failure);
+    EXPECT_TRUE(track.IsRecording() || track.IsPlaying()) << "the window stops it";
+    EXPECT_EQ((c.student ? masterLog_ : studentLog_).Count(TRACK_NOTIFY_START_FAILED), 0);
+
+    // As the window stops it; with the devices back the next start works.
+    if (track.IsRecording()) track.ToggleRecord();
+    track.StopPlayback();
+    ASSERT_TRUE(track.WaitForRecordingEnd());
+    EXPECT_EQ(track.Engine()->GetCaptureStreamCount(), 0u);
+    sound.ClearFailures();
+    sound.AddDevice({"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
+    sound.AddDevice({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
+                     audio::VirtualSource::Sine(440.0, 0.25f), "", ""});
+    track.SetRecordSources(CSoundTrack::kRecordInput);
+    track.SetInputDevice(u"virtual_mic");
+    track.SetOutputDevice(u"virtual_speaker");
+    log.Clear();
+    if (c.student) {
+      track.ToggleRecord();
+      ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_DATA, 2));
+      track.ToggleRecord();
+      ASSERT_TRUE(track.WaitForRecordingEnd());
+    } else {
+      track.Play();
+      ASSERT_TRUE(log.WaitForCount(TRACK_NOTIFY_REFRESH, 2));
+      track.StopPlayback();
+    }
+    EXPECT_EQ(log.Count(TRACK_NOTIFY_START_FAILED), 0);
+  }
+}
+
 }  // namespace
 }  // namespace vts
 

@@ -1,7 +1,8 @@
-// The sound server killed while the Master plays and the Student records from the
-// microphone and the PC's output, then started again: the window stops, shows the stopped
-// state and says so once; what was recorded stays; the next Record and Play work. The test
-// runs a server of its own: the shared one must stay up for the tests running beside it.
+// The recorder window on a sound server that goes away: killed while the Master plays and
+// the Student records from the microphone and the PC's output, or already down when Record
+// or Play is pressed, then started again. The window stops (or stays stopped), shows the
+// stopped state and says so once; what was recorded stays; the next Record and Play work.
+// Each test runs a server of its own: the shared one must stay up for the tests beside it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -77,54 +78,47 @@ std::uint32_t StudentFrames(CSoundTrack* student) {
   return c ? c->length : 0;
 }
 
-TEST(RecorderWindowOnPulse, AKilledSoundServerStopsTheWindowAndARestartedOneServesAgain) {
-  OwnServer server;
-  ASSERT_TRUE(server.Start()) << "scripts/pulse-test-server.sh could not start a server";
-  setenv("PULSE_SERVER", server.Address().c_str(), 1);
-  setenv("PULSE_CLIENTCONFIG", server.ClientConfig().c_str(), 1);
-  test::OffscreenApplication app;
-  const auto& boxes = app.boxes;
-
-  auto core = std::make_unique<CAppCore>();
-  g_pAppCore = core.get();
-  core->SetAudioDeviceNames(u"vts_speaker", u"vts_mic");
-  CSoundTrack* master = core->masterTrack;
-  CSoundTrack* student = core->studentTrack;
-  student->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
-  ASSERT_NE(master->AddChunk(), nullptr);
-  master->SelectChunk(0);
-  {
-    std::vector<std::int16_t> tone(44100 * 60);
-    for (std::size_t i = 0; i < tone.size(); ++i)
-      tone[i] = std::int16_t(3000 * std::sin(2 * M_PI * 300 * double(i) / 44100));
-    std::lock_guard lock(master->BufferLock());
-    test::FillChunk(master->CurrentChunk(), tone);
-  }
-  {
-    auto dlg = std::make_unique<CMainDlg>();
-    test::WindowNotices notices(dlg.get(), master, student);
+// Its own server, the Master's chunk of a 300 Hz tone, the Student recording from both
+// sources, and the window that both tracks tell.
+class RecorderWindowOnPulse : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.Start()) << "scripts/pulse-test-server.sh could not start a server";
+    setenv("PULSE_SERVER", server.Address().c_str(), 1);
+    setenv("PULSE_CLIENTCONFIG", server.ClientConfig().c_str(), 1);
+    app = std::make_unique<test::OffscreenApplication>();
+    core = std::make_unique<CAppCore>();
+    g_pAppCore = core.get();
+    core->SetAudioDeviceNames(u"vts_speaker", u"vts_mic");
+    master = core->masterTrack;
+    student = core->studentTrack;
+    student->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+    ASSERT_NE(master->AddChunk(), nullptr);
+    master->SelectChunk(0);
+    {
+      std::vector<std::int16_t> tone(44100 * 60);
+      for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = std::int16_t(3000 * std::sin(2 * M_PI * 300 * double(i) / 44100));
+      std::lock_guard lock(master->BufferLock());
+      test::FillChunk(master->CurrentChunk(), tone);
+    }
+    dlg = std::make_unique<CMainDlg>();
+    notices = std::make_unique<test::WindowNotices>(dlg.get(), master, student);
     dlg->show();
+  }
+  void TearDown() override {
+    notices.reset();
+    dlg.reset();
+    core.reset();
+    g_pAppCore = nullptr;
+    app.reset();
+  }
+  const plat::RecordingMessageBoxService& Boxes() const { return *app->boxes; }
 
-    dlg->Dispatch(kIdSimRecord, BN_CLICKED);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return StudentFrames(student) > 44100 / 2 && master->PlayFrame() > 44100 / 2; },
-        20000))
-        << "the Master plays and the Student records";
-
-    ASSERT_TRUE(server.Kill());
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !boxes->Boxes().empty() && !student->IsRecording() && !master->IsPlaying(); },
-        20000))
-        << "the window stops and says so";
-    test::ExpectToldOnceOfALostDevice(*core, *boxes);
-    EXPECT_EQ(dlg->TransportMode(), 0u);
-    EXPECT_TRUE(dlg->RecordingLight()->isHidden());
-    EXPECT_EQ(dlg->Button(kIdRecord)->text(), "BUTREC");
-    ASSERT_TRUE(student->WaitForRecordingEnd());
-    const std::uint32_t kept = StudentFrames(student);
-    EXPECT_GT(kept, 44100u / 2) << "what was recorded stays";
-
-    // The server is back: once the recorder sees its devices, Record and Play work again.
+  // The server is back: once the recorder sees its devices, Record and Play work again and
+  // nothing more is said. `kept`: what the Student's chunk held before.
+  void ExpectRecordAndPlayWorkAgain(std::uint32_t kept) {
+    const std::size_t told = Boxes().Boxes().size();
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return !student->Engine()->GetInputDevices().empty(); }, 20000));
@@ -137,10 +131,79 @@ TEST(RecorderWindowOnPulse, AKilledSoundServerStopsTheWindowAndARestartedOneServ
     ASSERT_TRUE(QTest::qWaitFor([&] { return master->PlayFrame() > 44100 / 2; }, 20000))
         << "the next playback runs";
     dlg->Dispatch(kIdStop, BN_CLICKED);
-    EXPECT_EQ(boxes->Boxes().size(), 1u);
+    EXPECT_EQ(Boxes().Boxes().size(), told);
   }
-  core.reset();
-  g_pAppCore = nullptr;
+
+  OwnServer server;
+  std::unique_ptr<test::OffscreenApplication> app;
+  std::unique_ptr<CAppCore> core;
+  CSoundTrack* master = nullptr;
+  CSoundTrack* student = nullptr;
+  std::unique_ptr<CMainDlg> dlg;
+  std::unique_ptr<test::WindowNotices> notices;
+};
+
+TEST_F(RecorderWindowOnPulse, AKilledSoundServerStopsTheWindowAndARestartedOneServesAgain) {
+  dlg->Dispatch(kIdSimRecord, BN_CLICKED);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return StudentFrames(student) > 44100 / 2 && master->PlayFrame() > 44100 / 2; }, 20000))
+      << "the Master plays and the Student records";
+
+  ASSERT_TRUE(server.Kill());
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return !Boxes().Boxes().empty() && !student->IsRecording() && !master->IsPlaying(); },
+      20000))
+      << "the window stops and says so";
+  test::ExpectToldOnceOfALostDevice(*core, Boxes());
+  EXPECT_EQ(dlg->TransportMode(), 0u);
+  EXPECT_TRUE(dlg->RecordingLight()->isHidden());
+  EXPECT_EQ(dlg->Button(kIdRecord)->text(), "BUTREC");
+  ASSERT_TRUE(student->WaitForRecordingEnd());
+  const std::uint32_t kept = StudentFrames(student);
+  EXPECT_GT(kept, 44100u / 2) << "what was recorded stays";
+
+  ExpectRecordAndPlayWorkAgain(kept);
+}
+
+// Pressed while the server is down, Record, the Master's Play and the simultaneous
+// recording (both tracks) cannot start: each press leaves the window stopped and is told
+// in one box with the sound log's words.
+TEST_F(RecorderWindowOnPulse, PressesWhileTheSoundServerIsDownAreToldAndTheRestartedOneServes) {
+  ASSERT_TRUE(server.Kill());
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return student->Engine()->GetOutputDevices().empty(); }, 20000));
+  const struct {
+    int id;
+    std::u16string text;
+  } presses[] = {
+      {kIdRecord, u"Could not create capture Device. Check that device is present."},
+      {kIdMasterPlay, u"Could not create playback AudioClient. Check that device is present."},
+      {kIdSimRecord, u"Could not create playback AudioClient. Check that device is present."},
+  };
+  for (const auto& press : presses) {
+    SCOPED_TRACE(press.id);
+    const std::size_t before = Boxes().Boxes().size();
+    dlg->Dispatch(press.id, BN_CLICKED);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          return Boxes().Boxes().size() > before && !student->IsRecording() && !master->IsPlaying();
+        },
+        20000))
+        << "the window stops and says so";
+    core->coreThread.Apply([] {});
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(Boxes().Boxes().size(), before + 1);
+    EXPECT_EQ(Boxes().Boxes().back().text, press.text)
+        << QString::fromStdU16String(Boxes().Boxes().back().text).toStdString();
+    EXPECT_EQ(dlg->TransportMode(), 0u);
+    EXPECT_TRUE(dlg->RecordingLight()->isHidden());
+    EXPECT_EQ(dlg->Button(kIdRecord)->text(), "BUTREC");
+    EXPECT_EQ(dlg->Button(kIdMasterPlay)->text(), "MBUTPLAY");
+    ASSERT_TRUE(student->WaitForRecordingEnd());
+  }
+
+  ExpectRecordAndPlayWorkAgain(StudentFrames(student));
 }
 
 }  // namespace

@@ -70,6 +70,28 @@ class TrackNotifyTest : public ::testing::Test {
     return ::vts::test::PumpEventsUntil(done, std::chrono::milliseconds(limitMs));
   }
 
+  // The sound devices back: the next Record and the next Play work, and nothing more is
+  // said. `kept`: what the Student's chunk held before.
+  void ExpectRecordAndPlayWorkAgain(std::uint32_t kept) {
+    audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+    const std::size_t told = boxes->Boxes().size();
+    sound.AddDevice({"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
+    sound.AddDevice({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
+                     audio::VirtualSource::Sine(440.0, 0.25f), "", ""});
+    dlg->Dispatch(kIdRecord, BN_CLICKED);
+    ASSERT_TRUE(SpinUntil([&] {
+      std::lock_guard lock(student->BufferLock());
+      return LightShown() && student->CurrentChunk()->length > kept + 44100 / 10;
+    }));
+    dlg->Dispatch(kIdStop, BN_CLICKED);
+    EXPECT_FALSE(student->IsRecording());
+    dlg->Dispatch(kIdMasterPlay, BN_CLICKED);  // from the cursor, at the chunk's start
+    ASSERT_TRUE(SpinUntil([&] { return master->PlayFrame() > 44100 / 10; }));
+    dlg->Dispatch(kIdStop, BN_CLICKED);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(boxes->Boxes().size(), told);
+  }
+
   // "old.wav" (text "old"), loaded on the Master, and "new.mp3" (text "new") beside it.
   bool MakeLessons(const std::string& dir) {
     test::WriteWav(dir + "/old.wav", std::vector<std::int16_t>(44100, 1000));
@@ -298,7 +320,7 @@ TEST_F(TrackNotifyTest, PositionGoesToTheLinkedPeerOnly) {
 
 TEST_F(TrackNotifyTest, UnknownCodesChangeNothing) {
   dlg->ChunkNumber()->SetNumber(5);
-  for (uint32_t code : {9u, 13u, 100u}) EXPECT_EQ(dlg->SendMessage(WM_TRACKNOTIFY, code, 0), 0);
+  for (uint32_t code : {9u, 14u, 100u}) EXPECT_EQ(dlg->SendMessage(WM_TRACKNOTIFY, code, 0), 0);
   EXPECT_EQ(dlg->ChunkNumber()->Number(), 5);
 }
 
@@ -338,21 +360,73 @@ TEST_F(TrackNotifyTest, LostSoundDevicesStopTheWindowAndAreToldOnce) {
   }
   EXPECT_GT(kept, 0u);
 
-  // Back again: the next Record and the next Play work, and nothing more is said.
-  sound.AddDevice({"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
-  sound.AddDevice({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
-                   audio::VirtualSource::Sine(440.0, 0.25f), "", ""});
-  dlg->Dispatch(kIdRecord, BN_CLICKED);
-  ASSERT_TRUE(SpinUntil([&] {
-    std::lock_guard lock(student->BufferLock());
-    return LightShown() && student->CurrentChunk()->length > kept + 44100 / 10;
-  }));
-  dlg->Dispatch(kIdStop, BN_CLICKED);
-  EXPECT_FALSE(student->IsRecording());
-  dlg->Dispatch(kIdMasterPlay, BN_CLICKED);  // from the cursor, at the chunk's start
-  ASSERT_TRUE(SpinUntil([&] { return master->PlayFrame() > 44100 / 10; }));
-  dlg->Dispatch(kIdStop, BN_CLICKED);
-  EXPECT_EQ(boxes->Boxes().size(), 1u);
+  ExpectRecordAndPlayWorkAgain(kept);
+}
+
+// The sound devices gone before the press (the sound server is down): a press whose
+// recording or playback cannot start leaves the window stopped and says so once, with the
+// sound log's words, also when the press starts both tracks; a recording of two sources
+// of which one cannot start does not run on the other alone. With the devices back, the
+// next Record and Play work.
+TEST_F(TrackNotifyTest, APressWhoseSoundCannotStartLeavesTheWindowStoppedAndSaysSoOnce) {
+  audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+  for (CSoundTrack* t : {master, student}) {
+    ASSERT_NE(t->AddChunk(), nullptr);
+    t->SelectChunk(0);
+    std::lock_guard lock(t->BufferLock());
+    test::FillChunk(t->CurrentChunk(), std::vector<std::int16_t>(44100 * 10, 2000));
+  }
+  student->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+  const std::u16string kCapture = u"Could not create capture Device. Check that device is present.";
+  const std::u16string kPlayback =
+      u"Could not create playback AudioClient. Check that device is present.";
+  const struct {
+    const char* what;
+    int id;
+    bool speakerStays;
+    std::u16string text;  // the first stream that could not start is the Master's, if any
+  } presses[] = {
+      {"Record", kIdRecord, false, kCapture},
+      {"Play", kIdPlay, false, kPlayback},
+      {"the Master's Play", kIdMasterPlay, false, kPlayback},
+      {"simultaneous recording", kIdSimRecord, false, kPlayback},
+      {"simultaneous playback", kIdSimPlay, false, kPlayback},
+      {"sequential recording", kIdSeqRecord, false, kPlayback},
+      {"comparison", kIdRepeat, false, kPlayback},
+      {"Record with only the microphone gone", kIdRecord, true, kCapture},
+  };
+  sound.RemoveDevice("virtual_mic");
+  for (const auto& press : presses) {
+    SCOPED_TRACE(press.what);
+    if (press.speakerStays)
+      sound.AddDevice(
+          {"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
+    else
+      sound.RemoveDevice("virtual_speaker");
+    const std::size_t before = boxes->Boxes().size();
+    dlg->Dispatch(press.id, BN_CLICKED);
+    ASSERT_TRUE(SpinUntil([&] {
+      return boxes->Boxes().size() > before && !student->IsRecording() && !master->IsPlaying();
+    })) << "the window stops and says so";
+    // Every notice of this press is in.
+    g_pAppCore->coreThread.Apply([] {});
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(boxes->Boxes().size(), before + 1) << "one box for the press";
+    EXPECT_EQ(boxes->Boxes().back().text, press.text)
+        << QString::fromStdU16String(boxes->Boxes().back().text).toStdString();
+    EXPECT_EQ(boxes->Boxes().back().caption, std::u16string(GetProductName()));
+    EXPECT_EQ(dlg->TransportMode(), 0u);
+    EXPECT_FALSE(LightShown());
+    EXPECT_EQ(Skin(1017), "BUTREC");
+    EXPECT_EQ(Skin(1012), "MBUTPLAY");
+    EXPECT_EQ(Skin(1038), "HBUTPLAYREC");
+    EXPECT_EQ(Skin(1040), "VBUTPLAYREC");
+    EXPECT_EQ(student->Engine()->GetCaptureStreamCount(), 0u);
+    ASSERT_TRUE(student->WaitForRecordingEnd());
+  }
+
+  ExpectRecordAndPlayWorkAgain(student->CurrentChunk()->length);
 }
 
 // The exit path's automatic save of a classroom-managed student: the window closes when the

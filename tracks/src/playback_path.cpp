@@ -57,6 +57,7 @@ void CSoundTrack::Play() {
   CChunkInfo* chunk = CurrentChunk();
   if (chunk == nullptr) return;
   LoadChunk(currentChunk);
+  engine->TakeStartFailure();  // an earlier one is not this start's
   engine->StartPlayback(OutputDevice());
   // A cursor right of a short waveform lies past the chunk's end: play from the end.
   if (viewState.playFrame > chunk->length) viewState.playFrame = chunk->length;
@@ -75,6 +76,11 @@ void CSoundTrack::Play() {
     engine->Playback(descr, false);
     ++queued;
   }
+  // A stream whose client could not open has ended, and one without a device never
+  // began: none of their buffers comes back. (A client that only failed a later set-up step
+  // gives its buffer back, and the next buffer tries again.)
+  std::string failure = engine->TakeStartFailure();
+  const bool streamRuns = engine->GetPlaybackStreamCount() != 0;
   playing = true;
   paused = false;
   Notify(TRACK_NOTIFY_RUNNING);
@@ -85,7 +91,10 @@ void CSoundTrack::Play() {
     lock.unlock();
     engine->StopPlayback(OutputDevice());
     Notify(TRACK_NOTIFY_PLAY_ENDED);
+    return;
   }
+  if (streamRuns) return;
+  TellStartFailure(failure.empty() ? NoDeviceChosen(kPlaybackNoDeviceText) : std::move(failure));
 }
 
 void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {
@@ -159,8 +168,9 @@ void CSoundTrack::TogglePause() {
   if (recording) {
     if (paused) {
       Notify(TRACK_NOTIFY_RUNNING);
-      StartChosenCaptures();
+      std::string failure = StartChosenCaptures();
       paused = false;
+      TellStartFailure(std::move(failure));
     } else {
       Notify(TRACK_NOTIFY_PAUSED);
       StopChosenCaptures();

@@ -11,8 +11,8 @@ namespace vts {
 
 // ---------------------------------------------------------------- capture streams
 
-void CSoundTrack::StartCaptureOn(const std::u16string& device, std::uint32_t tag) {
-  if (device.empty()) return;  // the engine does nothing (and posts nothing) for it
+bool CSoundTrack::StartCaptureOn(const std::u16string& device, std::uint32_t tag) {
+  if (device.empty()) return false;  // the engine does nothing (and posts nothing) for it
   // A start that fails posts an end mark of its own; count it first, take it back when the
   // stream did open (then nothing is posted).
   {
@@ -25,6 +25,7 @@ void CSoundTrack::StartCaptureOn(const std::u16string& device, std::uint32_t tag
     std::lock_guard lock(endMarkMutex);
     if (expectedEndMarks > 0) --expectedEndMarks;
   }
+  return true;
 }
 
 void CSoundTrack::StopCaptureOn(const std::u16string& device) {
@@ -35,14 +36,18 @@ void CSoundTrack::StopCaptureOn(const std::u16string& device) {
   engine->StopCapture(device);
 }
 
-void CSoundTrack::StartChosenCaptures() {
+std::string CSoundTrack::StartChosenCaptures() {
+  engine->TakeStartFailure();  // an earlier one is not this start's
   const std::uint32_t sources = recordSources;
   const std::u16string input = InputDevice(), output = OutputDevice();
-  if (sources & kRecordInput) StartCaptureOn(input, kSourceTagInput);
+  bool asked = false;
+  if (sources & kRecordInput) asked |= StartCaptureOn(input, kSourceTagInput);
   // The same endpoint twice would be one stream; don't ask for it.
   if ((sources & kRecordLoopback) && !((sources & kRecordInput) && output == input)) {
-    StartCaptureOn(output, kSourceTagOutput);
+    asked |= StartCaptureOn(output, kSourceTagOutput);
   }
+  if (!asked) return NoDeviceChosen(kCaptureNoDeviceText);
+  return engine->TakeStartFailure();
 }
 
 void CSoundTrack::StopChosenCaptures() {
@@ -129,11 +134,12 @@ void CSoundTrack::ToggleRecord() {
       ++playGeneration;
     }
   }
+  std::string failure;
   if (!recording) {
     WaitForRecordingEnd();  // an earlier recording's last blocks go to its own chunk
     StopAll();
     if (PrepareRecordTarget()) {  // sets `recording`
-      StartChosenCaptures();
+      failure = StartChosenCaptures();
       modified = true;
     }
   } else {
@@ -147,6 +153,7 @@ void CSoundTrack::ToggleRecord() {
   }
   Notify(TRACK_NOTIFY_RUNNING);
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
+  TellStartFailure(std::move(failure));
 }
 
 // ---------------------------------------------------------------- captured blocks (core thread)

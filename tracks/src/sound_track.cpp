@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "audio/sound_log.h"
 #include "core/log.h"
 #include "core/product_name.h"
 #include "platform/fd.h"
@@ -115,6 +116,25 @@ void CSoundTrack::OnDeviceLost(DataFlow flow, std::uint32_t tag) {
   } else if (playing && !paused) {
     Notify(TRACK_NOTIFY_PLAYBACK_LOST);
   }
+}
+
+void CSoundTrack::TellStartFailure(std::string text) {
+  if (text.empty()) return;
+  {
+    std::lock_guard lock(notifyMutex);
+    startFailure = std::move(text);
+  }
+  Notify(TRACK_NOTIFY_START_FAILED);
+}
+
+std::string CSoundTrack::NoDeviceChosen(const char* text) {
+  audio::WriteSoundLog(text);
+  return text;
+}
+
+std::string CSoundTrack::StartFailure() const {
+  std::lock_guard lock(notifyMutex);
+  return startFailure;
 }
 
 void CSoundTrack::WaitForLoad() {

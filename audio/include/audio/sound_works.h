@@ -13,12 +13,16 @@
 
 namespace vts {
 
-// What the sound log says when a stream ends because its device went away; the window
-// tells the user the same words.
+// What the sound log says when a stream ends because its device went away, or cannot
+// start because its device is not there; the window tells the user the same words.
 inline constexpr const char* kCaptureDeviceLostText =
     "Capture device lost. Check that device is present.";
 inline constexpr const char* kPlaybackDeviceLostText =
     "Playback device lost. Check that device is present.";
+inline constexpr const char* kCaptureNoDeviceText =
+    "Could not create capture Device. Check that device is present.";
+inline constexpr const char* kPlaybackNoDeviceText =
+    "Could not create playback AudioClient. Check that device is present.";
 
 // Direction of an endpoint.
 enum class DataFlow : std::uint32_t { Render = 0, Capture = 1 };

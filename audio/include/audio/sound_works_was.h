@@ -50,6 +50,11 @@ class CSoundWorksWAS : public CSoundWorksBase {
   // than two periods.
   virtual void CheckSendDelay(CBufferDescr* block);
 
+  // The sound log's line of the first stream start that failed since the last call (a
+  // StartCapture, or the first Playback of a render stream that could not open its client),
+  // empty when none did; the call clears it. Whoever started the stream tells the user.
+  std::string TakeStartFailure();
+
   // The default endpoint of a direction (communications role); two empty strings if none.
   SoundDeviceEntry GetDefaultDevice(DataFlow flow);
 

@@ -26,6 +26,9 @@ enum TrackNotifyCode : std::uint32_t {
   // A recording or a playback lost its sound device (its stream has ended already).
   TRACK_NOTIFY_CAPTURE_LOST = 11,
   TRACK_NOTIFY_PLAYBACK_LOST = 12,
+  // A recording or a playback could not start its sound stream (the device is missing);
+  // the track's StartFailure() says why.
+  TRACK_NOTIFY_START_FAILED = 13,
 };
 
 // A window that takes posted messages (the main dialog implements it by posting an event to

@@ -189,6 +189,11 @@ class CSoundTrack {
   // (render) it served still runs, the window is told with code 11 or 12; it stops the
   // transport as its Stop does, so the chunk keeps what was captured.
   void OnDeviceLost(DataFlow flow, std::uint32_t engineTag);
+  // The sound log's words for the last start of a recording or playback whose stream the
+  // engine could not open, or that had no device to ask for (none was there at start-up);
+  // code 13 told of it. Empty before any. The transport stays as it was set: the window
+  // stops it as for a lost device. Any thread.
+  std::string StartFailure() const;
   // The core thread's steps of OnCapturedBlock.
   CBufferDescr* MixPendingBlocks();
   void AppendRecorded(CBufferDescr* block);
@@ -429,9 +434,17 @@ class CSoundTrack {
   void SetProgressPos(std::uint32_t pos);
   void Repaint();
   void DrawWaveformView(std::uint32_t firstFrame, std::uint32_t fpp, bool follows);
-  void StartCaptureOn(const std::u16string& device, std::uint32_t tag);
+  // False when nothing was asked of the engine (no device).
+  bool StartCaptureOn(const std::u16string& device, std::uint32_t tag);
   void StopCaptureOn(const std::u16string& device);
-  void StartChosenCaptures();
+  // Starts a capture on each chosen source; the sound log's words of the first that could
+  // not start (or of a missing device when no source has one), empty when all did.
+  std::string StartChosenCaptures();
+  // Keeps the words of a start that failed and posts code 13; nothing for empty words.
+  void TellStartFailure(std::string text);
+  // A start with no device to ask for: the sound log gets `text`, as the engine logs a
+  // missing device, and the words are returned.
+  static std::string NoDeviceChosen(const char* text);
   void StopChosenCaptures();
   void EndMarkArrived(std::uint32_t engineTag);
   bool PrepareRecordTarget();
@@ -446,6 +459,7 @@ class CSoundTrack {
 
   mutable std::mutex notifyMutex;  // held while a notice is posted (posting never blocks)
   NotifyTarget notifyTarget;       // guarded by notifyMutex
+  std::string startFailure;        // guarded by notifyMutex
 
   std::unordered_map<std::uint32_t, CBufferDescr*> pendingBlocks;  // core thread only
   MonoS16Converter resampler;

@@ -315,10 +315,11 @@ class CMainDlg : public QDialog, public ISkinHost {
   // A playback-ended notice (code 5) from `sender`; a save-finished notice (code 3).
   void OnPlaybackEnded(std::intptr_t sender);
   void OnSaveFinished(std::intptr_t sender);
-  // A track's recording or playback lost its sound device (codes 11, 12): the transport
-  // stops as Stop stops it and the user is told once; the notices of the other streams of
-  // the same loss find nothing running and say nothing more.
-  void OnSoundDeviceLost(bool capture);
+  // A track's recording or playback lost its sound device (codes 11, 12) or could not
+  // start on it (code 13): the transport stops as Stop stops it and the user is told once,
+  // in `text` (the sound log's words); the notices of the other streams of the same loss or
+  // press find nothing running and say nothing more.
+  void OnSoundDeviceGone(const std::string& text);
   // The video window went away (closed, replaced or failed).
   void OnVideoWindowGone();
   // Save-As of one track; true when a save was started.
