@@ -319,14 +319,36 @@ TEST_F(VideoManagerTest, TrackbarScrollCodesHaltOnlyDuringAThumbDrag) {
   scroll(3);
   scroll(TB_ENDTRACK);
   EXPECT_FALSE(halted());
-  // A drag halts them and its end lets them run again.
-  scroll(TB_THUMBTRACK);
-  EXPECT_TRUE(halted());
-  scroll(TB_ENDTRACK);
-  EXPECT_FALSE(halted());
+  // A drag halts them and its end lets them run again, however many moves it took (the
+  // slider sends one thumb-track code per mouse move); the picture then moves on from there.
+  for (int moves : {1, 4}) {
+    SCOPED_TRACE(std::to_string(moves) + " moves");
+    int pos = 0;
+    for (int i = 0; i < moves; ++i) {
+      pos = 200 + 100 * i;
+      manager->WithWindow([&](CVideoSiteWindow* w) {
+        w->Frame()->SetTrackbarPos(pos);
+        return 0;
+      });
+      scroll(TB_THUMBTRACK);
+      EXPECT_TRUE(halted());
+    }
+    scroll(TB_ENDTRACK);
+    EXPECT_FALSE(halted());
+    const std::int64_t dropped = 3000 * pos / 1000;  // where the thumb was let go
+    EXPECT_TRUE(test::WaitFor([&] {
+      return manager->WithWindow([](CVideoSiteWindow* w) { return w->PositionMs(); }) >
+             dropped + 400;
+    })) << "the frames stood still after the drag";
+    EXPECT_TRUE(manager->Playing());
+    manager->Stop();
+    Drain();
+    manager->Start();
+    CodesUntil(TRACK_NOTIFY_POSITION);
+  }
   // Paused, a drag's end leaves them halted.
   manager->TogglePause();
-  scroll(TB_THUMBTRACK);
+  for (int i = 0; i < 3; ++i) scroll(TB_THUMBTRACK);
   scroll(TB_ENDTRACK);
   EXPECT_TRUE(halted());
   manager->Stop();

@@ -469,7 +469,9 @@ void CVideoManager::HelperThread() {
       std::unique_lock lock(lock_);
       if (code == TB_THUMBTRACK) {
         if (window_) {
-          haltedAtThumbTrack_ = window_->halted.load();
+          // A drag sends one code per mouse move: only its first one finds the frames as the
+          // drag's end is to leave them.
+          if (haltedAtThumbTrack_ == 0xFF) haltedAtThumbTrack_ = window_->halted.load();
           window_->StopVoice();
           window_->halted.store(1);
         }
