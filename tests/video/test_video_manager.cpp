@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "audio/virtual_endpoints.h"
@@ -45,7 +47,10 @@ class VideoManagerTest : public ::testing::Test {
     manager->notifyTarget = NotifyTarget{plat::CurrentThreadId(), nullptr, WM_TRACKNOTIFY};
     dir = test::MakeTempDir("video");
   }
-  void TearDown() override { manager.reset(); }
+  void TearDown() override {
+    manager.reset();
+    audio::VirtualEndpoints::Instance()->SetManualClock(false);
+  }
 
   // The fixture linked into this test's folder as `name`, so side files can sit beside it.
   std::string Lesson(const VideoSpec& spec, const std::string& name) {
@@ -210,6 +215,62 @@ TEST_F(VideoManagerTest, FramesLetRunWhileTheHelpersTickWaitsForTheLockStayRunni
     EXPECT_EQ(codes.back(), TRACK_NOTIFY_PLAY_ENDED) << "the chunk's end came";
     EXPECT_FALSE(manager->Playing());
   }
+}
+
+TEST_F(VideoManagerTest, APlayShowsTheChunkFromItsStartAndThePictureNeverLeadsTheSound) {
+  // A sink that takes sound half a second ahead of playing it, as a sound server's does, on
+  // the manual clock: the picture and the time display may follow only what was heard.
+  auto backend = audio::VirtualEndpoints::Instance();
+  backend->SetManualClock(true);
+  audio::VirtualDeviceSpec sink;
+  sink.id = "virtual_sink_ahead";
+  sink.name = "Sink Rendering Ahead";
+  sink.aheadMs = 500;
+  backend->AddDevice(sink);
+  manager->SetOutputDevice(u"virtual_sink_ahead");
+  const std::string path = Lesson({}, "ahead.mp4");
+  WriteBytes(dir + "/ahead.cif", Cif({0, 1000, 1000, 2000}));
+  OpenAndWait(path);
+  manager->NextChunk();  // starts at 1000 ms
+
+  std::mutex m;
+  std::vector<std::pair<std::int64_t, std::int64_t>> drawn;  // (frame ms, heard ms)
+  std::atomic<bool> playing{true};  // the frames a stop lets out are not the point
+  auto heardMs = [&] {
+    return std::int64_t(backend->Played("virtual_sink_ahead").size() / 2 / 48) + 1000;
+  };
+  manager->WithWindow([&](CVideoSiteWindow* w) {
+    w->onFrameDrawn = [&](std::int64_t posMs) {
+      if (!playing) return;
+      const std::int64_t heard = heardMs();
+      std::lock_guard lock(m);
+      drawn.emplace_back(posMs, heard);
+    };
+    return 0;
+  });
+  auto shown = [&] { return manager->WithWindow([](CVideoSiteWindow* w) { return w->PositionMs(); }); };
+  manager->Start();
+  // The clock moves once the sound is in the endpoint (the first frame may wait for the
+  // sound's first few ms: a sound frame begins a little before the chunk).
+  ASSERT_TRUE(test::WaitFor([&] { return backend->QueuedFrames("virtual_sink_ahead") > 0; }));
+  for (int step = 0; step < 40; ++step) {
+    // The sound for the step is there: what the sink plays is the video's sound, no gap.
+    ASSERT_TRUE(test::WaitFor([&] { return backend->QueuedFrames("virtual_sink_ahead") >= 960; }));
+    backend->Advance(20);
+    // The frame of what was heard comes (a frame is 40 ms).
+    EXPECT_TRUE(test::WaitFor([&] { return shown() >= heardMs() - 80; })) << step;
+  }
+  const std::int64_t heard = heardMs();
+  EXPECT_NEAR(double(heard), 1800.0, 40.0);
+  CodesUntil(TRACK_NOTIFY_REFRESH);  // a tick after the last frame
+  EXPECT_LE(std::int64_t(manager->PlayOffsetMs()), heard - 1000 + 40) << "the time display leads";
+  playing = false;
+  manager.reset();
+  ASSERT_FALSE(drawn.empty());
+  EXPECT_NEAR(double(drawn.front().first), 1000.0, 40.0) << "the first frame drawn";
+  for (const auto& [frameMs, heardAt] : drawn)
+    EXPECT_LE(frameMs, heardAt + 40) << "frame at " << frameMs << " ms drawn with " << heardAt
+                                     << " ms heard";
 }
 
 TEST_F(VideoManagerTest, TheFilesEndBeforeTheChunksEndStopsLikeAChunkEnd) {

@@ -511,21 +511,25 @@ void CVideoSiteWindow::TimerThreadFunc() {
 // ---- drawing ----
 
 void CVideoSiteWindow::WaitForVoice(std::int64_t positionMs) {
-  // Bounded: a frame never waits longer than a second, and not at all without a playing voice.
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (run_.load() && halted.load() == 0 && std::chrono::steady_clock::now() < limit) {
+  // A frame is shown when the voice plays its time, and waits as long as the sound takes:
+  // frames let through early run ahead of what is heard. It does not wait without a voice,
+  // nor for sound that is not coming: none left in the file, none found a second past the
+  // frame, all of it heard with nothing more in hand, or sound that ended more than a
+  // second before it.
+  while (run_.load() && halted.load() == 0) {
     VideoVoice* v = LiveVoice();
     if (!v) return;
     if (!v->Started()) {
-      // The sound has not started yet: the picture waits for it, unless there is none left.
       if (eof_.load() && queuedBuffers_.load() <= 2) return;
+      if (decodedMs_.load() > positionMs + 1000) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       continue;
     }
     const auto played = v->PlayedPositionMs();
-    if (!played || *played >= positionMs || positionMs - *played > 1000) return;
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(std::min<std::int64_t>(positionMs - *played, 10)));
+    if (played && (*played >= positionMs || positionMs - *played > 1000 || v->Drained())) return;
+    // Nothing handed to the endpoint yet since the start or the seek: the sound is coming.
+    const std::int64_t ahead = played ? positionMs - *played : 2;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::int64_t>(ahead, 10)));
   }
 }
 

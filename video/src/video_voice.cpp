@@ -40,7 +40,8 @@ std::unique_ptr<VideoVoice> VideoVoice::Create(std::shared_ptr<audio::EndpointBa
   if (v->client_->GetMixFormat(&mix) != audio::Status::Ok || mix.channels == 0 ||
       mix.samplesPerSec == 0)
     return nullptr;
-  if (v->client_->Initialize(audio::kStreamFlagEventCallback, kEndpointBufferUs, mix) !=
+  if (v->client_->Initialize(audio::kStreamFlagEventCallback | audio::kStreamFlagPlaybackClock,
+                             kEndpointBufferUs, mix) !=
       audio::Status::Ok)
     return nullptr;
   VideoVoice* raw = v.get();
@@ -92,7 +93,6 @@ void VideoVoice::Start() {
   std::lock_guard lock(mutex_);
   if (started_.load() || deviceLost_.load()) return;
   started_.store(true);
-  anchorMs_.reset();
   client_->Start();
   wake_->notify_one();
 }
@@ -101,7 +101,6 @@ void VideoVoice::Stop() {
   std::lock_guard lock(mutex_);
   if (!started_.load()) return;
   started_.store(false);
-  anchorMs_.reset();  // the position stands still while stopped
   client_->Stop();
 }
 
@@ -116,26 +115,12 @@ void VideoVoice::FlushSourceBuffers() {
 std::optional<std::int64_t> VideoVoice::PlayedPositionMs() {
   std::lock_guard lock(mutex_);
   if (!writtenEndMs_) return std::nullopt;
-  std::uint32_t padding = 0;
-  if (client_->GetCurrentPadding(&padding) != audio::Status::Ok) padding = 0;
-  const std::int64_t raw =
-      *writtenEndMs_ - std::int64_t(padding) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
-  // An endpoint reports its padding in steps (a sound server takes its data in blocks):
-  // the position runs on the clock between them and is pulled gently towards each report,
-  // so that frames paced by it come evenly, not in bursts.
-  const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now().time_since_epoch())
-                               .count();
-  if (!anchorMs_ || !started_.load()) {
-    anchorPosMs_ = raw;
-    anchorMs_ = now;
-    return raw;
-  }
-  const std::int64_t predicted = anchorPosMs_ + (now - *anchorMs_);
-  const std::int64_t error = raw - predicted;
-  anchorPosMs_ = (error > 250 || error < -250) ? raw : predicted + error / 8;
-  anchorMs_ = now;
-  return std::min(anchorPosMs_, *writtenEndMs_);
+  // What was written less what is still to be heard: the endpoint's buffer and what its
+  // device took ahead of playing it (a sink that renders ahead would otherwise put the
+  // picture that far in front of the sound).
+  std::uint32_t delay = 0;
+  if (client_->GetPlaybackDelay(&delay) != audio::Status::Ok) delay = 0;
+  return *writtenEndMs_ - std::int64_t(delay) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
 }
 
 std::int64_t VideoVoice::BufferedMs() {
@@ -147,6 +132,12 @@ std::int64_t VideoVoice::BufferedMs() {
   if (client_->GetCurrentPadding(&padding) != audio::Status::Ok) padding = 0;
   return std::int64_t(frames * 1000 / std::max<std::uint32_t>(rate_, 1)) +
          std::int64_t(padding) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
+}
+
+bool VideoVoice::Drained() {
+  std::lock_guard lock(mutex_);
+  std::uint32_t delay = 0;
+  return queue_.empty() && client_->GetPlaybackDelay(&delay) == audio::Status::Ok && delay == 0;
 }
 
 void VideoVoice::Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended) {
@@ -192,6 +183,21 @@ void VideoVoice::Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended) {
   }
 }
 
+void VideoVoice::PlayRestWhenStuck() {
+  // A rest shorter than what the endpoint starts with would wait there for sound that is not
+  // coming (the end of the file or of its sound): once nothing is queued here and the
+  // endpoint stands still for a few passes, it plays what it has.
+  std::uint32_t padding = 0;
+  if (!started_.load() || !queue_.empty() || !writtenEndMs_ ||
+      client_->GetCurrentPadding(&padding) != audio::Status::Ok || padding == 0 ||
+      padding != stuckPadding_) {
+    stuckPadding_ = padding;
+    stuckPasses_ = 0;
+    return;
+  }
+  if (++stuckPasses_ == 3) client_->PlayBuffered();
+}
+
 void VideoVoice::ThreadProc() {
   for (;;) {
     std::vector<std::unique_ptr<VoiceBuffer>> ended;
@@ -209,11 +215,11 @@ void VideoVoice::ThreadProc() {
         queue_.clear();
         usedInFront_ = 0;
         writtenEndMs_.reset();
-        anchorMs_.reset();
         swr_convert(resampler_, nullptr, 0, nullptr, 0);  // nothing of the old sound stays
         swr_init(resampler_);
       } else if (!deviceLost_.load()) {
         Feed(ended);
+        PlayRestWhenStuck();
       }
       if (deviceLost_.load()) {
         // The endpoint went: every buffer comes back so that nothing waits on it.

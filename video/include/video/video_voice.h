@@ -58,6 +58,8 @@ class VideoVoice {
   std::optional<std::int64_t> PlayedPositionMs();
   // Sound in hand: queued here and waiting in the endpoint, in ms.
   std::int64_t BufferedMs();
+  // Nothing queued, and everything handed to the endpoint was heard.
+  bool Drained();
   // Source frames handed to the endpoint since creation (tests compare it with the decoded).
   std::uint64_t FramesConsumed() const { return framesConsumed_.load(); }
   // Source frames handed back unplayed by flushes.
@@ -68,6 +70,7 @@ class VideoVoice {
   VideoVoice() = default;
   void ThreadProc();
   void Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended);
+  void PlayRestWhenStuck();  // with the lock held
 
   std::unique_ptr<audio::AudioClient> client_;
   SwrContext* resampler_ = nullptr;
@@ -88,9 +91,8 @@ class VideoVoice {
   std::atomic<std::uint64_t> framesConsumed_{0};
   std::atomic<std::uint64_t> framesFlushed_{0};
   std::optional<std::int64_t> writtenEndMs_;  // media ms at the end of what was handed over
-  // The played position on the clock: where it stood at the steady-clock ms `anchorMs_`.
-  std::optional<std::int64_t> anchorMs_;
-  std::int64_t anchorPosMs_ = 0;
+  std::uint32_t stuckPadding_ = 0;  // the endpoint's padding at the last pass, and for how
+  int stuckPasses_ = 0;             // many passes it stood still with nothing queued here
   std::thread thread_;
 };
 
