@@ -132,6 +132,55 @@ TEST_F(VideoSite, SeeksShowTheFrameOfTheTimeAskedInEveryContainer) {
   }
 }
 
+TEST(VideoVoiceSeek, SoundHeardAfterAFlushIsTheNewSoundWholeAndNothingOfTheOld) {
+  // A seek flushes the voice and hands it the sound from the new position at once, on the
+  // same thread: the flush takes what was queued and what the endpoint still held, never
+  // what came after it. Manual clock: the endpoint plays only when the test says.
+  auto backend = audio::VirtualEndpoints::Instance();
+  backend->Reset();
+  backend->SetManualClock(true);
+  std::atomic<int> ended{0};
+  auto voice = VideoVoice::Create(backend, "virtual_speaker", 48000,
+                                  [&](std::unique_ptr<VoiceBuffer>) { ++ended; });
+  ASSERT_NE(voice, nullptr);
+  auto submit = [&](std::int16_t value, std::int64_t startMs, int count) {
+    for (int i = 0; i < count; ++i) {
+      auto b = std::make_unique<VoiceBuffer>();
+      b->samples.assign(2 * 480, value);  // 10 ms
+      b->startMs = startMs + 10 * i;
+      voice->SubmitSourceBuffer(std::move(b));
+    }
+  };
+  submit(8000, 0, 40);  // the old position's sound: 400 ms
+  voice->Start();
+  ASSERT_TRUE(test::WaitFor([&] { return backend->QueuedFrames("virtual_speaker") > 0; }));
+  backend->Advance(50);
+  ASSERT_TRUE(test::WaitFor([&] { return backend->QueuedFrames("virtual_speaker") >= 4800; }));
+  const std::size_t before = backend->Played("virtual_speaker").size();
+
+  voice->FlushSourceBuffers();
+  voice->Stop();
+  submit(16000, 2000, 30);  // sought to 2 s: 300 ms of the new sound
+  voice->Start();
+  for (int ms = 0; ms < 400; ms += 10) {
+    // Whatever is queued reaches the endpoint before the clock moves on.
+    test::WaitFor([&] { return backend->QueuedFrames("virtual_speaker") >= 480 || ended == 70; },
+                  std::chrono::seconds(2));
+    backend->Advance(10);
+  }
+  const std::vector<float> played = backend->Played("virtual_speaker");
+  std::size_t oldAfter = 0, fresh = 0;
+  for (std::size_t i = before; i < played.size(); i += 2) {
+    if (std::fabs(played[i] - 8000.0f / 32768.0f) < 1e-3f) ++oldAfter;
+    if (std::fabs(played[i] - 16000.0f / 32768.0f) < 1e-3f) ++fresh;
+  }
+  EXPECT_EQ(oldAfter, 0u) << "the old position's sound was heard after the seek";
+  EXPECT_EQ(fresh, 30u * 480u) << "of the new sound's 14400 frames";
+  EXPECT_EQ(ended.load(), 70);
+  voice.reset();
+  backend->SetManualClock(false);
+}
+
 TEST_F(VideoSite, PositionOfAFrameUsesTheStreamTimeBaseIn64Bits) {
   VideoSpec ntsc;
   ntsc.rate = "30000/1001";

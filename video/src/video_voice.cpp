@@ -105,11 +105,29 @@ void VideoVoice::Stop() {
 }
 
 void VideoVoice::FlushSourceBuffers() {
+  // At once, on the caller's thread: sound submitted right after the flush (a seek's
+  // decoding) must stay, and the old sound the endpoint still holds must not be heard.
+  std::vector<std::unique_ptr<VoiceBuffer>> ended;
   {
     std::lock_guard lock(mutex_);
-    flushRequested_ = true;
+    for (auto& b : queue_) {
+      framesFlushed_ += b->Frames();
+      ended.push_back(std::move(b));
+    }
+    if (!ended.empty()) framesFlushed_ -= std::min<std::uint64_t>(usedInFront_, framesFlushed_);
+    queue_.clear();
+    usedInFront_ = 0;
+    writtenEndMs_.reset();
+    swr_convert(resampler_, nullptr, 0, nullptr, 0);  // nothing of the old sound stays
+    swr_init(resampler_);
+    if (!deviceLost_.load()) {
+      client_->Stop();
+      client_->Reset();
+      if (started_.load()) client_->Start();
+    }
   }
-  wake_->notify_one();
+  for (auto& b : ended)
+    if (onBufferEnd_) onBufferEnd_(std::move(b));
 }
 
 std::optional<std::int64_t> VideoVoice::PlayedPositionMs() {
@@ -205,19 +223,7 @@ void VideoVoice::ThreadProc() {
       std::unique_lock lock(mutex_);
       wake_->wait_for(lock, kServicePeriod);
       if (quit_) break;
-      if (flushRequested_) {
-        flushRequested_ = false;
-        for (auto& b : queue_) {
-          framesFlushed_ += b->Frames();
-          ended.push_back(std::move(b));
-        }
-        if (!ended.empty()) framesFlushed_ -= std::min<std::uint64_t>(usedInFront_, framesFlushed_);
-        queue_.clear();
-        usedInFront_ = 0;
-        writtenEndMs_.reset();
-        swr_convert(resampler_, nullptr, 0, nullptr, 0);  // nothing of the old sound stays
-        swr_init(resampler_);
-      } else if (!deviceLost_.load()) {
+      if (!deviceLost_.load()) {
         Feed(ended);
         PlayRestWhenStuck();
       }

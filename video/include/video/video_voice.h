@@ -1,10 +1,11 @@
 // The video's sound voice: a queue of 16-bit stereo buffers at the stream's own rate played
 // on one output endpoint through the endpoint layer. Start plays, Stop pauses with the queue
-// kept, FlushSourceBuffers hands every queued buffer back. Each buffer comes back through the
-// end-of-buffer callback on the voice's own thread once it has been read, or flushed.
+// kept, FlushSourceBuffers hands every queued buffer back and drops what the endpoint holds.
+// Each buffer comes back through the end-of-buffer callback: on the voice's own thread once
+// it has been read, on the flushing thread when flushed.
 //
-// Threading: all operations from any thread. The callback runs on the voice's thread with no
-// voice lock held; it may call the voice again.
+// Threading: all operations from any thread. The callback runs with no voice lock held; it
+// may call the voice again.
 #pragma once
 
 #include <atomic>
@@ -84,7 +85,6 @@ class VideoVoice {
   std::shared_ptr<std::condition_variable> wake_ = std::make_shared<std::condition_variable>();
   std::deque<std::unique_ptr<VoiceBuffer>> queue_;
   std::uint32_t usedInFront_ = 0;  // frames of the front buffer already handed over
-  bool flushRequested_ = false;
   std::atomic<bool> deviceLost_{false};
   bool quit_ = false;
   std::atomic<bool> started_{false};
