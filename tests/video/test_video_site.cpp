@@ -220,10 +220,22 @@ TEST_F(VideoSite, SoundHandedToTheVoiceIsPlayedOrFlushedAcrossPauseAndSeek) {
   ASSERT_TRUE(WaitFor([&] { return site->PositionMs() >= 1000; }));
   site->halted = 1;  // pause: the voice stops, its queue stays
   site->StopVoice();
-  const auto held = voice->FramesConsumed();
-  ASSERT_TRUE(WaitFor([&] { return site->QueuedSoundBuffers() > 0 || true; }));
+  std::atomic<bool> idle{false};  // a decoding that ran at the pause has ended
+  site->FirstExecutor().Post([&] { idle = true; });
+  ASSERT_TRUE(WaitFor([&] { return idle.load(); }));
+  // Time passes for the endpoint (the manual clock moves it): nothing queued is handed on,
+  // played or flushed meanwhile.
+  backend->SetManualClock(true);
+  const auto consumed = voice->FramesConsumed();
+  const auto queued = site->QueuedSoundBuffers();
+  const auto heard = backend->Played("virtual_speaker").size();
+  backend->Advance(300);
   EXPECT_FALSE(voice->Started());
-  EXPECT_EQ(voice->FramesConsumed(), held);
+  EXPECT_EQ(voice->FramesConsumed(), consumed);
+  EXPECT_EQ(voice->FramesFlushed(), 0u);
+  EXPECT_EQ(site->QueuedSoundBuffers(), queued);
+  EXPECT_EQ(backend->Played("virtual_speaker").size(), heard);
+  backend->SetManualClock(false);
   site->SetTime(500);  // seek back: what waited is flushed
   ASSERT_TRUE(WaitFor([&] { return site->QueuedSoundBuffers() <= 1; }));
   site->halted = 0;
