@@ -1,6 +1,7 @@
 // Qt widgets of the video window and the window system that makes them.
 #include "ui/video_window.h"
 
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPointer>
@@ -61,10 +62,12 @@ class VideoSurface : public QWidget {
   CVideoSiteWindow& site_;
 };
 
+// A caption, a sizing border and a maximise box; no close or minimise box. As a dialog of
+// the recorder window it stays with it (window managers give dialogs no minimise box).
 class VideoFrame : public QWidget {
  public:
   VideoFrame(CVideoSiteWindow& site, QWidget* owner)
-      : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+      : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowMaximizeButtonHint),
         site_(site) {
     setObjectName(QStringLiteral("RecorderSiteWindow"));
@@ -81,6 +84,21 @@ class VideoFrame : public QWidget {
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
+  }
+  // The window goes with its video only: a window manager's close would leave the recorder
+  // playing a video nobody sees. Minimised it is, with the recorder window only.
+  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+  void changeEvent(QEvent* event) override {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
+    if (parentWidget() && parentWidget()->isMinimized()) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          setWindowState(windowState() & ~Qt::WindowMinimized);
+          show();
+        },
+        Qt::QueuedConnection);
   }
 
  private:
