@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QWidget>
+#include <algorithm>
 #include <atomic>
 
 #include "platform/thread_queue.h"
@@ -78,8 +79,12 @@ class VideoFrame : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent*) override {
-    // Only the drawing target follows the frame; the child and the trackbar keep their place.
-    site_.Resize(width(), height() - kTrackbarHeight);
+    // The picture and the trackbar follow the frame (a maximised window shows a larger
+    // picture); the back buffer is the drawing child's size.
+    const int h = std::max(height() - kTrackbarHeight, 1);
+    if (surface) surface->setGeometry(0, 0, width(), h);
+    if (trackbar) trackbar->setGeometry(0, h, width(), kTrackbarHeight);
+    site_.Resize(width(), h);
   }
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);

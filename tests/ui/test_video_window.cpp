@@ -81,6 +81,17 @@ TEST(VideoWindowWidgets, FrameChildAndTrackbarAreMadeAsTheWindowExpects) {
   for (int i = 0; i < 10 && frame->isMinimized(); ++i) QApplication::processEvents();
   EXPECT_FALSE(frame->isMinimized());
 
+  // Resized (or maximised), the picture and the trackbar follow and the last frame stays.
+  frame->resize(900, 640);
+  QApplication::processEvents();
+  EXPECT_EQ(child->geometry(), QRect(0, 0, 900, 600));
+  EXPECT_EQ(bar->geometry(), QRect(0, 600, 900, 40));
+  {
+    std::lock_guard lock(site->DrawingLock());
+    ASSERT_NE(site->BackBuffer(), nullptr);
+    EXPECT_EQ(site->BackBuffer()->size(), QSize(900, 600));
+  }
+
   // No close or minimise box, and a close request (the window manager's too) is refused.
   const Qt::WindowFlags flags = frame->windowFlags();
   EXPECT_FALSE(flags & Qt::WindowCloseButtonHint);

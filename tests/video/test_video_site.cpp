@@ -210,6 +210,20 @@ TEST_F(VideoSite, FramesAreDrawnLetterboxedIntoABitmapReusedWhileTheSizeHolds) {
   EXPECT_GT(qGray(img.pixel(320, 300)) + qRed(img.pixel(200, 200)) + qBlue(img.pixel(400, 200)), 0);
 }
 
+TEST_F(VideoSite, AResizeWhileHaltedRedrawsTheLastFrameLetterboxedIntoTheNewSize) {
+  Open(MakeVideo({}));
+  ASSERT_EQ(FrameAt(400), 10);
+  for (const QSize size : {QSize(800, 300), QSize(300, 500), QSize(1600, 960)}) {
+    site->Resize(size.width(), size.height());  // the window resized, or maximised
+    std::lock_guard lock(site->DrawingLock());
+    ASSERT_NE(site->BackBuffer(), nullptr);
+    EXPECT_EQ(site->BackBuffer()->size(), size);
+    const FloatRect r = LetterboxRect(320, 240, float(size.width()), float(size.height()));
+    EXPECT_EQ(test::ReadFrameNumber(*site->BackBuffer(), r), 10)
+        << size.width() << " x " << size.height() << ": the frame is gone";
+  }
+}
+
 TEST_F(VideoSite, SoundHandedToTheVoiceIsPlayedOrFlushedAcrossPauseAndSeek) {
   VideoSpec spec;
   spec.seconds = 4;

@@ -550,6 +550,14 @@ void CVideoSiteWindow::ShowFrame(const std::uint8_t* pixels, int width, int heig
   if (Render()) ++framesDrawn_;
 }
 
+void CVideoSiteWindow::Resize(int width, int height) {
+  std::lock_guard lock(DrawingLock());
+  D2DAbility::Resize(width, height);
+  if (!HasResources() || !Target()) return;
+  Draw();  // letterboxed into the new size; black when no frame came yet
+  Target()->Present();
+}
+
 std::int64_t CVideoSiteWindow::FrameBitmapKey() {
   std::lock_guard lock(frameLock_);
   return frameBitmap_.isNull()

@@ -154,6 +154,9 @@ class CVideoSiteWindow : public D2DAbility {
   ExecutorThread& FirstExecutor() { return *first_; }
   ExecutorThread& SecondExecutor() { return *second_; }
 
+  // The new back buffer shows the last frame at once, also while the frames are halted.
+  void Resize(int width, int height) override;
+
   // Drawing: copies the BGRA frame into the frame bitmap (reused while its size holds) and
   // runs one drawing cycle. Runs on the second executor.
   void ShowFrame(const std::uint8_t* pixels, int width, int height, int stride);
