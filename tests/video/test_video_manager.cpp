@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -271,6 +273,37 @@ TEST_F(VideoManagerTest, APlayShowsTheChunkFromItsStartAndThePictureNeverLeadsTh
   for (const auto& [frameMs, heardAt] : drawn)
     EXPECT_LE(frameMs, heardAt + 40) << "frame at " << frameMs << " ms drawn with " << heardAt
                                      << " ms heard";
+}
+
+TEST_F(VideoManagerTest, AnotherOutputChosenWhilePlayingTakesTheVideosSoundAtOnce) {
+  auto backend = audio::VirtualEndpoints::Instance();
+  audio::VirtualDeviceSpec other;
+  other.id = "virtual_speaker_2";
+  other.name = "Second Speaker";
+  backend->AddDevice(other);
+  VideoSpec spec;
+  spec.seconds = 6;
+  OpenAndWait(Lesson(spec, "moved.mp4"));
+  manager->Start();
+  auto sounding = [&](const std::string& id) {
+    const std::vector<float> played = backend->Played(id);
+    return std::any_of(played.begin(), played.end(), [](float v) { return std::fabs(v) > 0.05f; });
+  };
+  ASSERT_TRUE(test::WaitFor([&] { return sounding("virtual_speaker"); }));
+
+  manager->SetOutputDevice(u"virtual_speaker_2");  // as the recorder's device menu does
+  EXPECT_TRUE(test::WaitFor([&] { return sounding("virtual_speaker_2"); }))
+      << "the sound stayed on the first output";
+  EXPECT_TRUE(test::WaitFor([&] { return backend->OpenClientCount("virtual_speaker") == 0; }))
+      << "the first output is still held";
+  const std::size_t left = backend->Played("virtual_speaker").size();
+  const std::size_t moved = backend->Played("virtual_speaker_2").size();
+  ASSERT_TRUE(test::WaitFor([&] { return backend->Played("virtual_speaker_2").size() > moved + 48000; }));
+  EXPECT_EQ(backend->Played("virtual_speaker").size(), left);
+  EXPECT_TRUE(manager->Playing());
+  EXPECT_EQ(manager->OutputDevice(), u"virtual_speaker_2");
+  manager->Stop();
+  EXPECT_EQ(backend->OpenClientCount("virtual_speaker_2"), 1) << "the voice's, kept for the next play";
 }
 
 TEST_F(VideoManagerTest, TheFilesEndBeforeTheChunksEndStopsLikeAChunkEnd) {

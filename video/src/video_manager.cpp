@@ -60,7 +60,23 @@ void CVideoManager::SetWindowSystem(std::shared_ptr<IVideoWindowSystem> windows)
   windows_ = windows ? std::move(windows) : HeadlessVideoWindowSystem();
 }
 
-void CVideoManager::SetOutputDevice(const std::u16string& id) { outputDevice_ = id; }
+void CVideoManager::SetOutputDevice(const std::u16string& id) {
+  std::lock_guard lock(lock_);
+  if (id == outputDevice_) return;
+  const std::u16string old = outputDevice_;
+  outputDevice_ = id;
+  // An open video's sound moves along, and so does the render stream opened for its play.
+  if (window_) window_->SetOutputDevice(id);
+  if (playing.load()) {
+    engine_->StopPlayback(old);
+    engine_->StartPlayback(id);
+  }
+}
+
+std::u16string CVideoManager::OutputDevice() const {
+  std::lock_guard lock(lock_);
+  return outputDevice_;
+}
 
 void CVideoManager::Notify(std::uint32_t code) { PostNotification(notifyTarget, code, SenderId()); }
 
@@ -89,7 +105,7 @@ bool CVideoManager::Open(const std::string& path, void* owner) {
     top = rect.top;
   }
   auto fresh = std::make_unique<CVideoSiteWindow>(engine_.get(), state_, backend_);
-  fresh->outputDeviceName = outputDevice_;
+  fresh->outputDeviceName = OutputDevice();
   std::unique_ptr<CVideoSiteWindow> old = DetachWindow();
   {
     std::lock_guard lock(lock_);
@@ -159,7 +175,7 @@ void CVideoManager::CloseWindow() {
   std::unique_ptr<CVideoSiteWindow> old = DetachWindow();
   if (playing.exchange(0)) {
     ++playGeneration_;
-    engine_->StopPlayback(outputDevice_);
+    engine_->StopPlayback(OutputDevice());
   }
   paused.store(0);
   old.reset();
@@ -297,7 +313,7 @@ void CVideoManager::PrevChunk() {
 
 void CVideoManager::Stop() {
   if (playing.exchange(0)) ++playGeneration_;
-  engine_->StopPlayback(outputDevice_);
+  engine_->StopPlayback(OutputDevice());
   {
     std::lock_guard lock(lock_);
     if (window_) {
@@ -315,7 +331,7 @@ void CVideoManager::Start() {
   ++playGeneration_;
   playing.store(1);
   paused.store(0);
-  engine_->StartPlayback(outputDevice_);
+  engine_->StartPlayback(OutputDevice());
   SeekToSliderPosition();
   {
     std::lock_guard lock(lock_);

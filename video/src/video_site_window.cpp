@@ -110,6 +110,7 @@ CVideoSiteWindow::~CVideoSiteWindow() {
   second_->Stop();
   voicePtr_.store(nullptr);
   voice_.reset();
+  retiredVoices_.clear();
   first_.reset();
   second_.reset();
   if (created_) CloseMediaStreams();
@@ -228,12 +229,33 @@ bool CVideoSiteWindow::OpenMediaStreams() {
                                           vs->r_frame_rate.num, vs->r_frame_rate.den));
 
   if (sampleRate_ > 0 && resampler_) {
-    voice_ = VideoVoice::Create(
-        backend_, plat::Utf16ToUtf8(outputDeviceName), std::uint32_t(sampleRate_),
-        [this](std::unique_ptr<VoiceBuffer> b) { OnBufferEnd(std::move(b)); });
+    voice_ = MakeVoice();
     voicePtr_.store(voice_.get());  // published to the other threads once it is whole
   }
   return true;
+}
+
+std::unique_ptr<VideoVoice> CVideoSiteWindow::MakeVoice() {
+  return VideoVoice::Create(backend_, plat::Utf16ToUtf8(outputDeviceName),
+                            std::uint32_t(sampleRate_),
+                            [this](std::unique_ptr<VoiceBuffer> b) { OnBufferEnd(std::move(b)); });
+}
+
+void CVideoSiteWindow::SetOutputDevice(const std::u16string& id) {
+  first_->Post([this, id] {
+    std::lock_guard lock(decodeLock_);
+    if (id == outputDeviceName) return;
+    outputDeviceName = id;
+    if (!format_ || sampleRate_ <= 0 || !resampler_) return;
+    if (VideoVoice* old = voicePtr_.load()) old->Retire();  // its buffers come back now
+    std::unique_ptr<VideoVoice> fresh = MakeVoice();
+    voicePtr_.store(fresh.get());
+    if (voice_) retiredVoices_.push_back(std::move(voice_));
+    voice_ = std::move(fresh);
+    // What the old output still had to play is gone: the sound goes on from the frame on
+    // show (playing, the frames' clock takes it from there).
+    SeekMs(std::uint32_t(std::max<std::int64_t>(shownMs_.load(), 0)));
+  });
 }
 
 void CVideoSiteWindow::CloseMediaStreams() {

@@ -89,6 +89,18 @@ void VideoVoice::SubmitSourceBuffer(std::unique_ptr<VoiceBuffer> buffer) {
   wake_->notify_one();
 }
 
+void VideoVoice::Retire() {
+  FlushSourceBuffers();
+  std::lock_guard lock(mutex_);
+  started_.store(false);
+  deviceLost_.store(true);
+  if (client_) {
+    client_->SetEventCallback([] {});
+    client_->Stop();
+  }
+  client_.reset();
+}
+
 void VideoVoice::Start() {
   std::lock_guard lock(mutex_);
   if (started_.load() || deviceLost_.load()) return;
@@ -137,7 +149,7 @@ std::optional<std::int64_t> VideoVoice::PlayedPositionMs() {
   // device took ahead of playing it (a sink that renders ahead would otherwise put the
   // picture that far in front of the sound).
   std::uint32_t delay = 0;
-  if (client_->GetPlaybackDelay(&delay) != audio::Status::Ok) delay = 0;
+  if (!client_ || client_->GetPlaybackDelay(&delay) != audio::Status::Ok) delay = 0;
   return *writtenEndMs_ - std::int64_t(delay) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
 }
 
@@ -147,7 +159,7 @@ std::int64_t VideoVoice::BufferedMs() {
   for (const auto& b : queue_) frames += b->Frames();
   frames -= std::min<std::uint64_t>(usedInFront_, frames);
   std::uint32_t padding = 0;
-  if (client_->GetCurrentPadding(&padding) != audio::Status::Ok) padding = 0;
+  if (!client_ || client_->GetCurrentPadding(&padding) != audio::Status::Ok) padding = 0;
   return std::int64_t(frames * 1000 / std::max<std::uint32_t>(rate_, 1)) +
          std::int64_t(padding) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
 }
@@ -155,7 +167,8 @@ std::int64_t VideoVoice::BufferedMs() {
 bool VideoVoice::Drained() {
   std::lock_guard lock(mutex_);
   std::uint32_t delay = 0;
-  return queue_.empty() && client_->GetPlaybackDelay(&delay) == audio::Status::Ok && delay == 0;
+  return queue_.empty() &&
+         (!client_ || (client_->GetPlaybackDelay(&delay) == audio::Status::Ok && delay == 0));
 }
 
 void VideoVoice::Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended) {

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/thread_queue.h"
 #include "platform/waitable_timer.h"
@@ -113,7 +114,12 @@ class CVideoSiteWindow : public D2DAbility {
   IVideoFrameHost* Frame() const { return frame_.get(); }
   plat::ThreadId HelperThreadId() const { return helperThreadId_; }
 
+  // The output the voice opens on; set before the open, or later by SetOutputDevice.
   std::u16string outputDeviceName;
+  // Moves the sound to another output: on the first executor, after the jobs queued before;
+  // an open video's voice is made again there and the sound goes on from the picture's
+  // position.
+  void SetOutputDevice(const std::u16string& id);
 
   // Queues the open job; `completion` runs on the first executor once it ends, opened or not.
   void OpenSourceFileName(const std::string& path, std::function<void()> completion);
@@ -173,6 +179,7 @@ class CVideoSiteWindow : public D2DAbility {
   void OpenJob(std::function<void()> completion);
   bool OpenMediaStreams();
   void CloseMediaStreams();
+  std::unique_ptr<VideoVoice> MakeVoice();  // on the output device name; null without one
   void TimerThreadFunc();
   bool ReceiveVideo(bool* drew);
   bool ReceiveSound(bool* gotSound);
@@ -218,6 +225,9 @@ class CVideoSiteWindow : public D2DAbility {
   std::string openError_;
   std::unique_ptr<VideoVoice> voice_;  // made by the open job, destroyed by the destructor
   std::atomic<VideoVoice*> voicePtr_{nullptr};
+  // Voices of outputs left behind: retired, and kept until the window goes, since other
+  // threads may still hold them.
+  std::vector<std::unique_ptr<VideoVoice>> retiredVoices_;
   std::atomic<std::uint32_t> queuedBuffers_{0};
   std::atomic<std::uint64_t> soundFramesSubmitted_{0};
 

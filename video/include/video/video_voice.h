@@ -48,6 +48,10 @@ class VideoVoice {
   VideoVoice& operator=(const VideoVoice&) = delete;
 
   void SubmitSourceBuffer(std::unique_ptr<VoiceBuffer> buffer);
+  // The voice is done with (its window moved to another device): its buffers come back, its
+  // endpoint is closed, and it plays nothing more; it stays usable (Lost) for callers that
+  // still hold it.
+  void Retire();
   void Start();
   void Stop();
   void FlushSourceBuffers();
