@@ -71,6 +71,11 @@ TEST_F(VideoSite, OpeningFailuresEndTheJobWithTheirTextAndNoTimer) {
   std::ofstream(garbage) << "this is no video at all";
   VideoSpec silent;
   silent.withSound = false;
+  VideoSpec huge;  // a side over the bound: its frames would take memory beyond any use
+  huge.width = 8200;
+  huge.height = 16;
+  huge.seconds = 1;
+  huge.container = "mkv";
   struct Case {
     std::string path;
     const char* text;
@@ -78,6 +83,7 @@ TEST_F(VideoSite, OpeningFailuresEndTheJobWithTheirTextAndNoTimer) {
       {dir + "/missing.mp4", kOpenFailedText},
       {garbage, kOpenFailedText},
       {MakeVideo(silent), kNoStreamsText},
+      {MakeVideo(huge), kFramesTooLargeText},
   };
   for (const Case& c : cases) {
     testing::internal::CaptureStderr();
@@ -208,6 +214,27 @@ TEST_F(VideoSite, FramesAreDrawnLetterboxedIntoABitmapReusedWhileTheSizeHolds) {
     EXPECT_EQ(qGray(img.pixel(600, y)), 0) << y;
   }
   EXPECT_GT(qGray(img.pixel(320, 300)) + qRed(img.pixel(200, 200)) + qBlue(img.pixel(400, 200)), 0);
+}
+
+TEST_F(VideoSite, FramesLargerThanTheScreenAreScaledDownOnDecodeKeepingTheirShape) {
+  // The headless window system knows no screen: frames are kept within 3840 x 2160.
+  VideoSpec wide;
+  wide.width = 4000;
+  wide.height = 200;
+  wide.seconds = 1;
+  Open(MakeVideo(wide));
+  ASSERT_TRUE(site->IsOpen());
+  const auto before = site->FramesDrawn();
+  site->SetTime(400);
+  ASSERT_TRUE(WaitFor([&] { return site->FramesDrawn() > before; }));
+  const QSize bitmap = site->FrameBitmapSize();
+  EXPECT_EQ(bitmap, QSize(3840, 192));
+  std::lock_guard lock(site->DrawingLock());
+  const QImage* img = site->BackBuffer();
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(test::ReadFrameNumber(*img, LetterboxRect(4000, 200, float(img->width()),
+                                                       float(img->height()))),
+            10);
 }
 
 TEST_F(VideoSite, AResizeWhileHaltedRedrawsTheLastFrameLetterboxedIntoTheNewSize) {

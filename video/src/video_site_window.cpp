@@ -12,6 +12,7 @@ extern "C" {
 
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -24,6 +25,10 @@ extern "C" {
 namespace vts {
 
 namespace {
+
+// What a decoder may allocate for one frame, as its "max_pixels" option: the bound's square.
+const char* const kMaxFramePixels = "67108864";
+static_assert(67108864LL == std::int64_t(kMaxFrameSide) * kMaxFrameSide);
 
 // Sound in hand (voice queue and endpoint) below which the decoding reads on for sound, and
 // up to which it then reads.
@@ -80,6 +85,12 @@ FloatRect LetterboxRect(float bw, float bh, float tw, float th) {
   return {left, 0.0f, left + width, th};
 }
 
+QSize FitWithin(int width, int height, QSize bound) {
+  if (width <= bound.width() && height <= bound.height()) return {width, height};
+  const double scale = std::min(double(bound.width()) / width, double(bound.height()) / height);
+  return {std::max(2, int(std::lround(width * scale))), std::max(2, int(std::lround(height * scale)))};
+}
+
 std::int64_t FrameInterval100ns(int num, int den, int fallbackNum, int fallbackDen) {
   auto usable = [](int n, int d) { return n > 0 && d > 0 && n <= 240LL * d && n >= d; };
   if (!usable(num, den)) {
@@ -121,6 +132,12 @@ CVideoSiteWindow::~CVideoSiteWindow() {
 bool CVideoSiteWindow::Create(IVideoWindowSystem& windows, void* owner, int x, int y, int width,
                               int, int, plat::ThreadId helperThreadId) {
   helperThreadId_ = helperThreadId;
+  // No frame needs more pixels than the screen has (a maximised window); without a known
+  // screen, those of a 4K one.
+  const WindowRect screen = windows.ScreenRect(owner);
+  maxFrameSize_ = screen.Width() > 0 && screen.bottom > screen.top
+                      ? QSize(std::max(screen.Width(), 640), std::max(screen.bottom - screen.top, 360))
+                      : QSize(3840, 2160);
   frame_ = windows.CreateFrame(*this, owner, x, y, width, kVideoFrameHeight);
   if (!frame_) return false;
   SetTarget(frame_.get());
@@ -160,7 +177,24 @@ bool CVideoSiteWindow::OpenMediaStreams() {
     format_ = nullptr;
     return fail(kOpenFailedText);
   }
-  if (avformat_find_stream_info(format_, nullptr) < 0) return fail(kNoStreamInfoText);
+  // Frames over the bound are refused before anything decodes them: by the sizes the
+  // container states, and the decoders (also those that probe the streams) take no larger.
+  auto tooLarge = [this] {
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+      const AVCodecParameters* p = format_->streams[i]->codecpar;
+      if (p->codec_type == AVMEDIA_TYPE_VIDEO &&
+          (p->width > kMaxFrameSide || p->height > kMaxFrameSide))
+        return true;
+    }
+    return false;
+  };
+  if (tooLarge()) return fail(kFramesTooLargeText);
+  std::vector<AVDictionary*> probeOptions(format_->nb_streams, nullptr);
+  for (AVDictionary*& d : probeOptions) av_dict_set(&d, "max_pixels", kMaxFramePixels, 0);
+  const int found = avformat_find_stream_info(format_, probeOptions.data());
+  for (AVDictionary*& d : probeOptions) av_dict_free(&d);
+  if (found < 0) return fail(kNoStreamInfoText);
+  if (tooLarge()) return fail(kFramesTooLargeText);
   for (unsigned i = 0; i < format_->nb_streams; ++i) {
     const AVMediaType type = format_->streams[i]->codecpar->codec_type;
     if (type == AVMEDIA_TYPE_VIDEO && videoIndex_ < 0) videoIndex_ = int(i);
@@ -182,7 +216,11 @@ bool CVideoSiteWindow::OpenMediaStreams() {
       c->thread_count = 3;  // seeks need the speed; more threads cost more than they give
       c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     }
-    if (avcodec_open2(c, codec, nullptr) < 0) {
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "max_pixels", kMaxFramePixels, 0);
+    const int opened = avcodec_open2(c, codec, &options);
+    av_dict_free(&options);
+    if (opened < 0) {
       avcodec_free_context(&c);
       return nullptr;
     }
@@ -367,13 +405,16 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
       if (pts != AV_NOPTS_VALUE) currentPts_ = pts;  // no stamp: the last position holds
       seekTargetPts_ = INT64_MIN;
       const int w = videoFrame_->width, h = videoFrame_->height;
-      scaler_ = sws_getCachedContext(scaler_, w, h, AVPixelFormat(videoFrame_->format), w, h,
-                                     AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-      AVFrame* out = av_frame_alloc();
+      // Scaled once, to BGRA and, when larger than the screen can show, down to it.
+      const QSize shown = FitWithin(w, h, maxFrameSize_);
+      scaler_ = sws_getCachedContext(scaler_, w, h, AVPixelFormat(videoFrame_->format),
+                                     shown.width(), shown.height(), AV_PIX_FMT_BGRA,
+                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
+      AVFrame* out = w > kMaxFrameSide || h > kMaxFrameSide ? nullptr : av_frame_alloc();
       if (scaler_ && out) {
         out->format = AV_PIX_FMT_BGRA;
-        out->width = w;
-        out->height = h;
+        out->width = shown.width();
+        out->height = shown.height();
         if (av_frame_get_buffer(out, 0) >= 0) {
           sws_scale(scaler_, videoFrame_->data, videoFrame_->linesize, 0, h, out->data,
                     out->linesize);
@@ -578,6 +619,11 @@ void CVideoSiteWindow::Resize(int width, int height) {
   if (!HasResources() || !Target()) return;
   Draw();  // letterboxed into the new size; black when no frame came yet
   Target()->Present();
+}
+
+QSize CVideoSiteWindow::FrameBitmapSize() {
+  std::lock_guard lock(frameLock_);
+  return frameBitmap_.size();
 }
 
 std::int64_t CVideoSiteWindow::FrameBitmapKey() {

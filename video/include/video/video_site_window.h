@@ -53,6 +53,10 @@ constexpr int kTrackbarPage = 20;
 inline constexpr char kOpenFailedText[] = "Could not open video file.";
 inline constexpr char kNoStreamInfoText[] = "Could not retrieve stream info.";
 inline constexpr char kNoStreamsText[] = "Could not find both video and audio streams.";
+// Frames with a side over this are refused: one such frame alone would take gigabytes.
+constexpr int kMaxFrameSide = 8192;
+inline constexpr char kFramesTooLargeText[] =
+    "The video's pictures are too large to be shown (more than 8192 pixels wide or high).";
 
 struct WindowRect {
   int left = 0, top = 0, right = 0, bottom = 0;
@@ -97,6 +101,10 @@ struct FloatRect {
   float left = 0, top = 0, right = 0, bottom = 0;
 };
 FloatRect LetterboxRect(float bw, float bh, float tw, float th);
+
+// The size of a width × height picture scaled down, its shape kept, to fit within `bound`
+// (unchanged when it fits).
+QSize FitWithin(int width, int height, QSize bound);
 
 // Frame interval in 100-ns units from a frame rate: (10,000,000 ÷ num) × den; a rate of 0 or
 // outside 1 ... 240 fps falls back to `fallbackNum/fallbackDen`, then to 25 fps.
@@ -168,6 +176,7 @@ class CVideoSiteWindow : public D2DAbility {
   void ShowFrame(const std::uint8_t* pixels, int width, int height, int stride);
   // Frame bitmap identity and counts, for tests and benchmarks.
   std::int64_t FrameBitmapKey();
+  QSize FrameBitmapSize();
   std::uint64_t FramesDrawn() const { return framesDrawn_.load(); }
   // Frame number hook: called on the drawing thread with each drawn frame's position (ms).
   std::function<void(std::int64_t positionMs)> onFrameDrawn;
@@ -244,6 +253,7 @@ class CVideoSiteWindow : public D2DAbility {
 
   std::recursive_mutex frameLock_;
   QImage frameBitmap_;
+  QSize maxFrameSize_{3840, 2160};  // set by Create, read by the decoding
   std::atomic<std::uint64_t> framesDrawn_{0};
 };
 
