@@ -343,11 +343,14 @@ void CVideoManager::Start() {
 void CVideoManager::TogglePause() {
   const std::uint8_t now = paused.load() ? 0 : 1;
   paused.store(now);
-  std::lock_guard lock(lock_);
-  if (window_) {
-    window_->StopVoice();
-    window_->halted.store(now);
+  {
+    std::lock_guard lock(lock_);
+    if (window_) {
+      window_->StopVoice();
+      window_->halted.store(now);
+    }
   }
+  if (!now) WakeHelper();  // the ticks go on
 }
 
 bool CVideoManager::FramesHalted() const {
@@ -460,7 +463,7 @@ void CVideoManager::WakeHelper() {
 
 bool CVideoManager::HelperHasWork() {
   std::lock_guard lock(lock_);
-  return window_ || playing.load();
+  return playing.load() && !paused.load();
 }
 
 void CVideoManager::HelperThread() {
@@ -470,8 +473,9 @@ void CVideoManager::HelperThread() {
   timer.ArmIn(kHelperTickNs, kHelperTickNs);
   helperThreadId_.store(plat::CurrentThreadId());
   for (;;) {
-    // Wakes at the timer's next expiry, or for a message, taking at most one. Without a
-    // video the tick has nothing to do: only a message wakes the thread then.
+    // Wakes at the timer's next expiry, or for a message, taking at most one. Only a
+    // playback needs the tick (its position, its end): stopped or paused, a video is still
+    // halted at every message (a drag, a start), and nothing wakes the thread otherwise.
     plat::Msg msg;
     if (HelperHasWork())
       plat::GetMessageTimeout(&msg, std::chrono::milliseconds(std::max(timer.MsUntilNext(50), 1)));

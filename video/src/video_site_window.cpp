@@ -104,6 +104,7 @@ std::int64_t FrameInterval100ns(int num, int den, int fallbackNum, int fallbackD
 CVideoSiteWindow::CVideoSiteWindow(CSoundWorksWAS*, EngineStateBlock*,
                                    std::shared_ptr<audio::EndpointBackend> backend)
     : backend_(backend ? std::move(backend) : audio::DefaultBackend()) {
+  halted.SetOnRun([this] { frameTimer_.Wake(); });
   first_ = std::make_unique<ExecutorThread>(1);
   second_ = std::make_unique<ExecutorThread>(1);
   timerThread_ = std::thread([this] { TimerThreadFunc(); });
@@ -156,10 +157,7 @@ void CVideoSiteWindow::OpenSourceFileName(const std::string& path,
 
 void CVideoSiteWindow::OpenJob(std::function<void()> completion) {
   if (OpenMediaStreams()) {
-    halted.store(1);
-    const std::int64_t first = plat::MonotonicNs() + frameInterval_.load() * 100;
-    deadlineNs_.store(first);
-    frameTimer_.ArmAt(first);  // one frame from now, once; re-armed as it fires
+    halted.store(1);  // the frame clock starts when the frames are let run
     open_.store(true);
   }
   if (completion) completion();
@@ -541,10 +539,23 @@ void CVideoSiteWindow::OnBufferEnd(std::unique_ptr<VoiceBuffer> buffer) {
 // ---- frame timer ----
 
 void CVideoSiteWindow::TimerThreadFunc() {
+  bool ticking = false;  // the clock runs for frames that run
   while (run_.load()) {
-    // Until the open job arms it the timer never fires: this waits in 500 ms slices.
-    if (!frameTimer_.Wait(500) || !run_.load()) continue;
     const std::int64_t intervalNs = frameInterval_.load() * 100;
+    if (halted.load() != 0 || intervalNs <= 0) {
+      // Halted, or nothing open yet: the clock does not tick. Letting the frames run wakes
+      // this wait; it comes back every 500 ms otherwise.
+      ticking = false;
+      frameTimer_.Wait(500);
+      continue;
+    }
+    if (!ticking) {
+      // The schedule starts one interval after the frames were let run.
+      ticking = true;
+      deadlineNs_.store(plat::MonotonicNs() + intervalNs);
+      frameTimer_.ArmAt(deadlineNs_.load());
+    }
+    if (!frameTimer_.Wait(500) || !run_.load()) continue;
     const std::int64_t now = plat::MonotonicNs();
     // Absolute deadlines keep the rate; after a halt or a long stall the schedule restarts.
     std::int64_t next = deadlineNs_.load() + intervalNs;

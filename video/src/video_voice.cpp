@@ -234,7 +234,12 @@ void VideoVoice::ThreadProc() {
     std::vector<std::unique_ptr<VoiceBuffer>> ended;
     {
       std::unique_lock lock(mutex_);
-      wake_->wait_for(lock, kServicePeriod);
+      // Playing, the endpoint's events drive it (the period bounds a missed one); stopped,
+      // nothing is due until the voice is started or ended.
+      if (started_.load())
+        wake_->wait_for(lock, kServicePeriod);
+      else
+        wake_->wait(lock, [this] { return quit_ || started_.load(); });
       if (quit_) break;
       if (!deviceLost_.load()) {
         Feed(ended);

@@ -110,7 +110,7 @@ class CVideoManager : public IMasterVideo {
   void HelperThread();
   void HelperTick(bool trackbarHandled);
   void WakeHelper();
-  bool HelperHasWork();  // a window or playback: the 50 ms tick runs
+  bool HelperHasWork();  // a playback that is not paused: the 50 ms tick runs
   void SetTrackbar(int pos);
   int TrackbarPos();
   void SeekChunkStart();  // with the lock held

@@ -110,6 +110,26 @@ QSize FitWithin(int width, int height, QSize bound);
 // outside 1 ... 240 fps falls back to `fallbackNum/fallbackDen`, then to 25 fps.
 std::int64_t FrameInterval100ns(int num, int den, int fallbackNum, int fallbackDen);
 
+// The frames' halted flag: a byte any thread sets and reads. While it is set nothing is
+// decoded on the frame clock, which then sleeps; letting the frames run wakes it.
+class HaltedFlag {
+ public:
+  std::uint8_t load() const { return value_.load(); }
+  void store(std::uint8_t v) {
+    if (value_.exchange(v) != 0 && v == 0 && onRun_) onRun_();
+  }
+  HaltedFlag& operator=(std::uint8_t v) {
+    store(v);
+    return *this;
+  }
+  // Set once, before any thread uses the flag.
+  void SetOnRun(std::function<void()> onRun) { onRun_ = std::move(onRun); }
+
+ private:
+  std::atomic<std::uint8_t> value_{1};
+  std::function<void()> onRun_;
+};
+
 class CVideoSiteWindow : public D2DAbility {
  public:
   // `backend` gives the voice its output endpoint (null: the process's backend).
@@ -155,7 +175,7 @@ class CVideoSiteWindow : public D2DAbility {
   int VideoTimeBaseNum() const { return tbNum_; }
   int VideoTimeBaseDen() const { return tbDen_; }
 
-  std::atomic<std::uint8_t> halted{1};
+  HaltedFlag halted;
   // The voice, when there is one (none without a sound server or device).
   void StopVoice();
   bool HasVoice() const;
@@ -247,7 +267,7 @@ class CVideoSiteWindow : public D2DAbility {
   // The frame timer, a timer of its own for each window, armed on absolute deadlines.
   plat::WaitableTimer frameTimer_{"FrameRate Timer"};
   std::atomic<std::int64_t> frameInterval_{0};
-  std::atomic<std::int64_t> deadlineNs_{0};  // set by the open job, then the timer thread
+  std::atomic<std::int64_t> deadlineNs_{0};  // the next tick, the timer thread's
   std::atomic<bool> run_{true};
   std::thread timerThread_;
 
