@@ -187,6 +187,26 @@ TEST(VideoVoiceSeek, SoundHeardAfterAFlushIsTheNewSoundWholeAndNothingOfTheOld) 
   backend->SetManualClock(false);
 }
 
+TEST_F(VideoSite, SeeksWhileHaltedShowTheirFrameAndStaySilent) {
+  // A drag of the trackbar seeks at every move with the frames halted: each seek decodes the
+  // sound up to its frame, and none of it may be heard before the frames run again.
+  VideoSpec spec;
+  spec.seconds = 4;
+  Open(MakeVideo(spec));
+  VideoVoice* voice = site->Voice();
+  ASSERT_NE(voice, nullptr);
+  for (std::uint32_t ms : {0u, 500u, 1000u, 1480u, 2000u, 2520u, 3000u}) {
+    const int frame = FrameAt(ms);
+    EXPECT_EQ(frame, int(ms / 40)) << ms;
+    EXPECT_FALSE(voice->Started()) << "sound after the seek to " << ms;
+  }
+  EXPECT_EQ(voice->FramesConsumed(), 0u);
+  // Let run, the sound of the last position plays.
+  site->halted = 0;
+  EXPECT_TRUE(WaitFor([&] { return voice->FramesConsumed() > 0; }));
+  site->halted = 1;
+}
+
 TEST_F(VideoSite, PositionOfAFrameUsesTheStreamTimeBaseIn64Bits) {
   VideoSpec ntsc;
   ntsc.rate = "30000/1001";

@@ -473,7 +473,7 @@ bool CVideoSiteWindow::ReceiveSound(bool* gotSound) {
         soundFramesSubmitted_ += std::uint64_t(got);
         const std::uint32_t count = ++queuedBuffers_;
         Voice()->SubmitSourceBuffer(std::move(buffer));
-        if (count > 2) Voice()->Start();
+        if (count > 2 && halted.load() == 0) Voice()->Start();  // a halted video stays silent
         *gotSound = true;
       }
     }
