@@ -306,6 +306,28 @@ TEST_F(VideoManagerTest, AnotherOutputChosenWhilePlayingTakesTheVideosSoundAtOnc
   EXPECT_EQ(backend->OpenClientCount("virtual_speaker_2"), 1) << "the voice's, kept for the next play";
 }
 
+TEST_F(VideoManagerTest, AStopTellsTheTimeDisplayOfItsRewindAlsoWhenNoTickFollows) {
+  // Paused, nothing ticks: the stop's own notices must bring the display back to the
+  // chunk's start (it stayed at the paused time).
+  const std::string path = Lesson({}, "rewind.mp4");
+  WriteBytes(dir + "/rewind.cif", Cif({0, 1000, 1000, 2000}));
+  OpenAndWait(path);
+  manager->NextChunk();
+  manager->Start();
+  ASSERT_TRUE(test::WaitFor([&] {
+    Drain();
+    return manager->PlayOffsetMs() >= 300;
+  }));
+  manager->TogglePause();
+  Drain();
+  manager->Stop();
+  const auto codes = CodesUntil(TRACK_NOTIFY_PLAY_ENDED);
+  ASSERT_FALSE(codes.empty());
+  EXPECT_NE(std::find(codes.begin(), codes.end(), TRACK_NOTIFY_REFRESH), codes.end())
+      << "no position notice after the stop";
+  EXPECT_EQ(manager->PlayOffsetMs(), 0u);
+}
+
 TEST_F(VideoManagerTest, TheFilesEndBeforeTheChunksEndStopsLikeAChunkEnd) {
   // 3.000 s: the one chunk is 3000 ms long and the last frame stands at 2960 ms.
   OpenAndWait(Lesson({}, "short.avi"));

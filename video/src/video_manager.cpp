@@ -324,6 +324,8 @@ void CVideoManager::Stop() {
       SetTrackbar(0);
     }
   }
+  // The time display shows the rewind: a stop while paused has no tick after it.
+  Notify(TRACK_NOTIFY_REFRESH);
   Notify(TRACK_NOTIFY_PLAY_ENDED);
 }
 
