@@ -323,8 +323,10 @@ TEST_F(VideoManagerTest, AStopTellsTheTimeDisplayOfItsRewindAlsoWhenNoTickFollow
   manager->Stop();
   const auto codes = CodesUntil(TRACK_NOTIFY_PLAY_ENDED);
   ASSERT_FALSE(codes.empty());
+  std::string seen;
+  for (std::uintptr_t c : codes) seen += " " + std::to_string(c);
   EXPECT_NE(std::find(codes.begin(), codes.end(), TRACK_NOTIFY_REFRESH), codes.end())
-      << "no position notice after the stop";
+      << "no position notice after the stop; notices:" << seen;
   EXPECT_EQ(manager->PlayOffsetMs(), 0u);
 }
 
