@@ -1,12 +1,14 @@
 // Qt widgets of the video window and the window system that makes them.
 #include "ui/video_window.h"
 
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
 #include <QSlider>
 #include <QWidget>
+#include <algorithm>
 #include <atomic>
 
 #include "platform/thread_queue.h"
@@ -61,10 +63,12 @@ class VideoSurface : public QWidget {
   CVideoSiteWindow& site_;
 };
 
+// A caption, a sizing border and a maximise box; no close or minimise box. As a dialog of
+// the recorder window it stays with it (window managers give dialogs no minimise box).
 class VideoFrame : public QWidget {
  public:
   VideoFrame(CVideoSiteWindow& site, QWidget* owner)
-      : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+      : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowMaximizeButtonHint),
         site_(site) {
     setObjectName(QStringLiteral("RecorderSiteWindow"));
@@ -75,12 +79,31 @@ class VideoFrame : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent*) override {
-    // Only the drawing target follows the frame; the child and the trackbar keep their place.
-    site_.Resize(width(), height() - kTrackbarHeight);
+    // The picture and the trackbar follow the frame (a maximised window shows a larger
+    // picture); the back buffer is the drawing child's size.
+    const int h = std::max(height() - kTrackbarHeight, 1);
+    if (surface) surface->setGeometry(0, 0, width(), h);
+    if (trackbar) trackbar->setGeometry(0, h, width(), kTrackbarHeight);
+    site_.Resize(width(), h);
   }
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
+  }
+  // The window goes with its video only: a window manager's close would leave the recorder
+  // playing a video nobody sees. Minimised it is, with the recorder window only.
+  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+  void changeEvent(QEvent* event) override {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
+    if (parentWidget() && parentWidget()->isMinimized()) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          setWindowState(windowState() & ~Qt::WindowMinimized);
+          show();
+        },
+        Qt::QueuedConnection);
   }
 
  private:

@@ -237,12 +237,22 @@ class PulseClient final : public AudioClient {
     attr.prebuf = std::uint32_t(-1);
     attr.minreq = std::uint32_t(-1);
     attr.fragsize = std::uint32_t(-1);
-    const auto streamFlags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
+    auto streamFlags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
     int rc;
     if (flow_ == DataFlow::Render && !loopback_) {
+      // The server's timing (the sink's own latency), kept fresh by the library and run on
+      // between updates; without it a sink that renders ahead hides what it has not played.
+      playbackClock_ = (flags & kStreamFlagPlaybackClock) != 0;
+      if (playbackClock_)
+        streamFlags = pa_stream_flags_t(streamFlags | PA_STREAM_INTERPOLATE_TIMING |
+                                        PA_STREAM_AUTO_TIMING_UPDATE);
       attr.tlength = bufferFrames * frameBytes_;
       attr.minreq = serviceBytes;
       attr.prebuf = frameBytes_;  // play as soon as anything is there, also after an underrun
+      // A stream that keeps its clock starts (and restarts after an underrun) only with a
+      // full buffer: a sink that renders in long blocks would otherwise take its sound at
+      // many times real speed while it fills; PlayBuffered plays a shorter rest.
+      if (playbackClock_) attr.prebuf = attr.tlength;
       pa_stream_set_write_callback(stream_, &PulseClient::OnRequest, this);
       rc = pa_stream_connect_playback(stream_, info_.name.c_str(), &attr, streamFlags, nullptr,
                                       nullptr);
@@ -317,6 +327,24 @@ class PulseClient final : public AudioClient {
       if (readable == std::size_t(-1)) return Status::DeviceLost;
       *frames = std::uint32_t(readable / frameBytes_);
     }
+    return Status::Ok;
+  }
+
+  Status PlayBuffered() override {
+    LoopLock lock(conn_->Loop());
+    if (Status s = StateLocked(); s != Status::Ok || !playbackClock_) return s;
+    if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    return Status::Ok;
+  }
+
+  Status GetPlaybackDelay(std::uint32_t* frames) override {
+    LoopLock lock(conn_->Loop());
+    if (Status s = GetCurrentPadding(frames); s != Status::Ok || !playbackClock_) return s;
+    pa_usec_t usec = 0;
+    int negative = 0;
+    // No timing yet (just connected): the padding is all that is known.
+    if (pa_stream_get_latency(stream_, &usec, &negative) == 0 && !negative)
+      *frames = std::max<std::uint32_t>(*frames, std::uint32_t(usec * rate_ / 1000000));
     return Status::Ok;
   }
 
@@ -435,6 +463,7 @@ class PulseClient final : public AudioClient {
   pa_stream* stream_ = nullptr;
   bool loopback_ = false;
   bool corked_ = true;  // streams are connected corked
+  bool playbackClock_ = false;
   std::uint32_t frameBytes_ = 0;
   std::uint32_t rate_ = 0;
   std::uint32_t bufferFrames_ = 0;

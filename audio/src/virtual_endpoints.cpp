@@ -46,6 +46,8 @@ struct ClientState {
   std::function<void()> callback;
   // Render: frames queued for the device. Capture: frames waiting to be read.
   std::deque<float> queue;
+  // Render: frames the device took ahead of playing them (its spec's aheadMs).
+  std::deque<float> held;
   std::uint64_t queueStartFrame = 0;  // capture: device frame of queue's first frame
   std::vector<float> scratch;         // render buffer / capture packet handed out
   std::uint32_t outstanding = 0;      // frames handed out by Get*Buffer
@@ -82,6 +84,7 @@ class VirtualClient final : public AudioClient {
   Status Stop() override;
   Status Reset() override;
   Status GetCurrentPadding(std::uint32_t* frames) override;
+  Status GetPlaybackDelay(std::uint32_t* frames) override;
   Status GetRenderBuffer(std::uint32_t frames, float** data) override;
   Status ReleaseRenderBuffer(std::uint32_t framesWritten) override;
   Status GetCaptureBuffer(const float** data, std::uint32_t* frames,
@@ -298,7 +301,7 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
     std::size_t n = 0;
     for (auto& w : d->clients)
       if (auto c = w.lock(); c && !c->loopback && c->initialized)
-        n += c->queue.size() / c->format.channels;
+        n += (c->queue.size() + c->held.size()) / c->format.channels;
     return std::uint32_t(n);
   }
 
@@ -431,12 +434,23 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
       if (d->spec.flow == DataFlow::Render) {
         std::vector<float> mix(n * ch, 0.0f);
         bool anyRunning = false;
+        const std::size_t ahead = FramePos(std::uint64_t(d->spec.aheadMs) * 1000, rate) * ch;
         for (auto& c : live) {
           if (c->loopback || !c->started) continue;
           anyRunning = true;
-          std::size_t take = std::min<std::size_t>(n * ch, c->queue.size());
-          for (std::size_t i = 0; i < take; ++i) mix[i] += c->queue[i];
+          // What the device took ahead plays first, then the client's queue.
+          std::size_t i = 0;
+          for (; i < n * ch && !c->held.empty(); ++i) {
+            mix[i] += c->held.front();
+            c->held.pop_front();
+          }
+          std::size_t take = std::min<std::size_t>(n * ch - i, c->queue.size());
+          for (std::size_t k = 0; k < take; ++k) mix[i + k] += c->queue[k];
           c->queue.erase(c->queue.begin(), c->queue.begin() + take);
+          const std::size_t more =
+              std::min(ahead - std::min(ahead, c->held.size()), c->queue.size());
+          c->held.insert(c->held.end(), c->queue.begin(), c->queue.begin() + more);
+          c->queue.erase(c->queue.begin(), c->queue.begin() + more);
           if (c->callback) {
             signals->push_back(c->callback);
             served->emplace_back(c, ++c->eventsSent);
@@ -693,12 +707,16 @@ Status VirtualClient::Start() {
 Status VirtualClient::Stop() {
   std::lock_guard lock(owner_->mutex_);
   state_->started = false;
+  // The device gives back what it took and did not play.
+  state_->queue.insert(state_->queue.begin(), state_->held.begin(), state_->held.end());
+  state_->held.clear();
   return state_->device->present ? Status::Ok : Status::DeviceLost;
 }
 
 Status VirtualClient::Reset() {
   std::lock_guard lock(owner_->mutex_);
   state_->queue.clear();
+  state_->held.clear();
   state_->outstanding = 0;
   return state_->device->present ? Status::Ok : Status::DeviceLost;
 }
@@ -712,6 +730,13 @@ Status VirtualClient::GetCurrentPadding(std::uint32_t* frames) {
     state_->eventsSeen = state_->eventsSent;
     owner_->cv_.notify_all();
   }
+  return Status::Ok;
+}
+
+Status VirtualClient::GetPlaybackDelay(std::uint32_t* frames) {
+  if (Status s = GetCurrentPadding(frames); s != Status::Ok) return s;
+  std::lock_guard lock(owner_->mutex_);
+  *frames += std::uint32_t(state_->held.size() / state_->format.channels);
   return Status::Ok;
 }
 

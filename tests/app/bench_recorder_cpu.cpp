@@ -1,12 +1,13 @@
 // CPU of the recorder program as a person uses it: a real window under Xvfb (with openbox),
 // sound on a private PulseAudio server. Measures the process's CPU from /proc/<pid>/stat
-// over 10 s idle, while the Master plays a long chunk and while the Student records a tone
-// from the microphone, with the context switches of its threads a second (its wake-ups);
-// prints every run and the median of each.
+// over 10 s idle, while the Master plays a long chunk, while the Student records a tone
+// from the microphone, and with a video loaded and stopped (after one play of it), with the
+// context switches of its threads a second (its wake-ups); prints every run and the median
+// of each.
 //
 // Usage: bench_recorder_cpu [runs] (default 3). VTS_BENCH_RECORDER names another recorder
 // program to measure (another build, for a before-and-after). Needs xvfb, openbox, xdotool, sox,
-// pactl; starts its own sound server and X display and ends them.
+// pactl, ffmpeg; starts its own sound server and X display and ends them.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -143,34 +144,47 @@ int main(int argc, char** argv) {
   const std::string x = "DISPLAY=:" + display + " ";
   Run(x + "openbox >/dev/null 2>&1 & echo $! > " + dir + "/openbox.pid");
   WriteTone(dir + "/lesson.wav", 60);
+  const bool withVideo =
+      Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=25 -f lavfi "
+          "-i sine=frequency=440 -t 20 -c:v libx264 -preset ultrafast -c:a aac " +
+          dir + "/lesson.mp4 >/dev/null 2>&1; echo $?") == "0";
+  if (!withVideo) std::cerr << "bench_recorder_cpu: no video could be made (ffmpeg)\n";
   const char* other = std::getenv("VTS_BENCH_RECORDER");
   const std::string recorder = other && *other ? other : VTS_RECORDER_PATH;
 
-  std::vector<double> idle, playing, recording, idleWake, playingWake, recordingWake;
+  std::vector<double> idle, playing, recording, idleWake, playingWake, recordingWake, video,
+      videoWake;
   auto take = [](const Load& l, std::vector<double>& cpu, std::vector<double>& wake) {
     cpu.push_back(l.cpuPercent);
     wake.push_back(l.wakeups);
   };
-  for (int run = 0; run < runs; ++run) {
-    const std::string root = dir + "/root" + std::to_string(run);
-    ::mkdir(root.c_str(), 0700);
+  // Starts the recorder on `file`; its pid and its window, or an empty pid.
+  auto launch = [&](const std::string& root, const std::string& file, std::string* window) {
     const std::string pid = Run(env + x + "QT_QPA_PLATFORM=xcb VOXTRAILSTUDY_ROOT=" + root + " '" +
-                                recorder + "' " + dir + "/lesson.wav >/dev/null 2>&1 & echo $!");
+                                recorder + "' " + file + " >/dev/null 2>&1 & echo $!");
     // The recorder's main window by its size: the process may show another window first
     // (a hint's tooltip).
     const std::string findMain = "export " + x + "; for w in $(xdotool search --pid " + pid +
                                  " --onlyvisible 2>/dev/null); do xdotool getwindowgeometry $w | "
                                  "grep -q 'Geometry: 516x470' && echo $w && break; done";
-    std::string window;
-    for (int i = 0; i < 100 && window.empty(); ++i) {
-      window = Run(findMain);
-      if (window.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    window->clear();
+    for (int i = 0; i < 100 && window->empty(); ++i) {
+      *window = Run(findMain);
+      if (window->empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    if (window.empty()) {
+    if (window->empty()) {
       std::cerr << "bench_recorder_cpu: the recorder showed no window\n";
       Run("kill " + pid);
-      break;
+      return std::string();
     }
+    return pid;
+  };
+  for (int run = 0; run < runs; ++run) {
+    const std::string root = dir + "/root" + std::to_string(run);
+    ::mkdir(root.c_str(), 0700);
+    std::string window;
+    const std::string pid = launch(root, dir + "/lesson.wav", &window);
+    if (pid.empty()) break;
     auto click = [&](int cx, int cy, int w, int h) {
       Run(x + "xdotool mousemove --window " + window + " " + Centre(cx, cy, w, h) + " click 1");
     };
@@ -191,18 +205,32 @@ int main(int argc, char** argv) {
     click(185, 256, 31, 18);  // stop recording
     Run("kill " + tone + " 2>/dev/null; pkill -P " + tone + " 2>/dev/null");
     Run("kill -KILL " + pid);
+    if (withVideo) {
+      // A video lesson, played for a moment and stopped: nothing should tick for it then.
+      const std::string videoPid = launch(root, dir + "/lesson.mp4", &window);
+      if (!videoPid.empty()) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        click(49, 221, 22, 18);  // Master play
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        click(75, 221, 24, 18);  // Master stop
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        take(Measure(videoPid, 10), video, videoWake);
+        Run("kill -KILL " + videoPid);
+      }
+    }
     std::printf(
-        "run %d: idle %.2f%%  playing %.2f%%  recording %.2f%% of a core; "
-        "wake-ups/s idle %.0f  playing %.0f  recording %.0f\n",
-        run + 1, idle.back(), playing.back(), recording.back(), idleWake.back(), playingWake.back(),
-        recordingWake.back());
+        "run %d: idle %.2f%%  playing %.2f%%  recording %.2f%%  video stopped %.2f%% of a core; "
+        "wake-ups/s idle %.0f  playing %.0f  recording %.0f  video stopped %.0f\n",
+        run + 1, idle.back(), playing.back(), recording.back(), video.empty() ? 0 : video.back(),
+        idleWake.back(), playingWake.back(), recordingWake.back(),
+        videoWake.empty() ? 0 : videoWake.back());
     std::fflush(stdout);
   }
   std::printf(
-      "median of %zu: idle %.2f%%  playing %.2f%%  recording %.2f%% of a core; "
-      "wake-ups/s idle %.0f  playing %.0f  recording %.0f\n",
-      idle.size(), Median(idle), Median(playing), Median(recording), Median(idleWake),
-      Median(playingWake), Median(recordingWake));
+      "median of %zu: idle %.2f%%  playing %.2f%%  recording %.2f%%  video stopped %.2f%% of a "
+      "core; wake-ups/s idle %.0f  playing %.0f  recording %.0f  video stopped %.0f\n",
+      idle.size(), Median(idle), Median(playing), Median(recording), Median(video),
+      Median(idleWake), Median(playingWake), Median(recordingWake), Median(videoWake));
   Run("kill $(cat " + dir + "/openbox.pid) $(cat " + dir + "/xvfb.pid) 2>/dev/null");
   Run(src + "/scripts/pulse-test-server.sh stop " + pulseDir + " >/dev/null 2>&1");
   Run("rm -rf " + dir);

@@ -64,6 +64,39 @@ TEST_F(VirtualEndpointsTest, StockDevicesAndDefaults) {
   EXPECT_FALSE(v->GetDefaultEndpoint(DataFlow::Render).has_value());
 }
 
+TEST_F(VirtualEndpointsTest, ASinkThatRendersAheadTakesSoundEarlyAndPlaysItInTime) {
+  VirtualDeviceSpec spec;
+  spec.id = "sink";
+  spec.channels = 2;
+  spec.samplesPerSec = 1000;  // a frame a millisecond
+  spec.aheadMs = 50;
+  v->AddDevice(spec);
+  MixFormat fmt;
+  auto c = Open("sink", 0, &fmt);  // a buffer of 160 frames
+  ASSERT_NE(c, nullptr);
+  float* buf = nullptr;
+  ASSERT_EQ(c->GetRenderBuffer(100, &buf), Status::Ok);
+  for (int i = 0; i < 200; ++i) buf[i] = float(i / 2 + 1);  // frame k holds k + 1
+  ASSERT_EQ(c->ReleaseRenderBuffer(100), Status::Ok);
+  ASSERT_EQ(c->Start(), Status::Ok);
+  v->Advance(10);
+  std::uint32_t padding = 0, delay = 0;
+  ASSERT_EQ(c->GetCurrentPadding(&padding), Status::Ok);
+  ASSERT_EQ(c->GetPlaybackDelay(&delay), Status::Ok);
+  EXPECT_EQ(padding, 40u) << "10 played, 50 taken ahead";
+  EXPECT_EQ(delay, 90u) << "what is still to be heard";
+  EXPECT_EQ(v->QueuedFrames("sink"), 90u);
+  // Stopped, the sink gives back what it took; the sound goes on where it was.
+  ASSERT_EQ(c->Stop(), Status::Ok);
+  ASSERT_EQ(c->GetCurrentPadding(&padding), Status::Ok);
+  EXPECT_EQ(padding, 90u);
+  ASSERT_EQ(c->Start(), Status::Ok);
+  v->Advance(90);
+  const std::vector<float> played = v->Played("sink");
+  ASSERT_EQ(played.size(), 200u);
+  for (std::size_t i = 0; i < played.size(); ++i) ASSERT_EQ(played[i], float(i / 2 + 1)) << i;
+}
+
 TEST_F(VirtualEndpointsTest, LoopbackReturnsExactlyWhatTheOutputPlayed) {
   v->AddDevice({"spk", "Speaker", DataFlow::Render, 2, 48000, {}});
   MixFormat fmt;

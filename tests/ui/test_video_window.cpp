@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QSlider>
 #include <QWidget>
+#include <QWindow>
 #include <chrono>
 #include <thread>
 
@@ -75,6 +76,37 @@ TEST(VideoWindowWidgets, FrameChildAndTrackbarAreMadeAsTheWindowExpects) {
   while (!frame->isVisible() && std::chrono::steady_clock::now() < end)
     QApplication::processEvents();
   EXPECT_TRUE(frame->isVisible());
+  // Nor is a minimise, while the recorder window stands.
+  frame->showMinimized();
+  for (int i = 0; i < 10 && frame->isMinimized(); ++i) QApplication::processEvents();
+  EXPECT_FALSE(frame->isMinimized());
+
+  // Resized (or maximised), the picture and the trackbar follow and the last frame stays.
+  frame->resize(900, 640);
+  QApplication::processEvents();
+  EXPECT_EQ(child->geometry(), QRect(0, 0, 900, 600));
+  EXPECT_EQ(bar->geometry(), QRect(0, 600, 900, 40));
+  {
+    std::lock_guard lock(site->DrawingLock());
+    ASSERT_NE(site->BackBuffer(), nullptr);
+    EXPECT_EQ(site->BackBuffer()->size(), QSize(900, 600));
+  }
+
+  // No close or minimise box, and a close request (the window manager's too) is refused.
+  const Qt::WindowFlags flags = frame->windowFlags();
+  EXPECT_FALSE(flags & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowTitleHint);
+  EXPECT_FALSE(frame->close());
+  ASSERT_NE(frame->windowHandle(), nullptr);
+  EXPECT_FALSE(frame->windowHandle()->close());
+  QApplication::processEvents();
+  EXPECT_TRUE(frame->isVisible());
+  // Nor is a minimise, while the recorder window stands.
+  frame->showMinimized();
+  for (int i = 0; i < 10 && frame->isMinimized(); ++i) QApplication::processEvents();
+  EXPECT_FALSE(frame->isMinimized());
   site.reset();  // the frame goes with the window
   EXPECT_EQ(FindTopLevel(QStringLiteral("RecorderSiteWindow")), nullptr);
 }

@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "audio/virtual_endpoints.h"
@@ -45,7 +49,10 @@ class VideoManagerTest : public ::testing::Test {
     manager->notifyTarget = NotifyTarget{plat::CurrentThreadId(), nullptr, WM_TRACKNOTIFY};
     dir = test::MakeTempDir("video");
   }
-  void TearDown() override { manager.reset(); }
+  void TearDown() override {
+    manager.reset();
+    audio::VirtualEndpoints::Instance()->SetManualClock(false);
+  }
 
   // The fixture linked into this test's folder as `name`, so side files can sit beside it.
   std::string Lesson(const VideoSpec& spec, const std::string& name) {
@@ -212,6 +219,117 @@ TEST_F(VideoManagerTest, FramesLetRunWhileTheHelpersTickWaitsForTheLockStayRunni
   }
 }
 
+TEST_F(VideoManagerTest, APlayShowsTheChunkFromItsStartAndThePictureNeverLeadsTheSound) {
+  // A sink that takes sound half a second ahead of playing it, as a sound server's does, on
+  // the manual clock: the picture and the time display may follow only what was heard.
+  auto backend = audio::VirtualEndpoints::Instance();
+  backend->SetManualClock(true);
+  audio::VirtualDeviceSpec sink;
+  sink.id = "virtual_sink_ahead";
+  sink.name = "Sink Rendering Ahead";
+  sink.aheadMs = 500;
+  backend->AddDevice(sink);
+  manager->SetOutputDevice(u"virtual_sink_ahead");
+  const std::string path = Lesson({}, "ahead.mp4");
+  WriteBytes(dir + "/ahead.cif", Cif({0, 1000, 1000, 2000}));
+  OpenAndWait(path);
+  manager->NextChunk();  // starts at 1000 ms
+
+  std::mutex m;
+  std::vector<std::pair<std::int64_t, std::int64_t>> drawn;  // (frame ms, heard ms)
+  std::atomic<bool> playing{true};  // the frames a stop lets out are not the point
+  auto heardMs = [&] {
+    return std::int64_t(backend->Played("virtual_sink_ahead").size() / 2 / 48) + 1000;
+  };
+  manager->WithWindow([&](CVideoSiteWindow* w) {
+    w->onFrameDrawn = [&](std::int64_t posMs) {
+      if (!playing) return;
+      const std::int64_t heard = heardMs();
+      std::lock_guard lock(m);
+      drawn.emplace_back(posMs, heard);
+    };
+    return 0;
+  });
+  auto shown = [&] { return manager->WithWindow([](CVideoSiteWindow* w) { return w->PositionMs(); }); };
+  manager->Start();
+  // The clock moves once the sound is in the endpoint (the first frame may wait for the
+  // sound's first few ms: a sound frame begins a little before the chunk).
+  ASSERT_TRUE(test::WaitFor([&] { return backend->QueuedFrames("virtual_sink_ahead") > 0; }));
+  for (int step = 0; step < 40; ++step) {
+    // The sound for the step is there: what the sink plays is the video's sound, no gap.
+    ASSERT_TRUE(test::WaitFor([&] { return backend->QueuedFrames("virtual_sink_ahead") >= 960; }));
+    backend->Advance(20);
+    // The frame of what was heard comes (a frame is 40 ms).
+    EXPECT_TRUE(test::WaitFor([&] { return shown() >= heardMs() - 80; })) << step;
+  }
+  const std::int64_t heard = heardMs();
+  EXPECT_NEAR(double(heard), 1800.0, 40.0);
+  CodesUntil(TRACK_NOTIFY_REFRESH);  // a tick after the last frame
+  EXPECT_LE(std::int64_t(manager->PlayOffsetMs()), heard - 1000 + 40) << "the time display leads";
+  playing = false;
+  manager.reset();
+  ASSERT_FALSE(drawn.empty());
+  EXPECT_NEAR(double(drawn.front().first), 1000.0, 40.0) << "the first frame drawn";
+  for (const auto& [frameMs, heardAt] : drawn)
+    EXPECT_LE(frameMs, heardAt + 40) << "frame at " << frameMs << " ms drawn with " << heardAt
+                                     << " ms heard";
+}
+
+TEST_F(VideoManagerTest, AnotherOutputChosenWhilePlayingTakesTheVideosSoundAtOnce) {
+  auto backend = audio::VirtualEndpoints::Instance();
+  audio::VirtualDeviceSpec other;
+  other.id = "virtual_speaker_2";
+  other.name = "Second Speaker";
+  backend->AddDevice(other);
+  VideoSpec spec;
+  spec.seconds = 6;
+  OpenAndWait(Lesson(spec, "moved.mp4"));
+  manager->Start();
+  auto sounding = [&](const std::string& id) {
+    const std::vector<float> played = backend->Played(id);
+    return std::any_of(played.begin(), played.end(), [](float v) { return std::fabs(v) > 0.05f; });
+  };
+  ASSERT_TRUE(test::WaitFor([&] { return sounding("virtual_speaker"); }));
+
+  manager->SetOutputDevice(u"virtual_speaker_2");  // as the recorder's device menu does
+  EXPECT_TRUE(test::WaitFor([&] { return sounding("virtual_speaker_2"); }))
+      << "the sound stayed on the first output";
+  EXPECT_TRUE(test::WaitFor([&] { return backend->OpenClientCount("virtual_speaker") == 0; }))
+      << "the first output is still held";
+  const std::size_t left = backend->Played("virtual_speaker").size();
+  const std::size_t moved = backend->Played("virtual_speaker_2").size();
+  ASSERT_TRUE(test::WaitFor([&] { return backend->Played("virtual_speaker_2").size() > moved + 48000; }));
+  EXPECT_EQ(backend->Played("virtual_speaker").size(), left);
+  EXPECT_TRUE(manager->Playing());
+  EXPECT_EQ(manager->OutputDevice(), u"virtual_speaker_2");
+  manager->Stop();
+  EXPECT_EQ(backend->OpenClientCount("virtual_speaker_2"), 1) << "the voice's, kept for the next play";
+}
+
+TEST_F(VideoManagerTest, AStopTellsTheTimeDisplayOfItsRewindAlsoWhenNoTickFollows) {
+  // Paused, nothing ticks: the stop's own notices must bring the display back to the
+  // chunk's start (it stayed at the paused time).
+  const std::string path = Lesson({}, "rewind.mp4");
+  WriteBytes(dir + "/rewind.cif", Cif({0, 1000, 1000, 2000}));
+  OpenAndWait(path);
+  manager->NextChunk();
+  manager->Start();
+  ASSERT_TRUE(test::WaitFor([&] {
+    Drain();
+    return manager->PlayOffsetMs() >= 300;
+  }));
+  manager->TogglePause();
+  Drain();
+  manager->Stop();
+  const auto codes = CodesUntil(TRACK_NOTIFY_PLAY_ENDED);
+  ASSERT_FALSE(codes.empty());
+  std::string seen;
+  for (std::uintptr_t c : codes) seen += " " + std::to_string(c);
+  EXPECT_NE(std::find(codes.begin(), codes.end(), TRACK_NOTIFY_REFRESH), codes.end())
+      << "no position notice after the stop; notices:" << seen;
+  EXPECT_EQ(manager->PlayOffsetMs(), 0u);
+}
+
 TEST_F(VideoManagerTest, TheFilesEndBeforeTheChunksEndStopsLikeAChunkEnd) {
   // 3.000 s: the one chunk is 3000 ms long and the last frame stands at 2960 ms.
   OpenAndWait(Lesson({}, "short.avi"));
@@ -319,14 +437,36 @@ TEST_F(VideoManagerTest, TrackbarScrollCodesHaltOnlyDuringAThumbDrag) {
   scroll(3);
   scroll(TB_ENDTRACK);
   EXPECT_FALSE(halted());
-  // A drag halts them and its end lets them run again.
-  scroll(TB_THUMBTRACK);
-  EXPECT_TRUE(halted());
-  scroll(TB_ENDTRACK);
-  EXPECT_FALSE(halted());
+  // A drag halts them and its end lets them run again, however many moves it took (the
+  // slider sends one thumb-track code per mouse move); the picture then moves on from there.
+  for (int moves : {1, 4}) {
+    SCOPED_TRACE(std::to_string(moves) + " moves");
+    int pos = 0;
+    for (int i = 0; i < moves; ++i) {
+      pos = 200 + 100 * i;
+      manager->WithWindow([&](CVideoSiteWindow* w) {
+        w->Frame()->SetTrackbarPos(pos);
+        return 0;
+      });
+      scroll(TB_THUMBTRACK);
+      EXPECT_TRUE(halted());
+    }
+    scroll(TB_ENDTRACK);
+    EXPECT_FALSE(halted());
+    const std::int64_t dropped = 3000 * pos / 1000;  // where the thumb was let go
+    EXPECT_TRUE(test::WaitFor([&] {
+      return manager->WithWindow([](CVideoSiteWindow* w) { return w->PositionMs(); }) >
+             dropped + 400;
+    })) << "the frames stood still after the drag";
+    EXPECT_TRUE(manager->Playing());
+    manager->Stop();
+    Drain();
+    manager->Start();
+    CodesUntil(TRACK_NOTIFY_POSITION);
+  }
   // Paused, a drag's end leaves them halted.
   manager->TogglePause();
-  scroll(TB_THUMBTRACK);
+  for (int i = 0; i < 3; ++i) scroll(TB_THUMBTRACK);
   scroll(TB_ENDTRACK);
   EXPECT_TRUE(halted());
   manager->Stop();

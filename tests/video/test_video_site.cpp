@@ -71,6 +71,11 @@ TEST_F(VideoSite, OpeningFailuresEndTheJobWithTheirTextAndNoTimer) {
   std::ofstream(garbage) << "this is no video at all";
   VideoSpec silent;
   silent.withSound = false;
+  VideoSpec huge;  // a side over the bound: its frames would take memory beyond any use
+  huge.width = 8200;
+  huge.height = 16;
+  huge.seconds = 1;
+  huge.container = "mkv";
   struct Case {
     std::string path;
     const char* text;
@@ -78,6 +83,7 @@ TEST_F(VideoSite, OpeningFailuresEndTheJobWithTheirTextAndNoTimer) {
       {dir + "/missing.mp4", kOpenFailedText},
       {garbage, kOpenFailedText},
       {MakeVideo(silent), kNoStreamsText},
+      {MakeVideo(huge), kFramesTooLargeText},
   };
   for (const Case& c : cases) {
     testing::internal::CaptureStderr();
@@ -132,6 +138,75 @@ TEST_F(VideoSite, SeeksShowTheFrameOfTheTimeAskedInEveryContainer) {
   }
 }
 
+TEST(VideoVoiceSeek, SoundHeardAfterAFlushIsTheNewSoundWholeAndNothingOfTheOld) {
+  // A seek flushes the voice and hands it the sound from the new position at once, on the
+  // same thread: the flush takes what was queued and what the endpoint still held, never
+  // what came after it. Manual clock: the endpoint plays only when the test says.
+  auto backend = audio::VirtualEndpoints::Instance();
+  backend->Reset();
+  backend->SetManualClock(true);
+  std::atomic<int> ended{0};
+  auto voice = VideoVoice::Create(backend, "virtual_speaker", 48000,
+                                  [&](std::unique_ptr<VoiceBuffer>) { ++ended; });
+  ASSERT_NE(voice, nullptr);
+  auto submit = [&](std::int16_t value, std::int64_t startMs, int count) {
+    for (int i = 0; i < count; ++i) {
+      auto b = std::make_unique<VoiceBuffer>();
+      b->samples.assign(2 * 480, value);  // 10 ms
+      b->startMs = startMs + 10 * i;
+      voice->SubmitSourceBuffer(std::move(b));
+    }
+  };
+  submit(8000, 0, 40);  // the old position's sound: 400 ms
+  voice->Start();
+  ASSERT_TRUE(test::WaitFor([&] { return backend->QueuedFrames("virtual_speaker") > 0; }));
+  backend->Advance(50);
+  ASSERT_TRUE(test::WaitFor([&] { return backend->QueuedFrames("virtual_speaker") >= 4800; }));
+  const std::size_t before = backend->Played("virtual_speaker").size();
+
+  voice->FlushSourceBuffers();
+  voice->Stop();
+  submit(16000, 2000, 30);  // sought to 2 s: 300 ms of the new sound
+  voice->Start();
+  for (int ms = 0; ms < 400; ms += 10) {
+    // Whatever is queued reaches the endpoint before the clock moves on.
+    test::WaitFor([&] { return backend->QueuedFrames("virtual_speaker") >= 480 || ended == 70; },
+                  std::chrono::seconds(2));
+    backend->Advance(10);
+  }
+  const std::vector<float> played = backend->Played("virtual_speaker");
+  std::size_t oldAfter = 0, fresh = 0;
+  for (std::size_t i = before; i < played.size(); i += 2) {
+    if (std::fabs(played[i] - 8000.0f / 32768.0f) < 1e-3f) ++oldAfter;
+    if (std::fabs(played[i] - 16000.0f / 32768.0f) < 1e-3f) ++fresh;
+  }
+  EXPECT_EQ(oldAfter, 0u) << "the old position's sound was heard after the seek";
+  EXPECT_EQ(fresh, 30u * 480u) << "of the new sound's 14400 frames";
+  EXPECT_EQ(ended.load(), 70);
+  voice.reset();
+  backend->SetManualClock(false);
+}
+
+TEST_F(VideoSite, SeeksWhileHaltedShowTheirFrameAndStaySilent) {
+  // A drag of the trackbar seeks at every move with the frames halted: each seek decodes the
+  // sound up to its frame, and none of it may be heard before the frames run again.
+  VideoSpec spec;
+  spec.seconds = 4;
+  Open(MakeVideo(spec));
+  VideoVoice* voice = site->Voice();
+  ASSERT_NE(voice, nullptr);
+  for (std::uint32_t ms : {0u, 500u, 1000u, 1480u, 2000u, 2520u, 3000u}) {
+    const int frame = FrameAt(ms);
+    EXPECT_EQ(frame, int(ms / 40)) << ms;
+    EXPECT_FALSE(voice->Started()) << "sound after the seek to " << ms;
+  }
+  EXPECT_EQ(voice->FramesConsumed(), 0u);
+  // Let run, the sound of the last position plays.
+  site->halted = 0;
+  EXPECT_TRUE(WaitFor([&] { return voice->FramesConsumed() > 0; }));
+  site->halted = 1;
+}
+
 TEST_F(VideoSite, PositionOfAFrameUsesTheStreamTimeBaseIn64Bits) {
   VideoSpec ntsc;
   ntsc.rate = "30000/1001";
@@ -161,6 +236,41 @@ TEST_F(VideoSite, FramesAreDrawnLetterboxedIntoABitmapReusedWhileTheSizeHolds) {
   EXPECT_GT(qGray(img.pixel(320, 300)) + qRed(img.pixel(200, 200)) + qBlue(img.pixel(400, 200)), 0);
 }
 
+TEST_F(VideoSite, FramesLargerThanTheScreenAreScaledDownOnDecodeKeepingTheirShape) {
+  // The headless window system knows no screen: frames are kept within 3840 x 2160.
+  VideoSpec wide;
+  wide.width = 4000;
+  wide.height = 200;
+  wide.seconds = 1;
+  Open(MakeVideo(wide));
+  ASSERT_TRUE(site->IsOpen());
+  const auto before = site->FramesDrawn();
+  site->SetTime(400);
+  ASSERT_TRUE(WaitFor([&] { return site->FramesDrawn() > before; }));
+  const QSize bitmap = site->FrameBitmapSize();
+  EXPECT_EQ(bitmap, QSize(3840, 192));
+  std::lock_guard lock(site->DrawingLock());
+  const QImage* img = site->BackBuffer();
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(test::ReadFrameNumber(*img, LetterboxRect(4000, 200, float(img->width()),
+                                                       float(img->height()))),
+            10);
+}
+
+TEST_F(VideoSite, AResizeWhileHaltedRedrawsTheLastFrameLetterboxedIntoTheNewSize) {
+  Open(MakeVideo({}));
+  ASSERT_EQ(FrameAt(400), 10);
+  for (const QSize size : {QSize(800, 300), QSize(300, 500), QSize(1600, 960)}) {
+    site->Resize(size.width(), size.height());  // the window resized, or maximised
+    std::lock_guard lock(site->DrawingLock());
+    ASSERT_NE(site->BackBuffer(), nullptr);
+    EXPECT_EQ(site->BackBuffer()->size(), size);
+    const FloatRect r = LetterboxRect(320, 240, float(size.width()), float(size.height()));
+    EXPECT_EQ(test::ReadFrameNumber(*site->BackBuffer(), r), 10)
+        << size.width() << " x " << size.height() << ": the frame is gone";
+  }
+}
+
 TEST_F(VideoSite, SoundHandedToTheVoiceIsPlayedOrFlushedAcrossPauseAndSeek) {
   VideoSpec spec;
   spec.seconds = 4;
@@ -171,10 +281,22 @@ TEST_F(VideoSite, SoundHandedToTheVoiceIsPlayedOrFlushedAcrossPauseAndSeek) {
   ASSERT_TRUE(WaitFor([&] { return site->PositionMs() >= 1000; }));
   site->halted = 1;  // pause: the voice stops, its queue stays
   site->StopVoice();
-  const auto held = voice->FramesConsumed();
-  ASSERT_TRUE(WaitFor([&] { return site->QueuedSoundBuffers() > 0 || true; }));
+  std::atomic<bool> idle{false};  // a decoding that ran at the pause has ended
+  site->FirstExecutor().Post([&] { idle = true; });
+  ASSERT_TRUE(WaitFor([&] { return idle.load(); }));
+  // Time passes for the endpoint (the manual clock moves it): nothing queued is handed on,
+  // played or flushed meanwhile.
+  backend->SetManualClock(true);
+  const auto consumed = voice->FramesConsumed();
+  const auto queued = site->QueuedSoundBuffers();
+  const auto heard = backend->Played("virtual_speaker").size();
+  backend->Advance(300);
   EXPECT_FALSE(voice->Started());
-  EXPECT_EQ(voice->FramesConsumed(), held);
+  EXPECT_EQ(voice->FramesConsumed(), consumed);
+  EXPECT_EQ(voice->FramesFlushed(), 0u);
+  EXPECT_EQ(site->QueuedSoundBuffers(), queued);
+  EXPECT_EQ(backend->Played("virtual_speaker").size(), heard);
+  backend->SetManualClock(false);
   site->SetTime(500);  // seek back: what waited is flushed
   ASSERT_TRUE(WaitFor([&] { return site->QueuedSoundBuffers() <= 1; }));
   site->halted = 0;

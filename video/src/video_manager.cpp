@@ -60,7 +60,23 @@ void CVideoManager::SetWindowSystem(std::shared_ptr<IVideoWindowSystem> windows)
   windows_ = windows ? std::move(windows) : HeadlessVideoWindowSystem();
 }
 
-void CVideoManager::SetOutputDevice(const std::u16string& id) { outputDevice_ = id; }
+void CVideoManager::SetOutputDevice(const std::u16string& id) {
+  std::lock_guard lock(lock_);
+  if (id == outputDevice_) return;
+  const std::u16string old = outputDevice_;
+  outputDevice_ = id;
+  // An open video's sound moves along, and so does the render stream opened for its play.
+  if (window_) window_->SetOutputDevice(id);
+  if (playing.load()) {
+    engine_->StopPlayback(old);
+    engine_->StartPlayback(id);
+  }
+}
+
+std::u16string CVideoManager::OutputDevice() const {
+  std::lock_guard lock(lock_);
+  return outputDevice_;
+}
 
 void CVideoManager::Notify(std::uint32_t code) { PostNotification(notifyTarget, code, SenderId()); }
 
@@ -89,7 +105,7 @@ bool CVideoManager::Open(const std::string& path, void* owner) {
     top = rect.top;
   }
   auto fresh = std::make_unique<CVideoSiteWindow>(engine_.get(), state_, backend_);
-  fresh->outputDeviceName = outputDevice_;
+  fresh->outputDeviceName = OutputDevice();
   std::unique_ptr<CVideoSiteWindow> old = DetachWindow();
   {
     std::lock_guard lock(lock_);
@@ -159,7 +175,7 @@ void CVideoManager::CloseWindow() {
   std::unique_ptr<CVideoSiteWindow> old = DetachWindow();
   if (playing.exchange(0)) {
     ++playGeneration_;
-    engine_->StopPlayback(outputDevice_);
+    engine_->StopPlayback(OutputDevice());
   }
   paused.store(0);
   old.reset();
@@ -297,7 +313,7 @@ void CVideoManager::PrevChunk() {
 
 void CVideoManager::Stop() {
   if (playing.exchange(0)) ++playGeneration_;
-  engine_->StopPlayback(outputDevice_);
+  engine_->StopPlayback(OutputDevice());
   {
     std::lock_guard lock(lock_);
     if (window_) {
@@ -308,6 +324,8 @@ void CVideoManager::Stop() {
       SetTrackbar(0);
     }
   }
+  // The time display shows the rewind: a stop while paused has no tick after it.
+  Notify(TRACK_NOTIFY_REFRESH);
   Notify(TRACK_NOTIFY_PLAY_ENDED);
 }
 
@@ -315,7 +333,7 @@ void CVideoManager::Start() {
   ++playGeneration_;
   playing.store(1);
   paused.store(0);
-  engine_->StartPlayback(outputDevice_);
+  engine_->StartPlayback(OutputDevice());
   SeekToSliderPosition();
   {
     std::lock_guard lock(lock_);
@@ -327,11 +345,14 @@ void CVideoManager::Start() {
 void CVideoManager::TogglePause() {
   const std::uint8_t now = paused.load() ? 0 : 1;
   paused.store(now);
-  std::lock_guard lock(lock_);
-  if (window_) {
-    window_->StopVoice();
-    window_->halted.store(now);
+  {
+    std::lock_guard lock(lock_);
+    if (window_) {
+      window_->StopVoice();
+      window_->halted.store(now);
+    }
   }
+  if (!now) WakeHelper();  // the ticks go on
 }
 
 bool CVideoManager::FramesHalted() const {
@@ -444,7 +465,7 @@ void CVideoManager::WakeHelper() {
 
 bool CVideoManager::HelperHasWork() {
   std::lock_guard lock(lock_);
-  return window_ || playing.load();
+  return playing.load() && !paused.load();
 }
 
 void CVideoManager::HelperThread() {
@@ -454,8 +475,9 @@ void CVideoManager::HelperThread() {
   timer.ArmIn(kHelperTickNs, kHelperTickNs);
   helperThreadId_.store(plat::CurrentThreadId());
   for (;;) {
-    // Wakes at the timer's next expiry, or for a message, taking at most one. Without a
-    // video the tick has nothing to do: only a message wakes the thread then.
+    // Wakes at the timer's next expiry, or for a message, taking at most one. Only a
+    // playback needs the tick (its position, its end): stopped or paused, a video is still
+    // halted at every message (a drag, a start), and nothing wakes the thread otherwise.
     plat::Msg msg;
     if (HelperHasWork())
       plat::GetMessageTimeout(&msg, std::chrono::milliseconds(std::max(timer.MsUntilNext(50), 1)));
@@ -469,7 +491,9 @@ void CVideoManager::HelperThread() {
       std::unique_lock lock(lock_);
       if (code == TB_THUMBTRACK) {
         if (window_) {
-          haltedAtThumbTrack_ = window_->halted.load();
+          // A drag sends one code per mouse move: only its first one finds the frames as the
+          // drag's end is to leave them.
+          if (haltedAtThumbTrack_ == 0xFF) haltedAtThumbTrack_ = window_->halted.load();
           window_->StopVoice();
           window_->halted.store(1);
         }

@@ -12,6 +12,7 @@ extern "C" {
 
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -24,6 +25,10 @@ extern "C" {
 namespace vts {
 
 namespace {
+
+// What a decoder may allocate for one frame, as its "max_pixels" option: the bound's square.
+const char* const kMaxFramePixels = "67108864";
+static_assert(67108864LL == std::int64_t(kMaxFrameSide) * kMaxFrameSide);
 
 // Sound in hand (voice queue and endpoint) below which the decoding reads on for sound, and
 // up to which it then reads.
@@ -80,6 +85,12 @@ FloatRect LetterboxRect(float bw, float bh, float tw, float th) {
   return {left, 0.0f, left + width, th};
 }
 
+QSize FitWithin(int width, int height, QSize bound) {
+  if (width <= bound.width() && height <= bound.height()) return {width, height};
+  const double scale = std::min(double(bound.width()) / width, double(bound.height()) / height);
+  return {std::max(2, int(std::lround(width * scale))), std::max(2, int(std::lround(height * scale)))};
+}
+
 std::int64_t FrameInterval100ns(int num, int den, int fallbackNum, int fallbackDen) {
   auto usable = [](int n, int d) { return n > 0 && d > 0 && n <= 240LL * d && n >= d; };
   if (!usable(num, den)) {
@@ -93,6 +104,7 @@ std::int64_t FrameInterval100ns(int num, int den, int fallbackNum, int fallbackD
 CVideoSiteWindow::CVideoSiteWindow(CSoundWorksWAS*, EngineStateBlock*,
                                    std::shared_ptr<audio::EndpointBackend> backend)
     : backend_(backend ? std::move(backend) : audio::DefaultBackend()) {
+  halted.SetOnRun([this] { frameTimer_.Wake(); });
   first_ = std::make_unique<ExecutorThread>(1);
   second_ = std::make_unique<ExecutorThread>(1);
   timerThread_ = std::thread([this] { TimerThreadFunc(); });
@@ -110,6 +122,7 @@ CVideoSiteWindow::~CVideoSiteWindow() {
   second_->Stop();
   voicePtr_.store(nullptr);
   voice_.reset();
+  retiredVoices_.clear();
   first_.reset();
   second_.reset();
   if (created_) CloseMediaStreams();
@@ -120,6 +133,12 @@ CVideoSiteWindow::~CVideoSiteWindow() {
 bool CVideoSiteWindow::Create(IVideoWindowSystem& windows, void* owner, int x, int y, int width,
                               int, int, plat::ThreadId helperThreadId) {
   helperThreadId_ = helperThreadId;
+  // No frame needs more pixels than the screen has (a maximised window); without a known
+  // screen, those of a 4K one.
+  const WindowRect screen = windows.ScreenRect(owner);
+  maxFrameSize_ = screen.Width() > 0 && screen.bottom > screen.top
+                      ? QSize(std::max(screen.Width(), 640), std::max(screen.bottom - screen.top, 360))
+                      : QSize(3840, 2160);
   frame_ = windows.CreateFrame(*this, owner, x, y, width, kVideoFrameHeight);
   if (!frame_) return false;
   SetTarget(frame_.get());
@@ -138,10 +157,7 @@ void CVideoSiteWindow::OpenSourceFileName(const std::string& path,
 
 void CVideoSiteWindow::OpenJob(std::function<void()> completion) {
   if (OpenMediaStreams()) {
-    halted.store(1);
-    const std::int64_t first = plat::MonotonicNs() + frameInterval_.load() * 100;
-    deadlineNs_.store(first);
-    frameTimer_.ArmAt(first);  // one frame from now, once; re-armed as it fires
+    halted.store(1);  // the frame clock starts when the frames are let run
     open_.store(true);
   }
   if (completion) completion();
@@ -159,7 +175,24 @@ bool CVideoSiteWindow::OpenMediaStreams() {
     format_ = nullptr;
     return fail(kOpenFailedText);
   }
-  if (avformat_find_stream_info(format_, nullptr) < 0) return fail(kNoStreamInfoText);
+  // Frames over the bound are refused before anything decodes them: by the sizes the
+  // container states, and the decoders (also those that probe the streams) take no larger.
+  auto tooLarge = [this] {
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+      const AVCodecParameters* p = format_->streams[i]->codecpar;
+      if (p->codec_type == AVMEDIA_TYPE_VIDEO &&
+          (p->width > kMaxFrameSide || p->height > kMaxFrameSide))
+        return true;
+    }
+    return false;
+  };
+  if (tooLarge()) return fail(kFramesTooLargeText);
+  std::vector<AVDictionary*> probeOptions(format_->nb_streams, nullptr);
+  for (AVDictionary*& d : probeOptions) av_dict_set(&d, "max_pixels", kMaxFramePixels, 0);
+  const int found = avformat_find_stream_info(format_, probeOptions.data());
+  for (AVDictionary*& d : probeOptions) av_dict_free(&d);
+  if (found < 0) return fail(kNoStreamInfoText);
+  if (tooLarge()) return fail(kFramesTooLargeText);
   for (unsigned i = 0; i < format_->nb_streams; ++i) {
     const AVMediaType type = format_->streams[i]->codecpar->codec_type;
     if (type == AVMEDIA_TYPE_VIDEO && videoIndex_ < 0) videoIndex_ = int(i);
@@ -181,7 +214,11 @@ bool CVideoSiteWindow::OpenMediaStreams() {
       c->thread_count = 3;  // seeks need the speed; more threads cost more than they give
       c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     }
-    if (avcodec_open2(c, codec, nullptr) < 0) {
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "max_pixels", kMaxFramePixels, 0);
+    const int opened = avcodec_open2(c, codec, &options);
+    av_dict_free(&options);
+    if (opened < 0) {
       avcodec_free_context(&c);
       return nullptr;
     }
@@ -228,12 +265,33 @@ bool CVideoSiteWindow::OpenMediaStreams() {
                                           vs->r_frame_rate.num, vs->r_frame_rate.den));
 
   if (sampleRate_ > 0 && resampler_) {
-    voice_ = VideoVoice::Create(
-        backend_, plat::Utf16ToUtf8(outputDeviceName), std::uint32_t(sampleRate_),
-        [this](std::unique_ptr<VoiceBuffer> b) { OnBufferEnd(std::move(b)); });
+    voice_ = MakeVoice();
     voicePtr_.store(voice_.get());  // published to the other threads once it is whole
   }
   return true;
+}
+
+std::unique_ptr<VideoVoice> CVideoSiteWindow::MakeVoice() {
+  return VideoVoice::Create(backend_, plat::Utf16ToUtf8(outputDeviceName),
+                            std::uint32_t(sampleRate_),
+                            [this](std::unique_ptr<VoiceBuffer> b) { OnBufferEnd(std::move(b)); });
+}
+
+void CVideoSiteWindow::SetOutputDevice(const std::u16string& id) {
+  first_->Post([this, id] {
+    std::lock_guard lock(decodeLock_);
+    if (id == outputDeviceName) return;
+    outputDeviceName = id;
+    if (!format_ || sampleRate_ <= 0 || !resampler_) return;
+    if (VideoVoice* old = voicePtr_.load()) old->Retire();  // its buffers come back now
+    std::unique_ptr<VideoVoice> fresh = MakeVoice();
+    voicePtr_.store(fresh.get());
+    if (voice_) retiredVoices_.push_back(std::move(voice_));
+    voice_ = std::move(fresh);
+    // What the old output still had to play is gone: the sound goes on from the frame on
+    // show (playing, the frames' clock takes it from there).
+    SeekMs(std::uint32_t(std::max<std::int64_t>(shownMs_.load(), 0)));
+  });
 }
 
 void CVideoSiteWindow::CloseMediaStreams() {
@@ -345,13 +403,16 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
       if (pts != AV_NOPTS_VALUE) currentPts_ = pts;  // no stamp: the last position holds
       seekTargetPts_ = INT64_MIN;
       const int w = videoFrame_->width, h = videoFrame_->height;
-      scaler_ = sws_getCachedContext(scaler_, w, h, AVPixelFormat(videoFrame_->format), w, h,
-                                     AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-      AVFrame* out = av_frame_alloc();
+      // Scaled once, to BGRA and, when larger than the screen can show, down to it.
+      const QSize shown = FitWithin(w, h, maxFrameSize_);
+      scaler_ = sws_getCachedContext(scaler_, w, h, AVPixelFormat(videoFrame_->format),
+                                     shown.width(), shown.height(), AV_PIX_FMT_BGRA,
+                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
+      AVFrame* out = w > kMaxFrameSide || h > kMaxFrameSide ? nullptr : av_frame_alloc();
       if (scaler_ && out) {
         out->format = AV_PIX_FMT_BGRA;
-        out->width = w;
-        out->height = h;
+        out->width = shown.width();
+        out->height = shown.height();
         if (av_frame_get_buffer(out, 0) >= 0) {
           sws_scale(scaler_, videoFrame_->data, videoFrame_->linesize, 0, h, out->data,
                     out->linesize);
@@ -412,7 +473,7 @@ bool CVideoSiteWindow::ReceiveSound(bool* gotSound) {
         soundFramesSubmitted_ += std::uint64_t(got);
         const std::uint32_t count = ++queuedBuffers_;
         Voice()->SubmitSourceBuffer(std::move(buffer));
-        if (count > 2) Voice()->Start();
+        if (count > 2 && halted.load() == 0) Voice()->Start();  // a halted video stays silent
         *gotSound = true;
       }
     }
@@ -478,10 +539,23 @@ void CVideoSiteWindow::OnBufferEnd(std::unique_ptr<VoiceBuffer> buffer) {
 // ---- frame timer ----
 
 void CVideoSiteWindow::TimerThreadFunc() {
+  bool ticking = false;  // the clock runs for frames that run
   while (run_.load()) {
-    // Until the open job arms it the timer never fires: this waits in 500 ms slices.
-    if (!frameTimer_.Wait(500) || !run_.load()) continue;
     const std::int64_t intervalNs = frameInterval_.load() * 100;
+    if (halted.load() != 0 || intervalNs <= 0) {
+      // Halted, or nothing open yet: the clock does not tick. Letting the frames run wakes
+      // this wait; it comes back every 500 ms otherwise.
+      ticking = false;
+      frameTimer_.Wait(500);
+      continue;
+    }
+    if (!ticking) {
+      // The schedule starts one interval after the frames were let run.
+      ticking = true;
+      deadlineNs_.store(plat::MonotonicNs() + intervalNs);
+      frameTimer_.ArmAt(deadlineNs_.load());
+    }
+    if (!frameTimer_.Wait(500) || !run_.load()) continue;
     const std::int64_t now = plat::MonotonicNs();
     // Absolute deadlines keep the rate; after a halt or a long stall the schedule restarts.
     std::int64_t next = deadlineNs_.load() + intervalNs;
@@ -511,21 +585,25 @@ void CVideoSiteWindow::TimerThreadFunc() {
 // ---- drawing ----
 
 void CVideoSiteWindow::WaitForVoice(std::int64_t positionMs) {
-  // Bounded: a frame never waits longer than a second, and not at all without a playing voice.
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (run_.load() && halted.load() == 0 && std::chrono::steady_clock::now() < limit) {
+  // A frame is shown when the voice plays its time, and waits as long as the sound takes:
+  // frames let through early run ahead of what is heard. It does not wait without a voice,
+  // nor for sound that is not coming: none left in the file, none found a second past the
+  // frame, all of it heard with nothing more in hand, or sound that ended more than a
+  // second before it.
+  while (run_.load() && halted.load() == 0) {
     VideoVoice* v = LiveVoice();
     if (!v) return;
     if (!v->Started()) {
-      // The sound has not started yet: the picture waits for it, unless there is none left.
       if (eof_.load() && queuedBuffers_.load() <= 2) return;
+      if (decodedMs_.load() > positionMs + 1000) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       continue;
     }
     const auto played = v->PlayedPositionMs();
-    if (!played || *played >= positionMs || positionMs - *played > 1000) return;
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(std::min<std::int64_t>(positionMs - *played, 10)));
+    if (played && (*played >= positionMs || positionMs - *played > 1000 || v->Drained())) return;
+    // Nothing handed to the endpoint yet since the start or the seek: the sound is coming.
+    const std::int64_t ahead = played ? positionMs - *played : 2;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::int64_t>(ahead, 10)));
   }
 }
 
@@ -544,6 +622,19 @@ void CVideoSiteWindow::ShowFrame(const std::uint8_t* pixels, int width, int heig
       std::memcpy(frameBitmap_.scanLine(y), pixels + std::size_t(y) * stride, rowBytes);
   }
   if (Render()) ++framesDrawn_;
+}
+
+void CVideoSiteWindow::Resize(int width, int height) {
+  std::lock_guard lock(DrawingLock());
+  D2DAbility::Resize(width, height);
+  if (!HasResources() || !Target()) return;
+  Draw();  // letterboxed into the new size; black when no frame came yet
+  Target()->Present();
+}
+
+QSize CVideoSiteWindow::FrameBitmapSize() {
+  std::lock_guard lock(frameLock_);
+  return frameBitmap_.size();
 }
 
 std::int64_t CVideoSiteWindow::FrameBitmapKey() {

@@ -40,7 +40,8 @@ std::unique_ptr<VideoVoice> VideoVoice::Create(std::shared_ptr<audio::EndpointBa
   if (v->client_->GetMixFormat(&mix) != audio::Status::Ok || mix.channels == 0 ||
       mix.samplesPerSec == 0)
     return nullptr;
-  if (v->client_->Initialize(audio::kStreamFlagEventCallback, kEndpointBufferUs, mix) !=
+  if (v->client_->Initialize(audio::kStreamFlagEventCallback | audio::kStreamFlagPlaybackClock,
+                             kEndpointBufferUs, mix) !=
       audio::Status::Ok)
     return nullptr;
   VideoVoice* raw = v.get();
@@ -88,11 +89,22 @@ void VideoVoice::SubmitSourceBuffer(std::unique_ptr<VoiceBuffer> buffer) {
   wake_->notify_one();
 }
 
+void VideoVoice::Retire() {
+  FlushSourceBuffers();
+  std::lock_guard lock(mutex_);
+  started_.store(false);
+  deviceLost_.store(true);
+  if (client_) {
+    client_->SetEventCallback([] {});
+    client_->Stop();
+  }
+  client_.reset();
+}
+
 void VideoVoice::Start() {
   std::lock_guard lock(mutex_);
   if (started_.load() || deviceLost_.load()) return;
   started_.store(true);
-  anchorMs_.reset();
   client_->Start();
   wake_->notify_one();
 }
@@ -101,41 +113,44 @@ void VideoVoice::Stop() {
   std::lock_guard lock(mutex_);
   if (!started_.load()) return;
   started_.store(false);
-  anchorMs_.reset();  // the position stands still while stopped
   client_->Stop();
 }
 
 void VideoVoice::FlushSourceBuffers() {
+  // At once, on the caller's thread: sound submitted right after the flush (a seek's
+  // decoding) must stay, and the old sound the endpoint still holds must not be heard.
+  std::vector<std::unique_ptr<VoiceBuffer>> ended;
   {
     std::lock_guard lock(mutex_);
-    flushRequested_ = true;
+    for (auto& b : queue_) {
+      framesFlushed_ += b->Frames();
+      ended.push_back(std::move(b));
+    }
+    if (!ended.empty()) framesFlushed_ -= std::min<std::uint64_t>(usedInFront_, framesFlushed_);
+    queue_.clear();
+    usedInFront_ = 0;
+    writtenEndMs_.reset();
+    swr_convert(resampler_, nullptr, 0, nullptr, 0);  // nothing of the old sound stays
+    swr_init(resampler_);
+    if (!deviceLost_.load()) {
+      client_->Stop();
+      client_->Reset();
+      if (started_.load()) client_->Start();
+    }
   }
-  wake_->notify_one();
+  for (auto& b : ended)
+    if (onBufferEnd_) onBufferEnd_(std::move(b));
 }
 
 std::optional<std::int64_t> VideoVoice::PlayedPositionMs() {
   std::lock_guard lock(mutex_);
   if (!writtenEndMs_) return std::nullopt;
-  std::uint32_t padding = 0;
-  if (client_->GetCurrentPadding(&padding) != audio::Status::Ok) padding = 0;
-  const std::int64_t raw =
-      *writtenEndMs_ - std::int64_t(padding) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
-  // An endpoint reports its padding in steps (a sound server takes its data in blocks):
-  // the position runs on the clock between them and is pulled gently towards each report,
-  // so that frames paced by it come evenly, not in bursts.
-  const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now().time_since_epoch())
-                               .count();
-  if (!anchorMs_ || !started_.load()) {
-    anchorPosMs_ = raw;
-    anchorMs_ = now;
-    return raw;
-  }
-  const std::int64_t predicted = anchorPosMs_ + (now - *anchorMs_);
-  const std::int64_t error = raw - predicted;
-  anchorPosMs_ = (error > 250 || error < -250) ? raw : predicted + error / 8;
-  anchorMs_ = now;
-  return std::min(anchorPosMs_, *writtenEndMs_);
+  // What was written less what is still to be heard: the endpoint's buffer and what its
+  // device took ahead of playing it (a sink that renders ahead would otherwise put the
+  // picture that far in front of the sound).
+  std::uint32_t delay = 0;
+  if (!client_ || client_->GetPlaybackDelay(&delay) != audio::Status::Ok) delay = 0;
+  return *writtenEndMs_ - std::int64_t(delay) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
 }
 
 std::int64_t VideoVoice::BufferedMs() {
@@ -144,9 +159,16 @@ std::int64_t VideoVoice::BufferedMs() {
   for (const auto& b : queue_) frames += b->Frames();
   frames -= std::min<std::uint64_t>(usedInFront_, frames);
   std::uint32_t padding = 0;
-  if (client_->GetCurrentPadding(&padding) != audio::Status::Ok) padding = 0;
+  if (!client_ || client_->GetCurrentPadding(&padding) != audio::Status::Ok) padding = 0;
   return std::int64_t(frames * 1000 / std::max<std::uint32_t>(rate_, 1)) +
          std::int64_t(padding) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
+}
+
+bool VideoVoice::Drained() {
+  std::lock_guard lock(mutex_);
+  std::uint32_t delay = 0;
+  return queue_.empty() &&
+         (!client_ || (client_->GetPlaybackDelay(&delay) == audio::Status::Ok && delay == 0));
 }
 
 void VideoVoice::Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended) {
@@ -192,28 +214,36 @@ void VideoVoice::Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended) {
   }
 }
 
+void VideoVoice::PlayRestWhenStuck() {
+  // A rest shorter than what the endpoint starts with would wait there for sound that is not
+  // coming (the end of the file or of its sound): once nothing is queued here and the
+  // endpoint stands still for a few passes, it plays what it has.
+  std::uint32_t padding = 0;
+  if (!started_.load() || !queue_.empty() || !writtenEndMs_ ||
+      client_->GetCurrentPadding(&padding) != audio::Status::Ok || padding == 0 ||
+      padding != stuckPadding_) {
+    stuckPadding_ = padding;
+    stuckPasses_ = 0;
+    return;
+  }
+  if (++stuckPasses_ == 3) client_->PlayBuffered();
+}
+
 void VideoVoice::ThreadProc() {
   for (;;) {
     std::vector<std::unique_ptr<VoiceBuffer>> ended;
     {
       std::unique_lock lock(mutex_);
-      wake_->wait_for(lock, kServicePeriod);
+      // Playing, the endpoint's events drive it (the period bounds a missed one); stopped,
+      // nothing is due until the voice is started or ended.
+      if (started_.load())
+        wake_->wait_for(lock, kServicePeriod);
+      else
+        wake_->wait(lock, [this] { return quit_ || started_.load(); });
       if (quit_) break;
-      if (flushRequested_) {
-        flushRequested_ = false;
-        for (auto& b : queue_) {
-          framesFlushed_ += b->Frames();
-          ended.push_back(std::move(b));
-        }
-        if (!ended.empty()) framesFlushed_ -= std::min<std::uint64_t>(usedInFront_, framesFlushed_);
-        queue_.clear();
-        usedInFront_ = 0;
-        writtenEndMs_.reset();
-        anchorMs_.reset();
-        swr_convert(resampler_, nullptr, 0, nullptr, 0);  // nothing of the old sound stays
-        swr_init(resampler_);
-      } else if (!deviceLost_.load()) {
+      if (!deviceLost_.load()) {
         Feed(ended);
+        PlayRestWhenStuck();
       }
       if (deviceLost_.load()) {
         // The endpoint went: every buffer comes back so that nothing waits on it.

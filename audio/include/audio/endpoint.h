@@ -38,6 +38,10 @@ struct MixFormat {
 
 constexpr std::uint32_t kStreamFlagLoopback = 0x20000;
 constexpr std::uint32_t kStreamFlagEventCallback = 0x40000;
+// Render: keep the playback clock known, so that GetPlaybackDelay counts what the device (a
+// sound server's sink) took from the client's buffer and has not played yet; the stream
+// plays from a full buffer (see PlayBuffered).
+constexpr std::uint32_t kStreamFlagPlaybackClock = 0x1000000;
 
 class AudioClient {
  public:
@@ -59,6 +63,13 @@ class AudioClient {
   virtual Status Reset() = 0;
   // Render: frames queued and not yet played. Capture: frames waiting.
   virtual Status GetCurrentPadding(std::uint32_t* frames) = 0;
+  // Render: frames written and not yet heard: the padding and what the device took from it
+  // without playing it yet (a sink renders ahead). Exact with kStreamFlagPlaybackClock; by
+  // default, the padding.
+  virtual Status GetPlaybackDelay(std::uint32_t* frames) { return GetCurrentPadding(frames); }
+  // Render: plays what was written even when the endpoint would wait for a full buffer
+  // first (with kStreamFlagPlaybackClock, after a start or an underrun): the sound's rest.
+  virtual Status PlayBuffered() { return Status::Ok; }
 
   // Render: a buffer for up to `frames` frames, valid until ReleaseRenderBuffer.
   virtual Status GetRenderBuffer(std::uint32_t frames, float** data) = 0;

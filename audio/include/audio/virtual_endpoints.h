@@ -66,6 +66,10 @@ struct VirtualDeviceSpec {
   VirtualSource source;  // capture devices only
   std::string card;      // the sound adapter it belongs to (empty: none)
   std::string port;      // capture devices: the active port's name (empty: none)
+  // Render devices: how far ahead of playing it the device takes sound from a running client,
+  // as a sound server's sink that renders ahead; a client's padding then no longer says what
+  // is still to be heard, its playback delay does.
+  std::uint32_t aheadMs = 0;
 };
 
 class VirtualEndpoints : public EndpointBackend {
@@ -103,7 +107,7 @@ class VirtualEndpoints : public EndpointBackend {
   // Clients currently open on a device (activated and not yet destroyed).
   virtual int OpenClientCount(const std::string& id) = 0;
   // Frames written by render clients of an output endpoint and not yet played (the sum of
-  // their paddings).
+  // their playback delays).
   virtual std::uint32_t QueuedFrames(const std::string& id) = 0;
 
   // The endpoint's master volume (0.0-1.0) and mute, as the system mixer would set them; a

@@ -1,6 +1,7 @@
 // The video window's widgets: the frame "Recorder Video" (object name "RecorderSiteWindow"),
 // its drawing child "Video" ("RecorderVideoSiteWindow") that shows the back buffer, and the
-// trackbar (0 ... 1000, page 20) along its bottom edge, 40 pixels high.
+// trackbar (0 ... 1000, page 20) along its bottom edge, 40 pixels high; both follow the
+// frame's size.
 //
 // Threading: made and destroyed on the GUI thread; the host's calls come from any thread and
 // reach the widgets only as queued calls.

@@ -51,7 +51,9 @@ class CVideoManager : public IMasterVideo {
   CVideoManager& operator=(const CVideoManager&) = delete;
 
   void SetWindowSystem(std::shared_ptr<IVideoWindowSystem> windows);
+  // The output endpoint's id; an open video's sound moves to it.
   void SetOutputDevice(const std::u16string& id);
+  std::u16string OutputDevice() const;
 
   // ---- IMasterVideo ----
   bool Open(const std::string& path, void* owner) override;
@@ -108,7 +110,7 @@ class CVideoManager : public IMasterVideo {
   void HelperThread();
   void HelperTick(bool trackbarHandled);
   void WakeHelper();
-  bool HelperHasWork();  // a window or playback: the 50 ms tick runs
+  bool HelperHasWork();  // a playback that is not paused: the 50 ms tick runs
   void SetTrackbar(int pos);
   int TrackbarPos();
   void SeekChunkStart();  // with the lock held
@@ -133,7 +135,7 @@ class CVideoManager : public IMasterVideo {
   std::atomic<std::uint32_t> durationMs_{0};
   EngineStateBlock* state_ = nullptr;
   std::unique_ptr<CSoundWorksWAS> engine_;
-  std::u16string outputDevice_;
+  std::u16string outputDevice_;  // under the lock
   std::uint32_t currentChunk_ = 0;
   // Moves on at every start, stop and end of a playback (the transport tells its own stops
   // from real ends by it).

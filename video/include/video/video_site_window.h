@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/thread_queue.h"
 #include "platform/waitable_timer.h"
@@ -52,6 +53,10 @@ constexpr int kTrackbarPage = 20;
 inline constexpr char kOpenFailedText[] = "Could not open video file.";
 inline constexpr char kNoStreamInfoText[] = "Could not retrieve stream info.";
 inline constexpr char kNoStreamsText[] = "Could not find both video and audio streams.";
+// Frames with a side over this are refused: one such frame alone would take gigabytes.
+constexpr int kMaxFrameSide = 8192;
+inline constexpr char kFramesTooLargeText[] =
+    "The video's pictures are too large to be shown (more than 8192 pixels wide or high).";
 
 struct WindowRect {
   int left = 0, top = 0, right = 0, bottom = 0;
@@ -97,9 +102,33 @@ struct FloatRect {
 };
 FloatRect LetterboxRect(float bw, float bh, float tw, float th);
 
+// The size of a width × height picture scaled down, its shape kept, to fit within `bound`
+// (unchanged when it fits).
+QSize FitWithin(int width, int height, QSize bound);
+
 // Frame interval in 100-ns units from a frame rate: (10,000,000 ÷ num) × den; a rate of 0 or
 // outside 1 ... 240 fps falls back to `fallbackNum/fallbackDen`, then to 25 fps.
 std::int64_t FrameInterval100ns(int num, int den, int fallbackNum, int fallbackDen);
+
+// The frames' halted flag: a byte any thread sets and reads. While it is set nothing is
+// decoded on the frame clock, which then sleeps; letting the frames run wakes it.
+class HaltedFlag {
+ public:
+  std::uint8_t load() const { return value_.load(); }
+  void store(std::uint8_t v) {
+    if (value_.exchange(v) != 0 && v == 0 && onRun_) onRun_();
+  }
+  HaltedFlag& operator=(std::uint8_t v) {
+    store(v);
+    return *this;
+  }
+  // Set once, before any thread uses the flag.
+  void SetOnRun(std::function<void()> onRun) { onRun_ = std::move(onRun); }
+
+ private:
+  std::atomic<std::uint8_t> value_{1};
+  std::function<void()> onRun_;
+};
 
 class CVideoSiteWindow : public D2DAbility {
  public:
@@ -113,7 +142,12 @@ class CVideoSiteWindow : public D2DAbility {
   IVideoFrameHost* Frame() const { return frame_.get(); }
   plat::ThreadId HelperThreadId() const { return helperThreadId_; }
 
+  // The output the voice opens on; set before the open, or later by SetOutputDevice.
   std::u16string outputDeviceName;
+  // Moves the sound to another output: on the first executor, after the jobs queued before;
+  // an open video's voice is made again there and the sound goes on from the picture's
+  // position.
+  void SetOutputDevice(const std::u16string& id);
 
   // Queues the open job; `completion` runs on the first executor once it ends, opened or not.
   void OpenSourceFileName(const std::string& path, std::function<void()> completion);
@@ -141,7 +175,7 @@ class CVideoSiteWindow : public D2DAbility {
   int VideoTimeBaseNum() const { return tbNum_; }
   int VideoTimeBaseDen() const { return tbDen_; }
 
-  std::atomic<std::uint8_t> halted{1};
+  HaltedFlag halted;
   // The voice, when there is one (none without a sound server or device).
   void StopVoice();
   bool HasVoice() const;
@@ -154,11 +188,15 @@ class CVideoSiteWindow : public D2DAbility {
   ExecutorThread& FirstExecutor() { return *first_; }
   ExecutorThread& SecondExecutor() { return *second_; }
 
+  // The new back buffer shows the last frame at once, also while the frames are halted.
+  void Resize(int width, int height) override;
+
   // Drawing: copies the BGRA frame into the frame bitmap (reused while its size holds) and
   // runs one drawing cycle. Runs on the second executor.
   void ShowFrame(const std::uint8_t* pixels, int width, int height, int stride);
   // Frame bitmap identity and counts, for tests and benchmarks.
   std::int64_t FrameBitmapKey();
+  QSize FrameBitmapSize();
   std::uint64_t FramesDrawn() const { return framesDrawn_.load(); }
   // Frame number hook: called on the drawing thread with each drawn frame's position (ms).
   std::function<void(std::int64_t positionMs)> onFrameDrawn;
@@ -170,6 +208,7 @@ class CVideoSiteWindow : public D2DAbility {
   void OpenJob(std::function<void()> completion);
   bool OpenMediaStreams();
   void CloseMediaStreams();
+  std::unique_ptr<VideoVoice> MakeVoice();  // on the output device name; null without one
   void TimerThreadFunc();
   bool ReceiveVideo(bool* drew);
   bool ReceiveSound(bool* gotSound);
@@ -215,6 +254,9 @@ class CVideoSiteWindow : public D2DAbility {
   std::string openError_;
   std::unique_ptr<VideoVoice> voice_;  // made by the open job, destroyed by the destructor
   std::atomic<VideoVoice*> voicePtr_{nullptr};
+  // Voices of outputs left behind: retired, and kept until the window goes, since other
+  // threads may still hold them.
+  std::vector<std::unique_ptr<VideoVoice>> retiredVoices_;
   std::atomic<std::uint32_t> queuedBuffers_{0};
   std::atomic<std::uint64_t> soundFramesSubmitted_{0};
 
@@ -225,12 +267,13 @@ class CVideoSiteWindow : public D2DAbility {
   // The frame timer, a timer of its own for each window, armed on absolute deadlines.
   plat::WaitableTimer frameTimer_{"FrameRate Timer"};
   std::atomic<std::int64_t> frameInterval_{0};
-  std::atomic<std::int64_t> deadlineNs_{0};  // set by the open job, then the timer thread
+  std::atomic<std::int64_t> deadlineNs_{0};  // the next tick, the timer thread's
   std::atomic<bool> run_{true};
   std::thread timerThread_;
 
   std::recursive_mutex frameLock_;
   QImage frameBitmap_;
+  QSize maxFrameSize_{3840, 2160};  // set by Create, read by the decoding
   std::atomic<std::uint64_t> framesDrawn_{0};
 };
 

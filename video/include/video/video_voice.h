@@ -1,10 +1,11 @@
 // The video's sound voice: a queue of 16-bit stereo buffers at the stream's own rate played
 // on one output endpoint through the endpoint layer. Start plays, Stop pauses with the queue
-// kept, FlushSourceBuffers hands every queued buffer back. Each buffer comes back through the
-// end-of-buffer callback on the voice's own thread once it has been read, or flushed.
+// kept, FlushSourceBuffers hands every queued buffer back and drops what the endpoint holds.
+// Each buffer comes back through the end-of-buffer callback: on the voice's own thread once
+// it has been read, on the flushing thread when flushed.
 //
-// Threading: all operations from any thread. The callback runs on the voice's thread with no
-// voice lock held; it may call the voice again.
+// Threading: all operations from any thread. The callback runs with no voice lock held; it
+// may call the voice again.
 #pragma once
 
 #include <atomic>
@@ -47,6 +48,10 @@ class VideoVoice {
   VideoVoice& operator=(const VideoVoice&) = delete;
 
   void SubmitSourceBuffer(std::unique_ptr<VoiceBuffer> buffer);
+  // The voice is done with (its window moved to another device): its buffers come back, its
+  // endpoint is closed, and it plays nothing more; it stays usable (Lost) for callers that
+  // still hold it.
+  void Retire();
   void Start();
   void Stop();
   void FlushSourceBuffers();
@@ -58,6 +63,8 @@ class VideoVoice {
   std::optional<std::int64_t> PlayedPositionMs();
   // Sound in hand: queued here and waiting in the endpoint, in ms.
   std::int64_t BufferedMs();
+  // Nothing queued, and everything handed to the endpoint was heard.
+  bool Drained();
   // Source frames handed to the endpoint since creation (tests compare it with the decoded).
   std::uint64_t FramesConsumed() const { return framesConsumed_.load(); }
   // Source frames handed back unplayed by flushes.
@@ -68,6 +75,7 @@ class VideoVoice {
   VideoVoice() = default;
   void ThreadProc();
   void Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended);
+  void PlayRestWhenStuck();  // with the lock held
 
   std::unique_ptr<audio::AudioClient> client_;
   SwrContext* resampler_ = nullptr;
@@ -81,16 +89,14 @@ class VideoVoice {
   std::shared_ptr<std::condition_variable> wake_ = std::make_shared<std::condition_variable>();
   std::deque<std::unique_ptr<VoiceBuffer>> queue_;
   std::uint32_t usedInFront_ = 0;  // frames of the front buffer already handed over
-  bool flushRequested_ = false;
   std::atomic<bool> deviceLost_{false};
   bool quit_ = false;
   std::atomic<bool> started_{false};
   std::atomic<std::uint64_t> framesConsumed_{0};
   std::atomic<std::uint64_t> framesFlushed_{0};
   std::optional<std::int64_t> writtenEndMs_;  // media ms at the end of what was handed over
-  // The played position on the clock: where it stood at the steady-clock ms `anchorMs_`.
-  std::optional<std::int64_t> anchorMs_;
-  std::int64_t anchorPosMs_ = 0;
+  std::uint32_t stuckPadding_ = 0;  // the endpoint's padding at the last pass, and for how
+  int stuckPasses_ = 0;             // many passes it stood still with nothing queued here
   std::thread thread_;
 };
 
