@@ -18,6 +18,7 @@
 #include "platform/known_folders.h"
 #include "sound_track_test_access.h"
 #include "test_env.h"
+#include "test_files.h"
 #include "tone_share.h"
 #include "track_doubles.h"
 #include "tracks/sound_track.h"
@@ -664,6 +665,110 @@ TEST_F(Transport, AStartWhoseStreamCannotOpenTellsTheWindowWhy) {
     }
     EXPECT_EQ(log.Count(TRACK_NOTIFY_START_FAILED), 0);
   }
+}
+
+// A Record that could not start leaves the chunk's take as it was: the sound a replacing
+// recording would have discarded, its start and length, the view; also in what a chunk
+// switch and a save write. So too when one of two sources did start: what it brings until
+// the window stops the recording is not kept.
+TEST_F(Transport, ARecordThatCannotStartKeepsTheChunksTake) {
+  audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+  const std::vector<std::int16_t> take = Tone(30000, 300);
+  const std::string dir = test::MakeTempDir("take");
+  const std::uint32_t both = CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback;
+  struct Case {
+    const char* what;
+    bool replace;
+    std::uint32_t sources;
+    const char* gone;  // the device removed before the press; null: none chosen at all
+  };
+  const Case cases[] = {
+      {"replacing, the microphone gone", true, CSoundTrack::kRecordInput, "virtual_mic"},
+      {"replacing from both sources, the microphone gone: the loopback runs", true, both,
+       "virtual_mic"},
+      {"replacing from both sources, the speaker gone: the microphone runs", true, both,
+       "virtual_speaker"},
+      {"replacing, no device chosen", true, both, nullptr},
+      {"appending from both sources, the speaker gone: the microphone runs", false, both,
+       "virtual_speaker"},
+  };
+  CChunkInfo* chunk = nullptr;
+  auto expectTake = [&] {
+    std::lock_guard lock(student_->BufferLock());
+    ASSERT_EQ(student_->CurrentChunk(), chunk);
+    EXPECT_EQ(chunk->start, 5000u);
+    EXPECT_EQ(chunk->length, take.size());
+    ASSERT_TRUE(chunk->IsLoaded());
+    ASSERT_EQ(chunk->dataSize, take.size() * 2);
+    EXPECT_EQ(std::memcmp(chunk->data, take.data(), chunk->dataSize), 0);
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The take in its temporary file, loaded by the switch to its chunk; a second chunk.
+    student_->FreeChunks();
+    ASSERT_NE(chunk = student_->AddChunk(), nullptr);
+    ASSERT_NE(student_->AddChunk(), nullptr);
+    test::FillChunk(chunk, take);
+    chunk->start = 5000;
+    ASSERT_TRUE(student_->SaveChunk(0));
+    chunk->Unload();
+    student_->SelectChunk(0);
+    student_->RedrawWaveform(8192, 32);
+    student_->PlaceCursor(12000);
+    const WaveformViewState view = student_->ViewSnapshot();
+
+    student_->SetReplaceOnRecord(c.replace);
+    student_->SetRecordSources(c.sources);
+    if (c.gone != nullptr) {
+      sound.RemoveDevice(c.gone);
+    } else {
+      student_->SetInputDevice(u"");
+      student_->SetOutputDevice(u"");
+    }
+    studentLog_.Clear();
+    student_->ToggleRecord();
+    Run(400);  // a source that did start brings its sound meanwhile
+    ASSERT_EQ(studentLog_.Count(TRACK_NOTIFY_START_FAILED), 1);
+    // As the window stops it.
+    student_->ToggleRecord();
+    ASSERT_TRUE(student_->WaitForRecordingEnd());
+    Run(100);
+    expectTake();
+    const WaveformViewState now = student_->ViewSnapshot();
+    EXPECT_EQ(now.framesPerPixel, view.framesPerPixel);
+    EXPECT_EQ(now.viewStartFrame, view.viewStartFrame);
+    EXPECT_EQ(now.cursorFrame, view.cursorFrame);
+    EXPECT_EQ(now.playFrame.load(), view.playFrame.load());
+    EXPECT_EQ(now.progress.High(), view.progress.High());
+    EXPECT_EQ(now.progress.Pos(), view.progress.Pos());
+
+    student_->SelectChunk(1);
+    student_->SelectChunk(0);
+    expectTake();
+    ASSERT_TRUE(student_->SaveTrack(dir + "/take.wav"));
+    EXPECT_EQ(test::ReadBytes(dir + "/take.wav"), test::MakeWav({}, test::Pcm16(take)));
+
+    sound.AddDevice({"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
+    sound.AddDevice({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
+                     audio::VirtualSource::Sine(440.0, 0.25f), "", ""});
+    student_->SetInputDevice(u"virtual_mic");
+    student_->SetOutputDevice(u"virtual_speaker");
+  }
+
+  // A Record that starts replaces the take as ever; the one set aside by a failed start
+  // does not come back at its stop.
+  student_->SetReplaceOnRecord(true);
+  student_->SetRecordSources(CSoundTrack::kRecordInput);
+  studentLog_.Clear();
+  student_->ToggleRecord();
+  ASSERT_TRUE(studentLog_.WaitForCount(TRACK_NOTIFY_DATA, 2));
+  StopRecording();
+  std::lock_guard lock(student_->BufferLock());
+  EXPECT_EQ(chunk->start, 0u);
+  EXPECT_GE(chunk->length, MinFrames(2));
+  EXPECT_LT(chunk->length, take.size());
+  ASSERT_TRUE(chunk->IsLoaded());
+  EXPECT_NE(std::memcmp(chunk->data, take.data(), chunk->dataSize), 0);
 }
 
 }  // namespace

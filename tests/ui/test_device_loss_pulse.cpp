@@ -14,6 +14,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/app_core.h"
 #include "core/product_name.h"
@@ -76,6 +78,14 @@ std::uint32_t StudentFrames(CSoundTrack* student) {
   std::lock_guard lock(student->BufferLock());
   CChunkInfo* c = student->CurrentChunk();
   return c ? c->length : 0;
+}
+
+// The Student's current chunk: its length and sound.
+std::pair<std::uint32_t, std::vector<std::uint8_t>> StudentTake(CSoundTrack* student) {
+  std::lock_guard lock(student->BufferLock());
+  CChunkInfo* c = student->CurrentChunk();
+  if (c == nullptr || c->data == nullptr) return {c ? c->length : 0, {}};
+  return {c->length, std::vector<std::uint8_t>(c->data, c->data + c->dataSize)};
 }
 
 // Its own server, the Master's chunk of a 300 Hz tone, the Student recording from both
@@ -167,8 +177,17 @@ TEST_F(RecorderWindowOnPulse, AKilledSoundServerStopsTheWindowAndARestartedOneSe
 
 // Pressed while the server is down, Record, the Master's Play and the simultaneous
 // recording (both tracks) cannot start: each press leaves the window stopped and is told
-// in one box with the sound log's words.
+// in one box with the sound log's words. The Student's take, which a Record replaces while
+// the Master has chunks, stays as it was.
 TEST_F(RecorderWindowOnPulse, PressesWhileTheSoundServerIsDownAreToldAndTheRestartedOneServes) {
+  student->SetReplaceOnRecord(true);  // as the window sets it when the Master has chunks
+  dlg->Dispatch(kIdRecord, BN_CLICKED);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return StudentFrames(student) > 44100 / 2; }, 20000));
+  dlg->Dispatch(kIdStop, BN_CLICKED);
+  ASSERT_TRUE(student->WaitForRecordingEnd());
+  const auto take = StudentTake(student);
+  ASSERT_EQ(take.second.size(), std::size_t(take.first) * 2);
+
   ASSERT_TRUE(server.Kill());
   ASSERT_TRUE(
       QTest::qWaitFor([&] { return student->Engine()->GetOutputDevices().empty(); }, 20000));
@@ -201,9 +220,10 @@ TEST_F(RecorderWindowOnPulse, PressesWhileTheSoundServerIsDownAreToldAndTheResta
     EXPECT_EQ(dlg->Button(kIdRecord)->text(), "BUTREC");
     EXPECT_EQ(dlg->Button(kIdMasterPlay)->text(), "MBUTPLAY");
     ASSERT_TRUE(student->WaitForRecordingEnd());
+    EXPECT_TRUE(StudentTake(student) == take) << "the Student's take stays";
   }
 
-  ExpectRecordAndPlayWorkAgain(StudentFrames(student));
+  ExpectRecordAndPlayWorkAgain(0);  // a new take replaces the old one
 }
 
 }  // namespace

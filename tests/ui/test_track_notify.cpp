@@ -6,10 +6,13 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <future>
 #include <thread>
 
@@ -427,6 +430,83 @@ TEST_F(TrackNotifyTest, APressWhoseSoundCannotStartLeavesTheWindowStoppedAndSays
   }
 
   ExpectRecordAndPlayWorkAgain(student->CurrentChunk()->length);
+}
+
+// The Master has chunks, so the Student's Record replaces its take. A Record that cannot
+// start (the microphone gone; or, from both sources, the speaker gone while the microphone
+// starts) is told and stopped, and the take stays as it was: its sound, start and length,
+// the strip, also after a chunk switch. With the devices back, Record replaces it as ever.
+TEST_F(TrackNotifyTest, ARecordThatCannotStartKeepsTheStudentsTake) {
+  audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+  const std::string dir = test::MakeTempDir("take");
+  test::WriteWav(dir + "/lesson.wav", std::vector<std::int16_t>(44100, 1000));
+  master->StartLoad(dir + "/lesson.wav");
+  ASSERT_TRUE(SpinUntil([&] { return !master->LoadPending() && student->ReplaceOnRecord(); }));
+
+  std::vector<std::int16_t> take(44100 * 2);
+  for (std::size_t i = 0; i < take.size(); ++i)
+    take[i] = std::int16_t(9000 * std::sin(double(i) * 0.05) * double(i % 7000) / 7000);
+  ASSERT_NE(student->AddChunk(), nullptr);
+  ASSERT_NE(student->AddChunk(), nullptr);
+  {
+    std::lock_guard lock(student->BufferLock());
+    test::FillChunk(student->Chunk(0), take);
+    student->Chunk(0)->start = 700;
+    ASSERT_TRUE(student->SaveChunk(0));
+    student->Chunk(0)->Unload();
+  }
+  student->SelectChunk(0);
+  student->RedrawWaveform(4096, 128);
+  QCoreApplication::processEvents();
+  const QImage strip = dlg->WaveformWindow(1)->grab().toImage();
+  auto expectTake = [&] {
+    std::lock_guard lock(student->BufferLock());
+    CChunkInfo* chunk = student->CurrentChunk();
+    ASSERT_EQ(chunk, student->Chunk(0));
+    EXPECT_EQ(chunk->start, 700u);
+    EXPECT_EQ(chunk->length, take.size());
+    ASSERT_TRUE(chunk->IsLoaded());
+    ASSERT_EQ(chunk->dataSize, take.size() * 2);
+    EXPECT_EQ(std::memcmp(chunk->data, take.data(), chunk->dataSize), 0);
+  };
+
+  const struct {
+    const char* what;
+    std::uint32_t sources;
+    const char* gone;
+  } presses[] = {
+      {"the microphone gone", CSoundTrack::kRecordInput, "virtual_mic"},
+      {"from both sources, the speaker gone: the microphone starts",
+       CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback, "virtual_speaker"},
+  };
+  for (const auto& press : presses) {
+    SCOPED_TRACE(press.what);
+    student->SetRecordSources(press.sources);
+    sound.RemoveDevice(press.gone);
+    const std::size_t before = boxes->Boxes().size();
+    dlg->Dispatch(kIdRecord, BN_CLICKED);
+    ASSERT_TRUE(SpinUntil([&] {
+      return boxes->Boxes().size() > before && !student->IsRecording();
+    })) << "the window stops and says so";
+    ASSERT_TRUE(student->WaitForRecordingEnd());
+    g_pAppCore->coreThread.Apply([] {});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(boxes->Boxes().size(), before + 1);
+    expectTake();
+    EXPECT_TRUE(dlg->WaveformWindow(1)->grab().toImage() == strip) << "the strip as before";
+    sound.AddDevice({"virtual_speaker", "Virtual Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
+    sound.AddDevice({"virtual_mic", "Virtual Microphone", DataFlow::Capture, 1, 48000,
+                     audio::VirtualSource::Sine(440.0, 0.25f), "", ""});
+  }
+  student->SelectChunk(1);
+  student->SelectChunk(0);
+  expectTake();
+
+  student->SetRecordSources(CSoundTrack::kRecordInput);
+  ExpectRecordAndPlayWorkAgain(0);
+  std::lock_guard lock(student->BufferLock());
+  EXPECT_EQ(student->CurrentChunk()->start, 0u);
+  EXPECT_LT(student->CurrentChunk()->length, take.size()) << "the new take replaced it";
 }
 
 // The exit path's automatic save of a classroom-managed student: the window closes when the

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/pages.h"
 
@@ -33,6 +34,14 @@ void CChunkInfo::Unload() {
   dataSize = 0;
   dataCapacity = 0;
   playOffset = 0;
+}
+
+void CChunkInfo::SwapSound(CChunkInfo& other) {
+  std::swap(data, other.data);
+  std::swap(dataMapped, other.dataMapped);
+  std::swap(dataSize, other.dataSize);
+  std::swap(dataCapacity, other.dataCapacity);
+  std::swap(playOffset, other.playOffset);
 }
 
 bool CChunkInfo::Reserve(std::uint64_t bytes, std::uint32_t step) {

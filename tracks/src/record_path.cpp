@@ -84,7 +84,7 @@ bool CSoundTrack::WaitForRecordingEnd(std::chrono::milliseconds limit) {
 
 // ---------------------------------------------------------------- transport
 
-bool CSoundTrack::PrepareRecordTarget() {
+bool CSoundTrack::PrepareRecordTarget(RecordStartUndo& undo) {
   if (chunks.empty()) {
     if (AddChunk() == nullptr) {
       WriteLog(LOG_WAVE_MANAGER, "Recording not started: no chunk could be added to record into");
@@ -99,8 +99,17 @@ bool CSoundTrack::PrepareRecordTarget() {
   }
   {
     std::lock_guard lock(bufferLock);
+    undo.chunk = chunk;
+    undo.start = chunk->start;
+    undo.length = chunk->length;
+    undo.framesPerPixel = viewState.framesPerPixel;
+    undo.viewStartFrame = viewState.viewStartFrame;
+    undo.playFrame = viewState.playFrame;
+    undo.progress = viewState.progress;
     if (replaceOnRecord) {
-      chunk->Unload();
+      // Set aside, not freed: a start that fails puts it back.
+      undo.replaced = true;
+      undo.replacedSound.SwapSound(*chunk);
       chunk->length = 0;
       chunk->start = 0;
       viewState.playFrame = 0;
@@ -113,14 +122,41 @@ bool CSoundTrack::PrepareRecordTarget() {
                "Recording not started: the current chunk's sound cannot be loaded");
       return false;
     }
+    undo.dataSize = chunk->dataSize;
+    undo.playOffset = chunk->playOffset;
   }
   // The target and the flag are set together under the end-mark lock: an end mark of the
   // stop just before, arriving now, must not take the new recording's target away.
   std::lock_guard marks(endMarkMutex);
   std::lock_guard lock(bufferLock);
   recordTarget = chunk;
+  recordStartUndone = false;
   recording = true;
   return true;
+}
+
+void CSoundTrack::UndoRecordStart(RecordStartUndo& undo) {
+  std::lock_guard lock(bufferLock);
+  CChunkInfo* chunk = undo.chunk;
+  if (chunk == nullptr || recordTarget != chunk) {
+    // Switched away from or freed meanwhile: the chunk is not ours to change any more.
+    WriteLog(LOG_WAVE_MANAGER, "Recording not started; its chunk was left meanwhile");
+    return;
+  }
+  recordTarget = nullptr;  // what a stream that did start still brings is not kept
+  if (undo.replaced) {
+    chunk->Unload();
+    chunk->SwapSound(undo.replacedSound);
+  } else {
+    chunk->dataSize = undo.dataSize;
+    chunk->playOffset = undo.playOffset;
+  }
+  chunk->start = undo.start;
+  chunk->length = undo.length;
+  viewState.playFrame = undo.playFrame;
+  viewState.progress = undo.progress;
+  recordStartUndone = true;
+  RedrawWaveform(undo.viewStartFrame, undo.framesPerPixel);
 }
 
 void CSoundTrack::ToggleRecord() {
@@ -138,18 +174,23 @@ void CSoundTrack::ToggleRecord() {
   if (!recording) {
     WaitForRecordingEnd();  // an earlier recording's last blocks go to its own chunk
     StopAll();
-    if (PrepareRecordTarget()) {  // sets `recording`
+    // Holds a replaced take until the captures are known to run.
+    RecordStartUndo undo;
+    if (PrepareRecordTarget(undo)) {  // sets `recording`
       failure = StartChosenCaptures();
+      if (!failure.empty()) UndoRecordStart(undo);
       modified = true;
     }
   } else {
     if (paused) TogglePause();
+    bool undone = false;
     {
       std::lock_guard lock(bufferLock);  // see AppendRecorded
       recording = false;
+      undone = recordStartUndone;
     }
     StopChosenCaptures();
-    RedrawWaveform(0, FramesPerPixel());
+    if (!undone) RedrawWaveform(0, FramesPerPixel());  // else the view is as before the start
   }
   Notify(TRACK_NOTIFY_RUNNING);
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
@@ -241,8 +282,9 @@ void CSoundTrack::AppendRecorded(CBufferDescr* block) {
     std::lock_guard lock(bufferLock);
     CChunkInfo* chunk = recordTarget;
     if (chunk == nullptr) {
-      // The recording's chunk is gone (freed) or was given up after a time-out.
-      ++droppedBlocks;
+      // The recording's chunk is gone (freed) or was given up after a time-out; or its start
+      // failed, and then what a stream that did start brings is not wanted.
+      if (!recordStartUndone) ++droppedBlocks;
       ReleaseBufferDescr(block);
       return;
     }

@@ -31,6 +31,8 @@ struct CChunkInfo {
   bool IsLoaded() const { return data != nullptr; }
   // Frees the PCM bytes (the chunk becomes unloaded).
   void Unload();
+  // Exchanges the PCM bytes (and their play offsets) with `other`; no sample is copied.
+  void SwapSound(CChunkInfo& other);
   // Makes room for at least `bytes` bytes, growing in steps of `step`; false when the memory
   // cannot be had (the chunk is unchanged then).
   bool Reserve(std::uint64_t bytes, std::uint32_t step);

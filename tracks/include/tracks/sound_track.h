@@ -192,7 +192,8 @@ class CSoundTrack {
   // The sound log's words for the last start of a recording or playback whose stream the
   // engine could not open, or that had no device to ask for (none was there at start-up);
   // code 13 told of it. Empty before any. The transport stays as it was set: the window
-  // stops it as for a lost device. Any thread.
+  // stops it as for a lost device. A Record whose start failed (also when one of two
+  // sources did start) keeps nothing: its chunk has the take it had before. Any thread.
   std::string StartFailure() const;
   // The core thread's steps of OnCapturedBlock.
   CBufferDescr* MixPendingBlocks();
@@ -447,7 +448,21 @@ class CSoundTrack {
   static std::string NoDeviceChosen(const char* text);
   void StopChosenCaptures();
   void EndMarkArrived(std::uint32_t engineTag);
-  bool PrepareRecordTarget();
+  // What a starting recording changes in its chunk and view, kept until its capture streams
+  // are known to have started. A replaced take's sound is moved here, not copied; it is
+  // freed with this when the recording did start.
+  struct RecordStartUndo {
+    CChunkInfo* chunk = nullptr;
+    CChunkInfo replacedSound;  // the replaced take's PCM (none when appending)
+    bool replaced = false;
+    std::uint32_t start = 0, length = 0, dataSize = 0, playOffset = 0;
+    std::uint32_t framesPerPixel = 0, viewStartFrame = 0, playFrame = 0;
+    ProgressRange progress;
+  };
+  bool PrepareRecordTarget(RecordStartUndo& undo);
+  // A start that failed: the recording keeps nothing of the streams that did start, and the
+  // chunk and the view are put back as they were before it.
+  void UndoRecordStart(RecordStartUndo& undo);
   std::uint32_t BlockAlign() const { return format.blockAlign ? format.blockAlign : 1; }
 
   std::thread loadThread, saveThread;  // UI thread only; joined, never detached
@@ -467,6 +482,9 @@ class CSoundTrack {
   // The chunk a recording writes into: fixed when it starts, kept until its end marks are
   // in, so late blocks never land in a chunk made current later. Guarded by bufferLock.
   CChunkInfo* recordTarget = nullptr;
+  // The last recording's start failed and was undone: its stop leaves the view as it is,
+  // and its blocks are let go without counting as dropped. Guarded by bufferLock.
+  bool recordStartUndone = false;
   std::mutex endMarkMutex;
   std::condition_variable endMarkCv;
   int expectedEndMarks = 0;  // capture stops whose end mark has not arrived yet
