@@ -330,7 +330,9 @@ TEST_F(SoundWorksTest, OnlyALossDuringTheStreamIsReportedAndOnlyWhenAskedFor) {
   virtual_->Advance(60);
   engine->StopCapture(u"mic");
   engine->StartCapture(u"nowhere", 0, 1);
-  ASSERT_EQ(WaitFor(WM_SOUND_IN, 3).size(), 3u);  // a block and two end marks
+  auto marks = WaitFor(WM_SOUND_IN, 3);
+  for (auto& m : marks) Release(m);
+  ASSERT_EQ(marks.size(), 3u);  // a block and two end marks
   virtual_->RemoveDevice("mic");
   virtual_->Advance(60);
   EXPECT_TRUE(Take(WM_SOUND_LOST).empty());

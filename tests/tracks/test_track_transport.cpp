@@ -636,7 +636,9 @@ TEST_F(Transport, AStartWhoseStreamCannotOpenTellsTheWindowWhy) {
     c.run(track, log);
     Run(100);
     EXPECT_EQ(log.CodesWithout({4, 10}), c.expected);
-    if (!c.failure.empty()) EXPECT_EQ(track.StartFailure(), c.failure);
+    if (!c.failure.empty()) {
+      EXPECT_EQ(track.StartFailure(), c.failure);
+    }
     EXPECT_TRUE(track.IsRecording() || track.IsPlaying()) << "the window stops it";
     EXPECT_EQ((c.student ? masterLog_ : studentLog_).Count(TRACK_NOTIFY_START_FAILED), 0);
 
