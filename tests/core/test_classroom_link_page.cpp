@@ -12,6 +12,7 @@
 
 #include "core/app_core.h"
 #include "core/classroom_memory.h"
+#include "core/command_line.h"
 #include "core/pipe_channel.h"
 #include "core/stream_protocol.h"
 #include "platform/named_mutex.h"
@@ -124,10 +125,33 @@ TEST_F(ClassroomLinkPage, EveryExampleIsOneThatThisTestChecks) {
       "stream-mixer-input", "stream-mixer-values", "stream-text",            "stream-audio",
       "stream-relay",       "bus-registration",  "bus-post-click",           "bus-reply-post",
       "bus-post-link-start", "bus-send-copydata", "bus-reply-copydata",      "usb-slot-position-1",
-      "study-sent-path"};
+      "study-sent-path",    "command-line-roles"};
   std::set<std::string> onPage;
   for (const auto& [name, e] : examples) onPage.insert(name);
   EXPECT_EQ(onPage, checked);
+}
+
+// Each line: the switches ("-" for none), then the role and the position they give.
+TEST_F(ClassroomLinkPage, TheRoleAndPositionOfEachCommandLine) {
+  std::istringstream lines(Get("command-line-roles").text);
+  int checked = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::vector<std::string> args;
+    for (std::string w; words >> w;) args.push_back(w);
+    ASSERT_GE(args.size(), 3u) << line;
+    const std::uint32_t position = static_cast<std::uint32_t>(std::stoul(args.back()));
+    args.pop_back();
+    const std::string role = args.back();
+    args.pop_back();
+    if (args == std::vector<std::string>{"-"}) args.clear();
+    const CommandLineSwitches s = ParseSwitches(args);
+    const std::string got = s.teacherFlag ? "teacher" : s.studentFlag ? "student" : "neither";
+    EXPECT_EQ(got, role) << line;
+    EXPECT_EQ(s.position, position) << line;
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
 }
 
 TEST_F(ClassroomLinkPage, PathsBelowTheRoot) {
