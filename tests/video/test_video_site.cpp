@@ -257,6 +257,27 @@ TEST_F(VideoSite, SeeksWhileHaltedShowTheirFrameAndStaySilent) {
   site->halted = 1;
 }
 
+TEST_F(VideoSite, APauseLeavesTheFrameOfTheSoundHeardNotTheFramesDecodedAhead) {
+  // Frames are decoded ahead of their sound and wait for it. A pause (the frames halted, the
+  // voice stopped) must not let them through: the picture would jump ahead of what was heard
+  // and back again at the next play.
+  VideoSpec spec;
+  spec.seconds = 4;
+  Open(MakeVideo(spec));
+  site->halted = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    return site->PositionMs() >= 1000 && site->SecondExecutor().QueuedCount() >= 3;
+  }));
+  site->StopVoice();
+  site->halted = 1;
+  const std::int64_t heard = site->Voice()->PlayedPositionMs().value_or(-1);
+  ASSERT_TRUE(WaitFor([&] { return site->SecondExecutor().QueuedCount() == 0; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a draw under way ends
+  const int shown = DrawnFrameNumber();
+  EXPECT_LE(shown * 40, heard + 40) << "frame " << shown << " shown, " << heard << " ms heard";
+  EXPECT_LE(site->PositionMs(), heard + 40);
+}
+
 TEST_F(VideoSite, PositionOfAFrameUsesTheStreamTimeBaseIn64Bits) {
   VideoSpec ntsc;
   ntsc.rate = "30000/1001";
