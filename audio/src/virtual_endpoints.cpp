@@ -46,7 +46,7 @@ struct ClientState {
   std::function<void()> callback;
   // Render: frames queued for the device. Capture: frames waiting to be read.
   std::deque<float> queue;
-  // Render: frames the device took ahead of playing them (its spec's aheadMs).
+  // Render: frames the device took ahead of playing them (its spec's aheadMs, or its block).
   std::deque<float> held;
   std::uint64_t queueStartFrame = 0;  // capture: device frame of queue's first frame
   std::vector<float> scratch;         // render buffer / capture packet handed out
@@ -435,9 +435,30 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
         std::vector<float> mix(n * ch, 0.0f);
         bool anyRunning = false;
         const std::size_t ahead = FramePos(std::uint64_t(d->spec.aheadMs) * 1000, rate) * ch;
+        const std::size_t block = FramePos(std::uint64_t(d->spec.blockMs) * 1000, rate) * ch;
         for (auto& c : live) {
           if (c->loopback || !c->started) continue;
           anyRunning = true;
+          if (block > 0) {
+            // A block at a time, the next when the last one has played.
+            for (std::size_t i = 0; i < n * ch;) {
+              if (c->held.empty()) {
+                const std::size_t m = std::min(block, c->queue.size());
+                if (m == 0) break;
+                c->held.insert(c->held.end(), c->queue.begin(), c->queue.begin() + m);
+                c->queue.erase(c->queue.begin(), c->queue.begin() + m);
+              }
+              for (; i < n * ch && !c->held.empty(); ++i) {
+                mix[i] += c->held.front();
+                c->held.pop_front();
+              }
+            }
+            if (c->callback) {
+              signals->push_back(c->callback);
+              served->emplace_back(c, ++c->eventsSent);
+            }
+            continue;
+          }
           // What the device took ahead plays first, then the client's queue.
           std::size_t i = 0;
           for (; i < n * ch && !c->held.empty(); ++i) {
@@ -736,6 +757,7 @@ Status VirtualClient::GetCurrentPadding(std::uint32_t* frames) {
 Status VirtualClient::GetPlaybackDelay(std::uint32_t* frames) {
   if (Status s = GetCurrentPadding(frames); s != Status::Ok) return s;
   std::lock_guard lock(owner_->mutex_);
+  if (state_->device->spec.blockMs > 0) return Status::Ok;  // its padding is all it tells
   *frames += std::uint32_t(state_->held.size() / state_->format.channels);
   return Status::Ok;
 }

@@ -187,6 +187,56 @@ TEST(VideoVoiceSeek, SoundHeardAfterAFlushIsTheNewSoundWholeAndNothingOfTheOld) 
   backend->SetManualClock(false);
 }
 
+TEST(VideoVoicePosition, ThePlayedPositionRunsWithTheSoundHeardWhereverTheEndpointTakesItInBlocks) {
+  // Frames wait on the played position. An endpoint that takes the sound a block at a time
+  // and tells no more than its padding (a sound server's sink before its latency reading is
+  // there) must still give a position that runs evenly with what was heard: one that jumps a
+  // block at a time lets the frames through in bursts. Manual clock, moved 10 ms at a time.
+  struct Case {
+    const char* name;
+    std::uint32_t blockMs;
+  } cases[] = {{"an endpoint that tells its delay", 0}, {"an endpoint taking 130 ms blocks", 130}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto backend = audio::VirtualEndpoints::Instance();
+    backend->Reset();
+    backend->SetManualClock(true);
+    audio::VirtualDeviceSpec spec;
+    spec.id = "blocks";
+    spec.name = "Blocks";
+    spec.blockMs = c.blockMs;
+    backend->AddDevice(spec);
+    auto voice = VideoVoice::Create(backend, "blocks", 48000, [](std::unique_ptr<VoiceBuffer>) {});
+    ASSERT_NE(voice, nullptr);
+    for (int i = 0; i < 150; ++i) {
+      auto b = std::make_unique<VoiceBuffer>();
+      b->samples.assign(2 * 480, 4000);  // 10 ms
+      b->startMs = 10 * i;
+      voice->SubmitSourceBuffer(std::move(b));
+    }
+    voice->Start();
+    ASSERT_TRUE(test::WaitFor([&] { return backend->QueuedFrames("blocks") >= 9000; }));
+    std::int64_t last = voice->PlayedPositionMs().value_or(-1);
+    EXPECT_EQ(last, 0) << "nothing was heard yet";
+    std::int64_t worstOff = 0, worstRise = 0;
+    for (int step = 1; step <= 80; ++step) {
+      backend->Advance(10);
+      // What the endpoint took is topped up before the position is read.
+      test::WaitFor([&] { return backend->QueuedFrames("blocks") >= 9000; },
+                    std::chrono::seconds(2));
+      const std::int64_t heard = std::int64_t(backend->Played("blocks").size() / 2) / 48;
+      const std::int64_t played = voice->PlayedPositionMs().value_or(-1);
+      worstOff = std::max<std::int64_t>(worstOff, std::llabs(played - heard));
+      worstRise = std::max<std::int64_t>(worstRise, played - last);
+      last = played;
+    }
+    EXPECT_LE(worstOff, 2) << "ms between the played position and what was heard";
+    EXPECT_LE(worstRise, 12) << "ms the played position rose in one 10 ms step";
+    voice.reset();
+    backend->SetManualClock(false);
+  }
+}
+
 TEST_F(VideoSite, SeeksWhileHaltedShowTheirFrameAndStaySilent) {
   // A drag of the trackbar seeks at every move with the frames halted: each seek decodes the
   // sound up to its frame, and none of it may be heard before the frames run again.
@@ -205,6 +255,27 @@ TEST_F(VideoSite, SeeksWhileHaltedShowTheirFrameAndStaySilent) {
   site->halted = 0;
   EXPECT_TRUE(WaitFor([&] { return voice->FramesConsumed() > 0; }));
   site->halted = 1;
+}
+
+TEST_F(VideoSite, APauseLeavesTheFrameOfTheSoundHeardNotTheFramesDecodedAhead) {
+  // Frames are decoded ahead of their sound and wait for it. A pause (the frames halted, the
+  // voice stopped) must not let them through: the picture would jump ahead of what was heard
+  // and back again at the next play.
+  VideoSpec spec;
+  spec.seconds = 4;
+  Open(MakeVideo(spec));
+  site->halted = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    return site->PositionMs() >= 1000 && site->SecondExecutor().QueuedCount() >= 3;
+  }));
+  site->StopVoice();
+  site->halted = 1;
+  const std::int64_t heard = site->Voice()->PlayedPositionMs().value_or(-1);
+  ASSERT_TRUE(WaitFor([&] { return site->SecondExecutor().QueuedCount() == 0; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a draw under way ends
+  const int shown = DrawnFrameNumber();
+  EXPECT_LE(shown * 40, heard + 40) << "frame " << shown << " shown, " << heard << " ms heard";
+  EXPECT_LE(site->PositionMs(), heard + 40);
 }
 
 TEST_F(VideoSite, PositionOfAFrameUsesTheStreamTimeBaseIn64Bits) {

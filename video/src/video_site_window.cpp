@@ -419,11 +419,15 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
           const std::int64_t posMs =
               std::max<std::int64_t>(currentPts_ - startPts_, 0) * 1000 * tbNum_ / tbDen_;
           const std::uint32_t generation = seekGeneration_.load();
+          const bool running = halted.load() == 0;
           decodedMs_.store(posMs);
           // The drawing job owns the frame: freed when it ran, or when it is dropped unrun.
           std::shared_ptr<AVFrame> frame(out, [](AVFrame* f) { av_frame_free(&f); });
-          second_->Post([this, frame, posMs, generation] {
+          second_->Post([this, frame, posMs, generation, running] {
             WaitForVoice(posMs);
+            // A frame decoded ahead that the halt let through before its sound came is not
+            // shown: the picture stays with what was heard (a seek while halted shows its own).
+            if (running && halted.load() != 0) return;
             if (generation == seekGeneration_.load()) {
               ShowFrame(frame->data[0], frame->width, frame->height, frame->linesize[0]);
               {

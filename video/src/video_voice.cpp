@@ -62,6 +62,7 @@ std::unique_ptr<VideoVoice> VideoVoice::Create(std::shared_ptr<audio::EndpointBa
   av_channel_layout_uninit(&out);
   if (rc < 0 || swr_init(v->resampler_) < 0) return nullptr;
   v->onBufferEnd_ = std::move(onBufferEnd);
+  v->backend_ = std::move(backend);
   v->thread_ = std::thread([raw] { raw->ThreadProc(); });
   return v;
 }
@@ -105,6 +106,7 @@ void VideoVoice::Start() {
   std::lock_guard lock(mutex_);
   if (started_.load() || deviceLost_.load()) return;
   started_.store(true);
+  told_.reset();
   client_->Start();
   wake_->notify_one();
 }
@@ -113,6 +115,7 @@ void VideoVoice::Stop() {
   std::lock_guard lock(mutex_);
   if (!started_.load()) return;
   started_.store(false);
+  told_.reset();
   client_->Stop();
 }
 
@@ -130,6 +133,7 @@ void VideoVoice::FlushSourceBuffers() {
     queue_.clear();
     usedInFront_ = 0;
     writtenEndMs_.reset();
+    told_.reset();
     swr_convert(resampler_, nullptr, 0, nullptr, 0);  // nothing of the old sound stays
     swr_init(resampler_);
     if (!deviceLost_.load()) {
@@ -150,7 +154,21 @@ std::optional<std::int64_t> VideoVoice::PlayedPositionMs() {
   // picture that far in front of the sound).
   std::uint32_t delay = 0;
   if (!client_ || client_->GetPlaybackDelay(&delay) != audio::Status::Ok) delay = 0;
-  return *writtenEndMs_ - std::int64_t(delay) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
+  const std::int64_t read =
+      *writtenEndMs_ - std::int64_t(delay) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
+  if (!started_.load() || !backend_) return read;
+  // Between the endpoint's rises the position runs on with the clock from where it was
+  // told: never past the reading (what the endpoint took), nor behind it by more than the
+  // endpoint's largest rise (a block). An endpoint that tells its delay rises a little at
+  // every look and is followed as it reads.
+  const std::int64_t now = std::int64_t(backend_->NowMs());
+  Told t = told_.value_or(Told{read, now, read, 0});
+  const std::int64_t bufferMs = std::int64_t(kEndpointBufferUs / 1000);
+  t.riseMs = std::clamp<std::int64_t>(read - t.readMs, t.riseMs, bufferMs);
+  const std::int64_t position =
+      std::min(read, std::max(t.positionMs + (now - t.atMs), read - t.riseMs));
+  told_ = Told{position, now, read, t.riseMs};
+  return position;
 }
 
 std::int64_t VideoVoice::BufferedMs() {

@@ -70,6 +70,11 @@ struct VirtualDeviceSpec {
   // as a sound server's sink that renders ahead; a client's padding then no longer says what
   // is still to be heard, its playback delay does.
   std::uint32_t aheadMs = 0;
+  // Render devices: takes a running client's sound a block of this length at a time, the
+  // next when it has played the last, and tells no playback delay beyond the client's
+  // padding, as a sink in blocks whose latency reading is not there yet: the padding then
+  // falls a block at a time while the sound plays on evenly.
+  std::uint32_t blockMs = 0;
 };
 
 class VirtualEndpoints : public EndpointBackend {

@@ -95,6 +95,15 @@ class VideoVoice {
   std::atomic<std::uint64_t> framesConsumed_{0};
   std::atomic<std::uint64_t> framesFlushed_{0};
   std::optional<std::int64_t> writtenEndMs_;  // media ms at the end of what was handed over
+  // The played position as last told, with the backend's clock then, the endpoint's
+  // reading then and its largest rise since the start: an endpoint that takes its sound in
+  // blocks tells a position that stands still and then jumps a block (at times in two
+  // parts), while the sound runs evenly.
+  struct Told {
+    std::int64_t positionMs, atMs, readMs, riseMs;
+  };
+  std::optional<Told> told_;
+  std::shared_ptr<audio::EndpointBackend> backend_;
   std::uint32_t stuckPadding_ = 0;  // the endpoint's padding at the last pass, and for how
   int stuckPasses_ = 0;             // many passes it stood still with nothing queued here
   std::thread thread_;
