@@ -237,6 +237,42 @@ TEST(VideoVoicePosition, ThePlayedPositionRunsWithTheSoundHeardWhereverTheEndpoi
   }
 }
 
+TEST(VideoVoicePosition, TheFollowedPositionStaysWithReadingsWhoseClockRunsFasterOrSlower) {
+  // Readings that come in 130 ms blocks for the first two seconds (the sound heard runs
+  // evenly, the endpoint has taken up to a block more), then run smoothly at another speed
+  // than our clock, as a sound card's clock does. The position is looked at every 10 ms.
+  // A bound on the lag taken from the blocks at the start and kept for good lets the
+  // position fall behind the reading until the bound, the picture a block behind the sound.
+  struct Case {
+    const char* name;
+    double speed;  // of the endpoint's clock against ours, after the blocks
+  } cases[] = {{"the same speed", 1.0}, {"0.5% faster", 1.005}, {"0.5% slower", 0.995}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlayedPositionClock clock;
+    std::int64_t worstDuringBlocks = 0, worstLater = 0, last = 0, worstRise = 0;
+    for (std::int64_t now = 0; now <= 60'000; now += 10) {
+      std::int64_t heard, read;
+      if (now < 2000) {
+        heard = now;
+        read = (now + 129) / 130 * 130;  // the block under way was taken whole
+      } else {
+        heard = 2000 + std::llround(double(now - 2000) * c.speed);
+        read = heard;
+      }
+      const std::int64_t position = clock.Follow(read, now, 200);
+      ASSERT_LE(position, read) << now;
+      std::int64_t& worst = now < 2000 ? worstDuringBlocks : worstLater;
+      worst = std::max<std::int64_t>(worst, std::llabs(position - heard));
+      if (now > 0) worstRise = std::max(worstRise, position - last);
+      last = position;
+    }
+    EXPECT_LE(worstDuringBlocks, 2) << "ms off what was heard while the readings came in blocks";
+    EXPECT_LE(worstLater, 12) << "ms off what was heard once the readings ran smoothly";
+    EXPECT_LE(worstRise, 11) << "ms the position rose in one 10 ms step";
+  }
+}
+
 TEST_F(VideoSite, SeeksWhileHaltedShowTheirFrameAndStaySilent) {
   // A drag of the trackbar seeks at every move with the frames halted: each seek decodes the
   // sound up to its frame, and none of it may be heard before the frames run again.

@@ -106,7 +106,7 @@ void VideoVoice::Start() {
   std::lock_guard lock(mutex_);
   if (started_.load() || deviceLost_.load()) return;
   started_.store(true);
-  told_.reset();
+  positionClock_.Reset();
   client_->Start();
   wake_->notify_one();
 }
@@ -115,7 +115,7 @@ void VideoVoice::Stop() {
   std::lock_guard lock(mutex_);
   if (!started_.load()) return;
   started_.store(false);
-  told_.reset();
+  positionClock_.Reset();
   client_->Stop();
 }
 
@@ -133,7 +133,7 @@ void VideoVoice::FlushSourceBuffers() {
     queue_.clear();
     usedInFront_ = 0;
     writtenEndMs_.reset();
-    told_.reset();
+    positionClock_.Reset();
     swr_convert(resampler_, nullptr, 0, nullptr, 0);  // nothing of the old sound stays
     swr_init(resampler_);
     if (!deviceLost_.load()) {
@@ -157,17 +157,26 @@ std::optional<std::int64_t> VideoVoice::PlayedPositionMs() {
   const std::int64_t read =
       *writtenEndMs_ - std::int64_t(delay) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
   if (!started_.load() || !backend_) return read;
-  // Between the endpoint's rises the position runs on with the clock from where it was
-  // told: never past the reading (what the endpoint took), nor behind it by more than the
-  // endpoint's largest rise (a block). An endpoint that tells its delay rises a little at
-  // every look and is followed as it reads.
-  const std::int64_t now = std::int64_t(backend_->NowMs());
-  Told t = told_.value_or(Told{read, now, read, 0});
-  const std::int64_t bufferMs = std::int64_t(kEndpointBufferUs / 1000);
-  t.riseMs = std::clamp<std::int64_t>(read - t.readMs, t.riseMs, bufferMs);
+  return positionClock_.Follow(read, std::int64_t(backend_->NowMs()),
+                               std::int64_t(kEndpointBufferUs / 1000));
+}
+
+std::int64_t PlayedPositionClock::Follow(std::int64_t readMs, std::int64_t nowMs,
+                                         std::int64_t maxLagMs) {
+  Told t = told_.value_or(Told{readMs, nowMs, readMs, 0, 0, nowMs});
+  if (nowMs - t.windowStartMs >= kRiseWindowMs) {
+    t.lastWindowRiseMs = t.riseMs;
+    t.riseMs = 0;
+    t.windowStartMs = nowMs;
+  }
+  t.riseMs = std::max(t.riseMs, std::min(readMs - t.readMs, maxLagMs));
+  const std::int64_t lag = std::max(t.riseMs, t.lastWindowRiseMs);
   const std::int64_t position =
-      std::min(read, std::max(t.positionMs + (now - t.atMs), read - t.riseMs));
-  told_ = Told{position, now, read, t.riseMs};
+      std::min(readMs, std::max(t.positionMs + (nowMs - t.atMs), readMs - lag));
+  t.positionMs = position;
+  t.atMs = nowMs;
+  t.readMs = readMs;
+  told_ = t;
   return position;
 }
 

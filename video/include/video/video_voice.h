@@ -34,6 +34,28 @@ struct VoiceBuffer {
   std::uint32_t Frames() const { return std::uint32_t(samples.size() / 2); }
 };
 
+// Follows an endpoint's played position as the picture needs it. An endpoint that takes its
+// sound in blocks tells a position that stands still and then jumps a block (at times in two
+// parts), while the sound runs evenly: between rises the position runs on with the clock,
+// never past the reading (what the endpoint took) nor further behind it than the largest rise
+// of the last second or two. That bound forgets an old block once the readings run smoothly,
+// so an endpoint whose clock runs a little faster than ours is still followed closely.
+class PlayedPositionClock {
+ public:
+  void Reset() { told_.reset(); }
+  // The position to show at nowMs for the endpoint's reading readMs; rises over maxLagMs
+  // (the endpoint's buffer) count as that much.
+  std::int64_t Follow(std::int64_t readMs, std::int64_t nowMs, std::int64_t maxLagMs);
+
+ private:
+  static constexpr std::int64_t kRiseWindowMs = 1000;
+  struct Told {
+    std::int64_t positionMs, atMs, readMs;
+    std::int64_t riseMs, lastWindowRiseMs, windowStartMs;  // largest rises, this window and the last
+  };
+  std::optional<Told> told_;
+};
+
 class VideoVoice {
  public:
   using BufferEnd = std::function<void(std::unique_ptr<VoiceBuffer>)>;
@@ -95,14 +117,7 @@ class VideoVoice {
   std::atomic<std::uint64_t> framesConsumed_{0};
   std::atomic<std::uint64_t> framesFlushed_{0};
   std::optional<std::int64_t> writtenEndMs_;  // media ms at the end of what was handed over
-  // The played position as last told, with the backend's clock then, the endpoint's
-  // reading then and its largest rise since the start: an endpoint that takes its sound in
-  // blocks tells a position that stands still and then jumps a block (at times in two
-  // parts), while the sound runs evenly.
-  struct Told {
-    std::int64_t positionMs, atMs, readMs, riseMs;
-  };
-  std::optional<Told> told_;
+  PlayedPositionClock positionClock_;
   std::shared_ptr<audio::EndpointBackend> backend_;
   std::uint32_t stuckPadding_ = 0;  // the endpoint's padding at the last pass, and for how
   int stuckPasses_ = 0;             // many passes it stood still with nothing queued here
