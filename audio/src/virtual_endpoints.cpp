@@ -439,39 +439,31 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
         for (auto& c : live) {
           if (c->loopback || !c->started) continue;
           anyRunning = true;
+          // What the device took (ahead, or its block) plays first.
+          std::size_t i = 0;
+          auto playHeld = [&] {
+            for (; i < n * ch && !c->held.empty(); ++i) {
+              mix[i] += c->held.front();
+              c->held.pop_front();
+            }
+          };
           if (block > 0) {
             // A block at a time, the next when the last one has played.
-            for (std::size_t i = 0; i < n * ch;) {
-              if (c->held.empty()) {
-                const std::size_t m = std::min(block, c->queue.size());
-                if (m == 0) break;
-                c->held.insert(c->held.end(), c->queue.begin(), c->queue.begin() + m);
-                c->queue.erase(c->queue.begin(), c->queue.begin() + m);
-              }
-              for (; i < n * ch && !c->held.empty(); ++i) {
-                mix[i] += c->held.front();
-                c->held.pop_front();
-              }
+            for (playHeld(); i < n * ch && !c->queue.empty(); playHeld()) {
+              const std::size_t m = std::min(block, c->queue.size());
+              c->held.insert(c->held.end(), c->queue.begin(), c->queue.begin() + m);
+              c->queue.erase(c->queue.begin(), c->queue.begin() + m);
             }
-            if (c->callback) {
-              signals->push_back(c->callback);
-              served->emplace_back(c, ++c->eventsSent);
-            }
-            continue;
+          } else {
+            playHeld();
+            std::size_t take = std::min<std::size_t>(n * ch - i, c->queue.size());
+            for (std::size_t k = 0; k < take; ++k) mix[i + k] += c->queue[k];
+            c->queue.erase(c->queue.begin(), c->queue.begin() + take);
+            const std::size_t more =
+                std::min(ahead - std::min(ahead, c->held.size()), c->queue.size());
+            c->held.insert(c->held.end(), c->queue.begin(), c->queue.begin() + more);
+            c->queue.erase(c->queue.begin(), c->queue.begin() + more);
           }
-          // What the device took ahead plays first, then the client's queue.
-          std::size_t i = 0;
-          for (; i < n * ch && !c->held.empty(); ++i) {
-            mix[i] += c->held.front();
-            c->held.pop_front();
-          }
-          std::size_t take = std::min<std::size_t>(n * ch - i, c->queue.size());
-          for (std::size_t k = 0; k < take; ++k) mix[i + k] += c->queue[k];
-          c->queue.erase(c->queue.begin(), c->queue.begin() + take);
-          const std::size_t more =
-              std::min(ahead - std::min(ahead, c->held.size()), c->queue.size());
-          c->held.insert(c->held.end(), c->queue.begin(), c->queue.begin() + more);
-          c->queue.erase(c->queue.begin(), c->queue.begin() + more);
           if (c->callback) {
             signals->push_back(c->callback);
             served->emplace_back(c, ++c->eventsSent);
