@@ -156,7 +156,7 @@ std::optional<std::int64_t> VideoVoice::PlayedPositionMs() {
   if (!client_ || client_->GetPlaybackDelay(&delay) != audio::Status::Ok) delay = 0;
   const std::int64_t read =
       *writtenEndMs_ - std::int64_t(delay) * 1000 / std::max<std::uint32_t>(mixRate_, 1);
-  if (!started_.load() || !backend_) return read;
+  if (!started_.load()) return read;
   return positionClock_.Follow(read, std::int64_t(backend_->NowMs()),
                                std::int64_t(kEndpointBufferUs / 1000));
 }
