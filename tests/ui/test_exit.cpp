@@ -147,8 +147,63 @@ TEST_F(Exit, BookmarkPromptLeadsToTheMasterConfirmation) {
             (std::vector<std::u16string>{u"Do you want to save bookmark and text information?",
                                          u"Use blue save button to save student track first",
                                          u"Do you want to save student track?"}));
-  EXPECT_TRUE(Closed());
+  EXPECT_FALSE(Closed()) << "the user asked to keep the bookmarks";
 }
+
+// Yes to keeping the bookmarks holds the window open until they are saved or declined: after
+// the "Attention" box (whatever the Student prompt then gets) and after a Save As that did not
+// start. Only a No to the confirmation lets them go.
+struct BookmarkCase {
+  const char* what;
+  bool video;  // the bookmarks are the video's
+  bool studentModified;
+  std::vector<int> answers;
+  const char* saveAs;  // the Save As answer: none asked, "" cancelled, or a name in Works()
+  bool studentSaveFinishes;
+  bool closed;
+};
+
+void PrintTo(const BookmarkCase& c, std::ostream* os) { *os << c.what; }
+
+class ExitBookmarks : public Exit, public ::testing::WithParamInterface<BookmarkCase> {};
+
+TEST_P(ExitBookmarks, YesKeepsTheWindowUntilTheBookmarksAreSavedOrDeclined) {
+  const BookmarkCase& c = GetParam();
+  FakeVideo video;
+  if (c.video) {
+    video.modifiedData = true;
+    dlg->SetVideo(&video);
+  } else {
+    CSoundTrackTestAccess::SetModified(*master, true);
+  }
+  CSoundTrackTestAccess::SetModified(*student, c.studentModified);
+  boxes->ScriptAnswers(c.answers);
+  if (c.saveAs) answers = {*c.saveAs ? QString::fromStdString(Works() + c.saveAs) : QString()};
+  Exit_();
+  EXPECT_EQ(requests.size(), c.saveAs ? 1u : 0u);
+  EXPECT_EQ(boxes->Boxes().size(), c.answers.size());
+  if (c.studentSaveFinishes) {
+    ASSERT_EQ(ops->savedPaths.size(), 1u);
+    SaveDone(student, true);
+  }
+  EXPECT_EQ(Closed(), c.closed);
+  if (!c.closed) {
+    EXPECT_FALSE(dlg->CloseAfterSave());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExitBookmarks,
+    ::testing::Values(
+        BookmarkCase{"AttentionThenTheStudentSaved", false, true,
+                     {plat::IDYES, plat::IDOK, plat::IDYES}, "s.vxb", true, false},
+        BookmarkCase{"VideoAttentionThenNoToTheStudent", true, true,
+                     {plat::IDYES, plat::IDOK, plat::IDNO}, nullptr, false, false},
+        BookmarkCase{"ConfirmedButTheSaveAsCancelled", false, false,
+                     {plat::IDYES, plat::IDYES}, "", false, false},
+        BookmarkCase{"NoToTheConfirmation", false, false, {plat::IDYES, plat::IDNO}, nullptr, false,
+                     true}),
+    [](const ::testing::TestParamInfo<BookmarkCase>& i) { return std::string(i.param.what); });
 
 TEST_F(Exit, BookmarkPromptYesYesSavesTheMasterAndWaitsForIt) {
   CSoundTrackTestAccess::SetModified(*master, true);
