@@ -47,13 +47,25 @@ QMimeData* COwnClipboardEdit::createMimeDataFromSelection() const {
   return QPlainTextEdit::createMimeDataFromSelection();
 }
 
+namespace {
+
+// A clipboard without an owner reaches the edit as no data or as data of no format at all
+// (X11); Qt's text control reads the first format unchecked and crashes on the latter.
+bool HasAnyFormat(const QMimeData* source) { return source && !source->formats().isEmpty(); }
+
+}  // namespace
+
 bool COwnClipboardEdit::canInsertFromMimeData(const QMimeData* source) const {
   if (m_privateClipboard) return true;  // the private buffer is always offered
-  return QPlainTextEdit::canInsertFromMimeData(source);
+  return HasAnyFormat(source) && QPlainTextEdit::canInsertFromMimeData(source);
 }
 
 void COwnClipboardEdit::insertFromMimeData(const QMimeData* source) {
-  if (!m_privateClipboard) return QPlainTextEdit::insertFromMimeData(source);
+  // Every paste (keys, middle button, menu) and every drop comes through here.
+  if (!m_privateClipboard) {
+    if (HasAnyFormat(source)) QPlainTextEdit::insertFromMimeData(source);
+    return;
+  }
   // Paste takes the private buffer only; the system clipboard is not read.
   const std::u16string text = StoredClipboardText();
   if (text.empty()) return;
