@@ -157,6 +157,12 @@ void CMainDlg::OnBnClickedExit() {
   // 5./6. Without the classroom, the user is asked.
   if (!managed) {
     bool mayClose = true;
+    // Yes to keeping the bookmarks: the window stays until they are saved, unless the user
+    // then declines; told to save the Student first, they still need saving afterwards.
+    auto keepBookmarks = [&](MasterSave result) {
+      if (result == MasterSave::Started) started(m, true);
+      if (result == MasterSave::Kept) mayClose = false;
+    };
     if (m && m->AudioModified() != 0) {
       const int answer =
           plat::MessageBox(u"Do you want to save updated audio data?", u"Master track unsaved data",
@@ -168,14 +174,14 @@ void CMainDlg::OnBnClickedExit() {
       const int answer = plat::MessageBox(u"Do you want to save bookmark and text information?",
                                           u"Master track unsaved data",
                                           plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
-      if (answer == plat::IDYES && MasterConfirmation()) started(m, true);
+      if (answer == plat::IDYES) keepBookmarks(MasterConfirmation());
       if (answer == plat::IDCANCEL) mayClose = false;
     }
     if (IMasterVideo* v = Video(); v && v->ChunkDataModified()) {
       const int answer =
           plat::MessageBox(u"Do you want to save bookmark and text information?", u"Unsaved data",
                            plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION);
-      if (answer == plat::IDYES && MasterConfirmation()) started(m, true);
+      if (answer == plat::IDYES) keepBookmarks(MasterConfirmation());
       if (answer == plat::IDCANCEL) mayClose = false;
     }
     if (s && s->IsModified()) {

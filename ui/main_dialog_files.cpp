@@ -347,18 +347,19 @@ bool CMainDlg::SaveTrackAs(CSoundTrack* track) {
 
 void CMainDlg::OnBnClickedSaveWav() { SaveTrackAs(StudentTrack()); }
 
-bool CMainDlg::MasterConfirmation() {
+CMainDlg::MasterSave CMainDlg::MasterConfirmation() {
   CSoundTrack* m = MasterTrack();
   CSoundTrack* s = StudentTrack();
-  if (!m || !s) return false;
+  if (!m || !s) return MasterSave::Declined;
   if (s->IsModified()) {
     plat::MessageBox(u"Use blue save button to save student track first", u"Attention",
                      plat::MB_OK | plat::MB_ICONWARNING);
-    return false;
+    return MasterSave::Kept;
   }
-  return plat::MessageBox(u"Do you want to save all changes of the master track?", u"Confirm",
-                          plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION) == plat::IDYES &&
-         SaveTrackAs(m);
+  if (plat::MessageBox(u"Do you want to save all changes of the master track?", u"Confirm",
+                       plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION) != plat::IDYES)
+    return MasterSave::Declined;
+  return SaveTrackAs(m) ? MasterSave::Started : MasterSave::Kept;
 }
 
 void CMainDlg::OnBnClickedSaveBm() { MasterConfirmation(); }

@@ -354,7 +354,10 @@ class CMainDlg : public QDialog, public ISkinHost {
   void NextChunkSteps();
   // A mode button (mirrored by the caller).
   void PressMode(vts::TransportMode mode);
-  bool MasterConfirmation();  // true when a save was started
+  // How the Master's bookmark save went: started, declined by the user, or kept for later
+  // (the Student must be saved first, or the Save As did not start).
+  enum class MasterSave { Started, Declined, Kept };
+  MasterSave MasterConfirmation();
   void ShowUrlMenu();
   // Opens `path` in place of the Master side's lesson (Open and a dropped file, once the
   // discard question allowed it): closes the old one, keeps the path as the last opened.
