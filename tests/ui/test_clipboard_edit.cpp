@@ -114,7 +114,8 @@ TEST_F(ClipboardEdit, AnEmptyClipboardPastesNothingAndNeverCrashes) {
   enum class Way { CtrlV, ShiftInsert, CtrlShiftInsert, PasteSlot, Drop };
   COwnClipboardEdit::StoreClipboardText(u"");
   for (Clipboard state : {Clipboard::NoOwner, Clipboard::NoFormats}) {
-    for (Way way : {Way::CtrlV, Way::ShiftInsert, Way::CtrlShiftInsert, Way::PasteSlot, Way::Drop}) {
+    for (Way way :
+         {Way::CtrlV, Way::ShiftInsert, Way::CtrlShiftInsert, Way::PasteSlot, Way::Drop}) {
       for (COwnClipboardEdit* e : {master, student}) {
         for (bool flag : {false, true}) {
           const std::string what = std::string(e == master ? "master" : "student") + " flag " +
