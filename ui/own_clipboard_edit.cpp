@@ -47,23 +47,22 @@ QMimeData* COwnClipboardEdit::createMimeDataFromSelection() const {
   return QPlainTextEdit::createMimeDataFromSelection();
 }
 
-namespace {
-
-// A clipboard without an owner reaches the edit as no data or as data of no format at all
-// (X11); Qt's text control reads the first format unchecked and crashes on the latter.
-bool HasAnyFormat(const QMimeData* source) { return source && !source->formats().isEmpty(); }
-
-}  // namespace
-
 bool COwnClipboardEdit::canInsertFromMimeData(const QMimeData* source) const {
   if (m_privateClipboard) return true;  // the private buffer is always offered
-  return HasAnyFormat(source) && QPlainTextEdit::canInsertFromMimeData(source);
+  return source && QPlainTextEdit::canInsertFromMimeData(source);
 }
 
 void COwnClipboardEdit::insertFromMimeData(const QMimeData* source) {
   // Every paste (keys, middle button, menu) and every drop comes through here.
   if (!m_privateClipboard) {
-    if (HasAnyFormat(source)) QPlainTextEdit::insertFromMimeData(source);
+    // A clipboard without an owner comes as data of no format at all (X11), which Qt's text
+    // control crashes on (it reads the first format unchecked); and an owner may leave
+    // between two reads. The control gets a copy of what a plain edit pastes, the text.
+    const QString text = source ? source->text() : QString();
+    if (text.isEmpty()) return;
+    QMimeData copy;
+    copy.setText(text);
+    QPlainTextEdit::insertFromMimeData(&copy);
     return;
   }
   // Paste takes the private buffer only; the system clipboard is not read.
