@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -53,6 +55,14 @@ Bytes ReadFile(const std::string& path) { return test::ReadBytes(path); }
 // The bytes of frames [first, first + frames) of a fixture's data.
 Bytes FramesOf(const Bytes& wav, std::uint32_t align, std::uint64_t first, std::uint64_t frames) {
   return Bytes(wav.begin() + 44 + first * align, wav.begin() + 44 + (first + frames) * align);
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 Bytes ChunkBytes(const CChunkInfo* chunk) {
@@ -347,16 +357,37 @@ TEST_F(ChunkEditing, EraseInTheWholeFileViewShiftsTheKeptChunks) {
 struct Failing {
   static inline int readsLeft = -1, writesLeft = -1;
   static inline bool failTruncate = false;
+  static inline bool failSync = false;
+  // When set, every read and write first checks that the file at the path still holds
+  // these bytes (counted in `changedWhileWorking`).
+  static inline std::string watchPath;
+  static inline Bytes watchBytes;
+  static inline int watched = 0, changedWhileWorking = 0;
   static void Reset() {
     readsLeft = writesLeft = -1;
-    failTruncate = false;
+    failTruncate = failSync = false;
+    watchPath.clear();
+    watchBytes.clear();
+    watched = changedWhileWorking = 0;
+  }
+  static void Watch() {
+    if (watchPath.empty()) return;
+    ++watched;
+    if (test::ReadBytes(watchPath) != watchBytes) ++changedWhileWorking;
+  }
+  static int Sync(int fd) {
+    Watch();
+    if (failSync) return errno = EIO, -1;
+    return ::fdatasync(fd);
   }
   static ssize_t Read(int fd, void* b, size_t n, off_t o) {
+    Watch();
     if (readsLeft == 0) return errno = EIO, -1;
     if (readsLeft > 0) --readsLeft;
     return ::pread(fd, b, n, o);
   }
   static ssize_t Write(int fd, const void* b, size_t n, off_t o) {
+    Watch();
     if (writesLeft == 0) return errno = ENOSPC, -1;
     if (writesLeft > 0) --writesLeft;
     return ::pwrite(fd, b, n, o);
@@ -370,6 +401,7 @@ struct Failing {
     io.pread = Read;
     io.pwrite = Write;
     io.ftruncate = Truncate;
+    io.fdatasync = Sync;
     return io;
   }
 };
@@ -444,6 +476,85 @@ TEST_F(ChunkEditing, AFailedEraseIsReportedAndKeepsTheChunks) {
   ASSERT_EQ(boxes_->Boxes().size(), 1u);
   EXPECT_EQ(boxes_->Boxes()[0].text, u"Could not erase the selection in the sound file.");
   EXPECT_TRUE(track_->Chunk(0)->IsLoaded()) << "the chunk is back in memory";
+}
+
+// An erase is all or nothing: whatever fails, and wherever a kill would stop it, the file
+// at the lesson's path is the old one, byte for byte, until the cut one takes its place
+// whole; the chunks change only with it, and the box tells why.
+struct EraseFailure {
+  const char* what;
+  int readsBefore;
+  int writesBefore;
+  bool failSync;
+};
+
+class EraseFailures : public ChunkEditing, public ::testing::WithParamInterface<EraseFailure> {};
+
+TEST_P(EraseFailures, LeaveTheFileAndTheChunksAsTheyWere) {
+  const EraseFailure f = GetParam();
+  const Bytes wav = MakeWav(30000, 1, 12);
+  OpenSource(wav);
+  SetChunks({{0, 10000, u""}, {10000, 20000, u""}}, 1);
+  Failing::Reset();
+  Failing::readsLeft = f.readsBefore;
+  Failing::writesLeft = f.writesBefore;
+  Failing::failSync = f.failSync;
+  Failing::watchPath = path_;
+  Failing::watchBytes = wav;
+  static FileIo io = Failing::Io();
+  SetEditFileIo(&io);
+  Select(1000, 3000);
+  EXPECT_FALSE(track_->DeleteSelection());
+  SetEditFileIo(nullptr);
+  EXPECT_GT(Failing::watched, 0);
+  EXPECT_EQ(Failing::changedWhileWorking, 0) << "the file was half cut while the erase ran";
+  Failing::Reset();
+
+  EXPECT_EQ(ReadFile(path_), wav);
+  EXPECT_EQ(FilesIn(dir_), std::vector<std::string>{"source.wav"}) << "nothing left beside";
+  EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 20000}}));
+  EXPECT_EQ(track_->DataBytes(), 60000u);
+  EXPECT_EQ(track_->AudioModified(), 0u);
+  ASSERT_EQ(boxes_->Boxes().size(), 1u);
+  const std::u16string text = boxes_->Boxes()[0].text;
+  EXPECT_EQ(text.rfind(u"Could not erase the selection in the sound file.", 0), 0u);
+  EXPECT_GT(text.size(), std::u16string(u"Could not erase the selection in the sound file.").size())
+      << "the reason is told";
+  EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(wav, 2, 10000, 20000)) << "the sound is read";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EraseFailures,
+                         ::testing::Values(EraseFailure{"first read", 0, -1, false},
+                                           EraseFailure{"a later read", 1, -1, false},
+                                           EraseFailure{"first write", -1, 0, false},
+                                           EraseFailure{"second write", -1, 1, false},
+                                           EraseFailure{"a later write", -1, 3, false},
+                                           EraseFailure{"the sync", -1, -1, true}),
+                         [](const auto& info) {
+                           std::string name = info.param.what;
+                           for (char& c : name)
+                             if (c == ' ') c = '_';
+                           return name;
+                         });
+
+// A successful erase is watched too: until the cut file is in place, the old one stands.
+TEST_F(ChunkEditing, AnEraseNeverLeavesAHalfCutFileAtThePath) {
+  const Bytes wav = MakeWav(30000, 2, 12);
+  OpenSource(wav);
+  SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
+  Failing::Reset();
+  Failing::watchPath = path_;
+  Failing::watchBytes = wav;
+  static FileIo io = Failing::Io();
+  SetEditFileIo(&io);
+  Select(1000, 3000);
+  EXPECT_TRUE(track_->DeleteSelection());
+  SetEditFileIo(nullptr);
+  EXPECT_GT(Failing::watched, 0);
+  EXPECT_EQ(Failing::changedWhileWorking, 0);
+  Failing::Reset();
+  EXPECT_EQ(ReadFile(path_).size(), wav.size() - 8000);
+  EXPECT_EQ(FilesIn(dir_), std::vector<std::string>{"source.wav"});
 }
 
 TEST_F(ChunkEditing, AFileThatCannotBeShortenedStillHoldsTheCutSound) {
