@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/message_box.h"
@@ -772,6 +774,64 @@ TEST_F(ChunkEditing, ReceivedAudioOutlivesTheWholeFileViewAndAChunkSwitch) {
     EXPECT_EQ(Bytes(sent.begin() + 44 + 8000, sent.end()), FramesOf(wav, 2, 10000, 20000));
   }
 }
+
+// A save runs on its own thread while the core thread goes on taking classroom audio: the
+// chunk being written is switched away from (unloaded), taken again (reloaded) and
+// replaced by received blocks. The save writes each chunk's sound whole, as it stood at
+// one moment, and never reads memory that was let go.
+struct SaveDuringAudio {
+  const char* file;
+  std::uint32_t frames;  // of the received sound in chunk 0
+};
+
+class SavesDuringReceivedAudio : public ChunkEditing,
+                                 public ::testing::WithParamInterface<SaveDuringAudio> {};
+
+TEST_P(SavesDuringReceivedAudio, WriteEachChunkWhole) {
+  const SaveDuringAudio c = GetParam();
+  const Bytes wav = MakeWav(30000, 1);
+  OpenSource(wav);
+  SetChunks({{0, 10000, u"a"}, {10000, 20000, u"b"}});
+  const Bytes soundA = test::Pcm16(std::vector<std::int16_t>(c.frames, 1111));
+  const Bytes soundB = test::Pcm16(std::vector<std::int16_t>(c.frames, -2222));
+  ASSERT_TRUE(track_->WriteSamplesAt(0, std::uint32_t(soundA.size()), soundA.data()));
+  const std::string saved = dir_ + "/" + c.file;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    std::atomic<bool> done{false};
+    bool ok = false;
+    std::thread save([&] {
+      ok = track_->SaveTrack(saved);
+      done = true;
+    });
+    for (int step = 0; !done; ++step) {
+      // What the stream pipe does on the core thread: other chunk, back, new sound.
+      track_->SelectChunk(1);
+      track_->SelectChunk(0);
+      const Bytes& next = step % 2 ? soundA : soundB;
+      track_->WriteSamplesAt(0, std::uint32_t(next.size()), next.data());
+    }
+    save.join();
+    ASSERT_TRUE(ok);
+    if (std::string(c.file).ends_with(".wav")) {
+      const Bytes file = ReadFile(saved);
+      ASSERT_EQ(file.size(), 44u + soundA.size() + 40000);
+      EXPECT_EQ(test::Le32(file, 40), file.size() - 44);
+      const Bytes first(file.begin() + 44, file.begin() + 44 + soundA.size());
+      EXPECT_TRUE(first == soundA || first == soundB) << "chunk 0 is one sound, whole";
+      EXPECT_EQ(Bytes(file.begin() + 44 + soundA.size(), file.end()),
+                FramesOf(wav, 2, 10000, 20000));
+    }
+  }
+  EXPECT_TRUE(boxes_->Boxes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SavesDuringReceivedAudio,
+                         ::testing::Values(SaveDuringAudio{"sent.wav", 8u << 20},
+                                           SaveDuringAudio{"sent.mp3", 1u << 20}),
+                         [](const auto& info) {
+                           return std::string(info.param.file).ends_with(".wav") ? "Wav" : "Mp3";
+                         });
 
 // A chunk with a sound of its own is not in the source file: a cut there leaves it whole.
 TEST_F(ChunkEditing, AnEraseLeavesAChunkWithItsOwnSoundAlone) {
