@@ -332,6 +332,11 @@ class CSoundTrack {
   // Temporary files that an ended save left in the target's folder are removed first.
   bool SaveTrack(const std::string& path, bool keepOldVersion = false);
   bool SaveWav(const std::string& path);
+  // A copy of chunk `index`'s sound for a save (its whole frames, no more than its length),
+  // taken under bufferLock from memory, the temporary file or the source file, as one
+  // moment of the chunk: the core thread may switch, unload or replace it meanwhile. False
+  // when the sound of a chunk with frames cannot be had. The saving thread.
+  bool CopyChunkSound(int index, std::vector<std::uint8_t>& pcm);
   // `error`: 0 none, 1 bad channel count, 2 encoder initialisation, 3 destination cannot be
   // written, 4 the encoder failed on the sound.
   bool EncodeMp3(const std::string& path, int* error);
