@@ -1,6 +1,9 @@
 // Named logs: line format, trimming at the limit on whole lines, the folder rule, the log
 // thread's writes (tick, final write at stop, unknown ids dropped), and the rate-limited log.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <fstream>
 #include <optional>
@@ -109,6 +112,37 @@ TEST(LogFile, StartsEmptyAndWritesItsTextOnFlushAndDestruction) {
     log.AppendLine("two\r\n");
   }
   EXPECT_EQ(ReadFile(path), "one\r\ntwo\r\n");
+}
+
+// A disk that takes no more (here: the process's file-size limit, which binds root too): a
+// rewrite that cannot put the whole text down keeps the file as it was, and the next one
+// that can writes everything.
+TEST(LogFile, ARewriteThatCannotBeWrittenWholeKeepsWhatTheFileHad) {
+  for (const rlim_t room : {rlim_t(0), rlim_t(5), rlim_t(60)}) {
+    SCOPED_TRACE(room);
+    const std::string path = test::MakeTempDir("lf") + "/a.log";
+    CLogFile log(path, "A");
+    log.AppendLine("one\r\n");
+    log.Flush();
+    for (int i = 0; i < 3; ++i) log.AppendLine(FixedLine(i, 40));
+    const std::string whole = log.Text();
+    {
+      rlimit old{};
+      ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+      auto* const oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+      rlimit small = old;
+      small.rlim_cur = room;
+      ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+      log.Flush();
+      ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+      std::signal(SIGXFSZ, oldHandler);
+    }
+    EXPECT_EQ(ReadFile(path), "one\r\n");
+    log.Flush();
+    EXPECT_EQ(ReadFile(path), whole);
+    log.TruncateFile();
+    EXPECT_EQ(ReadFile(path), "") << "the file at the path is the one emptied";
+  }
 }
 
 TEST(LogFolder, FolderRule) {

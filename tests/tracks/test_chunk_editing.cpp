@@ -26,6 +26,7 @@
 #include "track_doubles.h"
 #include "tracks/media/wav_file.h"
 #include "tracks/sound_track.h"
+#include "tracks/transport.h"
 #if VTS_WITH_TRACK_WAVEFORM  // Qt Gui: only in builds with the Qt targets
 #include "tracks/track_waveform.h"
 #endif
@@ -659,7 +660,10 @@ TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
 
 // ------------------------------------------------------------------ chunk switching
 
-TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
+// A chunk whose sound cannot be written to its file is left all the same (the other track
+// moves on too), but keeps its sound in memory, where it is the only copy; the user is told
+// once; when the folder takes files again, leaving it writes it.
+TEST_F(ChunkEditing, AChunkThatCannotBeSavedIsLeftButStaysInMemory) {
   for (int i = 0; i < 2; ++i) ASSERT_NE(track_->AddChunk(), nullptr);
   track_->SelectChunk(0);
   const std::vector<std::int16_t> recording(8000, 4321);
@@ -668,21 +672,61 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   CSoundTrackTestAccess::SetTempFolder(*track_, dir_ + "/gone/");  // writes fail
   log_.Clear();
   track_->SelectChunk(1);
-  EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "not switched";
-  ASSERT_TRUE(track_->Chunk(0)->IsLoaded());
+  EXPECT_EQ(track_->CurrentChunkIndex(), 1) << "switched";
+  ASSERT_TRUE(track_->Chunk(0)->IsLoaded()) << "the only copy stays";
   EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u);
-  EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
+  ASSERT_EQ(boxes_->Boxes().size(), 1u) << "told";
+  track_->SelectChunk(0);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(0)), test::Pcm16(recording));
   EXPECT_EQ(track_->ViewSnapshot().progress.High(), 8000u);
+  track_->SelectChunk(1);
+  EXPECT_EQ(boxes_->Boxes().size(), 1u) << "told once";
 
   CSoundTrackTestAccess::SetTempFolder(*track_, folder);
   track_->SelectChunk(-7);
   track_->SelectChunk(2);
-  EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "indices outside the list change nothing";
-  track_->SelectChunk(1);
-  EXPECT_EQ(track_->CurrentChunkIndex(), 1);
-  EXPECT_FALSE(track_->Chunk(0)->IsLoaded());
+  EXPECT_EQ(track_->CurrentChunkIndex(), 1) << "indices outside the list change nothing";
   track_->SelectChunk(0);
-  EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u) << "written when it was left";
+  track_->SelectChunk(1);
+  EXPECT_FALSE(track_->Chunk(0)->IsLoaded()) << "written when it was left";
+  track_->SelectChunk(0);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(0)), test::Pcm16(recording));
+}
+
+// The Student's takes with a temporary folder that takes no file (deleted, or a file in its
+// place): Next still moves on to a new chunk, the next take goes there, the earlier one
+// stays, and a save writes both.
+TEST_F(ChunkEditing, TakesSurviveATemporaryFolderThatTakesNoFile) {
+  const std::vector<std::int16_t> first(12 * 4410, 1200), second(5 * 4410, -500);
+  for (const char* how : {"deleted", "a file"}) {
+    SCOPED_TRACE(how);
+    track_->FreeChunks();
+    boxes_->Clear();
+    CTransport transport;
+    ASSERT_NE(track_->AddChunk(), nullptr);
+    track_->SelectChunk(0);
+    test::FillChunk(track_->Chunk(0), first);
+    const std::string folder = track_->TempFolderPath();
+    std::string broken = dir_ + "/broken-" + how;
+    if (std::string(how) == "a file") WriteFile(broken, Bytes{1});
+    CSoundTrackTestAccess::SetTempFolder(*track_, broken + "/");
+
+    transport.StepNext(*track_);
+    EXPECT_EQ(track_->CurrentChunkIndex(), 1) << "Next moved on";
+    ASSERT_EQ(track_->ChunkCount(), 2);
+    test::FillChunk(track_->Chunk(1), second);
+    EXPECT_EQ(boxes_->Boxes().size(), 1u) << "told once";
+    const std::string saved = dir_ + "/student-" + std::string(how) + ".wav";
+    ASSERT_TRUE(track_->SaveTrack(saved));
+    const Bytes file = ReadFile(saved);
+    Bytes expected = test::Pcm16(first);
+    const Bytes tail = test::Pcm16(second);
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    ASSERT_EQ(file.size(), 44 + expected.size());
+    EXPECT_EQ(Bytes(file.begin() + 44, file.end()), expected) << "both takes";
+    EXPECT_TRUE(track_->Chunk(0)->IsLoaded());
+    CSoundTrackTestAccess::SetTempFolder(*track_, folder);
+  }
 }
 
 TEST_F(ChunkEditing, ReadSourceDataStopsAtTheEndOfTheSound) {
