@@ -725,7 +725,12 @@ TEST_F(ChunkEditing, TakesSurviveATemporaryFolderThatTakesNoFile) {
     ASSERT_EQ(file.size(), 44 + expected.size());
     EXPECT_EQ(Bytes(file.begin() + 44, file.end()), expected) << "both takes";
     EXPECT_TRUE(track_->Chunk(0)->IsLoaded());
+    // The folder takes files again: leaving the take writes it, under its kept name.
     CSoundTrackTestAccess::SetTempFolder(*track_, folder);
+    track_->SelectChunk(0);
+    EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
+    track_->SelectChunk(1);
+    EXPECT_EQ(ChunkBytes(track_->Chunk(1)), tail);
   }
 }
 

@@ -17,7 +17,6 @@
 #include "platform/utf.h"
 #include "tracks/side_files.h"
 #include "tracks/sound_track.h"
-#include "tracks/temp_folder.h"
 #include "tracks/wav_cut.h"
 
 namespace vts {
@@ -64,11 +63,12 @@ void CSoundTrack::SelectChunk(int index) {
       if (SaveChunk(old)) {
         oldChunk->Unload();
       } else if (old != index) {
-        // Its sound lives only in memory: switching would leave it behind in a chunk that is
-        // no longer current. Stay on it; it is written when it is left the next time.
+        // Its sound lives only in memory: it stays there, and is written when it is left
+        // the next time, or by a save. Staying on it would part this track from the other
+        // and let the next take replace it.
         WriteLog(LOG_WAVE_MANAGER, "Chunk " + std::to_string(old) +
-                                       " could not be saved; it stays the current chunk");
-        index = old;
+                                       " could not be saved; its sound stays in memory");
+        TellSoundKeptInMemory();
       }
     }
     if (recordTarget != nullptr && recordTarget != Chunk(index)) recordTarget = nullptr;
@@ -424,7 +424,7 @@ bool CSoundTrack::WriteSamplesAt(std::uint32_t firstFrame, std::uint32_t byteCou
     // The received sound is the chunk's own from now on, not the source file's under it: it
     // gets a file of its own, so that leaving the chunk (or the whole-file view) keeps it.
     if (SoundFromSource(chunk)) {
-      std::string name = CreateUniqueTempFile(tempFolder, "Wav");
+      std::string name = NewChunkFileName();
       if (name.empty()) {
         WriteLog(LOG_WAVE_MANAGER, "Received audio dropped: no chunk file could be made in \"" +
                                        tempFolder + "\"");

@@ -258,10 +258,12 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
   const bool asPackage = kind == "VXB";
   const bool asMp3 = kind == "MP3" || asPackage;
 
+  // A current chunk that its file does not take keeps its sound in memory, where the save
+  // reads it: that copy is the one the save must not lose.
   if (currentChunk >= 0 && !SaveChunk(currentChunk)) {
-    Warn(u"Could not save chunk", GetProductName());
-    SaveFailed(path, "the current chunk could not be written to its temporary file");
-    return false;
+    WriteLog(LOG_WAVE_MANAGER, "The current chunk could not be written to its temporary file; \"" +
+                                   path + "\" is saved from memory");
+    TellSoundKeptInMemory();
   }
   chunksToSave = ChunkCount();
 
