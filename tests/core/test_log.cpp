@@ -1,9 +1,6 @@
 // Named logs: line format, trimming at the limit on whole lines, the folder rule, the log
 // thread's writes (tick, final write at stop, unknown ids dropped), and the rate-limited log.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-
-#include <csignal>
 
 #include <fstream>
 #include <optional>
@@ -127,15 +124,9 @@ TEST(LogFile, ARewriteThatCannotBeWrittenWholeKeepsWhatTheFileHad) {
     for (int i = 0; i < 3; ++i) log.AppendLine(FixedLine(i, 40));
     const std::string whole = log.Text();
     {
-      rlimit old{};
-      ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-      auto* const oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-      rlimit small = old;
-      small.rlim_cur = room;
-      ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+      test::FileSizeLimit full(room);
+      ASSERT_TRUE(full.ok());
       log.Flush();
-      ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
-      std::signal(SIGXFSZ, oldHandler);
     }
     EXPECT_EQ(ReadFile(path), "one\r\n");
     log.Flush();

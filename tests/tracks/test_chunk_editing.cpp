@@ -16,6 +16,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -693,13 +694,14 @@ TEST_F(ChunkEditing, AChunkThatCannotBeSavedIsLeftButStaysInMemory) {
   EXPECT_EQ(ChunkBytes(track_->Chunk(0)), test::Pcm16(recording));
 }
 
-// The Student's takes with a temporary folder that takes no file (deleted, or a file in its
-// place): Next still moves on to a new chunk, the next take goes there, the earlier one
-// stays, and a save writes both.
+// The Student's takes with a temporary folder that takes no more sound (full, deleted, or a
+// file in its place): Next still moves on to a new chunk, the next take goes there, the
+// earlier one stays, and a save writes both.
 TEST_F(ChunkEditing, TakesSurviveATemporaryFolderThatTakesNoFile) {
   const std::vector<std::int16_t> first(12 * 4410, 1200), second(5 * 4410, -500);
-  for (const char* how : {"deleted", "a file"}) {
+  for (const char* how : {"full", "deleted", "a file"}) {
     SCOPED_TRACE(how);
+    const bool full = std::string(how) == "full";
     track_->FreeChunks();
     boxes_->Clear();
     CTransport transport;
@@ -709,9 +711,13 @@ TEST_F(ChunkEditing, TakesSurviveATemporaryFolderThatTakesNoFile) {
     const std::string folder = track_->TempFolderPath();
     std::string broken = dir_ + "/broken-" + how;
     if (std::string(how) == "a file") WriteFile(broken, Bytes{1});
-    CSoundTrackTestAccess::SetTempFolder(*track_, broken + "/");
+    if (!full) CSoundTrackTestAccess::SetTempFolder(*track_, broken + "/");
 
-    transport.StepNext(*track_);
+    {
+      std::optional<test::FileSizeLimit> disk;
+      if (full) disk.emplace(0);
+      transport.StepNext(*track_);
+    }
     EXPECT_EQ(track_->CurrentChunkIndex(), 1) << "Next moved on";
     ASSERT_EQ(track_->ChunkCount(), 2);
     test::FillChunk(track_->Chunk(1), second);
