@@ -323,6 +323,9 @@ bool CSoundTrack::DeleteSelection() {
     const std::string wavPath = plat::PathOfOpenFile(sourceFile);
     plat::FileStatus status;
     plat::FileReplacement out;
+    // What an erase that was killed half-way left beside the file goes first.
+    if (!wavPath.empty())
+      plat::RemoveStaleReplacements(wavPath.substr(0, std::max<std::size_t>(wavPath.rfind('/'), 1)));
     if (wavPath.empty()) {
       why = "the sound file is no longer where it was opened";
     } else if (!plat::StatFd(sourceFile, &status) || !out.Open(wavPath, int(status.mode), &why)) {
