@@ -157,9 +157,10 @@ std::string PathOfOpenFile(int fd) {
   if (n <= 0) return {};
   std::string path(target, static_cast<std::size_t>(n));
   // The name is only the file's while it still leads to the same file.
-  struct stat open {}, named {};
-  if (::fstat(fd, &open) != 0 || ::stat(path.c_str(), &named) != 0 ||
-      open.st_dev != named.st_dev || open.st_ino != named.st_ino)
+  struct stat open {};
+  struct stat named {};
+  if (::fstat(fd, &open) != 0 || ::stat(path.c_str(), &named) != 0 || open.st_dev != named.st_dev ||
+      open.st_ino != named.st_ino)
     return {};
   return path;
 }

@@ -66,8 +66,8 @@ void CSoundTrack::SelectChunk(int index) {
         // Its sound lives only in memory: it stays there, and is written when it is left
         // the next time, or by a save. Staying on it would part this track from the other
         // and let the next take replace it.
-        WriteLog(LOG_WAVE_MANAGER, "Chunk " + std::to_string(old) +
-                                       " could not be saved; its sound stays in memory");
+        WriteLog(LOG_WAVE_MANAGER,
+                 "Chunk " + std::to_string(old) + " could not be saved; its sound stays in memory");
         TellSoundKeptInMemory();
       }
     }
@@ -325,7 +325,8 @@ bool CSoundTrack::DeleteSelection() {
     plat::FileReplacement out;
     // What an erase that was killed half-way left beside the file goes first.
     if (!wavPath.empty())
-      plat::RemoveStaleReplacements(wavPath.substr(0, std::max<std::size_t>(wavPath.rfind('/'), 1)));
+      plat::RemoveStaleReplacements(
+          wavPath.substr(0, std::max<std::size_t>(wavPath.rfind('/'), 1)));
     if (wavPath.empty()) {
       why = "the sound file is no longer where it was opened";
     } else if (!plat::StatFd(sourceFile, &status) || !out.Open(wavPath, int(status.mode), &why)) {
@@ -376,9 +377,9 @@ bool CSoundTrack::DeleteSelection() {
   Repaint();
   if (!cutDone) {
     WriteLog(LOG_WAVE_MANAGER, "Erasing in \"" + sourcePath + "\" failed: " + why);
-    plat::MessageBox(u"Could not erase the selection in the sound file.\n\n" +
-                         plat::Utf8ToUtf16(why),
-                     GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
+    plat::MessageBox(
+        u"Could not erase the selection in the sound file.\n\n" + plat::Utf8ToUtf16(why),
+        GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
     return false;
   }
   return true;

@@ -1,7 +1,7 @@
 // One track of the recorder (Master or Student): its chunk list with only the current chunk
-// in memory (and chunks whose file could not be written), a private folder of temporary chunk files, its own sound engine, the recording
-// path (capture, mixing, conversion to 16-bit mono, automatic gain) and the playback path
-// (a chunk cut into one-period buffers, two kept queued).
+// in memory (and chunks whose file could not be written), a private folder of temporary chunk
+// files, its own sound engine, the recording path (capture, mixing, conversion to 16-bit mono,
+// automatic gain) and the playback path (a chunk cut into one-period buffers, two kept queued).
 //
 // Threading:
 // - The UI thread calls the transport (ToggleRecord, TogglePause, Play, StopPlayback,
