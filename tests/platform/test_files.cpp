@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "platform/fd.h"
 #include "platform/files.h"
 #include "test_env.h"
 
@@ -250,3 +251,22 @@ TEST(RenameNoReplace, RenamesOnlyOntoAFreeName) {
 }
 
 }  // namespace
+
+// The name an open file stands under now: it follows a rename, and a file that lost its
+// name (removed, or another file put in its place) has none.
+TEST(PathOfOpenFile, FollowsRenamesAndLosesARemovedOrReplacedName) {
+  const std::string dir = vts::test::MakeTempDir("pathof");
+  const std::string a = dir + "/a.wav", b = dir + "/b.wav";
+  std::ofstream(a) << "sound";
+  vts::plat::UniqueFd fd = vts::plat::OpenFile(a, vts::plat::kOpenRead);
+  ASSERT_TRUE(fd);
+  EXPECT_EQ(vts::plat::PathOfOpenFile(fd.get()), a);
+  ASSERT_EQ(::rename(a.c_str(), b.c_str()), 0);
+  EXPECT_EQ(vts::plat::PathOfOpenFile(fd.get()), b);
+  std::ofstream(a) << "other";
+  ASSERT_EQ(::rename(a.c_str(), b.c_str()), 0);
+  EXPECT_EQ(vts::plat::PathOfOpenFile(fd.get()), "") << "another file took its name";
+  ASSERT_EQ(::unlink(b.c_str()), 0);
+  EXPECT_EQ(vts::plat::PathOfOpenFile(fd.get()), "");
+  EXPECT_EQ(vts::plat::PathOfOpenFile(-1), "");
+}

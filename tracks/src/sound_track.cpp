@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -245,20 +246,42 @@ int CSoundTrack::KeptChunkCount() const {
   return static_cast<int>(keptChunks.size());
 }
 
-CChunkInfo* CSoundTrack::AddChunk() {
+std::string CSoundTrack::NewChunkFileName() {
+  if (tempFolder.empty()) return {};
   std::string name = CreateUniqueTempFile(tempFolder, "Wav");
+  if (!name.empty()) return name;
+  const int error = errno;
+  WriteLog(LOG_WAVE_MANAGER, std::string("Could not create a temporary chunk file in \"") +
+                                 tempFolder + "\": " + std::strerror(error) +
+                                 "; the chunk keeps its sound in memory");
+  // The file is made when the chunk is written. Numbers above 16 bits never meet the ones
+  // CreateUniqueTempFile gives, and the counter never meets itself.
+  static std::atomic<std::uint32_t> serial{0x10000};
+  char reserved[32];
+  std::snprintf(reserved, sizeof reserved, "Wav%X.tmp", serial.fetch_add(1));
+  return reserved;
+}
+
+CChunkInfo* CSoundTrack::AddChunk() {
+  std::string name = NewChunkFileName();
   if (name.empty()) {
-    int error = errno;
-    WriteLog(LOG_WAVE_MANAGER, std::string("Could not create a temporary chunk file in \"") +
-                                   tempFolder + "\": " + std::strerror(error));
+    WriteLog(LOG_WAVE_MANAGER, "No chunk added: the track has no usable temporary folder");
     return nullptr;
   }
   auto chunk = std::make_unique<CChunkInfo>();
-  chunk->fileName = name;
+  chunk->fileName = std::move(name);
   CChunkInfo* added = chunk.get();
   std::lock_guard lock(bufferLock);
   chunks.push_back(std::move(chunk));
   return added;
+}
+
+void CSoundTrack::TellSoundKeptInMemory() {
+  if (keptInMemoryTold.exchange(true)) return;
+  plat::MessageBoxWithoutWaiting(
+      u"The temporary folder takes no more sound (is the disk full?). The recording is kept "
+      u"in memory; save the track to keep it.",
+      GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
 }
 
 bool CSoundTrack::AdoptAsCurrentChunk(int index) {
@@ -317,6 +340,7 @@ bool CSoundTrack::SaveChunk(int index) {
                                    std::strerror(error));
     return false;
   }
+  keptInMemoryTold = false;  // the folder takes files again: a new failure is told again
   return true;
 }
 

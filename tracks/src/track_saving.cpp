@@ -62,34 +62,6 @@ using plat::WriteAll;
 // A new file beside its target, open for writing; removed again unless committed.
 using SiblingFile = plat::FileReplacement;
 
-// The chunk's PCM for a save: loaded, whole frames, no more than its length. Null (nothing
-// written) when the sound of a chunk with frames cannot be had. `loadedHere` tells whether
-// the save loaded it (and so unloads it again).
-const std::uint8_t* ChunkSound(CSoundTrack& track, int index, std::uint32_t& bytes,
-                               bool& loadedHere) {
-  bytes = 0;
-  CChunkInfo* chunk = track.Chunk(index);
-  if (chunk == nullptr) return nullptr;
-  loadedHere = !chunk->IsLoaded();
-  if (!track.LoadChunk(index)) return nullptr;
-  static const std::uint8_t kNothing = 0;
-  if (chunk->length == 0) return chunk->data ? chunk->data : &kNothing;
-  const std::uint32_t align = std::max<std::uint32_t>(track.Format().blockAlign, 1);
-  const std::uint64_t wanted = std::uint64_t(chunk->length) * align;
-  if (chunk->data == nullptr || chunk->dataSize < wanted) return nullptr;
-  bytes = static_cast<std::uint32_t>(wanted);
-  return chunk->data;
-}
-
-// Unloads a chunk the save loaded, except the current one. A chunk that was in memory
-// before stays there: its sound may exist nowhere else (a temporary file that could not be
-// written).
-void DoneWithChunk(CSoundTrack& track, int index, bool loadedHere) {
-  if (!loadedHere || index == track.CurrentChunkIndex()) return;
-  std::lock_guard lock(track.BufferLock());
-  if (CChunkInfo* chunk = track.Chunk(index)) chunk->Unload();
-}
-
 media::PcmFormat MediaFormat(const PcmFormat& f) {
   media::PcmFormat m;
   m.formatTag = 1;
@@ -101,43 +73,46 @@ media::PcmFormat MediaFormat(const PcmFormat& f) {
   return m;
 }
 
-// Writes the WAV into `out`: a header, then the chunks' PCM in order. `why` tells a failure.
-bool WriteWav(CSoundTrack& track, SiblingFile& out, std::string& why) {
+// Writes the WAV into `out`: a header, then the chunks' PCM in order. `lengths` gets the
+// frames written of each chunk; `why` tells a failure.
+bool WriteWav(CSoundTrack& track, SiblingFile& out, std::vector<std::uint32_t>& lengths,
+              std::string& why) {
+  // The sizes are those of the sound written: received audio may change a chunk between
+  // this header and its copy, so the header is written again at the end.
   std::uint64_t totalFrames = 0;
-  for (int i = 0; i < track.ChunksToSave(); ++i) {
-    if (CChunkInfo* c = track.Chunk(i)) totalFrames += c->length;
-  }
   std::array<std::uint8_t, 44> header{};
-  if (!media::BuildWavHeader(MediaFormat(track.Format()), totalFrames, header)) {
-    why = "the sound is too long for a WAV file";
-    return false;
-  }
   if (!WriteAll(out.Fd(), header.data(), header.size())) {
     why = std::string("write failed: ") + std::strerror(errno);
     return false;
   }
+  std::vector<std::uint8_t> pcm;
+  const std::uint32_t align = std::max<std::uint32_t>(track.Format().blockAlign, 1);
   for (int i = 0; i < track.ChunksToSave(); ++i) {
-    std::uint32_t bytes = 0;
-    bool loadedHere = false;
-    const std::uint8_t* pcm = ChunkSound(track, i, bytes, loadedHere);
-    if (pcm == nullptr) {
-      DoneWithChunk(track, i, loadedHere);
+    if (!track.CopyChunkSound(i, pcm)) {
       why = "the sound of chunk " + std::to_string(i + 1) + " cannot be read";
       return false;
     }
-    const bool ok = WriteAll(out.Fd(), pcm, bytes);
-    const int error = errno;
-    DoneWithChunk(track, i, loadedHere);
-    if (!ok) {
-      why = std::string("write failed: ") + std::strerror(error);
+    lengths.push_back(static_cast<std::uint32_t>(pcm.size() / align));
+    totalFrames += pcm.size() / align;
+    if (!WriteAll(out.Fd(), pcm.data(), pcm.size())) {
+      why = std::string("write failed: ") + std::strerror(errno);
       return false;
     }
+  }
+  if (!media::BuildWavHeader(MediaFormat(track.Format()), totalFrames, header)) {
+    why = "the sound is too long for a WAV file";
+    return false;
+  }
+  if (!out.WriteAt(0, header.data(), header.size())) {
+    why = std::string("write failed: ") + std::strerror(errno);
+    return false;
   }
   return true;
 }
 
 // Encodes the chunks into `out`; `error` as EncodeMp3 reports it.
-bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why) {
+bool WriteMp3(CSoundTrack& track, SiblingFile& out, std::vector<std::uint32_t>& lengths, int& error,
+              std::string& why) {
   const std::uint16_t channels = track.Format().channels;
   media::Mp3StreamEncoder encoder;
   const media::Mp3EncodeError init = encoder.Init(track.Format().samplesPerSec, channels);
@@ -158,18 +133,16 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why
     return true;
   };
   const std::size_t framesPerCall = encoder.SamplesPerChunk() / channels;
+  std::vector<std::uint8_t> pcm;
   for (int i = 0; i < track.ChunksToSave(); ++i) {
-    std::uint32_t bytes = 0;
-    bool loadedHere = false;
-    const std::uint8_t* pcm = ChunkSound(track, i, bytes, loadedHere);
-    if (pcm == nullptr) {
-      DoneWithChunk(track, i, loadedHere);
+    if (!track.CopyChunkSound(i, pcm)) {
       error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
       why = "the sound of chunk " + std::to_string(i + 1) + " cannot be read";
       return false;
     }
-    const auto* samples = reinterpret_cast<const std::int16_t*>(pcm);
-    const std::size_t frames = bytes / (2u * channels);
+    const auto* samples = reinterpret_cast<const std::int16_t*>(pcm.data());
+    const std::size_t frames = pcm.size() / (2u * channels);
+    lengths.push_back(static_cast<std::uint32_t>(frames));
     bool ok = true;
     for (std::size_t done = 0; ok && done < frames;) {
       const std::size_t n = std::min(framesPerCall, frames - done);
@@ -182,7 +155,6 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why
       done += n;
       ok = flush();
     }
-    DoneWithChunk(track, i, loadedHere);
     if (!ok) return false;
   }
   if (!encoder.Finish(mp3)) {
@@ -221,6 +193,40 @@ std::u16string Mp3ErrorText(int error) {
 
 }  // namespace
 
+bool CSoundTrack::CopyChunkSound(int index, std::vector<std::uint8_t>& pcm) {
+  pcm.clear();
+  // Under the lock throughout: the core thread may unload, reload or replace the chunk
+  // (received audio) or write its file the moment the lock is let go.
+  std::lock_guard lock(bufferLock);
+  CChunkInfo* chunk = Chunk(index);
+  if (chunk == nullptr) return false;
+  if (chunk->length == 0) return true;
+  const std::uint64_t align = BlockAlign();
+  const std::uint64_t wanted = std::uint64_t(chunk->length) * align;
+  if (wanted > UINT32_MAX) return false;
+  if (chunk->IsLoaded()) {
+    if (chunk->dataSize < wanted) return false;
+    pcm.assign(chunk->data, chunk->data + wanted);
+    return true;
+  }
+  pcm.resize(static_cast<std::size_t>(wanted));
+  if (SoundFromSource(chunk)) {
+    // Frames past the source's "data" chunk are not sound.
+    if (std::uint64_t(chunk->start) + chunk->length > dataBytes / align) return false;
+    return plat::ReadAt(sourceFile, pcm.data(), pcm.size(), dataOffset + align * chunk->start) ==
+           static_cast<long long>(pcm.size());
+  }
+  plat::UniqueFd fd;
+  if (!tempFolder.empty())
+    fd = plat::OpenFile(tempFolder + chunk->fileName, plat::kOpenRead | plat::kOpenNoFollow);
+  if (!fd) {
+    plat::MessageBoxWithoutWaiting(u"Could not open file in LoadChunk", GetProductName(),
+                                   plat::MB_OK | plat::MB_ICONWARNING);
+    return false;
+  }
+  return plat::ReadAt(fd.get(), pcm.data(), pcm.size(), 0) == static_cast<long long>(pcm.size());
+}
+
 bool CSoundTrack::SaveAsync(const std::string& path, bool keepOldVersion) {
   if (windowDisabledWhileSaving) windowDisabledWhileSaving(false);
   WaitForSave();
@@ -252,10 +258,12 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
   const bool asPackage = kind == "VXB";
   const bool asMp3 = kind == "MP3" || asPackage;
 
+  // A current chunk that its file does not take keeps its sound in memory, where the save
+  // reads it: that copy is the one the save must not lose.
   if (currentChunk >= 0 && !SaveChunk(currentChunk)) {
-    Warn(u"Could not save chunk", GetProductName());
-    SaveFailed(path, "the current chunk could not be written to its temporary file");
-    return false;
+    WriteLog(LOG_WAVE_MANAGER, "The current chunk could not be written to its temporary file; \"" +
+                                   path + "\" is saved from memory");
+    TellSoundKeptInMemory();
   }
   chunksToSave = ChunkCount();
 
@@ -265,9 +273,10 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
   std::vector<std::uint8_t> texts;
   if (textsPresent) texts = BuildChunkTexts();
 
-  // The sound, complete under a temporary name.
+  // The sound, complete under a temporary name; the frames of each chunk as it was written.
   SiblingFile sound;
   std::string why;
+  std::vector<std::uint32_t> lengths;
   if (asMp3) {
     int error = 0;
     bool ok = Mp3Possible(*this, error, why);
@@ -276,7 +285,7 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
       why = std::string("cannot create a file beside it: ") + std::strerror(errno);
       ok = false;
     }
-    if (ok) ok = WriteMp3(*this, sound, error, why);
+    if (ok) ok = WriteMp3(*this, sound, lengths, error, why);
     if (!ok) {
       sound.Discard();
       if (error != 0) Warn(Mp3ErrorText(error), kMp3Caption);
@@ -290,7 +299,7 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
       why = std::string("cannot create a file beside it: ") + std::strerror(errno);
       ok = false;
     }
-    if (ok) ok = WriteWav(*this, sound, why);
+    if (ok) ok = WriteWav(*this, sound, lengths, why);
     if (!ok) {
       sound.Discard();
       if (chunksToSave > 0) Warn(kCannotSaveText, GetProductName());
@@ -306,7 +315,8 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
       SaveFailed(path, "the MP3 could not be completed");
       return false;
     }
-    const std::vector<std::uint8_t> cif = BuildChunkList();
+    // The list of the sound as written (the core thread may have changed chunks since).
+    const std::vector<std::uint8_t> cif = BuildCifBody(lengths, format.samplesPerSec);
     std::string title = GetFileNameOfPath(packagePath);
     title.resize(title.rfind('.'));
     PackageParts parts;
@@ -361,7 +371,8 @@ bool CSoundTrack::SaveWav(const std::string& path) {
     SaveFailed(path, std::string("cannot create a file beside it: ") + std::strerror(errno));
     return false;
   }
-  if (!WriteWav(*this, out, why)) {
+  std::vector<std::uint32_t> lengths;
+  if (!WriteWav(*this, out, lengths, why)) {
     out.Discard();
     SaveFailed(path, why);
     return false;
@@ -382,7 +393,8 @@ bool CSoundTrack::EncodeMp3(const std::string& path, int* error) {
     code = static_cast<int>(media::Mp3EncodeError::CannotCreate);
     ok = false;
   }
-  if (ok) ok = WriteMp3(*this, out, code, why);
+  std::vector<std::uint32_t> lengths;
+  if (ok) ok = WriteMp3(*this, out, lengths, code, why);
   if (ok && !out.Commit()) {
     code = static_cast<int>(media::Mp3EncodeError::CannotCreate);
     ok = false;

@@ -1,7 +1,7 @@
 // One track of the recorder (Master or Student): its chunk list with only the current chunk
-// in memory, a private folder of temporary chunk files, its own sound engine, the recording
-// path (capture, mixing, conversion to 16-bit mono, automatic gain) and the playback path
-// (a chunk cut into one-period buffers, two kept queued).
+// in memory (and chunks whose file could not be written), a private folder of temporary chunk
+// files, its own sound engine, the recording path (capture, mixing, conversion to 16-bit mono,
+// automatic gain) and the playback path (a chunk cut into one-period buffers, two kept queued).
 //
 // Threading:
 // - The UI thread calls the transport (ToggleRecord, TogglePause, Play, StopPlayback,
@@ -122,8 +122,10 @@ class CSoundTrack {
   // Makes "<temp>/Voxtrailstudy/TempSnd/<name>/" (private to the user) the track's folder.
   void GetTempSoundFolder(const std::string& name);
   void ClearTempSoundFolder();
-  // A new empty chunk with a fresh temporary file, appended; null (and logged) when no file
-  // could be made.
+  // A new empty chunk with a fresh temporary file, appended. When the folder takes no file
+  // now (a full disk, read-only, deleted), the chunk gets a name no chunk uses, keeps its
+  // sound in memory and is written when the folder takes files again (logged). Null (and
+  // logged) only for a track without a usable folder.
   CChunkInfo* AddChunk();
   // Loads the chunk's sound (from the source file or its temporary file). A file that cannot
   // be read is told in a box nobody waits for (the caller may hold bufferLock); false then.
@@ -135,8 +137,9 @@ class CSoundTrack {
   void FreeChunks();
   void Close();
   // Makes `index` current: stops the transport, saves and unloads the old current chunk and
-  // loads the new one. When the old chunk cannot be saved it stays current and loaded (its
-  // sound is not dropped). Posts code 0. Defined in chunk_editing.cpp.
+  // loads the new one. When the old chunk cannot be saved it stays loaded (its sound exists
+  // nowhere else) and the user is told once; a save writes it from memory. Posts code 0.
+  // Defined in chunk_editing.cpp.
   void SelectChunk(int index);
   // Reads the chunk's frames from the source file (tracks loaded from a file); frames past
   // the source's "data" chunk are not read. Defined in chunk_editing.cpp.
@@ -332,6 +335,11 @@ class CSoundTrack {
   // Temporary files that an ended save left in the target's folder are removed first.
   bool SaveTrack(const std::string& path, bool keepOldVersion = false);
   bool SaveWav(const std::string& path);
+  // A copy of chunk `index`'s sound for a save (its whole frames, no more than its length),
+  // taken under bufferLock from memory, the temporary file or the source file, as one
+  // moment of the chunk: the core thread may switch, unload or replace it meanwhile. False
+  // when the sound of a chunk with frames cannot be had. The saving thread.
+  bool CopyChunkSound(int index, std::vector<std::uint8_t>& pcm);
   // `error`: 0 none, 1 bad channel count, 2 encoder initialisation, 3 destination cannot be
   // written, 4 the encoder failed on the sound.
   bool EncodeMp3(const std::string& path, int* error);
@@ -525,6 +533,12 @@ class CSoundTrack {
   // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
   bool SoundFromSource(const CChunkInfo* chunk) const;
   bool MakeWholeFileChunk();
+  // A name for a new chunk's temporary file (see AddChunk); empty without a usable folder.
+  std::string NewChunkFileName();
+  // Tells the user, once until a chunk file is written again, that a chunk's sound is kept
+  // in memory only. Any thread; the box is not waited for.
+  void TellSoundKeptInMemory();
+  std::atomic<bool> keptInMemoryTold{false};
   // Takes the source frames [first, end) out of every chunk of both lists.
   void RemoveSourceFrames(std::uint64_t first, std::uint64_t end);
   // ---- [chunk editing] end
