@@ -667,6 +667,28 @@ TEST_F(TrackLoadSave, SavingOverAFileKeepsItAsOld) {
                                       "a.wav", "b.mp3", "b.vxb", "b.wav", "c.wav", "src.wav"}));
 }
 
+// Save-As over one name again and again: every version that stood there is kept, the
+// first under " - Old", each later one under the first free " - Old[i]".
+TEST_F(TrackLoadSave, SavingOverOneNameAgainKeepsEveryOldVersion) {
+  auto track = Loaded("src.wav", Noise(44100));
+  const Bytes first(3000, 0x11), second(3000, 0x22);
+  for (const char* ext : {"wav", "mp3", "vxb"}) {
+    SCOPED_TRACE(ext);
+    const std::string target = dir_ + "a." + ext;
+    WriteFile(target, first);
+    ASSERT_TRUE(track->SaveTrack(target, true));
+    const Bytes saved = ReadFile(target);
+    WriteFile(target, second);
+    ASSERT_TRUE(track->SaveTrack(target, true));
+    ASSERT_TRUE(track->SaveTrack(target, true));
+    EXPECT_EQ(ReadFile(dir_ + "a - Old." + ext), first);
+    EXPECT_EQ(ReadFile(dir_ + "a - Old[1]." + ext), second);
+    EXPECT_EQ(ReadFile(dir_ + "a - Old[2]." + ext), saved);
+    EXPECT_EQ(ReadFile(target), saved);
+  }
+  EXPECT_EQ(Entries(dir_).size(), 13u);
+}
+
 TEST_F(TrackLoadSave, TextsThatCannotBeWrittenKeepBothOldFiles) {
   std::vector<std::u16string> texts;
   for (int i = 0; i < 20; ++i) texts.push_back(std::u16string(1000, char16_t(u'a' + i)));
