@@ -631,7 +631,8 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
 }
 
 // A Save-As over a file keeps that file as " - Old", given its second name only once the new
-// file is complete; a file already under the " - Old" name is never replaced. A save that
+// file is complete; a file already under the " - Old" name is never replaced (the next old
+// version is numbered). A save that
 // keeps nothing (the student's work) leaves no " - Old"; a failed one touches neither name.
 TEST_F(TrackLoadSave, SavingOverAFileKeepsItAsOld) {
   auto track = Loaded("src.wav", Noise(44100));
@@ -663,8 +664,9 @@ TEST_F(TrackLoadSave, SavingOverAFileKeepsItAsOld) {
   }
   EXPECT_EQ(ReadFile(dir_ + "c.wav"), first);
   EXPECT_EQ(Entries(dir_),
-            (std::vector<std::string>{"a - Old.mp3", "a - Old.vxb", "a - Old.wav", "a.mp3", "a.vxb",
-                                      "a.wav", "b.mp3", "b.vxb", "b.wav", "c.wav", "src.wav"}));
+            (std::vector<std::string>{"a - Old.mp3", "a - Old.vxb", "a - Old.wav", "a - Old[1].mp3",
+                                      "a - Old[1].vxb", "a - Old[1].wav", "a.mp3", "a.vxb", "a.wav",
+                                      "b.mp3", "b.vxb", "b.wav", "c.wav", "src.wav"}));
 }
 
 // Save-As over one name again and again: every version that stood there is kept, the
