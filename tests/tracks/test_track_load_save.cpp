@@ -596,7 +596,7 @@ TEST_F(TrackLoadSave, PackageRoundsKeepTheSoundOnItsChunks) {
   ASSERT_EQ(track->ChunkCount(), 3);
   const std::uint32_t total = std::uint32_t(samples.size());
   std::vector<TrackPtr> rounds;
-  std::string from = "lesson";
+  std::vector<std::uint32_t> first;  // start and length of each chunk
   for (int round = 1; round <= 5; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const std::string name = "round" + std::to_string(round) + ".vxb";
@@ -606,13 +606,19 @@ TEST_F(TrackLoadSave, PackageRoundsKeepTheSoundOnItsChunks) {
     CSoundTrack& t = *rounds.back();
     ASSERT_TRUE(t.LoadTrack(dir_ + name));
     ASSERT_EQ(t.ChunkCount(), 3);
-    EXPECT_NEAR(double(t.DataBytes() / 2), total, 45) << "the length is kept";
+    // The list keeps whole milliseconds: the first save may lose the last one's fraction
+    // (under 45 frames), later rounds nothing at all.
+    std::vector<std::uint32_t> now;
+    for (int i = 0; i < 3; ++i) now.insert(now.end(), {t.Chunk(i)->start, t.Chunk(i)->length});
+    if (first.empty()) first = now;
+    EXPECT_EQ(now, first);
+    EXPECT_NEAR(double(t.DataBytes() / 2), total, 44) << "the length is kept";
     std::uint32_t sum = 0;
     for (int i = 0; i < 3; ++i) {
       SCOPED_TRACE("chunk " + std::to_string(i + 1));
       CChunkInfo* c = t.Chunk(i);
-      EXPECT_NEAR(double(c->start), sum, 45);
-      EXPECT_NEAR(double(c->length), lengths[i], 45);
+      EXPECT_NEAR(double(c->start), sum, 2);
+      EXPECT_NEAR(double(c->length), lengths[i], i == 2 ? 44 : 2);
       sum += lengths[i];
       t.SelectChunk(i);
       ASSERT_TRUE(c->IsLoaded());

@@ -38,6 +38,10 @@ inline constexpr std::size_t kMaxSideFileChunks = 65535;
 // of 0 gives 0.
 std::uint32_t MsToFrames(std::uint32_t ms, std::uint32_t samplesPerSec);
 std::uint32_t FramesToMs(std::uint64_t frames, std::uint32_t samplesPerSec);
+// The first frame at or after `ms` (the division rounds up), saturating like MsToFrames. A
+// chunk boundary read this way and written again with FramesToMs stays in its millisecond,
+// so a chunk list survives any number of writes and reads.
+std::uint32_t MsToFrameAtOrAfter(std::uint64_t ms, std::uint32_t samplesPerSec);
 
 enum class SideFileStatus {
   Ok,
