@@ -60,7 +60,8 @@ SideFileStatus ReadCifFile(const std::string& path, std::vector<CifRecord>& reco
                            bool* cut = nullptr);
 
 // The ".cif" body for chunks of the given lengths in frames: starts are the running sums of
-// the lengths (contiguous from 0, whatever the chunks' own starts say). Empty when there are
+// the lengths (contiguous from 0, whatever the chunks' own starts say), and each record's
+// length reaches the next record's start (both ends in whole milliseconds). Empty when there are
 // no chunks, when the lengths add up to 0 frames, or when the rate is 0.
 std::vector<std::uint8_t> BuildCifBody(std::span<const std::uint32_t> lengthsFrames,
                                        std::uint32_t samplesPerSec);
