@@ -36,6 +36,17 @@ std::string MasterFileStem(const std::string& path) {
 // (a failed save leaves it set).
 bool LastSaveOk(const CSoundTrack& track) { return track.LastSaveOk() && !track.IsModified(); }
 
+// `base` + ".vxb", or, when that is taken, the first free `base` + "[i].vxb": an automatic
+// save never replaces earlier work. Empty when no name is free.
+std::string FirstFreeWorkName(const std::string& base) {
+  std::string name = base + ".vxb";
+  for (unsigned i = 1; Exists(name); ++i) {
+    if (i > 100000) return {};
+    name = base + "[" + std::to_string(i) + "].vxb";
+  }
+  return name;
+}
+
 }  // namespace
 
 bool EnsureFolderOf(const std::string& pathPrefix) {
@@ -59,12 +70,15 @@ std::string CMainDlg::StudentWorkName(const LocalTime& now, bool* fromMaster) co
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02u%02u%02u_%02u%02u_", now.year % 100, now.month, now.day,
                   now.hour, now.minute);
-    std::string name = StudentWorksFolder() + stamp + stem;
-    if (position == 1 || position == 2) name += "_Stud" + std::to_string(position);
-    name += ".vxb";
-    if (EnsureFolderOf(name)) {
-      if (fromMaster) *fromMaster = true;
-      return name;
+    std::string base = StudentWorksFolder() + stamp + stem;
+    if (position == 1 || position == 2) base += "_Stud" + std::to_string(position);
+    if (EnsureFolderOf(base)) {
+      // Two saves of the lesson in one minute (two students at this place) both stay.
+      const std::string name = FirstFreeWorkName(base);
+      if (!name.empty()) {
+        if (fromMaster) *fromMaster = true;
+        return name;
+      }
     }
   }
 
@@ -74,12 +88,7 @@ std::string CMainDlg::StudentWorkName(const LocalTime& now, bool* fromMaster) co
   if (target.empty()) target = StudentWorksFolder();
   if (!EnsureFolderOf(target)) return {};
   const unsigned n = position == 0 ? 1 : position;
-  std::string name = target + std::to_string(n) + "StudentsWorks.vxb";
-  for (unsigned i = 1; Exists(name); ++i) {
-    if (i > 100000) return {};
-    name = target + std::to_string(n) + "StudentsWorks[" + std::to_string(i) + "].vxb";
-  }
-  return name;
+  return FirstFreeWorkName(target + std::to_string(n) + "StudentsWorks");
 }
 
 void CMainDlg::OnBnClickedExit() {

@@ -179,7 +179,8 @@ TEST(FileReplacement, HeaderAfterBodyKeptDescriptorAndHandedOverTemporaryFile) {
   EXPECT_TRUE(plat::CanOpenForReading(temp));
 }
 
-// The old version keeps a second name from the commit on, never over a file of that name.
+// The old version keeps a second name from the commit on, never over a file of that name:
+// a later one takes the first free number.
 TEST(FileReplacement, KeepsTheOldVersionUnderASecondName) {
   const std::string dir = test::MakeTempDir("keep-old");
   Put(dir + "/a.vxb", "first");
@@ -193,17 +194,18 @@ TEST(FileReplacement, KeepsTheOldVersionUnderASecondName) {
   }
   EXPECT_EQ(Get(dir + "/a - Old.vxb"), "first");
   EXPECT_EQ(Get(dir + "/a.vxb"), "second");
-  // The second name is taken: it stays, the file is still replaced.
+  // The second name is taken: it stays, the version replaced now is numbered.
   plat::FileReplacement again;
   ASSERT_TRUE(again.Open(dir + "/a.vxb", 0644));
   again.KeepOldVersionAs(dir + "/a - Old.vxb");
   ASSERT_TRUE(again.Write("third", 5));
   ASSERT_TRUE(again.Commit());
   EXPECT_EQ(Get(dir + "/a - Old.vxb"), "first");
+  EXPECT_EQ(Get(dir + "/a - Old[1].vxb"), "second");
   EXPECT_EQ(Get(dir + "/a.vxb"), "third");
   // Nothing to keep: a new file.
   EXPECT_FALSE(plat::KeepOldVersion(dir + "/new.vxb", dir + "/new - Old.vxb"));
-  EXPECT_EQ(Names(dir), (std::set<std::string>{"a - Old.vxb", "a.vxb"}));
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"a - Old.vxb", "a - Old[1].vxb", "a.vxb"}));
 }
 
 // Only temporary files of processes that no longer run go; a folder, another name, a file of

@@ -320,6 +320,31 @@ TEST_F(ClassroomExit, WithAMasterFileTheWorkIsNamedAfterTimeLessonAndPosition) {
   EXPECT_EQ(dlg->StudentWorkName(now), Works() + "240403_0905_unit1.vxb");
 }
 
+// A second automatic save of the lesson in the same minute never replaces the first: the
+// name takes the first free "[i]", as the numbered names without a Master file do.
+TEST_F(ClassroomExit, AWorkNameTakenInTheSameMinuteTakesTheNextNumber) {
+  now = {2024, 4, 3, 9, 5};
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.mp3");
+  fs::create_directories(Works());
+  struct Case {
+    unsigned position;
+    const char* name;
+  };
+  for (const Case& c : {Case{2, "240403_0905_unit1_Stud2"}, Case{0, "240403_0905_unit1"}}) {
+    SCOPED_TRACE(c.name);
+    core->position = c.position;
+    const std::string base = Works() + c.name;
+    std::ofstream(base + ".vxb") << "first";
+    EXPECT_EQ(dlg->StudentWorkName(now), base + "[1].vxb");
+    std::ofstream(base + "[1].vxb") << "second";
+    EXPECT_EQ(dlg->StudentWorkName(now), base + "[2].vxb");
+  }
+  core->position = 2;
+  Exit_();
+  EXPECT_EQ(ops->savedPaths,
+            (std::vector<std::string>{Works() + "240403_0905_unit1_Stud2[2].vxb"}));
+}
+
 TEST_F(ClassroomExit, WithoutAMasterFileTheFirstFreeNumberedNameAfterTheTarget) {
   const std::string target = plat::TempFolder() + "/Class/";
   fs::create_directories(target);

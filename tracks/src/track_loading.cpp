@@ -181,10 +181,13 @@ bool CSoundTrack::ReadChunkList(const std::string& path) {
     chunks.reserve(records.size());
     for (const CifRecord& r : records) {
       auto chunk = std::make_unique<CChunkInfo>();
-      chunk->start = MsToFrames(r.startMs, format.samplesPerSec);
+      // Both ends of a chunk at the first frame of their millisecond: a list written from
+      // these chunks again gives the same records (contiguous ones stay contiguous).
+      chunk->start = MsToFrameAtOrAfter(r.startMs, format.samplesPerSec);
+      const std::uint32_t end =
+          MsToFrameAtOrAfter(std::uint64_t{r.startMs} + r.lengthMs, format.samplesPerSec);
       // Records are taken as they stand, but a chunk never reaches past the sound.
-      chunk->length = media::ClampFrames(chunk->start, MsToFrames(r.lengthMs, format.samplesPerSec),
-                                         totalFrames);
+      chunk->length = media::ClampFrames(chunk->start, end - chunk->start, totalFrames);
       chunks.push_back(std::move(chunk));
     }
     currentChunk = 0;

@@ -163,6 +163,13 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, std::vector<std::uint32_t>& 
     return false;
   }
   if (!flush()) return false;
+  // The delay and padding go where decoders look for them: the first frame, kept free.
+  const std::vector<std::uint8_t> info = encoder.InfoFrame();
+  if (!info.empty() && !out.WriteAt(0, info.data(), info.size())) {
+    error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
+    why = std::string("write failed: ") + std::strerror(errno);
+    return false;
+  }
   encoder.Close();
   return true;
 }
