@@ -16,6 +16,7 @@
 #include "audio/virtual_endpoints.h"
 #include "captured_blocks.h"
 #include "platform/known_folders.h"
+#include "platform/utf.h"
 #include "sound_track_test_access.h"
 #include "test_env.h"
 #include "test_files.h"
@@ -470,6 +471,32 @@ TEST_F(Transport, DevicesSetWhileTheCoreThreadSwitchesChunks) {
   ASSERT_TRUE(student_->WaitForRecordingEnd());
   EXPECT_EQ(student_->Engine()->GetCaptureStreamCount(), 0u) << "both captures stopped";
   EXPECT_EQ(student_->OutputDevice(), u"virtual_speaker");
+}
+
+// The window chooses an output device between two plays (a playback that ran to its end
+// leaves its stream open): the next play sounds on the chosen device, at each choice.
+TEST_F(Transport, EachOutputChoiceSoundsAtTheNextPlay) {
+  audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+  sound.AddDevice({"second_speaker", "Second Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
+  const std::string devices[] = {"virtual_speaker", "second_speaker"};
+  auto heard = [&sound](const std::string& id) {
+    const std::vector<float> played = sound.Played(id);
+    return std::any_of(played.begin(), played.end(), [](float v) { return std::fabs(v) > 0.1f; });
+  };
+  MasterChunk(Tone(kPeriodFrames * 3, 1000));
+  const char* choices[] = {"second_speaker", "virtual_speaker", "second_speaker",
+                           "virtual_speaker"};
+  int ended = 0;
+  for (const char* choice : choices) {
+    SCOPED_TRACE(choice);
+    master_->SetOutputDevice(plat::Utf8ToUtf16(choice));
+    for (const std::string& id : devices) sound.ClearPlayed(id);
+    master_->Play();
+    ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, ++ended));
+    Run(200);  // what was written to the device plays out
+    for (const std::string& id : devices)
+      EXPECT_EQ(heard(id), id == choice) << id << (id == choice ? " is silent" : " sounds");
+  }
 }
 
 TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
