@@ -118,7 +118,7 @@ bool CSoundTrack::LoadTrack(const std::string& path) {
   }
 
   // Read and write: chunk editing cuts sound out of the source in place.
-  sourceFile = plat::OpenFile(wavPath, plat::kOpenReadWrite).release();
+  sourceFile = openSourceFile(wavPath, plat::kOpenReadWrite, 0644).release();
   if (sourceFile < 0) return fail(std::string("cannot open the WAV: ") + std::strerror(errno));
 
   media::WavInfo info;

@@ -48,6 +48,7 @@
 #include "audio/buffer_descr.h"
 #include "audio/endpoint.h"  // [endpoint volume]
 #include "audio/sound_works_was.h"
+#include "platform/fd.h"
 #include "platform/thread_queue.h"
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
@@ -548,6 +549,9 @@ class CSoundTrack {
   std::string sourcePath;  // file the track was loaded from; empty when none
   std::string loadError;   // why the last load failed; empty after a successful one
   int sourceFile = -1;     // open source WAV (read/write), -1 when none
+  // How the source WAV is opened (a test puts in one that refuses writing).
+  plat::UniqueFd (*openSourceFile)(const std::string& path, unsigned flags,
+                                   unsigned mode) = &plat::OpenFile;
   std::uint32_t dataBytes = 0;
   std::uint32_t dataOffset = 0;
   std::uint32_t audioModified = 0;
