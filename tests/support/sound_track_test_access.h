@@ -43,8 +43,8 @@ struct CSoundTrackTestAccess {
   static void SetLoadError(CSoundTrack& t, const std::string& why) { t.loadError = why; }
   static void SetSourceFile(CSoundTrack& t, int fd) { t.sourceFile = fd; }
   // How the next loads open the source WAV.
-  static void SetSourceOpener(CSoundTrack& t, plat::UniqueFd (*open)(const std::string&, unsigned,
-                                                                      unsigned)) {
+  static void SetSourceOpener(CSoundTrack& t,
+                              plat::UniqueFd (*open)(const std::string&, unsigned, unsigned)) {
     t.openSourceFile = open;
   }
   static void SetDataBytes(CSoundTrack& t, std::uint32_t bytes) { t.dataBytes = bytes; }

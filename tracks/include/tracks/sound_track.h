@@ -549,6 +549,8 @@ class CSoundTrack {
   std::string sourcePath;  // file the track was loaded from; empty when none
   std::string loadError;   // why the last load failed; empty after a successful one
   int sourceFile = -1;     // open source WAV (read/write), -1 when none
+  // Opened for reading only, as it cannot be written: its erase is refused.
+  bool sourceReadOnly = false;
   // How the source WAV is opened (a test puts in one that refuses writing).
   plat::UniqueFd (*openSourceFile)(const std::string& path, unsigned flags,
                                    unsigned mode) = &plat::OpenFile;
