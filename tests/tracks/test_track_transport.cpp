@@ -499,6 +499,49 @@ TEST_F(Transport, EachOutputChoiceSoundsAtTheNextPlay) {
   }
 }
 
+// A sound server that does not answer (a connect may wait up to 2 s) must not hold the
+// track's buffer lock, which the window's time tick and the core thread take: the play's
+// connect, and the stop of a playback that a record start makes.
+TEST_F(Transport, AStartWaitingOnTheSoundServerHoldsNoBufferLock) {
+  audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+  struct Case {
+    const char* what;
+    audio::VirtualFailure held;
+    std::function<void(CSoundTrack&)> before, run;
+  };
+  const Case cases[] = {
+      {"play: the connect", audio::VirtualFailure::Activate, [](CSoundTrack&) {},
+       [](CSoundTrack& t) { t.Play(); }},
+      {"record while playing: the playback's stop", audio::VirtualFailure::Stop,
+       [](CSoundTrack& t) { t.Play(); }, [](CSoundTrack& t) { t.ToggleRecord(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CChunkInfo* chunk = MasterChunk(Tone(kPeriodFrames * 6, 1000));
+    c.before(*master_);
+    sound.HoldStep("virtual_speaker", c.held);
+    std::thread start([&] { c.run(*master_); });
+    ASSERT_TRUE(test::WaitUntil([&] { return sound.HeldCount() == 1; }));
+    std::unique_lock lock(master_->BufferLock(), std::try_to_lock);
+    EXPECT_TRUE(lock.owns_lock()) << "held while the sound server is waited for";
+    if (lock.owns_lock()) lock.unlock();
+    sound.ReleaseHeld();
+    start.join();
+    master_->StopAll();
+    EXPECT_GT(chunk->length, 0u);
+  }
+  // A play whose connect was slow still plays its whole chunk.
+  CChunkInfo* chunk = MasterChunk(Tone(kPeriodFrames * 6, 1000));
+  master_->StopAll();
+  sound.HoldStep("virtual_speaker", audio::VirtualFailure::Activate);
+  std::thread start([&] { master_->Play(); });
+  ASSERT_TRUE(test::WaitUntil([&] { return sound.HeldCount() == 1; }));
+  sound.ReleaseHeld();
+  start.join();
+  ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, 1));
+  EXPECT_EQ(master_->PlayFrame(), chunk->length);
+}
+
 TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
   student_->SetRecordSources(CSoundTrack::kRecordInput);
   student_->ToggleRecord();
