@@ -45,6 +45,7 @@ void CSoundTrack::SetOutputDevice(const std::u16string& id) {
   // A playback that ran to its end leaves its stream open, and the engine plays into its
   // first stream: one left on the old device would take the next play's sound. Whatever
   // still runs stops on the device it runs on.
+  std::lock_guard order(playbackLock);
   if (playing || recording) StopPlayback();
   if (engine) engine->StopPlayback(old);
   std::lock_guard lock(bufferLock);

@@ -18,9 +18,10 @@
 //   is read or changed across threads: cutting play buffers, appending recorded blocks,
 //   drawing the waveform, deleting chunks; also the device ids, and the engine while a load
 //   replaces it. Hooks (IWaveformDrawer) may be called with it held. Other code that reads a
-//   chunk's length or data while a recording or playback runs holds it. A stop of the
-//   playback holds it, so a buffer coming back meanwhile neither ends the playback nor
-//   queues a successor.
+//   chunk's length or data while a recording or playback runs holds it, and only around
+//   state: the sound server is called after it is left. A stop of the playback ends the
+//   run under it and stops the stream under `playbackLock`, so a buffer coming back
+//   meanwhile neither ends the playback nor queues a successor into the stopped stream.
 // - The waveform view state (zoom, view, cursor, selection, play position, position bar) is
 //   one object, changed only under `bufferLock`, by the track and by the strip that shows it
 //   (CTrackWaveform hands it the object). Other threads read it through ViewSnapshot; the
@@ -509,6 +510,11 @@ class CSoundTrack {
   std::atomic<std::uint64_t> droppedBlocks{0};  // core thread counts, any thread reads
 
   mutable std::recursive_mutex bufferLock;
+  // Orders this track's calls into the engine's playback (stop, start, queueing) while
+  // bufferLock is held only around state: a buffer coming back meanwhile queues its
+  // successor after the ones being queued, never into a stream being stopped. Taken before
+  // bufferLock; a wait on the sound server happens under it, never under bufferLock.
+  std::recursive_mutex playbackLock;
   std::unique_ptr<CSoundWorksWAS> engine;  // replaced under bufferLock
   std::uint32_t CaptureStreamCount();      // the engine's, under bufferLock
 
