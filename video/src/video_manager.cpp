@@ -501,8 +501,7 @@ void CVideoManager::HelperTick(bool trackbarHandled) {
   if (w) {
     pos = w->PositionMs();
     // The file's end counts once its last sound was heard and its last frame drawn.
-    fileEnded =
-        w->EndOfFile() && w->SoundInHandMs() <= 0 && w->SecondExecutor().QueuedCount() == 0;
+    fileEnded = w->EndOfFile() && w->SoundInHandMs() <= 0 && w->SecondExecutor().QueuedCount() == 0;
   }
   // Playing and paused are read under the lock: Start and TogglePause let the frames run
   // under it after setting them, so a stale "not playing" read before it would halt a
