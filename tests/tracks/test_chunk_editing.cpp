@@ -458,6 +458,49 @@ INSTANTIATE_TEST_SUITE_P(Cases, CutFailures,
                                            // everything copied; the first size write fails
                                            CutFailure{-1, 10, WavCutResult::HeaderFailed}));
 
+// A lesson on a read-only medium (a CD, a locked stick, a read-only share; as root a
+// read-only mount): opening it for writing fails, reading does not.
+int g_writeRefusal = EROFS;
+plat::UniqueFd RefuseWriting(const std::string& path, unsigned flags, unsigned mode) {
+  if (flags & plat::kOpenWrite) {
+    errno = g_writeRefusal;
+    return plat::UniqueFd();
+  }
+  return plat::OpenFile(path, flags, mode);
+}
+
+TEST_F(ChunkEditing, AWavThatCannotBeWrittenLoadsAndItsEraseIsRefusedWithABox) {
+  const Bytes wav = MakeWav(30000, 1);
+  path_ = dir_ + "/lesson.wav";
+  WriteFile(path_, wav);
+  for (int refusal : {EROFS, EACCES, EPERM}) {
+    SCOPED_TRACE(std::strerror(refusal));
+    g_writeRefusal = refusal;
+    boxes_->Clear();
+    CSoundTrackTestAccess::SetSourceOpener(*track_, &RefuseWriting);
+    ASSERT_TRUE(track_->LoadTrack(path_)) << track_->LoadError();
+    ASSERT_EQ(Layout(), (Layouts{{0, 30000}}));
+    EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 2, 0, 30000)) << "there to play";
+    Select(1000, 3000);
+    EXPECT_FALSE(track_->DeleteSelection());
+    ASSERT_EQ(boxes_->Boxes().size(), 1u);
+    EXPECT_EQ(boxes_->Boxes()[0].text,
+              u"The sound file cannot be changed (it is read-only): nothing was erased.");
+    EXPECT_EQ(ReadFile(path_), wav);
+    EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
+    EXPECT_EQ(track_->AudioModified(), 0u);
+    EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 2, 0, 30000)) << "nothing else lost";
+  }
+  // The same file where it can be written is cut as before.
+  boxes_->Clear();
+  CSoundTrackTestAccess::SetSourceOpener(*track_, &plat::OpenFile);
+  ASSERT_TRUE(track_->LoadTrack(path_));
+  Select(1000, 3000);
+  EXPECT_TRUE(track_->DeleteSelection());
+  EXPECT_TRUE(boxes_->Boxes().empty());
+  EXPECT_EQ(ReadFile(path_).size(), wav.size() - 4000);
+}
+
 TEST_F(ChunkEditing, AFailedEraseIsReportedAndKeepsTheChunks) {
   const Bytes wav = MakeWav(30000, 1);
   OpenSource(wav);

@@ -16,6 +16,7 @@
 #include "audio/virtual_endpoints.h"
 #include "captured_blocks.h"
 #include "platform/known_folders.h"
+#include "platform/utf.h"
 #include "sound_track_test_access.h"
 #include "test_env.h"
 #include "test_files.h"
@@ -470,6 +471,75 @@ TEST_F(Transport, DevicesSetWhileTheCoreThreadSwitchesChunks) {
   ASSERT_TRUE(student_->WaitForRecordingEnd());
   EXPECT_EQ(student_->Engine()->GetCaptureStreamCount(), 0u) << "both captures stopped";
   EXPECT_EQ(student_->OutputDevice(), u"virtual_speaker");
+}
+
+// The window chooses an output device between two plays (a playback that ran to its end
+// leaves its stream open): the next play sounds on the chosen device, at each choice.
+TEST_F(Transport, EachOutputChoiceSoundsAtTheNextPlay) {
+  audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+  sound.AddDevice({"second_speaker", "Second Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
+  const std::string devices[] = {"virtual_speaker", "second_speaker"};
+  auto heard = [&sound](const std::string& id) {
+    const std::vector<float> played = sound.Played(id);
+    return std::any_of(played.begin(), played.end(), [](float v) { return std::fabs(v) > 0.1f; });
+  };
+  MasterChunk(Tone(kPeriodFrames * 3, 1000));
+  const char* choices[] = {"second_speaker", "virtual_speaker", "second_speaker",
+                           "virtual_speaker"};
+  int ended = 0;
+  for (const char* choice : choices) {
+    SCOPED_TRACE(choice);
+    master_->SetOutputDevice(plat::Utf8ToUtf16(choice));
+    for (const std::string& id : devices) sound.ClearPlayed(id);
+    master_->Play();
+    ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, ++ended));
+    Run(200);  // what was written to the device plays out
+    for (const std::string& id : devices)
+      EXPECT_EQ(heard(id), id == choice) << id << (id == choice ? " is silent" : " sounds");
+  }
+}
+
+// A sound server that does not answer (a connect may wait up to 2 s) must not hold the
+// track's buffer lock, which the window's time tick and the core thread take: the play's
+// connect, and the stop of a playback that a record start makes.
+TEST_F(Transport, AStartWaitingOnTheSoundServerHoldsNoBufferLock) {
+  audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+  struct Case {
+    const char* what;
+    audio::VirtualFailure held;
+    std::function<void(CSoundTrack&)> before, run;
+  };
+  const Case cases[] = {
+      {"play: the connect", audio::VirtualFailure::Activate, [](CSoundTrack&) {},
+       [](CSoundTrack& t) { t.Play(); }},
+      {"record while playing: the playback's stop", audio::VirtualFailure::Stop,
+       [](CSoundTrack& t) { t.Play(); }, [](CSoundTrack& t) { t.ToggleRecord(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CChunkInfo* chunk = MasterChunk(Tone(kPeriodFrames * 6, 1000));
+    c.before(*master_);
+    sound.HoldStep("virtual_speaker", c.held);
+    std::thread start([&] { c.run(*master_); });
+    ASSERT_TRUE(test::WaitUntil([&] { return sound.HeldCount() == 1; }));
+    std::unique_lock lock(master_->BufferLock(), std::try_to_lock);
+    EXPECT_TRUE(lock.owns_lock()) << "held while the sound server is waited for";
+    if (lock.owns_lock()) lock.unlock();
+    sound.ReleaseHeld();
+    start.join();
+    master_->StopAll();
+    EXPECT_GT(chunk->length, 0u);
+  }
+  // A play whose connect was slow still plays its whole chunk.
+  CChunkInfo* chunk = MasterChunk(Tone(kPeriodFrames * 6, 1000));
+  master_->StopAll();
+  sound.HoldStep("virtual_speaker", audio::VirtualFailure::Activate);
+  std::thread start([&] { master_->Play(); });
+  ASSERT_TRUE(test::WaitUntil([&] { return sound.HeldCount() == 1; }));
+  sound.ReleaseHeld();
+  start.join();
+  ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, 1));
+  EXPECT_EQ(master_->PlayFrame(), chunk->length);
 }
 
 TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {

@@ -274,6 +274,12 @@ bool CSoundTrack::DeleteSelection() {
   if (sourceFile < 0) return false;
   CChunkInfo* chunk = CurrentChunk();
   if (!SoundFromSource(chunk)) return false;
+  if (sourceReadOnly) {
+    WriteLog(LOG_WAVE_MANAGER, "Erasing in \"" + sourcePath + "\" refused: the file is read-only");
+    plat::MessageBox(u"The sound file cannot be changed (it is read-only): nothing was erased.",
+                     GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
+    return false;
+  }
   StopAll();
   WaitForRecordingEnd();
   std::uint32_t anchor = 0, cursor = 0;

@@ -161,14 +161,16 @@ void CSoundTrack::UndoRecordStart(RecordStartUndo& undo) {
 
 void CSoundTrack::ToggleRecord() {
   {
-    // Under the buffer lock, as in StopPlayback: a buffer coming back right now can neither
-    // end the playback nor queue a successor into the stopped stream.
-    std::lock_guard lock(bufferLock);
-    if (playing) {
-      engine->StopPlayback(OutputDevice());
-      playing = false;
-      ++playGeneration;
+    // As in StopPlayback: a buffer coming back right now can neither end the playback nor
+    // queue a successor into the stopped stream; the server is waited for outside bufferLock.
+    std::lock_guard order(playbackLock);
+    bool wasPlaying = false;
+    {
+      std::lock_guard lock(bufferLock);
+      wasPlaying = playing.exchange(false);
+      if (wasPlaying) ++playGeneration;
     }
+    if (wasPlaying) engine->StopPlayback(OutputDevice());
   }
   std::string failure;
   if (!recording) {

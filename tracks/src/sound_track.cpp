@@ -360,6 +360,7 @@ void CSoundTrack::Close() {
     plat::UniqueFd{sourceFile}.reset();  // closes it
     sourceFile = -1;
   }
+  sourceReadOnly = false;
   sourcePath.clear();
   std::memset(wavHeader, 0, sizeof wavHeader);
   format = PcmFormat{};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 
@@ -117,8 +118,14 @@ bool CSoundTrack::LoadTrack(const std::string& path) {
     if (!media::DecodeMp3ForLoading(mp3Path, wavPath)) return fail("the MP3 could not be decoded");
   }
 
-  // Read and write: chunk editing cuts sound out of the source in place.
-  sourceFile = plat::OpenFile(wavPath, plat::kOpenReadWrite).release();
+  // Read and write: chunk editing cuts sound out of the source in place. A file that cannot
+  // be written (a CD, a locked stick, a read-only share) still plays; its erase is refused.
+  sourceFile = openSourceFile(wavPath, plat::kOpenReadWrite, 0644).release();
+  sourceReadOnly = false;
+  if (sourceFile < 0 && (errno == EROFS || errno == EACCES || errno == EPERM)) {
+    sourceFile = openSourceFile(wavPath, plat::kOpenRead, 0644).release();
+    sourceReadOnly = sourceFile >= 0;
+  }
   if (sourceFile < 0) return fail(std::string("cannot open the WAV: ") + std::strerror(errno));
 
   media::WavInfo info;

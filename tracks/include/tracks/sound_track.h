@@ -18,9 +18,10 @@
 //   is read or changed across threads: cutting play buffers, appending recorded blocks,
 //   drawing the waveform, deleting chunks; also the device ids, and the engine while a load
 //   replaces it. Hooks (IWaveformDrawer) may be called with it held. Other code that reads a
-//   chunk's length or data while a recording or playback runs holds it. A stop of the
-//   playback holds it, so a buffer coming back meanwhile neither ends the playback nor
-//   queues a successor.
+//   chunk's length or data while a recording or playback runs holds it, and only around
+//   state: the sound server is called after it is left. A stop of the playback ends the
+//   run under it and stops the stream under `playbackLock`, so a buffer coming back
+//   meanwhile neither ends the playback nor queues a successor into the stopped stream.
 // - The waveform view state (zoom, view, cursor, selection, play position, position bar) is
 //   one object, changed only under `bufferLock`, by the track and by the strip that shows it
 //   (CTrackWaveform hands it the object). Other threads read it through ViewSnapshot; the
@@ -48,6 +49,7 @@
 #include "audio/buffer_descr.h"
 #include "audio/endpoint.h"  // [endpoint volume]
 #include "audio/sound_works_was.h"
+#include "platform/fd.h"
 #include "platform/thread_queue.h"
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
@@ -516,6 +518,11 @@ class CSoundTrack {
   std::atomic<std::uint64_t> droppedBlocks{0};  // core thread counts, any thread reads
 
   mutable std::recursive_mutex bufferLock;
+  // Orders this track's calls into the engine's playback (stop, start, queueing) while
+  // bufferLock is held only around state: a buffer coming back meanwhile queues its
+  // successor after the ones being queued, never into a stream being stopped. Taken before
+  // bufferLock; a wait on the sound server happens under it, never under bufferLock.
+  std::recursive_mutex playbackLock;
   std::unique_ptr<CSoundWorksWAS> engine;  // replaced under bufferLock
   std::uint32_t CaptureStreamCount();      // the engine's, under bufferLock
 
@@ -562,6 +569,11 @@ class CSoundTrack {
   std::string sourcePath;  // file the track was loaded from; empty when none
   std::string loadError;   // why the last load failed; empty after a successful one
   int sourceFile = -1;     // open source WAV (read/write), -1 when none
+  // Opened for reading only, as it cannot be written: its erase is refused.
+  bool sourceReadOnly = false;
+  // How the source WAV is opened (a test puts in one that refuses writing).
+  plat::UniqueFd (*openSourceFile)(const std::string& path, unsigned flags,
+                                   unsigned mode) = &plat::OpenFile;
   std::uint32_t dataBytes = 0;
   std::uint32_t dataOffset = 0;
   std::uint32_t audioModified = 0;
