@@ -140,6 +140,9 @@ class CMainDlg : public QDialog, public ISkinHost {
                       std::function<uint32_t()> playPositionMs);
   void DrawTime();
   void DrawLargeTime();
+  // The texts the two displays show now.
+  const QString& ShownTime() const { return m_shownTime; }
+  const QString& ShownLargeTime() const { return m_shownLargeTime; }
 
   // Paints the whole window through the back buffer onto `target`.
   void PaintBackground(QPainter& target);
