@@ -233,6 +233,11 @@ void CMainDlg::OpenMedia(const QString& pathText) {
   if (dot == std::string::npos) return;
 
   if (IsVideoExtension(path.substr(dot + 1))) {
+    // The Master track's lesson is gone: its chunks and its strip must not stay under the
+    // video, as closing the lesson leaves none.
+    Ops().WaitForSave(*m);
+    Ops().FreeChunks(*m);
+    Ops().RedrawWaveform(*m, 0, 0);
     IMasterVideo* v = Video();
     if (!v) {
       OnVideoWindowGone();

@@ -38,6 +38,14 @@ void CMainDlg::SetRecordLookSkins(bool recording) {
                 recording ? QStringLiteral("VBUTPLAYRECSTOP") : QStringLiteral("VBUTPLAYREC"));
 }
 
+void CMainDlg::DrawChunkTimes() {
+  // Codes 0 and 1 come with every chunk switch, split and merge, also those that the window
+  // did not ask for (a Ctrl+click in the strip): the chunk's length and its play position,
+  // which a switch rewinds, are shown anew.
+  DrawTime();
+  DrawLargeTime();
+}
+
 bool CMainDlg::MasterLoading() const {
   CSoundTrack* master = MasterTrack();
   return master && master->LoadPending();
@@ -71,10 +79,12 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       UpdateChunkNumber();
       SetRecordLookSkins(false);
       m_recordingLight->hide();
+      DrawChunkTimes();
       break;
     case TRACK_NOTIFY_RECORDING:
       UpdateChunkNumber();
       SetRecordLookSkins(true);
+      DrawChunkTimes();
       break;
     case TRACK_NOTIFY_LOADED:
       if (m_videoMode && Video() && sender == Video()->SenderId() && !Video()->MediaOpened()) {

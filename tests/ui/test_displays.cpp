@@ -157,7 +157,7 @@ TEST_F(Displays, ThePressesThatChangeTheMastersChunkOrLessonLeaveNothingOfTheOld
     c.press();
     SpinUntil([&] {
       return dlg->ShownTime() == c.chunkLength && dlg->ShownLargeTime() == c.playPosition &&
-             (Strip() != emptyStrip) == c.waveformShown;
+             (Strip() != emptyStrip) == c.waveformShown && !BarFilled();
     });
     EXPECT_EQ(dlg->ShownTime().toStdString(), c.chunkLength);
     EXPECT_EQ(dlg->ShownLargeTime().toStdString(), c.playPosition);

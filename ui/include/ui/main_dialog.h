@@ -418,6 +418,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   void ReportFailedLoad();
   std::string m_lastLoadPath;  // the file the Master's last load was started for
   void UpdateChunkNumber();
+  void DrawChunkTimes();
   void SetRecordLookSkins(bool recording);
   void AddToolTip(int controlId, const QString& text);
   StartEnvironment m_startEnvironment;
