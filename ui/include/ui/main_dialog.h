@@ -288,6 +288,9 @@ class CMainDlg : public QDialog, public ISkinHost {
     unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0;
   };
   void SetFileDialog(FileDialogFn fileDialog);
+  // What hands an address of the URL menu to a browser; true when one took it (default:
+  // the desktop's).
+  void SetUrlOpener(std::function<bool(const QUrl&)> opener);
   void SetClock(std::function<LocalTime()> clock);
   void SetTrackOps(std::shared_ptr<TrackOps> ops);
   // The Master side's video (none: video files are refused).
