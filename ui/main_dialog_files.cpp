@@ -281,8 +281,15 @@ void CMainDlg::ShowUrlMenu() {
   QAction* chosen = menu.exec(QCursor::pos());
   if (!chosen) return;
   const int id = chosen->data().toInt();
+  // Without a browser (none installed, none set as the desktop's) nothing would happen at
+  // all: the user is told.
   auto open = [this](const QUrl& url) {
-    Tx().urlOpener ? Tx().urlOpener(url) : QDesktopServices::openUrl(url);
+    if (Tx().urlOpener ? Tx().urlOpener(url) : QDesktopServices::openUrl(url)) return;
+    const QString address = url.toString();
+    WriteLog(LOG_MAIN, "URL list: no web browser took " + address.toStdString());
+    plat::MessageBox(
+        QStringLiteral("No web browser could be started to open %1.").arg(address).toStdU16String(),
+        GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
   };
   if (id == 1) {
     open(QUrl(QString::fromLatin1(kStartPage)));
