@@ -630,6 +630,35 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
   }
 }
 
+// A destination that refuses the file (a read-only or a missing folder, a file in the way)
+// is told with its path and the system's reason, under the program's caption, in every
+// format: nothing about it is an MP3 encoding error.
+TEST_F(TrackLoadSave, ADestinationThatRefusesTheSaveIsNamedWithItsReason) {
+  auto track = Loaded("src.wav", Noise(44100));
+  WriteFile(dir_ + "plain", Bytes(10, 1));
+  struct Case {
+    std::string target;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {dir_ + "gone/take.wav", "No such file or directory"},
+      {dir_ + "gone/take.mp3", "No such file or directory"},
+      {dir_ + "gone/take.vxb", "No such file or directory"},
+      {dir_ + "plain/take.mp3", "Not a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    boxes_->Clear();
+    EXPECT_FALSE(track->SaveTrack(c.target));
+    const auto boxes = boxes_->Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, plat::Utf8ToUtf16("Unable to save to requested destination \"" +
+                                               c.target + "\": " + c.reason + "."));
+    EXPECT_EQ(boxes[0].caption, GetProductName());
+    EXPECT_EQ(boxes[0].type, plat::MB_OK | plat::MB_ICONWARNING);
+  }
+}
+
 // A Save-As over a file keeps that file as " - Old", given its second name only once the new
 // file is complete; a file already under the " - Old" name is never replaced. A save that
 // keeps nothing (the student's work) leaves no " - Old"; a failed one touches neither name.
