@@ -5,6 +5,7 @@
 // load rebuilds the Master on its own thread (LoadPending until its notice is handled), the
 // Master is not read here.
 #include <QLineEdit>
+#include <QTimer>
 
 #include "audio/sound_works.h"
 #include "core/app_core.h"
@@ -110,6 +111,8 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       if (student) student->SetReplaceOnRecord(master && master->ChunkCount() > 0);
       raise();
       if (fromMaster && !m_videoMode) ReportFailedLoad();
+      // The remote presses that came during the load, after this notice.
+      if (!m_heldPresses.empty()) QTimer::singleShot(0, this, [this] { RunHeldPresses(); });
       break;
     case TRACK_NOTIFY_SAVED: {
       // Only the thread that reported is collected: another track's save may still run,

@@ -92,7 +92,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   // one road of clicks, right clicks, the remote control of a linked window and tests.
   bool Dispatch(int controlId, int code);
   // The remote control's click: works on a disabled or hidden control and on command 1033,
-  // which has no control; not while a load rebuilds the Master (false then).
+  // which has no control. One that comes while a load rebuilds the Master waits for the
+  // load's end and then runs, in the order they came.
   bool ClickControl(int controlId, bool rightClick);
   // A window message by number (the classroom bus and the tracks' notices arrive here).
   intptr_t SendMessage(unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -422,6 +423,14 @@ class CMainDlg : public QDialog, public ISkinHost {
   std::string m_lastLoadPath;  // the file the Master's last load was started for
   void UpdateChunkNumber();
   void DrawChunkTimes();
+  // Remote presses held while the Master loaded, with whether each was to be mirrored.
+  struct HeldPress {
+    int controlId;
+    bool rightClick;
+    bool mirrorMuted;
+  };
+  std::vector<HeldPress> m_heldPresses;
+  void RunHeldPresses();
   void SetRecordLookSkins(bool recording);
   void AddToolTip(int controlId, const QString& text);
   StartEnvironment m_startEnvironment;
