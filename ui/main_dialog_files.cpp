@@ -99,6 +99,9 @@ QString DefaultFileDialog(QWidget* owner, const CMainDlg::FileDialogRequest& req
 
 void CMainDlg::SetFileDialog(FileDialogFn fileDialog) { Tx().fileDialog = std::move(fileDialog); }
 void CMainDlg::SetClock(std::function<LocalTime()> clock) { Tx().clock = std::move(clock); }
+void CMainDlg::SetUrlOpener(std::function<bool(const QUrl&)> opener) {
+  Tx().urlOpener = std::move(opener);
+}
 
 CMainDlg::LocalTime CMainDlg::Now() const {
   if (Tx().clock) return Tx().clock();
@@ -215,8 +218,7 @@ void CMainDlg::ReplaceMaster(const QString& path) {
   }
   if (IMasterVideo* v = Video()) v->CloseWindow();
   OnVideoWindowGone();
-  if (CAppCore* core = Core())
-    SetLastOpenPath(core->settings.pathsDocument, path.toStdU16String());
+  if (CAppCore* core = Core()) SetLastOpenPath(core->settings.pathsDocument, path.toStdU16String());
   OpenMedia(path);
   // The Student's texts belonged to the old lesson: they are not saved with the new one.
   if (CSoundTrack* s = StudentTrack()) s->SetTextsPresent(false);
@@ -233,6 +235,11 @@ void CMainDlg::OpenMedia(const QString& pathText) {
   if (dot == std::string::npos) return;
 
   if (IsVideoExtension(path.substr(dot + 1))) {
+    // The Master track's lesson is gone: its chunks and its strip must not stay under the
+    // video, as closing the lesson leaves none.
+    Ops().WaitForSave(*m);
+    Ops().FreeChunks(*m);
+    Ops().RedrawWaveform(*m, 0, 0);
     IMasterVideo* v = Video();
     if (!v) {
       OnVideoWindowGone();
@@ -274,12 +281,22 @@ void CMainDlg::ShowUrlMenu() {
   QAction* chosen = menu.exec(QCursor::pos());
   if (!chosen) return;
   const int id = chosen->data().toInt();
+  // Without a browser (none installed, none set as the desktop's) nothing would happen at
+  // all: the user is told.
+  auto open = [this](const QUrl& url) {
+    if (Tx().urlOpener ? Tx().urlOpener(url) : QDesktopServices::openUrl(url)) return;
+    const QString address = url.toString();
+    WriteLog(LOG_MAIN, "URL list: no web browser took " + address.toStdString());
+    plat::MessageBox(
+        QStringLiteral("No web browser could be started to open %1.").arg(address).toStdU16String(),
+        GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
+  };
   if (id == 1) {
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kStartPage)));
+    open(QUrl(QString::fromLatin1(kStartPage)));
   } else if (id >= 2 && id - 2 < static_cast<int>(urls.size())) {
     const QUrl url = UrlToOpen(urls[id - 2]);
     if (url.isValid()) {
-      QDesktopServices::openUrl(url);
+      open(url);
     } else {
       WriteLog(LOG_MAIN, "URL list: not a web address, not opened: " + urls[id - 2].toStdString());
     }

@@ -24,6 +24,7 @@ struct CMainDlg::TransportState {
   IMasterVideo* video = nullptr;
   FileDialogFn fileDialog;
   std::function<LocalTime()> clock;
+  std::function<bool(const QUrl&)> urlOpener;
   // Saves started by the exit path that have not reported back yet; the window closes
   // when the last one has finished and every one of them succeeded.
   struct PendingSave {

@@ -714,11 +714,15 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
     std::u16string caption;
   };
   const std::u16string product = GetProductName();
+  // The file that is too large is named with the system's reason (EFBIG).
+  auto tooLarge = [&](const char* name) {
+    return plat::Utf8ToUtf16("Unable to save to requested destination \"" + dir_ + name +
+                             "\": File too large.");
+  };
   const std::vector<Case> cases = {
-      {"WAV", "old.wav", 100000, u"Unable to save to requested destination", product},
-      {"MP3", "old.mp3", 20000, u"Unable to save to requested destination", u"MP3 encoding error"},
-      {"package: the sound", "old.vxb", 20000, u"Unable to save to requested destination",
-       u"MP3 encoding error"},
+      {"WAV", "old.wav", 100000, tooLarge("old.wav"), product},
+      {"MP3", "old.mp3", 20000, tooLarge("old.mp3"), product},
+      {"package: the sound", "old.vxb", 20000, tooLarge("old.vxb"), product},
       {"package: the archive", "old.vxb", (packageBytes + mp3Bytes) / 2,
        u"Unable to save to requested destination", product},
   };
@@ -755,6 +759,35 @@ TEST_F(TrackLoadSave, FullDiskKeepsTheOldFileAndTheModifiedFlag) {
     ASSERT_TRUE(track->SaveTrack(dir_ + c.target));
     EXPECT_FALSE(track->IsModified());
     ::unlink((dir_ + c.target).c_str());
+  }
+}
+
+// A destination that refuses the file (a read-only or a missing folder, a file in the way)
+// is told with its path and the system's reason, under the program's caption, in every
+// format: nothing about it is an MP3 encoding error.
+TEST_F(TrackLoadSave, ADestinationThatRefusesTheSaveIsNamedWithItsReason) {
+  auto track = Loaded("src.wav", Noise(44100));
+  WriteFile(dir_ + "plain", Bytes(10, 1));
+  struct Case {
+    std::string target;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {dir_ + "gone/take.wav", "No such file or directory"},
+      {dir_ + "gone/take.mp3", "No such file or directory"},
+      {dir_ + "gone/take.vxb", "No such file or directory"},
+      {dir_ + "plain/take.mp3", "Not a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    boxes_->Clear();
+    EXPECT_FALSE(track->SaveTrack(c.target));
+    const auto boxes = boxes_->Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, plat::Utf8ToUtf16("Unable to save to requested destination \"" +
+                                               c.target + "\": " + c.reason + "."));
+    EXPECT_EQ(boxes[0].caption, GetProductName());
+    EXPECT_EQ(boxes[0].type, plat::MB_OK | plat::MB_ICONWARNING);
   }
 }
 
@@ -840,7 +873,9 @@ TEST_F(TrackLoadSave, TextsThatCannotBeWrittenKeepBothOldFiles) {
   EXPECT_EQ(Entries(dir_),
             (std::vector<std::string>{"out.txt", "out.wav", "short.txt", "short.wav"}));
   ASSERT_EQ(boxes_->Boxes().size(), 1u);
-  EXPECT_EQ(boxes_->Boxes()[0].text, u"Unable to save to requested destination");
+  EXPECT_EQ(boxes_->Boxes()[0].text,
+            plat::Utf8ToUtf16("Unable to save to requested destination \"" + dir_ +
+                              "out.txt\": File too large."));
 }
 
 TEST_F(TrackLoadSave, ChunkWhoseSoundIsGoneFailsTheSaveMidway) {
@@ -902,13 +937,17 @@ TEST_F(TrackLoadSave, Mp3ErrorsShowTheirTexts) {
     std::uint32_t rate;
     std::string target;
     std::u16string text;  // empty: no box
+    std::u16string caption = u"MP3 encoding error";
   };
   const std::vector<Case> cases = {
       {"no channels", 0, 44100, dir_ + "a.mp3", u"Incorrect number of channels in the file"},
       {"rate MP3 does not have", 1, 3000, dir_ + "b.mp3",
        u"Bad format reported during encoder initialization"},
+      // Not the encoder's: the destination's own reason, under the program's caption.
       {"folder that does not exist", 1, 44100, dir_ + "none/c.mp3",
-       u"Unable to save to requested destination"},
+       plat::Utf8ToUtf16("Unable to save to requested destination \"" + dir_ +
+                         "none/c.mp3\": No such file or directory."),
+       GetProductName()},
       {"more than two channels", 3, 44100, dir_ + "d.mp3", u""},
   };
   for (const Case& c : cases) {
@@ -931,7 +970,7 @@ TEST_F(TrackLoadSave, Mp3ErrorsShowTheirTexts) {
     } else {
       ASSERT_EQ(boxes.size(), 1u);
       EXPECT_EQ(boxes[0].text, c.text);
-      EXPECT_EQ(boxes[0].caption, u"MP3 encoding error");
+      EXPECT_EQ(boxes[0].caption, c.caption);
     }
     EXPECT_FALSE(Exists(c.target));
   }

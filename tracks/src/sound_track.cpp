@@ -372,6 +372,7 @@ void CSoundTrack::Close() {
     viewState.anchorPixel = 0;
     viewState.playFrame = 0;
     viewState.viewFrames = 0;
+    viewState.progress.SetPos(0);  // the bar shows the cursor or the play position
   }
   Notify(TRACK_NOTIFY_REFRESH);
 }

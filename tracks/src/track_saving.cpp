@@ -32,6 +32,13 @@ void SaveFailed(const std::string& path, const std::string& why) {
   WriteLog(LOG_WAVE_MANAGER, "Could not save \"" + path + "\": " + why);
 }
 
+// A destination that refuses the file (read-only, missing, full): its path and the system's
+// reason, so the user knows what to change.
+std::u16string DestinationText(const std::string& path, int error) {
+  return plat::Utf8ToUtf16(std::string("Unable to save to requested destination \"") + path +
+                           "\": " + std::strerror(error) + ".");
+}
+
 // Not waited for: the save thread may hold the track's lock, and the window's thread may be
 // waiting for the save to end (Open saves the old lesson on the way).
 void Warn(const std::u16string& text, const std::u16string& caption) {
@@ -74,15 +81,17 @@ media::PcmFormat MediaFormat(const PcmFormat& f) {
 }
 
 // Writes the WAV into `out`: a header, then the chunks' PCM in order. `lengths` gets the
-// frames written of each chunk; `why` tells a failure.
+// frames written of each chunk; `why` tells a failure, `systemError` the errno of a write
+// that failed (else it stays 0).
 bool WriteWav(CSoundTrack& track, SiblingFile& out, std::vector<std::uint32_t>& lengths,
-              std::string& why) {
+              std::string& why, int& systemError) {
   // The sizes are those of the sound written: received audio may change a chunk between
   // this header and its copy, so the header is written again at the end.
   std::uint64_t totalFrames = 0;
   std::array<std::uint8_t, 44> header{};
   if (!WriteAll(out.Fd(), header.data(), header.size())) {
-    why = std::string("write failed: ") + std::strerror(errno);
+    systemError = errno;
+    why = std::string("write failed: ") + std::strerror(systemError);
     return false;
   }
   std::vector<std::uint8_t> pcm;
@@ -95,7 +104,8 @@ bool WriteWav(CSoundTrack& track, SiblingFile& out, std::vector<std::uint32_t>& 
     lengths.push_back(static_cast<std::uint32_t>(pcm.size() / align));
     totalFrames += pcm.size() / align;
     if (!WriteAll(out.Fd(), pcm.data(), pcm.size())) {
-      why = std::string("write failed: ") + std::strerror(errno);
+      systemError = errno;
+      why = std::string("write failed: ") + std::strerror(systemError);
       return false;
     }
   }
@@ -104,15 +114,16 @@ bool WriteWav(CSoundTrack& track, SiblingFile& out, std::vector<std::uint32_t>& 
     return false;
   }
   if (!out.WriteAt(0, header.data(), header.size())) {
-    why = std::string("write failed: ") + std::strerror(errno);
+    systemError = errno;
+    why = std::string("write failed: ") + std::strerror(systemError);
     return false;
   }
   return true;
 }
 
-// Encodes the chunks into `out`; `error` as EncodeMp3 reports it.
+// Encodes the chunks into `out`; `error` as EncodeMp3 reports it, `systemError` as WriteWav.
 bool WriteMp3(CSoundTrack& track, SiblingFile& out, std::vector<std::uint32_t>& lengths, int& error,
-              std::string& why) {
+              std::string& why, int& systemError) {
   const std::uint16_t channels = track.Format().channels;
   media::Mp3StreamEncoder encoder;
   const media::Mp3EncodeError init = encoder.Init(track.Format().samplesPerSec, channels);
@@ -125,8 +136,9 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, std::vector<std::uint32_t>& 
   mp3.reserve(encoder.OutputBufferSize());
   auto flush = [&]() {
     if (!WriteAll(out.Fd(), mp3.data(), mp3.size())) {
+      systemError = errno;
       error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
-      why = std::string("write failed: ") + std::strerror(errno);
+      why = std::string("write failed: ") + std::strerror(systemError);
       return false;
     }
     mp3.clear();
@@ -166,8 +178,9 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, std::vector<std::uint32_t>& 
   // The delay and padding go where decoders look for them: the first frame, kept free.
   const std::vector<std::uint8_t> info = encoder.InfoFrame();
   if (!info.empty() && !out.WriteAt(0, info.data(), info.size())) {
+    systemError = errno;
     error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
-    why = std::string("write failed: ") + std::strerror(errno);
+    why = std::string("write failed: ") + std::strerror(systemError);
     return false;
   }
   encoder.Close();
@@ -284,18 +297,25 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
   SiblingFile sound;
   std::string why;
   std::vector<std::uint32_t> lengths;
+  // What the user sees of the file: the package, not the sound inside it.
+  const std::string shownPath = asPackage ? packagePath : soundPath;
+  int systemError = 0;  // the destination's own refusal, told as such
   if (asMp3) {
     int error = 0;
     bool ok = Mp3Possible(*this, error, why);
-    if (ok && !sound.Open(asPackage ? packagePath : soundPath, 0644)) {
+    if (ok && !sound.Open(shownPath, 0644)) {
+      systemError = errno;
       error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
-      why = std::string("cannot create a file beside it: ") + std::strerror(errno);
+      why = std::string("cannot create a file beside it: ") + std::strerror(systemError);
       ok = false;
     }
-    if (ok) ok = WriteMp3(*this, sound, lengths, error, why);
+    if (ok) ok = WriteMp3(*this, sound, lengths, error, why, systemError);
     if (!ok) {
       sound.Discard();
-      if (error != 0) Warn(Mp3ErrorText(error), kMp3Caption);
+      if (systemError != 0)
+        Warn(DestinationText(shownPath, systemError), GetProductName());
+      else if (error != 0)
+        Warn(Mp3ErrorText(error), kMp3Caption);
       SaveFailed(path, why);
       return false;
     }
@@ -303,13 +323,16 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
     bool ok = chunksToSave > 0;
     if (!ok) why = "there are no chunks";
     if (ok && !sound.Open(soundPath, 0644)) {
-      why = std::string("cannot create a file beside it: ") + std::strerror(errno);
+      systemError = errno;
+      why = std::string("cannot create a file beside it: ") + std::strerror(systemError);
       ok = false;
     }
-    if (ok) ok = WriteWav(*this, sound, lengths, why);
+    if (ok) ok = WriteWav(*this, sound, lengths, why, systemError);
     if (!ok) {
       sound.Discard();
-      if (chunksToSave > 0) Warn(kCannotSaveText, GetProductName());
+      if (chunksToSave > 0)
+        Warn(systemError != 0 ? DestinationText(soundPath, systemError) : kCannotSaveText,
+             GetProductName());
       SaveFailed(path, why);
       return false;
     }
@@ -317,8 +340,9 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
 
   if (asPackage) {
     if (!sound.Finish()) {
+      const int error = errno;
       sound.Discard();
-      Warn(kCannotSaveText, GetProductName());
+      Warn(DestinationText(packagePath, error), GetProductName());
       SaveFailed(path, "the MP3 could not be completed");
       return false;
     }
@@ -344,23 +368,26 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
     if (textsPresent) {
       if (!textsFile.Open(textsPath, 0644) ||
           !WriteAll(textsFile.Fd(), texts.data(), texts.size())) {
-        why = std::string("cannot write the texts: ") + std::strerror(errno);
+        const int error = errno;
+        why = std::string("cannot write the texts: ") + std::strerror(error);
         textsFile.Discard();
         sound.Discard();
-        Warn(kCannotSaveText, GetProductName());
+        Warn(DestinationText(textsPath, error), GetProductName());
         SaveFailed(textsPath, why);
         return false;
       }
     }
     if (keepOldVersion) sound.KeepOldVersionAs(OldVersionPath(soundPath));
     if (!sound.Commit()) {
-      Warn(kCannotSaveText, GetProductName());
-      SaveFailed(soundPath, std::string("cannot replace the file: ") + std::strerror(errno));
+      const int error = errno;
+      Warn(DestinationText(soundPath, error), GetProductName());
+      SaveFailed(soundPath, std::string("cannot replace the file: ") + std::strerror(error));
       return false;
     }
     if (textsPresent && !textsFile.Commit()) {
-      Warn(kCannotSaveText, GetProductName());
-      SaveFailed(textsPath, std::string("cannot replace the file: ") + std::strerror(errno));
+      const int error = errno;
+      Warn(DestinationText(textsPath, error), GetProductName());
+      SaveFailed(textsPath, std::string("cannot replace the file: ") + std::strerror(error));
       return false;
     }
   }
@@ -379,7 +406,8 @@ bool CSoundTrack::SaveWav(const std::string& path) {
     return false;
   }
   std::vector<std::uint32_t> lengths;
-  if (!WriteWav(*this, out, lengths, why)) {
+  int systemError = 0;
+  if (!WriteWav(*this, out, lengths, why, systemError)) {
     out.Discard();
     SaveFailed(path, why);
     return false;
@@ -401,7 +429,8 @@ bool CSoundTrack::EncodeMp3(const std::string& path, int* error) {
     ok = false;
   }
   std::vector<std::uint32_t> lengths;
-  if (ok) ok = WriteMp3(*this, out, lengths, code, why);
+  int systemError = 0;
+  if (ok) ok = WriteMp3(*this, out, lengths, code, why, systemError);
   if (ok && !out.Commit()) {
     code = static_cast<int>(media::Mp3EncodeError::CannotCreate);
     ok = false;

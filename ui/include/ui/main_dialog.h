@@ -92,7 +92,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   // one road of clicks, right clicks, the remote control of a linked window and tests.
   bool Dispatch(int controlId, int code);
   // The remote control's click: works on a disabled or hidden control and on command 1033,
-  // which has no control; not while a load rebuilds the Master (false then).
+  // which has no control. One that comes while a load rebuilds the Master waits for the
+  // load's end and then runs, in the order they came.
   bool ClickControl(int controlId, bool rightClick);
   // A window message by number (the classroom bus and the tracks' notices arrive here).
   intptr_t SendMessage(unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -140,6 +141,9 @@ class CMainDlg : public QDialog, public ISkinHost {
                       std::function<uint32_t()> playPositionMs);
   void DrawTime();
   void DrawLargeTime();
+  // The texts the two displays show now.
+  const QString& ShownTime() const { return m_shownTime; }
+  const QString& ShownLargeTime() const { return m_shownLargeTime; }
 
   // Paints the whole window through the back buffer onto `target`.
   void PaintBackground(QPainter& target);
@@ -285,6 +289,9 @@ class CMainDlg : public QDialog, public ISkinHost {
     unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0;
   };
   void SetFileDialog(FileDialogFn fileDialog);
+  // What hands an address of the URL menu to a browser; true when one took it (default:
+  // the desktop's).
+  void SetUrlOpener(std::function<bool(const QUrl&)> opener);
   void SetClock(std::function<LocalTime()> clock);
   void SetTrackOps(std::shared_ptr<TrackOps> ops);
   // The Master side's video (none: video files are refused).
@@ -418,6 +425,15 @@ class CMainDlg : public QDialog, public ISkinHost {
   void ReportFailedLoad();
   std::string m_lastLoadPath;  // the file the Master's last load was started for
   void UpdateChunkNumber();
+  void DrawChunkTimes();
+  // Remote presses held while the Master loaded, with whether each was to be mirrored.
+  struct HeldPress {
+    int controlId;
+    bool rightClick;
+    bool mirrorMuted;
+  };
+  std::vector<HeldPress> m_heldPresses;
+  void RunHeldPresses();
   void SetRecordLookSkins(bool recording);
   void AddToolTip(int controlId, const QString& text);
   StartEnvironment m_startEnvironment;
