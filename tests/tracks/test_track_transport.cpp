@@ -338,6 +338,27 @@ TEST_F(Transport, LateBlocksLandInTheRecordedChunkNotInTheNextCurrentOne) {
   EXPECT_EQ(std::uint64_t(st.st_size), std::uint64_t(recorded->length) * 2);
 }
 
+// A stream write that fails or a box the core thread waits on keeps the blocks of both
+// sources in its queue until after the stop: they are paired as they were captured, so the
+// take lasts what was captured and no lone (silent) loopback block lies between the tone's.
+TEST_F(Transport, BothSourcesBlocksHandledAfterTheStopKeepTheTakeAsCaptured) {
+  student_->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+  student_->ToggleRecord();
+  Run(400);
+  core_.Hold();
+  Advance(1000);
+  student_->ToggleRecord();
+  core_.Release();
+  ASSERT_TRUE(student_->WaitForRecordingEnd());
+  CChunkInfo* chunk = student_->CurrentChunk();
+  ASSERT_NE(chunk, nullptr);
+  EXPECT_LE(chunk->length, 44100u * 14 / 10);
+  EXPECT_GE(chunk->length, 44100u * 14 / 10 - 2 * kPeriodFrames);
+  const auto* s = reinterpret_cast<const std::int16_t*>(chunk->data);
+  EXPECT_EQ(test::QuietWindows(s, chunk->length, 882, 1000), 0u);
+  EXPECT_EQ(student_->DroppedBlocks(), 0u);
+}
+
 TEST_F(Transport, FreeingChunksRightAfterAStopLosesNothingAndCrashesNothing) {
   student_->AddChunk();
   student_->SelectChunk(0);
