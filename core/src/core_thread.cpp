@@ -177,8 +177,11 @@ void CCoreThread::HandleSoundIn(plat::WPARAM descr, plat::LPARAM engineTag) {
   // chunk, and the final block carries it.
   student_->OnCapturedBlockFrom(descr, engineTag);
   if (!stream_.sendStreamBlock(descr == 0)) {
-    plat::MessageBox(u"StreamingMode will be disabled", u"Error streaming", plat::MB_OK);
     if (stream_.stopStreaming) stream_.stopStreaming();
+    // Shown by the window without waiting for the answer: the captured blocks behind this one
+    // must reach the recording meanwhile, also when it is stopped or saved with the box up.
+    plat::MessageBoxWithoutWaiting(u"StreamingMode will be disabled", u"Error streaming",
+                                   plat::MB_OK);
   }
 }
 

@@ -40,13 +40,17 @@ std::string CSoundTrack::StartChosenCaptures() {
   engine->TakeStartFailure();  // an earlier one is not this start's
   const std::uint32_t sources = recordSources;
   const std::u16string input = InputDevice(), output = OutputDevice();
-  bool asked = false;
-  if (sources & kRecordInput) asked |= StartCaptureOn(input, kSourceTagInput);
+  const bool wantInput = (sources & kRecordInput) && !input.empty();
   // The same endpoint twice would be one stream; don't ask for it.
-  if ((sources & kRecordLoopback) && !((sources & kRecordInput) && output == input)) {
-    asked |= StartCaptureOn(output, kSourceTagOutput);
-  }
+  const bool wantOutput = (sources & kRecordLoopback) && !output.empty() &&
+                          !((sources & kRecordInput) && output == input);
+  // Before the starts: the first stream's first block waits for the second's.
+  pairedStreams = std::max(1u, std::uint32_t(wantInput) + std::uint32_t(wantOutput));
+  bool asked = false;
+  if (wantInput) asked |= StartCaptureOn(input, kSourceTagInput);
+  if (wantOutput) asked |= StartCaptureOn(output, kSourceTagOutput);
   if (!asked) return NoDeviceChosen(kCaptureNoDeviceText);
+  pairedStreams = std::max(1u, engine->GetCaptureStreamCount());  // those that did start
   return engine->TakeStartFailure();
 }
 
@@ -205,7 +209,7 @@ void CSoundTrack::OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag) 
     std::uint32_t key = CapturedHeader(*block)->streamIndex;
     if (pendingBlocks.count(key) != 0) mixed = MixPendingBlocks();
     pendingBlocks[key] = block;
-    if (mixed == nullptr && pendingBlocks.size() >= CaptureStreamCount()) {
+    if (mixed == nullptr && pendingBlocks.size() >= pairedStreams.load()) {
       mixed = MixPendingBlocks();
     }
   } else {

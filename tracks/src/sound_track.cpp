@@ -55,11 +55,6 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
   ClearTempSoundFolder();
 }
 
-std::uint32_t CSoundTrack::CaptureStreamCount() {
-  std::lock_guard lock(bufferLock);
-  return engine->GetCaptureStreamCount();
-}
-
 CSoundTrack::~CSoundTrack() {
   WaitForLoad();
   WaitForSave();
@@ -112,6 +107,8 @@ void CSoundTrack::Notify(std::uint32_t code) {
 void CSoundTrack::OnDeviceLost(DataFlow flow, std::uint32_t tag) {
   if (tag != engineTag) return;  // the other track's, or an engine since replaced
   if (flow == DataFlow::Capture) {
+    // That stream delivers nothing more: the others' blocks no longer wait for it.
+    if (std::uint32_t n = pairedStreams.load(); n > 1) pairedStreams = n - 1;
     if (recording && !paused) Notify(TRACK_NOTIFY_CAPTURE_LOST);
   } else if (playing && !paused) {
     Notify(TRACK_NOTIFY_PLAYBACK_LOST);

@@ -509,7 +509,10 @@ class CSoundTrack {
 
   mutable std::recursive_mutex bufferLock;
   std::unique_ptr<CSoundWorksWAS> engine;  // replaced under bufferLock
-  std::uint32_t CaptureStreamCount();      // the engine's, under bufferLock
+  // The capture streams whose blocks are mixed together: those the recording started, also
+  // while their blocks are still handled after the stop (the engine then has none). Set
+  // where the captures start, lowered when a device of the recording goes.
+  std::atomic<std::uint32_t> pairedStreams{1};
 
   // ---- sound devices
   std::atomic<std::uint32_t> recordSources{kRecordInput};
