@@ -177,7 +177,7 @@ TEST_F(Transport, NextBWithoutAMasterStepsTheStudentAloneAndGoesOnRecording) {
   EXPECT_EQ(student->CurrentChunkIndex(), 1);
   EXPECT_EQ(student->ChunkCount(), 2);
   EXPECT_TRUE(student->IsRecording());
-  EXPECT_EQ(ops->calls.back(), "ToggleRecord S");
+  EXPECT_EQ(ops->calls.back(), "ContinueRecordingIn S 1");
 }
 
 TEST_F(Transport, StepsAtTheMastersLastChunkChangeNothing) {

@@ -201,6 +201,84 @@ void CSoundTrack::ToggleRecord() {
   TellStartFailure(std::move(failure));
 }
 
+bool CSoundTrack::ContinueRecordingIn(int index) {
+  {
+    std::lock_guard lock(bufferLock);
+    if (!recording || paused || recordTarget == nullptr || recordTarget != CurrentChunk() ||
+        Chunk(index) == nullptr)
+      return false;
+    if (index == currentChunk) return true;
+  }
+  if (plat::CurrentThreadId() == ownerThreadId) {
+    MoveRecordingTo(index);
+    return true;
+  }
+  std::unique_lock lock(endMarkMutex);
+  const std::uint64_t mine = ++movesAsked;
+  if (!plat::PostThreadMessage(ownerThreadId, WM_RECORDING_MOVES, plat::WPARAM(index),
+                               plat::LPARAM(engineTag.load()))) {
+    movesMade = movesAsked;  // nobody takes the engine's blocks any more: step at once
+    lock.unlock();
+    MoveRecordingTo(index);
+    return true;
+  }
+  if (!endMarkCv.wait_for(lock, kRecordingEndWait, [&] { return movesMade >= mine; }))
+    WriteLog(LOG_WAVE_MANAGER, "A recording's step to chunk " + std::to_string(index) +
+                                   " is late; going on without waiting for it");
+  return true;
+}
+
+void CSoundTrack::OnRecordingMoves(int index, std::uint32_t tag) {
+  if (tag == engineTag) MoveRecordingTo(index);  // an engine replaced since has no recording
+  std::lock_guard lock(endMarkMutex);
+  ++movesMade;
+  endMarkCv.notify_all();
+}
+
+void CSoundTrack::MoveRecordingTo(int index) {
+  {
+    std::lock_guard lock(bufferLock);
+    CChunkInfo* left = CurrentChunk();
+    CChunkInfo* next = Chunk(index);
+    // Stopped, or switched by another way, meanwhile: nothing runs on to step.
+    if (!recording || next == nullptr || left == nullptr || recordTarget != left ||
+        index == currentChunk)
+      return;
+    const int leftIndex = currentChunk;
+    if (replaceOnRecord) {
+      next->Unload();
+      next->length = 0;
+      next->start = 0;
+    } else if (next->length > 0 && !next->IsLoaded() &&
+               (!LoadChunk(index) || !next->IsLoaded())) {
+      // Appending to a chunk whose sound is not in memory would later overwrite its file.
+      WriteLog(LOG_WAVE_MANAGER, "Chunk " + std::to_string(index) +
+                                     " cannot be loaded; the recording goes on in chunk " +
+                                     std::to_string(leftIndex));
+      return;
+    }
+    if (!SaveChunk(leftIndex)) {
+      // Its sound lives only in memory: it stays current, and the recording in it.
+      WriteLog(LOG_WAVE_MANAGER, "Chunk " + std::to_string(leftIndex) +
+                                     " could not be saved; the recording goes on in it");
+      return;
+    }
+    left->Unload();
+    currentChunk = index;
+    recordTarget = next;
+    viewState.cursorPixel = 0;
+    viewState.cursorFrame = 0;
+    viewState.anchorPixel = 0;
+    viewState.anchorFrame = 0;
+    viewState.playFrame = 0;
+    viewState.progress.SetRange(0, next->length);
+    viewState.progress.SetPos(0);
+  }
+  modified = true;
+  RedrawWaveform(0, FramesPerPixel());
+  Notify(TRACK_NOTIFY_RECORDING);
+}
+
 // ---------------------------------------------------------------- captured blocks (core thread)
 
 void CSoundTrack::OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag) {

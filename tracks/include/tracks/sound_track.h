@@ -180,6 +180,16 @@ class CSoundTrack {
   // or the core thread's chunk switch, through the stops they run).
   void ToggleRecord();
   void TogglePause();
+  // A recording that runs unpaused goes on in chunk `index` without its capture streams
+  // stopping: what was captured before lands in the chunk left, what follows in `index`
+  // (emptied first when replaceOnRecord is set), so nothing captured is lost at the step.
+  // The owner thread makes the step in line with the engine's blocks (WM_RECORDING_MOVES);
+  // this waits (bounded) until it is made. False, with nothing asked, when no recording
+  // runs into the current chunk or `index` is no chunk: the caller then switches and starts
+  // again as before. The UI thread.
+  bool ContinueRecordingIn(int index);
+  // The owner thread's WM_RECORDING_MOVES.
+  void OnRecordingMoves(int index, std::uint32_t engineTag);
   // The core thread's WM_SOUND_IN: a captured block (owned from now on) or null, the end
   // mark of a stopped capture stream. `engineTag` is the message's lParam (the engine that
   // posted it; 0 when unknown): only this track's own end marks end its recording.
@@ -448,6 +458,8 @@ class CSoundTrack {
   static std::string NoDeviceChosen(const char* text);
   void StopChosenCaptures();
   void EndMarkArrived(std::uint32_t engineTag);
+  // The step of ContinueRecordingIn, on the owner thread.
+  void MoveRecordingTo(int index);
   // What a starting recording changes in its chunk and view, kept until its capture streams
   // are known to have started. A replaced take's sound is moved here, not copied; it is
   // freed with this when the recording did start.
@@ -488,6 +500,8 @@ class CSoundTrack {
   std::mutex endMarkMutex;
   std::condition_variable endMarkCv;
   int expectedEndMarks = 0;  // capture stops whose end mark has not arrived yet
+  // Steps of a running recording to another chunk asked for and made (endMarkMutex).
+  std::uint64_t movesAsked = 0, movesMade = 0;
 
   // Playback generation: buffers of an earlier Play (or of a stopped one) that come back
   // late are released without moving the position. Stored in the descriptor's reserved1.
