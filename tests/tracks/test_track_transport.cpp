@@ -848,6 +848,90 @@ TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
       ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
 }
 
+// Two capture streams whose blocks differ in length (a 44100 Hz microphone gathers a little
+// more than a period per block, the loopback exactly one) and come in the order of their
+// ends, or one stream late: the take lasts what the streams captured, every frame of the
+// microphone's tone once and in order, and no block of the silent loopback alone.
+TEST(TwoStreams, ATakeHoldsEveryCapturedFrameOnceAndNoSilenceThatWasNotHeard) {
+  struct Case {
+    const char* what;
+    std::uint32_t micBlock, loopBlock;
+    // Blocks of the loopback held back at the start, and bursts: every `burstEvery` blocks
+    // of the microphone the loopback's come `burst` at once.
+    int loopLateBlocks, burstEvery, burst;
+  } cases[] = {
+      {"blocks of unequal lengths, in the order of their ends", 1800, 1764, 0, 0, 0},
+      {"the loopback late by a block now and then", 1764, 1764, 0, 7, 3},
+      {"the loopback starting half a second late", 1764, 1764, 12, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    audio::VirtualEndpoints::Instance()->Reset();
+    RecordGain() = kUnityGain;
+    plat::EnsureQueue();
+    EngineStateBlock state;
+    auto track = std::make_unique<CSoundTrack>(plat::CurrentThreadId(), "Student", &state);
+    track->SetInputDevice(u"virtual_mic");
+    track->SetOutputDevice(u"virtual_speaker");
+    track->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+    track->ToggleRecord();
+    ASSERT_EQ(track->Engine()->GetCaptureStreamCount(), 2u);
+    track->StopAll();  // the blocks come from the test alone
+
+    // Three seconds of each stream: the microphone a continuous 440 Hz tone, the loopback
+    // silence.
+    const std::uint64_t total = 3 * 44100;
+    std::uint64_t micAt = 0, loopAt = 0;
+    std::vector<CBufferDescr*> heldLoop;
+    int micBlocks = 0;
+    auto mic = [&] {
+      const std::uint64_t first = micAt;
+      track->OnCapturedBlock(test::CapturedFloatBlock(0, c.micBlock, [&](std::uint32_t i) {
+        return float(0.25 * std::sin(2 * M_PI * 440 * double(first + i) / 44100));
+      }));
+      micAt += c.micBlock;
+      ++micBlocks;
+    };
+    auto loop = [&] {
+      heldLoop.push_back(test::CapturedFloatBlock(1, c.loopBlock, [](std::uint32_t) { return 0.0f; }));
+      loopAt += c.loopBlock;
+      const bool late = micBlocks <= c.loopLateBlocks ||
+                        (c.burstEvery > 0 && micBlocks % c.burstEvery != 0 &&
+                         heldLoop.size() < std::size_t(c.burst));
+      if (late) return;
+      for (CBufferDescr* b : heldLoop) track->OnCapturedBlock(b);
+      heldLoop.clear();
+    };
+    while (micAt < total || loopAt < total) {
+      if (micAt + c.micBlock <= loopAt + c.loopBlock ? micAt < total : loopAt >= total)
+        mic();
+      else
+        loop();
+    }
+    for (CBufferDescr* b : heldLoop) track->OnCapturedBlock(b);
+    track->OnCapturedBlock(nullptr);  // the captures' end marks
+    track->OnCapturedBlock(nullptr);
+
+    CChunkInfo* chunk = track->CurrentChunk();
+    ASSERT_NE(chunk, nullptr);
+    EXPECT_GE(chunk->length, micAt);
+    EXPECT_LE(chunk->length, std::max(micAt, loopAt));
+    const auto* s = reinterpret_cast<const std::int16_t*>(chunk->data);
+    EXPECT_EQ(test::QuietWindows(s, chunk->length, 441, 1000), 0u);
+    EXPECT_GT(ToneShare(s, std::min<std::uint64_t>(chunk->length, micAt), 440), 0.99)
+        << "the tone runs on without a break";
+
+    plat::Msg msg;
+    while (plat::PeekMessage(&msg, true))
+      if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT)
+        ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+    track.reset();
+    while (plat::PeekMessage(&msg, true))
+      if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT)
+        ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+  }
+}
+
 }  // namespace
 }  // namespace vts
 
