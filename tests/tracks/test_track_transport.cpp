@@ -810,7 +810,7 @@ CBufferDescr* PatternBlock(std::uint32_t streamIndex, float even, float odd) {
   return b;
 }
 
-TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
+TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceWaitsForItsPartner) {
   audio::VirtualEndpoints::Instance()->Reset();
   RecordGain() = kUnityGain;
   plat::EnsureQueue();
@@ -825,17 +825,20 @@ TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
 
   track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));  // waits for its partner
   EXPECT_EQ(track->CurrentChunk()->length, 0u);
-  track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));  // stream 0 again: the first goes alone
+  track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));  // stream 0 again: both wait
+  EXPECT_EQ(track->CurrentChunk()->length, 0u);
+  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));  // completes the first pair: mixed
   EXPECT_EQ(track->CurrentChunk()->length, kPeriodFrames);
-  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));  // completes the pair: mixed
+  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));  // and the second
   ASSERT_EQ(track->CurrentChunk()->length, 2 * kPeriodFrames);
+  track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));
+  track->OnCapturedBlock(nullptr);  // an end mark takes what is pending, alone
+  ASSERT_EQ(track->CurrentChunk()->length, 3 * kPeriodFrames);
   const auto* s = reinterpret_cast<const std::int16_t*>(track->CurrentChunk()->data);
-  // Alone: 0.1 and 0.2 (ratio 1:2); mixed: 0.4 and 0.2 (ratio 2:1), whatever the gain.
-  EXPECT_NEAR(double(s[1]) / s[0], 2.0, 0.01);
-  EXPECT_NEAR(double(s[kPeriodFrames]) / s[kPeriodFrames + 1], 2.0, 0.01);
-  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));
-  track->OnCapturedBlock(nullptr);  // an end mark flushes what is pending
-  EXPECT_EQ(track->CurrentChunk()->length, 3 * kPeriodFrames);
+  // Mixed: 0.4 and 0.2 (ratio 2:1); alone: 0.1 and 0.2 (ratio 1:2), whatever the gain.
+  for (std::uint32_t at : {0u, kPeriodFrames})
+    EXPECT_NEAR(double(s[at]) / s[at + 1], 2.0, 0.01) << at;
+  EXPECT_NEAR(double(s[2 * kPeriodFrames + 1]) / s[2 * kPeriodFrames], 2.0, 0.01);
 
   track->StopAll();
   plat::Msg msg;
@@ -856,8 +859,8 @@ TEST(TwoStreams, ATakeHoldsEveryCapturedFrameOnceAndNoSilenceThatWasNotHeard) {
   struct Case {
     const char* what;
     std::uint32_t micBlock, loopBlock;
-    // Blocks of the loopback held back at the start, and bursts: every `burstEvery` blocks
-    // of the microphone the loopback's come `burst` at once.
+    // Blocks of the loopback missing at its start (it starts late), and bursts: every
+    // `burstEvery` blocks of the microphone the loopback's come `burst` at once.
     int loopLateBlocks, burstEvery, burst;
   } cases[] = {
       {"blocks of unequal lengths, in the order of their ends", 1800, 1764, 0, 0, 0},
@@ -893,11 +896,11 @@ TEST(TwoStreams, ATakeHoldsEveryCapturedFrameOnceAndNoSilenceThatWasNotHeard) {
       ++micBlocks;
     };
     auto loop = [&] {
-      heldLoop.push_back(test::CapturedFloatBlock(1, c.loopBlock, [](std::uint32_t) { return 0.0f; }));
       loopAt += c.loopBlock;
-      const bool late = micBlocks <= c.loopLateBlocks ||
-                        (c.burstEvery > 0 && micBlocks % c.burstEvery != 0 &&
-                         heldLoop.size() < std::size_t(c.burst));
+      if (micBlocks <= c.loopLateBlocks) return;  // not started yet
+      heldLoop.push_back(test::CapturedFloatBlock(1, c.loopBlock, [](std::uint32_t) { return 0.0f; }));
+      const bool late = c.burstEvery > 0 && micBlocks % c.burstEvery != 0 &&
+                        heldLoop.size() < std::size_t(c.burst);
       if (late) return;
       for (CBufferDescr* b : heldLoop) track->OnCapturedBlock(b);
       heldLoop.clear();

@@ -282,17 +282,16 @@ void CSoundTrack::MoveRecordingTo(int index) {
 // ---------------------------------------------------------------- captured blocks (core thread)
 
 void CSoundTrack::OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag) {
-  CBufferDescr* mixed = nullptr;
   if (block != nullptr) {
-    std::uint32_t key = CapturedHeader(*block)->streamIndex;
-    if (pendingBlocks.count(key) != 0) mixed = MixPendingBlocks();
-    pendingBlocks[key] = block;
-    if (mixed == nullptr && pendingBlocks.size() >= pairedStreams.load()) {
-      mixed = MixPendingBlocks();
-    }
-  } else {
-    mixed = MixPendingBlocks();
+    SoundBlockHeader* h = CapturedHeader(*block);
+    const std::uint32_t channels = std::max(1u, h->channels);
+    // Never past what the block holds.
+    const std::size_t frames = std::min<std::size_t>(h->frames, block->used / 4 / channels);
+    pendingBlocks.Add(h->streamIndex, channels,
+                      reinterpret_cast<const float*>(SamplesBehind(h)), frames);
+    ReleaseBufferDescr(block);
   }
+  CBufferDescr* mixed = MixPendingBlocks(block == nullptr);
 
   if (mixed != nullptr) {
     SoundBlockHeader* in = CapturedHeader(*mixed);
@@ -333,25 +332,30 @@ void CSoundTrack::OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag) 
   if (block == nullptr) EndMarkArrived(engineTag);
 }
 
-CBufferDescr* CSoundTrack::MixPendingBlocks() {
-  if (pendingBlocks.empty()) return nullptr;
-  CBufferDescr* base = nullptr;
-  for (auto& [key, candidate] : pendingBlocks) {
-    if (base == nullptr || candidate->used > base->used) base = candidate;
+CBufferDescr* CSoundTrack::MixPendingBlocks(bool end) {
+  std::vector<float> mix;
+  const std::size_t frames = pendingBlocks.Take(pairedStreams.load(), end, mix);
+  if (frames == 0) return nullptr;
+  const std::uint32_t bytes = static_cast<std::uint32_t>(mix.size() * 4);
+  CBufferDescr* block = nullptr;
+  try {
+    block = MakeBufferDescr(bytes + kCapturedBlockExtraBytes);
+  } catch (const std::bad_alloc&) {
+    ++droppedBlocks;
+    return nullptr;
   }
-  SoundBlockHeader* baseHeader = CapturedHeader(*base);
-  auto* baseSamples = reinterpret_cast<float*>(SamplesBehind(baseHeader));
-  std::size_t baseCount = std::size_t(baseHeader->frames) * std::max(1u, baseHeader->channels);
-  for (auto& [key, other] : pendingBlocks) {
-    if (other == base) continue;
-    SoundBlockHeader* header = CapturedHeader(*other);
-    std::size_t count = std::size_t(header->frames) * std::max(1u, header->channels);
-    MixSamples(baseSamples, reinterpret_cast<const float*>(SamplesBehind(header)),
-               std::min(count, baseCount));
-    ReleaseBufferDescr(other);
-  }
-  pendingBlocks.clear();
-  return base;
+  block->kind = kSoundBlockKind;
+  block->trackIndex = -1;
+  SoundBlockHeader* h = CapturedHeader(*block);
+  std::memset(h, 0, sizeof *h);
+  h->channels = pendingBlocks.Channels();
+  h->samplesPerSec = 44100;
+  h->frames = static_cast<std::uint32_t>(frames);
+  h->encoding = kEncodingFloat;
+  h->bitsPerSample = 32;
+  std::memcpy(SamplesBehind(h), mix.data(), bytes);
+  block->used = bytes;
+  return block;
 }
 
 void CSoundTrack::AppendRecorded(CBufferDescr* block) {

@@ -35,8 +35,6 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
       ownerThreadId(ownerThreadIdIn),
       ownerId(++g_nextOwnerId),
       trackIndex(trackIndexIn) {
-  pendingBlocks.reserve(8);
-  pendingBlocks.max_load_factor(1.0f);
   format.channels = 1;
   format.samplesPerSec = 44100;
   format.avgBytesPerSec = 88200;
@@ -67,8 +65,7 @@ CSoundTrack::~CSoundTrack() {
     FreeChunks();
   }
   Close();
-  for (auto& [key, block] : pendingBlocks) ReleaseBufferDescr(block);
-  pendingBlocks.clear();
+  pendingBlocks.Clear();
   ClearTempSoundFolder();
   engine.reset();  // posts a final end mark per capture stream to the owner thread
 }

@@ -42,7 +42,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "audio/buffer_descr.h"
@@ -108,6 +107,7 @@ class CSoundTrack {
   static constexpr std::uint32_t kSourceTagInput = 1;
   static constexpr std::uint32_t kSourceTagOutput = 3;
   static constexpr std::uint32_t kEnginePeriodMs = 40;
+  static constexpr std::uint32_t kPeriodFrames = 44100 * kEnginePeriodMs / 1000;
   // How long a chunk switch, a save or a free waits for a stopped recording's last blocks.
   static constexpr std::chrono::milliseconds kRecordingEndWait{3000};
 
@@ -206,7 +206,8 @@ class CSoundTrack {
   // sources did start) keeps nothing: its chunk has the take it had before. Any thread.
   std::string StartFailure() const;
   // The core thread's steps of OnCapturedBlock.
-  CBufferDescr* MixPendingBlocks();
+  // The mix of what may go out now (everything at an end mark) as a captured block, or null.
+  CBufferDescr* MixPendingBlocks(bool end = false);
   void AppendRecorded(CBufferDescr* block);
   // Waits (bounded) until a stopped recording's last blocks have been appended. Returns
   // false on time-out. Does not wait on the owner thread (it delivers them). Any thread.
@@ -488,7 +489,9 @@ class CSoundTrack {
   NotifyTarget notifyTarget;       // guarded by notifyMutex
   std::string startFailure;        // guarded by notifyMutex
 
-  std::unordered_map<std::uint32_t, CBufferDescr*> pendingBlocks;  // core thread only
+  // The captured sound waiting to be mixed, by capture stream; core thread only. A stream
+  // is waited for at most four periods; what goes out is at least one period.
+  CapturePairing pendingBlocks{4 * kPeriodFrames, kPeriodFrames};
   MonoS16Converter resampler;
 
   // The chunk a recording writes into: fixed when it starts, kept until its end marks are
