@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -51,7 +52,13 @@ class FakeTrack : public ITrackSoundHandlers {
     captured.push_back(d);
     if (gate) gate();
   }
-  std::vector<plat::WPARAM> offered, played, captured;
+  void OnRecordingMoves(plat::WPARAM chunk, plat::LPARAM) override {
+    std::lock_guard lock(m_);
+    moves.push_back(chunk);
+    events.push_back("move " + std::to_string(chunk));
+  }
+  std::vector<plat::WPARAM> offered, played, captured, moves;
+  std::vector<std::string> events;  // what the stream and the step saw, in order
   std::function<void()> gate;
   std::mutex m_;
 
@@ -197,6 +204,33 @@ TEST_F(CoreThreadTest, FailedStreamWriteTurnsStreamingOffWithOneBox) {
   EXPECT_EQ(shown[0].caption, u"Error streaming");
   EXPECT_EQ(shown[0].type, plat::MB_OK);
   plat::SetMessageBoxService(nullptr);
+}
+
+// A recording stepping on to another chunk: the chunk left ends its stream (a final block)
+// before the step, in line with the captured blocks around it.
+TEST_F(CoreThreadTest, ARecordingsStepEndsTheLeftChunksStreamFirst) {
+  CCoreThread core;
+  ASSERT_TRUE(core.Start());
+  FakeTrack master(0, 0), student(0, 0);
+  CCoreThread::StreamHandlers h;
+  h.isStreaming = [] { return true; };
+  h.stopStreaming = [] {};
+  h.sendStreamBlock = [&](bool final) {
+    std::lock_guard lock(student.m_);
+    student.events.push_back(std::string(final ? "final" : "block") + " after " +
+                             std::to_string(student.captured.size()));
+    return true;
+  };
+  core.SetStreamHandlers(h);
+  core.SetTrackHandlers(&master, &student);
+  ASSERT_TRUE(plat::PostThreadMessage(core.Id(), WM_SOUND_IN, 5, 0));
+  ASSERT_TRUE(plat::PostThreadMessage(core.Id(), WM_RECORDING_MOVES, 3, 0));
+  ASSERT_TRUE(plat::PostThreadMessage(core.Id(), WM_SOUND_IN, 6, 0));
+  core.SetTrackHandlers(nullptr, nullptr);
+  core.Stop();
+  EXPECT_EQ(student.events,
+            (std::vector<std::string>{"block after 1", "final after 1", "move 3", "block after 2"}));
+  EXPECT_TRUE(master.moves.empty()) << "not the Master's engine";
 }
 
 namespace {
