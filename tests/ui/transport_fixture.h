@@ -75,6 +75,13 @@ class LoggingOps : public TrackOps {
     CSoundTrackTestAccess::SetPaused(t, false);
     if (index >= 0 && index < t.ChunkCount()) CSoundTrackTestAccess::SetCurrentChunk(t, index);
   }
+  // The recording goes on in the chunk stepped to.
+  bool ContinueRecordingIn(CSoundTrack& t, int index) override {
+    Log("ContinueRecordingIn", t, std::to_string(index));
+    if (!t.IsRecording() || index < 0 || index >= t.ChunkCount()) return false;
+    CSoundTrackTestAccess::SetCurrentChunk(t, index);
+    return true;
+  }
   int AddChunk(CSoundTrack& t) override {
     Log("AddChunk", t);
     return TrackOps::AddChunk(t);

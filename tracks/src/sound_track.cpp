@@ -36,8 +36,6 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
       ownerThreadId(ownerThreadIdIn),
       ownerId(++g_nextOwnerId),
       trackIndex(trackIndexIn) {
-  pendingBlocks.reserve(8);
-  pendingBlocks.max_load_factor(1.0f);
   format.channels = 1;
   format.samplesPerSec = 44100;
   format.avgBytesPerSec = 88200;
@@ -56,11 +54,6 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
   ClearTempSoundFolder();
 }
 
-std::uint32_t CSoundTrack::CaptureStreamCount() {
-  std::lock_guard lock(bufferLock);
-  return engine->GetCaptureStreamCount();
-}
-
 CSoundTrack::~CSoundTrack() {
   WaitForLoad();
   WaitForSave();
@@ -73,8 +66,7 @@ CSoundTrack::~CSoundTrack() {
     FreeChunks();
   }
   Close();
-  for (auto& [key, block] : pendingBlocks) ReleaseBufferDescr(block);
-  pendingBlocks.clear();
+  pendingBlocks.Clear();
   ClearTempSoundFolder();
   engine.reset();  // posts a final end mark per capture stream to the owner thread
 }
@@ -113,6 +105,8 @@ void CSoundTrack::Notify(std::uint32_t code) {
 void CSoundTrack::OnDeviceLost(DataFlow flow, std::uint32_t tag) {
   if (tag != engineTag) return;  // the other track's, or an engine since replaced
   if (flow == DataFlow::Capture) {
+    // That stream delivers nothing more: the others' blocks no longer wait for it.
+    if (std::uint32_t n = pairedStreams.load(); n > 1) pairedStreams = n - 1;
     if (recording && !paused) Notify(TRACK_NOTIFY_CAPTURE_LOST);
   } else if (playing && !paused) {
     Notify(TRACK_NOTIFY_PLAYBACK_LOST);

@@ -69,6 +69,9 @@ void TrackOps::StopPlayback(CSoundTrack& track) { track.StopPlayback(); }
 void TrackOps::ToggleRecord(CSoundTrack& track) { track.ToggleRecord(); }
 void TrackOps::TogglePause(CSoundTrack& track) { track.TogglePause(); }
 void TrackOps::SelectChunk(CSoundTrack& track, int index) { track.SelectChunk(index); }
+bool TrackOps::ContinueRecordingIn(CSoundTrack& track, int index) {
+  return track.ContinueRecordingIn(index);
+}
 
 int TrackOps::AddChunk(CSoundTrack& track) {
   return track.AddChunk() ? track.ChunkCount() - 1 : -1;

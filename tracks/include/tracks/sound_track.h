@@ -43,7 +43,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "audio/buffer_descr.h"
@@ -110,6 +109,7 @@ class CSoundTrack {
   static constexpr std::uint32_t kSourceTagInput = 1;
   static constexpr std::uint32_t kSourceTagOutput = 3;
   static constexpr std::uint32_t kEnginePeriodMs = 40;
+  static constexpr std::uint32_t kPeriodFrames = 44100 * kEnginePeriodMs / 1000;
   // How long a chunk switch, a save or a free waits for a stopped recording's last blocks.
   static constexpr std::chrono::milliseconds kRecordingEndWait{3000};
 
@@ -185,6 +185,16 @@ class CSoundTrack {
   // or the core thread's chunk switch, through the stops they run).
   void ToggleRecord();
   void TogglePause();
+  // A recording that runs unpaused goes on in chunk `index` without its capture streams
+  // stopping: what was captured before lands in the chunk left, what follows in `index`
+  // (emptied first when replaceOnRecord is set), so nothing captured is lost at the step.
+  // The owner thread makes the step in line with the engine's blocks (WM_RECORDING_MOVES);
+  // this waits (bounded) until it is made. False, with nothing asked, when no recording
+  // runs into the current chunk or `index` is no chunk: the caller then switches and starts
+  // again as before. The UI thread.
+  bool ContinueRecordingIn(int index);
+  // The owner thread's WM_RECORDING_MOVES.
+  void OnRecordingMoves(int index, std::uint32_t engineTag);
   // The core thread's WM_SOUND_IN: a captured block (owned from now on) or null, the end
   // mark of a stopped capture stream. `engineTag` is the message's lParam (the engine that
   // posted it; 0 when unknown): only this track's own end marks end its recording.
@@ -201,7 +211,8 @@ class CSoundTrack {
   // sources did start) keeps nothing: its chunk has the take it had before. Any thread.
   std::string StartFailure() const;
   // The core thread's steps of OnCapturedBlock.
-  CBufferDescr* MixPendingBlocks();
+  // The mix of what may go out now (everything at an end mark) as a captured block, or null.
+  CBufferDescr* MixPendingBlocks(bool end = false);
   void AppendRecorded(CBufferDescr* block);
   // Waits (bounded) until a stopped recording's last blocks have been appended. Returns
   // false on time-out. Does not wait on the owner thread (it delivers them). Any thread.
@@ -458,6 +469,8 @@ class CSoundTrack {
   static std::string NoDeviceChosen(const char* text);
   void StopChosenCaptures();
   void EndMarkArrived(std::uint32_t engineTag);
+  // The step of ContinueRecordingIn, on the owner thread.
+  void MoveRecordingTo(int index);
   // What a starting recording changes in its chunk and view, kept until its capture streams
   // are known to have started. A replaced take's sound is moved here, not copied; it is
   // freed with this when the recording did start.
@@ -486,7 +499,9 @@ class CSoundTrack {
   NotifyTarget notifyTarget;       // guarded by notifyMutex
   std::string startFailure;        // guarded by notifyMutex
 
-  std::unordered_map<std::uint32_t, CBufferDescr*> pendingBlocks;  // core thread only
+  // The captured sound waiting to be mixed, by capture stream; core thread only. A stream
+  // is waited for at most four periods; what goes out is at least one period.
+  CapturePairing pendingBlocks{4 * kPeriodFrames, kPeriodFrames};
   MonoS16Converter resampler;
 
   // The chunk a recording writes into: fixed when it starts, kept until its end marks are
@@ -498,6 +513,8 @@ class CSoundTrack {
   std::mutex endMarkMutex;
   std::condition_variable endMarkCv;
   int expectedEndMarks = 0;  // capture stops whose end mark has not arrived yet
+  // Steps of a running recording to another chunk asked for and made (endMarkMutex).
+  std::uint64_t movesAsked = 0, movesMade = 0;
 
   // Playback generation: buffers of an earlier Play (or of a stopped one) that come back
   // late are released without moving the position. Stored in the descriptor's reserved1.
@@ -524,7 +541,10 @@ class CSoundTrack {
   // bufferLock; a wait on the sound server happens under it, never under bufferLock.
   std::recursive_mutex playbackLock;
   std::unique_ptr<CSoundWorksWAS> engine;  // replaced under bufferLock
-  std::uint32_t CaptureStreamCount();      // the engine's, under bufferLock
+  // The capture streams whose blocks are mixed together: those the recording started, also
+  // while their blocks are still handled after the stop (the engine then has none). Set
+  // where the captures start, lowered when a device of the recording goes.
+  std::atomic<std::uint32_t> pairedStreams{1};
 
   // ---- sound devices
   std::atomic<std::uint32_t> recordSources{kRecordInput};

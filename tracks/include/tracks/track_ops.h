@@ -20,6 +20,8 @@ class TrackOps {
   virtual void ToggleRecord(CSoundTrack& track);
   virtual void TogglePause(CSoundTrack& track);
   virtual void SelectChunk(CSoundTrack& track, int index);
+  // A running recording goes on in chunk `index` (CSoundTrack::ContinueRecordingIn).
+  virtual bool ContinueRecordingIn(CSoundTrack& track, int index);
   // Appends an empty chunk; its index, or -1 when none could be made.
   virtual int AddChunk(CSoundTrack& track);
   virtual void Close(CSoundTrack& track);
