@@ -202,6 +202,8 @@ void CMainDlg::OnBnClickedOpen() {
       request.initialFolder = info.isDir() ? lastPath : info.absolutePath();
     }
   }
+  // Nobody picks a file once the program is ending.
+  if (Tx().ending) return;
   const QString chosen =
       Tx().fileDialog ? Tx().fileDialog(request) : DefaultFileDialog(this, request);
   if (chosen.isEmpty()) return;
@@ -323,7 +325,7 @@ bool CMainDlg::StartSave(CSoundTrack* track, const std::string& path, bool keepO
 }
 
 bool CMainDlg::SaveTrackAs(CSoundTrack* track) {
-  if (!track) return false;
+  if (!track || Tx().ending) return false;
   FileDialogRequest request;
   request.save = true;
   // The folder is made first, so that the name proposed in it can be taken as it stands.

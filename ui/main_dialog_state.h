@@ -32,6 +32,7 @@ struct CMainDlg::TransportState {
   };
   std::map<CSoundTrack*, PendingSave> pendingSaves;
   bool saveFailed = false;
+  bool ending = false;  // an end request is under way: nothing is asked, the window closes
 };
 
 }  // namespace vts::ui

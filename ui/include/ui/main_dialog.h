@@ -194,6 +194,13 @@ class CMainDlg : public QDialog, public ISkinHost {
   // Closing.
   void OnOK();
   void OnCancel();
+  // The program is asked to end (a stop signal, or the classroom's close request, which a
+  // linked student ignores as its exit path does): the boxes, dialogs and menus that are up
+  // close unanswered, and the exit path runs without asking. It saves the Student's unsaved
+  // work as the classroom's automatic save does, and the window closes once that save has
+  // ended, also when it failed (the main log tells what was not saved).
+  void RequestEnd(bool bySignal);
+  bool EndRequested() const;
 
   // Command handlers (the table binds them).
   void OnBnClickedOpen();
