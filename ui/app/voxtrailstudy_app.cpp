@@ -43,6 +43,11 @@ bool CVoxtrailstudyApp::StartedOk() const { return vts::g_pAppCore != nullptr; }
 
 bool CVoxtrailstudyApp::InitInstance() {
   mainDlg_ = new CMainDlg();
+  if (positionTaken_) {
+    CMainDlg::StartEnvironment environment;
+    environment.anotherCopyRuns = [] { return false; };
+    mainDlg_->SetStartEnvironment(std::move(environment));
+  }
   vts::RegisterFileTypes();
   if (closeRequested_) QTimer::singleShot(0, mainDlg_, [dlg = mainDlg_] { dlg->RequestEnd(true); });
   mainDlg_->DoModal();

@@ -29,8 +29,12 @@ class CVoxtrailstudyApp {
   // Asks the running main dialog to end (SIGTERM, SIGINT), whatever box is up; remembered
   // when no dialog runs yet, so the dialog then ends as soon as it starts.
   void RequestClose();
+  // This copy holds its position (the program's start took it): the window looks for no other
+  // copy of its own.
+  void SetPositionTaken() { positionTaken_ = true; }
 
  private:
+  bool positionTaken_ = false;
   CMainDlg* mainDlg_ = nullptr;
   bool closeRequested_ = false;
   int exitCode_ = 0;
