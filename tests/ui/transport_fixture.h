@@ -121,6 +121,7 @@ class LoggingOps : public TrackOps {
     }
     return true;
   }
+  bool SaveRunning(CSoundTrack&) override { return saveThread.joinable(); }
   void WaitForSave(CSoundTrack& t) override {
     Log("WaitForSave", t);
     JoinSave();

@@ -366,6 +366,9 @@ class CMainDlg : public QDialog, public ISkinHost {
   // Opens `path` in place of the Master side's lesson (Open and a dropped file, once the
   // discard question allowed it): closes the old one, keeps the path as the last opened.
   void ReplaceMaster(const QString& path);
+  // The lesson an Open chose while the Master's save ran, once that save reported back:
+  // opened when the save succeeded, dropped (the old lesson stays) when it failed.
+  void OpenWaitingLesson();
   void ShowBusy();
   // `keepOldVersion`: a file the save replaces stays as its " - Old" name.
   bool StartSave(CSoundTrack* track, const std::string& path, bool keepOldVersion = false);
