@@ -2,7 +2,8 @@
 // a linked window, save the student's work on its own when the classroom manages this
 // copy, ask about unsaved data, and close now or once the saves it started have finished.
 // The window closes after saving only when every one of those saves succeeded; a save
-// dialog that was cancelled keeps it open.
+// dialog that was cancelled keeps it open. An end request (a stop signal, the classroom's
+// close) asks nothing and closes the window however its saves end.
 #include <QApplication>
 #include <QDialog>
 #include <QThread>
@@ -101,7 +102,8 @@ void CMainDlg::RequestEnd(bool bySignal) {
   }
   if (Tx().ending) return;
   Tx().ending = true;
-  WriteLog(LOG_MAIN, bySignal ? "A stop signal ends the recorder" : "The classroom ends the recorder");
+  WriteLog(LOG_MAIN,
+           bySignal ? "A stop signal ends the recorder" : "The classroom ends the recorder");
   // Whatever waits for the user goes: boxes (also those other threads wait for) and dialogs.
   // Each one's loop returns once this handler is left, and its caller goes on with the answer
   // nobody gave (No, Cancel, OK).
@@ -181,7 +183,11 @@ void CMainDlg::OnBnClickedExit() {
     if (name.empty()) {
       if (s->IsModified()) saveMissed = true;
     } else {
-      if (fromMaster && m) Ops().Close(*m);
+      if (fromMaster && m) {
+        // A save of the Master still reads its file (an Open or a Save As before the end).
+        Ops().WaitForSave(*m);
+        Ops().Close(*m);
+      }
       const bool atStake = s->IsModified();
       const bool ok = StartSave(s, name);
       if (ok) {
@@ -241,7 +247,8 @@ void CMainDlg::OnBnClickedExit() {
     m_closeAfterSave = 0;
     return;
   }
-  if (saveMissed) WriteLog(LOG_MAIN, "End request: the Student's work could not be saved; it is lost");
+  if (saveMissed)
+    WriteLog(LOG_MAIN, "End request: the Student's work could not be saved; it is lost");
   if (saveStarted) {
     m_closeAfterSave = 1;
     return;

@@ -35,8 +35,8 @@ bool Ended(QtMessageBoxService::State& s) {
   return s.shuttingDown;
 }
 
-int RunBox(QtMessageBoxService::State& s, const std::u16string& text,
-           const std::u16string& caption, unsigned type) {
+int RunBox(QtMessageBoxService::State& s, const std::u16string& text, const std::u16string& caption,
+           unsigned type) {
   QMessageBox box;
   box.setWindowTitle(QString::fromStdU16String(caption));
   box.setText(QString::fromStdU16String(text));

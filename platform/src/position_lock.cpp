@@ -30,8 +30,7 @@ int Flock(const UniqueFd& fd, int operation) {
 
 }  // namespace
 
-PositionLock::Result PositionLock::Take(const std::string& program, unsigned position,
-                                        bool alone) {
+PositionLock::Result PositionLock::Take(const std::string& program, unsigned position, bool alone) {
   position_.reset();
   copies_.reset();
   UniqueFd mine = OpenLockFile(program + ".Position" + std::to_string(position));

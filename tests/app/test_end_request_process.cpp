@@ -57,8 +57,8 @@ class StreamPeer {
   }
   // Once the recorder has greeted the peer, the text goes.
   bool SendTextOnceGreeted() {
-    if (!test::WaitUntil(
-            [&] { return test::ReadFile(log_).find("type=54") != std::string::npos; }, 60s))
+    if (!test::WaitUntil([&] { return test::ReadFile(log_).find("type=54") != std::string::npos; },
+                         60s))
       return false;
     std::ofstream(go_) << "1";
     return true;
@@ -96,11 +96,39 @@ const char* EndName(End end) {
 
 TEST(RecorderEndRequest, EndsWhateverBoxIsUp) {
   const std::vector<BoxCase> cases = {
-      {"Attention", {"/_t"}, 0, 1020, 0, false, "Message box Attention: Empty region", {End::kSigterm, End::kRequest4}},
-      {"load error", {"/_t", "LESSON"}, 0, 0, 0, false, "could not be opened", {End::kSigint, End::kRequest4}},
+      {"Attention",
+       {"/_t"},
+       0,
+       1020,
+       0,
+       false,
+       "Message box Attention: Empty region",
+       {End::kSigterm, End::kRequest4}},
+      {"load error",
+       {"/_t", "LESSON"},
+       0,
+       0,
+       0,
+       false,
+       "could not be opened",
+       {End::kSigint, End::kRequest4}},
       // A linked student ignores the classroom's close (the link ends first), not a signal.
-      {"VXT for student", {"/Pos:1"}, 1, -3, 4242, false, "Message box Lectorine: VXT for student", {End::kSigterm}},
-      {"Pipe Data", {"/_t"}, 0, 0, 0, true, "Message box Pipe Data: Hello class", {End::kSigterm, End::kRequest4}},
+      {"VXT for student",
+       {"/Pos:1"},
+       1,
+       -3,
+       4242,
+       false,
+       "Message box Lectorine: VXT for student",
+       {End::kSigterm}},
+      {"Pipe Data",
+       {"/_t"},
+       0,
+       0,
+       0,
+       true,
+       "Message box Pipe Data: Hello class",
+       {End::kSigterm, End::kRequest4}},
   };
   for (const BoxCase& c : cases) {
     for (End end : c.ends) {
@@ -118,8 +146,7 @@ TEST(RecorderEndRequest, EndsWhateverBoxIsUp) {
 
       const pid_t pid = test::StartRecorder(test::RecorderStart{test::TestRoot(), args});
       ASSERT_GT(pid, 0);
-      ASSERT_TRUE(test::WaitUntil(
-          [&] { return FindRecorderWindow(c.position) != 0; }, 60s))
+      ASSERT_TRUE(test::WaitUntil([&] { return FindRecorderWindow(c.position) != 0; }, 60s))
           << "the window did not come up";
       const plat::WindowId window = FindRecorderWindow(c.position);
       if (c.remote != 0)
@@ -138,8 +165,8 @@ TEST(RecorderEndRequest, EndsWhateverBoxIsUp) {
           kill(pid, SIGINT);
           break;
         case End::kRequest4:
-          ASSERT_TRUE(test::ClassroomFrameworkDouble::PostFrameworkRequest(
-              window, test::kFrameworkClose));
+          ASSERT_TRUE(
+              test::ClassroomFrameworkDouble::PostFrameworkRequest(window, test::kFrameworkClose));
           break;
       }
       // Nobody answers the box: the program ends on its own, as a closed window does.

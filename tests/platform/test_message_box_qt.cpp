@@ -123,9 +123,8 @@ TEST(QtMessageBox, EndBoxesClosesTheBoxesUpAndReleasesTheirCallers) {
     if (up == 2) service.EndBoxes();
   });
   ender.start(10);
-  EXPECT_TRUE(PumpUntil([&] {
-    return guiAnswer != 0 && asker.wait_for(0ms) == std::future_status::ready;
-  }));
+  EXPECT_TRUE(PumpUntil(
+      [&] { return guiAnswer != 0 && asker.wait_for(0ms) == std::future_status::ready; }));
   ender.stop();
   EXPECT_EQ(guiAnswer, IDOK);
   EXPECT_EQ(asker.get(), IDNO);

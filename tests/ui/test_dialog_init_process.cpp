@@ -57,9 +57,9 @@ TEST(RecorderStartUp, ASecondCopyAtPosition0EndsAt255) {
 
 // The windows on the bus that carry the text of a position's window.
 std::size_t WindowsAt(unsigned position) {
-  const std::u16string text = position == 0 ? u"Recorder"
-                                            : u"_" + plat::Utf8ToUtf16(std::to_string(position)) +
-                                                  u"VoxtrailstudyUser";
+  const std::u16string text =
+      position == 0 ? u"Recorder"
+                    : u"_" + plat::Utf8ToUtf16(std::to_string(position)) + u"VoxtrailstudyUser";
   std::size_t n = 0;
   for (const plat::WindowInfo& w : plat::ListWindows())
     if (w.text == text) ++n;

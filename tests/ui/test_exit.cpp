@@ -257,6 +257,11 @@ TEST_F(Exit, AnEndRequestAsksNothingAndSavesTheStudentsUnsavedWork) {
     EXPECT_TRUE(boxes->Boxes().empty()) << "nobody is asked";
     EXPECT_TRUE(requests.empty()) << "no Save As";
     EXPECT_EQ(ops->savedPaths, (std::vector<std::string>{Works() + "240403_0905_unit1.vxb"}));
+    // The Master closes as under the classroom, once a save that still reads it has ended.
+    const auto wait = std::find(ops->calls.begin(), ops->calls.end(), "WaitForSave M");
+    const auto close = std::find(ops->calls.begin(), ops->calls.end(), "Close M");
+    ASSERT_NE(close, ops->calls.end());
+    EXPECT_LT(wait, close);
     EXPECT_FALSE(Closed()) << "the save runs";
     // Another request while it runs starts nothing more.
     dlg->RequestEnd(true);

@@ -9,8 +9,8 @@
 #include <QString>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
