@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <utility>
 
 #include "core/app_core.h"
 #include "core/data_folder.h"
@@ -205,6 +206,8 @@ void CMainDlg::OnBnClickedOpen() {
       request.initialFolder = info.isDir() ? lastPath : info.absolutePath();
     }
   }
+  // Nobody picks a file once the program is ending.
+  if (Tx().ending) return;
   const QString chosen =
       Tx().fileDialog ? Tx().fileDialog(request) : DefaultFileDialog(this, request);
   if (chosen.isEmpty()) return;
@@ -213,7 +216,13 @@ void CMainDlg::OnBnClickedOpen() {
 
 void CMainDlg::ReplaceMaster(const QString& path) {
   if (CSoundTrack* m = MasterTrack()) {
-    Ops().WaitForSave(*m);  // a save of the old lesson finishes before it is closed
+    // The old lesson's save finishes before it is closed. The window's thread does not wait
+    // for it: the save's notice opens the new lesson.
+    if (Ops().SaveRunning(*m)) {
+      Tx().openAfterSave = path.toStdString();
+      ShowBusy();
+      return;
+    }
     Ops().Close(*m);
   }
   if (IMasterVideo* v = Video()) v->CloseWindow();
@@ -222,6 +231,20 @@ void CMainDlg::ReplaceMaster(const QString& path) {
   OpenMedia(path);
   // The Student's texts belonged to the old lesson: they are not saved with the new one.
   if (CSoundTrack* s = StudentTrack()) s->SetTextsPresent(false);
+}
+
+void CMainDlg::OpenWaitingLesson() {
+  if (Tx().openAfterSave.empty()) return;
+  const QString path = QString::fromStdString(std::exchange(Tx().openAfterSave, std::string()));
+  CSoundTrack* m = MasterTrack();
+  if (!m || Tx().ending) return;
+  if (!m->LastSaveOk()) {
+    // Its own box told why; the lesson and its changes stay.
+    WriteLog(LOG_MAIN, "Open: the lesson's save failed, so " + path.toStdString() +
+                           " is not opened and the lesson stays");
+    return;
+  }
+  ReplaceMaster(path);
 }
 
 void CMainDlg::OpenMedia(const QString& pathText) {
@@ -340,7 +363,7 @@ bool CMainDlg::StartSave(CSoundTrack* track, const std::string& path, bool keepO
 }
 
 bool CMainDlg::SaveTrackAs(CSoundTrack* track) {
-  if (!track) return false;
+  if (!track || Tx().ending) return false;
   FileDialogRequest request;
   request.save = true;
   // The folder is made first, so that the name proposed in it can be taken as it stands.

@@ -119,6 +119,8 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       // and its track must still be able to wait for it.
       CSoundTrack* saved = fromMaster ? master : fromStudent ? student : nullptr;
       if (saved) saved->WaitForSave();
+      // An Open that chose a lesson while the Master's save ran goes on now.
+      if (fromMaster) OpenWaitingLesson();
       // Open saves the old lesson on the way and starts the new load before this notice is
       // handled: while that load runs, its own notice shows the lesson and enables the window.
       if (!MasterLoading()) {

@@ -33,6 +33,9 @@ struct CMainDlg::TransportState {
   };
   std::map<CSoundTrack*, PendingSave> pendingSaves;
   bool saveFailed = false;
+  bool ending = false;  // an end request is under way: nothing is asked, the window closes
+  // A lesson to open once the Master's running save has reported back (empty: none).
+  std::string openAfterSave;
 };
 
 }  // namespace vts::ui

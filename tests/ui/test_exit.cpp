@@ -292,6 +292,66 @@ TEST_F(Exit, ALinkedStudentCannotCloseALinkedTeacherClosesAtOnce) {
   EXPECT_TRUE(boxes->Boxes().empty());
 }
 
+// An end request (a stop signal, the classroom's request 4) asks nothing: unsaved Student work
+// is saved as the classroom's automatic save saves it, and the window closes once that save
+// has ended, whether it succeeded or not.
+TEST_F(Exit, AnEndRequestAsksNothingAndSavesTheStudentsUnsavedWork) {
+  for (const bool bySignal : {true, false}) {
+    SCOPED_TRACE(bySignal ? "signal" : "request 4");
+    TearDown();
+    SetUp();
+    now = {2024, 4, 3, 9, 5};
+    MakeChunks(student, 1);
+    CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.mp3");
+    CSoundTrackTestAccess::SetAudioModified(*master, 1);
+    CSoundTrackTestAccess::SetModified(*master, true);
+    CSoundTrackTestAccess::SetModified(*student, true);
+    dlg->RequestEnd(bySignal);
+    EXPECT_TRUE(dlg->EndRequested());
+    EXPECT_TRUE(boxes->Ended()) << "the boxes that are up close";
+    EXPECT_TRUE(boxes->Boxes().empty()) << "nobody is asked";
+    EXPECT_TRUE(requests.empty()) << "no Save As";
+    EXPECT_EQ(ops->savedPaths, (std::vector<std::string>{Works() + "240403_0905_unit1.vxb"}));
+    // The Master closes as under the classroom, once a save that still reads it has ended.
+    const auto wait = std::find(ops->calls.begin(), ops->calls.end(), "WaitForSave M");
+    const auto close = std::find(ops->calls.begin(), ops->calls.end(), "Close M");
+    ASSERT_NE(close, ops->calls.end());
+    EXPECT_LT(wait, close);
+    EXPECT_FALSE(Closed()) << "the save runs";
+    // Another request while it runs starts nothing more.
+    dlg->RequestEnd(true);
+    EXPECT_EQ(ops->savedPaths.size(), 1u);
+    SaveDone(student, false);
+    EXPECT_TRUE(Closed()) << "a failed save does not keep an ending window open";
+  }
+}
+
+TEST_F(Exit, AnEndRequestWithNothingUnsavedClosesAtOnce) {
+  MakeChunks(student, 1);
+  CSoundTrackTestAccess::SetModified(*student, false);
+  dlg->RequestEnd(false);
+  EXPECT_TRUE(Closed());
+  EXPECT_TRUE(ops->savedPaths.empty());
+}
+
+// A linked student stays on the classroom's request (its exit path cannot close it); the
+// system's stop signal ends it, with its work saved.
+TEST_F(Exit, ALinkedStudentIgnoresRequest4ButNotAStopSignal) {
+  dlg->SetPeerWindow(12345);
+  core->studentFlag = 1;
+  core->position = 1;
+  MakeChunks(student, 1);
+  CSoundTrackTestAccess::SetModified(*student, true);
+  dlg->RequestEnd(false);
+  EXPECT_FALSE(Closed());
+  EXPECT_FALSE(dlg->EndRequested());
+  EXPECT_FALSE(boxes->Ended());
+  dlg->RequestEnd(true);
+  ASSERT_EQ(ops->savedPaths, (std::vector<std::string>{Works() + "1StudentsWorks.vxb"}));
+  SaveDone(student, true);
+  EXPECT_TRUE(Closed());
+}
+
 class ClassroomExit : public Exit {
  protected:
   void SetUp() override {

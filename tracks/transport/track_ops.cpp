@@ -94,6 +94,7 @@ bool TrackOps::SaveTrack(CSoundTrack& track, const std::string& path) {
   return track.SaveTrack(path);
 }
 void TrackOps::WaitForSave(CSoundTrack& track) { track.WaitForSave(); }
+bool TrackOps::SaveRunning(CSoundTrack& track) { return track.SavePending(); }
 bool TrackOps::WriteChunkList(CSoundTrack& track, const std::string& path) {
   return WriteChunkListOn(track, path);
 }

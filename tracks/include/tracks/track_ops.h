@@ -38,6 +38,8 @@ class TrackOps {
   virtual bool SaveTrack(CSoundTrack& track, const std::string& path);
   // Waits until a save of the track that is running has ended.
   virtual void WaitForSave(CSoundTrack& track);
+  // A save was started and its end has not been collected yet (its notice is still due).
+  virtual bool SaveRunning(CSoundTrack& track);
   // The side files beside the media.
   virtual bool WriteChunkList(CSoundTrack& track, const std::string& path);
   virtual std::vector<std::uint8_t> BuildChunkTexts(CSoundTrack& track);

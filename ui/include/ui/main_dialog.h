@@ -198,6 +198,13 @@ class CMainDlg : public QDialog, public ISkinHost {
   // Closing.
   void OnOK();
   void OnCancel();
+  // The program is asked to end (a stop signal, or the classroom's close request, which a
+  // linked student ignores as its exit path does): the boxes, dialogs and menus that are up
+  // close unanswered, and the exit path runs without asking. It saves the Student's unsaved
+  // work as the classroom's automatic save does, and the window closes once that save has
+  // ended, also when it failed (the main log tells what was not saved).
+  void RequestEnd(bool bySignal);
+  bool EndRequested() const;
 
   // Command handlers (the table binds them).
   void OnBnClickedOpen();
@@ -369,6 +376,9 @@ class CMainDlg : public QDialog, public ISkinHost {
   // Opens `path` in place of the Master side's lesson (Open and a dropped file, once the
   // discard question allowed it): closes the old one, keeps the path as the last opened.
   void ReplaceMaster(const QString& path);
+  // The lesson an Open chose while the Master's save ran, once that save reported back:
+  // opened when the save succeeded, dropped (the old lesson stays) when it failed.
+  void OpenWaitingLesson();
   void ShowBusy();
   // `keepOldVersion`: a file the save replaces stays as its " - Old" name.
   bool StartSave(CSoundTrack* track, const std::string& path, bool keepOldVersion = false);
