@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -24,6 +25,7 @@ namespace {
 using nlohmann::ordered_json;
 
 std::mutex g_mutex;  // flock is per open file; this keeps threads of one process in line too
+std::atomic<std::uint64_t> g_storeWrites{0};
 
 // A store deeper than this, or larger, is not one this program wrote: writing it back would
 // recurse without bound or fill the disk.
@@ -191,6 +193,7 @@ class LockedStore {
   ordered_json& Doc() { return doc_; }
 
   bool Save() {
+    g_storeWrites.fetch_add(1, std::memory_order_relaxed);
     return WriteFileAtomically(
         path_, doc_.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n",
         kModeUnderUmask);
@@ -223,6 +226,8 @@ std::string RegistryFile(Hive hive, unsigned flags) {
   std::string view = (hive != Hive::HKEY_CURRENT_USER && (flags & KEY_WOW64_64KEY)) ? "-64" : "";
   return folder + "/" + HiveName(hive) + view + ".json";
 }
+
+std::uint64_t RegStoreWrites() { return g_storeWrites.load(std::memory_order_relaxed); }
 
 bool RegCreateKey(Hive hive, const std::string& keyPath, unsigned flags) {
   LockedStore store(hive, flags, true);

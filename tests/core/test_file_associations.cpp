@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -134,4 +135,31 @@ TEST(FileAssociations, DesktopEntryAndMimeTypeWrittenOnlyWhenChanged) {
   RegisterDesktopIntegration("/opt/other/Lectorine");
   ASSERT_EQ(stat(DesktopEntryPath().c_str(), &after), 0);
   EXPECT_NE(before.st_ino, after.st_ino);
+}
+
+// Every start registers the file types: a store is written only where a value changed, and
+// a first start writes each store file once, not once per value.
+TEST(FileAssociations, AStartWritesEachStoreOnceAndAnUnchangedStartWritesNone) {
+  const std::string e = "/opt/once/" + GetProductNameUtf8();
+  for (Hive h : {Hive::HKEY_CURRENT_USER, Hive::HKEY_CLASSES_ROOT, Hive::HKEY_LOCAL_MACHINE}) {
+    for (unsigned view : {0u, plat::KEY_WOW64_64KEY}) std::remove(plat::RegistryFile(h, view).c_str());
+  }
+  const std::uint64_t before = plat::RegStoreWrites();
+  RegisterFileTypes(e);
+  const std::uint64_t first = plat::RegStoreWrites() - before;
+  // HKEY_CURRENT_USER, both views of HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE.
+  EXPECT_GE(first, 1u);
+  EXPECT_LE(first, 4u);
+  EXPECT_EQ(plat::RegGetString(Hive::HKEY_CLASSES_ROOT, ".wav", ""), GetProductNameUtf8() + ".Document");
+
+  RegisterFileTypes(e);
+  EXPECT_EQ(plat::RegStoreWrites() - before - first, 0u) << "a start with nothing changed rewrote the store";
+
+  // A changed program path is written again, still once per store at most.
+  RegisterFileTypes("/opt/moved/" + GetProductNameUtf8());
+  const std::uint64_t moved = plat::RegStoreWrites() - before - first;
+  EXPECT_GE(moved, 1u);
+  EXPECT_LE(moved, 4u);
+  EXPECT_EQ(plat::RegGetString(Hive::HKEY_CLASSES_ROOT, GetProductNameUtf8() + ".Document\\DefaultIcon", ""),
+            "\"/opt/moved/" + GetProductNameUtf8() + "\", 0");
 }

@@ -56,4 +56,7 @@ std::vector<std::string> RegListKeys(Hive hive, unsigned flags = 0);
 // The file that holds a hive's view.
 std::string RegistryFile(Hive hive, unsigned flags = 0);
 
+// How many times this process has written a store file (each write is one atomic replacement).
+std::uint64_t RegStoreWrites();
+
 }  // namespace vts::plat
