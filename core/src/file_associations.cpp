@@ -107,29 +107,33 @@ void RegisterFileTypes(const std::string& programPath) {
   const std::string d = n + ".Document";
   const std::string command = "\"" + e + "\" \"%1\"";
   const std::string icon = "\"" + e + "\", 0";
+  {
+    // Each store is written once, and only when a value changed.
+    plat::RegBatch batch;
 
-  for (const char* x : kExtensions) RegisterOpenWithMru(x);
-  for (const char* x : kExtensions) SetBothViews(Hive::HKEY_CLASSES_ROOT, x, d);
-  plat::RegSetString(Hive::HKEY_CURRENT_USER,
-                     "Software\\Classes\\Applications\\" + n + ".exe\\shell\\open\\command", "",
-                     command);
-  SetBothViews(Hive::HKEY_CLASSES_ROOT, d + "\\shell\\open\\command", command);
-  SetBothViews(Hive::HKEY_CLASSES_ROOT, d + "\\DefaultIcon", icon);
+    for (const char* x : kExtensions) RegisterOpenWithMru(x);
+    for (const char* x : kExtensions) SetBothViews(Hive::HKEY_CLASSES_ROOT, x, d);
+    plat::RegSetString(Hive::HKEY_CURRENT_USER,
+                       "Software\\Classes\\Applications\\" + n + ".exe\\shell\\open\\command", "",
+                       command);
+    SetBothViews(Hive::HKEY_CLASSES_ROOT, d + "\\shell\\open\\command", command);
+    SetBothViews(Hive::HKEY_CLASSES_ROOT, d + "\\DefaultIcon", icon);
 
-  // The association-changed notice and the default-program request: the desktop's own files.
+    // Capabilities; without the right to write HKEY_LOCAL_MACHINE these fail silently.
+    const Hive lm = Hive::HKEY_LOCAL_MACHINE;
+    const std::string caps = "Software\\Norvath\\" + n + "\\Capabilities";
+    plat::RegSetString(lm, "Software\\Classes\\" + d + "\\Shell\\open\\command", "", command);
+    plat::RegSetString(lm, "Software\\Classes\\" + d + "\\DefaultIcon", "", icon);
+    plat::RegSetString(lm, caps, "ApplicationDescription", n + " language training tool");
+    plat::RegSetString(lm, caps, "ApplicationName", n);
+    plat::RegSetString(lm, caps + "\\FileAssociations", ".mp3", d);
+    plat::RegSetString(lm, caps + "\\FileAssociations", ".wav", d);
+    plat::RegSetString(lm, caps + "\\FileAssociations", ".vxb", d);
+    plat::RegSetString(lm, "Software\\RegisteredApplications", n, caps);
+  }
+  // The association-changed notice and the default-program request: the desktop's own files,
+  // written after the stores are unlocked (the desktop's tools may take seconds).
   RegisterDesktopIntegration(e);
-
-  // Capabilities; without the right to write HKEY_LOCAL_MACHINE these fail silently.
-  const Hive lm = Hive::HKEY_LOCAL_MACHINE;
-  const std::string caps = "Software\\Norvath\\" + n + "\\Capabilities";
-  plat::RegSetString(lm, "Software\\Classes\\" + d + "\\Shell\\open\\command", "", command);
-  plat::RegSetString(lm, "Software\\Classes\\" + d + "\\DefaultIcon", "", icon);
-  plat::RegSetString(lm, caps, "ApplicationDescription", n + " language training tool");
-  plat::RegSetString(lm, caps, "ApplicationName", n);
-  plat::RegSetString(lm, caps + "\\FileAssociations", ".mp3", d);
-  plat::RegSetString(lm, caps + "\\FileAssociations", ".wav", d);
-  plat::RegSetString(lm, caps + "\\FileAssociations", ".vxb", d);
-  plat::RegSetString(lm, "Software\\RegisteredApplications", n, caps);
 }
 
 std::string DesktopEntryPath() {

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -129,40 +130,118 @@ const char* HiveName(Hive h) {
   }
 }
 
+// The lock on a folder of stores (one ".lock" beside them); flock is per open file, so a
+// thread holds each folder's lock once however many of its stores it has open.
+struct FolderLock {
+  int fd = -1;
+  bool exclusive = false;
+  ~FolderLock() {
+    if (fd >= 0) close(fd);  // releases the flock
+  }
+};
+
+// Locks a folder of stores; null when it cannot be locked for the purpose.
+std::shared_ptr<FolderLock> LockFolder(const std::string& folder, bool forWrite) {
+  if (forWrite && !CreateFolderChain(folder, 0700)) return nullptr;
+  auto lock = std::make_shared<FolderLock>();
+  int fd =
+      open((folder + "/.lock").c_str(), (forWrite ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (forWrite) return nullptr;
+    return lock;  // nothing written there yet: nothing to wait for
+  }
+  flock(fd, forWrite ? LOCK_EX : LOCK_SH);
+  lock->fd = fd;
+  lock->exclusive = forWrite;
+  return lock;
+}
+
+// A store read under its folder's lock and written back once by its holder.
+struct OpenStore {
+  std::string path;
+  std::shared_ptr<FolderLock> lock;
+  ordered_json doc;
+  bool writable = false;
+  bool dirty = false;
+
+  bool Write() {
+    g_storeWrites.fetch_add(1, std::memory_order_relaxed);
+    return WriteFileAtomically(
+        path, doc.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n",
+        kModeUnderUmask);
+  }
+};
+
+std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of('/')); }
+
+// Reads the store at `path` under `lock`, already held.
+std::unique_ptr<OpenStore> ReadLocked(const std::string& path, std::shared_ptr<FolderLock> lock) {
+  auto store = std::make_unique<OpenStore>();
+  store->path = path;
+  store->writable = lock->exclusive;
+  store->lock = std::move(lock);
+  std::string why;
+  if (!ReadStore(path, &store->doc, &why)) {
+    // Kept beside the store for a person to look at; the program goes on with an empty one.
+    MoveUnreadableAside(path, why);
+    store->doc = nullptr;
+  }
+  if (!store->doc.is_object()) {
+    store->doc = ordered_json::object();
+    store->doc["keys"] = ordered_json::array();
+  }
+  return store;
+}
+
+// Locks and reads the store at `path`; null when it cannot be opened for the purpose.
+std::unique_ptr<OpenStore> OpenLocked(const std::string& path, bool forWrite) {
+  auto lock = LockFolder(FolderOf(path), forWrite);
+  if (!lock) return nullptr;
+  return ReadLocked(path, std::move(lock));
+}
+
+// The batch of this thread, when one is open: its stores stay locked and read until it ends.
+struct BatchStores {
+  std::unique_lock<std::mutex> guard{g_mutex};
+  std::vector<std::unique_ptr<OpenStore>> stores;
+
+  // The batch locks a folder for writing even to read a store: it may write it later.
+  std::shared_ptr<FolderLock> LockFor(const std::string& folder) {
+    for (auto& s : stores) {
+      if (FolderOf(s->path) == folder) return s->lock;
+    }
+    if (auto lock = LockFolder(folder, true)) return lock;
+    return LockFolder(folder, false);
+  }
+};
+thread_local BatchStores* t_batch = nullptr;
+
 class LockedStore {
  public:
-  LockedStore(Hive hive, unsigned flags, bool forWrite)
-      : guard_(g_mutex), path_(RegistryFile(hive, flags)) {
-    std::string folder = path_.substr(0, path_.find_last_of('/'));
-    if (forWrite && !CreateFolderChain(folder, 0700)) return;
-    int fd = open((folder + "/.lock").c_str(), (forWrite ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC,
-                  0600);
-    if (fd < 0) {
-      if (forWrite) return;
-    } else {
-      flock(fd, forWrite ? LOCK_EX : LOCK_SH);
-      lockFd_ = fd;
+  LockedStore(Hive hive, unsigned flags, bool forWrite) {
+    const std::string path = RegistryFile(hive, flags);
+    if (!t_batch) {
+      guard_ = std::unique_lock<std::mutex>(g_mutex);
+      own_ = OpenLocked(path, forWrite);
+      store_ = own_.get();
+      return;
     }
-    ok_ = true;
-    std::string why;
-    if (!ReadStore(path_, &doc_, &why)) {
-      // Kept beside the store for a person to look at; the program goes on with an empty one.
-      MoveUnreadableAside(path_, why);
-      doc_ = nullptr;
+    for (auto& s : t_batch->stores) {
+      if (s->path == path) store_ = s.get();
     }
-    if (!doc_.is_object()) {
-      doc_ = ordered_json::object();
-      doc_["keys"] = ordered_json::array();
+    if (!store_) {
+      auto lock = t_batch->LockFor(FolderOf(path));
+      if (!lock) return;
+      t_batch->stores.push_back(ReadLocked(path, std::move(lock)));
+      store_ = t_batch->stores.back().get();
     }
+    if (forWrite && !store_->writable) store_ = nullptr;
   }
-  ~LockedStore() {
-    if (lockFd_ >= 0) close(lockFd_);  // releases the flock
-  }
-  bool ok() const { return ok_; }
+  bool ok() const { return store_ != nullptr; }
 
   ordered_json* FindKey(const std::string& keyPath) {
     std::string want = Fold(NormalizeKey(keyPath));
-    for (auto& k : doc_["keys"]) {
+    for (auto& k : Doc()["keys"]) {
       if (Fold(k["path"].get<std::string>()) == want) return &k;
     }
     return nullptr;
@@ -181,8 +260,8 @@ class LockedStore {
         ordered_json k = ordered_json::object();
         k["path"] = prefix;
         k["values"] = ordered_json::array();
-        doc_["keys"].push_back(std::move(k));
-        found = &doc_["keys"].back();
+        Doc()["keys"].push_back(std::move(k));
+        found = &Doc()["keys"].back();
       }
       if (next == std::string::npos) break;
       pos = next + 1;
@@ -190,21 +269,21 @@ class LockedStore {
     return found;
   }
 
-  ordered_json& Doc() { return doc_; }
+  ordered_json& Doc() { return store_->doc; }
 
+  // Inside a batch the store is written when the batch ends.
   bool Save() {
-    g_storeWrites.fetch_add(1, std::memory_order_relaxed);
-    return WriteFileAtomically(
-        path_, doc_.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n",
-        kModeUnderUmask);
+    if (t_batch) {
+      store_->dirty = true;
+      return true;
+    }
+    return store_->Write();
   }
 
  private:
-  std::lock_guard<std::mutex> guard_;
-  std::string path_;
-  int lockFd_ = -1;
-  bool ok_ = false;
-  ordered_json doc_;
+  std::unique_lock<std::mutex> guard_;
+  std::unique_ptr<OpenStore> own_;
+  OpenStore* store_ = nullptr;
 };
 
 RegValue ToValue(const ordered_json& v) {
@@ -227,6 +306,22 @@ std::string RegistryFile(Hive hive, unsigned flags) {
   return folder + "/" + HiveName(hive) + view + ".json";
 }
 
+RegBatch::RegBatch() {
+  if (t_batch) return;  // nested: the outer batch writes
+  t_batch = new BatchStores();
+  owner_ = true;
+}
+
+RegBatch::~RegBatch() {
+  if (!owner_) return;
+  BatchStores* batch = t_batch;
+  t_batch = nullptr;
+  for (auto& s : batch->stores) {
+    if (s->dirty) s->Write();
+  }
+  delete batch;
+}
+
 std::uint64_t RegStoreWrites() { return g_storeWrites.load(std::memory_order_relaxed); }
 
 bool RegCreateKey(Hive hive, const std::string& keyPath, unsigned flags) {
@@ -246,11 +341,14 @@ bool RegSetString(Hive hive, const std::string& keyPath, const std::string& name
                   const std::string& data, unsigned flags) {
   LockedStore store(hive, flags, true);
   if (!store.ok()) return false;
+  const bool created = store.FindKey(keyPath) == nullptr;
   ordered_json* key = store.CreateKey(keyPath);
   std::string want = Fold(name);
   bool set = false;
   for (auto& v : (*key)["values"]) {
     if (Fold(v["name"].get<std::string>()) == want) {
+      if (v.value("type", REG_SZ) == REG_SZ && v.value("data", "") == data && !created)
+        return true;  // nothing changed: the store stays as it is
       v["type"] = REG_SZ;
       v["data"] = data;
       set = true;

@@ -9,7 +9,7 @@
 // HKEY_CURRENT_USER has one view (as on Windows, it is not redirected); the other hives keep
 // the 64-bit view apart from the default one.
 //
-// Thread-safe; every call reads the file afresh.
+// Thread-safe; every call outside a batch (RegBatch) reads the file afresh.
 #pragma once
 
 #include <cstdint>
@@ -38,14 +38,15 @@ bool RegKeyExists(Hive hive, const std::string& keyPath, unsigned flags = 0);
 
 // Creates the key if needed and sets a REG_SZ value (name "" = default value). An existing
 // value keeps its place in the order. False when the hive cannot be written.
-bool RegSetString(Hive hive, const std::string& keyPath, const std::string& name, const std::string& data,
-                  unsigned flags = 0);
+bool RegSetString(Hive hive, const std::string& keyPath, const std::string& name,
+                  const std::string& data, unsigned flags = 0);
 
-std::optional<std::string> RegGetString(Hive hive, const std::string& keyPath, const std::string& name,
-                                        unsigned flags = 0);
+std::optional<std::string> RegGetString(Hive hive, const std::string& keyPath,
+                                        const std::string& name, unsigned flags = 0);
 
 // The value at `index` in insertion order; false past the end or when the key is missing.
-bool RegEnumValue(Hive hive, const std::string& keyPath, std::uint32_t index, RegValue* out, unsigned flags = 0);
+bool RegEnumValue(Hive hive, const std::string& keyPath, std::uint32_t index, RegValue* out,
+                  unsigned flags = 0);
 
 // All values of a key in order (empty when it is missing).
 std::vector<RegValue> RegListValues(Hive hive, const std::string& keyPath, unsigned flags = 0);
@@ -55,6 +56,21 @@ std::vector<std::string> RegListKeys(Hive hive, unsigned flags = 0);
 
 // The file that holds a hive's view.
 std::string RegistryFile(Hive hive, unsigned flags = 0);
+
+// While one lives on a thread, that thread's registry calls read each store file once, keep
+// it locked (other processes wait) and write it, when something changed, once as the batch
+// ends: many values set as one step. A nested batch joins the outer one. The values are
+// visible to the thread at once; a failed write at the end is not reported.
+class RegBatch {
+ public:
+  RegBatch();
+  ~RegBatch();
+  RegBatch(const RegBatch&) = delete;
+  RegBatch& operator=(const RegBatch&) = delete;
+
+ private:
+  bool owner_ = false;
+};
 
 // How many times this process has written a store file (each write is one atomic replacement).
 std::uint64_t RegStoreWrites();
