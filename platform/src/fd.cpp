@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
@@ -146,8 +147,19 @@ bool TruncateFile(int fd, std::uint64_t size) {
   }
 }
 
-bool SyncFile(int fd) { return ::fsync(fd) == 0; }
-bool SyncFileData(int fd) { return ::fdatasync(fd) == 0; }
+namespace {
+std::atomic<std::uint64_t> g_syncs{0};
+}  // namespace
+
+bool SyncFile(int fd) {
+  g_syncs.fetch_add(1, std::memory_order_relaxed);
+  return ::fsync(fd) == 0;
+}
+bool SyncFileData(int fd) {
+  g_syncs.fetch_add(1, std::memory_order_relaxed);
+  return ::fdatasync(fd) == 0;
+}
+std::uint64_t FileSyncs() { return g_syncs.load(std::memory_order_relaxed); }
 
 std::string PathOfOpenFile(int fd) {
   char link[64];

@@ -127,7 +127,7 @@ bool FileReplacement::WriteAt(std::uint64_t offset, const void* data, std::size_
 
 bool FileReplacement::Finish() {
   if (fd_) {
-    const bool synced = ::fsync(fd_.get()) == 0;
+    const bool synced = SyncFile(fd_.get());
     // close() reports late write errors on some file systems.
     const bool closed = ::close(fd_.release()) == 0;
     if (!synced || !closed) failed_ = true;
@@ -144,7 +144,7 @@ bool FileReplacement::Commit(std::string* error) {
   if (!fd_ && !failed_) {
     // Filled by path (an archive writer): sync what it wrote.
     UniqueFd written(::open(temp_.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!written || ::fsync(written.get()) != 0) failed_ = true;
+    if (!written || !SyncFile(written.get())) failed_ = true;
   }
   if (!Finish()) {
     if (errno == 0) errno = EIO;
@@ -175,7 +175,7 @@ bool FileReplacement::RenameIntoPlace(std::string* error) {
   temp_.clear();
   // Make the rename itself durable; a failure here no longer affects the content.
   UniqueFd dir(::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir) ::fsync(dir.get());
+  if (dir) SyncFile(dir.get());
   return true;
 }
 

@@ -145,6 +145,33 @@ TEST(FileReplacement, ReadersSeeTheOldFileUntilCommitAndDiscardKeepsIt) {
   EXPECT_FALSE(file.Commit());  // once only
 }
 
+TEST(FileReplacement, ACommitSyncsTheFileAndItsFolderAndScratchIsNeverSynced) {
+  const std::string dir = test::MakeTempDir("sync");
+  struct Case {
+    bool scratch;
+    bool byPath;
+    bool syncs;
+  };
+  for (const Case c : {Case{false, false, true}, Case{false, true, true}, Case{true, false, false},
+                       Case{true, true, false}}) {
+    const std::string path = dir + "/f.wav";
+    plat::FileReplacement file;
+    ASSERT_TRUE(file.Open(path, 0644));
+    if (c.scratch) file.SetScratch();
+    if (c.byPath) {
+      Put(file.TempPath(), "by path");
+    } else {
+      ASSERT_TRUE(file.Write("by fd..", 7));
+    }
+    const std::uint64_t before = plat::FileSyncs();
+    ASSERT_TRUE(file.Commit());
+    // The data and then the rename: two syncs.
+    EXPECT_EQ(plat::FileSyncs() - before, c.syncs ? 2u : 0u) << c.scratch << c.byPath;
+    EXPECT_EQ(Get(path).size(), 7u);
+    EXPECT_EQ(Names(dir), std::set<std::string>{"f.wav"});
+  }
+}
+
 TEST(FileReplacement, HeaderAfterBodyKeptDescriptorAndHandedOverTemporaryFile) {
   const std::string dir = test::MakeTempDir("modes");
   // A header completed after the body, as a decoder writes a WAV file.

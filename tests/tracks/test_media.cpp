@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/fd.h"
 #include "platform/named_mutex.h"
 #include "test_env.h"
 #include "tracks/media/mp3.h"
@@ -399,6 +400,20 @@ TEST_F(MediaFixture, DecodeFailuresLeaveNoWav) {
   std::string listing;
   test::Run("ls -A " + Q(dir) + " | grep -c tmp-", &listing);
   EXPECT_EQ(listing, "0\n");
+}
+
+// The decode for loading is scratch (deleted at the next load): a crash may lose it, so it
+// costs no sync.
+TEST_F(MediaFixture, TheDecodeForLoadingIsNeverSynced) {
+  const std::string wav = Sox("a.wav", "-r 44100 -c 1 -b 16");
+  const std::string mp3 = dir + "/lesson.mp3";
+  ASSERT_EQ(test::Run("lame --quiet -m m -b 64 " + Q(wav) + " " + Q(mp3)), 0);
+  const std::uint64_t before = plat::FileSyncs();
+  ASSERT_TRUE(DecodeMp3ForLoading(mp3, dir + "/lesson.wav"));
+  EXPECT_EQ(plat::FileSyncs(), before);
+  WavInfo info;
+  ASSERT_EQ(ParseWav(test::ReadBytes(dir + "/lesson.wav"), info), WavStatus::Ok);
+  EXPECT_GT(info.dataBytes, 0u);
 }
 
 TEST_F(MediaFixture, LoadingDecodesOnceUnderTheLock) {

@@ -93,5 +93,7 @@ bool TruncateFile(int fd, std::uint64_t size);
 // Waits until the file's data (and with SyncFile its metadata) is on the disk.
 bool SyncFile(int fd);
 bool SyncFileData(int fd);
+// How many times this process has synced a file or folder through these calls.
+std::uint64_t FileSyncs();
 
 }  // namespace vts::plat

@@ -67,6 +67,9 @@ class FileReplacement {
   // The file at path, when there is one, keeps a second name `oldPath` from the commit on
   // (see KeepOldVersion). Set before Commit.
   void KeepOldVersionAs(std::string oldPath) { keepOldAs_ = std::move(oldPath); }
+  // A scratch file, made again when lost (a decode for loading): Commit neither syncs it nor
+  // its folder. Still renamed whole, so no half-written file ever stands at the path.
+  void SetScratch() { scratch_ = true; }
   // Renames without syncing or closing, for a file used as shared memory: the descriptor
   // (and any lock on it) goes to fd.
   bool CommitKeepingOpen(UniqueFd* fd);
@@ -82,6 +85,7 @@ class FileReplacement {
   std::string keepOldAs_;
   UniqueFd fd_;
   bool failed_ = false;
+  bool scratch_ = false;
 };
 
 // Gives the file at `path` the second name `oldPath`, so that it stays there when `path` is
