@@ -127,7 +127,7 @@ bool FileReplacement::WriteAt(std::uint64_t offset, const void* data, std::size_
 
 bool FileReplacement::Finish() {
   if (fd_) {
-    const bool synced = SyncFile(fd_.get());
+    const bool synced = scratch_ || SyncFile(fd_.get());
     // close() reports late write errors on some file systems.
     const bool closed = ::close(fd_.release()) == 0;
     if (!synced || !closed) failed_ = true;
@@ -141,7 +141,7 @@ bool FileReplacement::Commit(std::string* error) {
     SetError(error, "cannot write", path_);
     return false;
   }
-  if (!fd_ && !failed_) {
+  if (!fd_ && !failed_ && !scratch_) {
     // Filled by path (an archive writer): sync what it wrote.
     UniqueFd written(::open(temp_.c_str(), O_RDONLY | O_CLOEXEC));
     if (!written || !SyncFile(written.get())) failed_ = true;
@@ -174,6 +174,7 @@ bool FileReplacement::RenameIntoPlace(std::string* error) {
   }
   temp_.clear();
   // Make the rename itself durable; a failure here no longer affects the content.
+  if (scratch_) return true;
   UniqueFd dir(::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir) SyncFile(dir.get());
   return true;

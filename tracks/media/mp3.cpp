@@ -133,6 +133,7 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
 
   plat::FileReplacement wav;
   if (!wav.Open(wavPath, 0644)) return Mp3DecodeResult::WriteFailed;
+  wav.SetScratch();  // decoded again when lost: a sync would only cost time
   auto fail = [&](Mp3DecodeResult r) {
     wav.Discard();
     return r;
