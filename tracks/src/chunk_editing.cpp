@@ -96,8 +96,14 @@ void CSoundTrack::ReadSourceData(std::uint32_t startFrame, std::uint32_t frames,
   auto* buffer = static_cast<std::uint8_t*>(std::calloc(1, bytes));
   if (buffer == nullptr) return;
   const std::uint64_t offset = dataOffset + align * startFrame;
-  const long long read = plat::ReadAt(sourceFile, buffer, bytes, offset);
-  std::uint64_t done = read > 0 ? std::uint64_t(read) : 0;
+  std::uint64_t done = 0;
+  while (done < bytes) {
+    const ssize_t r = sourceIo->pread(sourceFile, buffer + done, bytes - done, off_t(offset + done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) done = 0;  // a failed read keeps nothing
+    if (r <= 0) break;
+    done += std::uint64_t(r);
+  }
   done -= done % align;  // whole frames only
   if (done == 0) {
     std::free(buffer);

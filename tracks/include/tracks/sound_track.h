@@ -49,6 +49,7 @@
 #include "audio/endpoint.h"  // [endpoint volume]
 #include "audio/sound_works_was.h"
 #include "platform/fd.h"
+#include "platform/file_io.h"
 #include "platform/thread_queue.h"
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
@@ -594,6 +595,8 @@ class CSoundTrack {
   // How the source WAV is opened (a test puts in one that refuses writing).
   plat::UniqueFd (*openSourceFile)(const std::string& path, unsigned flags,
                                    unsigned mode) = &plat::OpenFile;
+  // How the chunks' sound is read from the source WAV (a test counts the reads).
+  const plat::FileIo* sourceIo = &plat::SystemFileIo();
   std::uint32_t dataBytes = 0;
   std::uint32_t dataOffset = 0;
   std::uint32_t audioModified = 0;
