@@ -44,7 +44,9 @@ bool CSoundTrack::SoundFromSource(const CChunkInfo* chunk) const {
 
 // ---------------------------------------------------------------- moving between chunks
 
-void CSoundTrack::SelectChunk(int index) {
+void CSoundTrack::SelectChunk(int index) { SwitchToChunk(index, false); }
+
+void CSoundTrack::SwitchToChunk(int index, bool keepReadSound) {
   StopAll();
   {
     std::lock_guard lock(bufferLock);
@@ -60,7 +62,10 @@ void CSoundTrack::SelectChunk(int index) {
     std::lock_guard lock(bufferLock);
     const int old = currentChunk;
     if (CChunkInfo* oldChunk = CurrentChunk()) {
-      if (SaveChunk(old)) {
+      if (keepReadSound && old == index && oldChunk->IsLoaded() && SoundFromSource(oldChunk) &&
+          recordTarget != oldChunk) {
+        // Its sound in memory is the source file's: reading it again would give the same.
+      } else if (SaveChunk(old)) {
         oldChunk->Unload();
       } else if (old != index) {
         // Its sound lives only in memory: it stays there, and is written when it is left

@@ -560,6 +560,9 @@ class CSoundTrack {
 
   // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
   bool SoundFromSource(const CChunkInfo* chunk) const;
+  // SelectChunk; with `keepReadSound` a current chunk `index` whose sound was just read
+  // from the source (a load) keeps it instead of reading it again.
+  void SwitchToChunk(int index, bool keepReadSound);
   bool MakeWholeFileChunk();
   // A name for a new chunk's temporary file (see AddChunk); empty without a usable folder.
   std::string NewChunkFileName();
