@@ -27,7 +27,7 @@ HintWindow::HintWindow(QWidget* owner)
   hide();
   m_timer.setInterval(kTickMs);
   connect(&m_timer, &QTimer::timeout, this, &HintWindow::OnTimer);
-  m_timer.start();
+  WatchAgain();
   qApp->installEventFilter(this);
 }
 
@@ -38,15 +38,36 @@ constexpr QPoint kOutside(-100000, -100000);
 
 bool HintWindow::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
+  if (!m_owner) return false;
+  if (type == QEvent::WindowActivate && watched == m_owner) {
+    m_seenCursor.reset();  // the moves while it was not active were not all seen
+    WatchAgain();
+    return false;
+  }
   if (type != QEvent::MouseMove && type != QEvent::Enter && type != QEvent::Leave) return false;
-  if (!m_owner || watched != m_owner->windowHandle()) return false;
+  if (watched != m_owner->windowHandle()) return false;
   if (type == QEvent::Leave)
     m_seenCursor = kOutside;
   else if (event->isSinglePointEvent())
     m_seenCursor = static_cast<QSinglePointEvent*>(event)->globalPosition().toPoint();
   else
     m_seenCursor.reset();
+  if (type != QEvent::Leave) WatchAgain();
   return false;
+}
+
+bool HintWindow::OwnerActiveWindow() const {
+  if (m_env.ownerActive) return m_env.ownerActive();
+  return m_owner && m_owner->isActiveWindow();
+}
+
+// The tick runs only while a hint may come or is shown: with the window active and the
+// pointer perhaps over it. The window's enter, moves and activation start it again.
+void HintWindow::WatchAgain() {
+  if (m_timer.isActive() || !m_owner || !OwnerActiveWindow()) return;
+  // The wait counts from here, as from the last tick without the foreground.
+  m_restStart = Now();
+  m_timer.start();
 }
 
 // Asking the display server for the pointer is a round trip each tick; the owner's window
@@ -65,7 +86,11 @@ std::optional<QPoint> HintWindow::CursorPos() {
   return asked;
 }
 
-void HintWindow::SetEnvironment(Environment environment) { m_env = std::move(environment); }
+void HintWindow::SetEnvironment(Environment environment) {
+  m_env = std::move(environment);
+  m_timer.stop();  // whether there is anything to watch is the new environment's to say
+  WatchAgain();
+}
 
 void HintWindow::AddEntry(const QRect& rect, const QString& text, QWidget* control) {
   m_entries.push_back({rect, text.left(kMaxTextChars), control});
@@ -112,6 +137,9 @@ void HintWindow::OnTimer() {
     }
   }
   m_lastPoint = p;
+  // Nothing to watch until the window is active again or the pointer comes back over it.
+  const bool pointerAway = !m_env.cursor && m_seenCursor && *m_seenCursor == kOutside;
+  if (!m_visible && (pointerAway || !OwnerActiveWindow())) m_timer.stop();
 }
 
 void HintWindow::Show(const HintEntry& entry, QPoint cursor) {

@@ -21,7 +21,6 @@ WaitWindow::WaitWindow(QWidget* owner, QRect screen, bool childMode)
   hide();
   m_timer.setInterval(kTickMs);
   connect(&m_timer, &QTimer::timeout, this, &WaitWindow::OnTimer);
-  m_timer.start();
 }
 
 QRect WaitWindow::CentredOn(const QRect& area, int w, int h) {
@@ -56,6 +55,11 @@ void WaitWindow::ShowWait(std::uint32_t durationMs) {
   m_durationMs = durationMs;
   m_startTick = Now();
   m_visible = true;
+  // Only a duration needs the tick: a hidden or lasting window wakes nobody.
+  if (durationMs != 0)
+    m_timer.start();
+  else
+    m_timer.stop();
   setGeometry(m_place);
   show();
   raise();
@@ -64,6 +68,7 @@ void WaitWindow::ShowWait(std::uint32_t durationMs) {
 
 void WaitWindow::HideWait() {
   m_visible = false;
+  m_timer.stop();
   hide();
 }
 

@@ -153,10 +153,12 @@ void CLogFile::AppendLine(std::string_view line) {
   }
   if (text_.size() + n >= text_.capacity()) text_.reserve(text_.capacity() + kLogCapacityStep);
   text_.append(line);
+  written_ = false;
 }
 
 void CLogFile::Flush() {
-  if (fd_ < 0) return;
+  // An idle program logs nothing: its files stay as they are, with no rewrite and no sync.
+  if (fd_ < 0 || written_) return;
   // The text is written whole beside the file and renamed over it: on a full disk the file
   // keeps what it had, where a rewrite in place would leave it cut or empty.
   plat::FileReplacement next;
@@ -165,11 +167,13 @@ void CLogFile::Flush() {
       next.CommitKeepingOpen(&written)) {
     plat::UniqueFd{fd_}.reset();  // closes the replaced file
     fd_ = written.release();
+    written_ = true;
   }
 }
 
 void CLogFile::TruncateFile() {
   if (fd_ >= 0) plat::TruncateFile(fd_, 0);
+  written_ = text_.empty();
 }
 
 // ---- formatting and folder ---------------------------------------------------------------

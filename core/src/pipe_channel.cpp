@@ -14,12 +14,6 @@ namespace vts {
 
 using namespace std::chrono_literals;
 
-namespace {
-// How long a reader waits for data before it looks at the running flag again; Stop also
-// shuts the sockets down, so this only bounds a missed wake-up.
-constexpr std::chrono::milliseconds kReadSlice{1000};
-}  // namespace
-
 struct CPipeChannel::Connection {
   plat::WPARAM handle = 0;
   plat::UniqueFd fd;  // closed when the last holder (reader or writer) lets go
@@ -133,8 +127,10 @@ void CPipeChannel::ConnectLoop() {
       plat::UniqueFd fd = plat::ConnectUnixSocket(path_, plat::DeadlineIn(100ms));
       if (fd) AddConnection(fd.release());
       if (!Sleep(kRetryInterval)) break;
-    } else if (!Sleep(2 * kRetryInterval)) {
-      break;
+    } else {
+      // Nothing to do until the connection ends (its reader says so) or the channel stops.
+      std::unique_lock lock(lock_);
+      wake_.wait(lock, [this] { return !running_ || connections_.empty(); });
     }
   }
 }
@@ -183,7 +179,8 @@ void CPipeChannel::ReadLoop(std::shared_ptr<Connection> c) {
   std::vector<std::uint8_t> buffer(64 * 1024);
   std::string fault;
   while (running_ && !c->broken) {
-    if (!plat::WaitReadable(c->fd.get(), plat::DeadlineIn(kReadSlice))) continue;
+    // No time limit: Stop and a failed write shut the socket down, which wakes the wait.
+    if (!plat::WaitReadable(c->fd.get(), plat::Deadline::max())) continue;
     std::size_t got = 0;
     const plat::ReceiveStatus status =
         plat::ReceiveSome(c->fd.get(), buffer.data(), buffer.size(), &got);
@@ -205,9 +202,12 @@ void CPipeChannel::ReadLoop(std::shared_ptr<Connection> c) {
   if (!fault.empty() && running_ && !c->broken) ReportFault(fault);
   c->broken = true;
   Post(c->handle, kPipeDisconnected);
-  std::lock_guard lock(lock_);
-  connections_.erase(c->handle);
-  plat::ShutdownSocket(c->fd.get());
+  {
+    std::lock_guard lock(lock_);
+    connections_.erase(c->handle);
+    plat::ShutdownSocket(c->fd.get());
+  }
+  wake_.notify_all();  // a client's connect thread tries again
 }
 
 bool CPipeChannel::Write(plat::WPARAM handle, std::span<const std::uint8_t> bytes) {

@@ -1,6 +1,7 @@
 // Named logs: line format, trimming at the limit on whole lines, the folder rule, the log
 // thread's writes (tick, final write at stop, unknown ids dropped), and the rate-limited log.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <optional>
@@ -134,6 +135,57 @@ TEST(LogFile, ARewriteThatCannotBeWrittenWholeKeepsWhatTheFileHad) {
     log.TruncateFile();
     EXPECT_EQ(ReadFile(path), "") << "the file at the path is the one emptied";
   }
+}
+
+// Each rewrite puts a new file in place: its inode tells whether a flush wrote the file.
+ino_t FileId(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// An idle program logs nothing new: its flushes leave every file alone, and a log that got a
+// line (or whose file was emptied) is the one written again, with its whole text.
+TEST(LogFile, AFlushWritesTheFileOnlyWhenItsTextChangedSinceTheLastWrite) {
+  const std::string path = test::MakeTempDir("lf-idle") + "/a.log";
+  CLogFile log(path, "A");
+  const ino_t empty = FileId(path);
+  log.Flush();
+  EXPECT_EQ(FileId(path), empty) << "an empty log's file is already right";
+
+  log.AppendLine("one\r\n");
+  log.Flush();
+  const ino_t one = FileId(path);
+  EXPECT_NE(one, empty);
+  for (int i = 0; i < 3; ++i) log.Flush();
+  EXPECT_EQ(FileId(path), one) << "nothing new was logged";
+  EXPECT_EQ(ReadFile(path), "one\r\n");
+
+  log.TruncateFile();
+  log.Flush();
+  EXPECT_EQ(ReadFile(path), "one\r\n") << "an emptied file gets its text back";
+}
+
+TEST(LogThread, FlushesWithNothingNewLoggedWriteNoFile) {
+  const std::string folder = test::MakeTempDir("logs-idle");
+  InitLogging(LogOptions{10000ms, folder});
+  WriteLog(LOG_SOUND, "started");
+  ASSERT_TRUE(FlushLogs());
+  std::vector<ino_t> before;
+  for (const char* name : kFileNames) before.push_back(FileId(folder + "/" + name));
+  ASSERT_TRUE(FlushLogs());
+  ASSERT_TRUE(FlushLogs());
+  for (std::size_t i = 0; i < before.size(); ++i)
+    EXPECT_EQ(FileId(folder + "/" + kFileNames[i]), before[i]) << kFileNames[i];
+
+  WriteLog(LOG_WAVE_MANAGER, "one more");
+  ASSERT_TRUE(FlushLogs());
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    const bool changed = std::string(kFileNames[i]) == "WavManager.log";
+    EXPECT_EQ(FileId(folder + "/" + kFileNames[i]) != before[i], changed) << kFileNames[i];
+  }
+  EXPECT_NE(ReadFile(folder + "/WavManager.log").find("| one more\r\n"), std::string::npos);
+  EXPECT_NE(ReadFile(folder + "/DispanoSound.log").find("| started\r\n"), std::string::npos);
+  StopLogging();
 }
 
 TEST(LogFolder, FolderRule) {

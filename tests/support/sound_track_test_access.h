@@ -47,6 +47,10 @@ struct CSoundTrackTestAccess {
                               plat::UniqueFd (*open)(const std::string&, unsigned, unsigned)) {
     t.openSourceFile = open;
   }
+  // How the chunks' sound is read from the source WAV; null puts the system's back.
+  static void SetSourceFileIo(CSoundTrack& t, const plat::FileIo* io) {
+    t.sourceIo = io ? io : &plat::SystemFileIo();
+  }
   static void SetDataBytes(CSoundTrack& t, std::uint32_t bytes) { t.dataBytes = bytes; }
   static void SetDataOffset(CSoundTrack& t, std::uint32_t offset) { t.dataOffset = offset; }
   static void SetAudioModified(CSoundTrack& t, std::uint32_t on) { t.audioModified = on; }

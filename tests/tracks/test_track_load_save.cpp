@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -290,6 +292,114 @@ TEST_F(TrackLoadSave, ChunkListReadingOnLoad) {
     auto track = Loaded("c.wav", Noise(88200), &c.cif);
     EXPECT_EQ(Lengths(*track), c.lengths);
     EXPECT_FALSE(track->IsModified());
+  }
+}
+
+// ------------------------------------------------------------------ reading the lesson once
+
+// Counts, per byte of a file, how often the track's source reads went over it.
+struct ReadCounter {
+  static inline std::vector<std::uint8_t> counts;
+  static ssize_t Pread(int fd, void* buffer, size_t bytes, off_t offset) {
+    const ssize_t r = plat::SystemFileIo().pread(fd, buffer, bytes, offset);
+    for (ssize_t i = 0; i < r; ++i) {
+      const std::size_t at = std::size_t(offset) + std::size_t(i);
+      if (at >= counts.size()) counts.resize(at + 1, 0);
+      if (counts[at] < 255) ++counts[at];
+    }
+    return r;
+  }
+  static plat::FileIo Io() {
+    plat::FileIo io = plat::SystemFileIo();
+    io.pread = &Pread;
+    return io;
+  }
+};
+
+// What the last waveform draw was handed, with a digest of the samples it saw.
+struct DrawRecorder : IWaveformDrawer {
+  struct Seen {
+    bool hasChunk = false;
+    std::uint32_t lengthFrames = 0, frames = 0, firstColumn = 0, columns = 0, fpp = 0;
+    std::uint64_t digest = 0;
+    bool operator==(const Seen&) const = default;
+  };
+  Seen last;
+  int draws = 0;
+  void DrawWaveform(CSoundTrack&, const WaveformView& v) override {
+    Seen s{v.hasChunk, v.lengthFrames, v.frames, v.firstColumn, v.columns, v.framesPerPixel, 0};
+    std::uint64_t h = 1469598103934665603ull;
+    for (std::size_t i = 0; i < v.sampleCount; ++i) h = (h ^ std::uint16_t(v.samples[i])) * 1099511628211ull;
+    s.digest = h;
+    last = s;
+    ++draws;
+  }
+  void RepaintWaveform(CSoundTrack&) override {}
+};
+
+TEST_F(TrackLoadSave, ALoadReadsEachByteOfTheLessonOnceAndShowsWhatItShowedBefore) {
+  struct Case {
+    const char* what;
+    std::optional<Bytes> cif;
+    std::vector<std::uint32_t> lengths;
+  };
+  // 3 s of stereo sound at 44100 Hz.
+  const Case cases[] = {
+      {"no chunk list", std::nullopt, {132300}},
+      {"a chunk list", Cif({{0, 1000}, {1000, 1500}, {2500, 500}}), {44100, 66150, 22050}},
+      {"a chunk list starting later", Cif({{500, 2500}}), {110250}},
+  };
+  const Bytes pcm = Pcm16(Noise(2 * 132300, 5));
+  const Bytes wav = MakeWav({.channels = 2}, pcm);
+  const std::size_t dataOffset = wav.size() - pcm.size();
+  static const plat::FileIo counting = ReadCounter::Io();
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string base = dir_ + "lesson" + std::to_string(++n);
+    WriteFile(base + ".wav", wav);
+    if (c.cif) WriteFile(base + ".cif", *c.cif);
+    auto track = MakeTrack();
+    DrawRecorder drawer;
+    track->SetWaveformDrawer(&drawer);
+    CSoundTrackTestAccess::SetSourceFileIo(*track, &counting);
+    ReadCounter::counts.assign(wav.size(), 0);
+    ASSERT_TRUE(track->LoadTrack(base + ".wav")) << track->LoadError();
+
+    EXPECT_EQ(Lengths(*track), c.lengths);
+    EXPECT_EQ(track->CurrentChunkIndex(), 0);
+    EXPECT_FALSE(track->IsModified());
+    // Chunk 0's sound is in memory, read once; nothing else of the file was read.
+    const CChunkInfo* first = track->Chunk(0);
+    ASSERT_TRUE(first->IsLoaded());
+    const std::size_t from = dataOffset + std::size_t(first->start) * 4;
+    const std::size_t bytes = std::size_t(first->length) * 4;
+    ASSERT_EQ(first->dataSize, bytes);
+    EXPECT_TRUE(std::equal(first->data, first->data + bytes, pcm.begin() + (from - dataOffset)));
+    std::size_t once = 0, more = 0, outside = 0;
+    int most = 0;
+    for (std::size_t i = 0; i < ReadCounter::counts.size(); ++i) {
+      const bool inChunk = i >= from && i < from + bytes;
+      const int reads = ReadCounter::counts[i];
+      most = std::max(most, reads);
+      if (inChunk && reads == 1) ++once;
+      if (reads > 1) ++more;
+      if (!inChunk && reads > 0) ++outside;
+    }
+    EXPECT_EQ(once, bytes) << "bytes of chunk 0 read exactly once";
+    EXPECT_EQ(more, 0u) << "bytes read more than once (up to " << most << " times)";
+    EXPECT_EQ(outside, 0u) << "bytes read outside chunk 0";
+
+    // The waveform shows what a select of chunk 0 read afresh from the file shows.
+    ASSERT_GT(drawer.draws, 0);
+    const DrawRecorder::Seen loaded = drawer.last;
+    EXPECT_TRUE(loaded.hasChunk);
+    EXPECT_EQ(loaded.frames, first->length);
+    track->SelectChunk(0);
+    EXPECT_EQ(drawer.last, loaded);
+    EXPECT_EQ(track->ViewSnapshot().progress.High(), track->Chunk(0)->length);
+    CSoundTrackTestAccess::SetSourceFileIo(*track, nullptr);
+    track->SetWaveformDrawer(nullptr);
   }
 }
 

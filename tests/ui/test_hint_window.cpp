@@ -254,3 +254,73 @@ TEST(HintsFromTheWindowsMoves, RestAfterAMoveShowsLeavingHides) {
 
 }  // namespace
 }  // namespace vts::ui
+
+namespace vts::ui {
+namespace {
+
+// The tick runs only while a hint may come: not with the pointer away from the window, nor
+// while the window is not active; the window's moves, enter and activation start it again.
+TEST(HintsTick, StopsWithThePointerAwayOrTheWindowInactiveAndStartsOnItsEvents) {
+  QWidget owner;
+  owner.setGeometry(100, 100, 500, 400);
+  owner.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+  QWindow* window = owner.windowHandle();
+  ASSERT_NE(window, nullptr);
+  const QPoint origin = owner.frameGeometry().topLeft() - owner.geometry().topLeft();
+  std::uint64_t now = 1000;
+  bool active = false;
+  HintWindow hint(&owner);
+  HintWindow::Environment env;
+  env.nowMs = [&] { return now; };
+  env.ownerActive = [&] { return active; };
+  env.screenAt = [](QPoint) { return QRect(0, 0, 1920, 1080); };
+  hint.SetEnvironment(env);
+  hint.AddEntry(QRect(10, 10, 50, 20), QStringLiteral("first"));
+  auto tick = [&](int times) {
+    for (int i = 0; i < times; ++i, now += HintWindow::kTickMs) hint.OnTimer();
+  };
+  auto activate = [&] {
+    active = true;
+    QEvent activation(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(&owner, &activation);
+  };
+
+  EXPECT_FALSE(hint.Ticking()) << "made for a window that is not active";
+  QTest::mouseMove(window, QPoint(30, 20) - origin);
+  EXPECT_FALSE(hint.Ticking()) << "moves over a window that is not active";
+
+  activate();
+  EXPECT_TRUE(hint.Ticking()) << "the window became active";
+  QTest::mouseMove(window, QPoint(31, 20) - origin);
+  tick(10);
+  ASSERT_TRUE(hint.Visible());
+  active = false;
+  tick(1);
+  EXPECT_FALSE(hint.Visible()) << "gone when the window is no longer active";
+  EXPECT_FALSE(hint.Ticking());
+
+  activate();
+  QTest::mouseMove(window, QPoint(30, 20) - origin);
+  tick(1);
+  EXPECT_TRUE(hint.Ticking());
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(window, &leave);
+  tick(1);
+  EXPECT_FALSE(hint.Ticking()) << "the pointer left the window";
+
+  // Back over the area: the hint comes as it did with a tick that never stopped.
+  QTest::mouseMove(window, QPoint(32, 20) - origin);
+  EXPECT_TRUE(hint.Ticking()) << "the pointer came back";
+  int shownAt = -1;
+  for (int t = 0; t <= 1500 && shownAt < 0; t += HintWindow::kTickMs) {
+    hint.OnTimer();
+    if (hint.Visible()) shownAt = t;
+    now += HintWindow::kTickMs;
+  }
+  EXPECT_EQ(shownAt, 800);
+  EXPECT_TRUE(hint.Ticking()) << "a shown hint is watched";
+}
+
+}  // namespace
+}  // namespace vts::ui

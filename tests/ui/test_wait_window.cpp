@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QTest>
 
 #include "ui/wait_window.h"
 
@@ -57,6 +58,31 @@ TEST(WaitWindow, DurationHidesOnTheFirstTickPastItAndZeroStays) {
     EXPECT_EQ(w.isVisible(), s.visible) << "at +" << (s.at - start);
     EXPECT_EQ(w.Visible(), s.visible);
   }
+}
+
+// The tick runs only while there is a duration to watch: a hidden or lasting window wakes
+// nothing.
+TEST(WaitWindow, TicksOnlyWhileShownWithADuration) {
+  std::uint64_t now = 5000;
+  WaitWindow w(nullptr, QRect(0, 0, 1920, 1080));
+  w.SetClock([&] { return now; });
+  EXPECT_FALSE(w.Ticking()) << "made hidden";
+  w.ShowWait(0);
+  EXPECT_FALSE(w.Ticking()) << "shown without a duration";
+  w.ShowWait(3000);
+  EXPECT_TRUE(w.Ticking()) << "shown with a duration";
+  w.HideWait();
+  EXPECT_FALSE(w.Ticking()) << "hidden before its end";
+  w.ShowWait(3000);
+  w.ShowWait(0);
+  EXPECT_FALSE(w.Ticking()) << "shown again without a duration";
+  w.ShowWait(200);
+  ASSERT_TRUE(w.Ticking());
+  // Its own timer hides it after the duration, and stops.
+  now += 201;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !w.Visible(); }, 5000));
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_FALSE(w.Ticking());
 }
 
 TEST(WaitWindow, PaintsItsTextCentredAndAnEmptyFaceWithoutOne) {

@@ -44,7 +44,9 @@ bool CSoundTrack::SoundFromSource(const CChunkInfo* chunk) const {
 
 // ---------------------------------------------------------------- moving between chunks
 
-void CSoundTrack::SelectChunk(int index) {
+void CSoundTrack::SelectChunk(int index) { SwitchToChunk(index, false); }
+
+void CSoundTrack::SwitchToChunk(int index, bool keepReadSound) {
   StopAll();
   {
     std::lock_guard lock(bufferLock);
@@ -60,7 +62,10 @@ void CSoundTrack::SelectChunk(int index) {
     std::lock_guard lock(bufferLock);
     const int old = currentChunk;
     if (CChunkInfo* oldChunk = CurrentChunk()) {
-      if (SaveChunk(old)) {
+      if (keepReadSound && old == index && oldChunk->IsLoaded() && SoundFromSource(oldChunk) &&
+          recordTarget != oldChunk) {
+        // Its sound in memory is the source file's: reading it again would give the same.
+      } else if (SaveChunk(old)) {
         oldChunk->Unload();
       } else if (old != index) {
         // Its sound lives only in memory: it stays there, and is written when it is left
@@ -96,8 +101,14 @@ void CSoundTrack::ReadSourceData(std::uint32_t startFrame, std::uint32_t frames,
   auto* buffer = static_cast<std::uint8_t*>(std::calloc(1, bytes));
   if (buffer == nullptr) return;
   const std::uint64_t offset = dataOffset + align * startFrame;
-  const long long read = plat::ReadAt(sourceFile, buffer, bytes, offset);
-  std::uint64_t done = read > 0 ? std::uint64_t(read) : 0;
+  std::uint64_t done = 0;
+  while (done < bytes) {
+    const ssize_t r = sourceIo->pread(sourceFile, buffer + done, bytes - done, off_t(offset + done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) done = 0;  // a failed read keeps nothing
+    if (r <= 0) break;
+    done += std::uint64_t(r);
+  }
   done -= done % align;  // whole frames only
   if (done == 0) {
     std::free(buffer);

@@ -1,6 +1,6 @@
 // Named logs: any thread writes a time-stamped line that the log thread takes (in batches, so a
 // steady trickle of lines costs few wake-ups); the thread keeps each log's newest text (at most 1
-// MiB) in memory and rewrites each log file every 10 seconds and once at exit.
+// MiB) in memory and rewrites each log file that got lines every 10 seconds and once at exit.
 #pragma once
 
 #include <chrono>

@@ -46,7 +46,8 @@ class CLogFile : public ILogFile {
   // Appends an already formatted line (used by Write; tests feed fixed lines through it).
   void AppendLine(std::string_view line) override;
   // Replaces the file with the text in one step (written beside it, then renamed): a file
-  // that cannot take the whole text (a full disk) keeps what it had.
+  // that cannot take the whole text (a full disk) keeps what it had. Does nothing while the
+  // file already holds the text.
   void Flush();
   // Empties the file on disk; the text stays and is written again by the next flush.
   void TruncateFile();
@@ -60,6 +61,7 @@ class CLogFile : public ILogFile {
  private:
   std::string text_;
   std::uint32_t limit_ = kLogLimitBytes;
+  bool written_ = true;  // the file holds text_ (an emptied file holds the empty text)
   int fd_ = -1;
   int openError_ = 0;
   std::string path_;

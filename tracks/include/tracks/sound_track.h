@@ -49,6 +49,7 @@
 #include "audio/endpoint.h"  // [endpoint volume]
 #include "audio/sound_works_was.h"
 #include "platform/fd.h"
+#include "platform/file_io.h"
 #include "platform/thread_queue.h"
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
@@ -559,6 +560,9 @@ class CSoundTrack {
 
   // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
   bool SoundFromSource(const CChunkInfo* chunk) const;
+  // SelectChunk; with `keepReadSound` a current chunk `index` whose sound was just read
+  // from the source (a load) keeps it instead of reading it again.
+  void SwitchToChunk(int index, bool keepReadSound);
   bool MakeWholeFileChunk();
   // A name for a new chunk's temporary file (see AddChunk); empty without a usable folder.
   std::string NewChunkFileName();
@@ -594,6 +598,8 @@ class CSoundTrack {
   // How the source WAV is opened (a test puts in one that refuses writing).
   plat::UniqueFd (*openSourceFile)(const std::string& path, unsigned flags,
                                    unsigned mode) = &plat::OpenFile;
+  // How the chunks' sound is read from the source WAV (a test counts the reads).
+  const plat::FileIo* sourceIo = &plat::SystemFileIo();
   std::uint32_t dataBytes = 0;
   std::uint32_t dataOffset = 0;
   std::uint32_t audioModified = 0;

@@ -48,8 +48,10 @@ class HintWindow : public QWidget {
   bool Visible() const { return m_visible; }
   const QString& ShownText() const { return m_text; }
 
-  // The 100 ms tick (its timer calls it; tests may call it directly).
+  // The 100 ms tick (its timer calls it; tests may call it directly). Its timer runs only
+  // while the owner is the active window and the pointer may be over it, or a hint is shown.
   void OnTimer();
+  bool Ticking() const { return m_timer.isActive(); }
 
   // Watches the mouse over the owner's window, so that a tick needs no query of the pointer.
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -63,6 +65,8 @@ class HintWindow : public QWidget {
  private:
   std::uint64_t Now() const;
   std::optional<QPoint> CursorPos();
+  bool OwnerActiveWindow() const;
+  void WatchAgain();
   void Show(const HintEntry& entry, QPoint cursor);
   void Hide();
 

@@ -39,8 +39,10 @@ class WaitWindow : public QWidget {
   void ShowWait(std::uint32_t durationMs = 0);
   void HideWait();
   bool Visible() const { return m_visible; }
-  // The 100 ms tick (its timer calls it; tests may call it directly).
+  // The 100 ms tick (its timer calls it; tests may call it directly). Its timer runs only
+  // while the window is shown with a duration.
   void OnTimer();
+  bool Ticking() const { return m_timer.isActive(); }
 
   // Centred on a screen: x = (screen width - w) / 2, y = (screen height - h) / 2.
   static QRect CentredOn(const QRect& area, int w, int h);
