@@ -475,6 +475,7 @@ bool CVideoSiteWindow::ReceiveSound(bool* gotSound) {
         buffer->samples.resize(std::size_t(got) * 2);  // what the conversion gave, no more
         buffer->startMs = ms;
         soundFramesSubmitted_ += std::uint64_t(got);
+        if (onSoundSubmitted) onSoundSubmitted(*buffer);
         const std::uint32_t count = ++queuedBuffers_;
         Voice()->SubmitSourceBuffer(std::move(buffer));
         if (count > 2 && halted.load() == 0) Voice()->Start();  // a halted video stays silent

@@ -200,6 +200,8 @@ class CVideoSiteWindow : public D2DAbility {
   std::uint64_t FramesDrawn() const { return framesDrawn_.load(); }
   // Frame number hook: called on the drawing thread with each drawn frame's position (ms).
   std::function<void(std::int64_t positionMs)> onFrameDrawn;
+  // Sound hook: called on the decoding thread with each buffer before the voice takes it.
+  std::function<void(const VoiceBuffer&)> onSoundSubmitted;
 
  protected:
   void Draw() override;
