@@ -256,9 +256,9 @@ bool CVideoSiteWindow::OpenMediaStreams() {
               : format_->start_time != AV_NOPTS_VALUE
                   ? av_rescale_q(format_->start_time, AVRational{1, AV_TIME_BASE}, vs->time_base)
                   : 0;
-  soundStartPts_ = as->start_time != AV_NOPTS_VALUE
-                       ? as->start_time
-                       : av_rescale_q(startPts_, vs->time_base, as->time_base);
+  // One timeline for picture and sound: both count from the first frame's time. Sound that
+  // starts later (after an edit, in phone and camera files) keeps its distance from it.
+  soundStartPts_ = av_rescale_q(startPts_, vs->time_base, as->time_base);
   currentPts_ = startPts_;
   durationUs_ = format_->duration != AV_NOPTS_VALUE ? format_->duration : 0;
   frameInterval_.store(FrameInterval100ns(vs->avg_frame_rate.num, vs->avg_frame_rate.den,
@@ -459,12 +459,16 @@ bool CVideoSiteWindow::ReceiveSound(bool* gotSound) {
     if (soundFrame_->best_effort_timestamp != AV_NOPTS_VALUE)
       ms = av_rescale_q(soundFrame_->best_effort_timestamp - soundStartPts_, as->time_base,
                         AVRational{1, 1000});
+    const std::int64_t previousEndMs = nextSoundMs_;
     nextSoundMs_ = ms + (sampleRate_ > 0 ? std::int64_t(n) * 1000 / sampleRate_ : 0);
     const std::int64_t targetMs =
         seekTargetPts_ == INT64_MIN
             ? INT64_MIN
             : std::max<std::int64_t>(seekTargetPts_ - startPts_, 0) * 1000 * tbNum_ / tbDen_;
     if (Voice() && resampler_ && n > 0 && nextSoundMs_ > targetMs) {
+      // Sound that starts after the picture (or resumes after a hole) is preceded by silence,
+      // so that what is heard keeps to the file's timeline from the first frame on.
+      SubmitSilence(std::max(previousEndMs, targetMs), ms);
       auto buffer = std::make_unique<VoiceBuffer>();
       const int room = swr_get_out_samples(resampler_, n);
       buffer->samples.resize(std::size_t(std::max(room, n)) * 2);
@@ -485,6 +489,23 @@ bool CVideoSiteWindow::ReceiveSound(bool* gotSound) {
     av_frame_unref(soundFrame_);
   }
   return any;
+}
+
+void CVideoSiteWindow::SubmitSilence(std::int64_t fromMs, std::int64_t toMs) {
+  // Holes shorter than this are the stamps' rounding; longer ones than the cap are sound that
+  // stopped, not a late start: the picture then goes on by itself (WaitForVoice).
+  constexpr std::int64_t kMinHoleMs = 10, kMaxHoleMs = 10'000, kPieceMs = 100;
+  if (toMs - fromMs < kMinHoleMs || toMs - fromMs > kMaxHoleMs || sampleRate_ <= 0) return;
+  for (std::int64_t at = fromMs; at < toMs; at += kPieceMs) {
+    auto buffer = std::make_unique<VoiceBuffer>();
+    const std::int64_t frames = std::min(kPieceMs, toMs - at) * sampleRate_ / 1000;
+    buffer->samples.assign(std::size_t(frames) * 2, 0);
+    buffer->startMs = at;
+    soundFramesSubmitted_ += std::uint64_t(frames);
+    if (onSoundSubmitted) onSoundSubmitted(*buffer);
+    ++queuedBuffers_;
+    Voice()->SubmitSourceBuffer(std::move(buffer));
+  }
 }
 
 void CVideoSiteWindow::DecodeNext(int mode) {

@@ -214,6 +214,8 @@ class CVideoSiteWindow : public D2DAbility {
   void TimerThreadFunc();
   bool ReceiveVideo(bool* drew);
   bool ReceiveSound(bool* gotSound);
+  // Silence for the voice over [fromMs, toMs) of the timeline (a hole in the file's sound).
+  void SubmitSilence(std::int64_t fromMs, std::int64_t toMs);
   void OnBufferEnd(std::unique_ptr<VoiceBuffer> buffer);
   // Decodes up to the next sounds until the voice holds a comfortable lead.
   void FillSound();
