@@ -160,10 +160,15 @@ TEST_F(VideoSite, PictureAndSoundStandOnTheFilesOneTimelineAsTheFileShowsThem) {
     s.soundDelay = soundDelay;
     return s;
   };
+  auto bFrames = [](VideoSpec s) {
+    s.bFrames = 2;
+    return s;
+  };
   const Case cases[] = {
       {"mp4", spec("mp4", 0), {0, 1000, 1480}, 0, 0, 320, 240},
       {"mp4, sound from 0.3 s", spec("mp4", 0.3), {0, 1000, 1480}, 300, 0, 320, 240},
       {"mkv, sound from 0.3 s", spec("mkv", 0.3), {0, 1000, 1480}, 300, 0, 320, 240},
+      {"avi, MPEG-4 with B-frames", bFrames(spec("avi", 0)), {0, 1000, 1480}, 0, 0, 320, 240},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
