@@ -260,6 +260,8 @@ bool CVideoSiteWindow::OpenMediaStreams() {
   // starts later (after an edit, in phone and camera files) keeps its distance from it.
   soundStartPts_ = av_rescale_q(startPts_, vs->time_base, as->time_base);
   currentPts_ = startPts_;
+  // AVI keeps no presentation times: its stamps are the frames' places in decode order.
+  decodeOrderStamps_ = std::strcmp(format_->iformat->name, "avi") == 0;
   durationUs_ = format_->duration != AV_NOPTS_VALUE ? format_->duration : 0;
   frameInterval_.store(FrameInterval100ns(vs->avg_frame_rate.num, vs->avg_frame_rate.den,
                                           vs->r_frame_rate.num, vs->r_frame_rate.den));
@@ -389,11 +391,24 @@ bool CVideoSiteWindow::HasVoice() const { return Voice() != nullptr; }
 
 // ---- decoding ----
 
+std::int64_t CVideoSiteWindow::PresentationPts(const AVFrame* frame) const {
+  const std::int64_t best = frame->best_effort_timestamp;
+  if (decodeOrderStamps_) {
+    // The stamps count frames in decode order: a frame comes out of a decoder that reorders
+    // as many frames later as the decoder holds back, and its time is that much earlier.
+    if (best == AV_NOPTS_VALUE) return best;
+    const std::int64_t frameLength =
+        av_rescale_q(frameInterval_.load(), AVRational{1, 10'000'000}, AVRational{tbNum_, tbDen_});
+    return best - std::int64_t(std::max(videoCodec_->has_b_frames, 0)) * frameLength;
+  }
+  return frame->pts != AV_NOPTS_VALUE ? frame->pts : best;
+}
+
 bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
   bool any = false;
   while (avcodec_receive_frame(videoCodec_, videoFrame_) >= 0) {
     any = true;
-    const std::int64_t pts = videoFrame_->best_effort_timestamp;
+    const std::int64_t pts = PresentationPts(videoFrame_);
     // A frame that ends before the sought time is decoded, not drawn.
     const std::int64_t frameLength =
         av_rescale_q(frameInterval_.load(), AVRational{1, 10'000'000}, AVRational{tbNum_, tbDen_});

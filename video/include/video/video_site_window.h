@@ -213,6 +213,8 @@ class CVideoSiteWindow : public D2DAbility {
   std::unique_ptr<VideoVoice> MakeVoice();  // on the output device name; null without one
   void TimerThreadFunc();
   bool ReceiveVideo(bool* drew);
+  // A decoded frame's presentation time in the video's time base (no stamp: AV_NOPTS_VALUE).
+  std::int64_t PresentationPts(const AVFrame* frame) const;
   bool ReceiveSound(bool* gotSound);
   // Silence for the voice over [fromMs, toMs) of the timeline (a hole in the file's sound).
   void SubmitSilence(std::int64_t fromMs, std::int64_t toMs);
@@ -244,6 +246,7 @@ class CVideoSiteWindow : public D2DAbility {
   std::int64_t seekTargetPts_ = INT64_MIN;  // frames before it are decoded, not drawn
   std::int64_t nextSoundMs_ = 0;
   int tbNum_ = 1, tbDen_ = 1;
+  bool decodeOrderStamps_ = false;  // the container stamps frames in decode order
   int sampleRate_ = 0;
   std::int64_t durationUs_ = 0;
   bool drained_ = false;
