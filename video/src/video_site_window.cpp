@@ -5,6 +5,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -260,6 +261,13 @@ bool CVideoSiteWindow::OpenMediaStreams() {
   // starts later (after an edit, in phone and camera files) keeps its distance from it.
   soundStartPts_ = av_rescale_q(startPts_, vs->time_base, as->time_base);
   currentPts_ = startPts_;
+  // A display matrix turns the picture (a phone held upright): in quarters counterclockwise.
+  int turns = 0;
+  if (const std::uint8_t* matrix = av_stream_get_side_data(vs, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+    const double degrees = av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix));
+    if (std::isfinite(degrees)) turns = int(((std::lround(degrees / 90.0) % 4) + 4) % 4);
+  }
+  quarterTurns_.store(turns);
   // AVI keeps no presentation times: its stamps are the frames' places in decode order.
   decodeOrderStamps_ = std::strcmp(format_->iformat->name, "avi") == 0;
   durationUs_ = format_->duration != AV_NOPTS_VALUE ? format_->duration : 0;
@@ -419,7 +427,9 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
       seekTargetPts_ = INT64_MIN;
       const int w = videoFrame_->width, h = videoFrame_->height;
       // Scaled once, to BGRA and, when larger than the screen can show, down to it.
-      const QSize shown = FitWithin(w, h, maxFrameSize_);
+      const bool turned = quarterTurns_.load() % 2 != 0;
+      QSize shown = FitWithin(turned ? h : w, turned ? w : h, maxFrameSize_);
+      if (turned) shown.transpose();
       scaler_ = sws_getCachedContext(scaler_, w, h, AVPixelFormat(videoFrame_->format),
                                      shown.width(), shown.height(), AV_PIX_FMT_BGRA,
                                      SWS_BILINEAR, nullptr, nullptr, nullptr);
@@ -651,16 +661,34 @@ void CVideoSiteWindow::WaitForVoice(std::int64_t positionMs) {
 void CVideoSiteWindow::ShowFrame(const std::uint8_t* pixels, int width, int height, int stride) {
   {
     std::lock_guard lock(frameLock_);
-    if (!frameBitmap_.isNull() &&
-        (frameBitmap_.width() != width || frameBitmap_.height() != height))
+    // The picture as the file says to show it: turned by its display matrix.
+    const int turns = quarterTurns_.load();
+    const int bw = turns % 2 ? height : width, bh = turns % 2 ? width : height;
+    if (!frameBitmap_.isNull() && (frameBitmap_.width() != bw || frameBitmap_.height() != bh))
       frameBitmap_ = QImage();
     if (frameBitmap_.isNull()) {
-      frameBitmap_ = QImage(width, height, QImage::Format_RGB32);
+      frameBitmap_ = QImage(bw, bh, QImage::Format_RGB32);
       if (frameBitmap_.isNull()) return;  // this frame is dropped; the next tries again
     }
-    const int rowBytes = width * 4;
-    for (int y = 0; y < height; ++y)
-      std::memcpy(frameBitmap_.scanLine(y), pixels + std::size_t(y) * stride, rowBytes);
+    auto src = [&](int x, int y) {
+      return reinterpret_cast<const std::uint32_t*>(pixels + std::size_t(y) * stride)[x];
+    };
+    for (int y = 0; y < bh; ++y) {
+      auto* row = reinterpret_cast<std::uint32_t*>(frameBitmap_.scanLine(y));
+      switch (turns) {
+        case 1:  // a quarter counterclockwise
+          for (int x = 0; x < bw; ++x) row[x] = src(width - 1 - y, x);
+          break;
+        case 2:
+          for (int x = 0; x < bw; ++x) row[x] = src(width - 1 - x, height - 1 - y);
+          break;
+        case 3:  // a quarter clockwise
+          for (int x = 0; x < bw; ++x) row[x] = src(y, height - 1 - x);
+          break;
+        default:
+          std::memcpy(row, pixels + std::size_t(y) * stride, std::size_t(width) * 4);
+      }
+    }
   }
   if (Render()) ++framesDrawn_;
 }

@@ -247,6 +247,7 @@ class CVideoSiteWindow : public D2DAbility {
   std::int64_t nextSoundMs_ = 0;
   int tbNum_ = 1, tbDen_ = 1;
   bool decodeOrderStamps_ = false;  // the container stamps frames in decode order
+  std::atomic<int> quarterTurns_{0};  // of the picture as shown, counterclockwise
   int sampleRate_ = 0;
   std::int64_t durationUs_ = 0;
   bool drained_ = false;
