@@ -168,12 +168,19 @@ TEST_F(VideoSite, PictureAndSoundStandOnTheFilesOneTimelineAsTheFileShowsThem) {
     s.rotate = 90;
     return s;
   };
+  auto wide = [](VideoSpec s) {
+    s.width = 180;
+    s.height = 144;
+    s.sar = "64/45";
+    return s;
+  };
   const Case cases[] = {
       {"mp4", spec("mp4", 0), {0, 1000, 1480}, 0, 0, 320, 240},
       {"mp4, sound from 0.3 s", spec("mp4", 0.3), {0, 1000, 1480}, 300, 0, 320, 240},
       {"mkv, sound from 0.3 s", spec("mkv", 0.3), {0, 1000, 1480}, 300, 0, 320, 240},
       {"avi, MPEG-4 with B-frames", bFrames(spec("avi", 0)), {0, 1000, 1480}, 0, 0, 320, 240},
       {"mp4 turned a quarter (a phone's)", rotated(spec("mp4", 0)), {0, 1000, 1480}, 0, 1, 240, 320},
+      {"mp4 of wide pixels (16:9 in 180 x 144)", wide(spec("mp4", 0)), {0, 1000, 1480}, 0, 0, 256, 144},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
