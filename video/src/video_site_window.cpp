@@ -427,8 +427,15 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
       seekTargetPts_ = INT64_MIN;
       const int w = videoFrame_->width, h = videoFrame_->height;
       // Scaled once, to BGRA and, when larger than the screen can show, down to it.
+      // The picture's shape as shown: its pixels' aspect (a PAL 16:9 frame is 720 x 576).
+      const AVRational sar =
+          av_guess_sample_aspect_ratio(format_, format_->streams[videoIndex_], videoFrame_);
+      const int dw = sar.num > 0 && sar.den > 0
+                         ? std::max(2, int(std::min<std::int64_t>(
+                                           av_rescale(w, sar.num, sar.den), kMaxFrameSide)))
+                         : w;
       const bool turned = quarterTurns_.load() % 2 != 0;
-      QSize shown = FitWithin(turned ? h : w, turned ? w : h, maxFrameSize_);
+      QSize shown = FitWithin(turned ? h : dw, turned ? dw : h, maxFrameSize_);
       if (turned) shown.transpose();
       scaler_ = sws_getCachedContext(scaler_, w, h, AVPixelFormat(videoFrame_->format),
                                      shown.width(), shown.height(), AV_PIX_FMT_BGRA,
