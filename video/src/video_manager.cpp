@@ -142,6 +142,7 @@ void CVideoManager::OnMediaOpened() {
       chunks_.push_back({0, durationMs_.load(), 0, {}});
     }
     currentChunk_ = 0;
+    if (!chunks_.empty() && chunks_[0].startMs != 0) SeekChunkStart();  // the open showed 0
     textsLoaded.store(ReadChunkTexts(SidePath(mediaPath_, ".txt")) ? 1 : 0);
   } else {
     // The open failed: no chunk, no window shown; the notices still tell the dialog.
@@ -289,8 +290,11 @@ int CVideoManager::TrackbarPos() {
 }
 
 void CVideoManager::SeekChunkStart() {
-  if (window_ && currentChunk_ < chunks_.size() && window_->IsOpen())
+  if (window_ && currentChunk_ < chunks_.size() && window_->IsOpen()) {
     window_->SeekMs(chunks_[currentChunk_].startMs);
+    // Halted, the picture shows the chunk's start too (running frames show themselves).
+    if (window_->halted.load() != 0) window_->ShowFrameAt(chunks_[currentChunk_].startMs);
+  }
 }
 
 void CVideoManager::NextChunk() {

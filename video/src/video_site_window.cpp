@@ -160,8 +160,28 @@ void CVideoSiteWindow::OpenJob(std::function<void()> completion) {
   if (OpenMediaStreams()) {
     halted.store(1);  // the frame clock starts when the frames are let run
     open_.store(true);
+    // The first frame is on show before the open is told: the window is never black.
+    DecodeNext(2);
+    WaitDrawingDone();
   }
   if (completion) completion();
+}
+
+void CVideoSiteWindow::WaitDrawingDone() {
+  // Bounded, and given up when the window goes (its drawing jobs are then dropped).
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  second_->Post([done] { done->store(true); });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!done->load() && run_.load() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void CVideoSiteWindow::ShowFrameAt(std::uint32_t ms) {
+  first_->Post([this, ms] {
+    if (halted.load() == 0) return;  // running frames show themselves
+    SeekMs(ms);
+    DecodeNext(2);
+  });
 }
 
 bool CVideoSiteWindow::OpenMediaStreams() {

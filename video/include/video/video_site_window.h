@@ -157,6 +157,9 @@ class CVideoSiteWindow : public D2DAbility {
   // The trackbar's seek: drops waiting jobs when more than one waits, then queues a seek and
   // the decoding of the frame there.
   void SetTime(std::uint32_t ms);
+  // While the frames are halted: queues the seek to `ms` and the drawing of the frame there,
+  // so that the picture shows the time the display names (after a stop or a chunk step).
+  void ShowFrameAt(std::uint32_t ms);
   // 1: until sound was submitted; 2: until a frame was queued for drawing; else to the end.
   void DecodeNext(int mode);
 
@@ -208,6 +211,7 @@ class CVideoSiteWindow : public D2DAbility {
 
  private:
   void OpenJob(std::function<void()> completion);
+  void WaitDrawingDone();  // on the first executor: the frames queued for drawing are drawn
   bool OpenMediaStreams();
   void CloseMediaStreams();
   std::unique_ptr<VideoVoice> MakeVoice();  // on the output device name; null without one
