@@ -435,25 +435,32 @@ TEST_F(VideoSite, FramesAreDrawnLetterboxedIntoABitmapReusedWhileTheSizeHolds) {
   EXPECT_GT(qGray(img.pixel(320, 300)) + qRed(img.pixel(200, 200)) + qBlue(img.pixel(400, 200)), 0);
 }
 
-TEST_F(VideoSite, FramesLargerThanTheScreenAreScaledDownOnDecodeKeepingTheirShape) {
-  // The headless window system knows no screen: frames are kept within 3840 x 2160.
+TEST_F(VideoSite, FramesAreScaledOnceOnDecodeToTheSizeTheyAreDrawnAtKeepingTheirShape) {
+  // The headless back buffer is 640 x 360: each frame is scaled on decode to its place in it
+  // (larger ones down, smaller ones up), and the drawing copies it.
   VideoSpec wide;
   wide.width = 4000;
   wide.height = 200;
   wide.seconds = 1;
-  Open(MakeVideo(wide));
-  ASSERT_TRUE(site->IsOpen());
-  const auto before = site->FramesDrawn();
-  site->SetTime(400);
-  ASSERT_TRUE(WaitFor([&] { return site->FramesDrawn() > before; }));
-  const QSize bitmap = site->FrameBitmapSize();
-  EXPECT_EQ(bitmap, QSize(3840, 192));
-  std::lock_guard lock(site->DrawingLock());
-  const QImage* img = site->BackBuffer();
-  ASSERT_NE(img, nullptr);
-  EXPECT_EQ(test::ReadFrameNumber(*img, LetterboxRect(4000, 200, float(img->width()),
-                                                       float(img->height()))),
-            10);
+  struct Case {
+    VideoSpec spec;
+    QSize bitmap;
+  } cases[] = {{VideoSpec{}, QSize(480, 360)}, {wide, QSize(640, 32)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.spec.width);
+    Open(MakeVideo(c.spec));
+    ASSERT_TRUE(site->IsOpen());
+    const auto before = site->FramesDrawn();
+    site->SetTime(400);
+    ASSERT_TRUE(WaitFor([&] { return site->FramesDrawn() > before; }));
+    EXPECT_EQ(site->FrameBitmapSize(), c.bitmap);
+    std::lock_guard lock(site->DrawingLock());
+    const QImage* img = site->BackBuffer();
+    ASSERT_NE(img, nullptr);
+    EXPECT_EQ(test::ReadFrameNumber(*img, LetterboxRect(float(c.spec.width), float(c.spec.height),
+                                                         float(img->width()), float(img->height()))),
+              10);
+  }
 }
 
 TEST_F(VideoSite, AResizeWhileHaltedRedrawsTheLastFrameLetterboxedIntoTheNewSize) {
