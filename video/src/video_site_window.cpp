@@ -35,6 +35,8 @@ static_assert(67108864LL == std::int64_t(kMaxFrameSide) * kMaxFrameSide);
 // up to which it then reads.
 constexpr std::int64_t kSoundLowMs = 150;
 constexpr std::int64_t kSoundTargetMs = 250;
+// Frames waiting to be drawn beyond which the frame clock decodes no further.
+constexpr std::size_t kFramesAhead = 4;
 
 void LogOpenFailure(const char* text) {
   std::fprintf(stderr, "%s\n", text);
@@ -446,7 +448,6 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
       if (pts != AV_NOPTS_VALUE) currentPts_ = pts;  // no stamp: the last position holds
       seekTargetPts_ = INT64_MIN;
       const int w = videoFrame_->width, h = videoFrame_->height;
-      // Scaled once, to BGRA and, when larger than the screen can show, down to it.
       // The picture's shape as shown: its pixels' aspect (a PAL 16:9 frame is 720 x 576).
       const AVRational sar =
           av_guess_sample_aspect_ratio(format_, format_->streams[videoIndex_], videoFrame_);
@@ -455,7 +456,9 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
                                            av_rescale(w, sar.num, sar.den), kMaxFrameSide)))
                          : w;
       const bool turned = quarterTurns_.load() % 2 != 0;
-      QSize shown = FitWithin(turned ? h : dw, turned ? dw : h, maxFrameSize_);
+      // Scaled once, to the size it is drawn at in the back buffer (no larger than the
+      // screen); the drawing then only copies it.
+      QSize shown = DrawnSize(turned ? h : dw, turned ? dw : h);
       if (turned) shown.transpose();
       scaler_ = sws_getCachedContext(scaler_, w, h, AVPixelFormat(videoFrame_->format),
                                      shown.width(), shown.height(), AV_PIX_FMT_BGRA,
@@ -650,7 +653,8 @@ void CVideoSiteWindow::TimerThreadFunc() {
     VideoVoice* v = LiveVoice();
     if (v && (!v->Started() || v->BufferedMs() < kSoundLowMs))
       first_->Post([this] { FillSound(); });
-    if (second_->QueuedCount() < 8) {
+    // A few frames decoded ahead ride out an uneven decode; more only cost memory.
+    if (second_->QueuedCount() < kFramesAhead) {
       first_->Post([this] { DecodeNext(2); });
       // Frames behind the sound catch up with a second decode in this tick.
       const auto played = v && v->Started() ? v->PlayedPositionMs() : std::nullopt;
@@ -720,8 +724,20 @@ void CVideoSiteWindow::ShowFrame(const std::uint8_t* pixels, int width, int heig
   if (Render()) ++framesDrawn_;
 }
 
+QSize CVideoSiteWindow::DrawnSize(int width, int height) const {
+  const std::uint64_t target = drawTarget_.load();
+  const int tw = int(target >> 32), th = int(target & 0xFFFFFFFFu);
+  if (tw <= 0 || th <= 0) return FitWithin(width, height, maxFrameSize_);
+  const FloatRect r = LetterboxRect(float(width), float(height), float(tw), float(th));
+  const QSize drawn(std::max(2, int(std::lround(r.right - r.left))),
+                    std::max(2, int(std::lround(r.bottom - r.top))));
+  return FitWithin(drawn.width(), drawn.height(), maxFrameSize_);
+}
+
 void CVideoSiteWindow::Resize(int width, int height) {
   std::lock_guard lock(DrawingLock());
+  drawTarget_.store(std::uint64_t(std::uint32_t(std::max(width, 1))) << 32 |
+                    std::uint32_t(std::max(height, 1)));
   D2DAbility::Resize(width, height);
   if (!HasResources() || !Target()) return;
   Draw();  // letterboxed into the new size; black when no frame came yet
@@ -748,6 +764,13 @@ void CVideoSiteWindow::Draw() {
   const FloatRect r = LetterboxRect(float(frameBitmap_.width()), float(frameBitmap_.height()),
                                     float(target.width()), float(target.height()));
   QPainter p(&target);
+  if (frameBitmap_.width() == int(std::lround(r.right - r.left)) &&
+      frameBitmap_.height() == int(std::lround(r.bottom - r.top))) {
+    // Decoded at the drawn size: a copy.
+    p.drawImage(QPoint(int(std::lround(r.left)), int(std::lround(r.top))), frameBitmap_);
+    return;
+  }
+  // A frame of another size (the window was resized since): scaled here.
   p.setRenderHint(QPainter::SmoothPixmapTransform, true);
   p.drawImage(QRectF(r.left, r.top, r.right - r.left, r.bottom - r.top), frameBitmap_);
 }

@@ -286,6 +286,9 @@ class CVideoSiteWindow : public D2DAbility {
   std::recursive_mutex frameLock_;
   QImage frameBitmap_;
   QSize maxFrameSize_{3840, 2160};  // set by Create, read by the decoding
+  std::atomic<std::uint64_t> drawTarget_{0};  // the back buffer's width << 32 | height
+  // The size a picture of width x height (as shown) is drawn at in the back buffer.
+  QSize DrawnSize(int width, int height) const;
   std::atomic<std::uint64_t> framesDrawn_{0};
 };
 
