@@ -345,8 +345,10 @@ class PulseClient final : public AudioClient {
     // The server's latency is what was written and not yet heard, the sink's part included.
     // The padding from the writable size counts sound the server took since its last request
     // as still waiting, so it is used only while no timing is known (just connected).
-    if (pa_stream_get_latency(stream_, &usec, &negative) == 0)
-      *frames = negative ? 0 : std::uint32_t(usec * rate_ / 1000000);
+    // A negative latency is the library's clock run past what was written (an underrun
+    // before the next timing update): the padding is the better count then.
+    if (pa_stream_get_latency(stream_, &usec, &negative) == 0 && !negative)
+      *frames = std::uint32_t(usec * rate_ / 1000000);
     return Status::Ok;
   }
 
