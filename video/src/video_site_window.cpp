@@ -35,8 +35,10 @@ static_assert(67108864LL == std::int64_t(kMaxFrameSide) * kMaxFrameSide);
 // up to which it then reads.
 constexpr std::int64_t kSoundLowMs = 150;
 constexpr std::int64_t kSoundTargetMs = 250;
-// Frames waiting to be drawn beyond which the frame clock decodes no further.
-constexpr std::size_t kFramesAhead = 4;
+// Frames waiting to be drawn beyond which the frame clock decodes no further: reading that
+// far ahead also brings the sound that MPEG program streams carry well behind the picture
+// (fewer starve the voice there); at the drawn size they cost little.
+constexpr std::size_t kFramesAhead = 8;
 
 void LogOpenFailure(const char* text) {
   std::fprintf(stderr, "%s\n", text);
@@ -460,9 +462,30 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
       // screen); the drawing then only copies it.
       QSize shown = DrawnSize(turned ? h : dw, turned ? dw : h);
       if (turned) shown.transpose();
-      scaler_ = sws_getCachedContext(scaler_, w, h, AVPixelFormat(videoFrame_->format),
-                                     shown.width(), shown.height(), AV_PIX_FMT_BGRA,
-                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
+      // Made again only when the sizes or the format change. The full-range formats of
+      // JPEG-coded video are taken as their plain ones with the full range set: the scaler
+      // swaps them itself, so its own cache would make a new scaler for every frame.
+      const ScalerKey key{w, h, videoFrame_->format, shown.width(), shown.height()};
+      if (!scaler_ || !(key == scalerKey_)) {
+        sws_freeContext(scaler_);
+        AVPixelFormat in = AVPixelFormat(videoFrame_->format);
+        bool fullRange = videoFrame_->color_range == AVCOL_RANGE_JPEG;
+        switch (in) {
+          case AV_PIX_FMT_YUVJ420P: in = AV_PIX_FMT_YUV420P; fullRange = true; break;
+          case AV_PIX_FMT_YUVJ422P: in = AV_PIX_FMT_YUV422P; fullRange = true; break;
+          case AV_PIX_FMT_YUVJ444P: in = AV_PIX_FMT_YUV444P; fullRange = true; break;
+          case AV_PIX_FMT_YUVJ440P: in = AV_PIX_FMT_YUV440P; fullRange = true; break;
+          default: break;
+        }
+        scaler_ = sws_getContext(w, h, in, shown.width(), shown.height(), AV_PIX_FMT_BGRA,
+                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (scaler_ && fullRange) {
+          const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+          sws_setColorspaceDetails(scaler_, coefficients, 1, coefficients, 1, 0, 1 << 16,
+                                   1 << 16);
+        }
+        scalerKey_ = key;
+      }
       AVFrame* out = w > kMaxFrameSide || h > kMaxFrameSide ? nullptr : av_frame_alloc();
       if (scaler_ && out) {
         out->format = AV_PIX_FMT_BGRA;

@@ -241,6 +241,10 @@ class CVideoSiteWindow : public D2DAbility {
   AVFrame* soundFrame_ = nullptr;
   AVPacket* packet_ = nullptr;
   SwsContext* scaler_ = nullptr;
+  struct ScalerKey {
+    int width = 0, height = 0, format = -1, outWidth = 0, outHeight = 0;
+    bool operator==(const ScalerKey&) const = default;
+  } scalerKey_;
   SwrContext* resampler_ = nullptr;
   int videoIndex_ = -1;
   int soundIndex_ = -1;
