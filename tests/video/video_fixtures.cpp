@@ -31,6 +31,7 @@ std::string MakeVideo(const VideoSpec& spec) {
   if (spec.rotate != 0) name << "_rot" << spec.rotate;
   if (!spec.sar.empty()) name << "_sar" << spec.sar.substr(0, spec.sar.find('/')) << "_"
                               << spec.sar.substr(spec.sar.find('/') + 1);
+  if (!spec.videoCodec.empty()) name << "_" << spec.videoCodec;
   name << "." << spec.container;
   const std::string path = name.str();
   if (access(path.c_str(), R_OK) == 0) return path;
@@ -63,6 +64,8 @@ std::string MakeVideo(const VideoSpec& spec) {
     cmd << " -c:v mpeg2video -q:v 3 -f mpeg";
     if (spec.withSound) cmd << " -c:a mp2";
   }
+  if (!spec.videoCodec.empty())
+    cmd << " -c:v " << spec.videoCodec << " -q:v 3" << (spec.videoCodec == "mjpeg" ? " -pix_fmt yuvj420p" : "");
   if (spec.keyframeInterval > 0) cmd << " -g " << spec.keyframeInterval;
   if (spec.bFrames >= 0) cmd << " -bf " << spec.bFrames;
   const std::string tmp = path + ".part" + std::to_string(getpid()) + "." + spec.container;

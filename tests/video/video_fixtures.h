@@ -25,6 +25,7 @@ struct VideoSpec {
   int bFrames = -1;       // B-frames between references (-1: the encoder's default)
   int rotate = 0;         // degrees of the display matrix, set on a stream copy
   std::string sar;        // pixel aspect, e.g. "64/45" (empty: square pixels)
+  std::string videoCodec;  // another encoder than the container's own, e.g. "mjpeg"
 };
 
 // Polls `pred` until it holds or `limit` passes; false on the limit.
