@@ -223,9 +223,11 @@ TEST_F(VideoSite, PictureAndSoundStandOnTheFilesOneTimelineAsTheFileShowsThem) {
       read = true;
     });
     ASSERT_TRUE(WaitFor([&] { return read.load(); }));
-    std::lock_guard lock(m);
-    EXPECT_NEAR(double(onsetMs), c.soundOnsetMs, 15.0) << "ms: the sound's first sample";
-    site.reset();
+    {
+      std::lock_guard lock(m);
+      EXPECT_NEAR(double(onsetMs), c.soundOnsetMs, 15.0) << "ms: the sound's first sample";
+    }
+    site.reset();  // not under `m`: its decoding takes `m` under the window's locks
   }
   beforeOpen = nullptr;
 }
