@@ -183,8 +183,12 @@ void CVideoSiteWindow::WaitDrawingDone() {
 void CVideoSiteWindow::ShowFrameAt(std::uint32_t ms) {
   first_->Post([this, ms] {
     if (halted.load() == 0) return;  // running frames show themselves
+    // The frame is shown as a halted one even when a play starts meanwhile: drawn at once,
+    // and its sound does not start the voice (the play seeks again).
+    showingHalted_ = true;
     SeekMs(ms);
     DecodeNext(2);
+    showingHalted_ = false;
   });
 }
 
@@ -497,12 +501,12 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
           const std::int64_t posMs =
               std::max<std::int64_t>(currentPts_ - startPts_, 0) * 1000 * tbNum_ / tbDen_;
           const std::uint32_t generation = seekGeneration_.load();
-          const bool running = halted.load() == 0;
+          const bool running = halted.load() == 0 && !showingHalted_;
           decodedMs_.store(posMs);
           // The drawing job owns the frame: freed when it ran, or when it is dropped unrun.
           std::shared_ptr<AVFrame> frame(out, [](AVFrame* f) { av_frame_free(&f); });
-          second_->Post([this, frame, posMs, generation, running] {
-            WaitForVoice(posMs);
+          second_->Post([this, frame, posMs, generation, running, shown = showingHalted_] {
+            if (!shown) WaitForVoice(posMs);
             // A frame decoded ahead that the halt let through before its sound came is not
             // shown: the picture stays with what was heard (a seek while halted shows its own).
             if (running && halted.load() != 0) return;
@@ -560,7 +564,8 @@ bool CVideoSiteWindow::ReceiveSound(bool* gotSound) {
         if (onSoundSubmitted) onSoundSubmitted(*buffer);
         const std::uint32_t count = ++queuedBuffers_;
         Voice()->SubmitSourceBuffer(std::move(buffer));
-        if (count > 2 && halted.load() == 0) Voice()->Start();  // a halted video stays silent
+        // A halted video stays silent.
+        if (count > 2 && halted.load() == 0 && !showingHalted_) Voice()->Start();
         *gotSound = true;
       }
     }

@@ -259,6 +259,7 @@ class CVideoSiteWindow : public D2DAbility {
   int sampleRate_ = 0;
   std::int64_t durationUs_ = 0;
   bool drained_ = false;
+  bool showingHalted_ = false;  // the decoding thread's: a ShowFrameAt job decodes
   std::atomic<bool> eof_{false};
   std::atomic<bool> open_{false};
   std::atomic<std::int64_t> shownMs_{0};
