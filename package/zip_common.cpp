@@ -1,4 +1,6 @@
 // Shared ZIP helpers: times, entry-name safety, handle closing.
+#include <algorithm>
+
 #include "package/zip.h"
 #include "zip_internal.h"
 
@@ -31,6 +33,11 @@ std::uint32_t WriterUnixTime(std::tm local) {
   std::time_t t = std::mktime(&local);
   if (t < 0) return 0;
   return static_cast<std::uint32_t>(t);
+}
+
+bool NeedsUtf8Flag(std::string_view name) {
+  const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
+  return !ascii && plat::Utf8ToUtf16(name, plat::InvalidUtf::kRefuse).has_value();
 }
 
 std::int64_t DosStampToUnix(std::uint16_t dosTime, std::uint16_t dosDate) {

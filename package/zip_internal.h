@@ -42,6 +42,13 @@ std::uint32_t WriterUnixTime(std::tm local);
 // The DOS stamp read as UTC calendar fields (no time-zone conversion), as seconds since 1970.
 std::int64_t DosStampToUnix(std::uint16_t dosTime, std::uint16_t dosDate);
 
+// General-purpose flag bit 11: the entry's name (and comment) is UTF-8.
+inline constexpr std::uint16_t kFlagUtf8Name = 0x800;
+
+// Whether a name written as given must carry kFlagUtf8Name: it is UTF-8 and not plain ASCII.
+// Bytes that are no UTF-8 are written without it, so that no tool is told a wrong encoding.
+bool NeedsUtf8Flag(std::string_view name);
+
 // Whole-buffer file I/O.
 using plat::ReadAt;
 using plat::WriteAll;

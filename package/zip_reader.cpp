@@ -219,6 +219,10 @@ class ZipArchiveReader {
     }
     out.compressedSize = c.compressedSize;
     out.uncompressedSize = c.uncompressedSize;
+    // With the UTF-8 flag the name is UTF-8. Without it, it is in the writer's 8-bit
+    // encoding: UTF-8 as well for our own earlier packages (which set no flag) and for Unix
+    // tools; a DOS code page cannot be told from the bytes and is not guessed. Bytes that are
+    // no UTF-8 become replacement characters, flag or not.
     out.name = *plat::Utf8ToUtf16(c.name, plat::InvalidUtf::kReplace, kZipMaxInfoNameUnits);
     cached = out;
     cachedIndex = index;

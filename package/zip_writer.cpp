@@ -361,7 +361,8 @@ static ZipResult AddEntry(ZipArchiveWriter* w, std::string name, const ZipSource
   Put32(cx + 5, mtime);
 
   const bool sizeKnown = size != kZipUnknownLength && size < kMaxZipOffset;
-  e.flags = static_cast<std::uint16_t>(8 | (e.method == 8 ? 2 : 0));
+  e.flags = static_cast<std::uint16_t>(8 | (e.method == 8 ? 2 : 0) |
+                                       (NeedsUtf8Flag(e.name) ? kFlagUtf8Name : 0));
   e.crc = 0;
   e.compressedSize = (e.method == 0 && sizeKnown) ? static_cast<std::uint32_t>(size) : 0;
   e.uncompressedSize = sizeKnown ? static_cast<std::uint32_t>(size) : 0;

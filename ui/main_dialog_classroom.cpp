@@ -156,9 +156,8 @@ void CMainDlg::PlaceTrackCursor(CSoundTrack* track, std::intptr_t position) {
 intptr_t CMainDlg::OnFrameworkRequest(uintptr_t wParam, intptr_t lParam) {
   switch (wParam) {
     case 4:
-      // Menus and mouse captures end before the exit path runs.
-      if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-      OnBnClickedExit();
+      // Menus, boxes and mouse captures end before the exit path runs.
+      RequestEnd(false);
       break;
     case 11:
       if (CAppCore* core = Core()) {

@@ -111,13 +111,38 @@ bool CMainDlg::Dispatch(int controlId, int code) {
   return false;
 }
 
+void CMainDlg::RunHeldPresses() {
+  if (MasterLoading()) return;  // a press of theirs loads again: the rest wait for that
+  std::vector<HeldPress> presses;
+  presses.swap(m_heldPresses);
+  for (std::size_t i = 0; i < presses.size(); ++i) {
+    if (MasterLoading()) {
+      m_heldPresses.insert(m_heldPresses.begin(), presses.begin() + i, presses.end());
+      return;
+    }
+    const bool wasMuted = m_mirrorMuted;
+    m_mirrorMuted = presses[i].mirrorMuted;
+    ClickControl(presses[i].controlId, presses[i].rightClick);
+    m_mirrorMuted = wasMuted;
+  }
+}
+
 bool CMainDlg::ClickControl(int controlId, bool rightClick) {
   // A load rebuilds the Master on its own thread (the window is disabled meanwhile): a press
   // from the peer or the classroom would reach the track in the middle of it.
+  // It waits for the load's end: the classroom presses Record right after the window of a
+  // recorder started with a lesson is on the bus, while that lesson still loads.
   if (MasterLoading()) {
+    constexpr std::size_t kMaxHeldPresses = 64;
+    if (m_heldPresses.size() >= kMaxHeldPresses) {
+      WriteLog(LOG_MAIN, "A remote press of control " + std::to_string(controlId) +
+                             " came during a load and was ignored: too many wait already");
+      return false;
+    }
+    m_heldPresses.push_back({controlId, rightClick, m_mirrorMuted});
     WriteLog(LOG_MAIN, "A remote press of control " + std::to_string(controlId) +
-                           " came during a load and was ignored");
-    return false;
+                           " came during a load and waits for its end");
+    return true;
   }
   if (rightClick) {
     // Only the right clicks that a window mirrors to its peer are taken from one.

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <utility>
 
 #include "core/app_core.h"
 #include "core/data_folder.h"
@@ -99,6 +100,9 @@ QString DefaultFileDialog(QWidget* owner, const CMainDlg::FileDialogRequest& req
 
 void CMainDlg::SetFileDialog(FileDialogFn fileDialog) { Tx().fileDialog = std::move(fileDialog); }
 void CMainDlg::SetClock(std::function<LocalTime()> clock) { Tx().clock = std::move(clock); }
+void CMainDlg::SetUrlOpener(std::function<bool(const QUrl&)> opener) {
+  Tx().urlOpener = std::move(opener);
+}
 
 CMainDlg::LocalTime CMainDlg::Now() const {
   if (Tx().clock) return Tx().clock();
@@ -202,6 +206,8 @@ void CMainDlg::OnBnClickedOpen() {
       request.initialFolder = info.isDir() ? lastPath : info.absolutePath();
     }
   }
+  // Nobody picks a file once the program is ending.
+  if (Tx().ending) return;
   const QString chosen =
       Tx().fileDialog ? Tx().fileDialog(request) : DefaultFileDialog(this, request);
   if (chosen.isEmpty()) return;
@@ -210,16 +216,35 @@ void CMainDlg::OnBnClickedOpen() {
 
 void CMainDlg::ReplaceMaster(const QString& path) {
   if (CSoundTrack* m = MasterTrack()) {
-    Ops().WaitForSave(*m);  // a save of the old lesson finishes before it is closed
+    // The old lesson's save finishes before it is closed. The window's thread does not wait
+    // for it: the save's notice opens the new lesson.
+    if (Ops().SaveRunning(*m)) {
+      Tx().openAfterSave = path.toStdString();
+      ShowBusy();
+      return;
+    }
     Ops().Close(*m);
   }
   if (IMasterVideo* v = Video()) v->CloseWindow();
   OnVideoWindowGone();
-  if (CAppCore* core = Core())
-    SetLastOpenPath(core->settings.pathsDocument, path.toStdU16String());
+  if (CAppCore* core = Core()) SetLastOpenPath(core->settings.pathsDocument, path.toStdU16String());
   OpenMedia(path);
   // The Student's texts belonged to the old lesson: they are not saved with the new one.
   if (CSoundTrack* s = StudentTrack()) s->SetTextsPresent(false);
+}
+
+void CMainDlg::OpenWaitingLesson() {
+  if (Tx().openAfterSave.empty()) return;
+  const QString path = QString::fromStdString(std::exchange(Tx().openAfterSave, std::string()));
+  CSoundTrack* m = MasterTrack();
+  if (!m || Tx().ending) return;
+  if (!m->LastSaveOk()) {
+    // Its own box told why; the lesson and its changes stay.
+    WriteLog(LOG_MAIN, "Open: the lesson's save failed, so " + path.toStdString() +
+                           " is not opened and the lesson stays");
+    return;
+  }
+  ReplaceMaster(path);
 }
 
 void CMainDlg::OpenMedia(const QString& pathText) {
@@ -233,6 +258,11 @@ void CMainDlg::OpenMedia(const QString& pathText) {
   if (dot == std::string::npos) return;
 
   if (IsVideoExtension(path.substr(dot + 1))) {
+    // The Master track's lesson is gone: its chunks and its strip must not stay under the
+    // video, as closing the lesson leaves none.
+    Ops().WaitForSave(*m);
+    Ops().FreeChunks(*m);
+    Ops().RedrawWaveform(*m, 0, 0);
     IMasterVideo* v = Video();
     if (!v) {
       OnVideoWindowGone();
@@ -274,12 +304,22 @@ void CMainDlg::ShowUrlMenu() {
   QAction* chosen = menu.exec(QCursor::pos());
   if (!chosen) return;
   const int id = chosen->data().toInt();
+  // Without a browser (none installed, none set as the desktop's) nothing would happen at
+  // all: the user is told.
+  auto open = [this](const QUrl& url) {
+    if (Tx().urlOpener ? Tx().urlOpener(url) : QDesktopServices::openUrl(url)) return;
+    const QString address = url.toString();
+    WriteLog(LOG_MAIN, "URL list: no web browser took " + address.toStdString());
+    plat::MessageBox(
+        QStringLiteral("No web browser could be started to open %1.").arg(address).toStdU16String(),
+        GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
+  };
   if (id == 1) {
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kStartPage)));
+    open(QUrl(QString::fromLatin1(kStartPage)));
   } else if (id >= 2 && id - 2 < static_cast<int>(urls.size())) {
     const QUrl url = UrlToOpen(urls[id - 2]);
     if (url.isValid()) {
-      QDesktopServices::openUrl(url);
+      open(url);
     } else {
       WriteLog(LOG_MAIN, "URL list: not a web address, not opened: " + urls[id - 2].toStdString());
     }
@@ -323,7 +363,7 @@ bool CMainDlg::StartSave(CSoundTrack* track, const std::string& path, bool keepO
 }
 
 bool CMainDlg::SaveTrackAs(CSoundTrack* track) {
-  if (!track) return false;
+  if (!track || Tx().ending) return false;
   FileDialogRequest request;
   request.save = true;
   // The folder is made first, so that the name proposed in it can be taken as it stands.
@@ -347,18 +387,19 @@ bool CMainDlg::SaveTrackAs(CSoundTrack* track) {
 
 void CMainDlg::OnBnClickedSaveWav() { SaveTrackAs(StudentTrack()); }
 
-bool CMainDlg::MasterConfirmation() {
+CMainDlg::MasterSave CMainDlg::MasterConfirmation() {
   CSoundTrack* m = MasterTrack();
   CSoundTrack* s = StudentTrack();
-  if (!m || !s) return false;
+  if (!m || !s) return MasterSave::Declined;
   if (s->IsModified()) {
     plat::MessageBox(u"Use blue save button to save student track first", u"Attention",
                      plat::MB_OK | plat::MB_ICONWARNING);
-    return false;
+    return MasterSave::Kept;
   }
-  return plat::MessageBox(u"Do you want to save all changes of the master track?", u"Confirm",
-                          plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION) == plat::IDYES &&
-         SaveTrackAs(m);
+  if (plat::MessageBox(u"Do you want to save all changes of the master track?", u"Confirm",
+                       plat::MB_YESNOCANCEL | plat::MB_ICONQUESTION) != plat::IDYES)
+    return MasterSave::Declined;
+  return SaveTrackAs(m) ? MasterSave::Started : MasterSave::Kept;
 }
 
 void CMainDlg::OnBnClickedSaveBm() { MasterConfirmation(); }

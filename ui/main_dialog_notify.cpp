@@ -5,6 +5,7 @@
 // load rebuilds the Master on its own thread (LoadPending until its notice is handled), the
 // Master is not read here.
 #include <QLineEdit>
+#include <QTimer>
 
 #include "audio/sound_works.h"
 #include "core/app_core.h"
@@ -36,6 +37,14 @@ void CMainDlg::SetRecordLookSkins(bool recording) {
                 recording ? QStringLiteral("HBUTPLAYRECSTOP") : QStringLiteral("HBUTPLAYREC"));
   SetButtonSkin(1040,
                 recording ? QStringLiteral("VBUTPLAYRECSTOP") : QStringLiteral("VBUTPLAYREC"));
+}
+
+void CMainDlg::DrawChunkTimes() {
+  // Codes 0 and 1 come with every chunk switch, split and merge, also those that the window
+  // did not ask for (a Ctrl+click in the strip): the chunk's length and its play position,
+  // which a switch rewinds, are shown anew.
+  DrawTime();
+  DrawLargeTime();
 }
 
 bool CMainDlg::MasterLoading() const {
@@ -71,10 +80,12 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       UpdateChunkNumber();
       SetRecordLookSkins(false);
       m_recordingLight->hide();
+      DrawChunkTimes();
       break;
     case TRACK_NOTIFY_RECORDING:
       UpdateChunkNumber();
       SetRecordLookSkins(true);
+      DrawChunkTimes();
       break;
     case TRACK_NOTIFY_LOADED:
       if (m_videoMode && Video() && sender == Video()->SenderId() && !Video()->MediaOpened()) {
@@ -100,12 +111,16 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       if (student) student->SetReplaceOnRecord(master && master->ChunkCount() > 0);
       raise();
       if (fromMaster && !m_videoMode) ReportFailedLoad();
+      // The remote presses that came during the load, after this notice.
+      if (!m_heldPresses.empty()) QTimer::singleShot(0, this, [this] { RunHeldPresses(); });
       break;
     case TRACK_NOTIFY_SAVED: {
       // Only the thread that reported is collected: another track's save may still run,
       // and its track must still be able to wait for it.
       CSoundTrack* saved = fromMaster ? master : fromStudent ? student : nullptr;
       if (saved) saved->WaitForSave();
+      // An Open that chose a lesson while the Master's save ran goes on now.
+      if (fromMaster) OpenWaitingLesson();
       // Open saves the old lesson on the way and starts the new load before this notice is
       // handled: while that load runs, its own notice shows the lesson and enables the window.
       if (!MasterLoading()) {

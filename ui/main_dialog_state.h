@@ -24,6 +24,7 @@ struct CMainDlg::TransportState {
   IMasterVideo* video = nullptr;
   FileDialogFn fileDialog;
   std::function<LocalTime()> clock;
+  std::function<bool(const QUrl&)> urlOpener;
   // Saves started by the exit path that have not reported back yet; the window closes
   // when the last one has finished and every one of them succeeded.
   struct PendingSave {
@@ -32,6 +33,9 @@ struct CMainDlg::TransportState {
   };
   std::map<CSoundTrack*, PendingSave> pendingSaves;
   bool saveFailed = false;
+  bool ending = false;  // an end request is under way: nothing is asked, the window closes
+  // A lesson to open once the Master's running save has reported back (empty: none).
+  std::string openAfterSave;
 };
 
 }  // namespace vts::ui

@@ -225,11 +225,11 @@ void CMainDlg::OnBnClickedNextB() {
     }
     t.Master()->NextChunk();
   }
-  t.StepNext(*s);
-  // The chunk switch stopped the recording silently; it goes on in the new chunk.
+  // A recording goes on in the new chunk.
   if (wasRecording) {
-    Ops().ToggleRecord(*s);
+    t.StepNextRecording(*s);
   } else {
+    t.StepNext(*s);
     Ops().Play(*s);
   }
   Redraw(false);
@@ -249,17 +249,14 @@ void CMainDlg::OnBnClickedPrev() {
       return;
     }
     t.Master()->PrevChunk();
-    t.StepPrev(*s);
-  } else {
-    if (s->ChunkCount() < 1 || s->CurrentChunkIndex() < 1) {
-      Redraw(false);
-      return;
-    }
-    t.StepPrev(*s);
+  } else if (s->ChunkCount() < 1 || s->CurrentChunkIndex() < 1) {
+    Redraw(false);
+    return;
   }
   if (wasRecording) {
-    Ops().ToggleRecord(*s);
+    t.StepPrevRecording(*s);
   } else {
+    t.StepPrev(*s);
     Ops().Play(*s);
   }
   Redraw(false);

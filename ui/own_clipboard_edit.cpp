@@ -49,11 +49,22 @@ QMimeData* COwnClipboardEdit::createMimeDataFromSelection() const {
 
 bool COwnClipboardEdit::canInsertFromMimeData(const QMimeData* source) const {
   if (m_privateClipboard) return true;  // the private buffer is always offered
-  return QPlainTextEdit::canInsertFromMimeData(source);
+  return source && QPlainTextEdit::canInsertFromMimeData(source);
 }
 
 void COwnClipboardEdit::insertFromMimeData(const QMimeData* source) {
-  if (!m_privateClipboard) return QPlainTextEdit::insertFromMimeData(source);
+  // Every paste (keys, middle button, menu) and every drop comes through here.
+  if (!m_privateClipboard) {
+    // A clipboard without an owner comes as data of no format at all (X11), which Qt's text
+    // control crashes on (it reads the first format unchecked); and an owner may leave
+    // between two reads. The control gets a copy of what a plain edit pastes, the text.
+    const QString text = source ? source->text() : QString();
+    if (text.isEmpty()) return;
+    QMimeData copy;
+    copy.setText(text);
+    QPlainTextEdit::insertFromMimeData(&copy);
+    return;
+  }
   // Paste takes the private buffer only; the system clipboard is not read.
   const std::u16string text = StoredClipboardText();
   if (text.empty()) return;

@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace vts::audio {
@@ -194,7 +195,8 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
   }
 
   std::shared_ptr<Device> GetDevice(const std::string& id) override {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    WaitWhileHeldLocked(lock, id, VirtualFailure::GetDevice);
     auto d = FindLocked(id);
     if (!d || ShouldFailLocked(id, VirtualFailure::GetDevice)) return nullptr;
     return std::make_shared<VirtualDevice>(shared_from_this(), d);
@@ -271,6 +273,19 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
     std::lock_guard lock(mutex_);
     failures_.clear();
   }
+  void HoldStep(const std::string& id, VirtualFailure step) override {
+    std::lock_guard lock(mutex_);
+    holds_.insert({id, step});
+  }
+  int HeldCount() override {
+    std::lock_guard lock(mutex_);
+    return heldCount_;
+  }
+  void ReleaseHeld() override {
+    std::lock_guard lock(mutex_);
+    holds_.clear();
+    holdCv_.notify_all();
+  }
 
   std::vector<float> Played(const std::string& id) override {
     std::lock_guard lock(mutex_);
@@ -326,6 +341,14 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
   std::mutex mutex_;
   std::condition_variable cv_;
 
+  void WaitWhileHeldLocked(std::unique_lock<std::mutex>& lock, const std::string& id,
+                           VirtualFailure step) {
+    if (holds_.count({id, step}) == 0) return;
+    ++heldCount_;
+    holdCv_.wait(lock, [&] { return holds_.count({id, step}) == 0; });
+    --heldCount_;
+  }
+
   bool ShouldFailLocked(const std::string& id, VirtualFailure step) {
     auto it = failures_.find({id, step});
     if (it == failures_.end() || it->second == 0) return false;
@@ -352,6 +375,8 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
     devices_.clear();
     removed_.clear();
     failures_.clear();
+    holds_.clear();
+    holdCv_.notify_all();
     defaultRender_.clear();
     defaultCapture_.clear();
     nowUs_ = 0;
@@ -580,6 +605,9 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
   std::vector<std::shared_ptr<DeviceState>> removed_;  // kept a while so Played() still answers
   std::vector<std::weak_ptr<TimerState>> timers_;
   std::map<std::pair<std::string, VirtualFailure>, int> failures_;
+  std::set<std::pair<std::string, VirtualFailure>> holds_;
+  int heldCount_ = 0;
+  std::condition_variable holdCv_;
   std::string defaultRender_;
   std::string defaultCapture_;
   bool manual_ = false;
@@ -598,7 +626,8 @@ std::string VirtualDevice::FriendlyName() const {
 }
 
 std::unique_ptr<AudioClient> VirtualDevice::Activate() {
-  std::lock_guard lock(owner_->mutex_);
+  std::unique_lock lock(owner_->mutex_);
+  owner_->WaitWhileHeldLocked(lock, id_, VirtualFailure::Activate);
   if (!state_->present || owner_->ShouldFailLocked(id_, VirtualFailure::Activate)) return nullptr;
   return std::make_unique<VirtualClient>(owner_, owner_->NewClientLocked(state_));
 }
@@ -644,9 +673,10 @@ Status VirtualVolume::SetMute(bool muted) {
 
 // --- client ---
 
-#define VC_CHECK(step)                                     \
-  std::lock_guard lock(owner_->mutex_);                    \
-  if (!state_->device->present) return Status::DeviceLost; \
+#define VC_CHECK(step)                                                              \
+  std::unique_lock lock(owner_->mutex_);                                            \
+  owner_->WaitWhileHeldLocked(lock, state_->device->spec.id, VirtualFailure::step); \
+  if (!state_->device->present) return Status::DeviceLost;                          \
   if (owner_->ShouldFailLocked(state_->device->spec.id, VirtualFailure::step)) return Status::Failed
 
 VirtualClient::~VirtualClient() {
@@ -718,7 +748,8 @@ Status VirtualClient::Start() {
 }
 
 Status VirtualClient::Stop() {
-  std::lock_guard lock(owner_->mutex_);
+  std::unique_lock lock(owner_->mutex_);
+  owner_->WaitWhileHeldLocked(lock, state_->device->spec.id, VirtualFailure::Stop);
   state_->started = false;
   // The device gives back what it took and did not play.
   state_->queue.insert(state_->queue.begin(), state_->held.begin(), state_->held.end());

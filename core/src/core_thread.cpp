@@ -113,6 +113,9 @@ void CCoreThread::Run(std::promise<void>* ready) {
       case WM_SOUND_IN:
         HandleSoundIn(msg.wParam, msg.lParam);
         break;
+      case WM_RECORDING_MOVES:
+        HandleRecordingMoves(msg.wParam, msg.lParam);
+        break;
       case WM_SOUND_LOST:
         if (master_) master_->OnDeviceLost(msg.wParam, msg.lParam);
         if (student_) student_->OnDeviceLost(msg.wParam, msg.lParam);
@@ -164,22 +167,39 @@ void CCoreThread::HandleSoundIn(plat::WPARAM descr, plat::LPARAM engineTag) {
     master_->OnCapturedBlockFrom(0, engineTag);
     return;
   }
-  const bool streaming = stream_.isStreaming && stream_.sendStreamBlock && stream_.isStreaming();
+  const bool streaming = Streaming();
   if (!student_) {
     ReleaseSound(descr);
-    return;
-  }
-  if (!streaming) {
-    student_->OnCapturedBlockFrom(descr, engineTag);
     return;
   }
   // The end mark reaches the track first too: the recording's pending audio is then in the
   // chunk, and the final block carries it.
   student_->OnCapturedBlockFrom(descr, engineTag);
-  if (!stream_.sendStreamBlock(descr == 0)) {
-    plat::MessageBox(u"StreamingMode will be disabled", u"Error streaming", plat::MB_OK);
-    if (stream_.stopStreaming) stream_.stopStreaming();
+  if (streaming) SendStudentStream(descr == 0);
+}
+
+void CCoreThread::HandleRecordingMoves(plat::WPARAM chunkIndex, plat::LPARAM engineTag) {
+  if (master_ && master_->TakesEndMark(engineTag)) {
+    master_->OnRecordingMoves(chunkIndex, engineTag);
+    return;
   }
+  if (!student_) return;
+  // What the chunk left holds goes out first, as at the end of a recording.
+  if (Streaming()) SendStudentStream(true);
+  student_->OnRecordingMoves(chunkIndex, engineTag);
+}
+
+bool CCoreThread::Streaming() const {
+  return stream_.isStreaming && stream_.sendStreamBlock && stream_.isStreaming();
+}
+
+void CCoreThread::SendStudentStream(bool final) {
+  if (stream_.sendStreamBlock(final)) return;
+  if (stream_.stopStreaming) stream_.stopStreaming();
+  // Shown by the window without waiting for the answer: the captured blocks behind this one
+  // must reach the recording meanwhile, also when it is stopped or saved with the box up.
+  plat::MessageBoxWithoutWaiting(u"StreamingMode will be disabled", u"Error streaming",
+                                 plat::MB_OK);
 }
 
 void CCoreThread::Apply(std::function<void()> change) {

@@ -12,6 +12,7 @@
 #include "core/log_manager.h"
 #include "core/product_name.h"
 #include "platform/fd.h"
+#include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/notice.h"
 
@@ -156,9 +157,15 @@ void CLogFile::AppendLine(std::string_view line) {
 
 void CLogFile::Flush() {
   if (fd_ < 0) return;
-  // A write that fails leaves the file as long as what was written before it.
-  const std::size_t done = plat::WritePrefixAt(fd_, text_.data(), text_.size(), 0);
-  plat::TruncateFile(fd_, done);
+  // The text is written whole beside the file and renamed over it: on a full disk the file
+  // keeps what it had, where a rewrite in place would leave it cut or empty.
+  plat::FileReplacement next;
+  plat::UniqueFd written;
+  if (next.Open(path_, 0644) && next.Write(text_.data(), text_.size()) &&
+      next.CommitKeepingOpen(&written)) {
+    plat::UniqueFd{fd_}.reset();  // closes the replaced file
+    fd_ = written.release();
+  }
 }
 
 void CLogFile::TruncateFile() {
@@ -215,7 +222,10 @@ std::string GetLogFolder() { return LogFolderForProgram(plat::ProgramPath()); }
 
 // ---- LogManager ----------------------------------------------------------------------------
 
-LogManager::LogManager(std::string folder) : folder_(std::move(folder)) {}
+LogManager::LogManager(std::string folder) : folder_(std::move(folder)) {
+  // What rewrites of a process that ended half-way left beside the logs.
+  plat::RemoveStaleReplacements(folder_);
+}
 
 void LogManager::RegisterLog(LogId id, const std::string& fileName,
                              const std::string& displayName) {

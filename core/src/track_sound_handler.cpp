@@ -25,4 +25,8 @@ void CTrackSoundHandler::OnDeviceLost(plat::WPARAM flow, plat::LPARAM engineTag)
   track_->OnDeviceLost(static_cast<DataFlow>(flow), static_cast<std::uint32_t>(engineTag));
 }
 
+void CTrackSoundHandler::OnRecordingMoves(plat::WPARAM chunkIndex, plat::LPARAM engineTag) {
+  track_->OnRecordingMoves(static_cast<int>(chunkIndex), static_cast<std::uint32_t>(engineTag));
+}
+
 }  // namespace vts

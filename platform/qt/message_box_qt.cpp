@@ -8,6 +8,7 @@
 #include <QThread>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include "platform/utf.h"
 
@@ -19,6 +20,7 @@ struct QtMessageBoxService::State {
   bool shuttingDown = false;
   std::function<void(const std::string&)> log;
   std::function<void(const std::string&)> shown;
+  std::vector<QPointer<QMessageBox>> open;  // the boxes up now; GUI thread only
 };
 
 namespace {
@@ -28,7 +30,13 @@ struct Request {
   int answer = 0;
 };
 
-int RunBox(const std::u16string& text, const std::u16string& caption, unsigned type) {
+bool Ended(QtMessageBoxService::State& s) {
+  std::lock_guard lock(s.mutex);
+  return s.shuttingDown;
+}
+
+int RunBox(QtMessageBoxService::State& s, const std::u16string& text, const std::u16string& caption,
+           unsigned type) {
   QMessageBox box;
   box.setWindowTitle(QString::fromStdU16String(caption));
   box.setText(QString::fromStdU16String(text));
@@ -65,7 +73,11 @@ int RunBox(const std::u16string& text, const std::u16string& caption, unsigned t
       box.setStandardButtons(QMessageBox::Ok);
       break;
   }
+  s.open.emplace_back(&box);
   box.exec();
+  std::erase_if(s.open, [&](const QPointer<QMessageBox>& b) { return b == &box || b.isNull(); });
+  // Closed by the program's end, not by the user: nobody chose.
+  if (Ended(s)) return DefaultAnswer(type);
   switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Ok:
       return IDOK;
@@ -84,7 +96,7 @@ int RunBox(const std::u16string& text, const std::u16string& caption, unsigned t
 int ShowBox(QtMessageBoxService::State& s, const std::u16string& text,
             const std::u16string& caption, unsigned type) {
   if (s.shown) s.shown(Utf16ToUtf8(caption) + ": " + Utf16ToUtf8(text));
-  return RunBox(text, caption, type);
+  return RunBox(s, text, caption, type);
 }
 
 int AnswerUnshown(QtMessageBoxService::State& s, const std::u16string& text,
@@ -110,6 +122,14 @@ void QtMessageBoxService::BeginShutdown() {
     state_->shuttingDown = true;
   }
   state_->cv.notify_all();
+}
+
+void QtMessageBoxService::EndBoxes() {
+  BeginShutdown();
+  // Each box's own loop returns once this handler is left; its caller gets the default answer.
+  const std::vector<QPointer<QMessageBox>> open = state_->open;
+  for (const QPointer<QMessageBox>& box : open)
+    if (box) box->done(0);
 }
 
 int QtMessageBoxService::Show(const std::u16string& text, const std::u16string& caption,

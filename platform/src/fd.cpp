@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace vts::plat {
 
@@ -147,5 +148,21 @@ bool TruncateFile(int fd, std::uint64_t size) {
 
 bool SyncFile(int fd) { return ::fsync(fd) == 0; }
 bool SyncFileData(int fd) { return ::fdatasync(fd) == 0; }
+
+std::string PathOfOpenFile(int fd) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char target[4096];
+  const ssize_t n = ::readlink(link, target, sizeof target - 1);
+  if (n <= 0) return {};
+  std::string path(target, static_cast<std::size_t>(n));
+  // The name is only the file's while it still leads to the same file.
+  struct stat open {};
+  struct stat named {};
+  if (::fstat(fd, &open) != 0 || ::stat(path.c_str(), &named) != 0 || open.st_dev != named.st_dev ||
+      open.st_ino != named.st_ino)
+    return {};
+  return path;
+}
 
 }  // namespace vts::plat

@@ -179,11 +179,34 @@ bool FileReplacement::RenameIntoPlace(std::string* error) {
   return true;
 }
 
-bool KeepOldVersion(const std::string& path, const std::string& oldPath) {
+namespace {
+
+// `oldPath` with "[i]" before the extension of its file name (at the end without one).
+std::string NumberedOldPath(const std::string& oldPath, unsigned i) {
+  const std::size_t slash = oldPath.rfind('/');
+  std::size_t dot = oldPath.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = oldPath.size();
+  return oldPath.substr(0, dot) + "[" + std::to_string(i) + "]" + oldPath.substr(dot);
+}
+
+bool KeepOldVersionUnder(const std::string& path, const std::string& oldPath) {
   if (::link(path.c_str(), oldPath.c_str()) == 0) return true;
   if (errno == ENOENT || errno == EEXIST) return false;
   // A file system without hard links (EPERM on FAT, say).
   return RenameNoReplace(path, oldPath);
+}
+
+}  // namespace
+
+bool KeepOldVersion(const std::string& path, const std::string& oldPath) {
+  // A name already kept stays; the version now replaced takes the first free number.
+  std::string name = oldPath;
+  for (unsigned i = 1; i <= 100000; ++i) {
+    if (KeepOldVersionUnder(path, name)) return true;
+    if (errno != EEXIST) return false;
+    name = NumberedOldPath(oldPath, i);
+  }
+  return false;
 }
 
 namespace {

@@ -57,6 +57,10 @@ void MessageBoxWithoutWaiting(const std::u16string& text, const std::u16string& 
   LogUnshown(text, caption);
 }
 
+void EndMessageBoxes() {
+  if (std::shared_ptr<IMessageBoxService> service = InstalledService()) service->EndBoxes();
+}
+
 void SetMessageBoxService(std::shared_ptr<IMessageBoxService> service) {
   std::lock_guard lock(g_serviceMutex);
   Service() = std::move(service);
@@ -66,6 +70,7 @@ struct RecordingMessageBoxService::State {
   mutable std::mutex mutex;
   std::vector<Box> boxes;
   std::deque<int> answers;
+  bool ended = false;
 };
 
 std::shared_ptr<RecordingMessageBoxService::State> RecordingMessageBoxService::MakeState() {
@@ -75,10 +80,20 @@ std::shared_ptr<RecordingMessageBoxService::State> RecordingMessageBoxService::M
 int RecordingMessageBoxService::Show(const std::u16string& text, const std::u16string& caption, unsigned type) {
   std::lock_guard lock(state_->mutex);
   state_->boxes.push_back(Box{text, caption, type});
-  if (state_->answers.empty()) return DefaultAnswer(type);
+  if (state_->ended || state_->answers.empty()) return DefaultAnswer(type);
   int answer = state_->answers.front();
   state_->answers.pop_front();
   return answer;
+}
+
+void RecordingMessageBoxService::EndBoxes() {
+  std::lock_guard lock(state_->mutex);
+  state_->ended = true;
+}
+
+bool RecordingMessageBoxService::Ended() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->ended;
 }
 
 void RecordingMessageBoxService::ScriptAnswers(std::vector<int> answers) {
@@ -95,6 +110,7 @@ void RecordingMessageBoxService::Clear() {
   std::lock_guard lock(state_->mutex);
   state_->boxes.clear();
   state_->answers.clear();
+  state_->ended = false;
 }
 
 }  // namespace vts::plat

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "core/data_folder.h"
 #include "core/product_name.h"
 #include "platform/message_box.h"
+#include "test_files.h"
 
 using namespace vts;
 using namespace std::chrono_literals;
@@ -50,7 +52,13 @@ class FakeTrack : public ITrackSoundHandlers {
     captured.push_back(d);
     if (gate) gate();
   }
-  std::vector<plat::WPARAM> offered, played, captured;
+  void OnRecordingMoves(plat::WPARAM chunk, plat::LPARAM) override {
+    std::lock_guard lock(m_);
+    moves.push_back(chunk);
+    events.push_back("move " + std::to_string(chunk));
+  }
+  std::vector<plat::WPARAM> offered, played, captured, moves;
+  std::vector<std::string> events;  // what the stream and the step saw, in order
   std::function<void()> gate;
   std::mutex m_;
 
@@ -195,6 +203,98 @@ TEST_F(CoreThreadTest, FailedStreamWriteTurnsStreamingOffWithOneBox) {
   EXPECT_EQ(shown[0].text, u"StreamingMode will be disabled");
   EXPECT_EQ(shown[0].caption, u"Error streaming");
   EXPECT_EQ(shown[0].type, plat::MB_OK);
+  plat::SetMessageBoxService(nullptr);
+}
+
+// A recording stepping on to another chunk: the chunk left ends its stream (a final block)
+// before the step, in line with the captured blocks around it.
+TEST_F(CoreThreadTest, ARecordingsStepEndsTheLeftChunksStreamFirst) {
+  CCoreThread core;
+  ASSERT_TRUE(core.Start());
+  FakeTrack master(0, 0), student(0, 0);
+  CCoreThread::StreamHandlers h;
+  h.isStreaming = [] { return true; };
+  h.stopStreaming = [] {};
+  h.sendStreamBlock = [&](bool final) {
+    std::lock_guard lock(student.m_);
+    student.events.push_back(std::string(final ? "final" : "block") + " after " +
+                             std::to_string(student.captured.size()));
+    return true;
+  };
+  core.SetStreamHandlers(h);
+  core.SetTrackHandlers(&master, &student);
+  ASSERT_TRUE(plat::PostThreadMessage(core.Id(), WM_SOUND_IN, 5, 0));
+  ASSERT_TRUE(plat::PostThreadMessage(core.Id(), WM_RECORDING_MOVES, 3, 0));
+  ASSERT_TRUE(plat::PostThreadMessage(core.Id(), WM_SOUND_IN, 6, 0));
+  core.SetTrackHandlers(nullptr, nullptr);
+  core.Stop();
+  EXPECT_EQ(student.events,
+            (std::vector<std::string>{"block after 1", "final after 1", "move 3", "block after 2"}));
+  EXPECT_TRUE(master.moves.empty()) << "not the Master's engine";
+}
+
+namespace {
+// Boxes as the window shows them: one the caller waits for stays up until the test answers
+// it; one nobody waits for is only noted (the window shows it when its loop runs).
+class UnansweredBoxes : public plat::IMessageBoxService {
+ public:
+  int Show(const std::u16string& text, const std::u16string&, unsigned) override {
+    std::unique_lock lock(m_);
+    shown_.push_back(text);
+    cv_.wait(lock, [this] { return answered_; });
+    return plat::IDOK;
+  }
+  void ShowWithoutWaiting(const std::u16string& text, const std::u16string&, unsigned) override {
+    std::lock_guard lock(m_);
+    shown_.push_back(text);
+  }
+  void Answer() {
+    std::lock_guard lock(m_);
+    answered_ = true;
+    cv_.notify_all();
+  }
+  std::vector<std::u16string> Shown() {
+    std::lock_guard lock(m_);
+    return shown_;
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool answered_ = false;
+  std::vector<std::u16string> shown_;
+};
+}  // namespace
+
+// While nobody has answered "Error streaming", the recording goes on: the blocks captured
+// after the failure, the stop's end mark among them, reach the track at once.
+TEST_F(CoreThreadTest, TheBoxOfAFailedStreamHoldsUpNoCapturedBlock) {
+  auto boxes = std::make_shared<UnansweredBoxes>();
+  plat::SetMessageBoxService(boxes);
+  CCoreThread core;
+  ASSERT_TRUE(core.Start());
+  FakeTrack master(0, 0), student(0, 0);
+  std::atomic<bool> streaming{true};
+  CCoreThread::StreamHandlers h;
+  h.isStreaming = [&] { return streaming.load(); };
+  h.stopStreaming = [&] { streaming = false; };
+  h.sendStreamBlock = [](bool) { return false; };  // the peer is gone
+  core.SetStreamHandlers(h);
+  core.SetTrackHandlers(&master, &student);
+  for (plat::WPARAM d : {5u, 6u, 7u, 0u})
+    ASSERT_TRUE(plat::PostThreadMessage(core.Id(), WM_SOUND_IN, d, 0));
+  const bool allArrived = test::WaitUntil(
+      [&] {
+        std::lock_guard lock(student.m_);
+        return student.captured.size() == 4;
+      },
+      10s);
+  boxes->Answer();  // a thread still waiting on it goes on now
+  EXPECT_TRUE(allArrived) << "the core thread waits for the box";
+  EXPECT_FALSE(streaming);
+  EXPECT_EQ(boxes->Shown(), (std::vector<std::u16string>{u"StreamingMode will be disabled"}));
+  core.SetTrackHandlers(nullptr, nullptr);
+  core.Stop();
   plat::SetMessageBoxService(nullptr);
 }
 

@@ -111,6 +111,31 @@ TEST(LogFile, StartsEmptyAndWritesItsTextOnFlushAndDestruction) {
   EXPECT_EQ(ReadFile(path), "one\r\ntwo\r\n");
 }
 
+// A disk that takes no more (here: the process's file-size limit, which binds root too): a
+// rewrite that cannot put the whole text down keeps the file as it was, and the next one
+// that can writes everything.
+TEST(LogFile, ARewriteThatCannotBeWrittenWholeKeepsWhatTheFileHad) {
+  for (const rlim_t room : {rlim_t(0), rlim_t(5), rlim_t(60)}) {
+    SCOPED_TRACE(room);
+    const std::string path = test::MakeTempDir("lf") + "/a.log";
+    CLogFile log(path, "A");
+    log.AppendLine("one\r\n");
+    log.Flush();
+    for (int i = 0; i < 3; ++i) log.AppendLine(FixedLine(i, 40));
+    const std::string whole = log.Text();
+    {
+      test::FileSizeLimit full(room);
+      ASSERT_TRUE(full.ok());
+      log.Flush();
+    }
+    EXPECT_EQ(ReadFile(path), "one\r\n");
+    log.Flush();
+    EXPECT_EQ(ReadFile(path), whole);
+    log.TruncateFile();
+    EXPECT_EQ(ReadFile(path), "") << "the file at the path is the one emptied";
+  }
+}
+
 TEST(LogFolder, FolderRule) {
   const std::string base = plat::CommonAppDataFolder() + "/";
   struct Case {

@@ -7,6 +7,7 @@
 
 #include <map>
 
+#include "package/package_file.h"
 #include "package/zip.h"
 #include "platform/utf.h"
 #include "test_env.h"
@@ -136,10 +137,12 @@ TEST_F(InteropFixture, OurArchivePassesUnzipAndPython) {
       "z = zipfile.ZipFile(sys.argv[1])\n"
       "bad = z.testzip()\n"
       "assert bad is None, bad\n"
-      "# no UTF-8 flag (the names are in the system's 8-bit encoding): Python decodes cp437\n"
-      "names = [i.filename.encode('cp437').decode('utf-8') for i in z.infolist()]\n"
+      "names = [i.filename for i in z.infolist()]\n"
       "assert names == ['talk.txt', 'talk.mpa', 'talk.cif', 'sub/', 'sub/empty.cif', "
       "'sub/inner.zip', 'le\\xe7on.txt'], names\n"
+      "# the UTF-8 flag on the one name that is not plain ASCII\n"
+      "flags = [i.flag_bits & 0x800 for i in z.infolist()]\n"
+      "assert flags == [0, 0, 0, 0, 0, 0, 0x800], flags\n"
       "assert z.read('talk.mpa') == open(sys.argv[2] + '/talk.mpa', 'rb').read()\n"
       "assert z.read('talk.txt') == open(sys.argv[2] + '/talk.txt', 'rb').read()\n"
       "assert z.getinfo('sub/').is_dir()\n"
@@ -153,6 +156,35 @@ TEST_F(InteropFixture, OurArchivePassesUnzipAndPython) {
       0)
       << out;
   ExpectEqualToUnzip(zip, 7);
+}
+
+// A lesson saved under a name in another script: other tools list its entries by that name.
+TEST_F(InteropFixture, ANonAsciiPackageListsItsNamesElsewhere) {
+  const std::string mpa = dir + "/src/lesson.mpa";
+  test::WriteBytes(mpa, noise);
+  const Bytes texts = {0xFF, 0xFE, 'a', 0, '\r', 0, '\n', 0};
+  const Bytes cif = {0, 0, 0, 0, 0xE8, 3, 0, 0};
+  const std::string title = "\xD1\x83\xD1\x80\xD0\xBE\xD0\xBA";  // "урок"
+  const std::string zip = dir + "/" + title + ".vxb";
+  std::string error;
+  ASSERT_TRUE(WritePackage(zip, PackageParts{title, true, texts, mpa, cif, {}}, &error)) << error;
+  const std::vector<std::string> names = {title + ".txt", title + ".mpa", title + ".cif"};
+
+  std::string out;
+  ASSERT_EQ(test::Run("python3 -c " +
+                          Q("import sys, zipfile\n"
+                            "for i in zipfile.ZipFile(sys.argv[1]).infolist(): print(i.filename)") +
+                          " " + Q(zip) + " 2>&1",
+                      &out),
+            0)
+      << out;
+  EXPECT_EQ(out, names[0] + "\n" + names[1] + "\n" + names[2] + "\n");
+  out.clear();
+  EXPECT_EQ(test::Run("LC_ALL=C.UTF-8 unzip -Z1 " + Q(zip), &out), 0);
+  EXPECT_EQ(out, names[0] + "\n" + names[1] + "\n" + names[2] + "\n");
+  const auto ours = ReadAll(zip);
+  ASSERT_EQ(ours.size(), 3u);
+  for (const std::string& n : names) EXPECT_EQ(ours.count(n), 1u) << n;
 }
 
 TEST_F(InteropFixture, ReadsInfoZipArchives) {

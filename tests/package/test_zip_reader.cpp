@@ -476,6 +476,46 @@ TEST_F(ReaderFixture, ExtendedTimestampFieldIsBoundsChecked) {
   }
 }
 
+// Names are UTF-8 with the UTF-8 flag, and without it too: our own packages carried UTF-8
+// names without the flag before, and Unix tools write them so. Bytes that are no UTF-8 show
+// as replacement characters, flag or not.
+TEST_F(ReaderFixture, NamesReadAsUtf8WithAndWithoutTheUtf8Flag) {
+  struct Case {
+    const char* what;
+    std::string name;
+    bool flag;
+    std::u16string read;
+  };
+  const Case cases[] = {
+      {"ascii", "a.mpa", false, u"a.mpa"},
+      {"flagged", "\xD1\x83\xD1\x80\xD0\xBE\xD0\xBA.mpa", true, u"\u0443\u0440\u043e\u043a.mpa"},
+      {"older package", "\xD1\x83\xD1\x80\xD0\xBE\xD0\xBA.mpa", false,
+       u"\u0443\u0440\u043e\u043a.mpa"},
+      {"flagged, no UTF-8", "x\x87.mpa", true, u"x\uFFFD.mpa"},
+      {"no UTF-8", "x\x87.mpa", false, u"x\uFFFD.mpa"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes data = test::ToBytes("sound");
+    Bytes zip = MakeArchive(dir + "/u.zip", {{c.name, data}});
+    // The flag as the case has it, in both headers.
+    const auto l = test::ParseLayout(zip);
+    for (std::size_t at : {l.local[0] + 6, l.central[0] + 8}) {
+      test::SetLe16(zip, at,
+                    static_cast<std::uint16_t>((Le16(zip, at) & ~0x800) | (c.flag ? 0x800 : 0)));
+    }
+    Opened o;
+    OpenBytes(o, dir + "/u.zip", zip);
+    ASSERT_NE(o.h, nullptr);
+    ZipEntryInfo info;
+    ASSERT_EQ(GetZipEntryInfo(o.h, 0, info), ZR_OK);
+    EXPECT_EQ(info.name, c.read);
+    Bytes got;
+    EXPECT_EQ(ReadData(o.h, 0, got), ZR_OK);
+    EXPECT_EQ(got, data);
+  }
+}
+
 TEST_F(ReaderFixture, LongNamesAreCutWithoutSplittingCharacters) {
   const std::string emoji = "\xF0\x9F\x8E\xA4";  // U+1F3A4, two UTF-16 units
   std::string pairAtCut = "ab";

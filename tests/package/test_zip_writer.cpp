@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "package/zip.h"
@@ -151,10 +152,45 @@ TEST_F(WriterFixture, NamesAndStoreOrDeflateRule) {
     const std::size_t n = Le16(zip, c + 28);
     EXPECT_EQ(std::string(zip.begin() + c + 46, zip.begin() + c + 46 + n), cases[i].stored);
     EXPECT_EQ(Le16(zip, c + 10), cases[i].method) << cases[i].stored;
-    EXPECT_EQ(Le16(zip, c + 8), cases[i].method == 8 ? 2 : 0) << cases[i].stored;
+    const bool ascii = std::all_of(cases[i].stored.begin(), cases[i].stored.end(),
+                                   [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+    EXPECT_EQ(Le16(zip, c + 8), (cases[i].method == 8 ? 2 : 0) | (ascii ? 0 : 0x800))
+        << cases[i].stored;
     if (cases[i].method == 0) {
       EXPECT_EQ(Le32(zip, c + 20), payload.size());
     }
+  }
+}
+
+// A name that is not plain ASCII carries the UTF-8 flag (bit 11) in both headers; plain
+// ASCII names, and bytes that are no UTF-8 (a folder's file names), do not.
+TEST_F(WriterFixture, NonAsciiNamesCarryTheUtf8Flag) {
+  struct Case {
+    std::string name;
+    bool folder;
+    std::uint16_t flags;
+  };
+  const Case cases[] = {
+      {"a.mpa", false, 2},
+      {"\xD1\x83\xD1\x80\xD0\xBE\xD0\xBA.mpa", false, 0x802},
+      {"le\xC3\xA7on.zip", false, 0x800},
+      {"\xD1\x83\xD1\x80\xD0\xBE\xD0\xBA", true, 0x800},
+      {"x\x87.mpa", false, 2},
+  };
+  const Bytes payload = test::TextBytes(100, 3);
+  const Bytes zip = WriteArchive([&](ZipHandle* h) {
+    for (const Case& c : cases) {
+      const ZipSource src =
+          c.folder ? ZipSource::Folder() : ZipSource::FromMemory(payload.data(), payload.size());
+      ASSERT_EQ(AddZipEntryInternal(h->writer, c.name, src), ZR_OK) << c.name;
+    }
+  });
+  const auto layout = test::ParseLayout(zip);
+  ASSERT_EQ(layout.central.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(Le16(zip, layout.local[i] + 6), cases[i].flags) << cases[i].name;
+    EXPECT_EQ(Le16(zip, layout.central[i] + 8), cases[i].flags) << cases[i].name;
+    EXPECT_EQ(Le16(zip, layout.central[i] + 6), 20) << "version needed stays";
   }
 }
 

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "platform/fd.h"
 #include "platform/files.h"
 #include "test_env.h"
 
@@ -178,7 +179,8 @@ TEST(FileReplacement, HeaderAfterBodyKeptDescriptorAndHandedOverTemporaryFile) {
   EXPECT_TRUE(plat::CanOpenForReading(temp));
 }
 
-// The old version keeps a second name from the commit on, never over a file of that name.
+// The old version keeps a second name from the commit on, never over a file of that name:
+// a later one takes the first free number.
 TEST(FileReplacement, KeepsTheOldVersionUnderASecondName) {
   const std::string dir = test::MakeTempDir("keep-old");
   Put(dir + "/a.vxb", "first");
@@ -192,17 +194,18 @@ TEST(FileReplacement, KeepsTheOldVersionUnderASecondName) {
   }
   EXPECT_EQ(Get(dir + "/a - Old.vxb"), "first");
   EXPECT_EQ(Get(dir + "/a.vxb"), "second");
-  // The second name is taken: it stays, the file is still replaced.
+  // The second name is taken: it stays, the version replaced now is numbered.
   plat::FileReplacement again;
   ASSERT_TRUE(again.Open(dir + "/a.vxb", 0644));
   again.KeepOldVersionAs(dir + "/a - Old.vxb");
   ASSERT_TRUE(again.Write("third", 5));
   ASSERT_TRUE(again.Commit());
   EXPECT_EQ(Get(dir + "/a - Old.vxb"), "first");
+  EXPECT_EQ(Get(dir + "/a - Old[1].vxb"), "second");
   EXPECT_EQ(Get(dir + "/a.vxb"), "third");
   // Nothing to keep: a new file.
   EXPECT_FALSE(plat::KeepOldVersion(dir + "/new.vxb", dir + "/new - Old.vxb"));
-  EXPECT_EQ(Names(dir), (std::set<std::string>{"a - Old.vxb", "a.vxb"}));
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"a - Old.vxb", "a - Old[1].vxb", "a.vxb"}));
 }
 
 // Only temporary files of processes that no longer run go; a folder, another name, a file of
@@ -250,3 +253,22 @@ TEST(RenameNoReplace, RenamesOnlyOntoAFreeName) {
 }
 
 }  // namespace
+
+// The name an open file stands under now: it follows a rename, and a file that lost its
+// name (removed, or another file put in its place) has none.
+TEST(PathOfOpenFile, FollowsRenamesAndLosesARemovedOrReplacedName) {
+  const std::string dir = vts::test::MakeTempDir("pathof");
+  const std::string a = dir + "/a.wav", b = dir + "/b.wav";
+  std::ofstream(a) << "sound";
+  vts::plat::UniqueFd fd = vts::plat::OpenFile(a, vts::plat::kOpenRead);
+  ASSERT_TRUE(fd);
+  EXPECT_EQ(vts::plat::PathOfOpenFile(fd.get()), a);
+  ASSERT_EQ(::rename(a.c_str(), b.c_str()), 0);
+  EXPECT_EQ(vts::plat::PathOfOpenFile(fd.get()), b);
+  std::ofstream(a) << "other";
+  ASSERT_EQ(::rename(a.c_str(), b.c_str()), 0);
+  EXPECT_EQ(vts::plat::PathOfOpenFile(fd.get()), "") << "another file took its name";
+  ASSERT_EQ(::unlink(b.c_str()), 0);
+  EXPECT_EQ(vts::plat::PathOfOpenFile(fd.get()), "");
+  EXPECT_EQ(vts::plat::PathOfOpenFile(-1), "");
+}

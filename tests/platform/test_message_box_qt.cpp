@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -98,4 +100,40 @@ TEST(QtMessageBox, ABoxNobodyWaitsForShowsWhenTheLoopRunsAgain) {
   EXPECT_TRUE(PumpUntil([&] { return shown.size() == 2 && VisibleBox() == nullptr; }));
   EXPECT_EQ(shown, (std::vector<std::string>{"Lectorine: Could not open file in LoadChunk",
                                              "Lectorine: from a thread"}));
+}
+
+// The program's end closes the boxes that are up, one the GUI thread waits in and one a
+// background thread waits for, each answered as by default; later boxes are not shown.
+TEST(QtMessageBox, EndBoxesClosesTheBoxesUpAndReleasesTheirCallers) {
+  std::vector<std::string> logged;
+  std::mutex m;
+  QtMessageBoxService service([&](const std::string& s) {
+    std::lock_guard lock(m);
+    logged.push_back(s);
+  });
+  auto asker = std::async(std::launch::async,
+                          [&] { return service.Show(u"Hello class", u"Pipe Data", MB_YESNO); });
+  int guiAnswer = 0;
+  QTimer::singleShot(0, [&] { guiAnswer = service.Show(u"Empty region", u"Attention", MB_OK); });
+  QTimer ender;
+  QObject::connect(&ender, &QTimer::timeout, [&] {
+    int up = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (qobject_cast<QMessageBox*>(w) && w->isVisible()) ++up;
+    if (up == 2) service.EndBoxes();
+  });
+  ender.start(10);
+  EXPECT_TRUE(PumpUntil(
+      [&] { return guiAnswer != 0 && asker.wait_for(0ms) == std::future_status::ready; }));
+  ender.stop();
+  EXPECT_EQ(guiAnswer, IDOK);
+  EXPECT_EQ(asker.get(), IDNO);
+  EXPECT_EQ(VisibleBox(), nullptr);
+  EXPECT_EQ(service.Show(u"later", u"Error streaming", MB_YESNOCANCEL), IDCANCEL);
+  EXPECT_EQ(VisibleBox(), nullptr);
+  std::lock_guard lock(m);
+  // (The waiting caller's box may be logged too, as answered by nobody.)
+  ASSERT_FALSE(logged.empty());
+  EXPECT_EQ(logged.back(), "Error streaming: later");
+  EXPECT_EQ(std::count(logged.begin(), logged.end(), "Attention: Empty region"), 0);
 }

@@ -1,4 +1,5 @@
-// Named locks: exclusion across processes and threads, recursion, release when the holder dies.
+// Named locks: exclusion across processes and threads, recursion, release when the holder dies;
+// the program's position locks.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -6,9 +7,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "platform/named_mutex.h"
+#include "platform/position_lock.h"
 
 namespace vts::plat {
 namespace {
@@ -99,3 +103,32 @@ TEST(NamedMutex, SerialisesThreadsOfOneObjectAndOfTwoObjects) {
 
 }  // namespace
 }  // namespace vts::plat
+
+// One copy per position; a position that must be alone also needs no copy anywhere else.
+// Each lock stands for a copy (flock() excludes descriptors, also in one process).
+TEST(PositionLock, OneCopyPerPositionAndPosition0Alone) {
+  using R = vts::plat::PositionLock::Result;
+  struct Step {
+    unsigned position;
+    bool alone;
+    R result;
+  };
+  const std::vector<std::pair<const char*, std::vector<Step>>> cases = {
+      {"a second copy at position 1", {{1, false, R::kTaken}, {1, false, R::kPositionHeld}}},
+      {"positions 1 and 2 side by side", {{1, false, R::kTaken}, {2, false, R::kTaken}}},
+      {"position 0 after position 1", {{1, false, R::kTaken}, {0, true, R::kAnotherCopyRuns}}},
+      {"a second position 0", {{0, true, R::kTaken}, {0, true, R::kPositionHeld}}},
+      {"position 1 after position 0", {{0, true, R::kTaken}, {1, false, R::kTaken}}},
+  };
+  for (const auto& [name, steps] : cases) {
+    SCOPED_TRACE(name);
+    std::vector<std::unique_ptr<vts::plat::PositionLock>> copies;
+    for (const Step& step : steps) {
+      copies.push_back(std::make_unique<vts::plat::PositionLock>());
+      EXPECT_EQ(copies.back()->Take("TestProgram", step.position, step.alone), step.result);
+    }
+  }
+  // A copy that ended gave its position back.
+  auto again = std::make_unique<vts::plat::PositionLock>();
+  EXPECT_EQ(again->Take("TestProgram", 0, true), R::kTaken);
+}

@@ -42,6 +42,11 @@ struct CSoundTrackTestAccess {
   static void SetSourcePath(CSoundTrack& t, const std::string& path) { t.sourcePath = path; }
   static void SetLoadError(CSoundTrack& t, const std::string& why) { t.loadError = why; }
   static void SetSourceFile(CSoundTrack& t, int fd) { t.sourceFile = fd; }
+  // How the next loads open the source WAV.
+  static void SetSourceOpener(CSoundTrack& t,
+                              plat::UniqueFd (*open)(const std::string&, unsigned, unsigned)) {
+    t.openSourceFile = open;
+  }
   static void SetDataBytes(CSoundTrack& t, std::uint32_t bytes) { t.dataBytes = bytes; }
   static void SetDataOffset(CSoundTrack& t, std::uint32_t offset) { t.dataOffset = offset; }
   static void SetAudioModified(CSoundTrack& t, std::uint32_t on) { t.audioModified = on; }

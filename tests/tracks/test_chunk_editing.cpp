@@ -1,5 +1,5 @@
-// Chunk editing on fixture WAV files the tests write: bookmarks (split), merging, the in-place
-// erase (sizes, tail bytes, later chunks, failures that must not shorten the file), the
+// Chunk editing on fixture WAV files the tests write: bookmarks (split), merging, the$
+// erase (sizes, tail bytes, later chunks, failures that must leave the file whole), the
 // whole-file view, received audio, chunk switching that cannot save, the clamped cursor, and
 // the track's link to its waveform strip.
 #include <fcntl.h>
@@ -7,13 +7,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/message_box.h"
@@ -22,6 +27,7 @@
 #include "track_doubles.h"
 #include "tracks/media/wav_file.h"
 #include "tracks/sound_track.h"
+#include "tracks/transport.h"
 #if VTS_WITH_TRACK_WAVEFORM  // Qt Gui: only in builds with the Qt targets
 #include "tracks/track_waveform.h"
 #endif
@@ -53,6 +59,14 @@ Bytes ReadFile(const std::string& path) { return test::ReadBytes(path); }
 // The bytes of frames [first, first + frames) of a fixture's data.
 Bytes FramesOf(const Bytes& wav, std::uint32_t align, std::uint64_t first, std::uint64_t frames) {
   return Bytes(wav.begin() + 44 + first * align, wav.begin() + 44 + (first + frames) * align);
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 Bytes ChunkBytes(const CChunkInfo* chunk) {
@@ -346,30 +360,46 @@ TEST_F(ChunkEditing, EraseInTheWholeFileViewShiftsTheKeptChunks) {
 // Fails the n-th call of one file operation.
 struct Failing {
   static inline int readsLeft = -1, writesLeft = -1;
-  static inline bool failTruncate = false;
+  static inline bool failSync = false;
+  // When set, every read and write first checks that the file at the path still holds
+  // these bytes (counted in `changedWhileWorking`).
+  static inline std::string watchPath;
+  static inline Bytes watchBytes;
+  static inline int watched = 0, changedWhileWorking = 0;
   static void Reset() {
     readsLeft = writesLeft = -1;
-    failTruncate = false;
+    failSync = false;
+    watchPath.clear();
+    watchBytes.clear();
+    watched = changedWhileWorking = 0;
+  }
+  static void Watch() {
+    if (watchPath.empty()) return;
+    ++watched;
+    if (test::ReadBytes(watchPath) != watchBytes) ++changedWhileWorking;
+  }
+  static int Sync(int fd) {
+    Watch();
+    if (failSync) return errno = EIO, -1;
+    return ::fdatasync(fd);
   }
   static ssize_t Read(int fd, void* b, size_t n, off_t o) {
+    Watch();
     if (readsLeft == 0) return errno = EIO, -1;
     if (readsLeft > 0) --readsLeft;
     return ::pread(fd, b, n, o);
   }
   static ssize_t Write(int fd, const void* b, size_t n, off_t o) {
+    Watch();
     if (writesLeft == 0) return errno = ENOSPC, -1;
     if (writesLeft > 0) --writesLeft;
     return ::pwrite(fd, b, n, o);
-  }
-  static int Truncate(int fd, off_t length) {
-    if (failTruncate) return errno = EIO, -1;
-    return ::ftruncate(fd, length);
   }
   static FileIo Io() {
     FileIo io = SystemFileIo();
     io.pread = Read;
     io.pwrite = Write;
-    io.ftruncate = Truncate;
+    io.fdatasync = Sync;
     return io;
   }
 };
@@ -378,20 +408,23 @@ struct CutFailure {
   int readsBefore;   // reads that succeed before one fails (-1: none fails)
   int writesBefore;  // writes likewise
   WavCutResult expected;
-  std::uint64_t movedBytes;  // tail bytes already at their new place
 };
 
 class CutFailures : public ::testing::TestWithParam<CutFailure> {};
 
-// A failure part way never shortens the file nor changes its sizes, and every byte after
-// the cut is still in the file: moved, or at its old place.
-TEST_P(CutFailures, NeverShortenTheFileNorLoseTheTail) {
+// The cut is written into a new file: the source is only read, so a failure part way leaves
+// it byte for byte as it was; a cut that succeeds gives the file without the range, with
+// its sizes told.
+TEST_P(CutFailures, NeverTouchTheSource) {
   const CutFailure f = GetParam();
-  const std::string path = test::MakeTempDir("cut") + "/f.wav";
+  const std::string dir = test::MakeTempDir("cut");
+  const std::string path = dir + "/f.wav";
   const Bytes wav = MakeWav(20000, 1, 10);  // 40062 bytes
   WriteFile(path, wav);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
+  const int out = ::open((dir + "/cut.wav").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(out, 0);
   WavCut cut;
   cut.cutStart = 44 + 2000;
   cut.cutEnd = 44 + 5000;  // 3000 bytes out; the tail is 35018 bytes, 9 pieces of 4000
@@ -402,28 +435,71 @@ TEST_P(CutFailures, NeverShortenTheFileNorLoseTheTail) {
   Failing::readsLeft = f.readsBefore;
   Failing::writesLeft = f.writesBefore;
   const FileIo io = Failing::Io();
-  EXPECT_EQ(CutWavRange(fd, cut, io, 4000), f.expected);
+  EXPECT_EQ(WriteCutWav(fd, cut, out, io, 4000), f.expected);
+  Failing::Reset();
   ::close(fd);
-
-  const Bytes after = ReadFile(path);
-  ASSERT_EQ(after.size(), wav.size()) << "not shortened";
-  EXPECT_EQ(test::Le32(after, 4), test::Le32(wav, 4));
-  EXPECT_EQ(test::Le32(after, 40), test::Le32(wav, 40));
-  const std::size_t tail = wav.size() - cut.cutEnd;
-  for (std::size_t i = 0; i < tail; ++i) {
-    const std::uint8_t want = wav[cut.cutEnd + i];
-    const std::uint8_t got = i < f.movedBytes ? after[cut.cutStart + i] : after[cut.cutEnd + i];
-    ASSERT_EQ(got, want) << "tail byte " << i;
+  ::close(out);
+  EXPECT_EQ(ReadFile(path), wav);
+  if (f.expected == WavCutResult::Ok) {
+    Bytes expected = wav;
+    expected.erase(expected.begin() + 2044, expected.begin() + 5044);
+    test::SetLe32(expected, 4, cut.newRiffSize);
+    test::SetLe32(expected, 40, cut.newDataBytes);
+    EXPECT_EQ(ReadFile(dir + "/cut.wav"), expected);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CutFailures,
-                         ::testing::Values(CutFailure{0, -1, WavCutResult::MoveFailed, 0},
-                                           CutFailure{4, -1, WavCutResult::MoveFailed, 16000},
-                                           CutFailure{-1, 0, WavCutResult::MoveFailed, 0},
-                                           CutFailure{-1, 5, WavCutResult::MoveFailed, 20000},
-                                           // the tail moved; the first size write fails
-                                           CutFailure{-1, 9, WavCutResult::HeaderFailed, 35018}));
+                         ::testing::Values(CutFailure{-1, -1, WavCutResult::Ok},
+                                           CutFailure{0, -1, WavCutResult::MoveFailed},
+                                           CutFailure{4, -1, WavCutResult::MoveFailed},
+                                           CutFailure{-1, 0, WavCutResult::MoveFailed},
+                                           CutFailure{-1, 5, WavCutResult::MoveFailed},
+                                           // everything copied; the first size write fails
+                                           CutFailure{-1, 10, WavCutResult::HeaderFailed}));
+
+// A lesson on a read-only medium (a CD, a locked stick, a read-only share; as root a
+// read-only mount): opening it for writing fails, reading does not.
+int g_writeRefusal = EROFS;
+plat::UniqueFd RefuseWriting(const std::string& path, unsigned flags, unsigned mode) {
+  if (flags & plat::kOpenWrite) {
+    errno = g_writeRefusal;
+    return plat::UniqueFd();
+  }
+  return plat::OpenFile(path, flags, mode);
+}
+
+TEST_F(ChunkEditing, AWavThatCannotBeWrittenLoadsAndItsEraseIsRefusedWithABox) {
+  const Bytes wav = MakeWav(30000, 1);
+  path_ = dir_ + "/lesson.wav";
+  WriteFile(path_, wav);
+  for (int refusal : {EROFS, EACCES, EPERM}) {
+    SCOPED_TRACE(std::strerror(refusal));
+    g_writeRefusal = refusal;
+    boxes_->Clear();
+    CSoundTrackTestAccess::SetSourceOpener(*track_, &RefuseWriting);
+    ASSERT_TRUE(track_->LoadTrack(path_)) << track_->LoadError();
+    ASSERT_EQ(Layout(), (Layouts{{0, 30000}}));
+    EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 2, 0, 30000)) << "there to play";
+    Select(1000, 3000);
+    EXPECT_FALSE(track_->DeleteSelection());
+    ASSERT_EQ(boxes_->Boxes().size(), 1u);
+    EXPECT_EQ(boxes_->Boxes()[0].text,
+              u"The sound file cannot be changed (it is read-only): nothing was erased.");
+    EXPECT_EQ(ReadFile(path_), wav);
+    EXPECT_EQ(Layout(), (Layouts{{0, 30000}}));
+    EXPECT_EQ(track_->AudioModified(), 0u);
+    EXPECT_EQ(ChunkBytes(track_->Chunk(0)), FramesOf(wav, 2, 0, 30000)) << "nothing else lost";
+  }
+  // The same file where it can be written is cut as before.
+  boxes_->Clear();
+  CSoundTrackTestAccess::SetSourceOpener(*track_, &plat::OpenFile);
+  ASSERT_TRUE(track_->LoadTrack(path_));
+  Select(1000, 3000);
+  EXPECT_TRUE(track_->DeleteSelection());
+  EXPECT_TRUE(boxes_->Boxes().empty());
+  EXPECT_EQ(ReadFile(path_).size(), wav.size() - 4000);
+}
 
 TEST_F(ChunkEditing, AFailedEraseIsReportedAndKeepsTheChunks) {
   const Bytes wav = MakeWav(30000, 1);
@@ -442,26 +518,89 @@ TEST_F(ChunkEditing, AFailedEraseIsReportedAndKeepsTheChunks) {
   EXPECT_EQ(track_->DataBytes(), 60000u);
   EXPECT_EQ(track_->AudioModified(), 0u);
   ASSERT_EQ(boxes_->Boxes().size(), 1u);
-  EXPECT_EQ(boxes_->Boxes()[0].text, u"Could not erase the selection in the sound file.");
+  EXPECT_EQ(boxes_->Boxes()[0].text.rfind(u"Could not erase the selection in the sound file.", 0),
+            0u);
+  EXPECT_NE(boxes_->Boxes()[0].text.find(u"No space left on device"), std::u16string::npos);
   EXPECT_TRUE(track_->Chunk(0)->IsLoaded()) << "the chunk is back in memory";
 }
 
-TEST_F(ChunkEditing, AFileThatCannotBeShortenedStillHoldsTheCutSound) {
-  const Bytes wav = MakeWav(30000, 1);
+// An erase is all or nothing: whatever fails, and wherever a kill would stop it, the file
+// at the lesson's path is the old one, byte for byte, until the cut one takes its place
+// whole; the chunks change only with it, and the box tells why.
+struct EraseFailure {
+  const char* what;
+  int readsBefore;
+  int writesBefore;
+  bool failSync;
+};
+
+class EraseFailures : public ChunkEditing, public ::testing::WithParamInterface<EraseFailure> {};
+
+TEST_P(EraseFailures, LeaveTheFileAndTheChunksAsTheyWere) {
+  const EraseFailure f = GetParam();
+  const Bytes wav = MakeWav(30000, 1, 12);
   OpenSource(wav);
-  SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
+  SetChunks({{0, 10000, u""}, {10000, 20000, u""}}, 1);
   Failing::Reset();
-  Failing::failTruncate = true;
+  Failing::readsLeft = f.readsBefore;
+  Failing::writesLeft = f.writesBefore;
+  Failing::failSync = f.failSync;
+  Failing::watchPath = path_;
+  Failing::watchBytes = wav;
   static FileIo io = Failing::Io();
   SetEditFileIo(&io);
   Select(1000, 3000);
-  EXPECT_FALSE(track_->DeleteSelection()) << "reported";
+  EXPECT_FALSE(track_->DeleteSelection());
   SetEditFileIo(nullptr);
-  const Bytes after = ReadFile(path_);
-  EXPECT_EQ(after.size(), wav.size());
-  EXPECT_EQ(test::Le32(after, 40), 60000u - 4000u) << "the sizes tell the cut";
-  EXPECT_EQ(Layout(), (Layouts{{0, 8000}, {8000, 20000}}));
-  EXPECT_EQ(boxes_->Boxes().size(), 1u);
+  EXPECT_GT(Failing::watched, 0);
+  EXPECT_EQ(Failing::changedWhileWorking, 0) << "the file was half cut while the erase ran";
+  Failing::Reset();
+
+  EXPECT_EQ(ReadFile(path_), wav);
+  EXPECT_EQ(FilesIn(dir_), std::vector<std::string>{"source.wav"}) << "nothing left beside";
+  EXPECT_EQ(Layout(), (Layouts{{0, 10000}, {10000, 20000}}));
+  EXPECT_EQ(track_->DataBytes(), 60000u);
+  EXPECT_EQ(track_->AudioModified(), 0u);
+  ASSERT_EQ(boxes_->Boxes().size(), 1u);
+  const std::u16string text = boxes_->Boxes()[0].text;
+  EXPECT_EQ(text.rfind(u"Could not erase the selection in the sound file.", 0), 0u);
+  EXPECT_GT(text.size(), std::u16string(u"Could not erase the selection in the sound file.").size())
+      << "the reason is told";
+  EXPECT_EQ(ChunkBytes(track_->Chunk(1)), FramesOf(wav, 2, 10000, 20000)) << "the sound is read";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EraseFailures,
+                         ::testing::Values(EraseFailure{"first read", 0, -1, false},
+                                           EraseFailure{"a later read", 1, -1, false},
+                                           EraseFailure{"first write", -1, 0, false},
+                                           EraseFailure{"second write", -1, 1, false},
+                                           EraseFailure{"a later write", -1, 3, false},
+                                           EraseFailure{"the sync", -1, -1, true}),
+                         [](const auto& info) {
+                           std::string name = info.param.what;
+                           for (char& c : name)
+                             if (c == ' ') c = '_';
+                           return name;
+                         });
+
+// A successful erase is watched too: until the cut file is in place, the old one stands.
+TEST_F(ChunkEditing, AnEraseNeverLeavesAHalfCutFileAtThePath) {
+  const Bytes wav = MakeWav(30000, 2, 12);
+  OpenSource(wav);
+  SetChunks({{0, 10000, u""}, {10000, 20000, u""}});
+  Failing::Reset();
+  Failing::watchPath = path_;
+  Failing::watchBytes = wav;
+  static FileIo io = Failing::Io();
+  SetEditFileIo(&io);
+  Select(1000, 3000);
+  EXPECT_TRUE(track_->DeleteSelection());
+  SetEditFileIo(nullptr);
+  EXPECT_GT(Failing::watched, 0);
+  EXPECT_EQ(Failing::changedWhileWorking, 0);
+  Failing::Reset();
+  EXPECT_EQ(ReadFile(path_).size(), wav.size() - 8000);
+  EXPECT_EQ(FilesIn(dir_), std::vector<std::string>{"source.wav"});
 }
 
 // The erase cuts the WAV in place, so the chunk list on disk beside it is cut with it: its
@@ -565,7 +704,10 @@ TEST_F(ChunkEditing, WholeFileModeRoundTrip) {
 
 // ------------------------------------------------------------------ chunk switching
 
-TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
+// A chunk whose sound cannot be written to its file is left all the same (the other track
+// moves on too), but keeps its sound in memory, where it is the only copy; the user is told
+// once; when the folder takes files again, leaving it writes it.
+TEST_F(ChunkEditing, AChunkThatCannotBeSavedIsLeftButStaysInMemory) {
   for (int i = 0; i < 2; ++i) ASSERT_NE(track_->AddChunk(), nullptr);
   track_->SelectChunk(0);
   const std::vector<std::int16_t> recording(8000, 4321);
@@ -574,21 +716,71 @@ TEST_F(ChunkEditing, SelectChunkStaysWhenTheCurrentChunkCannotBeSaved) {
   CSoundTrackTestAccess::SetTempFolder(*track_, dir_ + "/gone/");  // writes fail
   log_.Clear();
   track_->SelectChunk(1);
-  EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "not switched";
-  ASSERT_TRUE(track_->Chunk(0)->IsLoaded());
+  EXPECT_EQ(track_->CurrentChunkIndex(), 1) << "switched";
+  ASSERT_TRUE(track_->Chunk(0)->IsLoaded()) << "the only copy stays";
   EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u);
-  EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
+  ASSERT_EQ(boxes_->Boxes().size(), 1u) << "told";
+  track_->SelectChunk(0);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(0)), test::Pcm16(recording));
   EXPECT_EQ(track_->ViewSnapshot().progress.High(), 8000u);
+  track_->SelectChunk(1);
+  EXPECT_EQ(boxes_->Boxes().size(), 1u) << "told once";
 
   CSoundTrackTestAccess::SetTempFolder(*track_, folder);
   track_->SelectChunk(-7);
   track_->SelectChunk(2);
-  EXPECT_EQ(track_->CurrentChunkIndex(), 0) << "indices outside the list change nothing";
-  track_->SelectChunk(1);
-  EXPECT_EQ(track_->CurrentChunkIndex(), 1);
-  EXPECT_FALSE(track_->Chunk(0)->IsLoaded());
+  EXPECT_EQ(track_->CurrentChunkIndex(), 1) << "indices outside the list change nothing";
   track_->SelectChunk(0);
-  EXPECT_EQ(track_->Chunk(0)->dataSize, 16000u) << "written when it was left";
+  track_->SelectChunk(1);
+  EXPECT_FALSE(track_->Chunk(0)->IsLoaded()) << "written when it was left";
+  track_->SelectChunk(0);
+  EXPECT_EQ(ChunkBytes(track_->Chunk(0)), test::Pcm16(recording));
+}
+
+// The Student's takes with a temporary folder that takes no more sound (full, deleted, or a
+// file in its place): Next still moves on to a new chunk, the next take goes there, the
+// earlier one stays, and a save writes both.
+TEST_F(ChunkEditing, TakesSurviveATemporaryFolderThatTakesNoFile) {
+  const std::vector<std::int16_t> first(12 * 4410, 1200), second(5 * 4410, -500);
+  for (const char* how : {"full", "deleted", "a file"}) {
+    SCOPED_TRACE(how);
+    const bool full = std::string(how) == "full";
+    track_->FreeChunks();
+    boxes_->Clear();
+    CTransport transport;
+    ASSERT_NE(track_->AddChunk(), nullptr);
+    track_->SelectChunk(0);
+    test::FillChunk(track_->Chunk(0), first);
+    const std::string folder = track_->TempFolderPath();
+    std::string broken = dir_ + "/broken-" + how;
+    if (std::string(how) == "a file") WriteFile(broken, Bytes{1});
+    if (!full) CSoundTrackTestAccess::SetTempFolder(*track_, broken + "/");
+
+    {
+      std::optional<test::FileSizeLimit> disk;
+      if (full) disk.emplace(0);
+      transport.StepNext(*track_);
+    }
+    EXPECT_EQ(track_->CurrentChunkIndex(), 1) << "Next moved on";
+    ASSERT_EQ(track_->ChunkCount(), 2);
+    test::FillChunk(track_->Chunk(1), second);
+    EXPECT_EQ(boxes_->Boxes().size(), 1u) << "told once";
+    const std::string saved = dir_ + "/student-" + std::string(how) + ".wav";
+    ASSERT_TRUE(track_->SaveTrack(saved));
+    const Bytes file = ReadFile(saved);
+    Bytes expected = test::Pcm16(first);
+    const Bytes tail = test::Pcm16(second);
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    ASSERT_EQ(file.size(), 44 + expected.size());
+    EXPECT_EQ(Bytes(file.begin() + 44, file.end()), expected) << "both takes";
+    EXPECT_TRUE(track_->Chunk(0)->IsLoaded());
+    // The folder takes files again: leaving the take writes it, under its kept name.
+    CSoundTrackTestAccess::SetTempFolder(*track_, folder);
+    track_->SelectChunk(0);
+    EXPECT_FALSE(track_->Chunk(1)->IsLoaded());
+    track_->SelectChunk(1);
+    EXPECT_EQ(ChunkBytes(track_->Chunk(1)), tail);
+  }
 }
 
 TEST_F(ChunkEditing, ReadSourceDataStopsAtTheEndOfTheSound) {
@@ -680,6 +872,64 @@ TEST_F(ChunkEditing, ReceivedAudioOutlivesTheWholeFileViewAndAChunkSwitch) {
     EXPECT_EQ(Bytes(sent.begin() + 44 + 8000, sent.end()), FramesOf(wav, 2, 10000, 20000));
   }
 }
+
+// A save runs on its own thread while the core thread goes on taking classroom audio: the
+// chunk being written is switched away from (unloaded), taken again (reloaded) and
+// replaced by received blocks. The save writes each chunk's sound whole, as it stood at
+// one moment, and never reads memory that was let go.
+struct SaveDuringAudio {
+  const char* file;
+  std::uint32_t frames;  // of the received sound in chunk 0
+};
+
+class SavesDuringReceivedAudio : public ChunkEditing,
+                                 public ::testing::WithParamInterface<SaveDuringAudio> {};
+
+TEST_P(SavesDuringReceivedAudio, WriteEachChunkWhole) {
+  const SaveDuringAudio c = GetParam();
+  const Bytes wav = MakeWav(30000, 1);
+  OpenSource(wav);
+  SetChunks({{0, 10000, u"a"}, {10000, 20000, u"b"}});
+  const Bytes soundA = test::Pcm16(std::vector<std::int16_t>(c.frames, 1111));
+  const Bytes soundB = test::Pcm16(std::vector<std::int16_t>(c.frames, -2222));
+  ASSERT_TRUE(track_->WriteSamplesAt(0, std::uint32_t(soundA.size()), soundA.data()));
+  const std::string saved = dir_ + "/" + c.file;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    std::atomic<bool> done{false};
+    bool ok = false;
+    std::thread save([&] {
+      ok = track_->SaveTrack(saved);
+      done = true;
+    });
+    for (int step = 0; !done; ++step) {
+      // What the stream pipe does on the core thread: other chunk, back, new sound.
+      track_->SelectChunk(1);
+      track_->SelectChunk(0);
+      const Bytes& next = step % 2 ? soundA : soundB;
+      track_->WriteSamplesAt(0, std::uint32_t(next.size()), next.data());
+    }
+    save.join();
+    ASSERT_TRUE(ok);
+    if (std::string(c.file).ends_with(".wav")) {
+      const Bytes file = ReadFile(saved);
+      ASSERT_EQ(file.size(), 44u + soundA.size() + 40000);
+      EXPECT_EQ(test::Le32(file, 40), file.size() - 44);
+      const Bytes first(file.begin() + 44, file.begin() + 44 + soundA.size());
+      EXPECT_TRUE(first == soundA || first == soundB) << "chunk 0 is one sound, whole";
+      EXPECT_EQ(Bytes(file.begin() + 44 + soundA.size(), file.end()),
+                FramesOf(wav, 2, 10000, 20000));
+    }
+  }
+  EXPECT_TRUE(boxes_->Boxes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SavesDuringReceivedAudio,
+                         ::testing::Values(SaveDuringAudio{"sent.wav", 8u << 20},
+                                           SaveDuringAudio{"sent.mp3", 1u << 20}),
+                         [](const auto& info) {
+                           return std::string(info.param.file).ends_with(".wav") ? "Wav" : "Mp3";
+                         });
 
 // A chunk with a sound of its own is not in the source file: a cut there leaves it whole.
 TEST_F(ChunkEditing, AnEraseLeavesAChunkWithItsOwnSoundAlone) {

@@ -50,6 +50,16 @@ TEST(SideFileUnits, MillisecondFrameConversions) {
   EXPECT_EQ(FramesToMs(0xFFFFFFFFull * 1000, 8000), 0xFFFFFFFFu);
   EXPECT_EQ(FramesToMs(~0ull, 44100), 0xFFFFFFFFu);
   EXPECT_EQ(FramesToMs(44100, 0), 0u);
+  // Chunk boundaries are read at the first frame of their millisecond: written back, every
+  // one gives its millisecond again.
+  EXPECT_EQ(MsToFrameAtOrAfter(1, 44100), 45u);
+  EXPECT_EQ(MsToFrameAtOrAfter(1000, 44100), 44100u);
+  EXPECT_EQ(MsToFrameAtOrAfter(1000, 0), 0u);
+  EXPECT_EQ(MsToFrameAtOrAfter(~0ull, 44100), 0xFFFFFFFFu);
+  for (std::uint32_t rate : {8000u, 11025u, 22050u, 44100u, 48000u}) {
+    for (std::uint32_t ms = 0; ms < 20000; ++ms)
+      ASSERT_EQ(FramesToMs(MsToFrameAtOrAfter(ms, rate), rate), ms) << ms << "@" << rate;
+  }
 }
 
 TEST(SideFileCif, ParseRefusesBadSizes) {
@@ -108,7 +118,9 @@ TEST(SideFileCif, BuildWritesContiguousStarts) {
   const Case cases[] = {
       {"gap closed", {44100, 44100}, 44100, Cif({{0, 1000}, {1000, 1000}})},
       {"one frame is 0 ms", {1, 44100}, 44100, Cif({{0, 0}, {0, 1000}})},
-      {"truncated separately", {44099, 44099, 2}, 44100, Cif({{0, 999}, {999, 999}, {1999, 0}})},
+      // Each record ends where the next begins: the lengths are the distances between the
+      // truncated boundaries 0, 44099, 88198 and 88200 frames.
+      {"boundaries truncated", {44099, 44099, 2}, 44100, Cif({{0, 999}, {999, 1000}, {1999, 1}})},
       {"all zero lengths", {0, 0, 0}, 44100, {}},
       {"no chunks", {}, 44100, {}},
       {"rate 0", {100}, 0, {}},

@@ -16,6 +16,7 @@
 #include "audio/virtual_endpoints.h"
 #include "captured_blocks.h"
 #include "platform/known_folders.h"
+#include "platform/utf.h"
 #include "sound_track_test_access.h"
 #include "test_env.h"
 #include "test_files.h"
@@ -338,6 +339,27 @@ TEST_F(Transport, LateBlocksLandInTheRecordedChunkNotInTheNextCurrentOne) {
   EXPECT_EQ(std::uint64_t(st.st_size), std::uint64_t(recorded->length) * 2);
 }
 
+// A stream write that fails or a box the core thread waits on keeps the blocks of both
+// sources in its queue until after the stop: they are paired as they were captured, so the
+// take lasts what was captured and no lone (silent) loopback block lies between the tone's.
+TEST_F(Transport, BothSourcesBlocksHandledAfterTheStopKeepTheTakeAsCaptured) {
+  student_->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+  student_->ToggleRecord();
+  Run(400);
+  core_.Hold();
+  Advance(1000);
+  student_->ToggleRecord();
+  core_.Release();
+  ASSERT_TRUE(student_->WaitForRecordingEnd());
+  CChunkInfo* chunk = student_->CurrentChunk();
+  ASSERT_NE(chunk, nullptr);
+  EXPECT_LE(chunk->length, 44100u * 14 / 10);
+  EXPECT_GE(chunk->length, 44100u * 14 / 10 - 2 * kPeriodFrames);
+  const auto* s = reinterpret_cast<const std::int16_t*>(chunk->data);
+  EXPECT_EQ(test::QuietWindows(s, chunk->length, 882, 1000), 0u);
+  EXPECT_EQ(student_->DroppedBlocks(), 0u);
+}
+
 TEST_F(Transport, FreeingChunksRightAfterAStopLosesNothingAndCrashesNothing) {
   student_->AddChunk();
   student_->SelectChunk(0);
@@ -470,6 +492,75 @@ TEST_F(Transport, DevicesSetWhileTheCoreThreadSwitchesChunks) {
   ASSERT_TRUE(student_->WaitForRecordingEnd());
   EXPECT_EQ(student_->Engine()->GetCaptureStreamCount(), 0u) << "both captures stopped";
   EXPECT_EQ(student_->OutputDevice(), u"virtual_speaker");
+}
+
+// The window chooses an output device between two plays (a playback that ran to its end
+// leaves its stream open): the next play sounds on the chosen device, at each choice.
+TEST_F(Transport, EachOutputChoiceSoundsAtTheNextPlay) {
+  audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+  sound.AddDevice({"second_speaker", "Second Speaker", DataFlow::Render, 2, 48000, {}, "", ""});
+  const std::string devices[] = {"virtual_speaker", "second_speaker"};
+  auto heard = [&sound](const std::string& id) {
+    const std::vector<float> played = sound.Played(id);
+    return std::any_of(played.begin(), played.end(), [](float v) { return std::fabs(v) > 0.1f; });
+  };
+  MasterChunk(Tone(kPeriodFrames * 3, 1000));
+  const char* choices[] = {"second_speaker", "virtual_speaker", "second_speaker",
+                           "virtual_speaker"};
+  int ended = 0;
+  for (const char* choice : choices) {
+    SCOPED_TRACE(choice);
+    master_->SetOutputDevice(plat::Utf8ToUtf16(choice));
+    for (const std::string& id : devices) sound.ClearPlayed(id);
+    master_->Play();
+    ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, ++ended));
+    Run(200);  // what was written to the device plays out
+    for (const std::string& id : devices)
+      EXPECT_EQ(heard(id), id == choice) << id << (id == choice ? " is silent" : " sounds");
+  }
+}
+
+// A sound server that does not answer (a connect may wait up to 2 s) must not hold the
+// track's buffer lock, which the window's time tick and the core thread take: the play's
+// connect, and the stop of a playback that a record start makes.
+TEST_F(Transport, AStartWaitingOnTheSoundServerHoldsNoBufferLock) {
+  audio::VirtualEndpoints& sound = *audio::VirtualEndpoints::Instance();
+  struct Case {
+    const char* what;
+    audio::VirtualFailure held;
+    std::function<void(CSoundTrack&)> before, run;
+  };
+  const Case cases[] = {
+      {"play: the connect", audio::VirtualFailure::Activate, [](CSoundTrack&) {},
+       [](CSoundTrack& t) { t.Play(); }},
+      {"record while playing: the playback's stop", audio::VirtualFailure::Stop,
+       [](CSoundTrack& t) { t.Play(); }, [](CSoundTrack& t) { t.ToggleRecord(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CChunkInfo* chunk = MasterChunk(Tone(kPeriodFrames * 6, 1000));
+    c.before(*master_);
+    sound.HoldStep("virtual_speaker", c.held);
+    std::thread start([&] { c.run(*master_); });
+    ASSERT_TRUE(test::WaitUntil([&] { return sound.HeldCount() == 1; }));
+    std::unique_lock lock(master_->BufferLock(), std::try_to_lock);
+    EXPECT_TRUE(lock.owns_lock()) << "held while the sound server is waited for";
+    if (lock.owns_lock()) lock.unlock();
+    sound.ReleaseHeld();
+    start.join();
+    master_->StopAll();
+    EXPECT_GT(chunk->length, 0u);
+  }
+  // A play whose connect was slow still plays its whole chunk.
+  CChunkInfo* chunk = MasterChunk(Tone(kPeriodFrames * 6, 1000));
+  master_->StopAll();
+  sound.HoldStep("virtual_speaker", audio::VirtualFailure::Activate);
+  std::thread start([&] { master_->Play(); });
+  ASSERT_TRUE(test::WaitUntil([&] { return sound.HeldCount() == 1; }));
+  sound.ReleaseHeld();
+  start.join();
+  ASSERT_TRUE(masterLog_.WaitForCount(TRACK_NOTIFY_PLAY_ENDED, 1));
+  EXPECT_EQ(master_->PlayFrame(), chunk->length);
 }
 
 TEST_F(Transport, MicrophoneGoneMidRecordingKeepsWhatWasRecorded) {
@@ -789,7 +880,7 @@ CBufferDescr* PatternBlock(std::uint32_t streamIndex, float even, float odd) {
   return b;
 }
 
-TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
+TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceWaitsForItsPartner) {
   audio::VirtualEndpoints::Instance()->Reset();
   RecordGain() = kUnityGain;
   plat::EnsureQueue();
@@ -804,17 +895,20 @@ TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
 
   track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));  // waits for its partner
   EXPECT_EQ(track->CurrentChunk()->length, 0u);
-  track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));  // stream 0 again: the first goes alone
+  track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));  // stream 0 again: both wait
+  EXPECT_EQ(track->CurrentChunk()->length, 0u);
+  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));  // completes the first pair: mixed
   EXPECT_EQ(track->CurrentChunk()->length, kPeriodFrames);
-  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));  // completes the pair: mixed
+  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));  // and the second
   ASSERT_EQ(track->CurrentChunk()->length, 2 * kPeriodFrames);
+  track->OnCapturedBlock(PatternBlock(0, 0.10f, 0.20f));
+  track->OnCapturedBlock(nullptr);  // an end mark takes what is pending, alone
+  ASSERT_EQ(track->CurrentChunk()->length, 3 * kPeriodFrames);
   const auto* s = reinterpret_cast<const std::int16_t*>(track->CurrentChunk()->data);
-  // Alone: 0.1 and 0.2 (ratio 1:2); mixed: 0.4 and 0.2 (ratio 2:1), whatever the gain.
-  EXPECT_NEAR(double(s[1]) / s[0], 2.0, 0.01);
-  EXPECT_NEAR(double(s[kPeriodFrames]) / s[kPeriodFrames + 1], 2.0, 0.01);
-  track->OnCapturedBlock(PatternBlock(1, 0.30f, 0.00f));
-  track->OnCapturedBlock(nullptr);  // an end mark flushes what is pending
-  EXPECT_EQ(track->CurrentChunk()->length, 3 * kPeriodFrames);
+  // Mixed: 0.4 and 0.2 (ratio 2:1); alone: 0.1 and 0.2 (ratio 1:2), whatever the gain.
+  for (std::uint32_t at : {0u, kPeriodFrames})
+    EXPECT_NEAR(double(s[at]) / s[at + 1], 2.0, 0.01) << at;
+  EXPECT_NEAR(double(s[2 * kPeriodFrames + 1]) / s[2 * kPeriodFrames], 2.0, 0.01);
 
   track->StopAll();
   plat::Msg msg;
@@ -825,6 +919,90 @@ TEST(TwoStreams, PairsAreMixedAndAStreamDeliveringTwiceFlushesThePair) {
   while (plat::PeekMessage(&msg, true))
     if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT)
       ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+}
+
+// Two capture streams whose blocks differ in length (a 44100 Hz microphone gathers a little
+// more than a period per block, the loopback exactly one) and come in the order of their
+// ends, or one stream late: the take lasts what the streams captured, every frame of the
+// microphone's tone once and in order, and no block of the silent loopback alone.
+TEST(TwoStreams, ATakeHoldsEveryCapturedFrameOnceAndNoSilenceThatWasNotHeard) {
+  struct Case {
+    const char* what;
+    std::uint32_t micBlock, loopBlock;
+    // Blocks of the loopback missing at its start (it starts late), and bursts: every
+    // `burstEvery` blocks of the microphone the loopback's come `burst` at once.
+    int loopLateBlocks, burstEvery, burst;
+  } cases[] = {
+      {"blocks of unequal lengths, in the order of their ends", 1800, 1764, 0, 0, 0},
+      {"the loopback late by a block now and then", 1764, 1764, 0, 7, 3},
+      {"the loopback starting half a second late", 1764, 1764, 12, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    audio::VirtualEndpoints::Instance()->Reset();
+    RecordGain() = kUnityGain;
+    plat::EnsureQueue();
+    EngineStateBlock state;
+    auto track = std::make_unique<CSoundTrack>(plat::CurrentThreadId(), "Student", &state);
+    track->SetInputDevice(u"virtual_mic");
+    track->SetOutputDevice(u"virtual_speaker");
+    track->SetRecordSources(CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
+    track->ToggleRecord();
+    ASSERT_EQ(track->Engine()->GetCaptureStreamCount(), 2u);
+    track->StopAll();  // the blocks come from the test alone
+
+    // Three seconds of each stream: the microphone a continuous 440 Hz tone, the loopback
+    // silence.
+    const std::uint64_t total = 3 * 44100;
+    std::uint64_t micAt = 0, loopAt = 0;
+    std::vector<CBufferDescr*> heldLoop;
+    int micBlocks = 0;
+    auto mic = [&] {
+      const std::uint64_t first = micAt;
+      track->OnCapturedBlock(test::CapturedFloatBlock(0, c.micBlock, [&](std::uint32_t i) {
+        return float(0.25 * std::sin(2 * M_PI * 440 * double(first + i) / 44100));
+      }));
+      micAt += c.micBlock;
+      ++micBlocks;
+    };
+    auto loop = [&] {
+      loopAt += c.loopBlock;
+      if (micBlocks <= c.loopLateBlocks) return;  // not started yet
+      heldLoop.push_back(test::CapturedFloatBlock(1, c.loopBlock, [](std::uint32_t) { return 0.0f; }));
+      const bool late = c.burstEvery > 0 && micBlocks % c.burstEvery != 0 &&
+                        heldLoop.size() < std::size_t(c.burst);
+      if (late) return;
+      for (CBufferDescr* b : heldLoop) track->OnCapturedBlock(b);
+      heldLoop.clear();
+    };
+    while (micAt < total || loopAt < total) {
+      if (micAt + c.micBlock <= loopAt + c.loopBlock ? micAt < total : loopAt >= total)
+        mic();
+      else
+        loop();
+    }
+    for (CBufferDescr* b : heldLoop) track->OnCapturedBlock(b);
+    track->OnCapturedBlock(nullptr);  // the captures' end marks
+    track->OnCapturedBlock(nullptr);
+
+    CChunkInfo* chunk = track->CurrentChunk();
+    ASSERT_NE(chunk, nullptr);
+    EXPECT_GE(chunk->length, micAt);
+    EXPECT_LE(chunk->length, std::max(micAt, loopAt));
+    const auto* s = reinterpret_cast<const std::int16_t*>(chunk->data);
+    EXPECT_EQ(test::QuietWindows(s, chunk->length, 441, 1000), 0u);
+    EXPECT_GT(ToneShare(s, std::min<std::uint64_t>(chunk->length, micAt), 440), 0.99)
+        << "the tone runs on without a break";
+
+    plat::Msg msg;
+    while (plat::PeekMessage(&msg, true))
+      if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT)
+        ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+    track.reset();
+    while (plat::PeekMessage(&msg, true))
+      if (msg.message == WM_SOUND_IN || msg.message == WM_SOUND_OUT)
+        ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));
+  }
 }
 
 }  // namespace

@@ -106,5 +106,58 @@ TEST_F(ClipboardEdit, WithTheFlagDropsAreRefused) {
   }
 }
 
+// A clipboard nobody owns (the state after a fresh login) and an owner that offers no
+// formats (what X11 hands out then): no way of pasting or dropping may crash or change the
+// text, in either edit, with or without the private flag (whose buffer is empty here).
+TEST_F(ClipboardEdit, AnEmptyClipboardPastesNothingAndNeverCrashes) {
+  enum class Clipboard { NoOwner, NoFormats };
+  enum class Way { CtrlV, ShiftInsert, CtrlShiftInsert, PasteSlot, Drop };
+  COwnClipboardEdit::StoreClipboardText(u"");
+  for (Clipboard state : {Clipboard::NoOwner, Clipboard::NoFormats}) {
+    for (Way way :
+         {Way::CtrlV, Way::ShiftInsert, Way::CtrlShiftInsert, Way::PasteSlot, Way::Drop}) {
+      for (COwnClipboardEdit* e : {master, student}) {
+        for (bool flag : {false, true}) {
+          const std::string what = std::string(e == master ? "master" : "student") + " flag " +
+                                   std::to_string(flag) + " clipboard " +
+                                   std::to_string(static_cast<int>(state)) + " way " +
+                                   std::to_string(static_cast<int>(way));
+          QApplication::clipboard()->clear();
+          if (state == Clipboard::NoFormats) QApplication::clipboard()->setMimeData(new QMimeData);
+          e->SetPrivateClipboard(flag);
+          e->setPlainText(QStringLiteral("abc"));
+          EndOf(e);
+          e->setFocus();
+          switch (way) {
+            case Way::CtrlV:
+              QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
+              break;
+            case Way::ShiftInsert:
+              QTest::keyClick(e, Qt::Key_Insert, Qt::ShiftModifier);
+              break;
+            case Way::CtrlShiftInsert:
+              QTest::keyClick(e, Qt::Key_Insert, Qt::ControlModifier | Qt::ShiftModifier);
+              break;
+            case Way::PasteSlot:  // the context menu's Paste
+              e->paste();
+              break;
+            case Way::Drop: {
+              QMimeData data;
+              const QPoint at = e->viewport()->rect().center();
+              QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+              QApplication::sendEvent(e->viewport(), &enter);
+              QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+              QApplication::sendEvent(e->viewport(), &drop);
+              break;
+            }
+          }
+          EXPECT_EQ(e->toPlainText(), QStringLiteral("abc")) << what;
+        }
+      }
+    }
+  }
+  QApplication::clipboard()->clear();
+}
+
 }  // namespace
 }  // namespace vts::ui

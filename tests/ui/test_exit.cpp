@@ -147,8 +147,63 @@ TEST_F(Exit, BookmarkPromptLeadsToTheMasterConfirmation) {
             (std::vector<std::u16string>{u"Do you want to save bookmark and text information?",
                                          u"Use blue save button to save student track first",
                                          u"Do you want to save student track?"}));
-  EXPECT_TRUE(Closed());
+  EXPECT_FALSE(Closed()) << "the user asked to keep the bookmarks";
 }
+
+// Yes to keeping the bookmarks holds the window open until they are saved or declined: after
+// the "Attention" box (whatever the Student prompt then gets) and after a Save As that did not
+// start. Only a No to the confirmation lets them go.
+struct BookmarkCase {
+  const char* what;
+  bool video;  // the bookmarks are the video's
+  bool studentModified;
+  std::vector<int> answers;
+  const char* saveAs;  // the Save As answer: none asked, "" cancelled, or a name in Works()
+  bool studentSaveFinishes;
+  bool closed;
+};
+
+void PrintTo(const BookmarkCase& c, std::ostream* os) { *os << c.what; }
+
+class ExitBookmarks : public Exit, public ::testing::WithParamInterface<BookmarkCase> {};
+
+TEST_P(ExitBookmarks, YesKeepsTheWindowUntilTheBookmarksAreSavedOrDeclined) {
+  const BookmarkCase& c = GetParam();
+  FakeVideo video;
+  if (c.video) {
+    video.modifiedData = true;
+    dlg->SetVideo(&video);
+  } else {
+    CSoundTrackTestAccess::SetModified(*master, true);
+  }
+  CSoundTrackTestAccess::SetModified(*student, c.studentModified);
+  boxes->ScriptAnswers(c.answers);
+  if (c.saveAs) answers = {*c.saveAs ? QString::fromStdString(Works() + c.saveAs) : QString()};
+  Exit_();
+  EXPECT_EQ(requests.size(), c.saveAs ? 1u : 0u);
+  EXPECT_EQ(boxes->Boxes().size(), c.answers.size());
+  if (c.studentSaveFinishes) {
+    ASSERT_EQ(ops->savedPaths.size(), 1u);
+    SaveDone(student, true);
+  }
+  EXPECT_EQ(Closed(), c.closed);
+  if (!c.closed) {
+    EXPECT_FALSE(dlg->CloseAfterSave());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExitBookmarks,
+    ::testing::Values(
+        BookmarkCase{"AttentionThenTheStudentSaved", false, true,
+                     {plat::IDYES, plat::IDOK, plat::IDYES}, "s.vxb", true, false},
+        BookmarkCase{"VideoAttentionThenNoToTheStudent", true, true,
+                     {plat::IDYES, plat::IDOK, plat::IDNO}, nullptr, false, false},
+        BookmarkCase{"ConfirmedButTheSaveAsCancelled", false, false,
+                     {plat::IDYES, plat::IDYES}, "", false, false},
+        BookmarkCase{"NoToTheConfirmation", false, false, {plat::IDYES, plat::IDNO}, nullptr, false,
+                     true}),
+    [](const ::testing::TestParamInfo<BookmarkCase>& i) { return std::string(i.param.what); });
 
 TEST_F(Exit, BookmarkPromptYesYesSavesTheMasterAndWaitsForIt) {
   CSoundTrackTestAccess::SetModified(*master, true);
@@ -237,6 +292,66 @@ TEST_F(Exit, ALinkedStudentCannotCloseALinkedTeacherClosesAtOnce) {
   EXPECT_TRUE(boxes->Boxes().empty());
 }
 
+// An end request (a stop signal, the classroom's request 4) asks nothing: unsaved Student work
+// is saved as the classroom's automatic save saves it, and the window closes once that save
+// has ended, whether it succeeded or not.
+TEST_F(Exit, AnEndRequestAsksNothingAndSavesTheStudentsUnsavedWork) {
+  for (const bool bySignal : {true, false}) {
+    SCOPED_TRACE(bySignal ? "signal" : "request 4");
+    TearDown();
+    SetUp();
+    now = {2024, 4, 3, 9, 5};
+    MakeChunks(student, 1);
+    CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.mp3");
+    CSoundTrackTestAccess::SetAudioModified(*master, 1);
+    CSoundTrackTestAccess::SetModified(*master, true);
+    CSoundTrackTestAccess::SetModified(*student, true);
+    dlg->RequestEnd(bySignal);
+    EXPECT_TRUE(dlg->EndRequested());
+    EXPECT_TRUE(boxes->Ended()) << "the boxes that are up close";
+    EXPECT_TRUE(boxes->Boxes().empty()) << "nobody is asked";
+    EXPECT_TRUE(requests.empty()) << "no Save As";
+    EXPECT_EQ(ops->savedPaths, (std::vector<std::string>{Works() + "240403_0905_unit1.vxb"}));
+    // The Master closes as under the classroom, once a save that still reads it has ended.
+    const auto wait = std::find(ops->calls.begin(), ops->calls.end(), "WaitForSave M");
+    const auto close = std::find(ops->calls.begin(), ops->calls.end(), "Close M");
+    ASSERT_NE(close, ops->calls.end());
+    EXPECT_LT(wait, close);
+    EXPECT_FALSE(Closed()) << "the save runs";
+    // Another request while it runs starts nothing more.
+    dlg->RequestEnd(true);
+    EXPECT_EQ(ops->savedPaths.size(), 1u);
+    SaveDone(student, false);
+    EXPECT_TRUE(Closed()) << "a failed save does not keep an ending window open";
+  }
+}
+
+TEST_F(Exit, AnEndRequestWithNothingUnsavedClosesAtOnce) {
+  MakeChunks(student, 1);
+  CSoundTrackTestAccess::SetModified(*student, false);
+  dlg->RequestEnd(false);
+  EXPECT_TRUE(Closed());
+  EXPECT_TRUE(ops->savedPaths.empty());
+}
+
+// A linked student stays on the classroom's request (its exit path cannot close it); the
+// system's stop signal ends it, with its work saved.
+TEST_F(Exit, ALinkedStudentIgnoresRequest4ButNotAStopSignal) {
+  dlg->SetPeerWindow(12345);
+  core->studentFlag = 1;
+  core->position = 1;
+  MakeChunks(student, 1);
+  CSoundTrackTestAccess::SetModified(*student, true);
+  dlg->RequestEnd(false);
+  EXPECT_FALSE(Closed());
+  EXPECT_FALSE(dlg->EndRequested());
+  EXPECT_FALSE(boxes->Ended());
+  dlg->RequestEnd(true);
+  ASSERT_EQ(ops->savedPaths, (std::vector<std::string>{Works() + "1StudentsWorks.vxb"}));
+  SaveDone(student, true);
+  EXPECT_TRUE(Closed());
+}
+
 class ClassroomExit : public Exit {
  protected:
   void SetUp() override {
@@ -263,6 +378,31 @@ TEST_F(ClassroomExit, WithAMasterFileTheWorkIsNamedAfterTimeLessonAndPosition) {
   core->position = 0;
   CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.mp3");
   EXPECT_EQ(dlg->StudentWorkName(now), Works() + "240403_0905_unit1.vxb");
+}
+
+// A second automatic save of the lesson in the same minute never replaces the first: the
+// name takes the first free "[i]", as the numbered names without a Master file do.
+TEST_F(ClassroomExit, AWorkNameTakenInTheSameMinuteTakesTheNextNumber) {
+  now = {2024, 4, 3, 9, 5};
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/unit1.mp3");
+  fs::create_directories(Works());
+  struct Case {
+    unsigned position;
+    const char* name;
+  };
+  for (const Case& c : {Case{2, "240403_0905_unit1_Stud2"}, Case{0, "240403_0905_unit1"}}) {
+    SCOPED_TRACE(c.name);
+    core->position = c.position;
+    const std::string base = Works() + c.name;
+    std::ofstream(base + ".vxb") << "first";
+    EXPECT_EQ(dlg->StudentWorkName(now), base + "[1].vxb");
+    std::ofstream(base + "[1].vxb") << "second";
+    EXPECT_EQ(dlg->StudentWorkName(now), base + "[2].vxb");
+  }
+  core->position = 2;
+  Exit_();
+  EXPECT_EQ(ops->savedPaths,
+            (std::vector<std::string>{Works() + "240403_0905_unit1_Stud2[2].vxb"}));
 }
 
 TEST_F(ClassroomExit, WithoutAMasterFileTheFirstFreeNumberedNameAfterTheTarget) {

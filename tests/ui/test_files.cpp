@@ -237,19 +237,54 @@ TEST_F(Files, VideoModeIsClearedWheneverTheVideoWindowGoes) {
   EXPECT_FALSE(dlg->VideoMode());
 }
 
-TEST_F(Files, OpeningAnotherLessonWaitsForTheMastersRunningSave) {
+// Open while the Master's save runs: the window's thread does not wait for it. The window
+// stays disabled with "Please wait..." until the save has ended; then the old lesson closes
+// and the new one loads, in that order.
+TEST_F(Files, OpeningAnotherLessonWhileTheMastersSaveRunsWaitsForItWithoutBlocking) {
   CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/old.wav");
   CSoundTrackTestAccess::SetAudioModified(*master, 1);
-  ops->saveThreadMs = 300;
+  ops->saveThreadMs = -1;
   // Yes to saving the changed audio, a name for it, then the lesson to open.
   boxes->ScriptAnswers({plat::IDYES});
   answers = {QString::fromStdString(Folder() + "old.vxb"), QStringLiteral("/lessons/new.wav")};
   dlg->Dispatch(1027, BN_CLICKED);
-  ASSERT_TRUE(ops->saveDone) << "the save ended before the Master was closed";
+  EXPECT_FALSE(ops->saveDone) << "the window's thread waited for the save";
+  EXPECT_EQ(std::count(ops->calls.begin(), ops->calls.end(), "Close M"), 0);
+  EXPECT_FALSE(dlg->isEnabled());
+  EXPECT_EQ(dlg->FileNameEdit()->text(), QStringLiteral("Please wait..."));
+  // The window paints meanwhile.
+  EXPECT_FALSE(dlg->grab().isNull());
+  EXPECT_EQ(std::count(ops->calls.begin(), ops->calls.end(), "StartLoad M /lessons/new.wav"), 0);
+
+  ops->ReleaseSave();
+  ops->JoinSave();
+  CSoundTrackTestAccess::SetLastSaveOk(*master, true);
+  CSoundTrackTestAccess::SetAudioModified(*master, 0);
+  Notify(3, Sender(master));
   const auto close = std::find(ops->calls.begin(), ops->calls.end(), "Close M");
-  const auto wait = std::find(ops->calls.begin(), ops->calls.end(), "WaitForSave M");
+  const auto load = std::find(ops->calls.begin(), ops->calls.end(), "StartLoad M /lessons/new.wav");
   ASSERT_NE(close, ops->calls.end());
-  EXPECT_LT(wait, close);
+  ASSERT_NE(load, ops->calls.end());
+  EXPECT_LT(close, load);
+  EXPECT_EQ(GetLastOpenPath(core->settings.pathsDocument), u"/lessons/new.wav");
+}
+
+// A save that failed keeps the old lesson: its changes are not lost by the Open that waited.
+TEST_F(Files, AnOpenThatWaitedForAFailedSaveKeepsTheOldLesson) {
+  CSoundTrackTestAccess::SetSourcePath(*master, "/lessons/old.wav");
+  CSoundTrackTestAccess::SetAudioModified(*master, 1);
+  ops->saveThreadMs = -1;
+  boxes->ScriptAnswers({plat::IDYES});
+  answers = {QString::fromStdString(Folder() + "old.vxb"), QStringLiteral("/lessons/new.wav")};
+  dlg->Dispatch(1027, BN_CLICKED);
+  ops->ReleaseSave();
+  ops->JoinSave();
+  CSoundTrackTestAccess::SetLastSaveOk(*master, false);
+  Notify(3, Sender(master));
+  EXPECT_EQ(std::count(ops->calls.begin(), ops->calls.end(), "Close M"), 0);
+  EXPECT_EQ(std::count(ops->calls.begin(), ops->calls.end(), "StartLoad M /lessons/new.wav"), 0);
+  EXPECT_EQ(master->SourcePath(), "/lessons/old.wav");
+  EXPECT_TRUE(dlg->isEnabled());
 }
 
 // A dropped lesson replaces the Master side as Open does: a video window goes, the path is

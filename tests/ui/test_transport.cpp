@@ -177,7 +177,7 @@ TEST_F(Transport, NextBWithoutAMasterStepsTheStudentAloneAndGoesOnRecording) {
   EXPECT_EQ(student->CurrentChunkIndex(), 1);
   EXPECT_EQ(student->ChunkCount(), 2);
   EXPECT_TRUE(student->IsRecording());
-  EXPECT_EQ(ops->calls.back(), "ToggleRecord S");
+  EXPECT_EQ(ops->calls.back(), "ContinueRecordingIn S 1");
 }
 
 TEST_F(Transport, StepsAtTheMastersLastChunkChangeNothing) {
@@ -222,6 +222,59 @@ TEST_F(Transport, WithAVideoModesFourAndFiveEndAtTheVideosEndAndNeverStartTheStu
     EXPECT_EQ(dlg->TransportMode(), 0u);
     EXPECT_TRUE(ops->calls.empty());
   }
+}
+
+// The window over the real track operations, with time moved by the test.
+class RecordingAcrossChunks : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    audio::VirtualEndpoints::Instance()->SetManualClock(true);
+    dlg->SetTrackOps(std::make_shared<TrackOps>());
+  }
+  void TearDown() override {
+    if (student->IsRecording()) dlg->Dispatch(1017, BN_CLICKED);
+    student->WaitForRecordingEnd();
+    audio::VirtualEndpoints::Instance()->SetManualClock(false);
+    WindowTest::TearDown();
+  }
+  // Moves the sound on and lets the core thread handle what that brought.
+  void Run(int ms) {
+    for (int t = 0; t < ms; t += 20) audio::VirtualEndpoints::Instance()->Advance(20);
+    core->coreThread.Apply([] {});
+  }
+};
+
+// Next and Previous while recording: the recording goes on in the chunk stepped to, and every
+// frame captured (but the last, unfinished block) is in one chunk or the next. Each step
+// comes with half a block captured.
+TEST_F(RecordingAcrossChunks, EveryCapturedFrameIsInOneChunkOrTheNext) {
+  dlg->Dispatch(1017, BN_CLICKED);  // BUTREC
+  ASSERT_TRUE(student->IsRecording());
+  const int steps[] = {1019, 1019, 1019, 1014, 1019};  // BUTNEXTB, BUTPREV
+  const int expectedChunk[] = {1, 2, 3, 2, 3};
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE(i);
+    Run(1020);
+    dlg->Dispatch(steps[i], BN_CLICKED);
+    EXPECT_TRUE(student->IsRecording());
+    EXPECT_EQ(student->CurrentChunkIndex(), expectedChunk[i]);
+  }
+  Run(1020);
+  dlg->Dispatch(1017, BN_CLICKED);
+  ASSERT_TRUE(student->WaitForRecordingEnd());
+  EXPECT_EQ(student->DroppedBlocks(), 0u);
+
+  std::uint64_t total = 0;
+  for (int c = 0; c < student->ChunkCount(); ++c) {
+    ASSERT_NE(student->Chunk(c), nullptr);
+    total += student->Chunk(c)->length;
+  }
+  // 6 × 1.02 s captured; the stop drops the last half block, the endpoint's resampler a few
+  // frames at the start.
+  const std::uint64_t captured = 6 * 1020 * 441 / 10;
+  EXPECT_LE(total, captured);
+  EXPECT_GE(total, captured - 1764 / 2 - 64) << "frames lost at the steps";
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 
 #include <QApplication>
 #include <QString>
+#include <condition_variable>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +35,7 @@ class LoggingOps : public TrackOps {
   bool loadSave = true;         // the build can load and save
   bool saveStarts = true;       // SaveAsync starts a save
   int saveThreadMs = 0;         // > 0: the save runs on a thread of its own this long
+                                // < 0: until ReleaseSave() (at most 10 s)
   bool sideWritesFail = false;  // WriteChunkList and BuildPackage fail (a full disk)
   std::vector<std::string> savedPaths;
   std::vector<bool> keptOldVersions;  // per saved path: whether a file there is kept " - Old"
@@ -75,6 +78,13 @@ class LoggingOps : public TrackOps {
     CSoundTrackTestAccess::SetPaused(t, false);
     if (index >= 0 && index < t.ChunkCount()) CSoundTrackTestAccess::SetCurrentChunk(t, index);
   }
+  // The recording goes on in the chunk stepped to.
+  bool ContinueRecordingIn(CSoundTrack& t, int index) override {
+    Log("ContinueRecordingIn", t, std::to_string(index));
+    if (!t.IsRecording() || index < 0 || index >= t.ChunkCount()) return false;
+    CSoundTrackTestAccess::SetCurrentChunk(t, index);
+    return true;
+  }
   int AddChunk(CSoundTrack& t) override {
     Log("AddChunk", t);
     return TrackOps::AddChunk(t);
@@ -107,14 +117,33 @@ class LoggingOps : public TrackOps {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         saveDone = true;
       });
+    } else if (saveThreadMs < 0) {
+      JoinSave();
+      saveDone = false;
+      saveThread = std::thread([this] {
+        std::unique_lock lock(saveGate);
+        saveReleased.wait_for(lock, std::chrono::seconds(10), [this] { return saveGateOpen; });
+        saveDone = true;
+      });
     }
     return true;
   }
+  bool SaveRunning(CSoundTrack&) override { return saveThread.joinable(); }
   void WaitForSave(CSoundTrack& t) override {
     Log("WaitForSave", t);
     JoinSave();
     TrackOps::WaitForSave(t);
   }
+  void ReleaseSave() {
+    {
+      std::lock_guard lock(saveGate);
+      saveGateOpen = true;
+    }
+    saveReleased.notify_all();
+  }
+  std::mutex saveGate;
+  std::condition_variable saveReleased;
+  bool saveGateOpen = false;
   // The save that SaveAsync stands for, on a thread of its own.
   void JoinSave() {
     if (saveThread.joinable()) saveThread.join();

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -336,6 +337,98 @@ TEST_F(VideoManagerTest, AnotherOutputChosenWhilePlayingTakesTheVideosSoundAtOnc
   EXPECT_EQ(manager->OutputDevice(), u"virtual_speaker_2");
   manager->Stop();
   EXPECT_EQ(backend->OpenClientCount("virtual_speaker_2"), 1) << "the voice's, kept for the next play";
+}
+
+// A sound server that does not answer must not hold the manager's lock, which the window's
+// time display takes at every tick: the device change, stop and pause of a playing video
+// call the server after the lock is left.
+TEST_F(VideoManagerTest, CallsIntoTheSoundServerHoldNoManagerLock) {
+  auto backend = audio::VirtualEndpoints::Instance();
+  audio::VirtualDeviceSpec other;
+  other.id = "virtual_speaker_2";
+  other.name = "Second Speaker";
+  backend->AddDevice(other);
+  VideoSpec spec;
+  spec.seconds = 6;
+  const std::string lesson = Lesson(spec, "held.mp4");
+  struct Case {
+    const char* what;
+    const char* device;
+    audio::VirtualFailure held;
+    std::function<void(CVideoManager&)> run;
+  };
+  const Case cases[] = {
+      {"another output while playing", "virtual_speaker_2", audio::VirtualFailure::GetDevice,
+       [](CVideoManager& m) { m.SetOutputDevice(u"virtual_speaker_2"); }},
+      {"a stop", "virtual_speaker", audio::VirtualFailure::Stop,
+       [](CVideoManager& m) { m.Stop(); }},
+      {"a pause", "virtual_speaker", audio::VirtualFailure::Stop,
+       [](CVideoManager& m) { m.TogglePause(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    manager->SetOutputDevice(u"virtual_speaker");
+    OpenAndWait(lesson);
+    manager->Start();
+    ASSERT_TRUE(test::WaitFor([&] {
+      return manager->WithWindow([](CVideoSiteWindow* w) { return w && w->HasVoice(); }) &&
+             backend->OpenClientCount("virtual_speaker") >= 1 && manager->PlayOffsetMs() > 0;
+    }));
+    backend->HoldStep(c.device, c.held);
+    std::thread call([&] { c.run(*manager); });
+    ASSERT_TRUE(test::WaitFor([&] { return backend->HeldCount() >= 1; }));
+    std::atomic<bool> answered{false};
+    std::thread tick([&] {
+      manager->PlayOffsetMs();
+      answered = true;
+    });
+    EXPECT_TRUE(test::WaitFor([&] { return answered.load(); }, std::chrono::seconds(5)))
+        << "the time display waits for the sound server";
+    backend->ReleaseHeld();
+    call.join();
+    tick.join();
+    manager->Stop();
+    manager->CloseWindow();
+    Drain();
+  }
+}
+
+// A seek drops the seeks still waiting, not a waiting change of the output: the video's
+// sound moves to the chosen output although a seek came right after the choice.
+TEST_F(VideoManagerTest, ASeekRightAfterAnOutputChoiceKeepsTheChoice) {
+  auto backend = audio::VirtualEndpoints::Instance();
+  audio::VirtualDeviceSpec other;
+  other.id = "virtual_speaker_2";
+  other.name = "Second Speaker";
+  backend->AddDevice(other);
+  VideoSpec spec;
+  spec.seconds = 4;
+  OpenAndWait(Lesson(spec, "sought.mp4"));
+  ASSERT_TRUE(test::WaitFor([&] { return backend->OpenClientCount("virtual_speaker") == 1; }));
+  // The decoding executor busy, so that what is posted now waits.
+  std::promise<void> go;
+  std::shared_future<void> gate = go.get_future().share();
+  std::atomic<bool> busy{false};
+  manager->WithWindow([&](CVideoSiteWindow* w) {
+    w->FirstExecutor().Post([&busy, gate] {
+      busy = true;
+      gate.wait();
+    });
+    w->FirstExecutor().Post([] {});
+    return 0;
+  });
+  ASSERT_TRUE(test::WaitFor([&] { return busy.load(); }));
+  manager->SetOutputDevice(u"virtual_speaker_2");
+  manager->WithWindow([](CVideoSiteWindow* w) {
+    w->Frame()->SetTrackbarPos(500);
+    return 0;
+  });
+  manager->SeekToSliderPosition();  // halted: a seek of the window
+  go.set_value();
+  EXPECT_TRUE(test::WaitFor([&] { return backend->OpenClientCount("virtual_speaker_2") == 1; }))
+      << "the change of output was dropped with the waiting jobs";
+  EXPECT_TRUE(test::WaitFor([&] { return backend->OpenClientCount("virtual_speaker") == 0; }));
+  Drain();
 }
 
 TEST_F(VideoManagerTest, AStopTellsTheTimeDisplayOfItsRewindAlsoWhenNoTickFollows) {

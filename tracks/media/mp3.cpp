@@ -47,15 +47,47 @@ std::size_t Id3v2Size(const std::uint8_t* p, std::size_t n, std::size_t fileSize
   return std::min(size, fileSize);
 }
 
-// A LAME/Xing information frame carries no sound: "Xing" or "Info" right after its side info.
-bool IsInfoFrame(const unsigned char* frame, const unsigned char* next) {
+// Where "Xing" or "Info" stands right after the frame's side info: a LAME/Xing information
+// frame, which carries no sound. 0 when the frame is none.
+std::size_t InfoTagOffset(const unsigned char* frame, const unsigned char* next) {
   const std::size_t n = static_cast<std::size_t>(next - frame);
   const std::size_t limit = std::min<std::size_t>(n, 4 + 32 + 2 + 4);
   for (std::size_t i = 4; i + 4 <= limit; ++i) {
     if (std::memcmp(frame + i, "Xing", 4) == 0 || std::memcmp(frame + i, "Info", 4) == 0)
-      return true;
+      return i;
   }
-  return false;
+  return 0;
+}
+
+// The synthesis filter bank delays every decoder's output by this many samples (ffmpeg and
+// mpg123 count the same).
+constexpr std::uint32_t kDecoderDelay = 529;
+
+// The encoder's delay and padding that LAME's extension of an information frame (tag at
+// `tag`) gives, in samples per channel. False when the frame has no such extension.
+bool ReadEncoderDelay(const unsigned char* frame, const unsigned char* next, std::size_t tag,
+                      std::uint32_t& delay, std::uint32_t& padding) {
+  const std::size_t n = static_cast<std::size_t>(next - frame);
+  if (tag + 8 > n) return false;
+  const unsigned char* f = frame + tag + 4;
+  const std::uint32_t flags = (std::uint32_t{f[0]} << 24) | (std::uint32_t{f[1]} << 16) |
+                              (std::uint32_t{f[2]} << 8) | f[3];
+  std::size_t at = tag + 8;
+  if (flags & 1) at += 4;    // frame count
+  if (flags & 2) at += 4;    // byte count
+  if (flags & 4) at += 100;  // seek table
+  if (flags & 8) at += 4;    // quality
+  if (at + 24 > n) return false;
+  const unsigned char* ext = frame + at;
+  // LAME and ffmpeg's encoders write the extension; its first bytes name them.
+  if (std::memcmp(ext, "LAME", 4) != 0 && std::memcmp(ext, "Lavc", 4) != 0 &&
+      std::memcmp(ext, "Lavf", 4) != 0)
+    return false;
+  const std::uint32_t both =
+      (std::uint32_t{ext[21]} << 16) | (std::uint32_t{ext[22]} << 8) | ext[23];
+  delay = both >> 12;
+  padding = both & 0xFFF;
+  return true;
 }
 
 inline std::int16_t ToPcm16(mad_fixed_t s) {
@@ -122,6 +154,11 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
   std::vector<std::int16_t> pcm;
   std::vector<std::uint8_t> pending;
   pending.reserve(1 << 20);
+  // What an information frame says is not sound: the encoder's delay and the decoder's own
+  // at the head, the encoder's padding (less the decoder's delay) at the tail. Without one,
+  // everything decoded is kept.
+  std::uint64_t headFrames = 0;  // still to drop
+  std::size_t tailBytes = 0;     // always held back in `pending`
   for (;;) {
     if (state->stream.buffer == nullptr || state->stream.error == MAD_ERROR_BUFLEN) {
       if (atEnd) break;
@@ -158,12 +195,24 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
       format.bitsPerSample = 16;
       format.blockAlign = static_cast<std::uint16_t>(format.channels * 2);
       format.avgBytesPerSec = format.samplesPerSec * format.blockAlign;
-      if (IsInfoFrame(state->stream.this_frame, state->stream.next_frame)) continue;
+      const std::size_t tag = InfoTagOffset(state->stream.this_frame, state->stream.next_frame);
+      if (tag != 0) {
+        std::uint32_t delay = 0, padding = 0;
+        if (ReadEncoderDelay(state->stream.this_frame, state->stream.next_frame, tag, delay,
+                             padding)) {
+          headFrames = delay + kDecoderDelay;
+          tailBytes = std::size_t{padding > kDecoderDelay ? padding - kDecoderDelay : 0} *
+                      format.blockAlign;
+        }
+        continue;
+      }
     }
     if (h.samplerate != format.samplesPerSec) return fail(Mp3DecodeResult::FormatChanged);
     mad_synth_frame(&state->synth, &state->frame);
     const mad_pcm& p = state->synth.pcm;
-    for (unsigned i = 0; i < p.length; ++i) {
+    const unsigned dropped = static_cast<unsigned>(std::min<std::uint64_t>(headFrames, p.length));
+    headFrames -= dropped;
+    for (unsigned i = dropped; i < p.length; ++i) {
       const mad_fixed_t l = p.samples[0][i];
       const mad_fixed_t r = p.channels > 1 ? p.samples[1][i] : l;
       if (format.channels == 1) {
@@ -173,14 +222,15 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
         pcm.push_back(ToPcm16(r));
       }
     }
-    frames += p.length;
     ++mpegFrames;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm.data());
     pending.insert(pending.end(), bytes, bytes + pcm.size() * 2);  // little-endian host
     pcm.clear();
-    if (pending.size() >= (1u << 20)) {
-      if (!wav.Write(pending.data(), pending.size())) return fail(Mp3DecodeResult::WriteFailed);
-      pending.clear();
+    if (pending.size() >= (1u << 20) + tailBytes) {
+      const std::size_t out = pending.size() - tailBytes;
+      if (!wav.Write(pending.data(), out)) return fail(Mp3DecodeResult::WriteFailed);
+      frames += out / format.blockAlign;
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(out));
     }
     if (progress && (mpegFrames % 256) == 0) {
       const std::size_t done =
@@ -188,7 +238,9 @@ Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wa
       progress(static_cast<std::uint32_t>(done), static_cast<std::uint32_t>(size), mpegFrames);
     }
   }
-  if (frames == 0) return fail(Mp3DecodeResult::NoAudio);
+  pending.resize(pending.size() > tailBytes ? pending.size() - tailBytes : 0);
+  frames += pending.size() / std::max<std::uint16_t>(format.blockAlign, 1);
+  if (mpegFrames == 0 || frames == 0) return fail(Mp3DecodeResult::NoAudio);
   if (!wav.Write(pending.data(), pending.size())) return fail(Mp3DecodeResult::WriteFailed);
   if (!BuildWavHeader(format, frames, header)) return fail(Mp3DecodeResult::WriteFailed);
   if (!wav.WriteAt(0, header.data(), header.size()) || !wav.Commit())
@@ -256,7 +308,10 @@ Mp3EncodeError Mp3StreamEncoder::Init(std::uint32_t samplesPerSec, std::uint16_t
   lame_set_original(gf, 0);
   lame_set_error_protection(gf, 0);
   lame_set_extension(gf, 0);
-  lame_set_bWriteVbrTag(gf, 0);  // written front to back: no information frame to fill in later
+  // The information frame tells decoders the encoder's delay and padding, so that the sound
+  // comes back as long as it went in and where it was. Its place is kept in the stream's first
+  // bytes; InfoFrame() gives its content at the end.
+  lame_set_bWriteVbrTag(gf, 1);
   if (samplesPerSec == 0 || lame_init_params(gf) < 0) return Mp3EncodeError::InitFailed;
   channels_ = channels;
   samplesPerChunk_ = 1152u * channels;
@@ -291,6 +346,14 @@ bool Mp3StreamEncoder::Finish(std::vector<std::uint8_t>& out) {
   if (n < 0) return false;
   out.insert(out.end(), lame_->buffer.data(), lame_->buffer.data() + n);
   return true;
+}
+
+std::vector<std::uint8_t> Mp3StreamEncoder::InfoFrame() const {
+  if (!lame_) return {};
+  std::vector<std::uint8_t> frame(lame_get_lametag_frame(lame_->gf, nullptr, 0));
+  if (frame.empty()) return {};
+  if (lame_get_lametag_frame(lame_->gf, frame.data(), frame.size()) != frame.size()) return {};
+  return frame;
 }
 
 void Mp3StreamEncoder::Close() {

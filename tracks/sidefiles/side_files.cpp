@@ -153,6 +153,13 @@ std::uint32_t FramesToMs(std::uint64_t frames, std::uint32_t samplesPerSec) {
   return Saturate(frames * 1000 / samplesPerSec);
 }
 
+std::uint32_t MsToFrameAtOrAfter(std::uint64_t ms, std::uint32_t samplesPerSec) {
+  if (samplesPerSec == 0) return 0;
+  if (ms > (std::numeric_limits<std::uint64_t>::max() - 999) / samplesPerSec)
+    return std::numeric_limits<std::uint32_t>::max();
+  return Saturate((std::uint64_t{samplesPerSec} * ms + 999) / 1000);
+}
+
 bool ParseCif(std::span<const std::uint8_t> body, std::vector<CifRecord>& records, bool* cut) {
   records.clear();
   if (cut) *cut = false;
@@ -179,10 +186,15 @@ std::vector<std::uint8_t> BuildCifBody(std::span<const std::uint32_t> lengthsFra
   if (lengthsFrames.empty() || samplesPerSec == 0) return {};
   std::vector<CifRecord> records;
   records.reserve(lengthsFrames.size());
+  // Each length is the distance between its truncated boundaries: a record ends where the
+  // next begins, so no chunk loses a millisecond of its tail to the rounding.
   std::uint64_t sum = 0;
+  std::uint64_t startMs = 0;
   for (std::uint32_t len : lengthsFrames) {
-    records.push_back(CifRecord{FramesToMs(sum, samplesPerSec), FramesToMs(len, samplesPerSec)});
     sum += len;
+    const std::uint64_t endMs = sum * 1000 / samplesPerSec;
+    records.push_back(CifRecord{Saturate(startMs), Saturate(endMs - startMs)});
+    startMs = endMs;
   }
   if (sum == 0) return {};
   return CifBodyOf(records);

@@ -12,10 +12,11 @@
 #include "core/log.h"
 #include "core/product_name.h"
 #include "platform/fd.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
+#include "platform/utf.h"
 #include "tracks/side_files.h"
 #include "tracks/sound_track.h"
-#include "tracks/temp_folder.h"
 #include "tracks/wav_cut.h"
 
 namespace vts {
@@ -62,11 +63,12 @@ void CSoundTrack::SelectChunk(int index) {
       if (SaveChunk(old)) {
         oldChunk->Unload();
       } else if (old != index) {
-        // Its sound lives only in memory: switching would leave it behind in a chunk that is
-        // no longer current. Stay on it; it is written when it is left the next time.
-        WriteLog(LOG_WAVE_MANAGER, "Chunk " + std::to_string(old) +
-                                       " could not be saved; it stays the current chunk");
-        index = old;
+        // Its sound lives only in memory: it stays there, and is written when it is left
+        // the next time, or by a save. Staying on it would part this track from the other
+        // and let the next take replace it.
+        WriteLog(LOG_WAVE_MANAGER,
+                 "Chunk " + std::to_string(old) + " could not be saved; its sound stays in memory");
+        TellSoundKeptInMemory();
       }
     }
     if (recordTarget != nullptr && recordTarget != Chunk(index)) recordTarget = nullptr;
@@ -272,6 +274,12 @@ bool CSoundTrack::DeleteSelection() {
   if (sourceFile < 0) return false;
   CChunkInfo* chunk = CurrentChunk();
   if (!SoundFromSource(chunk)) return false;
+  if (sourceReadOnly) {
+    WriteLog(LOG_WAVE_MANAGER, "Erasing in \"" + sourcePath + "\" refused: the file is read-only");
+    plat::MessageBox(u"The sound file cannot be changed (it is read-only): nothing was erased.",
+                     GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
+    return false;
+  }
   StopAll();
   WaitForRecordingEnd();
   std::uint32_t anchor = 0, cursor = 0;
@@ -310,23 +318,51 @@ bool CSoundTrack::DeleteSelection() {
     cut.newRiffSize = std::uint32_t(std::min<std::uint64_t>(fileSize - removed - 8, UINT32_MAX));
   }
 
-  WavCutResult result;
+  // The cut file is written beside the open WAV (the lesson itself, or an MP3's decoded
+  // copy) and takes its name in one step: a failure or a kill at any point leaves either
+  // the old file or the cut one, never a half-shifted one, and the chunks follow only a
+  // file that was put in place.
+  std::string why;
+  bool cutDone = false;
   {
     std::lock_guard lock(bufferLock);
-    chunk->Unload();
-    result = CutWavRange(sourceFile, cut, io);
-    // Once the sizes are written the file holds the cut sound, even if it kept its length.
-    if (result == WavCutResult::Ok || result == WavCutResult::TruncateFailed) {
-      RemoveSourceFrames(first, end);
-      dataBytes = cut.newDataBytes;
-      PutU32(wavHeader + 4, cut.newRiffSize);
-      audioModified = 1;
+    const std::string wavPath = plat::PathOfOpenFile(sourceFile);
+    plat::FileStatus status;
+    plat::FileReplacement out;
+    // What an erase that was killed half-way left beside the file goes first.
+    if (!wavPath.empty())
+      plat::RemoveStaleReplacements(
+          wavPath.substr(0, std::max<std::size_t>(wavPath.rfind('/'), 1)));
+    if (wavPath.empty()) {
+      why = "the sound file is no longer where it was opened";
+    } else if (!plat::StatFd(sourceFile, &status) || !out.Open(wavPath, int(status.mode), &why)) {
+      if (why.empty()) why = std::string("cannot read the sound file: ") + std::strerror(errno);
+    } else {
+      errno = 0;
+      const WavCutResult result = WriteCutWav(sourceFile, cut, out.Fd(), io);
+      const int error = errno != 0 ? errno : EIO;
+      plat::UniqueFd cutFile;
+      if (result != WavCutResult::Ok) {
+        why = std::string(WavCutResultText(result)) + ": " + std::strerror(error);
+      } else if (!out.CommitKeepingOpen(&cutFile)) {
+        why = std::string("cannot put the cut file in place: ") + std::strerror(errno);
+      } else {
+        // The open descriptor follows the file now at the path.
+        chunk->Unload();
+        plat::UniqueFd{sourceFile}.reset();
+        sourceFile = cutFile.release();
+        RemoveSourceFrames(first, end);
+        dataBytes = cut.newDataBytes;
+        PutU32(wavHeader + 4, cut.newRiffSize);
+        audioModified = 1;
+        cutDone = true;
+      }
     }
   }
-  // The user's sound file was cut in place (an MP3's or a package's is a decoded copy): the
-  // chunk list on disk beside it is cut with it, or its borders would stand off by the cut
-  // at the next start. Bookmarks and texts not saved yet stay unsaved.
-  if (!isMp3 && (result == WavCutResult::Ok || result == WavCutResult::TruncateFailed)) {
+  // The user's sound file was cut (an MP3's or a package's is a decoded copy): the chunk
+  // list on disk beside it is cut with it, or its borders would stand off by the cut at the
+  // next start. Bookmarks and texts not saved yet stay unsaved.
+  if (!isMp3 && cutDone) {
     const std::uint32_t rate = format.samplesPerSec;
     if (!CutSideFiles(SideFileBeside(sourcePath, ".cif"), SideFileBeside(sourcePath, ".txt"),
                       FramesToMs(first, rate), FramesToMs(end, rate))) {
@@ -345,11 +381,11 @@ bool CSoundTrack::DeleteSelection() {
   }
   RedrawWaveform(0, fpp);
   Repaint();
-  if (result != WavCutResult::Ok) {
-    const std::string why = WavCutResultText(result);
+  if (!cutDone) {
     WriteLog(LOG_WAVE_MANAGER, "Erasing in \"" + sourcePath + "\" failed: " + why);
-    plat::MessageBox(u"Could not erase the selection in the sound file.", GetProductName(),
-                     plat::MB_OK | plat::MB_ICONWARNING);
+    plat::MessageBox(
+        u"Could not erase the selection in the sound file.\n\n" + plat::Utf8ToUtf16(why),
+        GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
     return false;
   }
   return true;
@@ -398,7 +434,7 @@ bool CSoundTrack::WriteSamplesAt(std::uint32_t firstFrame, std::uint32_t byteCou
     // The received sound is the chunk's own from now on, not the source file's under it: it
     // gets a file of its own, so that leaving the chunk (or the whole-file view) keeps it.
     if (SoundFromSource(chunk)) {
-      std::string name = CreateUniqueTempFile(tempFolder, "Wav");
+      std::string name = NewChunkFileName();
       if (name.empty()) {
         WriteLog(LOG_WAVE_MANAGER, "Received audio dropped: no chunk file could be made in \"" +
                                        tempFolder + "\"");

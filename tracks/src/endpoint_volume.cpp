@@ -40,6 +40,14 @@ std::u16string CSoundTrack::InputDevice() const {
 
 void CSoundTrack::SetOutputDevice(const std::u16string& id) {
   outputVolume.reset();
+  const std::u16string old = OutputDevice();
+  if (id == old) return;
+  // A playback that ran to its end leaves its stream open, and the engine plays into its
+  // first stream: one left on the old device would take the next play's sound. Whatever
+  // still runs stops on the device it runs on.
+  std::lock_guard order(playbackLock);
+  if (playing || recording) StopPlayback();
+  if (engine) engine->StopPlayback(old);
   std::lock_guard lock(bufferLock);
   outputDevice = id;
 }

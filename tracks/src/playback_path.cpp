@@ -50,45 +50,59 @@ void CSoundTrack::Play() {
     if (paused) TogglePause();
     ToggleRecord();
   }
-  std::unique_lock lock(bufferLock);
-  if (!paused) viewState.playFrame = viewState.cursorFrame;
+  std::lock_guard order(playbackLock);
+  {
+    std::lock_guard lock(bufferLock);
+    if (!paused) viewState.playFrame = viewState.cursorFrame;
+    ++playGeneration;  // buffers of an earlier run that still come back are stale
+  }
+  // The sound server is waited for outside bufferLock (a connect may take seconds).
   engine->StopPlayback(OutputDevice());
-  ++playGeneration;  // buffers of an earlier run that still come back are stale
-  CChunkInfo* chunk = CurrentChunk();
-  if (chunk == nullptr) return;
+  if (CurrentChunk() == nullptr) return;
   LoadChunk(currentChunk);
   engine->TakeStartFailure();  // an earlier one is not this start's
   engine->StartPlayback(OutputDevice());
-  // A cursor right of a short waveform lies past the chunk's end: play from the end.
-  if (viewState.playFrame > chunk->length) viewState.playFrame = chunk->length;
-  chunk->playOffset =
-      std::min<std::uint64_t>(std::uint64_t(viewState.playFrame) * BlockAlign(), chunk->dataSize);
 
+  CBufferDescr* precache[2] = {nullptr, nullptr};
   int queued = 0;
-  for (int i = 0; i < 2; ++i) {
-    CBufferDescr* descr = MakePlayBuffer(chunk);
-    if (descr == nullptr) {
-      WriteLog(LOG_WAVE_MANAGER, "Next buffer is zero in precache");
-      continue;
+  CChunkInfo* chunk = nullptr;
+  {
+    std::lock_guard lock(bufferLock);
+    chunk = CurrentChunk();
+    if (chunk != nullptr) {
+      // A cursor right of a short waveform lies past the chunk's end: play from the end.
+      if (viewState.playFrame > chunk->length) viewState.playFrame = chunk->length;
+      chunk->playOffset = std::min<std::uint64_t>(std::uint64_t(viewState.playFrame) * BlockAlign(),
+                                                  chunk->dataSize);
+      for (int i = 0; i < 2; ++i) {
+        CBufferDescr* descr = MakePlayBuffer(chunk);
+        if (descr == nullptr) {
+          WriteLog(LOG_WAVE_MANAGER, "Next buffer is zero in precache");
+          continue;
+        }
+        descr->trackIndex = trackIndex;
+        WriteLog(LOG_WAVE_MANAGER, "Precaching sound buffer");
+        precache[queued++] = descr;
+      }
     }
-    descr->trackIndex = trackIndex;
-    WriteLog(LOG_WAVE_MANAGER, "Precaching sound buffer");
-    engine->Playback(descr, false);
-    ++queued;
+    // Before the buffers go out: one that comes back at once finds its run playing.
+    playing = true;
+    paused = false;
   }
+  for (int i = 0; i < queued; ++i) engine->Playback(precache[i], false);
   // A stream whose client could not open has ended, and one without a device never
   // began: none of their buffers comes back. (A client that only failed a later set-up step
   // gives its buffer back, and the next buffer tries again.)
   std::string failure = engine->TakeStartFailure();
   const bool streamRuns = engine->GetPlaybackStreamCount() != 0;
-  playing = true;
-  paused = false;
   Notify(TRACK_NOTIFY_RUNNING);
   if (queued == 0) {
     // Nothing to play: no buffer will come back to end the playback, so end it here.
-    chunk->playOffset = 0;
-    playing = false;
-    lock.unlock();
+    {
+      std::lock_guard lock(bufferLock);
+      if (chunk != nullptr) chunk->playOffset = 0;
+      playing = false;
+    }
     engine->StopPlayback(OutputDevice());
     Notify(TRACK_NOTIFY_PLAY_ENDED);
     return;
@@ -100,27 +114,25 @@ void CSoundTrack::Play() {
 void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {
   if (slot == nullptr || *slot == nullptr) return;
   CBufferDescr* descr = *slot;
+  if (descr->ownerId != ownerId) return;  // the other track's
+  std::unique_lock order(playbackLock);
   std::unique_lock lock(bufferLock);
   CChunkInfo* chunk = CurrentChunk();
   if (chunk == nullptr) return;
-  if (descr->ownerId != ownerId) return;  // the other track's
   *slot = nullptr;
   if (descr->reserved1 != playGeneration) {
+    lock.unlock();
+    order.unlock();
     ReleaseBufferDescr(descr);  // from a playback that was stopped or restarted since
     return;
   }
   viewState.playFrame += (descr->size - kSoundHeaderBytes) / BlockAlign();
   viewState.progress.SetPos(viewState.playFrame);
 
-  bool queuedNext = false;
-  if (playing && !paused) {
-    if (CBufferDescr* next = MakePlayBuffer(chunk)) {
-      engine->Playback(next, false);
-      queuedNext = true;
-    }
-  }
+  CBufferDescr* next = nullptr;
+  if (playing && !paused) next = MakePlayBuffer(chunk);
   bool ended = false;
-  if (!queuedNext && viewState.playFrame >= chunk->length && playing) {
+  if (next == nullptr && viewState.playFrame >= chunk->length && playing) {
     chunk->playOffset = 0;
     playing = false;
     ++playGeneration;  // the other buffer still out (if any) ends nothing more
@@ -142,6 +154,8 @@ void CSoundTrack::OnBufferPlayed(CBufferDescr** slot) {
   // The drawing changes only when the view moves; otherwise the play line alone moves.
   const bool viewMoves = first != start;
   lock.unlock();
+  if (next != nullptr) engine->Playback(next, false);
+  order.unlock();
   ReleaseBufferDescr(descr);
   if (ended) Notify(TRACK_NOTIFY_PLAY_ENDED);
   if (ended) {
@@ -184,13 +198,18 @@ void CSoundTrack::StopPlayback() {
     if (paused) TogglePause();
     ToggleRecord();
   }
-  // Under the buffer lock, so that a buffer coming back right now cannot also end the
-  // playback (a second code 5) or queue a successor into the stopped stream.
-  std::lock_guard lock(bufferLock);
-  if (playing) {
+  // The run ends under bufferLock, so that a buffer coming back right now cannot also end
+  // the playback (a second code 5); the playback order keeps one from queueing a successor
+  // into the stopped stream.
+  std::lock_guard order(playbackLock);
+  bool wasPlaying = false;
+  {
+    std::lock_guard lock(bufferLock);
+    wasPlaying = playing.exchange(false);
+    if (wasPlaying) ++playGeneration;
+  }
+  if (wasPlaying) {
     engine->StopPlayback(OutputDevice());
-    ++playGeneration;
-    playing = false;
     Notify(TRACK_NOTIFY_PLAY_ENDED);
   }
   paused = false;
@@ -198,12 +217,15 @@ void CSoundTrack::StopPlayback() {
 
 void CSoundTrack::StopAll() {
   StopChosenCaptures();
-  std::lock_guard lock(bufferLock);
+  std::lock_guard order(playbackLock);
+  {
+    std::lock_guard lock(bufferLock);
+    ++playGeneration;
+    recording = false;
+    playing = false;
+    paused = false;
+  }
   engine->StopPlayback(OutputDevice());
-  ++playGeneration;
-  recording = false;
-  playing = false;
-  paused = false;
 }
 
 }  // namespace vts

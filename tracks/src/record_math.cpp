@@ -1,6 +1,7 @@
 // Mixing, conversion to 16-bit mono and the automatic gain of the recording path.
 #include "tracks/record_math.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 extern "C" {
@@ -14,6 +15,62 @@ namespace vts {
 
 void MixSamples(float* base, const float* add, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) base[i] += add[i];
+}
+
+void CapturePairing::Add(std::uint32_t stream, std::uint32_t channels, const float* samples,
+                         std::size_t frames) {
+  if (queues_.empty()) channels_ = std::max(1u, channels);
+  const bool fresh = queues_.count(stream) == 0;
+  Queue& q = queues_[stream];
+  if (fresh) q.owed = out_;  // all that went out so far went without it
+  // What went out is dropped from the front once it is most of the queue.
+  if (q.taken > 0 && q.taken >= q.samples.size() / 2) {
+    q.samples.erase(q.samples.begin(), q.samples.begin() + std::ptrdiff_t(q.taken));
+    q.taken = 0;
+  }
+  q.samples.insert(q.samples.end(), samples, samples + frames * channels_);
+}
+
+std::size_t CapturePairing::Take(std::uint32_t streams, bool end, std::vector<float>& out) {
+  out.clear();
+  if (queues_.empty()) return 0;
+  if (!end) {
+    // A backlog of time that went out without its stream: dropped.
+    for (auto& [stream, q] : queues_) {
+      std::size_t others = 0;
+      for (const auto& [other, o] : queues_)
+        if (other != stream) others = std::max(others, o.Frames(channels_));
+      const std::size_t frames = q.Frames(channels_);
+      if (queues_.size() < 2 || q.owed == 0 || frames <= others + maxLag_) continue;
+      const std::size_t drop = std::size_t(std::min<std::uint64_t>(q.owed, frames - others));
+      q.taken += drop * channels_;
+      q.owed -= drop;
+      dropped_ += drop;
+    }
+  }
+  std::size_t most = 0, least = SIZE_MAX;
+  for (const auto& [stream, q] : queues_) {
+    most = std::max(most, q.Frames(channels_));
+    least = std::min(least, q.Frames(channels_));
+  }
+  std::size_t n = most;
+  // One stream has nothing to wait for: each block goes out as it came.
+  if (!end && streams > 1) {
+    // Before every stream has come, only what is beyond the wait goes out.
+    if (queues_.size() < streams) least = 0;
+    n = most - least > maxLag_ ? most - maxLag_ : least;
+    if (n < min_) n = 0;
+  }
+  out.assign(n * channels_, 0.0f);
+  for (auto& [stream, q] : queues_) {
+    const std::size_t frames = std::min(n, q.Frames(channels_));
+    MixSamples(out.data(), q.samples.data() + q.taken, frames * channels_);
+    q.taken += frames * channels_;
+    q.owed += n - frames;
+  }
+  out_ += n;
+  if (end) Clear();
+  return n;
 }
 
 std::atomic<int>& RecordGain() {

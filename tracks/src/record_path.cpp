@@ -40,13 +40,17 @@ std::string CSoundTrack::StartChosenCaptures() {
   engine->TakeStartFailure();  // an earlier one is not this start's
   const std::uint32_t sources = recordSources;
   const std::u16string input = InputDevice(), output = OutputDevice();
-  bool asked = false;
-  if (sources & kRecordInput) asked |= StartCaptureOn(input, kSourceTagInput);
+  const bool wantInput = (sources & kRecordInput) && !input.empty();
   // The same endpoint twice would be one stream; don't ask for it.
-  if ((sources & kRecordLoopback) && !((sources & kRecordInput) && output == input)) {
-    asked |= StartCaptureOn(output, kSourceTagOutput);
-  }
+  const bool wantOutput = (sources & kRecordLoopback) && !output.empty() &&
+                          !((sources & kRecordInput) && output == input);
+  // Before the starts: the first stream's first block waits for the second's.
+  pairedStreams = std::max(1u, std::uint32_t(wantInput) + std::uint32_t(wantOutput));
+  bool asked = false;
+  if (wantInput) asked |= StartCaptureOn(input, kSourceTagInput);
+  if (wantOutput) asked |= StartCaptureOn(output, kSourceTagOutput);
   if (!asked) return NoDeviceChosen(kCaptureNoDeviceText);
+  pairedStreams = std::max(1u, engine->GetCaptureStreamCount());  // those that did start
   return engine->TakeStartFailure();
 }
 
@@ -161,14 +165,16 @@ void CSoundTrack::UndoRecordStart(RecordStartUndo& undo) {
 
 void CSoundTrack::ToggleRecord() {
   {
-    // Under the buffer lock, as in StopPlayback: a buffer coming back right now can neither
-    // end the playback nor queue a successor into the stopped stream.
-    std::lock_guard lock(bufferLock);
-    if (playing) {
-      engine->StopPlayback(OutputDevice());
-      playing = false;
-      ++playGeneration;
+    // As in StopPlayback: a buffer coming back right now can neither end the playback nor
+    // queue a successor into the stopped stream; the server is waited for outside bufferLock.
+    std::lock_guard order(playbackLock);
+    bool wasPlaying = false;
+    {
+      std::lock_guard lock(bufferLock);
+      wasPlaying = playing.exchange(false);
+      if (wasPlaying) ++playGeneration;
     }
+    if (wasPlaying) engine->StopPlayback(OutputDevice());
   }
   std::string failure;
   if (!recording) {
@@ -197,20 +203,97 @@ void CSoundTrack::ToggleRecord() {
   TellStartFailure(std::move(failure));
 }
 
+bool CSoundTrack::ContinueRecordingIn(int index) {
+  {
+    std::lock_guard lock(bufferLock);
+    if (!recording || paused || recordTarget == nullptr || recordTarget != CurrentChunk() ||
+        Chunk(index) == nullptr)
+      return false;
+    if (index == currentChunk) return true;
+  }
+  if (plat::CurrentThreadId() == ownerThreadId) {
+    MoveRecordingTo(index);
+    return true;
+  }
+  std::unique_lock lock(endMarkMutex);
+  const std::uint64_t mine = ++movesAsked;
+  if (!plat::PostThreadMessage(ownerThreadId, WM_RECORDING_MOVES, plat::WPARAM(index),
+                               plat::LPARAM(engineTag.load()))) {
+    movesMade = movesAsked;  // nobody takes the engine's blocks any more: step at once
+    lock.unlock();
+    MoveRecordingTo(index);
+    return true;
+  }
+  if (!endMarkCv.wait_for(lock, kRecordingEndWait, [&] { return movesMade >= mine; }))
+    WriteLog(LOG_WAVE_MANAGER, "A recording's step to chunk " + std::to_string(index) +
+                                   " is late; going on without waiting for it");
+  return true;
+}
+
+void CSoundTrack::OnRecordingMoves(int index, std::uint32_t tag) {
+  if (tag == engineTag) MoveRecordingTo(index);  // an engine replaced since has no recording
+  std::lock_guard lock(endMarkMutex);
+  ++movesMade;
+  endMarkCv.notify_all();
+}
+
+void CSoundTrack::MoveRecordingTo(int index) {
+  {
+    std::lock_guard lock(bufferLock);
+    CChunkInfo* left = CurrentChunk();
+    CChunkInfo* next = Chunk(index);
+    // Stopped, or switched by another way, meanwhile: nothing runs on to step.
+    if (!recording || next == nullptr || left == nullptr || recordTarget != left ||
+        index == currentChunk)
+      return;
+    const int leftIndex = currentChunk;
+    if (replaceOnRecord) {
+      next->Unload();
+      next->length = 0;
+      next->start = 0;
+    } else if (next->length > 0 && !next->IsLoaded() &&
+               (!LoadChunk(index) || !next->IsLoaded())) {
+      // Appending to a chunk whose sound is not in memory would later overwrite its file.
+      WriteLog(LOG_WAVE_MANAGER, "Chunk " + std::to_string(index) +
+                                     " cannot be loaded; the recording goes on in chunk " +
+                                     std::to_string(leftIndex));
+      return;
+    }
+    if (!SaveChunk(leftIndex)) {
+      // Its sound lives only in memory: it stays current, and the recording in it.
+      WriteLog(LOG_WAVE_MANAGER, "Chunk " + std::to_string(leftIndex) +
+                                     " could not be saved; the recording goes on in it");
+      return;
+    }
+    left->Unload();
+    currentChunk = index;
+    recordTarget = next;
+    viewState.cursorPixel = 0;
+    viewState.cursorFrame = 0;
+    viewState.anchorPixel = 0;
+    viewState.anchorFrame = 0;
+    viewState.playFrame = 0;
+    viewState.progress.SetRange(0, next->length);
+    viewState.progress.SetPos(0);
+  }
+  modified = true;
+  RedrawWaveform(0, FramesPerPixel());
+  Notify(TRACK_NOTIFY_RECORDING);
+}
+
 // ---------------------------------------------------------------- captured blocks (core thread)
 
 void CSoundTrack::OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag) {
-  CBufferDescr* mixed = nullptr;
   if (block != nullptr) {
-    std::uint32_t key = CapturedHeader(*block)->streamIndex;
-    if (pendingBlocks.count(key) != 0) mixed = MixPendingBlocks();
-    pendingBlocks[key] = block;
-    if (mixed == nullptr && pendingBlocks.size() >= CaptureStreamCount()) {
-      mixed = MixPendingBlocks();
-    }
-  } else {
-    mixed = MixPendingBlocks();
+    SoundBlockHeader* h = CapturedHeader(*block);
+    const std::uint32_t channels = std::max(1u, h->channels);
+    // Never past what the block holds.
+    const std::size_t frames = std::min<std::size_t>(h->frames, block->used / 4 / channels);
+    pendingBlocks.Add(h->streamIndex, channels,
+                      reinterpret_cast<const float*>(SamplesBehind(h)), frames);
+    ReleaseBufferDescr(block);
   }
+  CBufferDescr* mixed = MixPendingBlocks(block == nullptr);
 
   if (mixed != nullptr) {
     SoundBlockHeader* in = CapturedHeader(*mixed);
@@ -251,25 +334,30 @@ void CSoundTrack::OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag) 
   if (block == nullptr) EndMarkArrived(engineTag);
 }
 
-CBufferDescr* CSoundTrack::MixPendingBlocks() {
-  if (pendingBlocks.empty()) return nullptr;
-  CBufferDescr* base = nullptr;
-  for (auto& [key, candidate] : pendingBlocks) {
-    if (base == nullptr || candidate->used > base->used) base = candidate;
+CBufferDescr* CSoundTrack::MixPendingBlocks(bool end) {
+  std::vector<float> mix;
+  const std::size_t frames = pendingBlocks.Take(pairedStreams.load(), end, mix);
+  if (frames == 0) return nullptr;
+  const std::uint32_t bytes = static_cast<std::uint32_t>(mix.size() * 4);
+  CBufferDescr* block = nullptr;
+  try {
+    block = MakeBufferDescr(bytes + kCapturedBlockExtraBytes);
+  } catch (const std::bad_alloc&) {
+    ++droppedBlocks;
+    return nullptr;
   }
-  SoundBlockHeader* baseHeader = CapturedHeader(*base);
-  auto* baseSamples = reinterpret_cast<float*>(SamplesBehind(baseHeader));
-  std::size_t baseCount = std::size_t(baseHeader->frames) * std::max(1u, baseHeader->channels);
-  for (auto& [key, other] : pendingBlocks) {
-    if (other == base) continue;
-    SoundBlockHeader* header = CapturedHeader(*other);
-    std::size_t count = std::size_t(header->frames) * std::max(1u, header->channels);
-    MixSamples(baseSamples, reinterpret_cast<const float*>(SamplesBehind(header)),
-               std::min(count, baseCount));
-    ReleaseBufferDescr(other);
-  }
-  pendingBlocks.clear();
-  return base;
+  block->kind = kSoundBlockKind;
+  block->trackIndex = -1;
+  SoundBlockHeader* h = CapturedHeader(*block);
+  std::memset(h, 0, sizeof *h);
+  h->channels = pendingBlocks.Channels();
+  h->samplesPerSec = 44100;
+  h->frames = static_cast<std::uint32_t>(frames);
+  h->encoding = kEncodingFloat;
+  h->bitsPerSample = 32;
+  std::memcpy(SamplesBehind(h), mix.data(), bytes);
+  block->used = bytes;
+  return block;
 }
 
 void CSoundTrack::AppendRecorded(CBufferDescr* block) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -35,8 +36,6 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
       ownerThreadId(ownerThreadIdIn),
       ownerId(++g_nextOwnerId),
       trackIndex(trackIndexIn) {
-  pendingBlocks.reserve(8);
-  pendingBlocks.max_load_factor(1.0f);
   format.channels = 1;
   format.samplesPerSec = 44100;
   format.avgBytesPerSec = 88200;
@@ -55,11 +54,6 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
   ClearTempSoundFolder();
 }
 
-std::uint32_t CSoundTrack::CaptureStreamCount() {
-  std::lock_guard lock(bufferLock);
-  return engine->GetCaptureStreamCount();
-}
-
 CSoundTrack::~CSoundTrack() {
   WaitForLoad();
   WaitForSave();
@@ -72,8 +66,7 @@ CSoundTrack::~CSoundTrack() {
     FreeChunks();
   }
   Close();
-  for (auto& [key, block] : pendingBlocks) ReleaseBufferDescr(block);
-  pendingBlocks.clear();
+  pendingBlocks.Clear();
   ClearTempSoundFolder();
   engine.reset();  // posts a final end mark per capture stream to the owner thread
 }
@@ -112,6 +105,8 @@ void CSoundTrack::Notify(std::uint32_t code) {
 void CSoundTrack::OnDeviceLost(DataFlow flow, std::uint32_t tag) {
   if (tag != engineTag) return;  // the other track's, or an engine since replaced
   if (flow == DataFlow::Capture) {
+    // That stream delivers nothing more: the others' blocks no longer wait for it.
+    if (std::uint32_t n = pairedStreams.load(); n > 1) pairedStreams = n - 1;
     if (recording && !paused) Notify(TRACK_NOTIFY_CAPTURE_LOST);
   } else if (playing && !paused) {
     Notify(TRACK_NOTIFY_PLAYBACK_LOST);
@@ -245,20 +240,42 @@ int CSoundTrack::KeptChunkCount() const {
   return static_cast<int>(keptChunks.size());
 }
 
-CChunkInfo* CSoundTrack::AddChunk() {
+std::string CSoundTrack::NewChunkFileName() {
+  if (tempFolder.empty()) return {};
   std::string name = CreateUniqueTempFile(tempFolder, "Wav");
+  if (!name.empty()) return name;
+  const int error = errno;
+  WriteLog(LOG_WAVE_MANAGER, std::string("Could not create a temporary chunk file in \"") +
+                                 tempFolder + "\": " + std::strerror(error) +
+                                 "; the chunk keeps its sound in memory");
+  // The file is made when the chunk is written. Numbers above 16 bits never meet the ones
+  // CreateUniqueTempFile gives, and the counter never meets itself.
+  static std::atomic<std::uint32_t> serial{0x10000};
+  char reserved[32];
+  std::snprintf(reserved, sizeof reserved, "Wav%X.tmp", serial.fetch_add(1));
+  return reserved;
+}
+
+CChunkInfo* CSoundTrack::AddChunk() {
+  std::string name = NewChunkFileName();
   if (name.empty()) {
-    int error = errno;
-    WriteLog(LOG_WAVE_MANAGER, std::string("Could not create a temporary chunk file in \"") +
-                                   tempFolder + "\": " + std::strerror(error));
+    WriteLog(LOG_WAVE_MANAGER, "No chunk added: the track has no usable temporary folder");
     return nullptr;
   }
   auto chunk = std::make_unique<CChunkInfo>();
-  chunk->fileName = name;
+  chunk->fileName = std::move(name);
   CChunkInfo* added = chunk.get();
   std::lock_guard lock(bufferLock);
   chunks.push_back(std::move(chunk));
   return added;
+}
+
+void CSoundTrack::TellSoundKeptInMemory() {
+  if (keptInMemoryTold.exchange(true)) return;
+  plat::MessageBoxWithoutWaiting(
+      u"The temporary folder takes no more sound (is the disk full?). The recording is kept "
+      u"in memory; save the track to keep it.",
+      GetProductName(), plat::MB_OK | plat::MB_ICONWARNING);
 }
 
 bool CSoundTrack::AdoptAsCurrentChunk(int index) {
@@ -317,6 +334,7 @@ bool CSoundTrack::SaveChunk(int index) {
                                    std::strerror(error));
     return false;
   }
+  keptInMemoryTold = false;  // the folder takes files again: a new failure is told again
   return true;
 }
 
@@ -336,6 +354,7 @@ void CSoundTrack::Close() {
     plat::UniqueFd{sourceFile}.reset();  // closes it
     sourceFile = -1;
   }
+  sourceReadOnly = false;
   sourcePath.clear();
   std::memset(wavHeader, 0, sizeof wavHeader);
   format = PcmFormat{};
@@ -347,6 +366,7 @@ void CSoundTrack::Close() {
     viewState.anchorPixel = 0;
     viewState.playFrame = 0;
     viewState.viewFrames = 0;
+    viewState.progress.SetPos(0);  // the bar shows the cursor or the play position
   }
   Notify(TRACK_NOTIFY_REFRESH);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 
@@ -117,8 +118,14 @@ bool CSoundTrack::LoadTrack(const std::string& path) {
     if (!media::DecodeMp3ForLoading(mp3Path, wavPath)) return fail("the MP3 could not be decoded");
   }
 
-  // Read and write: chunk editing cuts sound out of the source in place.
-  sourceFile = plat::OpenFile(wavPath, plat::kOpenReadWrite).release();
+  // Read and write: chunk editing cuts sound out of the source in place. A file that cannot
+  // be written (a CD, a locked stick, a read-only share) still plays; its erase is refused.
+  sourceFile = openSourceFile(wavPath, plat::kOpenReadWrite, 0644).release();
+  sourceReadOnly = false;
+  if (sourceFile < 0 && (errno == EROFS || errno == EACCES || errno == EPERM)) {
+    sourceFile = openSourceFile(wavPath, plat::kOpenRead, 0644).release();
+    sourceReadOnly = sourceFile >= 0;
+  }
   if (sourceFile < 0) return fail(std::string("cannot open the WAV: ") + std::strerror(errno));
 
   media::WavInfo info;
@@ -181,10 +188,13 @@ bool CSoundTrack::ReadChunkList(const std::string& path) {
     chunks.reserve(records.size());
     for (const CifRecord& r : records) {
       auto chunk = std::make_unique<CChunkInfo>();
-      chunk->start = MsToFrames(r.startMs, format.samplesPerSec);
+      // Both ends of a chunk at the first frame of their millisecond: a list written from
+      // these chunks again gives the same records (contiguous ones stay contiguous).
+      chunk->start = MsToFrameAtOrAfter(r.startMs, format.samplesPerSec);
+      const std::uint32_t end =
+          MsToFrameAtOrAfter(std::uint64_t{r.startMs} + r.lengthMs, format.samplesPerSec);
       // Records are taken as they stand, but a chunk never reaches past the sound.
-      chunk->length = media::ClampFrames(chunk->start, MsToFrames(r.lengthMs, format.samplesPerSec),
-                                         totalFrames);
+      chunk->length = media::ClampFrames(chunk->start, end - chunk->start, totalFrames);
       chunks.push_back(std::move(chunk));
     }
     currentChunk = 0;

@@ -32,6 +32,13 @@ void SaveFailed(const std::string& path, const std::string& why) {
   WriteLog(LOG_WAVE_MANAGER, "Could not save \"" + path + "\": " + why);
 }
 
+// A destination that refuses the file (read-only, missing, full): its path and the system's
+// reason, so the user knows what to change.
+std::u16string DestinationText(const std::string& path, int error) {
+  return plat::Utf8ToUtf16(std::string("Unable to save to requested destination \"") + path +
+                           "\": " + std::strerror(error) + ".");
+}
+
 // Not waited for: the save thread may hold the track's lock, and the window's thread may be
 // waiting for the save to end (Open saves the old lesson on the way).
 void Warn(const std::u16string& text, const std::u16string& caption) {
@@ -62,34 +69,6 @@ using plat::WriteAll;
 // A new file beside its target, open for writing; removed again unless committed.
 using SiblingFile = plat::FileReplacement;
 
-// The chunk's PCM for a save: loaded, whole frames, no more than its length. Null (nothing
-// written) when the sound of a chunk with frames cannot be had. `loadedHere` tells whether
-// the save loaded it (and so unloads it again).
-const std::uint8_t* ChunkSound(CSoundTrack& track, int index, std::uint32_t& bytes,
-                               bool& loadedHere) {
-  bytes = 0;
-  CChunkInfo* chunk = track.Chunk(index);
-  if (chunk == nullptr) return nullptr;
-  loadedHere = !chunk->IsLoaded();
-  if (!track.LoadChunk(index)) return nullptr;
-  static const std::uint8_t kNothing = 0;
-  if (chunk->length == 0) return chunk->data ? chunk->data : &kNothing;
-  const std::uint32_t align = std::max<std::uint32_t>(track.Format().blockAlign, 1);
-  const std::uint64_t wanted = std::uint64_t(chunk->length) * align;
-  if (chunk->data == nullptr || chunk->dataSize < wanted) return nullptr;
-  bytes = static_cast<std::uint32_t>(wanted);
-  return chunk->data;
-}
-
-// Unloads a chunk the save loaded, except the current one. A chunk that was in memory
-// before stays there: its sound may exist nowhere else (a temporary file that could not be
-// written).
-void DoneWithChunk(CSoundTrack& track, int index, bool loadedHere) {
-  if (!loadedHere || index == track.CurrentChunkIndex()) return;
-  std::lock_guard lock(track.BufferLock());
-  if (CChunkInfo* chunk = track.Chunk(index)) chunk->Unload();
-}
-
 media::PcmFormat MediaFormat(const PcmFormat& f) {
   media::PcmFormat m;
   m.formatTag = 1;
@@ -101,43 +80,50 @@ media::PcmFormat MediaFormat(const PcmFormat& f) {
   return m;
 }
 
-// Writes the WAV into `out`: a header, then the chunks' PCM in order. `why` tells a failure.
-bool WriteWav(CSoundTrack& track, SiblingFile& out, std::string& why) {
+// Writes the WAV into `out`: a header, then the chunks' PCM in order. `lengths` gets the
+// frames written of each chunk; `why` tells a failure, `systemError` the errno of a write
+// that failed (else it stays 0).
+bool WriteWav(CSoundTrack& track, SiblingFile& out, std::vector<std::uint32_t>& lengths,
+              std::string& why, int& systemError) {
+  // The sizes are those of the sound written: received audio may change a chunk between
+  // this header and its copy, so the header is written again at the end.
   std::uint64_t totalFrames = 0;
-  for (int i = 0; i < track.ChunksToSave(); ++i) {
-    if (CChunkInfo* c = track.Chunk(i)) totalFrames += c->length;
-  }
   std::array<std::uint8_t, 44> header{};
+  if (!WriteAll(out.Fd(), header.data(), header.size())) {
+    systemError = errno;
+    why = std::string("write failed: ") + std::strerror(systemError);
+    return false;
+  }
+  std::vector<std::uint8_t> pcm;
+  const std::uint32_t align = std::max<std::uint32_t>(track.Format().blockAlign, 1);
+  for (int i = 0; i < track.ChunksToSave(); ++i) {
+    if (!track.CopyChunkSound(i, pcm)) {
+      why = "the sound of chunk " + std::to_string(i + 1) + " cannot be read";
+      return false;
+    }
+    lengths.push_back(static_cast<std::uint32_t>(pcm.size() / align));
+    totalFrames += pcm.size() / align;
+    if (!WriteAll(out.Fd(), pcm.data(), pcm.size())) {
+      systemError = errno;
+      why = std::string("write failed: ") + std::strerror(systemError);
+      return false;
+    }
+  }
   if (!media::BuildWavHeader(MediaFormat(track.Format()), totalFrames, header)) {
     why = "the sound is too long for a WAV file";
     return false;
   }
-  if (!WriteAll(out.Fd(), header.data(), header.size())) {
-    why = std::string("write failed: ") + std::strerror(errno);
+  if (!out.WriteAt(0, header.data(), header.size())) {
+    systemError = errno;
+    why = std::string("write failed: ") + std::strerror(systemError);
     return false;
-  }
-  for (int i = 0; i < track.ChunksToSave(); ++i) {
-    std::uint32_t bytes = 0;
-    bool loadedHere = false;
-    const std::uint8_t* pcm = ChunkSound(track, i, bytes, loadedHere);
-    if (pcm == nullptr) {
-      DoneWithChunk(track, i, loadedHere);
-      why = "the sound of chunk " + std::to_string(i + 1) + " cannot be read";
-      return false;
-    }
-    const bool ok = WriteAll(out.Fd(), pcm, bytes);
-    const int error = errno;
-    DoneWithChunk(track, i, loadedHere);
-    if (!ok) {
-      why = std::string("write failed: ") + std::strerror(error);
-      return false;
-    }
   }
   return true;
 }
 
-// Encodes the chunks into `out`; `error` as EncodeMp3 reports it.
-bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why) {
+// Encodes the chunks into `out`; `error` as EncodeMp3 reports it, `systemError` as WriteWav.
+bool WriteMp3(CSoundTrack& track, SiblingFile& out, std::vector<std::uint32_t>& lengths, int& error,
+              std::string& why, int& systemError) {
   const std::uint16_t channels = track.Format().channels;
   media::Mp3StreamEncoder encoder;
   const media::Mp3EncodeError init = encoder.Init(track.Format().samplesPerSec, channels);
@@ -150,26 +136,25 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why
   mp3.reserve(encoder.OutputBufferSize());
   auto flush = [&]() {
     if (!WriteAll(out.Fd(), mp3.data(), mp3.size())) {
+      systemError = errno;
       error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
-      why = std::string("write failed: ") + std::strerror(errno);
+      why = std::string("write failed: ") + std::strerror(systemError);
       return false;
     }
     mp3.clear();
     return true;
   };
   const std::size_t framesPerCall = encoder.SamplesPerChunk() / channels;
+  std::vector<std::uint8_t> pcm;
   for (int i = 0; i < track.ChunksToSave(); ++i) {
-    std::uint32_t bytes = 0;
-    bool loadedHere = false;
-    const std::uint8_t* pcm = ChunkSound(track, i, bytes, loadedHere);
-    if (pcm == nullptr) {
-      DoneWithChunk(track, i, loadedHere);
+    if (!track.CopyChunkSound(i, pcm)) {
       error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
       why = "the sound of chunk " + std::to_string(i + 1) + " cannot be read";
       return false;
     }
-    const auto* samples = reinterpret_cast<const std::int16_t*>(pcm);
-    const std::size_t frames = bytes / (2u * channels);
+    const auto* samples = reinterpret_cast<const std::int16_t*>(pcm.data());
+    const std::size_t frames = pcm.size() / (2u * channels);
+    lengths.push_back(static_cast<std::uint32_t>(frames));
     bool ok = true;
     for (std::size_t done = 0; ok && done < frames;) {
       const std::size_t n = std::min(framesPerCall, frames - done);
@@ -182,7 +167,6 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why
       done += n;
       ok = flush();
     }
-    DoneWithChunk(track, i, loadedHere);
     if (!ok) return false;
   }
   if (!encoder.Finish(mp3)) {
@@ -191,6 +175,14 @@ bool WriteMp3(CSoundTrack& track, SiblingFile& out, int& error, std::string& why
     return false;
   }
   if (!flush()) return false;
+  // The delay and padding go where decoders look for them: the first frame, kept free.
+  const std::vector<std::uint8_t> info = encoder.InfoFrame();
+  if (!info.empty() && !out.WriteAt(0, info.data(), info.size())) {
+    systemError = errno;
+    error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
+    why = std::string("write failed: ") + std::strerror(systemError);
+    return false;
+  }
   encoder.Close();
   return true;
 }
@@ -220,6 +212,40 @@ std::u16string Mp3ErrorText(int error) {
 }
 
 }  // namespace
+
+bool CSoundTrack::CopyChunkSound(int index, std::vector<std::uint8_t>& pcm) {
+  pcm.clear();
+  // Under the lock throughout: the core thread may unload, reload or replace the chunk
+  // (received audio) or write its file the moment the lock is let go.
+  std::lock_guard lock(bufferLock);
+  CChunkInfo* chunk = Chunk(index);
+  if (chunk == nullptr) return false;
+  if (chunk->length == 0) return true;
+  const std::uint64_t align = BlockAlign();
+  const std::uint64_t wanted = std::uint64_t(chunk->length) * align;
+  if (wanted > UINT32_MAX) return false;
+  if (chunk->IsLoaded()) {
+    if (chunk->dataSize < wanted) return false;
+    pcm.assign(chunk->data, chunk->data + wanted);
+    return true;
+  }
+  pcm.resize(static_cast<std::size_t>(wanted));
+  if (SoundFromSource(chunk)) {
+    // Frames past the source's "data" chunk are not sound.
+    if (std::uint64_t(chunk->start) + chunk->length > dataBytes / align) return false;
+    return plat::ReadAt(sourceFile, pcm.data(), pcm.size(), dataOffset + align * chunk->start) ==
+           static_cast<long long>(pcm.size());
+  }
+  plat::UniqueFd fd;
+  if (!tempFolder.empty())
+    fd = plat::OpenFile(tempFolder + chunk->fileName, plat::kOpenRead | plat::kOpenNoFollow);
+  if (!fd) {
+    plat::MessageBoxWithoutWaiting(u"Could not open file in LoadChunk", GetProductName(),
+                                   plat::MB_OK | plat::MB_ICONWARNING);
+    return false;
+  }
+  return plat::ReadAt(fd.get(), pcm.data(), pcm.size(), 0) == static_cast<long long>(pcm.size());
+}
 
 bool CSoundTrack::SaveAsync(const std::string& path, bool keepOldVersion) {
   if (windowDisabledWhileSaving) windowDisabledWhileSaving(false);
@@ -252,10 +278,12 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
   const bool asPackage = kind == "VXB";
   const bool asMp3 = kind == "MP3" || asPackage;
 
+  // A current chunk that its file does not take keeps its sound in memory, where the save
+  // reads it: that copy is the one the save must not lose.
   if (currentChunk >= 0 && !SaveChunk(currentChunk)) {
-    Warn(u"Could not save chunk", GetProductName());
-    SaveFailed(path, "the current chunk could not be written to its temporary file");
-    return false;
+    WriteLog(LOG_WAVE_MANAGER, "The current chunk could not be written to its temporary file; \"" +
+                                   path + "\" is saved from memory");
+    TellSoundKeptInMemory();
   }
   chunksToSave = ChunkCount();
 
@@ -265,21 +293,29 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
   std::vector<std::uint8_t> texts;
   if (textsPresent) texts = BuildChunkTexts();
 
-  // The sound, complete under a temporary name.
+  // The sound, complete under a temporary name; the frames of each chunk as it was written.
   SiblingFile sound;
   std::string why;
+  std::vector<std::uint32_t> lengths;
+  // What the user sees of the file: the package, not the sound inside it.
+  const std::string shownPath = asPackage ? packagePath : soundPath;
+  int systemError = 0;  // the destination's own refusal, told as such
   if (asMp3) {
     int error = 0;
     bool ok = Mp3Possible(*this, error, why);
-    if (ok && !sound.Open(asPackage ? packagePath : soundPath, 0644)) {
+    if (ok && !sound.Open(shownPath, 0644)) {
+      systemError = errno;
       error = static_cast<int>(media::Mp3EncodeError::CannotCreate);
-      why = std::string("cannot create a file beside it: ") + std::strerror(errno);
+      why = std::string("cannot create a file beside it: ") + std::strerror(systemError);
       ok = false;
     }
-    if (ok) ok = WriteMp3(*this, sound, error, why);
+    if (ok) ok = WriteMp3(*this, sound, lengths, error, why, systemError);
     if (!ok) {
       sound.Discard();
-      if (error != 0) Warn(Mp3ErrorText(error), kMp3Caption);
+      if (systemError != 0)
+        Warn(DestinationText(shownPath, systemError), GetProductName());
+      else if (error != 0)
+        Warn(Mp3ErrorText(error), kMp3Caption);
       SaveFailed(path, why);
       return false;
     }
@@ -287,13 +323,16 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
     bool ok = chunksToSave > 0;
     if (!ok) why = "there are no chunks";
     if (ok && !sound.Open(soundPath, 0644)) {
-      why = std::string("cannot create a file beside it: ") + std::strerror(errno);
+      systemError = errno;
+      why = std::string("cannot create a file beside it: ") + std::strerror(systemError);
       ok = false;
     }
-    if (ok) ok = WriteWav(*this, sound, why);
+    if (ok) ok = WriteWav(*this, sound, lengths, why, systemError);
     if (!ok) {
       sound.Discard();
-      if (chunksToSave > 0) Warn(kCannotSaveText, GetProductName());
+      if (chunksToSave > 0)
+        Warn(systemError != 0 ? DestinationText(soundPath, systemError) : kCannotSaveText,
+             GetProductName());
       SaveFailed(path, why);
       return false;
     }
@@ -301,12 +340,14 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
 
   if (asPackage) {
     if (!sound.Finish()) {
+      const int error = errno;
       sound.Discard();
-      Warn(kCannotSaveText, GetProductName());
+      Warn(DestinationText(packagePath, error), GetProductName());
       SaveFailed(path, "the MP3 could not be completed");
       return false;
     }
-    const std::vector<std::uint8_t> cif = BuildChunkList();
+    // The list of the sound as written (the core thread may have changed chunks since).
+    const std::vector<std::uint8_t> cif = BuildCifBody(lengths, format.samplesPerSec);
     std::string title = GetFileNameOfPath(packagePath);
     title.resize(title.rfind('.'));
     PackageParts parts;
@@ -327,23 +368,26 @@ bool CSoundTrack::SaveTrack(const std::string& path, bool keepOldVersion) {
     if (textsPresent) {
       if (!textsFile.Open(textsPath, 0644) ||
           !WriteAll(textsFile.Fd(), texts.data(), texts.size())) {
-        why = std::string("cannot write the texts: ") + std::strerror(errno);
+        const int error = errno;
+        why = std::string("cannot write the texts: ") + std::strerror(error);
         textsFile.Discard();
         sound.Discard();
-        Warn(kCannotSaveText, GetProductName());
+        Warn(DestinationText(textsPath, error), GetProductName());
         SaveFailed(textsPath, why);
         return false;
       }
     }
     if (keepOldVersion) sound.KeepOldVersionAs(OldVersionPath(soundPath));
     if (!sound.Commit()) {
-      Warn(kCannotSaveText, GetProductName());
-      SaveFailed(soundPath, std::string("cannot replace the file: ") + std::strerror(errno));
+      const int error = errno;
+      Warn(DestinationText(soundPath, error), GetProductName());
+      SaveFailed(soundPath, std::string("cannot replace the file: ") + std::strerror(error));
       return false;
     }
     if (textsPresent && !textsFile.Commit()) {
-      Warn(kCannotSaveText, GetProductName());
-      SaveFailed(textsPath, std::string("cannot replace the file: ") + std::strerror(errno));
+      const int error = errno;
+      Warn(DestinationText(textsPath, error), GetProductName());
+      SaveFailed(textsPath, std::string("cannot replace the file: ") + std::strerror(error));
       return false;
     }
   }
@@ -361,7 +405,9 @@ bool CSoundTrack::SaveWav(const std::string& path) {
     SaveFailed(path, std::string("cannot create a file beside it: ") + std::strerror(errno));
     return false;
   }
-  if (!WriteWav(*this, out, why)) {
+  std::vector<std::uint32_t> lengths;
+  int systemError = 0;
+  if (!WriteWav(*this, out, lengths, why, systemError)) {
     out.Discard();
     SaveFailed(path, why);
     return false;
@@ -382,7 +428,9 @@ bool CSoundTrack::EncodeMp3(const std::string& path, int* error) {
     code = static_cast<int>(media::Mp3EncodeError::CannotCreate);
     ok = false;
   }
-  if (ok) ok = WriteMp3(*this, out, code, why);
+  std::vector<std::uint32_t> lengths;
+  int systemError = 0;
+  if (ok) ok = WriteMp3(*this, out, lengths, code, why, systemError);
   if (ok && !out.Commit()) {
     code = static_cast<int>(media::Mp3EncodeError::CannotCreate);
     ok = false;

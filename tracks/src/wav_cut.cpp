@@ -1,4 +1,4 @@
-// In-place cut of a byte range out of a WAV file.
+// A WAV file with a byte range cut out, written as a new file.
 #include "tracks/wav_cut.h"
 
 #include <algorithm>
@@ -60,38 +60,41 @@ const char* WavCutResultText(WavCutResult result) {
     case WavCutResult::BadRange:
       return "the range lies outside the file";
     case WavCutResult::MoveFailed:
-      return "moving the sound after the range failed";
+      return "copying the sound around the range failed";
     case WavCutResult::HeaderFailed:
       return "writing the new sizes failed";
-    case WavCutResult::TruncateFailed:
-      return "shortening the file failed";
+    case WavCutResult::SyncFailed:
+      return "the cut file could not be written to the disk";
   }
   return "unknown";
 }
 
-WavCutResult CutWavRange(int fd, const WavCut& cut, const FileIo& io, std::uint64_t pieceBytes) {
+WavCutResult WriteCutWav(int sourceFd, const WavCut& cut, int outFd, const FileIo& io,
+                         std::uint64_t pieceBytes) {
   std::uint64_t fileSize = 0;
-  if (io.fstatSize(fd, &fileSize) != 0) return WavCutResult::MoveFailed;
+  if (io.fstatSize(sourceFd, &fileSize) != 0) return WavCutResult::MoveFailed;
   if (cut.cutStart >= cut.cutEnd || cut.cutEnd > fileSize ||
       cut.dataSizeOffset + 4 > cut.cutStart || pieceBytes == 0)
     return WavCutResult::BadRange;
-  const std::uint64_t removed = cut.cutEnd - cut.cutStart;
 
-  // Upwards from the cut: each piece is read before anything at or after it is written.
-  std::vector<std::uint8_t> piece(
-      size_t(std::min(pieceBytes, std::max<std::uint64_t>(fileSize - cut.cutEnd, 1))));
-  for (std::uint64_t from = cut.cutEnd; from < fileSize;) {
-    const std::uint64_t n = std::min<std::uint64_t>(piece.size(), fileSize - from);
-    if (!ReadFully(io, fd, piece.data(), n, from)) return WavCutResult::MoveFailed;
-    if (!WriteFully(io, fd, piece.data(), n, from - removed)) return WavCutResult::MoveFailed;
-    from += n;
-  }
-  // The moved sound reaches the disk before the sizes say it is there.
-  if (io.fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS) return WavCutResult::MoveFailed;
-
-  if (!WriteU32(io, fd, cut.newDataBytes, cut.dataSizeOffset)) return WavCutResult::HeaderFailed;
-  if (!WriteU32(io, fd, cut.newRiffSize, 4)) return WavCutResult::HeaderFailed;
-  if (io.ftruncate(fd, off_t(fileSize - removed)) != 0) return WavCutResult::TruncateFailed;
+  std::vector<std::uint8_t> piece(size_t(std::min(pieceBytes, fileSize)));
+  auto copy = [&](std::uint64_t from, std::uint64_t end, std::uint64_t to) {
+    while (from < end) {
+      const std::uint64_t n = std::min<std::uint64_t>(piece.size(), end - from);
+      if (!ReadFully(io, sourceFd, piece.data(), n, from)) return false;
+      if (!WriteFully(io, outFd, piece.data(), n, to)) return false;
+      from += n;
+      to += n;
+    }
+    return true;
+  };
+  if (!copy(0, cut.cutStart, 0) || !copy(cut.cutEnd, fileSize, cut.cutStart))
+    return WavCutResult::MoveFailed;
+  if (!WriteU32(io, outFd, cut.newDataBytes, cut.dataSizeOffset) ||
+      !WriteU32(io, outFd, cut.newRiffSize, 4))
+    return WavCutResult::HeaderFailed;
+  // Complete on the disk before it may take the old file's place.
+  if (io.fdatasync(outFd) != 0 && errno != EINVAL) return WavCutResult::SyncFailed;
   return WavCutResult::Ok;
 }
 

@@ -69,6 +69,9 @@ void TrackOps::StopPlayback(CSoundTrack& track) { track.StopPlayback(); }
 void TrackOps::ToggleRecord(CSoundTrack& track) { track.ToggleRecord(); }
 void TrackOps::TogglePause(CSoundTrack& track) { track.TogglePause(); }
 void TrackOps::SelectChunk(CSoundTrack& track, int index) { track.SelectChunk(index); }
+bool TrackOps::ContinueRecordingIn(CSoundTrack& track, int index) {
+  return track.ContinueRecordingIn(index);
+}
 
 int TrackOps::AddChunk(CSoundTrack& track) {
   return track.AddChunk() ? track.ChunkCount() - 1 : -1;
@@ -91,6 +94,7 @@ bool TrackOps::SaveTrack(CSoundTrack& track, const std::string& path) {
   return track.SaveTrack(path);
 }
 void TrackOps::WaitForSave(CSoundTrack& track) { track.WaitForSave(); }
+bool TrackOps::SaveRunning(CSoundTrack& track) { return track.SavePending(); }
 bool TrackOps::WriteChunkList(CSoundTrack& track, const std::string& path) {
   return WriteChunkListOn(track, path);
 }

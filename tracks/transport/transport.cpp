@@ -25,6 +25,27 @@ constexpr ModeRow kModes[] = {
 
 std::intptr_t SenderOf(const CSoundTrack* track) { return reinterpret_cast<std::intptr_t>(track); }
 
+// The chunk a step to the next chunk lands on, with the empty chunks it needs added; -1 when
+// none could be added.
+int NextChunkIndex(CSoundTrack& track, TrackOps& ops) {
+  int current = track.CurrentChunkIndex();
+  if (current == -1) {
+    current = ops.AddChunk(track);
+    if (current < 0) return -1;
+    track.AdoptAsCurrentChunk(current);
+  }
+  if (current + 1 >= track.ChunkCount() && ops.AddChunk(track) < 0) return -1;
+  return current + 1;
+}
+
+// The recording goes on in chunk `index`; where it cannot, the switch stops it and it starts
+// again there.
+void RecordOnIn(CSoundTrack& track, TrackOps& ops, int index) {
+  if (ops.ContinueRecordingIn(track, index)) return;
+  ops.SelectChunk(track, index);
+  ops.ToggleRecord(track);
+}
+
 }  // namespace
 
 std::span<const ModeRow> ModeTable() { return kModes; }
@@ -50,14 +71,7 @@ bool CTrackMasterSource::HasMedia() const {
 int CTrackMasterSource::ChunkCount() const { return track_.ChunkCount(); }
 int CTrackMasterSource::CurrentChunk() const { return track_.CurrentChunkIndex(); }
 void CTrackMasterSource::NextChunk() {
-  int current = track_.CurrentChunkIndex();
-  if (current == -1) {
-    current = ops_.AddChunk(track_);
-    if (current < 0) return;
-    track_.AdoptAsCurrentChunk(current);
-  }
-  if (current + 1 >= track_.ChunkCount() && ops_.AddChunk(track_) < 0) return;
-  ops_.SelectChunk(track_, current + 1);
+  if (const int next = NextChunkIndex(track_, ops_); next >= 0) ops_.SelectChunk(track_, next);
 }
 void CTrackMasterSource::PrevChunk() {
   const int current = track_.CurrentChunkIndex();
@@ -119,6 +133,13 @@ void CTransport::StartMaster() {
 
 void CTransport::StepNext(CSoundTrack& track) { CTrackMasterSource(track, *ops_).NextChunk(); }
 void CTransport::StepPrev(CSoundTrack& track) { CTrackMasterSource(track, *ops_).PrevChunk(); }
+void CTransport::StepNextRecording(CSoundTrack& track) {
+  if (const int next = NextChunkIndex(track, *ops_); next >= 0) RecordOnIn(track, *ops_, next);
+}
+void CTransport::StepPrevRecording(CSoundTrack& track) {
+  if (const int current = track.CurrentChunkIndex(); current >= 1)
+    RecordOnIn(track, *ops_, current - 1);
+}
 
 int CTransport::MasterCount() {
   IMasterSource* source = Master();

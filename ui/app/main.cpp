@@ -1,14 +1,18 @@
-// The recorder's entry point: QApplication, the application object, the main dialog, and
-// SIGTERM/SIGINT turned into the dialog's close.
+// The recorder's entry point: the position this copy takes, QApplication, the application
+// object, the main dialog, and SIGTERM/SIGINT turned into the dialog's end.
 #include <QApplication>
 #include <QSocketNotifier>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
+#include "core/command_line.h"
 #include "core/log.h"
 #include "core/product_name.h"
 #include "platform/message_box_qt.h"
+#include "platform/position_lock.h"
 #include "platform/process.h"
 #include "platform/qt_settings.h"
 #include "platform/utf.h"
@@ -19,6 +23,22 @@ int main(int argc, char** argv) {
   // arrive only through the descriptor the UI thread watches.
   vts::plat::UniqueFd stopSignals = vts::plat::BlockStopSignals();
   const int signalFd = stopSignals.get();
+
+  // One copy per position, held for the whole run: a copy whose position is held ends here,
+  // before it touches a folder, a pipe or the window bus. Position 0 runs only alone.
+  const vts::CommandLineSwitches switches =
+      vts::ParseSwitches(vts::CommandLineArguments(argc, argv));
+  vts::plat::PositionLock positionLock;
+  const auto taken =
+      positionLock.Take(vts::GetProductNameUtf8(), switches.position, switches.position == 0);
+  if (taken == vts::plat::PositionLock::Result::kPositionHeld ||
+      taken == vts::plat::PositionLock::Result::kAnotherCopyRuns) {
+    std::fprintf(stderr, "%s: %s; this copy ends\n", vts::GetProductNameUtf8().c_str(),
+                 taken == vts::plat::PositionLock::Result::kPositionHeld
+                     ? ("position " + std::to_string(switches.position) + " runs already").c_str()
+                     : "another copy runs");
+    return 255;
+  }
 
   QApplication qapp(argc, argv);
   vts::plat::KeepQtSettingsBelowRoot();
@@ -35,6 +55,8 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     CVoxtrailstudyApp app;
+    // Without usable lock files the window's own look at the running copies decides.
+    if (taken == vts::plat::PositionLock::Result::kTaken) app.SetPositionTaken();
     if (!app.StartedOk()) {
       vts::plat::MessageBox(
           vts::plat::Utf8ToUtf16("The program cannot start: " + app.StartError() + "."),

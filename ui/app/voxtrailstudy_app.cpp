@@ -43,8 +43,13 @@ bool CVoxtrailstudyApp::StartedOk() const { return vts::g_pAppCore != nullptr; }
 
 bool CVoxtrailstudyApp::InitInstance() {
   mainDlg_ = new CMainDlg();
+  if (positionTaken_) {
+    CMainDlg::StartEnvironment environment;
+    environment.anotherCopyRuns = [] { return false; };
+    mainDlg_->SetStartEnvironment(std::move(environment));
+  }
   vts::RegisterFileTypes();
-  if (closeRequested_) QTimer::singleShot(0, mainDlg_, [dlg = mainDlg_] { dlg->close(); });
+  if (closeRequested_) QTimer::singleShot(0, mainDlg_, [dlg = mainDlg_] { dlg->RequestEnd(true); });
   mainDlg_->DoModal();
   if (mainDlg_->QuitRequested()) exitCode_ = mainDlg_->QuitCode() & 0xFF;
   delete mainDlg_;
@@ -54,5 +59,5 @@ bool CVoxtrailstudyApp::InitInstance() {
 
 void CVoxtrailstudyApp::RequestClose() {
   closeRequested_ = true;
-  if (mainDlg_) mainDlg_->close();
+  if (mainDlg_) mainDlg_->RequestEnd(true);
 }

@@ -26,11 +26,15 @@ class CVoxtrailstudyApp {
   // The process exit status the window asked for (its start-up may end the program).
   int ExitCode() const { return exitCode_; }
 
-  // Asks the running main dialog to close (SIGTERM, SIGINT); remembered when no dialog runs
-  // yet, so the dialog then closes as soon as it starts.
+  // Asks the running main dialog to end (SIGTERM, SIGINT), whatever box is up; remembered
+  // when no dialog runs yet, so the dialog then ends as soon as it starts.
   void RequestClose();
+  // This copy holds its position (the program's start took it): the window looks for no other
+  // copy of its own.
+  void SetPositionTaken() { positionTaken_ = true; }
 
  private:
+  bool positionTaken_ = false;
   CMainDlg* mainDlg_ = nullptr;
   bool closeRequested_ = false;
   int exitCode_ = 0;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
+#include <utility>
 
 #include "audio/buffer_descr.h"
 #include "audio/endpoint.h"
@@ -61,11 +63,16 @@ void CVideoManager::SetWindowSystem(std::shared_ptr<IVideoWindowSystem> windows)
 }
 
 void CVideoManager::SetOutputDevice(const std::u16string& id) {
-  std::lock_guard lock(lock_);
-  if (id == outputDevice_) return;
-  const std::u16string old = outputDevice_;
-  outputDevice_ = id;
-  // An open video's sound moves along, and so does the render stream opened for its play.
+  std::u16string old;
+  {
+    std::lock_guard lock(lock_);
+    if (id == outputDevice_) return;
+    old = outputDevice_;
+    outputDevice_ = id;
+  }
+  // An open video's sound moves along, and so does the render stream opened for its play
+  // (the sound server is called after the lock; this thread is the one that replaces the
+  // window).
   if (window_) window_->SetOutputDevice(id);
   if (playing.load()) {
     engine_->StopPlayback(old);
@@ -123,32 +130,63 @@ bool CVideoManager::Open(const std::string& path, void* owner) {
   }
   WakeHelper();
   w->OpenSourceFileName(path, [this, w] {
-    std::lock_guard lock(lock_);
-    if (window_.get() == w) OnMediaOpened();  // a replaced window's open reports nothing
+    bool current = false;
+    {
+      std::lock_guard lock(lock_);
+      current = window_.get() == w;
+    }
+    if (current) OnMediaOpened();  // a replaced window's open reports nothing
   });
   return true;
 }
 
 void CVideoManager::OnMediaOpened() {
-  std::lock_guard lock(lock_);
-  CVideoSiteWindow* w = window_.get();
-  chunks_.clear();
-  currentChunk_ = 0;
-  if (w && w->IsOpen()) {
-    if (w->Frame()) w->Frame()->ShowAndRaise();
-    durationMs_.store(std::uint32_t(w->DurationUs() / 1'000'000) * 1000);
-    if (!ReadChunkFile(SidePath(mediaPath_, ".cif"))) {
-      chunks_.clear();
-      chunks_.push_back({0, durationMs_.load(), 0, {}});
-    }
-    currentChunk_ = 0;
-    if (!chunks_.empty() && chunks_[0].startMs != 0) SeekChunkStart();  // the open showed 0
-    textsLoaded.store(ReadChunkTexts(SidePath(mediaPath_, ".txt")) ? 1 : 0);
-  } else {
-    // The open failed: no chunk, no window shown; the notices still tell the dialog.
-    durationMs_.store(0);
-    textsLoaded.store(0);
+  CVideoSiteWindow* w = nullptr;
+  std::string path;
+  {
+    std::lock_guard lock(lock_);
+    w = window_.get();
+    path = mediaPath_;
   }
+  // The side files are read and the frame shown outside the lock (the window lives as long
+  // as its own jobs, this one included); the result is taken only for the window still open.
+  std::uint32_t duration = 0;
+  std::vector<VideoChunk> chunks;
+  bool listRead = false, textsRead = false;
+  std::vector<std::u16string> texts;
+  std::optional<std::uint32_t> seek;
+  const bool opened = w && w->IsOpen();
+  if (opened) {
+    if (w->Frame()) w->Frame()->ShowAndRaise();
+    duration = std::uint32_t(w->DurationUs() / 1'000'000) * 1000;
+    std::vector<CifRecord> records;
+    const SideFileStatus st = ReadCifFile(SidePath(path, ".cif"), records);
+    listRead = st == SideFileStatus::Ok || st == SideFileStatus::Empty;
+    if (listRead) {
+      for (const CifRecord& r : records) chunks.push_back({r.startMs, r.lengthMs, 0, {}});
+    } else {
+      chunks.push_back({0, duration, 0, {}});
+    }
+    textsRead = ReadTxtFile(SidePath(path, ".txt"), texts) == SideFileStatus::Ok;
+    if (textsRead) {
+      for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (i == chunks.size()) chunks.push_back({0, 0, 0, {}});
+        chunks[i].text = texts[i];
+      }
+    }
+  }
+  {
+    std::lock_guard lock(lock_);
+    if (window_.get() != w) return;  // replaced meanwhile: its open reports nothing
+    chunks_ = std::move(chunks);
+    currentChunk_ = 0;
+    if (!chunks_.empty() && chunks_[0].startMs != 0) seek = ChunkStartToSeek();  // the open showed 0
+    // The open failed: no chunk, no window shown; the notices still tell the dialog.
+    durationMs_.store(duration);
+    if (listRead) chunkDataModified.store(0);
+    textsLoaded.store(textsRead ? 1 : 0);
+  }
+  if (seek) SeekShowing(w, *seek);
   Notify(TRACK_NOTIFY_IDLE);
   Notify(TRACK_NOTIFY_LOADED);
 }
@@ -164,6 +202,7 @@ std::string CVideoManager::OpenError() const {
 }
 
 std::unique_ptr<CVideoSiteWindow> CVideoManager::DetachWindow() {
+  std::lock_guard use(windowUse_);  // the helper's calls into the window end first
   std::lock_guard lock(lock_);
   chunks_.clear();
   keptChunks_.clear();
@@ -289,44 +328,58 @@ int CVideoManager::TrackbarPos() {
   return window_ && window_->Frame() ? window_->Frame()->TrackbarPos() : 0;
 }
 
-void CVideoManager::SeekChunkStart() {
-  if (window_ && currentChunk_ < chunks_.size() && window_->IsOpen()) {
-    window_->SeekMs(chunks_[currentChunk_].startMs);
-    // Halted, the picture shows the chunk's start too (running frames show themselves).
-    if (window_->halted.load() != 0) window_->ShowFrameAt(chunks_[currentChunk_].startMs);
+std::optional<std::uint32_t> CVideoManager::ChunkStartToSeek() const {
+  if (window_ && currentChunk_ < chunks_.size() && window_->IsOpen())
+    return chunks_[currentChunk_].startMs;
+  return std::nullopt;
+}
+
+void CVideoManager::SeekShowing(CVideoSiteWindow* w, std::uint32_t ms) {
+  w->SeekMs(ms);
+  // Halted, the picture shows the chunk's start too (running frames show themselves).
+  if (w->halted.load() != 0) w->ShowFrameAt(ms);
+}
+
+void CVideoManager::StepChunk(int step) {
+  CVideoSiteWindow* w = nullptr;
+  std::optional<std::uint32_t> seek;
+  {
+    std::lock_guard lock(lock_);
+    if (chunks_.empty()) return;
+    if (step > 0 ? currentChunk_ + 1 >= chunks_.size() : currentChunk_ == 0) return;
+    currentChunk_ = step > 0 ? currentChunk_ + 1 : currentChunk_ - 1;
+    chunks_[currentChunk_].offsetMs = 0;
+    seek = ChunkStartToSeek();
+    w = window_.get();
   }
-}
-
-void CVideoManager::NextChunk() {
-  std::lock_guard lock(lock_);
-  if (chunks_.empty() || currentChunk_ + 1 >= chunks_.size()) return;
-  ++currentChunk_;
-  chunks_[currentChunk_].offsetMs = 0;
-  SeekChunkStart();
+  // The seek reads the file and waits for a running decode: after the lock.
+  if (seek) SeekShowing(w, *seek);
   SetTrackbar(0);
 }
 
-void CVideoManager::PrevChunk() {
-  std::lock_guard lock(lock_);
-  if (chunks_.empty() || currentChunk_ == 0) return;
-  --currentChunk_;
-  chunks_[currentChunk_].offsetMs = 0;
-  SeekChunkStart();
-  SetTrackbar(0);
-}
+void CVideoManager::NextChunk() { StepChunk(1); }
+
+void CVideoManager::PrevChunk() { StepChunk(-1); }
 
 void CVideoManager::Stop() {
   if (playing.exchange(0)) ++playGeneration_;
   engine_->StopPlayback(OutputDevice());
+  CVideoSiteWindow* w = nullptr;
   {
     std::lock_guard lock(lock_);
-    if (window_) {
-      window_->StopVoice();
-      window_->halted.store(1);
+    w = window_.get();
+  }
+  if (w) {
+    w->StopVoice();
+    std::optional<std::uint32_t> seek;
+    {
+      std::lock_guard lock(lock_);
+      w->halted.store(1);
       if (currentChunk_ < chunks_.size()) chunks_[currentChunk_].offsetMs = 0;
-      SeekChunkStart();
-      SetTrackbar(0);
+      seek = ChunkStartToSeek();
     }
+    if (seek) SeekShowing(w, *seek);
+    SetTrackbar(0);
   }
   // The time display shows the rewind: a stop while paused has no tick after it.
   Notify(TRACK_NOTIFY_REFRESH);
@@ -349,12 +402,10 @@ void CVideoManager::Start() {
 void CVideoManager::TogglePause() {
   const std::uint8_t now = paused.load() ? 0 : 1;
   paused.store(now);
+  if (window_) window_->StopVoice();  // this thread replaces the window: no lock needed
   {
     std::lock_guard lock(lock_);
-    if (window_) {
-      window_->StopVoice();
-      window_->halted.store(now);
-    }
+    if (window_) window_->halted.store(now);
   }
   if (!now) WakeHelper();  // the ticks go on
 }
@@ -365,27 +416,37 @@ bool CVideoManager::FramesHalted() const {
 }
 
 void CVideoManager::SeekToSliderPosition() {
+  CVideoSiteWindow* w = nullptr;
+  std::optional<std::uint32_t> seek;
+  std::u16string device;
   {
     std::lock_guard lock(lock_);
     if (currentChunk_ < chunks_.size() && window_ && window_->IsOpen()) {
       const VideoChunk& c = chunks_[currentChunk_];
       const int pos = std::clamp(TrackbarPos(), 0, kTrackbarMax);
       const std::uint64_t time = c.startMs + std::uint64_t(c.lengthMs) * std::uint64_t(pos) / 1000;
-      if (window_->halted.load() != 0)
-        window_->SetTime(std::uint32_t(std::min<std::uint64_t>(time, UINT32_MAX)));
+      if (window_->halted.load() != 0) {
+        seek = std::uint32_t(std::min<std::uint64_t>(time, UINT32_MAX));
+        w = window_.get();
+        device = outputDevice_;
+      }
     }
+  }
+  if (seek) {
+    // The set-time empties the window's waiting jobs, a change of output among them: the
+    // output is asked for again after it (a job that finds it in use does nothing).
+    w->SetTime(*seek);
+    w->SetOutputDevice(device);
   }
   Notify(TRACK_NOTIFY_POSITION);
 }
 
 bool CVideoManager::InsertBookmark() {
+  if (window_ && window_->halted.load() == 0) window_->StopVoice();  // before the lock
   {
     std::lock_guard lock(lock_);
     if (!window_ || currentChunk_ >= chunks_.size()) return false;
-    if (window_->halted.load() == 0) {
-      window_->StopVoice();
-      window_->halted.store(1);
-    }
+    window_->halted.store(1);
     const std::int64_t pos = window_->PositionMs();
     VideoChunk& c = chunks_[currentChunk_];
     // Only a position inside the chunk splits it: a split at its edge or outside would make
@@ -405,12 +466,15 @@ bool CVideoManager::InsertBookmark() {
 }
 
 void CVideoManager::RemoveBookmark() {
+  {
+    std::lock_guard lock(lock_);
+    if (chunks_.empty() || currentChunk_ + 1 >= chunks_.size()) return;
+  }
+  Stop();  // rewinds to the chunk's start, which the join keeps
   std::lock_guard lock(lock_);
   if (chunks_.empty() || currentChunk_ + 1 >= chunks_.size()) return;
-  Stop();
   chunks_[currentChunk_].lengthMs += chunks_[currentChunk_ + 1].lengthMs;
   chunks_.erase(chunks_.begin() + currentChunk_ + 1);
-  SeekChunkStart();
   // The joined list differs from the file: the exit prompt must offer to save it.
   chunkDataModified.store(1);
 }
@@ -434,32 +498,52 @@ void CVideoManager::SetWholeFile(bool on) {
 // ---- helper thread ----
 
 void CVideoManager::HelperTick(bool trackbarHandled) {
+  // The window is asked outside the lock (its sound's reading may wait on the server); this
+  // thread holds windowUse_, so it stays.
+  CVideoSiteWindow* w = nullptr;
+  {
+    std::lock_guard lock(lock_);
+    w = window_.get();
+  }
+  std::int64_t pos = 0;
+  bool fileEnded = false;
+  if (w) {
+    pos = w->PositionMs();
+    // The file's end counts once its last sound was heard and its last frame drawn.
+    fileEnded = w->EndOfFile() && w->SoundInHandMs() <= 0 && w->SecondExecutor().QueuedCount() == 0;
+  }
   // Playing and paused are read under the lock: Start and TogglePause let the frames run
   // under it after setting them, so a stale "not playing" read before it would halt a
   // playback that just started, for good.
-  std::lock_guard lock(lock_);
-  if (playing.load() && !paused.load()) {
-    if (currentChunk_ >= chunks_.size() || !window_) {
-      Stop();  // nothing to play in
-    } else {
-      VideoChunk& c = chunks_[currentChunk_];
-      const std::int64_t pos = window_->PositionMs();
-      const std::uint32_t rel = pos > std::int64_t(c.startMs) ? std::uint32_t(pos - c.startMs) : 0;
-      // The file's end before the chunk's end ends the chunk too.
-      // The file's end counts once its last sound was heard and its last frame drawn.
-      const bool fileEnded = window_->EndOfFile() && window_->SoundInHandMs() <= 0 &&
-                             window_->SecondExecutor().QueuedCount() == 0;
-      if (rel < c.lengthMs && !fileEnded) {
-        c.offsetMs = rel;
-        if (!trackbarHandled) SetTrackbar(int(double(rel) / double(c.lengthMs) * 1000.0));
+  bool ticking = false, stop = false, halt = false;
+  {
+    std::lock_guard lock(lock_);
+    if (playing.load() && !paused.load()) {
+      ticking = true;
+      if (currentChunk_ >= chunks_.size() || !window_) {
+        stop = true;  // nothing to play in
       } else {
-        Stop();
+        VideoChunk& c = chunks_[currentChunk_];
+        const std::uint32_t rel =
+            pos > std::int64_t(c.startMs) ? std::uint32_t(pos - c.startMs) : 0;
+        // The file's end before the chunk's end ends the chunk too.
+        if (rel < c.lengthMs && !fileEnded) {
+          c.offsetMs = rel;
+          if (!trackbarHandled) SetTrackbar(int(double(rel) / double(c.lengthMs) * 1000.0));
+        } else {
+          stop = true;
+        }
       }
+    } else if (window_) {
+      window_->halted.store(1);
+      halt = true;
     }
+  }
+  if (ticking) {
+    if (stop) Stop();
     Notify(TRACK_NOTIFY_REFRESH);
-  } else if (window_) {
-    window_->StopVoice();
-    window_->halted.store(1);
+  } else if (halt) {
+    w->StopVoice();
   }
 }
 
@@ -490,32 +574,39 @@ void CVideoManager::HelperThread() {
     timer.TakeExpiries();
     bool trackbarHandled = false;
     if (msg.message == kHelperQuit) break;
+    // Held while this pass calls into the window outside the state lock: the window is not
+    // replaced meanwhile (the GUI thread waits for it only to replace or close the window).
+    std::lock_guard use(windowUse_);
     if (msg.message == WM_HSCROLL) {
       const int code = int(msg.wParam & 0xFFFF);
-      std::unique_lock lock(lock_);
+      CVideoSiteWindow* w = nullptr;
       if (code == TB_THUMBTRACK) {
-        if (window_) {
-          // A drag sends one code per mouse move: only its first one finds the frames as the
-          // drag's end is to leave them.
-          if (haltedAtThumbTrack_ == 0xFF) haltedAtThumbTrack_ = window_->halted.load();
-          window_->StopVoice();
-          window_->halted.store(1);
+        {
+          std::lock_guard lock(lock_);
+          w = window_.get();
+          if (w) {
+            // A drag sends one code per mouse move: only its first one finds the frames as
+            // the drag's end is to leave them.
+            if (haltedAtThumbTrack_ == 0xFF) haltedAtThumbTrack_ = w->halted.load();
+            w->halted.store(1);
+          }
         }
-        lock.unlock();
-        SeekToSliderPosition();
+        if (w) w->StopVoice();
       } else if (code == TB_ENDTRACK) {
-        // Only a thumb drag halted the frames; a click's end leaves them as they are.
-        if (window_ && haltedAtThumbTrack_ != 0xFF) {
-          window_->StopVoice();
-          window_->halted.store(haltedAtThumbTrack_);
+        std::uint8_t restore = 0xFF;
+        {
+          std::lock_guard lock(lock_);
+          w = window_.get();
+          restore = std::exchange(haltedAtThumbTrack_, std::uint8_t(0xFF));
         }
-        haltedAtThumbTrack_ = 0xFF;
-        lock.unlock();
-        SeekToSliderPosition();
-      } else {
-        lock.unlock();
-        SeekToSliderPosition();
+        // Only a thumb drag halted the frames; a click's end leaves them as they are.
+        if (w && restore != 0xFF) {
+          w->StopVoice();
+          std::lock_guard lock(lock_);
+          w->halted.store(restore);
+        }
       }
+      SeekToSliderPosition();
       trackbarHandled = true;
     } else if (msg.message == WM_SOUND_OUT) {
       if (msg.wParam) ReleaseBufferDescr(reinterpret_cast<CBufferDescr*>(msg.wParam));

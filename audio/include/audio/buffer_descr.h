@@ -22,6 +22,9 @@ constexpr std::uint32_t WM_SOUND_IN =
 // A stream ended because its device went away (the sound server, say); wParam the
 // direction (DataFlow), lParam the engine's tag. Posted after the stream's own end.
 constexpr std::uint32_t WM_SOUND_LOST = 0x400 + 0x93;
+// Posted by a track to its owner thread, in line with its engine's blocks: a running
+// recording goes on in another chunk (wParam its index, lParam the engine's tag).
+constexpr std::uint32_t WM_RECORDING_MOVES = 0x400 + 0x94;
 // Commands to an engine's playback thread (wParam 6/11/12 play lParam, 9 release lParam).
 constexpr std::uint32_t WM_ENGINE_COMMAND = 0x470;
 

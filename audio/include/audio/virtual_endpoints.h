@@ -29,6 +29,7 @@ enum class VirtualFailure {
   GetBuffer,       // capture: a packet cannot be read
   ActivateVolume,  // the endpoint's volume control cannot be opened
   VolumeCall,      // a get or set of the endpoint's volume or mute fails
+  Stop,            // a client's stop (held only, never failed)
 };
 
 struct VirtualSource {
@@ -104,6 +105,12 @@ class VirtualEndpoints : public EndpointBackend {
   // Failure injection: `count` next occurrences of `step` on device `id` fail (-1: always).
   virtual void InjectFailure(const std::string& id, VirtualFailure step, int count = -1) = 0;
   virtual void ClearFailures() = 0;
+  // Holding, as a sound server that does not answer: every call of `step` on device `id`
+  // (GetDevice, Activate, the client steps and Stop) waits, without the backend's lock,
+  // until ReleaseHeld. HeldCount: the calls waiting now.
+  virtual void HoldStep(const std::string& id, VirtualFailure step) = 0;
+  virtual int HeldCount() = 0;
+  virtual void ReleaseHeld() = 0;
 
   // Everything an output endpoint played while a client of it was running, interleaved in
   // its channel count (at most the last 60 s).

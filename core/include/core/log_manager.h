@@ -45,7 +45,8 @@ class CLogFile : public ILogFile {
   void Write(const char* text) override;
   // Appends an already formatted line (used by Write; tests feed fixed lines through it).
   void AppendLine(std::string_view line) override;
-  // Rewrites the file from its start with the text.
+  // Replaces the file with the text in one step (written beside it, then renamed): a file
+  // that cannot take the whole text (a full disk) keeps what it had.
   void Flush();
   // Empties the file on disk; the text stays and is written again by the next flush.
   void TruncateFile();

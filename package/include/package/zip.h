@@ -94,7 +94,8 @@ ZipHandle* CreateZipWriter(const std::string& path);
 // The writer's last result code (per thread).
 ZipResult GetZipWriterLastError();
 
-// Adds one entry: the UTF-16 name is converted to UTF-8 (at most 518 bytes, else ZR_ARGS).
+// Adds one entry: the UTF-16 name is converted to UTF-8 (at most 518 bytes, else ZR_ARGS). A
+// name that is UTF-8 and not plain ASCII carries the UTF-8 flag (general-purpose bit 11).
 ZipResult AddZipEntry(ZipHandle* handle, const std::u16string& name, const ZipSource& source);
 // The same for a name that is already UTF-8.
 ZipResult AddZipEntryInternal(ZipArchiveWriter* writer, const std::string& name,

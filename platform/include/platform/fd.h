@@ -55,6 +55,10 @@ UniqueFd OpenFile(const std::string& path, unsigned flags, unsigned mode = 0644)
 // The same for a name in an open folder (see OpenPrivateFolder).
 UniqueFd OpenFileIn(int folderFd, const std::string& name, unsigned flags, unsigned mode = 0644);
 
+// The path at which the file open as fd stands now; empty when it has none (removed, or
+// another file took its name).
+std::string PathOfOpenFile(int fd);
+
 // True when fd is an open descriptor of this process.
 bool IsOpenDescriptor(int fd);
 

@@ -86,8 +86,9 @@ class FileReplacement {
 
 // Gives the file at `path` the second name `oldPath`, so that it stays there when `path` is
 // replaced next: a hard link, or, where the file system has none, a rename (then `path` is
-// free until the caller puts its new file there). Never over a file at `oldPath`. False
-// when nothing was done (no file at `path`, something at `oldPath`, or an error).
+// free until the caller puts its new file there). Never over an existing file: when
+// `oldPath` is taken, the first free of `oldPath` with "[1]", "[2]", ... before its extension.
+// False when nothing was done (no file at `path`, or an error).
 bool KeepOldVersion(const std::string& path, const std::string& oldPath);
 
 // Removes the temporary files that replacements (FileReplacement) of processes no longer

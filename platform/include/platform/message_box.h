@@ -35,6 +35,9 @@ class IMessageBoxService {
                                   unsigned type) {
     Show(text, caption, type);
   }
+  // The program is ending: the boxes that are up close (each answered as by default), callers
+  // that wait are released, and no box is shown any more (later ones are answered by default).
+  virtual void EndBoxes() {}
 };
 
 // Shows a box through the installed service (default: none installed → logs to stderr and
@@ -45,6 +48,9 @@ int DefaultAnswer(unsigned type);
 // shows it when its loop runs again. For a caller that may hold a lock the GUI thread takes.
 void MessageBoxWithoutWaiting(const std::u16string& text, const std::u16string& caption,
                               unsigned type);
+
+// Ends every box through the installed service (see IMessageBoxService::EndBoxes). GUI thread.
+void EndMessageBoxes();
 
 // Installs the service (nullptr: back to the default). Not thread-safe against concurrent
 // MessageBox calls; install at start and at shutdown only.
@@ -59,6 +65,9 @@ class RecordingMessageBoxService : public IMessageBoxService {
     unsigned type;
   };
   int Show(const std::u16string& text, const std::u16string& caption, unsigned type) override;
+  // Later boxes are still kept, and answered by default.
+  void EndBoxes() override;
+  bool Ended() const;
   void ScriptAnswers(std::vector<int> answers);
   std::vector<Box> Boxes() const;
   void Clear();

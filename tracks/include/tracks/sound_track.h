@@ -1,7 +1,7 @@
 // One track of the recorder (Master or Student): its chunk list with only the current chunk
-// in memory, a private folder of temporary chunk files, its own sound engine, the recording
-// path (capture, mixing, conversion to 16-bit mono, automatic gain) and the playback path
-// (a chunk cut into one-period buffers, two kept queued).
+// in memory (and chunks whose file could not be written), a private folder of temporary chunk
+// files, its own sound engine, the recording path (capture, mixing, conversion to 16-bit mono,
+// automatic gain) and the playback path (a chunk cut into one-period buffers, two kept queued).
 //
 // Threading:
 // - The UI thread calls the transport (ToggleRecord, TogglePause, Play, StopPlayback,
@@ -18,9 +18,10 @@
 //   is read or changed across threads: cutting play buffers, appending recorded blocks,
 //   drawing the waveform, deleting chunks; also the device ids, and the engine while a load
 //   replaces it. Hooks (IWaveformDrawer) may be called with it held. Other code that reads a
-//   chunk's length or data while a recording or playback runs holds it. A stop of the
-//   playback holds it, so a buffer coming back meanwhile neither ends the playback nor
-//   queues a successor.
+//   chunk's length or data while a recording or playback runs holds it, and only around
+//   state: the sound server is called after it is left. A stop of the playback ends the
+//   run under it and stops the stream under `playbackLock`, so a buffer coming back
+//   meanwhile neither ends the playback nor queues a successor into the stopped stream.
 // - The waveform view state (zoom, view, cursor, selection, play position, position bar) is
 //   one object, changed only under `bufferLock`, by the track and by the strip that shows it
 //   (CTrackWaveform hands it the object). Other threads read it through ViewSnapshot; the
@@ -42,12 +43,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "audio/buffer_descr.h"
 #include "audio/endpoint.h"  // [endpoint volume]
 #include "audio/sound_works_was.h"
+#include "platform/fd.h"
 #include "platform/thread_queue.h"
 #include "tracks/chunk_info.h"
 #include "tracks/notify.h"
@@ -108,6 +109,7 @@ class CSoundTrack {
   static constexpr std::uint32_t kSourceTagInput = 1;
   static constexpr std::uint32_t kSourceTagOutput = 3;
   static constexpr std::uint32_t kEnginePeriodMs = 40;
+  static constexpr std::uint32_t kPeriodFrames = 44100 * kEnginePeriodMs / 1000;
   // How long a chunk switch, a save or a free waits for a stopped recording's last blocks.
   static constexpr std::chrono::milliseconds kRecordingEndWait{3000};
 
@@ -122,8 +124,10 @@ class CSoundTrack {
   // Makes "<temp>/Voxtrailstudy/TempSnd/<name>/" (private to the user) the track's folder.
   void GetTempSoundFolder(const std::string& name);
   void ClearTempSoundFolder();
-  // A new empty chunk with a fresh temporary file, appended; null (and logged) when no file
-  // could be made.
+  // A new empty chunk with a fresh temporary file, appended. When the folder takes no file
+  // now (a full disk, read-only, deleted), the chunk gets a name no chunk uses, keeps its
+  // sound in memory and is written when the folder takes files again (logged). Null (and
+  // logged) only for a track without a usable folder.
   CChunkInfo* AddChunk();
   // Loads the chunk's sound (from the source file or its temporary file). A file that cannot
   // be read is told in a box nobody waits for (the caller may hold bufferLock); false then.
@@ -135,8 +139,9 @@ class CSoundTrack {
   void FreeChunks();
   void Close();
   // Makes `index` current: stops the transport, saves and unloads the old current chunk and
-  // loads the new one. When the old chunk cannot be saved it stays current and loaded (its
-  // sound is not dropped). Posts code 0. Defined in chunk_editing.cpp.
+  // loads the new one. When the old chunk cannot be saved it stays loaded (its sound exists
+  // nowhere else) and the user is told once; a save writes it from memory. Posts code 0.
+  // Defined in chunk_editing.cpp.
   void SelectChunk(int index);
   // Reads the chunk's frames from the source file (tracks loaded from a file); frames past
   // the source's "data" chunk are not read. Defined in chunk_editing.cpp.
@@ -180,6 +185,16 @@ class CSoundTrack {
   // or the core thread's chunk switch, through the stops they run).
   void ToggleRecord();
   void TogglePause();
+  // A recording that runs unpaused goes on in chunk `index` without its capture streams
+  // stopping: what was captured before lands in the chunk left, what follows in `index`
+  // (emptied first when replaceOnRecord is set), so nothing captured is lost at the step.
+  // The owner thread makes the step in line with the engine's blocks (WM_RECORDING_MOVES);
+  // this waits (bounded) until it is made. False, with nothing asked, when no recording
+  // runs into the current chunk or `index` is no chunk: the caller then switches and starts
+  // again as before. The UI thread.
+  bool ContinueRecordingIn(int index);
+  // The owner thread's WM_RECORDING_MOVES.
+  void OnRecordingMoves(int index, std::uint32_t engineTag);
   // The core thread's WM_SOUND_IN: a captured block (owned from now on) or null, the end
   // mark of a stopped capture stream. `engineTag` is the message's lParam (the engine that
   // posted it; 0 when unknown): only this track's own end marks end its recording.
@@ -196,7 +211,8 @@ class CSoundTrack {
   // sources did start) keeps nothing: its chunk has the take it had before. Any thread.
   std::string StartFailure() const;
   // The core thread's steps of OnCapturedBlock.
-  CBufferDescr* MixPendingBlocks();
+  // The mix of what may go out now (everything at an end mark) as a captured block, or null.
+  CBufferDescr* MixPendingBlocks(bool end = false);
   void AppendRecorded(CBufferDescr* block);
   // Waits (bounded) until a stopped recording's last blocks have been appended. Returns
   // false on time-out. Does not wait on the owner thread (it delivers them). Any thread.
@@ -332,6 +348,11 @@ class CSoundTrack {
   // Temporary files that an ended save left in the target's folder are removed first.
   bool SaveTrack(const std::string& path, bool keepOldVersion = false);
   bool SaveWav(const std::string& path);
+  // A copy of chunk `index`'s sound for a save (its whole frames, no more than its length),
+  // taken under bufferLock from memory, the temporary file or the source file, as one
+  // moment of the chunk: the core thread may switch, unload or replace it meanwhile. False
+  // when the sound of a chunk with frames cannot be had. The saving thread.
+  bool CopyChunkSound(int index, std::vector<std::uint8_t>& pcm);
   // `error`: 0 none, 1 bad channel count, 2 encoder initialisation, 3 destination cannot be
   // written, 4 the encoder failed on the sound.
   bool EncodeMp3(const std::string& path, int* error);
@@ -448,6 +469,8 @@ class CSoundTrack {
   static std::string NoDeviceChosen(const char* text);
   void StopChosenCaptures();
   void EndMarkArrived(std::uint32_t engineTag);
+  // The step of ContinueRecordingIn, on the owner thread.
+  void MoveRecordingTo(int index);
   // What a starting recording changes in its chunk and view, kept until its capture streams
   // are known to have started. A replaced take's sound is moved here, not copied; it is
   // freed with this when the recording did start.
@@ -476,7 +499,9 @@ class CSoundTrack {
   NotifyTarget notifyTarget;       // guarded by notifyMutex
   std::string startFailure;        // guarded by notifyMutex
 
-  std::unordered_map<std::uint32_t, CBufferDescr*> pendingBlocks;  // core thread only
+  // The captured sound waiting to be mixed, by capture stream; core thread only. A stream
+  // is waited for at most four periods; what goes out is at least one period.
+  CapturePairing pendingBlocks{4 * kPeriodFrames, kPeriodFrames};
   MonoS16Converter resampler;
 
   // The chunk a recording writes into: fixed when it starts, kept until its end marks are
@@ -488,6 +513,8 @@ class CSoundTrack {
   std::mutex endMarkMutex;
   std::condition_variable endMarkCv;
   int expectedEndMarks = 0;  // capture stops whose end mark has not arrived yet
+  // Steps of a running recording to another chunk asked for and made (endMarkMutex).
+  std::uint64_t movesAsked = 0, movesMade = 0;
 
   // Playback generation: buffers of an earlier Play (or of a stopped one) that come back
   // late are released without moving the position. Stored in the descriptor's reserved1.
@@ -508,8 +535,16 @@ class CSoundTrack {
   std::atomic<std::uint64_t> droppedBlocks{0};  // core thread counts, any thread reads
 
   mutable std::recursive_mutex bufferLock;
+  // Orders this track's calls into the engine's playback (stop, start, queueing) while
+  // bufferLock is held only around state: a buffer coming back meanwhile queues its
+  // successor after the ones being queued, never into a stream being stopped. Taken before
+  // bufferLock; a wait on the sound server happens under it, never under bufferLock.
+  std::recursive_mutex playbackLock;
   std::unique_ptr<CSoundWorksWAS> engine;  // replaced under bufferLock
-  std::uint32_t CaptureStreamCount();      // the engine's, under bufferLock
+  // The capture streams whose blocks are mixed together: those the recording started, also
+  // while their blocks are still handled after the stop (the engine then has none). Set
+  // where the captures start, lowered when a device of the recording goes.
+  std::atomic<std::uint32_t> pairedStreams{1};
 
   // ---- sound devices
   std::atomic<std::uint32_t> recordSources{kRecordInput};
@@ -525,6 +560,12 @@ class CSoundTrack {
   // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
   bool SoundFromSource(const CChunkInfo* chunk) const;
   bool MakeWholeFileChunk();
+  // A name for a new chunk's temporary file (see AddChunk); empty without a usable folder.
+  std::string NewChunkFileName();
+  // Tells the user, once until a chunk file is written again, that a chunk's sound is kept
+  // in memory only. Any thread; the box is not waited for.
+  void TellSoundKeptInMemory();
+  std::atomic<bool> keptInMemoryTold{false};
   // Takes the source frames [first, end) out of every chunk of both lists.
   void RemoveSourceFrames(std::uint64_t first, std::uint64_t end);
   // ---- [chunk editing] end
@@ -548,6 +589,11 @@ class CSoundTrack {
   std::string sourcePath;  // file the track was loaded from; empty when none
   std::string loadError;   // why the last load failed; empty after a successful one
   int sourceFile = -1;     // open source WAV (read/write), -1 when none
+  // Opened for reading only, as it cannot be written: its erase is refused.
+  bool sourceReadOnly = false;
+  // How the source WAV is opened (a test puts in one that refuses writing).
+  plat::UniqueFd (*openSourceFile)(const std::string& path, unsigned flags,
+                                   unsigned mode) = &plat::OpenFile;
   std::uint32_t dataBytes = 0;
   std::uint32_t dataOffset = 0;
   std::uint32_t audioModified = 0;

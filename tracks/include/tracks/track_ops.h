@@ -20,6 +20,8 @@ class TrackOps {
   virtual void ToggleRecord(CSoundTrack& track);
   virtual void TogglePause(CSoundTrack& track);
   virtual void SelectChunk(CSoundTrack& track, int index);
+  // A running recording goes on in chunk `index` (CSoundTrack::ContinueRecordingIn).
+  virtual bool ContinueRecordingIn(CSoundTrack& track, int index);
   // Appends an empty chunk; its index, or -1 when none could be made.
   virtual int AddChunk(CSoundTrack& track);
   virtual void Close(CSoundTrack& track);
@@ -36,6 +38,8 @@ class TrackOps {
   virtual bool SaveTrack(CSoundTrack& track, const std::string& path);
   // Waits until a save of the track that is running has ended.
   virtual void WaitForSave(CSoundTrack& track);
+  // A save was started and its end has not been collected yet (its notice is still due).
+  virtual bool SaveRunning(CSoundTrack& track);
   // The side files beside the media.
   virtual bool WriteChunkList(CSoundTrack& track, const std::string& path);
   virtual std::vector<std::uint8_t> BuildChunkTexts(CSoundTrack& track);

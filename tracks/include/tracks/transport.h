@@ -119,6 +119,10 @@ class CTransport {
   // The Student grows with empty chunks to follow the Master.
   void StepNext(CSoundTrack& track);
   void StepPrev(CSoundTrack& track);
+  // The same steps for a track that records: its recording goes on in the chunk stepped to
+  // without a break, or, where it cannot, stops there and starts again.
+  void StepNextRecording(CSoundTrack& track);
+  void StepPrevRecording(CSoundTrack& track);
   int MasterCount();
   int MasterPosition();
 

@@ -1,10 +1,9 @@
-// Cutting a byte range out of an open WAV file in place: the tail moves down, then the two
-// size fields are rewritten, then the file is shortened. Every read and write is checked; the
-// header is only rewritten and the file only shortened after the whole tail has moved, so a
-// failure never shortens the user's file (nothing after the cut is lost, the header still
-// tells the old sizes).
+// Cutting a byte range out of a WAV file: the file's bytes before and after the range are
+// copied into a new file, whose two size fields are then rewritten and which is synced to the
+// disk. The source file is only read, so a failure or a kill at any point leaves it whole;
+// the caller puts the new file in its place in one step (a rename) once it is complete.
 //
-// Plain file I/O on a descriptor; the caller keeps other users of the file away meanwhile.
+// Plain file I/O on descriptors; the caller keeps writers of the source away meanwhile.
 #pragma once
 
 #include <cstdint>
@@ -27,10 +26,10 @@ struct WavCut {
 
 enum class WavCutResult {
   Ok,
-  BadRange,        // empty range, or one past the end of the file; nothing touched
-  MoveFailed,      // a read or write of the tail failed; sizes and length unchanged
-  HeaderFailed,    // the tail moved but a size field could not be written; length unchanged
-  TruncateFailed,  // tail and sizes are right, the file keeps stale bytes at its end
+  BadRange,      // empty range, or one past the end of the file; nothing written
+  MoveFailed,    // a read of the source or a write of the copy failed
+  HeaderFailed,  // a size field of the copy could not be written
+  SyncFailed,    // the copy could not be made durable
 };
 
 const char* WavCutResultText(WavCutResult result);
@@ -40,8 +39,9 @@ const char* WavCutResultText(WavCutResult result);
 const FileIo& EditFileIo();
 void SetEditFileIo(const FileIo* io);
 
-// Moves the tail in pieces of at most `pieceBytes`.
-WavCutResult CutWavRange(int fd, const WavCut& cut, const FileIo& io = SystemFileIo(),
-                         std::uint64_t pieceBytes = 0x400000);
+// Writes the source without the range into `outFd` (an empty file), in pieces of at most
+// `pieceBytes`. On any result but Ok the copy is incomplete and must be thrown away.
+WavCutResult WriteCutWav(int sourceFd, const WavCut& cut, int outFd,
+                         const FileIo& io = SystemFileIo(), std::uint64_t pieceBytes = 0x400000);
 
 }  // namespace vts

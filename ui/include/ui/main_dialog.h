@@ -92,7 +92,8 @@ class CMainDlg : public QDialog, public ISkinHost {
   // one road of clicks, right clicks, the remote control of a linked window and tests.
   bool Dispatch(int controlId, int code);
   // The remote control's click: works on a disabled or hidden control and on command 1033,
-  // which has no control; not while a load rebuilds the Master (false then).
+  // which has no control. One that comes while a load rebuilds the Master waits for the
+  // load's end and then runs, in the order they came.
   bool ClickControl(int controlId, bool rightClick);
   // A window message by number (the classroom bus and the tracks' notices arrive here).
   intptr_t SendMessage(unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -140,6 +141,9 @@ class CMainDlg : public QDialog, public ISkinHost {
                       std::function<uint32_t()> playPositionMs);
   void DrawTime();
   void DrawLargeTime();
+  // The texts the two displays show now.
+  const QString& ShownTime() const { return m_shownTime; }
+  const QString& ShownLargeTime() const { return m_shownLargeTime; }
 
   // Paints the whole window through the back buffer onto `target`.
   void PaintBackground(QPainter& target);
@@ -194,6 +198,13 @@ class CMainDlg : public QDialog, public ISkinHost {
   // Closing.
   void OnOK();
   void OnCancel();
+  // The program is asked to end (a stop signal, or the classroom's close request, which a
+  // linked student ignores as its exit path does): the boxes, dialogs and menus that are up
+  // close unanswered, and the exit path runs without asking. It saves the Student's unsaved
+  // work as the classroom's automatic save does, and the window closes once that save has
+  // ended, also when it failed (the main log tells what was not saved).
+  void RequestEnd(bool bySignal);
+  bool EndRequested() const;
 
   // Command handlers (the table binds them).
   void OnBnClickedOpen();
@@ -285,6 +296,9 @@ class CMainDlg : public QDialog, public ISkinHost {
     unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0;
   };
   void SetFileDialog(FileDialogFn fileDialog);
+  // What hands an address of the URL menu to a browser; true when one took it (default:
+  // the desktop's).
+  void SetUrlOpener(std::function<bool(const QUrl&)> opener);
   void SetClock(std::function<LocalTime()> clock);
   void SetTrackOps(std::shared_ptr<TrackOps> ops);
   // The Master side's video (none: video files are refused).
@@ -354,11 +368,17 @@ class CMainDlg : public QDialog, public ISkinHost {
   void NextChunkSteps();
   // A mode button (mirrored by the caller).
   void PressMode(vts::TransportMode mode);
-  bool MasterConfirmation();  // true when a save was started
+  // How the Master's bookmark save went: started, declined by the user, or kept for later
+  // (the Student must be saved first, or the Save As did not start).
+  enum class MasterSave { Started, Declined, Kept };
+  MasterSave MasterConfirmation();
   void ShowUrlMenu();
   // Opens `path` in place of the Master side's lesson (Open and a dropped file, once the
   // discard question allowed it): closes the old one, keeps the path as the last opened.
   void ReplaceMaster(const QString& path);
+  // The lesson an Open chose while the Master's save ran, once that save reported back:
+  // opened when the save succeeded, dropped (the old lesson stays) when it failed.
+  void OpenWaitingLesson();
   void ShowBusy();
   // `keepOldVersion`: a file the save replaces stays as its " - Old" name.
   bool StartSave(CSoundTrack* track, const std::string& path, bool keepOldVersion = false);
@@ -415,6 +435,15 @@ class CMainDlg : public QDialog, public ISkinHost {
   void ReportFailedLoad();
   std::string m_lastLoadPath;  // the file the Master's last load was started for
   void UpdateChunkNumber();
+  void DrawChunkTimes();
+  // Remote presses held while the Master loaded, with whether each was to be mirrored.
+  struct HeldPress {
+    int controlId;
+    bool rightClick;
+    bool mirrorMuted;
+  };
+  std::vector<HeldPress> m_heldPresses;
+  void RunHeldPresses();
   void SetRecordLookSkins(bool recording);
   void AddToolTip(int controlId, const QString& text);
   StartEnvironment m_startEnvironment;

@@ -8,13 +8,16 @@
 // Threading: public operations on the GUI thread; OnMediaOpened runs on the window's first
 // executor; the helper thread ticks, stops at a chunk's end and follows the trackbar. The
 // manager's recursive lock guards the chunk records, the current index and the window
-// pointer; playing, paused and the window's halted flag are atomics.
+// pointer (replaced only on the GUI thread), and is held only around them: seeks, decodes,
+// side-file reads and calls into the sound server come after it is left. Playing, paused
+// and the window's halted flag are atomics.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -113,12 +116,19 @@ class CVideoManager : public IMasterVideo {
   bool HelperHasWork();  // a playback that is not paused: the 50 ms tick runs
   void SetTrackbar(int pos);
   int TrackbarPos();
-  void SeekChunkStart();  // with the lock held
+  // The current chunk's start when the window can seek to it; with the lock held.
+  std::optional<std::uint32_t> ChunkStartToSeek() const;
+  // Seeks `w` to `ms` and, halted, shows the frame there (called without the lock).
+  static void SeekShowing(CVideoSiteWindow* w, std::uint32_t ms);
+  void StepChunk(int step);  // NextChunk (+1), PrevChunk (-1)
   // Takes the window out and empties the chunk lists, under the lock; the caller destroys
   // the window outside it (the window's jobs may be waiting for the lock).
   std::unique_ptr<CVideoSiteWindow> DetachWindow();
 
   mutable std::recursive_mutex lock_;
+  // Held by the helper thread through each pass that calls into the window, and by the
+  // window's replacement: taken before lock_, never while holding it.
+  std::mutex windowUse_;
   std::unique_ptr<CVideoSiteWindow> window_;
   std::shared_ptr<audio::EndpointBackend> backend_;
   std::shared_ptr<IVideoWindowSystem> windows_;

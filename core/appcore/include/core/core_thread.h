@@ -21,8 +21,8 @@ namespace vts {
 
 constexpr std::uint32_t WM_CORE_IFACE_PIPE = plat::WM_USER + 0x8D;   // 0x48D
 constexpr std::uint32_t WM_CORE_STREAM_PIPE = plat::WM_USER + 0x8E;  // 0x48E
-// WM_SOUND_OUT (0x48F), WM_SOUND_IN (0x490) and WM_SOUND_LOST (0x493) come from the sound
-// engine's header.
+// WM_SOUND_OUT (0x48F), WM_SOUND_IN (0x490), WM_SOUND_LOST (0x493) and WM_RECORDING_MOVES
+// (0x494) come from the sound engine's header.
 
 // Pipe events: lParam 0 connected, 0xFFFFFFFF disconnected, else a heap block made with
 // AllocPipeBlock (u32 length, then that many bytes) that the receiver frees with FreePipeBlock.
@@ -50,6 +50,9 @@ class ITrackSoundHandlers {
   // WM_SOUND_LOST: a stream of the engine `engineTag` ended because its device went;
   // `flow` is its direction. Both tracks hear it; only the engine's own track acts.
   virtual void OnDeviceLost(plat::WPARAM flow, plat::LPARAM engineTag) {}
+  // WM_RECORDING_MOVES of this track's engine `engineTag`: its running recording goes on in
+  // chunk `chunkIndex` from the next block on.
+  virtual void OnRecordingMoves(plat::WPARAM chunkIndex, plat::LPARAM engineTag) {}
 
  protected:
   ~ITrackSoundHandlers() = default;
@@ -108,6 +111,10 @@ class CCoreThread {
   void Run(std::promise<void>* ready);
   void HandleSoundOut(plat::WPARAM descr);
   void HandleSoundIn(plat::WPARAM descr, plat::LPARAM engineTag);
+  void HandleRecordingMoves(plat::WPARAM chunkIndex, plat::LPARAM engineTag);
+  bool Streaming() const;
+  // Sends the Student's next stream block; a failed write turns streaming off with its box.
+  void SendStudentStream(bool final);
 
   std::thread thread_;
   plat::ThreadId id_ = 0;

@@ -16,6 +16,7 @@ class CTrackSoundHandler final : public ITrackSoundHandlers {
   void OnCapturedBlockFrom(plat::WPARAM descr, plat::LPARAM engineTag) override;
   bool TakesEndMark(plat::LPARAM engineTag) override;
   void OnDeviceLost(plat::WPARAM flow, plat::LPARAM engineTag) override;
+  void OnRecordingMoves(plat::WPARAM chunkIndex, plat::LPARAM engineTag) override;
 
  private:
   CSoundTrack* track_;

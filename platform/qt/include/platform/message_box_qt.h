@@ -4,7 +4,7 @@
 // threads still waiting are released with the default answer, so shutdown never deadlocks.
 //
 // Threading: construct and install on the GUI thread after the QApplication exists; Show from
-// any thread; BeginShutdown from the GUI thread.
+// any thread; BeginShutdown and EndBoxes from the GUI thread.
 #pragma once
 
 #include <functional>
@@ -28,6 +28,8 @@ class QtMessageBoxService : public IMessageBoxService {
   void ShowWithoutWaiting(const std::u16string& text, const std::u16string& caption,
                           unsigned type) override;
   void BeginShutdown();
+  // BeginShutdown, and the boxes that are up now close (answered by default). GUI thread.
+  void EndBoxes() override;
 
   struct State;
 

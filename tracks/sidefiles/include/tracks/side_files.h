@@ -38,6 +38,10 @@ inline constexpr std::size_t kMaxSideFileChunks = 65535;
 // of 0 gives 0.
 std::uint32_t MsToFrames(std::uint32_t ms, std::uint32_t samplesPerSec);
 std::uint32_t FramesToMs(std::uint64_t frames, std::uint32_t samplesPerSec);
+// The first frame at or after `ms` (the division rounds up), saturating like MsToFrames. A
+// chunk boundary read this way and written again with FramesToMs stays in its millisecond,
+// so a chunk list survives any number of writes and reads.
+std::uint32_t MsToFrameAtOrAfter(std::uint64_t ms, std::uint32_t samplesPerSec);
 
 enum class SideFileStatus {
   Ok,
@@ -56,7 +60,8 @@ SideFileStatus ReadCifFile(const std::string& path, std::vector<CifRecord>& reco
                            bool* cut = nullptr);
 
 // The ".cif" body for chunks of the given lengths in frames: starts are the running sums of
-// the lengths (contiguous from 0, whatever the chunks' own starts say). Empty when there are
+// the lengths (contiguous from 0, whatever the chunks' own starts say), and each record's
+// length reaches the next record's start (both ends in whole milliseconds). Empty when there are
 // no chunks, when the lengths add up to 0 frames, or when the rate is 0.
 std::vector<std::uint8_t> BuildCifBody(std::span<const std::uint32_t> lengthsFrames,
                                        std::uint32_t samplesPerSec);

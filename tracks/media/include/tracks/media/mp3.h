@@ -27,7 +27,8 @@ enum class Mp3DecodeResult {
 };
 
 // Decodes `mp3Path` into a WAV file at `wavPath` (16-bit PCM, the first frame's rate and
-// channel count; a leading LAME/Xing information frame is skipped, damaged frames are
+// channel count; a leading LAME/Xing information frame is skipped, and the encoder's delay
+// and padding that it gives are taken off, with the decoder's own delay; damaged frames are
 // skipped). The WAV appears only when complete: it is written to a temporary file beside it
 // and renamed. Ok = 0, anything else is a failure.
 Mp3DecodeResult DecodeMp3ToWav(const std::string& mp3Path, const std::string& wavPath,
@@ -72,6 +73,9 @@ class Mp3StreamEncoder {
   bool Encode(const std::int16_t* samples, std::size_t sampleCount, std::vector<std::uint8_t>& out);
   // Flushes the last frames into `out`.
   bool Finish(std::vector<std::uint8_t>& out);
+  // After Finish: the LAME/Xing information frame (the encoder's delay and padding, the frame
+  // count), written over the stream's first bytes, which hold its place. Empty on a failure.
+  std::vector<std::uint8_t> InfoFrame() const;
   void Close();
 
  private:
