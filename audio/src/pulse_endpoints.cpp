@@ -342,9 +342,13 @@ class PulseClient final : public AudioClient {
     if (Status s = GetCurrentPadding(frames); s != Status::Ok || !playbackClock_) return s;
     pa_usec_t usec = 0;
     int negative = 0;
-    // No timing yet (just connected): the padding is all that is known.
+    // The server's latency is what was written and not yet heard, the sink's part included.
+    // The padding from the writable size counts sound the server took since its last request
+    // as still waiting, so it is used only while no timing is known (just connected).
+    // A negative latency is the library's clock run past what was written (an underrun
+    // before the next timing update): the padding is the better count then.
     if (pa_stream_get_latency(stream_, &usec, &negative) == 0 && !negative)
-      *frames = std::max<std::uint32_t>(*frames, std::uint32_t(usec * rate_ / 1000000));
+      *frames = std::uint32_t(usec * rate_ / 1000000);
     return Status::Ok;
   }
 

@@ -4,7 +4,13 @@
 //   seek     time from a trackbar seek to the frame on show; goal under 100 ms
 //   drift    A/V drift while playing: each drawn frame's time against the voice's played
 //            position; goal under 40 ms over 10 minutes
-// Usage: bench_video [decode|seek|drift] [drift seconds, default 600]. Fixtures are made by
+//   sync     per container (mp4, mkv, avi with B-frames, MJPEG avi, mpg, mp4 whose sound
+//            starts 0.3 s late): each drawn frame's time less the voice's played position,
+//            median and 90th percentile of |.|; goal within 15 ms
+//   window   1080p30 H.264 played for 10 s in the window the recorder opens (516 x 290):
+//            CPU of one core and peak RSS; goal at or under a general-purpose player's on
+//            the same file, measured side by side
+// Usage: bench_video [decode|seek|drift|sync|window] [drift seconds, default 600]. Fixtures are made by
 // the ffmpeg CLI into build/test-fixtures/video. Sound: the process's backend
 // (VTS_AUDIO_BACKEND=virtual for the virtual one).
 #include <gtest/gtest.h>
@@ -108,6 +114,29 @@ void Seek() {
   }
 }
 
+// Plays the open site to its end (or `limit` s) and gives each drawn frame's time less the
+// voice's played position then, in ms.
+std::vector<double> PlayAndFollow(CVideoSiteWindow& site, int limit) {
+  std::mutex m;
+  std::vector<double> drift;
+  site.onFrameDrawn = [&](std::int64_t posMs) {
+    VideoVoice* v = site.Voice();
+    if (!v || !v->Started()) return;
+    if (auto played = v->PlayedPositionMs()) {
+      std::lock_guard l(m);
+      drift.push_back(double(posMs - *played));
+    }
+  };
+  site.halted = 0;
+  const auto end = Clock::now() + std::chrono::seconds(limit);
+  while (!site.EndOfFile() && Clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  site.halted = 1;
+  site.SecondExecutor().Stop();  // no drawing reads `drift` any more
+  std::lock_guard l(m);
+  return drift;
+}
+
 void Drift(int seconds) {
   auto windows = HeadlessVideoWindowSystem();
   test::VideoSpec spec;
@@ -118,22 +147,7 @@ void Drift(int seconds) {
     std::printf("drift: no voice (no sound server?)\n");
     return;
   }
-  std::mutex m;
-  std::vector<double> drift;
-  site->onFrameDrawn = [&](std::int64_t posMs) {
-    VideoVoice* v = site->Voice();
-    if (!v || !v->Started()) return;
-    if (auto played = v->PlayedPositionMs()) {
-      std::lock_guard l(m);
-      drift.push_back(double(posMs - *played));
-    }
-  };
-  site->halted = 0;
-  const auto end = Clock::now() + std::chrono::seconds(seconds + 10);
-  while (!site->EndOfFile() && Clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  site->halted = 1;
-  std::lock_guard l(m);
+  const std::vector<double> drift = PlayAndFollow(*site, seconds + 10);
   std::vector<double> abs;
   for (double d : drift) abs.push_back(std::fabs(d));
   std::sort(abs.begin(), abs.end());
@@ -152,12 +166,86 @@ void Drift(int seconds) {
       meanOf(n - minute, n));
 }
 
+void Sync() {
+  auto windows = HeadlessVideoWindowSystem();
+  struct Row {
+    const char* name;
+    test::VideoSpec spec;
+  };
+  auto spec = [](std::string container) {
+    test::VideoSpec s;
+    s.container = std::move(container);
+    s.seconds = 8;
+    return s;
+  };
+  test::VideoSpec bFrames = spec("avi"), late = spec("mp4"), mjpeg = spec("avi");
+  bFrames.bFrames = 2;
+  late.soundDelay = 0.3;
+  mjpeg.videoCodec = "mjpeg";
+  const Row rows[] = {{"mp4", spec("mp4")},          {"mkv", spec("mkv")},
+                      {"avi (B-frames)", bFrames},   {"avi (MJPEG)", mjpeg},
+                      {"mpg", spec("mpg")},          {"mp4 (sound 0.3 s late)", late}};
+  for (const Row& r : rows) {
+    auto site = OpenSite(test::MakeVideo(r.spec), *windows, 516);
+    if (!site->HasVoice()) {
+      std::printf("sync: no voice (no sound server?)\n");
+      return;
+    }
+    std::vector<double> drift = PlayAndFollow(*site, 20);
+    if (std::getenv("VTS_BENCH_VERBOSE"))
+      for (std::size_t i = 0; i < drift.size(); ++i) std::fprintf(stderr, "%zu:%.0f ", i, drift[i]);
+    std::vector<double> abs;
+    for (double d : drift) abs.push_back(std::fabs(d));
+    std::sort(abs.begin(), abs.end());
+    if (abs.empty()) continue;
+    std::printf("sync %-24s frame less played: median %+.1f ms, |.| 90%% %.1f ms over %zu frames\n",
+                r.name, vts::bench::Median(drift), abs[abs.size() * 9 / 10], abs.size());
+  }
+}
+
+// Peak resident memory of this process, in MiB.
+double PeakRssMiB() {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return 0;
+  char line[256];
+  double kib = 0;
+  while (std::fgets(line, sizeof line, f))
+    if (std::strncmp(line, "VmHWM:", 6) == 0) kib = std::atof(line + 6);
+  std::fclose(f);
+  return kib / 1024.0;
+}
+
+void Window() {
+  // The recorder's window: 516 wide, 290 high for the picture (400 less the trackbar's 40,
+  // less the frame's caption and border).
+  test::VideoSpec spec;
+  spec.width = 1920;
+  spec.height = 1080;
+  spec.rate = "30";
+  spec.seconds = 12;
+  const std::string path = test::MakeVideo(spec);
+  auto windows = HeadlessVideoWindowSystem();
+  auto site = OpenSite(path, *windows, 516);
+  site->Resize(516, 290);
+  const double c0 = ProcessCpuSeconds();
+  const auto t0 = Clock::now();
+  site->halted = 0;
+  std::this_thread::sleep_for(std::chrono::seconds(10));
+  const double cpu = ProcessCpuSeconds() - c0;
+  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+  site->halted = 1;
+  std::printf("window 1080p30 in 516 x 290: %.1f%% of a core, peak RSS %.0f MiB, %llu frames drawn\n",
+              100.0 * cpu / wall, PeakRssMiB(), (unsigned long long)site->FramesDrawn());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string what = argc > 1 ? argv[1] : "all";
   if (what == "decode" || what == "all") Decode();
   if (what == "seek" || what == "all") Seek();
+  if (what == "sync" || what == "all") Sync();
+  if (what == "window" || what == "all") Window();
   if (what == "drift" || what == "all") Drift(argc > 2 ? std::atoi(argv[2]) : 600);
   return 0;
 }

@@ -276,6 +276,38 @@ TEST_F(VideoManagerTest, APlayShowsTheChunkFromItsStartAndThePictureNeverLeadsTh
                                      << " ms heard";
 }
 
+TEST_F(VideoManagerTest, ThePictureIsTheFrameTheTimeDisplayNamesOnOpenAfterAStepAndAfterAStop) {
+  // The chunk's first frame, never black before the first play nor the last frame played
+  // after a stop (the time display shows the chunk's start then).
+  const std::string path = Lesson({}, "first.mp4");
+  WriteBytes(dir + "/first.cif", Cif({0, 1000, 1000, 2000}));
+  auto shownFrame = [&] {
+    return manager->WithWindow([](CVideoSiteWindow* w) {
+      std::lock_guard lock(w->DrawingLock());
+      const QImage* img = w->BackBuffer();
+      return !img || w->FramesDrawn() == 0
+                 ? -1
+                 : test::ReadFrameNumber(
+                       *img, LetterboxRect(320, 240, float(img->width()), float(img->height())));
+    });
+  };
+  OpenAndWait(path);
+  EXPECT_TRUE(test::WaitFor([&] { return shownFrame() == 0; }, std::chrono::seconds(10)))
+      << "on open: frame " << shownFrame();
+  manager->NextChunk();
+  EXPECT_TRUE(test::WaitFor([&] { return shownFrame() == 25; }, std::chrono::seconds(10)))
+      << "after the step to 1000 ms: frame " << shownFrame();
+  manager->Start();
+  ASSERT_TRUE(test::WaitFor([&] { return shownFrame() >= 35; }));
+  manager->Stop();
+  EXPECT_TRUE(test::WaitFor([&] { return shownFrame() == 25; }, std::chrono::seconds(10)))
+      << "after the stop: frame " << shownFrame();
+  EXPECT_EQ(manager->PlayOffsetMs(), 0u);
+  manager->PrevChunk();
+  EXPECT_TRUE(test::WaitFor([&] { return shownFrame() == 0; }, std::chrono::seconds(10)))
+      << "after the step back: frame " << shownFrame();
+}
+
 TEST_F(VideoManagerTest, AnotherOutputChosenWhilePlayingTakesTheVideosSoundAtOnce) {
   auto backend = audio::VirtualEndpoints::Instance();
   audio::VirtualDeviceSpec other;

@@ -38,6 +38,7 @@ class VideoSite : public ::testing::Test {
   void Open(const std::string& path) {
     site = std::make_unique<CVideoSiteWindow>(nullptr, nullptr, backend);
     site->outputDeviceName = u"virtual_speaker";
+    if (beforeOpen) beforeOpen(*site);
     ASSERT_TRUE(site->Create(*windows, nullptr, 0, 0, 640, 0, 0, 0));
     std::atomic<bool> done{false};
     site->OpenSourceFileName(path, [&] { done = true; });
@@ -63,6 +64,7 @@ class VideoSite : public ::testing::Test {
   std::shared_ptr<audio::VirtualEndpoints> backend;
   std::shared_ptr<IVideoWindowSystem> windows;
   std::unique_ptr<CVideoSiteWindow> site;
+  std::function<void(CVideoSiteWindow&)> beforeOpen;  // hooks set before any decoding
 };
 
 TEST_F(VideoSite, OpeningFailuresEndTheJobWithTheirTextAndNoTimer) {
@@ -136,6 +138,98 @@ TEST_F(VideoSite, SeeksShowTheFrameOfTheTimeAskedInEveryContainer) {
     }
     site.reset();
   }
+}
+
+TEST_F(VideoSite, PictureAndSoundStandOnTheFilesOneTimelineAsTheFileShowsThem) {
+  // Each file's frames and sound at the times the file gives them, on its one timeline:
+  // the frame shown after a seek to each time (its number burnt into it, read in the picture
+  // as shown) and its position, the media time of the first sound heard, and the picture's
+  // shape as shown.
+  struct Case {
+    const char* name;
+    VideoSpec spec;
+    std::vector<std::uint32_t> times;
+    int soundOnsetMs;      // the sine's first sample in the file's time
+    int ccwQuarterTurns;   // the picture as shown
+    float shownW, shownH;  // the picture's shape as shown
+  };
+  auto spec = [](std::string container, double soundDelay) {
+    VideoSpec s;
+    s.container = std::move(container);
+    s.seconds = 2;
+    s.soundDelay = soundDelay;
+    return s;
+  };
+  auto bFrames = [](VideoSpec s) {
+    s.bFrames = 2;
+    return s;
+  };
+  auto rotated = [](VideoSpec s) {
+    s.rotate = 90;
+    return s;
+  };
+  auto wide = [](VideoSpec s) {
+    s.width = 180;
+    s.height = 144;
+    s.sar = "64/45";
+    return s;
+  };
+  const Case cases[] = {
+      {"mp4", spec("mp4", 0), {0, 1000, 1480}, 0, 0, 320, 240},
+      {"mp4, sound from 0.3 s", spec("mp4", 0.3), {0, 1000, 1480}, 300, 0, 320, 240},
+      {"mkv, sound from 0.3 s", spec("mkv", 0.3), {0, 1000, 1480}, 300, 0, 320, 240},
+      {"avi, MPEG-4 with B-frames", bFrames(spec("avi", 0)), {0, 1000, 1480}, 0, 0, 320, 240},
+      {"mp4 turned a quarter (a phone's)", rotated(spec("mp4", 0)), {0, 1000, 1480}, 0, 1, 240, 320},
+      {"mp4 of wide pixels (16:9 in 180 x 144)", wide(spec("mp4", 0)), {0, 1000, 1480}, 0, 0, 256, 144},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::mutex m;
+    std::int64_t onsetMs = -1;
+    beforeOpen = [&](CVideoSiteWindow& s) {
+      s.onSoundSubmitted = [&, rate = 0u](const VoiceBuffer& b) mutable {
+        std::lock_guard lock(m);
+        if (rate == 0) rate = s.Voice()->SampleRate();
+        for (std::size_t i = 0; onsetMs < 0 && i < b.samples.size(); i += 2)
+          if (std::abs(b.samples[i]) > 2000) onsetMs = b.startMs + std::int64_t(i / 2) * 1000 / rate;
+      };
+    };
+    Open(MakeVideo(c.spec));
+    ASSERT_TRUE(site->IsOpen());
+    for (std::uint32_t ms : c.times) {
+      const auto before = site->FramesDrawn();
+      site->SetTime(ms);
+      ASSERT_TRUE(WaitFor([&] { return site->FramesDrawn() > before; })) << ms;
+      const int expected = int(ms / 40);
+      std::lock_guard lock(site->DrawingLock());
+      const QImage* img = site->BackBuffer();
+      ASSERT_NE(img, nullptr);
+      const FloatRect r = LetterboxRect(c.shownW, c.shownH, float(img->width()), float(img->height()));
+      EXPECT_EQ(test::ReadFrameNumber(*img, r, c.ccwQuarterTurns), expected) << "at " << ms;
+      EXPECT_NEAR(double(site->PositionMs()), expected * 40.0, 1.0) << "at " << ms;
+    }
+    const QSize bitmap = site->FrameBitmapSize();
+    EXPECT_NEAR(double(bitmap.width()) / bitmap.height(), c.shownW / c.shownH, 0.02)
+        << bitmap.width() << " x " << bitmap.height();
+    // The whole sound from the start.
+    {
+      std::lock_guard lock(m);
+      onsetMs = -1;
+    }
+    std::atomic<bool> read{false};
+    site->FirstExecutor().Post([&] {
+      site->SeekMs(0);
+      site->DecodeNext(0);
+      read = true;
+    });
+    ASSERT_TRUE(WaitFor([&] { return read.load(); }));
+    {
+      std::lock_guard lock(m);
+      EXPECT_NEAR(double(onsetMs), c.soundOnsetMs, 15.0) << "ms: the sound's first sample";
+    }
+    site.reset();  // not under `m`: its decoding takes `m` under the window's locks
+  }
+  beforeOpen = nullptr;
 }
 
 TEST(VideoVoiceSeek, SoundHeardAfterAFlushIsTheNewSoundWholeAndNothingOfTheOld) {
@@ -343,25 +437,32 @@ TEST_F(VideoSite, FramesAreDrawnLetterboxedIntoABitmapReusedWhileTheSizeHolds) {
   EXPECT_GT(qGray(img.pixel(320, 300)) + qRed(img.pixel(200, 200)) + qBlue(img.pixel(400, 200)), 0);
 }
 
-TEST_F(VideoSite, FramesLargerThanTheScreenAreScaledDownOnDecodeKeepingTheirShape) {
-  // The headless window system knows no screen: frames are kept within 3840 x 2160.
+TEST_F(VideoSite, FramesAreScaledOnceOnDecodeToTheSizeTheyAreDrawnAtKeepingTheirShape) {
+  // The headless back buffer is 640 x 360: each frame is scaled on decode to its place in it
+  // (larger ones down, smaller ones up), and the drawing copies it.
   VideoSpec wide;
   wide.width = 4000;
   wide.height = 200;
   wide.seconds = 1;
-  Open(MakeVideo(wide));
-  ASSERT_TRUE(site->IsOpen());
-  const auto before = site->FramesDrawn();
-  site->SetTime(400);
-  ASSERT_TRUE(WaitFor([&] { return site->FramesDrawn() > before; }));
-  const QSize bitmap = site->FrameBitmapSize();
-  EXPECT_EQ(bitmap, QSize(3840, 192));
-  std::lock_guard lock(site->DrawingLock());
-  const QImage* img = site->BackBuffer();
-  ASSERT_NE(img, nullptr);
-  EXPECT_EQ(test::ReadFrameNumber(*img, LetterboxRect(4000, 200, float(img->width()),
-                                                       float(img->height()))),
-            10);
+  struct Case {
+    VideoSpec spec;
+    QSize bitmap;
+  } cases[] = {{VideoSpec{}, QSize(480, 360)}, {wide, QSize(640, 32)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.spec.width);
+    Open(MakeVideo(c.spec));
+    ASSERT_TRUE(site->IsOpen());
+    const auto before = site->FramesDrawn();
+    site->SetTime(400);
+    ASSERT_TRUE(WaitFor([&] { return site->FramesDrawn() > before; }));
+    EXPECT_EQ(site->FrameBitmapSize(), c.bitmap);
+    std::lock_guard lock(site->DrawingLock());
+    const QImage* img = site->BackBuffer();
+    ASSERT_NE(img, nullptr);
+    EXPECT_EQ(test::ReadFrameNumber(*img, LetterboxRect(float(c.spec.width), float(c.spec.height),
+                                                         float(img->width()), float(img->height()))),
+              10);
+  }
 }
 
 TEST_F(VideoSite, AResizeWhileHaltedRedrawsTheLastFrameLetterboxedIntoTheNewSize) {

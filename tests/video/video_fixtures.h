@@ -21,6 +21,11 @@ struct VideoSpec {
   bool withSound = true;
   int keyframeInterval = 0;  // 0: the encoder's default
   double sineHz = 440.0;
+  double soundDelay = 0;  // s the sound stream starts after the picture
+  int bFrames = -1;       // B-frames between references (-1: the encoder's default)
+  int rotate = 0;         // degrees of the display matrix, set on a stream copy
+  std::string sar;        // pixel aspect, e.g. "64/45" (empty: square pixels)
+  std::string videoCodec;  // another encoder than the container's own, e.g. "mjpeg"
 };
 
 // Polls `pred` until it holds or `limit` passes; false on the limit.
@@ -38,8 +43,8 @@ bool WaitFor(Pred pred, std::chrono::seconds limit = std::chrono::seconds(30)) {
 // and then renamed into place). Fails the calling test when ffmpeg fails.
 std::string MakeVideo(const VideoSpec& spec);
 
-// The frame number read from the drawn picture, which lies at `r` in `image`; -1 when the
-// image holds no picture there.
-int ReadFrameNumber(const QImage& image, const FloatRect& r);
+// The frame number read from the drawn picture, which lies at `r` in `image` turned
+// `ccwQuarterTurns` times a quarter counterclockwise; -1 when the image holds no picture there.
+int ReadFrameNumber(const QImage& image, const FloatRect& r, int ccwQuarterTurns = 0);
 
 }  // namespace vts::test

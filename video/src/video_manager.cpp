@@ -154,6 +154,7 @@ void CVideoManager::OnMediaOpened() {
   std::vector<VideoChunk> chunks;
   bool listRead = false, textsRead = false;
   std::vector<std::u16string> texts;
+  std::optional<std::uint32_t> seek;
   const bool opened = w && w->IsOpen();
   if (opened) {
     if (w->Frame()) w->Frame()->ShowAndRaise();
@@ -179,11 +180,13 @@ void CVideoManager::OnMediaOpened() {
     if (window_.get() != w) return;  // replaced meanwhile: its open reports nothing
     chunks_ = std::move(chunks);
     currentChunk_ = 0;
+    if (!chunks_.empty() && chunks_[0].startMs != 0) seek = ChunkStartToSeek();  // the open showed 0
     // The open failed: no chunk, no window shown; the notices still tell the dialog.
     durationMs_.store(duration);
     if (listRead) chunkDataModified.store(0);
     textsLoaded.store(textsRead ? 1 : 0);
   }
+  if (seek) SeekShowing(w, *seek);
   Notify(TRACK_NOTIFY_IDLE);
   Notify(TRACK_NOTIFY_LOADED);
 }
@@ -331,6 +334,12 @@ std::optional<std::uint32_t> CVideoManager::ChunkStartToSeek() const {
   return std::nullopt;
 }
 
+void CVideoManager::SeekShowing(CVideoSiteWindow* w, std::uint32_t ms) {
+  w->SeekMs(ms);
+  // Halted, the picture shows the chunk's start too (running frames show themselves).
+  if (w->halted.load() != 0) w->ShowFrameAt(ms);
+}
+
 void CVideoManager::StepChunk(int step) {
   CVideoSiteWindow* w = nullptr;
   std::optional<std::uint32_t> seek;
@@ -344,7 +353,7 @@ void CVideoManager::StepChunk(int step) {
     w = window_.get();
   }
   // The seek reads the file and waits for a running decode: after the lock.
-  if (seek) w->SeekMs(*seek);
+  if (seek) SeekShowing(w, *seek);
   SetTrackbar(0);
 }
 
@@ -369,7 +378,7 @@ void CVideoManager::Stop() {
       if (currentChunk_ < chunks_.size()) chunks_[currentChunk_].offsetMs = 0;
       seek = ChunkStartToSeek();
     }
-    if (seek) w->SeekMs(*seek);
+    if (seek) SeekShowing(w, *seek);
     SetTrackbar(0);
   }
   // The time display shows the rewind: a stop while paused has no tick after it.

@@ -5,6 +5,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -34,6 +35,10 @@ static_assert(67108864LL == std::int64_t(kMaxFrameSide) * kMaxFrameSide);
 // up to which it then reads.
 constexpr std::int64_t kSoundLowMs = 150;
 constexpr std::int64_t kSoundTargetMs = 250;
+// Frames waiting to be drawn beyond which the frame clock decodes no further: reading that
+// far ahead also brings the sound that MPEG program streams carry well behind the picture
+// (fewer starve the voice there); at the drawn size they cost little.
+constexpr std::size_t kFramesAhead = 8;
 
 void LogOpenFailure(const char* text) {
   std::fprintf(stderr, "%s\n", text);
@@ -159,8 +164,32 @@ void CVideoSiteWindow::OpenJob(std::function<void()> completion) {
   if (OpenMediaStreams()) {
     halted.store(1);  // the frame clock starts when the frames are let run
     open_.store(true);
+    // The first frame is on show before the open is told: the window is never black.
+    DecodeNext(2);
+    WaitDrawingDone();
   }
   if (completion) completion();
+}
+
+void CVideoSiteWindow::WaitDrawingDone() {
+  // Bounded, and given up when the window goes (its drawing jobs are then dropped).
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  second_->Post([done] { done->store(true); });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!done->load() && run_.load() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void CVideoSiteWindow::ShowFrameAt(std::uint32_t ms) {
+  first_->Post([this, ms] {
+    if (halted.load() == 0) return;  // running frames show themselves
+    // The frame is shown as a halted one even when a play starts meanwhile: drawn at once,
+    // and its sound does not start the voice (the play seeks again).
+    showingHalted_ = true;
+    SeekMs(ms);
+    DecodeNext(2);
+    showingHalted_ = false;
+  });
 }
 
 bool CVideoSiteWindow::OpenMediaStreams() {
@@ -256,10 +285,19 @@ bool CVideoSiteWindow::OpenMediaStreams() {
               : format_->start_time != AV_NOPTS_VALUE
                   ? av_rescale_q(format_->start_time, AVRational{1, AV_TIME_BASE}, vs->time_base)
                   : 0;
-  soundStartPts_ = as->start_time != AV_NOPTS_VALUE
-                       ? as->start_time
-                       : av_rescale_q(startPts_, vs->time_base, as->time_base);
+  // One timeline for picture and sound: both count from the first frame's time. Sound that
+  // starts later (after an edit, in phone and camera files) keeps its distance from it.
+  soundStartPts_ = av_rescale_q(startPts_, vs->time_base, as->time_base);
   currentPts_ = startPts_;
+  // A display matrix turns the picture (a phone held upright): in quarters counterclockwise.
+  int turns = 0;
+  if (const std::uint8_t* matrix = av_stream_get_side_data(vs, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+    const double degrees = av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix));
+    if (std::isfinite(degrees)) turns = int(((std::lround(degrees / 90.0) % 4) + 4) % 4);
+  }
+  quarterTurns_.store(turns);
+  // AVI keeps no presentation times: its stamps are the frames' places in decode order.
+  decodeOrderStamps_ = std::strcmp(format_->iformat->name, "avi") == 0;
   durationUs_ = format_->duration != AV_NOPTS_VALUE ? format_->duration : 0;
   frameInterval_.store(FrameInterval100ns(vs->avg_frame_rate.num, vs->avg_frame_rate.den,
                                           vs->r_frame_rate.num, vs->r_frame_rate.den));
@@ -389,11 +427,24 @@ bool CVideoSiteWindow::HasVoice() const { return Voice() != nullptr; }
 
 // ---- decoding ----
 
+std::int64_t CVideoSiteWindow::PresentationPts(const AVFrame* frame) const {
+  const std::int64_t best = frame->best_effort_timestamp;
+  if (decodeOrderStamps_) {
+    // The stamps count frames in decode order: a frame comes out of a decoder that reorders
+    // as many frames later as the decoder holds back, and its time is that much earlier.
+    if (best == AV_NOPTS_VALUE) return best;
+    const std::int64_t frameLength =
+        av_rescale_q(frameInterval_.load(), AVRational{1, 10'000'000}, AVRational{tbNum_, tbDen_});
+    return best - std::int64_t(std::max(videoCodec_->has_b_frames, 0)) * frameLength;
+  }
+  return frame->pts != AV_NOPTS_VALUE ? frame->pts : best;
+}
+
 bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
   bool any = false;
   while (avcodec_receive_frame(videoCodec_, videoFrame_) >= 0) {
     any = true;
-    const std::int64_t pts = videoFrame_->best_effort_timestamp;
+    const std::int64_t pts = PresentationPts(videoFrame_);
     // A frame that ends before the sought time is decoded, not drawn.
     const std::int64_t frameLength =
         av_rescale_q(frameInterval_.load(), AVRational{1, 10'000'000}, AVRational{tbNum_, tbDen_});
@@ -403,11 +454,42 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
       if (pts != AV_NOPTS_VALUE) currentPts_ = pts;  // no stamp: the last position holds
       seekTargetPts_ = INT64_MIN;
       const int w = videoFrame_->width, h = videoFrame_->height;
-      // Scaled once, to BGRA and, when larger than the screen can show, down to it.
-      const QSize shown = FitWithin(w, h, maxFrameSize_);
-      scaler_ = sws_getCachedContext(scaler_, w, h, AVPixelFormat(videoFrame_->format),
-                                     shown.width(), shown.height(), AV_PIX_FMT_BGRA,
-                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
+      // The picture's shape as shown: its pixels' aspect (a PAL 16:9 frame is 720 x 576).
+      const AVRational sar =
+          av_guess_sample_aspect_ratio(format_, format_->streams[videoIndex_], videoFrame_);
+      const int dw = sar.num > 0 && sar.den > 0
+                         ? std::max(2, int(std::min<std::int64_t>(
+                                           av_rescale(w, sar.num, sar.den), kMaxFrameSide)))
+                         : w;
+      const bool turned = quarterTurns_.load() % 2 != 0;
+      // Scaled once, to the size it is drawn at in the back buffer (no larger than the
+      // screen); the drawing then only copies it.
+      QSize shown = DrawnSize(turned ? h : dw, turned ? dw : h);
+      if (turned) shown.transpose();
+      // Made again only when the sizes or the format change. The full-range formats of
+      // JPEG-coded video are taken as their plain ones with the full range set: the scaler
+      // swaps them itself, so its own cache would make a new scaler for every frame.
+      const ScalerKey key{w, h, videoFrame_->format, shown.width(), shown.height()};
+      if (!scaler_ || !(key == scalerKey_)) {
+        sws_freeContext(scaler_);
+        AVPixelFormat in = AVPixelFormat(videoFrame_->format);
+        bool fullRange = videoFrame_->color_range == AVCOL_RANGE_JPEG;
+        switch (in) {
+          case AV_PIX_FMT_YUVJ420P: in = AV_PIX_FMT_YUV420P; fullRange = true; break;
+          case AV_PIX_FMT_YUVJ422P: in = AV_PIX_FMT_YUV422P; fullRange = true; break;
+          case AV_PIX_FMT_YUVJ444P: in = AV_PIX_FMT_YUV444P; fullRange = true; break;
+          case AV_PIX_FMT_YUVJ440P: in = AV_PIX_FMT_YUV440P; fullRange = true; break;
+          default: break;
+        }
+        scaler_ = sws_getContext(w, h, in, shown.width(), shown.height(), AV_PIX_FMT_BGRA,
+                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (scaler_ && fullRange) {
+          const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+          sws_setColorspaceDetails(scaler_, coefficients, 1, coefficients, 1, 0, 1 << 16,
+                                   1 << 16);
+        }
+        scalerKey_ = key;
+      }
       AVFrame* out = w > kMaxFrameSide || h > kMaxFrameSide ? nullptr : av_frame_alloc();
       if (scaler_ && out) {
         out->format = AV_PIX_FMT_BGRA;
@@ -419,12 +501,12 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
           const std::int64_t posMs =
               std::max<std::int64_t>(currentPts_ - startPts_, 0) * 1000 * tbNum_ / tbDen_;
           const std::uint32_t generation = seekGeneration_.load();
-          const bool running = halted.load() == 0;
+          const bool running = halted.load() == 0 && !showingHalted_;
           decodedMs_.store(posMs);
           // The drawing job owns the frame: freed when it ran, or when it is dropped unrun.
           std::shared_ptr<AVFrame> frame(out, [](AVFrame* f) { av_frame_free(&f); });
-          second_->Post([this, frame, posMs, generation, running] {
-            WaitForVoice(posMs);
+          second_->Post([this, frame, posMs, generation, running, shown = showingHalted_] {
+            if (!shown) WaitForVoice(posMs);
             // A frame decoded ahead that the halt let through before its sound came is not
             // shown: the picture stays with what was heard (a seek while halted shows its own).
             if (running && halted.load() != 0) return;
@@ -459,12 +541,16 @@ bool CVideoSiteWindow::ReceiveSound(bool* gotSound) {
     if (soundFrame_->best_effort_timestamp != AV_NOPTS_VALUE)
       ms = av_rescale_q(soundFrame_->best_effort_timestamp - soundStartPts_, as->time_base,
                         AVRational{1, 1000});
+    const std::int64_t previousEndMs = nextSoundMs_;
     nextSoundMs_ = ms + (sampleRate_ > 0 ? std::int64_t(n) * 1000 / sampleRate_ : 0);
     const std::int64_t targetMs =
         seekTargetPts_ == INT64_MIN
             ? INT64_MIN
             : std::max<std::int64_t>(seekTargetPts_ - startPts_, 0) * 1000 * tbNum_ / tbDen_;
     if (Voice() && resampler_ && n > 0 && nextSoundMs_ > targetMs) {
+      // Sound that starts after the picture (or resumes after a hole) is preceded by silence,
+      // so that what is heard keeps to the file's timeline from the first frame on.
+      SubmitSilence(std::max(previousEndMs, targetMs), ms);
       auto buffer = std::make_unique<VoiceBuffer>();
       const int room = swr_get_out_samples(resampler_, n);
       buffer->samples.resize(std::size_t(std::max(room, n)) * 2);
@@ -475,15 +561,34 @@ bool CVideoSiteWindow::ReceiveSound(bool* gotSound) {
         buffer->samples.resize(std::size_t(got) * 2);  // what the conversion gave, no more
         buffer->startMs = ms;
         soundFramesSubmitted_ += std::uint64_t(got);
+        if (onSoundSubmitted) onSoundSubmitted(*buffer);
         const std::uint32_t count = ++queuedBuffers_;
         Voice()->SubmitSourceBuffer(std::move(buffer));
-        if (count > 2 && halted.load() == 0) Voice()->Start();  // a halted video stays silent
+        // A halted video stays silent.
+        if (count > 2 && halted.load() == 0 && !showingHalted_) Voice()->Start();
         *gotSound = true;
       }
     }
     av_frame_unref(soundFrame_);
   }
   return any;
+}
+
+void CVideoSiteWindow::SubmitSilence(std::int64_t fromMs, std::int64_t toMs) {
+  // Holes shorter than this are the stamps' rounding; longer ones than the cap are sound that
+  // stopped, not a late start: the picture then goes on by itself (WaitForVoice).
+  constexpr std::int64_t kMinHoleMs = 10, kMaxHoleMs = 10'000, kPieceMs = 100;
+  if (toMs - fromMs < kMinHoleMs || toMs - fromMs > kMaxHoleMs || sampleRate_ <= 0) return;
+  for (std::int64_t at = fromMs; at < toMs; at += kPieceMs) {
+    auto buffer = std::make_unique<VoiceBuffer>();
+    const std::int64_t frames = std::min(kPieceMs, toMs - at) * sampleRate_ / 1000;
+    buffer->samples.assign(std::size_t(frames) * 2, 0);
+    buffer->startMs = at;
+    soundFramesSubmitted_ += std::uint64_t(frames);
+    if (onSoundSubmitted) onSoundSubmitted(*buffer);
+    ++queuedBuffers_;
+    Voice()->SubmitSourceBuffer(std::move(buffer));
+  }
 }
 
 void CVideoSiteWindow::DecodeNext(int mode) {
@@ -576,7 +681,8 @@ void CVideoSiteWindow::TimerThreadFunc() {
     VideoVoice* v = LiveVoice();
     if (v && (!v->Started() || v->BufferedMs() < kSoundLowMs))
       first_->Post([this] { FillSound(); });
-    if (second_->QueuedCount() < 8) {
+    // A few frames decoded ahead ride out an uneven decode; more only cost memory.
+    if (second_->QueuedCount() < kFramesAhead) {
       first_->Post([this] { DecodeNext(2); });
       // Frames behind the sound catch up with a second decode in this tick.
       const auto played = v && v->Started() ? v->PlayedPositionMs() : std::nullopt;
@@ -614,22 +720,52 @@ void CVideoSiteWindow::WaitForVoice(std::int64_t positionMs) {
 void CVideoSiteWindow::ShowFrame(const std::uint8_t* pixels, int width, int height, int stride) {
   {
     std::lock_guard lock(frameLock_);
-    if (!frameBitmap_.isNull() &&
-        (frameBitmap_.width() != width || frameBitmap_.height() != height))
+    // The picture as the file says to show it: turned by its display matrix.
+    const int turns = quarterTurns_.load();
+    const int bw = turns % 2 ? height : width, bh = turns % 2 ? width : height;
+    if (!frameBitmap_.isNull() && (frameBitmap_.width() != bw || frameBitmap_.height() != bh))
       frameBitmap_ = QImage();
     if (frameBitmap_.isNull()) {
-      frameBitmap_ = QImage(width, height, QImage::Format_RGB32);
+      frameBitmap_ = QImage(bw, bh, QImage::Format_RGB32);
       if (frameBitmap_.isNull()) return;  // this frame is dropped; the next tries again
     }
-    const int rowBytes = width * 4;
-    for (int y = 0; y < height; ++y)
-      std::memcpy(frameBitmap_.scanLine(y), pixels + std::size_t(y) * stride, rowBytes);
+    auto src = [&](int x, int y) {
+      return reinterpret_cast<const std::uint32_t*>(pixels + std::size_t(y) * stride)[x];
+    };
+    for (int y = 0; y < bh; ++y) {
+      auto* row = reinterpret_cast<std::uint32_t*>(frameBitmap_.scanLine(y));
+      switch (turns) {
+        case 1:  // a quarter counterclockwise
+          for (int x = 0; x < bw; ++x) row[x] = src(width - 1 - y, x);
+          break;
+        case 2:
+          for (int x = 0; x < bw; ++x) row[x] = src(width - 1 - x, height - 1 - y);
+          break;
+        case 3:  // a quarter clockwise
+          for (int x = 0; x < bw; ++x) row[x] = src(y, height - 1 - x);
+          break;
+        default:
+          std::memcpy(row, pixels + std::size_t(y) * stride, std::size_t(width) * 4);
+      }
+    }
   }
   if (Render()) ++framesDrawn_;
 }
 
+QSize CVideoSiteWindow::DrawnSize(int width, int height) const {
+  const std::uint64_t target = drawTarget_.load();
+  const int tw = int(target >> 32), th = int(target & 0xFFFFFFFFu);
+  if (tw <= 0 || th <= 0) return FitWithin(width, height, maxFrameSize_);
+  const FloatRect r = LetterboxRect(float(width), float(height), float(tw), float(th));
+  const QSize drawn(std::max(2, int(std::lround(r.right - r.left))),
+                    std::max(2, int(std::lround(r.bottom - r.top))));
+  return FitWithin(drawn.width(), drawn.height(), maxFrameSize_);
+}
+
 void CVideoSiteWindow::Resize(int width, int height) {
   std::lock_guard lock(DrawingLock());
+  drawTarget_.store(std::uint64_t(std::uint32_t(std::max(width, 1))) << 32 |
+                    std::uint32_t(std::max(height, 1)));
   D2DAbility::Resize(width, height);
   if (!HasResources() || !Target()) return;
   Draw();  // letterboxed into the new size; black when no frame came yet
@@ -656,6 +792,13 @@ void CVideoSiteWindow::Draw() {
   const FloatRect r = LetterboxRect(float(frameBitmap_.width()), float(frameBitmap_.height()),
                                     float(target.width()), float(target.height()));
   QPainter p(&target);
+  if (frameBitmap_.width() == int(std::lround(r.right - r.left)) &&
+      frameBitmap_.height() == int(std::lround(r.bottom - r.top))) {
+    // Decoded at the drawn size: a copy.
+    p.drawImage(QPoint(int(std::lround(r.left)), int(std::lround(r.top))), frameBitmap_);
+    return;
+  }
+  // A frame of another size (the window was resized since): scaled here.
   p.setRenderHint(QPainter::SmoothPixmapTransform, true);
   p.drawImage(QRectF(r.left, r.top, r.right - r.left, r.bottom - r.top), frameBitmap_);
 }

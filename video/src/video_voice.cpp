@@ -193,9 +193,12 @@ std::int64_t VideoVoice::BufferedMs() {
 
 bool VideoVoice::Drained() {
   std::lock_guard lock(mutex_);
-  std::uint32_t delay = 0;
+  std::uint32_t delay = 0, padding = 0;
+  // Both counts: a stream that waits to fill up again after running dry tells no delay for
+  // the rest it holds, which its padding still shows.
   return queue_.empty() &&
-         (!client_ || (client_->GetPlaybackDelay(&delay) == audio::Status::Ok && delay == 0));
+         (!client_ || (client_->GetPlaybackDelay(&delay) == audio::Status::Ok && delay == 0 &&
+                       client_->GetCurrentPadding(&padding) == audio::Status::Ok && padding == 0));
 }
 
 void VideoVoice::Feed(std::vector<std::unique_ptr<VoiceBuffer>>& ended) {

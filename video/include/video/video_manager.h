@@ -118,6 +118,8 @@ class CVideoManager : public IMasterVideo {
   int TrackbarPos();
   // The current chunk's start when the window can seek to it; with the lock held.
   std::optional<std::uint32_t> ChunkStartToSeek() const;
+  // Seeks `w` to `ms` and, halted, shows the frame there (called without the lock).
+  static void SeekShowing(CVideoSiteWindow* w, std::uint32_t ms);
   void StepChunk(int step);  // NextChunk (+1), PrevChunk (-1)
   // Takes the window out and empties the chunk lists, under the lock; the caller destroys
   // the window outside it (the window's jobs may be waiting for the lock).

@@ -157,6 +157,9 @@ class CVideoSiteWindow : public D2DAbility {
   // The trackbar's seek: drops waiting jobs when more than one waits, then queues a seek and
   // the decoding of the frame there.
   void SetTime(std::uint32_t ms);
+  // While the frames are halted: queues the seek to `ms` and the drawing of the frame there,
+  // so that the picture shows the time the display names (after a stop or a chunk step).
+  void ShowFrameAt(std::uint32_t ms);
   // 1: until sound was submitted; 2: until a frame was queued for drawing; else to the end.
   void DecodeNext(int mode);
 
@@ -200,18 +203,25 @@ class CVideoSiteWindow : public D2DAbility {
   std::uint64_t FramesDrawn() const { return framesDrawn_.load(); }
   // Frame number hook: called on the drawing thread with each drawn frame's position (ms).
   std::function<void(std::int64_t positionMs)> onFrameDrawn;
+  // Sound hook: called on the decoding thread with each buffer before the voice takes it.
+  std::function<void(const VoiceBuffer&)> onSoundSubmitted;
 
  protected:
   void Draw() override;
 
  private:
   void OpenJob(std::function<void()> completion);
+  void WaitDrawingDone();  // on the first executor: the frames queued for drawing are drawn
   bool OpenMediaStreams();
   void CloseMediaStreams();
   std::unique_ptr<VideoVoice> MakeVoice();  // on the output device name; null without one
   void TimerThreadFunc();
   bool ReceiveVideo(bool* drew);
+  // A decoded frame's presentation time in the video's time base (no stamp: AV_NOPTS_VALUE).
+  std::int64_t PresentationPts(const AVFrame* frame) const;
   bool ReceiveSound(bool* gotSound);
+  // Silence for the voice over [fromMs, toMs) of the timeline (a hole in the file's sound).
+  void SubmitSilence(std::int64_t fromMs, std::int64_t toMs);
   void OnBufferEnd(std::unique_ptr<VoiceBuffer> buffer);
   // Decodes up to the next sounds until the voice holds a comfortable lead.
   void FillSound();
@@ -231,6 +241,10 @@ class CVideoSiteWindow : public D2DAbility {
   AVFrame* soundFrame_ = nullptr;
   AVPacket* packet_ = nullptr;
   SwsContext* scaler_ = nullptr;
+  struct ScalerKey {
+    int width = 0, height = 0, format = -1, outWidth = 0, outHeight = 0;
+    bool operator==(const ScalerKey&) const = default;
+  } scalerKey_;
   SwrContext* resampler_ = nullptr;
   int videoIndex_ = -1;
   int soundIndex_ = -1;
@@ -240,9 +254,12 @@ class CVideoSiteWindow : public D2DAbility {
   std::int64_t seekTargetPts_ = INT64_MIN;  // frames before it are decoded, not drawn
   std::int64_t nextSoundMs_ = 0;
   int tbNum_ = 1, tbDen_ = 1;
+  bool decodeOrderStamps_ = false;  // the container stamps frames in decode order
+  std::atomic<int> quarterTurns_{0};  // of the picture as shown, counterclockwise
   int sampleRate_ = 0;
   std::int64_t durationUs_ = 0;
   bool drained_ = false;
+  bool showingHalted_ = false;  // the decoding thread's: a ShowFrameAt job decodes
   std::atomic<bool> eof_{false};
   std::atomic<bool> open_{false};
   std::atomic<std::int64_t> shownMs_{0};
@@ -274,6 +291,9 @@ class CVideoSiteWindow : public D2DAbility {
   std::recursive_mutex frameLock_;
   QImage frameBitmap_;
   QSize maxFrameSize_{3840, 2160};  // set by Create, read by the decoding
+  std::atomic<std::uint64_t> drawTarget_{0};  // the back buffer's width << 32 | height
+  // The size a picture of width x height (as shown) is drawn at in the back buffer.
+  QSize DrawnSize(int width, int height) const;
   std::atomic<std::uint64_t> framesDrawn_{0};
 };
 
