@@ -501,7 +501,7 @@ bool CVideoSiteWindow::ReceiveVideo(bool* drew) {
           const std::int64_t posMs =
               std::max<std::int64_t>(currentPts_ - startPts_, 0) * 1000 * tbNum_ / tbDen_;
           const std::uint32_t generation = seekGeneration_.load();
-          const bool running = halted.load() == 0 && !showingHalted_;
+          const bool running = (runningJob_ || halted.load() == 0) && !showingHalted_;
           decodedMs_.store(posMs);
           // The drawing job owns the frame: freed when it ran, or when it is dropped unrun.
           std::shared_ptr<AVFrame> frame(out, [](AVFrame* f) { av_frame_free(&f); });
@@ -629,20 +629,28 @@ void CVideoSiteWindow::DecodeNext(int mode) {
   }
 }
 
+void CVideoSiteWindow::DecodeRunning(int mode) {
+  // A job the frame clock posted may run after a halt: what it decodes is a frame of the
+  // play, never one to show at once as a seek's is.
+  runningJob_ = true;
+  DecodeNext(mode);
+  runningJob_ = false;
+}
+
 void CVideoSiteWindow::FillSound() {
   // Up to a comfortable lead; bounded so that a file without sound ahead cannot hold the
   // decoding thread.
   for (int i = 0; i < 64 && !eof_.load() && halted.load() == 0; ++i) {
     VideoVoice* v = LiveVoice();
     if (!v || (v->Started() && v->BufferedMs() >= kSoundTargetMs)) return;
-    DecodeNext(1);
+    DecodeRunning(1);
   }
 }
 
 void CVideoSiteWindow::OnBufferEnd(std::unique_ptr<VoiceBuffer> buffer) {
   buffer.reset();
   const std::uint32_t left = --queuedBuffers_;
-  if (left == 1 && halted.load() == 0) first_->Post([this] { DecodeNext(1); });
+  if (left == 1 && halted.load() == 0) first_->Post([this] { DecodeRunning(1); });
 }
 
 // ---- frame timer ----
@@ -683,11 +691,11 @@ void CVideoSiteWindow::TimerThreadFunc() {
       first_->Post([this] { FillSound(); });
     // A few frames decoded ahead ride out an uneven decode; more only cost memory.
     if (second_->QueuedCount() < kFramesAhead) {
-      first_->Post([this] { DecodeNext(2); });
+      first_->Post([this] { DecodeRunning(2); });
       // Frames behind the sound catch up with a second decode in this tick.
       const auto played = v && v->Started() ? v->PlayedPositionMs() : std::nullopt;
       if (played && decodedMs_.load() < *played + intervalNs / 1'000'000)
-        first_->Post([this] { DecodeNext(2); });
+        first_->Post([this] { DecodeRunning(2); });
     }
   }
 }

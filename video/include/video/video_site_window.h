@@ -162,6 +162,7 @@ class CVideoSiteWindow : public D2DAbility {
   void ShowFrameAt(std::uint32_t ms);
   // 1: until sound was submitted; 2: until a frame was queued for drawing; else to the end.
   void DecodeNext(int mode);
+  void DecodeRunning(int mode);
 
   bool IsOpen() const { return open_.load(); }
   const std::string& OpenError() const { return openError_; }
@@ -260,6 +261,7 @@ class CVideoSiteWindow : public D2DAbility {
   std::int64_t durationUs_ = 0;
   bool drained_ = false;
   bool showingHalted_ = false;  // the decoding thread's: a ShowFrameAt job decodes
+  bool runningJob_ = false;  // the decoding thread's: a job the frame clock posted decodes
   std::atomic<bool> eof_{false};
   std::atomic<bool> open_{false};
   std::atomic<std::int64_t> shownMs_{0};
