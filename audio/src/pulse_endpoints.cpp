@@ -226,11 +226,11 @@ class PulseClient final : public AudioClient {
     pa_stream_set_state_callback(stream_, &PulseClient::OnState, this);
     const std::uint32_t bufferFrames =
         std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
-    // Service granularity: an eighth of the buffer (half a period: the buffer holds four),
-    // at most what the engine needs and few enough wake-ups to stay cheap. Capture fragments
-    // of a whole period lost sound from a sink's monitor (about a tenth of it), so capture
-    // keeps this size too.
-    const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 8, 1) * frameBytes_;
+    // Service granularity: a period (the buffer holds four). Each request or fragment is a
+    // wake-up on both sides and the size sets the server's own pace (a source asked for
+    // fragments of F renders every F), so it is as large as the engine's blocks allow: a
+    // captured fragment completes one block, a render request asks for one.
+    const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 4, 1) * frameBytes_;
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(-1);
@@ -257,7 +257,9 @@ class PulseClient final : public AudioClient {
       rc = pa_stream_connect_playback(stream_, info_.name.c_str(), &attr, streamFlags, nullptr,
                                       nullptr);
     } else {
-      attr.maxlength = bufferFrames * frameBytes_;
+      // The server's own bound rather than the buffer: a pass that comes late never makes
+      // the server drop sound.
+      attr.maxlength = std::uint32_t(-1);
       attr.fragsize = serviceBytes;
       pa_stream_set_read_callback(stream_, &PulseClient::OnRequest, this);
       const std::string& source = loopback_ ? info_.monitorSource : info_.name;
