@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -71,6 +72,7 @@ struct StreamClient {
   std::uint32_t engineRate = 0;
   CBufferDescr* convertedBlock = nullptr;
   CBufferDescr* rawBlock = nullptr;
+  std::vector<float> converted;  // a captured block in the engine's format (capture thread)
   std::uint64_t lastDelivery = 0;
   std::uint32_t bufferFrames = 0;
   std::shared_ptr<std::atomic<bool>> eventPending = std::make_shared<std::atomic<bool>>(false);
@@ -347,7 +349,9 @@ struct CSoundWorksWAS::Impl {
     const auto* input = reinterpret_cast<const std::uint8_t*>(SamplesBehind(rh));
     const std::int64_t out = av_rescale_rnd(
         n, c.engineRate, std::max<std::uint32_t>(c.mixFormat.samplesPerSec, 1), AV_ROUND_UP);
-    std::vector<float> output(std::size_t(out) * std::max<std::uint32_t>(c.engineChannels, 1));
+    // The client's scratch: a block's conversion allocates nothing once the first is done.
+    std::vector<float>& output = c.converted;
+    output.resize(std::size_t(out) * std::max<std::uint32_t>(c.engineChannels, 1));
     auto* outPtr = reinterpret_cast<std::uint8_t*>(output.data());
     int k =
         c.resampler ? swr_convert(c.resampler, &outPtr, int(out), &input, int(n)) : AVERROR(EINVAL);

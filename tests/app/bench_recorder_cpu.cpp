@@ -3,7 +3,9 @@
 // over 10 s idle, while the Master plays a long chunk, while the Student records a tone
 // from the microphone, and with a video loaded and stopped (after one play of it), with the
 // context switches of its threads a second (its wake-ups); prints every run and the median
-// of each.
+// of each. Beside it, in the same run, the floor: a plain play stream (paplay) of the same
+// lesson and a plain record stream (parecord) of the same microphone, at the engine's
+// format; and for every state the sound server's own CPU.
 //
 // Usage: bench_recorder_cpu [runs] (default 3). VTS_BENCH_RECORDER names another recorder
 // program to measure (another build, for a before-and-after). Needs xvfb, openbox, xdotool, sox,
@@ -89,6 +91,45 @@ double Median(std::vector<double> v) {
   return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// Median and spread (lowest … highest) of a figure over the runs.
+std::string Summary(const std::vector<double>& v, const char* unit, int decimals) {
+  if (v.empty()) return "-";
+  char text[96];
+  const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+  std::snprintf(text, sizeof text, "%.*f%s (%.*f..%.*f)", decimals, Median(v), unit, decimals, *lo,
+                decimals, *hi);
+  return text;
+}
+
+// A figure of one state: our process (or the floor's), and the sound server beside it.
+struct Figures {
+  std::vector<double> cpu, wake, server;
+  void Take(const Load& own, const Load& srv) {
+    cpu.push_back(own.cpuPercent);
+    wake.push_back(own.wakeups);
+    server.push_back(srv.cpuPercent);
+  }
+  std::string Last() const {
+    char text[128];
+    std::snprintf(text, sizeof text, "%.2f%% %.0f/s server %.2f%%", cpu.back(), wake.back(),
+                  server.back());
+    return text;
+  }
+  std::string All() const {
+    return Summary(cpu, "%", 2) + ", " + Summary(wake, "/s", 0) + ", server " +
+           Summary(server, "%", 2);
+  }
+};
+
+// Our process and the server over the same window.
+std::pair<Load, Load> MeasureBoth(const std::string& pid, const std::string& server, int seconds) {
+  Load own{}, srv{};
+  std::thread t([&] { srv = Measure(server, seconds); });
+  own = Measure(pid, seconds);
+  t.join();
+  return {own, srv};
+}
+
 void WriteTone(const std::string& path, int seconds) {
   std::vector<std::int16_t> s(std::size_t(44100) * seconds);
   for (std::size_t i = 0; i < s.size(); ++i)
@@ -152,11 +193,26 @@ int main(int argc, char** argv) {
   const char* other = std::getenv("VTS_BENCH_RECORDER");
   const std::string recorder = other && *other ? other : VTS_RECORDER_PATH;
 
-  std::vector<double> idle, playing, recording, idleWake, playingWake, recordingWake, video,
-      videoWake;
-  auto take = [](const Load& l, std::vector<double>& cpu, std::vector<double>& wake) {
-    cpu.push_back(l.cpuPercent);
-    wake.push_back(l.wakeups);
+  const std::string server = Run("cat " + pulseDir + "/pulse/pid");
+  if (server.empty()) {
+    std::cerr << "bench_recorder_cpu: the sound server's pid is unknown\n";
+    return 1;
+  }
+  Figures idle, playing, recording, video, floorPlaying, floorRecording;
+  auto take = [&](const std::string& pid, Figures& f) {
+    auto [own, srv] = MeasureBoth(pid, server, 10);
+    f.Take(own, srv);
+  };
+  // The engine's format: mono float at 44.1 kHz; the same for the floor.
+  const std::string format = " --format=float32le --rate=44100 --channels=1 ";
+  auto feedTone = [&] {
+    return Run(env +
+               "sox -q -n -t raw -r 44100 -e signed -b 16 -c 1 - synth 30 sine 660 vol 0.3 | "
+               "pacat --device=vts_mic_in --raw --format=s16le --rate=44100 --channels=1 "
+               ">/dev/null 2>&1 & echo $!");
+  };
+  auto stopTone = [&](const std::string& tone) {
+    Run("kill " + tone + " 2>/dev/null; pkill -P " + tone + " 2>/dev/null");
   };
   // Starts the recorder on `file`; its pid and its window, or an empty pid.
   auto launch = [&](const std::string& root, const std::string& file, std::string* window) {
@@ -189,22 +245,33 @@ int main(int argc, char** argv) {
       Run(x + "xdotool mousemove --window " + window + " " + Centre(cx, cy, w, h) + " click 1");
     };
     std::this_thread::sleep_for(std::chrono::seconds(3));  // start-up settles
-    take(Measure(pid, 10), idle, idleWake);
+    take(pid, idle);
     click(49, 221, 22, 18);  // Master play
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    take(Measure(pid, 10), playing, playingWake);
+    take(pid, playing);
     click(75, 221, 24, 18);  // Master stop
-    const std::string tone =
-        Run(env +
-            "sox -q -n -t raw -r 44100 -e signed -b 16 -c 1 - synth 30 sine 660 vol 0.3 | "
-            "pacat --device=vts_mic_in --raw --format=s16le --rate=44100 --channels=1 "
-            ">/dev/null 2>&1 & echo $!");
+    const std::string tone = feedTone();
     click(185, 256, 31, 18);  // Student record
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    take(Measure(pid, 10), recording, recordingWake);
+    take(pid, recording);
     click(185, 256, 31, 18);  // stop recording
-    Run("kill " + tone + " 2>/dev/null; pkill -P " + tone + " 2>/dev/null");
+    stopTone(tone);
     Run("kill -KILL " + pid);
+    // The floor, in the same sitting: a plain play and a plain record stream.
+    {
+      const std::string player = Run(env + "exec paplay --device=vts_speaker '" + dir +
+                                     "/lesson.wav' >/dev/null 2>&1 & echo $!");
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      take(player, floorPlaying);
+      Run("kill " + player + " 2>/dev/null");
+      const std::string floorTone = feedTone();
+      const std::string recorderPid = Run(env + "exec parecord --device=vts_mic --raw" + format +
+                                          "/dev/null >/dev/null 2>&1 & echo $!");
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      take(recorderPid, floorRecording);
+      Run("kill " + recorderPid + " 2>/dev/null");
+      stopTone(floorTone);
+    }
     if (withVideo) {
       // A video lesson, played for a moment and stopped: nothing should tick for it then.
       const std::string videoPid = launch(root, dir + "/lesson.mp4", &window);
@@ -214,25 +281,28 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::seconds(2));
         click(75, 221, 24, 18);  // Master stop
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        take(Measure(videoPid, 10), video, videoWake);
+        take(videoPid, video);
         Run("kill -KILL " + videoPid);
       }
     }
     std::printf(
-        "run %d: idle %.2f%%  playing %.2f%%  recording %.2f%%  video stopped %.2f%% of a core; "
-        "wake-ups/s idle %.0f  playing %.0f  recording %.0f  video stopped %.0f\n",
-        run + 1, idle.back(), playing.back(), recording.back(), video.empty() ? 0 : video.back(),
-        idleWake.back(), playingWake.back(), recordingWake.back(),
-        videoWake.empty() ? 0 : videoWake.back());
+        "run %d (cpu of a core, wake-ups, server cpu): idle %s | playing %s | recording %s | "
+        "video stopped %s | floor playing %s | floor recording %s\n",
+        run + 1, idle.Last().c_str(), playing.Last().c_str(), recording.Last().c_str(),
+        video.cpu.empty() ? "-" : video.Last().c_str(), floorPlaying.Last().c_str(),
+        floorRecording.Last().c_str());
     std::fflush(stdout);
   }
-  std::printf(
-      "median of %zu: idle %.2f%%  playing %.2f%%  recording %.2f%%  video stopped %.2f%% of a "
-      "core; wake-ups/s idle %.0f  playing %.0f  recording %.0f  video stopped %.0f\n",
-      idle.size(), Median(idle), Median(playing), Median(recording), Median(video),
-      Median(idleWake), Median(playingWake), Median(recordingWake), Median(videoWake));
+  std::printf("median (lowest..highest) of %zu runs: cpu of a core, wake-ups, server cpu\n",
+              idle.cpu.size());
+  std::printf("  idle            %s\n", idle.All().c_str());
+  std::printf("  playing         %s\n", playing.All().c_str());
+  std::printf("  floor playing   %s\n", floorPlaying.All().c_str());
+  std::printf("  recording       %s\n", recording.All().c_str());
+  std::printf("  floor recording %s\n", floorRecording.All().c_str());
+  std::printf("  video stopped   %s\n", video.All().c_str());
   Run("kill $(cat " + dir + "/openbox.pid) $(cat " + dir + "/xvfb.pid) 2>/dev/null");
   Run(src + "/scripts/pulse-test-server.sh stop " + pulseDir + " >/dev/null 2>&1");
   Run("rm -rf " + dir);
-  return idle.empty() ? 1 : 0;
+  return idle.cpu.empty() ? 1 : 0;
 }

@@ -190,6 +190,39 @@ TEST_F(SoundWorksTest, SixChannelEndpointIsResampledWithItsRealChannelCount) {
   for (auto& m : blocks) Release(m);
 }
 
+// A stereo endpoint at the engine's rate, mixed down block after block: every block a
+// period long and every frame the same mix of its own two channels, none lost, repeated or
+// left over from the block before.
+TEST_F(SoundWorksTest, SameRateStereoIsMixedDownFrameForFrameInEveryBlock) {
+  const std::size_t total = 44100;
+  std::vector<float> stereo(2 * total);
+  for (std::size_t i = 0; i < total; ++i) {
+    stereo[2 * i] = float(i % 1000) / 1000.0f;
+    stereo[2 * i + 1] = -float(i % 777) / 1554.0f;
+  }
+  AddInput("mic2", "Stereo mic", VirtualSource::Scripted(stereo), 2, 44100);
+  auto engine = MakeEngine(1, 44100, 40);
+  engine->StartCapture(u"mic2", 0, 1);
+  for (int i = 0; i < 50; ++i) virtual_->Advance(20);
+  auto blocks = WaitFor(WM_SOUND_IN, 25);
+  ASSERT_EQ(blocks.size(), 25u);
+  for (auto& b : blocks) {
+    ASSERT_NE(b.descr, nullptr);
+    EXPECT_EQ(CapturedHeader(*b.descr)->frames, 1764u);
+  }
+  const auto mono = Concat(blocks);
+  ASSERT_EQ(mono.size(), std::size_t(25 * 1764));
+  // The mix's weights from two frames with one channel silent: 777 (right) and 1000 (left).
+  ASSERT_EQ(stereo[2 * 777 + 1], 0.0f);
+  ASSERT_EQ(stereo[2 * 1000], 0.0f);
+  const double left = double(mono[777]) / double(stereo[2 * 777]);
+  const double right = double(mono[1000]) / double(stereo[2 * 1000 + 1]);
+  ASSERT_GT(left, 0.0);
+  for (std::size_t i = 0; i < mono.size(); ++i)
+    ASSERT_NEAR(mono[i], left * stereo[2 * i] + right * stereo[2 * i + 1], 1e-5) << "frame " << i;
+  for (auto& m : blocks) Release(m);
+}
+
 TEST_F(SoundWorksTest, DuplicateStartIsRefusedAndStopAlwaysPostsOneEndMark) {
   AddInput("mic", "Mic", VirtualSource::Silence());
   auto engine = MakeEngine();
