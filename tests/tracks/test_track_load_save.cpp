@@ -409,11 +409,11 @@ TEST_F(TrackLoadSave, ALoadReadsEachByteOfTheLessonOnceAndShowsWhatItShowedBefor
 // A select reads from the lesson only the chunk's sound that is not in memory, and never
 // reads over a sound that was changed in memory.
 TEST_F(TrackLoadSave, ASelectReadsOnlyWhatIsNotInMemoryAndKeepsWhatWasChanged) {
-  enum Step { kSelect0, kSelect1, kTake, kReceive };
+  enum Step { kSelect0, kSelect1, kTake, kReceive, kWholeFile };
   struct Case {
     const char* what;
     std::vector<Step> steps;
-    int chunk0Reads, chunk1Reads;  // per byte, since the load
+    int chunk0Reads, chunk1Reads, restReads = 0;  // per byte, since the load
   };
   const Case cases[] = {
       {"the loaded chunk again", {kSelect0, kSelect0}, 0, 0},
@@ -422,6 +422,7 @@ TEST_F(TrackLoadSave, ASelectReadsOnlyWhatIsNotInMemoryAndKeepsWhatWasChanged) {
       {"a take in memory, then the chunk again", {kTake, kSelect0}, 0, 0},
       {"received sound, then the chunk again", {kReceive, kSelect0}, 0, 0},
       {"received sound, another chunk, then back", {kReceive, kSelect1, kSelect0}, 0, 1},
+      {"the whole-file view", {kWholeFile}, 1, 1, 1},
   };
   // 3 s of mono sound at 44100 Hz in chunks of 1 s and 1.5 s.
   const Bytes pcm = Pcm16(Noise(132300, 9));
@@ -453,12 +454,13 @@ TEST_F(TrackLoadSave, ASelectReadsOnlyWhatIsNotInMemoryAndKeepsWhatWasChanged) {
         ASSERT_TRUE(track->WriteSamplesAt(0, std::uint32_t(received.size()), received.data()));
         changed = received;
       }
+      if (step == kWholeFile) ASSERT_TRUE(track->SetWholeFileMode(true));
     }
     ASSERT_EQ(track->CurrentChunkIndex(), 0);
     const CChunkInfo* chunk = track->Chunk(0);
     ASSERT_TRUE(chunk->IsLoaded());
     const Bytes sound(chunk->data, chunk->data + chunk->dataSize);
-    const Bytes source(pcm.begin(), pcm.begin() + 44100 * 2);
+    const Bytes source(pcm.begin(), track->WholeFileMode() ? pcm.end() : pcm.begin() + 44100 * 2);
     EXPECT_TRUE(sound == (changed ? *changed : source)) << "chunk 0 holds what it held";
     EXPECT_EQ(chunk->length, sound.size() / 2);
     EXPECT_EQ(track->ViewSnapshot().progress.High(), chunk->length);
@@ -469,7 +471,10 @@ TEST_F(TrackLoadSave, ASelectReadsOnlyWhatIsNotInMemoryAndKeepsWhatWasChanged) {
     for (std::size_t i = 0; i < ReadCounter::counts.size(); ++i) {
       const std::size_t frame = i < dataOffset ? SIZE_MAX : (i - dataOffset) / 2;
       const int where = frame < 44100 ? 0 : frame < 110250 ? 1 : 2;
-      const int expected = where == 0 ? c.chunk0Reads : where == 1 ? c.chunk1Reads : 0;
+      const int expected = where == 0   ? c.chunk0Reads
+                           : where == 1 ? c.chunk1Reads
+                           : frame < 132300 ? c.restReads
+                                            : 0;
       if (ReadCounter::counts[i] != expected) ++wrong[where];
     }
     EXPECT_EQ(wrong, (std::vector<int>{0, 0, 0})) << "bytes read too often or too seldom";
