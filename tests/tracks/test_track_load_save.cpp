@@ -395,11 +395,90 @@ TEST_F(TrackLoadSave, ALoadReadsEachByteOfTheLessonOnceAndShowsWhatItShowedBefor
     const DrawRecorder::Seen loaded = drawer.last;
     EXPECT_TRUE(loaded.hasChunk);
     EXPECT_EQ(loaded.frames, first->length);
+    // A select of the chunk that is loaded reads nothing more.
+    const std::vector<std::uint8_t> readBefore = ReadCounter::counts;
     track->SelectChunk(0);
+    EXPECT_TRUE(ReadCounter::counts == readBefore) << "the select of the loaded chunk read again";
     EXPECT_EQ(drawer.last, loaded);
     EXPECT_EQ(track->ViewSnapshot().progress.High(), track->Chunk(0)->length);
     CSoundTrackTestAccess::SetSourceFileIo(*track, nullptr);
     track->SetWaveformDrawer(nullptr);
+  }
+}
+
+// A select reads from the lesson only the chunk's sound that is not in memory, and never
+// reads over a sound that was changed in memory.
+TEST_F(TrackLoadSave, ASelectReadsOnlyWhatIsNotInMemoryAndKeepsWhatWasChanged) {
+  enum Step { kSelect0, kSelect1, kTake, kReceive, kWholeFile };
+  struct Case {
+    const char* what;
+    std::vector<Step> steps;
+    int chunk0Reads, chunk1Reads, restReads = 0;  // per byte, since the load
+  };
+  const Case cases[] = {
+      {"the loaded chunk again", {kSelect0, kSelect0}, 0, 0},
+      {"another chunk, then back", {kSelect1, kSelect0}, 1, 1},
+      {"another chunk, back, then again", {kSelect1, kSelect0, kSelect0}, 1, 1},
+      {"a take in memory, then the chunk again", {kTake, kSelect0}, 0, 0},
+      {"received sound, then the chunk again", {kReceive, kSelect0}, 0, 0},
+      {"received sound, another chunk, then back", {kReceive, kSelect1, kSelect0}, 0, 1},
+      {"the whole-file view", {kWholeFile}, 1, 1, 1},
+  };
+  // 3 s of mono sound at 44100 Hz in chunks of 1 s and 1.5 s.
+  const Bytes pcm = Pcm16(Noise(132300, 9));
+  const Bytes wav = MakeWav({}, pcm);
+  const std::size_t dataOffset = wav.size() - pcm.size();
+  const std::vector<std::int16_t> take = Noise(30000, 3);
+  const Bytes received = Pcm16(Noise(20000, 4));
+  static const plat::FileIo counting = ReadCounter::Io();
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string base = dir_ + "selected" + std::to_string(++n);
+    WriteFile(base + ".wav", wav);
+    WriteFile(base + ".cif", Cif({{0, 1000}, {1000, 1500}}));
+    auto track = MakeTrack();
+    track->GetTempSoundFolder("MasterSelects");
+    CSoundTrackTestAccess::SetSourceFileIo(*track, &counting);
+    ASSERT_TRUE(track->LoadTrack(base + ".wav")) << track->LoadError();
+    ReadCounter::counts.assign(wav.size(), 0);
+    std::optional<Bytes> changed;
+    for (Step step : c.steps) {
+      if (step == kSelect0) track->SelectChunk(0);
+      if (step == kSelect1) track->SelectChunk(1);
+      if (step == kTake) {
+        test::FillChunk(track->Chunk(0), take);
+        changed = Pcm16(take);
+      }
+      if (step == kReceive) {
+        ASSERT_TRUE(track->WriteSamplesAt(0, std::uint32_t(received.size()), received.data()));
+        changed = received;
+      }
+      if (step == kWholeFile) ASSERT_TRUE(track->SetWholeFileMode(true));
+    }
+    ASSERT_EQ(track->CurrentChunkIndex(), 0);
+    const CChunkInfo* chunk = track->Chunk(0);
+    ASSERT_TRUE(chunk->IsLoaded());
+    const Bytes sound(chunk->data, chunk->data + chunk->dataSize);
+    const Bytes source(pcm.begin(), track->WholeFileMode() ? pcm.end() : pcm.begin() + 44100 * 2);
+    EXPECT_TRUE(sound == (changed ? *changed : source)) << "chunk 0 holds what it held";
+    EXPECT_EQ(chunk->length, sound.size() / 2);
+    EXPECT_EQ(track->ViewSnapshot().progress.High(), chunk->length);
+    if (!chunk->fileName.empty())
+      EXPECT_TRUE(ReadFile(track->TempFolderPath() + chunk->fileName) == sound)
+          << "the changed chunk is written to its file";
+    std::vector<int> wrong(3, 0);  // bytes of chunk 0, chunk 1, elsewhere read a wrong count
+    for (std::size_t i = 0; i < ReadCounter::counts.size(); ++i) {
+      const std::size_t frame = i < dataOffset ? SIZE_MAX : (i - dataOffset) / 2;
+      const int where = frame < 44100 ? 0 : frame < 110250 ? 1 : 2;
+      const int expected = where == 0   ? c.chunk0Reads
+                           : where == 1 ? c.chunk1Reads
+                           : frame < 132300 ? c.restReads
+                                            : 0;
+      if (ReadCounter::counts[i] != expected) ++wrong[where];
+    }
+    EXPECT_EQ(wrong, (std::vector<int>{0, 0, 0})) << "bytes read too often or too seldom";
+    CSoundTrackTestAccess::SetSourceFileIo(*track, nullptr);
   }
 }
 

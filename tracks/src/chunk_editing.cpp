@@ -44,9 +44,7 @@ bool CSoundTrack::SoundFromSource(const CChunkInfo* chunk) const {
 
 // ---------------------------------------------------------------- moving between chunks
 
-void CSoundTrack::SelectChunk(int index) { SwitchToChunk(index, false); }
-
-void CSoundTrack::SwitchToChunk(int index, bool keepReadSound) {
+void CSoundTrack::SelectChunk(int index) {
   StopAll();
   {
     std::lock_guard lock(bufferLock);
@@ -62,9 +60,11 @@ void CSoundTrack::SwitchToChunk(int index, bool keepReadSound) {
     std::lock_guard lock(bufferLock);
     const int old = currentChunk;
     if (CChunkInfo* oldChunk = CurrentChunk()) {
-      if (keepReadSound && old == index && oldChunk->IsLoaded() && SoundFromSource(oldChunk) &&
-          recordTarget != oldChunk) {
-        // Its sound in memory is the source file's: reading it again would give the same.
+      if (old == index && oldChunk->IsLoaded()) {
+        // Staying on it reads nothing: its sound in memory is the source file's, or newer
+        // than any file (a take not written yet, which it is now where it has a file).
+        SaveChunk(old);
+        oldChunk->playOffset = 0;
       } else if (SaveChunk(old)) {
         oldChunk->Unload();
       } else if (old != index) {

@@ -167,7 +167,7 @@ bool CSoundTrack::LoadTrack(const std::string& path) {
   }
   textsPresent = ReadChunkTexts(sideFolder + title + ".txt");
 
-  SwitchToChunk(0, true);  // chunk 0 was read with the list
+  SelectChunk(0);  // chunk 0 was read with the list
   Notify(TRACK_NOTIFY_IDLE);
   return true;
 }
@@ -200,7 +200,7 @@ bool CSoundTrack::ReadChunkList(const std::string& path) {
     currentChunk = 0;
   }
   LoadChunk(0);
-  SwitchToChunk(0, true);
+  SelectChunk(0);
   Notify(recording ? TRACK_NOTIFY_RECORDING : TRACK_NOTIFY_IDLE);
   RedrawWaveform(0, FramesPerPixel());
   modified = false;

@@ -141,7 +141,9 @@ class CSoundTrack {
   void Close();
   // Makes `index` current: stops the transport, saves and unloads the old current chunk and
   // loads the new one. When the old chunk cannot be saved it stays loaded (its sound exists
-  // nowhere else) and the user is told once; a save writes it from memory. Posts code 0.
+  // nowhere else) and the user is told once; a save writes it from memory. The current
+  // chunk selected again keeps its sound in memory (written to its file) and reads nothing.
+  // Posts code 0.
   // Defined in chunk_editing.cpp.
   void SelectChunk(int index);
   // Reads the chunk's frames from the source file (tracks loaded from a file); frames past
@@ -560,9 +562,6 @@ class CSoundTrack {
 
   // ---- [chunk editing] helpers (tracks/chunk_editing.cpp)
   bool SoundFromSource(const CChunkInfo* chunk) const;
-  // SelectChunk; with `keepReadSound` a current chunk `index` whose sound was just read
-  // from the source (a load) keeps it instead of reading it again.
-  void SwitchToChunk(int index, bool keepReadSound);
   bool MakeWholeFileChunk();
   // A name for a new chunk's temporary file (see AddChunk); empty without a usable folder.
   std::string NewChunkFileName();
