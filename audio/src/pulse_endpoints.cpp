@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "system_timer.h"
@@ -313,6 +314,7 @@ class PulseClient final : public AudioClient {
     if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr)) pa_operation_unref(op);
     framesWritten_ = framesHeard_ = 0;
     heardAt_.reset();
+    tailTaken_.reset();
     return Status::Ok;
   }
 
@@ -363,6 +365,20 @@ class PulseClient final : public AudioClient {
             ti->playing ? std::int64_t(pa_timeval_age(&ti->timestamp) * rate_ / 1000000) : 0;
         const std::uint64_t sink = ti->sink_usec * rate_ / 1000000;
         if (queued > taken) delay = std::max(delay, std::uint64_t(queued - taken) + sink);
+        // Once the server took the last of it, the library's clock stops with the stream
+        // (an underrun) and its latency would stay: the sink plays that last of it within
+        // its latency of then.
+        if (queued > 0) {
+          tailTaken_.reset();
+        } else {
+          const auto now = std::chrono::steady_clock::now();
+          if (!tailTaken_)
+            tailTaken_ = {now - std::chrono::microseconds(pa_timeval_age(&ti->timestamp)), sink};
+          const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+              now - tailTaken_->first);
+          const std::uint64_t gone = std::uint64_t(us.count()) * rate_ / 1000000;
+          delay = std::min(delay, tailTaken_->second - std::min(gone, tailTaken_->second));
+        }
       }
       *frames = std::uint32_t(std::min<std::uint64_t>(delay, 0xffffffffu));
     }
@@ -510,6 +526,8 @@ class PulseClient final : public AudioClient {
   std::uint64_t framesWritten_ = 0;  // render: since the last flush
   std::uint64_t framesHeard_ = 0;
   std::optional<std::chrono::steady_clock::time_point> heardAt_;
+  // When the server took the last written frame, and the sink's latency then.
+  std::optional<std::pair<std::chrono::steady_clock::time_point, std::uint64_t>> tailTaken_;
 };
 
 // An endpoint's volume on the server: a sink's or a source's own volume and mute. The scalar
