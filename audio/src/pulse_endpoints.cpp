@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "system_timer.h"
@@ -314,6 +316,9 @@ class PulseClient final : public AudioClient {
     LoopLock lock(conn_->Loop());
     if (Status s = StateLocked(); s != Status::Ok) return s;
     if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    framesWritten_ = framesHeard_ = 0;
+    heardAt_.reset();
+    tailTaken_.reset();
     return Status::Ok;
   }
 
@@ -345,14 +350,55 @@ class PulseClient final : public AudioClient {
     LoopLock lock(conn_->Loop());
     if (Status s = GetCurrentPadding(frames); s != Status::Ok || !playbackClock_) return s;
     pa_usec_t usec = 0;
-    int negative = 0;
     // The server's latency is what was written and not yet heard, the sink's part included.
     // The padding from the writable size counts sound the server took since its last request
     // as still waiting, so it is used only while no timing is known (just connected).
-    // A negative latency is the library's clock run past what was written (an underrun
-    // before the next timing update): the padding is the better count then.
-    if (pa_stream_get_latency(stream_, &usec, &negative) == 0 && !negative)
-      *frames = std::uint32_t(usec * rate_ / 1000000);
+    if (pa_stream_get_latency(stream_, &usec, nullptr) == 0) {
+      std::uint64_t delay = usec * rate_ / 1000000;
+      // The library's clock runs on while the stream waits for its buffer to fill (after a
+      // start or an underrun), and keeps what it ran ahead: its latency then falls short of
+      // what is still to be heard, for seconds. Still to be heard: what the server had not
+      // taken at the last timing update (the write index counts the writes since), less
+      // what it can have taken since if it was playing, and what its sink holds. (Once the
+      // server took it all, the sink's latency is mostly others' sound or silence: a sink
+      // that renders ahead always holds some, and the stream would never drain.)
+      const pa_timing_info* ti = pa_stream_get_timing_info(stream_);
+      if (ti && !ti->write_index_corrupt && !ti->read_index_corrupt) {
+        const std::int64_t queued = (ti->write_index - ti->read_index) / frameBytes_;
+        const std::int64_t taken =
+            ti->playing ? std::int64_t(pa_timeval_age(&ti->timestamp) * rate_ / 1000000) : 0;
+        const std::uint64_t sink = ti->sink_usec * rate_ / 1000000;
+        if (queued > taken) delay = std::max(delay, std::uint64_t(queued - taken) + sink);
+        // Once the server took the last of it, the library's clock stops with the stream
+        // (an underrun) and its latency would stay: the sink plays that last of it within
+        // its latency of then.
+        if (queued > 0) {
+          tailTaken_.reset();
+        } else {
+          const auto now = std::chrono::steady_clock::now();
+          if (!tailTaken_)
+            tailTaken_ = {now - std::chrono::microseconds(pa_timeval_age(&ti->timestamp)), sink};
+          const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+              now - tailTaken_->first);
+          const std::uint64_t gone = std::uint64_t(us.count()) * rate_ / 1000000;
+          delay = std::min(delay, tailTaken_->second - std::min(gone, tailTaken_->second));
+        }
+      }
+      *frames = std::uint32_t(std::min<std::uint64_t>(delay, 0xffffffffu));
+    }
+    // What was heard never goes back, nor runs ahead of what was written or of the wall
+    // clock (a hundredth more for a sink whose clock runs fast).
+    const auto now = std::chrono::steady_clock::now();
+    std::uint64_t unheard = std::min<std::uint64_t>(*frames, framesWritten_ - framesHeard_);
+    if (heardAt_) {
+      const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now - *heardAt_);
+      const std::uint64_t mostHeard =
+          framesHeard_ + std::uint64_t(us.count()) * rate_ / 1000000 * 101 / 100;
+      if (mostHeard < framesWritten_) unheard = std::max(unheard, framesWritten_ - mostHeard);
+    }
+    *frames = std::uint32_t(unheard);
+    framesHeard_ = framesWritten_ - unheard;
+    heardAt_ = now;
     return Status::Ok;
   }
 
@@ -375,6 +421,7 @@ class PulseClient final : public AudioClient {
     if (pa_stream_write(stream_, scratch_.data(), std::size_t(framesWritten) * frameBytes_, nullptr,
                         0, PA_SEEK_RELATIVE) < 0)
       return StateLocked() == Status::Ok ? Status::Failed : Status::DeviceLost;
+    framesWritten_ += framesWritten;
     return Status::Ok;
   }
 
@@ -480,6 +527,11 @@ class PulseClient final : public AudioClient {
   std::uint32_t outstanding_ = 0;
   bool peeked_ = false;
   std::uint64_t framesRead_ = 0;
+  std::uint64_t framesWritten_ = 0;  // render: since the last flush
+  std::uint64_t framesHeard_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> heardAt_;
+  // When the server took the last written frame, and the sink's latency then.
+  std::optional<std::pair<std::chrono::steady_clock::time_point, std::uint64_t>> tailTaken_;
 };
 
 // An endpoint's volume on the server: a sink's or a source's own volume and mute. The scalar

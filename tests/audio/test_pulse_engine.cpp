@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "audio/sound_log.h"
 #include "audio/sound_works_was.h"
 #include "platform/thread_queue.h"
+#include "test_files.h"
 #include "virtual_audio.h"
 
 namespace vts::test {
@@ -253,6 +255,84 @@ TEST_F(PulseEngineTest, MissingDeviceGivesItsLogTextAndAnEndMark) {
   ASSERT_TRUE(plat::GetMessageTimeout(&msg, std::chrono::seconds(5)));
   EXPECT_EQ(msg.message, WM_SOUND_IN);
   EXPECT_EQ(msg.wParam, 0u);
+}
+
+// A playback stream that keeps its clock waits for a full buffer before it plays: until then
+// nothing is heard, however long it waits, and once it plays no more can have been heard than
+// the wall time since allows. (The library's clock runs on while the stream waits, and a delay
+// read from it then counted the queued sound as played: a video's picture ran a whole buffer
+// ahead of its sound.) The played position never goes back.
+TEST_F(PulseEngineTest, PlaybackDelayNeverCountsQueuedSoundAsPlayed) {
+  auto backend = audio::DefaultBackend();
+  ASSERT_STREQ(backend->Name(), "pulse");
+  auto device = backend->GetDevice("vts_speaker");
+  ASSERT_NE(device, nullptr);
+  auto client = device->Activate();
+  ASSERT_NE(client, nullptr);
+  audio::MixFormat mix;
+  ASSERT_EQ(client->GetMixFormat(&mix), audio::Status::Ok);
+  ASSERT_EQ(client->Initialize(audio::kStreamFlagEventCallback | audio::kStreamFlagPlaybackClock,
+                               500'000, mix),
+            audio::Status::Ok);
+  ASSERT_EQ(client->SetEventCallback([] {}), audio::Status::Ok);
+  ASSERT_EQ(client->GetService(), audio::Status::Ok);
+  std::uint32_t frames = 0;
+  ASSERT_EQ(client->GetBufferSize(&frames), audio::Status::Ok);
+  ASSERT_GT(frames, mix.samplesPerSec / 4);
+  std::uint32_t written = 0;
+  const auto write = [&](std::uint32_t n) {
+    float* data = nullptr;
+    ASSERT_EQ(client->GetRenderBuffer(n, &data), audio::Status::Ok);
+    for (std::uint32_t i = 0; i < n; ++i)
+      for (std::uint32_t c = 0; c < mix.channels; ++c)
+        data[i * mix.channels + c] =
+            0.1f * float(std::sin(2 * M_PI * 440 * (written + i) / mix.samplesPerSec));
+    ASSERT_EQ(client->ReleaseRenderBuffer(n), audio::Status::Ok);
+    written += n;
+  };
+  const auto msOf = [&](std::int64_t f) { return f * 1000 / mix.samplesPerSec; };
+  std::int64_t last = 0;
+  const auto playedMs = [&]() -> std::int64_t {
+    std::uint32_t delay = 0;
+    EXPECT_EQ(client->GetPlaybackDelay(&delay), audio::Status::Ok);
+    EXPECT_LE(delay, written);
+    const std::int64_t played = msOf(written - std::min(delay, written));
+    EXPECT_GE(played, last) << "the played position went back";
+    last = std::max(last, played);
+    return played;
+  };
+  const auto sinceMs = [](std::chrono::steady_clock::time_point t) {
+    return std::int64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - t)
+                            .count());
+  };
+  // Slack for rounding and the library's interpolation between timing updates.
+  constexpr std::int64_t kSlackMs = 15;
+
+  // Started with a fifth of its buffer: it waits, for longer than that fifth lasts.
+  ASSERT_EQ(client->Start(), audio::Status::Ok);
+  write(frames / 5);
+  const auto waitFrom = std::chrono::steady_clock::now();
+  WaitUntil(
+      [&] {
+        EXPECT_LE(playedMs(), kSlackMs) << "after " << sinceMs(waitFrom) << " ms of waiting";
+        return sinceMs(waitFrom) > 2 * msOf(written) + 100 || ::testing::Test::HasFailure();
+      },
+      std::chrono::seconds(10));
+  ASSERT_FALSE(::testing::Test::HasFailure());
+
+  // The rest of the buffer at once: it plays, at the wall clock's pace at most.
+  write(frames - written);
+  const auto start = std::chrono::steady_clock::now();
+  const bool reached = WaitUntil(
+      [&] {
+        const std::int64_t played = playedMs();
+        EXPECT_LE(played, sinceMs(start) + kSlackMs);
+        return played * 4 >= msOf(written) * 3 || ::testing::Test::HasFailure();
+      },
+      std::chrono::seconds(10));
+  EXPECT_TRUE(reached) << "the sound played on (last position " << last << " ms)";
+  client->Stop();
 }
 
 }  // namespace
