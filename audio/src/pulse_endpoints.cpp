@@ -228,11 +228,10 @@ class PulseClient final : public AudioClient {
     pa_stream_set_state_callback(stream_, &PulseClient::OnState, this);
     const std::uint32_t bufferFrames =
         std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
-    // Service granularity: a period (the buffer holds four). Each request or fragment is a
-    // wake-up on both sides and the size sets the server's own pace (a source asked for
-    // fragments of F renders every F), so it is as large as the engine's blocks allow: a
-    // captured fragment completes one block.
-    const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 4, 1) * frameBytes_;
+    // Service granularity: an eighth of the buffer (half a period: the buffer holds four).
+    // Capture fragments of a whole period or more lost sound from a sink's monitor, so
+    // capture keeps half a period too, though larger ones would wake both sides less.
+    const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 8, 1) * frameBytes_;
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(-1);
@@ -249,9 +248,7 @@ class PulseClient final : public AudioClient {
         streamFlags = pa_stream_flags_t(streamFlags | PA_STREAM_INTERPOLATE_TIMING |
                                         PA_STREAM_AUTO_TIMING_UPDATE);
       attr.tlength = bufferFrames * frameBytes_;
-      // Render requests stay at half a period: requests of a whole one woke the process
-      // more often, not less (measured while playing).
-      attr.minreq = std::max<std::uint32_t>(bufferFrames / 8, 1) * frameBytes_;
+      attr.minreq = serviceBytes;
       attr.prebuf = frameBytes_;  // play as soon as anything is there, also after an underrun
       // A stream that keeps its clock starts (and restarts after an underrun) only with a
       // full buffer: a sink that renders in long blocks would otherwise take its sound at
