@@ -451,6 +451,7 @@ struct CSoundWorksWAS::Impl {
   }
 
   void CaptureThreadProc() {
+    plat::SetCurrentThreadName("vts-capture");
     while (captureRun.load()) {
       timer->Wait();
       if (!captureRun.load()) break;
@@ -622,6 +623,7 @@ struct CSoundWorksWAS::Impl {
   }
 
   void PlaybackThreadProc() {
+    plat::SetCurrentThreadName("vts-playback");
     plat::CreateQueueByPostingToSelf();
     playbackThreadId->store(plat::CurrentThreadId());
     plat::RaiseCurrentThreadPriority(-15);  // only with the right to

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
@@ -115,6 +116,12 @@ std::string ProcessEnvironmentValue(pid_t pid, const std::string& name) {
 
 void RaiseCurrentThreadPriority(int niceValue) {
   ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), niceValue);
+}
+
+void SetCurrentThreadName(const char* name) {
+  char kept[16] = {};
+  for (std::size_t i = 0; i + 1 < sizeof kept && name[i]; ++i) kept[i] = name[i];
+  ::pthread_setname_np(::pthread_self(), kept);
 }
 
 ToolRun RunQuietlyAndWait(const std::string& program, const std::vector<std::string>& args,

@@ -5,7 +5,8 @@
 // context switches of its threads a second (its wake-ups); prints every run and the median
 // of each. Beside it, in the same run, the floor: a plain play stream (paplay) of the same
 // lesson and a plain record stream (parecord) of the same microphone, at the engine's
-// format; and for every state the sound server's own CPU.
+// format; and for every state the sound server's own CPU. Playing and recording are also
+// broken down by thread (by name; the first thread is "main").
 //
 // Usage: bench_recorder_cpu [runs] (default 3). VTS_BENCH_RECORDER names another recorder
 // program to measure (another build, for a before-and-after). Needs xvfb, openbox, xdotool, sox,
@@ -19,8 +20,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -39,7 +42,7 @@ std::string Run(const std::string& cmd) {
   return out;
 }
 
-// utime + stime of a process, in clock ticks.
+// utime + stime of a process (or of one thread: "<pid>/task/<tid>"), in clock ticks.
 long long CpuTicks(const std::string& pid) {
   std::ifstream f("/proc/" + pid + "/stat");
   std::string all((std::istreambuf_iterator<char>(f)), {});
@@ -53,6 +56,36 @@ long long CpuTicks(const std::string& pid) {
     if (i == 15) stime = std::stoll(field);
   }
   return utime + stime;
+}
+
+// Context switches of one thread, from its status.
+long long ThreadSwitches(const std::string& task) {
+  std::ifstream f("/proc/" + task + "/status");
+  long long sum = 0;
+  for (std::string line; std::getline(f, line);)
+    if (line.find("ctxt_switches:") != std::string::npos)
+      sum += std::stoll(line.substr(line.find(':') + 1));
+  return sum;
+}
+
+// Ticks and switches of every thread of a process, summed by thread name ("main" for the
+// first thread; threads of the same name are one figure).
+struct ThreadCounts {
+  long long ticks = 0, switches = 0;
+};
+std::map<std::string, std::map<std::string, ThreadCounts>> ThreadsByTid(const std::string& pid) {
+  std::map<std::string, std::map<std::string, ThreadCounts>> out;  // name -> tid -> counts
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/" + pid + "/task", ec)) {
+    const std::string tid = e.path().filename().string();
+    const std::string task = pid + "/task/" + tid;
+    std::string name;
+    std::ifstream comm("/proc/" + task + "/comm");
+    std::getline(comm, name);
+    if (tid == pid) name = "main";
+    out[name][tid] = {CpuTicks(task), ThreadSwitches(task)};
+  }
+  return out;
 }
 
 // Context switches of all the process's threads: how often its threads woke (a figure that,
@@ -72,18 +105,35 @@ long long Switches(const std::string& pid) {
 struct Load {
   double cpuPercent;  // of one core
   double wakeups;     // context switches a second
+  std::map<std::string, std::pair<double, double>> byThread;  // name -> cpu, wake-ups
 };
 
 Load Measure(const std::string& pid, int seconds) {
   const long long hz = ::sysconf(_SC_CLK_TCK);
+  const auto ta = ThreadsByTid(pid);
   const long long a = CpuTicks(pid);
   const long long sa = Switches(pid);
   const auto t0 = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   const long long b = CpuTicks(pid);
   const long long sb = Switches(pid);
+  const auto tb = ThreadsByTid(pid);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  return {100.0 * double(b - a) / double(hz) / wall, double(sb - sa) / wall};
+  Load load{100.0 * double(b - a) / double(hz) / wall, double(sb - sa) / wall, {}};
+  // Threads that lived through the whole window.
+  for (const auto& [name, tids] : tb) {
+    const auto before = ta.find(name);
+    if (before == ta.end()) continue;
+    long long ticks = 0, switches = 0;
+    for (const auto& [tid, end] : tids) {
+      const auto start = before->second.find(tid);
+      if (start == before->second.end()) continue;
+      ticks += end.ticks - start->second.ticks;
+      switches += end.switches - start->second.switches;
+    }
+    load.byThread[name] = {100.0 * double(ticks) / double(hz) / wall, double(switches) / wall};
+  }
+  return load;
 }
 
 double Median(std::vector<double> v) {
@@ -104,10 +154,28 @@ std::string Summary(const std::vector<double>& v, const char* unit, int decimals
 // A figure of one state: our process (or the floor's), and the sound server beside it.
 struct Figures {
   std::vector<double> cpu, wake, server;
+  std::map<std::string, std::pair<std::vector<double>, std::vector<double>>> byThread;
   void Take(const Load& own, const Load& srv) {
     cpu.push_back(own.cpuPercent);
     wake.push_back(own.wakeups);
     server.push_back(srv.cpuPercent);
+    for (const auto& [name, figures] : own.byThread) {
+      byThread[name].first.push_back(figures.first);
+      byThread[name].second.push_back(figures.second);
+    }
+  }
+  // The threads that cost anything: name cpu wake-ups, medians of the runs it was in.
+  std::string Threads() const {
+    std::string text;
+    for (const auto& [name, figures] : byThread) {
+      const double c = Median(figures.first), w = Median(figures.second);
+      if (c < 0.05 && w < 2) continue;
+      char item[160];
+      std::snprintf(item, sizeof item, "%s%s %.2f%% %.0f/s", text.empty() ? "" : ", ",
+                    name.c_str(), c, w);
+      text += item;
+    }
+    return text.empty() ? "-" : text;
   }
   std::string Last() const {
     char text[128];
@@ -301,6 +369,9 @@ int main(int argc, char** argv) {
   std::printf("  recording       %s\n", recording.All().c_str());
   std::printf("  floor recording %s\n", floorRecording.All().c_str());
   std::printf("  video stopped   %s\n", video.All().c_str());
+  std::printf("by thread (medians): cpu of a core, wake-ups\n");
+  std::printf("  playing         %s\n", playing.Threads().c_str());
+  std::printf("  recording       %s\n", recording.Threads().c_str());
   Run("kill $(cat " + dir + "/openbox.pid) $(cat " + dir + "/xvfb.pid) 2>/dev/null");
   Run(src + "/scripts/pulse-test-server.sh stop " + pulseDir + " >/dev/null 2>&1");
   Run("rm -rf " + dir);

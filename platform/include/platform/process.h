@@ -39,6 +39,9 @@ std::string ProcessEnvironmentValue(pid_t pid, const std::string& name);
 // happens.
 void RaiseCurrentThreadPriority(int niceValue);
 
+// Names the calling thread for the process's task list (at most 15 characters are kept).
+void SetCurrentThreadName(const char* name);
+
 // How a desktop tool's run went.
 enum class ToolRun {
   kNotStarted,   // not found on PATH or could not be started
