@@ -26,6 +26,15 @@ void PositionBar::setPosition(int64_t position) {
   if (FilledWidth() != before) update();
 }
 
+// The range and the position of one sound block at once: while recording both grow together,
+// and the bar's look only changes when the filled part does.
+void PositionBar::setRangeAndPosition(int64_t low, int64_t high, int64_t position) {
+  const int before = FilledWidth();
+  range_.SetRange(low, high);
+  range_.SetPos(position);
+  if (FilledWidth() != before) update();
+}
+
 int PositionBar::FilledWidth() const {
   const int64_t span = range_.High() - range_.Low();
   if (span <= 0) return 0;

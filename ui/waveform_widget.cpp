@@ -75,8 +75,7 @@ void WaveformWidget::RunRepaint() {
   const int64_t high = strip_.Bar().High();
   const int64_t pos = strip_.Bar().Pos();
   guard.unlock();
-  bar_->setRange(low, high);
-  bar_->setPosition(pos);
+  bar_->setRangeAndPosition(low, high, pos);
   stripView_->update();
 }
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "fake_waveform_host.h"
 #include "ui/frame_clock.h"
@@ -429,6 +430,56 @@ TEST(PositionBar, RepaintsOnlyWhenTheFilledPartChanges) {
   int filled = 0;
   for (int x = 0; x < 200; ++x) filled += img.pixel(x, 3) == PositionBar::kFillColour;
   EXPECT_EQ(filled, 25);
+}
+
+// The bar follows the strip's range and position of each frame as one change: while
+// recording, the range's end and the position grow together and the full bar is not
+// repainted; a position that stays on its pixel while the range grows is not either.
+TEST_F(WaveformWidgetTest, ABarThatLooksTheSameIsNotRepaintedWithTheStrip) {
+  struct Step {
+    int64_t high, position;
+  };
+  struct Case {
+    const char* name;
+    int64_t position;  // in the range 0..2000 at the start
+    std::vector<Step> steps;
+    int filled;  // pixels filled all along
+  };
+  const Case cases[] = {
+      {"full bar growing", 2000, {{2100, 2100}, {2200, 2200}, {4000, 4000}}, 490},
+      {"half bar growing", 1000, {{2004, 1002}, {2010, 1005}, {2020, 1010}}, 245},
+  };
+  Make(490, 2000);
+  PaintCounter counter;
+  QWidget* rows = nullptr;  // the child that shows rows 0-51
+  for (QWidget* child : widget->findChildren<QWidget*>())
+    if (child->geometry() == QRect(0, 0, 490, 52)) rows = child;
+  ASSERT_NE(rows, nullptr);
+  rows->installEventFilter(&counter);
+  widget->positionBar()->installEventFilter(&counter);
+  int frames = 0;
+  auto show = [&](int64_t high, int64_t position) {
+    {
+      std::lock_guard guard(host.lock);
+      host.strip.Bar().SetRange(0, high);
+      host.strip.Bar().SetPos(position);
+      host.strip.View().playFrame = uint32_t(++frames * 256);  // the strip changes too
+    }
+    host.strip.PaintWaveform();
+    return QTest::qWaitFor([&] { return counter.paints[rows] >= frames; }, 10000);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(show(2000, c.position));
+    counter.paints[widget->positionBar()] = 0;
+    for (const Step& s : c.steps) ASSERT_TRUE(show(s.high, s.position));
+    EXPECT_EQ(counter.paints[widget->positionBar()], 0);
+    const QImage img =
+        widget->grab(QRect(0, 59, 490, 7)).toImage().convertToFormat(QImage::Format_RGB32);
+    int filled = 0;
+    for (int x = 0; x < 490; ++x) filled += img.pixel(x, 3) == PositionBar::kFillColour;
+    EXPECT_EQ(filled, c.filled);
+  }
 }
 
 TEST(PositionBar, ProgressSemanticsAndFill) {

@@ -19,6 +19,8 @@ class PositionBar : public QWidget {
   // Progress-control semantics: the range starts as 0..100; the position stays inside it.
   void setRange(int64_t low, int64_t high);
   void setPosition(int64_t position);
+  // Both at once: repaints only when the filled part at the end differs from before.
+  void setRangeAndPosition(int64_t low, int64_t high, int64_t position);
   int64_t minimum() const { return range_.Low(); }
   int64_t maximum() const { return range_.High(); }
   int64_t position() const { return range_.Pos(); }
