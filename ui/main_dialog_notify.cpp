@@ -163,7 +163,8 @@ intptr_t CMainDlg::OnTrackNotify(uintptr_t code, intptr_t sender) {
       }
       break;
     case TRACK_NOTIFY_DATA:
-      m_recordingLight->show();
+      // Once a frame while recording: showing a shown light would ask the platform again.
+      if (m_recordingLight->isHidden()) m_recordingLight->show();
       break;
     case TRACK_NOTIFY_CAPTURE_LOST:
       OnSoundDeviceGone(kCaptureDeviceLostText);
