@@ -44,17 +44,20 @@ void CMainDlg::SetTimeSources(std::function<uint32_t()> chunkLengthMs,
 // buffer, far more often than the tenths it shows move. The repaint comes with the window's
 // next frame, together with the strips'.
 void CMainDlg::DrawTime() {
-  const QString text = FormatTime(m_chunkLengthMs ? m_chunkLengthMs() : 0);
-  if (text == m_shownTime) return;
-  m_shownTime = text;
+  // The text is one of the tenths: it is made only when they move.
+  const uint32_t tenths = (m_chunkLengthMs ? m_chunkLengthMs() : 0) / 100u;
+  if (tenths == m_shownTimeTenths) return;
+  m_shownTimeTenths = tenths;
+  m_shownTime = FormatTime(tenths * 100u);
   m_timeDirty |= kSmallTimeShown;
   m_timeFrame->Request();
 }
 
 void CMainDlg::DrawLargeTime() {
-  const QString text = FormatTime(m_playPositionMs ? m_playPositionMs() / 100u * 100u : 0);
-  if (text == m_shownLargeTime) return;
-  m_shownLargeTime = text;
+  const uint32_t tenths = (m_playPositionMs ? m_playPositionMs() : 0) / 100u;
+  if (tenths == m_shownLargeTimeTenths) return;
+  m_shownLargeTimeTenths = tenths;
+  m_shownLargeTime = FormatTime(tenths * 100u);
   m_timeDirty |= kLargeTimeShown;
   m_timeFrame->Request();
 }

@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -481,6 +482,7 @@ class CMainDlg : public QDialog, public ISkinHost {
   std::function<uint32_t()> m_chunkLengthMs;
   std::function<uint32_t()> m_playPositionMs;
   QString m_shownTime, m_shownLargeTime;  // the texts the time displays show now
+  std::optional<uint32_t> m_shownTimeTenths, m_shownLargeTimeTenths;  // what they were made of
   // The window's changing pictures (the strips, the time displays) are shown together, a
   // frame at a time; the clock goes after everything that uses it.
   std::unique_ptr<FrameClock> m_frameClock = std::make_unique<FrameClock>();
