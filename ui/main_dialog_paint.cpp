@@ -25,11 +25,21 @@ void DrawTextAt(QPainter& p, QPoint at, const QString& text) {
 
 }  // namespace
 
+// Made while playing for every frame: plain digits, without the general formatting's cost.
 QString CMainDlg::FormatTime(uint32_t ms) {
-  return QStringLiteral("%1:%2.%3")
-      .arg(ms / 60000u, 2, 10, QLatin1Char('0'))
-      .arg(ms / 1000u % 60u, 2, 10, QLatin1Char('0'))
-      .arg(ms / 100u % 10u);
+  char text[16];
+  char* end = text + sizeof text;
+  char* p = end;
+  auto digit = [&](uint32_t v) { *--p = char('0' + v); };
+  digit(ms / 100u % 10u);
+  *--p = '.';
+  const uint32_t seconds = ms / 1000u % 60u;
+  digit(seconds % 10u);
+  digit(seconds / 10u);
+  *--p = ':';
+  uint32_t minutes = ms / 60000u;
+  for (int shown = 0; shown < 2 || minutes > 0; ++shown, minutes /= 10u) digit(minutes % 10u);
+  return QString::fromLatin1(p, end - p);
 }
 
 void CMainDlg::SetTimeSources(std::function<uint32_t()> chunkLengthMs,
