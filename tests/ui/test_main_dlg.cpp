@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QThread>
+#include <QTimer>
+#include <cmath>
+#include <thread>
 #include <QDropEvent>
 #include <QFontMetrics>
 #include <QLineEdit>
@@ -12,10 +16,6 @@
 #include <QPlainTextEdit>
 #include <QSet>
 #include <QTest>
-#include <QThread>
-#include <QTimer>
-#include <cmath>
-#include <thread>
 
 #include "fake_waveform_host.h"
 #include "platform/message_box.h"
@@ -148,16 +148,16 @@ TEST_F(MainDlgTest, ClicksRightClicksAndRemoteClicksAllGoThroughTheTable) {
   dlg->Button(1017)->click();
   dlg->OnNotify(1038, NM_RCLICK);
   dlg->Button(1018)->setEnabled(false);
-  dlg->Button(1018)->click();                   // a disabled control ignores the user ...
+  dlg->Button(1018)->click();  // a disabled control ignores the user ...
   EXPECT_TRUE(dlg->ClickControl(1018, false));  // ... but not the remote control
   EXPECT_TRUE(dlg->ClickControl(1033, false));
   EXPECT_TRUE(dlg->ClickControl(1039, true));
   EXPECT_TRUE(dlg->ClickControl(1026, false));
   EXPECT_FALSE(dlg->ClickControl(1021, true)) << "a right click that is never mirrored";
   EXPECT_FALSE(dlg->ClickControl(1032, false));
-  const std::vector<std::pair<int, int>> expected = {{1017, BN_CLICKED}, {1038, NM_RCLICK},
-                                                     {1018, BN_CLICKED}, {1033, BN_CLICKED},
-                                                     {1039, NM_RCLICK},  {1026, STN_DBLCLK}};
+  const std::vector<std::pair<int, int>> expected = {
+      {1017, BN_CLICKED}, {1038, NM_RCLICK}, {1018, BN_CLICKED},
+      {1033, BN_CLICKED}, {1039, NM_RCLICK}, {1026, STN_DBLCLK}};
   EXPECT_EQ(seen, expected);
 }
 
@@ -224,8 +224,7 @@ TEST_F(MainDlgTest, EscapeAndTheWindowManagersCloseRunTheExitPath) {
   dlg->Button(1049)->click();
   EXPECT_FALSE(dlg->isVisible());
   const std::vector<std::pair<int, int>> expected = {{1049, BN_CLICKED}};
-  EXPECT_EQ(seen, expected)
-      << "only the button goes through the table; Esc and close call the path";
+  EXPECT_EQ(seen, expected) << "only the button goes through the table; Esc and close call the path";
 }
 
 TEST_F(MainDlgTest, MessagesPostedFromAnotherThreadArriveInOrderOnTheGuiThread) {
@@ -348,8 +347,8 @@ TEST_F(MainDlgTest, DroppingSeveralFilesOpensOnlyTheFirst) {
 }
 
 TEST_F(MainDlgTest, DroppingAVideoOrOtherFileSaysUnsupportedAndOpensNothing) {
-  for (const char* name :
-       {"/tmp/in/lesson.mp4", "/tmp/in/notes.txt", "/tmp/in/noextension", "/tmp/in.wav/file"}) {
+  for (const char* name : {"/tmp/in/lesson.mp4", "/tmp/in/notes.txt", "/tmp/in/noextension",
+                           "/tmp/in.wav/file"}) {
     SCOPED_TRACE(name);
     boxes->Clear();
     Drop({QUrl::fromLocalFile(name), QUrl::fromLocalFile("/tmp/in/b.wav")});
@@ -397,6 +396,7 @@ TEST_F(MainDlgTest, ScreenshotAtStart) {
   }
 }
 
+
 TEST_F(MainDlgTest, ScreenshotWithTheWaveformStripsInTheirPlaces) {
   // The strips as the start-up places them: Master (12, 125) 490 wide, Student (88, 279) 342.
   vts::test::FakeWaveformHost master, student;
@@ -406,8 +406,7 @@ TEST_F(MainDlgTest, ScreenshotWithTheWaveformStripsInTheirPlaces) {
     uint32_t frames;
   };
   std::vector<std::unique_ptr<WaveformWidget>> strips;
-  for (const Place& p :
-       {Place{&master, 12, 125, 490, 44100}, Place{&student, 88, 279, 342, 30000}}) {
+  for (const Place& p : {Place{&master, 12, 125, 490, 44100}, Place{&student, 88, 279, 342, 30000}}) {
     p.host->strip.SetBackground(*dlg->GetScrollBarCtrl(ISkinHost::kBackgroundKey));
     p.host->strip.SetStripRect(p.x, p.y, p.width);
     p.host->SetChunk(p.frames);
