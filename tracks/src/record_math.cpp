@@ -2,6 +2,7 @@
 #include "tracks/record_math.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 extern "C" {
@@ -98,6 +99,11 @@ int ApplyAutoGain(std::int16_t* samples, std::size_t count) {
   int gain = ApplyAutoGain(samples, count, RecordGain().load(std::memory_order_relaxed));
   RecordGain().store(gain, std::memory_order_relaxed);
   return gain;
+}
+
+void FloatToS16(const float* in, std::size_t count, std::int16_t* out) {
+  for (std::size_t i = 0; i < count; ++i)
+    out[i] = static_cast<std::int16_t>(std::clamp(std::lrintf(in[i] * 32768.0f), -32768L, 32767L));
 }
 
 MonoS16Converter::MonoS16Converter() {
