@@ -5,6 +5,10 @@
 #include <cmath>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
@@ -102,8 +106,16 @@ int ApplyAutoGain(std::int16_t* samples, std::size_t count) {
 }
 
 void FloatToS16(const float* in, std::size_t count, std::int16_t* out) {
-  for (std::size_t i = 0; i < count; ++i)
-    out[i] = static_cast<std::int16_t>(std::clamp(std::lrintf(in[i] * 32768.0f), -32768L, 32767L));
+  for (std::size_t i = 0; i < count; ++i) {
+    // Clipped before the rounding, which then cannot overflow.
+    const float v = std::min(std::max(in[i] * 32768.0f, -32768.0f), 32767.0f);
+#if defined(__SSE2__)
+    const long r = _mm_cvtss_si32(_mm_set_ss(v));  // lrintf's rounding, without the call
+#else
+    const long r = std::lrintf(v);
+#endif
+    out[i] = static_cast<std::int16_t>(std::clamp(r, -32768L, 32767L));
+  }
 }
 
 MonoS16Converter::MonoS16Converter() {
