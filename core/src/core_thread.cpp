@@ -7,6 +7,7 @@
 
 #include "core/log.h"
 #include "platform/message_box.h"
+#include "platform/process.h"
 
 namespace vts {
 namespace {
@@ -100,6 +101,7 @@ void CCoreThread::Stop() {
 }
 
 void CCoreThread::Run(std::promise<void>* ready) {
+  plat::SetCurrentThreadName("vts-core");  // for the per-thread figures
   plat::CreateQueueByPostingToSelf();
   id_ = plat::CurrentThreadId();
   ready->set_value();

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "audio/buffer_descr.h"
+#include "audio/virtual_endpoints.h"
 #include "bench_util.h"
 #include "captured_blocks.h"
 #include "platform/thread_queue.h"
@@ -86,6 +87,18 @@ struct RecordRun {
   long rssBeforeKiB, rssAfterRecordKiB, rssAfterSwitchKiB;
 };
 
+// Records on the virtual devices, whose streams are stopped at once: every block then comes
+// from the benchmark, and is appended to the chunk as the engine's would be.
+void StartRecordingFedFromHere(CSoundTrack& track, std::uint32_t sources) {
+  audio::VirtualEndpoints::Instance()->Reset();
+  track.SetInputDevice(u"virtual_mic");
+  track.SetOutputDevice(u"virtual_speaker");
+  track.SetRecordSources(sources);
+  track.ToggleRecord();
+  track.StopAll();
+  DrainQueue();
+}
+
 RecordRun RunRecording(plat::ThreadId self, EngineStateBlock* state) {
   RecordRun r{};
   r.rssBeforeKiB = RssKiB();
@@ -97,8 +110,7 @@ RecordRun RunRecording(plat::ThreadId self, EngineStateBlock* state) {
   track->AddChunk();
   track->AddChunk();
   track->SelectChunk(0);
-  track->SetRecordSources(0);  // no capture streams: the blocks come from here
-  track->ToggleRecord();
+  StartRecordingFedFromHere(*track, CSoundTrack::kRecordInput);
 
   // One stream: 10 minutes of blocks.
   std::vector<CBufferDescr*> ready;
@@ -123,25 +135,34 @@ RecordRun RunRecording(plat::ThreadId self, EngineStateBlock* state) {
   r.rssAfterRecordKiB = RssKiB();
   r.peakRssKiB = PeakRssKiB();
 
-  // Two streams (pairs are mixed before conversion): 1000 pairs into the same chunk.
+  track->ToggleRecord();
+  DrainQueue();
+  track->OnCapturedBlock(nullptr, 0);  // the end mark would come from the core thread
+  track->SelectChunk(1);  // the recorded chunk goes to its file and leaves memory
+  r.rssAfterSwitchKiB = RssKiB();
+  track.reset();
+  DrainQueue();
+
+  // Two streams (pairs are mixed before conversion): 1000 pairs into another track.
+  auto pairs = std::make_unique<CSoundTrack>(self, "BenchPairs", state);
+  pairs->SetWaveformDrawer(&drawer);
+  StartRecordingFedFromHere(*pairs, CSoundTrack::kRecordInput | CSoundTrack::kRecordLoopback);
   total = 0;
   for (std::uint32_t i = 0; i < 1000; ++i) {
     CBufferDescr* a = CapturedBlock(0, std::uint64_t(i) * kFrames, 440);
     CBufferDescr* b = CapturedBlock(1, std::uint64_t(i) * kFrames, 1000);
     auto t0 = Clock::now();
-    track->OnCapturedBlock(a, 0);  // waits for its partner (stream count 0: mixed at once)
-    track->OnCapturedBlock(b, 0);
+    pairs->OnCapturedBlock(a, 0);  // waits for its partner
+    pairs->OnCapturedBlock(b, 0);
     total += std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+    if ((i & 255) == 0) DrainQueue();
   }
   r.perPairUs = total / 1000;
-
-  track->ToggleRecord();
+  pairs->ToggleRecord();
   DrainQueue();
-  track->OnCapturedBlock(nullptr, 0);  // the end marks would come from the core thread
-  track->OnCapturedBlock(nullptr, 0);
-  track->SelectChunk(1);  // the recorded chunk goes to its file and leaves memory
-  r.rssAfterSwitchKiB = RssKiB();
-  track.reset();
+  pairs->OnCapturedBlock(nullptr, 0);
+  pairs->OnCapturedBlock(nullptr, 0);
+  pairs.reset();
   DrainQueue();
   return r;
 }

@@ -82,5 +82,44 @@ TEST(Converter, FloatToSixteenBitClipsAtFullScale) {
   EXPECT_EQ(out[6], -32768);
 }
 
+// The recording path converts without the resampler: its samples must be the resampler's,
+// on the rounding's halves, at full scale and past it, for blocks of any length and offset.
+TEST(Converter, PlainConversionGivesTheResamplersSamples) {
+  std::vector<float> values = {0.0f,
+                               -0.0f,
+                               1.0f,
+                               -1.0f,
+                               2.0f,
+                               -2.0f,
+                               1.0f / 65536,
+                               -1.0f / 65536,
+                               3.0f / 65536,
+                               -3.0f / 65536,
+                               1e-30f,
+                               0.99999f,
+                               -0.99999f,
+                               32767.5f / 32768,
+                               -32768.5f / 32768,
+                               32766.5f / 32768};
+  // Past full scale as far as two full-scale streams mixed go, and much further (beyond
+  // +-65536 times it, and for NaN, the resampler's own results differ with the block's length).
+  for (float far : {1.9999f, -1.9999f, 65535.0f, -65535.0f}) values.push_back(far);
+  for (int i = -20; i <= 20; ++i) values.push_back((float(i) + 0.5f) / 32768);
+  for (int i = 0; i < 997; ++i) values.push_back(float(2.4 * std::sin(i * 0.37)));
+  MonoS16Converter reference;
+  ASSERT_TRUE(reference.Valid());
+  for (std::size_t offset : {std::size_t(0), std::size_t(1), std::size_t(3)})
+    for (std::size_t count : {std::size_t(1), std::size_t(7), std::size_t(8), std::size_t(16),
+                              std::size_t(31), values.size() - offset}) {
+      SCOPED_TRACE(testing::Message() << "offset " << offset << ", count " << count);
+      std::vector<std::int16_t> want(count), got(count, 12345);
+      ASSERT_EQ(reference.Convert(values.data() + offset, int(count), want.data(), int(count)),
+                int(count));
+      FloatToS16(values.data() + offset, count, got.data());
+      for (std::size_t i = 0; i < count; ++i)
+        ASSERT_EQ(got[i], want[i]) << "value " << values[offset + i];
+    }
+}
+
 }  // namespace
 }  // namespace vts

@@ -21,6 +21,7 @@
 #include "core/product_name.h"
 #include "platform/known_folders.h"
 #include "platform/message_box.h"
+#include "platform/pages.h"
 #include "platform/utf.h"
 #include "test_env.h"
 #include "test_files.h"
@@ -222,6 +223,49 @@ TEST_F(TrackChunks, AMissingChunkFileIsToldWithoutHoldingUpTheWindow) {
   ASSERT_GE(asks.size(), 2u);
   EXPECT_EQ(asks.back().first, missing);
   EXPECT_NE(asks.back().second, Asked::kNeverAnswered);
+}
+
+// The mapped span around an address in /proc/self/maps, or {0, 0} when none holds it.
+std::pair<std::uintptr_t, std::uintptr_t> MappingAt(const void* p) {
+  const auto at = reinterpret_cast<std::uintptr_t>(p);
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) {
+    const std::uintptr_t from = std::stoull(line, nullptr, 16),
+                         to = std::stoull(line.substr(line.find('-') + 1), nullptr, 16);
+    if (from <= at && at < to) return {from, to};
+  }
+  return {0, 0};
+}
+
+// A chunk that grows as a recording does: every step keeps what was written, its whole
+// capacity is mapped, and its unload leaves nothing of the mapping behind.
+TEST(ChunkMemory, GrowingKeepsTheBytesAndUnloadingFreesTheWholeMapping) {
+  CChunkInfo chunk;
+  std::uint64_t written = 0;
+  for (std::uint64_t bytes : {100000ull, 300000ull, 1048576ull, 1048577ull, 2097152ull, 2097153ull,
+                              5000000ull, 9437184ull}) {
+    SCOPED_TRACE(bytes);
+    ASSERT_TRUE(chunk.Reserve(bytes, kChunkGrowStep));
+    ASSERT_GE(chunk.dataCapacity, bytes);
+    for (std::uint64_t i = 0; i < written; i += 4093)
+      ASSERT_EQ(chunk.data[i], std::uint8_t(i * 13)) << "at " << i;
+    for (std::uint64_t i = written; i < bytes; ++i) chunk.data[i] = std::uint8_t(i * 13);
+    written = bytes;
+    chunk.dataSize = static_cast<std::uint32_t>(bytes);
+    if (chunk.dataMapped) {
+      const auto [from, to] = MappingAt(chunk.data);
+      EXPECT_GE(to, reinterpret_cast<std::uintptr_t>(chunk.data) + chunk.dataCapacity);
+    }
+  }
+  ASSERT_TRUE(chunk.dataMapped);
+  // Mapped in whole large pages: all of those go (a neighbour merged into the same span of
+  // the list may stay).
+  const auto first = reinterpret_cast<std::uintptr_t>(chunk.data);
+  const std::uintptr_t end = first + (chunk.dataCapacity + plat::kLargePageBytes - 1) /
+                                         plat::kLargePageBytes * plat::kLargePageBytes;
+  chunk.Unload();
+  for (std::uintptr_t at = first; at < end; at += 64 * 1024)
+    ASSERT_EQ(MappingAt(reinterpret_cast<const void*>(at)).second, 0u) << "left mapped";
 }
 
 TEST_F(TrackChunks, SaveAndLoadRoundTrip) {

@@ -17,6 +17,13 @@ namespace {
 
 constexpr std::uint64_t kMapFrom = 256 * 1024;  // smaller blocks stay with malloc
 
+// The bytes mapped for a capacity: whole large pages, so that a recording faults once per
+// large page (the capacity itself keeps its steps).
+std::size_t MappedBytes(std::uint64_t capacity) {
+  const std::uint64_t grain = plat::kLargePageBytes;
+  return static_cast<std::size_t>((capacity + grain - 1) / grain * grain);
+}
+
 }  // namespace
 
 CChunkInfo::~CChunkInfo() { Unload(); }
@@ -24,7 +31,7 @@ CChunkInfo::~CChunkInfo() { Unload(); }
 void CChunkInfo::Unload() {
   if (data != nullptr) {
     if (dataMapped) {
-      plat::UnmapPages(data, dataCapacity);
+      plat::UnmapPages(data, MappedBytes(dataCapacity));
     } else {
       std::free(data);
     }
@@ -54,11 +61,14 @@ bool CChunkInfo::Reserve(std::uint64_t bytes, std::uint32_t step) {
     if (grown == nullptr) return false;
     data = static_cast<std::uint8_t*>(grown);
   } else if (dataMapped) {
-    void* grown = plat::ResizePages(data, dataCapacity, static_cast<std::size_t>(capacity));
-    if (grown == nullptr) return false;
-    data = static_cast<std::uint8_t*>(grown);
+    const std::size_t had = MappedBytes(dataCapacity), wanted = MappedBytes(capacity);
+    if (wanted != had) {
+      void* grown = plat::ResizePages(data, had, wanted);
+      if (grown == nullptr) return false;
+      data = static_cast<std::uint8_t*>(grown);
+    }
   } else {
-    void* mapped = plat::MapPages(static_cast<std::size_t>(capacity));
+    void* mapped = plat::MapPages(MappedBytes(capacity));
     if (mapped == nullptr) return false;
     if (data != nullptr) {
       std::memcpy(mapped, data, dataSize);

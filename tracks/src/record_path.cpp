@@ -293,77 +293,25 @@ void CSoundTrack::OnCapturedBlock(CBufferDescr* block, std::uint32_t engineTag) 
                       reinterpret_cast<const float*>(SamplesBehind(h)), frames);
     ReleaseBufferDescr(block);
   }
-  CBufferDescr* mixed = MixPendingBlocks(block == nullptr);
-
-  if (mixed != nullptr) {
-    SoundBlockHeader* in = CapturedHeader(*mixed);
-    std::uint32_t frames = in->frames;
-    // 44100 Hz to 44100 Hz: the output count is the input count.
-    CBufferDescr* converted = nullptr;
-    try {
-      converted = MakeBufferDescr(frames * 2 + kCapturedBlockExtraBytes);
-    } catch (const std::bad_alloc&) {
-      converted = nullptr;
-    }
-    if (converted != nullptr) {
-      converted->kind = kSoundBlockKind;
-      converted->trackIndex = -1;
-      SoundBlockHeader* out = CapturedHeader(*converted);
-      std::memset(out, 0, sizeof *out);
-      int n = resampler.Convert(
-          reinterpret_cast<const float*>(SamplesBehind(in)), static_cast<int>(frames),
-          reinterpret_cast<std::int16_t*>(SamplesBehind(out)), static_cast<int>(frames));
-      if (n >= 0) {
-        out->channels = 1;
-        out->samplesPerSec = 44100;
-        out->frames = static_cast<std::uint32_t>(n);
-        out->bitsPerSample = 16;
-        converted->used = static_cast<std::uint32_t>(n) * 2;
-      } else {
-        ReleaseBufferDescr(converted);
-        converted = nullptr;
-        ++droppedBlocks;
-      }
-    } else {
-      ++droppedBlocks;
-    }
-    ReleaseBufferDescr(mixed);
-    if (converted != nullptr) AppendRecorded(converted);
-  }
+  // Mixed into a buffer kept from block to block, converted straight into the chunk: the
+  // streams are at 44100 Hz already, so no block is made and nothing is resampled.
+  if (const std::uint32_t frames = MixPendingBlocks(block == nullptr); frames > 0)
+    AppendRecorded(mixedBlock.data(), frames);
 
   if (block == nullptr) EndMarkArrived(engineTag);
 }
 
-CBufferDescr* CSoundTrack::MixPendingBlocks(bool end) {
-  std::vector<float> mix;
-  const std::size_t frames = pendingBlocks.Take(pairedStreams.load(), end, mix);
-  if (frames == 0) return nullptr;
-  const std::uint32_t bytes = static_cast<std::uint32_t>(mix.size() * 4);
-  CBufferDescr* block = nullptr;
+std::uint32_t CSoundTrack::MixPendingBlocks(bool end) {
   try {
-    block = MakeBufferDescr(bytes + kCapturedBlockExtraBytes);
+    return static_cast<std::uint32_t>(pendingBlocks.Take(pairedStreams.load(), end, mixedBlock));
   } catch (const std::bad_alloc&) {
     ++droppedBlocks;
-    return nullptr;
+    return 0;
   }
-  block->kind = kSoundBlockKind;
-  block->trackIndex = -1;
-  SoundBlockHeader* h = CapturedHeader(*block);
-  std::memset(h, 0, sizeof *h);
-  h->channels = pendingBlocks.Channels();
-  h->samplesPerSec = 44100;
-  h->frames = static_cast<std::uint32_t>(frames);
-  h->encoding = kEncodingFloat;
-  h->bitsPerSample = 32;
-  std::memcpy(SamplesBehind(h), mix.data(), bytes);
-  block->used = bytes;
-  return block;
 }
 
-void CSoundTrack::AppendRecorded(CBufferDescr* block) {
-  SoundBlockHeader* header = CapturedHeader(*block);
-  std::uint32_t used = block->used;
-  std::uint32_t frames = header->frames;
+void CSoundTrack::AppendRecorded(const float* mixed, std::uint32_t frames) {
+  const std::uint32_t used = frames * 2;
   {
     // Held through the redraw: a stop (which clears `recording` under this lock and then
     // shows the recording from its start) is either wholly before or wholly after it.
@@ -373,17 +321,15 @@ void CSoundTrack::AppendRecorded(CBufferDescr* block) {
       // The recording's chunk is gone (freed) or was given up after a time-out; or its start
       // failed, and then what a stream that did start brings is not wanted.
       if (!recordStartUndone) ++droppedBlocks;
-      ReleaseBufferDescr(block);
       return;
     }
     if (!chunk->Reserve(std::uint64_t(chunk->dataSize) + used, kChunkGrowStep)) {
       ++droppedBlocks;
-      ReleaseBufferDescr(block);
       return;
     }
-    auto* samples = reinterpret_cast<std::int16_t*>(SamplesBehind(header));
-    ApplyAutoGain(samples, used / 2);
-    std::memcpy(chunk->data + chunk->dataSize, samples, used);
+    auto* samples = reinterpret_cast<std::int16_t*>(chunk->data + chunk->dataSize);
+    FloatToS16(mixed, frames, samples);
+    ApplyAutoGain(samples, frames);
     chunk->dataSize += used;
     viewState.playFrame += used / BlockAlign();
     chunk->length += frames;
@@ -409,7 +355,6 @@ void CSoundTrack::AppendRecorded(CBufferDescr* block) {
       }
     }
   }
-  ReleaseBufferDescr(block);
   if (recording) Notify(TRACK_NOTIFY_DATA);
 }
 

@@ -48,7 +48,6 @@ CSoundTrack::CSoundTrack(plat::ThreadId ownerThreadIdIn, const std::string& name
   PutU16(wavHeader + 34, format.bitsPerSample);
 
   CreateEngine(format.channels, format.samplesPerSec);
-  if (!resampler.Valid()) WriteLog(LOG_SOUND, "Could not initialise the recording resampler");
 
   GetTempSoundFolder(name);
   ClearTempSoundFolder();

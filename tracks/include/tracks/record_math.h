@@ -1,6 +1,7 @@
 // The recording path's sample arithmetic: mixing the capture streams, the conversion of mono
 // float to mono 16-bit at 44100 Hz, and the automatic gain. Pure functions and one RAII
-// resampler, so they can be tested and measured without an engine.
+// resampler (the conversion's reference), so they can be tested and measured without an
+// engine.
 #pragma once
 
 #include <atomic>
@@ -72,6 +73,10 @@ std::atomic<int>& RecordGain();
 // way per block, falling at once) and every sample is scaled by it. Returns the new gain.
 int ApplyAutoGain(std::int16_t* samples, std::size_t count, int gain);
 int ApplyAutoGain(std::int16_t* samples, std::size_t count);  // uses and updates RecordGain()
+
+// Float samples to signed 16 bits: scaled by 32768, rounded to nearest (halves to even),
+// clipped. The same samples as MonoS16Converter's, without its context.
+void FloatToS16(const float* in, std::size_t count, std::int16_t* out);
 
 // Mono float 44100 Hz to mono signed 16-bit 44100 Hz (libswresample; clips to 16 bits).
 class MonoS16Converter {

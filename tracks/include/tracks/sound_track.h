@@ -214,9 +214,10 @@ class CSoundTrack {
   // sources did start) keeps nothing: its chunk has the take it had before. Any thread.
   std::string StartFailure() const;
   // The core thread's steps of OnCapturedBlock.
-  // The mix of what may go out now (everything at an end mark) as a captured block, or null.
-  CBufferDescr* MixPendingBlocks(bool end = false);
-  void AppendRecorded(CBufferDescr* block);
+  // Mixes what may go out now (everything at an end mark) into mixedBlock; its frames.
+  std::uint32_t MixPendingBlocks(bool end = false);
+  // Converts `frames` mixed float samples into the recording's chunk, with the gain.
+  void AppendRecorded(const float* mixed, std::uint32_t frames);
   // Waits (bounded) until a stopped recording's last blocks have been appended. Returns
   // false on time-out. Does not wait on the owner thread (it delivers them). Any thread.
   bool WaitForRecordingEnd(std::chrono::milliseconds limit = kRecordingEndWait);
@@ -505,7 +506,7 @@ class CSoundTrack {
   // The captured sound waiting to be mixed, by capture stream; core thread only. A stream
   // is waited for at most four periods; what goes out is at least one period.
   CapturePairing pendingBlocks{4 * kPeriodFrames, kPeriodFrames};
-  MonoS16Converter resampler;
+  std::vector<float> mixedBlock;  // the last mix taken from it, kept for its capacity
 
   // The chunk a recording writes into: fixed when it starts, kept until its end marks are
   // in, so late blocks never land in a chunk made current later. Guarded by bufferLock.
