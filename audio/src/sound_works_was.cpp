@@ -466,49 +466,50 @@ struct CSoundWorksWAS::Impl {
       ReleaseBufferDescr(b);
   }
 
+  // Fills the endpoint's free space from the queue in one write: every write is a message
+  // to the sound server and a wake-up on both sides.
   FeedResult FeedRenderStream(StreamClient& c) {
-    if (c.queue.empty() && c.audioClient && c.hasRenderClient) {
-      // Nothing to write: the padding read still takes the event and notices a lost device.
-      std::uint32_t padding = 0;
-      if (c.audioClient->GetCurrentPadding(&padding) == audio::Status::DeviceLost)
-        return FeedResult::Lost;
+    if (!c.audioClient || !c.hasRenderClient) {
+      while (!c.queue.empty()) {
+        CBufferDescr* b = c.queue.front();
+        c.queue.pop_front();
+        if (b) c.onBufferEnd(b);
+      }
       return FeedResult::Done;
     }
-    while (!c.queue.empty()) {
+    // Also with nothing to write: the padding read takes the event and notices a lost device.
+    std::uint32_t padding = 0;
+    audio::Status st = c.audioClient->GetCurrentPadding(&padding);
+    if (st == audio::Status::DeviceLost) return FeedResult::Lost;
+    if (st != audio::Status::Ok || c.queue.empty() || !c.queue.front()) return FeedResult::Done;
+    const std::uint32_t freeFrames = c.bufferFrames - std::min(padding, c.bufferFrames);
+    if (freeFrames == 0) return FeedResult::Done;
+    float* out = nullptr;
+    st = c.audioClient->GetRenderBuffer(freeFrames, &out);
+    if (st == audio::Status::DeviceLost) return FeedResult::Lost;
+    if (st != audio::Status::Ok) return FeedResult::Done;
+    const std::uint32_t endpointRate = std::max<std::uint32_t>(c.mixFormat.samplesPerSec, 1);
+    const std::uint32_t engineRate = std::max<std::uint32_t>(c.engineRate, 1);
+    const std::uint32_t endpointChannels = std::max<std::uint32_t>(c.mixFormat.channels, 1);
+    std::uint32_t filled = 0;
+    while (!c.queue.empty() && filled < freeFrames) {
       CBufferDescr* b = c.queue.front();
       if (!b) break;
-      if (!c.audioClient || !c.hasRenderClient) {
-        c.queue.pop_front();
-        c.onBufferEnd(b);
-        continue;
-      }
-      std::uint32_t padding = 0;
-      audio::Status st = c.audioClient->GetCurrentPadding(&padding);
-      if (st == audio::Status::DeviceLost) return FeedResult::Lost;
-      if (st != audio::Status::Ok) break;
-      const std::uint32_t freeFrames = c.bufferFrames - std::min(padding, c.bufferFrames);
-      if (freeFrames == 0) break;
       SoundBlockHeader* h = PlaybackHeader(*b);
+      const std::uint32_t room = freeFrames - filled;
       const std::uint32_t remaining = h->frames > b->used ? h->frames - b->used : 0;
-      const std::uint32_t endpointRate = std::max<std::uint32_t>(c.mixFormat.samplesPerSec, 1);
-      const std::uint32_t engineRate = std::max<std::uint32_t>(c.engineRate, 1);
       std::int64_t want = av_rescale_rnd(remaining, endpointRate, engineRate, AV_ROUND_UP);
-      want = std::min<std::int64_t>(want, freeFrames);
+      want = std::min<std::int64_t>(want, room);
       std::int64_t take = av_rescale_rnd(want, engineRate, endpointRate, AV_ROUND_UP);
       take = std::min<std::int64_t>(take, remaining);
-      float* out = nullptr;
-      st = c.audioClient->GetRenderBuffer(freeFrames, &out);
-      if (st == audio::Status::DeviceLost) return FeedResult::Lost;
-      if (st != audio::Status::Ok) break;
       int written = 0;
       if (c.resampler) {
         const std::uint8_t* input = SamplesBehind(h) + std::size_t(b->used) * c.engineChannels * 2;
-        auto* outPtr = reinterpret_cast<std::uint8_t*>(out);
-        written = swr_convert(c.resampler, &outPtr, int(freeFrames), &input, int(take));
+        auto* outPtr = reinterpret_cast<std::uint8_t*>(out + std::size_t(filled) * endpointChannels);
+        written = swr_convert(c.resampler, &outPtr, int(room), &input, int(take));
         if (written < 0) written = 0;
       }
-      st = c.audioClient->ReleaseRenderBuffer(std::uint32_t(written));
-      if (st == audio::Status::DeviceLost) return FeedResult::Lost;
+      filled += std::uint32_t(written);
       b->used += std::uint32_t(take);
       if (b->used >= h->frames) {
         c.queue.pop_front();
@@ -517,6 +518,8 @@ struct CSoundWorksWAS::Impl {
       }
       if (written == 0 && take == 0) break;  // nothing moved: wait for the next event
     }
+    st = c.audioClient->ReleaseRenderBuffer(filled);
+    if (st == audio::Status::DeviceLost) return FeedResult::Lost;
     return FeedResult::Done;
   }
 
