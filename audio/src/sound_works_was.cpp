@@ -120,6 +120,9 @@ struct CSoundWorksWAS::Impl {
   EngineStateBlock* state = nullptr;
 
   std::recursive_mutex renderLock;
+  // Buffers a feed took whole (under renderLock), given back once the lock is let go.
+  std::vector<CBufferDescr*> finished;
+  std::mutex returnOrder;  // returns of one feed are all posted before the next feed's
   std::recursive_mutex captureLock;
   StreamList renderStreams;
   StreamList captureStreams;
@@ -466,6 +469,17 @@ struct CSoundWorksWAS::Impl {
       ReleaseBufferDescr(b);
   }
 
+  // Their owner answers each returned buffer with the next one at once: posted under
+  // renderLock, it would wake only to wait for the lock.
+  void ReturnFinished(std::unique_lock<std::recursive_mutex>& lock) {
+    if (finished.empty()) return;
+    std::vector<CBufferDescr*> out;
+    out.swap(finished);
+    std::lock_guard order(returnOrder);
+    lock.unlock();
+    for (CBufferDescr* b : out) ReturnBuffer(b);
+  }
+
   // Fills the endpoint's free space from the queue in one write: every write is a message
   // to the sound server and a wake-up on both sides.
   FeedResult FeedRenderStream(StreamClient& c) {
@@ -548,7 +562,7 @@ struct CSoundWorksWAS::Impl {
     client->streamIndex = h.streamIndex;
     client->keyReserved = h.reserved;
     client->keySender = h.sender;
-    client->onBufferEnd = [this](CBufferDescr* b) { ReturnBuffer(b); };
+    client->onBufferEnd = [this](CBufferDescr* b) { finished.push_back(b); };
     const std::u16string id = stream.id;
     auto end = [&](const char* text) -> StreamClient* {
       StartFailed(text);
@@ -587,7 +601,12 @@ struct CSoundWorksWAS::Impl {
 
   void Playback(CBufferDescr* buffer) {
     if (!buffer) return;
-    std::lock_guard lock(renderLock);
+    std::unique_lock lock(renderLock);
+    PlaybackLocked(buffer);
+    ReturnFinished(lock);
+  }
+
+  void PlaybackLocked(CBufferDescr* buffer) {
     SoundBlockHeader* h = PlaybackHeader(*buffer);
     if (renderStreams.empty() || !h || buffer->data->size < kSoundHeaderBytes) {
       ReleaseBufferDescr(buffer);  // cannot be played: never leak it
@@ -615,7 +634,12 @@ struct CSoundWorksWAS::Impl {
   }
 
   void ServiceRenderEvent(std::uint32_t token) {
-    std::lock_guard lock(renderLock);
+    std::unique_lock lock(renderLock);
+    ServiceRenderEventLocked(token);
+    ReturnFinished(lock);
+  }
+
+  void ServiceRenderEventLocked(std::uint32_t token) {
     for (auto& s : renderStreams)
       for (auto& c : s->clients)
         if (c->bufferEvent == token) {
