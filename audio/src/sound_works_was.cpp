@@ -115,7 +115,14 @@ enum class FeedResult { Done, Lost };
 }  // namespace
 
 struct CSoundWorksWAS::Impl {
+  // What an endpoint's event reaches of the engine: nothing once the engine ends.
+  struct RenderService {
+    std::mutex lock;
+    Impl* impl = nullptr;
+  };
+
   CSoundWorksWAS* self = nullptr;
+  std::shared_ptr<RenderService> renderService = std::make_shared<RenderService>();
   std::shared_ptr<audio::EndpointBackend> backend;
   EngineStateBlock* state = nullptr;
 
@@ -222,13 +229,40 @@ struct CSoundWorksWAS::Impl {
   std::function<void()> MakeEventCallback(StreamClient& c) {
     c.bufferEvent = nextEventToken++;
     if (nextEventToken == 0) nextEventToken = 1;
+    std::shared_ptr<RenderService> service;
+    if (c.audioClient && c.audioClient->ServesFromEvent()) service = renderService;
     // The callback may run on a backend thread after the client (or the engine) is gone:
-    // it holds only shared flags and posts a message.
-    return [threadId = playbackThreadId, pending = c.eventPending, token = c.bufferEvent] {
+    // it holds only shared flags and what the engine withdraws when it ends, and posts a
+    // message when it cannot serve the request where it is.
+    return [threadId = playbackThreadId, pending = c.eventPending, token = c.bufferEvent,
+            service] {
       if (pending->exchange(true)) return;
+      if (service && ServeInPlace(*service, token)) return;
       if (!plat::PostThreadMessage(threadId->load(), kRenderEventMessage, 0, plat::LPARAM(token)))
         pending->store(false);
     };
+  }
+
+  // Serves a request on the thread of its event when the engine's render side is free at
+  // once (never waiting there: that thread may hold what the others wait for). False: the
+  // playback thread is to serve it.
+  static bool ServeInPlace(RenderService& service, std::uint32_t token) {
+    std::lock_guard hold(service.lock);
+    if (!service.impl) return false;
+    Impl& d = *service.impl;
+    std::unique_lock lock(d.renderLock, std::try_to_lock);
+    if (!lock.owns_lock()) return false;
+    for (auto& s : d.renderStreams)
+      for (auto& c : s->clients)
+        if (c->bufferEvent == token) {
+          c->eventPending->store(false);
+          // A lost stream ends on the playback thread, not inside its own event.
+          const bool lost = d.FeedRenderStream(*c) == FeedResult::Lost;
+          if (lost) c->eventPending->store(true);
+          d.ReturnFinished(lock);
+          return !lost;
+        }
+    return true;  // the client is gone: nothing to serve
   }
 
   std::uint64_t BufferDurationUs() const { return std::uint64_t(self->periodMs * 4.0 * 1000.0); }
@@ -685,6 +719,7 @@ CSoundWorksWAS::CSoundWorksWAS(EngineStateBlock* state,
                                std::shared_ptr<audio::EndpointBackend> backend)
     : impl_(std::make_unique<Impl>()) {
   impl_->self = this;
+  impl_->renderService->impl = impl_.get();
   impl_->state = state;
   impl_->backend = std::move(backend);
   SoundLog("Using WAS on Windows Vista/7/8/10");
@@ -693,6 +728,10 @@ CSoundWorksWAS::CSoundWorksWAS(EngineStateBlock* state,
 
 CSoundWorksWAS::~CSoundWorksWAS() {
   Impl& d = *impl_;
+  {
+    std::lock_guard hold(d.renderService->lock);
+    d.renderService->impl = nullptr;  // events from now on are posted (and find no thread)
+  }
   if (d.playbackThread.joinable()) {
     // The thread may still be creating its queue: post until it takes the quit.
     while (!(d.playbackThreadId->load() != 0 &&
