@@ -39,11 +39,21 @@ constexpr QPoint kOutside(-100000, -100000);
 bool HintWindow::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   if (!m_owner) return false;
-  if (type == QEvent::WindowActivate && watched == m_owner) {
-    m_seenCursor.reset();  // the moves while it was not active were not all seen
-    WatchAgain();
-    return false;
+  if (watched == m_owner) {
+    if (type == QEvent::WindowActivate) {
+      m_seenCursor.reset();  // the moves while it was not active were not all seen
+      m_settled = false;
+      WatchAgain();
+    } else if (type == QEvent::WindowDeactivate || type == QEvent::WindowBlocked ||
+               type == QEvent::WindowUnblocked || type == QEvent::Move ||
+               type == QEvent::Resize) {
+      WatchAgain();  // a shown hint may have to go, the pointer's place in it changed
+    }
   }
+  // A popup, a dialog or a control that comes or goes may change what is under the pointer.
+  if ((type == QEvent::Show || type == QEvent::Hide) && watched != this &&
+      watched->isWidgetType())
+    WatchAgain();
   if (type != QEvent::MouseMove && type != QEvent::Enter && type != QEvent::Leave) return false;
   if (watched != m_owner->windowHandle()) return false;
   if (type == QEvent::Leave)
@@ -52,7 +62,7 @@ bool HintWindow::eventFilter(QObject* watched, QEvent* event) {
     m_seenCursor = static_cast<QSinglePointEvent*>(event)->globalPosition().toPoint();
   else
     m_seenCursor.reset();
-  if (type != QEvent::Leave) WatchAgain();
+  WatchAgain();
   return false;
 }
 
@@ -61,13 +71,22 @@ bool HintWindow::OwnerActiveWindow() const {
   return m_owner && m_owner->isActiveWindow();
 }
 
-// The tick runs only while a hint may come or is shown: with the window active and the
-// pointer perhaps over it. The window's enter, moves and activation start it again.
+// The tick runs only while a hint may come or go: with the window active and the pointer
+// perhaps over it and not yet at rest, or a hint shown while the pointer's moves are not
+// known. The window's enter, moves and activation start it again; after a rest it takes up
+// the beat it had, so a hint comes and goes on the tick it would have had.
 void HintWindow::WatchAgain() {
-  if (m_timer.isActive() || !m_owner || !OwnerActiveWindow()) return;
+  if (m_timer.isActive() || !m_owner || (!m_visible && !OwnerActiveWindow())) return;
+  const std::uint64_t now = Now();
+  if (m_settled) {
+    m_settled = false;
+    const std::uint64_t since = now - m_lastTick;
+    m_timer.start(kTickMs - int(since % kTickMs));
+    return;
+  }
   // The wait counts from here, as from the last tick without the foreground.
-  m_restStart = Now();
-  m_timer.start();
+  m_restStart = now;
+  m_timer.start(kTickMs);
 }
 
 // Asking the display server for the pointer is a round trip each tick; the owner's window
@@ -79,21 +98,29 @@ std::optional<QPoint> HintWindow::CursorPos() {
   if (m_seenCursor)
     return *m_seenCursor == kOutside ? m_owner->frameGeometry().topLeft() + kOutside
                                      : *m_seenCursor;
-  const QPoint asked = QCursor::pos();
+  const QPoint asked = m_env.askCursor ? m_env.askCursor() : QCursor::pos();
   const QWindow* window = m_owner ? m_owner->windowHandle() : nullptr;
-  // Outside the window: its enter will be seen.
-  if (window && window->isExposed() && !window->geometry().contains(asked)) m_seenCursor = kOutside;
+  if (window && window->isExposed()) {
+    // Outside the window: its enter will be seen. Over it (as its own enter told), each of
+    // its moves will be.
+    if (!window->geometry().contains(asked))
+      m_seenCursor = kOutside;
+    else if (m_owner->underMouse())
+      m_seenCursor = asked;
+  }
   return asked;
 }
 
 void HintWindow::SetEnvironment(Environment environment) {
   m_env = std::move(environment);
   m_timer.stop();  // whether there is anything to watch is the new environment's to say
+  m_settled = false;
   WatchAgain();
 }
 
 void HintWindow::AddEntry(const QRect& rect, const QString& text, QWidget* control) {
   m_entries.push_back({rect, text.left(kMaxTextChars), control});
+  WatchAgain();  // the pointer may rest over it
 }
 
 std::uint64_t HintWindow::Now() const {
@@ -113,6 +140,8 @@ bool HintWindow::MeasureHintText(const QString& text, int index, QString* out) {
 
 void HintWindow::OnTimer() {
   if (!m_owner) return;
+  // Back on the beat after a first tick that took up the one of before a rest.
+  if (m_timer.isActive() && m_timer.interval() != kTickMs) m_timer.start(kTickMs);
   const std::optional<QPoint> cursor = CursorPos();
   if (!cursor) return;
   const QPoint p = *cursor - m_owner->frameGeometry().topLeft();
@@ -123,23 +152,38 @@ void HintWindow::OnTimer() {
                           : m_owner->isActiveWindow() && !QApplication::activePopupWidget() &&
                                 (!modal || modal == m_owner);
   const std::uint64_t now = Now();
+  m_lastTick = now;
   if (!active) m_seenCursor.reset();  // the window may miss moves now: ask again
+  bool resting = false;
   if (p != m_lastPoint || !active) {
     m_restStart = now;
     if (m_visible) Hide();
-  } else if (now - m_restStart > kRestMs && !m_entries.empty() && !m_visible) {
-    for (const HintEntry& e : m_entries) {
-      // A control hidden after it was registered has no hint any more.
-      if (e.control && e.control->isHidden()) continue;
-      if (!e.rect.contains(p)) continue;
-      Show(e, *cursor);
-      break;
+  } else if (now - m_restStart > kRestMs) {
+    resting = true;
+    if (!m_entries.empty() && !m_visible) {
+      for (const HintEntry& e : m_entries) {
+        // A control hidden after it was registered has no hint any more.
+        if (e.control && e.control->isHidden()) continue;
+        if (!e.rect.contains(p)) continue;
+        Show(e, *cursor);
+        break;
+      }
     }
   }
   m_lastPoint = p;
   // Nothing to watch until the window is active again or the pointer comes back over it.
   const bool pointerAway = !m_env.cursor && m_seenCursor && *m_seenCursor == kOutside;
-  if (!m_visible && (pointerAway || !OwnerActiveWindow())) m_timer.stop();
+  if (!m_visible && (pointerAway || !OwnerActiveWindow())) {
+    m_timer.stop();
+    return;
+  }
+  // At rest, with a hint shown or none to show, over a window whose moves and activity
+  // come as its events: nothing changes before one of them.
+  const bool told = !m_env.cursor && !m_env.ownerActive && m_seenCursor.has_value();
+  if (told && (resting || m_visible) && active) {
+    m_timer.stop();
+    m_settled = true;
+  }
 }
 
 void HintWindow::Show(const HintEntry& entry, QPoint cursor) {

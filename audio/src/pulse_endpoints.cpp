@@ -127,9 +127,12 @@ class Connection {
   std::optional<std::chrono::steady_clock::time_point> lastFailure_;
 };
 
+// On the loop's own thread (in one of its callbacks) the loop is held already.
+bool HeldHere(pa_threaded_mainloop* loop) { return loop && pa_threaded_mainloop_in_thread(loop); }
+
 class LoopLock {
  public:
-  explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) {
+  explicit LoopLock(pa_threaded_mainloop* loop) : loop_(HeldHere(loop) ? nullptr : loop) {
     if (loop_) pa_threaded_mainloop_lock(loop_);
   }
   ~LoopLock() {
@@ -298,6 +301,10 @@ class PulseClient final : public AudioClient {
     return Status::Ok;
   }
 
+  // A request is served on the loop's thread, in the request's own callback: the write then
+  // goes out in the same pass of the loop, without waking it again.
+  bool ServesFromEvent() const override { return flow_ == DataFlow::Render && !loopback_; }
+
   Status GetBufferSize(std::uint32_t* frames) override {
     if (!bufferFrames_) return Status::Failed;
     *frames = bufferFrames_;
@@ -451,10 +458,10 @@ class PulseClient final : public AudioClient {
 
   // The loop's lock is recursive: the calls inside a run lock it again without waiting.
   void BeginRun() override {
-    if (conn_->Loop()) pa_threaded_mainloop_lock(conn_->Loop());
+    if (conn_->Loop() && !HeldHere(conn_->Loop())) pa_threaded_mainloop_lock(conn_->Loop());
   }
   void EndRun() override {
-    if (conn_->Loop()) pa_threaded_mainloop_unlock(conn_->Loop());
+    if (conn_->Loop() && !HeldHere(conn_->Loop())) pa_threaded_mainloop_unlock(conn_->Loop());
   }
 
   Status ReleaseCaptureBuffer(std::uint32_t frames) override {

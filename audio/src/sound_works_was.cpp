@@ -115,11 +115,21 @@ enum class FeedResult { Done, Lost };
 }  // namespace
 
 struct CSoundWorksWAS::Impl {
+  // What an endpoint's event reaches of the engine: nothing once the engine ends.
+  struct RenderService {
+    std::mutex lock;
+    Impl* impl = nullptr;
+  };
+
   CSoundWorksWAS* self = nullptr;
+  std::shared_ptr<RenderService> renderService = std::make_shared<RenderService>();
   std::shared_ptr<audio::EndpointBackend> backend;
   EngineStateBlock* state = nullptr;
 
   std::recursive_mutex renderLock;
+  // Buffers a feed took whole (under renderLock), given back once the lock is let go.
+  std::vector<CBufferDescr*> finished;
+  std::mutex returnOrder;  // returns of one feed are all posted before the next feed's
   std::recursive_mutex captureLock;
   StreamList renderStreams;
   StreamList captureStreams;
@@ -219,13 +229,40 @@ struct CSoundWorksWAS::Impl {
   std::function<void()> MakeEventCallback(StreamClient& c) {
     c.bufferEvent = nextEventToken++;
     if (nextEventToken == 0) nextEventToken = 1;
+    std::shared_ptr<RenderService> service;
+    if (c.audioClient && c.audioClient->ServesFromEvent()) service = renderService;
     // The callback may run on a backend thread after the client (or the engine) is gone:
-    // it holds only shared flags and posts a message.
-    return [threadId = playbackThreadId, pending = c.eventPending, token = c.bufferEvent] {
+    // it holds only shared flags and what the engine withdraws when it ends, and posts a
+    // message when it cannot serve the request where it is.
+    return [threadId = playbackThreadId, pending = c.eventPending, token = c.bufferEvent,
+            service] {
       if (pending->exchange(true)) return;
+      if (service && ServeInPlace(*service, token)) return;
       if (!plat::PostThreadMessage(threadId->load(), kRenderEventMessage, 0, plat::LPARAM(token)))
         pending->store(false);
     };
+  }
+
+  // Serves a request on the thread of its event when the engine's render side is free at
+  // once (never waiting there: that thread may hold what the others wait for). False: the
+  // playback thread is to serve it.
+  static bool ServeInPlace(RenderService& service, std::uint32_t token) {
+    std::lock_guard hold(service.lock);
+    if (!service.impl) return false;
+    Impl& d = *service.impl;
+    std::unique_lock lock(d.renderLock, std::try_to_lock);
+    if (!lock.owns_lock()) return false;
+    for (auto& s : d.renderStreams)
+      for (auto& c : s->clients)
+        if (c->bufferEvent == token) {
+          c->eventPending->store(false);
+          // A lost stream ends on the playback thread, not inside its own event.
+          const bool lost = d.FeedRenderStream(*c) == FeedResult::Lost;
+          if (lost) c->eventPending->store(true);
+          d.ReturnFinished(lock);
+          return !lost;
+        }
+    return true;  // the client is gone: nothing to serve
   }
 
   std::uint64_t BufferDurationUs() const { return std::uint64_t(self->periodMs * 4.0 * 1000.0); }
@@ -466,49 +503,61 @@ struct CSoundWorksWAS::Impl {
       ReleaseBufferDescr(b);
   }
 
+  // Their owner answers each returned buffer with the next one at once: posted under
+  // renderLock, it would wake only to wait for the lock.
+  void ReturnFinished(std::unique_lock<std::recursive_mutex>& lock) {
+    if (finished.empty()) return;
+    std::vector<CBufferDescr*> out;
+    out.swap(finished);
+    std::lock_guard order(returnOrder);
+    lock.unlock();
+    for (CBufferDescr* b : out) ReturnBuffer(b);
+  }
+
+  // Fills the endpoint's free space from the queue in one write: every write is a message
+  // to the sound server and a wake-up on both sides.
   FeedResult FeedRenderStream(StreamClient& c) {
-    if (c.queue.empty() && c.audioClient && c.hasRenderClient) {
-      // Nothing to write: the padding read still takes the event and notices a lost device.
-      std::uint32_t padding = 0;
-      if (c.audioClient->GetCurrentPadding(&padding) == audio::Status::DeviceLost)
-        return FeedResult::Lost;
+    if (!c.audioClient || !c.hasRenderClient) {
+      while (!c.queue.empty()) {
+        CBufferDescr* b = c.queue.front();
+        c.queue.pop_front();
+        if (b) c.onBufferEnd(b);
+      }
       return FeedResult::Done;
     }
-    while (!c.queue.empty()) {
+    // Also with nothing to write: the padding read takes the event and notices a lost device.
+    std::uint32_t padding = 0;
+    audio::Status st = c.audioClient->GetCurrentPadding(&padding);
+    if (st == audio::Status::DeviceLost) return FeedResult::Lost;
+    if (st != audio::Status::Ok || c.queue.empty() || !c.queue.front()) return FeedResult::Done;
+    const std::uint32_t freeFrames = c.bufferFrames - std::min(padding, c.bufferFrames);
+    if (freeFrames == 0) return FeedResult::Done;
+    float* out = nullptr;
+    st = c.audioClient->GetRenderBuffer(freeFrames, &out);
+    if (st == audio::Status::DeviceLost) return FeedResult::Lost;
+    if (st != audio::Status::Ok) return FeedResult::Done;
+    const std::uint32_t endpointRate = std::max<std::uint32_t>(c.mixFormat.samplesPerSec, 1);
+    const std::uint32_t engineRate = std::max<std::uint32_t>(c.engineRate, 1);
+    const std::uint32_t endpointChannels = std::max<std::uint32_t>(c.mixFormat.channels, 1);
+    std::uint32_t filled = 0;
+    while (!c.queue.empty() && filled < freeFrames) {
       CBufferDescr* b = c.queue.front();
       if (!b) break;
-      if (!c.audioClient || !c.hasRenderClient) {
-        c.queue.pop_front();
-        c.onBufferEnd(b);
-        continue;
-      }
-      std::uint32_t padding = 0;
-      audio::Status st = c.audioClient->GetCurrentPadding(&padding);
-      if (st == audio::Status::DeviceLost) return FeedResult::Lost;
-      if (st != audio::Status::Ok) break;
-      const std::uint32_t freeFrames = c.bufferFrames - std::min(padding, c.bufferFrames);
-      if (freeFrames == 0) break;
       SoundBlockHeader* h = PlaybackHeader(*b);
+      const std::uint32_t room = freeFrames - filled;
       const std::uint32_t remaining = h->frames > b->used ? h->frames - b->used : 0;
-      const std::uint32_t endpointRate = std::max<std::uint32_t>(c.mixFormat.samplesPerSec, 1);
-      const std::uint32_t engineRate = std::max<std::uint32_t>(c.engineRate, 1);
       std::int64_t want = av_rescale_rnd(remaining, endpointRate, engineRate, AV_ROUND_UP);
-      want = std::min<std::int64_t>(want, freeFrames);
+      want = std::min<std::int64_t>(want, room);
       std::int64_t take = av_rescale_rnd(want, engineRate, endpointRate, AV_ROUND_UP);
       take = std::min<std::int64_t>(take, remaining);
-      float* out = nullptr;
-      st = c.audioClient->GetRenderBuffer(freeFrames, &out);
-      if (st == audio::Status::DeviceLost) return FeedResult::Lost;
-      if (st != audio::Status::Ok) break;
       int written = 0;
       if (c.resampler) {
         const std::uint8_t* input = SamplesBehind(h) + std::size_t(b->used) * c.engineChannels * 2;
-        auto* outPtr = reinterpret_cast<std::uint8_t*>(out);
-        written = swr_convert(c.resampler, &outPtr, int(freeFrames), &input, int(take));
+        auto* outPtr = reinterpret_cast<std::uint8_t*>(out + std::size_t(filled) * endpointChannels);
+        written = swr_convert(c.resampler, &outPtr, int(room), &input, int(take));
         if (written < 0) written = 0;
       }
-      st = c.audioClient->ReleaseRenderBuffer(std::uint32_t(written));
-      if (st == audio::Status::DeviceLost) return FeedResult::Lost;
+      filled += std::uint32_t(written);
       b->used += std::uint32_t(take);
       if (b->used >= h->frames) {
         c.queue.pop_front();
@@ -517,6 +566,8 @@ struct CSoundWorksWAS::Impl {
       }
       if (written == 0 && take == 0) break;  // nothing moved: wait for the next event
     }
+    st = c.audioClient->ReleaseRenderBuffer(filled);
+    if (st == audio::Status::DeviceLost) return FeedResult::Lost;
     return FeedResult::Done;
   }
 
@@ -545,7 +596,7 @@ struct CSoundWorksWAS::Impl {
     client->streamIndex = h.streamIndex;
     client->keyReserved = h.reserved;
     client->keySender = h.sender;
-    client->onBufferEnd = [this](CBufferDescr* b) { ReturnBuffer(b); };
+    client->onBufferEnd = [this](CBufferDescr* b) { finished.push_back(b); };
     const std::u16string id = stream.id;
     auto end = [&](const char* text) -> StreamClient* {
       StartFailed(text);
@@ -584,7 +635,12 @@ struct CSoundWorksWAS::Impl {
 
   void Playback(CBufferDescr* buffer) {
     if (!buffer) return;
-    std::lock_guard lock(renderLock);
+    std::unique_lock lock(renderLock);
+    PlaybackLocked(buffer);
+    ReturnFinished(lock);
+  }
+
+  void PlaybackLocked(CBufferDescr* buffer) {
     SoundBlockHeader* h = PlaybackHeader(*buffer);
     if (renderStreams.empty() || !h || buffer->data->size < kSoundHeaderBytes) {
       ReleaseBufferDescr(buffer);  // cannot be played: never leak it
@@ -612,7 +668,12 @@ struct CSoundWorksWAS::Impl {
   }
 
   void ServiceRenderEvent(std::uint32_t token) {
-    std::lock_guard lock(renderLock);
+    std::unique_lock lock(renderLock);
+    ServiceRenderEventLocked(token);
+    ReturnFinished(lock);
+  }
+
+  void ServiceRenderEventLocked(std::uint32_t token) {
     for (auto& s : renderStreams)
       for (auto& c : s->clients)
         if (c->bufferEvent == token) {
@@ -658,6 +719,7 @@ CSoundWorksWAS::CSoundWorksWAS(EngineStateBlock* state,
                                std::shared_ptr<audio::EndpointBackend> backend)
     : impl_(std::make_unique<Impl>()) {
   impl_->self = this;
+  impl_->renderService->impl = impl_.get();
   impl_->state = state;
   impl_->backend = std::move(backend);
   SoundLog("Using WAS on Windows Vista/7/8/10");
@@ -666,6 +728,10 @@ CSoundWorksWAS::CSoundWorksWAS(EngineStateBlock* state,
 
 CSoundWorksWAS::~CSoundWorksWAS() {
   Impl& d = *impl_;
+  {
+    std::lock_guard hold(d.renderService->lock);
+    d.renderService->impl = nullptr;  // events from now on are posted (and find no thread)
+  }
   if (d.playbackThread.joinable()) {
     // The thread may still be creating its queue: post until it takes the quit.
     while (!(d.playbackThreadId->load() != 0 &&

@@ -33,6 +33,7 @@ struct DeviceState {
   bool muted = false;
   float Gain() const { return muted ? 0.0f : volume; }
   std::deque<float> played;
+  int renderWrites = 0;
   std::vector<std::weak_ptr<ClientState>> clients;
 };
 
@@ -318,6 +319,12 @@ class VirtualEndpointsImpl final : public VirtualEndpoints,
       if (auto c = w.lock(); c && !c->loopback && c->initialized)
         n += (c->queue.size() + c->held.size()) / c->format.channels;
     return std::uint32_t(n);
+  }
+
+  int RenderWrites(const std::string& id) override {
+    std::lock_guard lock(mutex_);
+    auto d = FindLocked(id);
+    return d ? d->renderWrites : 0;
   }
 
   bool SetVolumeState(const std::string& id, float level, bool muted) override {
@@ -806,6 +813,7 @@ Status VirtualClient::ReleaseRenderBuffer(std::uint32_t framesWritten) {
   const std::size_t n = std::size_t(framesWritten) * state_->format.channels;
   state_->queue.insert(state_->queue.end(), state_->scratch.begin(), state_->scratch.begin() + n);
   state_->outstanding = 0;
+  if (framesWritten > 0) ++state_->device->renderWrites;
   return Status::Ok;
 }
 

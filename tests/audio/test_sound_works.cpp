@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "audio/device_select.h"
+#include "test_files.h"
 #include "virtual_audio.h"
 
 namespace vts::test {
@@ -513,6 +514,32 @@ TEST_F(SoundWorksTest, FeedFillsTheFreeSpaceWithoutOverfilling) {
   }
   EXPECT_LE(queued, 7680u);
   EXPECT_GT(queued, full - 960);
+  engine->StopPlayback(u"spk");
+}
+
+// Every write is a message to the sound server and a wake-up on both sides: what a request
+// takes from the queue goes out in one write, however many buffers it spans.
+TEST_F(SoundWorksTest, ARequestSpanningSeveralBuffersIsOneWrite) {
+  AddOutput("spk", "Speaker", 2, 48000);
+  auto engine = MakeEngine(1, 44100, 40);
+  engine->StartPlayback(u"spk");
+  // 10 ms buffers, more than the endpoint's 160 ms hold: the rest stays queued.
+  for (std::uint32_t i = 0; i < 24; ++i)
+    engine->Playback(MakeSineBuffer(1, 44100, 441, 440, 0.5, 441 * i), false);
+  auto first = Drain();
+  std::size_t returned = first.size();
+  for (auto& m : first) Release(m);
+  const std::uint32_t full = virtual_->QueuedFrames("spk");
+  ASSERT_GE(full, 7680u - 64);
+  const int writes = virtual_->RenderWrites("spk");
+  virtual_->Advance(40);  // 1920 frames played: room for four of the queued buffers
+  auto back = WaitFor(WM_SOUND_OUT, 3);
+  ASSERT_EQ(back.size(), 3u);
+  returned += back.size();
+  for (auto& m : back) Release(m);
+  ASSERT_TRUE(WaitUntil([&] { return virtual_->QueuedFrames("spk") >= full - 64; }));
+  EXPECT_EQ(virtual_->RenderWrites("spk") - writes, 1);
+  EXPECT_LT(returned, 24u);
   engine->StopPlayback(u"spk");
 }
 

@@ -324,3 +324,110 @@ TEST(HintsTick, StopsWithThePointerAwayOrTheWindowInactiveAndStartsOnItsEvents) 
 
 }  // namespace
 }  // namespace vts::ui
+
+namespace vts::ui {
+namespace {
+
+// A pointer at rest costs nothing: once the hint knows where the pointer is (from the
+// window's moves, or asked once) and it has rested, the tick stops, whether a hint is shown
+// or the pointer rests where there is none; the window's events start it again, and the
+// hint then goes or comes on the tick it would have had.
+TEST(HintsAtRest, TheTickStopsOnceThePointerRestsAndItsEventsStartItAgain) {
+  QWidget owner;
+  owner.setGeometry(100, 100, 500, 400);
+  owner.show();
+  auto activate = [](QWidget& w) {
+    w.activateWindow();
+    QApplication::setActiveWindow(&w);
+    return QTest::qWaitForWindowActive(&w);
+  };
+  ASSERT_TRUE(activate(owner));
+  QWindow* window = owner.windowHandle();
+  ASSERT_NE(window, nullptr);
+  const QPoint corner = owner.frameGeometry().topLeft();
+  const QPoint origin = corner - owner.geometry().topLeft();
+  std::uint64_t now = 1000;
+  int asked = 0;
+  HintWindow hint(&owner);
+  HintWindow::Environment env;
+  env.nowMs = [&] { return now; };
+  env.askCursor = [&] {
+    ++asked;
+    return corner + QPoint(30, 20);
+  };
+  env.screenAt = [](QPoint) { return QRect(0, 0, 1920, 1080); };
+  hint.SetEnvironment(env);  // the window's own activity
+  hint.AddEntry(QRect(10, 10, 50, 20), QStringLiteral("first"));
+  hint.AddEntry(QRect(300, 200, 50, 20), QStringLiteral("second"));
+  // The first tick at which the hint shows (ms from the call), -1 if none in `ms`.
+  auto tickFor = [&](int ms) {
+    int shownAt = -1;
+    for (int t = 0; t <= ms; t += HintWindow::kTickMs, now += HintWindow::kTickMs) {
+      if (hint.Ticking()) hint.OnTimer();
+      if (shownAt < 0 && hint.Visible()) shownAt = t;
+    }
+    return shownAt;
+  };
+
+  // As the window starts under a resting pointer: its enter, then its activation (after
+  // which the moves it saw before count no more).
+  QEnterEvent enter(QPointF(30, 20) - origin, QPointF(30, 20) - origin, corner + QPointF(30, 20));
+  QCoreApplication::sendEvent(window, &enter);
+  QEvent activation(QEvent::WindowActivate);
+  QCoreApplication::sendEvent(&owner, &activation);
+  ASSERT_TRUE(hint.Ticking());
+  EXPECT_EQ(tickFor(2000), 800);
+  EXPECT_EQ(hint.ShownText(), QStringLiteral("first"));
+  EXPECT_EQ(asked, 1) << "the pointer is asked once, then the window's moves tell";
+  EXPECT_FALSE(hint.Ticking()) << "a shown hint under a resting pointer";
+
+  struct Step {
+    const char* what;
+    std::function<void()> event;
+    bool visibleAfter;  // after the first tick
+  };
+  const Step steps[] = {
+      {"a move", [&] { QTest::mouseMove(window, QPoint(310, 210) - origin); }, false},
+      {"leaving the window",
+       [&] {
+         QEvent leave(QEvent::Leave);
+         QCoreApplication::sendEvent(window, &leave);
+       },
+       false},
+      {"the window no longer active",
+       [&] {
+         QWidget other;
+         other.setGeometry(700, 100, 100, 100);
+         other.show();
+         ASSERT_TRUE(activate(other));
+       },
+       false},
+  };
+  int x = 31;  // each step's own place: a move to where the last one was is none
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    // A hint shown under a resting pointer, the tick stopped.
+    ASSERT_TRUE(activate(owner));
+    QTest::mouseMove(window, QPoint(x++, 20) - origin);
+    ASSERT_EQ(tickFor(1000), 800);
+    ASSERT_FALSE(hint.Ticking());
+    s.event();
+    ASSERT_TRUE(hint.Ticking());
+    hint.OnTimer();
+    EXPECT_EQ(hint.Visible(), s.visibleAfter);
+  }
+
+  // Resting where there is no hint: the tick stops after the wait, and the pointer that
+  // comes back over an area shows its hint after a full wait.
+  ASSERT_TRUE(activate(owner));
+  QTest::mouseMove(window, QPoint(200, 300) - origin);
+  EXPECT_EQ(tickFor(2000), -1);
+  EXPECT_FALSE(hint.Ticking()) << "at rest where there is no hint";
+  QTest::mouseMove(window, QPoint(310, 210) - origin);
+  EXPECT_TRUE(hint.Ticking());
+  EXPECT_EQ(tickFor(1500), 800);
+  EXPECT_EQ(hint.ShownText(), QStringLiteral("second"));
+}
+
+}  // namespace
+}  // namespace vts::ui

@@ -301,6 +301,7 @@ bool CVideoSiteWindow::OpenMediaStreams() {
   durationUs_ = format_->duration != AV_NOPTS_VALUE ? format_->duration : 0;
   frameInterval_.store(FrameInterval100ns(vs->avg_frame_rate.num, vs->avg_frame_rate.den,
                                           vs->r_frame_rate.num, vs->r_frame_rate.den));
+  frameTimer_.Wake();  // frames let run before the rate was known start on it
 
   if (sampleRate_ > 0 && resampler_) {
     voice_ = MakeVoice();
@@ -660,10 +661,10 @@ void CVideoSiteWindow::TimerThreadFunc() {
   while (run_.load()) {
     const std::int64_t intervalNs = frameInterval_.load() * 100;
     if (halted.load() != 0 || intervalNs <= 0) {
-      // Halted, or nothing open yet: the clock does not tick. Letting the frames run wakes
-      // this wait; it comes back every 500 ms otherwise.
+      // Halted, or nothing open yet: the clock does not tick, nor wake. Letting the frames
+      // run, an opened file's frame rate and the window's end wake this wait.
       ticking = false;
-      frameTimer_.Wait(500);
+      frameTimer_.Wait(-1);
       continue;
     }
     if (!ticking) {

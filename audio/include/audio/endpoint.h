@@ -55,6 +55,10 @@ class AudioClient {
   // callback it took just before it was replaced or its client went: a callback holds only
   // what outlives the caller (shared flags, a posted message), never the caller itself.
   virtual Status SetEventCallback(std::function<void()> callback) = 0;
+  // Whether the event callback may make the render calls itself (GetCurrentPadding,
+  // GetRenderBuffer, ReleaseRenderBuffer), where it runs, provided it never waits there for
+  // another thread: a request is then served at once instead of by a thread it wakes.
+  virtual bool ServesFromEvent() const { return false; }
   virtual Status GetBufferSize(std::uint32_t* frames) = 0;
   // Prepares the direction's service (render or capture) after Initialize.
   virtual Status GetService() = 0;

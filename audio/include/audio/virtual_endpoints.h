@@ -121,6 +121,8 @@ class VirtualEndpoints : public EndpointBackend {
   // Frames written by render clients of an output endpoint and not yet played (the sum of
   // their playback delays).
   virtual std::uint32_t QueuedFrames(const std::string& id) = 0;
+  // Writes of sound its render clients made so far (each one a message to a real server).
+  virtual int RenderWrites(const std::string& id) = 0;
 
   // The endpoint's master volume (0.0-1.0) and mute, as the system mixer would set them; a
   // new device starts at 1.0, not muted. What a device plays and what a capture device

@@ -35,6 +35,9 @@ class HintWindow : public QWidget {
   struct Environment {
     std::function<std::uint64_t()> nowMs;           // monotonic milliseconds
     std::function<std::optional<QPoint>()> cursor;  // screen point; none: unreadable
+    // The pointer asked of the display server (a round trip), while the window's own moves
+    // do not tell where it is; used only without `cursor`.
+    std::function<QPoint()> askCursor;
     std::function<bool()> ownerActive;              // the owner is the active window
     std::function<QRect(QPoint)> screenAt;          // the screen under a point
   };
@@ -49,7 +52,8 @@ class HintWindow : public QWidget {
   const QString& ShownText() const { return m_text; }
 
   // The 100 ms tick (its timer calls it; tests may call it directly). Its timer runs only
-  // while the owner is the active window and the pointer may be over it, or a hint is shown.
+  // while a hint may come or go: the owner active and the pointer perhaps over it and not
+  // at rest, or a hint shown; a pointer at rest whose moves the window tells stops it too.
   void OnTimer();
   bool Ticking() const { return m_timer.isActive(); }
 
@@ -79,7 +83,11 @@ class HintWindow : public QWidget {
   int m_lineHeight = 0;
   QPoint m_lastPoint{-1, -1};
   std::uint64_t m_restStart = 0;
+  std::uint64_t m_lastTick = 0;
   bool m_visible = false;
+  // The tick stopped at a rest (not for the pointer away or the window inactive): it takes
+  // up its beat and the wait it had when it starts again.
+  bool m_settled = false;
   // The pointer as the owner's window last saw it (screen point); none: not known, ask.
   std::optional<QPoint> m_seenCursor;
 };
