@@ -229,9 +229,8 @@ class PulseClient final : public AudioClient {
     const std::uint32_t bufferFrames =
         std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
     // Service granularity: an eighth of the buffer (half a period: the buffer holds four).
-    // Capture fragments of a whole period or more lost sound from a sink's monitor, so
-    // capture keeps half a period too, though larger ones would wake both sides less.
     const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 8, 1) * frameBytes_;
+    packetBytes_ = serviceBytes;
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(-1);
@@ -261,8 +260,12 @@ class PulseClient final : public AudioClient {
       // The server's own bound rather than the buffer: a pass that comes late never makes
       // the server drop sound.
       attr.maxlength = std::uint32_t(-1);
-      attr.fragsize = serviceBytes;
-      pa_stream_set_read_callback(stream_, &PulseClient::OnRequest, this);
+      // Fragments of a period: the source (and the sink behind a monitor) wakes half as
+      // often as at half a period, which is most of what a record stream costs the server,
+      // and a block still comes every period. The packets read from them stay half a period
+      // long (see GetCaptureBuffer).
+      attr.fragsize = serviceBytes * 2;
+      pa_stream_set_read_callback(stream_, &PulseClient::OnCaptured, this);
       const std::string& source = loopback_ ? info_.monitorSource : info_.name;
       // Ask the source for fragments of that size; otherwise an idle source (a null sink's
       // monitor) hands out its data in bursts of its own, much larger latency.
@@ -313,6 +316,9 @@ class PulseClient final : public AudioClient {
     LoopLock lock(conn_->Loop());
     if (Status s = StateLocked(); s != Status::Ok) return s;
     if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    captured_.clear();
+    capturedTaken_ = 0;
+    peeked_ = 0;
     framesWritten_ = framesHeard_ = 0;
     heardAt_.reset();
     tailTaken_.reset();
@@ -331,7 +337,7 @@ class PulseClient final : public AudioClient {
     } else {
       std::size_t readable = pa_stream_readable_size(stream_);
       if (readable == std::size_t(-1)) return Status::DeviceLost;
-      *frames = std::uint32_t(readable / frameBytes_);
+      *frames = std::uint32_t((readable + captured_.size() - capturedTaken_) / frameBytes_);
     }
     return Status::Ok;
   }
@@ -422,30 +428,23 @@ class PulseClient final : public AudioClient {
     return Status::Ok;
   }
 
+  // Packets come from what the read callback took from the server, half a period each
+  // (a shorter rest waits for more): a block is a period whatever the fragments' sizes.
   Status GetCaptureBuffer(const float** data, std::uint32_t* frames,
                           std::uint64_t* positionUs) override {
     LoopLock lock(conn_->Loop());
     *frames = 0;
     if (Status s = StateLocked(); s != Status::Ok) return s;
-    const void* p = nullptr;
-    std::size_t bytes = 0;
-    if (pa_stream_peek(stream_, &p, &bytes) < 0) return Status::Failed;
-    if (bytes == 0) return Status::Ok;
-    peeked_ = true;
-    const std::uint32_t n = std::uint32_t(bytes / frameBytes_);
-    if (!p || n * frameBytes_ != bytes) {
-      // A hole (or a fragment that is not whole frames): deliver silence / whole frames.
-      scratch_.assign(std::size_t(n) * frameBytes_ / sizeof(float), 0.0f);
-      if (p) std::memcpy(scratch_.data(), p, std::size_t(n) * frameBytes_);
-      p = scratch_.data();
-    }
-    *data = static_cast<const float*>(p);
+    const std::size_t waiting = captured_.size() - capturedTaken_;
+    const std::uint32_t n = waiting >= packetBytes_ ? packetBytes_ / frameBytes_ : 0;
+    if (n == 0) return Status::Ok;
+    peeked_ = n;
+    // A copy: the read callback may add to what is held before the packet is released.
+    scratch_.resize(std::size_t(n) * frameBytes_ / sizeof(float));
+    std::memcpy(scratch_.data(), captured_.data() + capturedTaken_, std::size_t(n) * frameBytes_);
+    *data = scratch_.data();
     *frames = n;
     if (positionUs) *positionUs = framesRead_ * 1000000 / rate_;
-    if (n == 0) {
-      pa_stream_drop(stream_);
-      peeked_ = false;
-    }
     return Status::Ok;
   }
 
@@ -459,12 +458,11 @@ class PulseClient final : public AudioClient {
 
   Status ReleaseCaptureBuffer(std::uint32_t frames) override {
     LoopLock lock(conn_->Loop());
-    if (!peeked_) return Status::Failed;
-    peeked_ = false;
+    if (frames > peeked_) return Status::Failed;
+    peeked_ = 0;
     framesRead_ += frames;
-    if (!stream_ || pa_stream_drop(stream_) < 0)
-      return StateLocked() == Status::Ok ? Status::Failed : Status::DeviceLost;
-    return Status::Ok;
+    capturedTaken_ += std::size_t(frames) * frameBytes_;
+    return StateLocked();
   }
 
  private:
@@ -476,6 +474,32 @@ class PulseClient final : public AudioClient {
   static void OnRequest(pa_stream*, std::size_t, void* self) {
     auto* c = static_cast<PulseClient*>(self);
     if (c->callback_) c->callback_();
+  }
+  // On the loop's thread, locked: every fragment is taken from the server as it comes, so
+  // that its memory goes back to the server in the same turn of the loop rather than
+  // waking the loop again from the capture thread.
+  static void OnCaptured(pa_stream* s, std::size_t, void* self) {
+    auto* c = static_cast<PulseClient*>(self);
+    c->TakeCapturedLocked(s);
+    if (c->callback_) c->callback_();
+  }
+  void TakeCapturedLocked(pa_stream* s) {
+    // What was read goes from the front once it is most of what is held.
+    if (capturedTaken_ > 0 && capturedTaken_ >= captured_.size() / 2) {
+      captured_.erase(captured_.begin(), captured_.begin() + std::ptrdiff_t(capturedTaken_));
+      capturedTaken_ = 0;
+    }
+    const void* p = nullptr;
+    std::size_t bytes = 0;
+    while (pa_stream_peek(s, &p, &bytes) == 0 && bytes > 0) {
+      // A hole is silence.
+      const auto* b = static_cast<const std::uint8_t*>(p);
+      if (b)
+        captured_.insert(captured_.end(), b, b + bytes);
+      else
+        captured_.resize(captured_.size() + bytes, 0);
+      pa_stream_drop(s);
+    }
   }
 
   Status StateLocked() {
@@ -522,7 +546,11 @@ class PulseClient final : public AudioClient {
   std::function<void()> callback_;
   std::vector<float> scratch_;
   std::uint32_t outstanding_ = 0;
-  bool peeked_ = false;
+  // Capture: what the server sent and the engine has not read yet, from capturedTaken_.
+  std::vector<std::uint8_t> captured_;
+  std::size_t capturedTaken_ = 0;
+  std::uint32_t packetBytes_ = 0;
+  std::uint32_t peeked_ = 0;  // frames handed out by the last GetCaptureBuffer
   std::uint64_t framesRead_ = 0;
   std::uint64_t framesWritten_ = 0;  // render: since the last flush
   std::uint64_t framesHeard_ = 0;
