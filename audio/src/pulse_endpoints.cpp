@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -33,6 +34,82 @@ struct DeviceInfo {
   pa_channel_map map{};
 };
 
+// Sound (or a lost stream) arrived for one of a backend's capture streams. Its period
+// timers skip the ticks that would find nothing new: a capture pass then runs when there is
+// something to read, at most once a tick, rather than every tick.
+class CaptureArrivals {
+ public:
+  void Notify() {
+    {
+      std::lock_guard lock(mutex_);
+      ++count_;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  friend class ArrivalTimer;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t count_ = 0;
+};
+
+class ArrivalTimer final : public PeriodTimer {
+ public:
+  explicit ArrivalTimer(std::shared_ptr<CaptureArrivals> arrivals)
+      : arrivals_(std::move(arrivals)) {}
+
+  void Arm(std::uint32_t intervalMs) override {
+    {
+      std::lock_guard lock(arrivals_->mutex_);
+      armed_ = true;
+      interval_ = std::chrono::milliseconds(intervalMs);
+      due_ = std::chrono::steady_clock::now();
+    }
+    arrivals_->changed_.notify_all();
+  }
+  void Disarm() override {
+    std::lock_guard lock(arrivals_->mutex_);
+    armed_ = false;
+  }
+  void Wake() override {
+    {
+      std::lock_guard lock(arrivals_->mutex_);
+      woken_ = true;
+    }
+    arrivals_->changed_.notify_all();
+  }
+  void Wait() override {
+    std::unique_lock lock(arrivals_->mutex_);
+    for (;;) {
+      if (woken_) {
+        woken_ = false;
+        return;
+      }
+      if (!armed_ || arrivals_->count_ == seen_) {
+        arrivals_->changed_.wait(lock);
+        continue;
+      }
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= due_) {
+        seen_ = arrivals_->count_;
+        due_ = now + interval_;
+        return;
+      }
+      arrivals_->changed_.wait_until(lock, due_);
+    }
+  }
+
+ private:
+  std::shared_ptr<CaptureArrivals> arrivals_;
+  // Under the arrivals' mutex.
+  bool armed_ = false;
+  bool woken_ = false;
+  std::chrono::milliseconds interval_{0};
+  std::chrono::steady_clock::time_point due_;
+  std::uint64_t seen_ = 0;
+};
+
 // The shared connection: one threaded main loop and one context per backend.
 class Connection {
  public:
@@ -52,6 +129,7 @@ class Connection {
   }
 
   pa_threaded_mainloop* Loop() const { return loop_; }
+  const std::shared_ptr<CaptureArrivals>& Arrivals() const { return arrivals_; }
 
   // With the loop locked: a ready context, connecting (bounded) when needed; null when the
   // server cannot be reached.
@@ -125,6 +203,7 @@ class Connection {
   pa_threaded_mainloop* loop_;
   pa_context* ctx_ = nullptr;
   std::optional<std::chrono::steady_clock::time_point> lastFailure_;
+  std::shared_ptr<CaptureArrivals> arrivals_ = std::make_shared<CaptureArrivals>();
 };
 
 class LoopLock {
@@ -469,8 +548,11 @@ class PulseClient final : public AudioClient {
   static void OnState(pa_stream* s, void* self) {
     auto* c = static_cast<PulseClient*>(self);
     pa_stream_state_t st = pa_stream_get_state(s);
-    if ((st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED) && c->callback_) c->callback_();
+    if (st != PA_STREAM_FAILED && st != PA_STREAM_TERMINATED) return;
+    if (c->Captures()) c->conn_->Arrivals()->Notify();  // the next pass tells the loss
+    if (c->callback_) c->callback_();
   }
+  bool Captures() const { return flow_ == DataFlow::Capture || loopback_; }
   static void OnRequest(pa_stream*, std::size_t, void* self) {
     auto* c = static_cast<PulseClient*>(self);
     if (c->callback_) c->callback_();
@@ -481,6 +563,7 @@ class PulseClient final : public AudioClient {
   static void OnCaptured(pa_stream* s, std::size_t, void* self) {
     auto* c = static_cast<PulseClient*>(self);
     c->TakeCapturedLocked(s);
+    c->conn_->Arrivals()->Notify();
     if (c->callback_) c->callback_();
   }
   void TakeCapturedLocked(pa_stream* s) {
@@ -785,7 +868,9 @@ class PulseBackend final : public EndpointBackend {
     return out;
   }
 
-  std::unique_ptr<PeriodTimer> CreatePeriodTimer() override { return MakeSystemTimer(); }
+  std::unique_ptr<PeriodTimer> CreatePeriodTimer() override {
+    return std::make_unique<ArrivalTimer>(conn_->Arrivals());
+  }
   std::uint64_t NowMs() override { return MonotonicMs(); }
 
  private:
