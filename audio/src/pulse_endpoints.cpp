@@ -34,50 +34,52 @@ struct DeviceInfo {
   pa_channel_map map{};
 };
 
+class ArrivalTimer;
+
 // Sound (or a lost stream) arrived for one of a backend's capture streams. Its period
 // timers skip the ticks that would find nothing new: a capture pass then runs when there is
-// something to read, at most once a tick, rather than every tick.
+// something to read rather than on every tick.
 class CaptureArrivals {
  public:
-  void Notify() {
-    {
-      std::lock_guard lock(mutex_);
-      ++count_;
-    }
-    changed_.notify_all();
-  }
+  void Notify();
 
  private:
   friend class ArrivalTimer;
   std::mutex mutex_;
-  std::condition_variable changed_;
   std::uint64_t count_ = 0;
+  std::vector<ArrivalTimer*> timers_;
 };
 
+// A pass at most once a period (twice the interval the engine arms, half a period): with
+// fragments of a period, a pass every half period would find a stream's next fragment
+// only every other time, and two streams would wake the thread apart.
 class ArrivalTimer final : public PeriodTimer {
  public:
   explicit ArrivalTimer(std::shared_ptr<CaptureArrivals> arrivals)
-      : arrivals_(std::move(arrivals)) {}
+      : arrivals_(std::move(arrivals)) {
+    std::lock_guard lock(arrivals_->mutex_);
+    arrivals_->timers_.push_back(this);
+  }
+  ~ArrivalTimer() override {
+    std::lock_guard lock(arrivals_->mutex_);
+    std::erase(arrivals_->timers_, this);
+  }
 
   void Arm(std::uint32_t intervalMs) override {
-    {
-      std::lock_guard lock(arrivals_->mutex_);
-      armed_ = true;
-      interval_ = std::chrono::milliseconds(intervalMs);
-      due_ = std::chrono::steady_clock::now();
-    }
-    arrivals_->changed_.notify_all();
+    std::lock_guard lock(arrivals_->mutex_);
+    armed_ = true;
+    spacing_ = std::chrono::milliseconds(2 * std::uint64_t(intervalMs));
+    due_ = std::chrono::steady_clock::now();
+    changed_.notify_one();
   }
   void Disarm() override {
     std::lock_guard lock(arrivals_->mutex_);
     armed_ = false;
   }
   void Wake() override {
-    {
-      std::lock_guard lock(arrivals_->mutex_);
-      woken_ = true;
-    }
-    arrivals_->changed_.notify_all();
+    std::lock_guard lock(arrivals_->mutex_);
+    woken_ = true;
+    changed_.notify_one();
   }
   void Wait() override {
     std::unique_lock lock(arrivals_->mutex_);
@@ -86,29 +88,43 @@ class ArrivalTimer final : public PeriodTimer {
         woken_ = false;
         return;
       }
-      if (!armed_ || arrivals_->count_ == seen_) {
-        arrivals_->changed_.wait(lock);
+      waitingForSound_ = !armed_ || arrivals_->count_ == seen_;
+      if (waitingForSound_) {
+        changed_.wait(lock);
         continue;
       }
       const auto now = std::chrono::steady_clock::now();
       if (now >= due_) {
         seen_ = arrivals_->count_;
-        due_ = now + interval_;
+        // On a fixed grid, so that passes keep their phase to fragments that come as often;
+        // after a quiet spell the grid starts again.
+        due_ += spacing_;
+        if (due_ < now) due_ = now;
         return;
       }
-      arrivals_->changed_.wait_until(lock, due_);
+      changed_.wait_until(lock, due_);
     }
   }
 
  private:
+  friend class CaptureArrivals;
   std::shared_ptr<CaptureArrivals> arrivals_;
   // Under the arrivals' mutex.
+  std::condition_variable changed_;
   bool armed_ = false;
   bool woken_ = false;
-  std::chrono::milliseconds interval_{0};
+  bool waitingForSound_ = false;  // only such a wait is woken by an arrival
+  std::chrono::milliseconds spacing_{0};
   std::chrono::steady_clock::time_point due_;
   std::uint64_t seen_ = 0;
 };
+
+void CaptureArrivals::Notify() {
+  std::lock_guard lock(mutex_);
+  ++count_;
+  for (ArrivalTimer* t : timers_)
+    if (t->armed_ && t->waitingForSound_) t->changed_.notify_one();
+}
 
 // The shared connection: one threaded main loop and one context per backend.
 class Connection {
