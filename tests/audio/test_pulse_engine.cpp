@@ -11,12 +11,14 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "pulse_util.h"
 #include "audio/endpoint.h"
 #include "audio/sound_log.h"
 #include "audio/sound_works_was.h"
 #include "platform/thread_queue.h"
+#include "test_env.h"
 #include "test_files.h"
 #include "virtual_audio.h"
 
@@ -165,6 +167,78 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
   std::vector<float> tone(captured.begin() + first + 2205, captured.begin() + first + 44100);
   EXPECT_NEAR(ZeroCrossingFrequency(tone, 44100), kHz, 10.0);
   EXPECT_NEAR(Rms(tone), kAmp / std::sqrt(2.0), 0.04);
+}
+
+// A source of the test's own that brings known samples (a pipe source fed at once, so that
+// the server hands them on in chunks of its own sizes): the engine delivers every one of
+// them, unchanged and in order, in blocks of exactly one period.
+TEST_F(PulseEngineTest, CaptureDeliversEverySampleInBlocksOfOnePeriod) {
+  const std::string server = Server();
+  const std::string dir = test::MakeTempDir("pipe");
+  const std::string fifo = dir + "/source.fifo";
+  const std::string name = "vts_pipe_" + std::to_string(getpid());
+  const std::string module =
+      Shell("pactl -s '" + server + "' load-module module-pipe-source source_name=" + name +
+            " file=" + fifo + " format=float32le rate=44100 channels=1" +
+            " source_properties=device.description=Pipe_Test");
+  ASSERT_FALSE(module.empty());
+  struct Unload {
+    std::string cmd;
+    ~Unload() { Shell(cmd); }
+  } unload{"pactl -s '" + server + "' unload-module " + module};
+  auto engine = MakeEngine(1, 44100, 40);
+  const std::u16string id(name.begin(), name.end());
+  engine->StartCapture(id, 0, 1);
+  ASSERT_EQ(engine->GetCaptureStreamCount(), 1u);
+
+  // Sample i is i / 2^24: exact in a float, and the value tells where it stood.
+  constexpr std::uint32_t kSamples = 44100 * 3;
+  const auto valueOf = [](std::uint32_t i) { return float(i) / float(1 << 24); };
+  std::vector<float> captured;
+  std::vector<std::uint32_t> frames;
+  const auto collect = [&](auto done) {
+    return WaitUntil([&] {
+      plat::Msg msg;
+      while (plat::PeekMessage(&msg, true)) {
+        auto* d = reinterpret_cast<CBufferDescr*>(msg.wParam);
+        if (msg.message != WM_SOUND_IN || !d) continue;
+        auto s = VirtualAudioTest::Samples(*d);
+        captured.insert(captured.end(), s.begin(), s.end());
+        frames.push_back(CapturedHeader(*d)->frames);
+        ReleaseBufferDescr(d);
+      }
+      return done();
+    });
+  };
+  // Written only once the stream runs, so that the server drops none of it before.
+  std::thread writer([&] {
+    std::vector<float> all(kSamples);
+    for (std::uint32_t i = 0; i < kSamples; ++i) all[i] = valueOf(i + 1);
+    if (FILE* f = std::fopen(fifo.c_str(), "wb")) {
+      std::fwrite(all.data(), sizeof(float), all.size(), f);
+      std::fclose(f);
+    }
+  });
+  // All but what the last, unfinished block holds (and a packet waiting for its rest).
+  const bool all = collect([&] {
+    return !captured.empty() && captured.back() >= valueOf(kSamples - 3 * 1764);
+  });
+  writer.join();
+  engine->StopCapture(id);
+  ASSERT_TRUE(all) << captured.size() << " samples came";
+
+  // From the first that came (the stream may start after the first were read), each is the
+  // next one written.
+  const auto first = std::find_if(captured.begin(), captured.end(), [](float v) { return v != 0; });
+  ASSERT_NE(first, captured.end());
+  const std::uint32_t start = std::uint32_t(*first * float(1 << 24));
+  std::size_t wrong = 0, firstWrong = 0;
+  for (auto it = first; it != captured.end(); ++it) {
+    const std::uint32_t want = start + std::uint32_t(it - first);
+    if (*it != valueOf(want) && wrong++ == 0) firstWrong = std::size_t(it - first);
+  }
+  EXPECT_EQ(wrong, 0u) << "the first wrong sample is the " << firstWrong << "th from " << start;
+  for (std::size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i], 1764u) << "block " << i;
 }
 
 TEST_F(PulseEngineTest, DeviceUnloadedMidCaptureEndsTheStreamCleanly) {
