@@ -39,6 +39,7 @@ class PulseEngineTest : public ::testing::Test {
     observer_ = std::make_unique<SoundLogRecorder>();
   }
   void TearDown() override {
+    for (const std::string& m : modules_) Shell("pactl -s '" + Server() + "' unload-module " + m);
     for (auto& m : pending_) ReleaseBufferDescr(m.descr);
     plat::Msg msg;
     while (plat::PeekMessage(&msg, true))
@@ -57,8 +58,16 @@ class PulseEngineTest : public ::testing::Test {
     return e;
   }
 
+  // A module of the test's own, unloaded at its end; false when it could not be loaded.
+  bool LoadModule(const std::string& arguments) {
+    const std::string m = Shell("pactl -s '" + Server() + "' load-module " + arguments);
+    if (!m.empty()) modules_.push_back(m);
+    return !m.empty();
+  }
+
   EngineStateBlock state_;
   std::unique_ptr<SoundLogRecorder> observer_;
+  std::vector<std::string> modules_;
   std::vector<EngineMessage> pending_;
 };
 
@@ -82,16 +91,9 @@ TEST_F(PulseEngineTest, BackendIsPulseAndListsTheNullDevicesWithDescriptions) {
 TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
   // A speaker sink of this test's own (a null sink like vts_speaker), so that pulse tests
   // running in parallel cannot mix their sound into this one.
-  const std::string server = Server();
   const std::string name = "vts_speaker_" + std::to_string(getpid());
-  const std::string module =
-      Shell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
-            " sink_properties=device.description=VTS_Speaker_Test");
-  ASSERT_FALSE(module.empty());
-  struct Unload {
-    std::string cmd;
-    ~Unload() { Shell(cmd); }
-  } unload{"pactl -s '" + server + "' unload-module " + module};
+  ASSERT_TRUE(LoadModule("module-null-sink sink_name=" + name +
+                         " sink_properties=device.description=VTS_Speaker_Test"));
   const std::u16string speaker(name.begin(), name.end());
   auto player = MakeEngine(1, 44100, 40);
   auto recorder = MakeEngine(1, 44100, 40);
@@ -173,19 +175,11 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
 // the server hands them on in chunks of its own sizes): the engine delivers every one of
 // them, unchanged and in order, in blocks of exactly one period.
 TEST_F(PulseEngineTest, CaptureDeliversEverySampleInBlocksOfOnePeriod) {
-  const std::string server = Server();
-  const std::string dir = test::MakeTempDir("pipe");
-  const std::string fifo = dir + "/source.fifo";
+  const std::string fifo = test::MakeTempDir("pipe") + "/source.fifo";
   const std::string name = "vts_pipe_" + std::to_string(getpid());
-  const std::string module =
-      Shell("pactl -s '" + server + "' load-module module-pipe-source source_name=" + name +
-            " file=" + fifo + " format=float32le rate=44100 channels=1" +
-            " source_properties=device.description=Pipe_Test");
-  ASSERT_FALSE(module.empty());
-  struct Unload {
-    std::string cmd;
-    ~Unload() { Shell(cmd); }
-  } unload{"pactl -s '" + server + "' unload-module " + module};
+  ASSERT_TRUE(LoadModule("module-pipe-source source_name=" + name + " file=" + fifo +
+                         " format=float32le rate=44100 channels=1" +
+                         " source_properties=device.description=Pipe_Test"));
   auto engine = MakeEngine(1, 44100, 40);
   const std::u16string id(name.begin(), name.end());
   engine->StartCapture(id, 0, 1);
