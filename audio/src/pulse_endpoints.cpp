@@ -81,28 +81,33 @@ class ArrivalTimer final : public PeriodTimer {
     woken_ = true;
     changed_.notify_one();
   }
+  // Sleeps until the tick, then (when nothing came by then) until sound comes: one wake-up
+  // a pass while sound comes as often as the ticks.
   void Wait() override {
     std::unique_lock lock(arrivals_->mutex_);
+    bool late = false;  // sound came only after the tick
     for (;;) {
+      waitingForSound_ = false;
       if (woken_) {
         woken_ = false;
         return;
       }
-      waitingForSound_ = !armed_ || arrivals_->count_ == seen_;
-      if (waitingForSound_) {
-        changed_.wait(lock);
-        continue;
-      }
       const auto now = std::chrono::steady_clock::now();
-      if (now >= due_) {
+      if (!armed_) {
+        changed_.wait(lock);
+      } else if (now < due_) {
+        changed_.wait_until(lock, due_);
+      } else if (arrivals_->count_ == seen_) {
+        waitingForSound_ = late = true;
+        changed_.wait(lock);
+      } else {
         seen_ = arrivals_->count_;
-        // On a fixed grid, so that passes keep their phase to fragments that come as often;
-        // after a quiet spell the grid starts again.
-        due_ += spacing_;
+        // The ticks keep their grid while sound is there at each; sound that came after its
+        // tick moves the grid to it, so that the next tick finds the next fragment there.
+        due_ = late ? now + spacing_ : due_ + spacing_;
         if (due_ < now) due_ = now;
         return;
       }
-      changed_.wait_until(lock, due_);
     }
   }
 
@@ -113,7 +118,7 @@ class ArrivalTimer final : public PeriodTimer {
   std::condition_variable changed_;
   bool armed_ = false;
   bool woken_ = false;
-  bool waitingForSound_ = false;  // only such a wait is woken by an arrival
+  bool waitingForSound_ = false;  // past the tick with nothing to read: an arrival wakes it
   std::chrono::milliseconds spacing_{0};
   std::chrono::steady_clock::time_point due_;
   std::uint64_t seen_ = 0;
