@@ -416,8 +416,11 @@ class PulseClient final : public AudioClient {
     LoopLock lock(conn_->Loop());
     if (Status s = StateLocked(); s != Status::Ok) return s;
     if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr)) pa_operation_unref(op);
-    captured_.clear();
-    capturedTaken_ = 0;
+    {
+      std::lock_guard held(capturedLock_);
+      captured_.clear();
+      capturedTaken_ = 0;
+    }
     peeked_ = 0;
     framesWritten_ = framesHeard_ = 0;
     heardAt_.reset();
@@ -437,6 +440,7 @@ class PulseClient final : public AudioClient {
     } else {
       std::size_t readable = pa_stream_readable_size(stream_);
       if (readable == std::size_t(-1)) return Status::DeviceLost;
+      std::lock_guard held(capturedLock_);
       *frames = std::uint32_t((readable + captured_.size() - capturedTaken_) / frameBytes_);
     }
     return Status::Ok;
@@ -535,6 +539,7 @@ class PulseClient final : public AudioClient {
     LoopLock lock(conn_->Loop());
     *frames = 0;
     if (Status s = StateLocked(); s != Status::Ok) return s;
+    std::lock_guard held(capturedLock_);
     const std::size_t waiting = captured_.size() - capturedTaken_;
     const std::uint32_t n = waiting >= packetBytes_ ? packetBytes_ / frameBytes_ : 0;
     if (n == 0) return Status::Ok;
@@ -561,7 +566,10 @@ class PulseClient final : public AudioClient {
     if (frames > peeked_) return Status::Failed;
     peeked_ = 0;
     framesRead_ += frames;
-    capturedTaken_ += std::size_t(frames) * frameBytes_;
+    {
+      std::lock_guard held(capturedLock_);
+      capturedTaken_ += std::size_t(frames) * frameBytes_;
+    }
     return StateLocked();
   }
 
@@ -588,6 +596,7 @@ class PulseClient final : public AudioClient {
     if (c->callback_) c->callback_();
   }
   void TakeCapturedLocked(pa_stream* s) {
+    std::lock_guard held(capturedLock_);
     // What was read goes from the front once it is most of what is held.
     if (capturedTaken_ > 0 && capturedTaken_ >= captured_.size() / 2) {
       captured_.erase(captured_.begin(), captured_.begin() + std::ptrdiff_t(capturedTaken_));
@@ -651,6 +660,9 @@ class PulseClient final : public AudioClient {
   std::vector<float> scratch_;
   std::uint32_t outstanding_ = 0;
   // Capture: what the server sent and the engine has not read yet, from capturedTaken_.
+  // The loop's lock guards them too; this one is for the sanitizer, which cannot see the
+  // library's locking.
+  std::mutex capturedLock_;
   std::vector<std::uint8_t> captured_;
   std::size_t capturedTaken_ = 0;
   std::uint32_t packetBytes_ = 0;
