@@ -360,11 +360,13 @@ class PulseClient final : public AudioClient {
       // The server's own bound rather than the buffer: a pass that comes late never makes
       // the server drop sound.
       attr.maxlength = std::uint32_t(-1);
-      // Fragments of a period: the source (and the sink behind a monitor) wakes half as
-      // often as at half a period, which is most of what a record stream costs the server,
-      // and a block still comes every period. The packets read from them stay half a period
-      // long (see GetCaptureBuffer).
-      attr.fragsize = serviceBytes * 2;
+      // A source's fragments are a period: it wakes half as often as at half a period,
+      // which is most of what a record stream costs the server, and a block still comes
+      // every period. A sink's monitor keeps half a period: the sink then renders that much
+      // ahead, and the monitor loses more of the start of a sound that joins the sink the
+      // further ahead it renders. The packets read stay half a period (see
+      // GetCaptureBuffer).
+      attr.fragsize = loopback_ ? serviceBytes : serviceBytes * 2;
       pa_stream_set_read_callback(stream_, &PulseClient::OnCaptured, this);
       const std::string& source = loopback_ ? info_.monitorSource : info_.name;
       // Ask the source for fragments of that size; otherwise an idle source (a null sink's
