@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -33,6 +34,103 @@ struct DeviceInfo {
   pa_channel_map map{};
 };
 
+class ArrivalTimer;
+
+// Sound (or a lost stream) arrived for one of a backend's capture streams. Its period
+// timers skip the ticks that would find nothing new: a capture pass then runs when there is
+// something to read rather than on every tick.
+class CaptureArrivals {
+ public:
+  void Notify();
+
+ private:
+  friend class ArrivalTimer;
+  std::mutex mutex_;
+  std::uint64_t count_ = 0;
+  std::vector<ArrivalTimer*> timers_;
+};
+
+// A pass at most once a period (twice the interval the engine arms, half a period): with
+// fragments of a period, a pass every half period would find a stream's next fragment
+// only every other time, and two streams would wake the thread apart.
+class ArrivalTimer final : public PeriodTimer {
+ public:
+  explicit ArrivalTimer(std::shared_ptr<CaptureArrivals> arrivals)
+      : arrivals_(std::move(arrivals)) {
+    std::lock_guard lock(arrivals_->mutex_);
+    arrivals_->timers_.push_back(this);
+  }
+  ~ArrivalTimer() override {
+    std::lock_guard lock(arrivals_->mutex_);
+    std::erase(arrivals_->timers_, this);
+  }
+
+  void Arm(std::uint32_t intervalMs) override {
+    std::lock_guard lock(arrivals_->mutex_);
+    armed_ = true;
+    spacing_ = std::chrono::milliseconds(2 * std::uint64_t(intervalMs));
+    due_ = std::chrono::steady_clock::now();
+    changed_.notify_one();
+  }
+  void Disarm() override {
+    std::lock_guard lock(arrivals_->mutex_);
+    armed_ = false;
+  }
+  void Wake() override {
+    std::lock_guard lock(arrivals_->mutex_);
+    woken_ = true;
+    changed_.notify_one();
+  }
+  // Sleeps until the tick, then (when nothing came by then) until sound comes: one wake-up
+  // a pass while sound comes as often as the ticks.
+  void Wait() override {
+    std::unique_lock lock(arrivals_->mutex_);
+    bool late = false;  // sound came only after the tick
+    for (;;) {
+      waitingForSound_ = false;
+      if (woken_) {
+        woken_ = false;
+        return;
+      }
+      const auto now = std::chrono::steady_clock::now();
+      if (!armed_) {
+        changed_.wait(lock);
+      } else if (now < due_) {
+        changed_.wait_until(lock, due_);
+      } else if (arrivals_->count_ == seen_) {
+        waitingForSound_ = late = true;
+        changed_.wait(lock);
+      } else {
+        seen_ = arrivals_->count_;
+        // The ticks keep their grid while sound is there at each; sound that came after its
+        // tick moves the grid to it, so that the next tick finds the next fragment there.
+        due_ = late ? now + spacing_ : due_ + spacing_;
+        if (due_ < now) due_ = now;
+        return;
+      }
+    }
+  }
+
+ private:
+  friend class CaptureArrivals;
+  std::shared_ptr<CaptureArrivals> arrivals_;
+  // Under the arrivals' mutex.
+  std::condition_variable changed_;
+  bool armed_ = false;
+  bool woken_ = false;
+  bool waitingForSound_ = false;  // past the tick with nothing to read: an arrival wakes it
+  std::chrono::milliseconds spacing_{0};
+  std::chrono::steady_clock::time_point due_;
+  std::uint64_t seen_ = 0;
+};
+
+void CaptureArrivals::Notify() {
+  std::lock_guard lock(mutex_);
+  ++count_;
+  for (ArrivalTimer* t : timers_)
+    if (t->armed_ && t->waitingForSound_) t->changed_.notify_one();
+}
+
 // The shared connection: one threaded main loop and one context per backend.
 class Connection {
  public:
@@ -52,6 +150,7 @@ class Connection {
   }
 
   pa_threaded_mainloop* Loop() const { return loop_; }
+  const std::shared_ptr<CaptureArrivals>& Arrivals() const { return arrivals_; }
 
   // With the loop locked: a ready context, connecting (bounded) when needed; null when the
   // server cannot be reached.
@@ -125,6 +224,7 @@ class Connection {
   pa_threaded_mainloop* loop_;
   pa_context* ctx_ = nullptr;
   std::optional<std::chrono::steady_clock::time_point> lastFailure_;
+  std::shared_ptr<CaptureArrivals> arrivals_ = std::make_shared<CaptureArrivals>();
 };
 
 // On the loop's own thread (in one of its callbacks) the loop is held already.
@@ -232,9 +332,8 @@ class PulseClient final : public AudioClient {
     const std::uint32_t bufferFrames =
         std::uint32_t((bufferDurationUs * format.samplesPerSec + 999999) / 1000000);
     // Service granularity: an eighth of the buffer (half a period: the buffer holds four).
-    // Capture fragments of a whole period or more lost sound from a sink's monitor, so
-    // capture keeps half a period too, though larger ones would wake both sides less.
     const std::uint32_t serviceBytes = std::max<std::uint32_t>(bufferFrames / 8, 1) * frameBytes_;
+    packetBytes_ = serviceBytes;
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(-1);
@@ -264,8 +363,14 @@ class PulseClient final : public AudioClient {
       // The server's own bound rather than the buffer: a pass that comes late never makes
       // the server drop sound.
       attr.maxlength = std::uint32_t(-1);
-      attr.fragsize = serviceBytes;
-      pa_stream_set_read_callback(stream_, &PulseClient::OnRequest, this);
+      // A source's fragments are a period: it wakes half as often as at half a period,
+      // which is most of what a record stream costs the server, and a block still comes
+      // every period. A sink's monitor keeps half a period: the sink then renders that much
+      // ahead, and the monitor loses more of the start of a sound that joins the sink the
+      // further ahead it renders. The packets read stay half a period (see
+      // GetCaptureBuffer).
+      attr.fragsize = loopback_ ? serviceBytes : serviceBytes * 2;
+      pa_stream_set_read_callback(stream_, &PulseClient::OnCaptured, this);
       const std::string& source = loopback_ ? info_.monitorSource : info_.name;
       // Ask the source for fragments of that size; otherwise an idle source (a null sink's
       // monitor) hands out its data in bursts of its own, much larger latency.
@@ -320,6 +425,12 @@ class PulseClient final : public AudioClient {
     LoopLock lock(conn_->Loop());
     if (Status s = StateLocked(); s != Status::Ok) return s;
     if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    {
+      std::lock_guard held(capturedLock_);
+      captured_.clear();
+      capturedTaken_ = 0;
+    }
+    peeked_ = 0;
     framesWritten_ = framesHeard_ = 0;
     heardAt_.reset();
     tailTaken_.reset();
@@ -338,7 +449,8 @@ class PulseClient final : public AudioClient {
     } else {
       std::size_t readable = pa_stream_readable_size(stream_);
       if (readable == std::size_t(-1)) return Status::DeviceLost;
-      *frames = std::uint32_t(readable / frameBytes_);
+      std::lock_guard held(capturedLock_);
+      *frames = std::uint32_t((readable + captured_.size() - capturedTaken_) / frameBytes_);
     }
     return Status::Ok;
   }
@@ -429,30 +541,24 @@ class PulseClient final : public AudioClient {
     return Status::Ok;
   }
 
+  // Packets come from what the read callback took from the server, half a period each
+  // (a shorter rest waits for more): a block is a period whatever the fragments' sizes.
   Status GetCaptureBuffer(const float** data, std::uint32_t* frames,
                           std::uint64_t* positionUs) override {
     LoopLock lock(conn_->Loop());
     *frames = 0;
     if (Status s = StateLocked(); s != Status::Ok) return s;
-    const void* p = nullptr;
-    std::size_t bytes = 0;
-    if (pa_stream_peek(stream_, &p, &bytes) < 0) return Status::Failed;
-    if (bytes == 0) return Status::Ok;
-    peeked_ = true;
-    const std::uint32_t n = std::uint32_t(bytes / frameBytes_);
-    if (!p || n * frameBytes_ != bytes) {
-      // A hole (or a fragment that is not whole frames): deliver silence / whole frames.
-      scratch_.assign(std::size_t(n) * frameBytes_ / sizeof(float), 0.0f);
-      if (p) std::memcpy(scratch_.data(), p, std::size_t(n) * frameBytes_);
-      p = scratch_.data();
-    }
-    *data = static_cast<const float*>(p);
+    std::lock_guard held(capturedLock_);
+    const std::size_t waiting = captured_.size() - capturedTaken_;
+    const std::uint32_t n = waiting >= packetBytes_ ? packetBytes_ / frameBytes_ : 0;
+    if (n == 0) return Status::Ok;
+    peeked_ = n;
+    // A copy: the read callback may add to what is held before the packet is released.
+    scratch_.resize(std::size_t(n) * frameBytes_ / sizeof(float));
+    std::memcpy(scratch_.data(), captured_.data() + capturedTaken_, std::size_t(n) * frameBytes_);
+    *data = scratch_.data();
     *frames = n;
     if (positionUs) *positionUs = framesRead_ * 1000000 / rate_;
-    if (n == 0) {
-      pa_stream_drop(stream_);
-      peeked_ = false;
-    }
     return Status::Ok;
   }
 
@@ -466,23 +572,56 @@ class PulseClient final : public AudioClient {
 
   Status ReleaseCaptureBuffer(std::uint32_t frames) override {
     LoopLock lock(conn_->Loop());
-    if (!peeked_) return Status::Failed;
-    peeked_ = false;
+    if (frames > peeked_) return Status::Failed;
+    peeked_ = 0;
     framesRead_ += frames;
-    if (!stream_ || pa_stream_drop(stream_) < 0)
-      return StateLocked() == Status::Ok ? Status::Failed : Status::DeviceLost;
-    return Status::Ok;
+    {
+      std::lock_guard held(capturedLock_);
+      capturedTaken_ += std::size_t(frames) * frameBytes_;
+    }
+    return StateLocked();
   }
 
  private:
   static void OnState(pa_stream* s, void* self) {
     auto* c = static_cast<PulseClient*>(self);
     pa_stream_state_t st = pa_stream_get_state(s);
-    if ((st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED) && c->callback_) c->callback_();
+    if (st != PA_STREAM_FAILED && st != PA_STREAM_TERMINATED) return;
+    if (c->Captures()) c->conn_->Arrivals()->Notify();  // the next pass tells the loss
+    if (c->callback_) c->callback_();
   }
+  bool Captures() const { return flow_ == DataFlow::Capture || loopback_; }
   static void OnRequest(pa_stream*, std::size_t, void* self) {
     auto* c = static_cast<PulseClient*>(self);
     if (c->callback_) c->callback_();
+  }
+  // On the loop's thread, locked: every fragment is taken from the server as it comes, so
+  // that its memory goes back to the server in the same turn of the loop rather than
+  // waking the loop again from the capture thread.
+  static void OnCaptured(pa_stream* s, std::size_t, void* self) {
+    auto* c = static_cast<PulseClient*>(self);
+    c->TakeCapturedLocked(s);
+    c->conn_->Arrivals()->Notify();
+    if (c->callback_) c->callback_();
+  }
+  void TakeCapturedLocked(pa_stream* s) {
+    std::lock_guard held(capturedLock_);
+    // What was read goes from the front once it is most of what is held.
+    if (capturedTaken_ > 0 && capturedTaken_ >= captured_.size() / 2) {
+      captured_.erase(captured_.begin(), captured_.begin() + std::ptrdiff_t(capturedTaken_));
+      capturedTaken_ = 0;
+    }
+    const void* p = nullptr;
+    std::size_t bytes = 0;
+    while (pa_stream_peek(s, &p, &bytes) == 0 && bytes > 0) {
+      // A hole is silence.
+      const auto* b = static_cast<const std::uint8_t*>(p);
+      if (b)
+        captured_.insert(captured_.end(), b, b + bytes);
+      else
+        captured_.resize(captured_.size() + bytes, 0);
+      pa_stream_drop(s);
+    }
   }
 
   Status StateLocked() {
@@ -529,7 +668,14 @@ class PulseClient final : public AudioClient {
   std::function<void()> callback_;
   std::vector<float> scratch_;
   std::uint32_t outstanding_ = 0;
-  bool peeked_ = false;
+  // Capture: what the server sent and the engine has not read yet, from capturedTaken_.
+  // The loop's lock guards them too; this one is for the sanitizer, which cannot see the
+  // library's locking.
+  std::mutex capturedLock_;
+  std::vector<std::uint8_t> captured_;
+  std::size_t capturedTaken_ = 0;
+  std::uint32_t packetBytes_ = 0;
+  std::uint32_t peeked_ = 0;  // frames handed out by the last GetCaptureBuffer
   std::uint64_t framesRead_ = 0;
   std::uint64_t framesWritten_ = 0;  // render: since the last flush
   std::uint64_t framesHeard_ = 0;
@@ -764,7 +910,9 @@ class PulseBackend final : public EndpointBackend {
     return out;
   }
 
-  std::unique_ptr<PeriodTimer> CreatePeriodTimer() override { return MakeSystemTimer(); }
+  std::unique_ptr<PeriodTimer> CreatePeriodTimer() override {
+    return std::make_unique<ArrivalTimer>(conn_->Arrivals());
+  }
   std::uint64_t NowMs() override { return MonotonicMs(); }
 
  private:

@@ -11,12 +11,14 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "pulse_util.h"
 #include "audio/endpoint.h"
 #include "audio/sound_log.h"
 #include "audio/sound_works_was.h"
 #include "platform/thread_queue.h"
+#include "test_env.h"
 #include "test_files.h"
 #include "virtual_audio.h"
 
@@ -37,6 +39,7 @@ class PulseEngineTest : public ::testing::Test {
     observer_ = std::make_unique<SoundLogRecorder>();
   }
   void TearDown() override {
+    for (const std::string& m : modules_) Shell("pactl -s '" + Server() + "' unload-module " + m);
     for (auto& m : pending_) ReleaseBufferDescr(m.descr);
     plat::Msg msg;
     while (plat::PeekMessage(&msg, true))
@@ -55,8 +58,16 @@ class PulseEngineTest : public ::testing::Test {
     return e;
   }
 
+  // A module of the test's own, unloaded at its end; false when it could not be loaded.
+  bool LoadModule(const std::string& arguments) {
+    const std::string m = Shell("pactl -s '" + Server() + "' load-module " + arguments);
+    if (!m.empty()) modules_.push_back(m);
+    return !m.empty();
+  }
+
   EngineStateBlock state_;
   std::unique_ptr<SoundLogRecorder> observer_;
+  std::vector<std::string> modules_;
   std::vector<EngineMessage> pending_;
 };
 
@@ -80,16 +91,9 @@ TEST_F(PulseEngineTest, BackendIsPulseAndListsTheNullDevicesWithDescriptions) {
 TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
   // A speaker sink of this test's own (a null sink like vts_speaker), so that pulse tests
   // running in parallel cannot mix their sound into this one.
-  const std::string server = Server();
   const std::string name = "vts_speaker_" + std::to_string(getpid());
-  const std::string module =
-      Shell("pactl -s '" + server + "' load-module module-null-sink sink_name=" + name +
-            " sink_properties=device.description=VTS_Speaker_Test");
-  ASSERT_FALSE(module.empty());
-  struct Unload {
-    std::string cmd;
-    ~Unload() { Shell(cmd); }
-  } unload{"pactl -s '" + server + "' unload-module " + module};
+  ASSERT_TRUE(LoadModule("module-null-sink sink_name=" + name +
+                         " sink_properties=device.description=VTS_Speaker_Test"));
   const std::u16string speaker(name.begin(), name.end());
   auto player = MakeEngine(1, 44100, 40);
   auto recorder = MakeEngine(1, 44100, 40);
@@ -165,6 +169,70 @@ TEST_F(PulseEngineTest, ToneToTheSpeakerComesBackByLoopback) {
   std::vector<float> tone(captured.begin() + first + 2205, captured.begin() + first + 44100);
   EXPECT_NEAR(ZeroCrossingFrequency(tone, 44100), kHz, 10.0);
   EXPECT_NEAR(Rms(tone), kAmp / std::sqrt(2.0), 0.04);
+}
+
+// A source of the test's own that brings known samples (a pipe source fed at once, so that
+// the server hands them on in chunks of its own sizes): the engine delivers every one of
+// them, unchanged and in order, in blocks of exactly one period.
+TEST_F(PulseEngineTest, CaptureDeliversEverySampleInBlocksOfOnePeriod) {
+  const std::string fifo = test::MakeTempDir("pipe") + "/source.fifo";
+  const std::string name = "vts_pipe_" + std::to_string(getpid());
+  ASSERT_TRUE(LoadModule("module-pipe-source source_name=" + name + " file=" + fifo +
+                         " format=float32le rate=44100 channels=1" +
+                         " source_properties=device.description=Pipe_Test"));
+  auto engine = MakeEngine(1, 44100, 40);
+  const std::u16string id(name.begin(), name.end());
+  engine->StartCapture(id, 0, 1);
+  ASSERT_EQ(engine->GetCaptureStreamCount(), 1u);
+
+  // Sample i is i / 2^24: exact in a float, and the value tells where it stood.
+  constexpr std::uint32_t kSamples = 44100 * 3;
+  const auto valueOf = [](std::uint32_t i) { return float(i) / float(1 << 24); };
+  std::vector<float> captured;
+  std::vector<std::uint32_t> frames;
+  const auto collect = [&](auto done) {
+    return WaitUntil([&] {
+      plat::Msg msg;
+      while (plat::PeekMessage(&msg, true)) {
+        auto* d = reinterpret_cast<CBufferDescr*>(msg.wParam);
+        if (msg.message != WM_SOUND_IN || !d) continue;
+        auto s = VirtualAudioTest::Samples(*d);
+        captured.insert(captured.end(), s.begin(), s.end());
+        frames.push_back(CapturedHeader(*d)->frames);
+        ReleaseBufferDescr(d);
+      }
+      return done();
+    });
+  };
+  // Written only once the stream runs, so that the server drops none of it before.
+  std::thread writer([&] {
+    std::vector<float> all(kSamples);
+    for (std::uint32_t i = 0; i < kSamples; ++i) all[i] = valueOf(i + 1);
+    if (FILE* f = std::fopen(fifo.c_str(), "wb")) {
+      std::fwrite(all.data(), sizeof(float), all.size(), f);
+      std::fclose(f);
+    }
+  });
+  // All but what the last, unfinished block holds (and a packet waiting for its rest).
+  const bool all = collect([&] {
+    return !captured.empty() && captured.back() >= valueOf(kSamples - 3 * 1764);
+  });
+  writer.join();
+  engine->StopCapture(id);
+  ASSERT_TRUE(all) << captured.size() << " samples came";
+
+  // From the first that came (the stream may start after the first were read), each is the
+  // next one written.
+  const auto first = std::find_if(captured.begin(), captured.end(), [](float v) { return v != 0; });
+  ASSERT_NE(first, captured.end());
+  const std::uint32_t start = std::uint32_t(*first * float(1 << 24));
+  std::size_t wrong = 0, firstWrong = 0;
+  for (auto it = first; it != captured.end(); ++it) {
+    const std::uint32_t want = start + std::uint32_t(it - first);
+    if (*it != valueOf(want) && wrong++ == 0) firstWrong = std::size_t(it - first);
+  }
+  EXPECT_EQ(wrong, 0u) << "the first wrong sample is the " << firstWrong << "th from " << start;
+  for (std::size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i], 1764u) << "block " << i;
 }
 
 TEST_F(PulseEngineTest, DeviceUnloadedMidCaptureEndsTheStreamCleanly) {
