@@ -1,28 +1,10 @@
-// The real-time period timer of the real backends, over the platform's periodic timer.
+// The real backends' monotonic clock.
 #include "system_timer.h"
 
 #include <chrono>
 #include <cstdint>
 
-#include "platform/period_timer.h"
-
 namespace vts::audio {
-namespace {
-
-class SystemTimer final : public PeriodTimer {
- public:
-  void Arm(std::uint32_t intervalMs) override { timer_.Arm(intervalMs); }
-  void Disarm() override { timer_.Disarm(); }
-  void Wait() override { timer_.Wait(); }
-  void Wake() override { timer_.Wake(); }
-
- private:
-  plat::PeriodicTimer timer_;
-};
-
-}  // namespace
-
-std::unique_ptr<PeriodTimer> MakeSystemTimer() { return std::make_unique<SystemTimer>(); }
 
 std::uint64_t MonotonicMs() {
   // The steady clock is the monotonic clock here.
