@@ -6,12 +6,12 @@ set(VTS_TEST_ROOT_BASE "${CMAKE_BINARY_DIR}/test-root")
 file(MAKE_DIRECTORY "${VTS_TEST_ROOT_BASE}")
 
 # vts_add_gtest(NAME <target> LABEL <unit|ui|pulse> SOURCES ... [LIBS ...] [TIMEOUT s]
-#               [RESOURCE_LOCK name])
+#               [RESOURCE_LOCK name] [RUN_SERIAL])
 #   unit:  no display, no sound server (virtual audio backend)
 #   ui:    Qt on the offscreen platform; main() creates the QApplication
 #   pulse: needs the private PulseAudio server started by scripts/run-tests.sh
 function(vts_add_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "RUN_SERIAL" "NAME;LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   if(NOT T_LABEL)
     set(T_LABEL unit)
   endif()
@@ -38,6 +38,11 @@ function(vts_add_gtest)
   set(lock "")
   if(T_RESOURCE_LOCK)
     set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
+  # RUN_SERIAL: tests that hear real-time sound as it plays; beside the suite's other tests
+  # the machine can be too busy to keep the sound going, which they would take for a gap.
+  if(T_RUN_SERIAL)
+    list(APPEND lock RUN_SERIAL TRUE)
   endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
