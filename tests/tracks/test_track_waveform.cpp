@@ -45,6 +45,17 @@ class TrackWaveform : public ::testing::Test {
     return dark;
   }
 
+  // The scripted microphone plays from the device clock's frame 0, and the clock followed
+  // real time until the test stopped it: the word starts at the clock's now, as it would on
+  // a machine that took no time to set the test up.
+  static void MicSaysFromNow(const std::vector<float>& word) {
+    auto& virt = *audio::VirtualEndpoints::Instance();
+    const std::size_t now = std::size_t(virt.NowUs() * 48000 / 1000000);
+    std::vector<float> script(now, 0.0f);
+    script.insert(script.end(), word.begin(), word.end());
+    virt.SetSource("virtual_mic", audio::VirtualSource::Scripted(std::move(script)));
+  }
+
   EngineStateBlock state_;
   test::CoreThreadDouble core_;
   test::NotifyLog log_;
@@ -191,7 +202,7 @@ TEST_F(TrackWaveform, BlocksArrivingAfterTheStopKeepTheStripAtTheRecordingsStart
   virt.SetManualClock(true);
   std::vector<float> word(48000);  // 1 s at the microphone's 48 kHz
   for (std::size_t i = 0; i < word.size(); ++i) word[i] = 0.5f * float(std::sin(i * 0.06));
-  virt.SetSource("virtual_mic", audio::VirtualSource::Scripted(word));
+  MicSaysFromNow(word);
   track_->SetInputDevice(u"virtual_mic");
   track_->SetRecordSources(CSoundTrack::kRecordInput);
   track_->ToggleRecord();
@@ -215,7 +226,7 @@ TEST_F(TrackWaveform, WhileRecordingTheStripShowsWhatAFullRedrawShows) {
   virt.SetManualClock(true);
   std::vector<float> word(9600);  // 0.2 s at the microphone's 48 kHz, then silence
   for (std::size_t i = 0; i < word.size(); ++i) word[i] = 0.8f * float(std::sin(i * 0.06));
-  virt.SetSource("virtual_mic", audio::VirtualSource::Scripted(word));
+  MicSaysFromNow(word);
   track_->SetInputDevice(u"virtual_mic");
   track_->SetRecordSources(CSoundTrack::kRecordInput);
   track_->SetReplaceOnRecord(true);
