@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -191,6 +192,45 @@ TEST_F(TrackWaveform, ThePlayLineAndThePositionBarFollowPlayback) {
   EXPECT_EQ(lastPlay, chunk->length);
   EXPECT_TRUE(scrolled);
   EXPECT_GT(linesSeen, 100);
+  virt.SetManualClock(false);
+}
+
+TEST_F(TrackWaveform, APlayedBufferRepaintsWithTheDrawerHeldInPlace) {
+  // The window takes its drawer away (at close) under the buffer lock while the core thread
+  // still returns played buffers: a repaint of the play line must hold that lock too, or it
+  // may call a drawer that is being destroyed.
+  struct Drawer final : IWaveformDrawer {
+    CSoundTrack* track = nullptr;
+    std::atomic<int> repaints{0}, unguarded{0};
+    void DrawWaveform(CSoundTrack&, const WaveformView&) override {}
+    void RepaintWaveform(CSoundTrack&) override {
+      ++repaints;
+      auto tryLock = std::async(std::launch::async, [this] {
+        if (!track->BufferLock().try_lock()) return false;
+        track->BufferLock().unlock();
+        return true;
+      });
+      if (tryLock.get()) ++unguarded;
+    }
+  } drawer;
+  drawer.track = track_.get();
+  auto& virt = *audio::VirtualEndpoints::Instance();
+  virt.SetManualClock(true);
+  CChunkInfo* chunk = track_->AddChunk();
+  test::FillChunk(chunk, std::vector<std::int16_t>(44100, 1000));
+  track_->SelectChunk(0);
+  track_->SetOutputDevice(u"virtual_speaker");
+  track_->RedrawWaveform(0, 256);  // the whole second in view: played buffers only repaint
+  track_->SetWaveformDrawer(&drawer);
+  track_->Play();
+  ASSERT_TRUE(track_->IsPlaying());
+  for (int steps = 0; track_->IsPlaying() && steps < 1000; ++steps) virt.Advance(20);
+  EXPECT_FALSE(track_->IsPlaying());
+  core_.Hold();  // every played buffer is in
+  core_.Release();
+  track_->SetWaveformDrawer(nullptr);
+  EXPECT_GT(drawer.repaints.load(), 5);
+  EXPECT_EQ(drawer.unguarded.load(), 0);
   virt.SetManualClock(false);
 }
 

@@ -204,6 +204,8 @@ void CSoundTrack::RewindPlayPosition() {
 }
 
 void CSoundTrack::Repaint() {
+  // Held through the call: the drawer is taken away under this lock when its window goes.
+  std::lock_guard lock(bufferLock);
   if (waveformDrawer) waveformDrawer->RepaintWaveform(*this);
 }
 
