@@ -35,19 +35,19 @@ function(vts_add_gtest)
     VTS_BINARY_DIR="${CMAKE_BINARY_DIR}")
   # RESOURCE_LOCK: tests that must not run beside each other (the recorder program's copies
   # see each other).
-  set(lock "")
+  set(scheduling "")
   if(T_RESOURCE_LOCK)
-    set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+    set(scheduling RESOURCE_LOCK ${T_RESOURCE_LOCK})
   endif()
   # RUN_SERIAL: tests that hear real-time sound as it plays; beside the suite's other tests
   # the machine can be too busy to keep the sound going, which they would take for a gap.
   if(T_RUN_SERIAL)
-    list(APPEND lock RUN_SERIAL TRUE)
+    list(APPEND scheduling RUN_SERIAL TRUE)
   endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ${lock})
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ${scheduling})
 endfunction()
 
 # vts_add_benchmark(NAME <target> SOURCES ... [LIBS ...]): a program the README names;
